@@ -1,0 +1,66 @@
+# User entry points. `make test` and `make demo` work on a fresh machine:
+# they first install what the build needs (as root) or say what to install.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+GENERATOR  ?= Ninja
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
+              libbenchmark-dev libpng-dev zlib1g-dev
+
+.PHONY: all deps build test test-release test-asan bench demo format clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing build dependencies:$$missing"; \
+	    export DEBIAN_FRONTEND=noninteractive; \
+	    apt-get update -qq && apt-get install -y -qq $$missing >/dev/null || exit 1; \
+	  else \
+	    echo "Missing build dependencies. Run:"; \
+	    echo "  sudo apt-get install -y$$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: test-release test-asan
+
+test-release: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DKORVO_SANITIZE=ON -DKORVO_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bin/*_bench; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2 || exit 1; \
+	done
+
+demo: build
+	@if [ ! -x $(BUILD)/bin/furrender ]; then \
+	  echo "The renderer is not built yet: make demo arrives with furrender."; exit 1; \
+	fi
+	@mkdir -p out
+	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
+	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --out out/demo.png
+	@echo "Wrote out/demo.png"
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) out

@@ -1,0 +1,12 @@
+// korvofur: the whole exported interface of libkorvofur.
+//
+// A host includes this one header. Exported names live in the global
+// namespace; the host-service stand-ins live in korvo_host.
+#pragma once
+
+// Host services
+#include "host/korvo_string.h"
+#include "host/random48.h"
+
+// Foundation
+#include "foundation/fur_exception.h"
