@@ -6,7 +6,15 @@
 
 // Host services
 #include "host/korvo_string.h"
+#include "host/korvo_global.h"
+#include "host/pixel_map.h"
 #include "host/random48.h"
 
 // Foundation
 #include "foundation/fur_exception.h"
+#include "foundation/messages.h"
+#include "foundation/fur_list.h"
+#include "foundation/growable_array.h"
+
+// Host link
+#include "hostlink/socket_state.h"

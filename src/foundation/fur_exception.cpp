@@ -1,17 +1,29 @@
 #include "foundation/fur_exception.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
 bool g_debugSettingRead = false;
-const char* g_debugSetting = nullptr;
+bool g_debugSettingSet = false;
+
+// A copy, since the environment may change after the first exception; held in
+// a function-local static so that an exception built during static
+// initialisation finds it constructed.
+std::string& debugSetting() {
+    static std::string setting;
+    return setting;
+}
 
 // Every constructor passes through here; the first one reads the setting.
 void exceptionHook() {
     if (!g_debugSettingRead) {
         g_debugSettingRead = true;
-        g_debugSetting = std::getenv("FUREXCEPTION");
+        if (const char* value = std::getenv("FUREXCEPTION")) {
+            debugSetting() = value;
+            g_debugSettingSet = true;
+        }
     }
 }
 
@@ -36,5 +48,5 @@ void furRaiseMatrixError(const char* text) {
 }
 
 const char* furExceptionDebugSetting() {
-    return g_debugSetting;
+    return g_debugSettingSet ? debugSetting().c_str() : nullptr;
 }

@@ -16,7 +16,7 @@ KorvoString::KorvoString(const char* text) : text_(nullptr), length_(0) {
 }
 
 KorvoString::KorvoString(const KorvoString& other) : text_(nullptr), length_(0) {
-    assign(other.text_, other.length_);
+    assign(other.asChar(), other.length_);
 }
 
 KorvoString::KorvoString(KorvoString&& other) noexcept
@@ -30,7 +30,7 @@ KorvoString::~KorvoString() {
 }
 
 KorvoString& KorvoString::operator=(const KorvoString& other) {
-    if (this != &other) assign(other.text_, other.length_);
+    if (this != &other) assign(other.asChar(), other.length_);
     return *this;
 }
 
@@ -63,7 +63,7 @@ KorvoString& KorvoString::operator+=(const KorvoString& other) {
     std::size_t total = length_ + other.length_;
     char* joined = static_cast<char*>(std::malloc(total + 1));
     if (joined == nullptr) throw std::bad_alloc();
-    if (length_) std::memcpy(joined, text_, length_);
+    if (length_) std::memcpy(joined, asChar(), length_);
     if (other.length_) std::memcpy(joined + length_, other.asChar(), other.length_);
     joined[total] = '\0';
     std::free(text_);

@@ -25,7 +25,8 @@ class KorvoString {
     bool operator==(const KorvoString& other) const;
     bool operator!=(const KorvoString& other) const { return !(*this == other); }
 
-    const char* asChar() const { return text_; }
+    // Never null: a moved-from string reads as the empty text.
+    const char* asChar() const { return text_ ? text_ : ""; }
     std::size_t length() const { return length_; }
 
     // Returns the template with its first "^1s" replaced by the argument.
