@@ -10,3 +10,11 @@
 
 // Foundation
 #include "foundation/fur_exception.h"
+#include "foundation/vector_types.h"
+#include "foundation/matrix.h"
+#include "foundation/fscale.h"
+#include "foundation/kiv_string.h"
+#include "foundation/noise.h"
+#include "foundation/polygon_clip.h"
+#include "foundation/names.h"
+#include "foundation/render_settings.h"
