@@ -15,6 +15,26 @@
 #include "foundation/messages.h"
 #include "foundation/fur_list.h"
 #include "foundation/growable_array.h"
+#include "foundation/vector_types.h"
+#include "foundation/matrix.h"
+#include "foundation/fscale.h"
+#include "foundation/kiv_string.h"
+#include "foundation/noise.h"
+#include "foundation/polygon_clip.h"
+#include "foundation/names.h"
+#include "foundation/render_settings.h"
+
+// Descriptions
+
+// Geometry
+
+// Hair generation
+
+// Renderer
+
+// Image files
+
+// Map tools
 
 // Host link
 #include "hostlink/socket_state.h"
