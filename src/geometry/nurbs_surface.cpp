@@ -112,9 +112,9 @@ struct Sum4 {
 
 // Derivative of the projection of the homogeneous sum Q along dQ.
 kivVector rational_derivative(const Sum4& Q, const Sum4& dQ) {
-    const float w2 = Q.w * Q.w;
-    return kivVector((dQ.x * Q.w - dQ.w * Q.x) / w2, (dQ.y * Q.w - dQ.w * Q.y) / w2,
-                     (dQ.z * Q.w - dQ.w * Q.z) / w2);
+    const float inv = 1.0f / (Q.w * Q.w);
+    return kivVector((dQ.x * Q.w - dQ.w * Q.x) * inv, (dQ.y * Q.w - dQ.w * Q.y) * inv,
+                     (dQ.z * Q.w - dQ.w * Q.z) * inv);
 }
 
 // Unit D[0] x D[1], or zero when it is shorter than 1e-5.
