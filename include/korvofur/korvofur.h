@@ -30,6 +30,9 @@
 // Descriptions
 
 // Geometry
+#include "geometry/polygon_mesh.h"
+#include "geometry/nurbs_surface.h"
+#include "geometry/model_database.h"
 
 // Hair generation
 
