@@ -1,0 +1,28 @@
+// The default image reader of the texture-map cache: the host's image
+// reader, asked for 8-bit pixels.
+#include "descriptions/texture_cache.h"
+
+#if __has_include("host/korvo_image.h")
+#include "host/korvo_image.h"
+
+bool tmap_default_reader(const char* path, tmap_image& image) {
+    KorvoImage picture;
+    if (picture.readFromFile(KorvoString(path), KorvoImage::kByte).error()) return false;
+    unsigned int width = 0, height = 0;
+    if (picture.getSize(width, height).error()) return false;
+    const unsigned char* pixels = picture.pixels();
+    if (!pixels) return false;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(pixels, pixels + static_cast<std::size_t>(width) * height * 4);
+    return true;
+}
+
+#else
+
+// Without the host's image reader no image can be read.
+bool tmap_default_reader(const char* /*path*/, tmap_image& /*image*/) {
+    return false;
+}
+
+#endif
