@@ -25,10 +25,15 @@
 #include "foundation/render_settings.h"
 
 // Descriptions
+#include "descriptions/texture_cache.h"
+#include "descriptions/curve_data_cache.h"
+#include "descriptions/param_values.h"
+#include "descriptions/hair_params.h"
 
 // Geometry
 
 // Hair generation
+#include "generation/hair_records.h"
 
 // Renderer
 
