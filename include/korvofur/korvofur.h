@@ -9,6 +9,9 @@
 #include "host/korvo_global.h"
 #include "host/pixel_map.h"
 #include "host/random48.h"
+#include "host/korvo_image.h"
+#include "host/image_library.h"
+#include "host/iff_image.h"
 
 // Foundation
 #include "foundation/fur_exception.h"
@@ -38,6 +41,11 @@
 // Renderer
 
 // Image files
+#include "imagefile/image_file.h"
+#include "imagefile/rla.h"
+#include "imagefile/sgi.h"
+#include "imagefile/pic.h"
+#include "imagefile/png_file.h"
 
 // Map tools
 
