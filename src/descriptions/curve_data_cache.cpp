@@ -158,6 +158,7 @@ const crvdata_entry* find_or_load(const char* name) {
         std::fflush(stdout);
         throw FurEFailed("Crvdata cache failed");
     }
+    if (!name) name = "";  // reads as a file that cannot be opened
     char expanded[kCacheNameSize];
     const char* key = name;
     if (name[0] == '$' || std::strlen(name) >= kCacheNameSize) {

@@ -80,6 +80,7 @@ tmap_entry* find_or_load(const char* name) {
         std::fflush(stdout);
         throw FurEFailed("Tmap cache.");
     }
+    if (!name) name = "";  // reads as a file that cannot be opened
     char expanded[kCacheNameSize];
     const char* key = name;
     if (name[0] == '$' || std::strlen(name) >= kCacheNameSize) {

@@ -1,8 +1,8 @@
 // The default image reader of the texture-map cache: the host's image
-// reader, asked for 8-bit pixels.
+// reader, asked for 8-bit pixels (rows bottom first, so v = 0 is the
+// bottom of the picture).
 #include "descriptions/texture_cache.h"
 
-#if __has_include("host/korvo_image.h")
 #include "host/korvo_image.h"
 
 bool tmap_default_reader(const char* path, tmap_image& image) {
@@ -17,12 +17,3 @@ bool tmap_default_reader(const char* path, tmap_image& image) {
     image.pixels.assign(pixels, pixels + static_cast<std::size_t>(width) * height * 4);
     return true;
 }
-
-#else
-
-// Without the host's image reader no image can be read.
-bool tmap_default_reader(const char* /*path*/, tmap_image& /*image*/) {
-    return false;
-}
-
-#endif

@@ -178,3 +178,7 @@ TEST(CurveDataCache, UsedBeforeInit) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "FATAL: crvdata cache used before crvdata_init\n");
 }
+
+TEST_F(CurveData, NullNameIsAFailedRead) {
+    EXPECT_THROW(crvdata_lookup(nullptr, 0, 0), FurEBadParameter);
+}

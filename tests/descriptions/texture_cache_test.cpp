@@ -13,6 +13,7 @@
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
 #include "host/korvo_global.h"
+#include "imagefile/png_file.h"
 
 namespace {
 
@@ -287,4 +288,34 @@ TEST(TextureCache, InitAndDone) {
     EXPECT_EQ(tmap_init(3), 1);  // again: the old cache is released
     tmap_done();
     tmap_done();  // twice is harmless
+}
+
+// The default reader: picture files through the host's image reader.
+TEST(TextureCache, DefaultReaderReadsPictureFiles) {
+    const std::string path = testing::TempDir() + "DefaultReaderReadsPictureFiles.png";
+    // Three columns, two rows, the bottom row (v = 0) first.
+    const unsigned char rgba[] = {10, 20, 30, 255, 40, 50, 60, 255, 70, 80, 90, 128,
+                                  11, 21, 31, 0,   41, 51, 61, 1,   71, 81, 91, 2};
+    ASSERT_TRUE(png_write_rgba(path.c_str(), 3, 2, rgba));
+    ASSERT_EQ(tmap_set_reader(nullptr), tmap_default_reader);
+    ASSERT_EQ(tmap_init(2), 1);
+    EXPECT_FLOAT_EQ(tmap_lookup_chan(path.c_str(), 1, 0.0, 0.0), 10 / 255.0f);
+    EXPECT_FLOAT_EQ(tmap_lookup_chan(path.c_str(), 8, 1.0, 0.0), 128 / 255.0f);
+    const kivColor top = tmap_lookup_chans(path.c_str(), 15, 0.5, 1.0);
+    EXPECT_FLOAT_EQ(top.r, 41 * 0.003921569f);
+    EXPECT_FLOAT_EQ(top.b, 61 * 0.003921569f);
+    EXPECT_FLOAT_EQ(top.a, 1 * 0.003921569f);
+
+    // A corrupt picture is a failed read.
+    const std::string bad = std::string(KORVO_TEST_DATA) + "/imagefile/iff_bad_rle.iff";
+    std::vector<std::string> commands;
+    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { commands.push_back(c); });
+    std::string what;
+    CaptureLookupFailure(bad.c_str(), &what);
+    KorvoGlobal::setCommandSink(previous);
+    EXPECT_EQ(what, "Reading of tmap " + bad + " failed");
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_NE(commands[0].find("couldn't open " + bad), std::string::npos);
+    tmap_done();
+    std::remove(path.c_str());
 }
