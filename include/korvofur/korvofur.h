@@ -28,6 +28,10 @@
 #include "foundation/render_settings.h"
 
 // Descriptions
+#include "descriptions/texture_cache.h"
+#include "descriptions/curve_data_cache.h"
+#include "descriptions/param_values.h"
+#include "descriptions/hair_params.h"
 
 // Geometry
 #include "geometry/polygon_mesh.h"
@@ -35,6 +39,7 @@
 #include "geometry/model_database.h"
 
 // Hair generation
+#include "generation/hair_records.h"
 
 // Renderer
 

@@ -1,0 +1,56 @@
+// Test helpers for the texture and curve-data caches: in-memory images
+// served by an installed image reader, with a count of the reads per path,
+// and a guard for the frame and model name of the render settings.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "descriptions/texture_cache.h"
+
+namespace testimg {
+
+// The RGBA bytes of pixel (column, row) of an image.
+using PixelFn = std::function<std::uint32_t(int col, int row)>;
+
+// Registers an in-memory image under path; row 0 is v = 0.
+void add(const std::string& path, int width, int height, const PixelFn& pixel);
+// A one-colour image.
+void add_flat(const std::string& path, int width, int height, std::uint8_t r, std::uint8_t g,
+              std::uint8_t b, std::uint8_t a);
+// Reads the reader has done of path (successful or not).
+int reads(const std::string& path);
+// Every path the reader was asked for, in order.
+const std::vector<std::string>& requests();
+// Forgets every image and count.
+void clear();
+// The reader the tests install.
+bool reader(const char* path, tmap_image& image);
+
+// Installs the reader and a texture cache of n entries; undoes both (and
+// forgets the images) when it goes out of scope.
+class Scope {
+  public:
+    explicit Scope(int n);
+    ~Scope();
+
+  private:
+    tmap_reader previous_;
+};
+
+}  // namespace testimg
+
+// Restores the frame and model name of the render settings.
+class SettingsGuard {
+  public:
+    SettingsGuard();
+    ~SettingsGuard();
+
+  private:
+    int frame_;
+    const char* model_;
+    std::int32_t shadow_pass_;
+};
