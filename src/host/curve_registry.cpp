@@ -169,8 +169,10 @@ KorvoPoint surface_point(const kivNurbSurface& s, double a, double b) {
     return to_korvo(frame[0]);
 }
 
-// Closest point: the nearest grid sample, then Gauss-Newton steps on the
-// squared distance with finite-difference tangents, kept inside [0, 1]^2.
+// Closest point: the nearest grid sample, then a pattern search over the
+// parameters: the eight neighbours at the current step are tried, the
+// best one taken, and the step halved when none is nearer. It stops once
+// the step moves the point by less than a hundredth of the tolerance.
 bool nurbs_closest(const KorvoRegisteredCurve& c, const KorvoPoint& p, KorvoPoint& out) {
     if (c.grid.empty()) return false;
     std::size_t best = 0;
@@ -185,30 +187,37 @@ bool nurbs_closest(const KorvoRegisteredCurve& c, const KorvoPoint& p, KorvoPoin
     double a = static_cast<double>(best % c.grid_nu) / (c.grid_nu - 1);
     double b = static_cast<double>(best / c.grid_nu) / (c.grid_nv - 1);
     KorvoPoint q = c.grid[best];
-    const double e = 1e-4;
-    for (int iter = 0; iter < 30; ++iter) {
-        const KorvoVector pu = (surface_point(*c.nurbs, std::min(1.0, a + e), b) -
-                                surface_point(*c.nurbs, std::max(0.0, a - e), b)) *
-                               (1.0 / (std::min(1.0, a + e) - std::max(0.0, a - e)));
-        const KorvoVector pv = (surface_point(*c.nurbs, a, std::min(1.0, b + e)) -
-                                surface_point(*c.nurbs, a, std::max(0.0, b - e))) *
-                               (1.0 / (std::min(1.0, b + e) - std::max(0.0, b - e)));
-        const KorvoVector r = p - q;
-        const double g11 = pu * pu, g12 = pu * pv, g22 = pv * pv;
-        const double det = g11 * g22 - g12 * g12;
-        if (std::fabs(det) < 1e-20) break;
-        const double ru = r * pu, rv = r * pv;
-        const double da = (ru * g22 - rv * g12) / det, db = (rv * g11 - ru * g12) / det;
-        const double na = std::clamp(a + da, 0.0, 1.0), nb = std::clamp(b + db, 0.0, 1.0);
-        const KorvoPoint nq = surface_point(*c.nurbs, na, nb);
-        const double nd = (nq - p) * (nq - p);
-        if (nd > best_d) break;  // no better: the grid point or last step stands
-        const double moved = nq.distanceTo(q);
-        a = na;
-        b = nb;
-        q = nq;
-        best_d = nd;
-        if (moved < kClosestTolerance * 0.01) break;
+    double ha = 0.5 / (c.grid_nu - 1), hb = 0.5 / (c.grid_nv - 1);
+    for (int iter = 0; iter < 400 && (ha > 1e-7 || hb > 1e-7); ++iter) {
+        double na = a, nb = b, nd = best_d;
+        KorvoPoint nq = q;
+        double moved = 0.0;
+        for (int i = -1; i <= 1; ++i) {
+            for (int j = -1; j <= 1; ++j) {
+                if (i == 0 && j == 0) continue;
+                const double ta = std::clamp(a + i * ha, 0.0, 1.0);
+                const double tb = std::clamp(b + j * hb, 0.0, 1.0);
+                const KorvoPoint t = surface_point(*c.nurbs, ta, tb);
+                moved = std::max(moved, t.distanceTo(q));
+                const double d = (t - p) * (t - p);
+                if (d < nd) {
+                    na = ta;
+                    nb = tb;
+                    nd = d;
+                    nq = t;
+                }
+            }
+        }
+        if (nd < best_d) {
+            a = na;
+            b = nb;
+            q = nq;
+            best_d = nd;
+        } else {
+            if (moved < kClosestTolerance * 0.01) break;
+            ha *= 0.5;
+            hb *= 0.5;
+        }
     }
     out = q;
     return true;
