@@ -103,20 +103,3 @@ TEST(KorvoQuaternion, SlerpFollowsTheShorterArc) {
     b.scaleIt(0.5);
     ExpectVector(rotateBy(KorvoVector(1, 0, 0), slerp(a, b, 0.5)), 1, 0, 0);
 }
-
-TEST(KorvoPoint, ArithmeticAndWeights) {
-    const KorvoPoint p(1, 2, 3), q(4, 6, 3);
-    ExpectVector(q - p, 3, 4, 0);
-    EXPECT_DOUBLE_EQ(p.distanceTo(q), 5.0);
-    const KorvoPoint moved = p + KorvoVector(1, 1, 1);
-    EXPECT_EQ(moved, KorvoPoint(2, 3, 4));
-    EXPECT_EQ(KorvoPoint(2, 4, 6, 2).cartesianize(), KorvoPoint(1, 2, 3));
-    EXPECT_EQ(KorvoVector().normal(), KorvoVector());
-    KorvoPointArray array;
-    array.append(p);
-    array.append(q);
-    EXPECT_EQ(array.length(), 2u);
-    EXPECT_EQ(array[1], q);
-    array.clear();
-    EXPECT_EQ(array.length(), 0u);
-}
