@@ -12,6 +12,8 @@
 #include "host/korvo_image.h"
 #include "host/image_library.h"
 #include "host/iff_image.h"
+#include "host/korvo_quaternion.h"
+#include "host/curve_registry.h"
 
 // Foundation
 #include "foundation/fur_exception.h"
@@ -32,6 +34,7 @@
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/param_values.h"
 #include "descriptions/hair_params.h"
+#include "descriptions/assign_db.h"
 
 // Geometry
 #include "geometry/polygon_mesh.h"
@@ -40,6 +43,8 @@
 
 // Hair generation
 #include "generation/hair_records.h"
+#include "generation/attractors.h"
+#include "generation/curve_attractors.h"
 
 // Renderer
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "descriptions/assign_db.h"
 #include "foundation/render_settings.h"
 
 namespace {
@@ -293,6 +294,27 @@ kivPolygons* mdldb_tessellate(hair_model* model) {
         std::printf("WARNING: nurb tessellation failed for model %s\n", printable_name(model));
     }
     return mesh;
+}
+
+int mdldb_area_lengths(FILE* stream) {
+    const ModelList& list = g_lists[0];
+    for (int i = 0; list.models && i < list.capacity; ++i) {
+        hair_model& model = list.models[i];
+        if (assdb_get_exclude(model.name, 0) || !assdb_has_model_hair(model.name)) continue;
+        std::fprintf(stream, "model %s {\n", printable_name(&model));
+        if (kivNurbSurface* s = model.nurbs()) {
+            if (s->utess < 1 || s->vtess < 1) s->set_tess_steps(defs.tess_factor);
+            if (!s->print_area_info(stream)) {
+                std::printf("FATAL: problem with model %s\n", printable_name(&model));
+                return 0;
+            }
+        } else {
+            std::fprintf(stream, "model %s type not implemented!, skipping...\n",
+                         printable_name(&model));
+        }
+        std::fprintf(stream, "}\n");
+    }
+    return 1;
 }
 
 // --- Dump and clean-up -------------------------------------------------------------

@@ -152,6 +152,16 @@ void mdldb_release_geometry(hair_model* model);
 // warnings are on) when it fails or the model is not a NURBS model.
 kivPolygons* mdldb_tessellate(hair_model* model);
 
+// Tessellation statistics of every model of the current list that is not
+// left out of the hair render and has a hair description assigned (the
+// assignment table): "model <name> {", the six lines of
+// kivNurbSurface::print_area_info for a NURBS model (whose tessellation
+// steps become spans times defs.tess_factor when they are not set), a
+// "not implemented" line for any other kind, and "}". A failed NURBS
+// model prints "FATAL: problem with model <name>" and ends the walk: 0.
+// Otherwise 1.
+int mdldb_area_lengths(FILE* stream);
+
 // --- Dump and clean-up ---------------------------------------------------------
 
 // Prints the capacity of the current list, then every record of the chosen

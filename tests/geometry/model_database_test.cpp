@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
 
@@ -367,4 +370,36 @@ TEST(DataPoints, DumpWithAndWithoutNormals) {
     testing::internal::CaptureStdout();
     d.dump();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "nb_ps 1\np 1.000000 2.000000 3.000000 \n");
+}
+
+// --- Area lengths ----------------------------------------------------------------------------
+
+TEST_F(ModelDatabase, AreaLengthsReportHairyModelsPastExcludedOnes) {
+    ASSERT_EQ(assdb_init(16), 1);
+    hair_params_list_add(names_add("fur"));
+    ASSERT_EQ(mdldb_init(4, 0), 1);
+    FlatPatch(*static_cast<kivNurbSurface*>(NewModel(MODEL_NURB, "patch")->geometry));
+    hair_model* skipped = NewModel(MODEL_POLY, "skipped");
+    NewModel(MODEL_POLY, "bald");
+    hair_model* mesh = NewModel(MODEL_POLY, "mesh");
+    for (hair_model* m : {mdldb_get_index(0, 0), skipped, mesh}) assdb_assign_hair("fur", m->name);
+    assdb_exclude_hair_render(skipped->name);
+
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(mdldb_area_lengths(f), 1);
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+    std::fclose(f);
+    // The patch's six statistics lines, then the mesh; not the excluded
+    // model nor the one without hair.
+    EXPECT_EQ(text.rfind("model patch {\nof 9 U tess segments (dist): ", 0), 0u) << text;
+    const std::string tail = "}\nmodel mesh {\nmodel mesh type not implemented!, skipping...\n}\n";
+    ASSERT_GE(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    EXPECT_EQ(text.find("skipped"), std::string::npos);
+    EXPECT_EQ(text.find("bald"), std::string::npos);
+    assdb_done();
+    hair_params_list_clear();
 }
