@@ -103,36 +103,31 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
     EXPECT_EQ(defs.pixel_y, 0);
 }
 
-TEST_F(OutputPasses, ADepthRangeWritesAnRlaImage) {
+TEST_F(OutputPasses, RlaWithADepthRangeElseTheHostImageLibrary) {
     hair_zbuffer& zb = camera(2, 2, zcalc(1.0f, 100.0f));
     render_test::add_fragment(zb, 0, 1, 1, 3.0f, kivColor(0.2f, 0.4f, 0.6f, 0.5f));
     render_test::add_fragment(zb, 1, 0, 2, 3.0f, kWhite);
     render_test::add_geometry(zb, 1, 1, 5.0f, 1.0f);
-    const std::string path = file(".rla");
-    cam_.render(path.c_str());
+    const std::string rla = file(".rla"), iff = file(".iff");
+    cam_.render(rla.c_str());
     int channels = 0;
-    const std::vector<unsigned char> px = read_rla(path, channels);
+    // Premultiplied 16-bit fractions: 0.1 × 255 = 25.498 gives 25. Geometry
+    // alone leaves a pixel empty.
+    const std::vector<unsigned char> expected =
+        rgba({0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0});
+    EXPECT_EQ(read_rla(rla, channels), expected);
     EXPECT_EQ(channels, 5);
-    // Premultiplied: 0.5 × 0.2 × 255 = 25.5 rounds to 25 after 16-bit truncation.
-    EXPECT_EQ(px, rgba({0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0}));
-    rx_rla back(path.c_str());
-    EXPECT_EQ(back.has_depth(), 1);
-    EXPECT_NEAR(back.getgamma(), 2.2f, 1e-3f);
-}
+    EXPECT_NEAR(rx_rla(rla.c_str()).getgamma(), 2.2f, 1e-3f);
 
-TEST_F(OutputPasses, WithoutDepthRangeTheHostImageLibraryWrites) {
-    hair_zbuffer& zb = camera(2, 1);
-    render_test::add_fragment(zb, 1, 0, 1, 3.0f, kivColor(0, 0, 1, 1));
-    render_test::add_geometry(zb, 0, 0, 5.0f, 1.0f);
-    const std::string path = file(".iff");
-    cam_.render(path.c_str());
+    cam_.set_image_params(2, 2, cam_window(), zcalc());
+    cam_.render(iff.c_str());
     IffImage img;
-    ASSERT_TRUE(iff_read_file(path.c_str(), img));
-    // Row 0 (geometry only) is empty; row 1 is blue.
-    EXPECT_EQ(img.rgba, rgba({0, 0, 0, 0, 0, 0, 255, 255}));
+    ASSERT_TRUE(iff_read_file(iff.c_str(), img));
+    EXPECT_EQ(img.rgba, expected);
     // An image that cannot be created leaves nothing behind.
-    cam_.render((testing::TempDir() + "no_such_dir/x.iff").c_str());
-    EXPECT_FALSE(exists(testing::TempDir() + "no_such_dir/x.iff"));
+    const std::string nowhere = testing::TempDir() + "no_such_dir/x.iff";
+    cam_.render(nowhere.c_str());
+    EXPECT_FALSE(exists(nowhere));
 }
 
 // --- render_z
@@ -190,17 +185,12 @@ TEST_F(OutputPasses, GeometryDepthPictureIsDarkNearAndBrightFar) {
     int channels = 0;
     // 0.5 coverage is stored as 32767 ÷ 65535: 127.498 + 0.5 truncates to 127.
     EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 255, 255, 255, 255, 127, 0, 0, 0, 0}));
-}
-
-TEST_F(OutputPasses, GeometryAtOneDepthIsNear) {
-    defs.subpixel_factor = 2;
-    hair_zbuffer& zb = camera(1, 1);
+    // All geometry at one depth is near.
+    zb.clear();
     render_test::add_geometry(zb, 0, 0, 7.0f, 1.0f);
-    render_test::add_geometry(zb, 1, 1, 7.0f, 1.0f);
-    const std::string path = file(".rla");
+    render_test::add_geometry(zb, 0, 2, 7.0f, 1.0f);
     cam_.render_zbuff(path.c_str());
-    int channels = 0;
-    EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 128}));
+    EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 255, 0, 0, 0, 0, 1, 1, 1, 255}));
 }
 
 // --- render_atm
@@ -226,30 +216,32 @@ TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
 // -------------------------------------------------------------------------------------
 
 TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
+    const std::string path = file(".img");
+    testing::internal::CaptureStdout();
+    cam_.render(path.c_str());
+    cam_.debug_pixels();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: render: the camera has no z-buffer\n"
+              "ERROR: debug_pixels: the camera has no z-buffer\n");
+
     camera(4, 4);
     defs.image_cols = 5;
-    const std::string path = file(".img");
     testing::internal::CaptureStdout();
     cam_.render(path.c_str());
     cam_.render_z(path.c_str());
     cam_.render_zbuff(path.c_str());
     cam_.render_atm(path.c_str());
+    defs.image_cols = 4;
+    defs.subpixel_factor = 2;
+    cam_.render(path.c_str());
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.rfind("ERROR: render: an output of 5 x 4 pixels at sub-pixel factor 1 does not "
                         "fit the z-buffer of 4 x 4 samples\n",
                         0),
               0u)
         << out;
-    for (const char* pass : {"render_z:", "render_zbuff:", "render_atm:"})
-        EXPECT_NE(out.find(std::string("ERROR: ") + pass), std::string::npos) << pass;
-    EXPECT_FALSE(exists(path));
-
-    // The same for a sub-pixel factor the z-buffer was not made with.
-    defs.image_cols = 4;
-    defs.subpixel_factor = 2;
-    testing::internal::CaptureStdout();
-    cam_.render(path.c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("ERROR: ", 0), 0u);
+    for (const char* pass : {"render_z:", "render_zbuff:", "render_atm:", "factor 2"})
+        EXPECT_NE(out.find(pass), std::string::npos) << pass;
     EXPECT_FALSE(exists(path));
 
     // A smaller output reads the first rows and columns only.
@@ -260,100 +252,60 @@ TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     cam_.render(path.c_str());
     IffImage img;
     ASSERT_TRUE(iff_read_file(path.c_str(), img));
-    EXPECT_EQ(img.width, 4);
     EXPECT_EQ(img.height, 2);
     EXPECT_EQ(img.rgba[4 * (4 + 1) + 3], 255);
-}
-
-TEST_F(OutputPasses, ACameraWithoutZbufferWritesNothing) {
-    const std::string path = file(".img");
-    testing::internal::CaptureStdout();
-    cam_.render(path.c_str());
-    cam_.debug_pixels();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: render: the camera has no z-buffer\n"
-              "ERROR: debug_pixels: the camera has no z-buffer\n");
-    EXPECT_FALSE(exists(path));
 }
 
 // --- Interactive inspection
 // -------------------------------------------------------------------------
 
-TEST_F(OutputPasses, DebugPixelsAnswersUntilTheEndOfInput) {
-    hair_zbuffer& zb = camera(1, 2);
+TEST_F(OutputPasses, DebugLoopsAnswerUntilTheEndOfInput) {
+    hair_zbuffer& zb = camera(2, 2);
     render_test::add_fragment(zb, 0, 1, 1, 2.0f, kWhite);
-    render_test::StdinFromText input(temp_path(".in"), "junk\n5 5\n1 0\n");
-    files_.push_back(temp_path(".in"));
-    testing::internal::CaptureStdout();
-    cam_.debug_pixels();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ENTER an x y pixel: "
-              "ENTER an x y pixel: got 5 5\n"
-              "ENTER an x y pixel: got 1 0\n"
-              "pixel_head at (0,1) {\n"
-              "pixel_zbuff contents:\n"
-              "is_used = 0\n"
-              "z = 0.000000, z2 = 0.000000, area = 0.000000\n"
-              "timeslices =    0\n"
-              "list_nb = 0, nb_zbuff = 0\n"
-              "overflow_f = 0, overflow_b = 0\n"
-              "is_next_zbuff = 0\n"
-              "  current hair\n"
-              "1.000000 1.000000 1.000000 1.000000\n"
-              "z = 2.000000, id = 1\n"
-              "  hair list\n"
-              "}\n"
-              "Adding current hair to pixbuff...\n"
-              "Starting color calc...\n"
-              "Added element to front comp buffer\n"
-              "1.000000 1.000000 1.000000 1.000000\n"
-              "z = 2.000000, id = 1\n"
-              "result color = 1.000000 1.000000 1.000000 1.000000\n\n"
-              "ENTER an x y pixel: \n");
-}
-
-TEST_F(OutputPasses, DebugZbufferShowsTheGeometryDepth) {
-    hair_zbuffer& zb = camera(2, 1);
     render_test::add_geometry(zb, 1, 0, 6.5f, 1.0f);
-    render_test::StdinFromText input(temp_path(".in"), "0 1\n0 0");
     files_.push_back(temp_path(".in"));
-    testing::internal::CaptureStdout();
-    cam_.debug_zbuffer();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ENTER an x y pixel: got 0 1\n"
-              "\nZbuffer contents:\n"
-              "pixel_head at (1,0) {\n"
-              "pixel_zbuff contents:\n"
-              "is_used = 1\n"
-              "z = 6.500000, z2 = 6.500000, area = 1.000000\n"
-              "timeslices =    0\n"
-              "list_nb = 0, nb_zbuff = 1\n"
-              "overflow_f = 0, overflow_b = 0\n"
-              "is_next_zbuff = 0\n"
-              "  current hair\n"
-              "0.000000 0.000000 0.000000 0.000000\n"
-              "z = 0.000000, id = 0\n"
-              "  hair list\n"
-              "}\n"
-              "Final z = 6.500000, area = 1.000000\n\n"
-              "ENTER an x y pixel: got 0 0\n"
-              "\nZbuffer contents:\n"
-              "Final z = 0.000000, area = 0.000000\n\n"
-              "ENTER an x y pixel: \n");
-}
-
-TEST_F(OutputPasses, DebugZbufferRunsThePostMotionBlurPassWithMotionBlur) {
+    std::string out;
+    {
+        // x is the column, y the row; junk and positions outside are skipped.
+        render_test::StdinFromText input(temp_path(".in"), "junk\n5 5\n1 0\n");
+        testing::internal::CaptureStdout();
+        cam_.debug_pixels();
+        out = testing::internal::GetCapturedStdout();
+    }
+    EXPECT_EQ(out.rfind("ENTER an x y pixel: ENTER an x y pixel: got 5 5\n"
+                        "ENTER an x y pixel: got 1 0\npixel_head at (0,1) {\n",
+                        0),
+              0u)
+        << out;
+    const std::string tail =
+        "Added element to front comp buffer\n"
+        "1.000000 1.000000 1.000000 1.000000\nz = 2.000000, id = 1\n"
+        "result color = 1.000000 1.000000 1.000000 1.000000\n\n"
+        "ENTER an x y pixel: \n";
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
+    {
+        render_test::StdinFromText input(temp_path(".in"), "0 1\n1 1");
+        testing::internal::CaptureStdout();
+        cam_.debug_zbuffer();
+        out = testing::internal::GetCapturedStdout();
+    }
+    EXPECT_EQ(
+        out.rfind("ENTER an x y pixel: got 0 1\n\nZbuffer contents:\npixel_head at (1,0) {\n", 0),
+        0u)
+        << out;
+    EXPECT_NE(out.find("}\nFinal z = 6.500000, area = 1.000000\n\n"
+                       "ENTER an x y pixel: got 1 1\n\nZbuffer contents:\n"
+                       "Final z = 0.000000, area = 0.000000\n\nENTER an x y pixel: \n"),
+              std::string::npos)
+        << out;
+    // With motion blur the pixel is compressed before its final depth.
     defs.motion_blur = 1;
-    hair_zbuffer& zb = camera(1, 1);
-    defs.geometry_id = 1;
-    render_test::add_geometry(zb, 0, 0, 8.0f, 0.5f, 0xF0u);
-    defs.geometry_id = 2;
+    defs.geometry_id = 7;
     render_test::add_geometry(zb, 0, 0, 4.0f, 0.5f, 0xFFu);
     render_test::StdinFromText input(temp_path(".in"), "0 0\n");
-    files_.push_back(temp_path(".in"));
     testing::internal::CaptureStdout();
     cam_.debug_zbuffer();
-    const std::string out = testing::internal::GetCapturedStdout();
+    out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Starting postprocess_zbuff_debug()"), std::string::npos) << out;
     EXPECT_NE(out.find("Final z = 4.000000, area = 0.250000\n"), std::string::npos) << out;
 }
