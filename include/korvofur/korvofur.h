@@ -47,6 +47,10 @@
 #include "generation/curve_attractors.h"
 
 // Renderer
+#include "render/fragment_list.h"
+#include "render/camera.h"
+#include "render/atmosphere.h"
+#include "render/model_output.h"
 
 // Image files
 #include "imagefile/image_file.h"

@@ -1,0 +1,768 @@
+#include "render/fragment_list.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "foundation/fur_exception.h"
+#include "foundation/messages.h"
+#include "foundation/render_settings.h"
+
+namespace {
+
+// No z-buffer may hold more cells than this (2 GB of cell pointers).
+constexpr std::size_t kMaxCells = std::size_t(1) << 28;
+
+// --- Time slices ----------------------------------------------------------------
+
+int slice_count(std::uint32_t set) {
+    return __builtin_popcount(set);
+}
+// Lowest and highest slice of a set; -1 for the empty set.
+int lowest_slice(std::uint32_t set) {
+    return set ? __builtin_ctz(set) : -1;
+}
+int highest_slice(std::uint32_t set) {
+    return set ? 31 - __builtin_clz(set) : -1;
+}
+
+// Whether geometry entry e hides a point at depth in slice s: the entry's
+// distance at s is interpolated between its earliest slice (z) and its
+// latest (z2).
+bool does_slice_block(const pixel_zbuff& e, int s, float depth) {
+    int lo = lowest_slice(e.timeslices);
+    int hi = highest_slice(e.timeslices);
+    if (lo < 0) {
+        std::printf("ERROR: have Ossa look at does_slice_block\n");
+        lo = hi = 0;
+    }
+    float at = e.z;
+    if (hi != lo)
+        at = e.z + static_cast<float>(s - lo) / static_cast<float>(hi - lo) * (e.z2 - e.z);
+    return depth > at;
+}
+
+// --- Fractions ----------------------------------------------------------------
+
+float dec(std::uint16_t v) {
+    return frac_decode(v);
+}
+std::uint16_t enc(float f) {
+    return frac_encode(f);
+}
+
+constexpr pixel_hair kEmptyHair = {0, 0, 0, 0, 0.0f, 0};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Compositing
+
+void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g) {
+    if (g != nullptr) {
+        // src lies behind dst and the geometry.
+        float r = 1.0f - dec(dst.a);
+        if (!defs.motion_blur) r *= 1.0f - dec(g->area());
+        if (r <= 0.0f) return;
+        dst.r = enc(dec(dst.r) + dec(src.r) * r);
+        dst.g = enc(dec(dst.g) + dec(src.g) * r);
+        dst.b = enc(dec(dst.b) + dec(src.b) * r);
+        dst.a = enc(dec(dst.a) + dec(src.a) * r);
+        return;
+    }
+    if (dst.id == 0) {
+        dst = src;
+        return;
+    }
+    const pixel_hair front = dst.z <= src.z ? dst : src;
+    const pixel_hair back = dst.z <= src.z ? src : dst;
+    const float fa = dec(front.a);
+    const float ba = dec(back.a);
+    float t;
+    switch (defs.merge_mode) {
+        case 0:
+            t = 1.0f - fa;
+            break;
+        case 1:
+            t = 1.0f - defs.hair_random * fa;
+            if (ba * t + fa > 1.0f) t = (1.0f - fa) / ba;
+            break;
+        case 2:
+            t = 1.0f - std::pow(fa, defs.merge_exponent);
+            if (ba * t + fa > 1.0f) t = (1.0f - fa) / ba;
+            break;
+        case 3:
+            t = ba <= 1.0f - fa ? 1.0f : (1.0f - fa) / ba;
+            break;
+        default:
+            t = 0.0f;
+            break;
+    }
+    if (defs.merge_mode >= 0 && defs.merge_mode <= 2 && t < 0.0f) t = 0.0f;
+    dst.r = enc(dec(front.r) + dec(back.r) * t);
+    dst.g = enc(dec(front.g) + dec(back.g) * t);
+    dst.b = enc(dec(front.b) + dec(back.b) * t);
+    dst.a = enc(fa + ba * t);
+    dst.z = front.z;
+}
+
+void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y) {
+    const pixel_hair front = x.z <= y.z ? x : y;
+    const pixel_hair back = x.z <= y.z ? y : x;
+    const std::int32_t id = x.id;
+    const float r = 1.0f - dec(front.a);
+    const float ba = dec(back.a);
+    if (r <= 0.0f) {
+        x = front;
+    } else if (r < ba) {
+        const float s = r / ba;
+        x.r = enc(dec(front.r) + dec(back.r) * s);
+        x.g = enc(dec(front.g) + dec(back.g) * s);
+        x.b = enc(dec(front.b) + dec(back.b) * s);
+        x.a = 65535;
+    } else {
+        x.r = enc(dec(x.r) + dec(y.r));
+        x.g = enc(dec(x.g) + dec(y.g));
+        x.b = enc(dec(x.b) + dec(y.b));
+        x.a = enc(dec(x.a) + dec(y.a));
+    }
+    x.z = front.z;
+    x.id = id;
+}
+
+void fragment_print(const pixel_hair& h) {
+    std::printf("%f %f %f %f\n", dec(h.r), dec(h.g), dec(h.b), dec(h.a));
+    std::printf("z = %f, id = %ld\n", h.z, static_cast<long>(h.id));
+}
+
+// ---------------------------------------------------------------------------
+// Records and chunks
+
+struct hair_zbuffer::chunk {
+    chunk* next;
+    alignas(16) unsigned char bytes[kPixelChunkBytes];
+};
+
+// Where the hair part of a record lies.
+struct hair_zbuffer::layout {
+    int cur;     // the current-hair slot
+    int first;   // the first list slot
+    int n;       // list entries
+    int cap;     // list capacity
+    int front;   // slot of the front overflow, -1 without
+    int behind;  // slot of the behind overflow, -1 without
+    bool geo;    // slot 0 holds geometry
+    float zmin;  // nearest distance of the geometry
+    // Whether a fragment at depth z belongs in front of the geometry.
+    bool in_front(float z) const { return !geo || z <= zmin; }
+};
+
+hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells)
+    : lines_(lines),
+      cols_(cols),
+      list_size_(list_size),
+      last_(list_size + 2),
+      records_per_chunk_(static_cast<int>(kPixelChunkBytes / (16 * (list_size + 3)))),
+      cells_(cells),
+      chunk_list_(nullptr),
+      chunk_used_(0),
+      chunks_(0) {}
+
+hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
+    if (lines <= 0 || cols <= 0) return nullptr;
+    const std::size_t n = static_cast<std::size_t>(lines) * static_cast<std::size_t>(cols);
+    if (n > kMaxCells) return nullptr;
+    list_size = std::clamp(list_size, 1, kMaxListSize);
+    pixel_slot** cells = new (std::nothrow) pixel_slot*[n]();
+    if (cells == nullptr) return nullptr;
+    hair_zbuffer* zb = new (std::nothrow) hair_zbuffer(lines, cols, list_size, cells);
+    if (zb == nullptr) delete[] cells;
+    return zb;
+}
+
+hair_zbuffer::~hair_zbuffer() {
+    clear();
+    delete[] cells_;
+}
+
+std::size_t hair_zbuffer::memory_bytes() const {
+    return static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*) +
+           static_cast<std::size_t>(chunks_) * sizeof(chunk);
+}
+
+pixel_slot** hair_zbuffer::cell(int row, int col) {
+    const long long k = static_cast<long long>(row) * cols_ + col;
+    if (row < 0 || col < 0 || row >= lines_ || col >= cols_) {
+        std::printf("FATAL: k = %d (%d, %d), lines * cols = %d\n", static_cast<int>(k), row, col,
+                    lines_ * cols_);
+        return nullptr;
+    }
+    defs.pixel_x = col;
+    defs.pixel_y = row;
+    return &cells_[k];
+}
+
+void hair_zbuffer::clear() {
+    while (chunk_list_ != nullptr) {
+        chunk* next = chunk_list_->next;
+        delete chunk_list_;
+        chunk_list_ = next;
+    }
+    chunks_ = 0;
+    chunk_used_ = 0;
+    std::memset(cells_, 0, static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*));
+}
+
+pixel_slot* hair_zbuffer::new_record() {
+    if (chunk_list_ == nullptr || chunk_used_ == records_per_chunk_) {
+        chunk* c = new (std::nothrow) chunk;
+        if (c == nullptr) {
+            drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
+            throw FurEFailed("Memory failure");
+        }
+        c->next = chunk_list_;
+        chunk_list_ = c;
+        chunk_used_ = 0;
+        ++chunks_;
+    }
+    pixel_slot* rec = reinterpret_cast<pixel_slot*>(chunk_list_->bytes) +
+                      static_cast<std::size_t>(chunk_used_) * record_slots();
+    ++chunk_used_;
+    std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * record_slots());
+    return rec;
+}
+
+hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
+    const pixel_zbuff& s0 = rec[0].zb;
+    layout l;
+    const int nz = std::min(s0.nb_zbuff(), list_size_);
+    const bool has_f = s0.overflow_f(), has_b = s0.overflow_b();
+    l.cur = nz <= 1 ? 1 : nz;
+    l.first = l.cur + 1;
+    l.cap = std::max(0, list_size_ - (has_f && has_b ? 1 : 0) - (nz > 1 ? nz - 1 : 0));
+    l.n = std::min(s0.list_nb(), l.cap);
+    l.front = has_f ? (has_b ? last_ - 1 : last_) : -1;
+    l.behind = has_b ? last_ : -1;
+    l.geo = s0.is_used();
+    l.zmin = l.geo ? std::min(s0.z, s0.z2) : 0.0f;
+    return l;
+}
+
+// ---------------------------------------------------------------------------
+// Occlusion and fragment construction
+
+namespace {
+
+// The slices of timeslices in which the geometry entries of rec hide a
+// point at depth. Entries are slot 0 and those chained by is_next_zbuff.
+std::uint32_t blocked_slices(const pixel_slot* rec, int last, float depth,
+                             std::uint32_t timeslices) {
+    std::uint32_t blocked = 0;
+    for (int e = 0; e < last; ++e) {
+        const pixel_zbuff& entry = rec[e].zb;
+        std::uint32_t both = entry.timeslices & timeslices & ~blocked;
+        while (both != 0) {
+            const int s = __builtin_ctz(both);
+            both &= both - 1;
+            if (does_slice_block(entry, s, depth)) blocked |= 1u << s;
+        }
+        if (!entry.is_next()) break;
+    }
+    return blocked;
+}
+
+}  // namespace
+
+bool hair_zbuffer::is_visible(const pixel_slot* rec, float depth, std::uint32_t timeslices) const {
+    if (rec == nullptr || !rec[0].zb.is_used()) return true;
+    const pixel_zbuff& s0 = rec[0].zb;
+    if (!defs.motion_blur) return s0.z > depth || s0.area() < 65535;
+    const int n = slice_count(timeslices);
+    return slice_count(blocked_slices(rec, last_, depth, timeslices)) < n;
+}
+
+void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
+                            std::uint32_t timeslices) {
+    if (cell == nullptr) cell = new_record();
+    pixel_slot* rec = cell;
+    const pixel_zbuff& s0 = rec[0].zb;
+
+    // The fraction of the fragment that moving geometry leaves visible.
+    float v = 1.0f;
+    if (defs.motion_blur && s0.is_used() && (depth > s0.z || depth > s0.z2)) {
+        const int n = slice_count(timeslices);
+        if (n > 0) {
+            const int blocked = slice_count(blocked_slices(rec, last_, depth, timeslices));
+            v = std::max(0.0f, 1.0f - static_cast<float>(blocked) / static_cast<float>(n));
+        }
+    }
+    const float a = coverage * rgba.a * v;
+    const pixel_hair h = {enc(a * rgba.r), enc(a * rgba.g), enc(a * rgba.b),
+                          enc(a),          depth,           defs.hair_id};
+
+    const int cur = layout_of(rec).cur;
+    pixel_hair& current = rec[cur].hair;
+    if (current.id != 0) {
+        if (current.id == h.id) {
+            fragment_merge_same_hair(current, h);
+            return;
+        }
+        move_current(rec);
+    }
+    rec[cur].hair = h;
+}
+
+// ---------------------------------------------------------------------------
+// The sorted list and its overflows
+
+void hair_zbuffer::create_front(pixel_slot* rec) {
+    pixel_zbuff& s0 = rec[0].zb;
+    if (!s0.overflow_b()) {
+        rec[last_].hair = kEmptyHair;
+    } else {
+        // The list's last entry, in slot L - 1, gives way to the front overflow.
+        const layout l = layout_of(rec);
+        pixel_hair& x = rec[last_ - 1].hair;
+        if (l.n == 0) {
+            x = kEmptyHair;
+        } else {
+            if (!l.in_front(x.z)) {
+                fragment_merge(rec[last_].hair, x, nullptr);
+                x = kEmptyHair;
+            }
+            s0.set_list_nb(l.n - 1);
+        }
+    }
+    s0.set_bit(pixel_zbuff::kOverflowF, true);
+}
+
+void hair_zbuffer::create_behind(pixel_slot* rec) {
+    pixel_zbuff& s0 = rec[0].zb;
+    if (!s0.overflow_f()) {
+        rec[last_].hair = kEmptyHair;
+    } else {
+        // The front overflow moves from slot L to L - 1, where the list's
+        // last entry gives way.
+        const layout l = layout_of(rec);
+        pixel_hair front = rec[last_].hair;
+        const pixel_hair x = rec[last_ - 1].hair;
+        if (l.n == 0) {
+            rec[last_].hair = kEmptyHair;
+        } else {
+            if (l.geo && x.z <= l.zmin) {
+                fragment_merge(front, x, nullptr);
+                rec[last_].hair = kEmptyHair;
+            } else {
+                rec[last_].hair = x;
+            }
+            s0.set_list_nb(l.n - 1);
+        }
+        rec[last_ - 1].hair = front;
+    }
+    s0.set_bit(pixel_zbuff::kOverflowB, true);
+}
+
+void hair_zbuffer::push_into_overflow(pixel_slot* rec, const pixel_hair& h, bool front) {
+    const pixel_zbuff& s0 = rec[0].zb;
+    if (front && !s0.overflow_f()) create_front(rec);
+    if (!front && !s0.overflow_b()) create_behind(rec);
+    const layout l = layout_of(rec);
+    fragment_merge(rec[front ? l.front : l.behind].hair, h, nullptr);
+}
+
+void hair_zbuffer::move_current(pixel_slot* rec) {
+    const layout l = layout_of(rec);
+    const pixel_hair h = rec[l.cur].hair;
+    if (h.id == 0) return;
+    rec[l.cur].hair = kEmptyHair;
+
+    // Position of h: after every entry at the same or a smaller depth.
+    pixel_slot* list = rec + l.first;
+    int k = 0;
+    while (k < l.n && list[k].hair.z <= h.z) ++k;
+
+    // Room left: one shift.
+    if (l.n + 1 <= l.cap) {
+        std::memmove(static_cast<void*>(list + k + 1), list + k, sizeof(pixel_slot) * (l.n - k));
+        list[k].hair = h;
+        rec[0].zb.set_list_nb(l.n + 1);
+        return;
+    }
+    // A full list and h behind all of it: h goes straight into an overflow.
+    if (k >= l.cap) {
+        push_into_overflow(rec, h, l.in_front(h.z));
+        return;
+    }
+    // A full list: its last entry leaves for the overflow of its side, which
+    // may first have to be created (and creating it may take a list slot).
+    const bool side = l.in_front(list[l.n - 1].hair.z);
+    if (side && !rec[0].zb.overflow_f()) create_front(rec);
+    if (!side && !rec[0].zb.overflow_b()) create_behind(rec);
+    const int n = std::min(rec[0].zb.list_nb(), layout_of(rec).cap);
+    if (k >= n) {
+        push_into_overflow(rec, h, l.in_front(h.z));
+        return;
+    }
+    const pixel_hair e = list[n - 1].hair;
+    push_into_overflow(rec, e, l.in_front(e.z));
+    std::memmove(static_cast<void*>(list + k + 1), list + k, sizeof(pixel_slot) * (n - 1 - k));
+    list[k].hair = h;
+}
+
+// ---------------------------------------------------------------------------
+// Geometry coverage and its compression
+
+void hair_zbuffer::add_geometry(pixel_slot*& cell, float depth, float coverage,
+                                std::uint32_t timeslices) {
+    if (cell == nullptr) cell = new_record();
+    pixel_slot* rec = cell;
+    pixel_zbuff& s0 = rec[0].zb;
+
+    if (!s0.is_used()) {
+        s0.z = s0.z2 = depth;
+        s0.set_area(enc(coverage));
+        s0.set_bit(pixel_zbuff::kIsUsed, true);
+        s0.set_nb_zbuff(1);
+        if (defs.motion_blur) {
+            s0.timeslices = timeslices;
+            s0.set_list_nb(1);
+            s0.set_last(0);
+            rec[last_].word[3] = static_cast<std::uint32_t>(defs.geometry_id);
+        }
+        return;
+    }
+    if (!defs.motion_blur) {
+        s0.z = s0.z2 = std::min(s0.z, depth);
+        s0.set_area(enc(dec(s0.area()) + coverage));
+        return;
+    }
+
+    const std::uint32_t id = static_cast<std::uint32_t>(defs.geometry_id);
+    if (rec[last_].word[3] == id) {
+        // The same model again: widen the entry written last.
+        pixel_zbuff& e = rec[std::min(s0.last(), last_ - 1)].zb;
+        const int lo = lowest_slice(timeslices), hi = highest_slice(timeslices);
+        const int elo = lowest_slice(e.timeslices), ehi = highest_slice(e.timeslices);
+        if (lo >= 0 && (elo < 0 || lo < elo || (lo == elo && depth < e.z))) e.z = depth;
+        if (hi >= 0 && (ehi < 0 || hi > ehi || (hi == ehi && depth < e.z2))) e.z2 = depth;
+        e.set_area(enc(dec(e.area()) + coverage));
+        e.timeslices |= timeslices;
+        return;
+    }
+
+    // A new model: a new entry after the last one, compressing the entries
+    // first when the record is full.
+    int n = std::min(s0.list_nb(), last_);
+    if (n >= last_) {
+        int k = compress(rec, n, false, false, 0, 0);
+        if (k == n) k = compress(rec, k, true, false, 0, 0);
+        n = k;
+    }
+    if (n < 1) n = 1;
+    pixel_zbuff& e = rec[n].zb;
+    e.z = e.z2 = depth;
+    e.timeslices = timeslices;
+    e.control = pixel_zbuff::kIsUsed | enc(coverage);
+    rec[n - 1].zb.set_bit(pixel_zbuff::kIsNext, true);
+    s0.set_list_nb(n + 1);
+    s0.set_nb_zbuff(n + 1);
+    s0.set_last(n);
+    rec[last_].word[3] = id;
+}
+
+int hair_zbuffer::compress(pixel_slot* rec, int k, bool merge, bool debug, int row, int col) {
+    k = std::clamp(k, 0, last_);
+    pixel_zbuff& s0 = rec[0].zb;
+    if (debug) std::printf("Starting postprocess_zbuff_debug()\n");
+    int count = k;
+    if (k < 2) {
+        if (k == 1) {
+            s0.set_nb_zbuff(1);
+            s0.set_bit(pixel_zbuff::kIsNext, false);
+        }
+    } else {
+        // Sort by nearest distance; the pixel's header bits stay in slot 0.
+        const std::uint32_t header = s0.control & pixel_zbuff::kHeaderMask;
+        s0.control &= ~pixel_zbuff::kHeaderMask;
+        if (debug) std::printf("Sorting zbuffer...\n");
+        for (int i = 1; i < k; ++i) {
+            const pixel_slot moving = rec[i];
+            const float key = std::min(moving.zb.z, moving.zb.z2);
+            int j = i;
+            while (j > 0 && std::min(rec[j - 1].zb.z, rec[j - 1].zb.z2) > key) {
+                rec[j] = rec[j - 1];
+                --j;
+            }
+            rec[j] = moving;
+        }
+        for (int i = 0; i < k; ++i) rec[i].zb.set_bit(pixel_zbuff::kIsNext, i + 1 < k);
+        rec[0].zb.control |= header;
+        if (debug) print_pixel(rec, row, col);
+
+        // Drop entries whose slices the nearer entries already cover.
+        if (debug) std::printf("Compressing...\n");
+        std::uint32_t cumul = 0;
+        for (int i = 0; i < count; ++i) {
+            if (debug) std::printf("Loop %d\n", i);
+            cumul |= rec[i].zb.timeslices;
+            for (int j = i + 1; j < count;) {
+                const std::uint32_t mine = rec[j].zb.timeslices;
+                if (debug)
+                    std::printf("testing cumul = %x, ip_slices = %x, and = %x\n", cumul, mine,
+                                cumul & mine);
+                if ((cumul & mine) == mine) {
+                    if (debug) std::printf("compressed one\n");
+                    std::memmove(static_cast<void*>(rec + j), rec + j + 1,
+                                 sizeof(pixel_slot) * (count - j - 1));
+                    --count;
+                } else {
+                    ++j;
+                }
+            }
+        }
+        if (debug) std::printf("Compressed!\n");
+
+        // Merge the farthest entries until the hair list has room.
+        if (merge && count > std::max(1, list_size_ - 2)) {
+            if (debug) {
+                print_pixel(rec, row, col);
+                std::printf("Doing 2nd compression\n");
+            }
+            while (count > 1 && count > list_size_ - 2) {
+                pixel_zbuff& a = rec[count - 2].zb;
+                const pixel_zbuff& b = rec[count - 1].zb;
+                const int na = slice_count(a.timeslices), nb = slice_count(b.timeslices);
+                const bool wider = nb > 2 * na;
+                const std::uint16_t area = enc(dec(a.area()) + dec(b.area()));
+                if (highest_slice(b.timeslices) >= highest_slice(a.timeslices) + 3 || wider)
+                    a.z2 = b.z2;
+                if (lowest_slice(b.timeslices) + 3 <= lowest_slice(a.timeslices) || wider)
+                    a.z = b.z;
+                a.set_area(area);
+                a.timeslices |= b.timeslices;
+                --count;
+            }
+        }
+        for (int i = 0; i < count; ++i) rec[i].zb.set_bit(pixel_zbuff::kIsNext, i + 1 < count);
+        s0.set_nb_zbuff(count);
+        rec[count].hair = kEmptyHair;
+    }
+    s0.set_last(0);
+    s0.set_list_nb(0);
+    rec[last_].word[3] = 0;
+    return count;
+}
+
+void hair_zbuffer::post_mb(pixel_slot* rec, bool merge) {
+    if (rec != nullptr && rec[0].zb.is_used())
+        compress(rec, rec[0].zb.list_nb(), merge, false, 0, 0);
+}
+
+void hair_zbuffer::post_mb_debug(pixel_slot* rec, int row, int col, bool merge) {
+    if (rec != nullptr && rec[0].zb.is_used())
+        compress(rec, rec[0].zb.list_nb(), merge, true, row, col);
+}
+
+// ---------------------------------------------------------------------------
+// Resolves
+
+pixel_hair hair_zbuffer::composite(pixel_slot* rec, bool debug) {
+    if (debug) std::printf("Adding current hair to pixbuff...\n");
+    move_current(rec);
+    if (debug) std::printf("Starting color calc...\n");
+    const layout l = layout_of(rec);
+    pixel_hair front = kEmptyHair, behind = kEmptyHair;
+    if (l.n == 0 && l.front < 0 && l.behind < 0) return front;
+
+    for (int i = 0; i < l.n; ++i) {
+        const pixel_hair& e = rec[l.first + i].hair;
+        const bool in_front = l.in_front(e.z);
+        fragment_merge(in_front ? front : behind, e, nullptr);
+        if (debug) {
+            std::printf(in_front ? "Added element to front comp buffer\n"
+                                 : "Added element to back comp buffer\n");
+            fragment_print(in_front ? front : behind);
+        }
+    }
+    if (l.front >= 0) {
+        fragment_merge(front, rec[l.front].hair, nullptr);
+        if (debug) {
+            std::printf("Added front overflow to front comp buffer\n");
+            fragment_print(front);
+        }
+    }
+    if (l.behind >= 0) {
+        fragment_merge(behind, rec[l.behind].hair, nullptr);
+        if (debug) {
+            std::printf("Added back overflow to back comp buffer\n");
+            fragment_print(behind);
+        }
+    }
+    if (behind.a != 0) {
+        if (debug) std::printf("Comped front comp buffer over back comp buffer\n");
+        fragment_merge(front, behind, &rec[0].zb);
+        if (debug) fragment_print(front);
+    }
+    return front;
+}
+
+kivColor hair_zbuffer::resolve_color(pixel_slot* rec) {
+    if (rec == nullptr) return kivColor();
+    const pixel_hair f = composite(rec, false);
+    return kivColor(dec(f.r), dec(f.g), dec(f.b), dec(f.a));
+}
+
+kivColor hair_zbuffer::resolve_color_debug(pixel_slot* rec) {
+    if (rec == nullptr) return kivColor();
+    const pixel_hair f = composite(rec, true);
+    return kivColor(dec(f.r), dec(f.g), dec(f.b), dec(f.a));
+}
+
+void hair_zbuffer::resolve_depth(pixel_slot* rec, float& depth, float& alpha) {
+    depth = alpha = 0.0f;
+    if (rec == nullptr) return;
+    const pixel_hair f = composite(rec, false);
+    depth = f.z;
+    alpha = dec(f.a);
+}
+
+float hair_zbuffer::resolve_shadow(pixel_slot* rec, float threshold, float& opacity) {
+    opacity = 0.0f;
+    if (rec == nullptr) return 0.0f;
+    move_current(rec);
+    const layout l = layout_of(rec);
+    if (l.n == 0) return 0.0f;
+
+    const pixel_zbuff& s0 = rec[0].zb;
+    const float zmin = l.geo ? l.zmin : s0.z2;
+    bool have_depth = false;
+    float depth = 0.0f;
+    auto note = [&](const pixel_hair& acc, float z) {
+        if (!have_depth && dec(acc.a) > threshold) {
+            have_depth = true;
+            depth = z;
+        }
+    };
+
+    pixel_hair acc = rec[l.first].hair;
+    note(acc, acc.z);
+    bool front_done = l.front < 0;
+    for (int i = 1; i < l.n; ++i) {
+        const pixel_hair& e = rec[l.first + i].hair;
+        if (!(e.z > 0.0f)) continue;
+        if (e.z > zmin) {
+            if (!front_done) {
+                fragment_merge(acc, rec[l.front].hair, nullptr);
+                front_done = true;
+                note(acc, e.z);
+            }
+            fragment_merge(acc, e, &s0);
+        } else {
+            fragment_merge(acc, e, nullptr);
+        }
+        note(acc, e.z);
+    }
+    const float last_z = rec[l.first + l.n - 1].hair.z;
+    if (!front_done) {
+        fragment_merge(acc, rec[l.front].hair, nullptr);
+        note(acc, last_z);
+    }
+    if (l.behind >= 0) {
+        fragment_merge(acc, rec[l.behind].hair, &s0);
+        note(acc, last_z);
+    }
+    const float a = dec(acc.a);
+    opacity = std::min(1.0f, threshold == 0.0f ? a : a / threshold);
+    return depth;
+}
+
+int hair_zbuffer::resolve_atmosphere(pixel_slot* rec, float* depths, float* alphas, int max) {
+    if (rec == nullptr) return 0;
+    move_current(rec);
+    const layout l = layout_of(rec);
+    pixel_hair acc = kEmptyHair;
+    float previous = 0.0f;
+    int count = 0;
+    auto step = [&](const pixel_hair& h) {
+        fragment_merge(acc, h, nullptr);
+        const float a = dec(acc.a);
+        if (count < max) {
+            depths[count] = h.z;
+            alphas[count] = a - previous;
+            ++count;
+        }
+        previous = a;
+    };
+    bool front_done = l.front < 0;
+    for (int i = 0; i < l.n; ++i) {
+        const pixel_hair& e = rec[l.first + i].hair;
+        if (!front_done && !l.in_front(e.z)) {
+            step(rec[l.front].hair);
+            front_done = true;
+        }
+        step(e);
+    }
+    if (!front_done) step(rec[l.front].hair);
+    if (l.behind >= 0) step(rec[l.behind].hair);
+    return count;
+}
+
+void hair_zbuffer::geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const {
+    depth = coverage = 0.0f;
+    if (rec == nullptr || !rec[0].zb.is_used()) return;
+    const pixel_zbuff& s0 = rec[0].zb;
+    if (!defs.motion_blur) {
+        depth = s0.z;
+        coverage = dec(s0.area());
+        return;
+    }
+    depth = std::min(s0.z, s0.z2);
+    std::uint32_t all = 0;
+    for (int e = 0; e < last_; ++e) {
+        all |= rec[e].zb.timeslices;
+        if (!rec[e].zb.is_next()) break;
+    }
+    coverage = all == 0xFFFFFFFFu ? 1.0f : static_cast<float>(slice_count(all)) * 0.03125f;
+}
+
+// ---------------------------------------------------------------------------
+// Debug prints
+
+void hair_zbuffer::print_pixel(const pixel_slot* rec, int row, int col) const {
+    if (rec == nullptr) return;
+    std::printf("pixel_head at (%d,%d) {\n", row, col);
+    for (int e = 0; e < last_; ++e) {
+        const pixel_zbuff& z = rec[e].zb;
+        std::printf("pixel_zbuff contents:\n");
+        std::printf("is_used = %d\n", z.is_used() ? 1 : 0);
+        std::printf("z = %f, z2 = %f, area = %f\n", z.z, z.z2, dec(z.area()));
+        std::printf("timeslices = %4x\n", z.timeslices);
+        std::printf("list_nb = %d, nb_zbuff = %d\n", z.list_nb(), z.nb_zbuff());
+        std::printf("overflow_f = %d, overflow_b = %d\n", z.overflow_f() ? 1 : 0,
+                    z.overflow_b() ? 1 : 0);
+        std::printf("is_next_zbuff = %d\n", z.is_next() ? 1 : 0);
+        if (!z.is_next()) break;
+    }
+    const layout l = layout_of(rec);
+    std::printf("  current hair\n");
+    fragment_print(rec[l.cur].hair);
+    std::printf("  hair list\n");
+    for (int i = 0; i < l.n; ++i) fragment_print(rec[l.first + i].hair);
+    if (l.front >= 0) {
+        std::printf("  front overflow\n");
+        fragment_print(rec[l.front].hair);
+    }
+    if (l.behind >= 0) {
+        std::printf("  behind overflow\n");
+        fragment_print(rec[l.behind].hair);
+    }
+    std::printf("}\n");
+}
+
+void hair_zbuffer::print() const {
+    for (int row = 0; row < lines_; ++row) {
+        for (int col = 0; col < cols_; ++col) print_pixel(record(row, col), row, col);
+    }
+}

@@ -1,0 +1,235 @@
+// The z-buffer of a camera: a grid of small per-pixel records that hold the
+// scene geometry's depth entries and the hair fragments, sorted by depth.
+//
+// A pixel record is list_size + 3 slots of 16 bytes. A slot is either a
+// depth entry (pixel_zbuff: how near geometry is, how much of the pixel it
+// covers and in which motion-blur time slices) or a hair fragment
+// (pixel_hair: premultiplied colour and opacity as 16-bit fractions, the
+// distance from the eye and the id of the hair it came from). With L =
+// list_size + 2 the slots are laid out as
+//
+//   0 ... nz - 1    depth entries (slot 0 always; zeroed without geometry)
+//   max(1, nz)      the current hair: the pieces of the hair being drawn
+//   then            list_nb fragments sorted by depth, nearest first
+//   L               the single overflow; with both overflows the front one
+//                   is in L - 1 and the behind one in L
+//
+// Fragments that do not fit into the list are composited into the front or
+// behind overflow (in front of or behind the geometry of the pixel), so
+// nothing is lost but their individual depth. Records are carved from
+// 4096-byte chunks that are only released all together.
+//
+// The rasterisers reach a pixel through hair_zbuffer::cell and write with
+// add_hair / add_geometry after asking is_visible; the output passes read
+// the pixels with the resolve functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/vector_types.h"
+
+// --- 16-bit fractions -----------------------------------------------------------
+
+// A fraction as stored: 65535 above 0.9999, else f × 65535 truncated (0 for
+// negative values and NaN).
+inline std::uint16_t frac_encode(float f) {
+    const double d = f;
+    if (d > 0.9999) return 65535;
+    if (!(d > 0.0)) return 0;
+    return static_cast<std::uint16_t>(d * 65535.0);
+}
+// A stored fraction as a float: v ÷ 65535, or exactly 1 when the quotient
+// is above 0.9999 (v of 65529 and more).
+inline float frac_decode(std::uint16_t v) {
+    return v >= 65529 ? 1.0f : static_cast<float>(v) / 65535.0f;
+}
+
+// --- Slots ------------------------------------------------------------------------
+
+// A depth entry. Bits of control:
+//   0-15  coverage of the pixel (16-bit fraction)
+//   16-19 list_nb        entries of the hair list (depth entries while
+//                        motion-blurred geometry is accumulated)   slot 0
+//   20    is_used        the entry holds geometry
+//   21    overflow_f     a front overflow exists                   slot 0
+//   22    overflow_b     a behind overflow exists                  slot 0
+//   23    is_next_zbuff  another depth entry follows
+//   24-27 nb_zbuff       number of depth entries                   slot 0
+//   28-31 last           slot of the entry written last             slot 0
+struct pixel_zbuff {
+    float z;                   // nearest distance, or distance at the earliest slice
+    float z2;                  // z without motion blur; distance at the latest slice
+    std::uint32_t timeslices;  // motion-blur time slices the geometry covers
+    std::uint32_t control;     // bit fields above
+
+    static constexpr std::uint32_t kAreaMask = 0xFFFFu;
+    static constexpr std::uint32_t kIsUsed = 1u << 20;
+    static constexpr std::uint32_t kOverflowF = 1u << 21;
+    static constexpr std::uint32_t kOverflowB = 1u << 22;
+    static constexpr std::uint32_t kIsNext = 1u << 23;
+    // Bits that describe the whole pixel and live in slot 0 only.
+    static constexpr std::uint32_t kHeaderMask = 0xFF6F0000u;
+
+    std::uint16_t area() const { return static_cast<std::uint16_t>(control & kAreaMask); }
+    void set_area(std::uint16_t a) { control = (control & ~kAreaMask) | a; }
+    int list_nb() const { return static_cast<int>((control >> 16) & 0xFu); }
+    void set_list_nb(int n) {
+        control = (control & ~(0xFu << 16)) | ((std::uint32_t(n) & 0xFu) << 16);
+    }
+    int nb_zbuff() const { return static_cast<int>((control >> 24) & 0xFu); }
+    void set_nb_zbuff(int n) {
+        control = (control & ~(0xFu << 24)) | ((std::uint32_t(n) & 0xFu) << 24);
+    }
+    int last() const { return static_cast<int>(control >> 28); }
+    void set_last(int i) { control = (control & 0x0FFFFFFFu) | ((std::uint32_t(i) & 0xFu) << 28); }
+    bool is_used() const { return (control & kIsUsed) != 0; }
+    bool overflow_f() const { return (control & kOverflowF) != 0; }
+    bool overflow_b() const { return (control & kOverflowB) != 0; }
+    bool is_next() const { return (control & kIsNext) != 0; }
+    void set_bit(std::uint32_t bit, bool on) { control = on ? (control | bit) : (control & ~bit); }
+};
+
+// A hair fragment; id 0 marks an empty slot.
+struct pixel_hair {
+    std::uint16_t r, g, b;  // colour premultiplied by a (16-bit fractions)
+    std::uint16_t a;        // opacity × coverage × visible fraction
+    float z;                // distance from the eye
+    std::int32_t id;        // the hair's id
+};
+
+union pixel_slot {
+    pixel_zbuff zb;
+    pixel_hair hair;
+    std::uint32_t word[4];
+};
+static_assert(sizeof(pixel_slot) == 16, "a pixel slot is 16 bytes");
+
+// --- The z-buffer -----------------------------------------------------------------
+
+// Size of the chunks that pixel records are carved from.
+constexpr std::size_t kPixelChunkBytes = 4096;
+// The largest list_size whose slot indices fit the 4-bit fields.
+constexpr int kMaxListSize = 13;
+// Steps an atmosphere resolve can emit: every fragment a record can hold.
+constexpr int kMaxAtmosSteps = 20;
+
+class hair_zbuffer {
+  public:
+    // An empty z-buffer of lines × cols pixels whose records hold
+    // list_size hair fragments (clamped to 1 ... kMaxListSize). Null when a
+    // size is not positive or the cell array cannot be allocated.
+    static hair_zbuffer* create(int lines, int cols, int list_size);
+    ~hair_zbuffer();
+    hair_zbuffer(const hair_zbuffer&) = delete;
+    hair_zbuffer& operator=(const hair_zbuffer&) = delete;
+
+    int lines() const { return lines_; }
+    int cols() const { return cols_; }
+    int list_size() const { return list_size_; }
+    // Slots per record: list_size + 3.
+    int record_slots() const { return list_size_ + 3; }
+    // Bytes held: the cell array and every chunk.
+    std::size_t memory_bytes() const;
+    // Number of chunks allocated.
+    int chunk_count() const { return chunks_; }
+
+    // --- Cells ----------------------------------------------------------------
+    // The cell of (row, column), which also becomes the current pixel
+    // (defs.pixel_x, defs.pixel_y). Outside the grid: prints
+    // "FATAL: k = %d (%d, %d), lines * cols = %d" and returns null.
+    pixel_slot** cell(int row, int col);
+    // The record of (row, column) without side effects; null when the pixel
+    // is empty or outside the grid.
+    pixel_slot* record(int row, int col) const {
+        if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return nullptr;
+        return cells_[static_cast<std::size_t>(row) * cols_ + col];
+    }
+    // Empties every pixel and releases all chunks.
+    void clear();
+
+    // --- Writing (hair and geometry rasterisers) --------------------------------
+    // True when a point at depth in the given time slices is not hidden by
+    // the pixel's geometry. rec may be null (an empty pixel).
+    bool is_visible(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
+    // Adds a hair fragment of the current hair (defs.hair_id): coverage ×
+    // colour alpha × the fraction visible through moving geometry. Allocates
+    // the record of an empty cell; throws FurEFailed "Memory failure" when
+    // that fails.
+    void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
+                  std::uint32_t timeslices);
+    // Adds geometry coverage. With motion blur each model (defs.geometry_id)
+    // gets its own depth entry, compressed when the record runs out of slots.
+    void add_geometry(pixel_slot*& cell, float depth, float coverage, std::uint32_t timeslices);
+    // The pass after motion-blurred geometry: sorts and compresses the depth
+    // entries (merging them when merge is set) so that the list can take
+    // hairs. rec may be null.
+    void post_mb(pixel_slot* rec, bool merge);
+    // The same, printing every step; (row, col) label the pixel prints.
+    void post_mb_debug(pixel_slot* rec, int row, int col, bool merge);
+
+    // --- Resolves (output passes) ---------------------------------------------
+    // Each returns zeros for an empty pixel; all but geometry_depth first
+    // move the current hair into the list.
+    // Premultiplied colour and alpha, front to back with the geometry between.
+    kivColor resolve_color(pixel_slot* rec);
+    // The same, printing every step.
+    kivColor resolve_color_debug(pixel_slot* rec);
+    // The nearest fragment's distance and the composited alpha.
+    void resolve_depth(pixel_slot* rec, float& depth, float& alpha);
+    // For shadow maps: the depth at which the hair becomes more opaque than
+    // threshold (0 when it never does) and, in opacity, the alpha ÷
+    // threshold at most 1. threshold is the shadow map entry's threshold.
+    float resolve_shadow(pixel_slot* rec, float threshold, float& opacity);
+    // The fragments in depth order as (depth, alpha increase) steps; at most
+    // max of them are written. Returns the count.
+    int resolve_atmosphere(pixel_slot* rec, float* depths, float* alphas, int max);
+    // Depth and coverage of the pixel's geometry; (0, 0) without.
+    void geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const;
+
+    // --- Debug prints -----------------------------------------------------------
+    // One pixel (nothing for an empty one), and every pixel row by row.
+    void print_pixel(const pixel_slot* rec, int row, int col) const;
+    void print() const;
+
+  private:
+    hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells);
+
+    struct chunk;
+    pixel_slot* new_record();
+    // The layout of a record's hair part.
+    struct layout;
+    layout layout_of(const pixel_slot* rec) const;
+    void move_current(pixel_slot* rec);
+    void push_into_overflow(pixel_slot* rec, const pixel_hair& h, bool front);
+    void create_front(pixel_slot* rec);
+    void create_behind(pixel_slot* rec);
+    pixel_hair composite(pixel_slot* rec, bool debug);
+    int compress(pixel_slot* rec, int k, bool merge, bool debug, int row, int col);
+
+    int lines_;
+    int cols_;
+    int list_size_;
+    int last_;               // L = list_size + 2: the last slot of a record
+    int records_per_chunk_;  // 4096 ÷ (16 × (list_size + 3))
+    pixel_slot** cells_;     // lines × cols, row-major; null is an empty pixel
+    chunk* chunk_list_;      // newest chunk first
+    int chunk_used_;         // records handed out from the newest chunk
+    int chunks_;
+};
+
+// --- Compositing ----------------------------------------------------------------------
+
+// The merge operator: composites src into dst. With geometry (g not null)
+// src lies behind dst and the geometry: dst += src × (1 − dst.a), times
+// (1 − the geometry's coverage) without motion blur. Without geometry an
+// empty dst takes a copy of src; otherwise the nearer of the two is in
+// front and the farther one is added with a transmission that depends on
+// defs.merge_mode (0 over, 1 scaled by defs.hair_random, 2 power of
+// defs.merge_exponent, 3 additive up to full opacity, other modes 0).
+void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g);
+// Two pieces of the same hair in one pixel: the farther piece fills what
+// the nearer one leaves uncovered, or both add up while they fit.
+void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y);
+// "%f %f %f %f\n" (r, g, b, a) and "z = %f, id = %ld\n" on standard output.
+void fragment_print(const pixel_hair& h);

@@ -1,0 +1,346 @@
+#include "render/camera.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "descriptions/hair_params.h"
+#include "foundation/fur_exception.h"
+#include "generation/hair_records.h"
+#include "render_support.h"
+
+namespace {
+
+class Camera : public render_test::SettingsTest {};
+
+// A camera of lines × cols with aperture 2 and focal 1 and its z-buffer.
+void make_camera(hair_camera& cam, int lines, int cols, const cam_window& crop = cam_window()) {
+    cam.set_aperture(2.0f);
+    cam.set_focal(1.0f);
+    cam.set_image_params(lines, cols, crop, zcalc());
+    ASSERT_EQ(cam.init_zbuffer(), 1);
+}
+
+// Opens the protected segment test.
+class camera_probe : public hair_camera {
+  public:
+    using hair_camera::is_follicle_visible;
+};
+
+int g_releases = 0;
+void count_release() {
+    ++g_releases;
+}
+
+}  // namespace
+
+// --- Windows ---------------------------------------------------------------------------------
+
+TEST(CamWindow, SizesContainmentAndClipping) {
+    EXPECT_FLOAT_EQ(cam_window().diagonal_length(), std::sqrt(2.0f));
+    const cam_window w(2, 3, 10, 20);
+    EXPECT_EQ(w.Cols(), 9);
+    EXPECT_EQ(w.Lines(), 18);
+    EXPECT_TRUE(cam_window(0, 0, 719, 485).contained(486, 720));
+    EXPECT_FALSE(cam_window(0, 0, 720, 485).contained(486, 720));
+    EXPECT_FALSE(cam_window(5, 0, 5, 10).contained(486, 720));  // one pixel wide
+    EXPECT_EQ(w.is_clipped(0, 0, 1, 5), 1);
+    EXPECT_EQ(w.is_clipped(0, 0, 2, 5), 0);
+    EXPECT_EQ(w.is_clipped(4, 21, 5, 30), 1);
+    EXPECT_EQ(w.is_clipped(5, 5, 5, 5), 0);
+    // Moving quads: window-relative bounds 0 … 8 and 0 … 17, or the region.
+    const defaults saved = defs;
+    EXPECT_EQ(w.is_mb_clipped(-1, 5, -2, 5, -0.5f, 6, -3, 7), 1);
+    EXPECT_EQ(w.is_mb_clipped(-1, 5, -2, 5, 0.5f, 6, -3, 7), 0);
+    EXPECT_EQ(w.is_mb_clipped(1, 18, 2, 19, 3, 17.5f, 4, 20), 1);
+    defs.region_on = 1;
+    const int region[4] = {5, 6, 7, 8};
+    std::copy(region, region + 4, defs.region);
+    EXPECT_EQ(w.is_mb_clipped(1, 7, 2, 7, 4, 7, 4.5f, 7), 1);
+    EXPECT_EQ(w.is_mb_clipped(1, 7, 2, 7, 4, 7, 5, 7), 0);
+    EXPECT_EQ(w.is_mb_clipped(6, 9, 6, 10, 6, 8.5f, 6, 9), 1);
+    defs = saved;
+}
+
+// --- Parameters ------------------------------------------------------------------------------
+
+TEST_F(Camera, ParameterCompletionFromEachPair) {
+    hair_camera a;  // focal and fov give the aperture
+    a.set_focal(35.0f);
+    a.set_fov(0.5f, 0);
+    a.set_image_params(486, 720, cam_window(), zcalc());
+    ASSERT_EQ(a.init_zbuffer(), 1);
+    EXPECT_NEAR(a.get_aperture(), (720.0f / 486.0f) * 2.0f * 35.0f * std::tan(0.25f), 1e-4f);
+    EXPECT_EQ(a.zbuffer()->cols(), 720);
+
+    hair_camera b;  // aperture and fov give the focal length
+    b.set_aperture(2.0f);
+    b.set_fov(0.5f, 0);
+    b.set_image_params(100, 200, cam_window(), zcalc());
+    ASSERT_EQ(b.init_zbuffer(), 1);
+    EXPECT_NEAR(b.get_focal(), 0.5f / std::tan(0.25f), 1e-5f);
+
+    hair_camera c;  // aperture and focal win over fov
+    c.set_aperture(2.0f);
+    c.set_focal(3.0f);
+    c.set_fov(90.0f, 1);
+    c.set_aspect(1.3f);
+    c.set_clip(0.1f, 10.0f);
+    EXPECT_EQ(c.get_flags(), 31);
+    EXPECT_FLOAT_EQ(c.get_fov(), 90.0f * 0.01745329f);
+    c.set_image_params(100, 200, cam_window(), zcalc());
+    ASSERT_EQ(c.init_zbuffer(), 1);
+    EXPECT_EQ(c.get_focal(), 3.0f);
+    EXPECT_EQ(c.get_aperture(), 2.0f);
+
+    hair_camera s;  // a shadow camera: aperture 1, twice the cone angle
+    s.set_focal(9.0f);
+    s.set_shadow_params(45.0f);
+    EXPECT_EQ(s.get_flags(), 5);
+    EXPECT_NEAR(s.get_fov(), 1.5707963f, 1e-6f);
+    s.set_image_params(64, 64, cam_window(), zcalc());
+    ASSERT_EQ(s.init_zbuffer(), 1);
+    EXPECT_NEAR(s.get_focal(), 0.5f, 1e-6f);
+}
+
+TEST_F(Camera, FewerThanTwoParametersRefuseTheZbuffer) {
+    hair_camera a, b, c;
+    a.set_focal(35.0f);
+    b.set_fov(0.5f, 0);
+    b.set_frustum(-1, 1, -1, 1);  // a frustum needs the focal length
+    for (hair_camera* cam : {&a, &b}) cam->set_image_params(10, 10, cam_window(), zcalc());
+    c.set_focal(1.0f);
+    c.set_aperture(1.0f);  // but no image size
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(a.init_zbuffer(), 0);
+    EXPECT_EQ(b.init_zbuffer(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: camera params need at least 2 of (focal, fov, aperture)\n"
+              "ERROR: camera params need at least 2 of (focal, fov, aperture)\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(c.init_zbuffer(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("ERROR: ", 0), 0u);
+    EXPECT_EQ(a.zbuffer(), nullptr);
+}
+
+// --- Projection --------------------------------------------------------------------------------
+
+TEST_F(Camera, ProjectionOfKnownPoints) {
+    hair_camera cam;
+    make_camera(cam, 100, 200);  // film 2 wide and 1 high, centred
+    const float in[][3] = {{0.5f, 0.25f, -1}, {1, 0.5f, -2}, {0, 0, -5}, {-1, -0.5f, -1}};
+    const float out[][2] = {{150, 75}, {150, 75}, {100, 50}, {0, 0}};
+    for (int i = 0; i < 4; ++i) {
+        float x, y;
+        ASSERT_TRUE(cam.project(kivPoint(in[i][0], in[i][1], in[i][2]), x, y)) << i;
+        EXPECT_FLOAT_EQ(x, out[i][0]) << i;
+        EXPECT_FLOAT_EQ(y, out[i][1]) << i;
+    }
+    float x = 7, y = 7;
+    EXPECT_FALSE(cam.project(kivPoint(0, 0, 0), x, y));
+    EXPECT_EQ(x, 7.0f);
+    EXPECT_FLOAT_EQ(cam.get_pixel_scale(), 100.0f);
+}
+
+TEST_F(Camera, AFrustumMapsAnOffCentreFilmWindow) {
+    const float saved_units = hair_params_get_wunits();
+    hair_params_set_wunits(2.0f);
+    hair_camera cam;
+    cam.set_focal(1.0f);
+    cam.set_frustum(-1, 3, -2, 2);
+    cam.set_image_params(100, 200, cam_window(), zcalc());
+    ASSERT_EQ(cam.init_zbuffer(), 1);
+    hair_params_set_wunits(saved_units);
+    EXPECT_EQ(cam.get_aperture(), 4.0f);             // right − left
+    EXPECT_FLOAT_EQ(cam.get_pixel_scale(), 100.0f);  // units × focal × cols ÷ aperture
+    float x, y;
+    ASSERT_TRUE(cam.project(kivPoint(0, 0, -1), x, y));
+    EXPECT_FLOAT_EQ(x, 50.0f);
+    EXPECT_FLOAT_EQ(y, 50.0f);
+    ASSERT_TRUE(cam.project(kivPoint(3, 3, -3), x, y));
+    EXPECT_FLOAT_EQ(x, 100.0f);
+    EXPECT_FLOAT_EQ(y, 75.0f);
+}
+
+// --- Crop windows ----------------------------------------------------------------------------
+
+TEST_F(Camera, CropWindows) {
+    hair_camera cam;
+    // All zero, or one pixel wide: the whole image.
+    for (const cam_window& crop : {cam_window(), cam_window(5, 0, 5, 300)}) {
+        cam.set_image_params(486, 720, crop, zcalc(1, 100));
+        EXPECT_EQ(cam.get_window().lowx, 0);
+        EXPECT_EQ(cam.get_window().highx, 719);
+        EXPECT_EQ(cam.get_window().highy, 485);
+    }
+    EXPECT_EQ(cam.hasdepth(), 1);
+    // Outside the image: rejected, the window keeps what was asked.
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(cam.set_image_params(486, 720, cam_window(0, 0, 720, 485), zcalc()),
+                 FurEBadParameter);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "illegal crop window\n");
+    EXPECT_EQ(cam.get_window().highx, 720);
+    // Scaled by the sub-pixel factor; the z-buffer is the window.
+    defs.subpixel_factor = 2;
+    make_camera(cam, 486, 720, cam_window(10, 10, 99, 99));
+    const cam_window& w = cam.get_window();
+    EXPECT_EQ(w.lowx, 20);
+    EXPECT_EQ(w.lowy, 20);
+    EXPECT_EQ(w.highx, 198);
+    EXPECT_EQ(w.highy, 198);
+    EXPECT_FLOAT_EQ(w.diagonal_length(), std::sqrt(2.0f * 179 * 179));
+    EXPECT_EQ(cam.get_lines(), 972);
+    EXPECT_EQ(cam.zbuffer()->lines(), 179);
+    EXPECT_EQ(cam.zbuffer()->cols(), 179);
+}
+
+// --- Segment visibility -------------------------------------------------------------------------
+
+TEST_F(Camera, SegmentVisibilityStateMachine) {
+    camera_probe cam;
+    make_camera(cam, 12, 12, cam_window(2, 2, 11, 11));
+    // Geometry covering image pixel (3, 3), window pixel (1, 1), at distance 5.
+    cam.zbuffer()->add_geometry(*cam.zbuffer()->cell(1, 1), 5.0f, 1.0f, 0xFFFFFFFFu);
+    // Image positions: V visible, H hidden behind the geometry, O outside.
+    struct End {
+        float x, y, d;
+    };
+    const End V{4, 4, 2}, H{3.5f, 3.7f, 8}, O{30, 4, 2}, Near{3.5f, 3.7f, 4}, Edge{1.5f, 4, 6},
+        Past{0.9f, 4, 6}, Behind{4, 4, -1};
+    struct Case {
+        int segment, state_in;
+        End root, end;
+        int result, state_out;
+    };
+    const Case cases[] = {
+        {0, -1, V, Behind, 0, 2},
+        {3, 0, V, Behind, 0, 2},
+        // The first segment: the root decides, the end when it cannot.
+        {0, -1, V, O, 1, 1},
+        {0, -1, O, V, 1, 0},
+        {0, -1, O, H, 0, 3},
+        {0, -1, H, V, 1, 0},
+        {0, -1, H, H, 0, 3},
+        {0, -1, Near, H, 1, 3},
+        {0, -1, Behind, V, 0, 0},
+        // Later segments: drawn unless the previous end and this one are both unseen.
+        {1, 0, V, H, 1, 3},
+        {2, 3, V, H, 0, 3},
+        {3, 3, V, O, 0, 1},
+        {4, 1, V, V, 1, 0},
+        {5, 2, V, V, 1, 0},
+        // Window pixels are truncated towards zero: −0.5 counts as column 0.
+        {1, 3, V, Edge, 1, 0},
+        {1, 3, V, Past, 0, 1},
+    };
+    for (const Case& c : cases) {
+        follicle f;
+        f.p1 = kivPoint(c.root.x, c.root.y, -c.root.d);
+        f.p2 = kivPoint(c.end.x, c.end.y, -c.end.d);
+        f.zdepth[0] = c.root.d;
+        f.zdepth[1] = c.end.d;
+        int state = c.state_in;
+        EXPECT_EQ(cam.is_follicle_visible(c.segment, &f, state), c.result) << &c - cases;
+        EXPECT_EQ(state, c.state_out) << &c - cases;
+    }
+}
+
+// --- Life cycle --------------------------------------------------------------------------------
+
+TEST_F(Camera, ClearCopiesAndTheZbuffer) {
+    hair_camera a;
+    a.set_aspect(1.5f);
+    a.set_matrix(kivMatrix(2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 1, 1, 1, 1));
+    make_camera(a, 20, 30, cam_window(1, 2, 10, 12));
+    hair_zbuffer* zb = a.zbuffer();
+    {
+        hair_camera b(a);  // copies share the z-buffer and never free it
+        EXPECT_EQ(b.zbuffer(), zb);
+        b.clear();
+    }
+    hair_camera c;
+    make_camera(c, 2, 2);
+    c = a;  // c's own z-buffer goes
+    a = c;  // a keeps the one it made
+    EXPECT_EQ(a.zbuffer(), zb);
+    zb->add_geometry(*zb->cell(1, 1), 3.0f, 1.0f, 0xFFFFFFFFu);
+    c.clear_arr();
+    EXPECT_EQ(zb->record(1, 1), nullptr);
+    EXPECT_EQ(a.zbuffer(), zb);
+
+    a.clear();
+    EXPECT_EQ(a.zbuffer(), nullptr);
+    EXPECT_EQ(a.get_flags() + a.get_lines() + a.get_cols(), 0);
+    EXPECT_EQ(a.get_focal() + a.get_aperture() + a.get_fov(), 0.0f);
+    EXPECT_EQ(a.get_matrix().m[0], 1.0f);
+    EXPECT_EQ(a.get_matrix().m[12], 0.0f);
+    EXPECT_EQ(a.get_window().highx, 10);  // kept, like the unset fields
+    EXPECT_EQ(a.get_aspect(), 1.5f);
+
+    g_releases = 0;
+    hair_camera_set_work_release(count_release);
+    { hair_camera d; }
+    hair_camera_set_work_release(nullptr);
+    EXPECT_EQ(g_releases, 1);
+}
+
+TEST_F(Camera, PostMotionBlurPassRunsOverEveryPixel) {
+    defs.motion_blur = 1;
+    hair_camera cam;
+    make_camera(cam, 3, 3);
+    hair_zbuffer* zb = cam.zbuffer();
+    for (int id = 1; id <= 2; ++id) {
+        defs.geometry_id = id;
+        zb->add_geometry(*zb->cell(0, 0), 4.0f * id, 0.5f, 0xFFu << (8 * id));
+        zb->add_geometry(*zb->cell(2, 1), 4.0f * id, 0.5f, 0xFFu);
+    }
+    cam.post_mb_zbuffer();
+    EXPECT_EQ(zb->record(0, 0)[0].zb.list_nb(), 0);
+    EXPECT_EQ(zb->record(0, 0)[0].zb.nb_zbuff(), 2);
+    EXPECT_EQ(zb->record(2, 1)[0].zb.nb_zbuff(), 1);
+}
+
+TEST_F(Camera, DumpPrintsTheParametersInImagePixels) {
+    hair_camera cam;
+    cam.set_aperture(2.0f);
+    cam.set_focal(1.0f);
+    cam.set_frustum(-1, 1, -0.5f, 0.5f);
+    cam.set_aspect(1.5f);
+    cam.set_clip(0.1f, 1000.0f);
+    cam.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1));
+    defs.subpixel_factor = 3;
+    cam.set_image_params(486, 720, cam_window(), zcalc());
+    ASSERT_EQ(cam.init_zbuffer(), 1);
+    EXPECT_EQ(cam.get_lines(), 1458);
+    testing::internal::CaptureStdout();
+    cam.dump();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "camera {\n"
+              "    flags = 59\n"
+              "    aperture = 2.000000 (-1.000000,1.000000,-0.500000,0.500000)\n"
+              "    focal = 1.000000\n"
+              "    fov = 0.000000\n"
+              "    aspect = 1.500000\n"
+              "    clip = 0.100000 1000.000000\n"
+              "    lines = 486\n"
+              "    cols = 720\n"
+              "    window (ll, ur) = 0 0 719 485\n"
+              "    matrix = 1.000000 0.000000 0.000000 1.000000\n"
+              "             0.000000 1.000000 0.000000 2.000000\n"
+              "             0.000000 0.000000 1.000000 3.000000\n"
+              "             0.000000 0.000000 0.000000 1.000000\n"
+              "    arr is allocated\n"
+              "}\n");
+}
+
+TEST_F(Camera, TheDatabaseHoldsTwoCameras) {
+    EXPECT_EQ(camdb_init(12), 1);
+    EXPECT_EQ(camdb_get(7), camdb_get(1));
+    EXPECT_NE(camdb_get(0), camdb_get(1));
+    make_camera(*camdb_get(1), 4, 4);
+    camdb_get(0)->set_focal(2.0f);
+    camdb_cleanup();
+    EXPECT_EQ(camdb_get(0)->get_flags(), 0);
+    EXPECT_EQ(camdb_get(1)->zbuffer(), nullptr);
+}

@@ -1,0 +1,541 @@
+#include "render/fragment_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "render_support.h"
+
+using render_test::add_fragment;
+using render_test::add_geometry;
+using render_test::hair;
+using render_test::make_zbuffer;
+
+namespace {
+
+// One 16-bit step, and the rounding that a few composites accumulate.
+constexpr float kStep = 1.0f / 65535.0f;
+constexpr float kTol = 4.0f * kStep;
+const kivColor kHalf(1.0f, 1.0f, 1.0f, 0.5f);
+
+class Fragments : public render_test::SettingsTest {};
+
+// The depths of the hair list, nearest first.
+std::vector<float> list_depths(const pixel_slot* rec) {
+    const int nz = rec[0].zb.nb_zbuff(), first = (nz <= 1 ? 1 : nz) + 1;
+    std::vector<float> z;
+    for (int i = 0; i < rec[0].zb.list_nb(); ++i) z.push_back(rec[first + i].hair.z);
+    return z;
+}
+
+// Fragments of ids 1, 2, … at the given depths into pixel (0, 0), then a
+// resolve that moves the last one into the list.
+pixel_slot* fill(hair_zbuffer& zb, const std::vector<float>& depths, const kivColor& c = kHalf) {
+    for (std::size_t i = 0; i < depths.size(); ++i)
+        add_fragment(zb, 0, 0, static_cast<int>(i) + 1, depths[i], c);
+    zb.resolve_color(zb.record(0, 0));
+    return zb.record(0, 0);
+}
+
+// Three moving models: 10 in slices 0-15, 5 in 0-7, 20 in 12-15.
+pixel_slot* three_moving_models(hair_zbuffer& zb) {
+    const float z[] = {10, 5, 20};
+    const unsigned slices[] = {0xFFFFu, 0xFFu, 0xF000u};
+    for (int i = 0; i < 3; ++i) {
+        defs.geometry_id = i + 1;
+        add_geometry(zb, 0, 0, z[i], 0.25f * (i + 1), slices[i]);
+    }
+    return zb.record(0, 0);
+}
+
+}  // namespace
+
+// --- Fractions, records and cells ----------------------------------------------------------
+
+TEST(Fraction, EncodingEdges) {
+    EXPECT_EQ(frac_encode(0.99995f), 65535);
+    EXPECT_EQ(frac_decode(frac_encode(0.99995f)), 1.0f);
+    EXPECT_EQ(frac_encode(0.5f), 32767);
+    EXPECT_EQ(frac_decode(32767), 32767.0f / 65535.0f);
+    EXPECT_EQ(frac_encode(0.9999f), 65528);  // not above 0.9999: truncated
+    EXPECT_EQ(frac_encode(7.0f), 65535);
+    EXPECT_EQ(frac_encode(-0.25f), 0);
+    EXPECT_EQ(frac_encode(std::nanf("")), 0);
+    EXPECT_EQ(frac_decode(65529), 1.0f);
+    EXPECT_EQ(frac_decode(65528), 65528.0f / 65535.0f);
+}
+
+TEST_F(Fragments, RecordsComeFromFourKilobyteChunksAndCellsAreChecked) {
+    EXPECT_EQ(sizeof(pixel_slot), 16u);
+    auto zb = make_zbuffer(4, 10, 5);
+    EXPECT_EQ(zb->record_slots(), 8);
+    // 4096 ÷ 128 = 32 records a chunk, whatever the number of fragments.
+    for (int i = 0; i < 32; ++i) add_geometry(*zb, i / 10, i % 10, 5.0f, 0.5f);
+    for (int id = 1; id <= 50; ++id) add_fragment(*zb, 0, 0, id, id * 0.5f, kHalf);
+    EXPECT_EQ(zb->chunk_count(), 1);
+    EXPECT_EQ(zb->record(0, 1), zb->record(0, 0) + 8);
+    add_geometry(*zb, 3, 2, 5.0f, 0.5f);
+    EXPECT_EQ(zb->chunk_count(), 2);
+    EXPECT_EQ(defs.pixel_x, 2);
+    EXPECT_EQ(defs.pixel_y, 3);
+    zb->clear();
+    EXPECT_EQ(zb->chunk_count(), 0);
+    EXPECT_EQ(zb->record(0, 0), nullptr);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(zb->cell(4, 2), nullptr);
+    EXPECT_EQ(zb->cell(1, 10), nullptr);
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        "FATAL: k = 42 (4, 2), lines * cols = 40\nFATAL: k = 20 (1, 10), lines * cols = 40\n");
+    EXPECT_EQ(make_zbuffer(1, 1, 40)->list_size(), kMaxListSize);
+    EXPECT_FALSE(make_zbuffer(0, 5));
+}
+
+// --- Same-hair merges ------------------------------------------------------------------------
+
+TEST_F(Fragments, PiecesOfOneHairMergeInTheCurrentSlot) {
+    struct Case {
+        float a1, z1, a2, z2;  // first piece red, second green
+        float a, r, g;         // expected
+    };
+    const Case cases[] = {
+        {0.6f, 5, 0.7f, 6, 1.0f, 0.6f, 0.4f},  // overfill: the far piece × 0.4 ÷ 0.7
+        {0.4f, 8, 0.3f, 3, 0.7f, 0.4f, 0.3f},  // they fit: the sum
+        {1.0f, 2, 0.5f, 3, 1.0f, 1.0f, 0.0f},  // an opaque near piece hides the rest
+    };
+    for (const Case& c : cases) {
+        auto zb = make_zbuffer(1, 1);
+        add_fragment(*zb, 0, 0, 9, c.z1, kivColor(1, 0, 0, c.a1));
+        add_fragment(*zb, 0, 0, 9, c.z2, kivColor(0, 1, 0, c.a2));
+        pixel_slot* rec = zb->record(0, 0);
+        EXPECT_EQ(rec[1].hair.z, std::min(c.z1, c.z2)) << c.a1;
+        EXPECT_EQ(rec[0].zb.list_nb(), 0) << c.a1;
+        const kivColor got = zb->resolve_color(rec);
+        EXPECT_NEAR(got.a, c.a, kTol) << c.a1;
+        EXPECT_NEAR(got.r, c.r, kTol) << c.a1;
+        EXPECT_NEAR(got.g, c.g, kTol) << c.a1;
+    }
+}
+
+// --- The sorted list and its overflows ------------------------------------------------------
+
+TEST_F(Fragments, AFullListSpillsTheFarthestIntoTheFrontOverflow) {
+    auto zb = make_zbuffer(1, 1, 5);
+    pixel_slot* rec = fill(*zb, {3, 6, 1, 5, 2, 4});
+    EXPECT_EQ(list_depths(rec), (std::vector<float>{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(rec[0].zb.overflow_f());
+    EXPECT_FALSE(rec[0].zb.overflow_b());
+    EXPECT_EQ(rec[7].hair.z, 6.0f);
+    EXPECT_EQ(rec[7].hair.id, 2);
+    // Later overflowing fragments keep accumulating there.
+    add_fragment(*zb, 0, 0, 7, 7.0f, kHalf);
+    add_fragment(*zb, 0, 0, 8, 0.5f, kHalf);
+    const kivColor c = zb->resolve_color(rec);
+    EXPECT_EQ(list_depths(rec), (std::vector<float>{0.5f, 1, 2, 3, 4}));
+    EXPECT_EQ(rec[7].hair.z, 5.0f);
+    EXPECT_NEAR(frac_decode(rec[7].hair.a), 0.875f, kTol);
+    EXPECT_NEAR(c.a, 0.96875f + 0.875f * 0.03125f, kTol);
+}
+
+TEST_F(Fragments, BothOverflowsAroundGeometry) {
+    auto zb = make_zbuffer(1, 1, 5);
+    add_geometry(*zb, 0, 0, 10.0f, 0.5f);
+    pixel_slot* rec = fill(*zb, {1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(rec[7].hair.z, 6.0f);  // the front overflow, alone in slot 7
+    // 12 lies behind the geometry: the behind overflow takes slot 7, the
+    // front one moves to slot 6 and absorbs the list's last entry (5).
+    add_fragment(*zb, 0, 0, 7, 12.0f, kHalf);
+    const kivColor c = zb->resolve_color(rec);
+    EXPECT_TRUE(rec[0].zb.overflow_b());
+    EXPECT_EQ(list_depths(rec), (std::vector<float>{1, 2, 3, 4}));
+    EXPECT_EQ(rec[6].hair.z, 5.0f);
+    EXPECT_NEAR(frac_decode(rec[6].hair.a), 0.75f, kTol);
+    EXPECT_EQ(rec[7].hair.id, 7);
+    // Front: four halves and the overflow; 12 seen through half the geometry.
+    const float front = 0.9375f + 0.75f * 0.0625f;
+    EXPECT_NEAR(c.a, front + 0.5f * (1.0f - front) * 0.5f, kTol);
+
+    // A fragment that becomes the list's last entry once the front overflow
+    // took a slot goes into that overflow.
+    auto other = make_zbuffer(1, 1, 5);
+    add_geometry(*other, 0, 0, 10.0f, 1.0f);
+    rec = fill(*other, {11, 12, 13, 1, 2, 3, 0.5f, 5, 4});
+    EXPECT_EQ(list_depths(rec), (std::vector<float>{0.5f, 1, 2, 3}));
+    EXPECT_EQ(rec[6].hair.z, 4.0f);
+    EXPECT_EQ(rec[7].hair.z, 11.0f);
+    EXPECT_NEAR(frac_decode(rec[7].hair.a), 0.875f, kTol);
+    // Nothing shows behind geometry that covers the pixel.
+    EXPECT_NEAR(other->resolve_color(rec).a, front, kTol);
+}
+
+TEST_F(Fragments, InsertionOrderDoesNotChangeAResolvedColour) {
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (int i = 0; i < 300; ++i) {
+        defs.merge_mode = i % 4;
+        defs.hair_random = u(rng);
+        auto zb = make_zbuffer(1, 2, 5);
+        if (i % 3 != 0) {
+            const float gz = 20.0f + 60.0f * u(rng), gc = u(rng);
+            add_geometry(*zb, 0, 0, gz, gc);
+            add_geometry(*zb, 0, 1, gz, gc);
+        }
+        std::vector<int> order(1 + i % 5);
+        std::vector<float> z(order.size());
+        std::vector<kivColor> c(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            order[k] = static_cast<int>(k);
+            z[k] = 1.0f + 98.0f * u(rng) + 0.001f * k;
+            c[k] = kivColor(u(rng), u(rng), u(rng), u(rng));
+        }
+        for (int k : order) add_fragment(*zb, 0, 0, k + 1, z[k], c[k]);
+        std::shuffle(order.begin(), order.end(), rng);
+        for (int k : order) add_fragment(*zb, 0, 1, k + 1, z[k], c[k]);
+        const kivColor a = zb->resolve_color(zb->record(0, 0));
+        const kivColor b = zb->resolve_color(zb->record(0, 1));
+        EXPECT_NEAR(a.r, b.r, kStep) << i;
+        EXPECT_NEAR(a.g, b.g, kStep) << i;
+        EXPECT_NEAR(a.b, b.b, kStep) << i;
+        EXPECT_NEAR(a.a, b.a, kStep) << i;
+    }
+}
+
+TEST_F(Fragments, OverflowingPixelsKeepTheirCoverage) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(0.05f, 0.35f);
+    for (int i = 0; i < 100; ++i) {
+        auto zb = make_zbuffer(1, 1, 1 + i % 6);
+        float transmission = 1.0f;
+        for (int k = 0; k <= i % 20; ++k) {
+            const float a = u(rng);
+            add_fragment(*zb, 0, 0, k + 1, 50.0f * u(rng), kivColor(1, 1, 1, a));
+            transmission *= 1.0f - a;
+        }
+        EXPECT_NEAR(zb->resolve_color(zb->record(0, 0)).a, 1.0f - transmission, 2e-3f) << i;
+    }
+}
+
+// --- The merge operator ----------------------------------------------------------------------
+
+TEST_F(Fragments, EachMergeModeAgainstHandValues) {
+    struct Case {
+        int mode;
+        float param;  // hair random (mode 1) or exponent (mode 2)
+        float fa, ba;
+        float a, g;  // total alpha, back colour passed
+    };
+    const Case cases[] = {
+        {0, 0, 0.5f, 0.5f, 0.75f, 0.25f},   {1, 0.5f, 0.4f, 0.5f, 0.8f, 0.4f},
+        {1, 0.5f, 0.8f, 0.5f, 1.0f, 0.2f},  // limited to (1 − 0.8) ÷ 0.5
+        {1, 3.0f, 0.5f, 0.5f, 0.5f, 0.0f},  // negative transmission
+        {2, 2.0f, 0.5f, 0.4f, 0.8f, 0.3f},  {2, 2.0f, 0.9f, 0.9f, 1.0f, 0.1f},
+        {2, -1.0f, 0.5f, 0.5f, 0.5f, 0.0f}, {3, 0, 0.8f, 0.5f, 1.0f, 0.2f},
+        {3, 0, 0.3f, 0.5f, 0.8f, 0.5f},     {7, 0, 0.3f, 0.5f, 0.3f, 0.0f},
+    };
+    for (int i = 0; i < 10; ++i) {
+        const Case& c = cases[i];
+        defs.merge_mode = c.mode;
+        defs.hair_random = c.param;
+        defs.merge_exponent = c.param;
+        // The front (red) is the destination or the source in turn.
+        const pixel_hair front = hair(c.fa, 0, 0, c.fa, 1.0f, 1);
+        const pixel_hair back = hair(0, c.ba, 0, c.ba, 2.0f, 2);
+        pixel_hair d = i % 2 ? front : back;
+        fragment_merge(d, i % 2 ? back : front, nullptr);
+        EXPECT_NEAR(frac_decode(d.a), c.a, kTol) << i;
+        EXPECT_NEAR(frac_decode(d.r), c.fa, kTol) << i;
+        EXPECT_NEAR(frac_decode(d.g), c.g, kTol) << i;
+        EXPECT_EQ(d.z, 1.0f) << i;
+        EXPECT_EQ(d.id, i % 2 ? 1 : 2) << i;
+    }
+    pixel_hair empty = {};
+    fragment_merge(empty, hair(0.1f, 0.2f, 0.3f, 0.4f, 7.0f, 12), nullptr);
+    EXPECT_EQ(empty.id, 12);
+    EXPECT_EQ(empty.b, frac_encode(0.3f));
+}
+
+TEST_F(Fragments, MergingBehindGeometryScalesByTheUncoveredPart) {
+    const pixel_zbuff g = {10.0f, 10.0f, 0u, pixel_zbuff::kIsUsed | frac_encode(0.5f)};
+    pixel_hair d = hair(0.5f, 0, 0, 0.5f, 1.0f, 1);
+    fragment_merge(d, hair(0, 1, 0, 1, 12.0f, 2), &g);
+    EXPECT_NEAR(frac_decode(d.a), 0.75f, kTol);
+    EXPECT_NEAR(frac_decode(d.g), 0.25f, kTol);
+    EXPECT_EQ(d.z, 1.0f);
+    // With motion blur the coverage is already in the fragments.
+    defs.motion_blur = 1;
+    d = hair(0.5f, 0, 0, 0.5f, 1.0f, 1);
+    fragment_merge(d, hair(0, 1, 0, 1, 12.0f, 2), &g);
+    EXPECT_EQ(d.a, 65535);
+}
+
+TEST_F(Fragments, FullyCoveringGeometryHidesWhatLiesBehind) {
+    auto zb = make_zbuffer(1, 2);
+    add_geometry(*zb, 0, 0, 10.0f, 1.0f);
+    EXPECT_FALSE(zb->is_visible(zb->record(0, 0), 11.0f, 0xFFFFFFFFu));
+    EXPECT_TRUE(zb->is_visible(zb->record(0, 0), 9.0f, 0xFFFFFFFFu));
+    EXPECT_TRUE(zb->is_visible(nullptr, 1e9f, 0xFFFFFFFFu));
+    add_fragment(*zb, 0, 0, 1, 11.0f, kivColor(1, 1, 1, 1));
+    EXPECT_EQ(zb->resolve_color(zb->record(0, 0)).a, 0.0f);
+    // Coverage adds up; the nearer depth stays.
+    add_geometry(*zb, 0, 1, 10.0f, 0.5f);
+    EXPECT_TRUE(zb->is_visible(zb->record(0, 1), 11.0f, 0xFFFFFFFFu));
+    add_geometry(*zb, 0, 1, 8.0f, 0.49995f);
+    EXPECT_FALSE(zb->is_visible(zb->record(0, 1), 11.0f, 0xFFFFFFFFu));
+    float z, cov;
+    zb->geometry_depth(zb->record(0, 1), z, cov);
+    EXPECT_EQ(z, 8.0f);
+    EXPECT_EQ(cov, 1.0f);
+}
+
+// --- Motion blur ------------------------------------------------------------------------------
+
+TEST_F(Fragments, OneMovingModelWidensItsEntry) {
+    defs.motion_blur = 1;
+    defs.geometry_id = 1;
+    auto zb = make_zbuffer(1, 1);
+    add_geometry(*zb, 0, 0, 10.0f, 0.5f, 0x0000FFFFu);
+    add_geometry(*zb, 0, 0, 12.0f, 0.5f, 0xFFFF0000u);
+    pixel_slot* rec = zb->record(0, 0);
+    EXPECT_EQ(rec[0].zb.z, 10.0f);
+    EXPECT_EQ(rec[0].zb.z2, 12.0f);
+    EXPECT_EQ(rec[0].zb.timeslices, 0xFFFFFFFFu);
+    EXPECT_EQ(rec[0].zb.area(), 65535);
+    EXPECT_EQ(rec[7].word[3], 1u);
+    zb->post_mb(rec, true);
+    EXPECT_EQ(rec[0].zb.list_nb(), 0);
+    EXPECT_EQ(rec[7].word[3], 0u);
+    // At 11 the geometry (10 at slice 0, 12 at slice 31) hides slices 0-15.
+    EXPECT_TRUE(zb->is_visible(rec, 11.0f, 0xFFFFFFFFu));
+    EXPECT_FALSE(zb->is_visible(rec, 11.0f, 0x0000FFFFu));
+    EXPECT_FALSE(zb->is_visible(rec, 13.0f, 0xFFFFFFFFu));
+    EXPECT_FALSE(zb->is_visible(rec, 9.0f, 0u));
+    // A fragment there keeps the visible half of its alpha.
+    add_fragment(*zb, 0, 0, 3, 11.0f, kivColor(1, 1, 1, 1));
+    EXPECT_EQ(rec[1].hair.a, frac_encode(0.5f));
+}
+
+TEST_F(Fragments, CompressionSortsAndDropsEntriesInsideNearerOnes) {
+    defs.motion_blur = 1;
+    auto zb = make_zbuffer(1, 1, 5);
+    pixel_slot* rec = three_moving_models(*zb);
+    EXPECT_EQ(rec[0].zb.list_nb(), 3);
+    EXPECT_EQ(rec[0].zb.last(), 2);
+    EXPECT_TRUE(rec[1].zb.is_next());
+    EXPECT_EQ(rec[7].word[3], 3u);
+    float z, cov;
+    zb->geometry_depth(rec, z, cov);
+    EXPECT_EQ(cov, 0.5f);
+
+    zb->post_mb(rec, true);
+    EXPECT_EQ(rec[0].zb.nb_zbuff(), 2);
+    EXPECT_EQ(rec[0].zb.list_nb(), 0);
+    EXPECT_EQ(rec[0].zb.z, 5.0f);
+    EXPECT_EQ(rec[0].zb.area(), frac_encode(0.5f));
+    EXPECT_EQ(rec[1].zb.z, 10.0f);
+    EXPECT_FALSE(rec[1].zb.is_next());
+    // The hair part starts after the two entries and still ends at slot 7.
+    rec = fill(*zb, {0.5f, 1, 1.5f, 2, 2.5f, 3});
+    EXPECT_EQ(list_depths(rec), (std::vector<float>{0.5f, 1, 1.5f, 2}));
+    EXPECT_EQ(rec[7].hair.z, 2.5f);
+    EXPECT_EQ(rec[1].zb.z, 10.0f);
+}
+
+TEST_F(Fragments, MergingCompressionLeavesListSizeMinusTwoEntries) {
+    defs.motion_blur = 1;
+    auto zb = make_zbuffer(1, 3, 5);
+    for (int i = 1; i <= 5; ++i) {
+        defs.geometry_id = i;
+        add_geometry(*zb, 0, 0, 10.0f * i, 0.2f, 0x3Fu << (6 * (i - 1)));
+    }
+    pixel_slot* rec = zb->record(0, 0);
+    zb->post_mb(rec, true);
+    // The last three merged; the merged entry ends 3 slices later: its z2.
+    ASSERT_EQ(rec[0].zb.nb_zbuff(), 3);
+    EXPECT_EQ(rec[2].zb.z, 30.0f);
+    EXPECT_EQ(rec[2].zb.z2, 50.0f);
+    EXPECT_EQ(rec[2].zb.timeslices, 0x3FFFF000u);
+    EXPECT_NEAR(frac_decode(rec[2].zb.area()), 0.6f, kTol);
+
+    // Wider (more than twice the slices) takes both depths; three slices
+    // earlier takes z only.
+    zb = make_zbuffer(1, 2, 3);
+    const unsigned a[] = {0x1u, 0x300u}, b[] = {0xEu, 0x230u};
+    for (int col = 0; col < 2; ++col) {
+        defs.geometry_id = 10 + 2 * col;
+        add_geometry(*zb, 0, col, 10.0f, 0.25f, a[col]);
+        defs.geometry_id = 11 + 2 * col;
+        add_geometry(*zb, 0, col, 20.0f, 0.25f, b[col]);
+        if (col == 0) add_geometry(*zb, 0, 0, 25.0f, 0.0f, 0x10u);
+        zb->post_mb(zb->record(0, col), true);
+        EXPECT_EQ(zb->record(0, col)[0].zb.nb_zbuff(), 1);
+    }
+    EXPECT_EQ(zb->record(0, 0)[0].zb.z, 20.0f);
+    EXPECT_EQ(zb->record(0, 0)[0].zb.z2, 25.0f);
+    EXPECT_EQ(zb->record(0, 1)[0].zb.z, 20.0f);
+    EXPECT_EQ(zb->record(0, 1)[0].zb.z2, 10.0f);
+    EXPECT_EQ(zb->record(0, 1)[0].zb.timeslices, 0x330u);
+}
+
+TEST_F(Fragments, AFullRecordOfMovingModelsIsCompressedOnTheFly) {
+    defs.motion_blur = 1;
+    auto zb = make_zbuffer(1, 1, 5);
+    for (int i = 0; i < 8; ++i) {
+        defs.geometry_id = 100 + i;
+        add_geometry(*zb, 0, 0, 10.0f + i, 0.1f, 0xFu << (4 * i));
+    }
+    // Seven entries filled slots 0-6; the eighth model found them merged to three.
+    pixel_slot* rec = zb->record(0, 0);
+    EXPECT_EQ(rec[0].zb.list_nb(), 4);
+    EXPECT_EQ(rec[0].zb.last(), 3);
+    EXPECT_EQ(rec[3].zb.z, 17.0f);
+    EXPECT_TRUE(rec[2].zb.is_next());
+    EXPECT_EQ(rec[7].word[3], 107u);
+    float z, cov;
+    zb->geometry_depth(rec, z, cov);
+    EXPECT_EQ(cov, 1.0f);
+}
+
+// --- Resolves ---------------------------------------------------------------------------------
+
+TEST_F(Fragments, EmptyAndGeometryOnlyPixelsResolveToNoHair) {
+    auto zb = make_zbuffer(1, 1);
+    add_geometry(*zb, 0, 0, 10.0f, 1.0f);
+    for (pixel_slot* rec : {static_cast<pixel_slot*>(nullptr), zb->record(0, 0)}) {
+        EXPECT_EQ(zb->resolve_color(rec).a, 0.0f);
+        float d = 1, a = 1, opacity = 1;
+        zb->resolve_depth(rec, d, a);
+        EXPECT_EQ(d + a, 0.0f);
+        EXPECT_EQ(zb->resolve_shadow(rec, 0.5f, opacity), 0.0f);
+        EXPECT_EQ(opacity, 0.0f);
+        float depths[kMaxAtmosSteps], alphas[kMaxAtmosSteps];
+        EXPECT_EQ(zb->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps), 0);
+        zb->geometry_depth(rec, d, a);
+        EXPECT_EQ(d, rec ? 10.0f : 0.0f);
+        EXPECT_EQ(a, rec ? 1.0f : 0.0f);
+    }
+}
+
+TEST_F(Fragments, AMixedPixelResolvesWithTheGeometryBetween) {
+    auto zb = make_zbuffer(1, 1);
+    add_geometry(*zb, 0, 0, 10.0f, 0.5f);
+    add_fragment(*zb, 0, 0, 1, 5.0f, kivColor(1, 0, 0, 0.5f));
+    add_fragment(*zb, 0, 0, 2, 15.0f, kivColor(0, 1, 0, 0.5f));
+    pixel_slot* rec = zb->record(0, 0);
+    const kivColor c = zb->resolve_color(rec);
+    EXPECT_NEAR(c.r, 0.5f, kTol);
+    EXPECT_NEAR(c.g, 0.125f, kTol);
+    EXPECT_NEAR(c.a, 0.625f, kTol);
+    EXPECT_EQ(zb->resolve_color(rec).a, c.a);  // passes may repeat
+    float d, a;
+    zb->resolve_depth(rec, d, a);
+    EXPECT_EQ(d, 5.0f);
+    EXPECT_NEAR(a, 0.625f, kTol);
+    float opacity;
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.5f, opacity), 15.0f);
+    EXPECT_EQ(opacity, 1.0f);
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.8f, opacity), 0.0f);
+    EXPECT_NEAR(opacity, 0.625f / 0.8f, kTol);
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.0f, opacity), 5.0f);
+    EXPECT_NEAR(opacity, 0.625f, kTol);
+    float depths[kMaxAtmosSteps], alphas[kMaxAtmosSteps];
+    ASSERT_EQ(zb->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps), 2);
+    EXPECT_EQ(depths[1], 15.0f);
+    EXPECT_NEAR(alphas[0], 0.5f, kTol);
+    EXPECT_NEAR(alphas[1], 0.25f, kTol);
+    zb->geometry_depth(rec, d, a);
+    EXPECT_EQ(d, 10.0f);
+    EXPECT_NEAR(a, 0.5f, kTol);
+}
+
+TEST_F(Fragments, ShadowAndAtmosphereResolvesWithOverflows) {
+    // No geometry: the front overflow (3) joins at the second entry.
+    auto zb = make_zbuffer(1, 1, 2);
+    pixel_slot* rec = fill(*zb, {1, 2, 3}, kivColor(1, 1, 1, 0.3f));
+    float opacity;
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.4f, opacity), 2.0f);
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.2f, opacity), 1.0f);
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.9f, opacity), 0.0f);
+    EXPECT_NEAR(opacity, (1.0f - 0.7f * 0.7f * 0.7f) / 0.9f, kTol);
+
+    // Geometry at 5: list [1], front overflow (2, 3), behind overflow (6, 7);
+    // the overflows take the last list entry's depth.
+    zb = make_zbuffer(1, 1, 2);
+    add_geometry(*zb, 0, 0, 5.0f, 0.5f);
+    rec = fill(*zb, {1, 2, 3, 6, 7}, kivColor(1, 1, 1, 0.3f));
+    EXPECT_EQ(list_depths(rec), (std::vector<float>{1}));
+    const float front = 1.0f - 0.7f * 0.7f * 0.7f, total = front + 0.51f * (1 - front) * 0.5f;
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.7f, opacity), 1.0f);
+    EXPECT_EQ(zb->resolve_shadow(rec, 0.8f, opacity), 0.0f);
+    EXPECT_NEAR(opacity, total / 0.8f, kTol);
+    float depths[kMaxAtmosSteps], alphas[kMaxAtmosSteps];
+    ASSERT_EQ(zb->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps), 3);
+    EXPECT_EQ(depths[1], 2.0f);
+    EXPECT_EQ(depths[2], 6.0f);
+    EXPECT_NEAR(alphas[1], 0.51f * 0.7f, kTol);
+    EXPECT_NEAR(alphas[2], 0.51f * (1 - front), kTol);
+}
+
+// --- Debug prints -----------------------------------------------------------------------------
+
+TEST_F(Fragments, PixelPrintAndDebugResolve) {
+    auto zb = make_zbuffer(2, 3);
+    add_geometry(*zb, 1, 2, 10.0f, 0.5f);
+    add_fragment(*zb, 1, 2, 3, 5.0f, kivColor(1, 0, 0, 0.5f));
+    testing::internal::CaptureStdout();
+    zb->print();
+    add_fragment(*zb, 1, 2, 4, 15.0f, kivColor(0, 1, 0, 0.5f));
+    zb->resolve_color_debug(zb->record(1, 2));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "pixel_head at (1,2) {\n"
+              "pixel_zbuff contents:\n"
+              "is_used = 1\n"
+              "z = 10.000000, z2 = 10.000000, area = 0.499992\n"
+              "timeslices =    0\n"
+              "list_nb = 0, nb_zbuff = 1\n"
+              "overflow_f = 0, overflow_b = 0\n"
+              "is_next_zbuff = 0\n"
+              "  current hair\n"
+              "0.499992 0.000000 0.000000 0.499992\n"
+              "z = 5.000000, id = 3\n"
+              "  hair list\n"
+              "}\n"
+              "Adding current hair to pixbuff...\n"
+              "Starting color calc...\n"
+              "Added element to front comp buffer\n"
+              "0.499992 0.000000 0.000000 0.499992\n"
+              "z = 5.000000, id = 3\n"
+              "Added element to back comp buffer\n"
+              "0.000000 0.499992 0.000000 0.499992\n"
+              "z = 15.000000, id = 4\n"
+              "Comped front comp buffer over back comp buffer\n"
+              "0.499992 0.124987 0.000000 0.624994\n"
+              "z = 5.000000, id = 3\n");
+}
+
+TEST_F(Fragments, DebugPostMotionBlurPassPrintsEachStep) {
+    defs.motion_blur = 1;
+    auto zb = make_zbuffer(1, 1, 3);
+    pixel_slot* rec = three_moving_models(*zb);
+    testing::internal::CaptureStdout();
+    zb->post_mb_debug(rec, 0, 0, true);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const char* steps[] = {"Starting postprocess_zbuff_debug()\n",
+                           "Sorting zbuffer...\npixel_head at (0,0) {\n",
+                           "Compressing...\nLoop 0\n",
+                           "testing cumul = ff, ip_slices = ffff, and = ff\n",
+                           "Loop 1\ntesting cumul = ffff, ip_slices = f000, and = f000\n"
+                           "compressed one\n",
+                           "Compressed!\npixel_head at (0,0) {\n",
+                           "Doing 2nd compression\n"};
+    std::size_t at = 0;
+    for (const char* step : steps) {
+        at = out.find(step, at);
+        ASSERT_NE(at, std::string::npos) << step << out;
+    }
+    EXPECT_EQ(rec[0].zb.nb_zbuff(), 1);
+    EXPECT_EQ(rec[0].zb.timeslices, 0xFFFFu);
+}

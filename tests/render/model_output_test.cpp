@@ -1,0 +1,143 @@
+#include "render/model_output.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "foundation/names.h"
+#include "geometry/model_database.h"
+#include "render/camera.h"
+#include "render_support.h"
+
+namespace {
+
+class ModelOutput : public render_test::SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        ASSERT_EQ(names_init(64), 1);
+        dir_ = render_test::temp_path("_objs");
+        ::mkdir(dir_.c_str(), 0755);
+        defs.output_dir = dir_.c_str();
+        defs.frame = 3;
+        // The camera sits 5 units along +z: world z becomes z − 5.
+        cam_.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -5, 1));
+    }
+    void TearDown() override {
+        mdldb_cleanup();
+        names_done();
+        for (const char* name : {"tri", "patch"}) std::remove(path(name).c_str());
+        ::rmdir(dir_.c_str());
+        SettingsTest::TearDown();
+    }
+
+    std::string path(const char* model) const { return dir_ + "/" + model + ".3.obj"; }
+
+    static std::string read(const std::string& file) {
+        std::ifstream in(file);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // A triangle model in the xy plane.
+    static hair_model* triangle(const char* name, int which = 0) {
+        hair_model* m = mdldb_get_new(which);
+        EXPECT_EQ(mdldb_set_type(m, MODEL_POLY, name), 1);
+        kivPolygons* p = m->polygons();
+        p->set_nb_verts(3);
+        p->set_vert(0, kivPoint(0, 0, 0));
+        p->set_vert(1, kivPoint(1, 0, 0));
+        p->set_vert(2, kivPoint(0, 1, 0));
+        p->set_nb_polys(1);
+        p->set_poly(0, kivPoly{3, {0, 1, 2, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}});
+        return m;
+    }
+
+    // A flat 4 × 4 bilinear NURBS patch over [0, 2] × [0, 1].
+    static hair_model* patch(const char* name) {
+        hair_model* m = mdldb_get_new(0);
+        EXPECT_EQ(mdldb_set_type(m, MODEL_NURB, name), 1);
+        kivNurbSurface& s = *m->nurbs();
+        s.set_nb_verts(4, 4);
+        s.set_order(2, 2);
+        EXPECT_EQ(s.alloc_lists(), 1);
+        const float k[6] = {0, 0, 1, 2, 3, 3};
+        s.set_uknots(6, k);
+        s.set_vknots(6, k);
+        for (int j = 0; j < 4; ++j) {
+            for (int i = 0; i < 4; ++i)
+                s.set_vert(4 * j + i, kivPoint4(i * 2 / 3.0f, j / 3.0f, 0, 1));
+        }
+        return m;
+    }
+
+    std::string dir_;
+    hair_camera cam_;
+};
+
+}  // namespace
+
+TEST_F(ModelOutput, PolygonModelsAreWrittenInCameraSpace) {
+    ASSERT_EQ(mdldb_init(1, 0), 1);
+    hair_model* tri = triangle("tri");
+    const int before = defs.geometry_id;
+    testing::internal::CaptureStdout();
+    mdldb_output_obj(&cam_, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(read(path("tri")),
+              "v 0.000000 0.000000 -5.000000\n"
+              "v 1.000000 0.000000 -5.000000\n"
+              "v 0.000000 1.000000 -5.000000\n"
+              "\n\n\n"
+              "f 1/1/1 2/1/1 3/1/1 \n");
+    // The model itself stays in camera space.
+    EXPECT_EQ(tri->polygons()->verts[1].z, -5.0f);
+    EXPECT_EQ(defs.geometry_id, before + 1);
+}
+
+TEST_F(ModelOutput, NurbsModelsAreWrittenThroughATessellation) {
+    ASSERT_EQ(mdldb_init(3, 0), 1);
+    hair_model* surface = patch("patch");
+    hair_model* points = mdldb_get_new(0);
+    ASSERT_EQ(mdldb_set_type(points, MODEL_DPNT, "points"), 1);
+    hair_model* empty = mdldb_get_new(0);
+    mdldb_set_type(empty, MODEL_NULL, "nothing");
+    const int before = defs.geometry_id;
+    mdldb_output_obj(&cam_, 0);
+    const std::string obj = read(path("patch"));
+    EXPECT_NE(obj.find("v 2.000000 1.000000 -5.000000\n"), std::string::npos) << obj;
+    EXPECT_NE(obj.find("\nf "), std::string::npos) << obj;
+    // The surface is untouched; other kinds write nothing.
+    EXPECT_EQ(surface->nurbs()->cvs[15].z, 0.0f);
+    EXPECT_EQ(defs.geometry_id, before + 1);
+    FILE* f = std::fopen((dir_ + "/points.3.obj").c_str(), "r");
+    EXPECT_EQ(f, nullptr);
+    if (f) std::fclose(f);
+}
+
+TEST_F(ModelOutput, EmptyListsSecondListsAndUnopenableFiles) {
+    opt_flags = 3;
+    testing::internal::CaptureStdout();
+    mdldb_output_obj(&cam_, 0);
+    opt_flags = 1;
+    mdldb_output_obj(&cam_, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING: there are no models\n");
+
+    ASSERT_EQ(mdldb_init(1, 1), 1);
+    triangle("tri", 1);
+    const std::string missing = dir_ + "/missing";
+    defs.output_dir = missing.c_str();
+    testing::internal::CaptureStdout();
+    mdldb_output_obj(&cam_, 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: could not open file " + missing + "/tri.3.obj\n");
+    defs.output_dir = dir_.c_str();
+    mdldb_output_obj(&cam_, 1);
+    EXPECT_NE(read(path("tri")).find("v 1.000000 0.000000 -10.000000\n"), std::string::npos);
+}

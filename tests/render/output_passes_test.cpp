@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/iff_image.h"
+#include "imagefile/image_file.h"
+#include "render/atmosphere.h"
+#include "render/camera.h"
+#include "render_support.h"
+
+using render_test::temp_path;
+
+namespace {
+
+// A camera whose z-buffer covers an output of lines × cols pixels.
+class OutputPasses : public render_test::SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        defs.gamma = 2.2f;
+    }
+    void TearDown() override {
+        for (const std::string& f : files_) std::remove(f.c_str());
+        atmosdb_done();
+        SettingsTest::TearDown();
+    }
+
+    hair_zbuffer& camera(int lines, int cols, const zcalc& depth = zcalc()) {
+        defs.image_lines = lines;
+        defs.image_cols = cols;
+        cam_.set_aperture(1.0f);
+        cam_.set_focal(1.0f);
+        cam_.set_image_params(lines, cols, cam_window(), depth);
+        EXPECT_EQ(cam_.init_zbuffer(), 1);
+        return *cam_.zbuffer();
+    }
+
+    std::string file(const std::string& suffix) {
+        files_.push_back(temp_path(suffix));
+        return files_.back();
+    }
+
+    hair_camera cam_;
+    std::vector<std::string> files_;
+};
+
+// The four byte channels of an RLA file, pixel by pixel from row 0; the
+// channel count goes to channels.
+std::vector<unsigned char> read_rla(const std::string& path, int& channels) {
+    std::vector<unsigned char> out;
+    kivImage* img = kivOpenImage(path.c_str(), kivFormatRla);
+    if (img == nullptr) return out;
+    channels = img->channels;
+    const int cols = img->cols;
+    std::vector<unsigned char> planes(static_cast<std::size_t>(cols) * 8);
+    void* chans[5];
+    for (int c = 0; c < 4; ++c) chans[c] = &planes[static_cast<std::size_t>(c) * cols];
+    chans[4] = &planes[static_cast<std::size_t>(4) * cols];
+    for (int y = 0; y < img->lines; ++y) {
+        kivReadScanline(img, y, chans);
+        for (int x = 0; x < cols; ++x)
+            for (int c = 0; c < 4; ++c)
+                out.push_back(planes[static_cast<std::size_t>(c) * cols + x]);
+    }
+    kivCloseImage(img);
+    return out;
+}
+
+std::vector<unsigned char> rgba(std::initializer_list<int> v) {
+    return std::vector<unsigned char>(v.begin(), v.end());
+}
+
+bool exists(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
+
+const kivColor kWhite(1, 1, 1, 1);
+
+}  // namespace
+
+// --- render -------------------------------------------------------------------------------------
+
+TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
+    defs.subpixel_factor = 2;
+    hair_zbuffer& zb = camera(1, 2);
+    // Pixel 0: alphas 1, 1, 0, 0. Pixel 1: one red sample of four.
+    render_test::add_fragment(zb, 0, 0, 1, 3.0f, kWhite);
+    render_test::add_fragment(zb, 1, 1, 2, 3.0f, kWhite);
+    render_test::add_fragment(zb, 1, 3, 3, 3.0f, kivColor(1, 0, 0, 1));
+    const std::string path = file(".iff");
+    cam_.render(path.c_str());
+    IffImage img;
+    ASSERT_TRUE(iff_read_file(path.c_str(), img));
+    ASSERT_EQ(img.width, 2);
+    ASSERT_EQ(img.height, 1);
+    EXPECT_EQ(img.rgba, rgba({128, 128, 128, 128, 64, 0, 0, 64}));
+    // The current pixel followed the output pixels.
+    EXPECT_EQ(defs.pixel_x, 1);
+    EXPECT_EQ(defs.pixel_y, 0);
+}
+
+TEST_F(OutputPasses, RlaWithADepthRangeElseTheHostImageLibrary) {
+    hair_zbuffer& zb = camera(2, 2, zcalc(1.0f, 100.0f));
+    render_test::add_fragment(zb, 0, 1, 1, 3.0f, kivColor(0.2f, 0.4f, 0.6f, 0.5f));
+    render_test::add_fragment(zb, 1, 0, 2, 3.0f, kWhite);
+    render_test::add_geometry(zb, 1, 1, 5.0f, 1.0f);
+    const std::string rla = file(".rla"), iff = file(".iff");
+    cam_.render(rla.c_str());
+    int channels = 0;
+    // Premultiplied 16-bit fractions: 0.1 × 255 = 25.498 gives 25. Geometry
+    // alone leaves a pixel empty.
+    const std::vector<unsigned char> expected =
+        rgba({0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0});
+    EXPECT_EQ(read_rla(rla, channels), expected);
+    EXPECT_EQ(channels, 5);
+    EXPECT_NEAR(rx_rla(rla.c_str()).getgamma(), 2.2f, 1e-3f);
+
+    cam_.set_image_params(2, 2, cam_window(), zcalc());
+    cam_.render(iff.c_str());
+    IffImage img;
+    ASSERT_TRUE(iff_read_file(iff.c_str(), img));
+    EXPECT_EQ(img.rgba, expected);
+    // An image that cannot be created leaves nothing behind.
+    const std::string nowhere = testing::TempDir() + "no_such_dir/x.iff";
+    cam_.render(nowhere.c_str());
+    EXPECT_FALSE(exists(nowhere));
+}
+
+// --- render_z
+// -------------------------------------------------------------------------------------
+
+TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
+    defs.subpixel_factor = 2;
+    hair_zbuffer& zb = camera(1, 3);
+    // Pixel 0: geometry at 10 with hair at 4 in front, geometry at 6 elsewhere.
+    render_test::add_geometry(zb, 0, 0, 10.0f, 1.0f);
+    render_test::add_fragment(zb, 0, 0, 1, 4.0f, kWhite);
+    render_test::add_geometry(zb, 1, 1, 6.0f, 1.0f);
+    // Pixel 2: hair behind fully covering geometry does not count.
+    render_test::add_geometry(zb, 1, 4, 5.0f, 1.0f);
+    render_test::add_fragment(zb, 1, 4, 2, 9.0f, kWhite);
+    const std::string path = file(".iff");
+    testing::internal::CaptureStdout();
+    cam_.render_z(path.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    IffImage img;
+    ASSERT_TRUE(iff_read_file(path.c_str(), img));
+    ASSERT_EQ(img.depth.size(), 3u);
+    EXPECT_FLOAT_EQ(img.depth[0], -1.0f / 4.0f);
+    EXPECT_EQ(img.depth[1], 0.0f);
+    EXPECT_FLOAT_EQ(img.depth[2], -1.0f / 5.0f);
+}
+
+TEST_F(OutputPasses, EmptyBuffersPrintTheirMessageAndWriteZeros) {
+    camera(2, 2);
+    const std::string z = file("_z.iff"), zb = file("_zb.rla");
+    testing::internal::CaptureStdout();
+    cam_.render_z(z.c_str());
+    cam_.render_zbuff(zb.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "MESSAGE: nothing to write into zhair file!\n"
+              "MESSAGE: nothing to write into zfile!\n");
+    IffImage img;
+    ASSERT_TRUE(iff_read_file(z.c_str(), img));
+    EXPECT_EQ(img.depth, std::vector<float>(4, 0.0f));
+    int channels = 0;
+    EXPECT_EQ(read_rla(zb, channels), std::vector<unsigned char>(16, 0));
+    EXPECT_EQ(channels, 4);
+}
+
+// --- render_zbuff
+// ---------------------------------------------------------------------------------
+
+TEST_F(OutputPasses, GeometryDepthPictureIsDarkNearAndBrightFar) {
+    hair_zbuffer& zb = camera(1, 3);
+    render_test::add_geometry(zb, 0, 0, 10.0f, 1.0f);
+    render_test::add_geometry(zb, 0, 1, 20.0f, 0.5f);
+    render_test::add_fragment(zb, 0, 2, 1, 3.0f, kWhite);
+    const std::string path = file(".rla");
+    cam_.render_zbuff(path.c_str());
+    int channels = 0;
+    // 0.5 coverage is stored as 32767 ÷ 65535: 127.498 + 0.5 truncates to 127.
+    EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 255, 255, 255, 255, 127, 0, 0, 0, 0}));
+    // All geometry at one depth is near.
+    zb.clear();
+    render_test::add_geometry(zb, 0, 0, 7.0f, 1.0f);
+    render_test::add_geometry(zb, 0, 2, 7.0f, 1.0f);
+    cam_.render_zbuff(path.c_str());
+    EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 255, 0, 0, 0, 0, 1, 1, 1, 255}));
+}
+
+// --- render_atm
+// -----------------------------------------------------------------------------------
+
+TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
+    hair_atmos atmos;
+    ASSERT_EQ(atmosdb_init(&atmos), 1);
+    hair_zbuffer& zb = camera(1, 3);
+    render_test::add_fragment(zb, 0, 0, 1, 500.0f, kWhite);
+    render_test::add_geometry(zb, 0, 1, 1000.0f, 1.0f);
+    const std::string path = file(".rla");
+    cam_.render_atm(path.c_str());
+    int channels = 0;
+    EXPECT_EQ(read_rla(path, channels), rgba({128, 128, 128, 128, 255, 255, 255, 255, 0, 0, 0, 0}));
+
+    atmos.transparency_param = hp_scalar(1.0f);
+    cam_.render_atm(path.c_str());
+    EXPECT_EQ(read_rla(path, channels), std::vector<unsigned char>(12, 0));
+}
+
+// --- Refusals
+// -------------------------------------------------------------------------------------
+
+TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
+    const std::string path = file(".img");
+    testing::internal::CaptureStdout();
+    cam_.render(path.c_str());
+    cam_.debug_pixels();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ERROR: render: the camera has no z-buffer\n"
+              "ERROR: debug_pixels: the camera has no z-buffer\n");
+
+    camera(4, 4);
+    defs.image_cols = 5;
+    testing::internal::CaptureStdout();
+    cam_.render(path.c_str());
+    cam_.render_z(path.c_str());
+    cam_.render_zbuff(path.c_str());
+    cam_.render_atm(path.c_str());
+    defs.image_cols = 4;
+    defs.subpixel_factor = 2;
+    cam_.render(path.c_str());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("ERROR: render: an output of 5 x 4 pixels at sub-pixel factor 1 does not "
+                        "fit the z-buffer of 4 x 4 samples\n",
+                        0),
+              0u)
+        << out;
+    for (const char* pass : {"render_z:", "render_zbuff:", "render_atm:", "factor 2"})
+        EXPECT_NE(out.find(pass), std::string::npos) << pass;
+    EXPECT_FALSE(exists(path));
+
+    // A smaller output reads the first rows and columns only.
+    defs.subpixel_factor = 1;
+    defs.image_lines = 2;
+    render_test::add_fragment(*cam_.zbuffer(), 1, 1, 1, 2.0f, kWhite);
+    render_test::add_fragment(*cam_.zbuffer(), 3, 3, 2, 2.0f, kWhite);
+    cam_.render(path.c_str());
+    IffImage img;
+    ASSERT_TRUE(iff_read_file(path.c_str(), img));
+    EXPECT_EQ(img.height, 2);
+    EXPECT_EQ(img.rgba[4 * (4 + 1) + 3], 255);
+}
+
+// --- Interactive inspection
+// -------------------------------------------------------------------------
+
+TEST_F(OutputPasses, DebugLoopsAnswerUntilTheEndOfInput) {
+    hair_zbuffer& zb = camera(2, 2);
+    render_test::add_fragment(zb, 0, 1, 1, 2.0f, kWhite);
+    render_test::add_geometry(zb, 1, 0, 6.5f, 1.0f);
+    files_.push_back(temp_path(".in"));
+    std::string out;
+    {
+        // x is the column, y the row; junk and positions outside are skipped.
+        render_test::StdinFromText input(temp_path(".in"), "junk\n5 5\n1 0\n");
+        testing::internal::CaptureStdout();
+        cam_.debug_pixels();
+        out = testing::internal::GetCapturedStdout();
+    }
+    EXPECT_EQ(out.rfind("ENTER an x y pixel: ENTER an x y pixel: got 5 5\n"
+                        "ENTER an x y pixel: got 1 0\npixel_head at (0,1) {\n",
+                        0),
+              0u)
+        << out;
+    const std::string tail =
+        "Added element to front comp buffer\n"
+        "1.000000 1.000000 1.000000 1.000000\nz = 2.000000, id = 1\n"
+        "result color = 1.000000 1.000000 1.000000 1.000000\n\n"
+        "ENTER an x y pixel: \n";
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
+    {
+        render_test::StdinFromText input(temp_path(".in"), "0 1\n1 1");
+        testing::internal::CaptureStdout();
+        cam_.debug_zbuffer();
+        out = testing::internal::GetCapturedStdout();
+    }
+    EXPECT_EQ(
+        out.rfind("ENTER an x y pixel: got 0 1\n\nZbuffer contents:\npixel_head at (1,0) {\n", 0),
+        0u)
+        << out;
+    EXPECT_NE(out.find("}\nFinal z = 6.500000, area = 1.000000\n\n"
+                       "ENTER an x y pixel: got 1 1\n\nZbuffer contents:\n"
+                       "Final z = 0.000000, area = 0.000000\n\nENTER an x y pixel: \n"),
+              std::string::npos)
+        << out;
+    // With motion blur the pixel is compressed before its final depth.
+    defs.motion_blur = 1;
+    defs.geometry_id = 7;
+    render_test::add_geometry(zb, 0, 0, 4.0f, 0.5f, 0xFFu);
+    render_test::StdinFromText input(temp_path(".in"), "0 0\n");
+    testing::internal::CaptureStdout();
+    cam_.debug_zbuffer();
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Starting postprocess_zbuff_debug()"), std::string::npos) << out;
+    EXPECT_NE(out.find("Final z = 4.000000, area = 0.250000\n"), std::string::npos) << out;
+}

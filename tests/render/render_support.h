@@ -1,0 +1,93 @@
+// Helpers shared by the renderer tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "foundation/render_settings.h"
+#include "render/fragment_list.h"
+
+namespace render_test {
+
+// Saves defs and opt_flags and puts them back after the test.
+class SettingsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        saved_defs_ = defs;
+        saved_flags_ = opt_flags;
+        defs.hair_id = 1;
+    }
+    void TearDown() override {
+        defs = saved_defs_;
+        opt_flags = saved_flags_;
+    }
+
+  private:
+    defaults saved_defs_;
+    int saved_flags_ = 0;
+};
+
+// A file name under the test temporary directory, unique to the test.
+inline std::string temp_path(const std::string& suffix) {
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return testing::TempDir() + "korvo_" + name + suffix;
+}
+
+inline std::unique_ptr<hair_zbuffer> make_zbuffer(int lines, int cols, int list_size = 5) {
+    return std::unique_ptr<hair_zbuffer>(hair_zbuffer::create(lines, cols, list_size));
+}
+
+// Adds a fragment of hair id with full coverage and colour c to (row, col).
+inline void add_fragment(hair_zbuffer& zb, int row, int col, int id, float depth,
+                         const kivColor& c) {
+    defs.hair_id = id;
+    pixel_slot** cell = zb.cell(row, col);
+    ASSERT_NE(cell, nullptr);
+    zb.add_hair(*cell, 1.0f, c, depth, 0xFFFFFFFFu);
+}
+
+inline void add_geometry(hair_zbuffer& zb, int row, int col, float depth, float coverage,
+                         unsigned slices = 0xFFFFFFFFu) {
+    pixel_slot** cell = zb.cell(row, col);
+    ASSERT_NE(cell, nullptr);
+    zb.add_geometry(*cell, depth, coverage, slices);
+}
+
+// A fragment value as stored.
+inline pixel_hair hair(float r, float g, float b, float a, float z, int id) {
+    return {frac_encode(r), frac_encode(g), frac_encode(b), frac_encode(a), z, id};
+}
+
+// Writes text to a file and makes it standard input; restore() gives the
+// former standard input back.
+class StdinFromText {
+  public:
+    StdinFromText(const std::string& path, const std::string& text) {
+        FILE* f = std::fopen(path.c_str(), "w");
+        if (f != nullptr) {
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        }
+        std::fflush(stdin);
+        saved_ = dup(0);
+        std::freopen(path.c_str(), "r", stdin);
+    }
+    ~StdinFromText() {
+        dup2(saved_, 0);
+        close(saved_);
+        std::clearerr(stdin);
+    }
+
+  private:
+    int saved_ = -1;
+};
+
+}  // namespace render_test
