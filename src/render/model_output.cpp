@@ -3,20 +3,16 @@
 #include <cstdio>
 #include <string>
 
+#include "descriptions/assign_db.h"
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
 
-// The assignment table says whether a model is left out of the hair render
-// (smap 0). It is bound weakly so that the model output also works in a
-// library built without the assignment table: nothing is excluded then.
-int assdb_get_exclude(hair_name* name, int smap) __attribute__((weak));
-
 namespace {
 
 bool excluded(hair_name* name) {
-    return assdb_get_exclude != nullptr && assdb_get_exclude(name, 0) != 0;
+    return assdb_get_exclude(name, 0) != 0;
 }
 
 // "%s/%s.%d.obj" from the output directory, the model name and the frame.
