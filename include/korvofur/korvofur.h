@@ -43,6 +43,7 @@
 
 // Hair generation
 #include "generation/hair_records.h"
+#include "generation/hair_shaping.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 
