@@ -9,31 +9,32 @@
 #include "descriptions/cache_support.h"
 #include "foundation/fur_exception.h"
 #include "foundation/render_settings.h"
+#include "test_support.h"
 
 namespace {
 
-std::string Data(const char* file) {
+std::string data(const char* file) {
     return std::string(KORVO_TEST_DATA) + "/descriptions/" + file;
 }
 
-// A curve-data cache of n entries for one test.
+// A curve-data cache of 4 entries for one test.
 class CurveData : public testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(crvdata_init(4), 1); }
+    void SetUp() override { ASSERT_EQ(1, crvdata_init(4)); }
     void TearDown() override { crvdata_done(); }
 };
 
-std::string TempPath(const std::string& leaf) {
-    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    return testing::TempDir() + info->name() + "_" + leaf;
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
+// A file of the test's own under the temporary directory.
+std::string tempFile(const std::string& leaf, const std::string& text) {
+    const std::string path = testing::TempDir() +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                             leaf;
     std::ofstream(path, std::ios::binary) << text;
+    return path;
 }
 
 // The message of the FurEBadParameter a scalar lookup of path raises.
-std::string RejectionOf(const std::string& path) {
+std::string rejectionOf(const std::string& path) {
     try {
         crvdata_lookup(path.c_str(), 0, 0);
     } catch (const FurEBadParameter& e) {
@@ -42,143 +43,101 @@ std::string RejectionOf(const std::string& path) {
     return "accepted";
 }
 
+// Scalar values of the file at the frames, first frame 0.
+std::vector<float> scalarsAt(const std::string& file, const std::vector<int>& frames,
+                             int first = 0) {
+    std::vector<float> values;
+    for (int f : frames) values.push_back(crvdata_lookup(file.c_str(), first, f));
+    return values;
+}
+
 }  // namespace
 
 TEST_F(CurveData, ScalarElementsFollowTheFrame) {
-    const std::string f = Data("scalars10.crv");
-    // first = 5: element 0 up to frame 5, element 3 at frame 8, element 9
-    // from frame 14 on.
-    for (int frame : {-100, 0, 5}) EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 5, frame), 0.5f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 5, 6), 10.5f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 5, 8), 30.5f);
-    for (int frame : {14, 15, 1000000}) EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 5, frame), 90.5f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), -2147483647, 2147483647), 90.5f);
-    const kivColor c = crvdata_lookup_clr(f.c_str(), 5, 8);
-    EXPECT_FLOAT_EQ(c.r, 30.5f);
-    EXPECT_EQ(c.g + c.b + c.a, 0.0f);
+    // first = 5: element 0 up to frame 5, element 3 at frame 8, element 9 from frame 14 on.
+    EXPECT_EQ((std::vector<float>{0.5f, 0.5f, 0.5f, 10.5f, 30.5f, 90.5f, 90.5f, 90.5f}),
+              scalarsAt(data("scalars10.crv"), {-100, 0, 5, 6, 8, 14, 15, 1000000}, 5));
+    EXPECT_FLOAT_EQ(90.5f, crvdata_lookup(data("scalars10.crv").c_str(), -2147483647, 2147483647));
+    expect_color(crvdata_lookup_clr(data("scalars10.crv").c_str(), 5, 8), 30.5f, 0, 0, 0);
+    // Comments use up no element: seven lines, three comments, four elements;
+    // the blank line's slot is the last and stays 0.
+    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 0}),
+              scalarsAt(data("comments.crv"), {0, 1, 2, 3, 50}));
+    // A line that does not scan leaves its slot 0; Windows line ends are fine.
+    EXPECT_EQ((std::vector<float>{7, 0}), scalarsAt(data("scalars_with_text.crv"), {1, 2}));
+    EXPECT_EQ((std::vector<float>{2.5f}), scalarsAt(data("crlf_scalars.crv"), {1}));
 }
 
-TEST_F(CurveData, CommentsUseUpNoElement) {
-    const std::string f = Data("comments.crv");
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 0, 0), 1.0f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 0, 1), 2.0f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 0, 2), 3.0f);
-    // Seven lines, three comments: four elements; the blank line's slot is
-    // the last and stays 0.
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 0, 3), 0.0f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(f.c_str(), 0, 50), 0.0f);
-    const std::string g = Data("scalars_with_text.crv");
-    EXPECT_FLOAT_EQ(crvdata_lookup(g.c_str(), 0, 1), 7.0f);
-    EXPECT_FLOAT_EQ(crvdata_lookup(g.c_str(), 0, 2), 0.0f);
-}
-
-TEST_F(CurveData, ColourKinds) {
-    const std::string c3 = Data("colors3.crv");
-    const kivColor a = crvdata_lookup_clr(c3.c_str(), 1, 2);
-    EXPECT_FLOAT_EQ(a.r, 0.4f);
-    EXPECT_FLOAT_EQ(a.g, 0.5f);
-    EXPECT_FLOAT_EQ(a.b, 0.6f);
-    EXPECT_EQ(a.a, 0.0f);  // three components leave the matte 0
-    const kivColor last = crvdata_lookup_clr(c3.c_str(), 1, 99);
-    EXPECT_EQ(last.r, 1.0f);
-
-    const std::string c4 = Data("colors4.crv");
-    const kivColor b = crvdata_lookup_clr(c4.c_str(), 0, 1);
-    EXPECT_FLOAT_EQ(b.r, 0.5f);
-    EXPECT_FLOAT_EQ(b.a, 0.8f);
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(crvdata_lookup(c4.c_str(), 0, 1), 0.0f);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "WARNING: crvdata file is not scalar values, using 0.0!\n");
-}
-
-TEST_F(CurveData, StringKind) {
-    const std::string f = Data("strings.crv");
-    EXPECT_STREQ(crvdata_lookup_str(f.c_str(), 10, 10), "skin.0001.tex");
-    EXPECT_STREQ(crvdata_lookup_str(f.c_str(), 10, 11), "skin.0002.tex");
+TEST_F(CurveData, ColourAndStringKinds) {
+    // Three components leave the matte 0.
+    expect_color(crvdata_lookup_clr(data("colors3.crv").c_str(), 1, 2), 0.4f, 0.5f, 0.6f, 0);
+    EXPECT_EQ(1.0f, crvdata_lookup_clr(data("colors3.crv").c_str(), 1, 99).r);
+    const kivColor b = crvdata_lookup_clr(data("colors4.crv").c_str(), 0, 1);
+    EXPECT_FLOAT_EQ(0.5f, b.r);
+    EXPECT_FLOAT_EQ(0.8f, b.a);
+    const std::string f = data("strings.crv");
     // A line that starts with a number is skipped; the last line has no
     // newline and keeps all its characters.
-    EXPECT_STREQ(crvdata_lookup_str(f.c_str(), 10, 12), "skin.0003.tex");
-    EXPECT_STREQ(crvdata_lookup_str(f.c_str(), 10, 13), "");
-    const kivColor c = crvdata_lookup_clr(f.c_str(), 10, 11);
-    EXPECT_EQ(c.r + c.g + c.b + c.a, 0.0f);
-
-    const std::string crlf = Data("crlf_strings.crv");
-    EXPECT_STREQ(crvdata_lookup_str(crlf.c_str(), 0, 1), "b.tex");
-    const std::string crlf_scalars = Data("crlf_scalars.crv");
-    EXPECT_FLOAT_EQ(crvdata_lookup(crlf_scalars.c_str(), 0, 1), 2.5f);
-
-    testing::internal::CaptureStdout();
-    EXPECT_STREQ(crvdata_lookup_str(Data("scalars10.crv").c_str(), 0, 0), "");
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "WARNING: crvdata file is not\tstring\tvalues, using 0.0!\n");
+    const char* strings[] = {"skin.0001.tex", "skin.0002.tex", "skin.0003.tex", ""};
+    for (int i = 0; i < 4; ++i) EXPECT_STREQ(strings[i], crvdata_lookup_str(f.c_str(), 10, 10 + i));
+    expect_color(crvdata_lookup_clr(f.c_str(), 10, 11), 0, 0, 0, 0);
+    EXPECT_STREQ("b.tex", crvdata_lookup_str(data("crlf_strings.crv").c_str(), 0, 1));
+    // The wrong kind for the lookup.
+    EXPECT_EQ("WARNING: crvdata file is not scalar values, using 0.0!\n",
+              captured([] { EXPECT_EQ(0.0f, crvdata_lookup(data("colors4.crv").c_str(), 0, 1)); }));
+    EXPECT_EQ("WARNING: crvdata file is not\tstring\tvalues, using 0.0!\n", captured([] {
+                  EXPECT_STREQ("", crvdata_lookup_str(data("scalars10.crv").c_str(), 0, 0));
+              }));
 }
 
 TEST_F(CurveData, RejectedFiles) {
-    for (const char* bad : {"two_numbers.crv", "empty_first_line.crv", "empty.crv", "absent.crv"}) {
-        const std::string f = Data(bad);
-        EXPECT_EQ(RejectionOf(f), "Curve data read failed for file " + f) << bad;
-    }
-    // A rejected file takes no slot: four good files still fit.
-    for (const char* good : {"scalars10.crv", "colors3.crv", "colors4.crv", "strings.crv"})
-        crvdata_lookup_clr(Data(good).c_str(), 0, 0);
-}
-
-TEST_F(CurveData, TooManyLinesAreRejected) {
-    const std::string path = TempPath("long.crv");
+    for (const char* bad : {"two_numbers.crv", "empty_first_line.crv", "empty.crv", "absent.crv"})
+        EXPECT_EQ("Curve data read failed for file " + data(bad), rejectionOf(data(bad))) << bad;
+    EXPECT_THROW(crvdata_lookup(nullptr, 0, 0), FurEBadParameter);
     std::string text;
     for (int i = 0; i < 32768; ++i) text += "1\n";
-    WriteFile(path, text);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RejectionOf(path), "Curve data read failed for file " + path);
-    std::fflush(stdout);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("more than 32767 lines"),
-              std::string::npos);
+    const std::string path = tempFile("long.crv", text);
+    std::string message;
+    EXPECT_NE(std::string::npos,
+              captured([&] { message = rejectionOf(path); }).find("more than 32767 lines"));
+    EXPECT_EQ("Curve data read failed for file " + path, message);
     std::remove(path.c_str());
+    // A rejected file takes no slot: four good files still fit.
+    for (const char* good : {"scalars10.crv", "colors3.crv", "colors4.crv", "strings.crv"})
+        crvdata_lookup_clr(data(good).c_str(), 0, 0);
 }
 
 TEST_F(CurveData, ExpandedNamesKeepModelCharacters) {
     SettingsGuard guard;
     defs.frame = 12;
     defs.model_name = "a|b:c";
-    const std::string path = TempPath("curve.a|b:c.0012.12.crv");
-    WriteFile(path, "4.25\n");
-    const std::string name = "$" + TempPath("curve.$M.$F.$f.crv");
-    EXPECT_FLOAT_EQ(crvdata_lookup(name.c_str(), 0, 0), 4.25f);
+    const std::string path = tempFile("curve.a|b:c.0012.12.crv", "4.25\n");
+    const std::string name =
+        "$" + testing::TempDir() + "ExpandedNamesKeepModelCharacters_curve.$M.$F.$f.crv";
+    EXPECT_FLOAT_EQ(4.25f, crvdata_lookup(name.c_str(), 0, 0));
     // Cached under the expanded name: removing the file changes nothing.
     std::remove(path.c_str());
-    EXPECT_FLOAT_EQ(crvdata_lookup(name.c_str(), 0, 0), 4.25f);
+    EXPECT_FLOAT_EQ(4.25f, crvdata_lookup(name.c_str(), 0, 0));
     defs.frame = 13;
-    EXPECT_EQ(RejectionOf(name),
-              "Curve data read failed for file " + TempPath("curve.a|b:c.0013.13.crv"));
+    EXPECT_EQ("Curve data read failed for file " + testing::TempDir() +
+                  "ExpandedNamesKeepModelCharacters_curve.a|b:c.0013.13.crv",
+              rejectionOf(name));
 }
 
 TEST_F(CurveData, EvictionRereadsTheFile) {
     crvdata_done();
-    ASSERT_EQ(crvdata_init(1), 1);
-    const std::string path = TempPath("evict.crv");
-    WriteFile(path, "1\n");
-    const std::string other = Data("scalars10.crv");
-    EXPECT_FLOAT_EQ(crvdata_lookup(path.c_str(), 0, 0), 1.0f);
-    WriteFile(path, "2\n");
-    EXPECT_FLOAT_EQ(crvdata_lookup(path.c_str(), 0, 0), 1.0f);   // still cached
-    EXPECT_FLOAT_EQ(crvdata_lookup(other.c_str(), 0, 0), 0.5f);  // evicts it
-    EXPECT_FLOAT_EQ(crvdata_lookup(path.c_str(), 0, 0), 2.0f);   // read again
+    ASSERT_EQ(1, crvdata_init(1));
+    const std::string path = tempFile("evict.crv", "1\n");
+    EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(path.c_str(), 0, 0));
+    tempFile("evict.crv", "2\n");
+    EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(path.c_str(), 0, 0)) << "still cached";
+    EXPECT_FLOAT_EQ(0.5f, crvdata_lookup(data("scalars10.crv").c_str(), 0, 0)) << "evicts it";
+    EXPECT_FLOAT_EQ(2.0f, crvdata_lookup(path.c_str(), 0, 0)) << "read again";
     std::remove(path.c_str());
 }
 
 TEST(CurveDataCache, UsedBeforeInit) {
-    EXPECT_EQ(crvdata_init(-1), 0);
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(crvdata_lookup("x.crv", 0, 0), FurEFailed);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "FATAL: crvdata cache used before crvdata_init\n");
-}
-
-TEST_F(CurveData, NullNameIsAFailedRead) {
-    EXPECT_THROW(crvdata_lookup(nullptr, 0, 0), FurEBadParameter);
+    EXPECT_EQ(0, crvdata_init(-1));
+    EXPECT_EQ("FATAL: crvdata cache used before crvdata_init\n",
+              captured([] { EXPECT_THROW(crvdata_lookup("x.crv", 0, 0), FurEFailed); }));
 }

@@ -2,19 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "descriptions/cache_support.h"
 #include "foundation/render_settings.h"
+#include "test_support.h"
 
 namespace {
 
 // A name table and an empty description list for each test.
 class HairParams : public testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(names_init(31), 1); }
+    void SetUp() override { ASSERT_EQ(1, names_init(31)); }
     void TearDown() override {
         hair_params_list_clear();
         names_done();
@@ -24,105 +24,61 @@ class HairParams : public testing::Test {
     hair_state hs_;
 };
 
-std::string Dump(const hair_params* hp, int all) {
-    testing::internal::CaptureStdout();
-    hair_params_dump(hp, all);
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+std::string dump(const hair_params* hp, int all = 0) {
+    return captured([&] { hair_params_dump(hp, all); });
 }
 
-void ExpectColor(const kivColor& c, float r, float g, float b, float a) {
-    EXPECT_FLOAT_EQ(c.r, r);
-    EXPECT_FLOAT_EQ(c.g, g);
-    EXPECT_FLOAT_EQ(c.b, b);
-    EXPECT_FLOAT_EQ(c.a, a);
+// The dump lines of a new description, without the indent and " ;".
+const std::vector<std::string> kDefaultLines = {"light_model = 2",
+                                                "ambient_base = < 0.000000, 0.000000, 0.000000>",
+                                                "diffuse_base = < 0.000000, 0.000000, 0.000000>",
+                                                "specular = < 1.000000, 1.000000, 1.000000>",
+                                                "sharpness = 5.000000",
+                                                "opacity_base = 1.000000",
+                                                "density = 100.000000",
+                                                "width_base = 1.000000",
+                                                "length = 1.000000",
+                                                "frequency = 1.000000",
+                                                "curl_base = 0.500000",
+                                                "curl_tip = 0.500000",
+                                                "scraggle = 0.000000",
+                                                "correlation = 0.000000",
+                                                "erectness = 0.500000",
+                                                "polar = 0.000000",
+                                                "roll = 0.500000",
+                                                "orient_var = 0.000000",
+                                                "segments = 1.000000",
+                                                "attractors = 0.000000",
+                                                "offset = 0.000000",
+                                                "custom_equalizer = 1.000000",
+                                                "equalizer_type = -1",
+                                                "spawn_factor = 0.000000",
+                                                "spawn_segment = 0.000000"};
+
+// The dump text of a description named name with the given lines.
+std::string dumpText(const std::string& name, const std::vector<std::string>& lines) {
+    std::string text = "hair \"" + name + "\"\n{\n";
+    for (const std::string& line : lines) text += "    " + line + " ;\n";
+    return text + "}\n\n";
 }
 
-void ExpectConstant(const hp_scalar& s, float value, const char* field) {
-    EXPECT_EQ(s.kind, HP_CONSTANT) << field;
-    EXPECT_EQ(s.base, value) << field;
-    EXPECT_EQ(s.next, nullptr) << field;
-}
-
-// Every field of hp holds the defaults of a new description named name.
-void ExpectDefaults(const hair_params& hp, hair_name* name) {
-    EXPECT_EQ(hp.area_group, name);
-    EXPECT_EQ(hp.reference_equalmap, name);
-    EXPECT_EQ(hp.spawn_params, nullptr);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(hp.matrix.m[i], i % 5 == 0 ? 1.0f : 0.0f) << i;
-    EXPECT_TRUE(hp.prim_visibility);
-    EXPECT_TRUE(hp.casts_shadows);
-    EXPECT_TRUE(hp.visibility);
-    EXPECT_EQ(hp.light_model, 2);
-    EXPECT_EQ(hp.equalizer_type, -1);
+// Every field of hp holds the defaults of a new description whose own name is
+// group; the dump shows the printed ones (and that the optional ones are undefined).
+void expectDefaults(const hair_params& hp, hair_name* group) {
+    const std::string text = dump(&hp), expected = dumpText("", kDefaultLines);
+    EXPECT_EQ(expected.substr(expected.find('{')), text.substr(text.find('{')));
+    EXPECT_TRUE(hp.area_group == group && hp.reference_equalmap == group);
+    EXPECT_EQ(nullptr, hp.spawn_params);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(i % 5 == 0 ? 1.0f : 0.0f, hp.matrix.m[i]) << i;
+    EXPECT_TRUE(hp.prim_visibility && hp.casts_shadows && hp.visibility);
     hair_state hs;
-    ExpectColor(hp.ambient_base.eval(hs), 0, 0, 0, 0);
-    ExpectColor(hp.diffuse_base.eval(hs), 0, 0, 0, 0);
-    ExpectColor(hp.specular.eval(hs), 1, 1, 1, 1);
-    EXPECT_FALSE(hp.ambient_tip.defined());
-    EXPECT_FALSE(hp.diffuse_tip.defined());
-    for (const hp_scalar* s : {&hp.equalizer, &hp.baldness, &hp.width_tip, &hp.opacity_tip})
-        EXPECT_FALSE(s->defined());
-    for (const hp_scalar& v : hp.var) EXPECT_FALSE(v.defined());
-    const struct {
-        const hp_scalar& value;
-        float expected;
-        const char* field;
-    } scalars[] = {{hp.sharpness, 5, "sharpness"},
-                   {hp.density, 100, "density"},
-                   {hp.width_base, 1, "width_base"},
-                   {hp.length, 1, "length"},
-                   {hp.frequency, 1, "frequency"},
-                   {hp.opacity_base, 1, "opacity_base"},
-                   {hp.curl_base, 0.5f, "curl_base"},
-                   {hp.curl_tip, 0.5f, "curl_tip"},
-                   {hp.scraggle, 0, "scraggle"},
-                   {hp.correlation, 0, "correlation"},
-                   {hp.erectness, 0.5f, "erectness"},
-                   {hp.polar, 0, "polar"},
-                   {hp.roll, 0.5f, "roll"},
-                   {hp.orient_var, 0, "orient_var"},
-                   {hp.segments, 1, "segments"},
-                   {hp.attractors, 0, "attractors"},
-                   {hp.offset, 0, "offset"},
-                   {hp.custom_equalizer, 1, "custom_equalizer"},
-                   {hp.clump, 0, "clump"},
-                   {hp.clumpfrequency, 0, "clumpfrequency"},
-                   {hp.clumpshape, 0, "clumpshape"},
-                   {hp.usamples, 0, "usamples"},
-                   {hp.vsamples, 0, "vsamples"},
-                   {hp.spawn_factor, 0, "spawn_factor"},
-                   {hp.spawn_segment, 0, "spawn_segment"}};
-    for (const auto& s : scalars) ExpectConstant(s.value, s.expected, s.field);
+    expect_color(hp.ambient_base.eval(hs), 0, 0, 0, 0);
+    expect_color(hp.diffuse_base.eval(hs), 0, 0, 0, 0);
+    expect_color(hp.specular.eval(hs), 1, 1, 1, 1);
+    for (const hp_scalar* s : {&hp.clump, &hp.clumpfrequency, &hp.clumpshape, &hp.usamples,
+                               &hp.vsamples})  // not printed
+        EXPECT_TRUE(s->kind == HP_CONSTANT && s->base == 0.0f && s->next == nullptr);
 }
-
-const char kDefaultBody[] =
-    "    light_model = 2 ;\n"
-    "    ambient_base = < 0.000000, 0.000000, 0.000000> ;\n"
-    "    diffuse_base = < 0.000000, 0.000000, 0.000000> ;\n"
-    "    specular = < 1.000000, 1.000000, 1.000000> ;\n"
-    "    sharpness = 5.000000 ;\n"
-    "    opacity_base = 1.000000 ;\n"
-    "    density = 100.000000 ;\n"
-    "    width_base = 1.000000 ;\n"
-    "    length = 1.000000 ;\n"
-    "    frequency = 1.000000 ;\n"
-    "    curl_base = 0.500000 ;\n"
-    "    curl_tip = 0.500000 ;\n"
-    "    scraggle = 0.000000 ;\n"
-    "    correlation = 0.000000 ;\n"
-    "    erectness = 0.500000 ;\n"
-    "    polar = 0.000000 ;\n"
-    "    roll = 0.500000 ;\n"
-    "    orient_var = 0.000000 ;\n"
-    "    segments = 1.000000 ;\n"
-    "    attractors = 0.000000 ;\n"
-    "    offset = 0.000000 ;\n"
-    "    custom_equalizer = 1.000000 ;\n"
-    "    equalizer_type = -1 ;\n"
-    "    spawn_factor = 0.000000 ;\n"
-    "    spawn_segment = 0.000000 ;\n"
-    "}\n\n";
 
 }  // namespace
 
@@ -131,100 +87,63 @@ const char kDefaultBody[] =
 TEST_F(HairParams, NewDescriptionHasTheDefaults) {
     hair_name* name = names_add("fur");
     hair_params* hp = hair_params_list_add(name);
-    ASSERT_NE(hp, nullptr);
-    EXPECT_EQ(hp->name, name);
-    EXPECT_EQ(hp->next, nullptr);
-    EXPECT_EQ(hp->width_scale, 1.0f);
-    ExpectDefaults(*hp, name);
-    EXPECT_EQ(hair_params_list_count(), 1);
-    EXPECT_EQ(hair_params_list_find(name), hp);
-    EXPECT_EQ(hair_params_list_bucket(hash_it(HAIR_PARAMS_BUCKETS, "fur")), hp);
-
-    // The reader's scratch record has no name.
-    const hair_params scratch;
-    ExpectDefaults(scratch, nullptr);
+    ASSERT_NE(nullptr, hp);
+    EXPECT_TRUE(hp->name == name && hp->next == nullptr && hp->width_scale == 1.0f);
+    expectDefaults(*hp, name);
+    EXPECT_EQ(dumpText("fur", kDefaultLines), dump(hp));
+    EXPECT_EQ(hp, hair_params_list_bucket(hash_it(HAIR_PARAMS_BUCKETS, "fur")));
+    expectDefaults(hair_params(), nullptr);  // the reader's scratch record has no name
+    EXPECT_EQ(1.0f, hair_params_get_wunits()) << "until set";
+    hair_params_set_wunits(2.54f);
+    EXPECT_EQ(2.54f, hair_params_get_wunits());
+    hair_params_set_wunits(1.0f);
 }
 
 TEST_F(HairParams, SameNameTwiceChainsBothAndFindsTheFirst) {
     hair_name* name = names_add("mane");
     hair_params* first = hair_params_list_add(name);
     hair_params* second = hair_params_list_add(name);
+    hair_params* other = hair_params_list_add(names_add("c"));
     EXPECT_NE(first, second);
-    EXPECT_EQ(first->next, second);
-    EXPECT_EQ(hair_params_list_find(name), first);
-    EXPECT_EQ(hair_params_list_count(), 2);
-    // The lookup compares records, not texts.
-    hair_name same_text = *name;
-    EXPECT_EQ(hair_params_list_find(&same_text), nullptr);
+    EXPECT_EQ(second, first->next);
+    EXPECT_EQ(first, hair_params_list_find(name));
+    EXPECT_EQ(3, hair_params_list_count());
+    hair_name sameText = *name;
+    EXPECT_EQ(nullptr, hair_params_list_find(&sameText)) << "the lookup compares records";
+    // Visibility is reset on every description, chained ones included.
+    first->set_visibility(false);
+    second->visibility = other->visibility = false;
+    hair_params_init_visibility();
+    EXPECT_TRUE(first->visibility && second->visibility && other->visibility);
 }
 
 TEST_F(HairParams, BucketsKeepDescriptionsApart) {
-    ASSERT_EQ(names_init(256), 1);  // room for 200 names
+    ASSERT_EQ(1, names_init(256));  // room for 200 names
     std::vector<hair_params*> added;
     for (int i = 0; i < 200; ++i)
         added.push_back(hair_params_list_add(names_add(("d" + std::to_string(i)).c_str())));
-    EXPECT_EQ(hair_params_list_count(), 200);
+    EXPECT_EQ(200, hair_params_list_count());
     for (int i = 0; i < 200; ++i)
-        EXPECT_EQ(hair_params_list_find(names_find(("d" + std::to_string(i)).c_str())), added[i]);
-    EXPECT_EQ(hair_params_list_find(names_add("absent")), nullptr);
+        EXPECT_EQ(added[i], hair_params_list_find(names_find(("d" + std::to_string(i)).c_str())));
+    EXPECT_EQ(nullptr, hair_params_list_find(names_add("absent")));
     int total = 0;
     for (int b = 0; b < HAIR_PARAMS_BUCKETS; ++b)
-        for (hair_params* hp = hair_params_list_bucket(b); hp; hp = hp->next) {
-            EXPECT_EQ(hash_it(HAIR_PARAMS_BUCKETS, hp->name->name), b);
-            ++total;
-        }
-    EXPECT_EQ(total, 200);
-    EXPECT_EQ(hair_params_list_bucket(-1), nullptr);
-    EXPECT_EQ(hair_params_list_bucket(HAIR_PARAMS_BUCKETS), nullptr);
+        for (hair_params* hp = hair_params_list_bucket(b); hp; hp = hp->next, ++total)
+            EXPECT_EQ(b, hash_it(HAIR_PARAMS_BUCKETS, hp->name->name));
+    EXPECT_EQ(200, total);
+    EXPECT_EQ(nullptr, hair_params_list_bucket(-1));
+    EXPECT_EQ(nullptr, hair_params_list_bucket(HAIR_PARAMS_BUCKETS));
     hair_params_list_clear();
-    EXPECT_EQ(hair_params_list_count(), 0);
-    EXPECT_EQ(hair_params_list_find(names_find("d0")), nullptr);
-}
-
-TEST_F(HairParams, VisibilityIsResetOnEveryDescription) {
-    hair_name* name = names_add("a");
-    hair_params* a = hair_params_list_add(name);
-    hair_params* b = hair_params_list_add(name);
-    hair_params* c = hair_params_list_add(names_add("c"));
-    a->set_visibility(false);
-    b->visibility = false;
-    c->set_visibility(false);
-    hair_params_init_visibility();
-    EXPECT_TRUE(a->visibility);
-    EXPECT_TRUE(b->visibility);
-    EXPECT_TRUE(c->visibility);
-}
-
-TEST(HairParamsWunits, SetAndGet) {
-    EXPECT_EQ(hair_params_get_wunits(), 1.0f);
-    hair_params_set_wunits(2.54f);
-    EXPECT_EQ(hair_params_get_wunits(), 2.54f);
-    hair_params_set_wunits(1.0f);
+    EXPECT_EQ(0, hair_params_list_count());
+    EXPECT_EQ(nullptr, hair_params_list_find(names_find("d0")));
 }
 
 // --- Reset, assign, valid -------------------------------------------------------------
 
-TEST_F(HairParams, ResetKeepsNextNameAndWidthScale) {
+TEST_F(HairParams, ResetAndAssignKeepNextNameAndWidthScale) {
     hair_name* name = names_add("fur");
     hair_params* hp = hair_params_list_add(name);
     hair_params* after = hair_params_list_add(name);
-    hp->width_scale = 3.0f;
-    hp->area_group = names_add("group");
-    hp->spawn_params = names_add("other");
-    hp->light_model = 0;
-    hp->matrix.m[3] = 5.0f;
-    hp->prim_visibility = hp->casts_shadows = hp->visibility = false;
-    hp->length.set_noise(1, 2, 3);
-    hp->var[4].set_constant(1);
-    hp->ambient_tip.set_constant(kivColor(1, 0, 0));
-    hair_params_reset(hp);
-    EXPECT_EQ(hp->next, after);
-    EXPECT_EQ(hp->name, name);
-    EXPECT_EQ(hp->width_scale, 3.0f);
-    ExpectDefaults(*hp, name);
-}
-
-TEST_F(HairParams, AssignCopiesEverythingButNextNameAndWidthScale) {
     hair_params src;
     src.width_scale = 9.0f;
     src.area_group = names_add("g");
@@ -233,41 +152,35 @@ TEST_F(HairParams, AssignCopiesEverythingButNextNameAndWidthScale) {
     src.light_model = 3;
     src.equalizer_type = 2;
     src.matrix.m[12] = 4.0f;
-    src.casts_shadows = false;
-    src.visibility = false;
+    src.prim_visibility = src.casts_shadows = src.visibility = false;
     src.diffuse_tip.set_constant(kivColor(0.25f, 0.5f, 0.75f));
     src.baldness.set_image("bald.$F.tex", "r");
     src.var[7].set_linstep(0, 10, 1, 2);
     src.clumpshape.set_constant(0.75f);
-
-    hair_name* name = names_add("target");
-    hair_params* hp = hair_params_list_add(name);
-    hair_params* after = hair_params_list_add(name);
+    hp->width_scale = 3.0f;
     hair_params_assign(hp, &src);
-    EXPECT_EQ(hp->next, after);
-    EXPECT_EQ(hp->name, name);
-    EXPECT_EQ(hp->width_scale, 1.0f);
-    EXPECT_EQ(hp->area_group, src.area_group);
-    EXPECT_EQ(hp->reference_equalmap, src.reference_equalmap);
-    EXPECT_EQ(hp->spawn_params, src.spawn_params);
-    EXPECT_EQ(hp->light_model, 3);
-    EXPECT_EQ(hp->equalizer_type, 2);
-    EXPECT_EQ(hp->matrix.m[12], 4.0f);
-    EXPECT_FALSE(hp->casts_shadows);
-    EXPECT_FALSE(hp->visibility);
-    EXPECT_EQ(hp->clumpshape.base, 0.75f);
-    EXPECT_EQ(hp->var[7].kind, HP_LINSTEP);
+    const std::string text = dump(hp);
+    EXPECT_EQ(dump(&src).substr(dump(&src).find('{')), text.substr(text.find('{')));
+    EXPECT_TRUE(hp->next == after && hp->name == name && hp->width_scale == 3.0f);
+    EXPECT_TRUE(hp->area_group == src.area_group &&
+                hp->reference_equalmap == src.reference_equalmap);
+    EXPECT_FALSE(hp->prim_visibility || hp->casts_shadows || hp->visibility);
+    EXPECT_EQ(4.0f, hp->matrix.m[12]);
+    EXPECT_EQ(0.75f, hp->clumpshape.base);
     // The values are the description's own: the source can be reset.
     hair_params_reset(&src);
-    EXPECT_STREQ(hp->baldness.name, "$bald.$F.tex");
-    ExpectColor(hp->diffuse_tip.eval(hs_), 0.25f, 0.5f, 0.75f, 1);
+    EXPECT_EQ(text, dump(hp));
+    // Reset gives the defaults back, keeping the place in the chain and the width scale.
+    hair_params_reset(hp);
+    EXPECT_TRUE(hp->next == after && hp->name == name && hp->width_scale == 3.0f);
+    expectDefaults(*hp, name);
 }
 
 TEST_F(HairParams, ValidityOfSpawning) {
     hair_params hp;
     EXPECT_TRUE(hair_params_valid(&hp));
     hp.spawn_factor.set_constant(0.5f);
-    EXPECT_FALSE(hair_params_valid(&hp));
+    EXPECT_FALSE(hair_params_valid(&hp)) << "spawning needs spawn_params";
     hp.spawn_params = names_add("child");
     EXPECT_TRUE(hair_params_valid(&hp));
     hp.spawn_params = nullptr;
@@ -290,19 +203,12 @@ TEST_F(HairParams, EvalVarsFillsTheHairState) {
     hp.var[4].set_linstep(0, 10, 0, 1);
     defs.frame = 5;
     for (double& v : hs_.vars) v = 99.0;
-    testing::internal::CaptureStdout();
-    hair_params_eval_vars(&hp, &hs_);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    const double expected[10] = {3, 6, 0, 0, 0.5, 0, 0, 0, 0, 0};
-    for (int i = 0; i < 10; ++i) EXPECT_DOUBLE_EQ(hs_.vars[i], expected[i]) << i;
-
+    EXPECT_EQ("", captured([&] { hair_params_eval_vars(&hp, &hs_); }));
+    EXPECT_EQ((std::vector<double>{3, 6, 0, 0, 0.5, 0, 0, 0, 0, 0}),
+              std::vector<double>(hs_.vars, hs_.vars + 10));
     hp.var[9].set_constant(1.25f);
-    testing::internal::CaptureStdout();
-    hair_params_eval_vars(&hp, &hs_);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "DEBUG: vars[9] = 1.250000\n");
-    EXPECT_DOUBLE_EQ(hs_.vars[9], 1.25);
+    EXPECT_EQ("DEBUG: vars[9] = 1.250000\n", captured([&] { hair_params_eval_vars(&hp, &hs_); }));
+    EXPECT_DOUBLE_EQ(1.25, hs_.vars[9]);
 }
 
 TEST_F(HairParams, EvalVertexAtRootAndTip) {
@@ -313,79 +219,49 @@ TEST_F(HairParams, EvalVertexAtRootAndTip) {
     hp.specular.set_constant(kivColor(0.7f, 0.8f, 0.9f));
     hp.opacity_base.set_constant(0.75f);
     hp.width_base.set_constant(0.5f);
-
-    // Without tip values the tip repeats the root.
-    for (int tip : {0, 1, 7}) {
+    // {ambient r g b, diffuse r g b, opacity, width}: without tip values the tip repeats
+    // the root; the width is width_base (or width_tip) times width_scale.
+    auto vertex = [&](int tip) {
         const hair_vertex v = hair_params_eval_vertex(&hp, &hs_, tip);
-        ExpectColor(v.ambient, 0.1f, 0.2f, 0.3f, 1);
-        ExpectColor(v.diffuse, 0.4f, 0.5f, 0.6f, 1);
-        ExpectColor(v.specular, 0.7f, 0.8f, 0.9f, 1);
-        EXPECT_FLOAT_EQ(v.opacity, 0.75f);
-        EXPECT_FLOAT_EQ(v.width, 1.0f);  // width_base * width_scale
-    }
-
+        expect_color(v.specular, 0.7f, 0.8f, 0.9f, 1);
+        EXPECT_TRUE(v.ambient.a == 1 && v.diffuse.a == 1);
+        return std::vector<float>{v.ambient.r, v.ambient.g, v.ambient.b, v.diffuse.r,
+                                  v.diffuse.g, v.diffuse.b, v.opacity,   v.width};
+    };
+    const std::vector<float> root = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.75f, 1};
+    for (int tip : {0, 1, 7}) EXPECT_EQ(root, vertex(tip)) << tip;
     hp.ambient_tip.set_constant(kivColor(1, 1, 1));
     hp.diffuse_tip.set_constant(kivColor(0, 0, 0));
     hp.opacity_tip.set_constant(0.25f);
     hp.width_tip.set_var(3);
     hs_.vars[3] = 0.125;
-    const hair_vertex root = hair_params_eval_vertex(&hp, &hs_, 0);
-    const hair_vertex tip = hair_params_eval_vertex(&hp, &hs_, 1);
-    ExpectColor(root.ambient, 0.1f, 0.2f, 0.3f, 1);
-    ExpectColor(tip.ambient, 1, 1, 1, 1);
-    ExpectColor(tip.diffuse, 0, 0, 0, 1);
-    ExpectColor(tip.specular, 0.7f, 0.8f, 0.9f, 1);
-    EXPECT_FLOAT_EQ(root.opacity, 0.75f);
-    EXPECT_FLOAT_EQ(tip.opacity, 0.25f);
-    EXPECT_FLOAT_EQ(root.width, 1.0f);
-    EXPECT_FLOAT_EQ(tip.width, 0.25f);
+    EXPECT_EQ(root, vertex(0));
+    EXPECT_EQ((std::vector<float>{1, 1, 1, 0, 0, 0, 0.25f, 0.25f}), vertex(1));
 }
 
 TEST(Linterp, InterpolatesAndWarnsOutsideTheUnitRange) {
     hair_vertex a, b;
-    a.ambient = kivColor(0, 0, 0, 0);
-    b.ambient = kivColor(1, 0.5f, 0.25f, 1);
-    a.diffuse = kivColor(1, 1, 1, 1);
-    b.diffuse = kivColor(0, 0, 0, 0);
-    a.specular = kivColor(0.3f, 0.3f, 0.3f, 0.3f);
-    b.specular = kivColor(0.9f, 0.9f, 0.9f, 0.9f);
-    a.width = 2.0f;
-    b.width = 1.0f;
-    a.opacity = 1.0f;
-    b.opacity = 0.0f;
-
-    testing::internal::CaptureStdout();
-    const hair_vertex mid = linterp(a, b, 0.5f);
-    const hair_vertex ends[2] = {linterp(a, b, 0.0f), linterp(a, b, 1.0f)};
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    ExpectColor(mid.ambient, 0.5f, 0.25f, 0.125f, 0.5f);
-    ExpectColor(mid.diffuse, 0.5f, 0.5f, 0.5f, 0.5f);
-    ExpectColor(mid.specular, 0.3f, 0.3f, 0.3f, 0.3f);  // always a's
-    EXPECT_FLOAT_EQ(mid.width, 1.5f);
-    EXPECT_FLOAT_EQ(mid.opacity, 0.5f);
-    EXPECT_FLOAT_EQ(ends[0].width, 2.0f);
-    EXPECT_FLOAT_EQ(ends[1].width, 1.0f);
-    ExpectColor(ends[1].specular, 0.3f, 0.3f, 0.3f, 0.3f);
-
-    testing::internal::CaptureStdout();
-    const hair_vertex over = linterp(a, b, 1.5f);
-    const hair_vertex under = linterp(a, b, -0.25f);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "WARNING: linterp val = 1.500000\nWARNING: linterp val = -0.250000\n");
-    EXPECT_FLOAT_EQ(over.width, 0.5f);
-    EXPECT_FLOAT_EQ(over.opacity, -0.5f);
-    ExpectColor(over.ambient, 1.5f, 0.75f, 0.375f, 1.5f);
-    EXPECT_FLOAT_EQ(under.width, 2.25f);
+    a.ambient = kivColor(0, 0, 0, 0), b.ambient = kivColor(1, 0.5f, 0.25f, 1);
+    a.diffuse = kivColor(1, 1, 1, 1), b.diffuse = kivColor(0, 0, 0, 0);
+    a.specular = kivColor(0.3f, 0.3f, 0.3f, 0.3f), b.specular = kivColor(0.9f, 0.9f, 0.9f, 0.9f);
+    a.width = 2.0f, b.width = 1.0f;
+    a.opacity = 1.0f, b.opacity = 0.0f;
+    const float ts[5] = {0.5f, 0, 1, 1.5f, -0.25f};
+    hair_vertex v[5];
+    EXPECT_EQ("WARNING: linterp val = 1.500000\nWARNING: linterp val = -0.250000\n", captured([&] {
+                  for (int i = 0; i < 5; ++i) v[i] = linterp(a, b, ts[i]);
+              }));
+    for (int i = 0; i < 5; ++i) {
+        const float t = ts[i];
+        expect_color(v[i].ambient, t, 0.5f * t, 0.25f * t, t);
+        expect_color(v[i].diffuse, 1 - t, 1 - t, 1 - t, 1 - t);
+        expect_color(v[i].specular, 0.3f, 0.3f, 0.3f, 0.3f);  // always a's
+        EXPECT_FLOAT_EQ(2 - t, v[i].width) << t;
+        EXPECT_FLOAT_EQ(1 - t, v[i].opacity) << t;
+    }
 }
 
 // --- Dump ----------------------------------------------------------------------------
-
-TEST_F(HairParams, DumpOfTheDefaults) {
-    hair_params* hp = hair_params_list_add(names_add("fur"));
-    EXPECT_EQ(Dump(hp, 0), std::string("hair \"fur\"\n{\n") + kDefaultBody);
-}
 
 TEST_F(HairParams, DumpWithEveryOptionalField) {
     hair_params* hp = hair_params_list_add(names_add("full"));
@@ -404,45 +280,29 @@ TEST_F(HairParams, DumpWithEveryOptionalField) {
     hp->length.append(new hp_scalar(3.0f));
     hp->equalizer_type = 2;
     hp->clump.set_constant(0.9f);  // clump values are not printed
-    const std::string expected =
-        "hair \"full\"\n"
-        "{\n"
-        "    light_model = 2 ;\n"
-        "    ambient_base = < 0.000000, 0.000000, 0.000000> ;\n"
-        "    ambient_tip = < 1.000000, 0.000000, 0.000000> ;\n"
-        "    diffuse_base = < 0.000000, 0.000000, 0.000000> ;\n"
-        "    diffuse_tip = image( \"tip.$F.tex\", \"rgb\" ) ;\n"
-        "    specular = < 1.000000, 1.000000, 1.000000> ;\n"
-        "    sharpness = 5.000000 ;\n"
-        "    opacity_base = 1.000000 ;\n"
-        "    opacity_tip = 0.500000 ;\n"
-        "    density = 100.000000 ;\n"
-        "    equalizer = image( \"$M.eq.iff\", \"r\" ) ;\n"
-        "    baldness = noise( 4.000000, 0.000000, 1.000000 ) ;\n"
-        "    width_base = 1.000000 ;\n"
-        "    width_tip = 0.250000 ;\n"
-        "    length = 2.000000 * 3.000000 ;\n"
-        "    frequency = 1.000000 ;\n"
-        "    curl_base = 0.500000 ;\n"
-        "    curl_tip = 0.500000 ;\n"
-        "    scraggle = 0.000000 ;\n"
-        "    correlation = 0.000000 ;\n"
-        "    erectness = 0.500000 ;\n"
-        "    polar = 0.000000 ;\n"
-        "    roll = 0.500000 ;\n"
-        "    orient_var = 0.000000 ;\n"
-        "    segments = 1.000000 ;\n"
-        "    attractors = 0.000000 ;\n"
-        "    offset = 0.000000 ;\n"
-        "    custom_equalizer = 1.000000 ;\n"
-        "    equalizer_type = 2 ;\n"
-        "    spawn_factor = 0.500000 ;\n"
-        "    spawn_params = child ;\n"
-        "    spawn_segment = 0.000000 ;\n"
-        "    var[0] = linstep( 1, 24, 0.000000, 2.000000 ) ;\n"
-        "    var[9] = crvdata( \"v.crv\", 1 ) ;\n"
-        "}\n\n";
-    EXPECT_EQ(Dump(hp, 0), expected);
+    // The default lines with changed values, each optional field after its neighbour.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> edits = {
+        {"ambient_base", {"ambient_tip = < 1.000000, 0.000000, 0.000000>"}},
+        {"diffuse_base", {"diffuse_tip = image( \"tip.$F.tex\", \"rgb\" )"}},
+        {"opacity_base", {"opacity_tip = 0.500000"}},
+        {"density",
+         {"equalizer = image( \"$M.eq.iff\", \"r\" )",
+          "baldness = noise( 4.000000, 0.000000, 1.000000 )"}},
+        {"width_base", {"width_tip = 0.250000"}},
+        {"spawn_factor", {"spawn_params = child"}},
+        {"spawn_segment",
+         {"var[0] = linstep( 1, 24, 0.000000, 2.000000 )", "var[9] = crvdata( \"v.crv\", 1 )"}}};
+    std::vector<std::string> lines;
+    for (const std::string& line : kDefaultLines) {
+        const std::string key = line.substr(0, line.find(' '));
+        lines.push_back(key == "length"           ? "length = 2.000000 * 3.000000"
+                        : key == "equalizer_type" ? "equalizer_type = 2"
+                        : key == "spawn_factor"   ? "spawn_factor = 0.500000"
+                                                  : line);
+        for (const auto& [after, extra] : edits)
+            if (after == key) lines.insert(lines.end(), extra.begin(), extra.end());
+    }
+    EXPECT_EQ(dumpText("full", lines), dump(hp));
 }
 
 TEST_F(HairParams, DumpFollowsTheLightModelAndTheChain) {
@@ -454,19 +314,17 @@ TEST_F(HairParams, DumpFollowsTheLightModelAndTheChain) {
     first->opacity_base.reset();
     first->opacity_tip.set_constant(0.5f);  // needs opacity_base
     second->light_model = 1;
-    const std::string out = Dump(first, 1);
-    const std::string first_text =
-        "hair \"flat\"\n{\n"
-        "    light_model = 0 ;\n"
-        "    ambient_base = < 0.000000, 0.000000, 0.000000> ;\n"
-        "    density = 100.000000 ;\n";
-    EXPECT_EQ(out.substr(0, first_text.size()), first_text);
-    const std::size_t second_at = out.find("hair \"flat\"", 1);
-    ASSERT_NE(second_at, std::string::npos);
-    const std::string second_text = out.substr(second_at);
-    EXPECT_NE(second_text.find("    diffuse_base = "), std::string::npos);
-    EXPECT_EQ(second_text.find("    specular = "), std::string::npos);
-    EXPECT_EQ(second_text.find("    sharpness = "), std::string::npos);
-    // Without the flag only the first is printed.
-    EXPECT_EQ(Dump(first, 0), out.substr(0, second_at));
+    const std::string out = dump(first, 1);
+    const std::size_t secondAt = out.find("hair \"flat\"", 1);
+    ASSERT_NE(std::string::npos, secondAt);
+    EXPECT_EQ(out.substr(0, secondAt), dump(first)) << "without the flag only the first";
+    // Model 0: no diffuse, specular or opacity; model 1: diffuse but no specular.
+    std::vector<std::string> lines(kDefaultLines.begin() + 1, kDefaultLines.end());
+    lines.erase(lines.begin() + 1, lines.begin() + 5);  // diffuse to opacity_base
+    lines.insert(lines.begin(), "light_model = 0");
+    EXPECT_EQ(dumpText("flat", lines), out.substr(0, secondAt));
+    lines = kDefaultLines;
+    lines[0] = "light_model = 1";
+    lines.erase(lines.begin() + 3, lines.begin() + 5);  // specular and sharpness
+    EXPECT_EQ(dumpText("flat", lines), out.substr(secondAt));
 }

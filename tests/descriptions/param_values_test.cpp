@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -14,27 +14,26 @@
 #include "foundation/noise.h"
 #include "foundation/render_settings.h"
 #include "generation/hair_records.h"
+#include "test_support.h"
 
 namespace {
 
 // Builds a chain the way the hair file reader does, from a text of
 // constants, operators and parentheses separated by blanks ("( 1 + 2 ) * 3").
 template <class Value, class Make>
-Value BuildChain(const std::string& text, Make make) {
+Value buildChain(const std::string& text, Make make) {
     std::istringstream in(text);
     Value head;
     Value* last = nullptr;
     bool open = false;
     for (std::string tok; in >> tok;) {
+        const std::size_t op = std::string("+-*/").find(tok);
         if (tok == "(") {
             open = true;
         } else if (tok == ")") {
             last->flags |= HP_CLOSE_GROUP;
-        } else if (tok == "+" || tok == "-" || tok == "*" || tok == "/") {
-            last->op = tok == "+"   ? HP_OP_ADD
-                       : tok == "-" ? HP_OP_SUB
-                       : tok == "*" ? HP_OP_MUL
-                                    : HP_OP_DIV;
+        } else if (tok.size() == 1 && op != std::string::npos) {
+            last->op = static_cast<std::uint8_t>(HP_OP_ADD + op);
         } else {
             Value* term = last ? new Value : &head;
             make(*term, tok);
@@ -47,55 +46,31 @@ Value BuildChain(const std::string& text, Make make) {
     return head;
 }
 
-hp_scalar Scalars(const std::string& text) {
-    return BuildChain<hp_scalar>(
+hp_scalar scalars(const std::string& text) {
+    return buildChain<hp_scalar>(
         text, [](hp_scalar& t, const std::string& tok) { t.set_constant(std::stof(tok)); });
 }
 
 // Colour constants written as r,g,b.
-hp_color Colours(const std::string& text) {
-    return BuildChain<hp_color>(text, [](hp_color& t, const std::string& tok) {
+hp_color colours(const std::string& text) {
+    return buildChain<hp_color>(text, [](hp_color& t, const std::string& tok) {
         float c[3];
         std::sscanf(tok.c_str(), "%f,%f,%f", &c[0], &c[1], &c[2]);
         t.set_constant(kivColor(c[0], c[1], c[2]));
     });
 }
 
-std::string Printed(const hp_scalar& s) {
-    testing::internal::CaptureStdout();
-    s.print();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-std::string Printed(const hp_color& c) {
-    testing::internal::CaptureStdout();
-    c.print();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-void ExpectColor(const kivColor& c, float r, float g, float b, float a) {
-    EXPECT_FLOAT_EQ(c.r, r);
-    EXPECT_FLOAT_EQ(c.g, g);
-    EXPECT_FLOAT_EQ(c.b, b);
-    EXPECT_FLOAT_EQ(c.a, a);
+template <class V>
+std::string printed(const V& value) {
+    return captured([&] { value.print(); });
 }
 
 // The exception and FATAL line of evaluating something undefined.
 template <class F>
-void ExpectUndefined(F f, const char* type) {
-    testing::internal::CaptureStdout();
-    std::string what = "no exception";
-    try {
-        f();
-    } catch (const FurEBadParameter& e) {
-        what = e.message().asChar();
-    }
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string("FATAL: can't evaluate an undefined ") + type + "!\n");
-    EXPECT_EQ(what, std::string("Can't evaluate an undefined ") + type + "!");
+void expectUndefined(F f, const std::string& type) {
+    std::string out;
+    EXPECT_EQ("Can't evaluate an undefined " + type + "!", thrown<FurEBadParameter>(f, &out));
+    EXPECT_EQ("FATAL: can't evaluate an undefined " + type + "!\n", out);
 }
 
 // Render settings, an image cache and a curve-data cache for one test.
@@ -103,6 +78,12 @@ class ParamValues : public testing::Test {
   protected:
     ParamValues() : images_(4) { crvdata_init(4); }
     ~ParamValues() override { crvdata_done(); }
+    // The value of s at each frame.
+    std::vector<float> overFrames(const hp_scalar& s, const std::vector<int>& frames) {
+        std::vector<float> values;
+        for (int f : frames) defs.frame = f, values.push_back(s.eval(hs_));
+        return values;
+    }
 
     SettingsGuard guard_;
     testimg::Scope images_;
@@ -114,66 +95,52 @@ class ParamValues : public testing::Test {
 // --- Chains -------------------------------------------------------------------
 
 TEST_F(ParamValues, ArithmeticHasNoPrecedence) {
-    const struct {
-        const char* text;
-        float value;
-    } cases[] = {{"1 + 2 * 3", 9},
-                 {"( 1 + 2 ) * 3", 9},
-                 {"2 * ( 3 + 4 )", 14},
-                 {"1 - 4", -3},
-                 {"8 / 2 / 4", 1},
-                 {"7", 7},
-                 {"( 1 + 2 ) * ( 3 + 4 )", 21},
-                 {"1 + ( 2 * 3 ) - 1", 6},
-                 {"2 * ( 3 - 5 ) + 10", 6}};
-    for (const auto& c : cases) {
-        const hp_scalar s = Scalars(c.text);
-        EXPECT_TRUE(s.valid()) << c.text;
-        EXPECT_FLOAT_EQ(s.eval(hs_), c.value) << c.text;
-        EXPECT_FLOAT_EQ(s.eval_const(), c.value) << c.text;
+    const std::pair<const char*, float> cases[] = {
+        {"1 + 2 * 3", 9},         {"( 1 + 2 ) * 3", 9},
+        {"2 * ( 3 + 4 )", 14},    {"1 - 4", -3},
+        {"8 / 2 / 4", 1},         {"7", 7},
+        {"1 + ( 2 * 3 ) - 1", 6}, {"( 1 + 2 ) * ( 3 + 4 )", 21},
+        {"2 * ( 3 - 5 ) + 10", 6}};
+    for (const auto& [text, value] : cases) {
+        const hp_scalar s = scalars(text);
+        EXPECT_TRUE(s.valid()) << text;
+        EXPECT_FLOAT_EQ(value, s.eval(hs_)) << text;
+        EXPECT_FLOAT_EQ(value, s.eval_const()) << text;
     }
+    EXPECT_TRUE(std::isinf(scalars("1 / 0").eval(hs_))) << "scalar division is not guarded";
 }
 
-TEST_F(ParamValues, OpenGroupAtTheEndNeverReachesTheResult) {
-    const hp_scalar open_only = Scalars("( 1 + 2");
-    EXPECT_TRUE(open_only.valid());
-    EXPECT_EQ(open_only.eval(hs_), 0.0f);
-    const hp_scalar tail = Scalars("5 * ( 2 + 3");
-    EXPECT_TRUE(tail.valid());
-    EXPECT_EQ(tail.eval(hs_), 5.0f);
-}
-
-TEST_F(ParamValues, TermWithoutOperatorIsDroppedAndInvalid) {
-    hp_scalar s = Scalars("1 2");
-    EXPECT_FALSE(s.valid());
-    EXPECT_EQ(s.eval(hs_), 1.0f);
-    hp_scalar t = Scalars("3 + 1 2");  // second term has a next but no operator
-    EXPECT_FALSE(t.valid());
-    EXPECT_EQ(t.eval(hs_), 4.0f);
-}
-
-TEST_F(ParamValues, Validity) {
-    EXPECT_TRUE(Scalars("1 + ( 2 + 3 ) + ( 4 * 5 )").valid());
-    EXPECT_FALSE(Scalars("1 +").valid());                // operator, no next term
-    EXPECT_FALSE(Scalars("( 1 + ( 2 + 3 ) )").valid());  // group inside a group
-    EXPECT_FALSE(Scalars("1 + 2 )").valid());            // closes outside a group
-    EXPECT_FALSE(Scalars("( 1 + 2 ) + 3 )").valid());
+TEST_F(ParamValues, OpenGroupsAndMissingOperatorsAndValidity) {
+    // A group left open at the end never reaches the result.
+    EXPECT_EQ(0.0f, scalars("( 1 + 2").eval(hs_));
+    EXPECT_EQ(5.0f, scalars("5 * ( 2 + 3").eval(hs_));
+    // A term without an operator drops the rest: invalid.
+    EXPECT_EQ(1.0f, scalars("1 2").eval(hs_));
+    EXPECT_EQ(4.0f, scalars("3 + 1 2").eval(hs_));
+    const std::pair<const char*, bool> cases[] = {
+        {"( 1 + 2", true},
+        {"5 * ( 2 + 3", true},
+        {"1 + ( 2 + 3 ) + ( 4 * 5 )", true},
+        {"1 2", false},
+        {"3 + 1 2", false},
+        {"1 +", false},                // operator, no next term
+        {"( 1 + ( 2 + 3 ) )", false},  // group inside a group
+        {"1 + 2 )", false},            // closes outside a group
+        {"( 1 + 2 ) + 3 )", false},
+    };
+    for (const auto& [text, valid] : cases) EXPECT_EQ(valid, scalars(text).valid()) << text;
     EXPECT_TRUE(hp_scalar().valid());
-    EXPECT_FALSE(Colours("1,1,1 1,1,1").valid());
-    EXPECT_TRUE(Colours("( 1,1,1 + 1,1,1 ) * 0,0,0").valid());
+    EXPECT_FALSE(colours("1,1,1 1,1,1").valid());
+    EXPECT_TRUE(colours("( 1,1,1 + 1,1,1 ) * 0,0,0").valid());
 }
 
 TEST_F(ParamValues, ColourChainsClampAndDivideByChannel) {
-    ExpectColor(Colours("0.5,0.5,0.5 * 4,4,4").eval(hs_), 1, 1, 1, 1);
-    ExpectColor(Colours("0.2,0.4,0.6 - 0.5,0.5,0.5").eval(hs_), 0, 0, 0.1f, 0);
+    expect_color(colours("0.5,0.5,0.5 * 4,4,4").eval(hs_), 1, 1, 1, 1);
+    expect_color(colours("0.2,0.4,0.6 - 0.5,0.5,0.5").eval(hs_), 0, 0, 0.1f, 0);
     // A zero divisor channel gives 0, not infinity.
-    ExpectColor(Colours("0.8,0.5,0.3 / 0,0.5,0").eval(hs_), 0, 1, 0, 1);
-    ExpectColor(Colours("( 0.1,0.1,0.1 + 0.2,0.2,0.2 ) * 2,2,2").eval(hs_), 0.6f, 0.6f, 0.6f, 1);
-    ExpectColor(hp_color(kivColor(2, -1, 0.5f, 3)).eval(hs_), 1, 0, 0.5f, 1);
-}
-
-TEST_F(ParamValues, ScalarDivisionIsNotGuarded) {
-    EXPECT_TRUE(std::isinf(Scalars("1 / 0").eval(hs_)));
+    expect_color(colours("0.8,0.5,0.3 / 0,0.5,0").eval(hs_), 0, 1, 0, 1);
+    expect_color(colours("( 0.1,0.1,0.1 + 0.2,0.2,0.2 ) * 2,2,2").eval(hs_), 0.6f, 0.6f, 0.6f, 1);
+    expect_color(hp_color(kivColor(2, -1, 0.5f, 3)).eval(hs_), 1, 0, 0.5f, 1);
 }
 
 // --- Terms ------------------------------------------------------------------
@@ -181,57 +148,36 @@ TEST_F(ParamValues, ScalarDivisionIsNotGuarded) {
 TEST_F(ParamValues, LinstepOverFrames) {
     hp_scalar s;
     ASSERT_TRUE(s.set_linstep(10, 20, 0, 1));
-    const int frames[] = {-5, 10, 11, 15, 19, 20, 21, 100};
-    const float values[] = {0, 0, 0.1f, 0.5f, 0.9f, 1, 1, 1};
-    for (int i = 0; i < 8; ++i) {
-        defs.frame = frames[i];
-        EXPECT_FLOAT_EQ(s.eval(hs_), values[i]) << frames[i];
-    }
-    EXPECT_FLOAT_EQ(s.eval_const(), 1.0f);
-
+    EXPECT_EQ((std::vector<float>{0, 0, 0.1f, 0.5f, 0.9f, 1, 1, 1}),
+              overFrames(s, {-5, 10, 11, 15, 19, 20, 21, 100}));
+    EXPECT_FLOAT_EQ(1.0f, s.eval_const());
     hp_color c;
     ASSERT_TRUE(c.set_linstep(0, 4, kivColor(0, 0.4f, 1), kivColor(1, 0.8f, 0)));
     defs.frame = 1;
-    ExpectColor(c.eval(hs_), 0.25f, 0.5f, 0.75f, 1);
+    expect_color(c.eval(hs_), 0.25f, 0.5f, 0.75f, 1);
     defs.frame = 9;
-    ExpectColor(c.eval(hs_), 1, 0.8f, 0, 1);
+    expect_color(c.eval(hs_), 1, 0.8f, 0, 1);
 }
 
 TEST_F(ParamValues, LinstepWithVariableArguments) {
-    hs_.vars[1] = 100.9;  // start frame (truncated)
-    hs_.vars[2] = 200.0;  // end frame
-    hs_.vars[3] = 2.0;    // start value
-    hs_.vars[4] = 4.0;    // end value
-    hp_scalar all;
+    // Start frame (truncated), end frame, start value, end value.
+    hs_.vars[1] = 100.9, hs_.vars[2] = 200.0, hs_.vars[3] = 2.0, hs_.vars[4] = 4.0;
+    hp_scalar all, from, bad;
     ASSERT_TRUE(all.set_linstep(1, 2, 3, 4, HP_VAR_START | HP_VAR_END | HP_VAR_FROM | HP_VAR_TO));
-    EXPECT_EQ(all.flags, 15);
-    defs.frame = 100;
-    EXPECT_FLOAT_EQ(all.eval(hs_), 2.0f);
-    defs.frame = 150;
-    EXPECT_FLOAT_EQ(all.eval(hs_), 3.0f);
-    defs.frame = 200;
-    EXPECT_FLOAT_EQ(all.eval(hs_), 4.0f);
-
+    EXPECT_EQ(15, all.flags);
+    EXPECT_EQ((std::vector<float>{2, 3, 4}), overFrames(all, {100, 150, 200}));
     // Only the start value from a variable: the end value stays 8.
-    hp_scalar from;
     ASSERT_TRUE(from.set_linstep(0, 10, 3, 8, HP_VAR_FROM));
-    EXPECT_EQ(from.base, 3.0f);
-    defs.frame = 0;
-    EXPECT_FLOAT_EQ(from.eval(hs_), 2.0f);
-    defs.frame = 5;
-    EXPECT_FLOAT_EQ(from.eval(hs_), 5.0f);
-    defs.frame = 10;
-    EXPECT_FLOAT_EQ(from.eval(hs_), 8.0f);
-
-    hp_scalar bad;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(bad.set_linstep(0, 10, 12, 1, HP_VAR_FROM));
-    EXPECT_FALSE(bad.set_var(10));
-    EXPECT_FALSE(bad.set_var(-1));
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: var[12] exceeded vars length\nERROR: var[10] exceeded vars length\n"
-              "ERROR: var[-1] exceeded vars length\n");
+    EXPECT_EQ(3.0f, from.base);
+    EXPECT_EQ((std::vector<float>{2, 5, 8}), overFrames(from, {0, 5, 10}));
+    EXPECT_EQ(
+        "ERROR: var[12] exceeded vars length\nERROR: var[10] exceeded vars length\n"
+        "ERROR: var[-1] exceeded vars length\n",
+        captured([&] {
+            EXPECT_FALSE(bad.set_linstep(0, 10, 12, 1, HP_VAR_FROM));
+            EXPECT_FALSE(bad.set_var(10));
+            EXPECT_FALSE(bad.set_var(-1));
+        }));
     EXPECT_FALSE(bad.defined());
 }
 
@@ -244,321 +190,261 @@ TEST_F(ParamValues, ImagestepStartFrames) {
     ASSERT_TRUE(bright.set_imagestep("bright.tex", "r", 0, 100, 10, 0, 1));
     ASSERT_TRUE(dark.set_imagestep("dark.tex", "r", 0, 100, 10, 0, 1));
     ASSERT_TRUE(half.set_imagestep("half.tex", "r", 0, 100, 10, 0, 1));
-    defs.frame = 0;
-    EXPECT_FLOAT_EQ(bright.eval(hs_), 0.0f);
-    defs.frame = 5;
-    EXPECT_FLOAT_EQ(bright.eval(hs_), 0.5f);
-    defs.frame = 11;
-    EXPECT_FLOAT_EQ(bright.eval(hs_), 1.0f);
-    defs.frame = 100;
-    EXPECT_FLOAT_EQ(dark.eval(hs_), 0.0f);
-    defs.frame = 104;
-    EXPECT_FLOAT_EQ(dark.eval(hs_), 0.4f);
-    // 128/255 starts at truncation of 100 * (1 - 0.50196) = 49.
-    defs.frame = 49;
-    EXPECT_FLOAT_EQ(half.eval(hs_), 0.0f);
-    defs.frame = 50;
-    EXPECT_FLOAT_EQ(half.eval(hs_), 0.1f);
+    // A white pixel starts at frame 0, a black one at 100, 128/255 at
+    // the truncation of 100 * (1 - 0.50196) = 49.
+    EXPECT_EQ((std::vector<float>{0, 0.5f, 1}), overFrames(bright, {0, 5, 11}));
+    EXPECT_EQ((std::vector<float>{0, 0.4f}), overFrames(dark, {100, 104}));
+    EXPECT_EQ((std::vector<float>{0, 0.1f}), overFrames(half, {49, 50}));
 }
 
 TEST_F(ParamValues, NoiseTerms) {
-    hp_scalar zero;
+    hp_scalar zero, s;
     ASSERT_TRUE(zero.set_noise(0, 2, 6));
-    hs_.u = 0.3;
-    hs_.v = 0.7;
-    hs_.rand[0] = 0.9;
-    const double n0 = noise3(kivVector(0, 0, 0));
-    EXPECT_FLOAT_EQ(zero.eval(hs_), static_cast<float>(2 + 4 * 0.5 * (n0 + 1.0)));
-
-    hp_scalar s;
+    hs_.u = 0.3, hs_.v = 0.7, hs_.rand[0] = 0.9;
+    EXPECT_FLOAT_EQ(float(2 + 4 * 0.5 * (noise3(kivVector(0, 0, 0)) + 1.0)), zero.eval(hs_))
+        << "frequency 0";
     ASSERT_TRUE(s.set_noise(3, -1, 1));
     for (int i = 0; i < 20; ++i) {
-        hs_.u = i * 0.05;
-        hs_.v = 1.0 - i * 0.03;
-        hs_.rand[0] = i * 0.041;
+        hs_.u = i * 0.05, hs_.v = 1.0 - i * 0.03, hs_.rand[0] = i * 0.041;
         const double n =
-            noise3(kivVector(static_cast<float>(3 * hs_.u), static_cast<float>(3 * hs_.v),
-                             static_cast<float>(3 * hs_.rand[0])));
-        EXPECT_FLOAT_EQ(s.eval(hs_), static_cast<float>(-1 + 2 * 0.5 * (n + 1.0))) << i;
+            noise3(kivVector(float(3 * hs_.u), float(3 * hs_.v), float(3 * hs_.rand[0])));
+        EXPECT_FLOAT_EQ(float(-1 + 2 * 0.5 * (n + 1.0)), s.eval(hs_)) << i;
     }
-
     // The colour form ignores the random number and has matte 1.
     hp_color c;
     ASSERT_TRUE(c.set_noise(2, kivColor(0, 0, 0), kivColor(1, 0.5f, 0.25f)));
-    hs_.u = 0.25;
-    hs_.v = 0.125;
-    const float t = static_cast<float>(0.5 * (noise3(kivVector(0.5f, 0.25f, 0.0f)) + 1.0));
-    ExpectColor(c.eval(hs_), t, 0.5f * t, 0.25f * t, 1);
+    hs_.u = 0.25, hs_.v = 0.125;
+    const float t = float(0.5 * (noise3(kivVector(0.5f, 0.25f, 0.0f)) + 1.0));
+    expect_color(c.eval(hs_), t, 0.5f * t, 0.25f * t, 1);
 }
 
 TEST_F(ParamValues, ImageTerms) {
-    testimg::add("grad.tex", 2, 1,
-                 [](int col, int) { return col == 0 ? 0x33669900u : 0xFF800040u; });
-    hs_.u = 0.75;
-    hs_.v = 0.5;
+    testimg::add("grad.tex", 2, 1, [](int col, int) { return col ? 0xFF800040u : 0x33669900u; });
+    hs_.u = 0.75, hs_.v = 0.5;
     hp_scalar green, range;
     ASSERT_TRUE(green.set_image("grad.tex", "g"));
     ASSERT_TRUE(range.set_image_range("grad.tex", "m", 10, 20));
-    EXPECT_FLOAT_EQ(green.eval(hs_), 128 / 255.0f);
-    EXPECT_FLOAT_EQ(range.eval(hs_), 10 + 10 * (64 / 255.0f));
-    EXPECT_FLOAT_EQ(green.eval_const(), 1.0f);
-    EXPECT_FLOAT_EQ(range.eval_const(), 20.0f);
-
+    EXPECT_FLOAT_EQ(128 / 255.0f, green.eval(hs_));
+    EXPECT_FLOAT_EQ(10 + 10 * (64 / 255.0f), range.eval(hs_));
     hp_color rgb, ranged;
     ASSERT_TRUE(rgb.set_image("grad.tex", "bgr"));
     ASSERT_TRUE(ranged.set_image_range("grad.tex", "rgb", kivColor(0, 0, 0, 0),
                                        kivColor(1, 1, 0.5f, 0.5f)));
     // The channels come in the order r, g, b whatever the letters' order;
     // the fourth component of a three-channel lookup is 0.
-    ExpectColor(rgb.eval(hs_), 1, 128 / 255.0f, 0, 0);
+    expect_color(rgb.eval(hs_), 1, 128 / 255.0f, 0, 0);
     hs_.u = 0.25;
     // base = (0, 0, 0, 1), delta = (1, 1, 0.5, 0): matte stays 1.
-    ExpectColor(ranged.eval(hs_), 0.2f, 0.4f, 0.3f, 1);
+    expect_color(ranged.eval(hs_), 0.2f, 0.4f, 0.3f, 1);
     hs_.u = 1.5;  // outside the image: the lookup is 0
-    ExpectColor(ranged.eval(hs_), 0, 0, 0, 1);
+    expect_color(ranged.eval(hs_), 0, 0, 0, 1);
 }
 
-TEST_F(ParamValues, CurveDataTerms) {
+TEST_F(ParamValues, CurveDataTermsAndImagesNamedByCurveData) {
     const std::string dir = std::string(KORVO_TEST_DATA) + "/descriptions/";
     hp_scalar s;
     ASSERT_TRUE(s.set_crvdata((dir + "scalars10.crv").c_str(), 5));
     defs.frame = 8;
-    EXPECT_FLOAT_EQ(s.eval(hs_), 30.5f);
-    EXPECT_FLOAT_EQ(s.eval_const(), 30.5f);
+    EXPECT_FLOAT_EQ(30.5f, s.eval(hs_));
+    EXPECT_FLOAT_EQ(30.5f, s.eval_const());
     hp_color c;
     ASSERT_TRUE(c.set_crvdata((dir + "colors4.crv").c_str(), 0));
     defs.frame = 1;
-    ExpectColor(c.eval(hs_), 0.5f, 0.6f, 0.7f, 0.8f);
-}
+    expect_color(c.eval(hs_), 0.5f, 0.6f, 0.7f, 0.8f);
 
-TEST_F(ParamValues, ImageNamedByCurveData) {
     const std::string list = testing::TempDir() + "ImageNamedByCurveData.crv";
     std::ofstream(list) << "first.tex\nsecond.tex\n";
     testimg::add_flat("first.tex", 1, 1, 51, 102, 153, 204);
     testimg::add_flat("second.tex", 1, 1, 255, 0, 255, 0);
-    hp_scalar s;
     ASSERT_TRUE(s.set_image_crvdata(list.c_str(), "b", 3));
-    EXPECT_EQ(s.i0, 3);
-    hp_color c;
+    EXPECT_EQ(3, s.i0);
     ASSERT_TRUE(c.set_image_crvdata(list.c_str(), "rgb", 3));
     defs.frame = 3;
-    EXPECT_FLOAT_EQ(s.eval(hs_), 0.6f);
-    ExpectColor(c.eval(hs_), 0.2f, 0.4f, 0.6f, 0);
+    EXPECT_FLOAT_EQ(0.6f, s.eval(hs_));
+    expect_color(c.eval(hs_), 0.2f, 0.4f, 0.6f, 0);
     defs.frame = 4;
-    EXPECT_FLOAT_EQ(s.eval(hs_), 1.0f);
-    EXPECT_FLOAT_EQ(s.eval_const(), 1.0f);
+    EXPECT_FLOAT_EQ(1.0f, s.eval(hs_));
+    EXPECT_FLOAT_EQ(1.0f, s.eval_const());
     std::remove(list.c_str());
-}
-
-TEST_F(ParamValues, VarTerm) {
-    hp_scalar s;
-    ASSERT_TRUE(s.set_var(9));
-    hs_.vars[9] = -2.5;
-    EXPECT_EQ(s.eval(hs_), -2.5f);
-    // Out-of-range indices set by hand read 0.
-    s.i0 = 10;
-    EXPECT_EQ(s.eval(hs_), 0.0f);
 }
 
 // --- Constant evaluation and undefined values ----------------------------------
 
 TEST_F(ParamValues, ConstantEvaluationOfEveryKind) {
-    hp_scalar noise, linstep, image, var, imagestep;
+    hp_scalar noise, linstep, image, range, var, imagestep;
     noise.set_noise(5, 1, 3);
     linstep.set_linstep(0, 10, 2, 7);
     image.set_image("never_read.tex", "r");
-    EXPECT_FLOAT_EQ(noise.eval_const(), 3.0f);
-    EXPECT_FLOAT_EQ(linstep.eval_const(), 7.0f);
-    EXPECT_FLOAT_EQ(image.eval_const(), 1.0f);
+    range.set_image_range("never_read.tex", "m", 10, 20);
+    EXPECT_EQ((std::vector<float>{3, 7, 1, 20}),
+              (std::vector<float>{noise.eval_const(), linstep.eval_const(), image.eval_const(),
+                                  range.eval_const()}));
     EXPECT_TRUE(testimg::requests().empty());
-
-    var.set_var(0);
+    // A variable reads the hair's value; out-of-range indices set by hand read 0.
+    var.set_var(9);
+    hs_.vars[9] = -2.5;
+    EXPECT_EQ(-2.5f, var.eval(hs_));
+    var.i0 = 10;
+    EXPECT_EQ(0.0f, var.eval(hs_));
     imagestep.set_imagestep("x.tex", "r", 0, 1, 1, 0, 1);
-    ExpectUndefined([&] { var.eval_const(); }, "hp_scalar");
-    ExpectUndefined([&] { imagestep.eval_const(); }, "hp_scalar");
-    ExpectUndefined([&] { hp_scalar().eval_const(); }, "hp_scalar");
-    ExpectUndefined([&] { hp_scalar().eval(hs_); }, "hp_scalar");
-    ExpectUndefined([&] { hp_color().eval(hs_); }, "hp_color");
+    expectUndefined([&] { var.eval_const(); }, "hp_scalar");
+    expectUndefined([&] { imagestep.eval_const(); }, "hp_scalar");
+    expectUndefined([&] { hp_scalar().eval_const(); }, "hp_scalar");
+    expectUndefined([&] { hp_scalar().eval(hs_); }, "hp_scalar");
+    expectUndefined([&] { hp_color().eval(hs_); }, "hp_color");
     // An undefined term inside a chain.
-    hp_scalar chain = Scalars("1 + 2");
+    hp_scalar chain = scalars("1 + 2");
     chain.next->reset();
-    ExpectUndefined([&] { chain.eval(hs_); }, "hp_scalar");
+    expectUndefined([&] { chain.eval(hs_); }, "hp_scalar");
     hp_color odd;
     odd.kind = HP_VAR;  // colours have no variables
-    ExpectUndefined([&] { odd.eval(hs_); }, "hp_color");
+    expectUndefined([&] { odd.eval(hs_); }, "hp_color");
 }
 
 // --- Builders -------------------------------------------------------------------
 
-TEST(ParamChannels, Codes) {
-    EXPECT_EQ(hp_channel_code(""), 0);
-    EXPECT_EQ(hp_channel_code(nullptr), 0);
-    EXPECT_EQ(hp_channel_code("r"), 1);
-    EXPECT_EQ(hp_channel_code("mbgr"), 15);
-    EXPECT_EQ(hp_channel_code("rrg"), 3);
-    EXPECT_EQ(hp_channel_count(15), 4);
-    EXPECT_EQ(hp_channel_count(3), 2);
-    EXPECT_EQ(hp_channel_count(0), 0);
-
-    testing::internal::CaptureStdout();
-    std::string what = "no exception";
-    try {
-        hp_channel_code("rgx");
-    } catch (const FurEBadParameter& e) {
-        what = e.message().asChar();
-    }
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "FATAL: bad channel coding (\"rgx\"), bye...");
-    EXPECT_EQ(what, "Bad channel coding (\"rgx\")");
-
+TEST(ParamChannels, CodesAndCounts) {
+    const std::pair<const char*, int> codes[] = {{"", 0}, {"r", 1}, {"mbgr", 15}, {"rrg", 3}};
+    for (const auto& [text, code] : codes) EXPECT_EQ(code, hp_channel_code(text)) << text;
+    EXPECT_EQ(0, hp_channel_code(nullptr));
+    EXPECT_EQ((std::vector<int>{4, 2, 0}),
+              (std::vector<int>{hp_channel_count(15), hp_channel_count(3), hp_channel_count(0)}));
+    std::string out;
+    EXPECT_EQ("Bad channel coding (\"rgx\")",
+              thrown<FurEBadParameter>([] { hp_channel_code("rgx"); }, &out));
+    EXPECT_EQ("FATAL: bad channel coding (\"rgx\"), bye...", out);
     hp_scalar s;
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(s.set_image("a.tex", "R"), FurEBadParameter);
-    std::fflush(stdout);
-    testing::internal::GetCapturedStdout();
+    captured([&] { EXPECT_THROW(s.set_image("a.tex", "R"), FurEBadParameter); });
     EXPECT_FALSE(s.defined());
 }
 
-TEST(ParamChannels, ScalarImageTermsNeedOneChannel) {
+TEST(ParamChannels, ImageTermsNeedOneOrThreeChannels) {
     hp_scalar s;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(s.set_image("a.tex", "rg"));
-    EXPECT_FALSE(s.set_image_range("a.tex", "", 0, 1));
-    EXPECT_FALSE(s.set_imagestep("a.tex", "gb", 0, 1, 1, 0, 1));
-    EXPECT_FALSE(s.set_image_crvdata("a.tex", "rgbm", 0));
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: expecting 1 channel, 2 (rg) defined\n"
-              "ERROR: expecting 1 channel, 0 () defined\n"
-              "ERROR: expecting 1 channel, 2 (gb) defined\n"
-              "ERROR: expecting 1 channel, 4 (rgbm) defined\n");
+    EXPECT_EQ(
+        "ERROR: expecting 1 channel, 2 (rg) defined\n"
+        "ERROR: expecting 1 channel, 0 () defined\n"
+        "ERROR: expecting 1 channel, 2 (gb) defined\n"
+        "ERROR: expecting 1 channel, 4 (rgbm) defined\n",
+        captured([&] {
+            EXPECT_FALSE(s.set_image("a.tex", "rg"));
+            EXPECT_FALSE(s.set_image_range("a.tex", "", 0, 1));
+            EXPECT_FALSE(s.set_imagestep("a.tex", "gb", 0, 1, 1, 0, 1));
+            EXPECT_FALSE(s.set_image_crvdata("a.tex", "rgbm", 0));
+        }));
     EXPECT_FALSE(s.defined());
-    EXPECT_EQ(s.name, nullptr);
-}
-
-TEST(ParamChannels, ColourImageChannelErrors) {
+    EXPECT_EQ(nullptr, s.name);
     hp_color c;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(c.set_image("a.tex", "rgbm"));
-    EXPECT_FALSE(c.set_image_crvdata("a.tex", "r", 0));
-    EXPECT_FALSE(c.set_image_range("a.tex", "rrgg", kivColor(), kivColor()));
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: expecting 3 channels, 4 (rgbm) defined\n"
-              "ERROR: expecting 3 channels, 1 (r) defined\n"
-              "ERROR: expecting 3 channels, 2 (rrgg) defined\n");
+    EXPECT_EQ(
+        "ERROR: expecting 3 channels, 4 (rgbm) defined\n"
+        "ERROR: expecting 3 channels, 1 (r) defined\n"
+        "ERROR: expecting 3 channels, 2 (rrgg) defined\n",
+        captured([&] {
+            EXPECT_FALSE(c.set_image("a.tex", "rgbm"));
+            EXPECT_FALSE(c.set_image_crvdata("a.tex", "r", 0));
+            EXPECT_FALSE(c.set_image_range("a.tex", "rrgg", kivColor(), kivColor()));
+        }));
     EXPECT_FALSE(c.defined());
     EXPECT_TRUE(c.set_image("a.tex", "brg"));
-    EXPECT_EQ(c.channel, 7);
+    EXPECT_EQ(7, c.channel);
 }
 
 TEST(ParamBuilders, FieldsOfEachTerm) {
     hp_scalar s;
     ASSERT_TRUE(s.set_imagestep("map.$F.tex", "g", 3, 30, 12, 0.5f, 2));
-    EXPECT_EQ(s.kind, HP_IMAGESTEP);
-    EXPECT_STREQ(s.name, "$map.$F.tex");  // marked for expansion
-    EXPECT_EQ(s.channel, 2);
-    EXPECT_EQ(s.i0, 3);
-    EXPECT_EQ(s.i1, 30);
-    EXPECT_EQ(s.aux, 12.0f);
-    EXPECT_EQ(s.base, 0.5f);
-    EXPECT_EQ(s.delta, 1.5f);
+    EXPECT_EQ(HP_IMAGESTEP, s.kind);
+    EXPECT_STREQ("$map.$F.tex", s.name) << "marked for expansion";
+    EXPECT_EQ(
+        (std::vector<float>{2, 3, 30, 12, 0.5f, 1.5f}),
+        (std::vector<float>{float(s.channel), float(s.i0), float(s.i1), s.aux, s.base, s.delta}));
     ASSERT_TRUE(s.set_crvdata("plain.crv", -4));
-    EXPECT_EQ(s.kind, HP_CRVDATA);
-    EXPECT_STREQ(s.name, "plain.crv");
-    EXPECT_EQ(s.i0, -4);
-
+    EXPECT_EQ(HP_CRVDATA, s.kind);
+    EXPECT_STREQ("plain.crv", s.name);
+    EXPECT_EQ(-4, s.i0);
     hp_color c;
     ASSERT_TRUE(c.set_constant(kivColor(0.1f, 0.2f, 0.3f, 0.0f)));
-    EXPECT_EQ(c.base.a, 1.0f);  // colours in terms are opaque
+    EXPECT_EQ(1.0f, c.base.a) << "colours in terms are opaque";
     ASSERT_TRUE(c.set_noise(4, kivColor(0, 0, 0, 0), kivColor(1, 1, 1, 0)));
-    EXPECT_EQ(c.base.a, 1.0f);
-    EXPECT_EQ(c.delta.a, 0.0f);
-    EXPECT_EQ(c.aux, 4.0f);
+    EXPECT_EQ(1.0f, c.base.a);
+    EXPECT_EQ(0.0f, c.delta.a);
+    EXPECT_EQ(4.0f, c.aux);
     ASSERT_TRUE(c.set_crvdata("$M.crv", 2));
-    EXPECT_STREQ(c.name, "$$M.crv");
-
-    const hp_color white(kivColor(1, 1, 1, 1));
-    EXPECT_EQ(white.kind, HP_CONSTANT);
-    EXPECT_EQ(white.op, HP_OP_NONE);
-    EXPECT_EQ(white.next, nullptr);
+    EXPECT_STREQ("$$M.crv", c.name);
 }
 
 TEST(ParamBuilders, CopiesOwnTheirChainAndMovesTakeIt) {
-    hp_scalar a = Scalars("1 + 2 * 3");
+    hp_scalar a = scalars("1 + 2 * 3");
     a.next->set_image("x$.tex", "r");
     hp_scalar b = a;
-    ASSERT_NE(b.next, nullptr);
-    EXPECT_NE(b.next, a.next);
-    EXPECT_NE(b.next->name, a.next->name);
-    EXPECT_STREQ(b.next->name, "$x$.tex");
-    EXPECT_EQ(b.next->next->base, 3.0f);
+    ASSERT_NE(nullptr, b.next);
+    EXPECT_NE(a.next, b.next);
+    EXPECT_NE(a.next->name, b.next->name);
     a.reset();
     EXPECT_FALSE(a.defined());
-    EXPECT_EQ(a.next, nullptr);
-    EXPECT_STREQ(b.next->name, "$x$.tex");
-
+    EXPECT_EQ(nullptr, a.next);
+    EXPECT_STREQ("$x$.tex", b.next->name);
+    EXPECT_EQ(3.0f, b.next->next->base);
     hp_scalar c = std::move(b);
-    EXPECT_FALSE(b.defined());
-    EXPECT_EQ(b.next, nullptr);
-    EXPECT_EQ(c.op, HP_OP_ADD);
-    EXPECT_EQ(c.next->next->base, 3.0f);
+    EXPECT_FALSE(b.defined());  // NOLINT: moved-from state is defined
+    EXPECT_EQ(nullptr, b.next);
+    EXPECT_EQ(HP_OP_ADD, c.op);
     c = c;  // self-assignment keeps the chain
-    EXPECT_EQ(c.next->next->base, 3.0f);
-
-    hp_color d = Colours("1,0,0 + 0,1,0");
-    hp_color e;
+    EXPECT_EQ(3.0f, c.next->next->base);
+    hp_color d = colours("1,0,0 + 0,1,0"), e;
     e = d;
     d.next->set_constant(kivColor(0, 0, 1));
-    EXPECT_EQ(e.next->base.g, 1.0f);
+    EXPECT_EQ(1.0f, e.next->base.g);
 }
 
 // --- Printing -------------------------------------------------------------------
 
+// Each builder call and the text its term prints.
+template <class V>
+using Printing = std::pair<std::function<void(V&)>, std::string>;
+
 TEST(ParamPrinting, ScalarForms) {
-    EXPECT_EQ(Printed(Scalars("( 1 + 2 ) * 3 / 4 - 5")),
-              "(1.000000 + 2.000000) * 3.000000 / 4.000000 - 5.000000");
-    hp_scalar s;
-    s.set_image("$tex.$F.iff", "g");
-    EXPECT_EQ(Printed(s), "image( \"$tex.$F.iff\", \"g\" )");
-    s.set_image_range("a.tex", "m", 1, 3);
-    EXPECT_EQ(Printed(s), "image( \"a.tex\", \"m\", 1.000000, 3.000000 )");
-    s.set_noise(2, 0.5f, 1.5f);
-    EXPECT_EQ(Printed(s), "noise( 2.000000, 0.500000, 1.500000 )");
-    s.set_linstep(10, 20, 0, 1);
-    EXPECT_EQ(Printed(s), "linstep( 10, 20, 0.000000, 1.000000 )");
-    s.set_imagestep("b.tex", "b", -5, 50, 7, 1, 2);
-    EXPECT_EQ(Printed(s), "imagestep( \"b.tex\", \"b\", -5, 50, 7, 1.000000, 2.000000 )");
-    s.set_crvdata("c.$f.crv", 3);
-    EXPECT_EQ(Printed(s), "crvdata( \"c.$f.crv\", 3 )");
-    s.set_var(2);
-    EXPECT_EQ(Printed(s), "UNDEFINED");
-    s.set_image_crvdata("d.crv", "r", 1);
-    EXPECT_EQ(Printed(s), "UNDEFINED");
-    EXPECT_EQ(Printed(hp_scalar()), "UNDEFINED");
+    EXPECT_EQ("(1.000000 + 2.000000) * 3.000000 / 4.000000 - 5.000000",
+              printed(scalars("( 1 + 2 ) * 3 / 4 - 5")));
+    const Printing<hp_scalar> cases[] = {
+        {[](hp_scalar& s) { s.set_image("$tex.$F.iff", "g"); }, "image( \"$tex.$F.iff\", \"g\" )"},
+        {[](hp_scalar& s) { s.set_image_range("a.tex", "m", 1, 3); },
+         "image( \"a.tex\", \"m\", 1.000000, 3.000000 )"},
+        {[](hp_scalar& s) { s.set_noise(2, 0.5f, 1.5f); }, "noise( 2.000000, 0.500000, 1.500000 )"},
+        {[](hp_scalar& s) { s.set_linstep(10, 20, 0, 1); },
+         "linstep( 10, 20, 0.000000, 1.000000 )"},
+        {[](hp_scalar& s) { s.set_imagestep("b.tex", "b", -5, 50, 7, 1, 2); },
+         "imagestep( \"b.tex\", \"b\", -5, 50, 7, 1.000000, 2.000000 )"},
+        {[](hp_scalar& s) { s.set_crvdata("c.$f.crv", 3); }, "crvdata( \"c.$f.crv\", 3 )"},
+        {[](hp_scalar& s) { s.set_var(2); }, "UNDEFINED"},
+        {[](hp_scalar& s) { s.set_image_crvdata("d.crv", "r", 1); }, "UNDEFINED"},
+        {[](hp_scalar&) {}, "UNDEFINED"},
+    };
+    for (const auto& [build, text] : cases) {
+        hp_scalar s;
+        build(s);
+        EXPECT_EQ(text, printed(s));
+    }
 }
 
 TEST(ParamPrinting, ColourForms) {
-    EXPECT_EQ(Printed(Colours("0.1,0.2,0.3 * ( 1,1,1 + 0,0,0 )")),
-              "< 0.100000, 0.200000, 0.300000> * (< 1.000000, 1.000000, 1.000000> + "
-              "< 0.000000, 0.000000, 0.000000>)");
-    hp_color c;
-    c.set_image("a$.tex", "gbr");
-    EXPECT_EQ(Printed(c), "image( \"a$.tex\", \"rgb\" )");
-    c.set_image_range("a.tex", "rgb", kivColor(0, 0, 0), kivColor(1, 0.5f, 0.25f));
-    EXPECT_EQ(Printed(c),
-              "image( \"a.tex\", \"rgb\", <0.000000, 0.000000, 0.000000>, "
-              "<1.000000, 0.500000, 0.250000> )");
-    c.set_noise(3, kivColor(0, 0, 0), kivColor(1, 1, 1));
-    EXPECT_EQ(Printed(c),
-              "noise( 3.000000, <0.000000, 0.000000, 0.000000>, <1.000000, 1.000000, 1.000000> )");
-    c.set_linstep(1, 9, kivColor(0, 0, 0), kivColor(1, 1, 1));
-    EXPECT_EQ(Printed(c),
-              "linstep( 1, 9,  <0.000000, 0.000000, 0.000000>, <1.000000, 1.000000, 1.000000> )");
-    c.set_crvdata("$F.crv", 4);
-    EXPECT_EQ(Printed(c), "crvdata( \"$F.crv\", 4  )");
-    c.set_image_crvdata("e.crv", "rgb", 0);
-    EXPECT_EQ(Printed(c), "< UNDEFINED >");
-    EXPECT_EQ(Printed(hp_color()), "< UNDEFINED >");
+    EXPECT_EQ(
+        "< 0.100000, 0.200000, 0.300000> * (< 1.000000, 1.000000, 1.000000> + "
+        "< 0.000000, 0.000000, 0.000000>)",
+        printed(colours("0.1,0.2,0.3 * ( 1,1,1 + 0,0,0 )")));
+    const kivColor k(0, 0, 0), w(1, 1, 1);
+    const std::string b = "<0.000000, 0.000000, 0.000000>", c = "<1.000000, 1.000000, 1.000000>";
+    const Printing<hp_color> cases[] = {
+        {[](hp_color& h) { h.set_image("a$.tex", "gbr"); }, "image( \"a$.tex\", \"rgb\" )"},
+        {[&](hp_color& h) { h.set_image_range("a.tex", "rgb", k, kivColor(1, 0.5f, 0.25f)); },
+         "image( \"a.tex\", \"rgb\", " + b + ", <1.000000, 0.500000, 0.250000> )"},
+        {[&](hp_color& h) { h.set_noise(3, k, w); }, "noise( 3.000000, " + b + ", " + c + " )"},
+        {[&](hp_color& h) { h.set_linstep(1, 9, k, w); }, "linstep( 1, 9,  " + b + ", " + c + " )"},
+        {[](hp_color& h) { h.set_crvdata("$F.crv", 4); }, "crvdata( \"$F.crv\", 4  )"},
+        {[](hp_color& h) { h.set_image_crvdata("e.crv", "rgb", 0); }, "< UNDEFINED >"},
+        {[](hp_color&) {}, "< UNDEFINED >"},
+    };
+    for (const auto& [build, text] : cases) {
+        hp_color h;
+        build(h);
+        EXPECT_EQ(text, printed(h));
+    }
 }

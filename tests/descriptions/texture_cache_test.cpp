@@ -14,80 +14,70 @@
 #include "foundation/render_settings.h"
 #include "host/korvo_global.h"
 #include "imagefile/png_file.h"
+#include "test_support.h"
 
 namespace {
 
-// Pixel (col, row) of a 4 x 3 test image: red = col, green = row, blue =
-// 10 * col + row, alpha 200.
-std::uint32_t Gradient(int col, int row) {
+// Pixel (col, row) of a test image: red = col, green = row, blue = 10 * col + row, alpha 200.
+std::uint32_t gradient(int col, int row) {
     return (std::uint32_t(col) << 24) | (std::uint32_t(row) << 16) |
            (std::uint32_t(10 * col + row) << 8) | 200u;
 }
 
-// Names that fall into the same bucket of a cache of n entries.
-std::vector<std::string> CollidingNames(int n, int count) {
-    std::vector<std::string> names;
-    const int bucket = hash_it(n, "collide0.tex");
-    for (int i = 0; static_cast<int>(names.size()) < count; ++i) {
-        const std::string name = "collide" + std::to_string(i) + ".tex";
-        if (hash_it(n, name.c_str()) == bucket) names.push_back(name);
-    }
-    return names;
+// Looks up a name that cannot be read: the exception's text, what was printed and
+// the host commands sent.
+struct Failure {
+    std::string what = "no exception", printed;
+    std::vector<std::string> commands;
+};
+Failure failedLookup(const char* name) {
+    Failure f;
+    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { f.commands.push_back(c); });
+    f.printed = captured([&] {
+        try {
+            tmap_lookup_chan(name, 1, 0.5, 0.5);
+        } catch (const FurEFailed& e) {
+            f.what = e.message().asChar();
+        }
+    });
+    KorvoGlobal::setCommandSink(previous);
+    return f;
 }
 
-std::string CaptureLookupFailure(const char* name, std::string* what) {
-    testing::internal::CaptureStdout();
-    try {
-        tmap_lookup_chan(name, 1, 0.5, 0.5);
-        *what = "no exception";
-    } catch (const FurEFailed& e) {
-        *what = e.message().asChar();
-    }
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+// The first channel at (0, 0) of each name in turn.
+std::vector<float> reds(const std::vector<std::string>& names) {
+    std::vector<float> values;
+    for (const std::string& n : names) values.push_back(tmap_lookup_chan(n.c_str(), 1, 0, 0) * 255);
+    return values;
 }
 
 }  // namespace
 
 TEST(TextureCache, ReadsChannelsAtSurfaceCoordinates) {
     testimg::Scope scope(4);
-    testimg::add("grad.tex", 4, 3, Gradient);
-    // Column = floor(4 u), row = floor(3 v).
-    EXPECT_FLOAT_EQ(tmap_lookup_chan("grad.tex", 1, 0.5, 0.0), 2 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan("grad.tex", 2, 0.0, 0.4), 1 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan("grad.tex", 4, 0.3, 0.7), 12 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan("grad.tex", 8, 0.3, 0.7), 200 / 255.0f);
-    // u = 1 reads the last column and v = 1 the last row.
-    EXPECT_FLOAT_EQ(tmap_lookup_chan("grad.tex", 1, 1.0, 1.0), 3 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan("grad.tex", 2, 1.0, 1.0), 2 / 255.0f);
-    EXPECT_EQ(testimg::reads("grad.tex"), 1);
-}
-
-TEST(TextureCache, ColourFormPacksTheMaskedChannels) {
-    testimg::Scope scope(2);
-    testimg::add("grad.tex", 4, 3, Gradient);
-    const kivColor all = tmap_lookup_chans("grad.tex", 15, 0.75, 0.5);  // column 3, row 1
-    EXPECT_FLOAT_EQ(all.r, 3 * 0.003921569f);
-    EXPECT_FLOAT_EQ(all.g, 1 * 0.003921569f);
-    EXPECT_FLOAT_EQ(all.b, 31 * 0.003921569f);
-    EXPECT_FLOAT_EQ(all.a, 200 * 0.003921569f);
-    // Green and matte go to the first two components.
-    const kivColor gm = tmap_lookup_chans("grad.tex", 2 | 8, 0.75, 0.5);
-    EXPECT_FLOAT_EQ(gm.r, 1 * 0.003921569f);
-    EXPECT_FLOAT_EQ(gm.g, 200 * 0.003921569f);
-    EXPECT_EQ(gm.b, 0.0f);
-    EXPECT_EQ(gm.a, 0.0f);
-}
-
-TEST(TextureCache, OutsideTheUnitSquareReadsNothing) {
-    testimg::Scope scope(2);
+    testimg::add("grad.tex", 4, 3, gradient);
+    // Column = floor(4 u), row = floor(3 v); u = 1 reads the last column and v = 1 the last row.
+    const struct {
+        int channel;
+        double u, v;
+        int value;
+    } cases[] = {{1, 0.5, 0.0, 2},   {2, 0.0, 0.4, 1}, {4, 0.3, 0.7, 12},
+                 {8, 0.3, 0.7, 200}, {1, 1.0, 1.0, 3}, {2, 1.0, 1.0, 2}};
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(c.value / 255.0f, tmap_lookup_chan("grad.tex", c.channel, c.u, c.v))
+            << c.channel << " " << c.u;
+    EXPECT_EQ(1, testimg::reads("grad.tex"));
+    // The colour form packs the masked channels into the first components.
+    const float k = 0.003921569f;
+    expect_color(tmap_lookup_chans("grad.tex", 15, 0.75, 0.5), 3 * k, 1 * k, 31 * k, 200 * k);
+    expect_color(tmap_lookup_chans("grad.tex", 2 | 8, 0.75, 0.5), 1 * k, 200 * k, 0, 0);
+    // Outside the unit square nothing is read.
     const double outside[][2] = {{-0.01, 0.5}, {1.01, 0.5}, {0.5, -1e-9}, {0.5, 1.5}};
     for (const auto& uv : outside) {
-        EXPECT_EQ(tmap_lookup_chan("absent.tex", 1, uv[0], uv[1]), 0.0f) << uv[0] << " " << uv[1];
-        const kivColor c = tmap_lookup_chans("absent.tex", 15, uv[0], uv[1]);
-        EXPECT_EQ(c.r + c.g + c.b + c.a, 0.0f);
+        EXPECT_EQ(0.0f, tmap_lookup_chan("absent.tex", 1, uv[0], uv[1])) << uv[0] << " " << uv[1];
+        expect_color(tmap_lookup_chans("absent.tex", 15, uv[0], uv[1]), 0, 0, 0, 0);
     }
-    EXPECT_TRUE(testimg::requests().empty());
+    EXPECT_EQ(1u, testimg::requests().size());
 }
 
 TEST(TextureCache, NameExpansion) {
@@ -95,25 +85,19 @@ TEST(TextureCache, NameExpansion) {
     testimg::Scope scope(8);
     defs.frame = 7;
     defs.model_name = "group|body:skin";
-    for (const char* file :
-         {"tex.0007.iff", "tex.$F.iff", "a7_group_body_skin_group_body_skin.$x$", "0007"})
-        testimg::add_flat(file, 1, 1, 0, 0, 0, 0);
+    const std::vector<std::string> files = {"tex.0007.iff", "tex.$F.iff",
+                                            "a7_group_body_skin_group_body_skin.$x$", "0007"};
+    for (const std::string& file : files) testimg::add_flat(file, 1, 1, 0, 0, 0, 0);
     for (const char* name : {"$tex.$F.iff", "tex.$F.iff", "$a$f_$M_$m.$x$", "$$F"})
         tmap_lookup_chan(name, 1, 0.5, 0.5);
-    const std::vector<std::string> expected = {"tex.0007.iff", "tex.$F.iff",
-                                               "a7_group_body_skin_group_body_skin.$x$", "0007"};
-    EXPECT_EQ(testimg::requests(), expected);
-}
-
-TEST(TextureCache, ExpansionWithoutModelAndNegativeFrame) {
-    SettingsGuard guard;
-    testimg::Scope scope(4);
+    // Without a model, and with a negative frame.
     defs.frame = -3;
     defs.model_name = nullptr;
     testimg::add_flat("m[].-003.-3", 1, 1, 0, 0, 0, 0);
     tmap_lookup_chan("$m[$M].$F.$f", 1, 0.5, 0.5);
-    ASSERT_EQ(testimg::requests().size(), 1u);
-    EXPECT_EQ(testimg::requests()[0], "m[].-003.-3");
+    std::vector<std::string> expected = files;
+    expected.push_back("m[].-003.-3");
+    EXPECT_EQ(expected, testimg::requests());
 }
 
 TEST(TextureCache, PerFrameNamesLoadEachFrameOnce) {
@@ -123,56 +107,36 @@ TEST(TextureCache, PerFrameNamesLoadEachFrameOnce) {
     testimg::add_flat("f.0002.tex", 1, 1, 20, 0, 0, 0);
     for (int frame : {1, 2, 1, 2, 2}) {
         defs.frame = frame;
-        EXPECT_FLOAT_EQ(tmap_lookup_chan("$f.$F.tex", 1, 0.0, 0.0), frame * 10 / 255.0f);
+        EXPECT_FLOAT_EQ(frame * 10 / 255.0f, tmap_lookup_chan("$f.$F.tex", 1, 0.0, 0.0));
     }
-    EXPECT_EQ(testimg::reads("f.0001.tex"), 1);
-    EXPECT_EQ(testimg::reads("f.0002.tex"), 1);
-}
-
-TEST(TextureCache, CacheOfOneEvictsAndReloads) {
-    testimg::Scope scope(1);
-    testimg::add_flat("A.tex", 2, 2, 255, 0, 0, 0);
-    testimg::add_flat("B.tex", 2, 2, 0, 255, 0, 0);
-    EXPECT_EQ(tmap_lookup_chan("A.tex", 1, 0.5, 0.5), 1.0f);
-    EXPECT_EQ(tmap_lookup_chan("A.tex", 1, 0.5, 0.5), 1.0f);
-    EXPECT_EQ(tmap_lookup_chan("B.tex", 2, 0.5, 0.5), 1.0f);
-    EXPECT_EQ(tmap_lookup_chan("A.tex", 2, 0.5, 0.5), 0.0f);
-    EXPECT_EQ(testimg::reads("A.tex"), 2);
-    EXPECT_EQ(testimg::reads("B.tex"), 1);
+    EXPECT_EQ(1, testimg::reads("f.0001.tex"));
+    EXPECT_EQ(1, testimg::reads("f.0002.tex"));
 }
 
 TEST(TextureCache, CollisionsUseOverflowSlots) {
     testimg::Scope scope(3);
-    const std::vector<std::string> names = CollidingNames(3, 4);
+    // Four names that fall into the same bucket of a cache of 3 entries.
+    std::vector<std::string> names;
+    for (int i = 0; names.size() < 4; ++i) {
+        const std::string name = "collide" + std::to_string(i) + ".tex";
+        if (hash_it(3, name.c_str()) == hash_it(3, "collide0.tex")) names.push_back(name);
+    }
     for (std::size_t i = 0; i < names.size(); ++i)
         testimg::add_flat(names[i], 1, 1, static_cast<std::uint8_t>(i * 50), 0, 0, 0);
-
+    const std::string &a = names[0], &b = names[1], &c = names[2], &d = names[3];
     // Three names of one bucket: one home slot, two overflow slots.
-    for (int round = 0; round < 3; ++round)
-        for (int i = 0; i < 3; ++i)
-            EXPECT_FLOAT_EQ(tmap_lookup_chan(names[i].c_str(), 1, 0, 0), i * 50 / 255.0f);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(testimg::reads(names[i]), 1) << i;
-
-    // A fourth evicts the least recently used, names[0] in the home slot:
-    // its chain moves up and stays reachable.
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[3].c_str(), 1, 0, 0), 150 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[1].c_str(), 1, 0, 0), 50 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[2].c_str(), 1, 0, 0), 100 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[3].c_str(), 1, 0, 0), 150 / 255.0f);
-    EXPECT_EQ(testimg::reads(names[1]), 1);
-    EXPECT_EQ(testimg::reads(names[2]), 1);
-    EXPECT_EQ(testimg::reads(names[3]), 1);
-    // names[0] comes back, evicting names[1] from the middle of the chain.
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[0].c_str(), 1, 0, 0), 0.0f);
-    EXPECT_EQ(testimg::reads(names[0]), 2);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[2].c_str(), 1, 0, 0), 100 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(names[3].c_str(), 1, 0, 0), 150 / 255.0f);
-    EXPECT_EQ(testimg::reads(names[2]), 1);
-    EXPECT_EQ(testimg::reads(names[1]), 1);
+    EXPECT_EQ((std::vector<float>{0, 50, 100, 0, 50, 100}), reds({a, b, c, a, b, c}));
+    // A fourth evicts the least recently used, a in the home slot: its chain moves
+    // up and stays reachable. Then a comes back, evicting b from the middle of the chain.
+    EXPECT_EQ((std::vector<float>{150, 50, 100, 150, 0, 100, 150}), reds({d, b, c, d, a, c, d}));
+    EXPECT_EQ((std::vector<int>{2, 1, 1, 1}),
+              (std::vector<int>{testimg::reads(a), testimg::reads(b), testimg::reads(c),
+                                testimg::reads(d)}));
 }
 
 // Random lookups over more files than the cache holds read exactly the
 // files that a reference least-recently-used list says are missing.
+// A cache of 1 evicts and reloads on every change of file.
 TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
     for (int size : {1, 2, 3, 5}) {
         testimg::Scope scope(size);
@@ -183,7 +147,7 @@ TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
             testimg::add_flat(names.back(), 1, 1, static_cast<std::uint8_t>(i), 0, 0, 0);
         }
         std::deque<int> lru;  // front = most recent
-        std::vector<int> expected_reads(files, 0);
+        std::vector<int> expectedReads(files, 0);
         unsigned seed = 12345u + size;
         for (int step = 0; step < 400; ++step) {
             seed = seed * 1103515245u + 12345u;
@@ -192,100 +156,64 @@ TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
             if (it != lru.end()) {
                 lru.erase(it);
             } else {
-                ++expected_reads[f];
+                ++expectedReads[f];
                 if (static_cast<int>(lru.size()) == size) lru.pop_back();
             }
             lru.push_front(f);
-            ASSERT_FLOAT_EQ(tmap_lookup_chan(names[f].c_str(), 1, 0, 0), f / 255.0f)
+            ASSERT_FLOAT_EQ(f / 255.0f, tmap_lookup_chan(names[f].c_str(), 1, 0, 0))
                 << "size " << size << " step " << step;
         }
         for (int i = 0; i < files; ++i)
-            EXPECT_EQ(testimg::reads(names[i]), expected_reads[i]) << size << " " << i;
+            EXPECT_EQ(expectedReads[i], testimg::reads(names[i])) << size << " " << i;
     }
 }
 
-TEST(TextureCache, UnreadableImageFailsAndIsNotKept) {
+TEST(TextureCache, UnreadableImagesFailAndAreNotKept) {
     testimg::Scope scope(2);
-    std::vector<std::string> commands;
-    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { commands.push_back(c); });
-    std::string what;
-    const std::string out = CaptureLookupFailure("missing.tex", &what);
-    KorvoGlobal::setCommandSink(previous);
-    EXPECT_EQ(what, "Reading of tmap missing.tex failed");
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_NE(commands[0].find("Error, couldn't open missing.tex"), std::string::npos);
-    EXPECT_EQ(out, "");
-
+    Failure f = failedLookup("missing.tex");
+    EXPECT_EQ("Reading of tmap missing.tex failed", f.what);
+    ASSERT_EQ(1u, f.commands.size());
+    EXPECT_NE(std::string::npos, f.commands[0].find("Error, couldn't open missing.tex"));
+    EXPECT_EQ("", f.printed);
     // The failed name takes no slot: a later image is read and kept.
     testimg::add_flat("missing.tex", 1, 1, 255, 0, 0, 0);
-    EXPECT_EQ(tmap_lookup_chan("missing.tex", 1, 0, 0), 1.0f);
-    EXPECT_EQ(tmap_lookup_chan("missing.tex", 1, 0, 0), 1.0f);
-    EXPECT_EQ(testimg::reads("missing.tex"), 2);
-}
-
-TEST(TextureCache, ReaderBufferSmallerThanItsSizeIsRejected) {
-    testimg::Scope scope(2);
-    testimg::add("short.tex", 4, 4, Gradient);
-    // Announce a bigger picture than the pixels hold.
+    EXPECT_EQ(1.0f, tmap_lookup_chan("missing.tex", 1, 0, 0));
+    EXPECT_EQ(1.0f, tmap_lookup_chan("missing.tex", 1, 0, 0));
+    EXPECT_EQ(2, testimg::reads("missing.tex"));
+    // A name too long to expand is never read.
+    const std::string name(1100, 'x');
+    f = failedLookup(name.c_str());
+    EXPECT_EQ("Reading of tmap " + name + " failed", f.what);
+    EXPECT_EQ("ERROR: file name " + name + " is too long\n", f.printed);
+    EXPECT_TRUE(f.commands.empty());
+    EXPECT_EQ(2u, testimg::requests().size());
+    // A reader whose buffer is smaller than the size it announces.
+    testimg::add("short.tex", 4, 4, gradient);
     tmap_set_reader([](const char* path, tmap_image& image) {
-        if (!testimg::reader(path, image)) return false;
-        image.height += 1;
-        return true;
+        return testimg::reader(path, image) && ++image.height;  // one row more than it holds
     });
-    auto previous = KorvoGlobal::setCommandSink([](const char*) {});
-    std::string what;
-    CaptureLookupFailure("short.tex", &what);
-    KorvoGlobal::setCommandSink(previous);
-    EXPECT_EQ(what, "Reading of tmap short.tex failed");
+    EXPECT_EQ("Reading of tmap short.tex failed", failedLookup("short.tex").what);
 }
 
 TEST(TextureCache, MissingChannelIsAnError) {
     testimg::Scope scope(2);
-    testimg::add("grad.tex", 4, 3, Gradient);
+    testimg::add("grad.tex", 4, 3, gradient);
     for (int code : {0, 16, 128}) {
-        testing::internal::CaptureStdout();
-        EXPECT_THROW(
-            {
-                try {
-                    tmap_lookup_chan("grad.tex", code, 0.5, 0.5);
-                } catch (const FurEFailed& e) {
-                    EXPECT_STREQ(e.message().asChar(),
-                                 "File grad.tex doesn't have enough channels");
-                    throw;
-                }
-            },
-            FurEFailed)
-            << code;
-        std::fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "ERROR: file grad.tex doesn't have enough channels\n");
+        std::string out;
+        EXPECT_EQ("File grad.tex doesn't have enough channels",
+                  thrown<FurEFailed>([&] { tmap_lookup_chan("grad.tex", code, 0.5, 0.5); }, &out));
+        EXPECT_EQ("ERROR: file grad.tex doesn't have enough channels\n", out) << code;
     }
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(tmap_lookup_chans("grad.tex", 1 | 32, 0.5, 0.5), FurEFailed);
-    std::fflush(stdout);
-    testing::internal::GetCapturedStdout();
-}
-
-TEST(TextureCache, TooLongNameFailsCleanly) {
-    testimg::Scope scope(2);
-    const std::string name(1100, 'x');
-    std::string what;
-    const std::string out = CaptureLookupFailure(name.c_str(), &what);
-    EXPECT_EQ(what, "Reading of tmap " + name + " failed");
-    EXPECT_EQ(out, "ERROR: file name " + name + " is too long\n");
-    EXPECT_TRUE(testimg::requests().empty());
+    captured([] { EXPECT_THROW(tmap_lookup_chans("grad.tex", 1 | 32, 0.5, 0.5), FurEFailed); });
 }
 
 TEST(TextureCache, InitAndDone) {
-    EXPECT_EQ(tmap_init(0), 0);
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(tmap_lookup_chan("a.tex", 1, 0.5, 0.5), FurEFailed);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FATAL: tmap cache used before tmap_init\n");
-    // Out-of-range coordinates need no cache.
-    EXPECT_EQ(tmap_lookup_chan("a.tex", 1, 2.0, 0.5), 0.0f);
+    EXPECT_EQ(0, tmap_init(0));
+    EXPECT_EQ("FATAL: tmap cache used before tmap_init\n",
+              captured([] { EXPECT_THROW(tmap_lookup_chan("a.tex", 1, 0.5, 0.5), FurEFailed); }));
+    EXPECT_EQ(0.0f, tmap_lookup_chan("a.tex", 1, 2.0, 0.5)) << "out of range needs no cache";
     testimg::Scope scope(3);
-    EXPECT_EQ(tmap_init(3), 1);  // again: the old cache is released
+    EXPECT_EQ(1, tmap_init(3));  // again: the old cache is released
     tmap_done();
     tmap_done();  // twice is harmless
 }
@@ -297,25 +225,18 @@ TEST(TextureCache, DefaultReaderReadsPictureFiles) {
     const unsigned char rgba[] = {10, 20, 30, 255, 40, 50, 60, 255, 70, 80, 90, 128,
                                   11, 21, 31, 0,   41, 51, 61, 1,   71, 81, 91, 2};
     ASSERT_TRUE(png_write_rgba(path.c_str(), 3, 2, rgba));
-    ASSERT_EQ(tmap_set_reader(nullptr), tmap_default_reader);
-    ASSERT_EQ(tmap_init(2), 1);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(path.c_str(), 1, 0.0, 0.0), 10 / 255.0f);
-    EXPECT_FLOAT_EQ(tmap_lookup_chan(path.c_str(), 8, 1.0, 0.0), 128 / 255.0f);
-    const kivColor top = tmap_lookup_chans(path.c_str(), 15, 0.5, 1.0);
-    EXPECT_FLOAT_EQ(top.r, 41 * 0.003921569f);
-    EXPECT_FLOAT_EQ(top.b, 61 * 0.003921569f);
-    EXPECT_FLOAT_EQ(top.a, 1 * 0.003921569f);
-
+    ASSERT_EQ(tmap_default_reader, tmap_set_reader(nullptr));
+    ASSERT_EQ(1, tmap_init(2));
+    EXPECT_FLOAT_EQ(10 / 255.0f, tmap_lookup_chan(path.c_str(), 1, 0.0, 0.0));
+    EXPECT_FLOAT_EQ(128 / 255.0f, tmap_lookup_chan(path.c_str(), 8, 1.0, 0.0));
+    const float k = 0.003921569f;
+    expect_color(tmap_lookup_chans(path.c_str(), 15, 0.5, 1.0), 41 * k, 51 * k, 61 * k, 1 * k);
     // A corrupt picture is a failed read.
     const std::string bad = std::string(KORVO_TEST_DATA) + "/imagefile/iff_bad_rle.iff";
-    std::vector<std::string> commands;
-    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { commands.push_back(c); });
-    std::string what;
-    CaptureLookupFailure(bad.c_str(), &what);
-    KorvoGlobal::setCommandSink(previous);
-    EXPECT_EQ(what, "Reading of tmap " + bad + " failed");
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_NE(commands[0].find("couldn't open " + bad), std::string::npos);
+    const Failure f = failedLookup(bad.c_str());
+    EXPECT_EQ("Reading of tmap " + bad + " failed", f.what);
+    ASSERT_EQ(1u, f.commands.size());
+    EXPECT_NE(std::string::npos, f.commands[0].find("couldn't open " + bad));
     tmap_done();
     std::remove(path.c_str());
 }

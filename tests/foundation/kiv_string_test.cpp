@@ -5,74 +5,52 @@
 #include <cstring>
 #include <utility>
 
-TEST(KivString, NullAndCopies) {
-    const string none;
-    EXPECT_EQ(static_cast<char*>(none), nullptr);
-    const string fromNull(static_cast<const char*>(nullptr));
-    EXPECT_EQ(static_cast<char*>(fromNull), nullptr);
-    const string copyOfNull(none);
-    EXPECT_EQ(static_cast<char*>(copyOfNull), nullptr);
+namespace {
+const char* raw(const string& s) {
+    return s;
+}
+}  // namespace
 
+TEST(KivString, NullCopiesAndOwnership) {
+    const string none, fromNull(static_cast<const char*>(nullptr)), copyOfNull(none);
+    EXPECT_EQ(nullptr, raw(fromNull));
+    EXPECT_EQ(nullptr, raw(copyOfNull));
     const char text[] = "hair";
-    string a(text);
-    EXPECT_NE(static_cast<char*>(a), text);  // an owned copy
-    EXPECT_STREQ(a, "hair");
-    string b(a);
+    string a(text), b(a);
+    EXPECT_NE(text, raw(a)) << "an owned copy";
     b[0] = 'f';
-    EXPECT_STREQ(a, "hair");
-    EXPECT_STREQ(b, "fair");
-
+    EXPECT_STREQ("hair", raw(a));
+    EXPECT_STREQ("fair", raw(b));
     b = a;
-    EXPECT_STREQ(b, "hair");
-    const string& alias = b;
-    b = alias;  // self-assignment keeps the text
-    EXPECT_STREQ(b, "hair");
+    b = static_cast<const string&>(b);  // self-assignment keeps the text
+    EXPECT_STREQ("hair", raw(b));
     b = none;
-    EXPECT_EQ(static_cast<char*>(b), nullptr);
-
-    string moved(std::move(a));
-    EXPECT_STREQ(moved, "hair");
-}
-
-TEST(KivString, SizedBuffer) {
+    EXPECT_EQ(nullptr, raw(b));
+    EXPECT_STREQ("hair", raw(string(std::move(a))));
     string buf(8);
-    ASSERT_NE(static_cast<char*>(buf), nullptr);
     std::strcpy(buf, "1234567");
-    EXPECT_STREQ(buf, "1234567");
-    EXPECT_EQ(buf[3], '4');
+    EXPECT_EQ('4', buf[3]);
 }
 
-TEST(KivString, Equality) {
-    EXPECT_EQ(string("abc") == string("abc"), 1);
-    EXPECT_EQ(string("abc") == string("abd"), 0);
-    EXPECT_EQ(string("abc") == string("ab"), 0);
-    EXPECT_EQ(string() == string(), 1);
-    EXPECT_EQ(string() == string(""), 0);
-    EXPECT_EQ(string("x") == "x", 1);
-}
-
-TEST(KivString, Concatenation) {
+TEST(KivString, EqualityConcatenationRindexAndCondAppend) {
+    EXPECT_EQ(1, string("abc") == string("abc"));
+    EXPECT_EQ(0, (string("abc") == string("abd")) + (string("abc") == string("ab")));
+    EXPECT_EQ(1, string() == string());
+    EXPECT_EQ(0, string() == string(""));
+    EXPECT_EQ(1, string("x") == "x");
     const string a("dir"), b("/file");
-    const string joined = a + b;
-    EXPECT_STREQ(joined, "dir/file");
-    EXPECT_STREQ(a, "dir");
-    EXPECT_STREQ(string() + b, "/file");
-    string c("x");
+    EXPECT_STREQ("dir/file", raw(a + b));
+    EXPECT_STREQ("/file", raw(string() + b));
+    string c("x"), d;
     c += string("yz");
     c += '!';
-    EXPECT_STREQ(c, "xyz!");
-    string d;
     d += 'q';
-    EXPECT_STREQ(d, "q");
-}
-
-TEST(KivString, RindexAndCondAppend) {
-    EXPECT_STREQ(string("x/y/z").rindex('/'), "/z");
-    EXPECT_STREQ(string("xyz").rindex('/'), "xyz");
-    EXPECT_EQ(static_cast<char*>(string().rindex('/')), nullptr);
-
-    EXPECT_STREQ(string("a.rla").cond_append(".rla"), "a.rla");
-    EXPECT_STREQ(string("a").cond_append(".rla"), "a.rla");
-    EXPECT_STREQ(string("rla").cond_append(".rla"), "rla.rla");  // shorter than the suffix
-    EXPECT_STREQ(string("a.rl").cond_append(".rla"), "a.rl.rla");
+    EXPECT_STREQ("xyz!", raw(c));
+    EXPECT_STREQ("q", raw(d));
+    EXPECT_STREQ("/z", raw(string("x/y/z").rindex('/')));
+    EXPECT_STREQ("xyz", raw(string("xyz").rindex('/')));
+    EXPECT_EQ(nullptr, raw(string().rindex('/')));
+    const char* cases[][2] = {
+        {"a.rla", "a.rla"}, {"a", "a.rla"}, {"rla", "rla.rla"}, {"a.rl", "a.rl.rla"}};
+    for (const auto& s : cases) EXPECT_STREQ(s[1], raw(string(s[0]).cond_append(".rla"))) << s[0];
 }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -17,23 +18,26 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;
 const std::string kBanner(74, '=');
 
-// The host command that prints one line.
-std::string printCommand(const std::string& text) {
+std::string print(const std::string& text) {
     return "print \"" + text + "\\n\"";
 }
-
-std::string withHeader(const std::string& text) {
-    return printCommand(" Korvo Fur Renderer: " + text);
+std::string header(const std::string& text) {
+    return print(" Korvo Fur Renderer: " + text);
+}
+// The three lines of a start or finish block.
+Lines block(const std::string& label) {
+    return {print(kBanner), print("                      Korvo Fur Renderer [" + label + "]"),
+            print(kBanner)};
+}
+Lines concat(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-std::string finishedBlockLine() {
-    return printCommand("                      Korvo Fur Renderer [Finished]");
-}
-
-// A connected pair of stream sockets: end 0 for the library, end 1 for the
-// controlling process.
+// A connected pair of stream sockets: end 0 for the library, end 1 for the controller.
 struct SocketPair {
     int fd[2] = {-1, -1};
     SocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fd)); }
@@ -42,10 +46,8 @@ struct SocketPair {
             if (f >= 0) close(f);
     }
     std::uint64_t library() const { return static_cast<std::uint64_t>(fd[0]); }
-    void closeController() {
-        close(fd[1]);
-        fd[1] = -1;
-    }
+    void closeController() { close(fd[1]), fd[1] = -1; }
+    bool nonBlocking() const { return fcntl(fd[0], F_GETFL) & O_NONBLOCK; }
 };
 
 // Every byte waiting on the descriptor, without blocking.
@@ -58,29 +60,27 @@ std::string readAvailable(int fd) {
 }
 
 // The NUL-separated lines in a stream of numbered messages.
-std::vector<std::string> splitLines(const std::string& stream) {
-    std::vector<std::string> lines;
+Lines splitLines(const std::string& stream) {
+    Lines lines;
     std::size_t start = 0, end;
-    while ((end = stream.find('\0', start)) != std::string::npos) {
+    for (; (end = stream.find('\0', start)) != std::string::npos; start = end + 1)
         lines.push_back(stream.substr(start, end - start));
-        start = end + 1;
-    }
     EXPECT_EQ(stream.size(), start) << "the stream ends with a separator";
     return lines;
 }
 
-std::string numberedLine(int type, int index, const std::string& text) {
+std::string numbered(int type, int index, const std::string& text) {
     return std::to_string(getpid()) + " " + std::to_string(type) + " " + std::to_string(index) +
            " `" + text;
 }
 
 // Captures the host commands and restores every piece of message state.
-class MessageState : public testing::Test {
+class Messages : public testing::Test {
   protected:
     void SetUp() override {
         savedIndex_ = getMsgIndex();
-        previousSink_ = KorvoGlobal::setCommandSink(
-            [this](const char* command) { commands.push_back(command); });
+        previousSink_ =
+            KorvoGlobal::setCommandSink([this](const char* c) { commands.push_back(c); });
     }
     void TearDown() override {
         KorvoGlobal::setCommandSink(previousSink_);
@@ -91,457 +91,277 @@ class MessageState : public testing::Test {
         setPortID(nullptr);
         drv_display_mem_usage_ptr = nullptr;
     }
-
     // Sends one message with the pipe handle set and returns its line.
-    std::string sendAndReadLine(infoType type, const char* text) {
+    std::string sendAndReadLine(int type, const char* text) {
         SocketPair pair;
         setPfd(pair.library());
-        sendInfo(type, text);
+        sendInfo(static_cast<infoType>(type), text);
         setPfd(kFurInvalidSocket);
-        std::vector<std::string> lines = splitLines(readAvailable(pair.fd[1]));
+        Lines lines = splitLines(readAvailable(pair.fd[1]));
         EXPECT_EQ(1u, lines.size());
         return lines.empty() ? std::string() : lines[0];
     }
-
-    std::vector<std::string> commands;
+    Lines commands;
 
   private:
     int savedIndex_ = 1;
     KorvoGlobal::CommandSink previousSink_;
 };
 
-using SendInfo = MessageState;
-using PipeSendInfo = MessageState;
-using CommPortSendInfo = MessageState;
-using Progress = MessageState;
-using MessagePort = MessageState;
+// decodeInfo's result and fields as one line: "ok pid type index text"; the
+// fields start as 0, infoFinished, 0 and "unchanged".
+std::string decoded(const char* line) {
+    infoType type = infoFinished;
+    int pid = 0, index = 0;
+    char text[kFurMessageLineSize] = "unchanged";
+    const bool ok = decodeInfo(line, type, pid, index, text);
+    return std::to_string(ok) + " " + std::to_string(pid) + " " + std::to_string(type) + " " +
+           std::to_string(index) + " " + text;
+}
 
 }  // namespace
 
-// --- sendInfo: host output -----------------------------------------------------
-
-TEST_F(SendInfo, MessageAndErrorCarryTheHeader) {
-    sendInfo(infoMessage, "hello");
-    sendInfo(infoError, "Can't open data file a.hair");
-    sendInfo(infoMessage, nullptr);
-    ASSERT_EQ(3u, commands.size());
-    EXPECT_EQ(withHeader("hello"), commands[0]);
-    EXPECT_EQ(withHeader("Error, Can't open data file a.hair"), commands[1]);
-    EXPECT_EQ(withHeader(""), commands[2]);
-}
-
-TEST_F(SendInfo, StartPrintsBannersAroundTheStartLine) {
-    sendInfo(infoStart, "ignored");
-    std::vector<std::string> expected = {
-        printCommand(kBanner), printCommand("                      Korvo Fur Renderer [Start]"),
-        printCommand(kBanner)};
-    EXPECT_EQ(expected, commands);
-}
-
-TEST_F(SendInfo, FinishedBlockNamesTheTextOrSaysFinished) {
-    for (const char* finishedText : {"NULL", "NULLified", "", static_cast<const char*>(nullptr)}) {
+TEST_F(Messages, SendInfoHostLinesForEveryType) {
+    const char* null = nullptr;
+    const std::tuple<int, const char*, Lines> cases[] = {
+        {infoMessage, "hello", {header("hello")}},
+        {infoError, "Can't open data file a.hair", {header("Error, Can't open data file a.hair")}},
+        {infoMessage, null, {header("")}},
+        {infoStart, "ignored", block("Start")},
+        {infoFinished, "NULL", block("Finished")},
+        {infoFinished, "NULLified", block("Finished")},
+        {infoFinished, "", block("Finished")},
+        {infoFinished, null, block("Finished")},
+        {infoFinished, "frame 12", block("frame 12")},
+        {infoFinished, "Null", block("Null")},  // only the upper-case word means "no text"
+        {infoTerminated, "NULL", concat({header("Terminated")}, block("Finished"))},
+        {infoTerminated, "user abort", concat({header("Terminated")}, block("user abort"))},
+    };
+    for (const auto& [type, text, expected] : cases) {
         commands.clear();
-        sendInfo(infoFinished, finishedText);
-        std::vector<std::string> expected = {printCommand(kBanner), finishedBlockLine(),
-                                             printCommand(kBanner)};
-        EXPECT_EQ(expected, commands) << (finishedText ? finishedText : "(null)");
+        sendInfo(static_cast<infoType>(type), text);
+        EXPECT_EQ(expected, commands) << type << " " << (text ? text : "(null)");
     }
     commands.clear();
-    sendInfo(infoFinished, "frame 12");
-    std::vector<std::string> expected = {
-        printCommand(kBanner), printCommand("                      Korvo Fur Renderer [frame 12]"),
-        printCommand(kBanner)};
-    EXPECT_EQ(expected, commands);
-    commands.clear();
-    sendInfo(infoFinished, "Null");  // only the upper-case word means "no text"
-    ASSERT_EQ(3u, commands.size());
-    EXPECT_EQ(printCommand("                      Korvo Fur Renderer [Null]"), commands[1]);
-}
-
-TEST_F(SendInfo, TerminatedPrintsTerminatedThenFinishBlock) {
-    sendInfo(infoTerminated, "NULL");
-    std::vector<std::string> expected = {withHeader("Terminated"), printCommand(kBanner),
-                                         finishedBlockLine(), printCommand(kBanner)};
-    EXPECT_EQ(expected, commands);
-    commands.clear();
-    sendInfo(infoTerminated, "user abort");
-    ASSERT_EQ(4u, commands.size());
-    EXPECT_EQ(printCommand("                      Korvo Fur Renderer [user abort]"), commands[2]);
-}
-
-TEST_F(SendInfo, UnnamedTypesAndHeartbeatPrintNothing) {
     for (int type : {5, 6, 7, 0, 9, -1, 1000}) sendInfo(static_cast<infoType>(type), "x");
-    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(commands.empty()) << "unnamed types and the heartbeat print nothing";
 }
 
-TEST_F(SendInfo, DefaultSinkWritesTheLinesToStandardOutput) {
-    KorvoGlobal::CommandSink mine = KorvoGlobal::setCommandSink(nullptr);
-    testing::internal::CaptureStdout();
-    sendInfo(infoMessage, "growing hair");
-    sendInfo(infoFinished, nullptr);
-    std::string printed = testing::internal::GetCapturedStdout();
-    KorvoGlobal::setCommandSink(mine);
-    EXPECT_EQ(" Korvo Fur Renderer: growing hair\n" + kBanner + "\n" +
-                  "                      Korvo Fur Renderer [Finished]\n" + kBanner + "\n",
-              printed);
-}
-
-TEST_F(SendInfo, AdvancedRenderSuppressesHostOutputOnly) {
+TEST_F(Messages, AdvancedRenderSuppressesHostOutputOnly) {
+    setBackground(1);  // no effect on anything
     setAdvancedRender(true);
     setMsgIndex(3);
     std::string line = sendAndReadLine(infoMessage, "quiet");
     sendInfo(infoFinished, "done");
     EXPECT_TRUE(commands.empty());
-    EXPECT_EQ(numberedLine(2, 3, "quiet"), line);
+    EXPECT_EQ(numbered(2, 3, "quiet"), line);
     EXPECT_EQ(5, getMsgIndex());
     setAdvancedRender(false);
     sendInfo(infoMessage, "loud");
-    EXPECT_EQ(std::vector<std::string>{withHeader("loud")}, commands);
+    EXPECT_EQ(Lines{header("loud")}, commands);
 }
 
-// --- sendInfo: numbering ---------------------------------------------------------
-
-TEST_F(SendInfo, NumbersEachTypeAsDocumented) {
-    struct Case {
-        int type;
-        int lineIndex;  // relative to the index before the call
-        int indexAfter;
-    };
-    const Case cases[] = {{1, 0, 1}, {2, 0, 1}, {3, 0, 1}, {4, 1, 2},
-                          {5, 0, 1}, {6, 0, 1}, {8, 0, 1}, {42, 0, 1}};
-    for (const Case& c : cases) {
-        setMsgIndex(10);
-        std::string line = sendAndReadLine(static_cast<infoType>(c.type), "text");
-        EXPECT_EQ(numberedLine(c.type, 10 + c.lineIndex, "text"), line) << "type " << c.type;
-        EXPECT_EQ(10 + c.indexAfter, getMsgIndex()) << "type " << c.type;
-    }
-}
-
-TEST_F(SendInfo, HeartbeatHasNoEffectAtAll) {
-    SocketPair pair;
-    setPfd(pair.library());
-    setMsgIndex(7);
-    sendInfo(infoHeartbeat, "");
-    sendInfo(infoHeartbeat, "tick");
-    EXPECT_EQ(7, getMsgIndex());
-    EXPECT_EQ("", readAvailable(pair.fd[1]));
-    EXPECT_TRUE(commands.empty());
-}
-
-TEST_F(SendInfo, ConsecutiveMessagesCarryConsecutiveIndexes) {
-    SocketPair pair;
-    setPfd(pair.library());
-    setMsgIndex(1);
-    sendInfo(infoMessage, "a");
-    sendInfo(infoError, "b");
-    sendInfo(infoTerminated, "c");
-    sendInfo(infoMessage, nullptr);
-    std::vector<std::string> expected = {numberedLine(2, 1, "a"), numberedLine(3, 2, "b"),
-                                         numberedLine(4, 4, "c"), numberedLine(2, 5, "")};
-    EXPECT_EQ(expected, splitLines(readAvailable(pair.fd[1])));
-    EXPECT_EQ(6, getMsgIndex());
-    // The line is not echoed to the host a second time.
-    EXPECT_EQ(withHeader("a"), commands.front());
-    EXPECT_EQ(withHeader(""), commands.back());
-}
-
-TEST_F(SendInfo, IndexWrapsInsteadOfOverflowing) {
-    setMsgIndex(INT_MAX);
-    sendInfo(infoMessage, "last");
-    EXPECT_EQ(INT_MIN, getMsgIndex());
-}
-
-TEST_F(SendInfo, LongTextIsCutToTheLineBuffer) {
-    std::string text(3000, 'x');
-    std::string line = sendAndReadLine(infoMessage, text.c_str());
-    EXPECT_EQ(static_cast<std::size_t>(kFurMessageLineSize - 1), line.size());
-    infoType type;
-    int pid, index;
-    char decoded[kFurMessageLineSize];
-    ASSERT_TRUE(decodeInfo(line.c_str(), type, pid, index, decoded));
-    EXPECT_EQ(line.size() - line.find('`') - 1, std::strlen(decoded));
-}
-
-TEST_F(SendInfo, InvalidPipeHandleSendsNothingAndStillNumbers) {
-    setMsgIndex(1);
-    setPfd(static_cast<std::uint64_t>(INT_MAX) + 5);  // cannot be a descriptor
-    sendInfo(infoMessage, "x");
-    EXPECT_EQ(2, getMsgIndex());
-    EXPECT_EQ(1u, commands.size());
-}
-
-// --- decodeInfo ------------------------------------------------------------------
-
-TEST(DecodeInfo, ReadsNumbersAndTextUpToTheClosingBackquote) {
-    infoType type = infoStart;
-    int pid = 0, index = 0;
-    char text[kFurMessageLineSize] = "unchanged";
-    ASSERT_TRUE(decodeInfo("12 2 5 `hello` and more words", type, pid, index, text));
-    EXPECT_EQ(12, pid);
-    EXPECT_EQ(infoMessage, type);
-    EXPECT_EQ(5, index);
-    EXPECT_STREQ("hello", text);
-
-    ASSERT_TRUE(decodeInfo("12 2 5 `hello and more", type, pid, index, text));
-    EXPECT_STREQ("hello and more", text);
-    ASSERT_TRUE(decodeInfo("-3 99 -7 no quote at all", type, pid, index, text));
-    EXPECT_EQ(-3, pid);
-    EXPECT_EQ(99, static_cast<int>(type));
-    EXPECT_EQ(-7, index);
-    EXPECT_STREQ("", text);
-    ASSERT_TRUE(decodeInfo("1\t3\n  4`x`", type, pid, index, text));
-    EXPECT_EQ(infoError, type);
-    EXPECT_EQ(4, index);
-    EXPECT_STREQ("x", text);
-    ASSERT_TRUE(decodeInfo("1 2 3 ``", type, pid, index, text));
-    EXPECT_STREQ("", text);
-}
-
-TEST(DecodeInfo, RejectsLinesWithoutThreeNumbers) {
-    infoType type = infoFinished;
-    int pid = 0, index = 0;
-    char text[kFurMessageLineSize] = "unchanged";
-    EXPECT_FALSE(decodeInfo(nullptr, type, pid, index, text));
-    EXPECT_FALSE(decodeInfo("12 2 `hello`", type, pid, index, text));
-    EXPECT_FALSE(decodeInfo("", type, pid, index, text));
-    EXPECT_FALSE(decodeInfo("a 1 2 3 `x`", type, pid, index, text));
-    EXPECT_FALSE(decodeInfo("1 2 - `x`", type, pid, index, text));
-    EXPECT_EQ(infoFinished, type);
-    EXPECT_STREQ("unchanged", text);
-}
-
-TEST(DecodeInfo, ClampsNumbersAndTextLength) {
-    infoType type;
-    int pid = 0, index = 0;
-    char text[kFurMessageLineSize];
-    ASSERT_TRUE(
-        decodeInfo("99999999999999999999 2 -99999999999999999999 `t", type, pid, index, text));
-    EXPECT_EQ(INT_MAX, pid);
-    EXPECT_EQ(INT_MIN, index);
-    std::string longLine = "1 2 3 `" + std::string(5000, 'y');
-    ASSERT_TRUE(decodeInfo(longLine.c_str(), type, pid, index, text));
-    EXPECT_EQ(1023u, std::strlen(text));
-}
-
-TEST_F(SendInfo, DecodeInfoRoundTripsEveryLine) {
+// Every numbered line has the exact form, the documented index steps, and decodes back.
+TEST_F(Messages, NumberedLinesForEveryTypeRoundTripThroughDecodeInfo) {
     const char* texts[] = {"plain", "", "with `quote` inside", "tabs\tand spaces  "};
     setMsgIndex(100);
-    for (int type : {1, 2, 3, 4, 5, 6, 8, 77}) {
+    for (int type : {1, 2, 3, 4, 5, 6, 8, 42}) {
         for (const char* sent : texts) {
             int before = getMsgIndex();
-            std::string line = sendAndReadLine(static_cast<infoType>(type), sent);
-            infoType decodedType;
-            int pid = 0, index = 0;
-            char decoded[kFurMessageLineSize];
-            ASSERT_TRUE(decodeInfo(line.c_str(), decodedType, pid, index, decoded)) << line;
-            EXPECT_EQ(getpid(), pid);
-            EXPECT_EQ(type, static_cast<int>(decodedType));
-            EXPECT_EQ(type == 4 ? before + 1 : before, index);
+            int lineIndex = type == infoTerminated ? before + 1 : before;
+            std::string line = sendAndReadLine(type, sent);
+            EXPECT_EQ(numbered(type, lineIndex, sent), line);
+            EXPECT_EQ(lineIndex + 1, getMsgIndex()) << type;
             // The text runs to the first backquote of the text itself.
-            std::string expected(sent);
-            expected = expected.substr(0, expected.find('`'));
-            EXPECT_EQ(expected, decoded) << "type " << type << " text " << sent;
+            const std::string text(sent);
+            EXPECT_EQ("1 " + std::to_string(getpid()) + " " + std::to_string(type) + " " +
+                          std::to_string(lineIndex) + " " + text.substr(0, text.find('`')),
+                      decoded(line.c_str()));
         }
     }
 }
 
-// --- Message state ------------------------------------------------------------------
+TEST_F(Messages, PipeLinesAreConsecutiveAndNotEchoedTwice) {
+    SocketPair pair;
+    setPfd(pair.library());
+    EXPECT_EQ(pair.library(), getPfd());
+    setMsgIndex(1);
+    sendInfo(infoMessage, "a");
+    sendInfo(infoError, "b");
+    sendInfo(infoTerminated, "c");
+    sendInfo(infoHeartbeat, "tick");  // no effect at all
+    sendInfo(infoMessage, nullptr);
+    Lines expected = {numbered(2, 1, "a"), numbered(3, 2, "b"), numbered(4, 4, "c"),
+                      numbered(2, 5, "")};
+    EXPECT_EQ(expected, splitLines(readAvailable(pair.fd[1])));
+    EXPECT_EQ(6, getMsgIndex());
+    EXPECT_EQ(header("a"), commands.front());
+    EXPECT_EQ(header(""), commands.back());
+    EXPECT_EQ(7u, commands.size());
+}
 
-TEST_F(MessagePort, PortIdIsCopiedIntoTheModuleBuffer) {
+TEST_F(Messages, IndexWrapsLongTextIsCutAndInvalidPipeStillNumbers) {
+    setMsgIndex(INT_MAX);
+    sendInfo(infoMessage, "last");
+    EXPECT_EQ(INT_MIN, getMsgIndex());
+
+    // A long text is cut to the line buffer, and decodes as cut.
+    const std::string line = sendAndReadLine(infoMessage, std::string(3000, 'x').c_str());
+    EXPECT_EQ(static_cast<std::size_t>(kFurMessageLineSize - 1), line.size());
+    EXPECT_EQ("1 " + line.substr(0, line.find('`')) + line.substr(line.find('`') + 1),
+              decoded(line.c_str()));
+    setMsgIndex(1);
+    setPfd(static_cast<std::uint64_t>(INT_MAX) + 5);  // cannot be a descriptor
+    sendInfo(infoMessage, "x");
+    EXPECT_EQ(2, getMsgIndex());
+    EXPECT_EQ(3u, commands.size());
+}
+
+TEST(DecodeInfo, ParsesClampsAndRejects) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"12 2 5 `hello` and more words", "1 12 2 5 hello"},
+        {"12 2 5 `hello and more", "1 12 2 5 hello and more"},
+        {"-3 99 -7 no quote at all", "1 -3 99 -7 "},
+        {"1\t3\n  4`x`", "1 1 3 4 x"},
+        {"1 2 3 ``", "1 1 2 3 "},
+        {"99999999999999999999 2 -99999999999999999999 `t", "1 2147483647 2 -2147483648 t"},
+        {"12 2 `hello`", "0 0 8 0 unchanged"},
+        {"", "0 0 8 0 unchanged"},
+        {"a 1 2 3 `x`", "0 0 8 0 unchanged"},
+        {"1 2 - `x`", "0 0 8 0 unchanged"},
+    };
+    for (const auto& [line, fields] : cases) EXPECT_EQ(fields, decoded(line.c_str())) << line;
+    EXPECT_EQ("0 0 8 0 unchanged", decoded(nullptr)) << "a null line";
+    EXPECT_EQ("1 1 2 3 " + std::string(1023, 'y'),
+              decoded(("1 2 3 `" + std::string(5000, 'y')).c_str()));
+}
+
+TEST_F(Messages, PortIdIsCopiedIntoOneBuffer) {
     char* buffer = getPortID();
     EXPECT_STREQ("", buffer);
     std::string id = "localhost:4711";
     setPortID(id.c_str());
     id[0] = 'X';
     EXPECT_STREQ("localhost:4711", getPortID());
-    EXPECT_EQ(buffer, getPortID()) << "always the same buffer";
+    EXPECT_EQ(buffer, getPortID());
     setPortID(nullptr);
     EXPECT_STREQ("", getPortID());
-    std::string longId(2000, 'p');
-    setPortID(longId.c_str());
+    setPortID(std::string(2000, 'p').c_str());
     EXPECT_EQ(1023u, std::strlen(getPortID()));
 }
 
-TEST_F(MessagePort, StateAccessorsStoreTheirValues) {
-    EXPECT_EQ(kFurInvalidSocket, getPfd());
-    setPfd(17);
-    EXPECT_EQ(17u, getPfd());
-    setMsgIndex(-4);
-    EXPECT_EQ(-4, getMsgIndex());
-    setBackground(1);  // no effect on anything
-    sendInfo(infoMessage, "m");
-    EXPECT_EQ(-3, getMsgIndex());
-    EXPECT_EQ(std::vector<std::string>{withHeader("m")}, commands);
-}
-
 namespace {
-std::vector<std::string> g_memoryTexts;
+Lines g_memoryTexts;
 void recordMemoryUsage(char* text) {
     g_memoryTexts.push_back(text);
     text[0] = '#';  // the hook gets a copy it may change
 }
 }  // namespace
 
-TEST_F(MessagePort, MemoryUsageHookIsCalledWhenInstalled) {
+TEST_F(Messages, MemoryUsageHookIsCalledWhenInstalled) {
     g_memoryTexts.clear();
-    EXPECT_EQ(nullptr, drv_display_mem_usage_ptr);
     drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");  // no hook: nothing happens
     drv_display_mem_usage_ptr = recordMemoryUsage;
     const char text[] = "ERROR: no more (internal) memory";
     drv_display_mem_usage(text);
     drv_display_mem_usage(nullptr);
-    std::vector<std::string> expected = {text, ""};
-    EXPECT_EQ(expected, g_memoryTexts);
+    EXPECT_EQ((Lines{text, ""}), g_memoryTexts);
     EXPECT_STREQ("ERROR: no more (internal) memory", text);
 }
 
-// --- pipeSendInfo ---------------------------------------------------------------------
-
-TEST_F(PipeSendInfo, SendsTheTextWithoutTerminatorAndEchoesIt) {
-    SocketPair pair;
-    pipeSendInfo(pair.library(), "status 5");
-    EXPECT_EQ("status 5", readAvailable(pair.fd[1]));
-    EXPECT_EQ(std::vector<std::string>{printCommand("status 5")}, commands);
-    EXPECT_NE(0, fcntl(pair.fd[0], F_GETFL) & O_NONBLOCK) << "the socket is now non-blocking";
-    pipeSendInfo(pair.library(), "a");
-    pipeSendInfo(pair.library(), "b");
-    EXPECT_EQ("ab", readAvailable(pair.fd[1]));
-}
-
-TEST_F(PipeSendInfo, InvalidHandleOrEmptyTextDoesNothing) {
+TEST_F(Messages, PipeSendInfoSendsWithoutTerminatorAndEchoes) {
     SocketPair pair;
     pipeSendInfo(kFurInvalidSocket, "text");
     pipeSendInfo(pair.library(), "");
     pipeSendInfo(pair.library(), nullptr);
     EXPECT_TRUE(commands.empty());
-    EXPECT_EQ("", readAvailable(pair.fd[1]));
-    EXPECT_EQ(0, fcntl(pair.fd[0], F_GETFL) & O_NONBLOCK) << "the socket was not touched";
-}
-
-TEST_F(PipeSendInfo, FailedSendIsAbsorbed) {
-    SocketPair pair;
+    EXPECT_FALSE(pair.nonBlocking()) << "the socket was not touched";
+    pipeSendInfo(pair.library(), "status 5");
+    pipeSendInfo(pair.library(), "a");
+    EXPECT_EQ("status 5a", readAvailable(pair.fd[1]));
+    EXPECT_EQ((Lines{print("status 5"), print("a")}), commands);
+    EXPECT_TRUE(pair.nonBlocking());
     pair.closeController();
     pipeSendInfo(pair.library(), "nobody listens");  // no signal, no failure
-    EXPECT_EQ(std::vector<std::string>{printCommand("nobody listens")}, commands);
+    EXPECT_EQ(print("nobody listens"), commands.back());
 }
 
-// --- commPortSendInfo --------------------------------------------------------------------
-
-TEST_F(CommPortSendInfo, EmptyTextOrNoSocketReturnsMinusOne) {
-    SocketPair pair;
+TEST_F(Messages, CommPortSendInfoResults) {
     EXPECT_EQ(-1, commPortSendInfo("no socket yet"));
-    setSocketFd(pair.library());
-    EXPECT_EQ(-1, commPortSendInfo(""));
-    EXPECT_EQ(-1, commPortSendInfo(nullptr));
-    EXPECT_EQ(0, fcntl(pair.fd[0], F_GETFL) & O_NONBLOCK) << "the socket was not touched";
-    EXPECT_EQ("", readAvailable(pair.fd[1]));
-}
-
-TEST_F(CommPortSendInfo, SendsTextAndDiscardsWhatThePeerSent) {
-    SocketPair pair;
-    ASSERT_EQ(5, send(pair.fd[1], "reply", 5, 0));
-    setSocketFd(pair.library());
-    EXPECT_EQ(0, commPortSendInfo("render frame 3"));
-    EXPECT_EQ("render frame 3", readAvailable(pair.fd[1]));
-    EXPECT_EQ("", readAvailable(pair.fd[0])) << "the peer's bytes were drained";
-    EXPECT_TRUE(commands.empty()) << "nothing is echoed to the host";
-}
-
-TEST_F(CommPortSendInfo, SendThatWouldBlockCountsAsSent) {
-    SocketPair pair;
-    setSocketFd(pair.library());
-    fcntl(pair.fd[0], F_SETFL, fcntl(pair.fd[0], F_GETFL) | O_NONBLOCK);
-    std::string block(65536, 'f');
-    while (send(pair.fd[0], block.data(), block.size(), MSG_DONTWAIT) > 0) {
+    {
+        SocketPair pair;
+        setSocketFd(pair.library());
+        EXPECT_EQ(-1, commPortSendInfo(""));
+        EXPECT_EQ(-1, commPortSendInfo(nullptr));
+        EXPECT_FALSE(pair.nonBlocking()) << "the socket was not touched";
+        ASSERT_EQ(5, send(pair.fd[1], "reply", 5, 0));
+        EXPECT_EQ(0, commPortSendInfo("render frame 3"));
+        EXPECT_EQ("render frame 3", readAvailable(pair.fd[1]));
+        EXPECT_EQ("", readAvailable(pair.fd[0])) << "the peer's bytes were drained";
+        EXPECT_TRUE(commands.empty()) << "nothing is echoed to the host";
+        // A send that would block counts as sent.
+        std::string chunk(65536, 'f');
+        while (send(pair.fd[0], chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
+        }
+        ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+        EXPECT_EQ(0, commPortSendInfo("one more"));
     }
-    ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
-    EXPECT_EQ(0, commPortSendInfo("one more"));
-}
-
-TEST_F(CommPortSendInfo, FailedSendReturnsMinusOne) {
-    SocketPair pair;
-    pair.closeController();
-    setSocketFd(pair.library());
+    SocketPair closed;
+    closed.closeController();
+    setSocketFd(closed.library());
     EXPECT_EQ(-1, commPortSendInfo("lost"));
 }
 
-// --- flushfd -------------------------------------------------------------------------------
-
 TEST(FlushFd, ShutsSendingDownAndDrainsThePeer) {
-    SocketPair pair;
-    ASSERT_EQ(4, send(pair.fd[1], "left", 4, 0));
-    pair.closeController();
-    flushfd(pair.library());
-    char byte;
-    EXPECT_EQ(0, recv(pair.fd[0], &byte, 1, MSG_DONTWAIT)) << "only the end of stream is left";
-    EXPECT_EQ(-1, send(pair.fd[0], "x", 1, MSG_NOSIGNAL)) << "sending side is shut down";
-}
-
-TEST(FlushFd, PeerSeesEndOfStream) {
     SocketPair pair;
     fcntl(pair.fd[0], F_SETFL, fcntl(pair.fd[0], F_GETFL) | O_NONBLOCK);
     ASSERT_EQ(3, send(pair.fd[1], "abc", 3, 0));
     flushfd(pair.library());
-    EXPECT_EQ("", readAvailable(pair.fd[0])) << "pending bytes were read";
     char byte;
+    EXPECT_EQ(-1, recv(pair.fd[0], &byte, 1, MSG_DONTWAIT)) << "pending bytes were read";
     EXPECT_EQ(0, recv(pair.fd[1], &byte, 1, MSG_DONTWAIT)) << "the peer reads the end of stream";
-}
+    EXPECT_EQ(-1, send(pair.fd[0], "x", 1, MSG_NOSIGNAL)) << "sending side is shut down";
 
-TEST(FlushFd, InvalidHandleIsIgnored) {
+    SocketPair closed;
+    ASSERT_EQ(4, send(closed.fd[1], "left", 4, 0));
+    closed.closeController();
+    flushfd(closed.library());
+    EXPECT_EQ(0, recv(closed.fd[0], &byte, 1, MSG_DONTWAIT)) << "only the end of stream is left";
     flushfd(kFurInvalidSocket);
     flushfd(static_cast<std::uint64_t>(INT_MAX) + 1);
 }
 
-// --- Progress commands ----------------------------------------------------------------------
-
-TEST_F(Progress, CommandsRunEvenInAdvancedRender) {
+TEST_F(Messages, ProgressCommandsRunEvenInAdvancedRender) {
     setAdvancedRender(true);
     startProgress("Reading hair file");
     completeProgress();
     processStatus(42);
     processStatus(-1);
     startProgress(nullptr);
-    std::vector<std::string> expected = {"StartProgress Reading hair file", "CompleteProgress",
-                                         "ProcessStatus 42 ", "ProcessStatus -1 ",
-                                         "StartProgress "};
-    EXPECT_EQ(expected, commands);
+    EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 ",
+                     "ProcessStatus -1 ", "StartProgress "}),
+              commands);
 }
 
-TEST_F(Progress, ReporterFollowsItsMode) {
+TEST_F(Messages, ProgressReporterFollowsItsMode) {
     FurProgressReporter reporter;
-    reporter.status(1, 2);
-    reporter.phase("a", "b");
-    EXPECT_TRUE(commands.empty()) << "disabled by default";
-
+    auto run = [&](int mode) {
+        commands.clear();
+        reporter.mode = mode;
+        reporter.status(1, 2);
+        reporter.phase("one", "zero");
+        return commands;
+    };
+    EXPECT_TRUE(run(1).empty()) << "disabled by default";
     reporter.setEnabled(1);
-    reporter.mode = 1;
-    reporter.status(1, 2);
-    reporter.phase("one", "zero");
-    std::vector<std::string> mode1 = {"ProcessStatus 1 ", "CompleteProgress", "StartProgress one"};
-    EXPECT_EQ(mode1, commands);
-
-    commands.clear();
-    reporter.mode = 0;
+    EXPECT_EQ((Lines{"ProcessStatus 1 ", "CompleteProgress", "StartProgress one"}), run(1));
     testing::internal::CaptureStdout();
-    reporter.status(1, 2);
-    reporter.phase("one", "zero");
-    std::string printed = testing::internal::GetCapturedStdout();
-    std::vector<std::string> mode0 = {"ProcessStatus 2 ", "CompleteProgress", "StartProgress zero"};
-    EXPECT_EQ(mode0, commands);
+    EXPECT_EQ((Lines{"ProcessStatus 2 ", "CompleteProgress", "StartProgress zero"}), run(0));
     EXPECT_EQ(
         "Generating default equalizer maps per fur description and copying to furAttrMap "
         "directory...\n",
-        printed);
-
-    commands.clear();
-    reporter.mode = 2;
-    reporter.status(1, 2);
-    reporter.phase("one", "zero");
-    EXPECT_EQ(std::vector<std::string>{"CompleteProgress"}, commands);
-
-    commands.clear();
+        testing::internal::GetCapturedStdout());
+    EXPECT_EQ(Lines{"CompleteProgress"}, run(2));
     reporter.setEnabled(0);
-    reporter.mode = 1;
-    reporter.phase("one", "zero");
-    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(run(1).empty());
 }

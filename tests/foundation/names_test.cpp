@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/fur_exception.h"
+#include "test_support.h"
 
 namespace {
 
@@ -16,161 +17,124 @@ class NameTable : public testing::Test {
     void TearDown() override { names_done(); }
 };
 
-std::string Dump() {
-    testing::internal::CaptureStdout();
-    names_dump();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
 }  // namespace
 
 TEST(HashIt, KnownValues) {
-    EXPECT_EQ(hash_it(1, ""), 0);
-    EXPECT_EQ(hash_it(12345, ""), 0);
-    EXPECT_EQ(hash_it(100000, "abc"), 26499);  // (97 * 16 + 98) * 16 + 99
-    EXPECT_EQ(hash_it(3, "abc"), 26499 % 3);
-    // A byte above 0x7F counts as negative: 97 * 16 - 128, not + 128.
-    EXPECT_EQ(hash_it(100000, "a\x80"), 1424);
-    // Long texts fold their top four bits back in.
-    EXPECT_EQ(hash_it(2147483647, "hair_description_long_name"), 81223397);
-    EXPECT_EQ(hash_it(9973, "hair_description_long_name"), 81223397 % 9973);
+    struct Case {
+        int size;
+        const char* text;
+        int hash;
+    } cases[] = {
+        {1, "", 0},
+        {12345, "", 0},
+        {100000, "abc", 26499},  // (97 * 16 + 98) * 16 + 99
+        {3, "abc", 26499 % 3},
+        {100000, "a\x80", 1424},  // a byte above 0x7F counts as negative: 97 * 16 - 128
+        // Long texts fold their top four bits back in.
+        {2147483647, "hair_description_long_name", 81223397},
+        {9973, "hair_description_long_name", 81223397 % 9973},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.hash, hash_it(c.size, c.text)) << c.text << " " << c.size;
 }
 
 TEST_F(NameTable, InitRejectsBadSizes) {
-    EXPECT_EQ(names_init(0), 0);
-    EXPECT_EQ(names_init(-4), 0);
-    EXPECT_EQ(names_find("a"), nullptr);
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(names_add("a"), FurEFailed);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FATAL: name table used before names_init\n");
-    EXPECT_EQ(names_init(4), 1);
+    EXPECT_EQ(0, names_init(0));
+    EXPECT_EQ(0, names_init(-4));
+    EXPECT_EQ(nullptr, names_find("a"));
+    std::string out;
+    EXPECT_NE("no exception", thrown<FurEFailed>([] { names_add("a"); }, &out));
+    EXPECT_EQ("FATAL: name table used before names_init\n", out);
+    EXPECT_EQ(1, names_init(4));
 }
 
 TEST_F(NameTable, ReferenceCounting) {
-    ASSERT_EQ(names_init(17), 1);
+    ASSERT_EQ(1, names_init(17));
     hair_name* a = names_add("model1");
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->name, "model1");
-    EXPECT_EQ(a->refs, 1);
-    EXPECT_EQ(a->size, 6 + 9);
-    EXPECT_EQ(names_add("model1"), a);
-    EXPECT_EQ(a->refs, 2);
-    EXPECT_EQ(names_find("model1"), a);
-    EXPECT_EQ(a->refs, 2);  // finding takes no reference
-    EXPECT_EQ(names_find("model"), nullptr);
-
+    ASSERT_NE(nullptr, a);
+    EXPECT_STREQ("model1", a->name);
+    EXPECT_EQ(1, a->refs);
+    EXPECT_EQ(6 + 9, a->size);
+    EXPECT_EQ(a, names_add("model1"));
+    EXPECT_EQ(a, names_find("model1"));
+    EXPECT_EQ(2, a->refs) << "finding takes no reference";
+    EXPECT_EQ(nullptr, names_find("model"));
     names_remove(a);
-    EXPECT_EQ(names_find("model1"), a);
-    EXPECT_EQ(a->refs, 1);
-    EXPECT_EQ(names_use(a), a);
-    EXPECT_EQ(a->refs, 2);
+    EXPECT_EQ(a, names_find("model1"));
+    EXPECT_EQ(a, names_use(a));
+    EXPECT_EQ(2, a->refs);
     names_remove(a);
     names_remove(a);
-    EXPECT_EQ(names_find("model1"), nullptr);
-    EXPECT_EQ(a->name, nullptr);
-    EXPECT_EQ(a->size, 0);
+    EXPECT_EQ(nullptr, names_find("model1"));
+    EXPECT_EQ(nullptr, a->name);
+    EXPECT_EQ(0, a->size);
     names_remove(a);  // an empty record is ignored
     names_remove(nullptr);
-    EXPECT_EQ(names_use(nullptr), nullptr);
+    EXPECT_EQ(nullptr, names_use(nullptr));
 }
 
 TEST_F(NameTable, OverflowInOneBucket) {
-    ASSERT_EQ(names_init(1), 1);
+    ASSERT_EQ(1, names_init(1));
     hair_name* first = names_add("first");
     hair_name* second = names_add("second");
-    EXPECT_EQ(first->next, second);
-    testing::internal::CaptureStdout();
-    try {
-        names_add("third");
-        std::fflush(stdout);
-        testing::internal::GetCapturedStdout();
-        FAIL() << "no exception";
-    } catch (const FurEFailed& e) {
-        std::fflush(stdout);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "FATAL: exceeded name hash table entries, use -hash option\n");
-        EXPECT_STREQ(e.message().asChar(), "Exceeded name hash table entries, use -hash option");
-    }
+    EXPECT_EQ(second, first->next);
+    std::string out;
+    EXPECT_EQ("Exceeded name hash table entries, use -hash option",
+              thrown<FurEFailed>([] { names_add("third"); }, &out));
+    EXPECT_EQ("FATAL: exceeded name hash table entries, use -hash option\n", out);
     // The table is unchanged; existing names still add.
-    EXPECT_EQ(names_find("third"), nullptr);
-    EXPECT_EQ(names_add("second"), second);
-    EXPECT_EQ(second->refs, 2);
+    EXPECT_EQ(nullptr, names_find("third"));
+    EXPECT_EQ(second, names_add("second"));
     // A freed overflow record goes back to the pool.
     names_remove(second);
     names_remove(second);
-    EXPECT_EQ(first->next, nullptr);
-    hair_name* third = names_add("third");
-    EXPECT_EQ(third, second);
-    EXPECT_EQ(first->next, third);
+    EXPECT_EQ(nullptr, first->next);
+    EXPECT_EQ(second, names_add("third"));
+    EXPECT_EQ(second, first->next);
 }
 
 TEST_F(NameTable, EmptyHeadKeepsItsChainAndIsReused) {
-    ASSERT_EQ(names_init(1), 1);
+    ASSERT_EQ(1, names_init(1));
     hair_name* head = names_add("a");
     hair_name* b = names_add("b");
     names_remove(head);
-    EXPECT_EQ(head->name, nullptr);
-    EXPECT_EQ(names_find("b"), b);  // still reachable through the empty head
-    hair_name* c = names_add("c");
-    EXPECT_EQ(c, head);  // the empty head is reused
-    EXPECT_EQ(head->next, b);
-    EXPECT_EQ(names_add("b"), b);
-    EXPECT_EQ(b->refs, 2);
+    EXPECT_EQ(nullptr, head->name);
+    EXPECT_EQ(b, names_find("b")) << "still reachable through the empty head";
+    EXPECT_EQ(head, names_add("c")) << "the empty head is reused";
+    EXPECT_EQ(b, head->next);
+    EXPECT_EQ(b, names_add("b"));
+    EXPECT_EQ(2, b->refs);
 }
 
 TEST_F(NameTable, ManyNamesStayDistinct) {
     const int size = 500;
-    ASSERT_EQ(names_init(size), 1);
+    ASSERT_EQ(1, names_init(size));
     std::vector<hair_name*> records;
-    for (int i = 0; i < size; ++i) {
+    for (int i = 0; i < size; ++i)
         records.push_back(names_add(("name" + std::to_string(i)).c_str()));
-    }
-    for (int i = 0; i < size; ++i) {
-        const std::string text = "name" + std::to_string(i);
-        ASSERT_EQ(names_find(text.c_str()), records[i]) << i;
-        ASSERT_STREQ(records[i]->name, text.c_str()) << i;
-    }
     for (int i = 0; i < size; i += 2) names_remove(records[i]);
     for (int i = 0; i < size; ++i) {
         const std::string text = "name" + std::to_string(i);
-        ASSERT_EQ(names_find(text.c_str()), i % 2 ? records[i] : nullptr) << i;
+        ASSERT_EQ(i % 2 ? records[i] : nullptr, names_find(text.c_str())) << i;
+        ASSERT_STREQ(i % 2 ? text.c_str() : nullptr, records[i]->name) << i;
     }
+    names_done();
+    names_done();  // twice is harmless
+    EXPECT_EQ(nullptr, names_find("name1"));
 }
 
 TEST_F(NameTable, DumpFormat) {
-    ASSERT_EQ(names_init(3), 1);
+    ASSERT_EQ(1, names_init(3));
     // 'a' = 97 and 'd' = 100 share bucket 1; 'c' = 99 is in bucket 0.
-    names_add("a");
-    names_add("a");
-    names_add("d");
-    hair_name* c = names_add("c");
-    EXPECT_EQ(Dump(),
-              "Name Hash Table Contents\n"
-              "------------------------\n"
-              "bucket    0 : (c, 1) \n"
-              "bucket    1 : (a, 2) (d, 1) \n"
-              "bucket    2 : \n"
-              "------------------------\n");
+    for (const char* s : {"a", "a", "d", "c"}) names_add(s);
+    const std::string rule = "------------------------\n";
+    EXPECT_EQ("Name Hash Table Contents\n" + rule +
+                  "bucket    0 : (c, 1) \nbucket    1 : (a, 2) (d, 1) \nbucket    2 : \n" + rule,
+              captured(names_dump));
     // A bucket whose head is empty lists nothing, even with a chain behind it.
-    names_remove(names_find("a"));
-    names_remove(names_find("a"));
-    names_remove(c);
-    EXPECT_EQ(Dump(),
-              "Name Hash Table Contents\n"
-              "------------------------\n"
-              "bucket    0 : \n"
-              "bucket    1 : \n"
-              "bucket    2 : \n"
-              "------------------------\n");
-    EXPECT_NE(names_find("d"), nullptr);
-}
-
-TEST_F(NameTable, DoneTwiceIsHarmless) {
-    ASSERT_EQ(names_init(2), 1);
-    names_add("x");
-    names_done();
-    names_done();
-    EXPECT_EQ(names_find("x"), nullptr);
+    for (const char* s : {"a", "a", "c"}) names_remove(names_find(s));
+    EXPECT_EQ("Name Hash Table Contents\n" + rule +
+                  "bucket    0 : \nbucket    1 : \nbucket    2 : \n" + rule,
+              captured(names_dump));
+    EXPECT_NE(nullptr, names_find("d"));
 }

@@ -3,69 +3,48 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 TEST(RenderSettings, Defaults) {
     const defaults& d = defs;
-    EXPECT_EQ(d.host_ints[0], 1);
-    EXPECT_EQ(d.host_ints[1], 1);
-    EXPECT_EQ(d.host_ints[2], 1);
-    EXPECT_EQ(d.host_ints[3], -1);
-    EXPECT_STREQ(d.image_format, "iff");
-    EXPECT_STREQ(d.output_dir, "test_hair");
-    EXPECT_EQ(d.image_lines, 486);
-    EXPECT_EQ(d.image_cols, 720);
-    EXPECT_FLOAT_EQ(d.gamma, 1.7f);
-    EXPECT_FLOAT_EQ(d.host_floats[0], 0.86f);
-    EXPECT_FLOAT_EQ(d.host_floats[1], 1.0f);
-    EXPECT_FLOAT_EQ(d.host_floats[2], 0.5f);
-    EXPECT_EQ(d.host_codes[0], 11);
-    EXPECT_EQ(d.host_codes[1], 5);
-    EXPECT_EQ(d.host_codes[2], 113);
-    EXPECT_EQ(d.motion_blur, 0);
-    EXPECT_EQ(d.shutter, 1.0f);
-    EXPECT_EQ(d.motion_step, 1.0f);
-    EXPECT_EQ(d.list_size, 5);
-    EXPECT_EQ(d.tess_factor, 1);
-    EXPECT_EQ(d.shadows.shadow_pass, 0);
-    EXPECT_EQ(d.shadows.use_shadows, 0);
-    EXPECT_EQ(d.shadows.count, 0);
-    EXPECT_EQ(d.shadows.current, 0);
-    EXPECT_EQ(d.shadows.entries, nullptr);
+    using Ints = std::vector<int>;
+    using Floats = std::vector<float>;
+    EXPECT_EQ((Ints{1, 1, 1, -1}), Ints(d.host_ints, d.host_ints + 4));
+    EXPECT_EQ((Ints{11, 5, 113}), Ints(d.host_codes, d.host_codes + 3));
+    EXPECT_EQ((Floats{0.86f, 1, 0.5f}), Floats(d.host_floats, d.host_floats + 3));
+    EXPECT_EQ(Ints(4, -1), Ints(d.region, d.region + 4));
+    EXPECT_STREQ("iff", d.image_format);
+    EXPECT_STREQ("test_hair", d.output_dir);
+    EXPECT_EQ(nullptr, d.model_name);
+    // {lines, cols, motion blur, list size, tess factor, int2, subpixel, merge mode, int3,
+    //  region on, tiles x, tiles y, frame, geometry id, hair id, pixel x, pixel y, backface}
+    EXPECT_EQ(
+        (Ints{486, 720, 0, 5, 1, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0}),
+        (Ints{d.image_lines, d.image_cols, d.motion_blur, d.list_size, d.tess_factor, d.host_int2,
+              d.subpixel_factor, d.merge_mode, d.host_int3, d.region_on, d.tiles[0], d.tiles[1],
+              d.frame, d.geometry_id, d.hair_id, d.pixel_x, d.pixel_y, d.backface}));
+    // {gamma, shutter, motion step, merge exponent, hair random, root scale}
+    EXPECT_EQ(
+        (Floats{1.7f, 1, 1, 1, 0, 1}),
+        (Floats{d.gamma, d.shutter, d.motion_step, d.merge_exponent, d.hair_random, d.root_scale}));
+    // The embedded shadow map list starts empty and zeroed.
+    EXPECT_EQ((Ints{0, 0, 0, 0}), (Ints{d.shadows.shadow_pass, d.shadows.use_shadows,
+                                        d.shadows.count, d.shadows.current}));
+    EXPECT_EQ(nullptr, d.shadows.entries);
     const char zeros[sizeof d.shadows.caller_bytes] = {};
-    EXPECT_EQ(std::memcmp(d.shadows.caller_bytes, zeros, sizeof zeros), 0);
-    EXPECT_EQ(d.host_int2, 0);
-    EXPECT_EQ(d.subpixel_factor, 1);
-    EXPECT_EQ(d.merge_mode, 0);
-    EXPECT_EQ(d.merge_exponent, 1.0f);
-    EXPECT_EQ(d.host_int3, 0);
-    EXPECT_EQ(d.region_on, 0);
-    for (int v : d.region) EXPECT_EQ(v, -1);
-    EXPECT_EQ(d.tiles[0], 1);
-    EXPECT_EQ(d.tiles[1], 1);
-    EXPECT_EQ(d.frame, 0);
-    EXPECT_EQ(d.model_name, nullptr);
-    EXPECT_EQ(d.geometry_id, 0);
-    EXPECT_EQ(d.hair_id, 1);
-    EXPECT_EQ(d.hair_random, 0.0f);
-    EXPECT_EQ(d.root_scale, 1.0f);
-    EXPECT_EQ(d.pixel_x, 0);
-    EXPECT_EQ(d.pixel_y, 0);
-    EXPECT_FALSE(d.backface);
-    EXPECT_EQ(opt_flags, 0);
+    EXPECT_EQ(0, std::memcmp(d.shadows.caller_bytes, zeros, sizeof zeros));
+    EXPECT_EQ(0, opt_flags);
 }
 
 TEST(RenderSettings, VerbosityBits) {
     const int saved = opt_flags;
-    struct Case {
-        int bits;
-        bool warnings, progress;
-    } cases[] = {{0, false, false}, {1, false, false}, {2, false, false}, {3, true, false},
-                 {4, false, false}, {6, false, false}, {7, true, true},   {11, true, false},
-                 {15, true, true},  {8, false, false}};
-    for (const Case& c : cases) {
-        opt_flags = c.bits;
-        EXPECT_EQ(opt_warnings(), c.warnings) << c.bits;
-        EXPECT_EQ(opt_progress(), c.progress) << c.bits;
+    // {bits, warnings, progress}
+    const int cases[][3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0},  {3, 1, 0},  {4, 0, 0},
+                            {6, 0, 0}, {7, 1, 1}, {11, 1, 0}, {15, 1, 1}, {8, 0, 0}};
+    for (const auto& c : cases) {
+        opt_flags = c[0];
+        EXPECT_EQ(c[1], opt_warnings()) << c[0];
+        EXPECT_EQ(c[2], opt_progress()) << c[0];
     }
     opt_flags = saved;
 }

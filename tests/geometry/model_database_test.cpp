@@ -10,12 +10,13 @@
 #include "descriptions/hair_params.h"
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
+#include "test_support.h"
 
 namespace {
 
 class ModelDatabase : public testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(names_init(64), 1); }
+    void SetUp() override { ASSERT_EQ(1, names_init(64)); }
     void TearDown() override {
         mdldb_cleanup();
         names_done();
@@ -25,351 +26,293 @@ class ModelDatabase : public testing::Test {
     }
 
     // A new record of the list with a type and a name.
-    static hair_model* NewModel(int type, const char* name, int which = 0) {
+    static hair_model* newModel(int type, const char* name, int which = 0) {
         hair_model* m = mdldb_get_new(which);
-        EXPECT_NE(m, nullptr);
+        EXPECT_NE(nullptr, m);
         if (m) mdldb_set_type(m, type, name);
         return m;
     }
 
-    // A flat 2 x 2 NURBS patch over [0, 2] x [0, 1].
-    static void FlatPatch(kivNurbSurface& s) {
+    // A NURBS model holding a flat 4 x 4 bilinear patch over [0, 2] x [0, 1].
+    static hair_model* flatPatch(const char* name) {
+        hair_model* m = newModel(MODEL_NURB, name);
+        kivNurbSurface& s = *m->nurbs();
         s.set_nb_verts(4, 4);
         s.set_order(2, 2);
-        ASSERT_EQ(s.alloc_lists(), 1);
+        EXPECT_EQ(1, s.alloc_lists());
         const float k[6] = {0, 0, 1, 2, 3, 3};
         s.set_uknots(6, k);
         s.set_vknots(6, k);
-        for (int j = 0; j < 4; ++j) {
-            for (int i = 0; i < 4; ++i)
-                s.set_vert(4 * j + i, kivPoint4(i * 2 / 3.0f, j / 3.0f, 0, 1));
-        }
+        for (int i = 0; i < 16; ++i)
+            s.set_vert(i, kivPoint4((i % 4) * 2 / 3.0f, (i / 4) / 3.0f, 0, 1));
+        return m;
+    }
+
+    // A polygon model holding the square [0, size]^2 with texture [0, 1]^2.
+    static hair_model* square(const char* name, float size) {
+        hair_model* m = newModel(MODEL_POLY, name);
+        kivPolygons* mesh = m->polygons();
+        mesh->set_nb_verts(4);
+        mesh->set_nb_texs(4);
+        const kivPoint corners[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+        for (int i = 0; i < 4; ++i)
+            mesh->set_vert(i, corners[i] * size), mesh->set_tex(i, corners[i]);
+        mesh->set_nb_polys(1);
+        mesh->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 0, 0}, {0, 1, 2, 3}});
+        return m;
     }
 
     int saved_flags_ = opt_flags;
 };
+
+const char kIdentityDump[] =
+    "    matrix = 1.000000 0.000000 0.000000 0.000000\n"
+    "             0.000000 1.000000 0.000000 0.000000\n"
+    "             0.000000 0.000000 1.000000 0.000000\n"
+    "             0.000000 0.000000 0.000000 1.000000\n}\n";
 
 }  // namespace
 
 // --- Lists -----------------------------------------------------------------------------------
 
 TEST_F(ModelDatabase, RecordsStartEmptyAndRunOutAtCapacity) {
-    EXPECT_EQ(mdldb_get_new(0), nullptr);
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    EXPECT_EQ(mdldb_capacity(0), 2);
+    EXPECT_EQ(nullptr, mdldb_get_new(0));
+    ASSERT_EQ(1, mdldb_init(2, 0));
+    EXPECT_EQ(2, mdldb_capacity(0));
     hair_model* a = mdldb_get_new(0);
-    hair_model* b = mdldb_get_new(0);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b, a + 1);
-    EXPECT_EQ(a->type, MODEL_NULL);
-    EXPECT_EQ(a->geometry, nullptr);
-    EXPECT_EQ(a->name, nullptr);
-    EXPECT_EQ(a->root_scale, 1.0f);
-    EXPECT_FALSE(a->zbuffer_flag1);
-    EXPECT_FALSE(a->zbuffer_flag2);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(a->matrix.m[i], i % 5 == 0 ? 1.0f : 0.0f);
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(a + 1, mdldb_get_new(0));
+    EXPECT_EQ(MODEL_NULL, a->type);
+    EXPECT_TRUE(a->geometry == nullptr && a->name == nullptr);
+    EXPECT_EQ(1.0f, a->root_scale);
+    EXPECT_FALSE(a->zbuffer_flag1 || a->zbuffer_flag2);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(i % 5 == 0 ? 1.0f : 0.0f, a->matrix.m[i]);
     // Full: null, and the fill index stays where it is.
-    EXPECT_EQ(mdldb_get_new(0), nullptr);
-    EXPECT_EQ(mdldb_get_new(0), nullptr);
-    ASSERT_EQ(mdldb_init(1, 0), 1);
-    EXPECT_EQ(mdldb_get_new(0), mdldb_get_index(2, 0));
-    EXPECT_EQ(mdldb_init(-1, 0), 0);
-    EXPECT_EQ(mdldb_capacity(0), 3);
+    EXPECT_EQ(nullptr, mdldb_get_new(0));
+    EXPECT_EQ(nullptr, mdldb_get_new(0));
+    ASSERT_EQ(1, mdldb_init(1, 0));
+    EXPECT_EQ(mdldb_get_index(2, 0), mdldb_get_new(0));
+    EXPECT_EQ(0, mdldb_init(-1, 0));
+    EXPECT_EQ(3, mdldb_capacity(0));
 }
 
 TEST_F(ModelDatabase, GrowingKeepsNamesAndGeometry) {
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    hair_model* head = NewModel(MODEL_POLY, "head");
-    hair_model* tail = NewModel(MODEL_NURB, "tail");
+    ASSERT_EQ(1, mdldb_init(2, 0));
+    hair_model* head = newModel(MODEL_POLY, "head");
+    void* tailGeometry = newModel(MODEL_NURB, "tail")->geometry;
     head->root_scale = 2.5f;
     head->zbuffer_flag2 = true;
     head->matrix.m[12] = 4;
     head->polygons()->set_nb_verts(3);
-    void* head_geometry = head->geometry;
-    void* tail_geometry = tail->geometry;
-    hair_name* head_name = names_find("head");
-    ASSERT_EQ(mdldb_init(3, 0), 1);
-    EXPECT_EQ(mdldb_capacity(0), 5);
+    void* headGeometry = head->geometry;
+    hair_name* headName = names_find("head");
+    ASSERT_EQ(1, mdldb_init(3, 0));
+    EXPECT_EQ(5, mdldb_capacity(0));
     hair_model* moved = mdldb_get_index(0, 0);
-    EXPECT_EQ(moved->type, MODEL_POLY);
-    EXPECT_EQ(moved->geometry, head_geometry);
-    EXPECT_EQ(moved->name, head_name);
-    EXPECT_EQ(moved->root_scale, 2.5f);
+    EXPECT_EQ(MODEL_POLY, moved->type);
+    EXPECT_EQ(headGeometry, moved->geometry);
+    EXPECT_EQ(headName, moved->name);
+    EXPECT_EQ(1, headName->refs) << "moved, not copied";
+    EXPECT_EQ(2.5f, moved->root_scale);
     EXPECT_TRUE(moved->zbuffer_flag2);
-    EXPECT_EQ(moved->matrix.m[12], 4.0f);
-    EXPECT_EQ(moved->polygons()->nb_verts, 3);
-    EXPECT_EQ(mdldb_get_index(1, 0)->geometry, tail_geometry);
-    EXPECT_EQ(head_name->refs, 1);  // moved, not copied
-    // The next record handed out is the first new one.
-    EXPECT_EQ(mdldb_get_new(0), mdldb_get_index(2, 0));
+    EXPECT_EQ(4.0f, moved->matrix.m[12]);
+    EXPECT_EQ(3, moved->polygons()->nb_verts);
+    EXPECT_EQ(tailGeometry, mdldb_get_index(1, 0)->geometry);
+    EXPECT_EQ(mdldb_get_index(2, 0), mdldb_get_new(0)) << "the first new record is next";
 }
 
 TEST_F(ModelDatabase, SetTypeCreatesEmptyGeometryOnce) {
-    ASSERT_EQ(mdldb_init(4, 0), 1);
+    ASSERT_EQ(1, mdldb_init(4, 0));
     hair_model* poly = mdldb_get_new(0);
-    EXPECT_EQ(mdldb_set_type(poly, MODEL_POLY, "body"), 1);
-    ASSERT_NE(poly->polygons(), nullptr);
-    EXPECT_EQ(poly->polygons()->nb_polys, 0);
-    EXPECT_EQ(poly->nurbs(), nullptr);
-    EXPECT_STREQ(poly->name_text(), "body");
-    EXPECT_EQ(mdldb_set_type(poly, MODEL_NURB, "other"), 0);
-    EXPECT_EQ(poly->type, MODEL_POLY);
-    EXPECT_EQ(names_find("other"), nullptr);
-
+    EXPECT_EQ(1, mdldb_set_type(poly, MODEL_POLY, "body"));
+    ASSERT_NE(nullptr, poly->polygons());
+    EXPECT_EQ(0, poly->polygons()->nb_polys);
+    EXPECT_EQ(nullptr, poly->nurbs());
+    EXPECT_STREQ("body", poly->name_text());
+    EXPECT_EQ(0, mdldb_set_type(poly, MODEL_NURB, "other"));
+    EXPECT_EQ(MODEL_POLY, poly->type);
+    EXPECT_EQ(nullptr, names_find("other"));
     hair_model* dpnt = mdldb_get_new(0);
-    EXPECT_EQ(mdldb_set_type(dpnt, MODEL_DPNT, "points"), 1);
-    ASSERT_NE(dpnt->datapoints(), nullptr);
-    EXPECT_EQ(dpnt->datapoints()->count, 0);
-
+    EXPECT_EQ(1, mdldb_set_type(dpnt, MODEL_DPNT, "points"));
+    ASSERT_NE(nullptr, dpnt->datapoints());
+    EXPECT_EQ(0, dpnt->datapoints()->count);
     // Type 0 keeps the name and reports 0; the record can still be typed.
     hair_model* empty = mdldb_get_new(0);
-    EXPECT_EQ(mdldb_set_type(empty, MODEL_NULL, "placeholder"), 0);
-    EXPECT_STREQ(empty->name_text(), "placeholder");
-    EXPECT_EQ(empty->geometry, nullptr);
-    EXPECT_EQ(mdldb_set_type(empty, MODEL_NURB, "surface"), 1);
-    EXPECT_NE(empty->nurbs(), nullptr);
-    EXPECT_EQ(names_find("placeholder"), nullptr);  // its reference was given back
-
+    EXPECT_EQ(0, mdldb_set_type(empty, MODEL_NULL, "placeholder"));
+    EXPECT_STREQ("placeholder", empty->name_text());
+    EXPECT_EQ(nullptr, empty->geometry);
+    EXPECT_EQ(1, mdldb_set_type(empty, MODEL_NURB, "surface"));
+    EXPECT_NE(nullptr, empty->nurbs());
+    EXPECT_EQ(nullptr, names_find("placeholder")) << "its reference was given back";
     hair_model* odd = mdldb_get_new(0);
-    EXPECT_EQ(mdldb_set_type(odd, 7, "odd"), 0);
-    EXPECT_EQ(odd->type, MODEL_NULL);
-    EXPECT_EQ(odd->name, nullptr);
-    EXPECT_EQ(mdldb_set_type(nullptr, MODEL_POLY, "x"), 0);
+    EXPECT_EQ(0, mdldb_set_type(odd, 7, "odd"));
+    EXPECT_EQ(MODEL_NULL, odd->type);
+    EXPECT_EQ(nullptr, odd->name);
+    EXPECT_EQ(0, mdldb_set_type(nullptr, MODEL_POLY, "x"));
 }
 
 TEST_F(ModelDatabase, GetModelFindsTheNameRecordInEitherList) {
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    NewModel(MODEL_POLY, "arm", 0);
-    hair_model* leg0 = NewModel(MODEL_POLY, "leg", 0);
-    ASSERT_EQ(mdldb_init(2, 1), 1);
-    hair_model* leg1 = NewModel(MODEL_POLY, "leg", 1);
+    ASSERT_EQ(1, mdldb_init(2, 0));
+    newModel(MODEL_POLY, "arm", 0);
+    hair_model* leg0 = newModel(MODEL_POLY, "leg", 0);
+    ASSERT_EQ(1, mdldb_init(2, 1));
+    hair_model* leg1 = newModel(MODEL_POLY, "leg", 1);
     hair_name* leg = names_find("leg");
-    ASSERT_NE(leg, nullptr);
-    EXPECT_EQ(leg->refs, 2);
-    EXPECT_EQ(mdldb_get_model(leg, 0), leg0);
-    EXPECT_EQ(mdldb_get_model(leg, 1), leg1);
-    EXPECT_EQ(mdldb_get_model(names_find("arm"), 1), nullptr);
+    ASSERT_NE(nullptr, leg);
+    EXPECT_EQ(2, leg->refs);
+    EXPECT_EQ(leg0, mdldb_get_model(leg, 0));
+    EXPECT_EQ(leg1, mdldb_get_model(leg, 1));
+    EXPECT_EQ(nullptr, mdldb_get_model(names_find("arm"), 1));
     hair_name* absent = names_add("absent");
-    EXPECT_EQ(mdldb_get_model(absent, 0), nullptr);
+    EXPECT_EQ(nullptr, mdldb_get_model(absent, 0));
     names_remove(absent);
-    EXPECT_EQ(mdldb_get_model(nullptr, 0), nullptr);
+    EXPECT_EQ(nullptr, mdldb_get_model(nullptr, 0));
+    // Clean-up releases the names and empties both lists.
     mdldb_cleanup();
-    EXPECT_EQ(mdldb_get_model(names_find("leg"), 0), nullptr);
+    EXPECT_EQ(nullptr, names_find("leg"));
+    EXPECT_EQ(0, mdldb_capacity(0) + mdldb_capacity(1));
+    EXPECT_EQ(nullptr, mdldb_get_new(0));
+    EXPECT_EQ(nullptr, mdldb_get_index(0, 0));
+    ASSERT_EQ(1, mdldb_init(1, 1));
+    EXPECT_EQ(mdldb_get_index(0, 1), mdldb_get_new(1))
+        << "a fresh list starts its fill index again";
 }
 
-TEST_F(ModelDatabase, XformMovesPolygonsAndSurfaces) {
-    ASSERT_EQ(mdldb_init(3, 0), 1);
-    hair_model* poly = NewModel(MODEL_POLY, "p");
+TEST_F(ModelDatabase, XformMovesPolygonsSurfacesAndPoints) {
+    ASSERT_EQ(1, mdldb_init(3, 0));
+    hair_model* poly = newModel(MODEL_POLY, "p");
     poly->polygons()->set_nb_verts(1);
     poly->polygons()->set_vert(0, kivPoint(1, 2, 3));
     poly->matrix.m[12] = 10;
-    hair_model* nurb = NewModel(MODEL_NURB, "n");
-    FlatPatch(*nurb->nurbs());
+    hair_model* nurb = flatPatch("n");
     nurb->matrix.m[0] = 3;  // scale x by 3
-    hair_model* dpnt = NewModel(MODEL_DPNT, "d");
+    hair_model* dpnt = newModel(MODEL_DPNT, "d");
     dpnt->datapoints()->alloc(1);
     dpnt->datapoints()->set_point(0, kivPoint(1, 1, 1), kivVector(0, 0, 1), kivVector(1, 0, 0));
     dpnt->matrix.m[13] = 5;
     mdldb_xform(0);
-    EXPECT_EQ(poly->polygons()->verts[0].x, 11.0f);
-    EXPECT_EQ(nurb->nurbs()->points_lookup(3, 0)->x, 6.0f);
-    EXPECT_EQ(dpnt->datapoints()->positions[0].y, 1.0f);
     mdldb_xform(1);  // an empty list is fine
+    EXPECT_EQ(11.0f, poly->polygons()->verts[0].x);
+    EXPECT_EQ(6.0f, nurb->nurbs()->points_lookup(3, 0)->x);
+    EXPECT_EQ(1.0f, dpnt->datapoints()->positions[0].y);
 }
 
 // --- Per-model work --------------------------------------------------------------------------
 
-TEST_F(ModelDatabase, AreaOfEachKind) {
-    ASSERT_EQ(mdldb_init(3, 0), 1);
-    hair_model* poly = NewModel(MODEL_POLY, "square");
-    kivPolygons* mesh = poly->polygons();
-    mesh->set_nb_verts(4);
-    mesh->set_vert(1, kivPoint(2, 0, 0));
-    mesh->set_vert(2, kivPoint(2, 2, 0));
-    mesh->set_vert(3, kivPoint(0, 2, 0));
-    mesh->set_nb_polys(1);
-    mesh->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 0, 0}, {0, 0, 0, 0}});
+TEST_F(ModelDatabase, AreaAndAreaMapOfEachKind) {
+    ASSERT_EQ(1, mdldb_init(3, 0));
     float area = 0, ulen = 7, vlen = 7;
-    EXPECT_EQ(mdldb_get_area(poly, area, ulen, vlen), 1);
-    EXPECT_FLOAT_EQ(area, 4.0f);
-    EXPECT_EQ(ulen, 0.0f);
-    EXPECT_EQ(vlen, 0.0f);
-
-    hair_model* nurb = NewModel(MODEL_NURB, "patch");
-    FlatPatch(*nurb->nurbs());
-    EXPECT_EQ(mdldb_get_area(nurb, area, ulen, vlen), 1);
-    EXPECT_NEAR(area, 2.0f, 1e-6f);
-    EXPECT_NEAR(ulen, 2.0f / 9, 1e-6f);  // the smallest and largest cells
-    EXPECT_NEAR(vlen, 2.0f / 9, 1e-6f);
-
-    hair_model* dpnt = NewModel(MODEL_DPNT, "cloud");
+    EXPECT_EQ(1, mdldb_get_area(square("square", 2), area, ulen, vlen));
+    EXPECT_EQ((std::vector<float>{4, 0, 0}), (std::vector<float>{area, ulen, vlen}));
+    hair_model* nurb = flatPatch("patch");
+    EXPECT_EQ(1, mdldb_get_area(nurb, area, ulen, vlen));
+    EXPECT_NEAR(2.0f, area, 1e-6f);
+    EXPECT_NEAR(2.0f / 9, ulen, 1e-6f);  // the smallest and largest cells
+    EXPECT_NEAR(2.0f / 9, vlen, 1e-6f);
+    // A polygon map is cleared in width runs of height ints, a NURBS map in rows
+    // of width ints: with texture [0, 1]^2 every int is written.
+    std::vector<int> map(6, -1), nmap(5 * 3, -1);
+    EXPECT_EQ(1, mdldb_fill_area_map(mdldb_get_index(0, 0), 0, 0, 0, 3, 2, map.data()));
+    EXPECT_EQ(std::vector<int>(6, 255), map);
+    EXPECT_EQ(1, mdldb_fill_area_map(nurb, 0, 0, 0, 5, 3, nmap.data()));
+    EXPECT_EQ(std::vector<int>(15, 255), nmap);
+    // Data points have neither.
+    hair_model* dpnt = newModel(MODEL_DPNT, "cloud");
     area = -1;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(mdldb_get_area(dpnt, area, ulen, vlen), 1);
-    int map[4] = {};
-    EXPECT_EQ(mdldb_fill_area_map(dpnt, 0, 0, 0, 2, 2, map), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "model (cloud) type not implemented!, skipping...\n"
-              "model (cloud) type not implemented!, skipping...\n");
-    EXPECT_EQ(area, -1.0f);
-}
-
-TEST_F(ModelDatabase, AreaMapStridesFollowTheKind) {
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    // A polygon map is cleared in width runs of height ints: with a 3 x 2
-    // map and texture [0, 1]^2 every one of the six ints is written.
-    hair_model* poly = NewModel(MODEL_POLY, "quad");
-    kivPolygons* mesh = poly->polygons();
-    mesh->set_nb_verts(4);
-    mesh->set_nb_texs(4);
-    const kivPoint corners[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-    for (int i = 0; i < 4; ++i) {
-        mesh->set_vert(i, corners[i]);
-        mesh->set_tex(i, corners[i]);
-    }
-    mesh->set_nb_polys(1);
-    mesh->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 0, 0}, {0, 1, 2, 3}});
-    std::vector<int> map(6, -1);
-    EXPECT_EQ(mdldb_fill_area_map(poly, 0, 0, 0, 3, 2, map.data()), 1);
-    for (int v : map) EXPECT_EQ(v, 255);
-    // A NURBS map has rows of width ints.
-    hair_model* nurb = NewModel(MODEL_NURB, "patch");
-    FlatPatch(*nurb->nurbs());
-    std::vector<int> nmap(5 * 3, -1);
-    EXPECT_EQ(mdldb_fill_area_map(nurb, 0, 0, 0, 5, 3, nmap.data()), 1);
-    for (int v : nmap) EXPECT_EQ(v, 255);
+    EXPECT_EQ(
+        "model (cloud) type not implemented!, skipping...\n"
+        "model (cloud) type not implemented!, skipping...\n",
+        captured([&] {
+            EXPECT_EQ(1, mdldb_get_area(dpnt, area, ulen, vlen));
+            EXPECT_EQ(1, mdldb_fill_area_map(dpnt, 0, 0, 0, 2, 2, map.data()));
+        }));
+    EXPECT_EQ(-1.0f, area);
 }
 
 TEST_F(ModelDatabase, TessellationUsesTheFactorOfTheSettings) {
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    hair_model* nurb = NewModel(MODEL_NURB, "patch");
-    FlatPatch(*nurb->nurbs());
+    ASSERT_EQ(1, mdldb_init(2, 0));
+    hair_model* nurb = flatPatch("patch");
     defs.tess_factor = 2;
     kivPolygons* mesh = mdldb_tessellate(nurb);
-    ASSERT_NE(mesh, nullptr);
-    EXPECT_EQ(nurb->nurbs()->utess, 6);
-    EXPECT_EQ(mesh->nb_verts, 49);
-    EXPECT_EQ(mesh->nb_polys, 72);
+    ASSERT_NE(nullptr, mesh);
+    EXPECT_EQ(6, nurb->nurbs()->utess);
+    EXPECT_EQ(49, mesh->nb_verts);
+    EXPECT_EQ(72, mesh->nb_polys);
     delete mesh;
-    // A surface without lists cannot be tessellated; the warning needs
-    // both low bits of opt_flags.
-    hair_model* bare = NewModel(MODEL_NURB, "bare");
-    opt_flags = 1;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(mdldb_tessellate(bare), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    opt_flags = 3;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(mdldb_tessellate(bare), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "WARNING: nurb tessellation failed for model bare\n");
+    // A surface without lists cannot be tessellated; the warning needs both low bits.
+    hair_model* bare = newModel(MODEL_NURB, "bare");
+    for (int flags : {1, 3}) {
+        opt_flags = flags;
+        EXPECT_EQ(flags == 3 ? "WARNING: nurb tessellation failed for model bare\n" : "",
+                  captured([&] { EXPECT_EQ(nullptr, mdldb_tessellate(bare)); }));
+    }
 }
 
-// --- Dump, release and clean-up ----------------------------------------------------------------
+// --- Dump and release --------------------------------------------------------------------------
 
-TEST_F(ModelDatabase, DumpPrintsEveryRecord) {
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    hair_model* m = NewModel(MODEL_POLY, "torso");
+TEST_F(ModelDatabase, DumpPrintsEveryRecordAndReleasedGeometryAsNull) {
+    ASSERT_EQ(1, mdldb_init(2, 0));
+    hair_model* m = newModel(MODEL_POLY, "torso");
     m->root_scale = 0.5f;
     m->matrix = kivMatrix(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
-    testing::internal::CaptureStdout();
-    mdldb_dump(0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "nb_models 2\n"
-              "\nmodel poly torso {\n"
-              "    root_scale = 0.500000 ;\n"
-              "    matrix = 1.000000 5.000000 9.000000 13.000000\n"
-              "             2.000000 6.000000 10.000000 14.000000\n"
-              "             3.000000 7.000000 11.000000 15.000000\n"
-              "             4.000000 8.000000 12.000000 16.000000\n"
-              "}\n"
-              "\nmodel null (null) {\n"
-              "    root_scale = 1.000000 ;\n"
-              "    matrix = 1.000000 0.000000 0.000000 0.000000\n"
-              "             0.000000 1.000000 0.000000 0.000000\n"
-              "             0.000000 0.000000 1.000000 0.000000\n"
-              "             0.000000 0.000000 0.000000 1.000000\n"
-              "}\n");
+    EXPECT_EQ(std::string("nb_models 2\n\nmodel poly torso {\n    root_scale = 0.500000 ;\n") +
+                  "    matrix = 1.000000 5.000000 9.000000 13.000000\n"
+                  "             2.000000 6.000000 10.000000 14.000000\n"
+                  "             3.000000 7.000000 11.000000 15.000000\n"
+                  "             4.000000 8.000000 12.000000 16.000000\n}\n"
+                  "\nmodel null (null) {\n    root_scale = 1.000000 ;\n" +
+                  kIdentityDump,
+              captured([] { mdldb_dump(0); }));
     // The second list is empty; the count is still the current list's.
-    testing::internal::CaptureStdout();
-    mdldb_dump(1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "nb_models 2\n");
-}
-
-TEST_F(ModelDatabase, ReleasedGeometryDumpsAsNullOnSingleTileRenders) {
-    ASSERT_EQ(mdldb_init(1, 0), 1);
-    hair_model* m = NewModel(MODEL_NURB, "ear");
+    EXPECT_EQ("nb_models 2\n", captured([] { mdldb_dump(1); }));
+    // Geometry is released only on single-tile renders; the record dumps as "null".
+    hair_model* ear = newModel(MODEL_NURB, "ear");
     defs.tiles[0] = 2;
-    mdldb_release_geometry(m);
-    EXPECT_EQ(m->type, MODEL_NURB);
-    EXPECT_NE(m->geometry, nullptr);
+    mdldb_release_geometry(ear);
+    EXPECT_EQ(MODEL_NURB, ear->type);
+    EXPECT_NE(nullptr, ear->geometry);
     defs.tiles[0] = 1;
-    mdldb_release_geometry(m);
-    EXPECT_EQ(m->type, MODEL_NULL);
-    EXPECT_EQ(m->geometry, nullptr);
-    EXPECT_STREQ(m->name_text(), "ear");
-    testing::internal::CaptureStdout();
-    mdldb_dump(0);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("\nmodel null ear {\n"), std::string::npos) << out;
-}
-
-TEST_F(ModelDatabase, CleanupReleasesNamesAndEmptiesBothLists) {
-    ASSERT_EQ(mdldb_init(2, 0), 1);
-    ASSERT_EQ(mdldb_init(2, 1), 1);
-    NewModel(MODEL_POLY, "one", 0);
-    NewModel(MODEL_DPNT, "two", 1);
-    ASSERT_NE(names_find("one"), nullptr);
-    mdldb_cleanup();
-    EXPECT_EQ(names_find("one"), nullptr);
-    EXPECT_EQ(names_find("two"), nullptr);
-    EXPECT_EQ(mdldb_capacity(0), 0);
-    EXPECT_EQ(mdldb_capacity(1), 0);
-    EXPECT_EQ(mdldb_get_new(0), nullptr);
-    EXPECT_EQ(mdldb_get_index(0, 0), nullptr);
-    // A fresh list starts its fill index again.
-    ASSERT_EQ(mdldb_init(1, 1), 1);
-    EXPECT_EQ(mdldb_get_new(1), mdldb_get_index(0, 1));
+    mdldb_release_geometry(ear);
+    EXPECT_EQ(MODEL_NULL, ear->type);
+    EXPECT_EQ(nullptr, ear->geometry);
+    const std::string out = captured([] { mdldb_dump(0); });
+    EXPECT_NE(
+        std::string::npos,
+        out.find(std::string("\nmodel null ear {\n    root_scale = 1.000000 ;\n") + kIdentityDump))
+        << out;
 }
 
 // --- Data points -------------------------------------------------------------------------------
 
 TEST(DataPoints, SettersRefuseIndicesOutOfRange) {
     hair_datapoints d;
-    EXPECT_EQ(d.set_id(0, 1), 0);
-    ASSERT_EQ(d.alloc(2), 1);
-    EXPECT_EQ(d.count, 2);
-    EXPECT_EQ(d.set_point(1, kivPoint(1, 2, 3), kivVector(0, 1, 0), kivVector(0, 0, 1)), 1);
-    EXPECT_EQ(d.set_id(1, 42), 1);
-    EXPECT_EQ(d.set_point(2, kivPoint(), kivVector(), kivVector()), 0);
-    EXPECT_EQ(d.set_id(-1, 0), 0);
+    EXPECT_EQ(0, d.set_id(0, 1));
+    ASSERT_EQ(1, d.alloc(2));
+    EXPECT_EQ(2, d.count);
+    EXPECT_EQ(1, d.set_point(1, kivPoint(1, 2, 3), kivVector(0, 1, 0), kivVector(0, 0, 1)));
+    EXPECT_EQ(1, d.set_id(1, 42));
+    EXPECT_EQ(0, d.set_point(2, kivPoint(), kivVector(), kivVector()) + d.set_id(-1, 0));
     float out[9];
-    ASSERT_EQ(d.get_point(1, out), 1);
-    const float expected[9] = {1, 2, 3, 0, 1, 0, 0, 0, 1};
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(out[k], expected[k]) << k;
-    EXPECT_EQ(d.get_point(2, out), 0);
-    EXPECT_EQ(d.alloc(-3), 0);
-    EXPECT_EQ(d.count, 0);
-    EXPECT_EQ(d.positions, nullptr);
+    ASSERT_EQ(1, d.get_point(1, out));
+    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 1, 0, 0, 0, 1}), std::vector<float>(out, out + 9));
+    EXPECT_EQ(0, d.get_point(2, out));
+    EXPECT_EQ(0, d.alloc(-3));
+    EXPECT_EQ(0, d.count);
+    EXPECT_EQ(nullptr, d.positions);
 }
 
 TEST(DataPoints, DumpWithAndWithoutNormals) {
     hair_datapoints d;
-    ASSERT_EQ(d.alloc(1), 1);
+    ASSERT_EQ(1, d.alloc(1));
     d.set_point(0, kivPoint(1, 2, 3), kivVector(0, 0, 1), kivVector(1, 0, 0));
     d.set_id(0, 7);
-    testing::internal::CaptureStdout();
-    d.dump();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "nb_pnds 1\n"
-              "pnd 7 1.000000 2.000000 3.000000 0.000000 0.000000 1.000000 1.000000 "
-              "0.000000 0.000000\n");
+    EXPECT_EQ(
+        "nb_pnds 1\npnd 7 1.000000 2.000000 3.000000 0.000000 0.000000 1.000000 1.000000 "
+        "0.000000 0.000000\n",
+        captured([&] { d.dump(); }));
     delete[] d.normals;  // a set of bare positions
     d.normals = nullptr;
-    testing::internal::CaptureStdout();
-    d.dump();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "nb_ps 1\np 1.000000 2.000000 3.000000 \n");
+    EXPECT_EQ("nb_ps 1\np 1.000000 2.000000 3.000000 \n", captured([&] { d.dump(); }));
 }
 
 // --- Area lengths ----------------------------------------------------------------------------

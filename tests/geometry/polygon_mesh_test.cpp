@@ -8,201 +8,168 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
-kivPoly Poly(std::initializer_list<int> verts, std::initializer_list<int> norms,
-             std::initializer_list<int> texs) {
+using Points = std::vector<kivPoint>;
+
+kivPoly poly(const std::vector<int>& verts, const std::vector<int>& norms,
+             const std::vector<int>& texs) {
     kivPoly p{};
     p.nb_verts = static_cast<int>(verts.size());
-    int c = 0;
-    for (int v : verts) p.verts[c++] = v;
-    c = 0;
-    for (int n : norms) p.norms[c++] = n;
-    c = 0;
-    for (int t : texs) p.texs[c++] = t;
+    for (int c = 0; c < p.nb_verts; ++c)
+        p.verts[c] = verts[c], p.norms[c] = norms[c], p.texs[c] = texs[c];
     return p;
 }
 
-// A mesh whose polygons use the same indices for vertices, normals and
-// texture coordinates.
-void Fill(kivPolygons& mesh, const std::vector<kivPoint>& verts, const std::vector<kivPoint>& texs,
+// A mesh whose polygons use the same indices for vertices, normals (all +z)
+// and texture coordinates.
+void fill(kivPolygons& mesh, const Points& verts, const Points& texs,
           const std::vector<std::vector<int>>& polys) {
     const int n = static_cast<int>(verts.size());
-    ASSERT_EQ(mesh.set_nb_verts(n), 1);
-    ASSERT_EQ(mesh.set_nb_norms(n), 1);
-    ASSERT_EQ(mesh.set_nb_texs(n), 1);
-    ASSERT_EQ(mesh.set_nb_polys(static_cast<int>(polys.size())), 1);
-    for (int i = 0; i < n; ++i) {
-        ASSERT_EQ(mesh.set_vert(i, verts[i]), 1);
-        ASSERT_EQ(mesh.set_norm(i, kivVector(0, 0, 1)), 1);
-        ASSERT_EQ(mesh.set_tex(i, texs[i]), 1);
-    }
-    for (std::size_t i = 0; i < polys.size(); ++i) {
-        kivPoly p{};
-        p.nb_verts = static_cast<int>(polys[i].size());
-        for (int c = 0; c < p.nb_verts; ++c) p.verts[c] = p.norms[c] = p.texs[c] = polys[i][c];
-        ASSERT_EQ(mesh.set_poly(static_cast<int>(i), p), 1);
-    }
+    ASSERT_EQ(1, mesh.set_nb_verts(n) & mesh.set_nb_norms(n) & mesh.set_nb_texs(n) &
+                     mesh.set_nb_polys(static_cast<int>(polys.size())));
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(1, mesh.set_vert(i, verts[i]) & mesh.set_norm(i, kivVector(0, 0, 1)) &
+                         mesh.set_tex(i, texs[i]));
+    for (std::size_t i = 0; i < polys.size(); ++i)
+        ASSERT_EQ(1, mesh.set_poly(static_cast<int>(i), poly(polys[i], polys[i], polys[i])));
 }
 
 // A grid of nx x ny quads over texture space [u0, u1] x [v0, v1], with
 // vertex x positions xs (nx + 1 of them) and y = the texture v.
-void Grid(kivPolygons& mesh, int nx, int ny, float u0, float u1, float v0, float v1,
+void grid(kivPolygons& mesh, int nx, int ny, float u0, float u1, float v0, float v1,
           const std::vector<float>& xs) {
-    std::vector<kivPoint> verts, texs;
+    Points verts, texs;
+    std::vector<std::vector<int>> polys;
     for (int j = 0; j <= ny; ++j) {
         for (int i = 0; i <= nx; ++i) {
             const float u = u0 + (u1 - u0) * i / nx, v = v0 + (v1 - v0) * j / ny;
             verts.emplace_back(xs[i], v, 0.0f);
             texs.emplace_back(u, v, 0.0f);
-        }
-    }
-    std::vector<std::vector<int>> polys;
-    for (int j = 0; j < ny; ++j) {
-        for (int i = 0; i < nx; ++i) {
             const int b = j * (nx + 1) + i;
-            polys.push_back({b, b + 1, b + nx + 2, b + nx + 1});
+            if (i < nx && j < ny) polys.push_back({b, b + 1, b + nx + 2, b + nx + 1});
         }
     }
-    Fill(mesh, verts, texs, polys);
+    fill(mesh, verts, texs, polys);
 }
 
-std::string ReadFile(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) return "";
+// What write_obj writes to a file.
+std::string objText(const kivPolygons& mesh) {
+    FILE* f = std::tmpfile();
+    mesh.write_obj(f);
+    std::rewind(f);
     std::string text;
-    char buffer[512];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
     std::fclose(f);
     return text;
 }
+
+const Points kUnitSquare = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
 
 }  // namespace
 
 // --- Areas ---------------------------------------------------------------------------------
 
-TEST(PolygonArea, UnitSquareAsQuadOrTwoTriangles) {
-    const std::vector<kivPoint> corners = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-    kivPolygons quad, tris;
-    Fill(quad, corners, corners, {{0, 1, 2, 3}});
-    Fill(tris, corners, corners, {{0, 1, 2}, {0, 2, 3}});
-    float a = 0, b = 0;
-    EXPECT_EQ(quad.get_area(a), 1);
-    EXPECT_EQ(tris.get_area(b), 1);
-    EXPECT_FLOAT_EQ(a, 1.0f);
-    EXPECT_FLOAT_EQ(b, 1.0f);
-    EXPECT_FLOAT_EQ(quad.get_uv_area(), 1.0f);
-    EXPECT_FLOAT_EQ(tris.get_uv_area(), 1.0f);
+TEST(PolygonArea, MeshAreasSkipPolygonsThatIndexMissingEntries) {
+    kivPolygons quad, tris, broken;
+    fill(quad, kUnitSquare, kUnitSquare, {{0, 1, 2, 3}});
+    fill(tris, kUnitSquare, kUnitSquare, {{0, 1, 2}, {0, 2, 3}});
+    fill(broken, kUnitSquare, kUnitSquare, {{0, 1, 2}, {0, 1, 7}, {0, 1}});
+    const std::pair<kivPolygons*, float> cases[] = {{&quad, 1}, {&tris, 1}, {&broken, 0.5f}};
+    for (const auto& [mesh, expected] : cases) {
+        float area = 0;
+        EXPECT_EQ(1, mesh->get_area(area));
+        EXPECT_FLOAT_EQ(expected, area);
+        EXPECT_FLOAT_EQ(expected, mesh->get_uv_area());
+    }
 }
 
 TEST(PolygonArea, TriangleAndQuadFormulas) {
-    EXPECT_FLOAT_EQ(kivPolygons::get2DTriArea({0, 0, 0}, {1, 0, 0}, {0, 1, 0}), 0.5f);
-    EXPECT_FLOAT_EQ(kivPolygons::get2DTriArea({0, 0, 0}, {0, 1, 0}, {1, 0, 0}), 0.5f);
+    EXPECT_FLOAT_EQ(0.5f, kivPolygons::get2DTriArea({0, 0, 0}, {1, 0, 0}, {0, 1, 0}));
+    EXPECT_FLOAT_EQ(0.5f, kivPolygons::get2DTriArea({0, 0, 0}, {0, 1, 0}, {1, 0, 0}));
     // Only x and y count in the texture-space area.
-    EXPECT_FLOAT_EQ(kivPolygons::get2DTriArea({0, 0, 5}, {2, 0, -1}, {0, 3, 9}), 3.0f);
-    EXPECT_FLOAT_EQ(kivPolygons::getTriArea({1, 1, 1}, {4, 1, 1}, {1, 1, 5}), 6.0f);
-    EXPECT_FLOAT_EQ(kivPolygons::getTriArea({0, 0, 0}, {1, 1, 1}, {2, 2, 2}), 0.0f);
+    EXPECT_FLOAT_EQ(3.0f, kivPolygons::get2DTriArea({0, 0, 5}, {2, 0, -1}, {0, 3, 9}));
+    EXPECT_FLOAT_EQ(6.0f, kivPolygons::getTriArea({1, 1, 1}, {4, 1, 1}, {1, 1, 5}));
+    EXPECT_FLOAT_EQ(0.0f, kivPolygons::getTriArea({0, 0, 0}, {1, 1, 1}, {2, 2, 2}));
     // A non-planar quad is the sum of the triangles (a, b, c) and (a, c, d).
     const kivPoint a(0, 0, 0), b(2, 0, 0), c(2, 2, 1), d(0, 2, 0);
-    EXPECT_FLOAT_EQ(kivPolygons::getQuadArea(a, b, c, d),
-                    kivPolygons::getTriArea(a, b, c) + kivPolygons::getTriArea(a, c, d));
+    EXPECT_FLOAT_EQ(kivPolygons::getTriArea(a, b, c) + kivPolygons::getTriArea(a, c, d),
+                    kivPolygons::getQuadArea(a, b, c, d));
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> coord(-5, 5);
     for (int i = 0; i < 50; ++i) {
         const kivPoint p(coord(rng), coord(rng), 0), q(coord(rng), coord(rng), 0),
             r(coord(rng), coord(rng), 0);
         // In the plane z = 0 both formulas agree, and the winding never matters.
-        EXPECT_NEAR(kivPolygons::getTriArea(p, q, r), kivPolygons::get2DTriArea(p, q, r), 1e-4)
+        EXPECT_NEAR(kivPolygons::get2DTriArea(p, q, r), kivPolygons::getTriArea(p, q, r), 1e-4)
             << i;
         EXPECT_FLOAT_EQ(kivPolygons::get2DTriArea(p, q, r), kivPolygons::get2DTriArea(r, q, p))
             << i;
     }
 }
 
-TEST(PolygonArea, SkipsPolygonsThatIndexMissingEntries) {
-    kivPolygons mesh;
-    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
-         {{0, 1, 2}, {0, 1, 7}, {0, 1}});
-    float area = 0;
-    mesh.get_area(area);
-    EXPECT_FLOAT_EQ(area, 0.5f);
-    EXPECT_FLOAT_EQ(mesh.get_uv_area(), 0.5f);
-}
-
 // --- Setters and polygons ------------------------------------------------------------------
 
-TEST(PolygonMesh, CountSettersAllocateClearedArrays) {
+TEST(PolygonMesh, CountSettersAllocateClearedArraysAndRefuseBadIndices) {
     kivPolygons mesh;
-    EXPECT_EQ(mesh.nb_verts, 0);
-    EXPECT_EQ(mesh.verts, nullptr);
-    EXPECT_TRUE(mesh.get_prim_visibility());
-    EXPECT_TRUE(mesh.get_casts_shadows());
-    EXPECT_TRUE(mesh.get_visibility());
-    ASSERT_EQ(mesh.set_nb_verts(3), 1);
-    ASSERT_EQ(mesh.set_nb_norms(2), 1);
-    ASSERT_EQ(mesh.set_nb_texs(4), 1);
-    ASSERT_EQ(mesh.set_nb_polys(1), 1);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(mesh.verts[i].x, 0.0f);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(mesh.norms[i], kivVector(0, 0, 0));
-    EXPECT_EQ(mesh.set_vert(2, kivPoint(1, 2, 3)), 1);
-    EXPECT_EQ(mesh.set_vert(3, kivPoint(1, 2, 3)), 0);
-    EXPECT_EQ(mesh.set_vert(-1, kivPoint(1, 2, 3)), 0);
-    EXPECT_EQ(mesh.set_norm(2, kivVector(1, 0, 0)), 0);
-    EXPECT_EQ(mesh.set_tex(3, kivPoint(1, 1, 0)), 1);
-    EXPECT_EQ(mesh.set_tex(4, kivPoint(1, 1, 0)), 0);
-    EXPECT_EQ(mesh.set_poly(1, Poly({0, 1, 2}, {0, 0, 0}, {0, 1, 2})), 0);
+    EXPECT_TRUE(mesh.get_prim_visibility() && mesh.get_casts_shadows() && mesh.get_visibility());
+    ASSERT_EQ(1, mesh.set_nb_verts(3) & mesh.set_nb_norms(2) & mesh.set_nb_texs(4) &
+                     mesh.set_nb_polys(1));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(0.0f, mesh.verts[i].x);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(kivVector(0, 0, 0), mesh.norms[i]);
+    EXPECT_EQ(1, mesh.set_vert(2, kivPoint(1, 2, 3)));
+    EXPECT_EQ(1, mesh.set_tex(3, kivPoint(1, 1, 0)));
+    EXPECT_EQ(0, mesh.set_vert(3, kivPoint(1, 2, 3)) + mesh.set_vert(-1, kivPoint(1, 2, 3)) +
+                     mesh.set_norm(2, kivVector(1, 0, 0)) + mesh.set_tex(4, kivPoint(1, 1, 0)) +
+                     mesh.set_poly(1, poly({0, 1, 2}, {0, 0, 0}, {0, 1, 2})));
     // A refused size keeps the count and leaves no array.
-    EXPECT_EQ(mesh.set_nb_verts(-2), 0);
-    EXPECT_EQ(mesh.nb_verts, -2);
-    EXPECT_EQ(mesh.verts, nullptr);
-    EXPECT_EQ(mesh.set_vert(0, kivPoint()), 0);
+    EXPECT_EQ(0, mesh.set_nb_verts(-2));
+    EXPECT_EQ(-2, mesh.nb_verts);
+    EXPECT_EQ(nullptr, mesh.verts);
+    EXPECT_EQ(0, mesh.set_vert(0, kivPoint()));
 }
 
 TEST(PolygonMesh, GetPolyReturnsCornersInOrder) {
     kivPolygons mesh;
-    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
-         {{0, 0, 0}, {0.5f, 0, 0}, {0.5f, 0.5f, 0}, {0, 0.5f, 0}}, {{3, 2, 1, 0}, {0, 1, 2}});
+    fill(mesh, kUnitSquare, {{0, 0, 0}, {0.5f, 0, 0}, {0.5f, 0.5f, 0}, {0, 0.5f, 0}},
+         {{3, 2, 1, 0}, {0, 1, 2}});
     mesh.set_norm(2, kivVector(0, 1, 0));
     kivPoint v[4], t[4];
     kivVector n[4];
     int nb = 0;
-    ASSERT_EQ(mesh.get_poly(0, nb, v, n, t), 1);
-    EXPECT_EQ(nb, 4);
-    EXPECT_EQ(v[0].y, 1.0f);
-    EXPECT_EQ(v[0].x, 0.0f);
-    EXPECT_EQ(v[3].x, 0.0f);
-    EXPECT_EQ(v[3].y, 0.0f);
-    EXPECT_EQ(n[1], kivVector(0, 1, 0));
-    EXPECT_EQ(t[2].x, 0.5f);
+    ASSERT_EQ(1, mesh.get_poly(0, nb, v, n, t));
+    EXPECT_EQ(4, nb);
+    expect_near(v[0], kivPoint(0, 1, 0), 0);
+    expect_near(v[3], kivPoint(0, 0, 0), 0);
+    EXPECT_EQ(kivVector(0, 1, 0), n[1]);
+    EXPECT_EQ(0.5f, t[2].x);
     // Without normal and texture pointers only the positions are filled.
     kivPoint only[4];
-    ASSERT_EQ(mesh.get_poly(1, nb, only, nullptr, nullptr), 1);
-    EXPECT_EQ(nb, 3);
-    EXPECT_EQ(only[2].x, 1.0f);
-    EXPECT_EQ(only[2].y, 1.0f);
-    EXPECT_EQ(mesh.get_poly(2, nb, v, n, t), 0);
-    EXPECT_EQ(mesh.get_poly(-1, nb, v, n, t), 0);
+    ASSERT_EQ(1, mesh.get_poly(1, nb, only, nullptr, nullptr));
+    EXPECT_EQ(3, nb);
+    expect_near(only[2], kivPoint(1, 1, 0), 0);
+    EXPECT_EQ(0, mesh.get_poly(2, nb, v, n, t) + mesh.get_poly(-1, nb, v, n, t));
     // A polygon that points past the arrays is refused, not read.
-    ASSERT_EQ(mesh.set_poly(1, Poly({0, 1, 2}, {0, 0, 9}, {0, 1, 2})), 1);
-    EXPECT_EQ(mesh.get_poly(1, nb, v, n, t), 0);
-    EXPECT_EQ(mesh.get_poly(1, nb, v, nullptr, t), 1);
-    kivPoly five = Poly({0, 1, 2}, {0, 0, 0}, {0, 0, 0});
+    ASSERT_EQ(1, mesh.set_poly(1, poly({0, 1, 2}, {0, 0, 9}, {0, 1, 2})));
+    EXPECT_EQ(0, mesh.get_poly(1, nb, v, n, t));
+    EXPECT_EQ(1, mesh.get_poly(1, nb, v, nullptr, t));
+    kivPoly five = poly({0, 1, 2}, {0, 0, 0}, {0, 0, 0});
     five.nb_verts = 5;
-    ASSERT_EQ(mesh.set_poly(1, five), 1);
-    EXPECT_EQ(mesh.get_poly(1, nb, v, nullptr, nullptr), 0);
+    ASSERT_EQ(1, mesh.set_poly(1, five));
+    EXPECT_EQ(0, mesh.get_poly(1, nb, v, nullptr, nullptr));
 }
 
 TEST(PolygonMesh, AssignmentSharesArrays) {
-    kivPolygons a;
+    kivPolygons a, b;
     a.set_nb_verts(2);
     a.set_casts_shadows(false);
     a.set_ref_equal_map(std::string(300, 'x').c_str());
-    kivPolygons b;
     b = a;
-    EXPECT_EQ(b.verts, a.verts);
+    EXPECT_EQ(a.verts, b.verts);
     EXPECT_FALSE(b.get_casts_shadows());
-    EXPECT_EQ(std::string(b.get_ref_equal_map()), std::string(259, 'x'));  // cut to fit
+    EXPECT_EQ(std::string(259, 'x'), b.get_ref_equal_map()) << "cut to fit";
     b.verts = nullptr;  // only one of the two may free the shared array
 }
 
@@ -210,77 +177,64 @@ TEST(PolygonMesh, AssignmentSharesArrays) {
 
 TEST(PolygonXform, NonUniformScaleKeepsNormalsPerpendicular) {
     std::mt19937 rng(11);
-    std::uniform_real_distribution<float> coord(-3, 3);
-    std::uniform_real_distribution<float> scale(0.3f, 4);
+    std::uniform_real_distribution<float> coord(-3, 3), scale(0.3f, 4);
     for (int i = 0; i < 20; ++i) {
         const kivPoint a(coord(rng), coord(rng), coord(rng)), b(coord(rng), coord(rng), coord(rng)),
             c(coord(rng), coord(rng), coord(rng));
         kivVector normal = kivVector(a, b) ^ kivVector(a, c);
         normal.norm();
         kivPolygons mesh;
-        Fill(mesh, {a, b, c}, {{0.1f, 0.2f, 0}, {0.3f, 0.4f, 0}, {0.5f, 0.6f, 0}}, {{0, 1, 2}});
+        fill(mesh, {a, b, c}, {{0.1f, 0.2f, 0}, {0.3f, 0.4f, 0}, {0.5f, 0.6f, 0}}, {{0, 1, 2}});
         for (int k = 0; k < 3; ++k) mesh.set_norm(k, normal);
         // A non-uniform scale, a shear and a translation.
-        kivMatrix m(scale(rng), 0, 0, 0, 0.5f, scale(rng), 0, 0, 0, 0, scale(rng), 0, coord(rng),
-                    coord(rng), coord(rng), 1);
+        const kivMatrix m(scale(rng), 0, 0, 0, 0.5f, scale(rng), 0, 0, 0, 0, scale(rng), 0,
+                          coord(rng), coord(rng), coord(rng), 1);
         mesh.xform(m);
         const kivVector e1(mesh.verts[0], mesh.verts[1]), e2(mesh.verts[0], mesh.verts[2]);
         const kivVector n = mesh.norms[0];
         const float tol = 1e-4f * std::sqrt(e1.sqrd_length() * n.sqrd_length()) + 1e-5f;
-        EXPECT_NEAR(n * e1, 0.0f, tol) << i;
-        EXPECT_NEAR(n * e2, 0.0f, tol) << i;
+        EXPECT_NEAR(0.0f, n * e1, tol) << i;
+        EXPECT_NEAR(0.0f, n * e2, tol) << i;
         EXPECT_GT(n * (e1 ^ e2), 0.0f) << i;                       // still on the same side
         EXPECT_GT(std::fabs(n.sqrd_length() - 1.0f), 1e-3f) << i;  // not renormalised
-        const kivPoint moved = a * m;
-        EXPECT_FLOAT_EQ(mesh.verts[0].x, moved.x) << i;
-        EXPECT_FLOAT_EQ(mesh.verts[0].z, moved.z) << i;
-        EXPECT_EQ(mesh.texs[1].x, 0.3f) << i;
+        expect_near(mesh.verts[0], a * m, 1e-5f * (1 + kivVector(a * m).length()));
+        EXPECT_EQ(0.3f, mesh.texs[1].x) << i;
     }
-}
-
-TEST(PolygonXform, SingularMatrixLeavesNormalsAlone) {
-    kivPolygons mesh;
-    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
-    kivMatrix flatten(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1);
-    mesh.xform(flatten);
-    EXPECT_EQ(mesh.norms[0], kivVector(0, 0, 1));
+    // A singular matrix leaves the normals alone.
+    kivPolygons flat;
+    fill(flat, kUnitSquare, kUnitSquare, {{0, 1, 2}});
+    flat.xform(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1));
+    EXPECT_EQ(kivVector(0, 0, 1), flat.norms[0]);
 }
 
 // --- Area map ------------------------------------------------------------------------------
 
-TEST(PolygonAreaMap, UniformMeshFillsCoveredPixelsWith255) {
-    // Texture [0.25, 0.75]^2 in an 8 x 8 map covers pixels 2 ... 5 each way.
-    kivPolygons mesh;
-    Grid(mesh, 3, 2, 0.25f, 0.75f, 0.25f, 0.75f, {0, 2, 4, 6});
-    std::vector<int> map(64, -1);
-    ASSERT_EQ(mesh.fill_area_map(8, 8, 8, map.data()), 1);
-    for (int py = 0; py < 8; ++py) {
-        for (int px = 0; px < 8; ++px) {
-            const bool inside = px >= 2 && px <= 5 && py >= 2 && py <= 5;
-            EXPECT_EQ(map[8 * py + px], inside ? 255 : 0) << px << "," << py;
+TEST(PolygonAreaMap, CoveredPixelsOfAUniformMeshAre255) {
+    // {grid u0, u1, v0, v1, map width, height}, then the covered pixel ranges.
+    struct Case {
+        float u0, u1, v0, v1;
+        int w, h, x0, x1, y0, y1;
+    };
+    const Case cases[] = {
+        // Texture [0.25, 0.75]^2 in an 8 x 8 map covers pixels 2 ... 5 each way.
+        {0.25f, 0.75f, 0.25f, 0.75f, 8, 8, 2, 5, 2, 5},
+        // u and v end at 0.8125: pixel 6's centre (6.5) lies on the edge. A
+        // span leaves out a centre on its right end; a scanline on the
+        // bottom edge is still drawn.
+        {0, 0.8125f, 0, 0.8125f, 8, 8, 0, 5, 0, 6},
+        // Texture outside the map is clipped.
+        {-0.5f, 1.5f, 0.5f, 2.0f, 6, 4, 0, 5, 2, 3},
+    };
+    for (const Case& c : cases) {
+        kivPolygons mesh;
+        grid(mesh, 3, 2, c.u0, c.u1, c.v0, c.v1, {0, 2, 4, 6});
+        std::vector<int> map(c.w * c.h, -1);
+        ASSERT_EQ(1, mesh.fill_area_map(c.w, c.h, c.h, map.data()));
+        for (int p = 0; p < c.w * c.h; ++p) {
+            const int px = p % c.w, py = p / c.w;
+            const bool inside = px >= c.x0 && px <= c.x1 && py >= c.y0 && py <= c.y1;
+            EXPECT_EQ(inside ? 255 : 0, map[p]) << c.u1 << ": " << px << "," << py;
         }
-    }
-}
-
-TEST(PolygonAreaMap, PixelCentresOnTheRightEdgeAreLeftOut) {
-    // u and v end at 0.8125: pixel 6's centre (6.5) lies on the edge. A
-    // span leaves out a centre on its right end; a scanline on the bottom
-    // edge is still drawn.
-    kivPolygons mesh;
-    Grid(mesh, 1, 1, 0.0f, 0.8125f, 0.0f, 0.8125f, {0, 1});
-    std::vector<int> map(64, -1);
-    mesh.fill_area_map(8, 8, 8, map.data());
-    for (int px = 0; px < 8; ++px) EXPECT_EQ(map[px], px <= 5 ? 255 : 0) << px;
-    for (int py = 0; py < 8; ++py) EXPECT_EQ(map[8 * py], py <= 6 ? 255 : 0) << py;
-}
-
-TEST(PolygonAreaMap, TextureOutsideTheMapIsClipped) {
-    kivPolygons mesh;
-    Grid(mesh, 1, 1, -0.5f, 1.5f, 0.5f, 2.0f, {0, 1});
-    std::vector<int> map(6 * 4, -1);
-    mesh.fill_area_map(6, 4, 4, map.data());
-    for (int py = 0; py < 4; ++py) {
-        for (int px = 0; px < 6; ++px) EXPECT_EQ(map[6 * py + px], py >= 2 ? 255 : 0);
     }
 }
 
@@ -289,85 +243,47 @@ TEST(PolygonAreaMap, LevelsFollowTheAreaPerTexturePixel) {
     // area ratios 4, 8, 16, 32; vertex columns average their neighbours to
     // 4, 6, 12, 24, 32, i.e. 1/8, 3/16, 3/8, 3/4 and 1 of the largest.
     kivPolygons mesh;
-    Grid(mesh, 4, 1, 0, 1, 0, 1, {0, 1, 3, 7, 15});
+    grid(mesh, 4, 1, 0, 1, 0, 1, {0, 1, 3, 7, 15});
     const int w = 16, h = 4;
     std::vector<int> map(w * h, -1);
-    ASSERT_EQ(mesh.fill_area_map(w, h, h, map.data()), 1);
+    ASSERT_EQ(1, mesh.fill_area_map(w, h, h, map.data()));
     const double column[5] = {0.125, 0.1875, 0.375, 0.75, 1.0};
-    for (int py = 0; py < h; ++py) {
-        for (int px = 0; px < w; ++px) {
-            const double u = (px + 0.5) / w * 4;
-            const int q = static_cast<int>(u);
-            const double x = column[q] + (column[q + 1] - column[q]) * (u - q);
-            EXPECT_NEAR(map[w * py + px], area_map_level(x), 1) << px << "," << py;
-            if (px > 0) {
-                EXPECT_GE(map[w * py + px], map[w * py + px - 1]);
-            }
-        }
+    for (int p = 0; p < w * h; ++p) {
+        const double u = (p % w + 0.5) / w * 4;
+        const int q = static_cast<int>(u);
+        EXPECT_NEAR(area_map_level(column[q] + (column[q + 1] - column[q]) * (u - q)), map[p], 1)
+            << p;
+        EXPECT_GE(map[p], p % w ? map[p - 1] : 0) << p;
     }
-    EXPECT_EQ(map[0], 44);
-    EXPECT_EQ(map[w - 1], 247);
-}
-
-TEST(PolygonAreaMap, LevelFormula) {
-    EXPECT_EQ(area_map_level(0.0), 12);
-    EXPECT_EQ(area_map_level(1.0), 255);
-    EXPECT_EQ(area_map_level(0.5), 134);  // trunc(122) + 12
-    EXPECT_EQ(area_map_level(2.0), 255);
-    EXPECT_EQ(area_map_level(-1.0), 12);
-    EXPECT_EQ(area_map_level(std::nan("")), 12);
+    EXPECT_EQ(44, map[0]);
+    EXPECT_EQ(247, map[w - 1]);
+    // The level formula: trunc(243 x + 0.5) + 12, clamped to [12, 255].
+    const std::pair<double, int> levels[] = {{0.0, 12},  {1.0, 255}, {0.5, 134},
+                                             {2.0, 255}, {-1.0, 12}, {std::nan(""), 12}};
+    for (const auto& [x, level] : levels) EXPECT_EQ(level, area_map_level(x)) << x;
 }
 
 // --- Output --------------------------------------------------------------------------------
 
-TEST(PolygonOutput, WriteObjGroupsAndFaceTriples) {
+TEST(PolygonOutput, WriteObjAndDumpGroupsAndFaceTriples) {
     kivPolygons mesh;
     mesh.set_nb_verts(3);
     mesh.set_nb_norms(1);
     mesh.set_nb_texs(3);
     mesh.set_nb_polys(1);
-    mesh.set_vert(0, kivPoint(0, 0, 0));
-    mesh.set_vert(1, kivPoint(1, 0, 0));
-    mesh.set_vert(2, kivPoint(0, 1, 0.5f));
+    const Points corners = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0.5f}};
+    for (int i = 0; i < 3; ++i) mesh.set_vert(i, corners[i]), mesh.set_tex(i, corners[i]);
     mesh.set_norm(0, kivVector(0, 0, 1));
-    mesh.set_tex(0, kivPoint(0, 0, 0));
-    mesh.set_tex(1, kivPoint(1, 0, 0));
-    mesh.set_tex(2, kivPoint(0, 1, 0));
-    mesh.set_poly(0, Poly({0, 1, 2}, {0, 0, 0}, {2, 1, 0}));
-    const std::string path = testing::TempDir() + "PolygonOutput_WriteObj.obj";
-    FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    mesh.write_obj(f);
-    std::fclose(f);
+    mesh.set_poly(0, poly({0, 1, 2}, {0, 0, 0}, {2, 1, 0}));
     const std::string groups =
         "v 0.000000 0.000000 0.000000\nv 1.000000 0.000000 0.000000\n"
-        "v 0.000000 1.000000 0.500000\n";
-    EXPECT_EQ(ReadFile(path), groups +
-                                  "\nvn 0.000000 0.000000 1.000000\n\n"
-                                  "vt 0.000000 0.000000\nvt 1.000000 0.000000\n"
-                                  "vt 0.000000 1.000000\n\n"
-                                  "f 1/3/1 2/2/1 3/1/1 \n");
-    std::remove(path.c_str());
-
-    testing::internal::CaptureStdout();
-    mesh.dump();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\n" + groups +
-                  "\nvn 0.000000 0.000000 1.000000\n"
-                  "\nvt 0.000000 0.000000\nvt 1.000000 0.000000\nvt 0.000000 1.000000\n"
-                  "\nf 1/3/1 2/2/1 3/1/1 \n}\n");
-}
-
-TEST(PolygonOutput, EmptyMeshWritesOnlySeparators) {
-    kivPolygons mesh;
-    const std::string path = testing::TempDir() + "PolygonOutput_Empty.obj";
-    FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    mesh.write_obj(f);
-    std::fclose(f);
-    EXPECT_EQ(ReadFile(path), "\n\n\n");
-    std::remove(path.c_str());
-    testing::internal::CaptureStdout();
-    mesh.dump();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n\n\n\n}\n");
+        "v 0.000000 1.000000 0.500000\n\nvn 0.000000 0.000000 1.000000\n\n"
+        "vt 0.000000 0.000000\nvt 1.000000 0.000000\nvt 0.000000 1.000000\n\n"
+        "f 1/3/1 2/2/1 3/1/1 \n";
+    EXPECT_EQ(groups, objText(mesh));
+    EXPECT_EQ("\n" + groups + "}\n", captured([&] { mesh.dump(); }));
+    // An empty mesh writes only the separators.
+    const kivPolygons empty;
+    EXPECT_EQ("\n\n\n", objText(empty));
+    EXPECT_EQ("\n\n\n\n}\n", captured([&] { empty.dump(); }));
 }

@@ -7,7 +7,7 @@
 
 namespace {
 
-// Runs the command through the default sink and returns what it printed.
+// Runs the command through the current sink and returns what it printed.
 std::string printedBy(const char* command) {
     testing::internal::CaptureStdout();
     KorvoGlobal::executeCommand(command, false, false);
@@ -16,23 +16,20 @@ std::string printedBy(const char* command) {
 
 }  // namespace
 
-TEST(KorvoGlobal, DefaultSinkPrintsTheTextOfPrintCommands) {
-    EXPECT_EQ(" Korvo Fur Renderer: hello\n", printedBy("print \" Korvo Fur Renderer: hello\\n\""));
-    EXPECT_EQ("\n", printedBy("print \"\\n\""));
-    // Without the backslash-n the text is still one line.
-    EXPECT_EQ("plain\n", printedBy("print \"plain\""));
-    // Texts are not escaped: everything up to the last quote belongs to them.
-    EXPECT_EQ("say \"hi\"\n", printedBy("print \"say \"hi\"\\n\""));
-    // Only a trailing backslash-n is taken off.
-    EXPECT_EQ("a\\nb\n", printedBy("print \"a\\nb\\n\""));
-}
-
-TEST(KorvoGlobal, DefaultSinkIgnoresOtherCommands) {
-    EXPECT_EQ("", printedBy("StartProgress Reading"));
-    EXPECT_EQ("", printedBy("CompleteProgress"));
-    EXPECT_EQ("", printedBy("ProcessStatus 4 "));
-    EXPECT_EQ("", printedBy("println \"x\\n\""));
-    EXPECT_EQ("", printedBy(""));
+TEST(KorvoGlobal, DefaultSinkPrintsTheTextOfPrintCommandsOnly) {
+    const char* cases[][2] = {
+        {"print \" Korvo Fur Renderer: hello\\n\"", " Korvo Fur Renderer: hello\n"},
+        {"print \"\\n\"", "\n"},
+        {"print \"plain\"", "plain\n"},               // without backslash-n, still one line
+        {"print \"say \"hi\"\\n\"", "say \"hi\"\n"},  // not escaped: up to the last quote
+        {"print \"a\\nb\\n\"", "a\\nb\n"},            // only a trailing backslash-n goes
+        {"StartProgress Reading", ""},
+        {"CompleteProgress", ""},
+        {"ProcessStatus 4 ", ""},
+        {"println \"x\\n\"", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c[1], printedBy(c[0])) << c[0];
 }
 
 TEST(KorvoGlobal, InstalledSinkSeesEveryCommandVerbatim) {
@@ -40,21 +37,12 @@ TEST(KorvoGlobal, InstalledSinkSeesEveryCommandVerbatim) {
     KorvoGlobal::CommandSink previous =
         KorvoGlobal::setCommandSink([&seen](const char* command) { seen.push_back(command); });
     EXPECT_FALSE(previous) << "the default sink is the empty function";
-
     testing::internal::CaptureStdout();
-    KorvoStatus status = KorvoGlobal::executeCommand("print \"x\\n\"", false, false);
+    EXPECT_FALSE(KorvoGlobal::executeCommand("print \"x\\n\"", false, false).error());
     KorvoGlobal::executeCommand("StartProgress a b", true, true);
-    std::string printed = testing::internal::GetCapturedStdout();
-
-    KorvoGlobal::CommandSink mine = KorvoGlobal::setCommandSink(previous);
-    EXPECT_TRUE(mine);
-    EXPECT_FALSE(status.error());
-    EXPECT_EQ("", printed) << "an installed sink replaces the default one";
-    ASSERT_EQ(2u, seen.size());
-    EXPECT_EQ("print \"x\\n\"", seen[0]);
-    EXPECT_EQ("StartProgress a b", seen[1]);
-
-    // Back to the default sink.
+    EXPECT_EQ("", testing::internal::GetCapturedStdout()) << "it replaces the default sink";
+    EXPECT_TRUE(KorvoGlobal::setCommandSink(previous));
+    EXPECT_EQ((std::vector<std::string>{"print \"x\\n\"", "StartProgress a b"}), seen);
     EXPECT_EQ("y\n", printedBy("print \"y\\n\""));
     EXPECT_EQ(2u, seen.size());
 }
@@ -66,9 +54,7 @@ TEST(KorvoGlobal, SinkMayReplaceItselfWhileRunning) {
         ++calls;
         KorvoGlobal::setCommandSink(previous);
     });
-    testing::internal::CaptureStdout();
-    KorvoGlobal::executeCommand("print \"first\\n\"");
-    KorvoGlobal::executeCommand("print \"second\\n\"");
-    EXPECT_EQ("second\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", printedBy("print \"first\\n\""));
+    EXPECT_EQ("second\n", printedBy("print \"second\\n\""));
     EXPECT_EQ(1, calls);
 }

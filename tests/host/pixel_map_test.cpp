@@ -18,8 +18,17 @@ Pixel pixelAt(const TpixelMap& map, int x, int y) {
 }
 
 void setPixel(TpixelMap& map, int x, int y, Pixel value) {
-    std::uint8_t* p = map.getPixel() + 4 * (y * map.getWidth() + x);
-    std::copy(value.begin(), value.end(), p);
+    std::copy(value.begin(), value.end(), map.getPixel() + 4 * (y * map.getWidth() + x));
+}
+
+// The pixels of a one-row map after filling it.
+std::vector<Pixel> filledRow(int width, const std::vector<std::pair<int, Pixel>>& covered) {
+    TpixelMap map(static_cast<std::uint16_t>(width), 1);
+    for (const auto& [x, p] : covered) setPixel(map, x, 0, p);
+    TfillBackground::fillBackground(map);
+    std::vector<Pixel> row;
+    for (int x = 0; x < width; ++x) row.push_back(pixelAt(map, x, 0));
+    return row;
 }
 
 }  // namespace
@@ -29,7 +38,7 @@ TEST(TpixelMap, NewMapIsEmptyRowAfterRow) {
     EXPECT_EQ(3, map.getWidth());
     EXPECT_EQ(2, map.getHeight());
     ASSERT_NE(nullptr, map.getPixel());
-    for (int i = 0; i < 3 * 2 * 4; ++i) EXPECT_EQ(0, map.getPixel()[i]) << i;
+    EXPECT_TRUE(std::all_of(map.getPixel(), map.getPixel() + 24, [](int b) { return b == 0; }));
     setPixel(map, 1, 1, {1, 2, 3, 4});
     EXPECT_EQ(1, map.getPixel()[4 * 4 + 0]);
     EXPECT_EQ(4, map.getPixel()[4 * 4 + 3]) << "alpha is the fourth byte";
@@ -38,59 +47,42 @@ TEST(TpixelMap, NewMapIsEmptyRowAfterRow) {
     TfillBackground::fillBackground(none);  // nothing to fill
 }
 
-TEST(TfillBackground, HoleTakesTheAverageOfItsCoveredNeighbours) {
+TEST(TfillBackground, HoleTakesTheRoundedAverageOfItsCoveredNeighbours) {
     TpixelMap map(3, 3);
-    std::uint8_t value = 10;
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x)
-            if (x != 1 || y != 1) {
-                setPixel(map, x, y, {value, static_cast<std::uint8_t>(2 * value), 7, 255});
-                value += 10;
-            }
-    TpixelMap before = map;
+    for (int i = 0; i < 9; ++i) {
+        const std::uint8_t v = static_cast<std::uint8_t>(10 * (i < 4 ? i + 1 : i));  // 10..80
+        if (i != 4) setPixel(map, i % 3, i / 3, {v, static_cast<std::uint8_t>(2 * v), 7, 255});
+    }
+    const TpixelMap before = map;
     TfillBackground::fillBackground(map);
     // Neighbours 10..80: average 45; doubled 90; constant 7; alpha 255.
     EXPECT_EQ((Pixel{45, 90, 7, 255}), pixelAt(map, 1, 1));
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x)
-            if (x != 1 || y != 1) {
-                EXPECT_EQ(pixelAt(before, x, y), pixelAt(map, x, y)) << x << "," << y;
-            }
-}
-
-TEST(TfillBackground, AverageIsRounded) {
-    TpixelMap map(3, 1);
-    setPixel(map, 0, 0, {1, 0, 255, 1});
-    setPixel(map, 2, 0, {2, 1, 254, 2});
-    TfillBackground::fillBackground(map);
-    EXPECT_EQ((Pixel{2, 1, 255, 2}), pixelAt(map, 1, 0));
-}
-
-TEST(TfillBackground, IsolatedPixelSpreadsOverTheWholeMap) {
-    TpixelMap map(7, 5);
-    setPixel(map, 5, 1, {30, 60, 90, 200});
-    TfillBackground::fillBackground(map);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x)
-            EXPECT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, x, y)) << x << "," << y;
+    for (int i = 0; i < 9; i += 1 + (i == 3))  // the covered pixels keep their values
+        EXPECT_EQ(pixelAt(before, i % 3, i / 3), pixelAt(map, i % 3, i / 3)) << i;
+    EXPECT_EQ((Pixel{2, 1, 255, 2}), filledRow(3, {{0, {1, 0, 255, 1}}, {2, {2, 1, 254, 2}}})[1]);
 }
 
 TEST(TfillBackground, GrowsOneRingPerPass) {
     // Each end fills its neighbour in the first pass; the middle pixel then
     // sees both filled neighbours.
-    TpixelMap map(5, 1);
-    setPixel(map, 0, 0, {0, 0, 0, 255});
-    setPixel(map, 4, 0, {200, 100, 50, 255});
-    TfillBackground::fillBackground(map);
-    EXPECT_EQ((Pixel{0, 0, 0, 255}), pixelAt(map, 1, 0));
-    EXPECT_EQ((Pixel{200, 100, 50, 255}), pixelAt(map, 3, 0));
-    EXPECT_EQ((Pixel{100, 50, 25, 255}), pixelAt(map, 2, 0));
+    const Pixel black = {0, 0, 0, 255}, orange = {200, 100, 50, 255};
+    EXPECT_EQ((std::vector<Pixel>{black, black, {100, 50, 25, 255}, orange, orange}),
+              filledRow(5, {{0, black}, {4, orange}}));
 }
 
-TEST(TfillBackground, MapWithoutCoveredPixelsStaysAsItIs) {
+TEST(TfillBackground, IsolatedPixelSpreadsOverTheWholeMap) {
+    for (auto [w, h, x, y] : {std::array<int, 4>{7, 5, 5, 1}, {1024, 768, 0, 0}}) {
+        TpixelMap map(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
+        setPixel(map, x, y, {30, 60, 90, 200});
+        TfillBackground::fillBackground(map);
+        for (int i = 0; i < w * h; i += 1 + i / 50)
+            ASSERT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, i % w, i / w)) << w << " " << i;
+        EXPECT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, w - 1, h - 1));
+    }
+    // A map without covered pixels stays as it is.
     TpixelMap map(4, 4);
     setPixel(map, 2, 2, {9, 9, 9, 0});  // colour without coverage
-    TpixelMap before = map;
+    const TpixelMap before = map;
     TfillBackground::fillBackground(map);
     EXPECT_TRUE(std::equal(before.getPixel(), before.getPixel() + 64, map.getPixel()));
 }
@@ -98,40 +90,27 @@ TEST(TfillBackground, MapWithoutCoveredPixelsStaysAsItIs) {
 TEST(TfillBackground, RandomMapsEndFullyCoveredWithinTheCoveredRange) {
     std::mt19937 rng(77);
     for (int round = 0; round < 20; ++round) {
-        int w = 1 + static_cast<int>(rng() % 40), h = 1 + static_cast<int>(rng() % 40);
+        const int w = 1 + static_cast<int>(rng() % 40), h = 1 + static_cast<int>(rng() % 40);
         TpixelMap map(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        std::vector<bool> covered(w * h, false);
-        int lo = 255, hi = 0;
-        for (int i = 0; i < 1 + static_cast<int>(rng() % 6); ++i) {
-            int x = static_cast<int>(rng() % w), y = static_cast<int>(rng() % h);
-            std::uint8_t v = static_cast<std::uint8_t>(rng() % 256);
+        for (int i = 0, n = 1 + static_cast<int>(rng() % 6); i < n; ++i) {
+            const int x = static_cast<int>(rng() % w), y = static_cast<int>(rng() % h);
+            const std::uint8_t v = static_cast<std::uint8_t>(rng() % 256);
             setPixel(map, x, y, {v, v, v, 255});
-            covered[y * w + x] = true;
         }
+        int lo = 255, hi = 0;
         for (int p = 0; p < w * h; ++p)
-            if (covered[p]) {
+            if (map.getPixel()[4 * p + 3]) {
                 lo = std::min<int>(lo, map.getPixel()[4 * p]);
                 hi = std::max<int>(hi, map.getPixel()[4 * p]);
             }
-        TpixelMap before = map;
+        const TpixelMap before = map;
         TfillBackground::fillBackground(map);
         for (int p = 0; p < w * h; ++p) {
             const std::uint8_t* now = map.getPixel() + 4 * p;
-            if (covered[p]) {
-                ASSERT_TRUE(std::equal(now, now + 4, before.getPixel() + 4 * p)) << round;
-            } else {
-                ASSERT_EQ(255, now[3]) << "round " << round << " pixel " << p;
-                ASSERT_GE(now[0], lo) << round;
-                ASSERT_LE(now[0], hi) << round;
-            }
+            const std::uint8_t* old = before.getPixel() + 4 * p;
+            ASSERT_TRUE(old[3] == 0 || std::equal(now, now + 4, old)) << "covered pixels stay";
+            ASSERT_EQ(255, now[3]) << "round " << round << " pixel " << p;
+            ASSERT_TRUE(now[0] >= lo && now[0] <= hi) << round;
         }
     }
-}
-
-TEST(TfillBackground, LargeMapWithOneSeedIsFilled) {
-    TpixelMap map(1024, 768);
-    setPixel(map, 0, 0, {1, 2, 3, 4});
-    TfillBackground::fillBackground(map);
-    EXPECT_EQ((Pixel{1, 2, 3, 4}), pixelAt(map, 1023, 767));
-    EXPECT_EQ((Pixel{1, 2, 3, 4}), pixelAt(map, 512, 300));
 }

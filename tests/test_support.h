@@ -1,0 +1,49 @@
+// Helpers shared by every test suite.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+// Runs f with standard output captured and returns what it printed.
+template <typename F>
+std::string captured(F f) {
+    testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+// The four components of a colour (any type with r, g, b, a).
+template <typename C>
+void expect_color(const C& c, float r, float g, float b, float a) {
+    EXPECT_FLOAT_EQ(r, c.r);
+    EXPECT_FLOAT_EQ(g, c.g);
+    EXPECT_FLOAT_EQ(b, c.b);
+    EXPECT_FLOAT_EQ(a, c.a);
+}
+
+// The three coordinates of a point or vector (any type with x, y, z), within tol.
+template <typename P, typename Q>
+void expect_near(const P& a, const Q& b, float tol, const std::string& what = "") {
+    EXPECT_NEAR(a.x, b.x, tol) << what;
+    EXPECT_NEAR(a.y, b.y, tol) << what;
+    EXPECT_NEAR(a.z, b.z, tol) << what;
+}
+
+// Runs f with standard output captured; returns the message of the E it throws
+// ("no exception" if none) and, if asked, what it printed.
+template <typename E, typename F>
+std::string thrown(F f, std::string* printed = nullptr) {
+    std::string what = "no exception";
+    const std::string out = captured([&] {
+        try {
+            f();
+        } catch (const E& e) {
+            what = e.message().asChar();
+        }
+    });
+    if (printed) *printed = out;
+    return what;
+}
