@@ -321,10 +321,10 @@ TEST_F(ModelDatabase, AreaLengthsReportHairyModelsPastExcludedOnes) {
     ASSERT_EQ(assdb_init(16), 1);
     hair_params_list_add(names_add("fur"));
     ASSERT_EQ(mdldb_init(4, 0), 1);
-    FlatPatch(*static_cast<kivNurbSurface*>(NewModel(MODEL_NURB, "patch")->geometry));
-    hair_model* skipped = NewModel(MODEL_POLY, "skipped");
-    NewModel(MODEL_POLY, "bald");
-    hair_model* mesh = NewModel(MODEL_POLY, "mesh");
+    flatPatch("patch");
+    hair_model* skipped = newModel(MODEL_POLY, "skipped");
+    newModel(MODEL_POLY, "bald");
+    hair_model* mesh = newModel(MODEL_POLY, "mesh");
     for (hair_model* m : {mdldb_get_index(0, 0), skipped, mesh}) assdb_assign_hair("fur", m->name);
     assdb_exclude_hair_render(skipped->name);
 
