@@ -1,0 +1,79 @@
+// Helpers shared by the rasteriser tests: a small camera and an
+// independent reference for the area of a polygon inside a pixel.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "foundation/polygon_clip.h"
+#include "generation/hair_records.h"
+#include "render/camera.h"
+#include "render_support.h"
+
+namespace raster_test {
+
+struct pt {
+    double x, y;
+};
+
+// Area of a polygon (either winding).
+inline double area(const std::vector<pt>& p) {
+    double s = 0;
+    for (size_t i = 0; i < p.size(); ++i)
+        s += p[i].x * p[(i + 1) % p.size()].y - p[(i + 1) % p.size()].x * p[i].y;
+    return 0.5 * std::fabs(s);
+}
+
+// Area of the convex polygon p inside the box [x0, x1] × [y0, y1], clipped
+// by the foundation's box clipper in double precision.
+inline double box_area(const std::vector<pt>& p, double x0, double y0, double x1, double y1) {
+    clip_poly c{static_cast<int>(p.size()), CLIP_SX | CLIP_SY | CLIP_SW, {}};
+    for (size_t i = 0; i < p.size(); ++i) c.v[i].sx = p[i].x, c.v[i].sy = p[i].y, c.v[i].sw = 1;
+    clip_polygon(c, clip_box{x0, x1, y0, y1, -1, 1});
+    std::vector<pt> q;
+    for (int i = 0; i < c.n; ++i) q.push_back({c.v[i].sx, c.v[i].sy});
+    return area(q);
+}
+inline double pixel_area(const std::vector<pt>& p, int col, int row) {
+    return box_area(p, col, row, col + 1.0, row + 1.0);
+}
+
+// A 64 × 48 camera at the origin looking down −z: the camera-space point
+// (x, y, −10) lands on pixel (x + 32, y + 24); pixel_scale is 10.
+class RasterTest : public render_test::SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        cam_.set_aperture(64.0f);
+        cam_.set_focal(10.0f);
+        cam_.set_image_params(48, 64, cam_window(), zcalc());
+        ASSERT_EQ(cam_.init_zbuffer(), 1);
+    }
+
+    hair_zbuffer& zb() { return *cam_.zbuffer(); }
+    kivColor color(int row, int col) { return zb().resolve_color(zb().record(row, col)); }
+    // Alpha summed over the image.
+    float alpha_sum() {
+        float s = 0;
+        for (int r = 0; r < zb().lines(); ++r)
+            for (int c = 0; c < zb().cols(); ++c) s += color(r, c).a;
+        return s;
+    }
+    // A hair through camera-space points (the camera sits at the origin)
+    // whose half-width on screen is half_widths[i] pixels at point i.
+    static control_hair make_hair(const std::vector<kivPoint>& pts,
+                                  const std::vector<float>& half_widths) {
+        control_hair h(static_cast<int>(pts.size()));
+        for (size_t i = 0; i < pts.size(); ++i) {
+            h.points[i] = pts[i];
+            h.vertices[i].width = half_widths[i] * kivVector(pts[i]).length() / 5.0f;
+        }
+        return h;
+    }
+
+    hair_camera cam_;
+};
+
+}  // namespace raster_test
