@@ -1,0 +1,97 @@
+#include "render/hair_rasteriser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "../test_support.h"
+#include "generation/hair_records.h"
+#include "raster_support.h"
+
+namespace {
+
+class HairRaster : public raster_test::RasterTest {
+  protected:
+    // Draws a hair through camera-space points; its description is the
+    // default one (light model 2: the ambient colour without lights).
+    void draw(control_hair hair) {
+        hair_state state;
+        cam_.zbuff_hair(&hair, &state);
+    }
+    // The camera-space point of pixel (x, y) at depth 10.
+    static kivPoint at(float x, float y) { return kivPoint(x - 32, y - 24, -10); }
+};
+
+}  // namespace
+
+TEST_F(HairRaster, ShortSegmentsGrowToTheirWidthAtRootAndTip) {
+    // A one-segment hair along +x from pixel (21.5, 10): screen length L,
+    // half-widths h1 at the root and h2 at the tip.
+    struct Case {
+        float len, h1, h2, area;
+    } cases[] = {
+        {0.5f, 1, 1, 4},   // root moved back 1.5: a 2 × 2 square, no tip extension
+        {0.5f, 1, 2, 12},  // then 2 long, tip 4 wide: moved forward 2, widths 2 … 4
+        {6.0f, 1, 1, 12},  // long enough: unchanged
+    };
+    for (const Case& c : cases) {
+        cam_.clear_arr();
+        draw(make_hair({at(21.5f, 10), at(21.5f + c.len, 10)}, {c.h1, c.h2}));
+        EXPECT_NEAR(alpha_sum(), c.area, 2e-3) << c.len << " " << c.h2;
+    }
+    // The square of the first case covers pixels 20 … 21 × 9 … 10 exactly;
+    // in a shadow pass it is opaque black whatever its colour and opacity.
+    cam_.clear_arr();
+    defs.shadows.shadow_pass = 1;
+    control_hair hair = make_hair({at(21.5f, 10), at(22.0f, 10)}, {1, 1});
+    hair.vertices[0].ambient = hair.vertices[1].ambient = kivColor(1, 0.5f, 0.2f, 1);
+    hair.vertices[0].opacity = hair.vertices[1].opacity = 0.3f;
+    draw(hair);
+    for (int r = 8; r <= 11; ++r)
+        for (int col = 19; col <= 22; ++col)
+            expect_color(color(r, col), 0, 0, 0, (r == 9 || r == 10) && (col == 20 || col == 21));
+}
+
+TEST_F(HairRaster, StraightHairJointsNeitherGapNorOverlap) {
+    // Five points on a screen diagonal, two pixels wide all along: the
+    // ribbon is a rectangle split at the joints. The work array grows to
+    // the four segments and stays.
+    hair_segment_release();
+    std::vector<kivPoint> pts;
+    for (int k = 0; k < 5; ++k) pts.push_back(at(8.3f + 9 * k, 6.1f + 7 * k));
+    draw(make_hair(pts, {1, 1, 1, 1, 1}));
+    EXPECT_NEAR(alpha_sum(), 2 * 4 * std::hypot(9.0, 7.0), 5e-3);
+    EXPECT_EQ(hair_segment_capacity(), 4);
+    draw(make_hair({at(5, 5), at(9, 5), at(13, 5)}, {1, 1, 1}));
+    EXPECT_EQ(hair_segment_capacity(), 4);
+}
+
+TEST_F(HairRaster, NearPlaneCutsOrDropsSegments) {
+    struct Case {
+        kivPoint p1, p2;
+        float z1, z2;  // camera-space z of the segment ends afterwards
+        bool drawn;
+    } cases[] = {
+        {{1, 0, -10}, {1, 0, 10}, -10, -1e-5f, true},
+        {{1, 0, 10}, {1, 0, -10}, -1e-5f, -10, true},
+        {{0, 0, 5}, {1, 0, 5}, 5, 5, false},
+    };
+    for (const Case& c : cases) {
+        cam_.clear_arr();
+        draw(make_hair({c.p1, c.p2}, {1, 1}));
+        const follicle& f = hair_segment_records()[0];
+        EXPECT_NEAR(f.p1.z, c.z1, 1e-9f);
+        EXPECT_NEAR(f.p2.z, c.z2, 1e-9f);
+        EXPECT_EQ(f.zdepth[0] < 0 && f.zdepth[1] < 0, !c.drawn);
+        EXPECT_EQ(alpha_sum() > 1.0f, c.drawn);
+    }
+}
+
+TEST_F(HairRaster, PointSegmentAbandonsTheHair) {
+    opt_flags = 3;
+    EXPECT_EQ(captured([&] {
+                  draw(make_hair({at(5, 5), at(9, 5), at(9, 5)}, {1, 1, 1}));
+              }),
+              "WARNING: skipping hair, segment is a point\n");
+    EXPECT_EQ(alpha_sum(), 0.0f);
+}
