@@ -54,10 +54,6 @@ class Occlusion : public raster_test::RasterTest {
         for (int i = 0; i < 48 * 64; ++i) s += coverage(i / 64, i % 64);
         return s;
     }
-    // The camera-space point at depth −z that lands on pixel (x, y).
-    static kivPoint at(float x, float y, float z = -10) {
-        return kivPoint((x - 32) * -z / 10, (y - 24) * -z / 10, z);
-    }
 };
 
 }  // namespace
@@ -152,13 +148,10 @@ TEST_F(Occlusion, SurfaceHidesTheHairsBehindIt) {
     EXPECT_EQ(wall->type, MODEL_NULL);  // no hair: released
     EXPECT_NEAR(coverage_sum(), 54 * 39, 1e-2);
 
-    hair_state state;
-    control_hair front = make_hair({at(20.3f, 20.6f), at(40.1f, 22.2f)}, {0.8f, 0.8f});
-    control_hair behind = make_hair({at(18, 27, -30), at(44, 25, -30)}, {0.8f, 0.8f});
     defs.hair_id = 7;
-    cam_.zbuff_hair(&front, &state);
+    draw(make_hair({at(20.3f, 20.6f), at(40.1f, 22.2f)}, {0.8f, 0.8f}));
     defs.hair_id = 8;
-    cam_.zbuff_hair(&behind, &state);
+    draw(make_hair({at(18, 27, -30), at(44, 25, -30)}, {0.8f, 0.8f}));
     EXPECT_NEAR(alpha_sum(), 2 * 0.8f * std::hypot(19.8f, 1.6f), 0.02);
     EXPECT_GT(color(21, 30).a, 0.9f);
     for (int c = 18; c < 45; ++c) EXPECT_EQ(color(26, c).a, 0.0f) << c;

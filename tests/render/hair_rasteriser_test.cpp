@@ -8,21 +8,7 @@
 #include "generation/hair_records.h"
 #include "raster_support.h"
 
-namespace {
-
-class HairRaster : public raster_test::RasterTest {
-  protected:
-    // Draws a hair through camera-space points; its description is the
-    // default one (light model 2: the ambient colour without lights).
-    void draw(control_hair hair) {
-        hair_state state;
-        cam_.zbuff_hair(&hair, &state);
-    }
-    // The camera-space point of pixel (x, y) at depth 10.
-    static kivPoint at(float x, float y) { return kivPoint(x - 32, y - 24, -10); }
-};
-
-}  // namespace
+using HairRaster = raster_test::RasterTest;
 
 TEST_F(HairRaster, ShortSegmentsGrowToTheirWidthAtRootAndTip) {
     // A one-segment hair along +x from pixel (21.5, 10): screen length L,

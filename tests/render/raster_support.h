@@ -18,23 +18,19 @@ struct pt {
     double x, y;
 };
 
-// Area of a polygon (either winding).
-inline double area(const std::vector<pt>& p) {
-    double s = 0;
-    for (size_t i = 0; i < p.size(); ++i)
-        s += p[i].x * p[(i + 1) % p.size()].y - p[(i + 1) % p.size()].x * p[i].y;
-    return 0.5 * std::fabs(s);
-}
-
 // Area of the convex polygon p inside the box [x0, x1] × [y0, y1], clipped
 // by the foundation's box clipper in double precision.
 inline double box_area(const std::vector<pt>& p, double x0, double y0, double x1, double y1) {
     clip_poly c{static_cast<int>(p.size()), CLIP_SX | CLIP_SY | CLIP_SW, {}};
     for (size_t i = 0; i < p.size(); ++i) c.v[i].sx = p[i].x, c.v[i].sy = p[i].y, c.v[i].sw = 1;
     clip_polygon(c, clip_box{x0, x1, y0, y1, -1, 1});
-    std::vector<pt> q;
-    for (int i = 0; i < c.n; ++i) q.push_back({c.v[i].sx, c.v[i].sy});
-    return area(q);
+    double s = 0;
+    for (int i = 0; i < c.n; ++i)
+        s += c.v[i].sx * c.v[(i + 1) % c.n].sy - c.v[(i + 1) % c.n].sx * c.v[i].sy;
+    return 0.5 * std::fabs(s);
+}
+inline double area(const std::vector<pt>& p) {
+    return box_area(p, -1e9, -1e9, 1e9, 1e9);
 }
 inline double pixel_area(const std::vector<pt>& p, int col, int row) {
     return box_area(p, col, row, col + 1.0, row + 1.0);
@@ -53,6 +49,10 @@ class RasterTest : public render_test::SettingsTest {
     }
 
     hair_zbuffer& zb() { return *cam_.zbuffer(); }
+    // The camera-space point at depth −z that lands on pixel (x, y).
+    static kivPoint at(float x, float y, float z = -10) {
+        return kivPoint((x - 32) * -z / 10, (y - 24) * -z / 10, z);
+    }
     kivColor color(int row, int col) { return zb().resolve_color(zb().record(row, col)); }
     // Alpha summed over the image.
     float alpha_sum() {
@@ -60,6 +60,12 @@ class RasterTest : public render_test::SettingsTest {
         for (int r = 0; r < zb().lines(); ++r)
             for (int c = 0; c < zb().cols(); ++c) s += color(r, c).a;
         return s;
+    }
+    // Draws a hair whose description is the default one (light model 2:
+    // the ambient colour without lights).
+    void draw(control_hair hair) {
+        hair_state state;
+        cam_.zbuff_hair(&hair, &state);
     }
     // A hair through camera-space points (the camera sits at the origin)
     // whose half-width on screen is half_widths[i] pixels at point i.
