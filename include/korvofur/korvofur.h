@@ -34,6 +34,7 @@
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/param_values.h"
 #include "descriptions/hair_params.h"
+#include "descriptions/hair_file.h"
 #include "descriptions/assign_db.h"
 
 // Geometry
