@@ -35,6 +35,7 @@
 #include "descriptions/param_values.h"
 #include "descriptions/hair_params.h"
 #include "descriptions/assign_db.h"
+#include "descriptions/scene_db.h"
 
 // Geometry
 #include "geometry/polygon_mesh.h"
@@ -52,6 +53,8 @@
 #include "render/camera.h"
 #include "render/atmosphere.h"
 #include "render/model_output.h"
+#include "render/lighting.h"
+#include "render/shadow_map.h"
 
 // Image files
 #include "imagefile/image_file.h"
