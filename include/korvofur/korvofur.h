@@ -36,6 +36,7 @@
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_file.h"
 #include "descriptions/assign_db.h"
+#include "descriptions/scene_db.h"
 
 // Geometry
 #include "geometry/polygon_mesh.h"
@@ -53,6 +54,8 @@
 #include "render/camera.h"
 #include "render/atmosphere.h"
 #include "render/model_output.h"
+#include "render/lighting.h"
+#include "render/shadow_map.h"
 
 // Image files
 #include "imagefile/image_file.h"
