@@ -6,6 +6,8 @@
 #include <random>
 
 #include "descriptions/hair_params.h"
+#include "generation/attractors.h"
+#include "geometry/model_database.h"
 
 namespace {
 
@@ -168,6 +170,37 @@ TEST_F(Shaping, ClumpCentreIsTheOffsetRootAndTheGrowthDirection) {
     EXPECT_GT(g * c.direction, 0.99999f);
     hp_.length = hp_scalar(0.0f);
     EXPECT_FALSE(hair_shape_clump_centre(&hs_, c));
+}
+
+// A guide curve rising at x = 0.5 from models r, m, t pulls an upright hair.
+TEST_F(Shaping, AttractorsOfTheModelPullTheHairTowardsTheirGuide) {
+    ASSERT_EQ(names_init(32), 1);
+    attractdb_init();
+    mdldb_init(3, 0);
+    for (const char* part : {"r", "m", "t"}) {
+        hair_model* m = mdldb_get_new(0);
+        mdldb_set_type(m, MODEL_NULL, part);
+        m->matrix.m[12] = 0.5f;
+        m->matrix.m[14] = part[0] == 'r' ? 0.0f : part[0] == 'm' ? 1.0f : 2.0f;
+    }
+    hair_name* n = names_add("guide");
+    hair_attract* a = attractdb_add(n);
+    a->type = 1;  // global: the guide stays where it is
+    a->alloc_controls(1);
+    a->set_control(0, names_find("r"), names_find("m"), names_find("t"));
+    ASSERT_EQ(attractdb_frame_init(0), 1);
+    hair_shape_set_attractors(&a, 1);
+    hp_.erectness = hp_scalar(0.0f);
+    hp_.segments = hp_scalar(8.0f);
+    hp_.length = hp_scalar(2.0f);
+    const float free_x = Shape()->points[8].x;
+    hp_.attractors = hp_scalar(1.0f);
+    EXPECT_GT(Shape()->points[8].x, free_x + 0.1f);
+    hair_shape_set_attractors(nullptr, 0);
+    names_remove(n);
+    attractdb_done();
+    mdldb_cleanup();
+    names_done();
 }
 
 TEST(ClumpSelection, NearestCentreWithinTheRadiusInEachAxisAndDistance) {
