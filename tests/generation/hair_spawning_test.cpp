@@ -1,6 +1,7 @@
 #include "generation/hair_spawning.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -328,7 +329,8 @@ TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
 // The export lines of a face depend on nothing but that face.
 TEST_F(Spawning, ExportWritesEachRootWithItsNormalAndMotion) {
     hp_->density = hp_scalar(8.0f);
-    const std::string path = testing::TempDir() + "korvo_export_roots.txt";
+    const std::string path =
+        testing::TempDir() + "korvo_export_roots_" + std::to_string(getpid()) + ".txt";
     using Line = std::array<float, 9>;
     const auto lines = [&](hair_model* m, hair_model* m2, std::vector<Line>* face1) {
         hair_params** list = &hp_;
