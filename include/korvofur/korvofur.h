@@ -46,6 +46,7 @@
 // Hair generation
 #include "generation/hair_records.h"
 #include "generation/hair_shaping.h"
+#include "generation/hair_spawning.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 
