@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -46,4 +48,14 @@ std::string thrown(F f, std::string* printed = nullptr) {
     });
     if (printed) *printed = out;
     return what;
+}
+
+// A file name under the test temporary directory, unique to the test and to
+// the process (suites of several builds may run at the same time).
+inline std::string temp_path(const std::string& suffix) {
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return testing::TempDir() + "korvo_" + std::to_string(getpid()) + "_" + name + suffix;
 }

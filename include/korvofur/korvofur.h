@@ -34,7 +34,9 @@
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/param_values.h"
 #include "descriptions/hair_params.h"
+#include "descriptions/hair_file.h"
 #include "descriptions/assign_db.h"
+#include "descriptions/scene_db.h"
 
 // Geometry
 #include "geometry/polygon_mesh.h"
@@ -44,6 +46,7 @@
 // Hair generation
 #include "generation/hair_records.h"
 #include "generation/hair_shaping.h"
+#include "generation/hair_spawning.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 
@@ -55,6 +58,8 @@
 #include "render/geometry_occlusion.h"
 #include "render/atmosphere.h"
 #include "render/model_output.h"
+#include "render/lighting.h"
+#include "render/shadow_map.h"
 
 // Image files
 #include "imagefile/image_file.h"

@@ -1,53 +1,383 @@
 #include "generation/hair_shaping.h"
 
+#include <cmath>
 #include <new>
+#include <vector>
 
+#include "descriptions/hair_params.h"
+#include "foundation/noise.h"
 #include "generation/attractors.h"
+#include "generation/curve_attractors.h"
+#include "host/korvo_quaternion.h"
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 // --- Work records ------------------------------------------------------------
 control_hair g_work[2];
-int g_capacity = 0;                      // points per work hair
+int g_room[2] = {0, 0};                  // points allocated per work hair
+int g_prepared = 0;                      // points asked for by the last prepare
 hair_attract_curve* g_active = nullptr;  // active attractor curves of a hair
 int g_active_capacity = 0;
 
+// The attractor sets of the model being haired, and the curve attractor
+// sets of the model and description. Copies of the assignment table's
+// arrays; they only grow.
+std::vector<hair_attract*> g_attract_sets;
+std::vector<hair_curveAttract*> g_curve_sets;
+
+// Curve-attractor work of one hair and its remembered points, emptied for
+// every hair; their storage is kept, so they allocate only while growing.
+hair_curveAttract_work g_curve_work;
+KorvoPointArray g_remembered;
+
+// Makes the work hair of sample s hold at least n points. The record grows
+// (with fresh arrays) when a description asks for more segments than were
+// prepared, so that no hair is ever cut short; only the record of that
+// sample is replaced, so a hair of the other sample stays valid.
+bool room_for(int s, int n) {
+    if (g_room[s] >= n) return true;
+    if (!g_work[s].allocate(n)) {
+        g_room[s] = 0;
+        return false;
+    }
+    g_room[s] = n;
+    return true;
+}
+
+// The active-attractor table holds one curve per set of the model.
+bool active_room(int n) {
+    if (g_active_capacity >= n) return true;
+    auto* table = new (std::nothrow) hair_attract_curve[static_cast<std::size_t>(n)];
+    if (!table) return false;
+    delete[] g_active;
+    g_active = table;
+    g_active_capacity = n;
+    return true;
+}
+
+// Normalises v when it is at least 1e-5 long; a shorter vector is kept.
+inline void normalise(kivVector& v) {
+    v.norm();
+}
+
+// --- Root frame ----------------------------------------------------------------
+
+// What the walk of a hair starts from: its point count, length, growth
+// direction G and bending axis B.
+struct root_frame {
+    int count = 2;
+    float length = 0.0f;
+    kivVector G, B;
+};
+
+// The point count of a hair: segments + 1 when the segments value
+// truncates to 1 or more (clamped to the largest segment count), else 2.
+int point_count(float segments) {
+    if (!(segments >= 1.0f)) return 2;
+    if (segments >= static_cast<float>(HAIR_SHAPE_MAX_SEGMENTS)) return HAIR_SHAPE_MAX_SEGMENTS + 1;
+    return static_cast<int>(segments + 1.0f);
+}
+
+// Length, flip and the three root rotations (inclination, roll, polar).
+// False when the hair is too short; hs's normal of the sample is negated
+// for a negative length.
+bool grow_root(hair_state* hs, const hair_params* hp, root_frame& rf) {
+    const int s = hs->sample;
+    // Length, and the flip of a negative length.
+    float length = hp->length.eval(*hs) * hp->width_scale;
+    kivVector& normal = s ? hs->normal_mb : hs->normal;
+    const kivVector N0 = normal;
+    bool flipped = false;
+    if (length < 0.0f) {
+        normal = -normal;
+        length = -length;
+        flipped = true;
+    }
+    if (!(length >= rf.count * 1e-5)) return false;
+    rf.length = length;
+
+    const kivVector N = normal;
+    const kivVector D = s ? hs->dir_mb : hs->dir;
+    const kivVector D2 = hs->dir2;
+    kivVector B = D ^ N;
+
+    // Inclination about B.
+    double angle = -0.5 * kPi * hp->erectness.eval(*hs);
+    if (angle < -0.5 * kPi) angle = -0.5 * kPi;
+    if (angle > 0.5 * kPi) angle = 0.5 * kPi;
+    kivMatrix M;
+    axis_rotation(B, static_cast<float>(angle), M);
+    kivVector G = N * M;
+
+    // Roll about the surface direction.
+    M = kivMatrix();
+    axis_rotation(D, static_cast<float>((0.5 - hp->roll.eval(*hs)) * kPi), M);
+    B = B * M;
+    G = G * M;
+
+    // Polar turn about the normal, mirrored on left-handed frames and on
+    // flipped hairs.
+    double p = hp->polar.eval(*hs);
+    if (N0 * (D2 ^ D) < 0.0f) p = 1.0 - p;
+    if (flipped) p = 1.0 - p;
+    angle = ((hs->rand[2] - 0.5) * hp->orient_var.eval(*hs) + (1.0 - p)) * 2.0 * kPi;
+    M = kivMatrix();
+    axis_rotation(N, static_cast<float>(angle), M);
+    rf.B = B * M;
+    rf.G = G * M;
+    return true;
+}
+
+// Point 0: the sample's position moved along its normal by the offset.
+kivPoint root_point(const hair_state* hs, const hair_params* hp) {
+    const kivPoint& pos = hs->sample ? hs->pos_mb : hs->pos;
+    const kivVector& n = hs->sample ? hs->normal_mb : hs->normal;
+    return pos + kivPoint(n * hp->offset.eval(*hs));
+}
+
+// Root, tip and interpolated attributes of every point.
+void fill_appearance(const hair_state* hs, const hair_params* hp, control_hair* hair) {
+    const int count = hair->count;
+    const hair_vertex root = hair_params_eval_vertex(hp, hs, 0);
+    const hair_vertex tip = hair_params_eval_vertex(hp, hs, 1);
+    hair->vertices[0] = root;
+    hair->vertices[count - 1] = tip;
+    for (int i = 1; i < count - 1; ++i)
+        hair->vertices[i] =
+            linterp(root, tip, static_cast<float>(i) / static_cast<float>(count - 1));
+}
+
+// The bending values of one hair, evaluated once.
+struct bend_values {
+    float curl_base, curl_tip, scraggle, correlation, frequency, clumpshape, clump;
+    float attractors;
+    const clump_centre* clump_to = nullptr;  // the clump followed, if any
+    int active = 0;                          // active attractor curves
+    bool curves = false;                     // curve attractors apply
+};
+
+// One segment's direction: scraggle noise, curl, clump and attractor pulls.
+kivVector segment_direction(const hair_state* hs, const bend_values& b, root_frame& rf,
+                            const kivPoint& prev, int i, int count, float seglen) {
+    const float t = static_cast<float>(i - 1) / static_cast<float>(count - 1);
+    kivVector dir = rf.G;
+
+    // Scraggle noise: a curve shared by all hairs blended with this hair's.
+    const float ft = t * b.frequency;
+    const kivVector W1 = dnoise3(kivVector(ft, 0.0f, 0.0f));
+    const kivVector W2 = dnoise3(kivVector(ft, static_cast<float>(hs->rand[3] * 10000.0), 0.0f));
+    kivVector S = W2 * (1.0f - b.correlation) + W1 * b.correlation;
+    normalise(S);
+    dir = dir * (1.0f - b.scraggle) + S * b.scraggle;
+    normalise(dir);
+
+    // Curl: turns this step and every later one about the bending axis.
+    const float c = b.curl_base + (b.curl_tip - b.curl_base) * (3.0f * t * t - 2.0f * t * t * t);
+    kivMatrix M;
+    axis_rotation(rf.B, static_cast<float>(((c - 0.5) * 2.0 * kPi) / (count - 1)), M);
+    dir = dir * M;
+    rf.G = rf.G * M;
+
+    const float s = static_cast<float>(i) * seglen;
+    // Clump pull towards the centre hair at the same distance.
+    if (b.clump_to) {
+        const float w = std::pow(s / rf.length, b.clumpshape);
+        if (w > 0.0f) {
+            const kivPoint target = b.clump_to->root + kivPoint(b.clump_to->direction * s);
+            kivVector pull(prev, target);
+            normalise(pull);
+            dir = dir + pull * (w * (b.clump * 5.0f));
+            normalise(dir);
+        }
+    }
+    // Attractor pull.
+    if (b.active > 0) {
+        kivVector sum;
+        if (attractdb_pull(g_active, b.active, prev, s, rf.length, sum)) {
+            dir = dir + sum * b.attractors;
+            normalise(dir);
+        }
+    }
+    return dir;
+}
+
+// The step from prev: plain, or bent by the curve attractors.
+kivPoint segment_step(const bend_values& b, const kivPoint& prev, kivVector dir, float s,
+                      float length, float seglen) {
+    if (b.curves) {
+        const kivPoint candidate = prev + kivPoint(dir * seglen);
+        kivVector pull;
+        if (curveAttractdb_pull(g_curve_work, prev, candidate, s, length, g_remembered, pull)) {
+            if (g_curve_work.type == 0) return prev + kivPoint(pull);  // the rotated step
+            dir = dir + pull * b.attractors;
+            normalise(dir);
+        }
+    }
+    return prev + kivPoint(dir * seglen);
+}
+
 }  // namespace
+
+// --- Work records ------------------------------------------------------------
 
 bool hair_shape_prepare(int max_segments) {
     hair_shape_release();
+    if (max_segments > HAIR_SHAPE_MAX_SEGMENTS) max_segments = HAIR_SHAPE_MAX_SEGMENTS;
     const int points = (max_segments > 0 ? max_segments : 0) + 1;
-    if (!g_work[0].allocate(points) || !g_work[1].allocate(points)) {
+    if (!room_for(0, points) || !room_for(1, points)) {
         hair_shape_release();
         return false;
     }
-    g_capacity = points;
+    g_prepared = points;
     const int curves = attractdb_count();
-    if (curves > 0) {
-        g_active = new (std::nothrow) hair_attract_curve[curves];
-        if (g_active == nullptr) {
-            hair_shape_release();
-            return false;
-        }
-        g_active_capacity = curves;
+    if (curves > 0 && !active_room(curves)) {
+        hair_shape_release();
+        return false;
     }
     return true;
 }
 
 void hair_shape_release() {
-    g_work[0].release();
-    g_work[1].release();
-    g_capacity = 0;
+    for (int s = 0; s < 2; ++s) {
+        g_work[s].release();
+        g_room[s] = 0;
+    }
+    g_prepared = 0;
     delete[] g_active;
     g_active = nullptr;
     g_active_capacity = 0;
+    // The set lists and the curve work are the tables' scratch: free them too.
+    std::vector<hair_attract*>().swap(g_attract_sets);
+    std::vector<hair_curveAttract*>().swap(g_curve_sets);
+    std::vector<hair_curveAttract_curve>().swap(g_curve_work.curves);
+    g_curve_work.type = -1;
+    g_remembered = KorvoPointArray();
 }
 
 control_hair* hair_shape_work_hair(int sample) {
-    if (g_capacity == 0) return nullptr;
-    return &g_work[sample ? 1 : 0];
+    const int s = sample ? 1 : 0;
+    if (g_room[s] == 0) return nullptr;
+    return &g_work[s];
 }
 
 int hair_shape_capacity() {
-    return g_capacity;
+    return g_prepared;
+}
+
+void hair_shape_set_attractors(hair_attract* const* sets, int n) {
+    g_attract_sets.clear();
+    if (sets && n > 0) g_attract_sets.assign(sets, sets + n);
+}
+
+void hair_shape_set_curve_attractors(hair_curveAttract* const* sets, int n) {
+    g_curve_sets.clear();
+    if (sets && n > 0) g_curve_sets.assign(sets, sets + n);
+}
+
+// --- Shaping -----------------------------------------------------------------
+
+void axis_rotation(const kivVector& a, float angle, kivMatrix& m) {
+    const double c = std::cos(angle), s = std::sin(angle), k = 1.0 - c;
+    const double x = a.x, y = a.y, z = a.z;
+    m[0][0] = static_cast<float>(k * x * x + c);
+    m[0][1] = static_cast<float>(k * x * y - s * z);
+    m[0][2] = static_cast<float>(k * x * z + s * y);
+    m[1][0] = static_cast<float>(k * x * y + s * z);
+    m[1][1] = static_cast<float>(k * y * y + c);
+    m[1][2] = static_cast<float>(k * y * z - s * x);
+    m[2][0] = static_cast<float>(k * x * z - s * y);
+    m[2][1] = static_cast<float>(k * y * z + s * x);
+    m[2][2] = static_cast<float>(k * z * z + c);
+}
+
+control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, float clump_radius) {
+    const hair_params* hp = hs->params;
+    const int s = hs->sample ? 1 : 0;
+    hs->sample = s;
+
+    // 1. The point count, into the work record of the sample.
+    root_frame rf;
+    rf.count = point_count(hp->segments.eval(*hs));
+    if (!room_for(s, rf.count)) return nullptr;
+    control_hair* hair = &g_work[s];
+    hair->count = rf.count;
+
+    // 2-9. Length and the root rotations; too short a hair ends here.
+    if (!grow_root(hs, hp, rf)) return nullptr;
+    fill_appearance(hs, hp, hair);
+
+    // 10. The bending values.
+    bend_values b;
+    b.curl_base = hp->curl_base.eval(*hs);
+    b.curl_tip = hp->curl_tip.eval(*hs);
+    b.scraggle = hp->scraggle.eval(*hs);
+    b.correlation = hp->correlation.eval(*hs);
+    b.frequency = hp->frequency.eval(*hs);
+    b.clumpshape = hp->clumpshape.eval(*hs);
+    b.clump = hp->clump.eval(*hs);
+
+    // 11-14. Root, active attractors, clump and curve attractors.
+    kivPoint* pts = hair->points;
+    pts[0] = root_point(hs, hp);
+    b.attractors = hp->attractors.eval(*hs);
+    const int nsets = static_cast<int>(g_attract_sets.size());
+    if (b.attractors > 0.0f && nsets > 0 && active_room(nsets)) {
+        b.active = attractdb_setup_hair(g_attract_sets.data(), nsets, *hs, pts[0], rf.length,
+                                        g_active, g_active_capacity);
+    }
+    if (n > 0 && b.clump * 5.0f != 0.0f) {
+        const int k = hair_shape_select_clump(pts[0], centres, n, clump_radius);
+        if (k >= 0) b.clump_to = &centres[k];
+    }
+    g_curve_work.reset();
+    g_remembered.clear();
+    if (b.attractors > 0.0f && !g_curve_sets.empty()) {
+        b.curves =
+            curveAttractdb_setup_hair(g_curve_sets.data(), static_cast<int>(g_curve_sets.size()),
+                                      *hs, pts[0], rf.length, g_curve_work) > 0;
+    }
+
+    // 15-16. The segment walk.
+    const float seglen = rf.length / static_cast<float>(rf.count - 1);
+    for (int i = 1; i < rf.count; ++i) {
+        const kivVector dir = segment_direction(hs, b, rf, pts[i - 1], i, rf.count, seglen);
+        pts[i] =
+            segment_step(b, pts[i - 1], dir, static_cast<float>(i) * seglen, rf.length, seglen);
+    }
+
+    // 17. The curve-attractor work is emptied for the next hair.
+    g_curve_work.reset();
+    g_remembered.clear();
+    return hair;
+}
+
+bool hair_shape_clump_centre(hair_state* hs, clump_centre& out) {
+    const hair_params* hp = hs->params;
+    hs->sample = hs->sample ? 1 : 0;
+    root_frame rf;
+    rf.count = point_count(hp->segments.eval(*hs));
+    if (!grow_root(hs, hp, rf)) return false;
+    out.root = root_point(hs, hp);
+    out.direction = rf.G;
+    return true;
+}
+
+int hair_shape_select_clump(const kivPoint& root, const clump_centre* centres, int n,
+                            float radius) {
+    int best = -1;
+    float best_d2 = 0.0f;
+    const float r2 = radius * radius;
+    for (int i = 0; i < n; ++i) {
+        const kivPoint d = centres[i].root - root;
+        if (std::fabs(d.x) > radius || std::fabs(d.y) > radius || std::fabs(d.z) > radius) continue;
+        const float d2 = d.x * d.x + d.y * d.y + d.z * d.z;
+        if (d2 > r2) continue;
+        if (best < 0 || d2 < best_d2) {
+            best = i;
+            best_d2 = d2;
+        }
+    }
+    return best;
 }

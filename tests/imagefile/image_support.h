@@ -15,18 +15,10 @@
 #include <vector>
 
 namespace image_test {
+using ::temp_path;
 
 using Bytes = std::vector<uint8_t>;
 using Rows = std::vector<Bytes>;
-
-// A file name under the test temporary directory, unique to the test.
-inline std::string temp_path(const std::string& suffix) {
-    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (c == '/') c = '_';
-    return testing::TempDir() + "korvo_" + name + suffix;
-}
 
 // A temporary file, removed when it goes out of scope.
 struct TempFile {

@@ -11,8 +11,10 @@
 
 #include "foundation/render_settings.h"
 #include "render/fragment_list.h"
+#include "test_support.h"
 
 namespace render_test {
+using ::temp_path;
 
 // Saves defs and opt_flags and puts them back after the test.
 class SettingsTest : public testing::Test {
@@ -31,15 +33,6 @@ class SettingsTest : public testing::Test {
     defaults saved_defs_;
     int saved_flags_ = 0;
 };
-
-// A file name under the test temporary directory, unique to the test.
-inline std::string temp_path(const std::string& suffix) {
-    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (c == '/') c = '_';
-    return testing::TempDir() + "korvo_" + name + suffix;
-}
 
 inline std::unique_ptr<hair_zbuffer> make_zbuffer(int lines, int cols, int list_size = 5) {
     return std::unique_ptr<hair_zbuffer>(hair_zbuffer::create(lines, cols, list_size));

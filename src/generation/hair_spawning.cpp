@@ -1,0 +1,687 @@
+#include "generation/hair_spawning.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
+#include "foundation/fur_exception.h"
+#include "foundation/render_settings.h"
+#include "generation/hair_shaping.h"
+#include "generation/spawn_support.h"
+#include "geometry/model_database.h"
+#include "host/random48.h"
+#include "render/camera.h"
+
+// --- hair_poly ---------------------------------------------------------------
+
+int hair_poly::fetch(const kivPolygons& mesh, int f) {
+    int nb = 0;
+    if (!mesh.get_poly(f, nb, points, normals, uvs)) return 0;
+    nb_points = nb;
+    return 1;
+}
+
+float hair_poly::uv_area() const {
+    float a = kivPolygons::get2DTriArea(uvs[0], uvs[1], uvs[2]);
+    if (nb_points == 4) a += kivPolygons::get2DTriArea(uvs[0], uvs[2], uvs[3]);
+    return a;
+}
+
+namespace {
+
+// The barycentric weights of a random pair inside a triangle: the pair is
+// folded back when it falls beyond the diagonal.
+inline void fold(double r1, double r2, double& b1, double& b2) {
+    if (r1 + r2 > 1.0) {
+        r1 = 1.0 - r1;
+        r2 = 1.0 - r2;
+    }
+    b1 = r1;
+    b2 = r2;
+}
+
+// The quad's bilinear form at (s, t) over four corner values.
+template <typename T>
+T bilinear(const T& c0, const T& e01, const T& c3, const T& e32, float s, float t) {
+    const T a = c0 + e01 * s;
+    const T b = c3 + e32 * s;
+    return a + (b - a) * t;
+}
+
+}  // namespace
+
+void hair_poly::uv_at(double r1, double r2, double& u, double& v) const {
+    if (nb_points == 3) {
+        double b1, b2;
+        fold(r1, r2, b1, b2);
+        const double b0 = 1.0 - b1 - b2;
+        u = b0 * uvs[0].x + b1 * uvs[1].x + b2 * uvs[2].x;
+        v = b0 * uvs[0].y + b1 * uvs[1].y + b2 * uvs[2].y;
+        return;
+    }
+    const double s = r1, t = r2;
+    const double ax = uvs[0].x + s * (uvs[1].x - uvs[0].x);
+    const double ay = uvs[0].y + s * (uvs[1].y - uvs[0].y);
+    const double bx = uvs[3].x + s * (uvs[2].x - uvs[3].x);
+    const double by = uvs[3].y + s * (uvs[2].y - uvs[3].y);
+    u = ax + t * (bx - ax);
+    v = ay + t * (by - ay);
+}
+
+int hair_poly::calc_posnrmdir(double r1, double r2, kivVector* frame) const {
+    const float s = static_cast<float>(r1), t = static_cast<float>(r2);
+    // 1-2. Position and normal.
+    kivVector N;
+    if (nb_points == 3) {
+        double b1, b2;
+        fold(r1, r2, b1, b2);
+        const float w1 = static_cast<float>(b1), w2 = static_cast<float>(b2);
+        const float w0 = static_cast<float>(1.0 - b1 - b2);
+        frame[0] = kivVector(points[0] * w0 + points[1] * w1 + points[2] * w2);
+        N = normals[0] * w0 + normals[1] * w1 + normals[2] * w2;
+    } else {
+        frame[0] = kivVector(
+            bilinear<kivPoint>(points[0], kivPoint(edge_p01), points[3], kivPoint(edge_p32), s, t));
+        N = bilinear<kivVector>(normals[0], edge_n01, normals[3], edge_n32, s, t);
+    }
+    if (N.norm() == 0.0f) {
+        std::printf("ERROR: posnrmdir[1] vector norm failure in calc_posnrmdir\n");
+        return 0;
+    }
+    frame[1] = N;
+
+    // 4. No usable v direction: towards the quad's centre.
+    if (!v_dir_ok) {
+        std::printf("In special case\n");
+        kivVector to(kivPoint(frame[0]), centre);
+        if (to.norm() == 0.0f) {
+            std::printf("ERROR: posnrmdir[2] vector norm failure in calc_posnrmdir\n");
+            return 0;
+        }
+        frame[2] = to;
+        return 1;
+    }
+    // 3. The derivatives along v and u of a triangle.
+    if (nb_points == 3) {
+        const float dU1 = uvs[0].x - uvs[1].x, dV1 = uvs[0].y - uvs[1].y;
+        const float dU2 = uvs[2].x - uvs[1].x, dV2 = uvs[2].y - uvs[1].y;
+        const float det = dV2 * dU1 - dU2 * dV1;
+        const float inv = det != 0.0f ? 1.0f / det : 0.0f;
+        const kivVector E1(points[1], points[0]), E2(points[1], points[2]);
+        frame[2] = E2 * (dU1 * inv) - E1 * (dU2 * inv);
+        frame[2].norm();
+        frame[3] = E1 * (dV2 * inv) - E2 * (dV1 * inv);
+        frame[3].norm();
+        return 1;
+    }
+    // 3. A quad: its edges weighted by how much each runs along v.
+    kivVector sum = kivVector(points[0], points[1]) * ((1.0f - t) * v_weights[0]) +
+                    kivVector(points[3], points[2]) * (t * v_weights[1]) +
+                    kivVector(points[1], points[2]) * (s * v_weights[2]) +
+                    kivVector(points[0], points[3]) * ((1.0f - s) * v_weights[3]);
+    if (sum.norm() == 0.0f) {
+        std::printf("FATAL: quad_hair_vdir sum vector norm failure\n");
+        throw FurEFailed("quad_hair_vdir sum vector norm failure");
+    }
+    frame[2] = sum;
+    frame[3] = sum;
+    return 1;
+}
+
+void hair_poly::print() const {
+    std::printf("hair poly:\n");
+    std::printf("nb_points = %d\n", nb_points);
+    for (int i = 0; i < nb_points && i < 4; ++i) {
+        std::printf("point = %f %f %f\n", points[i].x, points[i].y, points[i].z);
+        std::printf("normal = %f %f %f\n", normals[i].x, normals[i].y, normals[i].z);
+        std::printf("uv = %f %f %f\n", uvs[i].x, uvs[i].y, uvs[i].z);
+    }
+}
+
+void quad_vdir(hair_poly* p) {
+    p->edge_p01 = kivVector(p->points[0], p->points[1]);
+    p->edge_n01 = p->normals[1] - p->normals[0];
+    p->v_dir_ok = 1;
+    p->u_dir_ok = 0;
+    if (p->nb_points != 4) return;
+    p->edge_p32 = kivVector(p->points[3], p->points[2]);
+    p->edge_n32 = p->normals[2] - p->normals[3];
+
+    static const int kEdges[4][2] = {{0, 1}, {3, 2}, {1, 2}, {0, 3}};
+    float usum = 0.0f, vsum = 0.0f;
+    for (int k = 0; k < 4; ++k) {
+        const kivVector e(p->uvs[kEdges[k][0]], p->uvs[kEdges[k][1]]);
+        const float len = std::sqrt(e.sqrd_length());
+        if (!(len >= 1e-5f)) {
+            std::printf("FATAL: quad_vdir check vector norm failure\n");
+            throw FurEFailed("Quad_vdir check vector norm failure");
+        }
+        p->u_weights[k] = std::fabs(e.x) / len;
+        p->v_weights[k] = std::fabs(e.y) / len;
+        usum += e.x / len;
+        vsum += e.y / len;
+    }
+    p->u_dir_ok = usum != 0.0f ? 1 : 0;
+    p->v_dir_ok = vsum != 0.0f ? 1 : 0;
+    if (!p->v_dir_ok) {
+        p->centre = bilinear<kivPoint>(p->points[0], kivPoint(p->edge_p01), p->points[3],
+                                       kivPoint(p->edge_p32), 0.5f, 0.5f);
+    }
+}
+
+int hair_poly_count(const hair_poly& p, double d) {
+    const double r = korvo_host::drand48();
+    const double A = p.uv_area();
+    if (!(d > 0.0)) return 0;
+    if (!(d * A < 2e9)) return spawn_detail::safe_count(d * A);  // NaN or beyond counting
+    const int k = static_cast<int>(d * A);
+    return (A - k / d) / (1.0 / d) >= r ? k + 1 : k;
+}
+
+// --- The hair sink -----------------------------------------------------------
+
+namespace {
+
+void zbuffer_sink(hair_camera* cam, control_hair* hair, hair_state* state) {
+    cam->zbuff_hair(hair, state);
+}
+
+mdldb_hair_sink g_sink = zbuffer_sink;
+
+}  // namespace
+
+mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink) {
+    const mdldb_hair_sink previous = g_sink;
+    g_sink = sink ? sink : zbuffer_sink;
+    return previous;
+}
+
+// --- Shared steps ------------------------------------------------------------
+
+namespace spawn_detail {
+
+int safe_count(double x) {
+    if (!(x > 0.0)) return 0;
+    if (x >= 2e9) return 2000000000;
+    return static_cast<int>(x);
+}
+
+bool description_visible(const hair_params* hp, bool shadow_pass) {
+    return hp->visibility && (shadow_pass ? hp->casts_shadows : hp->prim_visibility);
+}
+
+void model_descriptions(const hair_model* m, bool shadow_pass, int& n, hair_params**& list) {
+    n = 0;
+    list = nullptr;
+    assdb_get_model_hair(m->name, &n, &list);
+    if (n == 0 || !std::getenv("KORVO_FUR_OLD_BEHAVIOR")) return;
+    bool visible = true;
+    if (const kivPolygons* p = m->polygons())
+        visible = shadow_pass ? p->get_casts_shadows() : p->get_prim_visibility();
+    else if (const kivNurbSurface* s = m->nurbs())
+        visible = shadow_pass ? s->get_casts_shadows() : s->get_prim_visibility();
+    if (!visible) n = 0;
+}
+
+hair_params* spawn_description(hair_params* hp, float root_scale, float& factor) {
+    hp->width_scale = root_scale;
+    hair_params* sp = hp->spawn_params ? hair_params_list_find(hp->spawn_params) : nullptr;
+    factor = 0.0f;
+    if (!sp) return nullptr;
+    sp->width_scale = root_scale;
+    factor = hp->spawn_factor.eval_const();
+    return sp;
+}
+
+bool equalizer_value(const hair_params* hp, const hair_state& hs, float& e) {
+    if (hp->equalizer_type == 2) {
+        e = hp->custom_equalizer.eval(hs);
+        return true;
+    }
+    if (!hp->equalizer.defined()) return false;
+    e = hp->equalizer.eval(hs);
+    return true;
+}
+
+bool is_bald(const hair_params* hp, const hair_state& hs, double r4) {
+    return hp->baldness.defined() && hp->baldness.eval(hs) < r4;
+}
+
+int spawn_point(const hair_params* hp, const hair_state& hs, const control_hair& hair) {
+    const float x = hp->spawn_segment.eval(hs);
+    if (!(x < static_cast<float>(hair.count))) return hair.count - 1;
+    if (!(x >= 1.0f)) return 1;
+    const int k = static_cast<int>(x);
+    return k >= hair.count ? hair.count - 1 : k;
+}
+
+void fetch_model_attractors(const hair_model* m) {
+    int n = 0;
+    hair_attract** list = nullptr;
+    if (assdb_has_model_attract(m->name)) assdb_get_model_attract(m->name, &n, &list);
+    hair_shape_set_attractors(list, n);
+}
+
+void fetch_curve_attractors(const hair_model* m, const hair_params* hp) {
+    int n = 0;
+    hair_curveAttract** list = nullptr;
+    if (assdb_has_model_curve_attract(m->name))
+        assdb_get_model_curve_attract(m->name, &n, &list, hp);
+    hair_shape_set_curve_attractors(list, n);
+}
+
+float clump_radius(hair_model* m) {
+    float area = 0.0f, ulen = 0.0f, vlen = 0.0f;
+    mdldb_get_area(m, area, ulen, vlen);
+    return std::sqrt(2.0f * area);
+}
+
+}  // namespace spawn_detail
+
+// --- The rendering worker ----------------------------------------------------
+
+namespace {
+
+using namespace spawn_detail;
+
+// One model's hair generation: its geometry, the hair being made and the
+// tallies of the messages.
+struct render_walk {
+    hair_model* model = nullptr;
+    hair_camera* cam = nullptr;
+    const kivPolygons* mesh = nullptr;
+    const kivNurbSurface* nurb = nullptr;
+    const hair_datapoints* points = nullptr;
+    int faces = 0;
+    float uv_area = 0.0f;
+    bool shadow = false;
+
+    // The assignment being placed.
+    hair_params* hp = nullptr;
+    hair_params* sp = nullptr;  // spawn description
+    float spawn_factor = 0.0f;
+    float root_area = 0.0f;
+    std::vector<clump_centre> clumps;
+
+    // The hair being made.
+    hair_state hs;
+    hair_poly poly;
+    kivVector frame[4];
+
+    // Tallies of the model.
+    int generated = 0, accepted = 0, bald = 0, spawned = 0;
+    int quads = 0, nonquads = 0;
+    bool faces_counted = false;
+};
+
+// The surface frame at the root of the current hair into hs.
+bool root_frame(render_walk& w, int f, double r1, double r2) {
+    if (w.mesh) {
+        if (!w.poly.calc_posnrmdir(r1, r2, w.frame)) return false;
+    } else if (w.nurb) {
+        w.nurb->calc_posnrmdir(static_cast<float>(w.hs.u), static_cast<float>(w.hs.v), w.frame);
+    } else {
+        w.frame[0] = kivVector(w.points->positions[f]);
+        w.frame[1] = w.points->normals[f];
+        w.frame[2] = w.points->directions[f];
+    }
+    w.hs.pos = kivPoint(w.frame[0]);
+    w.hs.normal = w.frame[1];
+    w.hs.dir = w.frame[2];
+    w.hs.dir2 = w.frame[3];
+    return true;
+}
+
+// Shapes the current hair and hands it on; a hair due a child hands the
+// child on as well, sprouting from its spawn point.
+void grow_hair(render_walk& w) {
+    const int nclumps = static_cast<int>(w.clumps.size());
+    control_hair* hair = hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
+    ++defs.hair_id;
+    if (!hair) return;
+    if (!w.sp || w.spawn_factor <= 0.0f ||
+        w.spawned >= safe_count(static_cast<double>(w.generated) * w.spawn_factor)) {
+        g_sink(w.cam, hair, &w.hs);
+        return;
+    }
+    // The child grows from point k along the parent's last step there;
+    // both are taken before the renderer moves the parent's points.
+    const int k = spawn_point(w.hp, w.hs, *hair);
+    const kivPoint P = hair->points[k];
+    const kivVector D(hair->points[k - 1], hair->points[k]);
+    g_sink(w.cam, hair, &w.hs);
+    w.hs.pos = P;
+    w.hs.normal = D;
+    w.hs.params = w.sp;
+    control_hair* child = hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
+    ++defs.hair_id;
+    if (child) {
+        g_sink(w.cam, child, &w.hs);
+        ++w.spawned;
+    }
+    w.hs.params = w.hp;
+}
+
+// Draws the hairs of face f until count are accepted (or the equalizer
+// gives up on the face). Returns the number accepted.
+int draw_face(render_walk& w, int f, int count) {
+    hair_state& hs = w.hs;
+    int accepted = 0, rejected = 0, zeros = 0;
+    while (accepted < count) {
+        // 1-2. Six random numbers: the root's parameters, then the hair's own.
+        const double r1 = korvo_host::drand48(), r2 = korvo_host::drand48(),
+                     r3 = korvo_host::drand48();
+        if (w.mesh) {
+            w.poly.uv_at(r1, r2, hs.u, hs.v);
+        } else {
+            hs.u = r1;
+            hs.v = r2;
+        }
+        const double r4 = korvo_host::drand48(), r5 = korvo_host::drand48(),
+                     r6 = korvo_host::drand48();
+        hs.rand[0] = r3;
+        hs.rand[1] = r4;
+        hs.rand[2] = r5;
+        hs.rand[3] = r6;
+        // 3. The equalizer test.
+        float e = 0.0f;
+        if (equalizer_value(w.hp, hs, e)) {
+            if (e == 0.0f && ++zeros > 2 * count) break;
+            if (!(r3 <= e)) {
+                ++rejected;
+                if (w.mesh && rejected >= count) break;
+                continue;
+            }
+        }
+        // 4-5. Accepted; a bald hair goes no further.
+        defs.hair_random = static_cast<float>(r6);
+        hair_params_eval_vars(w.hp, &hs);
+        ++accepted;
+        ++w.accepted;
+        if (is_bald(w.hp, hs, r4)) {
+            ++w.bald;
+            continue;
+        }
+        // 6-7. The root frame, the shape, the renderer.
+        ++w.generated;
+        if (!root_frame(w, f, r1, r2)) continue;
+        grow_hair(w);
+    }
+    return accepted;
+}
+
+// One pass over the faces for a wanted total. Returns the hairs accepted.
+int place_pass(render_walk& w, double total) {
+    int accepted = 0;
+    for (int f = 0; f < w.faces; ++f) {
+        if (w.mesh) {
+            if (!w.poly.fetch(*w.mesh, f)) {
+                std::printf("ERROR: couldn't get %d'th polygon in %s\n", f, model_label(w.model));
+                continue;
+            }
+            quad_vdir(&w.poly);
+            if (!w.faces_counted) ++(w.poly.nb_points == 4 ? w.quads : w.nonquads);
+        }
+        w.sp = spawn_description(w.hp, w.model->root_scale, w.spawn_factor);
+        int count;
+        if (w.mesh) {
+            count = hair_poly_count(w.poly, total / w.uv_area);
+        } else {
+            count = safe_count(total);
+            korvo_host::srand48(0);
+        }
+        accepted += draw_face(w, f, count);
+    }
+    w.faces_counted = true;
+    return accepted;
+}
+
+// Places the hairs of one assignment.
+void place_assignment(render_walk& w, hair_params* hp) {
+    w.hp = hp;
+    fetch_curve_attractors(w.model, hp);
+    w.hs = hair_state();
+    w.hs.params = hp;
+    for (kivVector& v : w.frame) v = kivVector();
+    if (!description_visible(hp, w.shadow)) return;
+
+    double total = assdb_get_density_mult(w.model->name, hp->name) * hp->density.eval_const();
+    const int wanted = safe_count(total);
+    w.root_area = clump_radius(w.model);
+    build_clump_centres(w.model, hp, w.hs, w.poly, w.clumps);
+    w.hs.params = hp;
+    korvo_host::srand48(0);
+
+    // Passes over the faces until the wanted count is reached or a pass
+    // accepts nothing; each pass asks only for what is still missing.
+    int accepted = 0;
+    while (accepted < wanted) {
+        const int pass = place_pass(w, total);
+        if (pass == 0) break;
+        total -= pass;
+        accepted += pass;
+    }
+    w.clumps.clear();
+}
+
+void print_totals(int accepted, int bald, int spawned) {
+    if (spawned > 0) std::printf("%d number of hairs spawned\n", spawned);
+    if (accepted > 0) {
+        std::printf("totals: %d hairs generated, %d bald hairs, %f baldness\n\n", accepted, bald,
+                    static_cast<double>(bald) / accepted);
+    }
+}
+
+}  // namespace
+
+int mdldb_hair_model(hair_model* model, hair_camera* cam, int n, hair_params** list) {
+    if (n == 0 || !model || model->type == MODEL_NULL) return 0;
+    if (opt_progress()) std::printf("doing model %s...\n", model_label(model));
+    defs.model_name = model->name_text();
+    defs.root_scale = model->root_scale;
+    fetch_model_attractors(model);
+
+    // The faces: polygons, points, or the one parameter square.
+    render_walk w;
+    w.model = model;
+    w.cam = cam;
+    w.shadow = defs.shadows.shadow_pass != 0;
+    w.mesh = model->polygons();
+    w.nurb = model->nurbs();
+    w.points = model->datapoints();
+    if (w.mesh) {
+        w.faces = w.mesh->get_nb_polys();
+        w.uv_area = w.mesh->get_uv_area();
+    } else {
+        w.faces = w.points ? w.points->count : 1;
+    }
+    korvo_host::srand48(0);
+    for (int i = 0; i < n; ++i)
+        if (list[i]) place_assignment(w, list[i]);
+
+    const char* name = model_label(model);
+    if (w.mesh) {
+        std::printf("%d assignments created %d hairs from polygons %s (%d, %d)\n", n, w.generated,
+                    name, w.nonquads, w.quads);
+    } else if (w.nurb) {
+        std::printf("%d assignments created %d hairs from nurb %s\n", n, w.generated, name);
+    } else {
+        std::printf("%d assignments created %d hairs from datapoints %s\n", n, w.generated, name);
+    }
+    print_totals(w.accepted, w.bald, w.spawned);
+    std::fflush(stdout);
+    defs.model_name = nullptr;
+    hair_shape_set_attractors(nullptr, 0);
+    hair_shape_set_curve_attractors(nullptr, 0);
+    return w.generated;
+}
+
+int mdldb_hair(hair_camera& cam) {
+    const bool shadow = defs.shadows.shadow_pass != 0;
+    int total = 0;
+    const int capacity = mdldb_capacity(0);
+    for (int i = 0; i < capacity; ++i) {
+        hair_model* m = mdldb_get_index(i, 0);
+        if (!m) continue;
+        if (!assdb_get_exclude(m->name, shadow ? 1 : 0)) {
+            int n = 0;
+            hair_params** list = nullptr;
+            model_descriptions(m, shadow, n, list);
+            if (n > 0)
+                total += mdldb_hair_model(m, &cam, n, list);
+            else if (opt_warnings() && m->name)
+                std::printf("INFO: model %s has no hair.\n", m->name_text());
+        }
+        mdldb_release_geometry(m);
+    }
+    std::printf("--- rendered %d total hairs\n", total);
+    std::fflush(stdout);
+    return total;
+}
+
+// --- Clump centres -----------------------------------------------------------
+
+namespace {
+
+// Grids larger than this are refused (16 million nodes).
+constexpr long long kMaxClumpGrid = 1LL << 24;
+
+// Grid coordinate i of n nodes over [0, 1].
+inline float grid_coord(int i, int n) {
+    return n > 1 ? static_cast<float>(i) / static_cast<float>(n - 1) : 0.0f;
+}
+
+// The frames of the polygon grid nodes that fall inside the texture
+// triangle of poly's first three corners.
+void grid_polygon(const hair_poly& poly, int nu, int nv, std::vector<kivVector>& grid) {
+    const kivPoint& a = poly.uvs[0];
+    const kivPoint& b = poly.uvs[1];
+    const kivPoint& c = poly.uvs[2];
+    const double det = (static_cast<double>(b.x) - a.x) * (static_cast<double>(c.y) - a.y) -
+                       (static_cast<double>(c.x) - a.x) * (static_cast<double>(b.y) - a.y);
+    if (std::fabs(det) < 1e-20) return;
+    // The bounding box in grid nodes, clamped to the grid.
+    const auto range = [](float lo, float hi, int n, int& first, int& last) {
+        const double s = n - 1;
+        const double f = std::floor(lo * s), l = std::ceil(hi * s);
+        first = f < 0.0 ? 0 : (f > s ? n : static_cast<int>(f));
+        last = l > s ? n - 1 : (l < 0.0 ? -1 : static_cast<int>(l));
+    };
+    int i0, i1, j0, j1;
+    range(std::fmin(a.x, std::fmin(b.x, c.x)), std::fmax(a.x, std::fmax(b.x, c.x)), nu, i0, i1);
+    range(std::fmin(a.y, std::fmin(b.y, c.y)), std::fmax(a.y, std::fmax(b.y, c.y)), nv, j0, j1);
+    for (int i = i0; i <= i1; ++i) {
+        const double s = grid_coord(i, nu);
+        for (int j = j0; j <= j1; ++j) {
+            const double t = grid_coord(j, nv);
+            // Barycentric weights of the node in the texture triangle.
+            const double w1 = ((s - a.x) * (c.y - a.y) - (c.x - a.x) * (t - a.y)) / det;
+            const double w2 = ((b.x - a.x) * (t - a.y) - (s - a.x) * (b.y - a.y)) / det;
+            if (w1 < 0.0 || w2 < 0.0 || w1 + w2 > 1.0) continue;
+            kivVector frame[4];
+            const bool ok = poly.nb_points == 3 ? poly.calc_posnrmdir(w1, w2, frame)
+                                                : poly.calc_posnrmdir(s, t, frame);
+            if (!ok) continue;
+            for (int k = 0; k < 4; ++k)
+                grid[4 * (static_cast<std::size_t>(i) * nv + j) + k] = frame[k];
+        }
+    }
+}
+
+// The nu x nv grid of surface frames, node (i, j) at i * nv + j; nodes
+// that no polygon covers stay zero.
+void build_grid(const hair_model* m, hair_poly& poly, int nu, int nv,
+                std::vector<kivVector>& grid) {
+    grid.assign(4 * static_cast<std::size_t>(nu) * nv, kivVector());
+    if (const kivNurbSurface* s = m->nurbs()) {
+        for (int i = 0; i < nu; ++i)
+            for (int j = 0; j < nv; ++j)
+                s->calc_posnrmdir(grid_coord(i, nu), grid_coord(j, nv),
+                                  &grid[4 * (static_cast<std::size_t>(i) * nv + j)]);
+        return;
+    }
+    const kivPolygons* mesh = m->polygons();
+    if (!mesh) return;
+    const double density = (static_cast<double>(nu) * nv + 1.0) / mesh->get_uv_area();
+    for (int f = 0; f < mesh->get_nb_polys(); ++f) {
+        if (!poly.fetch(*mesh, f)) {
+            std::printf("ERROR: couldn't get %d'th polygon in %s\n", f, model_label(m));
+            continue;
+        }
+        quad_vdir(&poly);
+        hair_poly_count(poly, density);  // keeps the random sequence of placement
+        grid_polygon(poly, nu, nv, grid);
+    }
+}
+
+// The grid node of the root parameter x over a direction of n nodes whose
+// parameter range starts at lo and spans span; -1 outside the grid.
+int grid_node(double x, double lo, double span, int n) {
+    const double g = std::floor((span * x + lo) / span * (n - 1));
+    if (!(g >= 0.0) || !(g < n)) return -1;
+    return static_cast<int>(g);
+}
+
+}  // namespace
+
+namespace spawn_detail {
+
+void build_clump_centres(const hair_model* m, hair_params* hp, hair_state& hs, hair_poly& poly,
+                         std::vector<clump_centre>& out) {
+    float factor = 0.0f;
+    spawn_description(hp, m->root_scale, factor);
+    const int nu = safe_count(hp->usamples.eval_const());
+    const int nv = safe_count(hp->vsamples.eval_const());
+    if (static_cast<long long>(nu) * nv > kMaxClumpGrid) {
+        std::printf("ERROR: clump sample grid %d x %d too large for %s\n", nu, nv, model_label(m));
+        return;
+    }
+    // The parameter range of each direction.
+    double ulo = 0.0, uspan = 3.0, vlo = 0.0, vspan = 3.0;
+    if (const kivNurbSurface* s = m->nurbs()) {
+        float us, ul, vs, vl;
+        s->get_domain(us, ul, vs, vl);
+        ulo = us;
+        uspan = ul;
+        vlo = vs;
+        vspan = vl;
+    }
+    hs.params = hp;
+    hs.sample = 0;
+    std::vector<kivVector> grid;
+    korvo_host::srand48(0);
+    for (long long k = 0; k < static_cast<long long>(nu) * nv; ++k) {
+        const double r1 = korvo_host::drand48(), r2 = korvo_host::drand48(),
+                     r3 = korvo_host::drand48();
+        hs.u = r1;
+        hs.v = r2;
+        const float c = hp->clumpfrequency.defined() ? hp->clumpfrequency.eval(hs) : 0.0f;
+        if (!hp->clump.defined() || !(hp->clump.eval(hs) > 0.0f) || !(c > 0.0f)) continue;
+        if (grid.empty()) build_grid(m, poly, nu, nv, grid);
+        const double r4 = korvo_host::drand48(), r5 = korvo_host::drand48(),
+                     r6 = korvo_host::drand48();
+        hs.rand[0] = r3;
+        hs.rand[1] = r4;
+        hs.rand[2] = r5;
+        hs.rand[3] = r6;
+        defs.hair_random = static_cast<float>(r6);
+        hair_params_eval_vars(hp, &hs);
+        if (!(r3 * 100.0 <= c)) continue;
+        // The centre grows from the grid node under (u, v).
+        const int i = grid_node(r1, ulo, uspan, nu), j = grid_node(r2, vlo, vspan, nv);
+        if (i < 0 || j < 0) continue;
+        const kivVector* node = &grid[4 * (static_cast<std::size_t>(i) * nv + j)];
+        if (node[0] == kivVector() && node[1] == kivVector() && node[2] == kivVector()) continue;
+        hs.pos = kivPoint(node[0]);
+        hs.normal = node[1];
+        hs.dir = node[2];
+        hs.dir2 = node[3];
+        clump_centre centre;
+        if (hair_shape_clump_centre(&hs, centre)) out.push_back(centre);
+    }
+}
+
+}  // namespace spawn_detail

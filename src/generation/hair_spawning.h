@@ -1,0 +1,104 @@
+// Hair spawning: where hairs grow, and handing them to the renderer.
+//
+// For every model of the frame and every hair description assigned to it,
+// spawning works out how many hairs the description asks for, scatters
+// them over the surface (polygon faces in proportion to their area in
+// texture space, NURBS surfaces over their parameter square, data-point
+// models at their points), thins them by the equalizer and baldness
+// values, finds the surface frame at each root, shapes the hair and hands
+// it to the camera through the hair sink. A second walk writes the hair
+// roots to a text file instead.
+//
+// Every random decision comes from the library's drand48, reseeded at
+// fixed points (per model, per assignment, per face of a NURBS or
+// data-point model, per face of the export walk), so the same scene grows
+// the same hairs on every run.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/vector_types.h"
+#include "generation/hair_records.h"
+
+class hair_camera;
+class kivPolygons;
+struct hair_model;
+struct hair_params;
+
+// ---------------------------------------------------------------------------
+// hair_poly: one triangle or quad of a mesh prepared for hair placement.
+// The four quad edges, in order, run 0 -> 1, 3 -> 2, 1 -> 2 and 0 -> 3.
+struct hair_poly {
+    std::int32_t nb_points = 0;         // 3 or 4
+    kivPoint points[4];                 // corner positions p0 .. p3
+    kivPoint uvs[4];                    // texture coordinates (u, v, unused third)
+    kivVector normals[4];               // corner normals
+    kivVector edge_p01;                 // p1 - p0
+    kivVector edge_p32;                 // p2 - p3 (quads)
+    kivVector edge_n01;                 // N1 - N0
+    kivVector edge_n32;                 // N2 - N3 (quads)
+    std::int32_t v_dir_ok = 1;          // the texture v direction gives the hair direction
+    std::int32_t u_dir_ok = 0;          // the u components of the quad edges do not cancel
+    float v_weights[4] = {0, 0, 0, 0};  // |v| of each unit texture edge
+    float u_weights[4] = {0, 0, 0, 0};  // |u| of each unit texture edge
+    kivPoint centre;                    // bilinear centre (only when v_dir_ok is 0)
+
+    // Corners of polygon f of mesh; 0 when the mesh cannot give them.
+    int fetch(const kivPolygons& mesh, int f);
+    // Texture-space area: triangle (0, 1, 2), plus (0, 2, 3) for a quad.
+    float uv_area() const;
+    // Texture coordinates at the random pair (r1, r2): a triangle folds the
+    // pair into barycentric weights, a quad is bilinear in (r1, r2).
+    void uv_at(double r1, double r2, double& u, double& v) const;
+    // Surface frame at (r1, r2): frame[0] position, [1] unit normal, [2]
+    // hair direction, [3] second direction. 0 (with a message) when the
+    // normal or the fallback direction has no length; degenerate quad
+    // directions print a FATAL line and throw FurEFailed.
+    int calc_posnrmdir(double r1, double r2, kivVector* frame) const;
+    // "hair poly:", the corner count and each corner.
+    void print() const;
+};
+
+// Prepares a fetched polygon: its edges, and for a quad the texture edge
+// weights and whether the v direction is usable. A quad texture edge
+// shorter than 1e-5 prints a FATAL line and throws FurEFailed.
+void quad_vdir(hair_poly* p);
+
+// The number of hairs on polygon p for a density d per unit of texture
+// area: trunc(d A), plus one when the fraction of d A reaches a drand48()
+// that is drawn first, always. Never negative.
+int hair_poly_count(const hair_poly& p, double d);
+
+// ---------------------------------------------------------------------------
+// The hair sink: where spawning hands each shaped hair. The default hands
+// it to cam->zbuff_hair. Installing null puts the default back; the
+// previous sink is returned.
+using mdldb_hair_sink = void (*)(hair_camera* cam, control_hair* hair, hair_state* state);
+mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
+
+// ---------------------------------------------------------------------------
+// The drivers.
+
+// Renders the hairs of every model of the current list into cam: models
+// left out of this pass are skipped, the others' assignments are spawned
+// and shaped, and every model's geometry is released afterwards (when the
+// render is one tile). Prints "--- rendered %d total hairs" and returns
+// that total.
+int mdldb_hair(hair_camera& cam);
+
+// The rendering worker for one model: spawns the n descriptions of list on
+// model and hands the hairs to cam. Returns the hairs generated (not bald).
+int mdldb_hair_model(hair_model* model, hair_camera* cam, int n, hair_params** list);
+
+// Writes the hair roots of every model of the current list to file (one
+// line per root: position, normal, motion vector; spawned children too).
+// With use_second_list the motion vector is taken from the model of the
+// same name in the second list. A null file name writes nothing but
+// walks the same way. The file is rewritten for every haired model.
+// Returns the number of roots (not bald).
+int mdldb_kestrel(const char* file, int use_second_list);
+
+// The export worker for one model (model2 may be null). Returns the
+// number of roots (not bald).
+int mdldb_kestrel_model(const char* file, hair_model* model, hair_model* model2, int n,
+                        hair_params** list);

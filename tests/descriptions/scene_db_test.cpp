@@ -1,0 +1,277 @@
+#include "descriptions/scene_db.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "descriptions/hair_params.h"
+#include "foundation/fur_exception.h"
+#include "foundation/render_settings.h"
+#include "geometry/model_database.h"
+#include "host/random48.h"
+#include "render/camera.h"
+#include "render/lighting.h"
+
+namespace {
+
+const std::string kData = std::string(KORVO_TEST_DATA) + "/descriptions/scene/";
+
+// A name table and the hair descriptions "hidden" and "moved"; the
+// databases are emptied after each test.
+class Scene : public testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = defs;
+        ASSERT_EQ(names_init(128), 1);
+        for (const char* n : {"hidden", "moved"}) hair_params_list_add(names_add(n));
+    }
+    void TearDown() override {
+        scndb_cleanup();
+        hair_params_list_clear();
+        names_done();
+        defs = saved_;
+    }
+
+    // A path of this test's own with the given ending.
+    static std::string TempBase(const std::string& suffix = "") {
+        return testing::TempDir() + "korvo_scene_" +
+               testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
+    }
+    // Reads frame 1 of base into slot which; out receives the console
+    // output and the text of a failure, which gives -1.
+    static int ReadFile(const std::string& base, std::string* out = nullptr, int which = 0) {
+        testing::internal::CaptureStdout();
+        int result = -1;
+        std::string failure;
+        try {
+            result = scndb_init(base.c_str(), 1, which);
+        } catch (const FurEFailed& e) {
+            failure = e.message().asChar();
+        }
+        const std::string captured = testing::internal::GetCapturedStdout() + failure;
+        if (out) *out = captured;
+        return result;
+    }
+    // The same with text written as frame 1 of this test's scene.
+    static int Read(const std::string& text, std::string* out = nullptr, int which = 0) {
+        std::ofstream(scndb_frame_name(TempBase().c_str(), 1), std::ios::binary) << text;
+        return ReadFile(TempBase(), out, which);
+    }
+    static hair_light* Light(int i, int which = 0) { return lgtdb_get_index(i, which); }
+    static hair_model* Model(int i, int which = 0) { return mdldb_get_index(i, which); }
+
+    defaults saved_;
+};
+
+void ExpectColor(const kivColor& c, const kivColor& e) {
+    const float d[] = {c.r - e.r, c.g - e.g, c.b - e.b, c.a - e.a};
+    for (float x : d) EXPECT_NEAR(x, 0.0f, 1e-5);
+}
+
+}  // namespace
+
+TEST(SceneFileName, PerFrameRule) {
+    // Base names and their file at frame 12.
+    const char* cases[][2] = {
+        {"scene", "scene.0012.kiv"},        {"scene.txt", "scene.txt.0012.kiv"},
+        {"scene.kiv", "scene.0012.kiv"},    {"scene.0001.kiv", "scene.0012.kiv"},
+        {"shot.0001.kiv", "shot.0012.kiv"}, {"a/b.c/scene", "a/b.c/scene.0012.kiv"},
+        {"a.0001.b.kiv", "a.0012.b.kiv"},   {"d.0001/x.kiv", "d.0001/x.0012.kiv"},
+        {"scene.KIV", "scene.KIV.0012.kiv"}};
+    for (const auto& c : cases) EXPECT_EQ(scndb_frame_name(c[0], 12), c[1]) << c[0];
+    EXPECT_EQ(scndb_frame_name("scene", 3), "scene.0003.kiv");
+}
+
+// Reads a camera, a light of each type and a model of each kind, puts
+// them in camera space and lights a hair segment of "skin".
+TEST_F(Scene, EveryBlockIntoTheDatabasesAndLitByHand) {
+    std::string out;
+    ASSERT_EQ(ReadFile(kData + "full.0001.kiv", &out), 1) << out;
+    EXPECT_EQ(out, "");
+    hair_camera* cam = camdb_get(0);
+    EXPECT_EQ(cam->get_flags(), 63);
+    EXPECT_EQ(
+        (std::vector<float>{cam->get_fov(), cam->get_aspect(), cam->get_clip()[1],
+                            cam->get_frustum()[2], cam->get_focal(), cam->get_matrix().m[14]}),
+        (std::vector<float>{40 * 0.01745329f, 1.5f, 1000, -0.75f, 35, -10}));
+
+    // Lights: types and names in file order, two of the three link names.
+    ASSERT_EQ(lgtdb_count(), 5);
+    std::string lights;
+    for (int i = 0; i < 5; ++i) lights += std::to_string(Light(i)->type) + Light(i)->name->name;
+    EXPECT_EQ(lights, "1key2fill3sun4panel5bulb");
+    const hair_light *key = Light(0), *panel = Light(3), *bulb = Light(4);
+    EXPECT_EQ(std::string(key->links[0]->name) + key->links[1]->name, "skinball");
+    EXPECT_EQ(key->link_count + bulb->link_count, 2);
+    EXPECT_EQ((std::vector<float>{key->cone, key->penumbra, key->color.a, Light(1)->falloff_start,
+                                  panel->matrix.m[13], bulb->area_matrix.m[0]}),
+              (std::vector<float>{20, 5, 1, -2, 5, 2}));
+    EXPECT_EQ((std::vector<int>{Light(1)->flags, panel->area_usamples, panel->area_vsamples,
+                                panel->area_shape, bulb->area_shape}),
+              (std::vector<int>{LIGHT_HAS_FALLOFF, 2, 3, AREA_RECT, AREA_SPHERE}));
+
+    // Models of each kind.
+    const kivPolygons* skin = Model(0)->polygons();
+    const kivNurbSurface* ball = Model(1)->nurbs();
+    const hair_datapoints* cloud = Model(2)->datapoints();
+    ASSERT_TRUE(skin && ball && cloud);
+    const kivPoly& p = skin->polys[0];
+    EXPECT_EQ((std::vector<float>{Model(0)->root_scale, skin->verts[2].y, skin->norms[0].z,
+                                  skin->texs[1].x, ball->cvs[15].x, ball->uknots[4],
+                                  ball->vknots[7], cloud->positions[1].z, cloud->directions[0].x}),
+              (std::vector<float>{2.5f, 1, 1, 1, 6, 1, 2, 6, 1}));
+    EXPECT_EQ((std::vector<int>{p.nb_verts, p.verts[2], p.texs[1], Model(0)->zbuffer_flag1,
+                                Model(0)->zbuffer_flag2, skin->prim_visibility, skin->casts_shadows,
+                                Model(1)->zbuffer_flag2, ball->vclosed, ball->utess, ball->vtess,
+                                cloud->count, cloud->ids[1]}),
+              (std::vector<int>{3, 2, 1, 1, 0, 0, 0, 1, 1, 1, 1, 2, 8}));
+    EXPECT_EQ(std::string(skin->ref_equal_map) + ball->ref_equal_map, "skin_eqball_eq");
+    EXPECT_EQ(std::to_string(Model(3)->type) + Model(3)->name_text(), "0empty");
+    EXPECT_FALSE(hair_params_list_find(names_find("hidden"))->visibility);
+    EXPECT_EQ(hair_params_list_find(names_find("moved"))->matrix.m[13], 2.0f);
+
+    // The segment at the world origin along (1, 0, 1), lit by "key" (a
+    // spot straight above: intensity 1) and "fill" (a point at 10 with
+    // 1 / d^2 falloff: 0.01); "sun" and "panel" light other models and
+    // "bulb" has no links. Light model 2, sharpness 5.
+    lgtdb_xform(cam->get_matrix(), 0);
+    lgtdb_calc_simple_area_lights(0);
+    hair_state hs;
+    hs.params = hair_params_list_find(names_find("moved"));
+    defs.model_name = "skin";
+    kivColor light[2];
+    const float h = std::sqrt(0.5f);
+    lgtdb_calc_hair_lighting(kivPoint(0, 0, -10), kivVector(h, 0, h), kivVector(0, 1, 0), &hs,
+                             light, 0, 0.5f);
+    // Diffuse: key 1 x (1, 0.5, 0.25, 1); fill sin 45 x 0.01 x 0.5.
+    const float fill = 0.5f * h * 0.01f;
+    ExpectColor(light[0], kivColor(1 + fill, 0.5f + fill, 0.25f + fill, 1 + 2 * fill));
+    // Specular: key (sin 135 x sin 90)^5; fill on the far side of the eye.
+    const float s = std::pow(h, 5.0f);
+    ExpectColor(light[1], kivColor(s, 0.5f * s, 0.25f * s, s));
+}
+
+TEST_F(Scene, GrammarErrorsFailTheRead) {
+    struct Case {
+        const char* file;
+        int line;
+    } cases[] = {
+        {"empty_camera", 2}, {"poly_only_common", 5}, {"matrix_after_count", 4},
+        {"truncated", 3},    {"equals_sign", 2},      {"light_without_type", 2},
+        {"two_corners", 5},  {"unclosed_block", 3},
+    };
+    for (const Case& c : cases) {
+        const std::string path = kData + c.file + ".0001.kiv";
+        std::string out;
+        EXPECT_EQ(ReadFile(path, &out), -1) << c.file;
+        EXPECT_EQ(out, "parse error\nscene file: syntax error at line " + std::to_string(c.line) +
+                           "\nParsing failed for data file " + path)
+            << c.file;
+        scndb_cleanup();
+    }
+    // A null model may be empty.
+    EXPECT_EQ(Read("nb_models 1 model null \"e\" { }"), 1);
+}
+
+TEST_F(Scene, StatementMessagesLeaveTheReadGoing) {
+    struct Case {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"model poly \"m\" { v 1 2 3 }", "nb_vertices construct needed before vertices"},
+        {"model poly \"m\" { n 1 2 3 }", "nb_normals construct needed before normals"},
+        {"model poly \"m\" { uv 1 2 3 }", "nb_uvs construct needed before uvs"},
+        {"model poly \"m\" { p 0/0/0 1/1/1 2/2/2 }", "nb_polys construct needed before polys"},
+        {"model dpnt \"m\" { pnd 1 0 0 0 0 0 0 0 0 0 }", "Invalid data point model description"},
+        {"model nurb \"m\" { v 1 2 3 }", "Invalid nurb description"},
+        {"model nurb \"m\" { nb_vertices 4 4 order 2 2 u_knots 1 2 3 4 5 6 7 }",
+         "invalid (too many) number of knot vectors"},
+        {"light point \"l\" { linkedObject \"a\" \"b\" }",
+         "nb_lightlink construct needed before linkedObjects"},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(Read(std::string("nb_models 1 nb_lights 1\n") + c.text, &out), 1) << c.text;
+        EXPECT_EQ(out, std::string(c.message) + "\nscene file: syntax error at line 2\n");
+        scndb_cleanup();
+    }
+    // Nothing was stored: a vertex before its count, links without entries.
+    Read("nb_models 1 model poly \"m\" { v 1 2 3 nb_vertices 1 }");
+    EXPECT_EQ(Model(0)->polygons()->verts[0].x, 0.0f);
+}
+
+TEST_F(Scene, NumbersSignsAndExponents) {
+    ASSERT_EQ(Read("camera { focal 1.5d1 aperture -2 aspect +.5 fov d3\n"
+                   "clip 1e-1 2.D2 frustum -1. +2 PI -3.5E0 }cameraxx{fov 1//2\n}"),
+              1);
+    // The fov of the second block: 2 is a comment.
+    const hair_camera* cam = camdb_get(0);
+    const float* f = cam->get_frustum();
+    EXPECT_EQ((std::vector<float>{cam->get_focal(), cam->get_aperture(), cam->get_aspect(),
+                                  cam->get_clip()[0], cam->get_clip()[1], f[0], f[1], f[2], f[3],
+                                  cam->get_fov()}),
+              (std::vector<float>{15, -2, 0.5f, 0.1f, 200, -1, 2, 3.1415927f, -3.5f, 0.01745329f}));
+}
+
+TEST_F(Scene, IncludesAndTheQueueLimit) {
+    // A file that includes itself is read until ten names are queued.
+    const std::string self = TempBase(".inc");
+    std::ofstream(self) << "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" << self
+                        << "\"\n";
+    std::string out;
+    EXPECT_EQ(Read("include \"" + self + "\"", &out), 1);
+    EXPECT_EQ(out, "FATAL: maximum include file depth exceeded\n");
+    EXPECT_EQ(lgtdb_count(), 10);
+    scndb_cleanup();
+    // The queue is empty again; a missing include stops the read with 0.
+    EXPECT_EQ(Read("include \"" + TempBase(".none") + "\" nb_lights 1"), 0);
+    EXPECT_EQ(lgtdb_count(), 1) << "the main file was read";
+    EXPECT_EQ(ReadFile(TempBase(".none")), 0);
+}
+
+TEST_F(Scene, FullDatabasesSkipTheRestQuietly) {
+    std::string out;
+    EXPECT_EQ(Read("light point \"l\" { color 1 1 1 } camera { fov 30 }", &out), 1);
+    EXPECT_EQ(camdb_get(0)->get_flags(), 0);
+    EXPECT_EQ(Read("nb_models 1 model null \"a\" { } model poly \"b\" { v 1 1 1 } x {", &out), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(mdldb_capacity(0), 1);
+}
+
+TEST_F(Scene, MotionBlurSlot) {
+    ASSERT_EQ(Read("nb_lights 1 light spot \"a\" { angles 10 0 }"), 1);
+    ASSERT_EQ(Read("nb_lights 1 nb_models 1 light spot \"a\" { angles 30 0 }\n"
+                   "camera { fov 20 } model null \"m\" { }",
+                   nullptr, 1),
+              1);
+    EXPECT_EQ(Light(0, 0)->cone * 10 + Light(0, 1)->cone, 65.0f);
+    EXPECT_STREQ(Model(0, 1)->name_text(), "m");
+    EXPECT_EQ(camdb_get(0)->get_flags() * 10 + camdb_get(1)->get_flags(), hair_camera::kFov);
+}
+
+TEST_F(Scene, DamagedInputNeverCrashes) {
+    // The full scene cut short or with a few bytes overwritten, and
+    // random bytes: a result or a parse failure, nothing else.
+    std::ifstream in(kData + "full.0001.kiv", std::ios::binary);
+    const std::string full((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    korvo_host::srand48(11);
+    auto random = [](std::size_t n) { return static_cast<std::size_t>(korvo_host::drand48() * n); };
+    int parsed = 0;
+    for (int i = 0; i < 90; ++i) {
+        std::string text = i % 3 == 0 ? std::string(300, ' ') : full.substr(0, random(full.size()));
+        if (i % 3 == 2) text = full;
+        for (int k = 0; k < (i % 3 == 0 ? 300 : i % 3 == 2 ? 4 : 0); ++k)
+            text[i % 3 == 0 ? k : random(text.size())] = static_cast<char>(random(256));
+        std::string out;
+        const int result = Read(text, &out);
+        parsed += result == 1;
+        EXPECT_TRUE(result == 1 || out.find("Parsing failed for data file") != std::string::npos)
+            << i << " " << result;
+        scndb_cleanup();
+    }
+    EXPECT_GT(parsed, 0) << "some damage leaves a readable file";
+}

@@ -1,0 +1,387 @@
+#include "generation/hair_spawning.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
+#include "foundation/fur_exception.h"
+#include "foundation/render_settings.h"
+#include "generation/hair_shaping.h"
+#include "geometry/model_database.h"
+#include "host/random48.h"
+#include "render/camera.h"
+
+namespace {
+
+// Every hair handed to the sink: its points and state.
+struct Hair {
+    std::vector<kivPoint> points;
+    hair_state state;
+};
+std::vector<Hair> g_hairs;
+
+void Record(hair_camera*, control_hair* h, hair_state* s) {
+    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s});
+}
+
+// How many numbers the generator has given since it was last seeded with 0.
+long DrawsSinceSeed0() {
+    const double next = korvo_host::drand48();
+    korvo_host::srand48(0);
+    for (long i = 0; i < 20000000; ++i)
+        if (korvo_host::drand48() == next) return i;
+    return -1;
+}
+
+using Rect = std::array<float, 4>;  // u0, v0, u1, v1
+
+// Tables for eight models in each list, description "fur" and the hairs
+// going to Record.
+class Spawning : public testing::Test {
+  protected:
+    void SetUp() override {
+        saved_defs_ = defs;
+        saved_flags_ = opt_flags;
+        opt_flags = 0;
+        ASSERT_EQ(names_init(64), 1);
+        ASSERT_EQ(assdb_init(16), 1);
+        ASSERT_EQ(mdldb_init(8, 0), 1);
+        ASSERT_EQ(mdldb_init(8, 1), 1);
+        ASSERT_TRUE(hair_shape_prepare(8));
+        previous_ = mdldb_set_hair_sink(Record);
+        g_hairs.clear();
+        hp_ = hair_params_list_add(names_add("fur"));
+        hp_->erectness = hp_scalar(0.0f);
+    }
+    void TearDown() override {
+        mdldb_set_hair_sink(previous_);
+        assdb_done();
+        hair_params_list_clear();
+        mdldb_cleanup();
+        hair_shape_release();
+        names_done();
+        defs = saved_defs_;
+        opt_flags = saved_flags_;
+        g_hairs.clear();
+    }
+
+    // A model of the current list with "fur" assigned (or one of the second list).
+    static hair_model* Model(int type, const char* name, int which = 0) {
+        hair_model* m = mdldb_get_new(which);
+        mdldb_set_type(m, type, name);
+        if (which == 0) assdb_assign_hair("fur", m->name);
+        return m;
+    }
+    // Quads (or their lower-left triangles) in the plane z = 0, facing +z,
+    // whose texture coordinates are their positions, moved by offset.
+    static hair_model* Mesh(const char* name, std::vector<Rect> rects, int corners = 4,
+                            int which = 0, kivPoint offset = {}) {
+        hair_model* m = Model(MODEL_POLY, name, which);
+        kivPolygons* p = m->polygons();
+        const int n = static_cast<int>(rects.size());
+        p->set_nb_verts(4 * n);
+        p->set_nb_texs(4 * n);
+        p->set_nb_norms(1);
+        p->set_nb_polys(n);
+        p->set_norm(0, {0, 0, 1});
+        for (int k = 0; k < n; ++k) {
+            const Rect& r = rects[k];
+            const kivPoint c[4] = {
+                {r[0], r[1], 0}, {r[2], r[1], 0}, {r[2], r[3], 0}, {r[0], r[3], 0}};
+            for (int i = 0; i < 4; ++i) {
+                p->set_vert(4 * k + i, c[i] + offset);
+                p->set_tex(4 * k + i, c[i]);
+            }
+            const int b = 4 * k;
+            kivPoly poly{corners, {b, b + 1, b + 2, b + 3}, {0, 0, 0, 0}, {b, b + 1, b + 2, b + 3}};
+            if (corners == 3) poly = {3, {b, b + 1, b + 3, 0}, {0, 0, 0, 0}, {b, b + 1, b + 3, 0}};
+            p->set_poly(k, poly);
+        }
+        return m;
+    }
+    // The unit square of z = 0 as a bilinear NURBS surface.
+    static hair_model* Plane(const char* name) {
+        hair_model* m = Model(MODEL_NURB, name);
+        kivNurbSurface* s = m->nurbs();
+        s->set_nb_verts(4, 4);
+        s->set_order(2, 2);
+        s->alloc_lists();
+        const float k[6] = {0, 0, 1, 2, 3, 3};
+        s->set_uknots(6, k);
+        s->set_vknots(6, k);
+        for (int i = 0; i < 16; ++i)
+            s->set_vert(i, kivPoint4((i % 4) / 3.0f, (i / 4) / 3.0f, 0, 1));
+        return m;
+    }
+    static hair_model* Points(const char* name, int n) {
+        hair_model* m = Model(MODEL_DPNT, name);
+        m->datapoints()->alloc(n);
+        for (int i = 0; i < n; ++i)
+            m->datapoints()->set_point(i, {float(i), 0, 0}, {0, 0, 1}, {0, 1, 0});
+        return m;
+    }
+    // Runs the rendering worker on m; the printed text goes to out.
+    static int Run(hair_model* m, std::string* out = nullptr) {
+        int n = 0;
+        hair_params** list = nullptr;
+        assdb_get_model_hair(m->name, &n, &list);
+        testing::internal::CaptureStdout();
+        const int r = mdldb_hair_model(m, nullptr, n, list);
+        const std::string text = testing::internal::GetCapturedStdout();
+        if (out) *out = text;
+        return r;
+    }
+
+    hair_params* hp_ = nullptr;
+
+  private:
+    defaults saved_defs_;
+    int saved_flags_ = 0;
+    mdldb_hair_sink previous_ = nullptr;
+};
+
+// Density 0 prints the model's line and grows nothing; an equalizer of 0
+// gives up on a polygon face after count rejections (one number for its
+// count, six per draw), on a NURBS or data-point face after 2 count + 1
+// zero draws.
+TEST_F(Spawning, DensityAndEqualizerZeroGrowNothingOnEveryKind) {
+    const struct {
+        hair_model* model;
+        const char* text;
+        long draws;
+    } cases[] = {
+        {Mesh("p", {{0, 0, 1, 1}}), "1 assignments created 0 hairs from polygons p (0, 0)\n", 31},
+        {Plane("n"), "1 assignments created 0 hairs from nurb n\n", 66},
+        {Points("d", 2),
+         "model (d) type not implemented!, skipping...\n"
+         "1 assignments created 0 hairs from datapoints d\n",
+         66},
+    };
+    for (const auto& c : cases) {
+        hp_->density = hp_scalar(0.0f);
+        std::string out;
+        EXPECT_EQ(Run(c.model, &out), 0);
+        EXPECT_EQ(out, c.text);
+        hp_->density = hp_scalar(5.0f);
+        hp_->equalizer = hp_scalar(0.0f);
+        EXPECT_EQ(Run(c.model), 0);
+        EXPECT_EQ(DrawsSinceSeed0(), c.draws);
+        hp_->equalizer.reset();
+    }
+    EXPECT_TRUE(g_hairs.empty());
+}
+
+TEST_F(Spawning, EveryKindGrowsItsHairsFromItsSurface) {
+    hp_->density = hp_scalar(60.0f);
+    std::string out;
+    EXPECT_EQ(Run(Plane("n"), &out), 60);
+    EXPECT_EQ(out,
+              "1 assignments created 60 hairs from nurb n\n"
+              "totals: 60 hairs generated, 0 bald hairs, 0.000000 baldness\n\n");
+    ASSERT_EQ(g_hairs.size(), 60u);
+    for (const Hair& h : g_hairs) {  // upright on the plane, v along y
+        const kivPoint& p = h.points[0];
+        EXPECT_TRUE(p.z == 0 && p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1);
+        EXPECT_TRUE(std::fabs(h.points[1].z - 1) < 1e-5f && std::fabs(h.state.dir.y - 1) < 1e-5f);
+    }
+    // Every point of a data-point model draws the same numbers.
+    g_hairs.clear();
+    EXPECT_EQ(Run(Points("d", 3)), 180);
+    for (int j = 0; j < 60; ++j) {
+        EXPECT_EQ(g_hairs[120 + j].points[0].x, 2.0f);
+        EXPECT_EQ(g_hairs[j].state.rand[3], g_hairs[120 + j].state.rand[3]);
+    }
+}
+
+TEST_F(Spawning, EqualizerAcceptsAndBaldnessKeepsAtTheirValues) {
+    hair_model* plane = Plane("n");
+    const int n = 20000;
+    hp_->density = hp_scalar(static_cast<float>(n));
+    for (float e : {0.2f, 0.6f}) {
+        hp_->equalizer = hp_scalar(e);
+        EXPECT_EQ(Run(plane), n);
+        EXPECT_NEAR(n / (DrawsSinceSeed0() / 6.0), e, 0.03) << e;
+    }
+    hp_->equalizer.reset();
+    for (float b : {0.0f, 0.3f, 1.0f}) {
+        hp_->baldness = hp_scalar(b);
+        g_hairs.clear();
+        std::string out;
+        const int kept = Run(plane, &out);
+        EXPECT_EQ(static_cast<int>(g_hairs.size()), kept);
+        EXPECT_NEAR(kept, b * n, b == 0.3f ? 300 : 0) << b;  // exact at 0 and 1
+        EXPECT_NE(out.find("totals: 20000 hairs generated, " + std::to_string(n - kept)),
+                  std::string::npos);
+    }
+}
+
+// Hairs per face follow texture area; roots are uniform in a triangle (four
+// halved copies of it) and in a quad (a 4 x 4 grid): chi-square, p = 0.001.
+TEST_F(Spawning, HairsSpreadEvenlyOverTextureSpace) {
+    std::mt19937 rng(5);
+    std::vector<float> edges{0.0f};
+    for (int i = 0; i < 50; ++i)
+        edges.push_back(edges.back() + 0.2f + std::uniform_real_distribution<float>()(rng));
+    std::vector<Rect> strips;
+    for (int i = 0; i < 50; ++i)
+        strips.push_back({edges[i] / edges[50], 0, edges[i + 1] / edges[50], 1});
+    hp_->density = hp_scalar(1000.0f);
+    std::string out;
+    const int total = Run(Mesh("p", strips), &out);
+    EXPECT_NE(out.find("from polygons p (0, 50)"), std::string::npos);
+    std::vector<int> per(50, 0);
+    for (const Hair& h : g_hairs)
+        ++per[std::upper_bound(edges.begin(), edges.end(), h.points[0].x * edges[50]) -
+              edges.begin() - 1];
+    for (int i = 0; i < 50; ++i)
+        EXPECT_NEAR(per[i], total * (edges[i + 1] - edges[i]) / edges[50], 2.0) << i;
+
+    const auto chi_square = [](int corners) {
+        g_hairs.clear();
+        Run(Mesh(corners == 3 ? "t" : "q", {{0, 0, 1, 1}}, corners));
+        std::vector<double> count(corners == 3 ? 4 : 16, 0.0);
+        for (const Hair& h : g_hairs) {
+            const kivPoint& p = h.points[0];
+            ++count[corners == 4       ? std::min(3, int(p.x * 4)) * 4 + std::min(3, int(p.y * 4))
+                    : p.x > 0.5f       ? 1
+                    : p.y > 0.5f       ? 2
+                    : p.x + p.y < 0.5f ? 0
+                                       : 3];
+        }
+        const double expected = static_cast<double>(g_hairs.size()) / count.size();
+        double chi = 0.0;
+        for (double c : count) chi += (c - expected) * (c - expected) / expected;
+        return chi;
+    };
+    hp_->density = hp_scalar(40000.0f);
+    EXPECT_LT(chi_square(3), 16.27);  // 3 degrees of freedom
+    EXPECT_LT(chi_square(4), 37.7);   // 15 degrees of freedom
+}
+
+TEST_F(Spawning, ChildrenSproutAtTheirSpawnSegment) {
+    hair_params* kid = hair_params_list_add(names_add("kid"));
+    hp_->spawn_params = names_add("kid");
+    hp_->spawn_factor = hp_scalar(1.0f);
+    hp_->segments = hp_scalar(4.0f);
+    hp_->density = hp_scalar(10.0f);
+    hair_model* plane = Plane("n");
+    for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}}) {
+        hp_->spawn_segment = hp_scalar(c.first);
+        g_hairs.clear();
+        std::string out;
+        EXPECT_EQ(Run(plane, &out), 10);
+        EXPECT_NE(out.find("10 number of hairs spawned\n"), std::string::npos);
+        ASSERT_EQ(g_hairs.size(), 20u);
+        for (int i = 0; i < 20; i += 2) {
+            const kivPoint* parent = g_hairs[i].points.data();
+            const hair_state& child = g_hairs[i + 1].state;
+            EXPECT_EQ(child.params, kid);
+            EXPECT_EQ(child.pos.z, parent[c.second].z) << c.first;
+            EXPECT_EQ(child.normal, kivVector(parent[c.second - 1], parent[c.second]));
+        }
+    }
+}
+
+TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
+    hp_->scraggle = hp_scalar(0.5f);
+    hp_->curl_tip = hp_scalar(0.8f);
+    hp_->clump = hp_scalar(0.3f);
+    hp_->clumpfrequency = hp_scalar(50.0f);
+    hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+    hp_->equalizer = hp_scalar(0.8f);
+    hp_->baldness = hp_scalar(0.9f);
+    hp_->density = hp_scalar(300.0f);
+    hp_->segments = hp_scalar(4.0f);
+    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}});
+    Plane("n");
+    mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "bare");
+    opt_flags = 3;
+    hair_camera cam;
+    std::vector<Hair> runs[2];
+    for (int tiles : {2, 1}) {  // one tile: the geometry is released
+        defs.tiles[0] = tiles;
+        g_hairs.clear();
+        const int id = defs.hair_id;
+        testing::internal::CaptureStdout();
+        const int total = mdldb_hair(cam);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                      "INFO: model bare has no hair.\n--- rendered " + std::to_string(total) +
+                      " total hairs\n"),
+                  std::string::npos);
+        EXPECT_EQ(defs.hair_id - id, total);
+        runs[tiles - 1] = g_hairs;
+    }
+    EXPECT_EQ(mdldb_get_index(0, 0)->type, MODEL_NULL);
+    ASSERT_TRUE(runs[0].size() == runs[1].size() && runs[0][0].points.size() == 5u);
+    for (std::size_t i = 0; i < runs[0].size(); ++i)
+        for (int k = 0; k < 5; ++k)
+            ASSERT_EQ(kivVector(runs[0][i].points[k]), kivVector(runs[1][i].points[k])) << i;
+}
+
+// The export lines of a face depend on nothing but that face.
+TEST_F(Spawning, ExportWritesEachRootWithItsNormalAndMotion) {
+    hp_->density = hp_scalar(8.0f);
+    const std::string path =
+        testing::TempDir() + "korvo_export_roots_" + std::to_string(getpid()) + ".txt";
+    using Line = std::array<float, 9>;
+    const auto lines = [&](hair_model* m, hair_model* m2, std::vector<Line>* face1) {
+        hair_params** list = &hp_;
+        testing::internal::CaptureStdout();
+        const int roots = m ? mdldb_kestrel_model(path.c_str(), m, m2, 1, list)
+                            : mdldb_kestrel(path.c_str(), 1);  // the walk over both lists
+        EXPECT_EQ(testing::internal::GetCapturedStdout().find(
+                      "1 assignments created " + std::to_string(roots) + " hairs for "),
+                  0u);
+        std::ifstream in(path);
+        std::vector<Line> out;
+        for (Line v; in >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5] >> v[6] >> v[7] >> v[8];) {
+            out.push_back(v);
+            if (v[0] > 0.5f && face1) face1->push_back(v);
+        }
+        EXPECT_EQ(static_cast<int>(out.size()), roots);
+        return out;
+    };
+    const std::vector<Rect> faces{{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
+    hair_model* a = Mesh("a", faces);
+    Mesh("a", faces, 4, 1, {1, 2, 3});
+    const auto moving = lines(nullptr, nullptr, nullptr);
+    ASSERT_GE(moving.size(), 6u);
+    for (const Line& v : moving) EXPECT_EQ(v, (Line{v[0], v[1], 0, 0, 0, 1, 1, 2, 3}));
+    std::vector<Line> short_face1, tall_face1;
+    const auto plain = lines(a, nullptr, &short_face1);
+    EXPECT_GT(lines(Mesh("b", {{0, 0, 0.5f, 3}, faces[1]}), nullptr, &tall_face1).size(),
+              plain.size());
+    EXPECT_EQ(short_face1, tall_face1);
+    std::remove(path.c_str());
+}
+
+// A diamond's texture edges cancel along v: hairs point to its centre. A
+// texture edge of no length cannot be prepared.
+TEST(HairPoly, QuadsWithoutAVDirectionOrWithDegenerateEdges) {
+    hair_poly p;
+    p.nb_points = 4;
+    const kivPoint diamond[4] = {{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {1, -1, 0}};
+    std::copy(diamond, diamond + 4, p.points);
+    std::copy(diamond, diamond + 4, p.uvs);
+    std::fill(p.normals, p.normals + 4, kivVector(0, 0, 1));
+    quad_vdir(&p);
+    EXPECT_TRUE(p.v_dir_ok == 0 && p.u_dir_ok == 1);
+    kivVector frame[4];
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(p.calc_posnrmdir(0.0, 0.0, frame), 1);
+    EXPECT_EQ(frame[2], kivVector(1, 0, 0));
+    p.uvs[1] = p.uvs[0];
+    EXPECT_THROW(quad_vdir(&p), FurEFailed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "In special case\nFATAL: quad_vdir check vector norm failure\n");
+}
+
+}  // namespace

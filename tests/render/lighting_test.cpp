@@ -1,0 +1,387 @@
+#include "render/lighting.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
+#include "render/render_support.h"
+#include "render/shadow_map.h"
+
+namespace {
+
+constexpr float kDeg = 0.017453292f;
+
+// A name table, a "fur" description and the list of n lights of the
+// given types, handed out in order.
+class Lights : public render_test::SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        ASSERT_EQ(names_init(64), 1);
+        hs_.params = hair_params_list_add(names_add("fur"));
+        defs.model_name = "skin";
+    }
+    void TearDown() override {
+        lgtdb_cleanup();
+        hair_params_list_clear();
+        names_done();
+        SettingsTest::TearDown();
+    }
+
+    static hair_light* Make(int type, const kivColor& c = kivColor(1, 1, 1),
+                            std::vector<const char*> links = {"skin"}) {
+        if (lgtdb_count() == 0) lgtdb_init(4, 0);
+        hair_light* l = lgtdb_get_new(0);
+        l->type = type;
+        l->color = c;
+        l->set_link_count(static_cast<int>(links.size()));
+        for (const char* n : links) l->add_link(names_add(n));
+        return l;
+    }
+    // Diffuse and specular light of the segment at P along T (normal +y).
+    std::vector<kivColor> Light(const kivPoint& P, const kivVector& T, int model = 2) {
+        hs_.params->light_model = model;
+        std::vector<kivColor> out(2, kivColor(9, 9, 9, 9));
+        lgtdb_calc_hair_lighting(P, T, kivVector(0, 1, 0), &hs_, out.data(), 0, 0.5f);
+        return out;
+    }
+
+    hair_state hs_;
+};
+
+void ExpectColor(const kivColor& c, const kivColor& e, const std::string& what) {
+    const float d[] = {c.r - e.r, c.g - e.g, c.b - e.b, c.a - e.a};
+    for (float x : d) EXPECT_NEAR(x, 0.0f, 1e-5) << what;
+}
+
+}  // namespace
+
+// --- Intensity -------------------------------------------------------------------------------
+
+TEST_F(Lights, SpotConePenumbraAndDropoff) {
+    // A spot at the origin looking down -z with a cone of 20, points at 5
+    // units; the last case has the dropoff 0.6 x cos(2 x 22 x 22 / 1260)^2.
+    struct Case {
+        float penumbra, dropoff, angle, m;
+    } cases[] = {
+        {5, 0, 22, 0.6f},  {5, 0, 25, 0},  {5, 0, 30, 0},          {5, 0, 15, 1},  {5, 0, 20, 1},
+        {-5, 0, 17, 0.6f}, {-5, 0, 15, 1}, {-5, 0, 10, 1},         {-5, 0, 20, 0}, {-5, 0, 24, 0},
+        {0, 0, 19, 1},     {0, 0, 21, 0},  {5, 2, 22, 0.3102845f},
+    };
+    hair_light l;
+    l.type = LIGHT_SPOT;
+    l.direction = kivVector(0, 0, -1);
+    l.cone = 20;
+    for (const Case& c : cases) {
+        l.penumbra = c.penumbra;
+        l.dropoff = c.dropoff;
+        const kivPoint P(5 * std::sin(c.angle * kDeg), 0, -5 * std::cos(c.angle * kDeg));
+        EXPECT_NEAR(l.lighting(P, kivVector(0, 1, 0), 0), c.m, 1e-4)
+            << c.penumbra << " " << c.angle;
+    }
+    // The dropoff constant is 22 / 1260 per degree, not pi / 180.
+    l.dropoff = 3;
+    EXPECT_NEAR(l.dropoff_mult(1, 30), 0.12473f, 2e-5);
+    // Back-face culling: a light pointing along the root normal gives 0.
+    defs.backface = true;
+    EXPECT_EQ(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, -1), 0), 0.0f);
+    EXPECT_GT(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, 1), 0), 0.0f);
+}
+
+TEST(HairLight, Falloff) {
+    struct Case {
+        int flags;
+        float start, end, d, m;
+    } cases[] = {
+        {1, -1, 0, 2, 0.5f}, {1, -2, 0, 2, 0.25f},  {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1},
+        {1, -4, 0, 2, 1},    {1, 10, 20, 15, 0.5f}, {1, 10, 20, 20, 0},    {1, 10, 20, 25, 0},
+        {1, 10, 20, 10, 1},  {1, 10, 20, 3, 1},     {0, 10, 20, 25, 1},    {1, 10, 10, 11, 0},
+    };
+    hair_light l;
+    for (const Case& c : cases) {
+        l.flags = c.flags;
+        l.falloff_start = c.start;
+        l.falloff_end = c.end;
+        EXPECT_FLOAT_EQ(l.falloff_mult(1, c.d), c.m) << c.flags << " " << c.start << " " << c.d;
+    }
+}
+
+// --- Area lights -------------------------------------------------------------------------------
+
+TEST_F(Lights, AreaSamplePositionsForEveryShape) {
+    // Sample i x nv + j at s = i / (nu - 1), u = j / (nv - 1), or 0.5 for
+    // one sample; the disc has rings of radius s, one ring of radius 0.5;
+    // unknown shapes keep the previous point.
+    // Shape, usamples, vsamples, sample index and its light-space point.
+    const float cases[][7] = {{AREA_RECT, 2, 2, 1, -1, 1, 0},
+                              {AREA_RECT, 3, 2, 3, 0, 1, 0},
+                              {AREA_RECT, 1, 1, 0, 0, 0, 0},
+                              {AREA_POINT, 2, 2, 3, 0, 0, 0},
+                              {AREA_DISC, 1, 4, 1, -0.25f, 0.4330127f, 0},
+                              {AREA_DISC, 2, 4, 4, 1, 0, 0},
+                              {AREA_SPHERE, 4, 2, 1, 0, 0, -1},
+                              {AREA_SPHERE, 4, 2, 2, -0.4330127f, -0.8660254f, -0.25f},
+                              {7, 2, 2, 3, 0, 0, 0}};
+    lgtdb_init(1, 0);
+    hair_light* l = lgtdb_get_new(0);
+    l->type = LIGHT_POINT_AREA;
+    l->matrix = kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 10, 20, 30, 1);
+    lgtdb_xform(kivMatrix(), 0);
+    for (const auto& c : cases) {
+        l->area_shape = static_cast<int>(c[0]);
+        l->area_usamples = static_cast<int>(c[1]);
+        l->area_vsamples = static_cast<int>(c[2]);
+        lgtdb_calc_simple_area_lights(0);
+        ASSERT_EQ(l->samples_size, l->area_usamples * l->area_vsamples);
+        const kivPoint expected(c[4] + 10, c[5] + 20, c[6] + 30);
+        EXPECT_EQ(kivVector(l->samples[static_cast<int>(c[3])], expected).length(), 0.0f)
+            << c[0] << " " << c[1] << " " << c[3];
+    }
+}
+
+TEST_F(Lights, AreaLightsNearestSampleAndIntensity) {
+    hair_light* l = Make(LIGHT_SPOT_AREA);
+    l->area_shape = AREA_RECT;
+    l->area_usamples = l->area_vsamples = 2;
+    lgtdb_calc_simple_area_lights(0);
+    // Points and their light vectors: to sample 3 (1, 1), to sample 1
+    // (-1, 1), and to sample 0 when all four are as near.
+    const float cases[][6] = {
+        {0.9f, 0.8f, 5, 0.1f, 0.2f, -5}, {-2, 0.5f, 0, 1, 0.5f, 0}, {0, 0, 5, -1, -1, -5}};
+    for (const auto& c : cases) {
+        const kivVector L = l->light_vector(kivPoint(c[0], c[1], c[2]));
+        EXPECT_EQ((L - kivVector(c[3], c[4], c[5])).length(), 0.0f) << c[0];
+    }
+
+    // Intensity: a 1 x 2 rectangle at (0, -1, 0) and (0, 1, 0), facing -z.
+    l->type = LIGHT_POINT_AREA;
+    l->area_usamples = 1;
+    l->area_vsamples = 2;
+    l->direction = kivVector(0, 0, -1);
+    lgtdb_calc_simple_area_lights(0);
+    // Both samples face the point; |V . N| with N along -z is 1 / sqrt(2).
+    EXPECT_NEAR(l->lighting(kivPoint(0, 0, -1), kivVector(0, 0, 1), 0), 0.7071068f, 1e-5);
+    // Behind the light: nothing, though both count in the divisor.
+    EXPECT_EQ(l->lighting(kivPoint(0, 0, 1), kivVector(0, 0, 1), 0), 0.0f);
+    // A spot area light averages the spot factor over its samples.
+    l->type = LIGHT_SPOT_AREA;
+    l->cone = 30;
+    EXPECT_NEAR(l->lighting(kivPoint(0, 1, -1), kivVector(0, 1, 0), 0), 0.5f, 1e-5);
+}
+
+// --- Hair terms --------------------------------------------------------------------------------
+
+TEST_F(Lights, DiffuseAcrossTheTangentAndSpecularSignRule) {
+    hair_light* l = Make(LIGHT_POINT, kivColor(0.5f, 1, 0.25f));
+    l->position = kivPoint(0, 10, -10);
+    const kivPoint P(0, 0, -10);
+    ExpectColor(l->diffuse(P, kivVector(0, 1, 0), 2), kivColor(0, 0, 0, 0), "along");
+    ExpectColor(l->diffuse(P, kivVector(1, 0, 0), 2), kivColor(1, 2, 0.5f, 2), "across");
+    ExpectColor(l->diffuse(P, kivVector(0, 0.6f, 0.8f), 1), kivColor(0.4f, 0.8f, 0.2f, 0.8f),
+                "between");
+    l->type = LIGHT_POINT_AREA;  // no angle term
+    ExpectColor(l->diffuse(P, kivVector(0, 1, 0), 2), kivColor(1, 2, 0.5f, 2), "point area");
+
+    // Specular: the eye looks at Q = (5, 0, -10); T along x: -T . E = 0.447.
+    l->type = LIGHT_POINT;
+    l->color = kivColor(1, 0.5f, 0.25f);
+    const kivPoint Q(5, 0, -10);
+    const kivVector T(1, 0, 0);
+    l->position = Q + kivPoint(-1, 0, 1);  // T . L < 0: opposite signs
+    ExpectColor(l->specular(Q, T, 1, 2), kivColor(0, 0, 0, 0), "opposite");
+    l->position = Q + kivPoint(1, 0, 1);  // cos(63.43 - 45 degrees)^2 = 0.9
+    ExpectColor(l->specular(Q, T, 2, 2), kivColor(1.8f, 0.9f, 0.45f, 1.8f), "same side");
+    // Both negative: the same angles.
+    ExpectColor(l->specular(Q, kivVector(-1, 0, 0), 1, 1),
+                kivColor(0.9486833f, 0.4743416f, 0.2371708f, 0.9486833f), "both negative");
+}
+
+// --- Segments ----------------------------------------------------------------------------------
+
+TEST_F(Lights, LinksDecideWhichHairsALightLights) {
+    // Link names, link_count (-1: one per name; empty entries end the
+    // list) and how many times the light lights "skin".
+    struct Case {
+        std::vector<const char*> links;
+        int link_count;
+        float times;
+    } cases[] = {{{}, 0, 0},
+                 {{"rock"}, -1, 0},
+                 {{"skin"}, -1, 1},
+                 {{"skin", "skin"}, -1, 2},
+                 {{"rock", "skin"}, -1, 1},
+                 {{"skin"}, 3, 1}};
+    const kivPoint P(0, 0, -10);
+    for (const Case& c : cases) {
+        hair_light* l = Make(LIGHT_INFINITE, kivColor(0.25f, 0.25f, 0.25f), c.links);
+        if (c.link_count >= 0) l->set_link_count(c.link_count);
+        l->direction = kivVector(0, 1, 0);
+        const float d = 0.25f * c.times;
+        ExpectColor(Light(P, kivVector(1, 0, 0), 1)[0], kivColor(d, d, d, c.times),
+                    std::to_string(c.times));
+        lgtdb_cleanup();
+    }
+    // No model name, no light.
+    Make(LIGHT_INFINITE)->direction = kivVector(0, 1, 0);
+    defs.model_name = nullptr;
+    ExpectColor(Light(P, kivVector(1, 0, 0), 1)[0], kivColor(0, 0, 0, 0), "no model");
+}
+
+TEST_F(Lights, LightModelsAndTheShadowPass) {
+    hair_light* l = Make(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
+    l->position = kivPoint(0, 10, -10);
+    const kivPoint P(0, 0, -10);
+    const kivVector T(0.6f, 0, 0.8f);  // sharpness 5: specular 0.6^5
+    const float s = std::pow(0.6f, 5.0f);
+    struct Case {
+        int model;
+        float d, s;
+    } cases[] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
+    for (const Case& c : cases) {
+        const std::vector<kivColor> out = Light(P, T, c.model);
+        ExpectColor(out[0], kivColor(c.d, 0.5f * c.d, 0.25f * c.d, c.d),
+                    "diffuse " + std::to_string(c.model));
+        ExpectColor(out[1], kivColor(c.s, 0.5f * c.s, 0.25f * c.s, c.s), "specular");
+    }
+    // During the shadow pass nothing is written.
+    defs.shadows.shadow_pass = 1;
+    ExpectColor(Light(P, T, 1)[0], kivColor(9, 9, 9, 9), "shadow pass");
+}
+
+TEST_F(Lights, ClampingFromTheEnvironment) {
+    // The flag is never cleared, so it is set in a child process only.
+    EXPECT_EXIT(
+        {
+            setenv("KORVO_FUR_LIGHT_CLAMPING", "", 1);
+            for (int i = 0; i < 2; ++i)
+                Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f))->direction = kivVector(0, 1, 0);
+            const std::vector<kivColor> out = Light(kivPoint(0, 0, -10), kivVector(1, 0, 0), 1);
+            const bool ok = out[0].r == 1.0f && std::fabs(out[0].g - 1.0f) < 1e-6 &&
+                            out[0].b == 1.0f && out[0].a == 2.0f;
+            std::exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    // Here the sum stays unclamped.
+    for (int i = 0; i < 2; ++i)
+        Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f))->direction = kivVector(0, 1, 0);
+    EXPECT_FLOAT_EQ(Light(kivPoint(0, 0, -10), kivVector(1, 0, 0), 1)[0].r, 1.7f);
+}
+
+// --- Lists ---------------------------------------------------------------------------------------
+
+TEST_F(Lights, ListsAndTheMotionBlurList) {
+    ASSERT_EQ(lgtdb_init(2, 0), 1);
+    lgtdb_get_new(0)->name = names_add("a");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(lgtdb_init(3, 1), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: 3 motion blur lights, 2 lights\n");
+    // Growing keeps the records handed out, with their names.
+    ASSERT_EQ(lgtdb_init(1, 0), 1);
+    EXPECT_EQ(std::to_string(lgtdb_count()) + lgtdb_get_index(0, 0)->name->name, "3a");
+    EXPECT_EQ(lgtdb_get_new(0), lgtdb_get_index(1, 0));
+    // The motion-blur list gets count records and restarts the fill index.
+    ASSERT_EQ(lgtdb_init(1, 1), 1);
+    EXPECT_EQ(lgtdb_get_new(1), lgtdb_get_index(0, 1));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(lgtdb_get_new(1) == nullptr, i == 2) << i;
+    EXPECT_EQ(lgtdb_init(2, 1), 1) << "an existing list is kept";
+    lgtdb_cleanup();
+    EXPECT_TRUE(lgtdb_count() == 0 && !lgtdb_get_new(0) && !lgtdb_get_index(0, 1));
+}
+
+TEST_F(Lights, XformOfPositionsDirectionsAndAreaMatrices) {
+    // A quarter turn about z, then a move by (1, 2, 3).
+    const kivMatrix M(0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1);
+    const int types[] = {LIGHT_SPOT, LIGHT_POINT, LIGHT_INFINITE, LIGHT_POINT_AREA};
+    lgtdb_init(4, 0);
+    for (int type : types) {
+        hair_light* l = lgtdb_get_new(0);
+        l->type = type;
+        l->position = kivPoint(1, 0, 0);
+        l->direction = kivVector(2, 0, 0);
+        l->matrix = kivMatrix(2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1);
+    }
+    lgtdb_xform(M, 0);
+    for (int i = 0; i < 4; ++i) {
+        const hair_light* l = lgtdb_get_index(i, 0);
+        EXPECT_EQ(kivVector(l->position), kivVector(1, 3, 3)) << i;
+        EXPECT_EQ(l->direction, types[i] == LIGHT_POINT ? kivVector(2, 0, 0) : kivVector(0, 1, 0));
+    }
+    // matrix x M for area lights; others keep theirs.
+    const kivMatrix& A = lgtdb_get_index(3, 0)->area_matrix;
+    EXPECT_EQ((std::vector<float>{A.m[1], A.m[12], lgtdb_get_index(0, 0)->area_matrix.m[1]}),
+              (std::vector<float>{2, 1, 0}));
+}
+
+// --- Exclusion, checks, shadows, dump --------------------------------------------------------
+
+TEST_F(Lights, ShadowHooksChecksExclusionAndDump) {
+    ASSERT_EQ(assdb_init(16), 1);
+    hair_light* key = Make(LIGHT_SPOT, kivColor(1, 0.5f, 0));
+    key->name = names_add("key");
+    key->cone = 20;
+    key->penumbra = 10;
+    key->flags = LIGHT_HAS_FALLOFF;
+    key->falloff_start = -2;
+    key->matrix = kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 5, 0, 1);
+    hair_light* fill = Make(LIGHT_POINT);
+    fill->name = names_add("fill");
+    MapParams params;
+    init_mapparams(&params);
+    assdb_set_shadmap_params(key->name, params);
+
+    // Shadow entries: view angle (the light's, or the map's cone),
+    // projection scale, and the matrix from world or camera space.
+    ShadowMapInfo entries[2];
+    entries[1].params.map.cone = 45;
+    defs.shadows.entries = entries;
+    defs.shadows.count = 2;
+    const kivMatrix world = lgtdb_get_new_shadow_matrix("key", 0, 0, kivMatrix());
+    defs.shadows.use_shadows = 1;
+    const kivMatrix camera(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -10, 1);
+    const kivMatrix used = lgtdb_get_new_shadow_matrix("key", 1, 0, camera);
+    EXPECT_EQ((std::vector<float>{world.m[13], world.m[14], used.m[13], used.m[14],
+                                  entries[0].params.angle, entries[1].params.angle}),
+              (std::vector<float>{-5, 0, -5, 10, 30, 45}));
+    EXPECT_NEAR(entries[0].proj_scale, 0.5f / std::tan(30 * kDeg), 1e-5);
+    EXPECT_NEAR(entries[1].proj_scale, 0.5f, 1e-5);
+    EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
+    lgtdb_set_smap_index("key", 1, 0);
+    EXPECT_EQ(key->smap_index, 1);
+
+    // Excluded from the hair render (not from the shadow pass), fill
+    // becomes a null light.
+    assdb_exclude_hair_render(fill->name);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(lgtdb_get_shadowmap_light("fill", 0, 0), 0);
+    EXPECT_EQ(lgtdb_get_shadowmap_light("none", 0, 0), 0);
+    lgtdb_check_defs(0);
+    lgtdb_check_exclude(1);
+    EXPECT_EQ(fill->type, LIGHT_POINT);
+    lgtdb_check_exclude(0);
+    EXPECT_TRUE(fill->type == LIGHT_NULL && !fill->name && key->type == LIGHT_SPOT);
+    lgtdb_dump(0);
+    lgtdb_dump(1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "***** Only spot light shadow maps are currently supported.\n"
+              "***** Could not find light named: none.\n"
+              "WARNING: light (fill) not defined in .hair file!\n"
+              "nb_lights 4\n"
+              "light spot \"key\" {\n"
+              "    color 1.000000 0.500000 0.000000\n"
+              "    position 0.000000 0.000000 0.000000\n"
+              "    direction 0.000000 0.000000 0.000000\n"
+              "    angles 20.000000 10.000000\n"
+              "    falloff -2.000000 0.000000\n"
+              "}\n"
+              "light null \"noname\" { }\n"
+              "light null \"noname\" { }\n"
+              "light null \"noname\" { }\n"
+              "nb_lights 4\n"
+              "ERROR: invalid light list\n");
+    assdb_done();
+}
