@@ -9,6 +9,7 @@
 #include "foundation/render_settings.h"
 #include "generation/hair_records.h"
 #include "render/camera.h"
+#include "render/lighting.h"
 #include "render/scan_convert.h"
 
 namespace {
@@ -71,11 +72,8 @@ void corner(motion_blur_pnt& c, const kivPoint& p, float side, float ux, float u
 
 // The diffuse and specular light arriving at a segment, into
 // mtl_components[0] and [1]; t is the position along the hair.
-void light_segment(follicle& f, kivVector& normal, hair_state* state, float t) {
-    (void)f;
-    (void)normal;
-    (void)state;
-    (void)t;
+void light_segment(follicle& f, const kivVector& normal, const hair_state* state, float t) {
+    lgtdb_calc_hair_lighting(f.lcalc_pos, f.lcalc_tan, normal, state, f.mtl_components, 0, t);
 }
 
 int sign_of(float v) {
