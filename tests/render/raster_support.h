@@ -5,11 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
+#include "foundation/names.h"
 #include "foundation/polygon_clip.h"
 #include "generation/hair_records.h"
+#include "geometry/model_database.h"
 #include "render/camera.h"
+#include "render/lighting.h"
 #include "render_support.h"
 
 namespace raster_test {
@@ -37,7 +43,9 @@ inline double pixel_area(const std::vector<pt>& p, int col, int row) {
 }
 
 // A 64 × 48 camera at the origin looking down −z: the camera-space point
-// (x, y, −10) lands on pixel (x + 32, y + 24); pixel_scale is 10.
+// (x, y, −10) lands on pixel (x + 32, y + 24); pixel_scale is 10. The name
+// table, the assignment table and a description "fur" are ready; models
+// and lights are cleaned up afterwards.
 class RasterTest : public render_test::SettingsTest {
   protected:
     void SetUp() override {
@@ -46,6 +54,18 @@ class RasterTest : public render_test::SettingsTest {
         cam_.set_focal(10.0f);
         cam_.set_image_params(48, 64, cam_window(), zcalc());
         ASSERT_EQ(cam_.init_zbuffer(), 1);
+        ASSERT_EQ(names_init(64), 1);
+        ASSERT_EQ(assdb_init(16), 1);
+        fur_ = hair_params_list_add(names_add("fur"));
+    }
+    void TearDown() override {
+        mdldb_cleanup();
+        lgtdb_cleanup();
+        assdb_done();
+        hair_params_list_clear();
+        names_done();
+        unsetenv("KORVO_FUR_OLD_BEHAVIOR");
+        SettingsTest::TearDown();
     }
 
     hair_zbuffer& zb() { return *cam_.zbuffer(); }
@@ -57,14 +77,14 @@ class RasterTest : public render_test::SettingsTest {
     // Alpha summed over the image.
     float alpha_sum() {
         float s = 0;
-        for (int r = 0; r < zb().lines(); ++r)
-            for (int c = 0; c < zb().cols(); ++c) s += color(r, c).a;
+        for (int i = 0; i < 48 * 64; ++i) s += color(i / 64, i % 64).a;
         return s;
     }
-    // Draws a hair whose description is the default one (light model 2:
-    // the ambient colour without lights).
-    void draw(control_hair hair) {
+    // Draws a hair of description hp (by default none: light model 2, the
+    // ambient colour without lights).
+    void draw(control_hair hair, hair_params* hp = nullptr) {
         hair_state state;
+        state.params = hp;
         cam_.zbuff_hair(&hair, &state);
     }
     // A hair through camera-space points (the camera sits at the origin)
@@ -80,6 +100,7 @@ class RasterTest : public render_test::SettingsTest {
     }
 
     hair_camera cam_;
+    hair_params* fur_ = nullptr;
 };
 
 }  // namespace raster_test

@@ -45,41 +45,31 @@ std::vector<pt> random_polygon(std::mt19937& rng, int kind) {
     return p;
 }
 
-// Runs the converter as the rasterisers do (sort, chains, fill) and
-// collects the coverages; every pixel must come once with its value 0.25.
-std::map<std::pair<int, int>, float> convert(const std::vector<pt>& p, int* box, bool& ok) {
-    scan::vertex<1> v[4], l[4], r[4];
-    int order[4], nl = 0, nr = 0;
-    const int n = static_cast<int>(p.size());
-    for (int i = 0; i < n; ++i) v[i] = {float(p[i].x), float(p[i].y), {0.25f}};
-    std::map<std::pair<int, int>, float> out;
-    scan::sort_by_y(n, v, order);
-    if (!scan::split_chains(n, v, order, false, l, nl, r, nr)) return out;
-    scan::limits lim;
-    lim.cols = lim.lines = 64;
-    scan::fill<1>(box, nl, l, nr, r, lim, 1, [&](int c, int row, float cov, const float* val) {
-        ok = ok && out.count({row, c}) == 0 && std::fabs(val[0] - 0.25f) < 1e-5f;
-        out[{row, c}] = cov;
-    });
-    return out;
-}
-
 }  // namespace
 
 TEST(ScanConvert, CoverageIsTheExactAreaInEveryPixel) {
     std::mt19937 rng(90210);
     for (int i = 0; i < 3000; ++i) {
+        // Converted as the rasterisers do: sort, chains, fill, with the box
+        // in whole pixels. Every pixel must come once, with the value 0.25.
         const std::vector<pt> p = random_polygon(rng, i % 6);
-        int box[4] = {64, 64, 0, 0};  // whole pixels, as the rasterisers give it
-        for (const pt& q : p) {
-            box[0] = std::min(box[0], int(q.x)), box[1] = std::min(box[1], int(q.y));
-            box[2] = std::max(box[2], int(q.x)), box[3] = std::max(box[3], int(q.y));
+        const int n = static_cast<int>(p.size());
+        scan::vertex<1> v[4], l[4], r[4];
+        int order[4], nl = 0, nr = 0, box[4] = {64, 64, 0, 0};
+        for (int k = 0; k < n; ++k) {
+            v[k] = {float(p[k].x), float(p[k].y), {0.25f}};
+            box[0] = std::min(box[0], int(p[k].x)), box[1] = std::min(box[1], int(p[k].y));
+            box[2] = std::max(box[2], int(p[k].x)), box[3] = std::max(box[3], int(p[k].y));
         }
-        bool ok = true;
-        const auto cov = convert(p, box, ok);
-        EXPECT_TRUE(ok) << i;
+        scan::sort_by_y(n, v, order);
+        ASSERT_TRUE(scan::split_chains(n, v, order, false, l, nl, r, nr)) << i;
+        const scan::limits lim{64, 64};
+        std::map<std::pair<int, int>, float> cov;
         double sum = 0;
-        for (const auto& [pix, c] : cov) sum += c;
+        scan::fill<1>(box, nl, l, nr, r, lim, 1, [&](int c, int row, float a, const float* val) {
+            EXPECT_TRUE(cov.count({row, c}) == 0 && std::fabs(val[0] - 0.25f) < 1e-5f) << i;
+            cov[{row, c}] = a, sum += a;
+        });
         EXPECT_NEAR(sum, raster_test::area(p), 1e-5 * (cov.size() + 1)) << i;
         // Each pixel against the reference; wholly covered ones exactly 1.
         for (int row = box[1] - 1; row <= box[3] + 1; ++row)
@@ -88,11 +78,9 @@ TEST(ScanConvert, CoverageIsTheExactAreaInEveryPixel) {
                 const float c = it == cov.end() ? 0.0f : it->second;
                 EXPECT_TRUE(c >= 0 && c <= 1.0f) << i;
                 EXPECT_NEAR(c, pixel_area(p, col, row), 1e-4) << i << " at " << col << "," << row;
-                const double m = 1e-4;
-                if (raster_test::box_area(p, col - m, row - m, col + 1 + m, row + 1 + m) >=
-                    (1 + 2 * m) * (1 + 2 * m) - 1e-9) {
-                    EXPECT_EQ(c, 1.0f) << i;
-                }
+                const double m = 1e-4, inside = raster_test::box_area(p, col - m, row - m,
+                                                                      col + 1 + m, row + 1 + m);
+                EXPECT_TRUE(c == 1.0f || inside < (1 + 2 * m) * (1 + 2 * m) - 1e-9) << i;
             }
     }
 }
@@ -154,7 +142,4 @@ TEST_F(HairPolygon, SubPixelPolygonAddsOneFragmentWithItsAreaAndFirstColour) {
     check(tri, {tri}, 0, colors);
     const double a = raster_test::area(tri);
     EXPECT_NEAR(color(6, 5).b, 0.25 * a, 2.0 / 65535);
-    float depth = 0, alpha = 0;
-    zb().resolve_depth(zb().record(6, 5), depth, alpha);
-    EXPECT_NEAR(depth, 5.0f, 1e-5f);
 }
