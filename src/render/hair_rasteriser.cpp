@@ -168,15 +168,17 @@ void hair_camera::zbuff_hair(control_hair* hair, hair_state* state) {
         float dx, dy, len;
         screen_dir(f.p2.x - f.p1.x, f.p2.y - f.p1.y, dx, dy, len);
 
-        // Root corners: new for the first segment, else the previous tips.
+        // Root corners: new for the first segment, else the previous tips
+        // (new as well after a segment behind the camera, whose corners
+        // were never projected).
         float back = 0.0f;  // how far the root corners moved back
-        if (i == 0) {
+        if (i == 0 || g_segments[i - 1].zdepth[1] < 0.0f) {
             const float h1 = f.attr1.width / std::fabs(f.zdepth[0]) * pixel_scale * 0.5f;
             const kivColor c1 =
                 hair_vertex_color(f.attr1, light_model, f.mtl_components[0], f.mtl_components[1]);
             corner(quad[0], f.p1, 1.0f, dx, dy, h1, lx, ly, f.zdepth[0], c1);
             corner(quad[1], f.p1, -1.0f, dx, dy, h1, lx, ly, f.zdepth[0], c1);
-            if (len < 2.0f * h1) {
+            if (i == 0 && len < 2.0f * h1) {
                 back = 2.0f * h1 - len;
                 for (int k = 0; k < 2; ++k) {
                     quad[k].x -= back * dx;
@@ -189,9 +191,9 @@ void hair_camera::zbuff_hair(control_hair* hair, hair_state* state) {
             quad[1] = tip_right;
         }
 
-        // Tip corners, mitred towards the next segment.
+        // Tip corners, mitred towards the next segment when it is projected.
         float ex = dx, ey = dy;
-        if (!last) {
+        if (!last && g_segments[i + 1].zdepth[1] > 0.0f) {
             const follicle& g = g_segments[i + 1];
             float elen;
             screen_dir(dx + (g.p2.x - g.p1.x), dy + (g.p2.y - g.p1.y), ex, ey, elen);
