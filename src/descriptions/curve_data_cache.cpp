@@ -160,28 +160,14 @@ const crvdata_entry* find_or_load(const char* name) {
     }
     if (!name) name = "";  // reads as a file that cannot be opened
     char expanded[kCacheNameSize];
-    const char* key = name;
-    if (name[0] == '$' || std::strlen(name) >= kCacheNameSize) {
-        if (!cache_expand_name(name, false, expanded)) {
-            std::printf("ERROR: file name %s is too long\n", name);
-            std::fflush(stdout);
-            read_failed(name);
-        }
-        key = expanded;
-    }
-
-    const int b = g_cache.bucket(key);
-    crvdata_entry* e = g_cache.find(key, b);
-    if (!e) {
-        e = g_cache.make_room(b);
+    const char* key = cache_key(name, false, expanded);
+    if (!key) read_failed(name);
+    return g_cache.lookup(key, [key](crvdata_entry* e) {
         if (!read_curve_data(e, key)) {
             e->release();
             read_failed(key);
         }
-        g_cache.insert(e, b);
-    }
-    g_cache.touch(e);
-    return e;
+    });
 }
 
 // The element index for frame current.

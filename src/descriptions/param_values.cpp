@@ -72,16 +72,12 @@ bool var_index_ok(int k) {
     return false;
 }
 
-[[noreturn]] void undefined_scalar() {
-    std::printf("FATAL: can't evaluate an undefined hp_scalar!\n");
+// The FATAL line and exception of a term that cannot be evaluated.
+[[noreturn]] void undefined_term(const char* type) {
+    std::printf("FATAL: can't evaluate an undefined %s!\n", type);
     std::fflush(stdout);
-    throw FurEBadParameter("Can't evaluate an undefined hp_scalar!");
-}
-
-[[noreturn]] void undefined_color() {
-    std::printf("FATAL: can't evaluate an undefined hp_color!\n");
-    std::fflush(stdout);
-    throw FurEBadParameter("Can't evaluate an undefined hp_color!");
+    const std::string msg = std::string("Can't evaluate an undefined ") + type + "!";
+    throw FurEBadParameter(msg.c_str());
 }
 
 // Variable i of the hair, 0 for an index out of range.
@@ -91,7 +87,8 @@ inline double var_value(const hair_state& hs, long i) {
 
 // --- Chains -------------------------------------------------------------------
 
-inline float apply(float acc, std::uint8_t op, float x) {
+template <class Value>
+inline Value apply(const Value& acc, std::uint8_t op, const Value& x) {
     switch (op) {
         case HP_OP_ADD:
             return acc + x;
@@ -100,24 +97,9 @@ inline float apply(float acc, std::uint8_t op, float x) {
         case HP_OP_MUL:
             return acc * x;
         case HP_OP_DIV:
-            return acc / x;
+            return acc / x;  // colours: a zero channel of x gives 0
         default:
             return acc;  // no operator: the value is dropped
-    }
-}
-
-inline kivColor apply(const kivColor& acc, std::uint8_t op, const kivColor& x) {
-    switch (op) {
-        case HP_OP_ADD:
-            return acc + x;
-        case HP_OP_SUB:
-            return acc - x;
-        case HP_OP_MUL:
-            return acc * x;
-        case HP_OP_DIV:
-            return acc / x;  // a zero channel of x gives 0
-        default:
-            return acc;
     }
 }
 
@@ -152,26 +134,6 @@ Value combine(const Term* t, TermValue&& value_of) {
     return outer;
 }
 
-template <class Term>
-bool chain_valid(const Term* t) {
-    bool open = false;
-    for (; t; t = t->next) {
-        if ((t->flags & HP_OPEN_GROUP) && open) return false;
-        if ((t->flags & HP_CLOSE_GROUP) && !open) return false;
-        if ((t->next != nullptr) != (t->op != HP_OP_NONE)) return false;
-        if (t->flags & HP_OPEN_GROUP) open = true;
-        if (t->flags & HP_CLOSE_GROUP) open = false;
-    }
-    return true;
-}
-
-template <class Term>
-void chain_append(Term* head, Term* term) {
-    Term* last = head;
-    while (last->next) last = last->next;
-    last->next = term;
-}
-
 // Deletes a chain iteratively (chains may be long; no recursion).
 template <class Term>
 void delete_chain(Term* t) {
@@ -183,28 +145,22 @@ void delete_chain(Term* t) {
     }
 }
 
-template <class Term>
-void print_chain(const Term* t, void (*print_form)(const Term&)) {
-    for (; t; t = t->next) {
-        if (t->flags & HP_OPEN_GROUP) std::printf("(");
-        print_form(*t);
-        if (t->flags & HP_CLOSE_GROUP) std::printf(")");
-        switch (t->op) {
-            case HP_OP_ADD:
-                std::printf(" + ");
-                break;
-            case HP_OP_SUB:
-                std::printf(" - ");
-                break;
-            case HP_OP_MUL:
-                std::printf(" * ");
-                break;
-            case HP_OP_DIV:
-                std::printf(" / ");
-                break;
-            default:
-                break;
-        }
+void print_op(std::uint8_t op) {
+    switch (op) {
+        case HP_OP_ADD:
+            std::printf(" + ");
+            break;
+        case HP_OP_SUB:
+            std::printf(" - ");
+            break;
+        case HP_OP_MUL:
+            std::printf(" * ");
+            break;
+        case HP_OP_DIV:
+            std::printf(" / ");
+            break;
+        default:
+            break;
     }
 }
 
@@ -258,7 +214,7 @@ float scalar_term(const hp_scalar& t, const hair_state& hs) {
         case HP_IMAGE_CRVDATA:
             return tmap_lookup_chan(crvdata_lookup_str(t.name, t.i0, frame), t.channel, hs.u, hs.v);
         default:
-            undefined_scalar();
+            undefined_term("hp_scalar");
     }
 }
 
@@ -276,7 +232,7 @@ float scalar_const_term(const hp_scalar& t) {
         case HP_CRVDATA:
             return crvdata_lookup(t.name, t.i0, defs.frame);
         default:  // imagestep, var and undefined need a hair
-            undefined_scalar();
+            undefined_term("hp_scalar");
     }
 }
 
@@ -308,13 +264,13 @@ kivColor color_term(const hp_color& t, const hair_state& hs) {
             return tmap_lookup_chans(crvdata_lookup_str(t.name, t.i0, frame), t.channel, hs.u,
                                      hs.v);
         default:
-            undefined_color();
+            undefined_term("hp_color");
     }
 }
 
 // --- Printed forms ------------------------------------------------------------------
 
-void print_scalar_form(const hp_scalar& t) {
+void print_form(const hp_scalar& t) {
     char ch[8];
     switch (t.kind) {
         case HP_CONSTANT:
@@ -347,7 +303,7 @@ void print_scalar_form(const hp_scalar& t) {
     }
 }
 
-void print_color_form(const hp_color& t) {
+void print_form(const hp_color& t) {
     char ch[8];
     const kivColor& a = t.base;
     const kivColor b = t.base + t.delta;
@@ -379,7 +335,21 @@ void print_color_form(const hp_color& t) {
     }
 }
 
-kivColor opaque(const kivColor& c) {
+// --- What the builders store --------------------------------------------------------
+
+// Channels an image term takes.
+int image_channels(const hp_scalar&) {
+    return 1;
+}
+int image_channels(const hp_color&) {
+    return 3;
+}
+
+// A value as a builder stores it: colours take matte 1.
+float stored(float v) {
+    return v;
+}
+kivColor stored(const kivColor& c) {
     return kivColor(c.r, c.g, c.b, 1.0f);
 }
 
@@ -419,9 +389,10 @@ int hp_channel_count(int code) {
     return ((code & 1) != 0) + ((code & 2) != 0) + ((code & 4) != 0) + ((code & 8) != 0);
 }
 
-// --- hp_scalar ---------------------------------------------------------------------
+// --- hp_term ------------------------------------------------------------------------
 
-void hp_scalar::copy_fields(const hp_scalar& o) {
+template <class Term, class Value>
+void hp_term<Term, Value>::copy_fields(const hp_term& o) {
     kind = o.kind;
     flags = o.flags;
     op = o.op;
@@ -433,33 +404,38 @@ void hp_scalar::copy_fields(const hp_scalar& o) {
     i1 = o.i1;
 }
 
-void hp_scalar::copy_term(const hp_scalar& o) {
+template <class Term, class Value>
+void hp_term<Term, Value>::copy_term(const hp_term& o) {
     copy_fields(o);
     name = duplicate(o.name);
 }
 
-hp_scalar::hp_scalar(const hp_scalar& other) {
+template <class Term, class Value>
+hp_term<Term, Value>::hp_term(const hp_term& other) {
     *this = other;
 }
 
-hp_scalar& hp_scalar::operator=(const hp_scalar& other) {
+template <class Term, class Value>
+hp_term<Term, Value>& hp_term<Term, Value>::operator=(const hp_term& other) {
     if (this == &other) return *this;
     reset();
     copy_term(other);
-    hp_scalar* to = this;
-    for (const hp_scalar* t = other.next; t; t = t->next) {
-        to->next = new hp_scalar;
+    hp_term* to = this;
+    for (const Term* t = other.next; t; t = t->next) {
+        to->next = new Term;
         to = to->next;
         to->copy_term(*t);
     }
     return *this;
 }
 
-hp_scalar::hp_scalar(hp_scalar&& other) noexcept {
+template <class Term, class Value>
+hp_term<Term, Value>::hp_term(hp_term&& other) noexcept {
     *this = std::move(other);
 }
 
-hp_scalar& hp_scalar::operator=(hp_scalar&& other) noexcept {
+template <class Term, class Value>
+hp_term<Term, Value>& hp_term<Term, Value>::operator=(hp_term&& other) noexcept {
     if (this == &other) return *this;
     reset();
     copy_fields(other);
@@ -471,70 +447,130 @@ hp_scalar& hp_scalar::operator=(hp_scalar&& other) noexcept {
     return *this;
 }
 
-hp_scalar::~hp_scalar() {
+template <class Term, class Value>
+hp_term<Term, Value>::~hp_term() {
     delete[] name;
     delete_chain(next);
 }
 
-void hp_scalar::reset() {
+template <class Term, class Value>
+void hp_term<Term, Value>::reset() {
     delete[] name;
     delete_chain(next);
     name = nullptr;
     next = nullptr;
-    copy_fields(hp_scalar());
+    copy_fields(hp_term());
 }
 
-bool hp_scalar::set_constant(float value) {
+template <class Term, class Value>
+void hp_term<Term, Value>::set_unnamed(std::uint8_t k) {
     delete[] name;
     name = nullptr;
-    kind = HP_CONSTANT;
-    base = value;
+    kind = k;
+}
+
+template <class Term, class Value>
+void hp_term<Term, Value>::set_named(std::uint8_t k, const char* file) {
+    delete[] name;
+    name = store_name(file);
+    kind = k;
+}
+
+template <class Term, class Value>
+void hp_term<Term, Value>::set_range(value_arg a, value_arg b) {
+    base = stored(a);
+    delta = stored(b) - stored(a);
+}
+
+template <class Term, class Value>
+bool hp_term<Term, Value>::set_constant(value_arg value) {
+    set_unnamed(HP_CONSTANT);
+    base = stored(value);
     return true;
 }
 
-bool hp_scalar::set_image(const char* file, const char* chans) {
-    const int code = checked_channels(chans, 1);
+template <class Term, class Value>
+bool hp_term<Term, Value>::set_image(const char* file, const char* chans) {
+    const int code = checked_channels(chans, image_channels(static_cast<const Term&>(*this)));
     if (code < 0) return false;
-    delete[] name;
-    name = store_name(file);
-    kind = HP_IMAGE;
+    set_named(HP_IMAGE, file);
     channel = static_cast<std::uint8_t>(code);
     return true;
 }
 
-bool hp_scalar::set_image_range(const char* file, const char* chans, float a, float b) {
+template <class Term, class Value>
+bool hp_term<Term, Value>::set_image_range(const char* file, const char* chans, value_arg a,
+                                           value_arg b) {
     if (!set_image(file, chans)) return false;
     kind = HP_IMAGE_RANGE;
-    base = a;
-    delta = b - a;
+    set_range(a, b);
     return true;
 }
 
-bool hp_scalar::set_image_crvdata(const char* file, const char* chans, int k) {
+template <class Term, class Value>
+bool hp_term<Term, Value>::set_image_crvdata(const char* file, const char* chans, int k) {
     if (!set_image(file, chans)) return false;
     kind = HP_IMAGE_CRVDATA;
     i0 = k;
     return true;
 }
 
-bool hp_scalar::set_noise(float f, float a, float b) {
-    delete[] name;
-    name = nullptr;
-    kind = HP_NOISE;
+template <class Term, class Value>
+bool hp_term<Term, Value>::set_noise(float f, value_arg a, value_arg b) {
+    set_unnamed(HP_NOISE);
     aux = f;
-    base = a;
-    delta = b - a;
+    set_range(a, b);
     return true;
 }
+
+template <class Term, class Value>
+bool hp_term<Term, Value>::set_crvdata(const char* file, int s) {
+    set_named(HP_CRVDATA, file);
+    i0 = s;
+    return true;
+}
+
+template <class Term, class Value>
+void hp_term<Term, Value>::append(Term* term) {
+    hp_term* last = this;
+    while (last->next) last = last->next;
+    last->next = term;
+}
+
+template <class Term, class Value>
+bool hp_term<Term, Value>::valid() const {
+    bool open = false;
+    for (const hp_term* t = this; t; t = t->next) {
+        if ((t->flags & HP_OPEN_GROUP) && open) return false;
+        if ((t->flags & HP_CLOSE_GROUP) && !open) return false;
+        if ((t->next != nullptr) != (t->op != HP_OP_NONE)) return false;
+        if (t->flags & HP_OPEN_GROUP) open = true;
+        if (t->flags & HP_CLOSE_GROUP) open = false;
+    }
+    return true;
+}
+
+template <class Term, class Value>
+void hp_term<Term, Value>::print() const {
+    for (const Term* t = static_cast<const Term*>(this); t; t = t->next) {
+        if (t->flags & HP_OPEN_GROUP) std::printf("(");
+        print_form(*t);
+        if (t->flags & HP_CLOSE_GROUP) std::printf(")");
+        print_op(t->op);
+    }
+}
+
+template class hp_term<hp_scalar, float>;
+template class hp_term<hp_color, kivColor>;
+
+// --- hp_scalar ---------------------------------------------------------------------
 
 bool hp_scalar::set_linstep(float s, float e, float a, float b, unsigned var_flags) {
     var_flags &= HP_VAR_START | HP_VAR_END | HP_VAR_FROM | HP_VAR_TO;
     const float args[4] = {s, e, a, b};
     for (int i = 0; i < 4; ++i)
         if ((var_flags & (1u << i)) && !var_index_ok(static_cast<int>(args[i]))) return false;
-    delete[] name;
-    name = nullptr;
-    kind = HP_LINSTEP;
+    set_unnamed(HP_LINSTEP);
     flags = static_cast<std::uint8_t>((flags & ~0x0Fu) | var_flags);
     i0 = static_cast<std::int32_t>(s);
     i1 = static_cast<std::int32_t>(e);
@@ -551,34 +587,15 @@ bool hp_scalar::set_imagestep(const char* file, const char* chans, int s, int e,
     i0 = s;
     i1 = e;
     aux = static_cast<float>(n);
-    base = a;
-    delta = b - a;
+    set_range(a, b);
     return true;
 }
 
 bool hp_scalar::set_var(int k) {
     if (!var_index_ok(k)) return false;
-    delete[] name;
-    name = nullptr;
-    kind = HP_VAR;
+    set_unnamed(HP_VAR);
     i0 = k;
     return true;
-}
-
-bool hp_scalar::set_crvdata(const char* file, int s) {
-    delete[] name;
-    name = store_name(file);
-    kind = HP_CRVDATA;
-    i0 = s;
-    return true;
-}
-
-void hp_scalar::append(hp_scalar* term) {
-    chain_append(this, term);
-}
-
-bool hp_scalar::valid() const {
-    return chain_valid(this);
 }
 
 float hp_scalar::eval_chain(const hair_state& hs) const {
@@ -590,144 +607,14 @@ float hp_scalar::eval_const() const {
     return combine<hp_scalar, float>(this, [](const hp_scalar& t) { return scalar_const_term(t); });
 }
 
-void hp_scalar::print() const {
-    print_chain<hp_scalar>(this, print_scalar_form);
-}
-
 // --- hp_color ----------------------------------------------------------------------
 
-void hp_color::copy_fields(const hp_color& o) {
-    kind = o.kind;
-    flags = o.flags;
-    op = o.op;
-    channel = o.channel;
-    aux = o.aux;
-    base = o.base;
-    delta = o.delta;
-    i0 = o.i0;
-    i1 = o.i1;
-}
-
-void hp_color::copy_term(const hp_color& o) {
-    copy_fields(o);
-    name = duplicate(o.name);
-}
-
-hp_color::hp_color(const hp_color& other) {
-    *this = other;
-}
-
-hp_color& hp_color::operator=(const hp_color& other) {
-    if (this == &other) return *this;
-    reset();
-    copy_term(other);
-    hp_color* to = this;
-    for (const hp_color* t = other.next; t; t = t->next) {
-        to->next = new hp_color;
-        to = to->next;
-        to->copy_term(*t);
-    }
-    return *this;
-}
-
-hp_color::hp_color(hp_color&& other) noexcept {
-    *this = std::move(other);
-}
-
-hp_color& hp_color::operator=(hp_color&& other) noexcept {
-    if (this == &other) return *this;
-    reset();
-    copy_fields(other);
-    name = other.name;
-    next = other.next;
-    other.name = nullptr;
-    other.next = nullptr;
-    other.reset();
-    return *this;
-}
-
-hp_color::~hp_color() {
-    delete[] name;
-    delete_chain(next);
-}
-
-void hp_color::reset() {
-    delete[] name;
-    delete_chain(next);
-    name = nullptr;
-    next = nullptr;
-    copy_fields(hp_color());
-}
-
-bool hp_color::set_constant(const kivColor& value) {
-    delete[] name;
-    name = nullptr;
-    kind = HP_CONSTANT;
-    base = opaque(value);
-    return true;
-}
-
-bool hp_color::set_image(const char* file, const char* chans) {
-    const int code = checked_channels(chans, 3);
-    if (code < 0) return false;
-    delete[] name;
-    name = store_name(file);
-    kind = HP_IMAGE;
-    channel = static_cast<std::uint8_t>(code);
-    return true;
-}
-
-bool hp_color::set_image_range(const char* file, const char* chans, const kivColor& a,
-                               const kivColor& b) {
-    if (!set_image(file, chans)) return false;
-    kind = HP_IMAGE_RANGE;
-    base = opaque(a);
-    delta = opaque(b) - opaque(a);
-    return true;
-}
-
-bool hp_color::set_image_crvdata(const char* file, const char* chans, int k) {
-    if (!set_image(file, chans)) return false;
-    kind = HP_IMAGE_CRVDATA;
-    i0 = k;
-    return true;
-}
-
-bool hp_color::set_noise(float f, const kivColor& a, const kivColor& b) {
-    delete[] name;
-    name = nullptr;
-    kind = HP_NOISE;
-    aux = f;
-    base = opaque(a);
-    delta = opaque(b) - opaque(a);
-    return true;
-}
-
 bool hp_color::set_linstep(int s, int e, const kivColor& a, const kivColor& b) {
-    delete[] name;
-    name = nullptr;
-    kind = HP_LINSTEP;
+    set_unnamed(HP_LINSTEP);
     i0 = s;
     i1 = e;
-    base = opaque(a);
-    delta = opaque(b) - opaque(a);
+    set_range(a, b);
     return true;
-}
-
-bool hp_color::set_crvdata(const char* file, int s) {
-    delete[] name;
-    name = store_name(file);
-    kind = HP_CRVDATA;
-    i0 = s;
-    return true;
-}
-
-void hp_color::append(hp_color* term) {
-    chain_append(this, term);
-}
-
-bool hp_color::valid() const {
-    return chain_valid(this);
 }
 
 kivColor hp_color::eval_chain(const hair_state& hs) const {
@@ -735,8 +622,4 @@ kivColor hp_color::eval_chain(const hair_state& hs) const {
         combine<hp_color, kivColor>(this, [&hs](const hp_color& t) { return color_term(t, hs); });
     c.clamp();
     return c;
-}
-
-void hp_color::print() const {
-    print_chain<hp_color>(this, print_color_form);
 }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "foundation/vector_types.h"
 
@@ -66,30 +67,27 @@ int hp_channel_code(const char* text);
 int hp_channel_count(int code);
 
 // ---------------------------------------------------------------------------
-// hp_scalar: one term of a number-valued chain.
-class hp_scalar {
+// hp_term: what a term of either chain holds and does, over its value type
+// (float for hp_scalar, kivColor for hp_color). Term is the term class that
+// derives from it; the chain links and copies Terms.
+template <class Term, class Value>
+class hp_term {
   public:
+    // Values are passed to the builders as numbers by value, colours by
+    // reference.
+    using value_arg = std::conditional_t<std::is_arithmetic<Value>::value, Value, const Value&>;
+
     std::uint8_t kind = HP_UNDEFINED;  // hp_kind
     std::uint8_t flags = 0;            // hp_flag bits
     std::uint8_t op = HP_OP_NONE;      // operator after this term
     std::uint8_t channel = 0;          // channel code of image terms
     char* name = nullptr;              // image or curve-data file (owned)
     float aux = 0.0f;                  // noise frequency; imagestep ramp length
-    float base = 0.0f;                 // constant; start of the range
-    float delta = 0.0f;                // end of the range minus its start
+    Value base{};                      // constant; start of the range
+    Value delta{};                     // end of the range minus its start
     std::int32_t i0 = 0;               // start frame, variable or string index
     std::int32_t i1 = 0;               // end frame
-    hp_scalar* next = nullptr;         // next term (owned)
-
-    // --- Construction -------------------------------------------------------
-    hp_scalar() = default;  // undefined
-    explicit hp_scalar(float value) : kind(HP_CONSTANT), base(value) {}
-    // Deep copies: the copy owns its own chain and names.
-    hp_scalar(const hp_scalar& other);
-    hp_scalar& operator=(const hp_scalar& other);
-    hp_scalar(hp_scalar&& other) noexcept;
-    hp_scalar& operator=(hp_scalar&& other) noexcept;
-    ~hp_scalar();
+    Term* next = nullptr;              // next term (owned)
 
     // Back to undefined: the name and the rest of the chain are freed.
     void reset();
@@ -98,15 +96,58 @@ class hp_scalar {
     // --- Builders -------------------------------------------------------------
     // Each fills this term's kind and arguments (op, flags and next are left
     // as they are). A builder that fails prints why and changes nothing.
-    bool set_constant(float value);
-    // One channel of an image (exactly one channel letter).
+    // Image terms take exactly one channel letter for numbers and three for
+    // colours; every colour given to a builder takes matte 1.
+    bool set_constant(value_arg value);
     bool set_image(const char* file, const char* chans);
     // a + image * (b - a).
-    bool set_image_range(const char* file, const char* chans, float a, float b);
-    // One channel of the image named by line k of a curve-data file.
+    bool set_image_range(const char* file, const char* chans, value_arg a, value_arg b);
+    // The image named by line k of a curve-data file.
     bool set_image_crvdata(const char* file, const char* chans, int k);
-    // a + (b - a) * (noise(f u, f v, f r) + 1) / 2.
-    bool set_noise(float f, float a, float b);
+    // a + (b - a) * (noise(f u, f v, f r) + 1) / 2; colours use r = 0.
+    bool set_noise(float f, value_arg a, value_arg b);
+    // The curve-data file whose first line belongs to frame s.
+    bool set_crvdata(const char* file, int s);
+
+    // --- Chains ---------------------------------------------------------------
+    // Appends term (taking ownership) at the end of this chain.
+    void append(Term* term);
+    // False when a group opens inside a group or closes outside one, or a
+    // term has a next term but no operator, or an operator but no next term.
+    bool valid() const;
+    // Prints the chain to standard output.
+    void print() const;
+
+  protected:
+    hp_term() = default;  // undefined
+    explicit hp_term(const Value& value) : kind(HP_CONSTANT), base(value) {}
+    // Deep copies: the copy owns its own chain and names.
+    hp_term(const hp_term& other);
+    hp_term& operator=(const hp_term& other);
+    hp_term(hp_term&& other) noexcept;
+    hp_term& operator=(hp_term&& other) noexcept;
+    ~hp_term();
+
+    // Frees the name and makes this an unnamed term of kind k.
+    void set_unnamed(std::uint8_t k);
+    // Stores file (with its '$' marker) and makes this a term of kind k.
+    void set_named(std::uint8_t k, const char* file);
+    // base = a, delta = b - a (colours with matte 1).
+    void set_range(value_arg a, value_arg b);
+
+  private:
+    void copy_fields(const hp_term& other);  // everything but name and next
+    void copy_term(const hp_term& other);    // plus an own copy of the name
+};
+
+// ---------------------------------------------------------------------------
+// hp_scalar: one term of a number-valued chain.
+class hp_scalar : public hp_term<hp_scalar, float> {
+  public:
+    hp_scalar() = default;  // undefined
+    explicit hp_scalar(float value) : hp_term(value) {}
+
+    // --- Builders of numbers only ---------------------------------------------
     // From a at frame s to b at frame e. An argument whose flag (HP_VAR_START,
     // HP_VAR_END, HP_VAR_FROM, HP_VAR_TO) is in var_flags is the index of a
     // variable instead.
@@ -115,15 +156,6 @@ class hp_scalar {
     // value 1) and e (image value 0).
     bool set_imagestep(const char* file, const char* chans, int s, int e, int n, float a, float b);
     bool set_var(int k);
-    // The scalar curve-data file whose first line belongs to frame s.
-    bool set_crvdata(const char* file, int s);
-
-    // --- Chains ---------------------------------------------------------------
-    // Appends term (taking ownership) at the end of this chain.
-    void append(hp_scalar* term);
-    // False when a group opens inside a group or closes outside one, or a
-    // term has a next term but no operator, or an operator but no next term.
-    bool valid() const;
 
     // --- Evaluation -----------------------------------------------------------
     // The value of the chain for the hair hs at the current frame. Throws
@@ -137,61 +169,22 @@ class hp_scalar {
     // FurEBadParameter for imagestep, var and undefined terms.
     float eval_const() const;
 
-    // Prints the chain to standard output.
-    void print() const;
-
   private:
     float eval_chain(const hair_state& hs) const;
-    void copy_fields(const hp_scalar& other);  // everything but name and next
-    void copy_term(const hp_scalar& other);    // plus an own copy of the name
 };
 
 // ---------------------------------------------------------------------------
 // hp_color: one term of a colour-valued chain. Kinds HP_IMAGESTEP and
 // HP_VAR do not occur; evaluated colours are clamped to [0, 1].
-class hp_color {
+class hp_color : public hp_term<hp_color, kivColor> {
   public:
-    std::uint8_t kind = HP_UNDEFINED;
-    std::uint8_t flags = 0;
-    std::uint8_t op = HP_OP_NONE;
-    std::uint8_t channel = 0;
-    char* name = nullptr;
-    float aux = 0.0f;  // noise frequency
-    kivColor base;     // constant; start of the range
-    kivColor delta;    // end of the range minus its start
-    std::int32_t i0 = 0;
-    std::int32_t i1 = 0;
-    hp_color* next = nullptr;
-
-    // --- Construction -------------------------------------------------------
     hp_color() = default;
     // A constant with all four channels of value.
-    explicit hp_color(const kivColor& value) : kind(HP_CONSTANT), base(value) {}
-    hp_color(const hp_color& other);
-    hp_color& operator=(const hp_color& other);
-    hp_color(hp_color&& other) noexcept;
-    hp_color& operator=(hp_color&& other) noexcept;
-    ~hp_color();
+    explicit hp_color(const kivColor& value) : hp_term(value) {}
 
-    void reset();
-    bool defined() const { return kind != HP_UNDEFINED; }
-
-    // --- Builders -------------------------------------------------------------
-    // Every colour given to a builder takes matte 1.
-    bool set_constant(const kivColor& value);
-    // Three channels of an image (exactly three channel letters).
-    bool set_image(const char* file, const char* chans);
-    bool set_image_range(const char* file, const char* chans, const kivColor& a, const kivColor& b);
-    bool set_image_crvdata(const char* file, const char* chans, int k);
-    bool set_noise(float f, const kivColor& a, const kivColor& b);
+    // From a at frame s to b at frame e.
     bool set_linstep(int s, int e, const kivColor& a, const kivColor& b);
-    bool set_crvdata(const char* file, int s);
 
-    // --- Chains ---------------------------------------------------------------
-    void append(hp_color* term);
-    bool valid() const;
-
-    // --- Evaluation -----------------------------------------------------------
     kivColor eval(const hair_state& hs) const {
         if (kind == HP_CONSTANT && flags == 0 && next == nullptr) {
             kivColor c = base;
@@ -201,10 +194,6 @@ class hp_color {
         return eval_chain(hs);
     }
 
-    void print() const;
-
   private:
     kivColor eval_chain(const hair_state& hs) const;
-    void copy_fields(const hp_color& other);
-    void copy_term(const hp_color& other);
 };

@@ -68,3 +68,11 @@ bool cache_expand_name(const char* name, bool model_underscores, char* out) {
     }
     return fits;
 }
+
+const char* cache_key(const char* name, bool model_underscores, char* expanded) {
+    if (name[0] != '$' && std::strlen(name) < kCacheNameSize) return name;
+    if (cache_expand_name(name, model_underscores, expanded)) return expanded;
+    std::printf("ERROR: file name %s is too long\n", name);
+    std::fflush(stdout);
+    return nullptr;
+}

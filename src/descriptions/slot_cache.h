@@ -113,6 +113,22 @@ class slot_cache {
         head_ = e;
     }
 
+    // The entry named key, made the most recent. A name not loaded yet is
+    // read into a free slot by read(entry) first; read throws when the file
+    // cannot be read.
+    template <class Read>
+    Entry* lookup(const char* key, Read&& read) {
+        const int b = bucket(key);
+        Entry* e = find(key, b);
+        if (!e) {
+            e = make_room(b);
+            read(e);
+            insert(e, b);
+        }
+        touch(e);
+        return e;
+    }
+
   private:
     [[noreturn]] static void fail(const char* line, const char* text) {
         std::printf("%s", line);
@@ -186,3 +202,8 @@ class slot_cache {
 // set), and any other $x stays as it is. Returns false when the result does
 // not fit (out then holds a truncated name).
 bool cache_expand_name(const char* name, bool model_underscores, char* out);
+
+// The key of a cache name: the name itself, or its expansion in expanded
+// (kCacheNameSize bytes) when it starts with '$' or is too long. Null, after
+// an ERROR line, when the expansion does not fit.
+const char* cache_key(const char* name, bool model_underscores, char* expanded);

@@ -82,25 +82,11 @@ tmap_entry* find_or_load(const char* name) {
     }
     if (!name) name = "";  // reads as a file that cannot be opened
     char expanded[kCacheNameSize];
-    const char* key = name;
-    if (name[0] == '$' || std::strlen(name) >= kCacheNameSize) {
-        if (!cache_expand_name(name, true, expanded)) {
-            std::printf("ERROR: file name %s is too long\n", name);
-            std::fflush(stdout);
-            read_failed(name);
-        }
-        key = expanded;
-    }
-
-    const int b = g_cache.bucket(key);
-    tmap_entry* e = g_cache.find(key, b);
-    if (!e) {
-        e = g_cache.make_room(b);
+    const char* key = cache_key(name, true, expanded);
+    if (!key) read_failed(name);
+    return g_cache.lookup(key, [key](tmap_entry* e) {
         if (!read_texture(e, key)) read_failed(key);
-        g_cache.insert(e, b);
-    }
-    g_cache.touch(e);
-    return e;
+    });
 }
 
 bool outside(double u, double v) {

@@ -5,63 +5,17 @@
 #include <new>
 
 #include "descriptions/hair_params.h"
+#include "generation/attract_support.h"
 #include "generation/hair_records.h"
 #include "geometry/model_database.h"
 
+using attract_detail::name_text;
+
 namespace {
 
-struct attract_table {
-    hair_attract* buckets[ATTRACT_BUCKETS] = {};
-    int count = 0;
-};
-
-// Scratch of the nearest-curve search: indices and distances of the held
-// guide curves, grown to the largest closest_nb seen.
-struct nearest_scratch {
-    int* indices = nullptr;
-    float* distances = nullptr;
-    int size = 0;
-};
-
-attract_table g_table;
-nearest_scratch g_scratch;
-
-const char* text_of(const hair_name* n) {
-    return n && n->name ? n->name : "";
-}
-
-bool grow_scratch(int n) {
-    if (n <= g_scratch.size) return true;
-    int* indices = new (std::nothrow) int[static_cast<std::size_t>(n)];
-    float* distances = new (std::nothrow) float[static_cast<std::size_t>(n)];
-    if (!indices || !distances) {
-        delete[] indices;
-        delete[] distances;
-        return false;
-    }
-    delete[] g_scratch.indices;
-    delete[] g_scratch.distances;
-    g_scratch = {indices, distances, n};
-    return true;
-}
-
-void release_scratch() {
-    delete[] g_scratch.indices;
-    delete[] g_scratch.distances;
-    g_scratch = {};
-}
-
-void destroy_all() {
-    for (hair_attract*& head : g_table.buckets) {
-        for (hair_attract* a = head; a;) {
-            hair_attract* next = a->next;
-            delete a;
-            a = next;
-        }
-        head = nullptr;
-    }
-    g_table.count = 0;
-}
+// The sets, and the nearest-curve search over their guide roots.
+attract_detail::named_sets<hair_attract, ATTRACT_BUCKETS> g_table;
+attract_detail::nearest_roots<float> g_nearest;
 
 // --- Gathering ------------------------------------------------------------------
 
@@ -77,7 +31,7 @@ int control_curves(const hair_attract_control& c, int which) {
         const hair_model* m = mdldb_get_model(c.names[k], which);
         if (!m) {
             std::printf("WARNING: attractor references inexistent model: %s\n",
-                        text_of(c.names[k]));
+                        name_text(c.names[k]));
             return -1;
         }
         const hair_datapoints* dp = m->datapoints();
@@ -86,11 +40,11 @@ int control_curves(const hair_attract_control& c, int which) {
             count = dp ? dp->count : 1;
         } else if ((dp != nullptr) != points) {
             std::printf("WARNING: attractor references inconsistent model types: %s\n",
-                        text_of(c.names[k]));
+                        name_text(c.names[k]));
             return -1;
         } else if (dp && dp->count != count) {
             std::printf("WARNING: attractor references inconsistent datapoint models: %s\n",
-                        text_of(c.names[k]));
+                        name_text(c.names[k]));
             return -1;
         }
     }
@@ -129,7 +83,7 @@ int frame_init_set(hair_attract* a, int which) {
     if (list == 1) {
         const hair_datapoints* roots = a->points[0][0];
         if (total != (roots ? roots->count : 0)) {
-            std::printf("WARNING: invalid hair attractor (%s)\n", text_of(a->name));
+            std::printf("WARNING: invalid hair attractor (%s)\n", name_text(a->name));
             a->valid_frame = false;
             return 0;
         }
@@ -153,41 +107,6 @@ int frame_init_set(hair_attract* a, int which) {
     }
     a->valid_frame = true;
     return 1;
-}
-
-// --- Per hair ----------------------------------------------------------------------
-
-// Finds up to want guide roots within radius of root; fills the scratch
-// and returns how many were found.
-int find_nearest(const hair_datapoints& roots, const kivPoint& root, float radius, int want) {
-    int found = 0, far = 0;
-    const float r2 = radius * radius;
-    for (int i = 0; i < roots.count; ++i) {
-        const kivPoint& p = roots.positions[i];
-        const float dx = p.x - root.x, dy = p.y - root.y, dz = p.z - root.z;
-        if (std::fabs(dx) > radius || std::fabs(dy) > radius || std::fabs(dz) > radius) continue;
-        const float d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 > r2) continue;
-        const float d = std::sqrt(d2);
-        if (found < want) {
-            g_scratch.indices[found] = i;
-            g_scratch.distances[found] = d;
-            ++found;
-        } else if (d < g_scratch.distances[far]) {
-            g_scratch.indices[far] = i;
-            g_scratch.distances[far] = d;
-        } else {
-            continue;
-        }
-        // The farthest held curve is the next one to give way.
-        if (found == want) {
-            far = 0;
-            for (int k = 1; k < found; ++k) {
-                if (g_scratch.distances[k] > g_scratch.distances[far]) far = k;
-            }
-        }
-    }
-    return found;
 }
 
 }  // namespace
@@ -236,30 +155,16 @@ int hair_attract::set_control(int i, hair_name* root, hair_name* middle, hair_na
 // --- The table ---------------------------------------------------------------------------
 
 int attractdb_init() {
-    destroy_all();
+    g_table.clear();
     return 1;
 }
 
 hair_attract* attractdb_add(hair_name* name) {
-    hair_attract* a = new hair_attract(name);
-    hair_attract*& head = g_table.buckets[hash_it(ATTRACT_BUCKETS, text_of(name))];
-    if (!head) {
-        head = a;
-    } else {
-        a->next = head->next;
-        head->next = a;
-    }
-    ++g_table.count;
-    return a;
+    return g_table.add(name);
 }
 
 hair_attract* attractdb_get(const hair_name* name) {
-    if (!name) return nullptr;
-    for (hair_attract* a = g_table.buckets[hash_it(ATTRACT_BUCKETS, text_of(name))]; a;
-         a = a->next) {
-        if (a->name == name) return a;
-    }
-    return nullptr;
+    return g_table.get(name);
 }
 
 int attractdb_count() {
@@ -270,7 +175,7 @@ int attractdb_frame_init(int which) {
     for (hair_attract* head : g_table.buckets) {
         for (hair_attract* a = head; a; a = a->next) {
             // The scratch is sized here so that shaping allocates nothing.
-            grow_scratch(a->closest_nb);
+            g_nearest.reserve(a->closest_nb);
             if (!frame_init_set(a, which)) return 0;
         }
     }
@@ -278,8 +183,8 @@ int attractdb_frame_init(int which) {
 }
 
 void attractdb_done() {
-    destroy_all();
-    release_scratch();
+    g_table.clear();
+    g_nearest.release();
 }
 
 void attractdb_dump() {
@@ -294,7 +199,7 @@ void attractdb_dump() {
         if (!g_table.buckets[b]) continue;
         std::printf("   bucket %d contains...\n", b);
         for (const hair_attract* a = g_table.buckets[b]; a; a = a->next) {
-            std::printf("   attractor %s {\n", text_of(a->name));
+            std::printf("   attractor %s {\n", name_text(a->name));
             std::printf("      valid_frame = %d\n", a->valid_frame ? 1 : 0);
             std::printf("      closest_nb = %d\n", a->closest_nb);
             std::printf("      type = %s\n", a->type == 1 ? "global" : "local");
@@ -308,8 +213,8 @@ void attractdb_dump() {
             for (int i = 0; i < a->nb_controls; ++i) {
                 hair_name* const* n = a->controls[i].names;
                 if (!n[0] || !n[1] || !n[2]) break;
-                std::printf("      control %d = %s %s %s\n", i, text_of(n[0]), text_of(n[1]),
-                            text_of(n[2]));
+                std::printf("      control %d = %s %s %s\n", i, name_text(n[0]), name_text(n[1]),
+                            name_text(n[2]));
             }
             std::printf("      has next is %s\n", a->next ? "true" : "false");
             std::puts("   }");
@@ -330,19 +235,18 @@ bool attractdb_build_curve(const hair_attract* a, const hair_state& hs, const ki
     // 1. The guide points of the hair's time sample.
     hair_datapoints* const* sets = a->points[hs.sample == 0 ? 0 : 1];
     if (!sets[0] || !sets[1] || !sets[2] || a->closest_nb <= 0) return false;
-    if (!grow_scratch(a->closest_nb)) return false;
+    if (!g_nearest.reserve(a->closest_nb)) return false;
     // 2. The nearest guide roots within the radius.
-    const float radius = a->radius.eval(hs);
-    const int found = find_nearest(*sets[0], root, radius, a->closest_nb);
+    const hair_datapoints& roots = *sets[0];
+    const int found = g_nearest.find(
+        roots.count, [&roots](int i) { return &roots.positions[i]; }, root, a->radius.eval(hs),
+        a->closest_nb);
     if (found == 0) return false;
     // 3. Blend: weights (S - d_i) / S, plus 1 for a single curve.
-    float S = 0.0f;
-    for (int k = 0; k < found; ++k) S += g_scratch.distances[k];
-    const float base = found == 1 ? 1.0f : 0.0f;
     kivPoint R, M, T;
     for (int k = 0; k < found; ++k) {
-        const float w = std::fabs(S) <= 1e-5f ? base : (S - g_scratch.distances[k]) / S + base;
-        const int i = g_scratch.indices[k];
+        const float w = g_nearest.weight(k);
+        const int i = g_nearest.index(k);
         R += sets[0]->positions[i] * w;
         M += sets[1]->positions[i] * w;
         T += sets[2]->positions[i] * w;

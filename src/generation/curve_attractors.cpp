@@ -5,83 +5,26 @@
 #include <new>
 
 #include "descriptions/hair_params.h"
+#include "generation/attract_support.h"
 #include "generation/hair_records.h"
+
+using attract_detail::name_text;
 
 namespace {
 
-struct curve_attract_table {
-    hair_curveAttract* buckets[CURVE_ATTRACT_BUCKETS] = {};
-    int count = 0;
-};
-
-// Scratch of the nearest-control search, grown to the largest closest_nb
-// seen.
-struct nearest_scratch {
-    std::vector<int> indices;
-    std::vector<double> distances;
-};
-
-curve_attract_table g_table;
-nearest_scratch g_scratch;
-
-const char* text_of(const hair_name* n) {
-    return n && n->name ? n->name : "";
-}
-
-void destroy_all() {
-    for (hair_curveAttract*& head : g_table.buckets) {
-        for (hair_curveAttract* c = head; c;) {
-            hair_curveAttract* next = c->next;
-            delete c;
-            c = next;
-        }
-        head = nullptr;
-    }
-    g_table.count = 0;
-}
+// The sets, and the nearest-control search over their roots.
+attract_detail::named_sets<hair_curveAttract, CURVE_ATTRACT_BUCKETS> g_table;
+attract_detail::nearest_roots<double> g_nearest;
 
 // Looks the control's curve up and takes its root and reference direction.
 void resolve(hair_curveAttract_control& c) {
-    c.path = korvo_curve_find(text_of(c.name));
+    c.path = korvo_curve_find(name_text(c.name));
     c.root = KorvoPoint();
     c.direction = KorvoVector();
     c.valid = c.path.isValid();
     if (!c.valid) return;
     c.root = c.path.firstControlVertex();
     c.path.referenceDirection(c.direction);
-}
-
-// Up to want valid controls whose roots lie within radius of root, with
-// the same candidate test and replacement rule as attractors.
-int find_nearest(const hair_curveAttract& set, const KorvoPoint& root, double radius, int want) {
-    int found = 0, far = 0;
-    const double r2 = radius * radius;
-    for (int i = 0; i < set.nb_controls; ++i) {
-        const hair_curveAttract_control& c = set.controls[i];
-        if (!c.valid) continue;
-        const double dx = c.root.x - root.x, dy = c.root.y - root.y, dz = c.root.z - root.z;
-        if (std::fabs(dx) > radius || std::fabs(dy) > radius || std::fabs(dz) > radius) continue;
-        const double d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 > r2) continue;
-        const double d = std::sqrt(d2);
-        if (found < want) {
-            g_scratch.indices[found] = i;
-            g_scratch.distances[found] = d;
-            ++found;
-        } else if (d < g_scratch.distances[far]) {
-            g_scratch.indices[far] = i;
-            g_scratch.distances[far] = d;
-        } else {
-            continue;
-        }
-        if (found == want) {
-            far = 0;
-            for (int k = 1; k < found; ++k) {
-                if (g_scratch.distances[k] > g_scratch.distances[far]) far = k;
-            }
-        }
-    }
-    return found;
 }
 
 KorvoVector to_korvo(const kivVector& v) {
@@ -139,30 +82,16 @@ int hair_curveAttract::set_control(int i, hair_name* curve) {
 // --- The table ---------------------------------------------------------------------------
 
 int curveAttractdb_init() {
-    destroy_all();
+    g_table.clear();
     return 1;
 }
 
 hair_curveAttract* curveAttractdb_add(hair_name* name) {
-    hair_curveAttract* c = new hair_curveAttract(name);
-    hair_curveAttract*& head = g_table.buckets[hash_it(CURVE_ATTRACT_BUCKETS, text_of(name))];
-    if (!head) {
-        head = c;
-    } else {
-        c->next = head->next;
-        head->next = c;
-    }
-    ++g_table.count;
-    return c;
+    return g_table.add(name);
 }
 
 hair_curveAttract* curveAttractdb_get(const hair_name* name) {
-    if (!name) return nullptr;
-    for (hair_curveAttract* c = g_table.buckets[hash_it(CURVE_ATTRACT_BUCKETS, text_of(name))]; c;
-         c = c->next) {
-        if (c->name == name) return c;
-    }
-    return nullptr;
+    return g_table.get(name);
 }
 
 int curveAttractdb_count() {
@@ -175,8 +104,8 @@ int curveAttractdb_frame_init() {
 }
 
 void curveAttractdb_done() {
-    destroy_all();
-    g_scratch = nearest_scratch();
+    g_table.clear();
+    g_nearest.release();
 }
 
 // --- Per hair ---------------------------------------------------------------------------------
@@ -188,38 +117,35 @@ bool curveAttractdb_applies(const hair_curveAttract* c, const hair_state& hs, fl
 
 int curveAttractdb_choose(const hair_curveAttract* c, const hair_state& hs, const kivPoint& root,
                           hair_curveAttract_work& work) {
-    if (c->closest_nb <= 0) return 0;
-    const std::size_t want = static_cast<std::size_t>(c->closest_nb);
-    if (g_scratch.indices.size() < want) {
-        g_scratch.indices.resize(want);
-        g_scratch.distances.resize(want);
-    }
-    // 1. The nearest control roots within the radius.
-    const KorvoPoint r = to_korvo_point(root);
-    const int found = find_nearest(*c, r, c->radius.eval(hs), c->closest_nb);
+    if (c->closest_nb <= 0 || !g_nearest.reserve(c->closest_nb)) return 0;
+    // 1. The nearest valid control roots within the radius, in double
+    //    precision.
+    const int found = g_nearest.find(
+        c->nb_controls,
+        [c](int i) {
+            const hair_curveAttract_control& control = c->controls[i];
+            return control.valid ? &control.root : nullptr;
+        },
+        to_korvo_point(root), c->radius.eval(hs), c->closest_nb);
     if (found == 0) return 0;
     // 2. Weights as for attractors, and their sum for the shares.
-    double S = 0.0;
-    for (int k = 0; k < found; ++k) S += g_scratch.distances[k];
-    const double base = found == 1 ? 1.0 : 0.0;
-    const auto weight_of = [&](int k) {
-        return std::fabs(S) <= 1e-5 ? base : (S - g_scratch.distances[k]) / S + base;
-    };
     double sum = 0.0;
-    for (int k = 0; k < found; ++k) sum += weight_of(k);
+    for (int k = 0; k < found; ++k) sum += g_nearest.weight(k);
     // Controls that all sit on the root weigh nothing: they share equally.
-    const auto share_of = [&](int k) { return sum > 0.0 ? weight_of(k) / sum : 1.0 / found; };
+    const auto share_of = [&](int k) {
+        return sum > 0.0 ? g_nearest.weight(k) / sum : 1.0 / found;
+    };
     // 3. With several controls, the offset of their weighted root average
     //    from the surface of the first one.
     KorvoVector offset;
     if (found >= 2) {
         KorvoPoint A(0.0, 0.0, 0.0);
         for (int k = 0; k < found; ++k) {
-            const KorvoPoint& p = c->controls[g_scratch.indices[k]].root;
+            const KorvoPoint& p = c->controls[g_nearest.index(k)].root;
             A += KorvoVector(p.x, p.y, p.z) * share_of(k);
         }
         KorvoPoint K;
-        if (c->controls[g_scratch.indices[0]].path.closestPoint(A, K)) offset = A - K;
+        if (c->controls[g_nearest.index(0)].path.closestPoint(A, K)) offset = A - K;
     }
     // 4. One record per chosen control.
     const float scale = hs.params ? hs.params->width_scale : 1.0f;
@@ -233,8 +159,8 @@ int curveAttractdb_choose(const hair_curveAttract* c, const hair_state& hs, cons
     rec.type = c->type;
     rec.offset = offset;
     for (int k = 0; k < found; ++k) {
-        rec.control = &c->controls[g_scratch.indices[k]];
-        rec.weight = weight_of(k);
+        rec.control = &c->controls[g_nearest.index(k)];
+        rec.weight = g_nearest.weight(k);
         rec.share = share_of(k);
         work.curves.push_back(rec);
     }

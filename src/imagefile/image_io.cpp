@@ -58,4 +58,22 @@ void report_write_failure(const char* path) {
     std::printf("***** IMGLIB FATAL ERROR: Unable to write file successfully: %s\n", path);
 }
 
+bool writable(const kivImage* image) {
+    if (image->path[0] != '\0' && image->header) return true;
+    report_write_failure(image->path);
+    return false;
+}
+
+int encode_failure(const char* path, int y) {
+    std::printf("  Couldn't encode line: %d\n", y);
+    report_write_failure(path);
+    return 0;
+}
+
+int finish_write(const char* path, const std::vector<uint8_t>& bytes) {
+    if (write_file(path, bytes)) return 1;
+    report_write_failure(path);
+    return 0;
+}
+
 }  // namespace kiv_io

@@ -75,6 +75,47 @@ inline void set_text(char* field, std::size_t n, const char* text) {
 }
 
 // ---------------------------------------------------------------------------
+// Header records. Each format lists its header's fields once, as (offset,
+// field) pairs given to a visitor: FieldPacker writes them big-endian at
+// their offsets, FieldUnpacker reads them back.
+class FieldPacker {
+  public:
+    explicit FieldPacker(uint8_t* out) : out_(out) {}
+    void operator()(int offset, uint8_t v) const { out_[offset] = v; }
+    void operator()(int offset, int16_t v) const { set_u16(out_ + offset, uint16_t(v)); }
+    void operator()(int offset, uint16_t v) const { set_u16(out_ + offset, v); }
+    void operator()(int offset, int32_t v) const { set_u32(out_ + offset, uint32_t(v)); }
+    void operator()(int offset, uint32_t v) const { set_u32(out_ + offset, v); }
+    void operator()(int offset, float v) const { set_f32(out_ + offset, v); }
+    // Text fields are copied whole, terminated or not.
+    template <std::size_t N>
+    void operator()(int offset, const char (&text)[N]) const {
+        std::memcpy(out_ + offset, text, N);
+    }
+
+  private:
+    uint8_t* out_;
+};
+
+class FieldUnpacker {
+  public:
+    explicit FieldUnpacker(const uint8_t* in) : in_(in) {}
+    void operator()(int offset, uint8_t& v) const { v = in_[offset]; }
+    void operator()(int offset, int16_t& v) const { v = get_i16(in_ + offset); }
+    void operator()(int offset, uint16_t& v) const { v = get_u16(in_ + offset); }
+    void operator()(int offset, int32_t& v) const { v = int32_t(get_u32(in_ + offset)); }
+    void operator()(int offset, uint32_t& v) const { v = get_u32(in_ + offset); }
+    void operator()(int offset, float& v) const { v = get_f32(in_ + offset); }
+    template <std::size_t N>
+    void operator()(int offset, char (&text)[N]) const {
+        std::memcpy(text, in_ + offset, N);
+    }
+
+  private:
+    const uint8_t* in_;
+};
+
+// ---------------------------------------------------------------------------
 // A read cursor over bytes in memory; every read checks the remaining size.
 class Cursor {
   public:
@@ -150,5 +191,13 @@ void report_unreadable(const char* format, const char* path, const char* reason)
 
 // Prints the writers' line for a file that could not be written.
 void report_write_failure(const char* path);
+
+// The writers' steps. Whether the image has a path and a header to write
+// (false after the failure line); the lines for a scanline that cannot be
+// encoded, returning 0; and the file written out: 1, or 0 after the
+// failure line.
+bool writable(const kivImage* image);
+int encode_failure(const char* path, int y);
+int finish_write(const char* path, const std::vector<uint8_t>& bytes);
 
 }  // namespace kiv_io

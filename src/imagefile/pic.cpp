@@ -9,6 +9,20 @@ namespace {
 
 constexpr std::size_t kMaxPackets = 8;
 
+// The header's fields at their offsets (the channel packets follow it).
+template <class Header, class Visit>
+void header_fields(Header& h, const Visit& field) {
+    field(0, h.magic);
+    field(4, h.version);
+    field(8, h.comment);
+    field(88, h.id);
+    field(92, h.width);
+    field(94, h.height);
+    field(96, h.ratio);
+    field(100, h.fields);
+    field(102, h.pad);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -35,27 +49,11 @@ void pic_make_header(PicHeader& h, int lines, int cols, int channels) {
 
 void pic_pack_header(const PicHeader& h, uint8_t* out) {
     std::memset(out, 0, kPicHeaderSize);
-    set_u32(out, h.magic);
-    set_f32(out + 4, h.version);
-    std::memcpy(out + 8, h.comment, sizeof h.comment);
-    std::memcpy(out + 88, h.id, sizeof h.id);
-    set_u16(out + 92, h.width);
-    set_u16(out + 94, h.height);
-    set_f32(out + 96, h.ratio);
-    set_u16(out + 100, h.fields);
-    set_u16(out + 102, h.pad);
+    header_fields(h, FieldPacker(out));
 }
 
 void pic_unpack_header(const uint8_t* in, PicHeader& h) {
-    h.magic = get_u32(in);
-    h.version = get_f32(in + 4);
-    std::memcpy(h.comment, in + 8, sizeof h.comment);
-    std::memcpy(h.id, in + 88, sizeof h.id);
-    h.width = get_u16(in + 92);
-    h.height = get_u16(in + 94);
-    h.ratio = get_f32(in + 96);
-    h.fields = get_u16(in + 100);
-    h.pad = get_u16(in + 102);
+    header_fields(h, FieldUnpacker(in));
     h.packets.clear();
 }
 
@@ -249,11 +247,7 @@ ReadResult pic_read(const uint8_t* data, std::size_t size, kivImage* image) {
 // Writer
 
 int pic_write(const kivImage* image) {
-    const char* path = image->path;
-    if (path[0] == '\0' || !image->header) {
-        report_write_failure(path);
-        return 0;
-    }
+    if (!writable(image)) return 0;
     const PicHeader& h = *static_cast<const PicHeader*>(image->header);
     const int cols = image->cols;
     std::vector<uint8_t> file(kPicHeaderSize);
@@ -269,17 +263,10 @@ int pic_write(const kivImage* image) {
         const unsigned char* colour[3] = {row, row + cols, row + 2 * std::size_t(cols)};
         const unsigned char* alpha[1] = {row + 3 * std::size_t(cols)};
         if (!pic_encode_packet(colour, 3, cols, file) ||
-            (image->channels == 4 && !pic_encode_packet(alpha, 1, cols, file))) {
-            std::printf("  Couldn't encode line: %d\n", y);
-            report_write_failure(path);
-            return 0;
-        }
+            (image->channels == 4 && !pic_encode_packet(alpha, 1, cols, file)))
+            return encode_failure(image->path, y);
     }
-    if (!write_file(path, file)) {
-        report_write_failure(path);
-        return 0;
-    }
-    return 1;
+    return finish_write(image->path, file);
 }
 
 // ---------------------------------------------------------------------------

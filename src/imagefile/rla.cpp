@@ -10,21 +10,49 @@ using namespace kiv_io;
 
 namespace {
 
-// Field offsets of the text and trailing integer fields.
-constexpr int kOffGamma = 28;
-constexpr int kOffJob = 140;
-constexpr int kOffField = 612;
-constexpr int kOffChanBits = 658;
-constexpr int kOffNext = 736;
-
-template <std::size_t N>
-void copy_out(uint8_t* out, int offset, const char (&field)[N]) {
-    std::memcpy(out + offset, field, N);
-}
-
-template <std::size_t N>
-void copy_in(const uint8_t* in, int offset, char (&field)[N]) {
-    std::memcpy(field, in + offset, N);
+// The header's fields at their offsets.
+template <class Header, class Visit>
+void header_fields(Header& h, const Visit& field) {
+    field(0, h.windowLeft);
+    field(2, h.windowRight);
+    field(4, h.windowBottom);
+    field(6, h.windowTop);
+    field(8, h.activeLeft);
+    field(10, h.activeRight);
+    field(12, h.activeBottom);
+    field(14, h.activeTop);
+    field(16, h.frame);
+    field(18, h.storageType);
+    field(20, h.numChan);
+    field(22, h.numMatte);
+    field(24, h.numAux);
+    field(26, h.revision);
+    field(28, h.gamma);
+    field(44, h.redPri);
+    field(68, h.greenPri);
+    field(92, h.bluePri);
+    field(116, h.whitePt);
+    field(140, h.jobNum);
+    field(144, h.name);
+    field(272, h.desc);
+    field(400, h.program);
+    field(464, h.machine);
+    field(496, h.user);
+    field(528, h.date);
+    field(548, h.aspect);
+    field(572, h.aspectRatio);
+    field(580, h.chan);
+    field(612, h.field);
+    field(614, h.time);
+    field(626, h.filter);
+    field(658, h.chanBits);
+    field(660, h.matteType);
+    field(662, h.matteBits);
+    field(664, h.auxType);
+    field(666, h.auxBits);
+    field(668, h.aux);
+    field(700, h.space);
+    field(736, h.next);
 }
 
 // "%b %#d %Y" of today's local date: month, day without a leading zero, year.
@@ -101,68 +129,12 @@ void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float 
 
 void rla_pack_header(const RlaHeader& h, uint8_t* out) {
     std::memset(out, 0, kRlaHeaderSize);
-    const int16_t shorts[13] = {h.windowLeft, h.windowRight, h.windowBottom, h.windowTop,
-                                h.activeLeft, h.activeRight, h.activeBottom, h.activeTop,
-                                h.frame,      h.storageType, h.numChan,      h.numMatte,
-                                h.numAux};
-    for (int i = 0; i < 13; ++i) set_u16(out + 2 * i, uint16_t(shorts[i]));
-    set_u16(out + 26, h.revision);
-    copy_out(out, kOffGamma, h.gamma);
-    copy_out(out, 44, h.redPri);
-    copy_out(out, 68, h.greenPri);
-    copy_out(out, 92, h.bluePri);
-    copy_out(out, 116, h.whitePt);
-    set_u32(out + kOffJob, uint32_t(h.jobNum));
-    copy_out(out, 144, h.name);
-    copy_out(out, 272, h.desc);
-    copy_out(out, 400, h.program);
-    copy_out(out, 464, h.machine);
-    copy_out(out, 496, h.user);
-    copy_out(out, 528, h.date);
-    copy_out(out, 548, h.aspect);
-    copy_out(out, 572, h.aspectRatio);
-    copy_out(out, 580, h.chan);
-    set_u16(out + kOffField, uint16_t(h.field));
-    copy_out(out, 614, h.time);
-    copy_out(out, 626, h.filter);
-    const int16_t tail[5] = {h.chanBits, h.matteType, h.matteBits, h.auxType, h.auxBits};
-    for (int i = 0; i < 5; ++i) set_u16(out + kOffChanBits + 2 * i, uint16_t(tail[i]));
-    copy_out(out, 668, h.aux);
-    copy_out(out, 700, h.space);
-    set_u32(out + kOffNext, uint32_t(h.next));
+    header_fields(h, FieldPacker(out));
 }
 
 void rla_unpack_header(const uint8_t* in, RlaHeader& h) {
     h = RlaHeader();
-    int16_t* shorts[13] = {&h.windowLeft, &h.windowRight, &h.windowBottom, &h.windowTop,
-                           &h.activeLeft, &h.activeRight, &h.activeBottom, &h.activeTop,
-                           &h.frame,      &h.storageType, &h.numChan,      &h.numMatte,
-                           &h.numAux};
-    for (int i = 0; i < 13; ++i) *shorts[i] = get_i16(in + 2 * i);
-    h.revision = get_u16(in + 26);
-    copy_in(in, kOffGamma, h.gamma);
-    copy_in(in, 44, h.redPri);
-    copy_in(in, 68, h.greenPri);
-    copy_in(in, 92, h.bluePri);
-    copy_in(in, 116, h.whitePt);
-    h.jobNum = int32_t(get_u32(in + kOffJob));
-    copy_in(in, 144, h.name);
-    copy_in(in, 272, h.desc);
-    copy_in(in, 400, h.program);
-    copy_in(in, 464, h.machine);
-    copy_in(in, 496, h.user);
-    copy_in(in, 528, h.date);
-    copy_in(in, 548, h.aspect);
-    copy_in(in, 572, h.aspectRatio);
-    copy_in(in, 580, h.chan);
-    h.field = get_i16(in + kOffField);
-    copy_in(in, 614, h.time);
-    copy_in(in, 626, h.filter);
-    int16_t* tail[5] = {&h.chanBits, &h.matteType, &h.matteBits, &h.auxType, &h.auxBits};
-    for (int i = 0; i < 5; ++i) *tail[i] = get_i16(in + kOffChanBits + 2 * i);
-    copy_in(in, 668, h.aux);
-    copy_in(in, 700, h.space);
-    h.next = int32_t(get_u32(in + kOffNext));
+    header_fields(h, FieldUnpacker(in));
 }
 
 namespace {
@@ -381,11 +353,7 @@ ReadResult rla_read(const uint8_t* data, std::size_t size, kivImage* image) {
 // Writer
 
 int rla_write(const kivImage* image) {
-    const char* path = image->path;
-    if (path[0] == '\0' || !image->header) {
-        report_write_failure(path);
-        return 0;
-    }
+    if (!writable(image)) return 0;
     const int cols = image->cols;
     const int lines = image->lines;
     const int colourChannels = image->channels < 4 ? image->channels : 4;
@@ -398,11 +366,8 @@ int rla_write(const kivImage* image) {
         const unsigned char* row = image->rows[y];
         const std::size_t recordStart = file.size();
         for (int c = 0; c < colourChannels; ++c) {
-            if (!rla_encode_channel(row + std::size_t(c) * cols, cols, c, file)) {
-                std::printf("  Couldn't encode line: %d\n", y);
-                report_write_failure(path);
-                return 0;
-            }
+            if (!rla_encode_channel(row + std::size_t(c) * cols, cols, c, file))
+                return encode_failure(image->path, y);
         }
         if (image->channels == 5) {
             put_u16(file, 4 * unsigned(cols));
@@ -415,11 +380,7 @@ int rla_write(const kivImage* image) {
         }
         offset += uint32_t(file.size() - recordStart);
     }
-    if (!write_file(path, file)) {
-        report_write_failure(path);
-        return 0;
-    }
-    return 1;
+    return finish_write(image->path, file);
 }
 
 // ---------------------------------------------------------------------------

@@ -24,35 +24,34 @@ void sgi_make_header(SgiHeader& h, const char* path, int lines, int cols, int ch
     h.colormap = 0;
 }
 
+namespace {
+
+// The header's fields at their offsets.
+template <class Header, class Visit>
+void header_fields(Header& h, const Visit& field) {
+    field(0, h.magic);
+    field(2, h.storage);
+    field(3, h.bpc);
+    field(4, h.dimension);
+    field(6, h.xsize);
+    field(8, h.ysize);
+    field(10, h.zsize);
+    field(12, h.pixmin);
+    field(16, h.pixmax);
+    field(20, h.dummy);
+    field(24, h.imagename);
+    field(104, h.colormap);
+}
+
+}  // namespace
+
 void sgi_pack_header(const SgiHeader& h, uint8_t* out) {
     std::memset(out, 0, kSgiHeaderSize);
-    set_u16(out, h.magic);
-    out[2] = h.storage;
-    out[3] = h.bpc;
-    set_u16(out + 4, h.dimension);
-    set_u16(out + 6, h.xsize);
-    set_u16(out + 8, h.ysize);
-    set_u16(out + 10, h.zsize);
-    set_u32(out + 12, h.pixmin);
-    set_u32(out + 16, h.pixmax);
-    set_u32(out + 20, h.dummy);
-    std::memcpy(out + 24, h.imagename, sizeof h.imagename);
-    set_u32(out + 104, h.colormap);
+    header_fields(h, FieldPacker(out));
 }
 
 void sgi_unpack_header(const uint8_t* in, SgiHeader& h) {
-    h.magic = get_u16(in);
-    h.storage = in[2];
-    h.bpc = in[3];
-    h.dimension = get_u16(in + 4);
-    h.xsize = get_u16(in + 6);
-    h.ysize = get_u16(in + 8);
-    h.zsize = get_u16(in + 10);
-    h.pixmin = get_u32(in + 12);
-    h.pixmax = get_u32(in + 16);
-    h.dummy = get_u32(in + 20);
-    std::memcpy(h.imagename, in + 24, sizeof h.imagename);
-    h.colormap = get_u32(in + 104);
+    header_fields(h, FieldUnpacker(in));
 }
 
 // ---------------------------------------------------------------------------
@@ -198,11 +197,7 @@ ReadResult sgi_read(const uint8_t* data, std::size_t size, kivImage* image) {
 // Writer
 
 int sgi_write(const kivImage* image) {
-    const char* path = image->path;
-    if (path[0] == '\0' || !image->header) {
-        report_write_failure(path);
-        return 0;
-    }
+    if (!writable(image)) return 0;
     const int cols = image->cols;
     const int lines = image->lines;
     const int channels = image->channels;
@@ -214,22 +209,15 @@ int sgi_write(const kivImage* image) {
         for (int y = 0; y < lines; ++y) {
             const std::size_t index = std::size_t(c) * lines + y;
             const std::size_t start = file.size();
-            if (!sgi_encode_row(image->rows[y] + std::size_t(c) * cols, cols, file)) {
-                std::printf("  Couldn't encode line: %d\n", y);
-                report_write_failure(path);
-                return 0;
-            }
+            if (!sgi_encode_row(image->rows[y] + std::size_t(c) * cols, cols, file))
+                return encode_failure(image->path, y);
             // The vector may have moved: address the tables afresh.
             uint8_t* starts = file.data() + kSgiHeaderSize;
             set_u32(starts + 4 * index, uint32_t(start));
             set_u32(starts + 4 * (planes + index), uint32_t(file.size() - start));
         }
     }
-    if (!write_file(path, file)) {
-        report_write_failure(path);
-        return 0;
-    }
-    return 1;
+    return finish_write(image->path, file);
 }
 
 // ---------------------------------------------------------------------------
