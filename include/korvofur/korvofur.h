@@ -53,6 +53,9 @@
 // Renderer
 #include "render/fragment_list.h"
 #include "render/camera.h"
+#include "render/scan_convert.h"
+#include "render/hair_rasteriser.h"
+#include "render/geometry_occlusion.h"
 #include "render/atmosphere.h"
 #include "render/model_output.h"
 #include "render/lighting.h"

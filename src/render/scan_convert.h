@@ -1,0 +1,398 @@
+// The exact-area scan converter shared by the hair and the geometry fills.
+//
+// A convex screen polygon (window-relative pixels, y up) arrives as two
+// boundary chains that both rise from its lowest to its highest vertex.
+// Each pixel it touches receives the exact area of the polygon inside the
+// pixel and the average, over the vertices of that clipped piece, of the
+// values carried by the vertices (depth and colour for hairs, the
+// camera-space position for geometry), interpolated linearly along edges.
+//
+// How it works: every row y is cut out of the polygon as the strip
+// y <= Y <= y + 1 (the chains clipped to the band, one rising, one falling);
+// the strip is then swept left to right and split at every column boundary,
+// so each pixel piece shares its cut points exactly with its neighbours and
+// the pieces tile the polygon without gaps or overlaps: the coverages of a
+// polygon sum to its area up to float rounding. Columns that the strip
+// covers completely (between the two boundaries over the whole row height)
+// skip the clipping and get a coverage of exactly 1.
+//
+// Everything lives in fixed-size arrays on the stack: a polygon costs no
+// allocation. The pixel sink is a template parameter so that the per-pixel
+// call inlines.
+#pragma once
+
+#include <cmath>
+
+namespace scan {
+
+// A polygon vertex: pixel position and K values interpolated along edges.
+template <int K>
+struct vertex {
+    float x, y;
+    float v[K];
+};
+
+// Where pixels may be written: columns 0 … cols − 1 and rows 0 … lines − 1
+// of the window, further limited to the inclusive render region when on.
+struct limits {
+    int cols = 0;
+    int lines = 0;
+    bool region_on = false;
+    int region[4] = {0, 0, 0, 0};  // low x, low y, high x, high y
+
+    // The window extent, limited by the render region of defs when it is on.
+    static limits window(int cols, int lines);
+    // First and last column and row that may be written (empty when low > high).
+    int col_lo() const { return region_on && region[0] > 0 ? region[0] : 0; }
+    int col_hi() const { return region_on && region[2] < cols - 1 ? region[2] : cols - 1; }
+    int row_lo() const { return region_on && region[1] > 0 ? region[1] : 0; }
+    int row_hi() const { return region_on && region[3] < lines - 1 ? region[3] : lines - 1; }
+};
+
+// ⌊f⌋ as an int, clamped to ±2^30 so that far-away vertices cannot
+// overflow (NaN gives the low bound).
+inline int pixel_floor(float f) {
+    constexpr float kBound = 1073741824.0f;  // 2^30
+    if (!(f > -kBound)) return -1073741824;
+    if (f >= kBound) return 1073741824;
+    const int i = static_cast<int>(f);
+    return static_cast<float>(i) > f ? i - 1 : i;
+}
+// Whether every coordinate of a vertex is finite.
+inline bool finite_xy(float x, float y) {
+    return std::isfinite(x) && std::isfinite(y);
+}
+
+// order = the indices 0 … n − 1 sorted by y ascending; equal y keep their
+// index order. n is at most 4.
+template <class V>
+void sort_by_y(int n, const V* v, int* order) {
+    for (int i = 0; i < n; ++i) order[i] = i;
+    for (int i = 1; i < n; ++i) {
+        const int k = order[i];
+        int j = i;
+        while (j > 0 && v[order[j - 1]].y > v[k].y) {
+            order[j] = order[j - 1];
+            --j;
+        }
+        order[j] = k;
+    }
+}
+
+// Splits a polygon of n vertices (3 or 4, order from sort_by_y) into a
+// left and a right chain rising from the bottom to the top vertex. The
+// right chain follows the polygon's vertex order forward from its start;
+// for a clockwise polygon it is the one on the left, which the fill
+// accepts as well.
+// With strict, y must rise strictly along each chain. False when the
+// polygon is degenerate (a chain of fewer than two vertices, or a flat
+// edge with strict); left and right need room for n vertices each.
+template <class V>
+bool split_chains(int n, const V* v, const int* order, bool strict, V* left, int& nl, V* right,
+                  int& nr) {
+    nl = nr = 0;
+    if (n < 3) return false;
+    // Starting points: a flat bottom puts the vertex with the smaller x on
+    // the left (the first in order when x is equal too). A clockwise
+    // polygon, whose right bottom vertex is followed by the left one, starts
+    // the other way round so that the forward chain still climbs a side.
+    int k = 1;
+    int right_start = order[0];
+    if (v[order[0]].y == v[order[1]].y) {
+        const bool first_left = v[order[0]].x <= v[order[1]].x;
+        int a = first_left ? order[0] : order[1];
+        int b = first_left ? order[1] : order[0];
+        if ((b + 1) % n == a) {
+            const int t = a;
+            a = b;
+            b = t;
+        }
+        left[nl++] = v[a];
+        right_start = b;
+        right[nr++] = v[b];
+        k = 2;
+    } else {
+        left[nl++] = v[order[0]];
+        right[nr++] = v[order[0]];
+    }
+    // The vertices between: the right chain takes its next vertex in
+    // polygon order, the left chain the others.
+    int next = (right_start + 1) % n;
+    for (; k < n - 1; ++k) {
+        const int i = order[k];
+        if (i == next) {
+            right[nr++] = v[i];
+            next = (next + 1) % n;
+        } else {
+            left[nl++] = v[i];
+        }
+    }
+    // The top vertex ends both chains, unless one already ends at its height.
+    const V& top = v[order[n - 1]];
+    if (left[nl - 1].y == top.y) {
+        right[nr++] = top;
+    } else if (right[nr - 1].y == top.y) {
+        left[nl++] = top;
+    } else {
+        left[nl++] = top;
+        right[nr++] = top;
+    }
+    if (nl < 2 || nr < 2) return false;
+    if (strict) {
+        for (int i = 1; i < nl; ++i)
+            if (!(left[i].y > left[i - 1].y)) return false;
+        for (int i = 1; i < nr; ++i)
+            if (!(right[i].y > right[i - 1].y)) return false;
+    }
+    return true;
+}
+
+namespace detail {
+
+// A small polygon on the stack; consecutive equal points are kept once.
+template <int K>
+struct ring {
+    static constexpr int kMax = 24;
+    int n = 0;
+    vertex<K> p[kMax];
+
+    void push(const vertex<K>& q) {
+        if (n > 0 && p[n - 1].x == q.x && p[n - 1].y == q.y) return;
+        if (n < kMax) p[n++] = q;
+    }
+    // Drops closing points equal to the first.
+    void close() {
+        while (n > 1 && p[n - 1].x == p[0].x && p[n - 1].y == p[0].y) --n;
+    }
+};
+
+// The point of edge a → b at height Y (a.y < Y < b.y), interpolated from
+// the nearer end: edges clipped at the near plane can reach millions of
+// pixels off screen, and the error then stays proportional to the distance
+// from the end that lies near the window.
+template <int K>
+inline vertex<K> at_y(const vertex<K>& a, const vertex<K>& b, float Y) {
+    const bool from_a = Y - a.y <= b.y - Y;
+    const vertex<K>& p = from_a ? a : b;
+    const vertex<K>& q = from_a ? b : a;
+    const float t = (Y - p.y) / (q.y - p.y);
+    vertex<K> r;
+    r.x = p.x + t * (q.x - p.x);
+    r.y = Y;
+    for (int k = 0; k < K; ++k) r.v[k] = p.v[k] + t * (q.v[k] - p.v[k]);
+    return r;
+}
+
+// The point of edge a → b at column boundary X (X strictly between), from
+// the nearer end as well.
+template <int K>
+inline vertex<K> at_x(const vertex<K>& a, const vertex<K>& b, float X) {
+    const bool from_a = std::fabs(X - a.x) <= std::fabs(b.x - X);
+    const vertex<K>& p = from_a ? a : b;
+    const vertex<K>& q = from_a ? b : a;
+    const float t = (X - p.x) / (q.x - p.x);
+    vertex<K> r;
+    r.x = X;
+    r.y = p.y + t * (q.y - p.y);
+    for (int k = 0; k < K; ++k) r.v[k] = p.v[k] + t * (q.v[k] - p.v[k]);
+    return r;
+}
+
+// The part of a rising chain inside the band Y0 <= Y <= Y1, in order.
+template <int K>
+inline int band(const vertex<K>* c, int n, float Y0, float Y1, vertex<K>* out) {
+    int m = 0;
+    for (int j = 0; j < n; ++j) {
+        if (j > 0) {
+            const vertex<K>& a = c[j - 1];
+            const vertex<K>& b = c[j];
+            if (a.y < Y0 && b.y > Y0) out[m++] = at_y(a, b, Y0);
+            if (a.y < Y1 && b.y > Y1) out[m++] = at_y(a, b, Y1);
+        }
+        if (c[j].y >= Y0 && c[j].y <= Y1) out[m++] = c[j];
+    }
+    return m;
+}
+
+// Splits a polygon at the vertical line X into the parts left and right
+// of it; a vertex on the line belongs to both.
+template <int K>
+inline void split_x(const ring<K>& in, float X, ring<K>& lo, ring<K>& hi) {
+    lo.n = hi.n = 0;
+    for (int i = 0; i < in.n; ++i) {
+        const vertex<K>& p = in.p[i];
+        const vertex<K>& q = in.p[i + 1 == in.n ? 0 : i + 1];
+        if (p.x <= X) lo.push(p);
+        if (p.x >= X) hi.push(p);
+        if ((p.x < X && q.x > X) || (p.x > X && q.x < X)) {
+            const vertex<K> c = at_x(p, q, X);
+            lo.push(c);
+            hi.push(c);
+        }
+    }
+    lo.close();
+    hi.close();
+}
+
+// Twice the signed area, with coordinates taken relative to (ox, oy).
+template <int K>
+inline float twice_area(const ring<K>& r, float ox, float oy) {
+    float s = 0.0f;
+    for (int i = 0; i < r.n; ++i) {
+        const vertex<K>& p = r.p[i];
+        const vertex<K>& q = r.p[i + 1 == r.n ? 0 : i + 1];
+        s += (p.x - ox) * (q.y - oy) - (q.x - ox) * (p.y - oy);
+    }
+    return s;
+}
+
+// The area of a piece (at most 1) and the average of its vertex values.
+template <int K>
+inline float piece(const ring<K>& r, float ox, float oy, float* avg) {
+    if (r.n < 3) return 0.0f;
+    float a = 0.5f * std::fabs(twice_area(r, ox, oy));
+    if (a > 1.0f) a = 1.0f;
+    if (!(a > 0.0f)) return 0.0f;
+    for (int k = 0; k < K; ++k) avg[k] = 0.0f;
+    for (int i = 0; i < r.n; ++i)
+        for (int k = 0; k < K; ++k) avg[k] += r.p[i].v[k];
+    const float inv = 1.0f / static_cast<float>(r.n);
+    for (int k = 0; k < K; ++k) avg[k] *= inv;
+    return a;
+}
+
+// The closed polygon: the right chain rising, the left chain falling.
+template <int K>
+inline void outline(const vertex<K>* left, int nl, const vertex<K>* right, int nr, ring<K>& r) {
+    r.n = 0;
+    for (int i = 0; i < nr; ++i) r.push(right[i]);
+    for (int i = nl - 1; i >= 0; --i) r.push(left[i]);
+    r.close();
+}
+
+}  // namespace detail
+
+// Scan-converts the polygon given by its chains (at most 8 vertices each)
+// with box = min x, min y, max x, max y in whole pixels. For every pixel
+// with a positive coverage: sink(column, row, coverage, values), values
+// being the K averages. A polygon whose box is one pixel is written as one
+// piece; its values from index keep_first on are those of the left
+// chain's first vertex rather than averages (K for none).
+template <int K, class Sink>
+void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>* right,
+          const limits& lim, int keep_first, Sink&& sink) {
+    using detail::ring;
+    if (nl < 2 || nr < 2 || nl > 8 || nr > 8) return;
+    float values[K];
+
+    // One pixel: the whole polygon is the piece.
+    if (box[0] == box[2] && box[1] == box[3]) {
+        const int c = box[0], row = box[1];
+        if (c < lim.col_lo() || c > lim.col_hi() || row < lim.row_lo() || row > lim.row_hi())
+            return;
+        ring<K> r;
+        detail::outline(left, nl, right, nr, r);
+        const float cov = detail::piece(r, static_cast<float>(c), static_cast<float>(row), values);
+        if (!(cov > 0.0f)) return;
+        for (int k = keep_first; k < K; ++k) values[k] = left[0].v[k];
+        sink(c, row, cov, values);
+        return;
+    }
+
+    // Orientation: the chain that is geometrically on the left is "lc".
+    ring<K> whole;
+    detail::outline(left, nl, right, nr, whole);
+    const float orient = detail::twice_area(whole, whole.p[0].x, whole.p[0].y);
+    if (!(orient != 0.0f)) return;
+    const vertex<K>* lc = orient > 0.0f ? left : right;
+    const vertex<K>* rc = orient > 0.0f ? right : left;
+    const int nlc = orient > 0.0f ? nl : nr;
+    const int nrc = orient > 0.0f ? nr : nl;
+
+    const int row_first = box[1] > lim.row_lo() ? box[1] : lim.row_lo();
+    const int row_last = box[3] < lim.row_hi() ? box[3] : lim.row_hi();
+    const int col_lo = lim.col_lo(), col_hi = lim.col_hi();
+    vertex<K> lb[12], rb[12];
+    ring<K> buf[3];
+    for (int row = row_first; row <= row_last; ++row) {
+        const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
+        // The strip of this row: right boundary rising, left boundary falling.
+        const int ml = detail::band(lc, nlc, Y0, Y1, lb);
+        const int mr = detail::band(rc, nrc, Y0, Y1, rb);
+        if (ml == 0 || mr == 0) continue;
+        ring<K>* rem = &buf[0];    // what is left of the strip right of column c
+        ring<K>* spare = &buf[1];  // receives the next remainder
+        ring<K>& lo = buf[2];      // the piece of the current column
+        rem->n = 0;
+        for (int i = 0; i < mr; ++i) rem->push(rb[i]);
+        for (int i = ml - 1; i >= 0; --i) rem->push(lb[i]);
+        rem->close();
+        if (rem->n < 3) continue;
+        float xmin = rem->p[0].x, xmax = xmin;
+        for (int i = 1; i < rem->n; ++i) {
+            xmin = rem->p[i].x < xmin ? rem->p[i].x : xmin;
+            xmax = rem->p[i].x > xmax ? rem->p[i].x : xmax;
+        }
+        const int c_first = pixel_floor(xmin);
+        int c_last = pixel_floor(xmax);
+        if (c_last > c_first && static_cast<float>(c_last) == xmax) --c_last;
+        const int c0 = c_first > col_lo ? c_first : col_lo;
+        const int c1 = c_last < col_hi ? c_last : col_hi;
+        if (c0 > c1) continue;
+
+        // Columns i0 … i1 lie between the two boundaries over the whole
+        // row height: their pixels are covered completely.
+        int i0 = c1 + 1, i1 = c1;
+        if (lc[0].y <= Y0 && rc[0].y <= Y0 && lc[nlc - 1].y >= Y1 && rc[nrc - 1].y >= Y1) {
+            float xl = lb[0].x, xr = rb[0].x;
+            for (int i = 1; i < ml; ++i) xl = lb[i].x > xl ? lb[i].x : xl;
+            for (int i = 1; i < mr; ++i) xr = rb[i].x < xr ? rb[i].x : xr;
+            const int a = pixel_floor(std::ceil(xl)), b = pixel_floor(xr) - 1;
+            i0 = a > c0 ? a : c0;
+            i1 = b < c1 ? b : c1;
+        }
+
+        // Sweep the columns left to right, cutting off one piece at a time.
+        auto cut_at = [&](int x) {
+            detail::split_x(*rem, static_cast<float>(x), lo, *spare);
+            ring<K>* t = rem;
+            rem = spare;
+            spare = t;
+        };
+        if (c0 > c_first) cut_at(c0);
+        int c = c0;
+        while (c <= c1) {
+            if (c == i0 && i0 <= i1) {
+                // The unit square; its values average its four corners on
+                // the strip's bottom and top edges.
+                const vertex<K>& bl = lb[0];
+                const vertex<K>& br = rb[0];
+                const vertex<K>& tl = lb[ml - 1];
+                const vertex<K>& tr = rb[mr - 1];
+                const float bw = 1.0f / (br.x - bl.x), tw = 1.0f / (tr.x - tl.x);
+                for (; c <= i1; ++c) {
+                    const float xc = static_cast<float>(c) + 0.5f;
+                    const float tb = (xc - bl.x) * bw, tt = (xc - tl.x) * tw;
+                    for (int k = 0; k < K; ++k)
+                        values[k] = 0.5f * (bl.v[k] + tb * (br.v[k] - bl.v[k]) + tl.v[k] +
+                                            tt * (tr.v[k] - tl.v[k]));
+                    sink(c, row, 1.0f, values);
+                }
+                if (c <= c1) cut_at(c);
+                continue;
+            }
+            const float X0 = static_cast<float>(c);
+            float cov;
+            if (c == c_last) {
+                cov = detail::piece(*rem, X0, Y0, values);
+            } else {
+                cut_at(c + 1);
+                cov = detail::piece(lo, X0, Y0, values);
+            }
+            if (cov > 0.0f) sink(c, row, cov, values);
+            ++c;
+        }
+    }
+}
+
+}  // namespace scan
