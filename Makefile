@@ -51,12 +51,10 @@ bench: build
 	done
 
 demo: build
-	@if [ ! -x $(BUILD)/bin/furrender ]; then \
-	  echo "The renderer is not built yet: make demo arrives with furrender."; exit 1; \
-	fi
 	@mkdir -p out
 	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
-	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --out out/demo.png
+	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
+	  --background 0.1,0.11,0.13 --out out/demo.png
 	@echo "Wrote out/demo.png"
 
 format:
