@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
-              libbenchmark-dev libpng-dev zlib1g-dev
+              libbenchmark-dev libpng-dev zlib1g-dev time
 
 .PHONY: all deps build test test-release test-asan bench demo format clean
 
@@ -49,6 +49,7 @@ bench: build
 	@for b in $(BUILD)/bin/*_bench; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2 || exit 1; \
 	done
+	@echo "== bench/scene_bench.sh"; bench/scene_bench.sh $(BUILD)
 
 demo: build
 	@mkdir -p out
