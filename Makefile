@@ -56,7 +56,6 @@ demo: build
 	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
 	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
 	  --background 0.1,0.11,0.13 --out out/demo.png
-	@echo "Wrote out/demo.png"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
