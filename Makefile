@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
-              libbenchmark-dev libpng-dev zlib1g-dev
+              libbenchmark-dev libpng-dev zlib1g-dev time
 
 .PHONY: all deps build test test-release test-asan bench demo format clean
 
@@ -49,15 +49,13 @@ bench: build
 	@for b in $(BUILD)/bin/*_bench; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2 || exit 1; \
 	done
+	@echo "== bench/scene_bench.sh"; bench/scene_bench.sh $(BUILD)
 
 demo: build
-	@if [ ! -x $(BUILD)/bin/furrender ]; then \
-	  echo "The renderer is not built yet: make demo arrives with furrender."; exit 1; \
-	fi
 	@mkdir -p out
 	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
-	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --out out/demo.png
-	@echo "Wrote out/demo.png"
+	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
+	  --background 0.1,0.11,0.13 --out out/demo.png
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -190,8 +190,15 @@ void zbuffer_sink(hair_camera* cam, control_hair* hair, hair_state* state) {
 }
 
 mdldb_hair_sink g_sink = zbuffer_sink;
+mdldb_hair_progress_fn g_progress = nullptr;
 
 }  // namespace
+
+mdldb_hair_progress_fn mdldb_set_hair_progress(mdldb_hair_progress_fn fn) {
+    const mdldb_hair_progress_fn previous = g_progress;
+    g_progress = fn;
+    return previous;
+}
 
 mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink) {
     const mdldb_hair_sink previous = g_sink;
@@ -519,13 +526,44 @@ int mdldb_hair_model(hair_model* model, hair_camera* cam, int n, hair_params** l
     return w.generated;
 }
 
+namespace {
+
+// The named models of the current list and the hairs their assignments
+// ask for in this pass.
+void count_walk(bool shadow, mdldb_hair_progress& progress) {
+    for (int i = 0; i < mdldb_capacity(0); ++i) {
+        const hair_model* m = mdldb_get_index(i, 0);
+        if (!m || !m->name) continue;
+        ++progress.models;
+        if (m->type == MODEL_NULL || assdb_get_exclude(m->name, shadow ? 1 : 0)) continue;
+        int n = 0;
+        hair_params** list = nullptr;
+        model_descriptions(m, shadow, n, list);
+        for (int k = 0; k < n; ++k) {
+            if (!list[k] || !description_visible(list[k], shadow)) continue;
+            progress.wanted += safe_count(assdb_get_density_mult(m->name, list[k]->name) *
+                                          list[k]->density.eval_const());
+        }
+    }
+}
+
+}  // namespace
+
 int mdldb_hair(hair_camera& cam) {
     const bool shadow = defs.shadows.shadow_pass != 0;
     int total = 0;
     const int capacity = mdldb_capacity(0);
+    mdldb_hair_progress progress{0, 0, nullptr, 0, 0};
+    if (g_progress) count_walk(shadow, progress);
     for (int i = 0; i < capacity; ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;
+        if (g_progress && m->name) {
+            progress.model_name = m->name_text();
+            progress.hairs = total;
+            g_progress(progress);
+            ++progress.model;
+        }
         if (!assdb_get_exclude(m->name, shadow ? 1 : 0)) {
             int n = 0;
             hair_params** list = nullptr;
@@ -537,6 +575,7 @@ int mdldb_hair(hair_camera& cam) {
         }
         mdldb_release_geometry(m);
     }
+    if (g_progress) g_progress({progress.models, progress.models, nullptr, total, progress.wanted});
     std::printf("--- rendered %d total hairs\n", total);
     std::fflush(stdout);
     return total;

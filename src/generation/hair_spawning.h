@@ -77,13 +77,32 @@ using mdldb_hair_sink = void (*)(hair_camera* cam, control_hair* hair, hair_stat
 mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
 
 // ---------------------------------------------------------------------------
+// Progress of the rendering walk, for a caller that shows it: mdldb_hair
+// reports before each named model of the list and once when the walk is
+// over.
+struct mdldb_hair_progress {
+    int model;               // named models walked before this one; models at the end
+    int models;              // named models in the current list
+    const char* model_name;  // the model about to be walked; null at the end
+    long long hairs;         // hairs generated so far in this walk
+    // Hairs the assignments of the walk ask for (density times multiplier,
+    // summed at its start): equalizer, baldness and spawned children make
+    // the real count differ.
+    long long wanted;
+};
+using mdldb_hair_progress_fn = void (*)(const mdldb_hair_progress& progress);
+// Installs the progress function (null: none, the default) and returns the
+// previous one.
+mdldb_hair_progress_fn mdldb_set_hair_progress(mdldb_hair_progress_fn fn);
+
+// ---------------------------------------------------------------------------
 // The drivers.
 
 // Renders the hairs of every model of the current list into cam: models
 // left out of this pass are skipped, the others' assignments are spawned
 // and shaped, and every model's geometry is released afterwards (when the
 // render is one tile). Prints "--- rendered %d total hairs" and returns
-// that total.
+// that total. Reports to the progress function when one is installed.
 int mdldb_hair(hair_camera& cam);
 
 // The rendering worker for one model: spawns the n descriptions of list on

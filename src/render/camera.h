@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/fscale.h"
 #include "foundation/matrix.h"
@@ -152,6 +153,10 @@ class hair_camera {
     // The hair image: RLA with a depth channel when hasdepth(), else an IFF
     // through the host image library.
     void render(const char* file);
+    // The same hair image in memory: image lines × image cols pixels of
+    // premultiplied red, green, blue and matte bytes, bottom row first.
+    // 0, with rgba empty, when the output does not fit the z-buffer.
+    int render_rgba(std::vector<unsigned char>& rgba);
     // The depth image of hair and geometry: −1 ÷ distance, 0 where empty.
     void render_z(const char* file);
     // A grey picture of the geometry depth with its coverage as matte.
@@ -215,6 +220,9 @@ class hair_camera {
     bool owns_arr_;  // this camera created arr (copies share it)
     // The output passes refuse to read beyond the z-buffer.
     bool output_fits(const char* pass) const;
+    // The colour resolve of output row r reduced from its sub-pixel samples:
+    // image cols pixels of red, green, blue and matte bytes.
+    void reduce_color_row(int r, unsigned char* rgba);
 };
 
 // The hair rasteriser keeps module-wide segment work arrays that every

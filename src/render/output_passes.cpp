@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "foundation/render_settings.h"
@@ -78,11 +79,27 @@ bool hair_camera::output_fits(const char* pass) const {
 // ---------------------------------------------------------------------------
 // The hair image
 
+void hair_camera::reduce_color_row(int r, unsigned char* rgba) {
+    const int out_cols = defs.image_cols;
+    const int f = camera_subpixel_factor();
+    const float scale = 255.0f / static_cast<float>(f * f);
+    for (int c = 0; c < out_cols; ++c) {
+        set_current_pixel(c, r);
+        kivColor sum;
+        for (int y = r * f; y < r * f + f; ++y) {
+            for (int x = c * f; x < c * f + f; ++x) sum += arr->resolve_color(arr->record(y, x));
+        }
+        unsigned char* p = rgba + static_cast<std::size_t>(c) * 4;
+        p[0] = to_byte(sum.r * scale);
+        p[1] = to_byte(sum.g * scale);
+        p[2] = to_byte(sum.b * scale);
+        p[3] = to_byte(sum.a * scale);
+    }
+}
+
 void hair_camera::render(const char* file) {
     if (!output_fits("render")) return;
     const int out_lines = defs.image_lines, out_cols = defs.image_cols;
-    const int f = camera_subpixel_factor();
-    const float scale = 255.0f / static_cast<float>(f * f);
 
     // RLA with depth range, else the host's image library.
     std::unique_ptr<rx_rla> rla;
@@ -98,37 +115,34 @@ void hair_camera::render(const char* file) {
         ILctrl(il, IL_CTRL_ROWS_AS_GIVEN, 0);
     }
     u_char_buf buf(out_cols);
-    std::vector<unsigned char> row_bytes(static_cast<std::size_t>(out_cols) * 4);
+    std::vector<unsigned char> row(static_cast<std::size_t>(out_cols) * 4);
 
     for (int r = 0; r < out_lines; ++r) {
-        for (int c = 0; c < out_cols; ++c) {
-            set_current_pixel(c, r);
-            kivColor sum;
-            for (int y = r * f; y < r * f + f; ++y) {
-                for (int x = c * f; x < c * f + f; ++x)
-                    sum += arr->resolve_color(arr->record(y, x));
-            }
-            buf(0, c) = to_byte(sum.r * scale);
-            buf(1, c) = to_byte(sum.g * scale);
-            buf(2, c) = to_byte(sum.b * scale);
-            buf(3, c) = to_byte(sum.a * scale);
-            buf.z(c) = 0;
-        }
+        reduce_color_row(r, row.data());
         if (rla) {
+            for (int c = 0; c < out_cols; ++c) {
+                const unsigned char* p = &row[static_cast<std::size_t>(c) * 4];
+                for (int ch = 0; ch < 4; ++ch) buf(ch, c) = p[ch];
+                buf.z(c) = 0;
+            }
             rla->writescan(buf.address(), r);
         } else {
-            for (int c = 0; c < out_cols; ++c) {
-                unsigned char* p = &row_bytes[static_cast<std::size_t>(c) * 4];
-                p[0] = buf(2, c);
-                p[1] = buf(1, c);
-                p[2] = buf(0, c);
-                p[3] = buf(3, c);
-            }
-            ILwriteline(il, row_bytes.data(), nullptr);
+            // The host image takes blue, green, red, matte.
+            for (int c = 0; c < out_cols; ++c) std::swap(row[c * 4 + 0], row[c * 4 + 2]);
+            ILwriteline(il, row.data(), nullptr);
         }
     }
     if (il != nullptr) ILclose(il);
     // The RLA image is written when rla goes.
+}
+
+int hair_camera::render_rgba(std::vector<unsigned char>& rgba) {
+    rgba.clear();
+    if (!output_fits("render_rgba")) return 0;
+    const std::size_t row = static_cast<std::size_t>(defs.image_cols) * 4;
+    rgba.resize(row * static_cast<std::size_t>(defs.image_lines));
+    for (int r = 0; r < defs.image_lines; ++r) reduce_color_row(r, rgba.data() + row * r);
+    return 1;
 }
 
 // ---------------------------------------------------------------------------

@@ -33,6 +33,11 @@ void Record(hair_camera*, control_hair* h, hair_state* s) {
 }
 
 // How many numbers the generator has given since it was last seeded with 0.
+std::vector<mdldb_hair_progress> g_progress;
+void RecordProgress(const mdldb_hair_progress& p) {
+    g_progress.push_back(p);
+}
+
 long DrawsSinceSeed0() {
     const double next = korvo_host::drand48();
     korvo_host::srand48(0);
@@ -63,6 +68,7 @@ class Spawning : public testing::Test {
     }
     void TearDown() override {
         mdldb_set_hair_sink(previous_);
+        mdldb_set_hair_progress(nullptr);
         assdb_done();
         hair_params_list_clear();
         mdldb_cleanup();
@@ -306,10 +312,12 @@ TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
     opt_flags = 3;
     hair_camera cam;
     std::vector<Hair> runs[2];
+    g_progress.clear();
     for (int tiles : {2, 1}) {  // one tile: the geometry is released
         defs.tiles[0] = tiles;
         g_hairs.clear();
         const int id = defs.hair_id;
+        mdldb_set_hair_progress(tiles == 2 ? RecordProgress : nullptr);
         testing::internal::CaptureStdout();
         const int total = mdldb_hair(cam);
         EXPECT_NE(testing::internal::GetCapturedStdout().find(
@@ -317,6 +325,18 @@ TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
                       " total hairs\n"),
                   std::string::npos);
         EXPECT_EQ(defs.hair_id - id, total);
+        if (tiles == 2) {  // one report per model and one at the end
+            ASSERT_EQ(g_progress.size(), 4u);
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(g_progress[i].model, i);
+                EXPECT_EQ(g_progress[i].models, 3);
+                EXPECT_EQ(g_progress[i].wanted, 600);
+            }
+            EXPECT_STREQ(g_progress[1].model_name, "n");
+            EXPECT_TRUE(g_progress[0].hairs == 0 && g_progress[1].hairs > 0);
+            EXPECT_EQ(g_progress[3].model_name, nullptr);
+            EXPECT_EQ(g_progress[3].hairs, total);
+        }
         runs[tiles - 1] = g_hairs;
     }
     EXPECT_EQ(mdldb_get_index(0, 0)->type, MODEL_NULL);

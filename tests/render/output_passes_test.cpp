@@ -101,6 +101,10 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
     // The current pixel followed the output pixels.
     EXPECT_EQ(defs.pixel_x, 1);
     EXPECT_EQ(defs.pixel_y, 0);
+    // The image in memory holds the same bytes.
+    std::vector<unsigned char> memory;
+    EXPECT_EQ(cam_.render_rgba(memory), 1);
+    EXPECT_EQ(memory, img.rgba);
 }
 
 TEST_F(OutputPasses, RlaWithADepthRangeElseTheHostImageLibrary) {
@@ -220,9 +224,13 @@ TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     testing::internal::CaptureStdout();
     cam_.render(path.c_str());
     cam_.debug_pixels();
+    std::vector<unsigned char> memory(3);
+    EXPECT_EQ(cam_.render_rgba(memory), 0);
+    EXPECT_TRUE(memory.empty());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "ERROR: render: the camera has no z-buffer\n"
-              "ERROR: debug_pixels: the camera has no z-buffer\n");
+              "ERROR: debug_pixels: the camera has no z-buffer\n"
+              "ERROR: render_rgba: the camera has no z-buffer\n");
 
     camera(4, 4);
     defs.image_cols = 5;

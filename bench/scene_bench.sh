@@ -1,0 +1,51 @@
+#!/bin/sh
+# Scene benchmark: furrender on the demo scene at 1280 x 720 (sub-pixel 2),
+# then on the same scene with its densities scaled to 1 000 000 hairs.
+# Reports wall time, hairs per second and peak memory (from /usr/bin/time -v).
+#
+#   bench/scene_bench.sh [build directory]     (default: build)
+set -eu
+
+build=${1:-build}
+renderer=$build/bin/furrender
+[ -x "$renderer" ] || { echo "scene_bench: $renderer is not built" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "scene_bench: needs /usr/bin/time (package time)" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The scaled scene: every density of the demo times 1 000 000 / its total.
+awk '
+    /^[ \t]*density[ \t]*=/ { n++; line[n] = $0; d[n] = $3 + 0; total += d[n]; next }
+    { n++; line[n] = $0 }
+    END {
+        for (i = 1; i <= n; i++) {
+            if (i in d) {
+                scaled = int(d[i] * 1000000 / total + 0.5)
+                sub(/=.*/, "= " scaled " ;", line[i])
+            }
+            print line[i]
+        }
+    }' examples/demo/demo.hair > "$work/million.hair"
+
+# One render: name, hair file. Prints one line of figures.
+run() {
+    /usr/bin/time -v "$renderer" --hair "$2" --assign examples/demo/demo.assign \
+        --scene examples/demo/demo --frame 1 --size 1280x720 --subpixel 2 --backface \
+        --out "$work/$1.png" > "$work/$1.out" 2> "$work/$1.time"
+    awk -v name="$1" '
+        /total hairs/ { hairs = $3 }
+        /Elapsed \(wall clock\)/ {
+            k = split($NF, t, ":"); wall = 0
+            for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
+        }
+        /Maximum resident set size/ { rss = $NF }
+        END {
+            printf "%-10s %10d hairs  %8.2f s  %10.0f hairs/s  %8.1f MB peak\n",
+                   name, hairs, wall, hairs / wall, rss / 1024
+        }' "$work/$1.out" "$work/$1.time"
+}
+
+echo "furrender, demo scene at 1280 x 720, sub-pixel 2"
+run demo examples/demo/demo.hair
+run million "$work/million.hair"

@@ -1,0 +1,251 @@
+// End-to-end tests: furrender run as a program on the small scenes of
+// tests/data/e2e (see the README there), its pictures read back.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/iff_image.h"
+#include "imagefile/image_file.h"
+#include "imagefile/png_file.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct run_result {
+    int status;
+    std::string out, err;
+};
+
+// Runs furrender with the arguments, keeping what it prints.
+run_result furrender(const std::string& args) {
+    const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
+    const std::string command =
+        std::string(KORVO_BIN_DIR) + "/furrender " + args + " >" + out + " 2>" + err;
+    const int s = std::system(command.c_str());
+    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return r;
+}
+
+// The input options of a scene of tests/data/e2e at 160 x 120.
+std::string scene(const std::string& base, const std::string& assign = "fur") {
+    return "--hair " + kData + "fur.hair --assign " + kData + assign + ".assign --scene " + kData +
+           base + " --size 160x120 ";
+}
+
+// A picture, bottom row first, four bytes a pixel.
+struct picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+    const unsigned char* at(int x, int y) const { return &rgba[4 * (y * width + x)]; }
+};
+
+picture read_png(const std::string& path) {
+    const std::string bytes = slurp(path);
+    picture p;
+    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                              p.width, p.height, p.rgba))
+        << path;
+    return p;
+}
+
+// An RLA file's four byte channels, bottom row first.
+picture read_rla(const std::string& path) {
+    picture p;
+    kivImage* img = kivOpenImage(path.c_str(), kivFormatRla);
+    if (img == nullptr) return p;
+    p.width = img->cols;
+    p.height = img->lines;
+    std::vector<unsigned char> planes(static_cast<std::size_t>(p.width) * 8);
+    void* chans[5];
+    for (int c = 0; c < 5; ++c) chans[c] = &planes[static_cast<std::size_t>(c) * p.width];
+    for (int y = 0; y < p.height; ++y) {
+        kivReadScanline(img, y, chans);
+        for (int x = 0; x < p.width; ++x)
+            for (int c = 0; c < 4; ++c) p.rgba.push_back(planes[c * p.width + x]);
+    }
+    kivCloseImage(img);
+    return p;
+}
+
+// The pixels of a that differ from those of b, offset by (dx, dy), by more
+// than 3 in a channel.
+int pixels_off(const picture& a, const picture& b, int dx = 0, int dy = 0) {
+    int off = 0;
+    for (int y = 0; y < a.height; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const unsigned char *p = a.at(x, y), *q = b.at(x + dx, y + dy);
+            for (int k = 0; k < 4; ++k) {
+                if (std::abs(p[k] - q[k]) > 3) {
+                    ++off;
+                    break;
+                }
+            }
+        }
+    }
+    return off;
+}
+
+void run_ok(const std::string& args) {
+    const run_result r = furrender(args + " --quiet");
+    ASSERT_EQ(r.status, 0) << args << "\n" << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+}
+
+}  // namespace
+
+// Each scene matches its stored picture within a small tolerance and comes
+// out byte for byte the same on a second run. KORVO_UPDATE_REFERENCES=1
+// stores the pictures as the new references.
+TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
+    const struct {
+        const char* scene;
+        const char* options;
+        const char* reference;
+    } cases[] = {{"ball", "--subpixel 2", "ball.png"}, {"hidden", "", "hidden.png"}};
+    for (const auto& c : cases) {
+        const std::string first = temp_path(std::string("_1_") + c.reference);
+        const std::string second = temp_path(std::string("_2_") + c.reference);
+        for (const std::string* out : {&first, &second})
+            run_ok(scene(c.scene) + c.options + " --out " + *out);
+        EXPECT_EQ(slurp(first), slurp(second)) << c.scene;
+        if (std::getenv("KORVO_UPDATE_REFERENCES"))
+            std::ofstream(kData + c.reference, std::ios::binary) << slurp(first);
+
+        const picture got = read_png(first), want = read_png(kData + c.reference);
+        ASSERT_TRUE(got.width == want.width && got.height == want.height) << c.scene;
+        int hair = 0;
+        for (std::size_t i = 3; i < got.rgba.size(); i += 4) hair += got.rgba[i] > 0;
+        EXPECT_GT(hair, 1000) << c.scene;
+        EXPECT_LE(pixels_off(got, want), 40) << c.scene;
+        std::remove(first.c_str());
+        std::remove(second.c_str());
+    }
+}
+
+// The lawn's grass grows towards a bare wall in front of it: where the
+// geometry picture shows the wall, the hair image is empty and the depth
+// image holds the wall's distance. Left out of the render, the wall hides
+// nothing.
+TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
+    const std::string png = temp_path(".png"), depth = temp_path("_z.iff"),
+                      zbuff = temp_path("_zb.rla"), nowall = temp_path("_nowall.png");
+    run_ok(scene("hidden") + "--out " + png + " --depth " + depth + " --zbuff " + zbuff);
+    run_ok(scene("hidden", "nowall") + "--out " + nowall);
+    const picture hair = read_png(png), bare = read_png(nowall), geometry = read_rla(zbuff);
+    IffImage z;
+    ASSERT_TRUE(iff_read_file(depth.c_str(), z));
+    ASSERT_TRUE(geometry.width == 160 && z.width == 160 && z.depth.size() == 160u * 120u);
+
+    // Pixels wholly inside the wall, the nearest geometry, and its neighbours.
+    const auto wall_at = [&geometry](int x, int y) {
+        const unsigned char* g = geometry.at(x, y);
+        return g[3] == 255 && g[0] < 40;
+    };
+    int wall = 0, lawn = 0, seen_without_wall = 0;
+    for (int y = 1; y < 119; ++y) {
+        for (int x = 1; x < 159; ++x) {
+            const float d = z.depth[y * 160 + x];
+            if (wall_at(x, y) && wall_at(x - 1, y - 1) && wall_at(x + 1, y + 1) &&
+                wall_at(x - 1, y + 1) && wall_at(x + 1, y - 1)) {
+                ++wall;
+                EXPECT_EQ(hair.at(x, y)[3], 0) << x << ", " << y;
+                EXPECT_TRUE(d < -1 / 6.3f && d > -1 / 5.99f) << d;
+                seen_without_wall += bare.at(x, y)[3] > 0;
+            } else if (geometry.at(x, y)[3] == 255 && geometry.at(x, y)[0] > 150) {
+                ++lawn;  // its grass is nearer than the lawn
+                EXPECT_TRUE(d < -1 / 8.0f && d > -1 / 6.3f) << d;
+            }
+        }
+    }
+    // The wall covers about 55 x 41 pixels; the grass shows there without it.
+    EXPECT_NEAR(wall, 53 * 39, 150);
+    EXPECT_GT(lawn, 4000);
+    EXPECT_GT(seen_without_wall, wall / 2);
+    for (const std::string& f : {png, depth, zbuff, nowall}) std::remove(f.c_str());
+}
+
+// Frame patterns, the crop window, the background and the other formats.
+TEST(FurRender, FramesCropBackgroundAndFormats) {
+    const std::string pattern = temp_path("_frame.#.png");
+    const std::string full = temp_path(".png"), crop = temp_path("_crop.png"),
+                      flat = temp_path("_flat.png"), iff = temp_path(".iff");
+    const std::string frame[2] = {temp_path("_frame.1.png"), temp_path("_frame.2.png")};
+    run_ok(scene("hidden") + "--frames 1-2 --out " + pattern);
+    run_ok(scene("hidden") + "--out " + full);
+    run_ok(scene("hidden") + "--crop 20,10,139,99 --out " + crop);
+    run_ok(scene("hidden") + "--background 1,0.5,0 --out " + flat);
+    run_ok(scene("hidden") + "--out " + iff);
+    EXPECT_EQ(slurp(frame[0]), slurp(full));
+    EXPECT_NE(slurp(frame[1]), slurp(full));  // the wall moved
+
+    const picture whole = read_png(full), part = read_png(crop), over = read_png(flat);
+    ASSERT_TRUE(part.width == 120 && part.height == 90);
+    // Hairs cut at the crop window's edges may differ a little there.
+    EXPECT_LE(pixels_off(part, whole, 20, 10), 20);
+    // Straight colour c with alpha a over the background b gives c a + b (1 - a);
+    // the IFF holds the premultiplied colour.
+    IffImage premultiplied;
+    ASSERT_TRUE(iff_read_file(iff.c_str(), premultiplied));
+    const float background[3] = {255, 127.5f, 0};
+    for (std::size_t i = 0; i < whole.rgba.size(); i += 4) {
+        const int a = whole.rgba[i + 3];
+        ASSERT_EQ(over.rgba[i + 3], 255);
+        ASSERT_EQ(premultiplied.rgba[i + 3], a);
+        for (int c = 0; c < 3; ++c) {
+            ASSERT_NEAR(premultiplied.rgba[i + c], whole.rgba[i + c] * a / 255.0f, 1.0f);
+            ASSERT_NEAR(over.rgba[i + c],
+                        premultiplied.rgba[i + c] + background[c] * (1 - a / 255.0f), 1.0f);
+        }
+    }
+    for (const std::string& f : {frame[0], frame[1], full, crop, flat, iff}) std::remove(f.c_str());
+}
+
+// Statuses and what is printed: 1 for unreadable input and library
+// failures, naming the file; 2 and the usage for a bad command line.
+TEST(FurRender, ExitStatusesAndMessages) {
+    const std::string out = " --out " + temp_path(".png");
+    const struct {
+        std::string args;
+        int status;
+        std::string printed;  // on standard error, or standard output for status 0
+    } cases[] = {
+        {"--hair /no/such.hair --assign x --scene y" + out, 1, "\"/no/such.hair\""},
+        {scene("hidden") + "--frame 7" + out, 1, "hidden.0007.kiv"},
+        {"--hair " + kData + "broken.hair --assign " + kData + "fur.assign --scene " + kData +
+             "hidden" + out,
+         1, "Parsing failed for data file " + kData + "broken.hair"},
+        {scene("hidden") + "--atmos " + temp_path(".rla"), 1, "defines no fog"},
+        {scene("hidden") + "--bogus" + out, 2, "unknown option --bogus"},
+        {scene("hidden") + "--size 0x5" + out, 2, "--size: bad value"},
+        {scene("hidden") + "--frames 1-2" + out, 2, "frame number"},
+        {scene("hidden"), 2, "nothing to write"},
+        {scene("hidden") + "--dump", 0, "hair \"grass\""},
+        {"--help", 0, "--merge-exponent E"},
+    };
+    for (const auto& c : cases) {
+        const run_result r = furrender(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        const std::string& text = c.status == 0 ? r.out : r.err;
+        EXPECT_NE(text.find(c.printed), std::string::npos) << c.args << "\n" << text;
+        if (c.status == 2) {
+            EXPECT_NE(r.err.find("usage: furrender"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
+}
