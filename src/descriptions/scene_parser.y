@@ -13,10 +13,13 @@
 // free record) the rest of the file is skipped quietly. A failure of the
 // name table (FurEFailed) aborts the parse, which releases the strings
 // still on the parser's stack, and is thrown on by scene_read_file.
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 
@@ -57,6 +60,7 @@ struct reader_state {
     long long knot_capacity = 0;
     long long knot_count = 0;
     bool error = false;                // a grammar error was found
+    long long count_limit = 0;         // the largest element count the file can hold
     std::exception_ptr failure;        // a failure of the name table
 };
 
@@ -88,6 +92,17 @@ kivPoint point(const scene_vec& a) {
 }
 kivVector vec3(const scene_vec& a) {
     return kivVector(a.v[0], a.v[1], a.v[2]);
+}
+
+// A count that no file of this size could fill means a damaged file: it is
+// refused before anything is allocated for it.
+step check_count(long long n) {
+    if (n <= g.count_limit) return step::go;
+    char text[128];
+    std::snprintf(text, sizeof(text), "ERROR: count %lld is more than this scene file can hold", n);
+    message(text);
+    g.error = true;
+    return step::fail;
 }
 
 // --- Items --------------------------------------------------------------------------------
@@ -307,8 +322,8 @@ item
     : camera_block
     | light_block
     | model_block
-    | NB_LIGHTS INT             { ACT(make_room(lgtdb_init, $2)); }
-    | NB_MODELS INT             { ACT(make_room(mdldb_init, $2)); }
+    | NB_LIGHTS INT             { ACT(check_count($2)); ACT(make_room(lgtdb_init, $2)); }
+    | NB_MODELS INT             { ACT(check_count($2)); ACT(make_room(mdldb_init, $2)); }
     | INCLUDE STRING            { ACT(include($2)); }
     | EXCLUDE_HAIR STRING       {
                                     if (hair_params* hp = description($2))
@@ -391,7 +406,7 @@ light_statement
     | WORLD_MATRIX vector vector vector vector { g.light->matrix = rows($2, $3, $4, $5); }
     | AREA_MATRIX vector vector vector vector  { g.light->area_matrix = rows($2, $3, $4, $5); }
     | AREA_TYPE area_shape      { g.light->area_shape = $2; }
-    | NB_LIGHTLINK INT          { g.light->set_link_count($2); }
+    | NB_LIGHTLINK INT          { ACT(check_count($2)); g.light->set_link_count($2); }
     | LINKED_OBJECT             { g.link_reported = false; } linked_names
     ;
 
@@ -450,10 +465,10 @@ poly_statements
     ;
 
 poly_statement
-    : NB_VERTICES INT           { if (g.polys) { g.polys->set_nb_verts($2); g.count.verts = 0; } }
-    | NB_NORMALS INT            { if (g.polys) { g.polys->set_nb_norms($2); g.count.norms = 0; } }
-    | NB_UVS INT                { if (g.polys) { g.polys->set_nb_texs($2); g.count.uvs = 0; } }
-    | NB_POLYS INT              { if (g.polys) { g.polys->set_nb_polys($2); g.count.polys = 0; } }
+    : NB_VERTICES INT           { ACT(check_count($2)); if (g.polys) { g.polys->set_nb_verts($2); g.count.verts = 0; } }
+    | NB_NORMALS INT            { ACT(check_count($2)); if (g.polys) { g.polys->set_nb_norms($2); g.count.norms = 0; } }
+    | NB_UVS INT                { ACT(check_count($2)); if (g.polys) { g.polys->set_nb_texs($2); g.count.uvs = 0; } }
+    | NB_POLYS INT              { ACT(check_count($2)); if (g.polys) { g.polys->set_nb_polys($2); g.count.polys = 0; } }
     | REFERENCE_EQUALMAP STRING {
                                     if (g.polys) g.polys->set_ref_equal_map($2);
                                     std::free($2);
@@ -498,7 +513,7 @@ nurb_statements
     ;
 
 nurb_statement
-    : NB_VERTICES INT INT       { if (g.nurb) g.nurb->set_nb_verts($2, $3); }
+    : NB_VERTICES INT INT       { ACT(check_count(static_cast<long long>($2) * $3)); if (g.nurb) g.nurb->set_nb_verts($2, $3); }
     | ORDER INT INT             { if (g.nurb) g.nurb->set_order($2, $3); }
     | CLOSED bool bool          { if (g.nurb) g.nurb->set_closed($2, $3); }
     | PRIM_VISIBILITY bool      { if (g.nurb) g.nurb->set_prim_visibility($2); }
@@ -542,7 +557,7 @@ dpnt_statements
     ;
 
 dpnt_statement
-    : NB_PND INT                { if (g.dpnt) { g.dpnt->alloc($2); g.count.pnds = 0; } }
+    : NB_PND INT                { ACT(check_count($2)); if (g.dpnt) { g.dpnt->alloc($2); g.count.pnds = 0; } }
     | PND INT number number number number number number number number number {
                                     const float f[9] = {$3, $4, $5, $6, $7, $8, $9, $10, $11};
                                     pnd($2, f);
@@ -575,9 +590,18 @@ void scene_error(const char* message) {
     g.error = true;
 }
 
+// The size of the file in bytes; unbounded when it cannot be told (a pipe).
+long long file_size(std::FILE* file) {
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::numeric_limits<long long>::max();
+    return static_cast<long long>(st.st_size);
+}
+
 bool scene_read_file(std::FILE* file, int which) {
     g = reader_state();
     g.which = which;
+    g.count_limit = file_size(file);
     scene_scanner_begin(file);
     scene_parse();
     scene_scanner_end();

@@ -177,6 +177,31 @@ TEST_F(Scene, GrammarErrorsFailTheRead) {
     EXPECT_EQ(Read("nb_models 1 model null \"e\" { }"), 1);
 }
 
+// A stray count must not ask for gigabytes: a count larger than the file's
+// size in bytes is refused before anything is allocated.
+TEST_F(Scene, CountsBeyondTheFileAreRefused) {
+    const struct {
+        const char* text;
+        const char* count;
+    } cases[] = {
+        {"nb_models 1000000000", "1000000000"},
+        {"nb_models 1 model poly \"m\" { nb_vertices 2000000000 }", "2000000000"},
+        {"nb_models 1 model nurb \"m\" { nb_vertices 100000 100000 }", "10000000000"},
+        {"nb_models 1 model dpnt \"m\" { nb_pnd 999999 }", "999999"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(Read(c.text, &out), -1) << c.text;
+        EXPECT_EQ(out.rfind(std::string("ERROR: count ") + c.count +
+                                " is more than this scene file can hold\n",
+                            0),
+                  0u)
+            << out;
+        scndb_cleanup();
+    }
+    EXPECT_EQ(Read("nb_models 1 model poly \"m\" { nb_vertices 3 }"), 1);
+}
+
 TEST_F(Scene, StatementMessagesLeaveTheReadGoing) {
     struct Case {
         const char* text;
