@@ -1,6 +1,7 @@
-#include "descriptions/cache_support.h"
+#include "descriptions/descriptions_support.h"
 
-#include "foundation/render_settings.h"
+#include <fstream>
+#include <map>
 
 namespace testimg {
 namespace {
@@ -22,16 +23,10 @@ void add(const std::string& path, int width, int height, const PixelFn& pixel) {
     tmap_image image;
     image.width = static_cast<unsigned>(width);
     image.height = static_cast<unsigned>(height);
-    image.pixels.resize(static_cast<std::size_t>(width) * height * 4);
     for (int row = 0; row < height; ++row)
-        for (int col = 0; col < width; ++col) {
-            const std::uint32_t rgba = pixel(col, row);
-            unsigned char* p = &image.pixels[(static_cast<std::size_t>(row) * width + col) * 4];
-            p[0] = static_cast<unsigned char>(rgba >> 24);
-            p[1] = static_cast<unsigned char>(rgba >> 16);
-            p[2] = static_cast<unsigned char>(rgba >> 8);
-            p[3] = static_cast<unsigned char>(rgba);
-        }
+        for (int col = 0; col < width; ++col)
+            for (int shift = 24; shift >= 0; shift -= 8)
+                image.pixels.push_back(static_cast<unsigned char>(pixel(col, row) >> shift));
     store().images[path] = std::move(image);
 }
 
@@ -43,16 +38,11 @@ void add_flat(const std::string& path, int width, int height, std::uint8_t r, st
 }
 
 int reads(const std::string& path) {
-    auto it = store().reads.find(path);
-    return it == store().reads.end() ? 0 : it->second;
+    return store().reads.count(path) ? store().reads[path] : 0;
 }
 
 const std::vector<std::string>& requests() {
     return store().requests;
-}
-
-void clear() {
-    store() = Store();
 }
 
 bool reader(const char* path, tmap_image& image) {
@@ -71,16 +61,13 @@ Scope::Scope(int n) : previous_(tmap_set_reader(reader)) {
 Scope::~Scope() {
     tmap_done();
     tmap_set_reader(previous_);
-    clear();
+    store() = Store();
 }
 
 }  // namespace testimg
 
-SettingsGuard::SettingsGuard()
-    : frame_(defs.frame), model_(defs.model_name), shadow_pass_(defs.shadows.shadow_pass) {}
-
-SettingsGuard::~SettingsGuard() {
-    defs.frame = frame_;
-    defs.model_name = model_;
-    defs.shadows.shadow_pass = shadow_pass_;
+std::string write_temp(const std::string& suffix, const std::string& text) {
+    const std::string path = temp_path(suffix);
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
 }
