@@ -314,7 +314,7 @@ TEST(ParamBuilders, ChannelCodesAndCounts) {
     EXPECT_FALSE(s.defined());
 }
 
-TEST(ParamBuilders, ImageTermsNeedOneOrThreeChannels) {
+TEST(ParamBuilders, ImageTermsNeedOneOrThreeChannelsAndDollarsAreMarked) {
     hp_scalar s;
     hp_color c;
     EXPECT_EQ(
@@ -338,21 +338,17 @@ TEST(ParamBuilders, ImageTermsNeedOneOrThreeChannels) {
     EXPECT_EQ(nullptr, s.name);
     EXPECT_TRUE(c.set_image("a.tex", "brg"));
     EXPECT_EQ(7, c.channel);
-}
-
-TEST(ParamBuilders, NamesWithDollarsAreMarkedAndColoursAreOpaque) {
-    hp_scalar s;
+    // Names with a $ are marked for expansion; colours in terms are opaque.
     ASSERT_TRUE(s.set_imagestep("map.$F.tex", "g", 3, 30, 12, 0.5f, 2));
-    EXPECT_STREQ("$map.$F.tex", s.name) << "marked for expansion";
+    EXPECT_STREQ("$map.$F.tex", s.name);
     ASSERT_TRUE(s.set_crvdata("plain.crv", -4));
     EXPECT_STREQ("plain.crv", s.name);
-    hp_color c;
+    ASSERT_TRUE(c.set_crvdata("$M.crv", 2));
+    EXPECT_STREQ("$$M.crv", c.name);
     ASSERT_TRUE(c.set_constant(kivColor(0.1f, 0.2f, 0.3f, 0.0f)));
     EXPECT_EQ(1.0f, c.base.a);
     ASSERT_TRUE(c.set_noise(4, kivColor(0, 0, 0, 0), kivColor(1, 1, 1, 0)));
     EXPECT_TRUE(c.base.a == 1.0f && c.delta.a == 0.0f);
-    ASSERT_TRUE(c.set_crvdata("$M.crv", 2));
-    EXPECT_STREQ("$$M.crv", c.name);
 }
 
 TEST(ParamBuilders, CopiesOwnTheirChainAndMovesTakeIt) {
