@@ -1,10 +1,5 @@
 #include "descriptions/curve_data_cache.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
-
 #include "descriptions/descriptions_support.h"
 
 namespace {

@@ -2,6 +2,12 @@
 
 #include <fstream>
 #include <map>
+#include <random>
+
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_file.h"
+#include "generation/attractors.h"
+#include "generation/curve_attractors.h"
 
 namespace testimg {
 namespace {
@@ -70,4 +76,34 @@ std::string write_temp(const std::string& suffix, const std::string& text) {
     const std::string path = temp_path(suffix);
     std::ofstream(path, std::ios::binary) << text;
     return path;
+}
+
+std::vector<std::string> damaged(const std::string& text, std::size_t step, int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::string> out;
+    for (std::size_t cut = 0; cut < text.size(); cut += step) out.push_back(text.substr(0, cut));
+    for (int i = 0; i < n; ++i) {
+        std::string s = text;
+        for (int k = 1 + int(rng() % 8); k > 0; --k) s[rng() % s.size()] = char(rng());
+        out.push_back(s);
+        s.assign(rng() % 600, ' ');
+        for (char& c : s) c = rng() % 4 ? text[rng() % text.size()] : char(rng());
+        out.push_back(s);
+    }
+    return out;
+}
+
+void DescriptionTables::SetUp() {
+    ASSERT_EQ(names_init(256), 1);
+    ASSERT_EQ(assdb_init(64), 1);
+    attractdb_init();
+    curveAttractdb_init();
+}
+
+void DescriptionTables::TearDown() {
+    hair_params_done();
+    assdb_done();
+    attractdb_done();
+    curveAttractdb_done();
+    names_done();
 }

@@ -69,3 +69,16 @@ int run_reader(F read, std::string* out = nullptr, std::string* failure = nullpt
 
 // Writes text to a file of this test's own (see temp_path) and returns its path.
 std::string write_temp(const std::string& suffix, const std::string& text);
+
+// Damaged copies of a file's text for the readers: its truncations (every
+// step bytes), n copies with up to eight bytes overwritten and n strings of
+// up to 600 bytes, most of them characters of text.
+std::vector<std::string> damaged(const std::string& text, std::size_t step, int n, unsigned seed);
+
+// A name table, an assignment table of 64 records and empty attractor and
+// curve attractor tables; all emptied again (descriptions too) after the test.
+class DescriptionTables : public testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};

@@ -1,10 +1,6 @@
 #include "descriptions/hair_params.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "descriptions/descriptions_support.h"
 

@@ -1,11 +1,7 @@
 #include "descriptions/param_values.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdio>
 #include <sstream>
-#include <string>
 
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/descriptions_support.h"

@@ -1,12 +1,7 @@
 #include "descriptions/texture_cache.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <deque>
-#include <string>
-#include <vector>
 
 #include "descriptions/descriptions_support.h"
 #include "foundation/names.h"

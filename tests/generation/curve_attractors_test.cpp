@@ -1,7 +1,5 @@
 #include "generation/curve_attractors.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "descriptions/hair_params.h"

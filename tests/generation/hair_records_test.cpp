@@ -1,8 +1,5 @@
 #include "generation/hair_records.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
 #include <utility>
 
 #include "descriptions/hair_params.h"

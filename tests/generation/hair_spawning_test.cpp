@@ -1,12 +1,9 @@
 #include "generation/hair_spawning.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cmath>
 #include <fstream>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "descriptions/assign_db.h"

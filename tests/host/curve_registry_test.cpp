@@ -1,7 +1,5 @@
 #include "host/curve_registry.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "geometry/nurbs_surface.h"

@@ -1,8 +1,5 @@
 #include "host/korvo_global.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
 #include <vector>
 
 #include "test_support.h"

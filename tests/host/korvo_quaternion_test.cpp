@@ -1,7 +1,5 @@
 #include "host/korvo_quaternion.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "host/random48.h"
