@@ -1,8 +1,6 @@
 #include "descriptions/assign_db.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
@@ -181,10 +179,8 @@ TEST_F(Assign, BrokenFiles) {
 }
 
 TEST_F(Assign, DamagedFilesFailCleanly) {
-    std::ifstream in(kData + "all_statements.assign");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     int results[3] = {0, 0, 0};
-    for (const std::string& s : damaged(text, 7, 40, 5)) {
+    for (const std::string& s : damaged(read_text(kData + "all_statements.assign"), 7, 40, 5)) {
         const int result = ReadText(s);
         ASSERT_TRUE(result == 1 || result == -1) << s;
         ++results[result + 1];

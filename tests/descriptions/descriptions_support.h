@@ -67,6 +67,8 @@ int run_reader(F read, std::string* out = nullptr, std::string* failure = nullpt
     return result;
 }
 
+// The contents of a file ("" when it cannot be read).
+std::string read_text(const std::string& path);
 // Writes text to a file of this test's own (see temp_path) and returns its path.
 std::string write_temp(const std::string& suffix, const std::string& text);
 

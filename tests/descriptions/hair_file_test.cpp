@@ -1,6 +1,5 @@
 #include "descriptions/hair_file.h"
 
-#include <fstream>
 #include <sstream>
 
 #include "descriptions/assign_db.h"
@@ -15,13 +14,6 @@
 namespace {
 
 const std::string kData = std::string(KORVO_TEST_DATA) + "/descriptions/hair/";
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The tables the reader fills, emptied again after each test.
 class HairFile : public DescriptionTables {
@@ -133,7 +125,7 @@ TEST_F(HairFile, VerboseReadPrintsEveryBucket) {
     opt_flags = 7;
     std::string out;
     ASSERT_EQ(Read(kData + "all_statements.hair", &out), 1);
-    EXPECT_EQ(out, Contents(kData + "all_statements.dump"));
+    EXPECT_EQ(out, read_text(kData + "all_statements.dump"));
 }
 
 TEST_F(HairFile, GrammarErrors) {
@@ -290,7 +282,7 @@ TEST_F(HairFile, FilesAndRepeatedReads) {
 TEST_F(HairFile, CorruptInputFailsCleanly) {
     // Truncations, byte changes and random bytes: a result or a FurException.
     int results[3] = {0, 0, 0};
-    for (const std::string& s : damaged(Contents(kData + "all_statements.hair"), 37, 150, 11)) {
+    for (const std::string& s : damaged(read_text(kData + "all_statements.hair"), 37, 150, 11)) {
         const int r = ReadText(s);
         ASSERT_TRUE(r == -1 || r == 1) << s;
         ++results[r + 1];

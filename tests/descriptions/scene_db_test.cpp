@@ -1,8 +1,6 @@
 #include "descriptions/scene_db.h"
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
 #include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
@@ -39,7 +37,7 @@ class Scene : public testing::Test {
     }
     // The same with text written as frame 1 of this test's scene.
     static int Read(const std::string& text, std::string* out = nullptr, int which = 0) {
-        std::ofstream(scndb_frame_name(temp_path("").c_str(), 1), std::ios::binary) << text;
+        write_temp(".0001.kiv", text);  // frame 1 of the base temp_path("")
         return ReadFile(temp_path(""), out, which);
     }
     static hair_light* Light(int i, int which = 0) { return lgtdb_get_index(i, which); }
@@ -191,8 +189,7 @@ TEST_F(Scene, NumbersSignsAndExponents) {
 TEST_F(Scene, IncludesAndTheQueueLimit) {
     // A file that includes itself is read until ten names are queued.
     const std::string self = temp_path(".inc");
-    std::ofstream(self) << "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" << self
-                        << "\"\n";
+    write_temp(".inc", "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" + self + "\"\n");
     std::string out;
     EXPECT_EQ(Read("include \"" + self + "\"", &out), 1);
     EXPECT_EQ(out, "FATAL: maximum include file depth exceeded\n");
@@ -227,10 +224,8 @@ TEST_F(Scene, MotionBlurSlot) {
 TEST_F(Scene, DamagedInputNeverCrashes) {
     // The full scene cut short or with a few bytes overwritten, and random
     // bytes: a result or a parse failure, nothing else.
-    std::ifstream in(kData + "full.0001.kiv", std::ios::binary);
-    const std::string full((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     int parsed = 0;
-    for (const std::string& text : damaged(full, 41, 30, 11)) {
+    for (const std::string& text : damaged(read_text(kData + "full.0001.kiv"), 41, 30, 11)) {
         std::string out;
         const int result = Read(text, &out);
         parsed += result == 1;

@@ -168,7 +168,7 @@ TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
 // --- The curve of a hair
 // ----------------------------------------------------------------------------
 
-TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSet) {
+TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     Guide("a", 1);
     hair_attract* a = Set("set", {"ar", "am", "at"});
     a->influence = hp_scalar(2.0f);
@@ -188,6 +188,16 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSet) {
     // A global set stays where its guide is.
     a->type = 1;
     ExpectPoint(Curve(a, {0.5f, 0, 0}).R, 1, 0, 0);
+    // Lengths scale with the description's width scale.
+    a->power = hp_scalar(3.0f);
+    hair_params hp;
+    hp.width_scale = 2.0f;
+    hs_.params = &hp;
+    c = Curve(a, {0, 0, 0});
+    EXPECT_EQ((std::vector<float>{0.66f, 6, 3}),
+              (std::vector<float>{c.len_threshold, c.len_end_interp, c.power}));
+    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
+    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 6.5f, 7.0f, pull)) << "past the end";
 }
 
 // Blend weights (S - d) / S over the chosen curves, S the sum of their distances.
@@ -228,21 +238,6 @@ TEST_F(Attractors, WhenASetDoesNotApply) {
     EXPECT_FALSE(attractdb_applies(a, hs_, 0.3f));
     a->influence = hp_scalar(0.0f);
     EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
-}
-
-TEST_F(Attractors, LengthsScaleWithTheDescriptionWidthScale) {
-    Guide("a", 0);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    a->power = hp_scalar(3.0f);
-    hair_params hp;
-    hp.width_scale = 2.0f;
-    hs_.params = &hp;
-    const hair_attract_curve c = Curve(a, {0, 0, 0});
-    EXPECT_EQ((std::vector<float>{0.66f, 2, 3}),
-              (std::vector<float>{c.len_threshold, c.len_end_interp, c.power}));
-    kivVector pull;
-    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
-    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 2.5f, 3.0f, pull)) << "past the end";
 }
 
 // --- Pulls

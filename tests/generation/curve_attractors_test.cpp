@@ -125,7 +125,7 @@ TEST_F(CurveAttractors, HairsOutsideTheRadiusOrTooShortGetNothing) {
     EXPECT_FALSE(curveAttractdb_applies(sets[0], hs_, 2.0f));
 }
 
-TEST_F(CurveAttractors, GlobalPullTowardsTheCurve) {
+TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
     hair_curveAttract* c = Set("set", {"up"});
     c->type = 1;
@@ -139,6 +139,16 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurve) {
         << "past the end of the stretch";
     EXPECT_FALSE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 0.0f, 2.0f, remembered_, pull))
         << "no weight at the root";
+    // Power and lengths scale with the description's width scale.
+    c->power = hp_scalar(1.5f);
+    hair_params hp;
+    hp.width_scale = 2.0f;
+    hs_.params = &hp;
+    work_.reset();
+    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
+    const hair_curveAttract_curve& r = work_.curves[0];
+    EXPECT_EQ((std::vector<float>{3, 0.66f, 4}),
+              (std::vector<float>{r.power, r.len_threshold, r.len_end_interp}));
 }
 
 TEST_F(CurveAttractors, LocalPullTurnsTheStep) {
@@ -201,18 +211,4 @@ TEST_F(CurveAttractors, OppositeTurnsOfEqualSharesCancel) {
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 2);
     ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 0.5f, 1.0f), 0, 0, 1);
     EXPECT_EQ(remembered_.length(), 2u);
-}
-
-TEST_F(CurveAttractors, PowerAndLengthsScaleWithWidthScale) {
-    Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
-    hair_curveAttract* c = Set("set", {"up"});
-    c->power = hp_scalar(1.5f);
-    c->len_end_interp = hp_scalar(1.0f);
-    hair_params hp;
-    hp.width_scale = 2.0f;
-    hs_.params = &hp;
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    const hair_curveAttract_curve& r = work_.curves[0];
-    EXPECT_EQ((std::vector<float>{3, 0.66f, 2}),
-              (std::vector<float>{r.power, r.len_threshold, r.len_end_interp}));
 }
