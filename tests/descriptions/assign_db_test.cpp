@@ -20,11 +20,11 @@ class Assign : public DescriptionTables {
         DescriptionTables::SetUp();
         a_ = Description("a", "g1");
         b_ = Description("b", "g2");
-        for (const char* n : {"att", "fur_a", "other"}) {
-            hair_name* name = names_add(n);
-            n[0] == 'a' ? (void)attractdb_add(name) : (void)curveAttractdb_add(name);
-            names_remove(name);
-        }
+        hair_name* names[3] = {names_add("att"), names_add("fur_a"), names_add("other")};
+        attractdb_add(names[0]);
+        curveAttractdb_add(names[1]);
+        curveAttractdb_add(names[2]);
+        for (hair_name* n : names) names_remove(n);
     }
 
     static hair_params* Description(const char* name, const char* group) {
@@ -218,6 +218,18 @@ TEST_F(Assign, ManyAssignmentsChainNodeBlocks) {
     ASSERT_EQ(got.size(), 400u);
     for (int i = 0; i < 400; ++i) EXPECT_EQ(got[399 - i], (i % 3 ? "a" : "b")) << i;
     EXPECT_EQ(assdb_find(names_find("m"))->nb_hair, 400);
+}
+
+TEST_F(Assign, GroupMultiplierBelongsToTheAssignmentsMadeSoFar) {
+    hair_name* m = names_add("m");
+    assdb_assign_hair("a", m);
+    EXPECT_EQ(assdb_set_density_mult(m, 4.0f, "unknown_group"), 0);
+    EXPECT_EQ(assdb_set_density_mult(nullptr, 2.0f, nullptr), 0);
+    EXPECT_EQ(assdb_set_density_mult(m, 2.0f, "g1"), 1);
+    EXPECT_FLOAT_EQ(Mult("m", a_), 2.0f);
+    assdb_assign_hair("a", m);
+    EXPECT_FLOAT_EQ(Mult("m", a_), 1.0f) << "the newer node has no multiplier";
+    names_remove(m);
 }
 
 // --- Lights --------------------------------------------------------------------------

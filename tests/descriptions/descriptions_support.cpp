@@ -92,8 +92,8 @@ std::vector<std::string> damaged(const std::string& text, std::size_t step, int 
         std::string s = text;
         for (int k = 1 + int(rng() % 8); k > 0; --k) s[rng() % s.size()] = char(rng());
         out.push_back(s);
-        s.assign(rng() % 600, ' ');
-        for (char& c : s) c = rng() % 4 ? text[rng() % text.size()] : char(rng());
+        s.assign(rng() % 600, ' ');  // every other one random bytes only
+        for (char& c : s) c = i % 2 && rng() % 4 ? text[rng() % text.size()] : char(rng());
         out.push_back(s);
     }
     return out;

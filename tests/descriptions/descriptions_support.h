@@ -74,7 +74,7 @@ std::string write_temp(const std::string& suffix, const std::string& text);
 
 // Damaged copies of a file's text for the readers: its truncations (every
 // step bytes), n copies with up to eight bytes overwritten and n strings of
-// up to 600 bytes, most of them characters of text.
+// up to 600 random bytes (in every other one most bytes are characters of text).
 std::vector<std::string> damaged(const std::string& text, std::size_t step, int n, unsigned seed);
 
 // A name table, an assignment table of 64 records and empty attractor and
