@@ -54,27 +54,7 @@ TEST(TfillBackground, HoleTakesTheRoundedAverageOfItsCoveredNeighbours) {
               filledRow(5, {{0, black}, {4, orange}}));
 }
 
-TEST(TfillBackground, IsolatedPixelSpreadsOverTheWholeMap) {
-    for (auto [w, h, x, y] : {std::array<int, 4>{7, 5, 5, 1}, {1024, 768, 0, 0}}) {
-        TpixelMap map(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        setPixel(map, x, y, {30, 60, 90, 200});
-        TfillBackground::fillBackground(map);
-        for (int i = 0; i < w * h; i += 1 + i / 50)
-            ASSERT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, i % w, i / w)) << w << " " << i;
-        EXPECT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, w - 1, h - 1));
-    }
-    // A map without covered pixels stays as it is; an empty map has nothing to fill.
-    TpixelMap map(4, 4);
-    setPixel(map, 2, 2, {9, 9, 9, 0});  // colour without coverage
-    const TpixelMap before = map;
-    TfillBackground::fillBackground(map);
-    EXPECT_TRUE(std::equal(before.getPixel(), before.getPixel() + 64, map.getPixel()));
-    TpixelMap none(0, 5);
-    EXPECT_EQ(nullptr, none.getPixel());
-    TfillBackground::fillBackground(none);
-}
-
-TEST(TfillBackground, RandomMapsEndFullyCoveredWithinTheCoveredRange) {
+TEST(TfillBackground, MapsEndFullyCoveredWithinTheCoveredRange) {
     std::mt19937 rng(77);
     for (int round = 0; round < 20; ++round) {
         const int w = 1 + static_cast<int>(rng() % 40), h = 1 + static_cast<int>(rng() % 40);
@@ -100,4 +80,19 @@ TEST(TfillBackground, RandomMapsEndFullyCoveredWithinTheCoveredRange) {
             ASSERT_TRUE(now[0] >= lo && now[0] <= hi) << round;
         }
     }
+    // One pixel spreads over a whole large map.
+    TpixelMap map(1024, 768);
+    setPixel(map, 0, 0, {30, 60, 90, 200});
+    TfillBackground::fillBackground(map);
+    for (int i = 0; i < 1024 * 768; i += 1 + i / 50)
+        ASSERT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, i % 1024, i / 1024)) << i;
+    EXPECT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, 1023, 767));
+    // A map without covered pixels stays as it is; an empty map has nothing to fill.
+    TpixelMap bare(4, 4), none(0, 5);
+    setPixel(bare, 2, 2, {9, 9, 9, 0});  // colour without coverage
+    const TpixelMap before = bare;
+    TfillBackground::fillBackground(bare);
+    EXPECT_TRUE(std::equal(before.getPixel(), before.getPixel() + 64, bare.getPixel()));
+    EXPECT_EQ(nullptr, none.getPixel());
+    TfillBackground::fillBackground(none);
 }
