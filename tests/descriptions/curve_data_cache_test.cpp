@@ -1,15 +1,6 @@
 #include "descriptions/curve_data_cache.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <fstream>
-#include <string>
-
-#include "descriptions/cache_support.h"
-#include "foundation/fur_exception.h"
-#include "foundation/render_settings.h"
-#include "test_support.h"
+#include "descriptions/descriptions_support.h"
 
 namespace {
 
@@ -24,23 +15,9 @@ class CurveData : public testing::Test {
     void TearDown() override { crvdata_done(); }
 };
 
-// A file of the test's own under the temporary directory.
-std::string tempFile(const std::string& leaf, const std::string& text) {
-    const std::string path = testing::TempDir() +
-                             testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                             leaf;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
 // The message of the FurEBadParameter a scalar lookup of path raises.
-std::string rejectionOf(const std::string& path) {
-    try {
-        crvdata_lookup(path.c_str(), 0, 0);
-    } catch (const FurEBadParameter& e) {
-        return e.message().asChar();
-    }
-    return "accepted";
+std::string rejectionOf(const std::string& path, std::string* printed = nullptr) {
+    return thrown<FurEBadParameter>([&] { crvdata_lookup(path.c_str(), 0, 0); }, printed);
 }
 
 // Scalar values of the file at the frames, first frame 0.
@@ -73,8 +50,7 @@ TEST_F(CurveData, ColourAndStringKinds) {
     expect_color(crvdata_lookup_clr(data("colors3.crv").c_str(), 1, 2), 0.4f, 0.5f, 0.6f, 0);
     EXPECT_EQ(1.0f, crvdata_lookup_clr(data("colors3.crv").c_str(), 1, 99).r);
     const kivColor b = crvdata_lookup_clr(data("colors4.crv").c_str(), 0, 1);
-    EXPECT_FLOAT_EQ(0.5f, b.r);
-    EXPECT_FLOAT_EQ(0.8f, b.a);
+    EXPECT_TRUE(b.r == 0.5f && b.a == 0.8f);
     const std::string f = data("strings.crv");
     // A line that starts with a number is skipped; the last line has no
     // newline and keeps all its characters.
@@ -94,13 +70,11 @@ TEST_F(CurveData, RejectedFiles) {
     for (const char* bad : {"two_numbers.crv", "empty_first_line.crv", "empty.crv", "absent.crv"})
         EXPECT_EQ("Curve data read failed for file " + data(bad), rejectionOf(data(bad))) << bad;
     EXPECT_THROW(crvdata_lookup(nullptr, 0, 0), FurEBadParameter);
-    std::string text;
+    std::string text, printed;
     for (int i = 0; i < 32768; ++i) text += "1\n";
-    const std::string path = tempFile("long.crv", text);
-    std::string message;
-    EXPECT_NE(std::string::npos,
-              captured([&] { message = rejectionOf(path); }).find("more than 32767 lines"));
-    EXPECT_EQ("Curve data read failed for file " + path, message);
+    const std::string path = write_temp("long.crv", text);
+    EXPECT_EQ("Curve data read failed for file " + path, rejectionOf(path, &printed));
+    EXPECT_NE(std::string::npos, printed.find("more than 32767 lines"));
     std::remove(path.c_str());
     // A rejected file takes no slot: four good files still fit.
     for (const char* good : {"scalars10.crv", "colors3.crv", "colors4.crv", "strings.crv"})
@@ -111,32 +85,27 @@ TEST_F(CurveData, ExpandedNamesKeepModelCharacters) {
     SettingsGuard guard;
     defs.frame = 12;
     defs.model_name = "a|b:c";
-    const std::string path = tempFile("curve.a|b:c.0012.12.crv", "4.25\n");
-    const std::string name =
-        "$" + testing::TempDir() + "ExpandedNamesKeepModelCharacters_curve.$M.$F.$f.crv";
+    const std::string path = write_temp("_curve.a|b:c.0012.12.crv", "4.25\n");
+    const std::string name = "$" + temp_path("_curve.$M.$F.$f.crv");
     EXPECT_FLOAT_EQ(4.25f, crvdata_lookup(name.c_str(), 0, 0));
     // Cached under the expanded name: removing the file changes nothing.
     std::remove(path.c_str());
     EXPECT_FLOAT_EQ(4.25f, crvdata_lookup(name.c_str(), 0, 0));
     defs.frame = 13;
-    EXPECT_EQ("Curve data read failed for file " + testing::TempDir() +
-                  "ExpandedNamesKeepModelCharacters_curve.a|b:c.0013.13.crv",
+    EXPECT_EQ("Curve data read failed for file " + temp_path("_curve.a|b:c.0013.13.crv"),
               rejectionOf(name));
 }
 
 TEST_F(CurveData, EvictionRereadsTheFile) {
-    crvdata_done();
     ASSERT_EQ(1, crvdata_init(1));
-    const std::string path = tempFile("evict.crv", "1\n");
+    const std::string path = write_temp("evict.crv", "1\n");
     EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(path.c_str(), 0, 0));
-    tempFile("evict.crv", "2\n");
+    write_temp("evict.crv", "2\n");
     EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(path.c_str(), 0, 0)) << "still cached";
     EXPECT_FLOAT_EQ(0.5f, crvdata_lookup(data("scalars10.crv").c_str(), 0, 0)) << "evicts it";
     EXPECT_FLOAT_EQ(2.0f, crvdata_lookup(path.c_str(), 0, 0)) << "read again";
     std::remove(path.c_str());
-}
-
-TEST(CurveDataCache, UsedBeforeInit) {
+    // Without a cache.
     EXPECT_EQ(0, crvdata_init(-1));
     EXPECT_EQ("FATAL: crvdata cache used before crvdata_init\n",
               captured([] { EXPECT_THROW(crvdata_lookup("x.crv", 0, 0), FurEFailed); }));

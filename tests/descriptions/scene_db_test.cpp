@@ -1,18 +1,10 @@
 #include "descriptions/scene_db.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
+#include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
-#include "foundation/fur_exception.h"
-#include "foundation/render_settings.h"
 #include "geometry/model_database.h"
-#include "host/random48.h"
 #include "render/camera.h"
 #include "render/lighting.h"
 
@@ -25,7 +17,6 @@ const std::string kData = std::string(KORVO_TEST_DATA) + "/descriptions/scene/";
 class Scene : public testing::Test {
   protected:
     void SetUp() override {
-        saved_ = defs;
         ASSERT_EQ(names_init(128), 1);
         for (const char* n : {"hidden", "moved"}) hair_params_list_add(names_add(n));
     }
@@ -33,44 +24,27 @@ class Scene : public testing::Test {
         scndb_cleanup();
         hair_params_list_clear();
         names_done();
-        defs = saved_;
     }
 
-    // A path of this test's own with the given ending.
-    static std::string TempBase(const std::string& suffix = "") {
-        return testing::TempDir() + "korvo_scene_" +
-               testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
-    }
     // Reads frame 1 of base into slot which; out receives the console
     // output and the text of a failure, which gives -1.
     static int ReadFile(const std::string& base, std::string* out = nullptr, int which = 0) {
-        testing::internal::CaptureStdout();
-        int result = -1;
         std::string failure;
-        try {
-            result = scndb_init(base.c_str(), 1, which);
-        } catch (const FurEFailed& e) {
-            failure = e.message().asChar();
-        }
-        const std::string captured = testing::internal::GetCapturedStdout() + failure;
-        if (out) *out = captured;
+        const int result =
+            run_reader([&] { return scndb_init(base.c_str(), 1, which); }, out, &failure);
+        if (out) *out += failure;
         return result;
     }
     // The same with text written as frame 1 of this test's scene.
     static int Read(const std::string& text, std::string* out = nullptr, int which = 0) {
-        std::ofstream(scndb_frame_name(TempBase().c_str(), 1), std::ios::binary) << text;
-        return ReadFile(TempBase(), out, which);
+        write_temp(".0001.kiv", text);  // frame 1 of the base temp_path("")
+        return ReadFile(temp_path(""), out, which);
     }
     static hair_light* Light(int i, int which = 0) { return lgtdb_get_index(i, which); }
     static hair_model* Model(int i, int which = 0) { return mdldb_get_index(i, which); }
 
-    defaults saved_;
+    SettingsGuard guard_;
 };
-
-void ExpectColor(const kivColor& c, const kivColor& e) {
-    const float d[] = {c.r - e.r, c.g - e.g, c.b - e.b, c.a - e.a};
-    for (float x : d) EXPECT_NEAR(x, 0.0f, 1e-5);
-}
 
 }  // namespace
 
@@ -80,7 +54,7 @@ TEST(SceneFileName, PerFrameRule) {
         {"scene", "scene.0012.kiv"},        {"scene.txt", "scene.txt.0012.kiv"},
         {"scene.kiv", "scene.0012.kiv"},    {"scene.0001.kiv", "scene.0012.kiv"},
         {"shot.0001.kiv", "shot.0012.kiv"}, {"a/b.c/scene", "a/b.c/scene.0012.kiv"},
-        {"a.0001.b.kiv", "a.0012.b.kiv"},   {"d.0001/x.kiv", "d.0001/x.0012.kiv"},
+        {"a.0001.b.kiv", "a.0012.b.kiv"},   {"d.0001.e/x.kiv", "d.0001.e/x.0012.kiv"},
         {"scene.KIV", "scene.KIV.0012.kiv"}};
     for (const auto& c : cases) EXPECT_EQ(scndb_frame_name(c[0], 12), c[1]) << c[0];
     EXPECT_EQ(scndb_frame_name("scene", 3), "scene.0003.kiv");
@@ -147,30 +121,28 @@ TEST_F(Scene, EveryBlockIntoTheDatabasesAndLitByHand) {
     const float h = std::sqrt(0.5f);
     lgtdb_calc_hair_lighting(kivPoint(0, 0, -10), kivVector(h, 0, h), kivVector(0, 1, 0), &hs,
                              light, 0, 0.5f);
-    // Diffuse: key 1 x (1, 0.5, 0.25, 1); fill sin 45 x 0.01 x 0.5.
-    const float fill = 0.5f * h * 0.01f;
-    ExpectColor(light[0], kivColor(1 + fill, 0.5f + fill, 0.25f + fill, 1 + 2 * fill));
-    // Specular: key (sin 135 x sin 90)^5; fill on the far side of the eye.
-    const float s = std::pow(h, 5.0f);
-    ExpectColor(light[1], kivColor(s, 0.5f * s, 0.25f * s, s));
+    // Diffuse: key 1 x (1, 0.5, 0.25, 1); fill sin 45 x 0.01 x 0.5. Specular:
+    // key (sin 135 x sin 90)^5; fill on the far side of the eye.
+    const float fill = 0.5f * h * 0.01f, s = std::pow(h, 5.0f);
+    const kivColor want[2] = {kivColor(1 + fill, 0.5f + fill, 0.25f + fill, 1 + 2 * fill),
+                              kivColor(s, 0.5f * s, 0.25f * s, s)};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_NEAR((&light[i / 4].r)[i % 4], (&want[i / 4].r)[i % 4], 1e-5f) << i;
 }
 
 TEST_F(Scene, GrammarErrorsFailTheRead) {
-    struct Case {
-        const char* file;
-        int line;
-    } cases[] = {
+    const std::pair<const char*, int> cases[] = {
         {"empty_camera", 2}, {"poly_only_common", 5}, {"matrix_after_count", 4},
         {"truncated", 3},    {"equals_sign", 2},      {"light_without_type", 2},
         {"two_corners", 5},  {"unclosed_block", 3},
     };
-    for (const Case& c : cases) {
-        const std::string path = kData + c.file + ".0001.kiv";
+    for (const auto& [file, line] : cases) {
+        const std::string path = kData + file + ".0001.kiv";
         std::string out;
-        EXPECT_EQ(ReadFile(path, &out), -1) << c.file;
-        EXPECT_EQ(out, "parse error\nscene file: syntax error at line " + std::to_string(c.line) +
+        EXPECT_EQ(ReadFile(path, &out), -1) << file;
+        EXPECT_EQ(out, "parse error\nscene file: syntax error at line " + std::to_string(line) +
                            "\nParsing failed for data file " + path)
-            << c.file;
+            << file;
         scndb_cleanup();
     }
     // A null model may be empty.
@@ -203,10 +175,7 @@ TEST_F(Scene, CountsBeyondTheFileAreRefused) {
 }
 
 TEST_F(Scene, StatementMessagesLeaveTheReadGoing) {
-    struct Case {
-        const char* text;
-        const char* message;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"model poly \"m\" { v 1 2 3 }", "nb_vertices construct needed before vertices"},
         {"model poly \"m\" { n 1 2 3 }", "nb_normals construct needed before normals"},
         {"model poly \"m\" { uv 1 2 3 }", "nb_uvs construct needed before uvs"},
@@ -218,13 +187,13 @@ TEST_F(Scene, StatementMessagesLeaveTheReadGoing) {
         {"light point \"l\" { linkedObject \"a\" \"b\" }",
          "nb_lightlink construct needed before linkedObjects"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, message] : cases) {
         std::string out;
-        EXPECT_EQ(Read(std::string("nb_models 1 nb_lights 1\n") + c.text, &out), 1) << c.text;
-        EXPECT_EQ(out, std::string(c.message) + "\nscene file: syntax error at line 2\n");
+        EXPECT_EQ(Read(std::string("nb_models 1 nb_lights 1\n") + text, &out), 1) << text;
+        EXPECT_EQ(out, std::string(message) + "\nscene file: syntax error at line 2\n");
         scndb_cleanup();
     }
-    // Nothing was stored: a vertex before its count, links without entries.
+    // Nothing was stored: a vertex before its count.
     Read("nb_models 1 model poly \"m\" { v 1 2 3 nb_vertices 1 }");
     EXPECT_EQ(Model(0)->polygons()->verts[0].x, 0.0f);
 }
@@ -244,18 +213,17 @@ TEST_F(Scene, NumbersSignsAndExponents) {
 
 TEST_F(Scene, IncludesAndTheQueueLimit) {
     // A file that includes itself is read until ten names are queued.
-    const std::string self = TempBase(".inc");
-    std::ofstream(self) << "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" << self
-                        << "\"\n";
+    const std::string self = temp_path(".inc");
+    write_temp(".inc", "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" + self + "\"\n");
     std::string out;
     EXPECT_EQ(Read("include \"" + self + "\"", &out), 1);
     EXPECT_EQ(out, "FATAL: maximum include file depth exceeded\n");
     EXPECT_EQ(lgtdb_count(), 10);
     scndb_cleanup();
     // The queue is empty again; a missing include stops the read with 0.
-    EXPECT_EQ(Read("include \"" + TempBase(".none") + "\" nb_lights 1"), 0);
+    EXPECT_EQ(Read("include \"" + temp_path(".none") + "\" nb_lights 1"), 0);
     EXPECT_EQ(lgtdb_count(), 1) << "the main file was read";
-    EXPECT_EQ(ReadFile(TempBase(".none")), 0);
+    EXPECT_EQ(ReadFile(temp_path(".none")), 0);
 }
 
 TEST_F(Scene, FullDatabasesSkipTheRestQuietly) {
@@ -279,23 +247,15 @@ TEST_F(Scene, MotionBlurSlot) {
 }
 
 TEST_F(Scene, DamagedInputNeverCrashes) {
-    // The full scene cut short or with a few bytes overwritten, and
-    // random bytes: a result or a parse failure, nothing else.
-    std::ifstream in(kData + "full.0001.kiv", std::ios::binary);
-    const std::string full((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    korvo_host::srand48(11);
-    auto random = [](std::size_t n) { return static_cast<std::size_t>(korvo_host::drand48() * n); };
+    // The full scene cut short or with a few bytes overwritten, and random
+    // bytes: a result or a parse failure, nothing else.
     int parsed = 0;
-    for (int i = 0; i < 90; ++i) {
-        std::string text = i % 3 == 0 ? std::string(300, ' ') : full.substr(0, random(full.size()));
-        if (i % 3 == 2) text = full;
-        for (int k = 0; k < (i % 3 == 0 ? 300 : i % 3 == 2 ? 4 : 0); ++k)
-            text[i % 3 == 0 ? k : random(text.size())] = static_cast<char>(random(256));
+    for (const std::string& text : damaged(read_text(kData + "full.0001.kiv"), 41, 30, 11)) {
         std::string out;
         const int result = Read(text, &out);
         parsed += result == 1;
         EXPECT_TRUE(result == 1 || out.find("Parsing failed for data file") != std::string::npos)
-            << i << " " << result;
+            << text;
         scndb_cleanup();
     }
     EXPECT_GT(parsed, 0) << "some damage leaves a readable file";

@@ -1,20 +1,12 @@
 #include "descriptions/texture_cache.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <deque>
-#include <string>
-#include <vector>
 
-#include "descriptions/cache_support.h"
-#include "foundation/fur_exception.h"
+#include "descriptions/descriptions_support.h"
 #include "foundation/names.h"
-#include "foundation/render_settings.h"
 #include "host/korvo_global.h"
 #include "imagefile/png_file.h"
-#include "test_support.h"
 
 namespace {
 
@@ -27,19 +19,13 @@ std::uint32_t gradient(int col, int row) {
 // Looks up a name that cannot be read: the exception's text, what was printed and
 // the host commands sent.
 struct Failure {
-    std::string what = "no exception", printed;
+    std::string what, printed;
     std::vector<std::string> commands;
 };
-Failure failedLookup(const char* name) {
+Failure failedLookup(const std::string& name) {
     Failure f;
     auto previous = KorvoGlobal::setCommandSink([&](const char* c) { f.commands.push_back(c); });
-    f.printed = captured([&] {
-        try {
-            tmap_lookup_chan(name, 1, 0.5, 0.5);
-        } catch (const FurEFailed& e) {
-            f.what = e.message().asChar();
-        }
-    });
+    f.what = thrown<FurEFailed>([&] { tmap_lookup_chan(name.c_str(), 1, 0.5, 0.5); }, &f.printed);
     KorvoGlobal::setCommandSink(previous);
     return f;
 }
@@ -80,29 +66,23 @@ TEST(TextureCache, ReadsChannelsAtSurfaceCoordinates) {
     EXPECT_EQ(1u, testimg::requests().size());
 }
 
-TEST(TextureCache, NameExpansion) {
+TEST(TextureCache, NameExpansionAndPerFrameNames) {
     SettingsGuard guard;
     testimg::Scope scope(8);
     defs.frame = 7;
     defs.model_name = "group|body:skin";
     const std::vector<std::string> files = {"tex.0007.iff", "tex.$F.iff",
-                                            "a7_group_body_skin_group_body_skin.$x$", "0007"};
+                                            "a7_group_body_skin_group_body_skin.$x$", "0007",
+                                            "m[].-003.-3"};
     for (const std::string& file : files) testimg::add_flat(file, 1, 1, 0, 0, 0, 0);
     for (const char* name : {"$tex.$F.iff", "tex.$F.iff", "$a$f_$M_$m.$x$", "$$F"})
         tmap_lookup_chan(name, 1, 0.5, 0.5);
     // Without a model, and with a negative frame.
     defs.frame = -3;
     defs.model_name = nullptr;
-    testimg::add_flat("m[].-003.-3", 1, 1, 0, 0, 0, 0);
     tmap_lookup_chan("$m[$M].$F.$f", 1, 0.5, 0.5);
-    std::vector<std::string> expected = files;
-    expected.push_back("m[].-003.-3");
-    EXPECT_EQ(expected, testimg::requests());
-}
-
-TEST(TextureCache, PerFrameNamesLoadEachFrameOnce) {
-    SettingsGuard guard;
-    testimg::Scope scope(4);
+    EXPECT_EQ(files, testimg::requests());
+    // A name of the frame is read once per frame.
     testimg::add_flat("f.0001.tex", 1, 1, 10, 0, 0, 0);
     testimg::add_flat("f.0002.tex", 1, 1, 20, 0, 0, 0);
     for (int frame : {1, 2, 1, 2, 2}) {
@@ -177,12 +157,11 @@ TEST(TextureCache, UnreadableImagesFailAndAreNotKept) {
     EXPECT_EQ("", f.printed);
     // The failed name takes no slot: a later image is read and kept.
     testimg::add_flat("missing.tex", 1, 1, 255, 0, 0, 0);
-    EXPECT_EQ(1.0f, tmap_lookup_chan("missing.tex", 1, 0, 0));
-    EXPECT_EQ(1.0f, tmap_lookup_chan("missing.tex", 1, 0, 0));
+    EXPECT_EQ((std::vector<float>{255, 255}), reds({"missing.tex", "missing.tex"}));
     EXPECT_EQ(2, testimg::reads("missing.tex"));
     // A name too long to expand is never read.
     const std::string name(1100, 'x');
-    f = failedLookup(name.c_str());
+    f = failedLookup(name);
     EXPECT_EQ("Reading of tmap " + name + " failed", f.what);
     EXPECT_EQ("ERROR: file name " + name + " is too long\n", f.printed);
     EXPECT_TRUE(f.commands.empty());
@@ -195,32 +174,30 @@ TEST(TextureCache, UnreadableImagesFailAndAreNotKept) {
     EXPECT_EQ("Reading of tmap short.tex failed", failedLookup("short.tex").what);
 }
 
-TEST(TextureCache, MissingChannelIsAnError) {
-    testimg::Scope scope(2);
-    testimg::add("grad.tex", 4, 3, gradient);
-    for (int code : {0, 16, 128}) {
-        std::string out;
-        EXPECT_EQ("File grad.tex doesn't have enough channels",
-                  thrown<FurEFailed>([&] { tmap_lookup_chan("grad.tex", code, 0.5, 0.5); }, &out));
-        EXPECT_EQ("ERROR: file grad.tex doesn't have enough channels\n", out) << code;
+TEST(TextureCache, MissingChannelAndMissingCache) {
+    {
+        testimg::Scope scope(2);
+        testimg::add("grad.tex", 4, 3, gradient);
+        for (int code : {0, 16, 128}) {
+            std::string out;
+            EXPECT_EQ(
+                "File grad.tex doesn't have enough channels",
+                thrown<FurEFailed>([&] { tmap_lookup_chan("grad.tex", code, 0.5, 0.5); }, &out));
+            EXPECT_EQ("ERROR: file grad.tex doesn't have enough channels\n", out) << code;
+        }
+        captured([] { EXPECT_THROW(tmap_lookup_chans("grad.tex", 1 | 32, 0.5, 0.5), FurEFailed); });
+        EXPECT_EQ(1, tmap_init(3));  // again: the old cache is released
     }
-    captured([] { EXPECT_THROW(tmap_lookup_chans("grad.tex", 1 | 32, 0.5, 0.5), FurEFailed); });
-}
-
-TEST(TextureCache, InitAndDone) {
+    tmap_done();  // twice is harmless
     EXPECT_EQ(0, tmap_init(0));
     EXPECT_EQ("FATAL: tmap cache used before tmap_init\n",
               captured([] { EXPECT_THROW(tmap_lookup_chan("a.tex", 1, 0.5, 0.5), FurEFailed); }));
     EXPECT_EQ(0.0f, tmap_lookup_chan("a.tex", 1, 2.0, 0.5)) << "out of range needs no cache";
-    testimg::Scope scope(3);
-    EXPECT_EQ(1, tmap_init(3));  // again: the old cache is released
-    tmap_done();
-    tmap_done();  // twice is harmless
 }
 
 // The default reader: picture files through the host's image reader.
 TEST(TextureCache, DefaultReaderReadsPictureFiles) {
-    const std::string path = testing::TempDir() + "DefaultReaderReadsPictureFiles.png";
+    const std::string path = temp_path(".png");
     // Three columns, two rows, the bottom row (v = 0) first.
     const unsigned char rgba[] = {10, 20, 30, 255, 40, 50, 60, 255, 70, 80, 90, 128,
                                   11, 21, 31, 0,   41, 51, 61, 1,   71, 81, 91, 2};
@@ -233,7 +210,7 @@ TEST(TextureCache, DefaultReaderReadsPictureFiles) {
     expect_color(tmap_lookup_chans(path.c_str(), 15, 0.5, 1.0), 41 * k, 51 * k, 61 * k, 1 * k);
     // A corrupt picture is a failed read.
     const std::string bad = std::string(KORVO_TEST_DATA) + "/imagefile/iff_bad_rle.iff";
-    const Failure f = failedLookup(bad.c_str());
+    const Failure f = failedLookup(bad);
     EXPECT_EQ("Reading of tmap " + bad + " failed", f.what);
     ASSERT_EQ(1u, f.commands.size());
     EXPECT_NE(std::string::npos, f.commands[0].find("couldn't open " + bad));

@@ -1,14 +1,9 @@
 #include "generation/attractors.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <functional>
-#include <string>
-
 #include "descriptions/hair_params.h"
 #include "generation/hair_records.h"
 #include "geometry/model_database.h"
+#include "test_support.h"
 
 namespace {
 
@@ -25,116 +20,104 @@ class Attractors : public testing::Test {
         names_done();
     }
 
-    // A plain model placed at p in the chosen list.
-    static void Place(const char* name, const kivPoint& p, int which = 0) {
-        hair_model* m = NewModel(MODEL_NULL, name, which);
-        m->matrix.m[12] = p.x;
-        m->matrix.m[13] = p.y;
-        m->matrix.m[14] = p.z;
-    }
-    // A data-point model of n points, point i at base + i * step.
-    static void Points(const char* name, int n, const kivPoint& base, const kivPoint& step) {
-        hair_model* m = NewModel(MODEL_DPNT, name, 0);
-        hair_datapoints* dp = m->datapoints();
-        ASSERT_EQ(dp->alloc(n), 1);
-        for (int i = 0; i < n; ++i)
-            dp->set_point(i, base + step * static_cast<float>(i), kivVector(), kivVector());
-    }
     static hair_model* NewModel(int type, const char* name, int which) {
         if (mdldb_capacity(which) == 0) mdldb_init(16, which);
         hair_model* m = mdldb_get_new(which);
         mdldb_set_type(m, type, name);
         return m;
     }
+    // A plain model placed at p in the chosen list.
+    static void Place(const std::string& name, const kivPoint& p, int which = 0) {
+        hair_model* m = NewModel(MODEL_NULL, name.c_str(), which);
+        m->matrix.m[12] = p.x, m->matrix.m[13] = p.y, m->matrix.m[14] = p.z;
+    }
+    // A data-point model of n points, point i at base + i * step.
+    static void Points(const char* name, int n, const kivPoint& base, const kivPoint& step) {
+        hair_datapoints* dp = NewModel(MODEL_DPNT, name, 0)->datapoints();
+        ASSERT_EQ(dp->alloc(n), 1);
+        for (int i = 0; i < n; ++i)
+            dp->set_point(i, base + step * static_cast<float>(i), kivVector(), kivVector());
+    }
+    // Three guide curves rising from (x, 0, z) through (x, 1, z) to (x, 3, z).
+    static void Guide(const std::string& prefix, float x, int which = 0, float z = 0) {
+        Place(prefix + "r", {x, 0, z}, which);
+        Place(prefix + "m", {x, 1, z}, which);
+        Place(prefix + "t", {x, 3, z}, which);
+    }
 
     // A set with one control per (root, middle, tip) triple of names.
-    hair_attract* Set(const char* name, std::initializer_list<const char*> models) {
-        hair_name* n = names_add(name);
-        hair_attract* a = attractdb_add(n);
-        names_remove(n);
+    static hair_attract* Set(const char* name, std::initializer_list<const char*> models) {
+        hair_attract* a = attractdb_add(names_add(name));
+        names_remove(a->name);
         const int count = static_cast<int>(models.size() / 3);
         EXPECT_EQ(a->alloc_controls(count), 1);
+        hair_name* n[3];
         auto it = models.begin();
         for (int i = 0; i < count; ++i) {
-            hair_name* r = names_add(*it++);
-            hair_name* m = names_add(*it++);
-            hair_name* t = names_add(*it++);
-            EXPECT_EQ(a->set_control(i, r, m, t), 1);
-            names_remove(r);
-            names_remove(m);
-            names_remove(t);
+            for (hair_name*& k : n) k = names_add(*it++);
+            EXPECT_EQ(a->set_control(i, n[0], n[1], n[2]), 1);
+            for (hair_name* k : n) names_remove(k);
         }
         return a;
     }
-
-    // Three guide curves rising from (x, 0, 0) through (x, 1, 0) to (x, 3, 0).
-    void Guide(const std::string& prefix, float x) {
-        Place((prefix + "r").c_str(), {x, 0, 0});
-        Place((prefix + "m").c_str(), {x, 1, 0});
-        Place((prefix + "t").c_str(), {x, 3, 0});
+    // The curve a set gives a hair rooted at root (the set gathered first).
+    hair_attract_curve Curve(hair_attract* a, const kivPoint& root) {
+        hair_attract_curve c;
+        EXPECT_EQ(attractdb_frame_init(0), 1);
+        EXPECT_TRUE(attractdb_build_curve(a, hs_, root, c));
+        return c;
     }
 
     hair_state hs_;
 };
 
-std::string Captured(const std::function<void()>& f) {
-    testing::internal::CaptureStdout();
-    f();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
 void ExpectPoint(const kivPoint& p, float x, float y, float z) {
-    EXPECT_NEAR(p.x, x, 1e-5f);
-    EXPECT_NEAR(p.y, y, 1e-5f);
-    EXPECT_NEAR(p.z, z, 1e-5f);
+    expect_near(p, kivPoint(x, y, z), 1e-5f);
 }
 
 }  // namespace
 
 // --- The table ------------------------------------------------------------------------------
 
-TEST_F(Attractors, SetsChainAfterTheBucketHead) {
+TEST_F(Attractors, SetsChainAfterTheBucketHeadAndDump) {
     // Three names of one bucket: the newest goes right after the head.
     std::string same[3];
-    int found = 0;
-    for (int i = 0; found < 3; ++i) {
+    for (int i = 0, found = 0; found < 3; ++i) {
         const std::string s = "set" + std::to_string(i);
         if (hash_it(ATTRACT_BUCKETS, s.c_str()) == hash_it(ATTRACT_BUCKETS, "set0"))
             same[found++] = s;
     }
-    hair_attract* a = Set(same[0].c_str(), {});
+    hair_attract* a = Set(same[0].c_str(), {"r", "m", "t"});
     hair_attract* b = Set(same[1].c_str(), {});
     hair_attract* c = Set(same[2].c_str(), {});
-    EXPECT_EQ(a->next, c);
-    EXPECT_EQ(c->next, b);
+    EXPECT_TRUE(a->next == c && c->next == b);
     EXPECT_EQ(attractdb_count(), 3);
     EXPECT_EQ(attractdb_get(names_find(same[1].c_str())), b);
     EXPECT_EQ(attractdb_get(nullptr), nullptr);
     EXPECT_FALSE(a->valid_frame);
     // Controls outside the allocation are refused.
-    EXPECT_EQ(a->set_control(0, a->name, a->name, a->name), 0);
+    EXPECT_EQ(b->set_control(0, a->name, a->name, a->name), 0);
     EXPECT_EQ(a->alloc_controls(-1), 0);
-}
-
-TEST_F(Attractors, DumpListsCompleteControlsOnly) {
-    hair_attract* a = Set("fur", {"r", "m", "t"});
+    // The dump lists complete controls only.
     ASSERT_EQ(a->alloc_controls(2), 1);
-    a->set_control(0, names_find("fur"), names_find("fur"), names_find("fur"));
+    hair_name* fur = names_add("fur");
+    a->set_control(0, fur, fur, fur);
     a->type = 1;
-    const std::string out = Captured([] { attractdb_dump(); });
+    const std::string out = captured(attractdb_dump);
     EXPECT_EQ(out.rfind("\n*** attract database ***\n   has a hash table of 13 buckets\n", 0), 0u);
-    EXPECT_NE(out.find("   attractor fur {\n      valid_frame = 0\n      closest_nb = 1\n"
+    EXPECT_NE(out.find("   attractor " + same[0] +
+                       " {\n      valid_frame = 0\n      closest_nb = 1\n"
                        "      type = global\n      influence = 1.000000 ;\n"),
               std::string::npos);
     EXPECT_NE(out.find("      nb_controls = 2\n      control 0 = fur fur fur\n"
-                       "      has next is false\n   }\n"),
+                       "      has next is true\n   }\n"),
               std::string::npos);
+    names_remove(fur);
 }
 
 // --- Gathering guide points ----------------------------------------------------------------------
 
-TEST_F(Attractors, FrameInitGathersPlacementsAndDataPoints) {
+TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     Guide("a", 2);
     Points("pr", 3, {0, 0, 0}, {1, 0, 0});
     Points("pm", 3, {0, 1, 0}, {1, 0, 0});
@@ -148,46 +131,22 @@ TEST_F(Attractors, FrameInitGathersPlacementsAndDataPoints) {
     ExpectPoint(roots->positions[3], 2, 0, 0);
     ExpectPoint(a->points[0][1]->positions[2], 1, 1, 0);
     ExpectPoint(a->points[0][2]->positions[3], 2, 2, 0);
-}
-
-TEST_F(Attractors, InconsistentControlsWarnAndContributeNothing) {
-    Guide("g", 0);
-    Points("five", 5, {0, 0, 0}, {1, 0, 0});
+    // Inconsistent controls warn and contribute nothing.
     Points("four", 4, {0, 0, 0}, {1, 0, 0});
-    hair_attract* a = Set("set", {"gr", "gm", "gt", "five", "five", "gt", "five", "four", "five",
-                                  "gr", "nowhere", "gt"});
-    const std::string out = Captured([] { EXPECT_EQ(attractdb_frame_init(0), 1); });
-    EXPECT_EQ(out,
-              "WARNING: attractor references inconsistent model types: gt\n"
+    hair_attract* b =
+        Set("bad", {"ar", "am", "at", "pr", "pr", "at", "pr", "four", "pr", "ar", "nowhere", "at"});
+    EXPECT_EQ(captured([] { EXPECT_EQ(attractdb_frame_init(0), 1); }),
+              "WARNING: attractor references inconsistent model types: at\n"
               "WARNING: attractor references inconsistent datapoint models: four\n"
               "WARNING: attractor references inexistent model: nowhere\n");
-    EXPECT_TRUE(a->controls[0].valid);
-    EXPECT_FALSE(a->controls[1].valid);
-    EXPECT_FALSE(a->controls[3].valid);
-    EXPECT_EQ(a->points[0][0]->count, 1);
-    EXPECT_TRUE(a->valid_frame);
+    EXPECT_TRUE(b->controls[0].valid && b->valid_frame);
+    EXPECT_FALSE(b->controls[1].valid || b->controls[3].valid);
+    EXPECT_EQ(b->points[0][0]->count, 1);
 }
 
-TEST_F(Attractors, SecondListMustHoldAsManyCurves) {
+TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
     Guide("a", 0);
-    Guide("b", 1);
-    Place("ar", {0, 0, 5}, 1);
-    Place("am", {0, 1, 5}, 1);
-    Place("at", {0, 3, 5}, 1);
-    hair_attract* a = Set("set", {"ar", "am", "at", "br", "bm", "bt"});
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    const std::string out = Captured([] { EXPECT_EQ(attractdb_frame_init(1), 0); });
-    EXPECT_EQ(out,
-              "WARNING: attractor references inexistent model: br\n"
-              "WARNING: invalid hair attractor (set)\n");
-    EXPECT_FALSE(a->valid_frame);
-}
-
-TEST_F(Attractors, TimeSampleOneUsesTheSecondList) {
-    Guide("a", 0);
-    Place("ar", {0, 0, 5}, 1);
-    Place("am", {0, 1, 5}, 1);
-    Place("at", {0, 3, 5}, 1);
+    Guide("a", 0, 1, 5);
     hair_attract* a = Set("set", {"ar", "am", "at"});
     a->type = 1;
     ASSERT_EQ(attractdb_frame_init(0), 1);
@@ -196,109 +155,89 @@ TEST_F(Attractors, TimeSampleOneUsesTheSecondList) {
     hair_attract_curve c;
     ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 5}, c));
     ExpectPoint(c.T, 0, 3, 5);
+    // A second set whose curve b is missing from the second list.
+    Guide("b", 1);
+    hair_attract* b = Set("set2", {"ar", "am", "at", "br", "bm", "bt"});
+    ASSERT_EQ(attractdb_frame_init(0), 1);
+    EXPECT_EQ(captured([] { EXPECT_EQ(attractdb_frame_init(1), 0); }),
+              "WARNING: attractor references inexistent model: br\n"
+              "WARNING: invalid hair attractor (set2)\n");
+    EXPECT_FALSE(b->valid_frame);
 }
 
 // --- The curve of a hair
 // ----------------------------------------------------------------------------
 
-TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSet) {
+TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     Guide("a", 1);
     hair_attract* a = Set("set", {"ar", "am", "at"});
     a->influence = hp_scalar(2.0f);
     a->len_end_interp = hp_scalar(3.0f);
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    hair_attract_curve c;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0.5f, 0, 0}, c));
+    hair_attract_curve c = Curve(a, {0.5f, 0, 0});
     ExpectPoint(c.R, 0.5f, 0, 0);
     ExpectPoint(c.M, 0.5f, 1, 0);
     ExpectPoint(c.T, 0.5f, 3, 0);
-    EXPECT_FLOAT_EQ(c.len_rm, 1.0f);
-    EXPECT_FLOAT_EQ(c.len_mt, 2.0f);
+    EXPECT_TRUE(c.len_rm == 1.0f && c.len_mt == 2.0f);
     // f = 0.5 / 3; the target lies halfway up R -> M, at (0.5, 0.5, 0).
     kivVector pull;
     ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
-    EXPECT_NEAR(pull.x, -2.0f / 6.0f, 1e-6f);
-    EXPECT_NEAR(pull.y, 0.0f, 1e-6f);
+    expect_near(pull, kivVector(-2.0f / 6.0f, 0, 0), 1e-6f);
     // Past the middle: along M -> T. f = 2/3, r = 1/3: the target is M + (T - M) / 2.
     ASSERT_TRUE(attractdb_curve_pull(c, {0.5f, 0, 0}, 0.75f * 3 - 0.25f, 3.0f, pull));
     EXPECT_NEAR(pull.y, 2.0f * (2.0f / 3.0f), 1e-5f);
     // A global set stays where its guide is.
     a->type = 1;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0.5f, 0, 0}, c));
-    ExpectPoint(c.R, 1, 0, 0);
+    ExpectPoint(Curve(a, {0.5f, 0, 0}).R, 1, 0, 0);
+    // Lengths scale with the description's width scale.
+    a->power = hp_scalar(3.0f);
+    hair_params hp;
+    hp.width_scale = 2.0f;
+    hs_.params = &hp;
+    c = Curve(a, {0, 0, 0});
+    EXPECT_EQ((std::vector<float>{0.66f, 6, 3}),
+              (std::vector<float>{c.len_threshold, c.len_end_interp, c.power}));
+    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
+    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 6.5f, 7.0f, pull)) << "past the end";
 }
 
-TEST_F(Attractors, TwoCurvesWeighByDistance) {
+// Blend weights (S - d) / S over the chosen curves, S the sum of their distances.
+TEST_F(Attractors, SeveralCurvesWeighByDistance) {
+    // Two curves at distances 1 and 3: 0.75 * 1 + 0.25 * (-3) = 0.
     Guide("a", 1);
     Guide("b", -3);
-    hair_attract* a = Set("set", {"ar", "am", "at", "br", "bm", "bt"});
-    a->closest_nb = 2;
-    a->type = 1;
-    a->radius = hp_scalar(5.0f);
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    hair_attract_curve c;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 0}, c));
-    // 0.75 * 1 + 0.25 * (-3) = 0.
-    ExpectPoint(c.R, 0, 0, 0);
-    ExpectPoint(c.T, 0, 3, 0);
-}
-
-TEST_F(Attractors, ThreeCurvesWeighCountMinusOne) {
+    hair_attract* a = Set("two", {"ar", "am", "at", "br", "bm", "bt"});
+    // Three of four: -4 gives way to 1, 2 and 3; S = 6, weights 5/6, 4/6, 3/6 (sum 2).
     Place("r1", {1, 0, 0});
     Place("r2", {0, 2, 0});
     Place("r3", {0, 0, 3});
     Place("far", {0, 0, -4});
-    hair_attract* a =
-        Set("set", {"r1", "r1", "r1", "far", "far", "far", "r2", "r2", "r2", "r3", "r3", "r3"});
-    a->closest_nb = 3;
-    a->type = 1;
-    a->radius = hp_scalar(5.0f);
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    hair_attract_curve c;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 0}, c));
-    // The farther -4 gives way to 2 and 3: S = 6, weights 5/6, 4/6, 3/6 (sum 2).
-    ExpectPoint(c.R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
+    hair_attract* b =
+        Set("three", {"r1", "r1", "r1", "far", "far", "far", "r2", "r2", "r2", "r3", "r3", "r3"});
+    for (hair_attract* s : {a, b}) s->type = 1, s->radius = hp_scalar(5.0f);
+    a->closest_nb = 2;
+    b->closest_nb = 3;
+    const hair_attract_curve two = Curve(a, {0, 0, 0});
+    ExpectPoint(two.R, 0, 0, 0);
+    ExpectPoint(two.T, 0, 3, 0);
+    ExpectPoint(Curve(b, {0, 0, 0}).R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
 }
 
-TEST_F(Attractors, NoGuideWithinTheRadiusGivesNoCurve) {
+TEST_F(Attractors, WhenASetDoesNotApply) {
     Guide("a", 2);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    hair_attract_curve c;
-    EXPECT_FALSE(attractdb_build_curve(a, hs_, {0.9f, 0, 0}, c));
-    hair_attract* sets[1] = {a};
-    hair_attract_curve table[1];
-    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {0.9f, 0, 0}, 3.0f, table, 1), 0);
-    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {1.1f, 0, 0}, 3.0f, table, 1), 1);
-}
-
-TEST_F(Attractors, ShortHairsZeroInfluenceAndUngatheredSetsDoNotApply) {
-    Guide("a", 0);
     hair_attract* a = Set("set", {"ar", "am", "at"});
     EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
     ASSERT_EQ(attractdb_frame_init(0), 1);
+    // No guide point within the radius.
+    hair_attract_curve c;
+    EXPECT_FALSE(attractdb_build_curve(a, hs_, {0.9f, 0, 0}, c));
+    hair_attract* sets[1] = {a};
+    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {0.9f, 0, 0}, 3.0f, &c, 1), 0);
+    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {1.1f, 0, 0}, 3.0f, &c, 1), 1);
+    // Hairs shorter than the threshold, influence 0.
     EXPECT_TRUE(attractdb_applies(a, hs_, 0.33f));
     EXPECT_FALSE(attractdb_applies(a, hs_, 0.3f));
     a->influence = hp_scalar(0.0f);
     EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
-}
-
-TEST_F(Attractors, LengthsScaleWithTheDescriptionWidthScale) {
-    Guide("a", 0);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    a->power = hp_scalar(3.0f);
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    hair_params hp;
-    hp.width_scale = 2.0f;
-    hs_.params = &hp;
-    hair_attract_curve c;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 0}, c));
-    EXPECT_FLOAT_EQ(c.len_threshold, 0.66f);
-    EXPECT_FLOAT_EQ(c.len_end_interp, 2.0f);
-    EXPECT_FLOAT_EQ(c.power, 3.0f);
-    kivVector pull;
-    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
-    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 2.5f, 3.0f, pull)) << "past the end";
 }
 
 // --- Pulls
@@ -310,8 +249,7 @@ TEST_F(Attractors, PowerShapesThePullAlongTheHair) {
     c.R = {0, 0, 0};
     c.M = {0, 1, 0};
     c.T = {0, 2, 0};
-    c.len_rm = c.len_mt = 1.0f;
-    c.influence = 1.0f;
+    c.len_rm = c.len_mt = c.influence = 1.0f;
     c.len_end_interp = 4.0f;
     const kivPoint p(1, 0.5f, 0);  // the target at f = 0.25 is (0, 0.5, 0)
     kivVector pull;
@@ -323,19 +261,15 @@ TEST_F(Attractors, PowerShapesThePullAlongTheHair) {
     ASSERT_TRUE(attractdb_curve_pull(c, p, 1.0f, 4.0f, pull));
     EXPECT_NEAR(pull.x, -0.0625f, 1e-6f);
     EXPECT_FALSE(attractdb_curve_pull(c, p, 0.0f, 4.0f, pull)) << "f^2 is 0 at the root";
-}
-
-TEST_F(Attractors, PullsOfSeveralCurvesAdd) {
-    hair_attract_curve c[3];
+    // The pulls of several curves add; invalid curves add nothing.
+    hair_attract_curve two[3];
     for (int i = 0; i < 2; ++i) {
-        c[i].valid = 1;
-        c[i].R = c[i].M = c[i].T = kivPoint(i == 0 ? 1.0f : 0.0f, i == 1 ? 1.0f : 0.0f, 0);
-        c[i].influence = 0.5f;
-        c[i].len_end_interp = 1.0f;
+        two[i].valid = 1;
+        two[i].R = two[i].M = two[i].T = kivPoint(i == 0 ? 1.0f : 0.0f, float(i), 0);
+        two[i].influence = 0.5f;
+        two[i].len_end_interp = 1.0f;
     }
-    kivVector sum;
-    ASSERT_TRUE(attractdb_pull(c, 3, {0, 0, 0}, 1.0f, 1.0f, sum));
-    EXPECT_NEAR(sum.x, 0.5f, 1e-6f);
-    EXPECT_NEAR(sum.y, 0.5f, 1e-6f);
-    EXPECT_FALSE(attractdb_pull(c + 2, 1, {0, 0, 0}, 1.0f, 1.0f, sum));
+    ASSERT_TRUE(attractdb_pull(two, 3, {0, 0, 0}, 1.0f, 1.0f, pull));
+    expect_near(pull, kivVector(0.5f, 0.5f, 0), 1e-6f);
+    EXPECT_FALSE(attractdb_pull(two + 2, 1, {0, 0, 0}, 1.0f, 1.0f, pull));
 }

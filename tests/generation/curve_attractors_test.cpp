@@ -1,12 +1,11 @@
 #include "generation/curve_attractors.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "descriptions/hair_params.h"
 #include "generation/hair_records.h"
 #include "geometry/polygon_mesh.h"
+#include "test_support.h"
 
 namespace {
 
@@ -35,11 +34,12 @@ class CurveAttractors : public testing::Test {
         ASSERT_EQ(korvo_curve_register(name, d), 1);
     }
 
-    // A set whose controls name these curves.
-    static hair_curveAttract* Set(const char* name, std::initializer_list<const char*> curves) {
-        hair_name* n = names_add(name);
-        hair_curveAttract* c = curveAttractdb_add(n);
-        names_remove(n);
+    // A set whose controls name these curves; with closest_nb > 1 a global
+    // set of radius 5.
+    static hair_curveAttract* Set(const char* name, std::initializer_list<const char*> curves,
+                                  int closest = 1) {
+        hair_curveAttract* c = curveAttractdb_add(names_add(name));
+        names_remove(c->name);
         EXPECT_EQ(c->alloc_controls(static_cast<int>(curves.size())), 1);
         int i = 0;
         for (const char* curve : curves) {
@@ -47,7 +47,15 @@ class CurveAttractors : public testing::Test {
             EXPECT_EQ(c->set_control(i++, cn), 1);
             names_remove(cn);
         }
+        c->len_end_interp = hp_scalar(2.0f);
+        if (closest > 1) c->closest_nb = closest, c->type = 1, c->radius = hp_scalar(5.0f);
         return c;
+    }
+    // The pull at p of the chosen curves, for a step to next at length s of L.
+    kivVector Pull(const kivPoint& p, const kivPoint& next, float s, float L = 2.0f) {
+        kivVector pull;
+        EXPECT_TRUE(curveAttractdb_pull(work_, p, next, s, L, remembered_, pull));
+        return pull;
     }
 
     hair_state hs_;
@@ -56,9 +64,7 @@ class CurveAttractors : public testing::Test {
 };
 
 void ExpectVector(const kivVector& v, float x, float y, float z) {
-    EXPECT_NEAR(v.x, x, 1e-5f);
-    EXPECT_NEAR(v.y, y, 1e-5f);
-    EXPECT_NEAR(v.z, z, 1e-5f);
+    expect_near(v, kivVector(x, y, z), 1e-5f);
 }
 
 }  // namespace
@@ -82,16 +88,21 @@ TEST_F(CurveAttractors, ControlsResolveFromTheRegistry) {
     EXPECT_EQ(curveAttractdb_get(names_find("set")), c);
     EXPECT_EQ(curveAttractdb_count(), 1);
     EXPECT_EQ(curveAttractdb_frame_init(), 1);
+    // ... and is never chosen.
+    hair_curveAttract* lost = Set("lost", {"missing"});
+    EXPECT_TRUE(curveAttractdb_applies(lost, hs_, 1.0f));
+    EXPECT_EQ(curveAttractdb_choose(lost, hs_, {0, 0, 0}, work_), 0);
+    EXPECT_EQ(work_.type, -1);
 }
 
 TEST_F(CurveAttractors, DirectionFromTheSurfaceUnderTheCurve) {
     kivPolygons mesh;
     mesh.set_nb_verts(3);
     mesh.set_nb_texs(3);
-    mesh.set_vert(0, kivPoint(0, 0, 0));
-    mesh.set_vert(1, kivPoint(0, 1, 0));
-    mesh.set_vert(2, kivPoint(0, 0, 1));
-    for (int i = 0; i < 3; ++i) mesh.set_tex(i, kivPoint(i == 1, i == 2, 0));
+    for (int i = 0; i < 3; ++i) {
+        mesh.set_vert(i, kivPoint(0, i == 1, i == 2));
+        mesh.set_tex(i, kivPoint(i == 1, i == 2, 0));
+    }
     mesh.set_nb_polys(1);
     mesh.set_poly(0, kivPoly{3, {0, 1, 2}, {0, 0, 0}, {0, 1, 2}});
     KorvoCurveDesc d;
@@ -101,15 +112,7 @@ TEST_F(CurveAttractors, DirectionFromTheSurfaceUnderTheCurve) {
     d.mesh = &mesh;
     d.u = d.v = 0.25;
     ASSERT_EQ(korvo_curve_register("on_wall", d), 1);
-    hair_curveAttract* c = Set("set", {"on_wall"});
-    EXPECT_EQ(c->controls[0].direction, KorvoVector(1, 0, 0));
-}
-
-TEST_F(CurveAttractors, UnknownCurvesAreNeverChosen) {
-    hair_curveAttract* c = Set("set", {"missing"});
-    EXPECT_TRUE(curveAttractdb_applies(c, hs_, 1.0f));
-    EXPECT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 0);
-    EXPECT_EQ(work_.type, -1);
+    EXPECT_EQ(Set("set", {"on_wall"})->controls[0].direction, KorvoVector(1, 0, 0));
 }
 
 TEST_F(CurveAttractors, HairsOutsideTheRadiusOrTooShortGetNothing) {
@@ -122,48 +125,49 @@ TEST_F(CurveAttractors, HairsOutsideTheRadiusOrTooShortGetNothing) {
     EXPECT_FALSE(curveAttractdb_applies(sets[0], hs_, 2.0f));
 }
 
-TEST_F(CurveAttractors, GlobalPullTowardsTheCurve) {
+TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
     hair_curveAttract* c = Set("set", {"up"});
     c->type = 1;
-    c->len_end_interp = hp_scalar(2.0f);
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
-    const hair_curveAttract_curve& r = work_.curves[0];
-    EXPECT_EQ(r.weight, 1.0);
-    EXPECT_EQ(r.influence, 5.0f);
+    EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.curves[0].influence == 5.0f);
     EXPECT_EQ(work_.type, 1);
     // f = 1/2: the curve's point (0, 0, 1); weight 1/2, influence 5.
+    ExpectVector(Pull({1, 0, 1}, {1, 0, 2}, 1.0f), -2.5f, 0, 0);
     kivVector pull;
-    ASSERT_TRUE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 1.0f, 2.0f, remembered_, pull));
-    ExpectVector(pull, -2.5f, 0, 0);
     EXPECT_FALSE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 2.5f, 3.0f, remembered_, pull))
         << "past the end of the stretch";
     EXPECT_FALSE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 0.0f, 2.0f, remembered_, pull))
         << "no weight at the root";
+    // Power and lengths scale with the description's width scale.
+    c->power = hp_scalar(1.5f);
+    hair_params hp;
+    hp.width_scale = 2.0f;
+    hs_.params = &hp;
+    work_.reset();
+    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
+    const hair_curveAttract_curve& r = work_.curves[0];
+    EXPECT_EQ((std::vector<float>{3, 0.66f, 4}),
+              (std::vector<float>{r.power, r.len_threshold, r.len_end_interp}));
 }
 
 TEST_F(CurveAttractors, LocalPullTurnsTheStep) {
     Register("slant", {0, 0, 0}, {2, 0, 2}, {0, 0, 1});
     hair_curveAttract* c = Set("set", {"slant"});
-    c->len_end_interp = hp_scalar(2.0f);
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
     // The curve leaves its root at 45 degrees from its reference direction:
     // a step along z turns by 45 degrees about y.
-    kivVector step;
     const float h = std::sqrt(0.5f);
-    ASSERT_TRUE(curveAttractdb_pull(work_, {0, 0, 0}, {0, 0, 1}, 1.0f, 2.0f, remembered_, step));
-    ExpectVector(step, h, 0, h);
+    ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), h, 0, h);
     ASSERT_EQ(remembered_.length(), 1u);
     EXPECT_EQ(remembered_[0], KorvoPoint(1, 0, 1));
-    ASSERT_TRUE(curveAttractdb_pull(work_, {0, 0, 0}, {0, 0, 2}, 2.0f, 2.0f, remembered_, step));
-    ExpectVector(step, 2 * h, 0, 2 * h);
+    ExpectVector(Pull({0, 0, 0}, {0, 0, 2}, 2.0f), 2 * h, 0, 2 * h);
     // An influence of 0.5 turns half as far (influence 1 and above turn fully).
     c->influence = hp_scalar(0.5f);
     work_.reset();
     remembered_.clear();
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    ASSERT_TRUE(curveAttractdb_pull(work_, {0, 0, 0}, {0, 0, 1}, 1.0f, 2.0f, remembered_, step));
-    ExpectVector(step, std::sin(0.3926991f), 0, std::cos(0.3926991f));
+    ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), std::sin(0.3926991f), 0, std::cos(0.3926991f));
 }
 
 TEST_F(CurveAttractors, TwoControlsWeighAndOffsetFromTheSurface) {
@@ -176,62 +180,35 @@ TEST_F(CurveAttractors, TwoControlsWeighAndOffsetFromTheSurface) {
     floor.set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 0, 0}, {0, 0, 0, 0}});
     Register("near", {1, 0, 0}, {1, 0, 2}, {0, 0, 1}, &floor);
     Register("far", {-3, 0, 0}, {-3, 0, 2}, {0, 0, 1});
-    hair_curveAttract* c = Set("set", {"far", "near"});
-    c->closest_nb = 2;
-    c->radius = hp_scalar(5.0f);
-    c->type = 1;
-    c->len_end_interp = hp_scalar(2.0f);
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 2);
+    ASSERT_EQ(curveAttractdb_choose(Set("set", {"far", "near"}, 2), hs_, {0, 0, 0}, work_), 2);
     // Distances 3 and 1: weights 0.25 and 0.75, in the order the controls were met.
     EXPECT_DOUBLE_EQ(work_.curves[0].weight, 0.25);
     EXPECT_DOUBLE_EQ(work_.curves[1].weight, 0.75);
     EXPECT_DOUBLE_EQ(work_.curves[1].share, 0.75);
-    // The weighted root average is (0, 0, 0); the offset is measured from
-    // of the surface of the first chosen control, which has none: no offset.
+    // The weighted root average is (0, 0, 0); the offset is measured from the
+    // surface of the first chosen control, which has none: no offset.
     EXPECT_TRUE(work_.curves[0].offset.isZero());
 
     // With the surface on the first chosen control the offset is (0, 0, 1).
-    hair_curveAttract* d = Set("set2", {"near", "far"});
-    d->closest_nb = 2;
-    d->radius = hp_scalar(5.0f);
-    d->type = 1;
-    d->len_end_interp = hp_scalar(2.0f);
     work_.reset();
-    ASSERT_EQ(curveAttractdb_choose(d, hs_, {0, 0, 0}, work_), 2);
+    ASSERT_EQ(curveAttractdb_choose(Set("set2", {"near", "far"}, 2), hs_, {0, 0, 0}, work_), 2);
     const KorvoVector& off = work_.curves[1].offset;
     EXPECT_NEAR(off.x, 0, 1e-9);
     EXPECT_NEAR(off.z, 1, 1e-9);
     // f = 1/2: (P1 - offset - p) 0.75 + (P2 - offset - p) 0.25 from p = (0, 1, 0.5)
     // is (0, -1, -0.5); normalised, times 1/2 and 5.
-    kivVector pull;
-    ASSERT_TRUE(curveAttractdb_pull(work_, {0, 1, 0.5f}, {0, 1, 1}, 1.0f, 2.0f, remembered_, pull));
     const float n = std::sqrt(1.25f);
-    ExpectVector(pull, 0, -2.5f / n, -1.25f / n);
+    ExpectVector(Pull({0, 1, 0.5f}, {0, 1, 1}, 1.0f), 0, -2.5f / n, -1.25f / n);
 }
 
 TEST_F(CurveAttractors, OppositeTurnsOfEqualSharesCancel) {
     Register("right", {1, 0, 0}, {2, 0, 1}, {0, 0, 1});
     Register("left", {-1, 0, 0}, {-2, 0, 1}, {0, 0, 1});
-    hair_curveAttract* c = Set("set", {"right", "left"});
-    c->closest_nb = 2;
+    hair_curveAttract* c = Set("set", {"right", "left"}, 2);
+    c->type = 0;
     c->radius = hp_scalar(2.0f);
+    c->len_end_interp = hp_scalar(1.0f);
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 2);
-    kivVector step;
-    ASSERT_TRUE(curveAttractdb_pull(work_, {0, 0, 0}, {0, 0, 1}, 0.5f, 1.0f, remembered_, step));
-    ExpectVector(step, 0, 0, 1);
+    ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 0.5f, 1.0f), 0, 0, 1);
     EXPECT_EQ(remembered_.length(), 2u);
-}
-
-TEST_F(CurveAttractors, PowerAndLengthsScaleWithWidthScale) {
-    Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
-    hair_curveAttract* c = Set("set", {"up"});
-    c->power = hp_scalar(1.5f);
-    hair_params hp;
-    hp.width_scale = 2.0f;
-    hs_.params = &hp;
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    const hair_curveAttract_curve& r = work_.curves[0];
-    EXPECT_FLOAT_EQ(r.power, 3.0f);
-    EXPECT_FLOAT_EQ(r.len_threshold, 0.66f);
-    EXPECT_FLOAT_EQ(r.len_end_interp, 2.0f);
 }

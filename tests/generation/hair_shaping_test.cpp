@@ -136,7 +136,7 @@ TEST_F(Shaping, ScraggleDependsOnlyOnTheHairsSeed) {
     EXPECT_GT((a - tip(0.75, {0, 0, 0})).sqrd_length(), 1e-4f);
 }
 
-TEST_F(Shaping, ClumpPullsTowardsTheSelectedCentreOnlyWhenClumpIsSet) {
+TEST_F(Shaping, ClumpCentresAndTheirPull) {
     hp_.segments = hp_scalar(8.0f);
     const clump_centre centre{{0.5f, 0, 0}, {0, 0, 1}};
     const kivPoint free_tip = Shape()->points[8];
@@ -144,9 +144,9 @@ TEST_F(Shaping, ClumpPullsTowardsTheSelectedCentreOnlyWhenClumpIsSet) {
     hp_.clump = hp_scalar(0.2f);
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);  // out of reach
-}
-
-TEST_F(Shaping, ClumpCentreIsTheOffsetRootAndTheGrowthDirection) {
+    // A clump centre is the offset root and the growth direction.
+    hp_.clump = hp_scalar(0.0f);
+    hp_.segments = hp_scalar(1.0f);
     hp_.offset = hp_scalar(0.5f);
     hp_.erectness = hp_.polar = hp_scalar(0.3f);
     hs_.pos = {1, 2, 3};

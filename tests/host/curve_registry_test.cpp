@@ -1,76 +1,84 @@
 #include "host/curve_registry.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "geometry/nurbs_surface.h"
 #include "geometry/polygon_mesh.h"
 #include "host/random48.h"
+#include "test_support.h"
 
 namespace {
 
+// Curves registered for one test, each under its name, from one description.
 class CurveRegistry : public testing::Test {
   protected:
+    void SetUp() override { d_.curve = Line({0, 0, 0}, {0, 0, 1}); }
     void TearDown() override { korvo_curve_registry_clear(); }
-};
 
-KorvoNurbsCurve Line(const KorvoPoint& a, const KorvoPoint& b) {
-    KorvoNurbsCurve c;
-    c.degree = 1;
-    c.knots = {0, 0, 1, 1};
-    c.cvs = {a, b};
-    return c;
-}
+    // Registers d_ under name and returns its reference direction (zero if none).
+    KorvoVector Direction(const char* name) {
+        EXPECT_EQ(korvo_curve_register(name, d_), 1);
+        KorvoVector dir;
+        const bool found = korvo_curve_find(name).referenceDirection(dir);
+        EXPECT_EQ(found, !dir.isZero()) << name;
+        return dir;
+    }
+
+    static KorvoNurbsCurve Line(const KorvoPoint& a, const KorvoPoint& b) {
+        KorvoNurbsCurve c;
+        c.degree = 1;
+        c.knots = {0, 0, 1, 1};
+        c.cvs = {a, b};
+        return c;
+    }
+
+    KorvoCurveDesc d_;
+};
 
 // A 4 x 4 bilinear patch over [0, 2] x [0, 1]; z = bend * (x - 1)^2 at the
 // control points.
-void Patch(kivNurbSurface& s, float bend = 0.0f) {
+void Patch(kivNurbSurface& s, float bend) {
     s.set_nb_verts(4, 4);
     s.set_order(2, 2);
     ASSERT_EQ(s.alloc_lists(), 1);
     const float k[6] = {0, 0, 1, 2, 3, 3};
     s.set_uknots(6, k);
     s.set_vknots(6, k);
-    for (int j = 0; j < 4; ++j) {
-        for (int i = 0; i < 4; ++i) {
-            const float x = i * 2 / 3.0f;
-            s.set_vert(4 * j + i, kivPoint4(x, j / 3.0f, bend * (x - 1) * (x - 1), 1));
-        }
+    for (int i = 0; i < 16; ++i) {
+        const float x = (i % 4) * 2 / 3.0f;
+        s.set_vert(i, kivPoint4(x, (i / 4) / 3.0f, bend * (x - 1) * (x - 1), 1));
     }
 }
 
-// One quad at height z over [-10, 10]^2 with texture coordinates 0 ... 1
-// and, on request, vertex normals tilted towards +x.
-void Quad(kivPolygons& m, float z, bool normals) {
+// One quad at height -1 over [-10, 10]^2 with texture coordinates 0 ... 1
+// and, on request, vertex normals tilted towards +x on one side.
+void Quad(kivPolygons& m, bool normals) {
     m.set_nb_verts(4);
     m.set_nb_texs(4);
     const float xy[4][2] = {{-10, -10}, {10, -10}, {10, 10}, {-10, 10}};
     for (int i = 0; i < 4; ++i) {
-        m.set_vert(i, kivPoint(xy[i][0], xy[i][1], z));
+        m.set_vert(i, kivPoint(xy[i][0], xy[i][1], -1));
         m.set_tex(i, kivPoint((xy[i][0] + 10) / 20, (xy[i][1] + 10) / 20, 0));
     }
-    kivPoly p{4, {0, 1, 2, 3}, {0, 0, 1, 1}, {0, 1, 2, 3}};
     if (normals) {
         m.set_nb_norms(2);
         m.set_norm(0, kivVector(0, 0, 1));
         m.set_norm(1, kivVector(1, 0, 1));
     }
     m.set_nb_polys(1);
-    m.set_poly(0, p);
+    m.set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 1, 1}, {0, 1, 2, 3}});
 }
 
-void ExpectPoint(const KorvoPoint& p, double x, double y, double z, double eps = 1e-9) {
-    EXPECT_NEAR(p.x, x, eps);
-    EXPECT_NEAR(p.y, y, eps);
-    EXPECT_NEAR(p.z, z, eps);
+template <class P>
+void ExpectPoint(const P& p, double x, double y, double z, double eps = 1e-9) {
+    expect_near(p, P(x, y, z), eps);
 }
 
 }  // namespace
 
 // --- Curves -------------------------------------------------------------------------------------
 
-TEST(KorvoNurbsCurve, EvaluatesPolynomialAndRationalCurves) {
+TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
     KorvoNurbsCurve c;
     c.degree = 2;
     c.knots = {0, 0, 0, 1, 1, 1};
@@ -88,36 +96,27 @@ TEST(KorvoNurbsCurve, EvaluatesPolynomialAndRationalCurves) {
     d.knots = {2, 2, 3, 4, 4};
     double start = 0, end = 0;
     d.domain(start, end);
-    EXPECT_EQ(start, 2);
-    EXPECT_EQ(end, 4);
+    EXPECT_TRUE(start == 2 && end == 4);
     ExpectPoint(d.evaluate(3.5), 1, 0.5, 0);
-}
-
-TEST(KorvoNurbsCurve, RejectsInconsistentCurves) {
-    KorvoNurbsCurve c = Line({0, 0, 0}, {1, 0, 0});
-    EXPECT_TRUE(c.valid());
-    c.knots = {0, 1, 0, 1};
-    EXPECT_FALSE(c.valid()) << "decreasing knots";
-    c.knots = {0, 0, 1};
-    EXPECT_FALSE(c.valid()) << "knot count";
-    c.knots = {0, 0, 0, 0};
-    EXPECT_FALSE(c.valid()) << "empty domain";
-    c = Line({0, 0, 0}, {1, 0, 0});
-    c.cvs[0].w = 0;
-    EXPECT_FALSE(c.valid()) << "weight 0";
-    c = Line({0, 0, 0}, {1, 0, 0});
-    c.degree = 0;
-    EXPECT_FALSE(c.valid());
+    // Decreasing knots, a wrong knot count, an empty domain, a weight 0, degree 0.
+    const KorvoNurbsCurve line = Line({0, 0, 0}, {1, 0, 0});
+    for (int i = 0; i < 5; ++i) {
+        c = line;
+        const std::vector<double> knots[3] = {{0, 1, 0, 1}, {0, 0, 1}, {0, 0, 0, 0}};
+        if (i < 3) c.knots = knots[i];
+        if (i == 3) c.cvs[0].w = 0;
+        if (i == 4) c.degree = 0;
+        EXPECT_FALSE(c.valid()) << i;
+    }
 }
 
 // --- The registry ------------------------------------------------------------------------------
 
 TEST_F(CurveRegistry, NamesFindReplaceAndOutliveRemoval) {
-    KorvoCurveDesc d;
-    d.curve = Line({1, 2, 3, 2}, {1, 2, 5});
-    EXPECT_EQ(korvo_curve_register(nullptr, d), 0);
-    EXPECT_EQ(korvo_curve_register("", d), 0);
-    ASSERT_EQ(korvo_curve_register("curve1", d), 1);
+    d_.curve = Line({1, 2, 3, 2}, {1, 2, 5});
+    EXPECT_EQ(korvo_curve_register(nullptr, d_), 0);
+    EXPECT_EQ(korvo_curve_register("", d_), 0);
+    ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     EXPECT_FALSE(korvo_curve_find("curve2").isValid());
     KorvoDagPath path = korvo_curve_find("curve1");
     ASSERT_TRUE(path.isValid());
@@ -125,103 +124,77 @@ TEST_F(CurveRegistry, NamesFindReplaceAndOutliveRemoval) {
     ExpectPoint(path.firstControlVertex(), 1, 2, 3);
     EXPECT_EQ(path.firstControlVertex().w, 1.0);
     // Replacing and removing leave a path that was found before intact.
-    d.curve = Line({0, 0, 0}, {0, 0, 9});
-    ASSERT_EQ(korvo_curve_register("curve1", d), 1);
+    d_.curve = Line({0, 0, 0}, {0, 0, 9});
+    ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     ExpectPoint(korvo_curve_find("curve1").pointAtParam(1), 0, 0, 9);
     EXPECT_EQ(korvo_curve_unregister("curve1"), 1);
     EXPECT_EQ(korvo_curve_unregister("curve1"), 0);
     ExpectPoint(path.pointAtParam(1), 1, 2, 5);
-    d.curve.knots.pop_back();
-    EXPECT_EQ(korvo_curve_register("bad", d), 0);
+    d_.curve.knots.pop_back();
+    EXPECT_EQ(korvo_curve_register("bad", d_), 0);
 }
 
 TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
-    KorvoCurveDesc d;
-    d.curve = Line({0, 0, 0}, {0, 0, 1});
-    d.direction = KorvoVector(0, 3, 4);
-    KorvoVector dir;
-    ASSERT_EQ(korvo_curve_register("given", d), 1);
-    ASSERT_TRUE(korvo_curve_find("given").referenceDirection(dir));
-    ExpectPoint(KorvoPoint(dir.x, dir.y, dir.z), 0, 0.6, 0.8);
+    d_.direction = KorvoVector(0, 3, 4);
+    ExpectPoint(Direction("given"), 0, 0.6, 0.8);
     // No direction and no surface: none.
-    d.direction = KorvoVector();
-    ASSERT_EQ(korvo_curve_register("bare", d), 1);
-    EXPECT_FALSE(korvo_curve_find("bare").referenceDirection(dir));
+    d_.direction = KorvoVector();
+    EXPECT_TRUE(Direction("bare").isZero());
     // The normal of a NURBS surface at the root's parameters.
     kivNurbSurface patch;
     Patch(patch, 1.0f);
-    d.nurbs = &patch;
-    d.u = 0.0;
-    d.v = 0.5;
-    ASSERT_EQ(korvo_curve_register("nurbs", d), 1);
+    d_.nurbs = &patch;
+    d_.u = 0.0;
+    d_.v = 0.5;
     kivVector frame[4];
     patch.calc_posnrmdir(0.0f, 0.5f, frame);
-    ASSERT_TRUE(korvo_curve_find("nurbs").referenceDirection(dir));
-    ExpectPoint(KorvoPoint(dir.x, dir.y, dir.z), frame[1].x, frame[1].y, frame[1].z, 1e-6);
+    ExpectPoint(Direction("nurbs"), frame[1].x, frame[1].y, frame[1].z, 1e-6);
     EXPECT_GT(frame[1].x, 0.1f) << "the bent patch tilts its normal";
     // The start position direction wins only when it is in use and not zero.
-    d.use_start_position = true;
-    ASSERT_EQ(korvo_curve_register("start0", d), 1);
-    ASSERT_TRUE(korvo_curve_find("start0").referenceDirection(dir));
-    EXPECT_NEAR(dir.x, frame[1].x, 1e-6);
-    d.fur_direction = KorvoVector(2, 0, 0);
-    ASSERT_EQ(korvo_curve_register("start1", d), 1);
-    ASSERT_TRUE(korvo_curve_find("start1").referenceDirection(dir));
-    ExpectPoint(KorvoPoint(dir.x, dir.y, dir.z), 1, 0, 0);
-    d.use_start_position = false;
-    ASSERT_EQ(korvo_curve_register("start2", d), 1);
-    ASSERT_TRUE(korvo_curve_find("start2").referenceDirection(dir));
-    EXPECT_NEAR(dir.x, frame[1].x, 1e-6);
+    d_.use_start_position = true;
+    EXPECT_NEAR(Direction("start0").x, frame[1].x, 1e-6);
+    d_.fur_direction = KorvoVector(2, 0, 0);
+    ExpectPoint(Direction("start1"), 1, 0, 0);
+    d_.use_start_position = false;
+    EXPECT_NEAR(Direction("start2").x, frame[1].x, 1e-6);
 }
 
 TEST_F(CurveRegistry, MeshNormalAtTextureCoordinates) {
-    kivPolygons mesh;
-    Quad(mesh, -1, true);
-    KorvoCurveDesc d;
-    d.curve = Line({0, 0, 0}, {0, 0, 1});
-    d.mesh = &mesh;
+    kivPolygons mesh, flat;
+    Quad(mesh, true);
+    Quad(flat, false);
+    d_.mesh = &mesh;
     // Halfway between the normals (0, 0, 1) and (1, 0, 1) of the two sides.
-    d.u = 0.5;
-    d.v = 0.5;
-    ASSERT_EQ(korvo_curve_register("mesh", d), 1);
-    KorvoVector dir;
-    ASSERT_TRUE(korvo_curve_find("mesh").referenceDirection(dir));
+    d_.u = d_.v = 0.5;
     const KorvoVector want = KorvoVector(0.5, 0, 1).normal();
-    ExpectPoint(KorvoPoint(dir.x, dir.y, dir.z), want.x, want.y, want.z);
+    ExpectPoint(Direction("mesh"), want.x, want.y, want.z);
     // Without normals the face normal; outside the texture space nothing.
-    kivPolygons flat;
-    Quad(flat, -1, false);
-    d.mesh = &flat;
-    ASSERT_EQ(korvo_curve_register("flat", d), 1);
-    ASSERT_TRUE(korvo_curve_find("flat").referenceDirection(dir));
-    ExpectPoint(KorvoPoint(dir.x, dir.y, dir.z), 0, 0, 1);
-    d.u = 1.5;
-    ASSERT_EQ(korvo_curve_register("outside", d), 1);
-    EXPECT_FALSE(korvo_curve_find("outside").referenceDirection(dir));
+    d_.mesh = &flat;
+    ExpectPoint(Direction("flat"), 0, 0, 1);
+    d_.u = 1.5;
+    EXPECT_TRUE(Direction("outside").isZero());
 }
 
 TEST_F(CurveRegistry, ClosestPointsOnMeshesAndPatches) {
     kivPolygons mesh;
-    Quad(mesh, -1, false);
-    KorvoCurveDesc d;
-    d.curve = Line({0, 0, 0}, {0, 0, 1});
-    d.mesh = &mesh;
-    ASSERT_EQ(korvo_curve_register("mesh", d), 1);
+    Quad(mesh, false);
+    d_.mesh = &mesh;
+    ASSERT_EQ(korvo_curve_register("mesh", d_), 1);
     KorvoPoint k;
     ASSERT_TRUE(korvo_curve_find("mesh").closestPoint({3, 4, 5}, k));
     ExpectPoint(k, 3, 4, -1);
     ASSERT_TRUE(korvo_curve_find("mesh").closestPoint({30, 4, -7}, k));
     ExpectPoint(k, 10, 4, -1);
-    d.mesh = nullptr;
-    ASSERT_EQ(korvo_curve_register("none", d), 1);
+    d_.mesh = nullptr;
+    ASSERT_EQ(korvo_curve_register("none", d_), 1);
     EXPECT_FALSE(korvo_curve_find("none").closestPoint({3, 4, 5}, k));
 
     // A bent patch: no sample of a fine grid is closer than the answer
     // by more than the tolerance.
     kivNurbSurface patch;
     Patch(patch, 0.8f);
-    d.nurbs = &patch;
-    ASSERT_EQ(korvo_curve_register("patch", d), 1);
+    d_.nurbs = &patch;
+    ASSERT_EQ(korvo_curve_register("patch", d_), 1);
     const KorvoDagPath path = korvo_curve_find("patch");
     korvo_host::srand48(3);
     kivVector frame[4];

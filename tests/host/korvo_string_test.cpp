@@ -8,23 +8,19 @@
 TEST(KorvoString, ConstructsCopiesMovesAndCompares) {
     KorvoString empty, fromNull(static_cast<const char*>(nullptr));
     EXPECT_STREQ("", fromNull.asChar());
-    EXPECT_EQ(0u, empty.length());
-    EXPECT_TRUE(fromNull == empty);
+    EXPECT_TRUE(fromNull == empty && empty.length() == 0);
     KorvoString a("fur"), b(a);
     EXPECT_TRUE(a == b);
     EXPECT_NE(a.asChar(), b.asChar()) << "a copy owns its own text";
     b = "hair";
     EXPECT_STREQ("fur", a.asChar());
-    EXPECT_TRUE(a != b);
-    EXPECT_FALSE(KorvoString("ab") == KorvoString("abc"));
+    EXPECT_TRUE(a != b && !(KorvoString("ab") == KorvoString("abc")));
     // A moved-from string reads empty, and so does a copy of it.
     KorvoString moved(std::move(b)), c;
-    EXPECT_STREQ("hair", moved.asChar());
     EXPECT_STREQ("", b.asChar());  // NOLINT: reading a moved-from value on purpose
     c = std::move(moved);
     EXPECT_STREQ("hair", c.asChar());
-    EXPECT_TRUE(moved == KorvoString());  // NOLINT
-    EXPECT_STREQ("", KorvoString(moved).asChar());
+    EXPECT_STREQ("", KorvoString(moved).asChar());  // NOLINT
     // Assigning from its own text.
     KorvoString s("abcdef");
     s = s.asChar() + 2;
@@ -34,15 +30,14 @@ TEST(KorvoString, ConstructsCopiesMovesAndCompares) {
 
 TEST(KorvoString, ConcatenatesAndFormats) {
     KorvoString b = KorvoString("Korvo ") + KorvoString("Fur");
-    EXPECT_EQ(9u, b.length());
     b += b;
     EXPECT_STREQ("Korvo FurKorvo Fur", b.asChar());
+    EXPECT_EQ(18u, b.length());
     KorvoString e;
     e += KorvoString();
     EXPECT_STREQ("", e.asChar());
     // format replaces the first placeholder and inserts the argument as it stands.
     const char* cases[][3] = {{" Korvo Fur Renderer: ^1s", "hello", " Korvo Fur Renderer: hello"},
-                              {"Error, ^1s", "x", "Error, x"},
                               {"[^1s]", "", "[]"},
                               {"^1s-^1s", "a", "a-^1s"},
                               {"no placeholder", "x", "no placeholder"},

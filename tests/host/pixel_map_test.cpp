@@ -33,22 +33,9 @@ std::vector<Pixel> filledRow(int width, const std::vector<std::pair<int, Pixel>>
 
 }  // namespace
 
-TEST(TpixelMap, NewMapIsEmptyRowAfterRow) {
-    TpixelMap map(3, 2);
-    EXPECT_EQ(3, map.getWidth());
-    EXPECT_EQ(2, map.getHeight());
-    ASSERT_NE(nullptr, map.getPixel());
-    EXPECT_TRUE(std::all_of(map.getPixel(), map.getPixel() + 24, [](int b) { return b == 0; }));
-    setPixel(map, 1, 1, {1, 2, 3, 4});
-    EXPECT_EQ(1, map.getPixel()[4 * 4 + 0]);
-    EXPECT_EQ(4, map.getPixel()[4 * 4 + 3]) << "alpha is the fourth byte";
-    TpixelMap none(0, 5);
-    EXPECT_EQ(nullptr, none.getPixel());
-    TfillBackground::fillBackground(none);  // nothing to fill
-}
-
 TEST(TfillBackground, HoleTakesTheRoundedAverageOfItsCoveredNeighbours) {
     TpixelMap map(3, 3);
+    EXPECT_TRUE(std::all_of(map.getPixel(), map.getPixel() + 36, [](int b) { return b == 0; }));
     for (int i = 0; i < 9; ++i) {
         const std::uint8_t v = static_cast<std::uint8_t>(10 * (i < 4 ? i + 1 : i));  // 10..80
         if (i != 4) setPixel(map, i % 3, i / 3, {v, static_cast<std::uint8_t>(2 * v), 7, 255});
@@ -60,9 +47,6 @@ TEST(TfillBackground, HoleTakesTheRoundedAverageOfItsCoveredNeighbours) {
     for (int i = 0; i < 9; i += 1 + (i == 3))  // the covered pixels keep their values
         EXPECT_EQ(pixelAt(before, i % 3, i / 3), pixelAt(map, i % 3, i / 3)) << i;
     EXPECT_EQ((Pixel{2, 1, 255, 2}), filledRow(3, {{0, {1, 0, 255, 1}}, {2, {2, 1, 254, 2}}})[1]);
-}
-
-TEST(TfillBackground, GrowsOneRingPerPass) {
     // Each end fills its neighbour in the first pass; the middle pixel then
     // sees both filled neighbours.
     const Pixel black = {0, 0, 0, 255}, orange = {200, 100, 50, 255};
@@ -70,34 +54,17 @@ TEST(TfillBackground, GrowsOneRingPerPass) {
               filledRow(5, {{0, black}, {4, orange}}));
 }
 
-TEST(TfillBackground, IsolatedPixelSpreadsOverTheWholeMap) {
-    for (auto [w, h, x, y] : {std::array<int, 4>{7, 5, 5, 1}, {1024, 768, 0, 0}}) {
-        TpixelMap map(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
-        setPixel(map, x, y, {30, 60, 90, 200});
-        TfillBackground::fillBackground(map);
-        for (int i = 0; i < w * h; i += 1 + i / 50)
-            ASSERT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, i % w, i / w)) << w << " " << i;
-        EXPECT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, w - 1, h - 1));
-    }
-    // A map without covered pixels stays as it is.
-    TpixelMap map(4, 4);
-    setPixel(map, 2, 2, {9, 9, 9, 0});  // colour without coverage
-    const TpixelMap before = map;
-    TfillBackground::fillBackground(map);
-    EXPECT_TRUE(std::equal(before.getPixel(), before.getPixel() + 64, map.getPixel()));
-}
-
-TEST(TfillBackground, RandomMapsEndFullyCoveredWithinTheCoveredRange) {
+TEST(TfillBackground, MapsEndFullyCoveredWithinTheCoveredRange) {
     std::mt19937 rng(77);
     for (int round = 0; round < 20; ++round) {
         const int w = 1 + static_cast<int>(rng() % 40), h = 1 + static_cast<int>(rng() % 40);
         TpixelMap map(static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h));
+        int lo = 255, hi = 0;
         for (int i = 0, n = 1 + static_cast<int>(rng() % 6); i < n; ++i) {
             const int x = static_cast<int>(rng() % w), y = static_cast<int>(rng() % h);
             const std::uint8_t v = static_cast<std::uint8_t>(rng() % 256);
             setPixel(map, x, y, {v, v, v, 255});
         }
-        int lo = 255, hi = 0;
         for (int p = 0; p < w * h; ++p)
             if (map.getPixel()[4 * p + 3]) {
                 lo = std::min<int>(lo, map.getPixel()[4 * p]);
@@ -113,4 +80,19 @@ TEST(TfillBackground, RandomMapsEndFullyCoveredWithinTheCoveredRange) {
             ASSERT_TRUE(now[0] >= lo && now[0] <= hi) << round;
         }
     }
+    // One pixel spreads over a whole large map.
+    TpixelMap map(1024, 768);
+    setPixel(map, 0, 0, {30, 60, 90, 200});
+    TfillBackground::fillBackground(map);
+    for (int i = 0; i < 1024 * 768; i += 1 + i / 50)
+        ASSERT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, i % 1024, i / 1024)) << i;
+    EXPECT_EQ((Pixel{30, 60, 90, 200}), pixelAt(map, 1023, 767));
+    // A map without covered pixels stays as it is; an empty map has nothing to fill.
+    TpixelMap bare(4, 4), none(0, 5);
+    setPixel(bare, 2, 2, {9, 9, 9, 0});  // colour without coverage
+    const TpixelMap before = bare;
+    TfillBackground::fillBackground(bare);
+    EXPECT_TRUE(std::equal(before.getPixel(), before.getPixel() + 64, bare.getPixel()));
+    EXPECT_EQ(nullptr, none.getPixel());
+    TfillBackground::fillBackground(none);
 }

@@ -1,0 +1,115 @@
+#include "descriptions/descriptions_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_file.h"
+#include "generation/attractors.h"
+#include "generation/curve_attractors.h"
+
+namespace testimg {
+namespace {
+
+struct Store {
+    std::map<std::string, tmap_image> images;
+    std::map<std::string, int> reads;
+    std::vector<std::string> requests;
+};
+
+Store& store() {
+    static Store s;
+    return s;
+}
+
+}  // namespace
+
+void add(const std::string& path, int width, int height, const PixelFn& pixel) {
+    tmap_image image;
+    image.width = static_cast<unsigned>(width);
+    image.height = static_cast<unsigned>(height);
+    for (int row = 0; row < height; ++row)
+        for (int col = 0; col < width; ++col)
+            for (int shift = 24; shift >= 0; shift -= 8)
+                image.pixels.push_back(static_cast<unsigned char>(pixel(col, row) >> shift));
+    store().images[path] = std::move(image);
+}
+
+void add_flat(const std::string& path, int width, int height, std::uint8_t r, std::uint8_t g,
+              std::uint8_t b, std::uint8_t a) {
+    const std::uint32_t rgba =
+        (std::uint32_t(r) << 24) | (std::uint32_t(g) << 16) | (std::uint32_t(b) << 8) | a;
+    add(path, width, height, [rgba](int, int) { return rgba; });
+}
+
+int reads(const std::string& path) {
+    return store().reads.count(path) ? store().reads[path] : 0;
+}
+
+const std::vector<std::string>& requests() {
+    return store().requests;
+}
+
+bool reader(const char* path, tmap_image& image) {
+    ++store().reads[path];
+    store().requests.push_back(path);
+    auto it = store().images.find(path);
+    if (it == store().images.end()) return false;
+    image = it->second;
+    return true;
+}
+
+Scope::Scope(int n) : previous_(tmap_set_reader(reader)) {
+    tmap_init(n);
+}
+
+Scope::~Scope() {
+    tmap_done();
+    tmap_set_reader(previous_);
+    store() = Store();
+}
+
+}  // namespace testimg
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string write_temp(const std::string& suffix, const std::string& text) {
+    const std::string path = temp_path(suffix);
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+std::vector<std::string> damaged(const std::string& text, std::size_t step, int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::string> out;
+    for (std::size_t cut = 0; cut < text.size(); cut += step) out.push_back(text.substr(0, cut));
+    for (int i = 0; i < n; ++i) {
+        std::string s = text;
+        for (int k = 1 + int(rng() % 8); k > 0; --k) s[rng() % s.size()] = char(rng());
+        out.push_back(s);
+        s.assign(rng() % 600, ' ');  // every other one random bytes only
+        for (char& c : s) c = i % 2 && rng() % 4 ? text[rng() % text.size()] : char(rng());
+        out.push_back(s);
+    }
+    return out;
+}
+
+void DescriptionTables::SetUp() {
+    ASSERT_EQ(names_init(256), 1);
+    ASSERT_EQ(assdb_init(64), 1);
+    attractdb_init();
+    curveAttractdb_init();
+}
+
+void DescriptionTables::TearDown() {
+    hair_params_done();
+    assdb_done();
+    attractdb_done();
+    curveAttractdb_done();
+    names_done();
+}
