@@ -191,6 +191,7 @@ TEST_F(Messages, NumberedLinesForEveryTypeRoundTripThroughDecodeInfo) {
     const std::size_t printed = commands.size();
     SocketPair pair;
     setPfd(pair.library());
+    EXPECT_EQ(pair.library(), getPfd());
     const int before = getMsgIndex();
     sendInfo(infoHeartbeat, "tick");
     EXPECT_EQ("", readAvailable(pair.fd[1]));
