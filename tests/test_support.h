@@ -59,3 +59,16 @@ inline std::string temp_path(const std::string& suffix) {
         if (c == '/') c = '_';
     return testing::TempDir() + "korvo_" + std::to_string(getpid()) + "_" + name + suffix;
 }
+
+// What f(FILE*) writes into a temporary file.
+template <typename F>
+std::string file_text(F f) {
+    FILE* file = std::tmpfile();
+    if (!file) return "no temporary file";
+    f(file);
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
+}

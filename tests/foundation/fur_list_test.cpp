@@ -8,27 +8,21 @@
 
 TEST(FurList, WalksBothWaysAndGivesZeroPastTheEnds) {
     FurList list;
-    EXPECT_EQ(0u, list.first() | list.next() | list.last() | list.previous() | list.at(0));
-    EXPECT_EQ(0u, list.removeLast());
-    EXPECT_EQ(0, list.count());
+    EXPECT_EQ(0u, list.first() | list.next() | list.last() | list.previous() | list.at(0) |
+                      list.removeLast());
     int target = 5;
     const std::uint64_t big = ~std::uint64_t(0) - 1;
     EXPECT_EQ(11u, list.append(11));
     list.append(reinterpret_cast<std::uintptr_t>(&target));
     list.append(big);
-    EXPECT_EQ(3, list.count());
     EXPECT_EQ(11u, list.first());
     EXPECT_EQ(&target, reinterpret_cast<int*>(list.next()));
     EXPECT_EQ(big, list.next());
-    EXPECT_EQ(0u, list.next());
-    EXPECT_EQ(0u, list.next());
-    EXPECT_EQ(11u, list.first()) << "first() starts over";
+    EXPECT_EQ(0u, list.next() | list.next());
     EXPECT_EQ(big, list.last());
     EXPECT_EQ(&target, reinterpret_cast<int*>(list.previous()));
     EXPECT_EQ(11u, list.previous());
-    EXPECT_EQ(0u, list.previous());
-    EXPECT_EQ(0u, list.at(-1));
-    EXPECT_EQ(0u, list.at(3));
+    EXPECT_EQ(0u, list.previous() | list.at(-1) | list.at(3));
     // at() leaves the cursor alone.
     list.first();
     EXPECT_EQ(big, list.at(2));

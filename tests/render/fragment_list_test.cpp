@@ -16,24 +16,27 @@ using render_test::make_zbuffer;
 
 namespace {
 
+using Floats = std::vector<float>;
+
 // One 16-bit step, and the rounding that a few composites accumulate.
 constexpr float kStep = 1.0f / 65535.0f;
 constexpr float kTol = 4.0f * kStep;
+constexpr unsigned kAll = 0xFFFFFFFFu;
 const kivColor kHalf(1.0f, 1.0f, 1.0f, 0.5f);
 
 class Fragments : public render_test::SettingsTest {};
 
 // The depths of the hair list, nearest first.
-std::vector<float> list_depths(const pixel_slot* rec) {
+Floats list_depths(const pixel_slot* rec) {
     const int nz = rec[0].zb.nb_zbuff(), first = (nz <= 1 ? 1 : nz) + 1;
-    std::vector<float> z;
+    Floats z;
     for (int i = 0; i < rec[0].zb.list_nb(); ++i) z.push_back(rec[first + i].hair.z);
     return z;
 }
 
 // Fragments of ids 1, 2, … at the given depths into pixel (0, 0), then a
 // resolve that moves the last one into the list.
-pixel_slot* fill(hair_zbuffer& zb, const std::vector<float>& depths, const kivColor& c = kHalf) {
+pixel_slot* fill(hair_zbuffer& zb, const Floats& depths, const kivColor& c = kHalf) {
     for (std::size_t i = 0; i < depths.size(); ++i)
         add_fragment(zb, 0, 0, static_cast<int>(i) + 1, depths[i], c);
     zb.resolve_color(zb.record(0, 0));
@@ -51,21 +54,24 @@ pixel_slot* three_moving_models(hair_zbuffer& zb) {
     return zb.record(0, 0);
 }
 
+void expect_color_near(const kivColor& c, float r, float g, float a, const std::string& what) {
+    EXPECT_NEAR(c.r, r, kTol) << what;
+    EXPECT_NEAR(c.g, g, kTol) << what;
+    EXPECT_NEAR(c.a, a, kTol) << what;
+}
+
 }  // namespace
 
 // --- Fractions, records and cells ----------------------------------------------------------
 
 TEST(Fraction, EncodingEdges) {
-    EXPECT_EQ(frac_encode(0.99995f), 65535);
-    EXPECT_EQ(frac_decode(frac_encode(0.99995f)), 1.0f);
-    EXPECT_EQ(frac_encode(0.5f), 32767);
-    EXPECT_EQ(frac_decode(32767), 32767.0f / 65535.0f);
-    EXPECT_EQ(frac_encode(0.9999f), 65528);  // not above 0.9999: truncated
-    EXPECT_EQ(frac_encode(7.0f), 65535);
-    EXPECT_EQ(frac_encode(-0.25f), 0);
-    EXPECT_EQ(frac_encode(std::nanf("")), 0);
-    EXPECT_EQ(frac_decode(65529), 1.0f);
-    EXPECT_EQ(frac_decode(65528), 65528.0f / 65535.0f);
+    // 0.9999f is not above 0.9999: truncated; 65529 and above decode as 1.
+    const std::pair<float, int> enc[] = {{0.99995f, 65535}, {0.5f, 32767}, {0.9999f, 65528},
+                                         {7.0f, 65535},     {-0.25f, 0},   {std::nanf(""), 0}};
+    for (const auto& [f, v] : enc) EXPECT_EQ(frac_encode(f), v) << f;
+    const std::pair<int, float> dec[] = {
+        {65535, 1.0f}, {65529, 1.0f}, {65528, 65528.0f / 65535}, {32767, 32767.0f / 65535}};
+    for (const auto& [v, f] : dec) EXPECT_EQ(frac_decode(v), f) << v;
 }
 
 TEST_F(Fragments, RecordsComeFromFourKilobyteChunksAndCellsAreChecked) {
@@ -79,17 +85,12 @@ TEST_F(Fragments, RecordsComeFromFourKilobyteChunksAndCellsAreChecked) {
     EXPECT_EQ(zb->record(0, 1), zb->record(0, 0) + 8);
     add_geometry(*zb, 3, 2, 5.0f, 0.5f);
     EXPECT_EQ(zb->chunk_count(), 2);
-    EXPECT_EQ(defs.pixel_x, 2);
-    EXPECT_EQ(defs.pixel_y, 3);
+    EXPECT_EQ(defs.pixel_x * 10 + defs.pixel_y, 23);
     zb->clear();
     EXPECT_EQ(zb->chunk_count(), 0);
     EXPECT_EQ(zb->record(0, 0), nullptr);
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(zb->cell(4, 2), nullptr);
-    EXPECT_EQ(zb->cell(1, 10), nullptr);
     EXPECT_EQ(
-        testing::internal::GetCapturedStdout(),
+        captured([&] { EXPECT_TRUE(!zb->cell(4, 2) && !zb->cell(1, 10)); }),
         "FATAL: k = 42 (4, 2), lines * cols = 40\nFATAL: k = 20 (1, 10), lines * cols = 40\n");
     EXPECT_EQ(make_zbuffer(1, 1, 40)->list_size(), kMaxListSize);
     EXPECT_FALSE(make_zbuffer(0, 5));
@@ -98,78 +99,64 @@ TEST_F(Fragments, RecordsComeFromFourKilobyteChunksAndCellsAreChecked) {
 // --- Same-hair merges ------------------------------------------------------------------------
 
 TEST_F(Fragments, PiecesOfOneHairMergeInTheCurrentSlot) {
-    struct Case {
-        float a1, z1, a2, z2;  // first piece red, second green
-        float a, r, g;         // expected
-    };
-    const Case cases[] = {
+    // First piece red, second green; then the expected alpha, red and green.
+    const float cases[][7] = {
         {0.6f, 5, 0.7f, 6, 1.0f, 0.6f, 0.4f},  // overfill: the far piece × 0.4 ÷ 0.7
         {0.4f, 8, 0.3f, 3, 0.7f, 0.4f, 0.3f},  // they fit: the sum
         {1.0f, 2, 0.5f, 3, 1.0f, 1.0f, 0.0f},  // an opaque near piece hides the rest
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto zb = make_zbuffer(1, 1);
-        add_fragment(*zb, 0, 0, 9, c.z1, kivColor(1, 0, 0, c.a1));
-        add_fragment(*zb, 0, 0, 9, c.z2, kivColor(0, 1, 0, c.a2));
+        add_fragment(*zb, 0, 0, 9, c[1], kivColor(1, 0, 0, c[0]));
+        add_fragment(*zb, 0, 0, 9, c[3], kivColor(0, 1, 0, c[2]));
         pixel_slot* rec = zb->record(0, 0);
-        EXPECT_EQ(rec[1].hair.z, std::min(c.z1, c.z2)) << c.a1;
-        EXPECT_EQ(rec[0].zb.list_nb(), 0) << c.a1;
-        const kivColor got = zb->resolve_color(rec);
-        EXPECT_NEAR(got.a, c.a, kTol) << c.a1;
-        EXPECT_NEAR(got.r, c.r, kTol) << c.a1;
-        EXPECT_NEAR(got.g, c.g, kTol) << c.a1;
+        EXPECT_EQ(rec[1].hair.z, std::min(c[1], c[3])) << c[0];
+        EXPECT_EQ(rec[0].zb.list_nb(), 0) << c[0];
+        expect_color_near(zb->resolve_color(rec), c[5], c[6], c[4], std::to_string(c[0]));
     }
 }
 
 // --- The sorted list and its overflows ------------------------------------------------------
 
-TEST_F(Fragments, AFullListSpillsTheFarthestIntoTheFrontOverflow) {
+TEST_F(Fragments, AFullListSpillsIntoTheFrontAndBehindOverflows) {
     auto zb = make_zbuffer(1, 1, 5);
     pixel_slot* rec = fill(*zb, {3, 6, 1, 5, 2, 4});
-    EXPECT_EQ(list_depths(rec), (std::vector<float>{1, 2, 3, 4, 5}));
-    EXPECT_TRUE(rec[0].zb.overflow_f());
-    EXPECT_FALSE(rec[0].zb.overflow_b());
-    EXPECT_EQ(rec[7].hair.z, 6.0f);
-    EXPECT_EQ(rec[7].hair.id, 2);
+    EXPECT_EQ(list_depths(rec), (Floats{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(rec[0].zb.overflow_f() && !rec[0].zb.overflow_b());
+    EXPECT_EQ(rec[7].hair.z + rec[7].hair.id, 6.0f + 2);
     // Later overflowing fragments keep accumulating there.
     add_fragment(*zb, 0, 0, 7, 7.0f, kHalf);
     add_fragment(*zb, 0, 0, 8, 0.5f, kHalf);
-    const kivColor c = zb->resolve_color(rec);
-    EXPECT_EQ(list_depths(rec), (std::vector<float>{0.5f, 1, 2, 3, 4}));
+    EXPECT_NEAR(zb->resolve_color(rec).a, 0.96875f + 0.875f * 0.03125f, kTol);
+    EXPECT_EQ(list_depths(rec), (Floats{0.5f, 1, 2, 3, 4}));
     EXPECT_EQ(rec[7].hair.z, 5.0f);
     EXPECT_NEAR(frac_decode(rec[7].hair.a), 0.875f, kTol);
-    EXPECT_NEAR(c.a, 0.96875f + 0.875f * 0.03125f, kTol);
-}
 
-TEST_F(Fragments, BothOverflowsAroundGeometry) {
-    auto zb = make_zbuffer(1, 1, 5);
+    // With geometry at 10: 12 lies behind it, so the behind overflow takes
+    // slot 7 and the front one moves to slot 6, absorbing the list's last (5).
+    zb = make_zbuffer(1, 1, 5);
     add_geometry(*zb, 0, 0, 10.0f, 0.5f);
-    pixel_slot* rec = fill(*zb, {1, 2, 3, 4, 5, 6});
-    EXPECT_EQ(rec[7].hair.z, 6.0f);  // the front overflow, alone in slot 7
-    // 12 lies behind the geometry: the behind overflow takes slot 7, the
-    // front one moves to slot 6 and absorbs the list's last entry (5).
+    rec = fill(*zb, {1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(rec[7].hair.z, 6.0f);
     add_fragment(*zb, 0, 0, 7, 12.0f, kHalf);
-    const kivColor c = zb->resolve_color(rec);
+    const float front = 0.9375f + 0.75f * 0.0625f;
+    // Front: four halves and the overflow; 12 seen through half the geometry.
+    EXPECT_NEAR(zb->resolve_color(rec).a, front + 0.5f * (1.0f - front) * 0.5f, kTol);
     EXPECT_TRUE(rec[0].zb.overflow_b());
-    EXPECT_EQ(list_depths(rec), (std::vector<float>{1, 2, 3, 4}));
+    EXPECT_EQ(list_depths(rec), (Floats{1, 2, 3, 4}));
     EXPECT_EQ(rec[6].hair.z, 5.0f);
     EXPECT_NEAR(frac_decode(rec[6].hair.a), 0.75f, kTol);
     EXPECT_EQ(rec[7].hair.id, 7);
-    // Front: four halves and the overflow; 12 seen through half the geometry.
-    const float front = 0.9375f + 0.75f * 0.0625f;
-    EXPECT_NEAR(c.a, front + 0.5f * (1.0f - front) * 0.5f, kTol);
 
     // A fragment that becomes the list's last entry once the front overflow
-    // took a slot goes into that overflow.
-    auto other = make_zbuffer(1, 1, 5);
-    add_geometry(*other, 0, 0, 10.0f, 1.0f);
-    rec = fill(*other, {11, 12, 13, 1, 2, 3, 0.5f, 5, 4});
-    EXPECT_EQ(list_depths(rec), (std::vector<float>{0.5f, 1, 2, 3}));
-    EXPECT_EQ(rec[6].hair.z, 4.0f);
-    EXPECT_EQ(rec[7].hair.z, 11.0f);
+    // took a slot goes into that overflow; nothing shows behind full geometry.
+    zb = make_zbuffer(1, 1, 5);
+    add_geometry(*zb, 0, 0, 10.0f, 1.0f);
+    rec = fill(*zb, {11, 12, 13, 1, 2, 3, 0.5f, 5, 4});
+    EXPECT_EQ(list_depths(rec), (Floats{0.5f, 1, 2, 3}));
+    EXPECT_EQ((Floats{rec[6].hair.z, rec[7].hair.z}), (Floats{4, 11}));
     EXPECT_NEAR(frac_decode(rec[7].hair.a), 0.875f, kTol);
-    // Nothing shows behind geometry that covers the pixel.
-    EXPECT_NEAR(other->resolve_color(rec).a, front, kTol);
+    EXPECT_NEAR(zb->resolve_color(rec).a, front, kTol);
 }
 
 TEST_F(Fragments, InsertionOrderDoesNotChangeAResolvedColour) {
@@ -197,10 +184,8 @@ TEST_F(Fragments, InsertionOrderDoesNotChangeAResolvedColour) {
         for (int k : order) add_fragment(*zb, 0, 1, k + 1, z[k], c[k]);
         const kivColor a = zb->resolve_color(zb->record(0, 0));
         const kivColor b = zb->resolve_color(zb->record(0, 1));
-        EXPECT_NEAR(a.r, b.r, kStep) << i;
-        EXPECT_NEAR(a.g, b.g, kStep) << i;
-        EXPECT_NEAR(a.b, b.b, kStep) << i;
-        EXPECT_NEAR(a.a, b.a, kStep) << i;
+        const float fa[] = {a.r, a.g, a.b, a.a}, fb[] = {b.r, b.g, b.b, b.a};
+        for (int k = 0; k < 4; ++k) EXPECT_NEAR(fa[k], fb[k], kStep) << i << " " << k;
     }
 }
 
@@ -222,13 +207,9 @@ TEST_F(Fragments, OverflowingPixelsKeepTheirCoverage) {
 // --- The merge operator ----------------------------------------------------------------------
 
 TEST_F(Fragments, EachMergeModeAgainstHandValues) {
-    struct Case {
-        int mode;
-        float param;  // hair random (mode 1) or exponent (mode 2)
-        float fa, ba;
-        float a, g;  // total alpha, back colour passed
-    };
-    const Case cases[] = {
+    // {mode, hair random (mode 1) or exponent (mode 2), front alpha, back
+    //  alpha, total alpha, back colour passed}
+    const float cases[][6] = {
         {0, 0, 0.5f, 0.5f, 0.75f, 0.25f},   {1, 0.5f, 0.4f, 0.5f, 0.8f, 0.4f},
         {1, 0.5f, 0.8f, 0.5f, 1.0f, 0.2f},  // limited to (1 − 0.8) ÷ 0.5
         {1, 3.0f, 0.5f, 0.5f, 0.5f, 0.0f},  // negative transmission
@@ -237,58 +218,52 @@ TEST_F(Fragments, EachMergeModeAgainstHandValues) {
         {3, 0, 0.3f, 0.5f, 0.8f, 0.5f},     {7, 0, 0.3f, 0.5f, 0.3f, 0.0f},
     };
     for (int i = 0; i < 10; ++i) {
-        const Case& c = cases[i];
-        defs.merge_mode = c.mode;
-        defs.hair_random = c.param;
-        defs.merge_exponent = c.param;
+        const float* c = cases[i];
+        defs.merge_mode = static_cast<int>(c[0]);
+        defs.hair_random = defs.merge_exponent = c[1];
         // The front (red) is the destination or the source in turn.
-        const pixel_hair front = hair(c.fa, 0, 0, c.fa, 1.0f, 1);
-        const pixel_hair back = hair(0, c.ba, 0, c.ba, 2.0f, 2);
+        const pixel_hair front = hair(c[2], 0, 0, c[2], 1.0f, 1);
+        const pixel_hair back = hair(0, c[3], 0, c[3], 2.0f, 2);
         pixel_hair d = i % 2 ? front : back;
         fragment_merge(d, i % 2 ? back : front, nullptr);
-        EXPECT_NEAR(frac_decode(d.a), c.a, kTol) << i;
-        EXPECT_NEAR(frac_decode(d.r), c.fa, kTol) << i;
-        EXPECT_NEAR(frac_decode(d.g), c.g, kTol) << i;
+        EXPECT_NEAR(frac_decode(d.a), c[4], kTol) << i;
+        EXPECT_NEAR(frac_decode(d.r), c[2], kTol) << i;
+        EXPECT_NEAR(frac_decode(d.g), c[5], kTol) << i;
         EXPECT_EQ(d.z, 1.0f) << i;
         EXPECT_EQ(d.id, i % 2 ? 1 : 2) << i;
     }
     pixel_hair empty = {};
     fragment_merge(empty, hair(0.1f, 0.2f, 0.3f, 0.4f, 7.0f, 12), nullptr);
-    EXPECT_EQ(empty.id, 12);
-    EXPECT_EQ(empty.b, frac_encode(0.3f));
-}
-
-TEST_F(Fragments, MergingBehindGeometryScalesByTheUncoveredPart) {
+    EXPECT_EQ(empty.id * 65536 + empty.b, 12 * 65536 + frac_encode(0.3f));
+    // Behind geometry the back is scaled by the uncovered part, unless motion
+    // blur already put the coverage into the fragments.
     const pixel_zbuff g = {10.0f, 10.0f, 0u, pixel_zbuff::kIsUsed | frac_encode(0.5f)};
-    pixel_hair d = hair(0.5f, 0, 0, 0.5f, 1.0f, 1);
-    fragment_merge(d, hair(0, 1, 0, 1, 12.0f, 2), &g);
-    EXPECT_NEAR(frac_decode(d.a), 0.75f, kTol);
-    EXPECT_NEAR(frac_decode(d.g), 0.25f, kTol);
-    EXPECT_EQ(d.z, 1.0f);
-    // With motion blur the coverage is already in the fragments.
-    defs.motion_blur = 1;
-    d = hair(0.5f, 0, 0, 0.5f, 1.0f, 1);
-    fragment_merge(d, hair(0, 1, 0, 1, 12.0f, 2), &g);
-    EXPECT_EQ(d.a, 65535);
+    for (int mb = 0; mb < 2; ++mb) {
+        defs.motion_blur = mb;
+        pixel_hair d = hair(0.5f, 0, 0, 0.5f, 1.0f, 1);
+        fragment_merge(d, hair(0, 1, 0, 1, 12.0f, 2), &g);
+        EXPECT_NEAR(frac_decode(d.a), mb ? 1.0f : 0.75f, kTol);
+        EXPECT_NEAR(frac_decode(d.g), mb ? 0.5f : 0.25f, kTol);
+        EXPECT_EQ(d.z, 1.0f);
+    }
 }
 
 TEST_F(Fragments, FullyCoveringGeometryHidesWhatLiesBehind) {
     auto zb = make_zbuffer(1, 2);
     add_geometry(*zb, 0, 0, 10.0f, 1.0f);
-    EXPECT_FALSE(zb->is_visible(zb->record(0, 0), 11.0f, 0xFFFFFFFFu));
-    EXPECT_TRUE(zb->is_visible(zb->record(0, 0), 9.0f, 0xFFFFFFFFu));
-    EXPECT_TRUE(zb->is_visible(nullptr, 1e9f, 0xFFFFFFFFu));
+    EXPECT_FALSE(zb->is_visible(zb->record(0, 0), 11.0f, kAll));
+    EXPECT_TRUE(zb->is_visible(zb->record(0, 0), 9.0f, kAll));
+    EXPECT_TRUE(zb->is_visible(nullptr, 1e9f, kAll));
     add_fragment(*zb, 0, 0, 1, 11.0f, kivColor(1, 1, 1, 1));
     EXPECT_EQ(zb->resolve_color(zb->record(0, 0)).a, 0.0f);
     // Coverage adds up; the nearer depth stays.
     add_geometry(*zb, 0, 1, 10.0f, 0.5f);
-    EXPECT_TRUE(zb->is_visible(zb->record(0, 1), 11.0f, 0xFFFFFFFFu));
+    EXPECT_TRUE(zb->is_visible(zb->record(0, 1), 11.0f, kAll));
     add_geometry(*zb, 0, 1, 8.0f, 0.49995f);
-    EXPECT_FALSE(zb->is_visible(zb->record(0, 1), 11.0f, 0xFFFFFFFFu));
+    EXPECT_FALSE(zb->is_visible(zb->record(0, 1), 11.0f, kAll));
     float z, cov;
     zb->geometry_depth(zb->record(0, 1), z, cov);
-    EXPECT_EQ(z, 8.0f);
-    EXPECT_EQ(cov, 1.0f);
+    EXPECT_EQ((Floats{z, cov}), (Floats{8, 1}));
 }
 
 // --- Motion blur ------------------------------------------------------------------------------
@@ -300,18 +275,16 @@ TEST_F(Fragments, OneMovingModelWidensItsEntry) {
     add_geometry(*zb, 0, 0, 10.0f, 0.5f, 0x0000FFFFu);
     add_geometry(*zb, 0, 0, 12.0f, 0.5f, 0xFFFF0000u);
     pixel_slot* rec = zb->record(0, 0);
-    EXPECT_EQ(rec[0].zb.z, 10.0f);
-    EXPECT_EQ(rec[0].zb.z2, 12.0f);
-    EXPECT_EQ(rec[0].zb.timeslices, 0xFFFFFFFFu);
+    EXPECT_EQ((Floats{rec[0].zb.z, rec[0].zb.z2}), (Floats{10, 12}));
+    EXPECT_EQ(rec[0].zb.timeslices, kAll);
     EXPECT_EQ(rec[0].zb.area(), 65535);
     EXPECT_EQ(rec[7].word[3], 1u);
     zb->post_mb(rec, true);
-    EXPECT_EQ(rec[0].zb.list_nb(), 0);
-    EXPECT_EQ(rec[7].word[3], 0u);
+    EXPECT_EQ(rec[0].zb.list_nb() + rec[7].word[3], 0u);
     // At 11 the geometry (10 at slice 0, 12 at slice 31) hides slices 0-15.
-    EXPECT_TRUE(zb->is_visible(rec, 11.0f, 0xFFFFFFFFu));
+    EXPECT_TRUE(zb->is_visible(rec, 11.0f, kAll));
     EXPECT_FALSE(zb->is_visible(rec, 11.0f, 0x0000FFFFu));
-    EXPECT_FALSE(zb->is_visible(rec, 13.0f, 0xFFFFFFFFu));
+    EXPECT_FALSE(zb->is_visible(rec, 13.0f, kAll));
     EXPECT_FALSE(zb->is_visible(rec, 9.0f, 0u));
     // A fragment there keeps the visible half of its alpha.
     add_fragment(*zb, 0, 0, 3, 11.0f, kivColor(1, 1, 1, 1));
@@ -322,26 +295,21 @@ TEST_F(Fragments, CompressionSortsAndDropsEntriesInsideNearerOnes) {
     defs.motion_blur = 1;
     auto zb = make_zbuffer(1, 1, 5);
     pixel_slot* rec = three_moving_models(*zb);
-    EXPECT_EQ(rec[0].zb.list_nb(), 3);
-    EXPECT_EQ(rec[0].zb.last(), 2);
+    EXPECT_EQ(rec[0].zb.list_nb() * 10 + rec[0].zb.last(), 32);
     EXPECT_TRUE(rec[1].zb.is_next());
     EXPECT_EQ(rec[7].word[3], 3u);
     float z, cov;
     zb->geometry_depth(rec, z, cov);
     EXPECT_EQ(cov, 0.5f);
-
     zb->post_mb(rec, true);
-    EXPECT_EQ(rec[0].zb.nb_zbuff(), 2);
-    EXPECT_EQ(rec[0].zb.list_nb(), 0);
-    EXPECT_EQ(rec[0].zb.z, 5.0f);
+    EXPECT_EQ(rec[0].zb.nb_zbuff() * 10 + rec[0].zb.list_nb(), 20);
+    EXPECT_EQ((Floats{rec[0].zb.z, rec[1].zb.z}), (Floats{5, 10}));
     EXPECT_EQ(rec[0].zb.area(), frac_encode(0.5f));
-    EXPECT_EQ(rec[1].zb.z, 10.0f);
     EXPECT_FALSE(rec[1].zb.is_next());
     // The hair part starts after the two entries and still ends at slot 7.
     rec = fill(*zb, {0.5f, 1, 1.5f, 2, 2.5f, 3});
-    EXPECT_EQ(list_depths(rec), (std::vector<float>{0.5f, 1, 1.5f, 2}));
-    EXPECT_EQ(rec[7].hair.z, 2.5f);
-    EXPECT_EQ(rec[1].zb.z, 10.0f);
+    EXPECT_EQ(list_depths(rec), (Floats{0.5f, 1, 1.5f, 2}));
+    EXPECT_EQ((Floats{rec[7].hair.z, rec[1].zb.z}), (Floats{2.5f, 10}));
 }
 
 TEST_F(Fragments, MergingCompressionLeavesListSizeMinusTwoEntries) {
@@ -355,8 +323,7 @@ TEST_F(Fragments, MergingCompressionLeavesListSizeMinusTwoEntries) {
     zb->post_mb(rec, true);
     // The last three merged; the merged entry ends 3 slices later: its z2.
     ASSERT_EQ(rec[0].zb.nb_zbuff(), 3);
-    EXPECT_EQ(rec[2].zb.z, 30.0f);
-    EXPECT_EQ(rec[2].zb.z2, 50.0f);
+    EXPECT_EQ((Floats{rec[2].zb.z, rec[2].zb.z2}), (Floats{30, 50}));
     EXPECT_EQ(rec[2].zb.timeslices, 0x3FFFF000u);
     EXPECT_NEAR(frac_decode(rec[2].zb.area()), 0.6f, kTol);
 
@@ -373,24 +340,19 @@ TEST_F(Fragments, MergingCompressionLeavesListSizeMinusTwoEntries) {
         zb->post_mb(zb->record(0, col), true);
         EXPECT_EQ(zb->record(0, col)[0].zb.nb_zbuff(), 1);
     }
-    EXPECT_EQ(zb->record(0, 0)[0].zb.z, 20.0f);
-    EXPECT_EQ(zb->record(0, 0)[0].zb.z2, 25.0f);
-    EXPECT_EQ(zb->record(0, 1)[0].zb.z, 20.0f);
-    EXPECT_EQ(zb->record(0, 1)[0].zb.z2, 10.0f);
-    EXPECT_EQ(zb->record(0, 1)[0].zb.timeslices, 0x330u);
-}
+    const pixel_zbuff &z0 = zb->record(0, 0)[0].zb, &z1 = zb->record(0, 1)[0].zb;
+    EXPECT_EQ((Floats{z0.z, z0.z2, z1.z, z1.z2}), (Floats{20, 25, 20, 10}));
+    EXPECT_EQ(z1.timeslices, 0x330u);
 
-TEST_F(Fragments, AFullRecordOfMovingModelsIsCompressedOnTheFly) {
-    defs.motion_blur = 1;
-    auto zb = make_zbuffer(1, 1, 5);
+    // A full record of moving models is compressed on the fly: seven entries
+    // filled slots 0-6; the eighth model found them merged to three.
+    zb = make_zbuffer(1, 1, 5);
     for (int i = 0; i < 8; ++i) {
         defs.geometry_id = 100 + i;
         add_geometry(*zb, 0, 0, 10.0f + i, 0.1f, 0xFu << (4 * i));
     }
-    // Seven entries filled slots 0-6; the eighth model found them merged to three.
-    pixel_slot* rec = zb->record(0, 0);
-    EXPECT_EQ(rec[0].zb.list_nb(), 4);
-    EXPECT_EQ(rec[0].zb.last(), 3);
+    rec = zb->record(0, 0);
+    EXPECT_EQ(rec[0].zb.list_nb() * 10 + rec[0].zb.last(), 43);
     EXPECT_EQ(rec[3].zb.z, 17.0f);
     EXPECT_TRUE(rec[2].zb.is_next());
     EXPECT_EQ(rec[7].word[3], 107u);
@@ -409,13 +371,11 @@ TEST_F(Fragments, EmptyAndGeometryOnlyPixelsResolveToNoHair) {
         float d = 1, a = 1, opacity = 1;
         zb->resolve_depth(rec, d, a);
         EXPECT_EQ(d + a, 0.0f);
-        EXPECT_EQ(zb->resolve_shadow(rec, 0.5f, opacity), 0.0f);
-        EXPECT_EQ(opacity, 0.0f);
+        EXPECT_EQ(zb->resolve_shadow(rec, 0.5f, opacity) + opacity, 0.0f);
         float depths[kMaxAtmosSteps], alphas[kMaxAtmosSteps];
         EXPECT_EQ(zb->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps), 0);
         zb->geometry_depth(rec, d, a);
-        EXPECT_EQ(d, rec ? 10.0f : 0.0f);
-        EXPECT_EQ(a, rec ? 1.0f : 0.0f);
+        EXPECT_EQ((Floats{d, a}), rec ? (Floats{10, 1}) : (Floats{0, 0}));
     }
 }
 
@@ -426,21 +386,19 @@ TEST_F(Fragments, AMixedPixelResolvesWithTheGeometryBetween) {
     add_fragment(*zb, 0, 0, 2, 15.0f, kivColor(0, 1, 0, 0.5f));
     pixel_slot* rec = zb->record(0, 0);
     const kivColor c = zb->resolve_color(rec);
-    EXPECT_NEAR(c.r, 0.5f, kTol);
-    EXPECT_NEAR(c.g, 0.125f, kTol);
-    EXPECT_NEAR(c.a, 0.625f, kTol);
+    expect_color_near(c, 0.5f, 0.125f, 0.625f, "colour");
     EXPECT_EQ(zb->resolve_color(rec).a, c.a);  // passes may repeat
     float d, a;
     zb->resolve_depth(rec, d, a);
     EXPECT_EQ(d, 5.0f);
     EXPECT_NEAR(a, 0.625f, kTol);
-    float opacity;
-    EXPECT_EQ(zb->resolve_shadow(rec, 0.5f, opacity), 15.0f);
-    EXPECT_EQ(opacity, 1.0f);
-    EXPECT_EQ(zb->resolve_shadow(rec, 0.8f, opacity), 0.0f);
-    EXPECT_NEAR(opacity, 0.625f / 0.8f, kTol);
-    EXPECT_EQ(zb->resolve_shadow(rec, 0.0f, opacity), 5.0f);
-    EXPECT_NEAR(opacity, 0.625f, kTol);
+    // {threshold, depth where it is reached, opacity}
+    const float shadows[][3] = {{0.5f, 15, 1}, {0.8f, 0, 0.625f / 0.8f}, {0, 5, 0.625f}};
+    for (const auto& s : shadows) {
+        float opacity;
+        EXPECT_EQ(zb->resolve_shadow(rec, s[0], opacity), s[1]) << s[0];
+        EXPECT_NEAR(opacity, s[2], kTol) << s[0];
+    }
     float depths[kMaxAtmosSteps], alphas[kMaxAtmosSteps];
     ASSERT_EQ(zb->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps), 2);
     EXPECT_EQ(depths[1], 15.0f);
@@ -466,73 +424,51 @@ TEST_F(Fragments, ShadowAndAtmosphereResolvesWithOverflows) {
     zb = make_zbuffer(1, 1, 2);
     add_geometry(*zb, 0, 0, 5.0f, 0.5f);
     rec = fill(*zb, {1, 2, 3, 6, 7}, kivColor(1, 1, 1, 0.3f));
-    EXPECT_EQ(list_depths(rec), (std::vector<float>{1}));
+    EXPECT_EQ(list_depths(rec), (Floats{1}));
     const float front = 1.0f - 0.7f * 0.7f * 0.7f, total = front + 0.51f * (1 - front) * 0.5f;
     EXPECT_EQ(zb->resolve_shadow(rec, 0.7f, opacity), 1.0f);
     EXPECT_EQ(zb->resolve_shadow(rec, 0.8f, opacity), 0.0f);
     EXPECT_NEAR(opacity, total / 0.8f, kTol);
     float depths[kMaxAtmosSteps], alphas[kMaxAtmosSteps];
     ASSERT_EQ(zb->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps), 3);
-    EXPECT_EQ(depths[1], 2.0f);
-    EXPECT_EQ(depths[2], 6.0f);
+    EXPECT_EQ((Floats{depths[1], depths[2]}), (Floats{2, 6}));
     EXPECT_NEAR(alphas[1], 0.51f * 0.7f, kTol);
     EXPECT_NEAR(alphas[2], 0.51f * (1 - front), kTol);
 }
 
 // --- Debug prints -----------------------------------------------------------------------------
 
-TEST_F(Fragments, PixelPrintAndDebugResolve) {
+TEST_F(Fragments, PixelPrintAndDebugResolves) {
     auto zb = make_zbuffer(2, 3);
     add_geometry(*zb, 1, 2, 10.0f, 0.5f);
     add_fragment(*zb, 1, 2, 3, 5.0f, kivColor(1, 0, 0, 0.5f));
-    testing::internal::CaptureStdout();
-    zb->print();
-    add_fragment(*zb, 1, 2, 4, 15.0f, kivColor(0, 1, 0, 0.5f));
-    zb->resolve_color_debug(zb->record(1, 2));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "pixel_head at (1,2) {\n"
-              "pixel_zbuff contents:\n"
-              "is_used = 1\n"
-              "z = 10.000000, z2 = 10.000000, area = 0.499992\n"
-              "timeslices =    0\n"
-              "list_nb = 0, nb_zbuff = 1\n"
-              "overflow_f = 0, overflow_b = 0\n"
-              "is_next_zbuff = 0\n"
-              "  current hair\n"
-              "0.499992 0.000000 0.000000 0.499992\n"
-              "z = 5.000000, id = 3\n"
-              "  hair list\n"
-              "}\n"
-              "Adding current hair to pixbuff...\n"
-              "Starting color calc...\n"
-              "Added element to front comp buffer\n"
-              "0.499992 0.000000 0.000000 0.499992\n"
-              "z = 5.000000, id = 3\n"
-              "Added element to back comp buffer\n"
-              "0.000000 0.499992 0.000000 0.499992\n"
-              "z = 15.000000, id = 4\n"
+    EXPECT_EQ(captured([&] {
+                  zb->print();
+                  add_fragment(*zb, 1, 2, 4, 15.0f, kivColor(0, 1, 0, 0.5f));
+                  zb->resolve_color_debug(zb->record(1, 2));
+              }),
+              "pixel_head at (1,2) {\npixel_zbuff contents:\nis_used = 1\n"
+              "z = 10.000000, z2 = 10.000000, area = 0.499992\ntimeslices =    0\n"
+              "list_nb = 0, nb_zbuff = 1\noverflow_f = 0, overflow_b = 0\nis_next_zbuff = 0\n"
+              "  current hair\n0.499992 0.000000 0.000000 0.499992\nz = 5.000000, id = 3\n"
+              "  hair list\n}\nAdding current hair to pixbuff...\nStarting color calc...\n"
+              "Added element to front comp buffer\n0.499992 0.000000 0.000000 0.499992\n"
+              "z = 5.000000, id = 3\nAdded element to back comp buffer\n"
+              "0.000000 0.499992 0.000000 0.499992\nz = 15.000000, id = 4\n"
               "Comped front comp buffer over back comp buffer\n"
-              "0.499992 0.124987 0.000000 0.624994\n"
-              "z = 5.000000, id = 3\n");
-}
+              "0.499992 0.124987 0.000000 0.624994\nz = 5.000000, id = 3\n");
 
-TEST_F(Fragments, DebugPostMotionBlurPassPrintsEachStep) {
+    // The debug post-motion-blur pass prints each step.
     defs.motion_blur = 1;
-    auto zb = make_zbuffer(1, 1, 3);
+    zb = make_zbuffer(1, 1, 3);
     pixel_slot* rec = three_moving_models(*zb);
-    testing::internal::CaptureStdout();
-    zb->post_mb_debug(rec, 0, 0, true);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const char* steps[] = {"Starting postprocess_zbuff_debug()\n",
-                           "Sorting zbuffer...\npixel_head at (0,0) {\n",
-                           "Compressing...\nLoop 0\n",
-                           "testing cumul = ff, ip_slices = ffff, and = ff\n",
-                           "Loop 1\ntesting cumul = ffff, ip_slices = f000, and = f000\n"
-                           "compressed one\n",
-                           "Compressed!\npixel_head at (0,0) {\n",
-                           "Doing 2nd compression\n"};
+    const std::string out = captured([&] { zb->post_mb_debug(rec, 0, 0, true); });
     std::size_t at = 0;
-    for (const char* step : steps) {
+    for (const char* step :
+         {"Starting postprocess_zbuff_debug()\n", "Sorting zbuffer...\npixel_head at (0,0) {\n",
+          "Compressing...\nLoop 0\ntesting cumul = ff, ip_slices = ffff, and = ff\n",
+          "Loop 1\ntesting cumul = ffff, ip_slices = f000, and = f000\ncompressed one\n",
+          "Compressed!\npixel_head at (0,0) {\n", "Doing 2nd compression\n"}) {
         at = out.find(step, at);
         ASSERT_NE(at, std::string::npos) << step << out;
     }

@@ -15,9 +15,10 @@
 namespace {
 
 constexpr float kDeg = 0.017453292f;
+const kivPoint kP(0, 0, -10);
 
-// A name table, a "fur" description and the list of n lights of the
-// given types, handed out in order.
+// A name table, a "fur" description and a light list (of 4, made on the
+// first Make); lights are linked to the model being haired, "skin".
 class Lights : public render_test::SettingsTest {
   protected:
     void SetUp() override {
@@ -39,6 +40,7 @@ class Lights : public render_test::SettingsTest {
         hair_light* l = lgtdb_get_new(0);
         l->type = type;
         l->color = c;
+        l->direction = kivVector(0, 1, 0);
         l->set_link_count(static_cast<int>(links.size()));
         for (const char* n : links) l->add_link(names_add(n));
         return l;
@@ -54,8 +56,9 @@ class Lights : public render_test::SettingsTest {
     hair_state hs_;
 };
 
-void ExpectColor(const kivColor& c, const kivColor& e, const std::string& what) {
-    const float d[] = {c.r - e.r, c.g - e.g, c.b - e.b, c.a - e.a};
+// c against (r, g, b, a) = s × (rgb, a).
+void ExpectColor(const kivColor& c, float s, const kivColor& e, const std::string& what) {
+    const float d[] = {c.r - s * e.r, c.g - s * e.g, c.b - s * e.b, c.a - s * e.a};
     for (float x : d) EXPECT_NEAR(x, 0.0f, 1e-5) << what;
 }
 
@@ -63,12 +66,11 @@ void ExpectColor(const kivColor& c, const kivColor& e, const std::string& what) 
 
 // --- Intensity -------------------------------------------------------------------------------
 
-TEST_F(Lights, SpotConePenumbraAndDropoff) {
+TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
     // A spot at the origin looking down -z with a cone of 20, points at 5
     // units; the last case has the dropoff 0.6 x cos(2 x 22 x 22 / 1260)^2.
-    struct Case {
-        float penumbra, dropoff, angle, m;
-    } cases[] = {
+    // {penumbra, dropoff, angle, multiplier}
+    const float cases[][4] = {
         {5, 0, 22, 0.6f},  {5, 0, 25, 0},  {5, 0, 30, 0},          {5, 0, 15, 1},  {5, 0, 20, 1},
         {-5, 0, 17, 0.6f}, {-5, 0, 15, 1}, {-5, 0, 10, 1},         {-5, 0, 20, 0}, {-5, 0, 24, 0},
         {0, 0, 19, 1},     {0, 0, 21, 0},  {5, 2, 22, 0.3102845f},
@@ -77,12 +79,11 @@ TEST_F(Lights, SpotConePenumbraAndDropoff) {
     l.type = LIGHT_SPOT;
     l.direction = kivVector(0, 0, -1);
     l.cone = 20;
-    for (const Case& c : cases) {
-        l.penumbra = c.penumbra;
-        l.dropoff = c.dropoff;
-        const kivPoint P(5 * std::sin(c.angle * kDeg), 0, -5 * std::cos(c.angle * kDeg));
-        EXPECT_NEAR(l.lighting(P, kivVector(0, 1, 0), 0), c.m, 1e-4)
-            << c.penumbra << " " << c.angle;
+    for (const auto& c : cases) {
+        l.penumbra = c[0];
+        l.dropoff = c[1];
+        const kivPoint P(5 * std::sin(c[2] * kDeg), 0, -5 * std::cos(c[2] * kDeg));
+        EXPECT_NEAR(l.lighting(P, kivVector(0, 1, 0), 0), c[3], 1e-4) << c[0] << " " << c[2];
     }
     // The dropoff constant is 22 / 1260 per degree, not pi / 180.
     l.dropoff = 3;
@@ -91,29 +92,24 @@ TEST_F(Lights, SpotConePenumbraAndDropoff) {
     defs.backface = true;
     EXPECT_EQ(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, -1), 0), 0.0f);
     EXPECT_GT(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, 1), 0), 0.0f);
-}
 
-TEST(HairLight, Falloff) {
-    struct Case {
-        int flags;
-        float start, end, d, m;
-    } cases[] = {
+    // Falloff codes -1, -2, -3 and linear ranges: {flags, start, end, distance, multiplier}
+    const float falloffs[][5] = {
         {1, -1, 0, 2, 0.5f}, {1, -2, 0, 2, 0.25f},  {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1},
         {1, -4, 0, 2, 1},    {1, 10, 20, 15, 0.5f}, {1, 10, 20, 20, 0},    {1, 10, 20, 25, 0},
         {1, 10, 20, 10, 1},  {1, 10, 20, 3, 1},     {0, 10, 20, 25, 1},    {1, 10, 10, 11, 0},
     };
-    hair_light l;
-    for (const Case& c : cases) {
-        l.flags = c.flags;
-        l.falloff_start = c.start;
-        l.falloff_end = c.end;
-        EXPECT_FLOAT_EQ(l.falloff_mult(1, c.d), c.m) << c.flags << " " << c.start << " " << c.d;
+    for (const auto& c : falloffs) {
+        l.flags = static_cast<int>(c[0]);
+        l.falloff_start = c[1];
+        l.falloff_end = c[2];
+        EXPECT_FLOAT_EQ(l.falloff_mult(1, c[3]), c[4]) << c[0] << " " << c[1] << " " << c[3];
     }
 }
 
 // --- Area lights -------------------------------------------------------------------------------
 
-TEST_F(Lights, AreaSamplePositionsForEveryShape) {
+TEST_F(Lights, AreaSamplePositionsNearestSampleAndIntensity) {
     // Sample i x nv + j at s = i / (nu - 1), u = j / (nv - 1), or 0.5 for
     // one sample; the disc has rings of radius s, one ring of radius 0.5;
     // unknown shapes keep the previous point.
@@ -127,9 +123,7 @@ TEST_F(Lights, AreaSamplePositionsForEveryShape) {
                               {AREA_SPHERE, 4, 2, 1, 0, 0, -1},
                               {AREA_SPHERE, 4, 2, 2, -0.4330127f, -0.8660254f, -0.25f},
                               {7, 2, 2, 3, 0, 0, 0}};
-    lgtdb_init(1, 0);
-    hair_light* l = lgtdb_get_new(0);
-    l->type = LIGHT_POINT_AREA;
+    hair_light* l = Make(LIGHT_POINT_AREA);
     l->matrix = kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 10, 20, 30, 1);
     lgtdb_xform(kivMatrix(), 0);
     for (const auto& c : cases) {
@@ -142,22 +136,21 @@ TEST_F(Lights, AreaSamplePositionsForEveryShape) {
         EXPECT_EQ(kivVector(l->samples[static_cast<int>(c[3])], expected).length(), 0.0f)
             << c[0] << " " << c[1] << " " << c[3];
     }
-}
 
-TEST_F(Lights, AreaLightsNearestSampleAndIntensity) {
-    hair_light* l = Make(LIGHT_SPOT_AREA);
+    // Light vectors go to the nearest sample: to sample 3 (1, 1), to sample
+    // 1 (-1, 1), and to sample 0 when all four are as near.
+    l->matrix = kivMatrix();
+    l->area_matrix = kivMatrix();
+    l->type = LIGHT_SPOT_AREA;
     l->area_shape = AREA_RECT;
     l->area_usamples = l->area_vsamples = 2;
     lgtdb_calc_simple_area_lights(0);
-    // Points and their light vectors: to sample 3 (1, 1), to sample 1
-    // (-1, 1), and to sample 0 when all four are as near.
-    const float cases[][6] = {
+    const float nearest[][6] = {
         {0.9f, 0.8f, 5, 0.1f, 0.2f, -5}, {-2, 0.5f, 0, 1, 0.5f, 0}, {0, 0, 5, -1, -1, -5}};
-    for (const auto& c : cases) {
+    for (const auto& c : nearest) {
         const kivVector L = l->light_vector(kivPoint(c[0], c[1], c[2]));
         EXPECT_EQ((L - kivVector(c[3], c[4], c[5])).length(), 0.0f) << c[0];
     }
-
     // Intensity: a 1 x 2 rectangle at (0, -1, 0) and (0, 1, 0), facing -z.
     l->type = LIGHT_POINT_AREA;
     l->area_usamples = 1;
@@ -179,26 +172,25 @@ TEST_F(Lights, AreaLightsNearestSampleAndIntensity) {
 TEST_F(Lights, DiffuseAcrossTheTangentAndSpecularSignRule) {
     hair_light* l = Make(LIGHT_POINT, kivColor(0.5f, 1, 0.25f));
     l->position = kivPoint(0, 10, -10);
-    const kivPoint P(0, 0, -10);
-    ExpectColor(l->diffuse(P, kivVector(0, 1, 0), 2), kivColor(0, 0, 0, 0), "along");
-    ExpectColor(l->diffuse(P, kivVector(1, 0, 0), 2), kivColor(1, 2, 0.5f, 2), "across");
-    ExpectColor(l->diffuse(P, kivVector(0, 0.6f, 0.8f), 1), kivColor(0.4f, 0.8f, 0.2f, 0.8f),
-                "between");
+    const kivColor c(0.5f, 1, 0.25f, 1);
+    ExpectColor(l->diffuse(kP, kivVector(0, 1, 0), 2), 0, c, "along");
+    ExpectColor(l->diffuse(kP, kivVector(1, 0, 0), 2), 2, c, "across");
+    ExpectColor(l->diffuse(kP, kivVector(0, 0.6f, 0.8f), 1), 0.8f, c, "between");
     l->type = LIGHT_POINT_AREA;  // no angle term
-    ExpectColor(l->diffuse(P, kivVector(0, 1, 0), 2), kivColor(1, 2, 0.5f, 2), "point area");
+    ExpectColor(l->diffuse(kP, kivVector(0, 1, 0), 2), 2, c, "point area");
 
     // Specular: the eye looks at Q = (5, 0, -10); T along x: -T . E = 0.447.
     l->type = LIGHT_POINT;
     l->color = kivColor(1, 0.5f, 0.25f);
+    const kivColor s(1, 0.5f, 0.25f, 1);
     const kivPoint Q(5, 0, -10);
     const kivVector T(1, 0, 0);
     l->position = Q + kivPoint(-1, 0, 1);  // T . L < 0: opposite signs
-    ExpectColor(l->specular(Q, T, 1, 2), kivColor(0, 0, 0, 0), "opposite");
+    ExpectColor(l->specular(Q, T, 1, 2), 0, s, "opposite");
     l->position = Q + kivPoint(1, 0, 1);  // cos(63.43 - 45 degrees)^2 = 0.9
-    ExpectColor(l->specular(Q, T, 2, 2), kivColor(1.8f, 0.9f, 0.45f, 1.8f), "same side");
+    ExpectColor(l->specular(Q, T, 2, 2), 1.8f, s, "same side");
     // Both negative: the same angles.
-    ExpectColor(l->specular(Q, kivVector(-1, 0, 0), 1, 1),
-                kivColor(0.9486833f, 0.4743416f, 0.2371708f, 0.9486833f), "both negative");
+    ExpectColor(l->specular(Q, kivVector(-1, 0, 0), 1, 1), 0.9486833f, s, "both negative");
 }
 
 // --- Segments ----------------------------------------------------------------------------------
@@ -216,41 +208,36 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
                  {{"skin", "skin"}, -1, 2},
                  {{"rock", "skin"}, -1, 1},
                  {{"skin"}, 3, 1}};
-    const kivPoint P(0, 0, -10);
+    const kivColor quarter(0.25f, 0.25f, 0.25f, 1);
     for (const Case& c : cases) {
-        hair_light* l = Make(LIGHT_INFINITE, kivColor(0.25f, 0.25f, 0.25f), c.links);
+        hair_light* l = Make(LIGHT_INFINITE, quarter, c.links);
         if (c.link_count >= 0) l->set_link_count(c.link_count);
-        l->direction = kivVector(0, 1, 0);
-        const float d = 0.25f * c.times;
-        ExpectColor(Light(P, kivVector(1, 0, 0), 1)[0], kivColor(d, d, d, c.times),
-                    std::to_string(c.times));
+        const kivColor d = Light(kP, kivVector(1, 0, 0), 1)[0];
+        ExpectColor(d, 0.25f * c.times, kivColor(1, 1, 1, 4), std::to_string(c.times));
         lgtdb_cleanup();
     }
     // No model name, no light.
-    Make(LIGHT_INFINITE)->direction = kivVector(0, 1, 0);
+    Make(LIGHT_INFINITE);
     defs.model_name = nullptr;
-    ExpectColor(Light(P, kivVector(1, 0, 0), 1)[0], kivColor(0, 0, 0, 0), "no model");
+    ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0, quarter, "no model");
 }
 
 TEST_F(Lights, LightModelsAndTheShadowPass) {
     hair_light* l = Make(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
     l->position = kivPoint(0, 10, -10);
-    const kivPoint P(0, 0, -10);
     const kivVector T(0.6f, 0, 0.8f);  // sharpness 5: specular 0.6^5
     const float s = std::pow(0.6f, 5.0f);
-    struct Case {
-        int model;
-        float d, s;
-    } cases[] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
-    for (const Case& c : cases) {
-        const std::vector<kivColor> out = Light(P, T, c.model);
-        ExpectColor(out[0], kivColor(c.d, 0.5f * c.d, 0.25f * c.d, c.d),
-                    "diffuse " + std::to_string(c.model));
-        ExpectColor(out[1], kivColor(c.s, 0.5f * c.s, 0.25f * c.s, c.s), "specular");
+    const kivColor c(1, 0.5f, 0.25f, 1);
+    // {light model, diffuse and specular scale}
+    const float cases[][3] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
+    for (const auto& m : cases) {
+        const std::vector<kivColor> out = Light(kP, T, static_cast<int>(m[0]));
+        ExpectColor(out[0], m[1], c, "diffuse " + std::to_string(m[0]));
+        ExpectColor(out[1], m[2], c, "specular " + std::to_string(m[0]));
     }
     // During the shadow pass nothing is written.
     defs.shadows.shadow_pass = 1;
-    ExpectColor(Light(P, T, 1)[0], kivColor(9, 9, 9, 9), "shadow pass");
+    ExpectColor(Light(kP, T, 1)[0], 9, kivColor(1, 1, 1, 1), "shadow pass");
 }
 
 TEST_F(Lights, ClampingFromTheEnvironment) {
@@ -258,49 +245,41 @@ TEST_F(Lights, ClampingFromTheEnvironment) {
     EXPECT_EXIT(
         {
             setenv("KORVO_FUR_LIGHT_CLAMPING", "", 1);
-            for (int i = 0; i < 2; ++i)
-                Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f))->direction = kivVector(0, 1, 0);
-            const std::vector<kivColor> out = Light(kivPoint(0, 0, -10), kivVector(1, 0, 0), 1);
-            const bool ok = out[0].r == 1.0f && std::fabs(out[0].g - 1.0f) < 1e-6 &&
-                            out[0].b == 1.0f && out[0].a == 2.0f;
-            std::exit(ok ? 0 : 1);
+            for (int i = 0; i < 2; ++i) Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f));
+            const kivColor d = Light(kP, kivVector(1, 0, 0), 1)[0];
+            std::exit(
+                d.r == 1.0f && std::fabs(d.g - 1.0f) < 1e-6 && d.b == 1.0f && d.a == 2.0f ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
     // Here the sum stays unclamped.
-    for (int i = 0; i < 2; ++i)
-        Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f))->direction = kivVector(0, 1, 0);
-    EXPECT_FLOAT_EQ(Light(kivPoint(0, 0, -10), kivVector(1, 0, 0), 1)[0].r, 1.7f);
+    for (int i = 0; i < 2; ++i) Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f));
+    EXPECT_FLOAT_EQ(Light(kP, kivVector(1, 0, 0), 1)[0].r, 1.7f);
 }
 
 // --- Lists ---------------------------------------------------------------------------------------
 
-TEST_F(Lights, ListsAndTheMotionBlurList) {
+TEST_F(Lights, ListsMotionBlurListAndXform) {
     ASSERT_EQ(lgtdb_init(2, 0), 1);
     lgtdb_get_new(0)->name = names_add("a");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(lgtdb_init(3, 1), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: 3 motion blur lights, 2 lights\n");
+    EXPECT_EQ(captured([] { EXPECT_EQ(lgtdb_init(3, 1), 0); }),
+              "ERROR: 3 motion blur lights, 2 lights\n");
     // Growing keeps the records handed out, with their names.
-    ASSERT_EQ(lgtdb_init(1, 0), 1);
-    EXPECT_EQ(std::to_string(lgtdb_count()) + lgtdb_get_index(0, 0)->name->name, "3a");
+    ASSERT_EQ(lgtdb_init(2, 0), 1);
+    EXPECT_EQ(std::to_string(lgtdb_count()) + lgtdb_get_index(0, 0)->name->name, "4a");
     EXPECT_EQ(lgtdb_get_new(0), lgtdb_get_index(1, 0));
     // The motion-blur list gets count records and restarts the fill index.
     ASSERT_EQ(lgtdb_init(1, 1), 1);
     EXPECT_EQ(lgtdb_get_new(1), lgtdb_get_index(0, 1));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(lgtdb_get_new(1) == nullptr, i == 2) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(lgtdb_get_new(1) == nullptr, i == 3) << i;
     EXPECT_EQ(lgtdb_init(2, 1), 1) << "an existing list is kept";
-    lgtdb_cleanup();
-    EXPECT_TRUE(lgtdb_count() == 0 && !lgtdb_get_new(0) && !lgtdb_get_index(0, 1));
-}
 
-TEST_F(Lights, XformOfPositionsDirectionsAndAreaMatrices) {
-    // A quarter turn about z, then a move by (1, 2, 3).
+    // A quarter turn about z, then a move by (1, 2, 3): positions and
+    // directions (not a point light's), and matrix x M for area lights.
     const kivMatrix M(0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1);
     const int types[] = {LIGHT_SPOT, LIGHT_POINT, LIGHT_INFINITE, LIGHT_POINT_AREA};
-    lgtdb_init(4, 0);
-    for (int type : types) {
-        hair_light* l = lgtdb_get_new(0);
-        l->type = type;
+    for (int i = 0; i < 4; ++i) {
+        hair_light* l = lgtdb_get_index(i, 0);
+        l->type = types[i];
         l->position = kivPoint(1, 0, 0);
         l->direction = kivVector(2, 0, 0);
         l->matrix = kivMatrix(2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1);
@@ -309,12 +288,13 @@ TEST_F(Lights, XformOfPositionsDirectionsAndAreaMatrices) {
     for (int i = 0; i < 4; ++i) {
         const hair_light* l = lgtdb_get_index(i, 0);
         EXPECT_EQ(kivVector(l->position), kivVector(1, 3, 3)) << i;
-        EXPECT_EQ(l->direction, types[i] == LIGHT_POINT ? kivVector(2, 0, 0) : kivVector(0, 1, 0));
+        EXPECT_EQ(l->direction, i == 1 ? kivVector(2, 0, 0) : kivVector(0, 1, 0)) << i;
     }
-    // matrix x M for area lights; others keep theirs.
     const kivMatrix& A = lgtdb_get_index(3, 0)->area_matrix;
     EXPECT_EQ((std::vector<float>{A.m[1], A.m[12], lgtdb_get_index(0, 0)->area_matrix.m[1]}),
               (std::vector<float>{2, 1, 0}));
+    lgtdb_cleanup();
+    EXPECT_TRUE(lgtdb_count() == 0 && !lgtdb_get_new(0) && !lgtdb_get_index(0, 1));
 }
 
 // --- Exclusion, checks, shadows, dump --------------------------------------------------------
@@ -323,6 +303,7 @@ TEST_F(Lights, ShadowHooksChecksExclusionAndDump) {
     ASSERT_EQ(assdb_init(16), 1);
     hair_light* key = Make(LIGHT_SPOT, kivColor(1, 0.5f, 0));
     key->name = names_add("key");
+    key->direction = kivVector(0, 0, 0);
     key->cone = 20;
     key->penumbra = 10;
     key->flags = LIGHT_HAS_FALLOFF;
@@ -356,32 +337,26 @@ TEST_F(Lights, ShadowHooksChecksExclusionAndDump) {
     // Excluded from the hair render (not from the shadow pass), fill
     // becomes a null light.
     assdb_exclude_hair_render(fill->name);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(lgtdb_get_shadowmap_light("fill", 0, 0), 0);
-    EXPECT_EQ(lgtdb_get_shadowmap_light("none", 0, 0), 0);
-    lgtdb_check_defs(0);
-    lgtdb_check_exclude(1);
-    EXPECT_EQ(fill->type, LIGHT_POINT);
-    lgtdb_check_exclude(0);
-    EXPECT_TRUE(fill->type == LIGHT_NULL && !fill->name && key->type == LIGHT_SPOT);
-    lgtdb_dump(0);
-    lgtdb_dump(1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    const std::string out = captured([&] {
+        EXPECT_EQ(lgtdb_get_shadowmap_light("fill", 0, 0), 0);
+        EXPECT_EQ(lgtdb_get_shadowmap_light("none", 0, 0), 0);
+        lgtdb_check_defs(0);
+        lgtdb_check_exclude(1);
+        EXPECT_EQ(fill->type, LIGHT_POINT);
+        lgtdb_check_exclude(0);
+        EXPECT_TRUE(fill->type == LIGHT_NULL && !fill->name && key->type == LIGHT_SPOT);
+        lgtdb_dump(0);
+        lgtdb_dump(1);
+    });
+    EXPECT_EQ(out,
               "***** Only spot light shadow maps are currently supported.\n"
               "***** Could not find light named: none.\n"
               "WARNING: light (fill) not defined in .hair file!\n"
-              "nb_lights 4\n"
-              "light spot \"key\" {\n"
-              "    color 1.000000 0.500000 0.000000\n"
+              "nb_lights 4\nlight spot \"key\" {\n    color 1.000000 0.500000 0.000000\n"
               "    position 0.000000 0.000000 0.000000\n"
-              "    direction 0.000000 0.000000 0.000000\n"
-              "    angles 20.000000 10.000000\n"
-              "    falloff -2.000000 0.000000\n"
-              "}\n"
-              "light null \"noname\" { }\n"
-              "light null \"noname\" { }\n"
-              "light null \"noname\" { }\n"
-              "nb_lights 4\n"
-              "ERROR: invalid light list\n");
+              "    direction 0.000000 0.000000 0.000000\n    angles 20.000000 10.000000\n"
+              "    falloff -2.000000 0.000000\n}\n"
+              "light null \"noname\" { }\nlight null \"noname\" { }\nlight null \"noname\" { }\n"
+              "nb_lights 4\nERROR: invalid light list\n");
     assdb_done();
 }

@@ -51,29 +51,9 @@ class ModelOutput : public render_test::SettingsTest {
         EXPECT_EQ(mdldb_set_type(m, MODEL_POLY, name), 1);
         kivPolygons* p = m->polygons();
         p->set_nb_verts(3);
-        p->set_vert(0, kivPoint(0, 0, 0));
-        p->set_vert(1, kivPoint(1, 0, 0));
-        p->set_vert(2, kivPoint(0, 1, 0));
+        for (int i = 0; i < 3; ++i) p->set_vert(i, kivPoint(i == 1, i == 2, 0));
         p->set_nb_polys(1);
         p->set_poly(0, kivPoly{3, {0, 1, 2, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}});
-        return m;
-    }
-
-    // A flat 4 × 4 bilinear NURBS patch over [0, 2] × [0, 1].
-    static hair_model* patch(const char* name) {
-        hair_model* m = mdldb_get_new(0);
-        EXPECT_EQ(mdldb_set_type(m, MODEL_NURB, name), 1);
-        kivNurbSurface& s = *m->nurbs();
-        s.set_nb_verts(4, 4);
-        s.set_order(2, 2);
-        EXPECT_EQ(s.alloc_lists(), 1);
-        const float k[6] = {0, 0, 1, 2, 3, 3};
-        s.set_uknots(6, k);
-        s.set_vknots(6, k);
-        for (int j = 0; j < 4; ++j) {
-            for (int i = 0; i < 4; ++i)
-                s.set_vert(4 * j + i, kivPoint4(i * 2 / 3.0f, j / 3.0f, 0, 1));
-        }
         return m;
     }
 
@@ -83,59 +63,49 @@ class ModelOutput : public render_test::SettingsTest {
 
 }  // namespace
 
-TEST_F(ModelOutput, PolygonModelsAreWrittenInCameraSpace) {
-    ASSERT_EQ(mdldb_init(1, 0), 1);
+TEST_F(ModelOutput, PolygonAndNurbsModelsAreWrittenInCameraSpace) {
+    ASSERT_EQ(mdldb_init(4, 0), 1);
     hair_model* tri = triangle("tri");
+    // A flat 4 × 4 bilinear NURBS patch over [0, 2] × [0, 1].
+    hair_model* surface = mdldb_get_new(0);
+    EXPECT_EQ(mdldb_set_type(surface, MODEL_NURB, "patch"), 1);
+    kivNurbSurface& s = *surface->nurbs();
+    s.set_nb_verts(4, 4);
+    s.set_order(2, 2);
+    EXPECT_EQ(s.alloc_lists(), 1);
+    const float k[6] = {0, 0, 1, 2, 3, 3};
+    s.set_uknots(6, k);
+    s.set_vknots(6, k);
+    for (int i = 0; i < 16; ++i) s.set_vert(i, kivPoint4(i % 4 * 2 / 3.0f, i / 4 / 3.0f, 0, 1));
+    ASSERT_EQ(mdldb_set_type(mdldb_get_new(0), MODEL_DPNT, "points"), 1);
+    mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "nothing");
     const int before = defs.geometry_id;
-    testing::internal::CaptureStdout();
-    mdldb_output_obj(&cam_, 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 0); }), "");
     EXPECT_EQ(read(path("tri")),
-              "v 0.000000 0.000000 -5.000000\n"
-              "v 1.000000 0.000000 -5.000000\n"
-              "v 0.000000 1.000000 -5.000000\n"
-              "\n\n\n"
-              "f 1/1/1 2/1/1 3/1/1 \n");
-    // The model itself stays in camera space.
+              "v 0.000000 0.000000 -5.000000\nv 1.000000 0.000000 -5.000000\n"
+              "v 0.000000 1.000000 -5.000000\n\n\n\nf 1/1/1 2/1/1 3/1/1 \n");
+    // The polygon model itself stays in camera space; the surface is written
+    // through a tessellation and left untouched; other kinds write nothing.
     EXPECT_EQ(tri->polygons()->verts[1].z, -5.0f);
-    EXPECT_EQ(defs.geometry_id, before + 1);
-}
-
-TEST_F(ModelOutput, NurbsModelsAreWrittenThroughATessellation) {
-    ASSERT_EQ(mdldb_init(3, 0), 1);
-    hair_model* surface = patch("patch");
-    hair_model* points = mdldb_get_new(0);
-    ASSERT_EQ(mdldb_set_type(points, MODEL_DPNT, "points"), 1);
-    hair_model* empty = mdldb_get_new(0);
-    mdldb_set_type(empty, MODEL_NULL, "nothing");
-    const int before = defs.geometry_id;
-    mdldb_output_obj(&cam_, 0);
     const std::string obj = read(path("patch"));
     EXPECT_NE(obj.find("v 2.000000 1.000000 -5.000000\n"), std::string::npos) << obj;
     EXPECT_NE(obj.find("\nf "), std::string::npos) << obj;
-    // The surface is untouched; other kinds write nothing.
     EXPECT_EQ(surface->nurbs()->cvs[15].z, 0.0f);
-    EXPECT_EQ(defs.geometry_id, before + 1);
-    FILE* f = std::fopen((dir_ + "/points.3.obj").c_str(), "r");
-    EXPECT_EQ(f, nullptr);
-    if (f) std::fclose(f);
+    EXPECT_EQ(defs.geometry_id, before + 2);
+    EXPECT_EQ(read(dir_ + "/points.3.obj"), "");
 }
 
 TEST_F(ModelOutput, EmptyListsSecondListsAndUnopenableFiles) {
     opt_flags = 3;
-    testing::internal::CaptureStdout();
-    mdldb_output_obj(&cam_, 0);
+    const std::string none = captured([&] { mdldb_output_obj(&cam_, 0); });
     opt_flags = 1;
-    mdldb_output_obj(&cam_, 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING: there are no models\n");
-
+    EXPECT_EQ(none + captured([&] { mdldb_output_obj(&cam_, 0); }),
+              "WARNING: there are no models\n");
     ASSERT_EQ(mdldb_init(1, 1), 1);
     triangle("tri", 1);
     const std::string missing = dir_ + "/missing";
     defs.output_dir = missing.c_str();
-    testing::internal::CaptureStdout();
-    mdldb_output_obj(&cam_, 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 1); }),
               "ERROR: could not open file " + missing + "/tri.3.obj\n");
     defs.output_dir = dir_.c_str();
     mdldb_output_obj(&cam_, 1);
