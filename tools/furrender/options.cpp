@@ -13,13 +13,13 @@ namespace {
 
 // One option: its name, the placeholder of its value (null for a flag) and
 // its line of help.
-struct option_spec {
+struct option_entry {
     const char* name;
     const char* value;
     const char* help;
 };
 
-const option_spec kOptions[] = {
+const option_entry kOptions[] = {
     {"hair", "FILE", "hair description file (required)"},
     {"assign", "FILE", "assignment file (required)"},
     {"scene", "BASE", "scene files: BASE.0001.kiv for frame 1 (required)"},
@@ -49,8 +49,8 @@ const option_spec kOptions[] = {
     {"help", nullptr, "print this help and exit"},
 };
 
-const option_spec* find_option(const std::string& name) {
-    for (const option_spec& o : kOptions)
+const option_entry* find_option(const std::string& name) {
+    for (const option_entry& o : kOptions)
         if (name == o.name) return &o;
     return nullptr;
 }
@@ -305,7 +305,7 @@ std::string usage_text() {
         "models of the scene files.\n"
         "With several frames every output name needs a frame number: '#' (one per digit,\n"
         "zero padded) or %04d.\n\n";
-    for (const option_spec& o : kOptions) {
+    for (const option_entry& o : kOptions) {
         std::string head = std::string("  --") + o.name;
         if (o.value) head += std::string(" ") + o.value;
         if (head.size() < 24)
@@ -331,8 +331,8 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
         const std::size_t eq = arg.find('=');
         const std::string name =
             arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        const option_spec* spec = find_option(name);
-        if (spec == nullptr) {
+        const option_entry* entry = find_option(name);
+        if (entry == nullptr) {
             error = "unknown option --" + name;
             return false;
         }
@@ -341,7 +341,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             return true;
         }
         seen.push_back(name);
-        if (spec->value == nullptr) {
+        if (entry->value == nullptr) {
             if (eq != std::string::npos) {
                 error = "--" + name + " takes no value";
                 return false;
@@ -357,7 +357,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
-            error = "--" + name + " needs a value " + spec->value;
+            error = "--" + name + " needs a value " + entry->value;
             return false;
         }
         if (!apply(name, value, opts, error)) return false;
