@@ -12,6 +12,9 @@ TEST(FurException, EveryClassCarriesItsText) {
     EXPECT_EQ("Illegal crop", thrown<FurException>([] { throw FurEBadParameter("Illegal crop"); }));
     EXPECT_EQ("no inverse", thrown<FurEMatrix>([] { furRaiseMatrixError("no inverse"); }));
     EXPECT_STREQ("", FurEFailed(nullptr).message().asChar());
+    FurEFailed e("Writing image file");
+    e.message() = "changed";  // message() returns an independent copy
+    EXPECT_STREQ("Writing image file", e.message().asChar());
     // A status exception's message is its status's error string, not its text.
     EXPECT_EQ("plug not found", thrown<FurException>([] {
                   throw FurEStatus(KorvoStatus(KorvoStatus::kFailure, "plug not found"), "text");

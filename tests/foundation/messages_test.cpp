@@ -93,6 +93,7 @@ class Messages : public testing::Test {
     std::string sendAndReadLine(int type, const char* text) {
         SocketPair pair;
         setPfd(pair.library());
+        EXPECT_EQ(pair.library(), getPfd());
         sendInfo(static_cast<infoType>(type), text);
         setPfd(kFurInvalidSocket);
         const std::string bytes = pair.read();
@@ -108,12 +109,20 @@ class Messages : public testing::Test {
 
 }  // namespace
 
-TEST_F(Messages, SendInfoHostLinesForEveryType) {
+// For every type: the host lines, and the numbered line over the pipe with
+// the documented index steps (cut to the line buffer), which decodes back up
+// to the next backquote. The heartbeat is neither printed, numbered nor sent.
+TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
     const char* null = nullptr;
-    const std::tuple<int, const char*, Lines> cases[] = {
+    const std::string quoted = "with `quote` inside", tabs = "tabs\tand spaces  ",
+                      longText(3000, 'x');
+    std::vector<std::tuple<int, const char*, Lines>> cases = {
         {infoMessage, "hello", {header("hello")}},
         {infoError, "Can't open data file a.hair", {header("Error, Can't open data file a.hair")}},
         {infoMessage, null, {header("")}},
+        {infoMessage, quoted.c_str(), {header(quoted)}},
+        {infoError, tabs.c_str(), {header("Error, " + tabs)}},
+        {infoMessage, longText.c_str(), {header(longText)}},
         {infoStart, "ignored", block("Start")},
         {infoFinished, "NULL", block("Finished")},
         {infoFinished, "NULLified", block("Finished")},
@@ -123,15 +132,26 @@ TEST_F(Messages, SendInfoHostLinesForEveryType) {
         {infoFinished, "Null", block("Null")},  // only the upper-case word means "no text"
         {infoTerminated, "NULL", block("Finished", true)},
         {infoTerminated, "user abort", block("user abort", true)},
+        {infoTerminated, longText.c_str(), block(longText, true)},
+        {infoHeartbeat, "tick", {}},
     };
+    for (int unnamed : {5, 6, 0, 9, -1, 1000}) cases.emplace_back(unnamed, "x", Lines{});
+    setMsgIndex(100);
     for (const auto& [type, text, expected] : cases) {
+        SCOPED_TRACE(std::to_string(type) + " " + (text ? text : "(null)"));
         commands.clear();
-        sendInfo(static_cast<infoType>(type), text);
-        EXPECT_EQ(expected, commands) << type << " " << (text ? text : "(null)");
+        const int before = getMsgIndex(), lineIndex = before + (type == infoTerminated);
+        const std::string line = sendAndReadLine(type, text);
+        EXPECT_EQ(expected, commands);
+        if (type == infoHeartbeat) {
+            EXPECT_TRUE(line.empty() && getMsgIndex() == before);
+            continue;
+        }
+        EXPECT_EQ(numbered(type, lineIndex, text ? text : "").substr(0, kFurMessageLineSize - 1),
+                  line);
+        EXPECT_EQ(lineIndex + 1, getMsgIndex());
+        EXPECT_EQ(line.substr(0, line.find('`', line.find('`') + 1)), decoded(line.c_str()));
     }
-    commands.clear();
-    for (int type : {5, 6, 7, 0, 9, -1, 1000}) sendInfo(static_cast<infoType>(type), "x");
-    EXPECT_TRUE(commands.empty()) << "unnamed types and the heartbeat print nothing";
 }
 
 TEST_F(Messages, AdvancedRenderSuppressesHostOutputButNotProgress) {
@@ -152,33 +172,6 @@ TEST_F(Messages, AdvancedRenderSuppressesHostOutputButNotProgress) {
     EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 ",
                      "ProcessStatus -1 ", "StartProgress ", header("loud")}),
               commands);
-}
-
-// Every numbered line has the exact form (cut to the line buffer) and the
-// documented index steps, and decodes back up to the next backquote.
-TEST_F(Messages, NumberedLinesForEveryTypeRoundTripThroughDecodeInfo) {
-    setMsgIndex(100);
-    const std::string texts[] = {"plain", "", "with `quote` inside", "tabs\tand spaces  ",
-                                 std::string(3000, 'x')};
-    for (int type : {1, 2, 3, 4, 5, 6, 8, 42}) {
-        for (const std::string& sent : texts) {
-            const int lineIndex = getMsgIndex() + (type == infoTerminated);
-            const std::string line = sendAndReadLine(type, sent.c_str());
-            EXPECT_EQ(numbered(type, lineIndex, sent).substr(0, kFurMessageLineSize - 1), line);
-            EXPECT_EQ(lineIndex + 1, getMsgIndex()) << type;
-            EXPECT_EQ(line.substr(0, line.find('`', line.find('`') + 1)), decoded(line.c_str()));
-        }
-    }
-    // The heartbeat is neither numbered nor sent nor printed.
-    const std::size_t printed = commands.size();
-    SocketPair pair;
-    setPfd(pair.library());
-    EXPECT_EQ(pair.library(), getPfd());
-    const int before = getMsgIndex();
-    sendInfo(infoHeartbeat, "tick");
-    EXPECT_EQ("", pair.read());
-    EXPECT_EQ(before, getMsgIndex());
-    EXPECT_EQ(printed, commands.size());
 }
 
 TEST_F(Messages, IndexWrapsAndInvalidPipeStillNumbers) {
