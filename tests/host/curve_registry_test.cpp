@@ -9,6 +9,19 @@
 
 namespace {
 
+KorvoNurbsCurve Line(const KorvoPoint& a, const KorvoPoint& b) {
+    KorvoNurbsCurve c;
+    c.degree = 1;
+    c.knots = {0, 0, 1, 1};
+    c.cvs = {a, b};
+    return c;
+}
+
+template <class P>
+void ExpectPoint(const P& p, double x, double y, double z, double eps = 1e-9) {
+    expect_near(p, P(x, y, z), eps);
+}
+
 // Curves registered for one test, each under its name, from one description.
 class CurveRegistry : public testing::Test {
   protected:
@@ -22,14 +35,6 @@ class CurveRegistry : public testing::Test {
         const bool found = korvo_curve_find(name).referenceDirection(dir);
         EXPECT_EQ(found, !dir.isZero()) << name;
         return dir;
-    }
-
-    static KorvoNurbsCurve Line(const KorvoPoint& a, const KorvoPoint& b) {
-        KorvoNurbsCurve c;
-        c.degree = 1;
-        c.knots = {0, 0, 1, 1};
-        c.cvs = {a, b};
-        return c;
     }
 
     KorvoCurveDesc d_;
@@ -69,14 +74,7 @@ void Quad(kivPolygons& m, bool normals) {
     m.set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 1, 1}, {0, 1, 2, 3}});
 }
 
-template <class P>
-void ExpectPoint(const P& p, double x, double y, double z, double eps = 1e-9) {
-    expect_near(p, P(x, y, z), eps);
-}
-
 }  // namespace
-
-// --- Curves -------------------------------------------------------------------------------------
 
 TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
     KorvoNurbsCurve c;
@@ -99,9 +97,8 @@ TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
     EXPECT_TRUE(start == 2 && end == 4);
     ExpectPoint(d.evaluate(3.5), 1, 0.5, 0);
     // Decreasing knots, a wrong knot count, an empty domain, a weight 0, degree 0.
-    const KorvoNurbsCurve line = Line({0, 0, 0}, {1, 0, 0});
     for (int i = 0; i < 5; ++i) {
-        c = line;
+        c = Line({0, 0, 0}, {1, 0, 0});
         const std::vector<double> knots[3] = {{0, 1, 0, 1}, {0, 0, 1}, {0, 0, 0, 0}};
         if (i < 3) c.knots = knots[i];
         if (i == 3) c.cvs[0].w = 0;
@@ -110,12 +107,9 @@ TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
     }
 }
 
-// --- The registry ------------------------------------------------------------------------------
-
 TEST_F(CurveRegistry, NamesFindReplaceAndOutliveRemoval) {
     d_.curve = Line({1, 2, 3, 2}, {1, 2, 5});
-    EXPECT_EQ(korvo_curve_register(nullptr, d_), 0);
-    EXPECT_EQ(korvo_curve_register("", d_), 0);
+    EXPECT_EQ(korvo_curve_register(nullptr, d_) + korvo_curve_register("", d_), 0);
     ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     EXPECT_FALSE(korvo_curve_find("curve2").isValid());
     KorvoDagPath path = korvo_curve_find("curve1");
@@ -134,13 +128,13 @@ TEST_F(CurveRegistry, NamesFindReplaceAndOutliveRemoval) {
     EXPECT_EQ(korvo_curve_register("bad", d_), 0);
 }
 
+// The direction given, else the surface normal at the root (NURBS surface,
+// mesh vertex normals or face normal), then the start position direction.
 TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
     d_.direction = KorvoVector(0, 3, 4);
     ExpectPoint(Direction("given"), 0, 0.6, 0.8);
-    // No direction and no surface: none.
     d_.direction = KorvoVector();
     EXPECT_TRUE(Direction("bare").isZero());
-    // The normal of a NURBS surface at the root's parameters.
     kivNurbSurface patch;
     Patch(patch, 1.0f);
     d_.nurbs = &patch;
@@ -157,14 +151,12 @@ TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
     ExpectPoint(Direction("start1"), 1, 0, 0);
     d_.use_start_position = false;
     EXPECT_NEAR(Direction("start2").x, frame[1].x, 1e-6);
-}
-
-TEST_F(CurveRegistry, MeshNormalAtTextureCoordinates) {
+    // Halfway between the mesh normals (0, 0, 1) and (1, 0, 1) of the two sides.
     kivPolygons mesh, flat;
     Quad(mesh, true);
     Quad(flat, false);
+    d_.nurbs = nullptr;
     d_.mesh = &mesh;
-    // Halfway between the normals (0, 0, 1) and (1, 0, 1) of the two sides.
     d_.u = d_.v = 0.5;
     const KorvoVector want = KorvoVector(0.5, 0, 1).normal();
     ExpectPoint(Direction("mesh"), want.x, want.y, want.z);
@@ -188,7 +180,6 @@ TEST_F(CurveRegistry, ClosestPointsOnMeshesAndPatches) {
     d_.mesh = nullptr;
     ASSERT_EQ(korvo_curve_register("none", d_), 1);
     EXPECT_FALSE(korvo_curve_find("none").closestPoint({3, 4, 5}, k));
-
     // A bent patch: no sample of a fine grid is closer than the answer
     // by more than the tolerance.
     kivNurbSurface patch;

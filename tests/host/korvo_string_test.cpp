@@ -10,11 +10,10 @@ TEST(KorvoString, ConstructsCopiesMovesAndCompares) {
     EXPECT_STREQ("", fromNull.asChar());
     EXPECT_TRUE(fromNull == empty && empty.length() == 0);
     KorvoString a("fur"), b(a);
-    EXPECT_TRUE(a == b);
     EXPECT_NE(a.asChar(), b.asChar()) << "a copy owns its own text";
     b = "hair";
     EXPECT_STREQ("fur", a.asChar());
-    EXPECT_TRUE(a != b && !(KorvoString("ab") == KorvoString("abc")));
+    EXPECT_TRUE(a != b && a == KorvoString("fur") && !(KorvoString("ab") == KorvoString("abc")));
     // A moved-from string reads empty, and so does a copy of it.
     KorvoString moved(std::move(b)), c;
     EXPECT_STREQ("", b.asChar());  // NOLINT: reading a moved-from value on purpose
@@ -29,12 +28,11 @@ TEST(KorvoString, ConstructsCopiesMovesAndCompares) {
 }
 
 TEST(KorvoString, ConcatenatesAndFormats) {
-    KorvoString b = KorvoString("Korvo ") + KorvoString("Fur");
+    KorvoString b = KorvoString("Korvo ") + KorvoString("Fur"), e;
     b += b;
+    e += KorvoString();
     EXPECT_STREQ("Korvo FurKorvo Fur", b.asChar());
     EXPECT_EQ(18u, b.length());
-    KorvoString e;
-    e += KorvoString();
     EXPECT_STREQ("", e.asChar());
     // format replaces the first placeholder and inserts the argument as it stands.
     const char* cases[][3] = {{" Korvo Fur Renderer: ^1s", "hello", " Korvo Fur Renderer: hello"},
@@ -47,10 +45,8 @@ TEST(KorvoString, ConcatenatesAndFormats) {
 }
 
 TEST(KorvoStatus, ErrorStringPerrorAndResources) {
-    EXPECT_FALSE(KorvoStatus().error());
     KorvoStatus failed(KorvoStatus::kFailure, "no such node");
-    EXPECT_TRUE(failed.error());
-    EXPECT_STREQ("no such node", failed.errorString().asChar());
+    EXPECT_TRUE(failed.error() && !KorvoStatus().error());
     EXPECT_GT(KorvoStatus(KorvoStatus::kInvalidParameter).errorString().length(), 0u);
     testing::internal::CaptureStderr();
     failed.perror("curve lookup");

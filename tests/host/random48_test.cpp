@@ -5,8 +5,9 @@
 #include <cstdlib>
 
 // The C library's generators are the reference: ours must give the same
-// sequences after the same seed while keeping a separate state.
-TEST(Random48, MatchesCLibraryForSeveralSeeds) {
+// sequences after the same seed. Draws alternate between the two, so any
+// state shared with the C library shows as a difference.
+TEST(Random48, MatchesCLibraryWithSeparateState) {
     for (long seed : {0L, 1L, 42L, 123456789L, -7L, 0x7FFFFFFFL}) {
         ::srand48(seed);
         korvo_host::srand48(seed);
@@ -20,18 +21,4 @@ TEST(Random48, MatchesCLibraryForSeveralSeeds) {
             ASSERT_TRUE(d >= 0.0 && d < 1.0 && r >= 0) << i;
         }
     }
-}
-
-TEST(Random48, StateIsSeparateFromCLibrary) {
-    korvo_host::srand48(5);
-    korvo_host::srandom(3);
-    const double first = korvo_host::drand48();
-    const long r = korvo_host::random();
-    korvo_host::srand48(5);
-    korvo_host::srandom(3);
-    ::srand48(99);
-    ::srandom(4);
-    for (int i = 0; i < 10; ++i) ::drand48(), ::random();
-    EXPECT_EQ(first, korvo_host::drand48());
-    EXPECT_EQ(r, korvo_host::random());
 }
