@@ -100,6 +100,16 @@ TEST_F(Assign, EveryStatementKind) {
         (std::vector<float>{3.5f, 2, 0.5f, 1, 1, 1}),
         (std::vector<float>{Mult("head", a_), Mult("head", b_), Mult("tail", a_), Mult("rock", a_),
                             Mult("nobody", a_), assdb_get_density_mult(nullptr, a_->name)}));
+    // A group multiplier belongs to the assignments made so far.
+    hair_name* m = names_add("m");
+    assdb_assign_hair("a", m);
+    EXPECT_EQ(assdb_set_density_mult(m, 4.0f, "unknown_group"), 0);
+    EXPECT_EQ(assdb_set_density_mult(nullptr, 2.0f, nullptr), 0);
+    EXPECT_EQ(assdb_set_density_mult(m, 2.0f, "g1"), 1);
+    EXPECT_FLOAT_EQ(Mult("m", a_), 2.0f);
+    assdb_assign_hair("a", m);
+    EXPECT_FLOAT_EQ(Mult("m", a_), 1.0f) << "the newer node has no multiplier";
+    names_remove(m);
 }
 
 // Keywords swallow the letters after them: "hairy" is "hair" then a skipped "y".
@@ -117,30 +127,23 @@ TEST_F(Assign, KeywordsNeedNoSeparatorsAndDumpListsEveryRecord) {
               "    nb of hair params = 0\n    nb of attractors = 0\n}\n");
 }
 
-TEST_F(Assign, NamesWithSpacesAndNewlines) {
+TEST_F(Assign, MissingItemsWarnAndNamesKeepSpacesAndNewlines) {
     std::string out, failure;
     EXPECT_EQ(
-        ReadText("\"a\" hair { \"left\narm\" \"my # model\" }\n\"a\" hair { , }\n", &out, &failure),
+        ReadText("\"zz\" hair { \"m\" }\n\"q\" attract { \"m\" }\n\"r\" curveAttract { \"m\" }\n"
+                 "\"a\" hair { \"left\narm\" \"my # model\" }\n\"a\" hair { , }\n",
+                 &out, &failure),
         -1);
     EXPECT_EQ(failure, "Parsing failed for data file " + temp_path(".assign"));
-    EXPECT_EQ(Hair("left\narm"), Names{"a"});
-    EXPECT_EQ(Hair("my # model"), Names{"a"});
     // The newline inside the string is not counted.
-    EXPECT_EQ(out, "parse error\nassignment file: syntax error at line 2\n");
-}
-
-TEST_F(Assign, MissingItemsWarnAndTheRestIsRead) {
-    std::string out;
-    ASSERT_EQ(ReadText("\"zz\" hair { \"m\" }\n\"q\" attract { \"m\" }\n\"r\" curveAttract { \"m\" "
-                       "}\n\"a\" hair { \"m\" }\n",
-                       &out),
-              1);
     EXPECT_EQ(out,
               "WARNING: assignment hair description (\"zz\") doesn't exist!\n"
               "WARNING: assignment attractor q doesn't exist!\n"
-              "WARNING: assignment curve attractor r doesn't exist!\n");
-    EXPECT_EQ(Hair("m"), Names{"a"});
-    EXPECT_FALSE(assdb_has_model_attract(names_find("m")));
+              "WARNING: assignment curve attractor r doesn't exist!\n"
+              "parse error\nassignment file: syntax error at line 5\n");
+    EXPECT_TRUE(Hair("m").empty() && !assdb_has_model_attract(names_find("m")));
+    EXPECT_EQ(Hair("left\narm"), Names{"a"});
+    EXPECT_EQ(Hair("my # model"), Names{"a"});
 }
 
 TEST_F(Assign, SyntaxErrorInTheMiddleRecovers) {
@@ -178,25 +181,13 @@ TEST_F(Assign, BrokenFiles) {
 }
 
 TEST_F(Assign, DamagedFilesFailCleanly) {
-    int results[3] = {0, 0, 0};
-    for (const std::string& s : damaged(read_text(kData + "all_statements.assign"), 7, 40, 5)) {
-        const int result = ReadText(s);
-        ASSERT_TRUE(result == 1 || result == -1) << s;
-        ++results[result + 1];
-    }
-    EXPECT_TRUE(results[0] > 0 && results[2] > 0) << "some damage leaves a readable file";
-}
-
-TEST_F(Assign, UnopenableFilesAndMissingTable) {
-    EXPECT_EQ(ReadFile(temp_path(".none")), 0);
-    assdb_done();
-    EXPECT_EQ(ReadFile(kData + "all_statements.assign"), 0);
-    EXPECT_EQ(assdb_init(0), 0);
+    expect_damage_handled(kData + "all_statements.assign", 7, 40, 5,
+                          [](const std::string& s) { return ReadText(s); });
 }
 
 // --- The table -----------------------------------------------------------------------
 
-TEST_F(Assign, TableTooSmall) {
+TEST_F(Assign, TableTooSmallOrMissingAndUnopenableFiles) {
     ASSERT_EQ(assdb_init(1), 1);
     std::string out, failure;
     EXPECT_EQ(ReadText("\"a\" hair { \"m1\" \"m2\" }\n\"b\" hair {", &out, &failure), -1);
@@ -207,6 +198,11 @@ TEST_F(Assign, TableTooSmall) {
     EXPECT_EQ(ReadText("exclude { \"1\" \"2\" \"3\" \"4\" }", &out, &failure), -1);
     EXPECT_EQ(failure, "Assignment table exceeded, use -hash option");
     EXPECT_EQ(assdb_get_exclude(names_find("3"), 0), 1);
+    // No file, no table.
+    EXPECT_EQ(ReadFile(temp_path(".none")), 0);
+    assdb_done();
+    EXPECT_EQ(ReadFile(kData + "all_statements.assign"), 0);
+    EXPECT_EQ(assdb_init(0), 0);
 }
 
 TEST_F(Assign, ManyAssignmentsChainNodeBlocks) {
@@ -217,18 +213,6 @@ TEST_F(Assign, ManyAssignmentsChainNodeBlocks) {
     ASSERT_EQ(got.size(), 400u);
     for (int i = 0; i < 400; ++i) EXPECT_EQ(got[399 - i], (i % 3 ? "a" : "b")) << i;
     EXPECT_EQ(assdb_find(names_find("m"))->nb_hair, 400);
-}
-
-TEST_F(Assign, GroupMultiplierBelongsToTheAssignmentsMadeSoFar) {
-    hair_name* m = names_add("m");
-    assdb_assign_hair("a", m);
-    EXPECT_EQ(assdb_set_density_mult(m, 4.0f, "unknown_group"), 0);
-    EXPECT_EQ(assdb_set_density_mult(nullptr, 2.0f, nullptr), 0);
-    EXPECT_EQ(assdb_set_density_mult(m, 2.0f, "g1"), 1);
-    EXPECT_FLOAT_EQ(Mult("m", a_), 2.0f);
-    assdb_assign_hair("a", m);
-    EXPECT_FLOAT_EQ(Mult("m", a_), 1.0f) << "the newer node has no multiplier";
-    names_remove(m);
 }
 
 // --- Lights --------------------------------------------------------------------------
