@@ -85,7 +85,7 @@ TEST_F(HairParams, ValidityOfSpawning) {
 
 // --- Evaluation -----------------------------------------------------------------------
 
-TEST_F(HairParams, EvalVarsFillsTheHairState) {
+TEST_F(HairParams, EvalVarsAndVertexAtRootAndTip) {
     hair_params hp;
     hp.var[0].set_constant(3.0f);
     // var[1] = var[0] * 2: variables see the ones evaluated before them.
@@ -101,10 +101,7 @@ TEST_F(HairParams, EvalVarsFillsTheHairState) {
     hp.var[9].set_constant(1.25f);
     EXPECT_EQ("DEBUG: vars[9] = 1.250000\n", captured([&] { hair_params_eval_vars(&hp, &hs_); }));
     EXPECT_DOUBLE_EQ(1.25, hs_.vars[9]);
-}
-
-TEST_F(HairParams, EvalVertexAtRootAndTip) {
-    hair_params hp;
+    // The vertex at the root and the tip.
     hp.width_scale = 2.0f;
     hp.ambient_base.set_constant(kivColor(0.1f, 0.2f, 0.3f));
     hp.diffuse_base.set_constant(kivColor(0.4f, 0.5f, 0.6f));

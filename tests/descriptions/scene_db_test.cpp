@@ -1,6 +1,7 @@
 #include "descriptions/scene_db.h"
 
 #include <cmath>
+#include <sstream>
 
 #include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
@@ -50,14 +51,12 @@ class Scene : public testing::Test {
 
 TEST(SceneFileName, PerFrameRule) {
     // Base names and their file at frame 12.
-    const char* cases[][2] = {
-        {"scene", "scene.0012.kiv"},        {"scene.txt", "scene.txt.0012.kiv"},
-        {"scene.kiv", "scene.0012.kiv"},    {"scene.0001.kiv", "scene.0012.kiv"},
-        {"shot.0001.kiv", "shot.0012.kiv"}, {"a/b.c/scene", "a/b.c/scene.0012.kiv"},
-        {"a.0001.b.kiv", "a.0012.b.kiv"},   {"d.0001.e/x.kiv", "d.0001.e/x.0012.kiv"},
-        {"scene.KIV", "scene.KIV.0012.kiv"}};
-    for (const auto& c : cases) EXPECT_EQ(scndb_frame_name(c[0], 12), c[1]) << c[0];
-    EXPECT_EQ(scndb_frame_name("scene", 3), "scene.0003.kiv");
+    std::istringstream cases(
+        "scene scene.0012.kiv  scene.txt scene.txt.0012.kiv  scene.kiv scene.0012.kiv  "
+        "scene.0001.kiv scene.0012.kiv  a/b.c/scene a/b.c/scene.0012.kiv  scene.KIV "
+        "scene.KIV.0012.kiv  a.0001.b.kiv a.0012.b.kiv  d.0001.e/x.kiv d.0001.e/x.0012.kiv");
+    for (std::string base, file; cases >> base >> file;)
+        EXPECT_EQ(scndb_frame_name(base.c_str(), 12), file) << base;
 }
 
 // Reads a camera, a light of each type and a model of each kind, puts
@@ -131,12 +130,11 @@ TEST_F(Scene, EveryBlockIntoTheDatabasesAndLitByHand) {
 }
 
 TEST_F(Scene, GrammarErrorsFailTheRead) {
-    const std::pair<const char*, int> cases[] = {
-        {"empty_camera", 2}, {"poly_only_common", 5}, {"matrix_after_count", 4},
-        {"truncated", 3},    {"equals_sign", 2},      {"light_without_type", 2},
-        {"two_corners", 5},  {"unclosed_block", 3},
-    };
-    for (const auto& [file, line] : cases) {
+    std::istringstream cases(
+        "empty_camera 2 poly_only_common 5 matrix_after_count 4 truncated 3 equals_sign 2 "
+        "light_without_type 2 two_corners 5 unclosed_block 3");
+    std::string file;
+    for (int line = 0; cases >> file >> line;) {
         const std::string path = kData + file + ".0001.kiv";
         std::string out;
         EXPECT_EQ(ReadFile(path, &out), -1) << file;
