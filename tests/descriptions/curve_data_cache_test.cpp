@@ -81,30 +81,23 @@ TEST_F(CurveData, RejectedFiles) {
         crvdata_lookup_clr(data(good).c_str(), 0, 0);
 }
 
-TEST_F(CurveData, ExpandedNamesKeepModelCharacters) {
+// Files are cached under their expanded names (model characters kept) until evicted.
+TEST_F(CurveData, CachedUnderExpandedNamesUntilEvicted) {
     SettingsGuard guard;
+    ASSERT_EQ(1, crvdata_init(1));
     defs.frame = 12;
     defs.model_name = "a|b:c";
-    const std::string path = write_temp("_curve.a|b:c.0012.12.crv", "4.25\n");
+    const std::string path = write_temp("_curve.a|b:c.0012.12.crv", "1\n");
     const std::string name = "$" + temp_path("_curve.$M.$F.$f.crv");
-    EXPECT_FLOAT_EQ(4.25f, crvdata_lookup(name.c_str(), 0, 0));
-    // Cached under the expanded name: removing the file changes nothing.
+    EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(name.c_str(), 0, 0));
+    write_temp("_curve.a|b:c.0012.12.crv", "2\n");
+    EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(name.c_str(), 0, 0)) << "still cached";
+    EXPECT_FLOAT_EQ(0.5f, crvdata_lookup(data("scalars10.crv").c_str(), 0, 0)) << "evicts it";
+    EXPECT_FLOAT_EQ(2.0f, crvdata_lookup(name.c_str(), 0, 0)) << "read again";
     std::remove(path.c_str());
-    EXPECT_FLOAT_EQ(4.25f, crvdata_lookup(name.c_str(), 0, 0));
     defs.frame = 13;
     EXPECT_EQ("Curve data read failed for file " + temp_path("_curve.a|b:c.0013.13.crv"),
               rejectionOf(name));
-}
-
-TEST_F(CurveData, EvictionRereadsTheFile) {
-    ASSERT_EQ(1, crvdata_init(1));
-    const std::string path = write_temp("evict.crv", "1\n");
-    EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(path.c_str(), 0, 0));
-    write_temp("evict.crv", "2\n");
-    EXPECT_FLOAT_EQ(1.0f, crvdata_lookup(path.c_str(), 0, 0)) << "still cached";
-    EXPECT_FLOAT_EQ(0.5f, crvdata_lookup(data("scalars10.crv").c_str(), 0, 0)) << "evicts it";
-    EXPECT_FLOAT_EQ(2.0f, crvdata_lookup(path.c_str(), 0, 0)) << "read again";
-    std::remove(path.c_str());
     // Without a cache.
     EXPECT_EQ(0, crvdata_init(-1));
     EXPECT_EQ("FATAL: crvdata cache used before crvdata_init\n",

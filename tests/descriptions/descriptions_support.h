@@ -72,10 +72,13 @@ std::string read_text(const std::string& path);
 // Writes text to a file of this test's own (see temp_path) and returns its path.
 std::string write_temp(const std::string& suffix, const std::string& text);
 
-// Damaged copies of a file's text for the readers: its truncations (every
-// step bytes), n copies with up to eight bytes overwritten and n strings of
-// up to 600 random bytes (in every other one most bytes are characters of text).
-std::vector<std::string> damaged(const std::string& text, std::size_t step, int n, unsigned seed);
+// Reads damaged copies of the file at path with read(text), which gives 1 or
+// -1 (anything else is a fault): its truncations (every step bytes), n copies
+// with up to eight bytes overwritten and n strings of up to 600 random bytes
+// (in every other one most bytes are characters of the file). Both results
+// must occur.
+void expect_damage_handled(const std::string& path, std::size_t step, int n, unsigned seed,
+                           const std::function<int(const std::string&)>& read);
 
 // A name table, an assignment table of 64 records and empty attractor and
 // curve attractor tables; all emptied again (descriptions too) after the test.
