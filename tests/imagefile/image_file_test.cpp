@@ -30,8 +30,8 @@ TEST(ImageFrontEnd, RoundTripsEveryFormatChannelCountAndPattern) {
     for (const Case& c : cases) {
         for (int channels : c.channels) {
             for (int cols : {1, 2, 126, 127, 128, 129, 200, 301, 1000}) {
-                for (Pattern p : {Pattern::kNoise, Pattern::kFlat, Pattern::kStripes,
-                                  Pattern::kMixed, Pattern::kRamps}) {
+                for (Pattern p :
+                     {Pattern::kNoise, Pattern::kFlat, Pattern::kStripes, Pattern::kMixed}) {
                     TempFile file(c.ext);
                     const int lines = 1 + int(seed % 4);
                     const Rows written =
