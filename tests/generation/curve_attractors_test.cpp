@@ -107,19 +107,14 @@ TEST_F(CurveAttractors, ControlsResolveFromTheRegistryOrTheSurface) {
     EXPECT_EQ(Set("wall", {"on_wall"})->controls[0].direction, KorvoVector(1, 0, 0));
 }
 
-TEST_F(CurveAttractors, HairsOutsideTheRadiusOrTooShortGetNothing) {
-    Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
-    hair_curveAttract* sets[1] = {Set("set", {"up"})};
-    EXPECT_EQ(curveAttractdb_setup_hair(sets, 1, hs_, {1.5f, 0, 0}, 2.0f, work_), 0);
-    EXPECT_EQ(curveAttractdb_setup_hair(sets, 1, hs_, {0.5f, 0, 0}, 0.2f, work_), 0);
-    EXPECT_EQ(curveAttractdb_setup_hair(sets, 1, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
-    sets[0]->influence = hp_scalar(0.0f);
-    EXPECT_FALSE(curveAttractdb_applies(sets[0], hs_, 2.0f));
-}
-
+// Hairs outside the radius (1) or too short get nothing; a global set pulls towards its curve.
 TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
     hair_curveAttract* c = Set("set", {"up"});
+    EXPECT_EQ(curveAttractdb_setup_hair(&c, 1, hs_, {1.5f, 0, 0}, 2.0f, work_), 0);
+    EXPECT_EQ(curveAttractdb_setup_hair(&c, 1, hs_, {0.5f, 0, 0}, 0.2f, work_), 0);
+    EXPECT_EQ(curveAttractdb_setup_hair(&c, 1, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
+    work_.reset();
     c->type = 1;
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
     EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.curves[0].influence == 5.0f);
@@ -141,6 +136,8 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     const hair_curveAttract_curve& r = work_.curves[0];
     EXPECT_EQ((std::vector<float>{3, 0.66f, 4}),
               (std::vector<float>{r.power, r.len_threshold, r.len_end_interp}));
+    c->influence = hp_scalar(0.0f);
+    EXPECT_FALSE(curveAttractdb_applies(c, hs_, 2.0f));
 }
 
 TEST_F(CurveAttractors, LocalPullTurnsTheStep) {

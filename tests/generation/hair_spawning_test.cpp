@@ -300,7 +300,7 @@ TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
         g_hairs.clear();
         const int id = defs.hair_id;
         mdldb_set_hair_progress(
-            tiles == 2 ? [](const mdldb_hair_progress& p) { g_progress.push_back(p); } : nullptr);
+            tiles == 2 ? +[](const mdldb_hair_progress& p) { g_progress.push_back(p); } : nullptr);
         int total = 0;
         const std::string out = captured([&] { total = mdldb_hair(cam); });
         EXPECT_NE(out.find("INFO: model bare has no hair.\n--- rendered " + std::to_string(total) +
