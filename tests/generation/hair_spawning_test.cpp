@@ -31,7 +31,6 @@ void Record(hair_camera*, control_hair* h, hair_state* s) {
 }
 
 // How many numbers the generator has given since it was last seeded with 0.
-
 long DrawsSinceSeed0() {
     const double next = korvo_host::drand48();
     korvo_host::srand48(0);
@@ -48,11 +47,8 @@ class Spawning : public testing::Test {
   protected:
     void SetUp() override {
         opt_flags = 0;
-        ASSERT_EQ(names_init(64), 1);
-        ASSERT_EQ(assdb_init(16), 1);
-        ASSERT_EQ(mdldb_init(8, 0), 1);
-        ASSERT_EQ(mdldb_init(8, 1), 1);
-        ASSERT_TRUE(hair_shape_prepare(8));
+        ASSERT_TRUE(names_init(64) == 1 && assdb_init(16) == 1 && mdldb_init(8, 0) == 1 &&
+                    mdldb_init(8, 1) == 1 && hair_shape_prepare(8));
         previous_ = mdldb_set_hair_sink(Record);
         g_hairs.clear();
         hp_ = hair_params_list_add(names_add("fur"));
@@ -85,11 +81,8 @@ class Spawning : public testing::Test {
         hair_model* m = Model(MODEL_POLY, name, which);
         kivPolygons* p = m->polygons();
         const int n = static_cast<int>(rects.size());
-        p->set_nb_verts(4 * n);
-        p->set_nb_texs(4 * n);
-        p->set_nb_norms(1);
-        p->set_nb_polys(n);
-        p->set_norm(0, {0, 0, 1});
+        p->set_nb_verts(4 * n), p->set_nb_texs(4 * n), p->set_nb_polys(n);
+        p->set_nb_norms(1), p->set_norm(0, {0, 0, 1});
         for (int k = 0, b = 0; k < n; ++k, b += 4) {
             const Rect& r = rects[k];
             for (int i = 0; i < 4; ++i) {
@@ -107,12 +100,9 @@ class Spawning : public testing::Test {
     static hair_model* Plane(const char* name) {
         hair_model* m = Model(MODEL_NURB, name);
         kivNurbSurface* s = m->nurbs();
-        s->set_nb_verts(4, 4);
-        s->set_order(2, 2);
-        s->alloc_lists();
+        s->set_nb_verts(4, 4), s->set_order(2, 2), s->alloc_lists();
         const float k[6] = {0, 0, 1, 2, 3, 3};
-        s->set_uknots(6, k);
-        s->set_vknots(6, k);
+        s->set_uknots(6, k), s->set_vknots(6, k);
         for (int i = 0; i < 16; ++i)
             s->set_vert(i, kivPoint4((i % 4) / 3.0f, (i / 4) / 3.0f, 0, 1));
         return m;

@@ -34,12 +34,10 @@ class ModelDatabase : public testing::Test {
     static hair_model* flatPatch(const char* name) {
         hair_model* m = newModel(MODEL_NURB, name);
         kivNurbSurface& s = *m->nurbs();
-        s.set_nb_verts(4, 4);
-        s.set_order(2, 2);
+        s.set_nb_verts(4, 4), s.set_order(2, 2);
         EXPECT_EQ(1, s.alloc_lists());
         const float k[6] = {0, 0, 1, 2, 3, 3};
-        s.set_uknots(6, k);
-        s.set_vknots(6, k);
+        s.set_uknots(6, k), s.set_vknots(6, k);
         for (int i = 0; i < 16; ++i)
             s.set_vert(i, kivPoint4((i % 4) * 2 / 3.0f, (i / 4) / 3.0f, 0, 1));
         return m;
@@ -49,8 +47,7 @@ class ModelDatabase : public testing::Test {
     static hair_model* square(const char* name, float size) {
         hair_model* m = newModel(MODEL_POLY, name);
         kivPolygons* mesh = m->polygons();
-        mesh->set_nb_verts(4);
-        mesh->set_nb_texs(4);
+        mesh->set_nb_verts(4), mesh->set_nb_texs(4);
         const kivPoint corners[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
         for (int i = 0; i < 4; ++i)
             mesh->set_vert(i, corners[i] * size), mesh->set_tex(i, corners[i]);

@@ -1,13 +1,10 @@
 #include "geometry/nurbs_surface.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "foundation/fur_exception.h"

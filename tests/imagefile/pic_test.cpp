@@ -2,27 +2,17 @@
 
 #include "image_support.h"
 
-#include <array>
-
 using namespace image_test;
 
 namespace {
 
-// Encodes pixels of one (matte) or three (colour) channels given pixel by pixel.
-template <std::size_t N>
-Bytes encode(const std::vector<std::array<uint8_t, N>>& pixels) {
-    Bytes planes[N], out;
-    for (const auto& p : pixels)
-        for (std::size_t c = 0; c < N; ++c) planes[c].push_back(p[c]);
-    const unsigned char* data[N];
-    for (std::size_t c = 0; c < N; ++c) data[c] = planes[c].data();
-    EXPECT_TRUE(pic_encode_packet(data, int(N), int(pixels.size()), out));
+// Encodes one (matte) or three (colour) channel planes.
+Bytes encode(const Rows& planes) {
+    const unsigned char* data[3];
+    for (std::size_t c = 0; c < planes.size(); ++c) data[c] = planes[c].data();
+    Bytes out;
+    EXPECT_TRUE(pic_encode_packet(data, int(planes.size()), int(planes[0].size()), out));
     return out;
-}
-Bytes encode_matte(const Bytes& bytes) {
-    std::vector<std::array<uint8_t, 1>> pixels;
-    for (uint8_t b : bytes) pixels.push_back({b});
-    return encode(pixels);
 }
 
 // A hand-made PIC header for cols x lines, then the rest.
@@ -49,16 +39,16 @@ TEST(PicEncoder, ExactCodes) {
         {Bytes(1000, 4), {128, 3, 0xE8, 4}},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(cases[i].second, encode_matte(cases[i].first)) << i;
+        EXPECT_EQ(cases[i].second, encode({cases[i].first})) << i;
     // Literals hold at most 128 pixels.
-    const Bytes code = encode_matte(ramp);
+    const Bytes code = encode({ramp});
     ASSERT_EQ(202u, code.size());
     EXPECT_TRUE(code[0] == 127 && code[129] == 71);
-    using Rgb = std::vector<std::array<uint8_t, 3>>;
+    // Colour pixels (here 1 2 3 three times, then 4 5 6) are given as planes.
     EXPECT_EQ((Bytes{130, 1, 2, 3, 0, 4, 5, 6}),
-              encode(Rgb{{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {4, 5, 6}}));
+              encode({{1, 1, 1, 4}, {2, 2, 2, 5}, {3, 3, 3, 6}}));
     // Pixels equal in one channel only are different pixels.
-    EXPECT_EQ((Bytes{1, 1, 2, 3, 1, 2, 4}), encode(Rgb{{1, 2, 3}, {1, 2, 4}}));
+    EXPECT_EQ((Bytes{1, 1, 2, 3, 1, 2, 4}), encode({{1, 1}, {2, 2}, {3, 4}}));
 }
 
 TEST(PicFile, HeaderPacketsAndTopRowFirst) {
