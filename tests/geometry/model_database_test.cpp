@@ -243,34 +243,26 @@ TEST_F(ModelDatabase, DumpPrintsEveryRecordAndReleasedGeometryAsNull) {
 
 // --- Data points -------------------------------------------------------------------------------
 
-TEST(DataPoints, SettersRefuseIndicesOutOfRange) {
+TEST(DataPoints, SettersRefuseIndicesOutOfRangeAndDump) {
     hair_datapoints d;
     EXPECT_EQ(0, d.set_id(0, 1));
-    ASSERT_EQ(1, d.alloc(2));
-    EXPECT_EQ(2, d.count);
-    EXPECT_EQ(2, d.set_point(1, kivPoint(1, 2, 3), kivVector(0, 1, 0), kivVector(0, 0, 1)) +
-                     d.set_id(1, 42));
-    float out[9];
-    EXPECT_EQ(0, d.set_point(2, kivPoint(), kivVector(), kivVector()) + d.set_id(-1, 0) +
-                     d.get_point(2, out));
-    ASSERT_EQ(1, d.get_point(1, out));
-    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 1, 0, 0, 0, 1}), std::vector<float>(out, out + 9));
-    EXPECT_EQ(0, d.alloc(-3));
-    EXPECT_TRUE(d.count == 0 && !d.positions);
-}
-
-TEST(DataPoints, DumpWithAndWithoutNormals) {
-    hair_datapoints d;
     ASSERT_EQ(1, d.alloc(1));
-    d.set_point(0, kivPoint(1, 2, 3), kivVector(0, 0, 1), kivVector(1, 0, 0));
-    d.set_id(0, 7);
+    EXPECT_EQ(2, d.set_point(0, kivPoint(1, 2, 3), kivVector(0, 1, 0), kivVector(0, 0, 1)) +
+                     d.set_id(0, 7));
+    float out[9];
+    EXPECT_EQ(0, d.set_point(1, kivPoint(), kivVector(), kivVector()) + d.set_id(-1, 0) +
+                     d.get_point(1, out));
+    ASSERT_EQ(1, d.get_point(0, out));
+    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 1, 0, 0, 0, 1}), std::vector<float>(out, out + 9));
     EXPECT_EQ(
-        "nb_pnds 1\npnd 7 1.000000 2.000000 3.000000 0.000000 0.000000 1.000000 1.000000 "
-        "0.000000 0.000000\n",
+        "nb_pnds 1\npnd 7 1.000000 2.000000 3.000000 0.000000 1.000000 0.000000 0.000000 "
+        "0.000000 1.000000\n",
         captured([&] { d.dump(); }));
     delete[] d.normals;  // a set of bare positions
     d.normals = nullptr;
     EXPECT_EQ("nb_ps 1\np 1.000000 2.000000 3.000000 \n", captured([&] { d.dump(); }));
+    EXPECT_EQ(0, d.alloc(-3));
+    EXPECT_TRUE(d.count == 0 && !d.positions);
 }
 
 // --- Area lengths ----------------------------------------------------------------------------
