@@ -159,6 +159,7 @@ TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
 TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     Guide("a", 1);
     hair_attract* a = Set("set", {"ar", "am", "at"});
+    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
     a->influence = hp_scalar(2.0f);
     a->len_end_interp = hp_scalar(3.0f);
     hair_attract_curve c = Curve(a, {0.5f, 0, 0});
@@ -186,6 +187,12 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
               (std::vector<float>{c.len_threshold, c.len_end_interp, c.power}));
     EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
     EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 6.5f, 7.0f, pull)) << "past the end";
+    // No guide root within the radius, hairs shorter than the threshold, influence 0.
+    EXPECT_EQ(attractdb_setup_hair(&a, 1, hs_, {-0.1f, 0, 0}, 3.0f, &c, 1), 0);
+    EXPECT_EQ(attractdb_setup_hair(&a, 1, hs_, {0.1f, 0, 0}, 3.0f, &c, 1), 1);
+    EXPECT_TRUE(attractdb_applies(a, hs_, 0.33f) && !attractdb_applies(a, hs_, 0.3f));
+    a->influence = hp_scalar(0.0f);
+    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
 }
 
 // Blend weights (S - d) / S over the chosen curves, S the sum of their distances.
@@ -206,23 +213,6 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     ExpectPoint(two.R, 0, 0, 0);
     ExpectPoint(two.T, 0, 3, 0);
     ExpectPoint(Curve(b, {0, 0, 0}).R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
-}
-
-TEST_F(Attractors, WhenASetDoesNotApply) {
-    Guide("a", 2);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    // No guide point within the radius.
-    hair_attract_curve c;
-    hair_attract* sets[1] = {a};
-    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {0.9f, 0, 0}, 3.0f, &c, 1), 0);
-    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {1.1f, 0, 0}, 3.0f, &c, 1), 1);
-    // Hairs shorter than the threshold, influence 0.
-    EXPECT_TRUE(attractdb_applies(a, hs_, 0.33f));
-    EXPECT_FALSE(attractdb_applies(a, hs_, 0.3f));
-    a->influence = hp_scalar(0.0f);
-    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
 }
 
 TEST_F(Attractors, PowerShapesThePullAlongTheHair) {

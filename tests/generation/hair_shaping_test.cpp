@@ -117,11 +117,9 @@ TEST_F(Shaping, NegativeLengthFlipsTheNormalAndTooShortHairsAreSkipped) {
 }
 
 TEST_F(Shaping, ScraggleDependsOnlyOnTheHairsSeed) {
-    hp_.scraggle = hp_scalar(0.7f);
-    hp_.segments = hp_scalar(12.0f);
+    hp_.scraggle = hp_scalar(0.7f), hp_.segments = hp_scalar(12.0f);
     const auto tip = [this](double seed, const kivPoint& at) {
-        hs_.rand[3] = seed;
-        hs_.pos = at;
+        hs_.rand[3] = seed, hs_.pos = at;
         const control_hair* h = Shape();
         return kivVector(h->points[0], h->points[12]);
     };
@@ -139,9 +137,7 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);  // out of reach
     // A clump centre is the offset root and the growth direction.
-    hp_.clump = hp_scalar(0.0f);
-    hp_.segments = hp_scalar(1.0f);
-    hp_.offset = hp_scalar(0.5f);
+    hp_.clump = hp_scalar(0.0f), hp_.segments = hp_scalar(1.0f), hp_.offset = hp_scalar(0.5f);
     hp_.erectness = hp_.polar = hp_scalar(0.3f);
     hs_.pos = {1, 2, 3};
     clump_centre c;
