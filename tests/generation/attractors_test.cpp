@@ -2,6 +2,7 @@
 
 #include "descriptions/hair_params.h"
 #include "generation/hair_records.h"
+#include "generation/hair_shaping.h"
 #include "geometry/model_database.h"
 #include "test_support.h"
 
@@ -31,12 +32,11 @@ class Attractors : public testing::Test {
         hair_model* m = NewModel(MODEL_NULL, name.c_str(), which);
         m->matrix.m[12] = p.x, m->matrix.m[13] = p.y, m->matrix.m[14] = p.z;
     }
-    // A data-point model of n points, point i at base + i * step.
-    static void Points(const char* name, int n, const kivPoint& base, const kivPoint& step) {
+    // A data-point model of n points, point i at (i, y, 0).
+    static void Points(const char* name, float y, int n = 3) {
         hair_datapoints* dp = NewModel(MODEL_DPNT, name, 0)->datapoints();
         ASSERT_EQ(dp->alloc(n), 1);
-        for (int i = 0; i < n; ++i)
-            dp->set_point(i, base + step * static_cast<float>(i), kivVector(), kivVector());
+        for (int i = 0; i < n; ++i) dp->set_point(i, {float(i), y, 0}, kivVector(), kivVector());
     }
     // Three guide curves rising from (x, 0, z) through (x, 1, z) to (x, 3, z).
     static void Guide(const std::string& prefix, float x, int which = 0, float z = 0) {
@@ -77,8 +77,6 @@ void ExpectPoint(const kivPoint& p, float x, float y, float z) {
 
 }  // namespace
 
-// --- The table ------------------------------------------------------------------------------
-
 TEST_F(Attractors, SetsChainAfterTheBucketHeadAndDump) {
     // Three names of one bucket: the newest goes right after the head.
     std::string same[3];
@@ -94,10 +92,8 @@ TEST_F(Attractors, SetsChainAfterTheBucketHeadAndDump) {
     EXPECT_EQ(attractdb_count(), 3);
     EXPECT_EQ(attractdb_get(names_find(same[1].c_str())), b);
     EXPECT_EQ(attractdb_get(nullptr), nullptr);
-    EXPECT_FALSE(a->valid_frame);
     // Controls outside the allocation are refused.
-    EXPECT_EQ(b->set_control(0, a->name, a->name, a->name), 0);
-    EXPECT_EQ(a->alloc_controls(-1), 0);
+    EXPECT_EQ(b->set_control(0, a->name, a->name, a->name) + a->alloc_controls(-1), 0);
     // The dump lists complete controls only.
     ASSERT_EQ(a->alloc_controls(2), 1);
     hair_name* fur = names_add("fur");
@@ -115,24 +111,19 @@ TEST_F(Attractors, SetsChainAfterTheBucketHeadAndDump) {
     names_remove(fur);
 }
 
-// --- Gathering guide points ----------------------------------------------------------------------
-
 TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     Guide("a", 2);
-    Points("pr", 3, {0, 0, 0}, {1, 0, 0});
-    Points("pm", 3, {0, 1, 0}, {1, 0, 0});
-    Points("pt", 3, {0, 2, 0}, {1, 0, 0});
+    Points("pr", 0), Points("pm", 1), Points("pt", 2);
     hair_attract* a = Set("set", {"ar", "am", "at", "pr", "pm", "pt"});
     ASSERT_EQ(attractdb_frame_init(0), 1);
     EXPECT_TRUE(a->valid_frame);
-    const hair_datapoints* roots = a->points[0][0];
-    ASSERT_EQ(roots->count, 4);
-    ExpectPoint(roots->positions[0], 2, 0, 0);
-    ExpectPoint(roots->positions[3], 2, 0, 0);
+    ASSERT_EQ(a->points[0][0]->count, 4);
+    ExpectPoint(a->points[0][0]->positions[0], 2, 0, 0);
+    ExpectPoint(a->points[0][0]->positions[3], 2, 0, 0);
     ExpectPoint(a->points[0][1]->positions[2], 1, 1, 0);
     ExpectPoint(a->points[0][2]->positions[3], 2, 2, 0);
     // Inconsistent controls warn and contribute nothing.
-    Points("four", 4, {0, 0, 0}, {1, 0, 0});
+    Points("four", 0, 4);
     hair_attract* b =
         Set("bad", {"ar", "am", "at", "pr", "pr", "at", "pr", "four", "pr", "ar", "nowhere", "at"});
     EXPECT_EQ(captured([] { EXPECT_EQ(attractdb_frame_init(0), 1); }),
@@ -165,12 +156,10 @@ TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
     EXPECT_FALSE(b->valid_frame);
 }
 
-// --- The curve of a hair
-// ----------------------------------------------------------------------------
-
 TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     Guide("a", 1);
     hair_attract* a = Set("set", {"ar", "am", "at"});
+    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
     a->influence = hp_scalar(2.0f);
     a->len_end_interp = hp_scalar(3.0f);
     hair_attract_curve c = Curve(a, {0.5f, 0, 0});
@@ -198,6 +187,12 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
               (std::vector<float>{c.len_threshold, c.len_end_interp, c.power}));
     EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
     EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 6.5f, 7.0f, pull)) << "past the end";
+    // No guide root within the radius, hairs shorter than the threshold, influence 0.
+    EXPECT_EQ(attractdb_setup_hair(&a, 1, hs_, {-0.1f, 0, 0}, 3.0f, &c, 1), 0);
+    EXPECT_EQ(attractdb_setup_hair(&a, 1, hs_, {0.1f, 0, 0}, 3.0f, &c, 1), 1);
+    EXPECT_TRUE(attractdb_applies(a, hs_, 0.33f) && !attractdb_applies(a, hs_, 0.3f));
+    a->influence = hp_scalar(0.0f);
+    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
 }
 
 // Blend weights (S - d) / S over the chosen curves, S the sum of their distances.
@@ -207,9 +202,7 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     Guide("b", -3);
     hair_attract* a = Set("two", {"ar", "am", "at", "br", "bm", "bt"});
     // Three of four: -4 gives way to 1, 2 and 3; S = 6, weights 5/6, 4/6, 3/6 (sum 2).
-    Place("r1", {1, 0, 0});
-    Place("r2", {0, 2, 0});
-    Place("r3", {0, 0, 3});
+    Place("r1", {1, 0, 0}), Place("r2", {0, 2, 0}), Place("r3", {0, 0, 3});
     Place("far", {0, 0, -4});
     hair_attract* b =
         Set("three", {"r1", "r1", "r1", "far", "far", "far", "r2", "r2", "r2", "r3", "r3", "r3"});
@@ -222,33 +215,9 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     ExpectPoint(Curve(b, {0, 0, 0}).R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
 }
 
-TEST_F(Attractors, WhenASetDoesNotApply) {
-    Guide("a", 2);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    // No guide point within the radius.
-    hair_attract_curve c;
-    EXPECT_FALSE(attractdb_build_curve(a, hs_, {0.9f, 0, 0}, c));
-    hair_attract* sets[1] = {a};
-    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {0.9f, 0, 0}, 3.0f, &c, 1), 0);
-    EXPECT_EQ(attractdb_setup_hair(sets, 1, hs_, {1.1f, 0, 0}, 3.0f, &c, 1), 1);
-    // Hairs shorter than the threshold, influence 0.
-    EXPECT_TRUE(attractdb_applies(a, hs_, 0.33f));
-    EXPECT_FALSE(attractdb_applies(a, hs_, 0.3f));
-    a->influence = hp_scalar(0.0f);
-    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
-}
-
-// --- Pulls
-// -------------------------------------------------------------------------------------------
-
 TEST_F(Attractors, PowerShapesThePullAlongTheHair) {
     hair_attract_curve c;
-    c.valid = 1;
-    c.R = {0, 0, 0};
-    c.M = {0, 1, 0};
-    c.T = {0, 2, 0};
+    c.valid = 1, c.R = {0, 0, 0}, c.M = {0, 1, 0}, c.T = {0, 2, 0};
     c.len_rm = c.len_mt = c.influence = 1.0f;
     c.len_end_interp = 4.0f;
     const kivPoint p(1, 0.5f, 0);  // the target at f = 0.25 is (0, 0.5, 0)
@@ -272,4 +241,22 @@ TEST_F(Attractors, PowerShapesThePullAlongTheHair) {
     ASSERT_TRUE(attractdb_pull(two, 3, {0, 0, 0}, 1.0f, 1.0f, pull));
     expect_near(pull, kivVector(0.5f, 0.5f, 0), 1e-6f);
     EXPECT_FALSE(attractdb_pull(two + 2, 1, {0, 0, 0}, 1.0f, 1.0f, pull));
+}
+
+// Shaping an upright hair with a global set beside it bends the tip towards the guide.
+TEST_F(Attractors, ShapingPullsTheHairTowardsTheGuide) {
+    Guide("a", 0.5f);
+    hair_attract* a = Set("set", {"ar", "am", "at"});
+    a->type = 1;
+    ASSERT_EQ(attractdb_frame_init(0), 1);
+    ASSERT_TRUE(hair_shape_prepare(8));
+    hair_params hp;
+    hp.erectness = hp_scalar(0.0f), hp.segments = hp_scalar(8.0f), hp.length = hp_scalar(2.0f);
+    hs_.params = &hp, hs_.normal = {0, 1, 0}, hs_.dir = {0, 0, 1}, hs_.dir2 = {-1, 0, 0};
+    hair_shape_set_attractors(&a, 1);
+    const float free_x = hair_shape(&hs_, nullptr, 0, 0.0f)->points[8].x;
+    hp.attractors = hp_scalar(1.0f);
+    EXPECT_GT(hair_shape(&hs_, nullptr, 0, 0.0f)->points[8].x, free_x + 0.1f);
+    hair_shape_set_attractors(nullptr, 0);
+    hair_shape_release();
 }

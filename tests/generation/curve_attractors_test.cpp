@@ -69,33 +69,25 @@ void ExpectVector(const kivVector& v, float x, float y, float z) {
 
 }  // namespace
 
-TEST_F(CurveAttractors, ControlsResolveFromTheRegistry) {
+TEST_F(CurveAttractors, ControlsResolveFromTheRegistryOrTheSurface) {
     Register("up", {1, 2, 3}, {1, 2, 5}, {0, 0, 5});
     hair_curveAttract* c = Set("set", {"up", "missing"});
-    EXPECT_EQ(c->valid, 1);
-    EXPECT_EQ(c->nb_controls, 2);
     const hair_curveAttract_control& up = c->controls[0];
-    EXPECT_TRUE(up.valid);
+    EXPECT_TRUE(c->valid && up.valid);
     EXPECT_STREQ(up.path.partialPathName(), "up");
     EXPECT_EQ(up.root, KorvoPoint(1, 2, 3));
     EXPECT_EQ(up.direction, KorvoVector(0, 0, 1));
-    // An unknown curve stays invalid, with zero root and direction.
-    const hair_curveAttract_control& missing = c->controls[1];
-    EXPECT_FALSE(missing.valid);
-    EXPECT_EQ(missing.root, KorvoPoint());
-    EXPECT_TRUE(missing.direction.isZero());
+    EXPECT_FALSE(c->controls[1].valid);
     EXPECT_EQ(c->set_control(2, c->name), 0);
     EXPECT_EQ(curveAttractdb_get(names_find("set")), c);
     EXPECT_EQ(curveAttractdb_count(), 1);
     EXPECT_EQ(curveAttractdb_frame_init(), 1);
-    // ... and is never chosen.
+    // An unknown curve is never chosen.
     hair_curveAttract* lost = Set("lost", {"missing"});
     EXPECT_TRUE(curveAttractdb_applies(lost, hs_, 1.0f));
     EXPECT_EQ(curveAttractdb_choose(lost, hs_, {0, 0, 0}, work_), 0);
     EXPECT_EQ(work_.type, -1);
-}
-
-TEST_F(CurveAttractors, DirectionFromTheSurfaceUnderTheCurve) {
+    // Without a reference direction, the u direction of the surface under the curve.
     kivPolygons mesh;
     mesh.set_nb_verts(3);
     mesh.set_nb_texs(3);
@@ -112,22 +104,17 @@ TEST_F(CurveAttractors, DirectionFromTheSurfaceUnderTheCurve) {
     d.mesh = &mesh;
     d.u = d.v = 0.25;
     ASSERT_EQ(korvo_curve_register("on_wall", d), 1);
-    EXPECT_EQ(Set("set", {"on_wall"})->controls[0].direction, KorvoVector(1, 0, 0));
+    EXPECT_EQ(Set("wall", {"on_wall"})->controls[0].direction, KorvoVector(1, 0, 0));
 }
 
-TEST_F(CurveAttractors, HairsOutsideTheRadiusOrTooShortGetNothing) {
-    Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
-    hair_curveAttract* sets[1] = {Set("set", {"up"})};
-    EXPECT_EQ(curveAttractdb_setup_hair(sets, 1, hs_, {1.5f, 0, 0}, 2.0f, work_), 0);
-    EXPECT_EQ(curveAttractdb_setup_hair(sets, 1, hs_, {0.5f, 0, 0}, 0.2f, work_), 0);
-    EXPECT_EQ(curveAttractdb_setup_hair(sets, 1, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
-    sets[0]->influence = hp_scalar(0.0f);
-    EXPECT_FALSE(curveAttractdb_applies(sets[0], hs_, 2.0f));
-}
-
+// Hairs outside the radius (1) or too short get nothing; a global set pulls towards its curve.
 TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
     hair_curveAttract* c = Set("set", {"up"});
+    EXPECT_EQ(curveAttractdb_setup_hair(&c, 1, hs_, {1.5f, 0, 0}, 2.0f, work_), 0);
+    EXPECT_EQ(curveAttractdb_setup_hair(&c, 1, hs_, {0.5f, 0, 0}, 0.2f, work_), 0);
+    EXPECT_EQ(curveAttractdb_setup_hair(&c, 1, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
+    work_.reset();
     c->type = 1;
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
     EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.curves[0].influence == 5.0f);
@@ -149,6 +136,8 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     const hair_curveAttract_curve& r = work_.curves[0];
     EXPECT_EQ((std::vector<float>{3, 0.66f, 4}),
               (std::vector<float>{r.power, r.len_threshold, r.len_end_interp}));
+    c->influence = hp_scalar(0.0f);
+    EXPECT_FALSE(curveAttractdb_applies(c, hs_, 2.0f));
 }
 
 TEST_F(CurveAttractors, LocalPullTurnsTheStep) {

@@ -6,8 +6,6 @@
 #include <random>
 
 #include "descriptions/hair_params.h"
-#include "generation/attractors.h"
-#include "geometry/model_database.h"
 
 namespace {
 
@@ -52,13 +50,9 @@ TEST(AxisRotation, RowVectorsTurnAboutTheAxisAndTheRestIsLeftAlone) {
 }
 
 TEST_F(Shaping, PointCountFollowsSegmentsAndGrowsTheWorkRecord) {
-    const std::pair<float, int> cases[] = {{-3.0f, 2},
-                                           {0.99f, 2},
-                                           {1.9f, 2},
-                                           {2.0f, 3},
-                                           {7.5f, 8},
-                                           {20.0f, 21},
-                                           {1e9f, HAIR_SHAPE_MAX_SEGMENTS + 1}};
+    const std::pair<float, int> cases[] = {{-3.0f, 2},  {1.9f, 2},
+                                           {2.0f, 3},   {7.5f, 8},
+                                           {20.0f, 21}, {1e9f, HAIR_SHAPE_MAX_SEGMENTS + 1}};
     hp_.length = hp_scalar(10.0f);
     for (const auto& c : cases) {
         hp_.segments = hp_scalar(c.first);
@@ -123,11 +117,9 @@ TEST_F(Shaping, NegativeLengthFlipsTheNormalAndTooShortHairsAreSkipped) {
 }
 
 TEST_F(Shaping, ScraggleDependsOnlyOnTheHairsSeed) {
-    hp_.scraggle = hp_scalar(0.7f);
-    hp_.segments = hp_scalar(12.0f);
+    hp_.scraggle = hp_scalar(0.7f), hp_.segments = hp_scalar(12.0f);
     const auto tip = [this](double seed, const kivPoint& at) {
-        hs_.rand[3] = seed;
-        hs_.pos = at;
+        hs_.rand[3] = seed, hs_.pos = at;
         const control_hair* h = Shape();
         return kivVector(h->points[0], h->points[12]);
     };
@@ -145,9 +137,7 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);  // out of reach
     // A clump centre is the offset root and the growth direction.
-    hp_.clump = hp_scalar(0.0f);
-    hp_.segments = hp_scalar(1.0f);
-    hp_.offset = hp_scalar(0.5f);
+    hp_.clump = hp_scalar(0.0f), hp_.segments = hp_scalar(1.0f), hp_.offset = hp_scalar(0.5f);
     hp_.erectness = hp_.polar = hp_scalar(0.3f);
     hs_.pos = {1, 2, 3};
     clump_centre c;
@@ -157,37 +147,6 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     EXPECT_GT(kivVector(h->points[0], h->points[1]) * c.direction, 0.99999f);  // length 1
     hp_.length = hp_scalar(0.0f);
     EXPECT_FALSE(hair_shape_clump_centre(&hs_, c));
-}
-
-// A guide curve rising at x = 0.5 from models r, m, t pulls an upright hair.
-TEST_F(Shaping, AttractorsOfTheModelPullTheHairTowardsTheirGuide) {
-    ASSERT_EQ(names_init(32), 1);
-    attractdb_init();
-    mdldb_init(3, 0);
-    const char* parts[3] = {"r", "m", "t"};
-    for (int i = 0; i < 3; ++i) {
-        hair_model* m = mdldb_get_new(0);
-        mdldb_set_type(m, MODEL_NULL, parts[i]);
-        m->matrix.m[12] = 0.5f;
-        m->matrix.m[14] = static_cast<float>(i);
-    }
-    hair_name* n = names_add("guide");
-    hair_attract* a = attractdb_add(n);
-    a->type = 1;  // global: the guide stays where it is
-    a->alloc_controls(1);
-    a->set_control(0, names_find("r"), names_find("m"), names_find("t"));
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    hair_shape_set_attractors(&a, 1);
-    hp_.segments = hp_scalar(8.0f);
-    hp_.length = hp_scalar(2.0f);
-    const float free_x = Shape()->points[8].x;
-    hp_.attractors = hp_scalar(1.0f);
-    EXPECT_GT(Shape()->points[8].x, free_x + 0.1f);
-    hair_shape_set_attractors(nullptr, 0);
-    names_remove(n);
-    attractdb_done();
-    mdldb_cleanup();
-    names_done();
 }
 
 TEST(ClumpSelection, NearestCentreWithinTheRadiusInEachAxisAndDistance) {

@@ -24,17 +24,13 @@ struct Hair {
     hair_state state;
 };
 std::vector<Hair> g_hairs;
+std::vector<mdldb_hair_progress> g_progress;
 
 void Record(hair_camera*, control_hair* h, hair_state* s) {
     g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s});
 }
 
 // How many numbers the generator has given since it was last seeded with 0.
-std::vector<mdldb_hair_progress> g_progress;
-void RecordProgress(const mdldb_hair_progress& p) {
-    g_progress.push_back(p);
-}
-
 long DrawsSinceSeed0() {
     const double next = korvo_host::drand48();
     korvo_host::srand48(0);
@@ -51,11 +47,8 @@ class Spawning : public testing::Test {
   protected:
     void SetUp() override {
         opt_flags = 0;
-        ASSERT_EQ(names_init(64), 1);
-        ASSERT_EQ(assdb_init(16), 1);
-        ASSERT_EQ(mdldb_init(8, 0), 1);
-        ASSERT_EQ(mdldb_init(8, 1), 1);
-        ASSERT_TRUE(hair_shape_prepare(8));
+        ASSERT_TRUE(names_init(64) == 1 && assdb_init(16) == 1 && mdldb_init(8, 0) == 1 &&
+                    mdldb_init(8, 1) == 1 && hair_shape_prepare(8));
         previous_ = mdldb_set_hair_sink(Record);
         g_hairs.clear();
         hp_ = hair_params_list_add(names_add("fur"));
@@ -88,11 +81,8 @@ class Spawning : public testing::Test {
         hair_model* m = Model(MODEL_POLY, name, which);
         kivPolygons* p = m->polygons();
         const int n = static_cast<int>(rects.size());
-        p->set_nb_verts(4 * n);
-        p->set_nb_texs(4 * n);
-        p->set_nb_norms(1);
-        p->set_nb_polys(n);
-        p->set_norm(0, {0, 0, 1});
+        p->set_nb_verts(4 * n), p->set_nb_texs(4 * n), p->set_nb_polys(n);
+        p->set_nb_norms(1), p->set_norm(0, {0, 0, 1});
         for (int k = 0, b = 0; k < n; ++k, b += 4) {
             const Rect& r = rects[k];
             for (int i = 0; i < 4; ++i) {
@@ -110,12 +100,9 @@ class Spawning : public testing::Test {
     static hair_model* Plane(const char* name) {
         hair_model* m = Model(MODEL_NURB, name);
         kivNurbSurface* s = m->nurbs();
-        s->set_nb_verts(4, 4);
-        s->set_order(2, 2);
-        s->alloc_lists();
+        s->set_nb_verts(4, 4), s->set_order(2, 2), s->alloc_lists();
         const float k[6] = {0, 0, 1, 2, 3, 3};
-        s->set_uknots(6, k);
-        s->set_vknots(6, k);
+        s->set_uknots(6, k), s->set_vknots(6, k);
         for (int i = 0; i < 16; ++i)
             s->set_vert(i, kivPoint4((i % 4) / 3.0f, (i / 4) / 3.0f, 0, 1));
         return m;
@@ -149,8 +136,9 @@ class Spawning : public testing::Test {
 // Density 0 prints the model's line and grows nothing; an equalizer of 0
 // gives up on a polygon face after count rejections (one number for its
 // count, six per draw), on a NURBS or data-point face after 2 count + 1
-// zero draws.
-TEST_F(Spawning, DensityAndEqualizerZeroGrowNothingOnEveryKind) {
+// zero draws. Density 60 grows upright hairs, v along y; every point of a
+// data-point model draws the same numbers.
+TEST_F(Spawning, EveryKindGrowsItsHairsFromItsSurface) {
     const struct {
         hair_model* model;
         const char* text;
@@ -164,6 +152,7 @@ TEST_F(Spawning, DensityAndEqualizerZeroGrowNothingOnEveryKind) {
          66},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
         hp_->density = hp_scalar(0.0f);
         std::string out;
         EXPECT_EQ(Run(c.model, &out), 0);
@@ -173,29 +162,26 @@ TEST_F(Spawning, DensityAndEqualizerZeroGrowNothingOnEveryKind) {
         EXPECT_EQ(Run(c.model), 0);
         EXPECT_EQ(DrawsSinceSeed0(), c.draws);
         hp_->equalizer.reset();
+        hp_->density = hp_scalar(60.0f);
+        g_hairs.clear();
+        const int n = Run(c.model, &out);
+        ASSERT_EQ(g_hairs.size(), std::size_t(n));
+        if (c.model->type == MODEL_NURB) {
+            EXPECT_EQ(out,
+                      "1 assignments created 60 hairs from nurb n\n"
+                      "totals: 60 hairs generated, 0 bald hairs, 0.000000 baldness\n\n");
+        }
+        for (const Hair& h : g_hairs) {
+            const kivPoint& p = h.points[0];
+            EXPECT_TRUE(p.z == 0 && p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1);
+            EXPECT_TRUE(std::fabs(h.points[1].z - 1) < 1e-5f &&
+                        std::fabs(h.state.dir.y - 1) < 1e-5f);
+        }
     }
-    EXPECT_TRUE(g_hairs.empty());
-}
-
-TEST_F(Spawning, EveryKindGrowsItsHairsFromItsSurface) {
-    hp_->density = hp_scalar(60.0f);
-    std::string out;
-    EXPECT_EQ(Run(Plane("n"), &out), 60);
-    EXPECT_EQ(out,
-              "1 assignments created 60 hairs from nurb n\n"
-              "totals: 60 hairs generated, 0 bald hairs, 0.000000 baldness\n\n");
-    ASSERT_EQ(g_hairs.size(), 60u);
-    for (const Hair& h : g_hairs) {  // upright on the plane, v along y
-        const kivPoint& p = h.points[0];
-        EXPECT_TRUE(p.z == 0 && p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1);
-        EXPECT_TRUE(std::fabs(h.points[1].z - 1) < 1e-5f && std::fabs(h.state.dir.y - 1) < 1e-5f);
-    }
-    // Every point of a data-point model draws the same numbers.
-    g_hairs.clear();
-    EXPECT_EQ(Run(Points("d", 3)), 180);
+    ASSERT_EQ(g_hairs.size(), 120u);
     for (int j = 0; j < 60; ++j) {
-        EXPECT_EQ(g_hairs[120 + j].points[0].x, 2.0f);
-        EXPECT_EQ(g_hairs[j].state.rand[3], g_hairs[120 + j].state.rand[3]);
+        EXPECT_EQ(g_hairs[60 + j].points[0].x, 1.0f);
+        EXPECT_EQ(g_hairs[j].state.rand[3], g_hairs[60 + j].state.rand[3]);
     }
 }
 
@@ -267,8 +253,7 @@ TEST_F(Spawning, HairsSpreadEvenlyOverTextureSpace) {
 TEST_F(Spawning, ChildrenSproutAtTheirSpawnSegment) {
     hair_params* kid = hair_params_list_add(names_add("kid"));
     hp_->spawn_params = names_add("kid");
-    hp_->spawn_factor = hp_scalar(1.0f);
-    hp_->segments = hp_scalar(4.0f);
+    hp_->spawn_factor = hp_scalar(1.0f), hp_->segments = hp_scalar(4.0f);
     hp_->density = hp_scalar(10.0f);
     hair_model* plane = Plane("n");
     for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}}) {
@@ -289,15 +274,10 @@ TEST_F(Spawning, ChildrenSproutAtTheirSpawnSegment) {
 }
 
 TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
-    hp_->scraggle = hp_scalar(0.5f);
-    hp_->curl_tip = hp_scalar(0.8f);
-    hp_->clump = hp_scalar(0.3f);
-    hp_->clumpfrequency = hp_scalar(50.0f);
-    hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
-    hp_->equalizer = hp_scalar(0.8f);
-    hp_->baldness = hp_scalar(0.9f);
-    hp_->density = hp_scalar(300.0f);
-    hp_->segments = hp_scalar(4.0f);
+    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
+    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+    hp_->equalizer = hp_scalar(0.8f), hp_->baldness = hp_scalar(0.9f);
+    hp_->density = hp_scalar(300.0f), hp_->segments = hp_scalar(4.0f);
     Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}});
     Plane("n");
     mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "bare");
@@ -309,7 +289,8 @@ TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
         defs.tiles[0] = tiles;
         g_hairs.clear();
         const int id = defs.hair_id;
-        mdldb_set_hair_progress(tiles == 2 ? RecordProgress : nullptr);
+        mdldb_set_hair_progress(
+            tiles == 2 ? +[](const mdldb_hair_progress& p) { g_progress.push_back(p); } : nullptr);
         int total = 0;
         const std::string out = captured([&] { total = mdldb_hair(cam); });
         EXPECT_NE(out.find("INFO: model bare has no hair.\n--- rendered " + std::to_string(total) +

@@ -1,9 +1,6 @@
 #include "geometry/model_database.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
+#include <cstring>
 #include <vector>
 
 #include "descriptions/assign_db.h"
@@ -37,12 +34,10 @@ class ModelDatabase : public testing::Test {
     static hair_model* flatPatch(const char* name) {
         hair_model* m = newModel(MODEL_NURB, name);
         kivNurbSurface& s = *m->nurbs();
-        s.set_nb_verts(4, 4);
-        s.set_order(2, 2);
+        s.set_nb_verts(4, 4), s.set_order(2, 2);
         EXPECT_EQ(1, s.alloc_lists());
         const float k[6] = {0, 0, 1, 2, 3, 3};
-        s.set_uknots(6, k);
-        s.set_vknots(6, k);
+        s.set_uknots(6, k), s.set_vknots(6, k);
         for (int i = 0; i < 16; ++i)
             s.set_vert(i, kivPoint4((i % 4) * 2 / 3.0f, (i / 4) / 3.0f, 0, 1));
         return m;
@@ -52,8 +47,7 @@ class ModelDatabase : public testing::Test {
     static hair_model* square(const char* name, float size) {
         hair_model* m = newModel(MODEL_POLY, name);
         kivPolygons* mesh = m->polygons();
-        mesh->set_nb_verts(4);
-        mesh->set_nb_texs(4);
+        mesh->set_nb_verts(4), mesh->set_nb_texs(4);
         const kivPoint corners[4] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
         for (int i = 0; i < 4; ++i)
             mesh->set_vert(i, corners[i] * size), mesh->set_tex(i, corners[i]);
@@ -75,35 +69,20 @@ const char kIdentityDump[] =
 
 // --- Lists -----------------------------------------------------------------------------------
 
-TEST_F(ModelDatabase, RecordsStartEmptyAndRunOutAtCapacity) {
+TEST_F(ModelDatabase, RecordsRunOutAtCapacityAndGrowingKeepsThem) {
     EXPECT_EQ(nullptr, mdldb_get_new(0));
-    ASSERT_EQ(1, mdldb_init(2, 0));
-    EXPECT_EQ(2, mdldb_capacity(0));
-    hair_model* a = mdldb_get_new(0);
-    ASSERT_NE(nullptr, a);
-    EXPECT_EQ(a + 1, mdldb_get_new(0));
-    EXPECT_TRUE(a->type == MODEL_NULL && !a->geometry && !a->name && a->root_scale == 1.0f &&
-                !a->zbuffer_flag1 && !a->zbuffer_flag2);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(i % 5 == 0 ? 1.0f : 0.0f, a->matrix.m[i]);
-    // Full: null, and the fill index stays where it is.
-    EXPECT_EQ(nullptr, mdldb_get_new(0));
-    ASSERT_EQ(1, mdldb_init(1, 0));
-    EXPECT_EQ(mdldb_get_index(2, 0), mdldb_get_new(0));
-    EXPECT_EQ(0, mdldb_init(-1, 0));
-    EXPECT_EQ(3, mdldb_capacity(0));
-}
-
-TEST_F(ModelDatabase, GrowingKeepsNamesAndGeometry) {
     ASSERT_EQ(1, mdldb_init(2, 0));
     hair_model* head = newModel(MODEL_POLY, "head");
     void* tailGeometry = newModel(MODEL_NURB, "tail")->geometry;
-    head->root_scale = 2.5f;
-    head->zbuffer_flag2 = true;
-    head->matrix.m[12] = 4;
+    EXPECT_EQ(head + 1, mdldb_get_index(1, 0));
+    // Full: null, and the fill index stays where it is.
+    EXPECT_EQ(nullptr, mdldb_get_new(0));
+    head->root_scale = 2.5f, head->zbuffer_flag2 = true, head->matrix.m[12] = 4;
     head->polygons()->set_nb_verts(3);
     void* headGeometry = head->geometry;
     hair_name* headName = names_find("head");
     ASSERT_EQ(1, mdldb_init(3, 0));
+    EXPECT_EQ(0, mdldb_init(-1, 0));
     EXPECT_EQ(5, mdldb_capacity(0));
     hair_model* moved = mdldb_get_index(0, 0);
     EXPECT_TRUE(moved->type == MODEL_POLY && moved->geometry == headGeometry &&
@@ -125,13 +104,11 @@ TEST_F(ModelDatabase, SetTypeCreatesEmptyGeometryOnce) {
     EXPECT_TRUE(poly->type == MODEL_POLY && !names_find("other"));
     hair_model* dpnt = mdldb_get_new(0);
     EXPECT_EQ(1, mdldb_set_type(dpnt, MODEL_DPNT, "points"));
-    ASSERT_NE(nullptr, dpnt->datapoints());
-    EXPECT_EQ(0, dpnt->datapoints()->count);
+    EXPECT_TRUE(dpnt->datapoints() && dpnt->datapoints()->count == 0);
     // Type 0 keeps the name and reports 0; the record can still be typed.
     hair_model* empty = mdldb_get_new(0);
     EXPECT_EQ(0, mdldb_set_type(empty, MODEL_NULL, "placeholder"));
-    EXPECT_STREQ("placeholder", empty->name_text());
-    EXPECT_EQ(nullptr, empty->geometry);
+    EXPECT_TRUE(!std::strcmp("placeholder", empty->name_text()) && !empty->geometry);
     EXPECT_EQ(1, mdldb_set_type(empty, MODEL_NURB, "surface"));
     EXPECT_NE(nullptr, empty->nurbs());
     EXPECT_EQ(nullptr, names_find("placeholder")) << "its reference was given back";
@@ -169,8 +146,7 @@ TEST_F(ModelDatabase, XformMovesPolygonsSurfacesAndPoints) {
     ASSERT_EQ(1, mdldb_init(3, 0));
     hair_model* poly = newModel(MODEL_POLY, "p");
     poly->polygons()->set_nb_verts(1);
-    poly->polygons()->set_vert(0, kivPoint(1, 2, 3));
-    poly->matrix.m[12] = 10;
+    poly->polygons()->set_vert(0, kivPoint(1, 2, 3)), poly->matrix.m[12] = 10;
     hair_model* nurb = flatPatch("n");
     nurb->matrix.m[0] = 3;  // scale x by 3
     hair_model* dpnt = newModel(MODEL_DPNT, "d");
@@ -267,34 +243,26 @@ TEST_F(ModelDatabase, DumpPrintsEveryRecordAndReleasedGeometryAsNull) {
 
 // --- Data points -------------------------------------------------------------------------------
 
-TEST(DataPoints, SettersRefuseIndicesOutOfRange) {
+TEST(DataPoints, SettersRefuseIndicesOutOfRangeAndDump) {
     hair_datapoints d;
     EXPECT_EQ(0, d.set_id(0, 1));
-    ASSERT_EQ(1, d.alloc(2));
-    EXPECT_EQ(2, d.count);
-    EXPECT_EQ(2, d.set_point(1, kivPoint(1, 2, 3), kivVector(0, 1, 0), kivVector(0, 0, 1)) +
-                     d.set_id(1, 42));
-    float out[9];
-    EXPECT_EQ(0, d.set_point(2, kivPoint(), kivVector(), kivVector()) + d.set_id(-1, 0) +
-                     d.get_point(2, out));
-    ASSERT_EQ(1, d.get_point(1, out));
-    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 1, 0, 0, 0, 1}), std::vector<float>(out, out + 9));
-    EXPECT_EQ(0, d.alloc(-3));
-    EXPECT_TRUE(d.count == 0 && !d.positions);
-}
-
-TEST(DataPoints, DumpWithAndWithoutNormals) {
-    hair_datapoints d;
     ASSERT_EQ(1, d.alloc(1));
-    d.set_point(0, kivPoint(1, 2, 3), kivVector(0, 0, 1), kivVector(1, 0, 0));
-    d.set_id(0, 7);
+    EXPECT_EQ(2, d.set_point(0, kivPoint(1, 2, 3), kivVector(0, 1, 0), kivVector(0, 0, 1)) +
+                     d.set_id(0, 7));
+    float out[9];
+    EXPECT_EQ(0, d.set_point(1, kivPoint(), kivVector(), kivVector()) + d.set_id(-1, 0) +
+                     d.get_point(1, out));
+    ASSERT_EQ(1, d.get_point(0, out));
+    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 1, 0, 0, 0, 1}), std::vector<float>(out, out + 9));
     EXPECT_EQ(
-        "nb_pnds 1\npnd 7 1.000000 2.000000 3.000000 0.000000 0.000000 1.000000 1.000000 "
-        "0.000000 0.000000\n",
+        "nb_pnds 1\npnd 7 1.000000 2.000000 3.000000 0.000000 1.000000 0.000000 0.000000 "
+        "0.000000 1.000000\n",
         captured([&] { d.dump(); }));
     delete[] d.normals;  // a set of bare positions
     d.normals = nullptr;
     EXPECT_EQ("nb_ps 1\np 1.000000 2.000000 3.000000 \n", captured([&] { d.dump(); }));
+    EXPECT_EQ(0, d.alloc(-3));
+    EXPECT_TRUE(d.count == 0 && !d.positions);
 }
 
 // --- Area lengths ----------------------------------------------------------------------------

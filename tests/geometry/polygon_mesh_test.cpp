@@ -1,11 +1,7 @@
 #include "geometry/polygon_mesh.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdio>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "test_support.h"
@@ -55,11 +51,6 @@ void grid(kivPolygons& mesh, int nx, int ny, float u0, float u1, float v0, float
     fill(mesh, verts, texs, polys);
 }
 
-// What write_obj writes to a file.
-std::string objText(const kivPolygons& mesh) {
-    return file_text([&](FILE* f) { mesh.write_obj(f); });
-}
-
 const Points kUnitSquare = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
 
 }  // namespace
@@ -78,10 +69,7 @@ TEST(PolygonArea, MeshAreasSkipPolygonsThatIndexMissingEntriesAndFormulas) {
         EXPECT_FLOAT_EQ(expected, area);
         EXPECT_FLOAT_EQ(expected, mesh->get_uv_area());
     }
-    // The triangle and quad formulas.
-    EXPECT_FLOAT_EQ(0.5f, kivPolygons::get2DTriArea({0, 0, 0}, {1, 0, 0}, {0, 1, 0}));
-    EXPECT_FLOAT_EQ(0.5f, kivPolygons::get2DTriArea({0, 0, 0}, {0, 1, 0}, {1, 0, 0}));
-    // Only x and y count in the texture-space area.
+    // The triangle and quad formulas; only x and y count in the texture-space area.
     EXPECT_FLOAT_EQ(3.0f, kivPolygons::get2DTriArea({0, 0, 5}, {2, 0, -1}, {0, 3, 9}));
     EXPECT_FLOAT_EQ(6.0f, kivPolygons::getTriArea({1, 1, 1}, {4, 1, 1}, {1, 1, 5}));
     EXPECT_FLOAT_EQ(0.0f, kivPolygons::getTriArea({0, 0, 0}, {1, 1, 1}, {2, 2, 2}));
@@ -95,10 +83,9 @@ TEST(PolygonArea, MeshAreasSkipPolygonsThatIndexMissingEntriesAndFormulas) {
         const kivPoint p(coord(rng), coord(rng), 0), q(coord(rng), coord(rng), 0),
             r(coord(rng), coord(rng), 0);
         // In the plane z = 0 both formulas agree, and the winding never matters.
-        EXPECT_NEAR(kivPolygons::get2DTriArea(p, q, r), kivPolygons::getTriArea(p, q, r), 1e-4)
-            << i;
-        EXPECT_FLOAT_EQ(kivPolygons::get2DTriArea(p, q, r), kivPolygons::get2DTriArea(r, q, p))
-            << i;
+        const float area = kivPolygons::get2DTriArea(p, q, r);
+        EXPECT_NEAR(area, kivPolygons::getTriArea(p, q, r), 1e-4) << i;
+        EXPECT_FLOAT_EQ(area, kivPolygons::get2DTriArea(r, q, p)) << i;
     }
 }
 
@@ -109,8 +96,7 @@ TEST(PolygonMesh, CountSettersAllocateClearedArraysAndRefuseBadIndices) {
     EXPECT_TRUE(mesh.get_prim_visibility() && mesh.get_casts_shadows() && mesh.get_visibility());
     ASSERT_EQ(1, mesh.set_nb_verts(3) & mesh.set_nb_norms(2) & mesh.set_nb_texs(4) &
                      mesh.set_nb_polys(1));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(0.0f, mesh.verts[i].x);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(kivVector(0, 0, 0), mesh.norms[i]);
+    EXPECT_TRUE(mesh.verts[2].x == 0.0f && mesh.norms[1] == kivVector(0, 0, 0));
     EXPECT_EQ(2, mesh.set_vert(2, kivPoint(1, 2, 3)) + mesh.set_tex(3, kivPoint(1, 1, 0)));
     EXPECT_EQ(0, mesh.set_vert(3, kivPoint(1, 2, 3)) + mesh.set_vert(-1, kivPoint(1, 2, 3)) +
                      mesh.set_norm(2, kivVector(1, 0, 0)) + mesh.set_tex(4, kivPoint(1, 1, 0)) +
@@ -130,15 +116,13 @@ TEST(PolygonMesh, GetPolyReturnsCornersInOrder) {
     kivVector n[4];
     int nb = 0;
     ASSERT_EQ(1, mesh.get_poly(0, nb, v, n, t));
-    ASSERT_EQ(4, nb);
-    expect_near(v[0], kivPoint(0, 1, 0), 0);
-    expect_near(v[3], kivPoint(0, 0, 0), 0);
+    EXPECT_TRUE(nb == 4 && kivVector(v[0]) == kivVector(0, 1, 0) &&
+                kivVector(v[3]) == kivVector(0, 0, 0));
     EXPECT_TRUE(n[1] == kivVector(0, 1, 0) && t[2].x == 0.5f);
     // Without normal and texture pointers only the positions are filled.
     kivPoint only[4];
     ASSERT_EQ(1, mesh.get_poly(1, nb, only, nullptr, nullptr));
-    ASSERT_EQ(3, nb);
-    expect_near(only[2], kivPoint(1, 1, 0), 0);
+    EXPECT_TRUE(nb == 3 && kivVector(only[2]) == kivVector(1, 1, 0));
     EXPECT_EQ(0, mesh.get_poly(2, nb, v, n, t) + mesh.get_poly(-1, nb, v, n, t));
     // A polygon that points past the arrays is refused, not read.
     ASSERT_EQ(1, mesh.set_poly(1, poly({0, 1, 2}, {0, 0, 9}, {0, 1, 2})));
@@ -156,8 +140,7 @@ TEST(PolygonMesh, AssignmentSharesArrays) {
     a.set_casts_shadows(false);
     a.set_ref_equal_map(std::string(300, 'x').c_str());
     b = a;
-    EXPECT_EQ(a.verts, b.verts);
-    EXPECT_FALSE(b.get_casts_shadows());
+    EXPECT_TRUE(a.verts == b.verts && !b.get_casts_shadows());
     EXPECT_EQ(std::string(259, 'x'), b.get_ref_equal_map()) << "cut to fit";
     b.verts = nullptr;  // only one of the two may free the shared array
 }
@@ -179,8 +162,8 @@ TEST(PolygonXform, NonUniformScaleKeepsNormalsPerpendicular) {
         const kivMatrix m(scale(rng), 0, 0, 0, 0.5f, scale(rng), 0, 0, 0, 0, scale(rng), 0,
                           coord(rng), coord(rng), coord(rng), 1);
         mesh.xform(m);
-        const kivVector e1(mesh.verts[0], mesh.verts[1]), e2(mesh.verts[0], mesh.verts[2]);
-        const kivVector n = mesh.norms[0];
+        const kivVector e1(mesh.verts[0], mesh.verts[1]), e2(mesh.verts[0], mesh.verts[2]),
+            n = mesh.norms[0];
         const float tol = 1e-4f * std::sqrt(e1.sqrd_length() * n.sqrd_length()) + 1e-5f;
         EXPECT_NEAR(0.0f, n * e1, tol) << i;
         EXPECT_NEAR(0.0f, n * e2, tol) << i;
@@ -244,8 +227,7 @@ TEST(PolygonAreaMap, LevelsFollowTheAreaPerTexturePixel) {
             << p;
         EXPECT_GE(map[p], p % w ? map[p - 1] : 0) << p;
     }
-    EXPECT_EQ(44, map[0]);
-    EXPECT_EQ(247, map[w - 1]);
+    EXPECT_TRUE(map[0] == 44 && map[w - 1] == 247);
     // The level formula: trunc(243 x + 0.5) + 12, clamped to [12, 255].
     const std::pair<double, int> levels[] = {{0.0, 12},  {1.0, 255}, {0.5, 134},
                                              {2.0, 255}, {-1.0, 12}, {std::nan(""), 12}};
@@ -257,20 +239,18 @@ TEST(PolygonAreaMap, LevelsFollowTheAreaPerTexturePixel) {
 TEST(PolygonOutput, WriteObjAndDumpGroupsAndFaceTriples) {
     kivPolygons mesh;
     const Points corners = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0.5f}};
-    fill(mesh, corners, corners, {});
-    mesh.set_nb_norms(1);
-    mesh.set_nb_polys(1);
-    mesh.set_norm(0, kivVector(0, 0, 1));
+    fill(mesh, corners, corners, {{0, 1, 2}});
+    mesh.set_nb_norms(1), mesh.set_norm(0, kivVector(0, 0, 1));
     mesh.set_poly(0, poly({0, 1, 2}, {0, 0, 0}, {2, 1, 0}));
     const std::string groups =
         "v 0.000000 0.000000 0.000000\nv 1.000000 0.000000 0.000000\n"
         "v 0.000000 1.000000 0.500000\n\nvn 0.000000 0.000000 1.000000\n\n"
         "vt 0.000000 0.000000\nvt 1.000000 0.000000\nvt 0.000000 1.000000\n\n"
         "f 1/3/1 2/2/1 3/1/1 \n";
-    EXPECT_EQ(groups, objText(mesh));
+    EXPECT_EQ(groups, file_text([&](FILE* f) { mesh.write_obj(f); }));
     EXPECT_EQ("\n" + groups + "}\n", captured([&] { mesh.dump(); }));
     // An empty mesh writes only the separators.
     const kivPolygons empty;
-    EXPECT_EQ("\n\n\n", objText(empty));
+    EXPECT_EQ("\n\n\n", file_text([&](FILE* f) { empty.write_obj(f); }));
     EXPECT_EQ("\n\n\n\n}\n", captured([&] { empty.dump(); }));
 }

@@ -26,8 +26,7 @@ TEST(PngFile, RoundTripsRgbaPictures) {
         int w = 0, h = 0;
         Bytes back;
         ASSERT_TRUE(png_read_rgba(bytes.data(), bytes.size(), w, h, back));
-        EXPECT_EQ(width, w);
-        EXPECT_EQ(height, h);
+        EXPECT_TRUE(width == w && height == h);
         EXPECT_EQ(rgba, back);
     }
 }
@@ -37,8 +36,7 @@ TEST(PngFile, WritesTheTopRowFirstAndReadsGreyAsOpaque) {
     // Two rows: the bottom row (first in memory) red, the top row blue.
     const unsigned char rgba[] = {255, 0, 0, 255, 0, 0, 255, 255};
     ASSERT_TRUE(png_write_rgba(file.c_str(), 1, 2, rgba));
-    png_image image;
-    std::memset(&image, 0, sizeof image);
+    png_image image{};
     image.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_file(&image, file.c_str()));
     image.format = PNG_FORMAT_RGBA;
