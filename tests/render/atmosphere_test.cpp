@@ -6,6 +6,7 @@
 
 #include "foundation/noise.h"
 #include "host/random48.h"
+#include "test_support.h"
 
 namespace {
 
@@ -27,9 +28,7 @@ TEST_F(Atmosphere, TheFirstDefinitionWins) {
     hair_atmos second;
     second.end_param = hp_scalar(5.0f);
     EXPECT_EQ(atmosdb_init(&atmos_), 1);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(atmosdb_init(&second), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured([&] { EXPECT_EQ(atmosdb_init(&second), 0); }),
               "WARNING: atmosphere already defined, ignoring subsequent def.\n");
     ASSERT_EQ(atmosdb_init_eval(0, 0), 1);
     EXPECT_EQ(atmos_.end, 1000.0f);
@@ -46,7 +45,6 @@ TEST_F(Atmosphere, FogOfOneSubPixel) {
     const Case cases[] = {
         {0, 1000, 0, 1, {500}, {1}, 0, 0, 0.5f},              // half way
         {0, 1000, 0, 1, {-3}, {1}, 0, 0, 0.0f},               // before start
-        {0, 1000, 0, 1, {5000}, {1}, 0, 0, 1.0f},             // beyond end
         {0, 1000, 0, 2, {1000, 500}, {1, 1}, 1000, 1, 1.0f},  // full: the rest adds nothing
         {0, 1000, 0, 2, {500, 0}, {0.5f, 0.5f}, 0, 1, 0.25f},
         {0, 1000, 0, 2, {500, 0}, {0.25f, 0.25f}, 1000, 0.8f, 0.125f + 0.5f * 0.8f},
@@ -54,9 +52,8 @@ TEST_F(Atmosphere, FogOfOneSubPixel) {
         {0, 1000, 0, 0, {}, {}, 500, 0.5f, 0.25f},
         {100, 100, 0, 1, {100}, {1}, 0, 0, 0.0f},  // equal ends: clear up to start
         {100, 100, 0, 1, {100.5f}, {1}, 0, 0, 1.0f},
-        {0, 1000, 1, 1, {800}, {1}, 0, 0, 0.0f},  // transparency removes the fog
-        {0, 1000, 0.25f, 1, {800}, {1}, 0, 0, 0.6f},
-        {-50, -10, 0, 1, {1}, {1}, 0, 0, 1.0f},  // negative ends are 0
+        {0, 1000, 0.25f, 1, {800}, {1}, 0, 0, 0.6f},  // transparency thins the fog
+        {-50, -10, 0, 1, {1}, {1}, 0, 0, 1.0f},       // negative ends are 0
     };
     ASSERT_EQ(atmosdb_init(&atmos_), 1);
     atmos_.color_param = hp_color(kivColor(0.2f, 0.4f, 0.6f, 0.1f));

@@ -1,11 +1,5 @@
 #include "render/geometry_occlusion.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <vector>
-
-#include "../test_support.h"
 #include "raster_support.h"
 
 namespace {
@@ -24,14 +18,15 @@ class Occlusion : public raster_test::RasterTest {
         m->zbuffer_flag1 = true;
         return m;
     }
-    float coverage(int row, int col) {
-        float depth = 0, cov = 0;
-        zb().geometry_depth(zb().record(row, col), depth, cov);
-        return cov;
+    // Depth (or coverage) of the geometry in a pixel; coverage over the image.
+    float geometry(int row, int col, bool depth = false) {
+        float z = 0, cov = 0;
+        zb().geometry_depth(zb().record(row, col), z, cov);
+        return depth ? z : cov;
     }
     float coverage_sum() {
         float s = 0;
-        for (int i = 0; i < 48 * 64; ++i) s += coverage(i / 64, i % 64);
+        for (int i = 0; i < 48 * 64; ++i) s += geometry(i / 64, i % 64);
         return s;
     }
 };
@@ -50,9 +45,7 @@ TEST_F(Occlusion, FacingTestCullsReversesOrKeeps) {
         EXPECT_NEAR(coverage_sum(), c[3] ? 12.5f : 0.0f, 1e-3) << c[0] << c[1] << c[2];
     }
     // The depth is the distance of the pixel's average camera-space point.
-    float depth = 0, cov = 0;
-    zb().geometry_depth(zb().record(10, 10), depth, cov);
-    EXPECT_NEAR(depth, kivVector(at(10.5f, 10.5f)).length(), 1e-3);
+    EXPECT_NEAR(geometry(10, 10, true), kivVector(at(10.5f, 10.5f)).length(), 1e-3);
 }
 
 TEST_F(Occlusion, PolygonsBehindTheNearPlane) {
@@ -69,7 +62,7 @@ TEST_F(Occlusion, PolygonsBehindTheNearPlane) {
         for (int r = 0; r < 48; ++r)
             for (int c = 0; c < 64; c += 7)
                 if (i == 2 || r >= 25 || r <= 20) {
-                    EXPECT_NEAR(coverage(r, c), i < 2 && r <= 20, 1e-4)
+                    EXPECT_NEAR(geometry(r, c), i < 2 && r <= 20, 1e-4)
                         << i << " " << c << "," << r;
                 }
     }
@@ -111,9 +104,9 @@ TEST_F(Occlusion, SurfaceHidesTheHairsBehindIt) {
     hair_model* wall = mdldb_get_new(0);
     mdldb_set_type(wall, MODEL_NURB, "wall");
     kivNurbSurface& s = *wall->nurbs();
-    s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists();
     const float k[6] = {0, 0, 1, 2, 3, 3};
-    s.set_uknots(6, k), s.set_vknots(6, k);
+    s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists(), s.set_uknots(6, k),
+        s.set_vknots(6, k);
     for (int i = 0; i < 16; ++i) {
         const kivPoint p = at(4 + i % 4 * 18, 4 + i / 4 * 13, -20);
         s.set_vert(i, kivPoint4(p.x, p.y, p.z, 1));

@@ -1,10 +1,5 @@
 #include "render/hair_rasteriser.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-#include "../test_support.h"
 #include "raster_support.h"
 
 using HairRaster = raster_test::RasterTest;

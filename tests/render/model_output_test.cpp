@@ -16,16 +16,16 @@
 
 namespace {
 
+// Models written into a directory of the test's own, frame 3, by a camera
+// 5 units along +z (world z becomes z − 5).
 class ModelOutput : public render_test::SettingsTest {
   protected:
     void SetUp() override {
         SettingsTest::SetUp();
         ASSERT_EQ(names_init(64), 1);
-        dir_ = render_test::temp_path("_objs");
         ::mkdir(dir_.c_str(), 0755);
         defs.output_dir = dir_.c_str();
         defs.frame = 3;
-        // The camera sits 5 units along +z: world z becomes z − 5.
         cam_.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -5, 1));
     }
     void TearDown() override {
@@ -37,27 +37,23 @@ class ModelOutput : public render_test::SettingsTest {
     }
 
     std::string path(const char* model) const { return dir_ + "/" + model + ".3.obj"; }
-
-    static std::string read(const std::string& file) {
-        std::ifstream in(file);
+    std::string read(const char* model) const {
         std::stringstream s;
-        s << in.rdbuf();
+        s << std::ifstream(path(model)).rdbuf();
         return s.str();
     }
-
     // A triangle model in the xy plane.
-    static hair_model* triangle(const char* name, int which = 0) {
+    static void triangle(int which = 0) {
         hair_model* m = mdldb_get_new(which);
-        EXPECT_EQ(mdldb_set_type(m, MODEL_POLY, name), 1);
+        EXPECT_EQ(mdldb_set_type(m, MODEL_POLY, "tri"), 1);
         kivPolygons* p = m->polygons();
         p->set_nb_verts(3);
         for (int i = 0; i < 3; ++i) p->set_vert(i, kivPoint(i == 1, i == 2, 0));
         p->set_nb_polys(1);
         p->set_poly(0, kivPoly{3, {0, 1, 2, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}});
-        return m;
     }
 
-    std::string dir_;
+    const std::string dir_ = temp_path("_objs");
     hair_camera cam_;
 };
 
@@ -65,34 +61,31 @@ class ModelOutput : public render_test::SettingsTest {
 
 TEST_F(ModelOutput, PolygonAndNurbsModelsAreWrittenInCameraSpace) {
     ASSERT_EQ(mdldb_init(4, 0), 1);
-    hair_model* tri = triangle("tri");
+    triangle();
     // A flat 4 × 4 bilinear NURBS patch over [0, 2] × [0, 1].
     hair_model* surface = mdldb_get_new(0);
     EXPECT_EQ(mdldb_set_type(surface, MODEL_NURB, "patch"), 1);
     kivNurbSurface& s = *surface->nurbs();
-    s.set_nb_verts(4, 4);
-    s.set_order(2, 2);
+    s.set_nb_verts(4, 4), s.set_order(2, 2);
     EXPECT_EQ(s.alloc_lists(), 1);
     const float k[6] = {0, 0, 1, 2, 3, 3};
-    s.set_uknots(6, k);
-    s.set_vknots(6, k);
+    s.set_uknots(6, k), s.set_vknots(6, k);
     for (int i = 0; i < 16; ++i) s.set_vert(i, kivPoint4(i % 4 * 2 / 3.0f, i / 4 / 3.0f, 0, 1));
     ASSERT_EQ(mdldb_set_type(mdldb_get_new(0), MODEL_DPNT, "points"), 1);
     mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "nothing");
     const int before = defs.geometry_id;
     EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 0); }), "");
-    EXPECT_EQ(read(path("tri")),
+    EXPECT_EQ(read("tri"),
               "v 0.000000 0.000000 -5.000000\nv 1.000000 0.000000 -5.000000\n"
               "v 0.000000 1.000000 -5.000000\n\n\n\nf 1/1/1 2/1/1 3/1/1 \n");
-    // The polygon model itself stays in camera space; the surface is written
-    // through a tessellation and left untouched; other kinds write nothing.
-    EXPECT_EQ(tri->polygons()->verts[1].z, -5.0f);
-    const std::string obj = read(path("patch"));
+    // The surface is written through a tessellation and left untouched;
+    // other kinds write nothing.
+    const std::string obj = read("patch");
     EXPECT_NE(obj.find("v 2.000000 1.000000 -5.000000\n"), std::string::npos) << obj;
     EXPECT_NE(obj.find("\nf "), std::string::npos) << obj;
     EXPECT_EQ(surface->nurbs()->cvs[15].z, 0.0f);
     EXPECT_EQ(defs.geometry_id, before + 2);
-    EXPECT_EQ(read(dir_ + "/points.3.obj"), "");
+    EXPECT_EQ(read("points"), "");
 }
 
 TEST_F(ModelOutput, EmptyListsSecondListsAndUnopenableFiles) {
@@ -102,12 +95,13 @@ TEST_F(ModelOutput, EmptyListsSecondListsAndUnopenableFiles) {
     EXPECT_EQ(none + captured([&] { mdldb_output_obj(&cam_, 0); }),
               "WARNING: there are no models\n");
     ASSERT_EQ(mdldb_init(1, 1), 1);
-    triangle("tri", 1);
+    triangle(1);
     const std::string missing = dir_ + "/missing";
     defs.output_dir = missing.c_str();
     EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 1); }),
               "ERROR: could not open file " + missing + "/tri.3.obj\n");
+    // The model itself stays in camera space: a second output moves it again.
     defs.output_dir = dir_.c_str();
     mdldb_output_obj(&cam_, 1);
-    EXPECT_NE(read(path("tri")).find("v 1.000000 0.000000 -10.000000\n"), std::string::npos);
+    EXPECT_NE(read("tri").find("v 1.000000 0.000000 -10.000000\n"), std::string::npos);
 }

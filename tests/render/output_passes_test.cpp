@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,11 +12,16 @@
 #include "render/camera.h"
 #include "render_support.h"
 
-using render_test::temp_path;
+using render_test::add_fragment;
+using render_test::add_geometry;
+using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-// A camera whose z-buffer covers an output of lines × cols pixels.
+const kivColor kWhite(1, 1, 1, 1);
+
+// A camera whose z-buffer covers an output of lines × cols pixels; the
+// files it names are removed afterwards.
 class OutputPasses : public render_test::SettingsTest {
   protected:
     void SetUp() override {
@@ -36,109 +43,108 @@ class OutputPasses : public render_test::SettingsTest {
         EXPECT_EQ(cam_.init_zbuffer(), 1);
         return *cam_.zbuffer();
     }
-
     std::string file(const std::string& suffix) {
         files_.push_back(temp_path(suffix));
         return files_.back();
+    }
+    // What a debug loop prints when standard input holds text.
+    std::string session(const std::string& text, void (hair_camera::*loop)()) {
+        const std::string in = file(".in");
+        FILE* f = std::fopen(in.c_str(), "w");
+        if (f) std::fputs(text.c_str(), f), std::fclose(f);
+        const int saved = dup(0);
+        EXPECT_TRUE(std::freopen(in.c_str(), "r", stdin));
+        const std::string out = captured([&] { (cam_.*loop)(); });
+        dup2(saved, 0), close(saved);
+        std::clearerr(stdin);
+        return out;
     }
 
     hair_camera cam_;
     std::vector<std::string> files_;
 };
 
-// The four byte channels of an RLA file, pixel by pixel from row 0; the
-// channel count goes to channels.
-std::vector<unsigned char> read_rla(const std::string& path, int& channels) {
-    std::vector<unsigned char> out;
+// The four byte channels of an RLA file, pixel by pixel from row 0, and
+// the channel count at the end.
+Bytes read_rla(const std::string& path) {
+    Bytes out;
     kivImage* img = kivOpenImage(path.c_str(), kivFormatRla);
     if (img == nullptr) return out;
-    channels = img->channels;
     for (int y = 0; y < img->lines; ++y)
         for (int x = 0; x < img->cols; ++x)
             for (int c = 0; c < 4; ++c) out.push_back(img->rows[y][c * img->cols + x]);
+    out.push_back(static_cast<unsigned char>(img->channels));
     kivCloseImage(img);
     return out;
 }
 
-std::vector<unsigned char> rgba(std::initializer_list<int> v) {
-    return std::vector<unsigned char>(v.begin(), v.end());
+IffImage read_iff(const std::string& path) {
+    IffImage img;
+    EXPECT_TRUE(iff_read_file(path.c_str(), img)) << path;
+    return img;
 }
 
 bool exists(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f) std::fclose(f);
-    return f != nullptr;
+    return access(path.c_str(), F_OK) == 0;
 }
 
-const kivColor kWhite(1, 1, 1, 1);
-
 }  // namespace
-
-// --- render -------------------------------------------------------------------------------------
 
 TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
     defs.subpixel_factor = 2;
     hair_zbuffer& zb = camera(1, 2);
     // Pixel 0: alphas 1, 1, 0, 0. Pixel 1: one red sample of four.
-    render_test::add_fragment(zb, 0, 0, 1, 3.0f, kWhite);
-    render_test::add_fragment(zb, 1, 1, 2, 3.0f, kWhite);
-    render_test::add_fragment(zb, 1, 3, 3, 3.0f, kivColor(1, 0, 0, 1));
+    add_fragment(zb, 0, 0, 1, 3.0f, kWhite);
+    add_fragment(zb, 1, 1, 2, 3.0f, kWhite);
+    add_fragment(zb, 1, 3, 3, 3.0f, kivColor(1, 0, 0, 1));
     const std::string path = file(".iff");
     cam_.render(path.c_str());
-    IffImage img;
-    ASSERT_TRUE(iff_read_file(path.c_str(), img));
+    const IffImage img = read_iff(path);
     EXPECT_EQ(img.width * 10 + img.height, 21);
-    EXPECT_EQ(img.rgba, rgba({128, 128, 128, 128, 64, 0, 0, 64}));
+    EXPECT_EQ(img.rgba, (Bytes{128, 128, 128, 128, 64, 0, 0, 64}));
     // The current pixel followed the output pixels.
     EXPECT_EQ(defs.pixel_x * 10 + defs.pixel_y, 10);
     // The image in memory holds the same bytes.
-    std::vector<unsigned char> memory;
+    Bytes memory;
     EXPECT_EQ(cam_.render_rgba(memory), 1);
     EXPECT_EQ(memory, img.rgba);
 }
 
 TEST_F(OutputPasses, RlaWithADepthRangeElseTheHostImageLibrary) {
     hair_zbuffer& zb = camera(2, 2, zcalc(1.0f, 100.0f));
-    render_test::add_fragment(zb, 0, 1, 1, 3.0f, kivColor(0.2f, 0.4f, 0.6f, 0.5f));
-    render_test::add_fragment(zb, 1, 0, 2, 3.0f, kWhite);
-    render_test::add_geometry(zb, 1, 1, 5.0f, 1.0f);
+    add_fragment(zb, 0, 1, 1, 3.0f, kivColor(0.2f, 0.4f, 0.6f, 0.5f));
+    add_fragment(zb, 1, 0, 2, 3.0f, kWhite);
+    add_geometry(zb, 1, 1, 5.0f, 1.0f);
     const std::string rla = file(".rla"), iff = file(".iff");
     cam_.render(rla.c_str());
-    int channels = 0;
     // Premultiplied 16-bit fractions: 0.1 × 255 = 25.498 gives 25. Geometry
-    // alone leaves a pixel empty.
-    const auto expected = rgba({0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0});
-    EXPECT_EQ(read_rla(rla, channels), expected);
-    EXPECT_EQ(channels, 5);
+    // alone leaves a pixel empty. The RLA image has a depth channel.
+    Bytes expected = {0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0, 5};
+    EXPECT_EQ(read_rla(rla), expected);
     EXPECT_NEAR(rx_rla(rla.c_str()).getgamma(), 2.2f, 1e-3f);
     cam_.set_image_params(2, 2, cam_window(), zcalc());
     cam_.render(iff.c_str());
-    IffImage img;
-    ASSERT_TRUE(iff_read_file(iff.c_str(), img));
-    EXPECT_EQ(img.rgba, expected);
+    expected.pop_back();
+    EXPECT_EQ(read_iff(iff).rgba, expected);
     // An image that cannot be created leaves nothing behind.
     const std::string nowhere = testing::TempDir() + "no_such_dir/x.iff";
     cam_.render(nowhere.c_str());
     EXPECT_FALSE(exists(nowhere));
 }
 
-// --- render_z and render_zbuff ----------------------------------------------------------------
-
 TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
     defs.subpixel_factor = 2;
     hair_zbuffer& zb = camera(1, 3);
     // Pixel 0: geometry at 10 with hair at 4 in front, geometry at 6 elsewhere.
-    render_test::add_geometry(zb, 0, 0, 10.0f, 1.0f);
-    render_test::add_fragment(zb, 0, 0, 1, 4.0f, kWhite);
-    render_test::add_geometry(zb, 1, 1, 6.0f, 1.0f);
+    add_geometry(zb, 0, 0, 10.0f, 1.0f);
+    add_fragment(zb, 0, 0, 1, 4.0f, kWhite);
+    add_geometry(zb, 1, 1, 6.0f, 1.0f);
     // Pixel 2: hair behind fully covering geometry does not count.
-    render_test::add_geometry(zb, 1, 4, 5.0f, 1.0f);
-    render_test::add_fragment(zb, 1, 4, 2, 9.0f, kWhite);
+    add_geometry(zb, 1, 4, 5.0f, 1.0f);
+    add_fragment(zb, 1, 4, 2, 9.0f, kWhite);
     const std::string path = file(".iff");
     EXPECT_EQ(captured([&] { cam_.render_z(path.c_str()); }), "");
-    IffImage img;
-    ASSERT_TRUE(iff_read_file(path.c_str(), img));
-    EXPECT_EQ(img.depth, (std::vector<float>{-1.0f / 4.0f, 0.0f, -1.0f / 5.0f}));
+    EXPECT_EQ(read_iff(path).depth, (std::vector<float>{-1.0f / 4.0f, 0.0f, -1.0f / 5.0f}));
 }
 
 TEST_F(OutputPasses, EmptyBuffersPrintTheirMessageAndWriteZeros) {
@@ -150,56 +156,46 @@ TEST_F(OutputPasses, EmptyBuffersPrintTheirMessageAndWriteZeros) {
               }),
               "MESSAGE: nothing to write into zhair file!\n"
               "MESSAGE: nothing to write into zfile!\n");
-    IffImage img;
-    ASSERT_TRUE(iff_read_file(z.c_str(), img));
-    EXPECT_EQ(img.depth, std::vector<float>(4, 0.0f));
-    int channels = 0;
-    EXPECT_EQ(read_rla(zb, channels), std::vector<unsigned char>(16, 0));
-    EXPECT_EQ(channels, 4);
+    EXPECT_EQ(read_iff(z).depth, std::vector<float>(4, 0.0f));
+    Bytes zeros(17, 0);
+    zeros.back() = 4;
+    EXPECT_EQ(read_rla(zb), zeros);
 }
 
 TEST_F(OutputPasses, GeometryDepthPictureIsDarkNearAndBrightFar) {
     hair_zbuffer& zb = camera(1, 3);
-    render_test::add_geometry(zb, 0, 0, 10.0f, 1.0f);
-    render_test::add_geometry(zb, 0, 1, 20.0f, 0.5f);
-    render_test::add_fragment(zb, 0, 2, 1, 3.0f, kWhite);
+    add_geometry(zb, 0, 0, 10.0f, 1.0f);
+    add_geometry(zb, 0, 1, 20.0f, 0.5f);
+    add_fragment(zb, 0, 2, 1, 3.0f, kWhite);
     const std::string path = file(".rla");
     cam_.render_zbuff(path.c_str());
-    int channels = 0;
     // 0.5 coverage is stored as 32767 ÷ 65535: 127.498 + 0.5 truncates to 127.
-    EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 255, 255, 255, 255, 127, 0, 0, 0, 0}));
+    EXPECT_EQ(read_rla(path), (Bytes{1, 1, 1, 255, 255, 255, 255, 127, 0, 0, 0, 0, 4}));
     // All geometry at one depth is near.
     zb.clear();
-    render_test::add_geometry(zb, 0, 0, 7.0f, 1.0f);
-    render_test::add_geometry(zb, 0, 2, 7.0f, 1.0f);
+    add_geometry(zb, 0, 0, 7.0f, 1.0f);
+    add_geometry(zb, 0, 2, 7.0f, 1.0f);
     cam_.render_zbuff(path.c_str());
-    EXPECT_EQ(read_rla(path, channels), rgba({1, 1, 1, 255, 0, 0, 0, 0, 1, 1, 1, 255}));
+    EXPECT_EQ(read_rla(path), (Bytes{1, 1, 1, 255, 0, 0, 0, 0, 1, 1, 1, 255, 4}));
 }
-
-// --- render_atm
-// -----------------------------------------------------------------------------------
 
 TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
     hair_atmos atmos;
     ASSERT_EQ(atmosdb_init(&atmos), 1);
     hair_zbuffer& zb = camera(1, 3);
-    render_test::add_fragment(zb, 0, 0, 1, 500.0f, kWhite);
-    render_test::add_geometry(zb, 0, 1, 1000.0f, 1.0f);
+    add_fragment(zb, 0, 0, 1, 500.0f, kWhite);
+    add_geometry(zb, 0, 1, 1000.0f, 1.0f);
     const std::string path = file(".rla");
     cam_.render_atm(path.c_str());
-    int channels = 0;
-    EXPECT_EQ(read_rla(path, channels), rgba({128, 128, 128, 128, 255, 255, 255, 255, 0, 0, 0, 0}));
+    EXPECT_EQ(read_rla(path), (Bytes{128, 128, 128, 128, 255, 255, 255, 255, 0, 0, 0, 0, 4}));
     atmos.transparency_param = hp_scalar(1.0f);
     cam_.render_atm(path.c_str());
-    EXPECT_EQ(read_rla(path, channels), std::vector<unsigned char>(12, 0));
+    EXPECT_EQ(read_rla(path), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4}));
 }
-
-// --- Refusals
-// -------------------------------------------------------------------------------------
 
 TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     const std::string path = file(".img");
-    std::vector<unsigned char> memory(3);
+    Bytes memory(3);
     EXPECT_EQ(captured([&] {
                   cam_.render(path.c_str());
                   cam_.debug_pixels();
@@ -233,28 +229,18 @@ TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     // A smaller output reads the first rows and columns only.
     defs.subpixel_factor = 1;
     defs.image_lines = 2;
-    render_test::add_fragment(*cam_.zbuffer(), 1, 1, 1, 2.0f, kWhite);
-    render_test::add_fragment(*cam_.zbuffer(), 3, 3, 2, 2.0f, kWhite);
+    add_fragment(*cam_.zbuffer(), 1, 1, 1, 2.0f, kWhite);
+    add_fragment(*cam_.zbuffer(), 3, 3, 2, 2.0f, kWhite);
     cam_.render(path.c_str());
-    IffImage img;
-    ASSERT_TRUE(iff_read_file(path.c_str(), img));
+    const IffImage img = read_iff(path);
     EXPECT_EQ(img.height, 2);
     EXPECT_EQ(img.rgba[4 * (4 + 1) + 3], 255);
 }
 
-// --- Interactive inspection
-// -----------------------------------------------------------------------
-
 TEST_F(OutputPasses, DebugLoopsAnswerUntilTheEndOfInput) {
     hair_zbuffer& zb = camera(2, 2);
-    render_test::add_fragment(zb, 0, 1, 1, 2.0f, kWhite);
-    render_test::add_geometry(zb, 1, 0, 6.5f, 1.0f);
-    const std::string in = file(".in");
-    // Runs a debug loop on the given input.
-    auto session = [&](const std::string& text, void (hair_camera::*loop)()) {
-        render_test::StdinFromText input(in, text);
-        return captured([&] { (cam_.*loop)(); });
-    };
+    add_fragment(zb, 0, 1, 1, 2.0f, kWhite);
+    add_geometry(zb, 1, 0, 6.5f, 1.0f);
     // x is the column, y the row; junk and positions outside are skipped.
     std::string out = session("junk\n5 5\n1 0\n", &hair_camera::debug_pixels);
     const std::string head =
@@ -276,7 +262,7 @@ TEST_F(OutputPasses, DebugLoopsAnswerUntilTheEndOfInput) {
     // With motion blur the pixel is compressed before its final depth.
     defs.motion_blur = 1;
     defs.geometry_id = 7;
-    render_test::add_geometry(zb, 0, 0, 4.0f, 0.5f, 0xFFu);
+    add_geometry(zb, 0, 0, 4.0f, 0.5f, 0xFFu);
     out = session("0 0\n", &hair_camera::debug_zbuffer);
     EXPECT_NE(out.find("Starting postprocess_zbuff_debug()"), std::string::npos) << out;
     EXPECT_NE(out.find("Final z = 4.000000, area = 0.250000\n"), std::string::npos) << out;

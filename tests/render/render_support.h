@@ -3,18 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <memory>
-#include <string>
 
 #include "foundation/render_settings.h"
 #include "render/fragment_list.h"
 #include "test_support.h"
 
 namespace render_test {
-using ::temp_path;
 
 // Saves defs and opt_flags and puts them back after the test.
 class SettingsTest : public testing::Test {
@@ -53,34 +48,5 @@ inline void add_geometry(hair_zbuffer& zb, int row, int col, float depth, float 
     ASSERT_NE(cell, nullptr);
     zb.add_geometry(*cell, depth, coverage, slices);
 }
-
-// A fragment value as stored.
-inline pixel_hair hair(float r, float g, float b, float a, float z, int id) {
-    return {frac_encode(r), frac_encode(g), frac_encode(b), frac_encode(a), z, id};
-}
-
-// Writes text to a file and makes it standard input; restore() gives the
-// former standard input back.
-class StdinFromText {
-  public:
-    StdinFromText(const std::string& path, const std::string& text) {
-        FILE* f = std::fopen(path.c_str(), "w");
-        if (f != nullptr) {
-            std::fputs(text.c_str(), f);
-            std::fclose(f);
-        }
-        std::fflush(stdin);
-        saved_ = dup(0);
-        std::freopen(path.c_str(), "r", stdin);
-    }
-    ~StdinFromText() {
-        dup2(saved_, 0);
-        close(saved_);
-        std::clearerr(stdin);
-    }
-
-  private:
-    int saved_ = -1;
-};
 
 }  // namespace render_test

@@ -111,21 +111,11 @@ class HairPolygon : public raster_test::RasterTest {
     }
 };
 
-TEST_F(HairPolygon, RectangleFromEveryStartingVertex) {
-    const std::vector<pt> rect = {{10.25, 5.5}, {14.75, 5.5}, {14.75, 8.5}, {10.25, 8.5}};
-    for (int s = 0; s < 8; ++s) {
-        std::vector<pt> p = rect;
-        if (s >= 4) std::reverse(p.begin(), p.end());
-        std::rotate(p.begin(), p.begin() + s % 4, p.end());
-        check(p, {rect}, s);
-        EXPECT_EQ(color(6, 12).a, 1.0f) << s;
-    }
-}
-
-TEST_F(HairPolygon, ZigzagQuadIsDrawnAsTwoTriangles) {
-    // Edges alternating in x, then in y; the triangles as the split makes
-    // them from the lowest vertex o and its opposite c.
-    const std::vector<pt> cases[][3] = {
+TEST_F(HairPolygon, ZigzagAndSubPixelPolygonsFillTheirExactArea) {
+    // Zigzag quads, edges alternating in x, then in y, are drawn as two
+    // triangles as the split makes them from the lowest vertex o and its
+    // opposite c.
+    const std::vector<pt> zigzags[][3] = {
         {{{2, 2}, {10, 2}, {2, 10}, {10, 10}},
          {{2, 2}, {10, 2}, {10, 10}},
          {{10, 10}, {10, 2}, {2, 10}}},
@@ -133,13 +123,11 @@ TEST_F(HairPolygon, ZigzagQuadIsDrawnAsTwoTriangles) {
          {{3, 4}, {13, 12}, {13, 4}},
          {{3, 4}, {13, 4}, {3, 12}}},
     };
-    for (int i = 0; i < 2; ++i) check(cases[i][0], {cases[i][1], cases[i][2]}, i);
-}
-
-TEST_F(HairPolygon, SubPixelPolygonAddsOneFragmentWithItsAreaAndFirstColour) {
+    for (int i = 0; i < 2; ++i) check(zigzags[i][0], {zigzags[i][1], zigzags[i][2]}, 10 + i);
+    // A polygon inside one pixel adds one fragment with its area and the
+    // colour of its first vertex.
     const std::vector<pt> tri = {{5.2, 6.1}, {5.8, 6.3}, {5.4, 6.9}};
     const kivColor colors[3] = {{1, 0.5f, 0.25f, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}};
-    check(tri, {tri}, 0, colors);
-    const double a = raster_test::area(tri);
-    EXPECT_NEAR(color(6, 5).b, 0.25 * a, 2.0 / 65535);
+    check(tri, {tri}, 20, colors);
+    EXPECT_NEAR(color(6, 5).b, 0.25 * raster_test::area(tri), 2.0 / 65535);
 }
