@@ -60,6 +60,7 @@
 #include "render/model_output.h"
 #include "render/lighting.h"
 #include "render/shadow_map.h"
+#include "render/shadow_map_file.h"
 
 // Image files
 #include "imagefile/image_file.h"

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "korvofur/korvofur.h"
 #include "options.h"
 #include "progress.h"
+#include "shadow_passes.h"
 
 namespace furrender {
 
@@ -214,8 +216,13 @@ void write_outputs(const options& o, hair_camera& cam, int frame) {
     defs.image_lines = o.height;
 }
 
+// The frame's shadow maps are released however the frame ends.
+struct frame_shadows {
+    ~frame_shadows() { end_shadows(); }
+};
+
 // One frame, from its scene file to its images. False after --dump.
-bool render_frame(const options& o, int frame, progress_display& progress) {
+bool render_frame(const options& o, int frame, shadow_folder& folder, progress_display& progress) {
     defs.frame = frame;
     progress.begin_frame(frame);
     hair_params_init_visibility();
@@ -237,6 +244,11 @@ bool render_frame(const options& o, int frame, progress_display& progress) {
     lgtdb_check_exclude(0);
     lgtdb_check_defs(0);
     lgtdb_calc_simple_area_lights(0);
+
+    // Shadow maps from the lights, then set up for the final render.
+    frame_shadows shadows;
+    const std::string shadow_error = prepare_shadows(o, folder, *cam, frame, progress);
+    if (!shadow_error.empty()) throw run_error{shadow_error};
 
     cam->set_image_params(o.height, o.width, crop_window(o), depth_range(o, *cam));
     if (!cam->init_zbuffer())
@@ -274,8 +286,9 @@ int run(const options& o) {
     if (!o.atmos.empty() && !atmosdb_is_defined())
         throw run_error{"--atmos: the hair description file defines no fog"};
 
+    shadow_folder folder(o);
     for (int f = o.first_frame; f <= o.last_frame; ++f)
-        if (!render_frame(o, f, progress)) break;
+        if (!render_frame(o, f, folder, progress)) break;
     if (!o.quiet && !o.dump && !o.out.empty())
         std::fprintf(stderr, "furrender: wrote %s\n",
                      o.first_frame == o.last_frame ? frame_file_name(o.out, o.first_frame).c_str()
@@ -318,6 +331,9 @@ int main(int argc, char** argv) {
     } catch (const FurException& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "furrender: %s\n", e.message().asChar());
+    } catch (const std::runtime_error& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "furrender: %s\n", e.what());
     } catch (const std::bad_alloc&) {
         std::fflush(stdout);
         std::fprintf(stderr, "furrender: out of memory\n");

@@ -42,6 +42,10 @@ const option_entry kOptions[] = {
     {"atmos", "FILE", "atmosphere image (RLA; needs a fog in the hair file)"},
     {"near", "Z", "near end of the depth range of an .rla hair image"},
     {"far", "Z", "far end of it (default: the scene camera's clip)"},
+    {"shadow-dir", "DIR", "where shadow maps go (default: a temporary folder)"},
+    {"reuse-shadows", nullptr, "use the maps already in --shadow-dir"},
+    {"no-shadows", nullptr, "render without shadow maps and auto-shading"},
+    {"shadow-debug", nullptr, "also write each map's picture (shadowmap_LIGHT.N.rla)"},
     {"verbose", "N", "library messages: 3 warnings, 7 progress (default 0)"},
     {"quiet", nullptr, "print nothing but errors; no progress display"},
     {"dump", nullptr, "print the databases of the first frame and exit"},
@@ -146,6 +150,9 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         o.zbuff = v;
     } else if (name == "atmos") {
         o.atmos = v;
+    } else if (name == "shadow-dir") {
+        o.shadow_dir = v;
+        ok = !v.empty();
     } else if (name == "size") {
         const std::vector<std::string> p = split(v, 'x');
         ok = p.size() == 2 && read_int(p[0], 1, 65535, o.width) &&
@@ -209,6 +216,14 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
     }
     if (!o.dump && o.out.empty() && o.depth.empty() && o.zbuff.empty() && o.atmos.empty()) {
         error = "nothing to write: give --out, --depth, --zbuff or --atmos";
+        return false;
+    }
+    if (o.reuse_shadows && o.shadow_dir.empty()) {
+        error = "--reuse-shadows needs --shadow-dir";
+        return false;
+    }
+    if (o.no_shadows && (o.reuse_shadows || o.shadow_debug)) {
+        error = "--no-shadows leaves no shadow maps to reuse or show";
         return false;
     }
     if (given("near") != given("far")) {
@@ -349,6 +364,9 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             if (name == "quiet") opts.quiet = true;
             if (name == "backface") opts.backface = true;
             if (name == "dump") opts.dump = true;
+            if (name == "reuse-shadows") opts.reuse_shadows = true;
+            if (name == "no-shadows") opts.no_shadows = true;
+            if (name == "shadow-debug") opts.shadow_debug = true;
             continue;
         }
         std::string value;

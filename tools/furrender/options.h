@@ -39,6 +39,12 @@ struct options {
     bool has_depth_range = false;
     float near_z = 0.0f, far_z = 0.0f;
 
+    // Shadow passes.
+    std::string shadow_dir;      // where the maps go; empty: a temporary folder
+    bool reuse_shadows = false;  // read the maps in shadow_dir instead of rendering them
+    bool no_shadows = false;     // no shadow multipliers in the final render
+    bool shadow_debug = false;   // also write each map's debug picture
+
     // Run control.
     int verbose = 0;
     bool quiet = false;

@@ -1,0 +1,126 @@
+// The shadow map pass of a camera: resolves every pixel of a light's
+// N x N camera into the four map values and writes the map file, and on
+// request a debug picture of it.
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "foundation/render_settings.h"
+#include "imagefile/image_file.h"
+#include "render/camera.h"
+#include "render/shadow_map.h"
+#include "render/shadow_map_file.h"
+
+namespace {
+
+unsigned char to_byte(float v) {
+    if (!(v > 0.0f)) return 0;
+    if (v > 255.0f) return 255;
+    return static_cast<unsigned char>(v + 0.5f);
+}
+
+// The smallest and largest positive hair and geometry depth of the map.
+void depth_bounds(hair_zbuffer& zb, int n, float threshold, float& lo, float& hi) {
+    lo = hi = 0.0f;
+    auto take = [&](float d) {
+        if (!(d > 0.0f)) return;
+        if (lo == 0.0f || d < lo) lo = d;
+        if (d > hi) hi = d;
+    };
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            pixel_slot* rec = zb.record(y, x);
+            float g, gc, opacity;
+            zb.geometry_depth(rec, g, gc);
+            take(g);
+            take(zb.resolve_shadow(rec, threshold, opacity));
+        }
+    }
+}
+
+// The debug picture's pixel x from the four map values.
+void debug_pixel(u_char_buf& buf, int x, const float* v, float lo, float range) {
+    buf.z(x) = 0;
+    if (v[SMAP_GEO_DEPTH] == 0.0f && v[SMAP_HAIR_DEPTH] == 0.0f) {
+        buf.rgbm(x, 0);
+        return;
+    }
+    auto depth_byte = [&](float d) {
+        const unsigned char b = to_byte((d - lo) / range * 255.0f);
+        return b == 0 ? static_cast<unsigned char>(1) : b;
+    };
+    buf(0, x) = depth_byte(v[SMAP_GEO_DEPTH]);
+    buf(1, x) = to_byte(v[SMAP_GEO_COVERAGE] * 255.0f);
+    buf(2, x) = depth_byte(v[SMAP_HAIR_DEPTH]);
+    buf(3, x) = to_byte(v[SMAP_HAIR_OPACITY] * 255.0f);
+}
+
+}  // namespace
+
+void hair_camera::render_shadow_map(const char* file, int debug) {
+    const ShadowMapList& list = defs.shadows;
+    if (list.entries == nullptr || list.current < 0 || list.current >= list.count) {
+        std::printf("ERROR: render_shadow_map: no current shadow map entry\n");
+        return;
+    }
+    const ShadowMapInfo& e = list.entries[list.current];
+    const int n = e.params.map.lines;
+    if (arr == nullptr || n < 1 || arr->lines() != n || arr->cols() != n) {
+        std::printf("ERROR: render_shadow_map: the camera must be %d x %d pixels\n", n, n);
+        return;
+    }
+    const float threshold = e.params.threshold;
+
+    // Four rows of the map and the encoder's buffer.
+    std::vector<float> rows[SMAP_CHANNELS], buffer;
+    try {
+        for (auto& r : rows) r.resize(static_cast<std::size_t>(n));
+        buffer.resize(static_cast<std::size_t>(n) + 1);
+    } catch (const std::bad_alloc&) {
+        std::printf("ERROR: Memory allocation error.\n");
+        return;
+    }
+
+    float lo = 0.0f, hi = 0.0f, range = 1.0f;
+    if (debug) {
+        depth_bounds(*arr, n, threshold, lo, hi);
+        if (hi - lo > 0.0f) range = hi - lo;
+    }
+
+    std::FILE* out = file ? std::fopen(file, "wb") : nullptr;
+    if (out == nullptr) {
+        std::printf("MESSAGE: could not open shadow map output file!\n");
+        return;
+    }
+    smWriteHeader(out, n, n, e.params.map.cone);
+
+    std::unique_ptr<rx_rla> picture;
+    std::unique_ptr<u_char_buf> pbuf;
+    if (debug) {
+        char name[1100];
+        std::snprintf(name, sizeof name, "shadowmap_%s.%04d.rla", e.name ? e.name : "", defs.frame);
+        picture = std::make_unique<rx_rla>(name, n, n, 8, defs.gamma, hasdepth());
+        pbuf = std::make_unique<u_char_buf>(n);
+    }
+
+    // Resolve and write the map row by row.
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            pixel_slot* rec = arr->record(y, x);
+            float v[SMAP_CHANNELS];
+            arr->geometry_depth(rec, v[SMAP_GEO_DEPTH], v[SMAP_GEO_COVERAGE]);
+            v[SMAP_HAIR_DEPTH] = arr->resolve_shadow(rec, threshold, v[SMAP_HAIR_OPACITY]);
+            for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c][x] = v[c];
+            if (debug) debug_pixel(*pbuf, x, v, lo, range);
+        }
+        for (auto& r : rows) {
+            int count = 0;
+            if (!smEncodeScanline(r.data(), buffer.data(), n, &count, out))
+                std::printf("ERROR: Error encoding scanline.\n");
+        }
+        if (debug) picture->writescan(pbuf->address(), y);
+    }
+    picture.reset();
+    std::fclose(out);
+}
