@@ -1,0 +1,332 @@
+// Shadow multipliers: filter kernels, lookups in hand-made maps, auto-shading,
+// and a map rendered from a light through the whole library.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+#include "korvofur/korvofur.h"
+#include "render_support.h"
+#include "test_support.h"
+
+using render_test::SettingsTest;
+
+namespace {
+
+// An entry over a 9 x 9 map seen by a light with a 90 degree view: the
+// point (0, 0, -10) of light space falls on the centre pixel (4, 4).
+struct hand_made_entry {
+    ShadowMapInfo e;
+    std::vector<float> maps[SMAP_CHANNELS];
+
+    explicit hand_made_entry(int lgt_filter = 3, int obj_filter = 3) {
+        init_mapparams(&e.params);
+        e.kind = SHADOW_MAP;
+        e.params.lgt_filter_size = lgt_filter;
+        e.params.obj_filter_size = obj_filter;
+        e.params.map.lines = e.params.map.cols = 9;
+        e.params.map.encoding = 1;
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            maps[c].assign(81, 0.0f);
+            e.params.map.maps[c] = maps[c].data();
+        }
+        e.proj_scale = 0.5f;
+        e.xscale = e.yscale = kivFscale(0.0f, 9.0f, -0.5f, 0.5f);
+        e.kernel_count = std::abs(obj_filter - lgt_filter) / 2 + 1;
+        e.kernels = new ShadowMapKernel[e.kernel_count];
+        for (int j = 0; j < e.kernel_count; ++j)
+            smMakeKernel(e.kernels[j], lgt_filter + (obj_filter >= lgt_filter ? 2 : -2) * j);
+    }
+    ~hand_made_entry() {
+        for (int j = 0; j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
+        delete[] e.kernels;
+    }
+    // Every pixel, or only (x, y), gets these four values.
+    void fill(float g, float gc, float h, float ho, int x = -1, int y = -1) {
+        for (int i = 0; i < 81; ++i) {
+            if (x >= 0 && i != y * 9 + x) continue;
+            maps[SMAP_GEO_DEPTH][i] = g;
+            maps[SMAP_GEO_COVERAGE][i] = gc;
+            maps[SMAP_HAIR_DEPTH][i] = h;
+            maps[SMAP_HAIR_OPACITY][i] = ho;
+        }
+    }
+    float at(float root_scale = 1.0f) const {
+        return smCalcShadowMultForPoint(&e, kivPoint(0.0f, 0.0f, -10.0f), root_scale);
+    }
+};
+
+}  // namespace
+
+TEST(ShadowKernel, WeightsSumToOnePeakNearTheCentreAndVanishOutside) {
+    for (int size = 1; size <= 15; size += 2) {
+        ShadowMapKernel k;
+        ASSERT_TRUE(smMakeKernel(k, size));
+        const int h = size / 2;
+        double sum = 0.0;
+        for (int dy = -h; dy <= h; ++dy) {
+            for (int dx = -h; dx <= h; ++dx) {
+                const float w = smKernelWeight(k, dy, dx);
+                EXPECT_GT(w, 0.0f);
+                EXPECT_LE(w, smKernelWeight(k, 0, 0)) << size << " " << dy << " " << dx;
+                sum += w;
+            }
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-5) << size;
+        EXPECT_EQ(smKernelWeight(k, h + 1, 0), 0.0f);
+        EXPECT_EQ(smKernelWeight(k, 0, -h - 1), 0.0f);
+        delete[] k.weights;
+    }
+}
+
+TEST(ShadowLookup, OccludersDarkenAsTheBiasesAndDarknessSay) {
+    hand_made_entry m;
+    const MapParams& p = m.e.params;
+    EXPECT_EQ(m.at(), 1.0f) << "no depths";
+
+    // Hair halfway along the self-shadow ramp blocks half its opacity; the
+    // ramp scales with the root scale.
+    m.fill(0, 0, 10.0f - (p.low_hair_epsilon + p.high_hair_epsilon) / 2, 1.0f);
+    EXPECT_NEAR(m.at(), 0.5f, 1e-5f);
+    m.fill(0, 0, 10.0f - 2.0f * (p.low_hair_epsilon + p.high_hair_epsilon) / 2, 0.8f);
+    EXPECT_NEAR(m.at(2.0f), 1.0f - 0.4f, 1e-5f);
+    m.fill(0, 0, 10.0f - 1.15f, 1.0f);
+    EXPECT_NEAR(m.at(2.0f), 1.0f - (1.15f - 0.6f) / (4.0f - 0.6f), 1e-5f);
+    m.fill(0, 0, 10.0f - 0.2f, 1.0f);
+    EXPECT_EQ(m.at(), 1.0f) << "hair closer than low_hair_epsilon";
+
+    // Geometry blocks its coverage unless it lies within geo_epsilon.
+    m.fill(5.0f, 0.25f, 0, 0);
+    EXPECT_NEAR(m.at(), 0.75f, 1e-5f);
+    m.fill(10.0f - 0.4f, 1.0f, 0, 0);
+    EXPECT_EQ(m.at(), 1.0f);
+    m.fill(5.0f, 1.0f, 4.0f, 1.0f);
+    EXPECT_NEAR(m.at(), 0.0f, 1e-5f) << "occlusion is at most 1";
+
+    // Fully blocked, the darkness blends from the light's to the object's
+    // by where the occluder lies: here a tenth of the way.
+    m.e.params.lgt_darkness = 0.6f;
+    m.e.params.obj_darkness = 0.2f;
+    m.fill(0, 0, 1.0f, 1.0f);
+    EXPECT_NEAR(m.at(), 1.0f - (0.9f * 0.6f + 0.1f * 0.2f), 1e-5f);
+}
+
+TEST(ShadowLookup, OnlyThePixelsUnderTheKernelCount) {
+    hand_made_entry m;
+    m.fill(0, 0, 2.0f, 1.0f, 4, 4);
+    EXPECT_NEAR(m.at(), 1.0f - smKernelWeight(m.e.kernels[0], 0, 0), 1e-6f);
+    m.fill(0, 0, 0, 0);
+    m.fill(0, 0, 2.0f, 1.0f, 6, 4);  // two pixels right: outside a 3 x 3 kernel
+    EXPECT_EQ(m.at(), 1.0f);
+
+    // A wider kernel for occluders near the object reaches it.
+    hand_made_entry wide(3, 7);
+    ASSERT_EQ(wide.e.kernel_count, 3);
+    EXPECT_EQ(wide.e.kernels[2].size, 7);
+    wide.fill(0, 0, 7.0f, 1.0f, 6, 4);  // near the point: the 7 x 7 kernel
+    EXPECT_LT(wide.at(), 0.99f);
+    wide.fill(0, 0, 0, 0);
+    wide.fill(0, 0, 1.0f, 1.0f, 6, 4);  // near the light: the 3 x 3 kernel
+    EXPECT_EQ(wide.at(), 1.0f);
+}
+
+TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
+    ShadowMapInfo e;
+    init_autoparams(&e.auto_params);  // self_shade 0.5, darkness 1, factor 2, back darkness 1
+    hair_light light;
+    light.direction = kivVector(0.0f, -1.0f, 0.0f);
+    e.light = &light;
+    const kivVector facing(0.0f, 1.0f, 0.0f), away(0.0f, -1.0f, 0.0f), side(1.0f, 0.0f, 0.0f);
+
+    // Along the hair, lit from the front: dark to self_shade, then a ramp.
+    const float t[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}, f[] = {0.0f, 0.0f, 0.0f, 0.5f, 1.0f};
+    for (int i = 0; i < 5; ++i) EXPECT_NEAR(smCalcAutoShadeMult(&e, facing, t[i]), f[i], 1e-6f);
+    e.auto_params.self_shade = 0.0f;
+    EXPECT_EQ(smCalcAutoShadeMult(&e, facing, 0.0f), 1.0f);
+    e.auto_params.self_shade = 1.0f;
+    e.auto_params.self_shade_darkness = 0.3f;
+    EXPECT_NEAR(smCalcAutoShadeMult(&e, facing, 1.0f), 0.7f, 1e-6f);
+
+    // Across the angle: full from the front, 1 - back darkness from behind,
+    // and a smooth step between (p = 1/2 at a right angle gives g = 1/2).
+    e.auto_params.self_shade = 0.0f;
+    e.auto_params.back_shadow_darkness = 0.8f;
+    EXPECT_NEAR(smCalcAutoShadeMult(&e, away, 1.0f), 0.2f, 1e-6f);
+    EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.2f * 0.5f + 0.5f, 1e-6f);
+    float previous = 2.0f;
+    for (int a = 0; a <= 180; a += 15) {
+        const float r = a * 3.14159265f / 180.0f;
+        const float m = smCalcAutoShadeMult(&e, kivVector(std::sin(r), std::cos(r), 0.0f), 1.0f);
+        EXPECT_LE(m, previous + 1e-6f) << a;  // darker as the light moves behind
+        previous = m;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A map rendered from a spot light through the library's own passes: the
+// light looks along +x at a curtain of hair standing in the plane x = 0.
+
+namespace {
+
+const char kHair[] = R"(
+hair "curtain" {
+    density = 40000 ; length = 1 ; segments = 2 ; erectness = 0 ;
+    width_base = 0.02 ; width_tip = 0.02 ;
+    diffuse_base = <1, 1, 1> ;
+}
+light "sun" {
+    shadow_type = 1 ; map_size = 128 ; lgt_filter_size = 3 ; obj_filter_size = 5 ;
+    low_hair_epsilon = 0.05 ; high_hair_epsilon = 0.2 ;
+}
+)";
+
+// The curtain grows up from a thin strip at y = 2 (z from -1 to 1), which
+// the light, at the strip's height, sees edge-on; offset moves it along z.
+std::string scene_text(float offset) {
+    return R"(
+nb_lights 1
+nb_models 1
+camera { fov 40 focal 35 clip 1 20 matrix 1 0 0 0  0 1 0 0  0 0 1 0  0 0 0 1 }
+light spot "sun" {
+    color 1 1 1
+    position -10 2 0
+    direction 1 0 0
+    angles 40 0
+    world_matrix 0 0 1 0  0 1 0 0  -1 0 0 0  -10 2 0 1
+    nb_lightlink 1
+    linkedObject "strip"
+}
+model poly "strip" {
+    matrix 1 0 0 0  0 1 0 0  0 0 1 0  0 0 )" +
+           std::to_string(offset) + R"( 1
+    nb_vertices 4
+    v -0.02 2 1
+    v -0.02 2 -1
+    v 0.02 2 -1
+    v 0.02 2 1
+    nb_normals 1
+    n 0 1 0
+    nb_uvs 4
+    uv 0 0 0
+    uv 0 1 0
+    uv 1 1 0
+    uv 1 0 0
+    nb_polys 1
+    p 0/0/0 1/0/1 2/0/2 3/0/3
+}
+)";
+}
+
+class ShadowScene : public SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        base_ = temp_path("");
+        std::ofstream(base_ + ".hair") << kHair;
+        std::ofstream(base_ + ".assign") << "\"curtain\" hair { \"strip\" }\n";
+        ASSERT_TRUE(names_init(1009));
+        tmap_init(8);
+        crvdata_init(8);
+        attractdb_init();
+        curveAttractdb_init();
+        ASSERT_TRUE(assdb_init(1009));
+        captured([&] {
+            ASSERT_TRUE(hair_params_init((base_ + ".hair").c_str()));
+            ASSERT_TRUE(assdb_readfile((base_ + ".assign").c_str()));
+        });
+    }
+    void TearDown() override {
+        smFreeAfterUse(&defs.shadows);
+        scndb_cleanup();
+        assdb_done();
+        hair_params_done();
+        attractdb_done();
+        curveAttractdb_done();
+        tmap_done();
+        crvdata_done();
+        names_done();
+        for (const char* ext : {".hair", ".assign", ".0001.kiv", "_sun.0001.smap"})
+            std::remove((base_ + ext).c_str());
+        SettingsTest::TearDown();
+    }
+
+    // Renders the map of the scene with the sheet at offset and sets it up
+    // for lookups. black_hair: every hair pixel of the pass was black.
+    void render(float offset, bool* black_hair = nullptr, float* max_alpha = nullptr) {
+        std::ofstream(base_ + ".0001.kiv") << scene_text(offset);
+        defs.frame = 1;
+        captured([&] {
+            hair_params_init_visibility();
+            ASSERT_TRUE(scndb_init(base_.c_str(), 1, 0));
+            hair_camera* view = camdb_get(0);
+            mdldb_xform(0);
+            lgtdb_xform(view->get_matrix(), 0);
+
+            defs.shadows.shadow_pass = 1;
+            defs.tiles[1] = 2;  // the geometry serves both passes
+            ASSERT_EQ(smSetUpToCreate(&defs.shadows), 0);
+            ASSERT_EQ(defs.shadows.count, 1);
+            defs.shadows.current = 0;
+            ShadowMapInfo& e = defs.shadows.entries[0];
+            hair_camera cam;
+            cam.set_matrix(lgtdb_get_new_shadow_matrix(e.name, 0, 0, view->get_matrix()));
+            cam.set_shadow_params(e.params.angle);
+            cam.set_image_params(128, 128, cam_window(), zcalc());
+            ASSERT_TRUE(cam.init_zbuffer());
+            mdldb_zbuffer(&cam, 0);
+            mdldb_hair(cam);
+            if (black_hair) {
+                *black_hair = true;
+                *max_alpha = 0.0f;
+                hair_zbuffer& zb = *cam.zbuffer();
+                for (int y = 0; y < 128; ++y) {
+                    for (int x = 0; x < 128; ++x) {
+                        const kivColor c = zb.resolve_color(zb.record(y, x));
+                        if (c.r != 0.0f || c.g != 0.0f || c.b != 0.0f) *black_hair = false;
+                        *max_alpha = std::max(*max_alpha, c.a);
+                    }
+                }
+            }
+            cam.render_shadow_map((base_ + "_sun.0001.smap").c_str(), 0);
+            smFreeAfterCreate(&defs.shadows);
+            defs.shadows.shadow_pass = 0;
+
+            defs.shadows.use_shadows = 1;
+            ASSERT_TRUE(smSetUpToUse(&defs.shadows, base_.c_str(), 1, *view));
+        });
+    }
+    float mult(float x, float y, float z) const {
+        return smCalcShadowMultForPoint(&defs.shadows.entries[0], kivPoint(x, y, z), 1.0f);
+    }
+
+    std::string base_;
+};
+
+}  // namespace
+
+TEST_F(ShadowScene, CurtainOfHairShadowsThePointsBehindItOnly) {
+    bool black = false;
+    float alpha = 0.0f;
+    render(0.0f, &black, &alpha);
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(black) << "the shadow pass draws every hair black";
+    EXPECT_EQ(alpha, 1.0f) << "and fully opaque";
+
+    const ShadowMapInfo& e = defs.shadows.entries[0];
+    EXPECT_EQ(e.kind, SHADOW_MAP);
+    EXPECT_EQ(e.kernel_count, 2);
+    ASSERT_NE(e.light, nullptr);
+    EXPECT_EQ(e.light->smap_index, 0);
+    EXPECT_LT(mult(1.0f, 2.6f, 0.0f), 0.2f) << "behind the curtain";
+    EXPECT_LT(mult(3.0f, 2.5f, 0.5f), 0.2f) << "further behind";
+    EXPECT_EQ(mult(-1.0f, 2.6f, 0.0f), 1.0f) << "in front of it";
+    EXPECT_EQ(mult(1.0f, 1.5f, 0.0f), 1.0f) << "below it";
+    EXPECT_EQ(mult(1.0f, 2.6f, 2.0f), 1.0f) << "beside it";
+}
+
+TEST_F(ShadowScene, CurtainOutsideTheConeCastsNothing) {
+    render(30.0f);
+    if (HasFatalFailure()) return;
+    for (float z : {-0.5f, 0.0f, 0.5f}) EXPECT_EQ(mult(1.0f, 2.6f, z), 1.0f) << z;
+}
