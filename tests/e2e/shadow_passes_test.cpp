@@ -1,0 +1,134 @@
+// furrender's shadow passes on the shade scene of tests/data/e2e: a plate
+// floating above a lawn under a shadow-mapped spot light.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "imagefile/png_file.h"
+#include "render/shadow_map_file.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs furrender on the shade scene with more arguments: the exit status
+// and standard error.
+std::pair<int, std::string> shade(const std::string& args, const std::string& hair = "shade") {
+    const std::string err = temp_path(".stderr");
+    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + kData + hair +
+                                ".hair --assign " + kData + "shade.assign --scene " + kData +
+                                "shade --size 160x120 --quiet " + args + " 2>" + err;
+    const int s = std::system(command.c_str());
+    std::pair<int, std::string> r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(err)};
+    std::remove(err.c_str());
+    return r;
+}
+
+std::vector<unsigned char> pixels(const std::string& path) {
+    const std::string bytes = slurp(path);
+    int w = 0, h = 0;
+    std::vector<unsigned char> rgba;
+    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), w,
+                              h, rgba))
+        << path;
+    EXPECT_TRUE(w == 160 && h == 120);
+    return rgba;
+}
+
+}  // namespace
+
+// The plate's shadow darkens the grass under it and nothing else; the map
+// left in --shadow-dir parses and, reused, gives the same picture.
+TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
+    const std::string lit = temp_path("_lit.png"), shaded = temp_path("_shaded.png"),
+                      reused = temp_path("_reused.png"), dir = temp_path("_maps");
+    ASSERT_EQ(shade("--no-shadows --out " + lit).first, 0);
+    const auto made = shade("--shadow-dir " + dir + " --out " + shaded);
+    ASSERT_EQ(made.first, 0) << made.second;
+
+    const std::vector<unsigned char> a = pixels(lit), b = pixels(shaded);
+    ASSERT_EQ(a.size(), b.size());
+    int darker = 0, lighter = 0, same = 0;
+    for (std::size_t i = 0; i < a.size(); i += 4) {
+        if (b[i + 3] != a[i + 3]) ++lighter;  // coverage never changes
+        if (b[i + 1] + 10 < a[i + 1]) ++darker;
+        if (b[i + 1] > a[i + 1]) ++lighter;
+        if (a[i + 3] > 0 && b[i + 1] == a[i + 1]) ++same;
+    }
+    EXPECT_GT(darker, 200) << "the plate's shadow on the grass";
+    EXPECT_EQ(lighter, 0);
+    EXPECT_GT(same, 2 * darker) << "the grass outside the shadow is untouched";
+
+    // The map is where the options say and reads back as the light's square map.
+    const std::string map_path = dir + "/shade_sun.0001.smap";
+    ShadowMap map{-1, 0, 0, 0.0f, {nullptr, nullptr, nullptr, nullptr}};
+    ASSERT_EQ(captured([&] { EXPECT_EQ(smOpen(map_path.c_str(), &map), 1); }), "");
+    EXPECT_TRUE(map.lines == 128 && map.cols == 128 && map.encoding == 1);
+    int plate = 0;
+    for (int i = 0; i < 128 * 128; ++i)
+        plate += map.maps[SMAP_GEO_DEPTH][i] > 0.0f && map.maps[SMAP_GEO_DEPTH][i] < 5.0f;
+    EXPECT_GT(plate, 100) << "the plate lies 4.5 below the light";
+    smClose(&map);
+
+    const auto again = shade("--shadow-dir " + dir + " --reuse-shadows --out " + reused);
+    ASSERT_EQ(again.first, 0) << again.second;
+    EXPECT_EQ(slurp(reused), slurp(shaded));
+
+    // Without --shadow-dir the maps go to a folder that is removed at exit.
+    const auto temp = shade("--out " + reused);
+    ASSERT_EQ(temp.first, 0) << temp.second;
+    EXPECT_EQ(slurp(reused), slurp(shaded));
+
+    for (const std::string& f : {lit, shaded, reused, map_path}) std::remove(f.c_str());
+    std::remove(dir.c_str());
+}
+
+TEST(ShadowPasses, FailuresNameTheirCause) {
+    const std::string out = " --out " + temp_path(".png"), empty = temp_path("_empty");
+    const std::string missing_light = temp_path(".hair");
+    std::ofstream(missing_light) << slurp(kData + "shade.hair")
+                                 << "light \"moon\" { shadow_type = 0 ; }\n";
+    const struct {
+        std::string args, hair;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"--reuse-shadows --shadow-dir " + empty + out, "shade", 1,
+         "cannot open the shadow map \"" + empty + "/shade_sun.0001.smap\""},
+        {"--reuse-shadows" + out, "shade", 2, "--reuse-shadows needs --shadow-dir"},
+        {"--no-shadows --shadow-debug" + out, "shade", 2, "--no-shadows"},
+        {"--shadow-dir /no/such/folder" + out, "shade", 1, "cannot make the shadow folder"},
+    };
+    ASSERT_EQ(std::system(("mkdir -p " + empty).c_str()), 0);
+    for (const auto& c : cases) {
+        const auto r = shade(c.args, c.hair);
+        EXPECT_EQ(r.first, c.status) << c.args << "\n" << r.second;
+        EXPECT_NE(r.second.find(c.message), std::string::npos) << c.args << "\n" << r.second;
+    }
+
+    // A light that the hair description file shadows but the scene lacks.
+    const std::string err = temp_path(".stderr");
+    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + missing_light +
+                                " --assign " + kData + "shade.assign --scene " + kData +
+                                "shade --size 160x120 --quiet" + out + " 2>" + err;
+    const int s = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(s) ? WEXITSTATUS(s) : -1, 1);
+    EXPECT_NE(slurp(err).find("shadows light \"moon\", which the scene of frame 1 lacks"),
+              std::string::npos)
+        << slurp(err);
+    EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
+    for (const std::string& f : {err, missing_light}) std::remove(f.c_str());
+    std::remove(empty.c_str());
+}
