@@ -1,7 +1,8 @@
 #!/bin/sh
 # Scene benchmark: furrender on the demo scene at 1280 x 720 (sub-pixel 2),
-# then on the same scene with its densities scaled to 1 000 000 hairs.
-# Reports wall time, hairs per second and peak memory (from /usr/bin/time -v).
+# with and without its shadow maps, then on the same scene with its
+# densities scaled to 1 000 000 hairs. Reports wall time, hairs per second
+# and peak memory (from /usr/bin/time -v), and the time of each shadow pass.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -28,13 +29,18 @@ awk '
         }
     }' examples/demo/demo.hair > "$work/million.hair"
 
-# One render: name, hair file. Prints one line of figures.
+# One render: name, hair file, more options. Prints one line of figures,
+# and one line per shadow pass. The hairs counted are those of the final
+# render (each shadow pass grows them again).
 run() {
-    /usr/bin/time -v "$renderer" --hair "$2" --assign examples/demo/demo.assign \
+    name=$1 hair=$2
+    shift 2
+    /usr/bin/time -v "$renderer" --hair "$hair" --assign examples/demo/demo.assign \
         --scene examples/demo/demo --frame 1 --size 1280x720 --subpixel 2 --backface \
-        --out "$work/$1.png" > "$work/$1.out" 2> "$work/$1.time"
-    awk -v name="$1" '
+        --verbose 1 --out "$work/$name.png" "$@" > "$work/$name.out" 2> "$work/$name.time"
+    awk -v name="$name" '
         /total hairs/ { hairs = $3 }
+        /shadow map of light/ { pass[++passes] = $0 }
         /Elapsed \(wall clock\)/ {
             k = split($NF, t, ":"); wall = 0
             for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
@@ -43,9 +49,14 @@ run() {
         END {
             printf "%-10s %10d hairs  %8.2f s  %10.0f hairs/s  %8.1f MB peak\n",
                    name, hairs, wall, hairs / wall, rss / 1024
-        }' "$work/$1.out" "$work/$1.time"
+            for (i = 1; i <= passes; i++) {
+                sub(/^furrender: frame [0-9]+: /, "", pass[i])
+                printf "%-10s   %s\n", "", pass[i]
+            }
+        }' "$work/$name.out" "$work/$name.time"
 }
 
 echo "furrender, demo scene at 1280 x 720, sub-pixel 2"
 run demo examples/demo/demo.hair
+run noshadows examples/demo/demo.hair --no-shadows
 run million "$work/million.hair"
