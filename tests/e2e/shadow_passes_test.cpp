@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
 #include "render/shadow_map_file.h"
 #include "test_support.h"
@@ -81,6 +82,26 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
         plate += map.maps[SMAP_GEO_DEPTH][i] > 0.0f && map.maps[SMAP_GEO_DEPTH][i] < 5.0f;
     EXPECT_GT(plate, 100) << "the plate lies 4.5 below the light";
     smClose(&map);
+
+    // The debug picture of the map goes to the working folder: the plate in
+    // red (geometry depth) and green (its coverage), no hair opacity.
+    const std::string debug = "shadowmap_sun.0001.rla";
+    std::remove(debug.c_str());
+    ASSERT_EQ(shade("--shadow-debug --out " + reused).first, 0);
+    kivImage* img = kivOpenImage(debug.c_str(), kivFormatRla);
+    ASSERT_NE(img, nullptr);
+    EXPECT_TRUE(img->cols == 128 && img->lines == 128);
+    int red = 0, matte = 0;
+    for (int y = 0; y < img->lines; ++y) {
+        for (int x = 0; x < img->cols; ++x) {
+            red += img->rows[y][x] > 0 && img->rows[y][128 + x] > 0;
+            matte += img->rows[y][384 + x] > 0;
+        }
+    }
+    EXPECT_GT(red, 100);
+    EXPECT_EQ(matte, 0) << "the grass casts no shadow";
+    kivCloseImage(img);
+    std::remove(debug.c_str());
 
     const auto again = shade("--shadow-dir " + dir + " --reuse-shadows --out " + reused);
     ASSERT_EQ(again.first, 0) << again.second;

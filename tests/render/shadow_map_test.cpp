@@ -131,6 +131,42 @@ TEST(ShadowLookup, OnlyThePixelsUnderTheKernelCount) {
     EXPECT_EQ(wide.at(), 1.0f);
 }
 
+// A projector image tints the light by its brightness at the point's place
+// on the map, premultiplied by its matte.
+TEST(ShadowLookup, ProjectorTintsTheLight) {
+    const std::string path = temp_path(".rla");
+    kivImage* img = kivCreateImage(path.c_str(), kivFormatRla, 3, 3, 8, 1.0f, 4);
+    ASSERT_NE(img, nullptr);
+    hand_made_entry m;
+    m.e.params.projector = img;
+    const struct {
+        unsigned char r, g, b, a;
+        float brightness;
+    } cases[] = {{255, 255, 255, 255, 1.03f},  // the blue weight is 0.144
+                 {255, 0, 0, 255, 0.299f},
+                 {0, 255, 0, 255, 0.587f},
+                 {0, 0, 255, 255, 0.144f},
+                 {255, 255, 255, 51, 0.2f * 1.03f}};
+    for (const auto& c : cases) {
+        // Only the centre pixel, where the point falls, has the colour.
+        unsigned char planes[4][3] = {};
+        void* chans[5] = {planes[0], planes[1], planes[2], planes[3], nullptr};
+        for (int y = 0; y < 3; ++y) {
+            const unsigned char v[4] = {c.r, c.g, c.b, c.a};
+            for (int k = 0; k < 4; ++k) planes[k][1] = y == 1 ? v[k] : 0;
+            ASSERT_EQ(kivWriteScanline(img, y, chans), 1);
+        }
+        EXPECT_NEAR(m.at(), c.brightness, 1e-3f) << int(c.r) << " " << int(c.a);
+    }
+    kivVector rgb;
+    EXPECT_EQ(smCalcProjection(&m.e, 0.0f, 0.0f, rgb), 1);
+    EXPECT_EQ(rgb.x, 0.0f);
+    m.e.params.projector = nullptr;
+    EXPECT_EQ(smCalcProjection(&m.e, 0.5f, 0.5f, rgb), 0);
+    kivCloseImage(img);
+    std::remove(path.c_str());
+}
+
 TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     ShadowMapInfo e;
     init_autoparams(&e.auto_params);  // self_shade 0.5, darkness 1, factor 2, back darkness 1
