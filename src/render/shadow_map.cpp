@@ -254,8 +254,8 @@ float smKernelWeight(const ShadowMapKernel& kernel, int dy, int dx) {
 // ---------------------------------------------------------------------------
 // Lookups
 
-void smCalcShadowScreenPoint(const ShadowMapInfo* e, const kivPoint& P, float& sx, float& sy,
-                             float& u, float& v) {
+void smCalcShadowScreenPoint(ShadowMapInfo* e, const kivPoint& P, float& sx, float& sy, float& u,
+                             float& v) {
     const float s = -e->proj_scale / P.z;
     sx = e->xscale.r_to_n(P.x * s);
     sy = e->yscale.r_to_n(P.y * s);
@@ -263,7 +263,7 @@ void smCalcShadowScreenPoint(const ShadowMapInfo* e, const kivPoint& P, float& s
     v = std::clamp(sy / static_cast<float>(e->params.map.lines), 0.0f, 1.0f);
 }
 
-int smCalcProjection(const ShadowMapInfo* e, float u, float v, kivVector& rgb) {
+int smCalcProjection(ShadowMapInfo* e, float u, float v, kivVector& rgb) {
     const kivImage* img = e->params.projector;
     if (img == nullptr || img->rows == nullptr || img->cols < 1 || img->lines < 1) return 0;
     const int x = static_cast<int>((img->cols - 1) * u);
@@ -275,7 +275,7 @@ int smCalcProjection(const ShadowMapInfo* e, float u, float v, kivVector& rgb) {
     return 1;
 }
 
-float smCalcShadowMultForPoint(const ShadowMapInfo* e, const kivPoint& P, float s) {
+float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
     const MapParams& p = e->params;
     if (p.map.encoding == -1 || e->kernel_count < 1) return 1.0f;
 
@@ -318,7 +318,7 @@ float smCalcShadowMultForPoint(const ShadowMapInfo* e, const kivPoint& P, float 
     return (1.0f - S) * B * D + (1.0f - D);
 }
 
-float smCalcAutoShadeMult(const ShadowMapInfo* e, const kivVector& N, float t) {
+float smCalcAutoShadeMult(ShadowMapInfo* e, const kivVector& N, float t) {
     const AutoParams& a = e->auto_params;
 
     // Self-shading: dark up to self_shade along the hair, then a ramp.

@@ -92,23 +92,23 @@ std::string smSmapFileName(const char* base, const char* light, int frame);
 
 // The map pixel (sx, sy) under a point P of the light's space, and the
 // same position as fractions u, v of the map, clamped to [0, 1].
-void smCalcShadowScreenPoint(const ShadowMapInfo* entry, const kivPoint& P, float& sx, float& sy,
+void smCalcShadowScreenPoint(ShadowMapInfo* entry, const kivPoint& P, float& sx, float& sy,
                              float& u, float& v);
 // The projector colour at (u, v), premultiplied by its matte: 1 and rgb,
 // or 0 without a projector image.
-int smCalcProjection(const ShadowMapInfo* entry, float u, float v, kivVector& rgb);
+int smCalcProjection(ShadowMapInfo* entry, float u, float v, kivVector& rgb);
 // The light reaching P (in the space the entry's matrix starts from) as a
 // multiplier; 1 when the entry's map is not open. root_scale is that of
 // the model being haired (it scales the depth biases). Filters the four
 // maps with a Gaussian kernel whose size grows from lgt_filter_size for
 // occluders next to the light to obj_filter_size for occluders next to
 // the point, and darkens by lgt_darkness and obj_darkness likewise.
-float smCalcShadowMultForPoint(const ShadowMapInfo* entry, const kivPoint& P, float root_scale);
+float smCalcShadowMultForPoint(ShadowMapInfo* entry, const kivPoint& P, float root_scale);
 // The auto-shading multiplier for a hair with root normal N at position t
 // (0 root ... 1 tip) along it: self-shading towards the root times a
 // back-shadow term from the angle between the light's direction and N.
 // An entry without a light takes the light as shining onto the surface.
-float smCalcAutoShadeMult(const ShadowMapInfo* entry, const kivVector& N, float t);
+float smCalcAutoShadeMult(ShadowMapInfo* entry, const kivVector& N, float t);
 
 // --- Filter kernels ----------------------------------------------------------------
 

@@ -52,7 +52,7 @@ struct hand_made_entry {
             maps[SMAP_HAIR_OPACITY][i] = ho;
         }
     }
-    float at(float root_scale = 1.0f) const {
+    float at(float root_scale = 1.0f) {
         return smCalcShadowMultForPoint(&e, kivPoint(0.0f, 0.0f, -10.0f), root_scale);
     }
 };
