@@ -2,7 +2,8 @@
 # Scene benchmark: furrender on the demo scene at 1280 x 720 (sub-pixel 2),
 # with and without its shadow maps, then on the same scene with its
 # densities scaled to 1 000 000 hairs. Reports wall time, hairs per second
-# and peak memory (from /usr/bin/time -v), and the time of each shadow pass.
+# and peak memory (from /usr/bin/time -v), and the time of each shadow pass
+# and of the final render.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -40,7 +41,7 @@ run() {
         --verbose 1 --out "$work/$name.png" "$@" > "$work/$name.out" 2> "$work/$name.time"
     awk -v name="$name" '
         /total hairs/ { hairs = $3 }
-        /shadow map of light/ { pass[++passes] = $0 }
+        /shadow map of light|final render in/ { pass[++passes] = $0 }
         /Elapsed \(wall clock\)/ {
             k = split($NF, t, ":"); wall = 0
             for (i = 1; i <= k; i++) wall = wall * 60 + t[i]

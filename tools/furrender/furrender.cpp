@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -255,11 +256,15 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         throw run_error{"frame " + std::to_string(frame) +
                         ": the scene camera cannot render (see the message above)"};
     progress.stage("z-buffering the geometry");
+    const auto start = std::chrono::steady_clock::now();
     mdldb_zbuffer(cam, 0);
     mdldb_hair(*cam);
     progress.stage("writing the images");
     write_outputs(o, *cam, frame);
     progress.end_frame();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (o.verbose)
+        std::fprintf(stderr, "furrender: frame %d: final render in %.3f s\n", frame, took.count());
     scndb_cleanup();
     return true;
 }
