@@ -72,8 +72,12 @@ int decode_scanline(std::FILE* file, float* out, int n) {
         float c;
         if (!read_floats(file, &c, 1)) return 0;
         // A count beyond the scanline (or not a number) can only overrun it.
-        if (!(c > -static_cast<float>(n) - 1.0f && c < static_cast<float>(n) + 1.0f))
-            mismatch(n, std::isfinite(c) ? filled + static_cast<long long>(std::fabs(c)) : -1);
+        if (!(c > -static_cast<float>(n) - 1.0f && c < static_cast<float>(n) + 1.0f)) {
+            // Counts far beyond any scanline (or NaN) are reported as -1.
+            const bool sane = std::fabs(c) < 1e15f;
+            mismatch(n,
+                     sane ? filled + static_cast<long long>(std::fabs(c)) + (c >= 0 ? 1 : 0) : -1);
+        }
         const int count = static_cast<int>(c);
         const long long want = count >= 0 ? count + 1LL : -static_cast<long long>(count);
         if (filled + want > n) mismatch(n, filled + want);
