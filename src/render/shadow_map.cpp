@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
@@ -27,12 +28,12 @@ char* copy_text(const char* s) {
 }
 
 // The names of the shadow lights of a pass, in table order.
-int shadow_light_names(int pass, hair_name**& names) {
-    names = nullptr;
+std::vector<hair_name*> shadow_light_names(int pass) {
     const int n = assdb_get_nb_shadow_lights(pass);
-    if (n <= 0) return 0;
-    names = new hair_name*[n];
-    return assdb_get_shadow_lights_list(n, names, pass);
+    std::vector<hair_name*> names(static_cast<std::size_t>(n > 0 ? n : 0));
+    if (n > 0)
+        names.resize(static_cast<std::size_t>(assdb_get_shadow_lights_list(n, names.data(), pass)));
+    return names;
 }
 
 // Whether the last four characters of a file name are ".rla", any case.
@@ -153,12 +154,9 @@ std::string smSmapFileName(const char* base, const char* light, int frame) {
 // Set-up and release
 
 int smSetUpToCreate(ShadowMapList* list) {
-    hair_name** names = nullptr;
-    const int n = shadow_light_names(1, names);
-    if (n == 0) {
-        delete[] names;
-        return 1;
-    }
+    const std::vector<hair_name*> names = shadow_light_names(1);
+    const int n = static_cast<int>(names.size());
+    if (n == 0) return 1;
     list->entries = new ShadowMapInfo[n];
     int k = 0;
     for (int i = 0; i < n; ++i) {
@@ -169,7 +167,6 @@ int smSetUpToCreate(ShadowMapList* list) {
         if (!assdb_get_shadmap_params(names[i], &e.params)) init_mapparams(&e.params);
     }
     list->count = k;
-    delete[] names;
     return 0;
 }
 
@@ -182,25 +179,18 @@ void smFreeAfterCreate(ShadowMapList* list) {
 }
 
 bool smSetUpToUse(ShadowMapList* list, const char* base, int frame, hair_camera& camera) {
-    hair_name** names = nullptr;
-    const int n = shadow_light_names(0, names);
+    const std::vector<hair_name*> names = shadow_light_names(0);
+    const int n = static_cast<int>(names.size());
     if (list->entries) smFreeAfterUse(list);
     list->count = n;
-    if (n == 0) {
-        delete[] names;
-        return true;
-    }
+    if (n == 0) return true;
     list->entries = new ShadowMapInfo[n];
     for (int i = 0; i < n; ++i) {
         ShadowMapInfo& e = list->entries[i];
         init_mapparams(&e.params);
         init_autoparams(&e.auto_params);
-        if (!set_up_entry(e, names[i]->name, i, base, frame, camera)) {
-            delete[] names;
-            return false;
-        }
+        if (!set_up_entry(e, names[i]->name, i, base, frame, camera)) return false;
     }
-    delete[] names;
     return true;
 }
 

@@ -118,7 +118,8 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
 }
 
 TEST(ShadowPasses, FailuresNameTheirCause) {
-    const std::string out = " --out " + temp_path(".png"), empty = temp_path("_empty");
+    const std::string out = " --out " + temp_path(".png"), empty = temp_path("_empty"),
+                      damaged = temp_path("_damaged");
     const std::string missing_light = temp_path(".hair");
     std::ofstream(missing_light) << slurp(kData + "shade.hair")
                                  << "light \"moon\" { shadow_type = 0 ; }\n";
@@ -134,8 +135,13 @@ TEST(ShadowPasses, FailuresNameTheirCause) {
         {"--shadow-dir /no/such/folder" + out, kData + "shade.hair", 1,
          "cannot make the shadow folder"},
         {out, missing_light, 1, "shadows light \"moon\", which the scene of frame 1 lacks"},
+        {"--reuse-shadows --shadow-dir " + damaged + out, kData + "shade.hair", 1,
+         "Bytes mis-matched in SHADOW rle buffer."},
     };
-    ASSERT_EQ(std::system(("mkdir -p " + empty).c_str()), 0);
+    ASSERT_EQ(std::system(("mkdir -p " + empty + " " + damaged + " && cp " + KORVO_TEST_DATA +
+                           "/render/broken/run_overrun.smap " + damaged + "/shade_sun.0001.smap")
+                              .c_str()),
+              0);
     for (const auto& c : cases) {
         const auto r = shade(c.args, c.hair);
         EXPECT_EQ(r.first, c.status) << c.args << "\n" << r.second;
@@ -143,5 +149,6 @@ TEST(ShadowPasses, FailuresNameTheirCause) {
     }
     EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
     std::remove(missing_light.c_str());
-    std::remove(empty.c_str());
+    std::remove((damaged + "/shade_sun.0001.smap").c_str());
+    for (const std::string& d : {empty, damaged}) std::remove(d.c_str());
 }
