@@ -9,11 +9,11 @@
 #include "host/korvo_global.h"
 #include "host/pixel_map.h"
 #include "host/random48.h"
-#include "host/korvo_image.h"
-#include "host/image_library.h"
-#include "host/iff_image.h"
+#include "imagefile/korvo_image.h"
+#include "imagefile/image_library.h"
+#include "imagefile/iff_image.h"
 #include "host/korvo_quaternion.h"
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 
 // Foundation
 #include "foundation/fur_exception.h"
@@ -34,9 +34,9 @@
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/param_values.h"
 #include "descriptions/hair_params.h"
-#include "descriptions/hair_file.h"
+#include "readers/hair_file.h"
 #include "descriptions/assign_db.h"
-#include "descriptions/scene_db.h"
+#include "readers/scene_db.h"
 
 // Geometry
 #include "geometry/polygon_mesh.h"
@@ -44,7 +44,7 @@
 #include "geometry/model_database.h"
 
 // Hair generation
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "generation/hair_shaping.h"
 #include "generation/hair_spawning.h"
 #include "generation/attractors.h"
@@ -71,4 +71,4 @@
 // Map tools
 
 // Host link
-#include "hostlink/socket_state.h"
+#include "foundation/socket_state.h"

@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "descriptions/assign_reader.h"
+#include "readers/assign_reader.h"
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"

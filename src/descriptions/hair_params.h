@@ -13,7 +13,7 @@
 #include "descriptions/param_values.h"
 #include "foundation/matrix.h"
 #include "foundation/names.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 // Buckets of the description list.
 constexpr int HAIR_PARAMS_BUCKETS = 53;

@@ -10,7 +10,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/noise.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "host/korvo_global.h"
-#include "hostlink/socket_state.h"
+#include "foundation/socket_state.h"
 
 void (*drv_display_mem_usage_ptr)(char* text) = nullptr;
 

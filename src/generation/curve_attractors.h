@@ -19,7 +19,7 @@
 #include "descriptions/param_values.h"
 #include "foundation/names.h"
 #include "foundation/vector_types.h"
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 #include "host/korvo_quaternion.h"
 
 struct hair_state;

@@ -17,7 +17,7 @@
 
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 struct hair_attract;
 struct hair_curveAttract;

@@ -18,7 +18,7 @@
 #include <cstdint>
 
 #include "foundation/vector_types.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 class hair_camera;
 class kivPolygons;

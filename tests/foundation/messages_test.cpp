@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "host/korvo_global.h"
-#include "hostlink/socket_state.h"
+#include "foundation/socket_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 
-#include "host/image_library.h"
+#include "imagefile/image_library.h"
 #include "imagefile/image_support.h"
 
 using namespace image_test;

@@ -21,7 +21,7 @@
 #include <cstdlib>
 
 #include "descriptions/hair_params.h"
-#include "descriptions/hair_reader.h"
+#include "readers/hair_reader.h"
 #include "foundation/names.h"
 
 namespace {
@@ -57,7 +57,7 @@ kivColor color_of(const hair_vec4& v) {
 %}
 
 %code requires {
-#include "descriptions/hair_reader.h"
+#include "readers/hair_reader.h"
 }
 
 %define api.prefix {hair_}

@@ -24,8 +24,8 @@
 #include <string>
 
 #include "descriptions/hair_params.h"
-#include "descriptions/scene_db.h"
-#include "descriptions/scene_reader.h"
+#include "readers/scene_db.h"
+#include "readers/scene_reader.h"
 #include "foundation/names.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
@@ -267,7 +267,7 @@ void scene_error(const char* message);
 %}
 
 %code requires {
-#include "descriptions/scene_reader.h"
+#include "readers/scene_reader.h"
 }
 
 %define api.prefix {scene_}

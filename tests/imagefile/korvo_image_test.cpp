@@ -1,6 +1,6 @@
-#include "host/korvo_image.h"
+#include "imagefile/korvo_image.h"
 
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 #include "imagefile/image_support.h"
 #include "imagefile/png_file.h"
 

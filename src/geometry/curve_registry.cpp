@@ -1,4 +1,4 @@
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 
 #include <algorithm>
 #include <cmath>

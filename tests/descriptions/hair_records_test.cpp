@@ -1,4 +1,4 @@
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 #include <utility>
 

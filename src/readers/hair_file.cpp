@@ -1,4 +1,4 @@
-#include "descriptions/hair_file.h"
+#include "readers/hair_file.h"
 
 #include <climits>
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
-#include "descriptions/hair_reader.h"
+#include "readers/hair_reader.h"
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "foundation/names.h"

@@ -1,4 +1,4 @@
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 
 #include "imagefile/image_io.h"
 

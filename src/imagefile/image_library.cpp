@@ -1,6 +1,6 @@
-#include "host/image_library.h"
+#include "imagefile/image_library.h"
 
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 #include "imagefile/image_io.h"
 
 #include <cstdio>

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "descriptions/assign_db.h"
-#include "descriptions/assign_reader.h"
+#include "readers/assign_reader.h"
 #include "foundation/names.h"
 
 // The stack never grows: 200 states, then "parser stack overflow".

@@ -1,4 +1,4 @@
-#include "hostlink/socket_state.h"
+#include "foundation/socket_state.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The scene database: per-frame file names, the include queue and reading.
-#include "descriptions/scene_db.h"
+#include "readers/scene_db.h"
 
 #include <cstdio>
 #include <memory>
 
-#include "descriptions/scene_reader.h"
+#include "readers/scene_reader.h"
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "foundation/names.h"
