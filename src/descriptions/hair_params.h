@@ -14,6 +14,9 @@
 #include "foundation/matrix.h"
 #include "foundation/names.h"
 #include "descriptions/hair_records.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Buckets of the description list.
 constexpr int HAIR_PARAMS_BUCKETS = 53;
@@ -123,3 +126,5 @@ hair_vertex hair_params_eval_vertex(const hair_params* hp, const hair_state* hs,
 // a + (b - a) t for colours, width and opacity; the specular colour is
 // a's. A t outside [0, 1] prints a warning and extrapolates.
 hair_vertex linterp(const hair_vertex& a, const hair_vertex& b, float t);
+
+KORVO_EXPORT_END

@@ -11,6 +11,9 @@
 #include <cstdint>
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_params;
 
@@ -132,3 +135,5 @@ struct motion_blur_pnt {
         a = c.a;
     }
 };
+
+KORVO_EXPORT_END

@@ -3,6 +3,9 @@
 #pragma once
 
 #include "host/korvo_string.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class FurException {
   public:
@@ -53,3 +56,5 @@ class FurEMatrix : public FurException {
 // exception constructed in the process (null when unset or not read yet).
 // Nothing in the library acts on it; a debugging build may.
 const char* furExceptionDebugSetting();
+
+KORVO_EXPORT_END

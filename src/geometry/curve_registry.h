@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "host/korvo_quaternion.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class kivNurbSurface;
 class kivPolygons;
@@ -113,3 +116,5 @@ int korvo_curve_unregister(const char* name);
 KorvoDagPath korvo_curve_find(const char* name);
 // Removes every curve.
 void korvo_curve_registry_clear();
+
+KORVO_EXPORT_END

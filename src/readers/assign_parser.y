@@ -18,6 +18,7 @@
 #include <string>
 
 #include "descriptions/assign_db.h"
+#include "readers/assign_file.h"
 #include "readers/assign_reader.h"
 #include "foundation/names.h"
 

@@ -25,6 +25,10 @@
 // statement does not take effect and reading goes on.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 // Reads the hair description file at path. The descriptions of an earlier
 // read are destroyed first. Returns 1; 0 when the file cannot be opened
 // (the infoError message "Can't open data file <path>") or the shaping work
@@ -39,3 +43,5 @@ int hair_params_init(const char* path);
 // Releases the shaping work records, destroys every description, forgets
 // and destroys the fog the file defined and resets the reader.
 void hair_params_done();
+
+KORVO_EXPORT_END

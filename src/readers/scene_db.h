@@ -11,6 +11,9 @@
 #pragma once
 
 #include <string>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // The scene file of a frame, from a base name: the frame number goes in
 // as four digits before a ".kiv" extension (base.0012.kiv), replacing the
@@ -30,3 +33,5 @@ int scndb_init(const char* base, int frame, int which);
 int scndb_add_include(const char* name);
 // Empties the camera, light and model databases.
 void scndb_cleanup();
+
+KORVO_EXPORT_END

@@ -9,6 +9,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/render_settings.h"
 #include "descriptions/hair_records.h"
+#include "generation/hair_spawning.h"
 
 namespace {
 
@@ -81,6 +82,19 @@ int cam_window::is_mb_clipped(float x0, float y0, float x1, float y1, float x2, 
 
 // ---------------------------------------------------------------------------
 // Construction
+
+// --- The default hair sink -------------------------------------------------
+
+namespace {
+
+// Hair spawning hands every shaped hair to the camera's rasteriser.
+void zbuffer_sink(hair_camera* cam, control_hair* hair, hair_state* state) {
+    cam->zbuff_hair(hair, state);
+}
+
+[[maybe_unused]] const bool g_sink_registered = mdldb_register_default_hair_sink(zbuffer_sink);
+
+}  // namespace
 
 hair_camera::hair_camera()
     : flags(0),
