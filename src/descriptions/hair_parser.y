@@ -17,43 +17,10 @@
 // A grammar error is reported once and ends the parse; an action that
 // fails with an exception aborts it. Either way bison releases the strings,
 // terms and chains still on its stack.
-#include <cstdint>
 #include <cstdlib>
 
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_reader.h"
-#include "foundation/names.h"
-
-namespace {
-
-// A chain of one term, with the term's operator and group flags.
-template <class C, class T>
-C chain_start(T* term, int op, unsigned flags) {
-    term->op = static_cast<std::uint8_t>(op);
-    term->flags = static_cast<std::uint8_t>(term->flags | flags);
-    return C{term, term};
-}
-
-// The chain with one more term.
-template <class C, class T>
-C chain_link(C chain, T* term, int op, unsigned flags) {
-    term->op = static_cast<std::uint8_t>(op);
-    term->flags = static_cast<std::uint8_t>(term->flags | flags);
-    chain.tail->append(term);
-    chain.tail = term;
-    return chain;
-}
-
-hair_vec4 vec4(float x, float y, float z, float w) {
-    return hair_vec4{{x, y, z, w}};
-}
-
-kivColor color_of(const hair_vec4& v) {
-    return kivColor(v.v[0], v.v[1], v.v[2], 1.0f);
-}
-
-}  // namespace
-
 %}
 
 %code requires {
@@ -351,31 +318,43 @@ fog_statement
 /* ---- Parameter values ----------------------------------------------------------- */
 
 scalar_expr
-    : scalar_term                       { $$ = chain_start<hair_scalar_chain>($1, HP_OP_NONE, 0); }
-    | scalar_term op                    { $$ = chain_start<hair_scalar_chain>($1, $2, 0); }
-    | '(' scalar_term op                {
-                                            $$ = chain_start<hair_scalar_chain>($2, $3,
-                                                                                HP_OPEN_GROUP);
+    : scalar_term                       {
+                                            $$ = hair_chain_start<hair_scalar_chain>($1, HP_OP_NONE,
+                                                                                     0);
                                         }
-    | scalar_expr scalar_term           { $$ = chain_link($1, $2, HP_OP_NONE, 0); }
-    | scalar_expr scalar_term op        { $$ = chain_link($1, $2, $3, 0); }
-    | scalar_expr scalar_term ')'       { $$ = chain_link($1, $2, HP_OP_NONE, HP_CLOSE_GROUP); }
-    | scalar_expr scalar_term ')' op    { $$ = chain_link($1, $2, $4, HP_CLOSE_GROUP); }
-    | scalar_expr '(' scalar_term op    { $$ = chain_link($1, $3, $4, HP_OPEN_GROUP); }
+    | scalar_term op                    { $$ = hair_chain_start<hair_scalar_chain>($1, $2, 0); }
+    | '(' scalar_term op                {
+                                            $$ = hair_chain_start<hair_scalar_chain>($2, $3,
+                                                                                     HP_OPEN_GROUP);
+                                        }
+    | scalar_expr scalar_term           { $$ = hair_chain_link($1, $2, HP_OP_NONE, 0); }
+    | scalar_expr scalar_term op        { $$ = hair_chain_link($1, $2, $3, 0); }
+    | scalar_expr scalar_term ')'       {
+                                            $$ = hair_chain_link($1, $2, HP_OP_NONE,
+                                                                 HP_CLOSE_GROUP);
+                                        }
+    | scalar_expr scalar_term ')' op    { $$ = hair_chain_link($1, $2, $4, HP_CLOSE_GROUP); }
+    | scalar_expr '(' scalar_term op    { $$ = hair_chain_link($1, $3, $4, HP_OPEN_GROUP); }
     ;
 
 colour_expr
-    : colour_term                       { $$ = chain_start<hair_color_chain>($1, HP_OP_NONE, 0); }
-    | colour_term op                    { $$ = chain_start<hair_color_chain>($1, $2, 0); }
-    | '(' colour_term op                {
-                                            $$ = chain_start<hair_color_chain>($2, $3,
-                                                                               HP_OPEN_GROUP);
+    : colour_term                       {
+                                            $$ = hair_chain_start<hair_color_chain>($1, HP_OP_NONE,
+                                                                                    0);
                                         }
-    | colour_expr colour_term           { $$ = chain_link($1, $2, HP_OP_NONE, 0); }
-    | colour_expr colour_term op        { $$ = chain_link($1, $2, $3, 0); }
-    | colour_expr colour_term ')'       { $$ = chain_link($1, $2, HP_OP_NONE, HP_CLOSE_GROUP); }
-    | colour_expr colour_term ')' op    { $$ = chain_link($1, $2, $4, HP_CLOSE_GROUP); }
-    | colour_expr '(' colour_term op    { $$ = chain_link($1, $3, $4, HP_OPEN_GROUP); }
+    | colour_term op                    { $$ = hair_chain_start<hair_color_chain>($1, $2, 0); }
+    | '(' colour_term op                {
+                                            $$ = hair_chain_start<hair_color_chain>($2, $3,
+                                                                                    HP_OPEN_GROUP);
+                                        }
+    | colour_expr colour_term           { $$ = hair_chain_link($1, $2, HP_OP_NONE, 0); }
+    | colour_expr colour_term op        { $$ = hair_chain_link($1, $2, $3, 0); }
+    | colour_expr colour_term ')'       {
+                                            $$ = hair_chain_link($1, $2, HP_OP_NONE,
+                                                                 HP_CLOSE_GROUP);
+                                        }
+    | colour_expr colour_term ')' op    { $$ = hair_chain_link($1, $2, $4, HP_CLOSE_GROUP); }
+    | colour_expr '(' colour_term op    { $$ = hair_chain_link($1, $3, $4, HP_OPEN_GROUP); }
     ;
 
 scalar_term
@@ -450,7 +429,7 @@ larg
 colour_term
     : vector                            {
                                             $$ = r.new_term<hp_color>([&](hp_color& t) {
-                                                t.set_constant(color_of($1));
+                                                t.set_constant(hair_color_of($1));
                                             });
                                             if (!$$) YYABORT;
                                         }
@@ -471,20 +450,23 @@ colour_term
     | IMAGE '(' STRING ',' STRING ',' vector ',' vector ')' {
                                             const hair_string f($3), c($5);
                                             $$ = r.new_term<hp_color>([&](hp_color& t) {
-                                                t.set_image_range(f.get(), c.get(), color_of($7),
-                                                                  color_of($9));
+                                                t.set_image_range(f.get(), c.get(),
+                                                                  hair_color_of($7),
+                                                                  hair_color_of($9));
                                             });
                                             if (!$$) YYABORT;
                                         }
     | NOISE '(' number ',' vector ',' vector ')' {
                                             $$ = r.new_term<hp_color>([&](hp_color& t) {
-                                                t.set_noise($3, color_of($5), color_of($7));
+                                                t.set_noise($3, hair_color_of($5),
+                                                            hair_color_of($7));
                                             });
                                             if (!$$) YYABORT;
                                         }
     | LINSTEP '(' sint ',' sint ',' vector ',' vector ')' {
                                             $$ = r.new_term<hp_color>([&](hp_color& t) {
-                                                t.set_linstep($3, $5, color_of($7), color_of($9));
+                                                t.set_linstep($3, $5, hair_color_of($7),
+                                                              hair_color_of($9));
                                             });
                                             if (!$$) YYABORT;
                                         }
@@ -504,9 +486,9 @@ op
     ;
 
 vector
-    : '<' number ',' number ',' number '>' { $$ = vec4($2, $4, $6, 1.0f); }
-    | number number number number       { $$ = vec4($1, $2, $3, $4); }
-    | number number number              { $$ = vec4($1, $2, $3, 1.0f); }
+    : '<' number ',' number ',' number '>' { $$ = hair_vec4_of($2, $4, $6, 1.0f); }
+    | number number number number       { $$ = hair_vec4_of($1, $2, $3, $4); }
+    | number number number              { $$ = hair_vec4_of($1, $2, $3, 1.0f); }
     ;
 
 number

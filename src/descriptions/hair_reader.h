@@ -8,6 +8,7 @@
 // still owns; hair_params_init throws it on once the file is closed.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -117,6 +118,35 @@ enum hair_attract_field : int {
 
 // The parameter values of the fog.
 enum hair_fog_field : int { HFF_Z_MIN, HFF_Z_MAX, HFF_TRANSP };
+
+// --- Values the grammar builds ------------------------------------------------------------
+
+// A chain of one term, with the term's operator and group flags.
+template <class C, class T>
+C hair_chain_start(T* term, int op, unsigned flags) {
+    term->op = static_cast<std::uint8_t>(op);
+    term->flags = static_cast<std::uint8_t>(term->flags | flags);
+    return C{term, term};
+}
+
+// The chain with one more term.
+template <class C, class T>
+C hair_chain_link(C chain, T* term, int op, unsigned flags) {
+    term->op = static_cast<std::uint8_t>(op);
+    term->flags = static_cast<std::uint8_t>(term->flags | flags);
+    chain.tail->append(term);
+    chain.tail = term;
+    return chain;
+}
+
+inline hair_vec4 hair_vec4_of(float x, float y, float z, float w) {
+    return hair_vec4{{x, y, z, w}};
+}
+
+// The colour of a vector; its fourth number is not used.
+inline kivColor hair_color_of(const hair_vec4& v) {
+    return kivColor(v.v[0], v.v[1], v.v[2], 1.0f);
+}
 
 // --- The reader ------------------------------------------------------------------------
 
