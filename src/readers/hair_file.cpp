@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -22,32 +23,6 @@
 
 namespace {
 
-// The settings of the open light block.
-struct light_scratch {
-    hair_name* name = nullptr;  // one reference held while the block is open
-    MapParams map{};
-    AutoParams autoshade{};
-    int type = -1;  // -1 none yet, 0 auto-shading, 1 shadow map
-};
-
-// Everything the reader keeps between the constructs of one file.
-struct reader_state {
-    hair_params* target = nullptr;  // the description the open hair block fills
-    hair_attract* attract = nullptr;
-    int attract_counter = -1;  // next control; -1 until "nb_controls"
-    hair_curveAttract* curve = nullptr;
-    int curve_counter = -1;
-    light_scratch light;
-    hair_atmos* fog = nullptr;  // the open fog block's record
-    bool error = false;         // a grammar error was found
-    std::exception_ptr failure;
-};
-
-// The statements of a hair block write this record; the block's "}" copies
-// it into the target and resets it. A null name keeps area_group and
-// reference_equalmap null unless a statement names them.
-hair_params g_scratch(nullptr);
-reader_state g_reader;
 hair_atmos* g_atmos = nullptr;  // the fog recorded with the atmosphere database
 
 hp_color hair_params::*const kColorFields[] = {
@@ -84,25 +59,6 @@ hp_scalar hair_curveAttract::*const kCurveFields[] = {
     &hair_curveAttract::radius,         &hair_curveAttract::len_threshold};
 static_assert(std::size(kCurveFields) == HAF_COUNT, "one member per field");
 
-hair_name** name_field(hair_name_field field) {
-    switch (field) {
-        case HNF_SPAWN_PARAMS:
-            return &g_scratch.spawn_params;
-        case HNF_AREA_GROUP:
-            return &g_scratch.area_group;
-        case HNF_REFERENCE_EQUALMAP:
-            return &g_scratch.reference_equalmap;
-    }
-    return nullptr;
-}
-
-hp_scalar* scalar_field(int field) {
-    if (field >= HSF_VAR0 && field < HSF_VAR0 + HP_NUM_VARS)
-        return &g_scratch.var[field - HSF_VAR0];
-    if (field >= 0 && field < HSF_VAR0) return &(g_scratch.*kScalarFields[field]);
-    return nullptr;
-}
-
 // Every term was made by its builder.
 template <class T>
 bool all_defined(const T* chain) {
@@ -115,43 +71,14 @@ bool all_defined(const T* chain) {
 // A term its builder refused (which said why) makes the statement store
 // nothing; a chain of misplaced operators or groups is reported.
 template <class T>
-void store(T* field, T* chain) {
+void store(const hair_reader& r, T* field, T* chain) {
     if (field && chain && all_defined(chain)) {
         if (chain->valid())
             *field = std::move(*chain);
         else
-            hread_message("invalid parameter syntax");
+            r.message("invalid parameter syntax");
     }
     delete chain;
-}
-
-// Gives back the names the scratch record holds and resets it.
-void discard_scratch() {
-    names_remove(g_scratch.spawn_params);
-    names_remove(g_scratch.area_group);
-    names_remove(g_scratch.reference_equalmap);
-    g_scratch.spawn_params = g_scratch.area_group = g_scratch.reference_equalmap = nullptr;
-    hair_params_reset(&g_scratch);
-}
-
-// Closes the light block: the scratch settings go, the name is given back.
-void release_light() {
-    light_scratch& l = g_reader.light;
-    std::free(l.map.shadow_projector);
-    l.map.shadow_projector = nullptr;
-    init_mapparams(&l.map);
-    init_autoparams(&l.autoshade);
-    names_remove(l.name);
-    l.name = nullptr;
-    l.type = -1;
-}
-
-// Back to the state before a file: what a block left open is released.
-void reset_reader() {
-    discard_scratch();
-    release_light();
-    delete g_reader.fog;
-    g_reader = reader_state();
 }
 
 // The largest segment count of the descriptions, each as a constant.
@@ -173,54 +100,103 @@ int largest_segment_count() {
 
 }  // namespace
 
+// --- The reader's state ----------------------------------------------------------------
+
+hair_reader::hair_reader() : scratch_(nullptr) {}
+
+hair_reader::~hair_reader() {
+    discard_scratch();
+    release_light();
+    delete fog_;
+}
+
+hair_name** hair_reader::name_field(hair_name_field field) {
+    switch (field) {
+        case HNF_SPAWN_PARAMS:
+            return &scratch_.spawn_params;
+        case HNF_AREA_GROUP:
+            return &scratch_.area_group;
+        case HNF_REFERENCE_EQUALMAP:
+            return &scratch_.reference_equalmap;
+    }
+    return nullptr;
+}
+
+hp_scalar* hair_reader::scalar_field(int field) {
+    if (field >= HSF_VAR0 && field < HSF_VAR0 + HP_NUM_VARS) return &scratch_.var[field - HSF_VAR0];
+    if (field >= 0 && field < HSF_VAR0) return &(scratch_.*kScalarFields[field]);
+    return nullptr;
+}
+
+// Gives back the names the scratch record holds and resets it.
+void hair_reader::discard_scratch() {
+    names_remove(scratch_.spawn_params);
+    names_remove(scratch_.area_group);
+    names_remove(scratch_.reference_equalmap);
+    scratch_.spawn_params = scratch_.area_group = scratch_.reference_equalmap = nullptr;
+    hair_params_reset(&scratch_);
+}
+
+// Closes the light block: the scratch settings go, the name is given back.
+void hair_reader::release_light() {
+    light_scratch& l = light_;
+    std::free(l.map.shadow_projector);
+    l.map.shadow_projector = nullptr;
+    init_mapparams(&l.map);
+    init_autoparams(&l.autoshade);
+    names_remove(l.name);
+    l.name = nullptr;
+    l.type = -1;
+}
+
 // --- Messages and failures -------------------------------------------------------------
 
-void hread_message(const char* text) {
+void hair_reader::message(const char* text) const {
     std::printf("%s\n", text);
-    std::printf("hair file: syntax error at line %d\n", hair_scanner_line());
+    std::printf("hair file: syntax error at line %d\n", position_.line);
 }
 
-void hair_error(const char*) {
-    hread_message("parse error");
-    g_reader.error = true;
+void hair_reader::syntax_error(const char*) {
+    message("parse error");
+    error_ = true;
 }
 
-void hread_hold_failure() {
-    if (!g_reader.failure) g_reader.failure = std::current_exception();
+void hair_reader::hold_failure() {
+    if (!failure_) failure_ = std::current_exception();
 }
 
 // --- Hair blocks -----------------------------------------------------------------------
 
-bool hread_begin(char* name) {
+bool hair_reader::begin(char* name) {
     const hair_string text(name);
-    return hread_guard([&] {
-        g_reader.target = nullptr;
+    return guard([&] {
+        target_ = nullptr;
         hair_name* n = names_add(text.get());
-        g_reader.target = hair_params_list_add(n);
+        target_ = hair_params_list_add(n);
     });
 }
 
-bool hread_end() {
-    return hread_guard([] {
-        if (!hair_params_valid(&g_scratch)) hread_message("illegal hair description");
-        hair_params_assign(g_reader.target, &g_scratch);
+bool hair_reader::end() {
+    return guard([this] {
+        if (!hair_params_valid(&scratch_)) message("illegal hair description");
+        hair_params_assign(target_, &scratch_);
         // The target holds the names now.
-        g_scratch.spawn_params = g_scratch.area_group = g_scratch.reference_equalmap = nullptr;
-        hair_params_reset(&g_scratch);
+        scratch_.spawn_params = scratch_.area_group = scratch_.reference_equalmap = nullptr;
+        hair_params_reset(&scratch_);
     });
 }
 
-void hread_scratch_reset() {
+void hair_reader::scratch_reset() {
     discard_scratch();
 }
 
-void hread_set_light_model(int model) {
-    if (model < 4) g_scratch.light_model = model;
+void hair_reader::set_light_model(int model) {
+    if (model < 4) scratch_.light_model = model;
 }
 
-bool hread_set_name(hair_name_field field, char* text) {
+bool hair_reader::set_name(hair_name_field field, char* text) {
     const hair_string owned(text);
-    return hread_guard([&] {
+    return guard([&] {
         hair_name* n = names_add(owned.get());
         hair_name** slot = name_field(field);
         names_remove(*slot);
@@ -228,61 +204,60 @@ bool hread_set_name(hair_name_field field, char* text) {
     });
 }
 
-void hread_set_equalmap_type(int type) {
-    g_scratch.equalizer_type = type;
+void hair_reader::set_equalmap_type(int type) {
+    scratch_.equalizer_type = type;
 }
 
-void hread_set_matrix(const hair_vec4& r0, const hair_vec4& r1, const hair_vec4& r2,
-                      const hair_vec4& r3) {
+void hair_reader::set_matrix(const hair_vec4& r0, const hair_vec4& r1, const hair_vec4& r2,
+                             const hair_vec4& r3) {
     const hair_vec4* rows[4] = {&r0, &r1, &r2, &r3};
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) g_scratch.matrix[i][j] = rows[i]->v[j];
+        for (int j = 0; j < 4; ++j) scratch_.matrix[i][j] = rows[i]->v[j];
 }
 
-void hread_set_casts_shadows(bool on) {
-    g_scratch.casts_shadows = on;
+void hair_reader::set_casts_shadows(bool on) {
+    scratch_.casts_shadows = on;
 }
 
-void hread_set_prim_visibility(bool on) {
-    g_scratch.prim_visibility = on;
+void hair_reader::set_prim_visibility(bool on) {
+    scratch_.prim_visibility = on;
 }
 
-int hread_var_field(int index) {
+int hair_reader::var_field(int index) const {
     if (index >= HP_NUM_VARS) {
-        hread_message("exceeded vars length");
+        message("exceeded vars length");
         return HSF_NONE;
     }
     return HSF_VAR0 + index;
 }
 
-void hread_set_color(int field, hair_color_chain value) {
-    hp_color* target =
-        field >= 0 && field < HCF_COUNT ? &(g_scratch.*kColorFields[field]) : nullptr;
-    store(target, value.head);
+void hair_reader::set_color(int field, hair_color_chain value) {
+    hp_color* target = field >= 0 && field < HCF_COUNT ? &(scratch_.*kColorFields[field]) : nullptr;
+    store(*this, target, value.head);
 }
 
-void hread_set_scalar(int field, hair_scalar_chain value) {
-    store(scalar_field(field), value.head);
+void hair_reader::set_scalar(int field, hair_scalar_chain value) {
+    store(*this, scalar_field(field), value.head);
 }
 
-void hread_set_sample(int field, hp_scalar* value) {
-    store(scalar_field(field), value);
+void hair_reader::set_sample(int field, hp_scalar* value) {
+    store(*this, scalar_field(field), value);
 }
 
 // --- Attractor and curve attractor blocks --------------------------------------------------
 
-bool hread_attract_begin(bool curve, char* name) {
+bool hair_reader::attract_begin(bool curve, char* name) {
     const hair_string text(name);
-    return hread_guard([&] {
-        g_reader.attract = nullptr;
-        g_reader.curve = nullptr;
+    return guard([&] {
+        attract_ = nullptr;
+        curve_ = nullptr;
         hair_name* n = names_add(text.get());
         // The set takes a reference of its own.
         try {
             if (curve)
-                g_reader.curve = curveAttractdb_add(n);
+                curve_ = curveAttractdb_add(n);
             else
-                g_reader.attract = attractdb_add(n);
+                attract_ = attractdb_add(n);
         } catch (...) {
             names_remove(n);
             throw;
@@ -291,76 +266,76 @@ bool hread_attract_begin(bool curve, char* name) {
     });
 }
 
-void hread_attract_end(bool curve) {
-    (curve ? g_reader.curve_counter : g_reader.attract_counter) = -1;
+void hair_reader::attract_end(bool curve) {
+    (curve ? curve_counter_ : attract_counter_) = -1;
 }
 
-void hread_attract_set(bool curve, int field, hair_scalar_chain value) {
+void hair_reader::attract_set(bool curve, int field, hair_scalar_chain value) {
     hp_scalar* target = nullptr;
     if (field >= 0 && field < HAF_COUNT) {
-        if (curve && g_reader.curve) target = &(g_reader.curve->*kCurveFields[field]);
-        if (!curve && g_reader.attract) target = &(g_reader.attract->*kAttractFields[field]);
+        if (curve && curve_) target = &(curve_->*kCurveFields[field]);
+        if (!curve && attract_) target = &(attract_->*kAttractFields[field]);
     }
     if (!target) {
-        hread_message("there is no current attractor");
+        message("there is no current attractor");
         delete value.head;
         return;
     }
-    store(target, value.head);
+    store(*this, target, value.head);
 }
 
-void hread_attract_closest(bool curve, int n) {
+void hair_reader::attract_closest(bool curve, int n) {
     const auto value = static_cast<std::int16_t>(n > INT16_MAX ? INT16_MAX : n);
-    if (curve && g_reader.curve)
-        g_reader.curve->closest_nb = value;
-    else if (!curve && g_reader.attract)
-        g_reader.attract->closest_nb = value;
+    if (curve && curve_)
+        curve_->closest_nb = value;
+    else if (!curve && attract_)
+        attract_->closest_nb = value;
     else
-        hread_message("there is no current attractor");
+        message("there is no current attractor");
 }
 
-void hread_attract_type(bool curve, int type) {
-    if (curve && g_reader.curve)
-        g_reader.curve->type = static_cast<std::int16_t>(type);
-    else if (!curve && g_reader.attract)
-        g_reader.attract->type = static_cast<std::int16_t>(type);
+void hair_reader::attract_type(bool curve, int type) {
+    if (curve && curve_)
+        curve_->type = static_cast<std::int16_t>(type);
+    else if (!curve && attract_)
+        attract_->type = static_cast<std::int16_t>(type);
     else
-        hread_message("there is no current attractor");
+        message("there is no current attractor");
 }
 
-void hread_attract_nb_controls(bool curve, int n) {
+void hair_reader::attract_nb_controls(bool curve, int n) {
     int ok = 0;
-    if (curve && g_reader.curve)
-        ok = g_reader.curve->alloc_controls(n);
-    else if (!curve && g_reader.attract)
-        ok = g_reader.attract->alloc_controls(n);
+    if (curve && curve_)
+        ok = curve_->alloc_controls(n);
+    else if (!curve && attract_)
+        ok = attract_->alloc_controls(n);
     else {
-        hread_message("there is no current attractor");
+        message("there is no current attractor");
         return;
     }
-    if (!ok) hread_message("memory allocation");
-    (curve ? g_reader.curve_counter : g_reader.attract_counter) = 0;
+    if (!ok) message("memory allocation");
+    (curve ? curve_counter_ : attract_counter_) = 0;
 }
 
-bool hread_attract_control(bool curve, char* root, char* middle, char* tip) {
+bool hair_reader::attract_control(bool curve, char* root, char* middle, char* tip) {
     const hair_string texts[3] = {hair_string(root), hair_string(middle), hair_string(tip)};
-    if ((curve && !g_reader.curve) || (!curve && !g_reader.attract)) {
-        hread_message("there is no current attractor");
+    if ((curve && !curve_) || (!curve && !attract_)) {
+        message("there is no current attractor");
         return true;
     }
-    int& counter = curve ? g_reader.curve_counter : g_reader.attract_counter;
+    int& counter = curve ? curve_counter_ : attract_counter_;
     if (counter < 0) {
-        hread_message("need a nb_controls before control");
+        message("need a nb_controls before control");
         return true;
     }
     hair_name* names[3] = {nullptr, nullptr, nullptr};
-    const bool ok = hread_guard([&] {
+    const bool ok = guard([&] {
         for (int i = 0; i < (curve ? 1 : 3); ++i) names[i] = names_add(texts[i].get());
         // A control beyond the allocated number is refused by the set.
         if (curve)
-            g_reader.curve->set_control(counter, names[0]);
+            curve_->set_control(counter, names[0]);
         else
-            g_reader.attract->set_control(counter, names[0], names[1], names[2]);
+            attract_->set_control(counter, names[0], names[1], names[2]);
     });
     for (hair_name* n : names) names_remove(n);
     ++counter;
@@ -369,54 +344,46 @@ bool hread_attract_control(bool curve, char* root, char* middle, char* tip) {
 
 // --- Light blocks ----------------------------------------------------------------------
 
-bool hread_light_begin(char* name) {
+bool hair_reader::light_begin(char* name) {
     const hair_string text(name);
     release_light();
-    return hread_guard([&] { g_reader.light.name = names_add(text.get()); });
+    return guard([&] { light_.name = names_add(text.get()); });
 }
 
-bool hread_light_end() {
-    light_scratch& l = g_reader.light;
-    const bool ok = hread_guard([&] {
+bool hair_reader::light_end() {
+    light_scratch& l = light_;
+    const bool ok = guard([&] {
         if (l.type == 0)
             assdb_set_autoshade_params(l.name, l.autoshade);
         else if (l.type == 1)
             assdb_set_shadmap_params(l.name, l.map);
         else
-            hread_message("no light type");
+            message("no light type");
     });
     release_light();
     return ok;
 }
 
-void hread_light_type(int type) {
-    g_reader.light.type = type;
+void hair_reader::light_type(int type) {
+    light_.type = type;
 }
 
-MapParams& hread_light_map() {
-    return g_reader.light.map;
-}
-
-AutoParams& hread_light_auto() {
-    return g_reader.light.autoshade;
-}
-
-void hread_light_projector(char* file) {
-    std::free(g_reader.light.map.shadow_projector);
-    g_reader.light.map.shadow_projector = file;
+void hair_reader::light_projector(char* file) {
+    std::free(light_.map.shadow_projector);
+    light_.map.shadow_projector = file;
 }
 
 // --- The fog block ---------------------------------------------------------------------
 
-bool hread_fog_begin() {
-    delete g_reader.fog;
-    g_reader.fog = nullptr;
-    return hread_guard([] { g_reader.fog = new hair_atmos; });
+bool hair_reader::fog_begin() {
+    delete fog_;
+    fog_ = nullptr;
+    return guard([this] { fog_ = new hair_atmos; });
 }
 
-void hread_fog_end() {
-    hair_atmos* fog = g_reader.fog;
-    g_reader.fog = nullptr;
+void hair_reader::fog_end() {
+    hair_atmos* fog = fog_;
+    fog_ = nullptr;
     // The atmosphere database keeps the first fog only.
     if (atmosdb_init(fog))
         g_atmos = fog;
@@ -424,26 +391,26 @@ void hread_fog_end() {
         delete fog;
 }
 
-void hread_fog_scalar(int field, hair_scalar_chain value) {
+void hair_reader::fog_scalar(int field, hair_scalar_chain value) {
     hp_scalar* target = nullptr;
-    if (g_reader.fog) {
+    if (fog_) {
         switch (field) {
             case HFF_Z_MIN:
-                target = &g_reader.fog->start_param;
+                target = &fog_->start_param;
                 break;
             case HFF_Z_MAX:
-                target = &g_reader.fog->end_param;
+                target = &fog_->end_param;
                 break;
             case HFF_TRANSP:
-                target = &g_reader.fog->transparency_param;
+                target = &fog_->transparency_param;
                 break;
         }
     }
-    store(target, value.head);
+    store(*this, target, value.head);
 }
 
-void hread_fog_color(hair_color_chain value) {
-    store(g_reader.fog ? &g_reader.fog->color_param : nullptr, value.head);
+void hair_reader::fog_color(hair_color_chain value) {
+    store(*this, fog_ ? &fog_->color_param : nullptr, value.head);
 }
 
 // --- The file --------------------------------------------------------------------------
@@ -459,14 +426,17 @@ int hair_params_init(const char* path) {
         return 0;
     }
 
-    reset_reader();
-    hair_scanner_begin(file);
-    hair_parse();
-    hair_scanner_end();
-    std::fclose(file);
-    const std::exception_ptr failure = g_reader.failure;
-    const bool error = g_reader.error;
-    reset_reader();
+    // The reader lives for this file only: what a block left open is
+    // released before a failure is thrown on.
+    std::exception_ptr failure;
+    bool error = false;
+    {
+        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, std::fclose);
+        hair_reader reader;
+        hair_parse_file(file, reader);
+        failure = reader.failure();
+        error = reader.had_error();
+    }
     if (failure) std::rethrow_exception(failure);
     if (error) {
         const std::string text = std::string("Parsing failed for data file ") + path;
@@ -489,7 +459,6 @@ int hair_params_init(const char* path) {
 void hair_params_done() {
     hair_shape_release();
     hair_params_list_clear();
-    reset_reader();
     if (g_atmos) {
         atmosdb_done();
         delete g_atmos;

@@ -3,8 +3,8 @@
 //
 // A file is a sequence of blocks: hair descriptions, the world-units
 // factor, attractor and curve attractor sets, light settings and the fog.
-// Each construct calls its action (hair_file.cpp) as it is reduced, so the
-// actions run in file order: a block's head creates its record, the
+// Each construct calls its action on the reader (hair_file.cpp) as it is
+// reduced, so the actions run in file order: a block's head creates its record, the
 // statements fill it, the closing brace hands it over.
 //
 // Parameter values are sequences of terms, each term possibly followed by
@@ -17,51 +17,21 @@
 // A grammar error is reported once and ends the parse; an action that
 // fails with an exception aborts it. Either way bison releases the strings,
 // terms and chains still on its stack.
-#include <cstdint>
 #include <cstdlib>
 
 #include "descriptions/hair_params.h"
 #include "readers/hair_reader.h"
-#include "foundation/names.h"
-
-namespace {
-
-// A chain of one term, with the term's operator and group flags.
-template <class C, class T>
-C chain_start(T* term, int op, unsigned flags) {
-    term->op = static_cast<std::uint8_t>(op);
-    term->flags = static_cast<std::uint8_t>(term->flags | flags);
-    return C{term, term};
-}
-
-// The chain with one more term.
-template <class C, class T>
-C chain_link(C chain, T* term, int op, unsigned flags) {
-    term->op = static_cast<std::uint8_t>(op);
-    term->flags = static_cast<std::uint8_t>(term->flags | flags);
-    chain.tail->append(term);
-    chain.tail = term;
-    return chain;
-}
-
-hair_vec4 vec4(float x, float y, float z, float w) {
-    return hair_vec4{{x, y, z, w}};
-}
-
-kivColor color_of(const hair_vec4& v) {
-    return kivColor(v.v[0], v.v[1], v.v[2], 1.0f);
-}
-
-}  // namespace
-
 %}
 
 %code requires {
 #include "readers/hair_reader.h"
 }
 
+%define api.pure full
 %define api.prefix {hair_}
 %define api.token.prefix {TOK_}
+%param {void* scanner}
+%parse-param {hair_reader& r}
 
 // Nine shift/reduce conflicts, all resolved by shifting: a "-" after a term
 // is an operator, not the sign of a number that starts the next term (six
@@ -79,6 +49,11 @@ kivColor color_of(const hair_vec4& v) {
     hp_color* cterm;
     hair_scalar_chain schain;
     hair_color_chain cchain;
+}
+
+%code {
+int hair_lex(HAIR_STYPE* value, void* scanner);
+void hair_error(void* scanner, hair_reader& r, const char* message);
 }
 
 %token <str> STRING
@@ -120,22 +95,22 @@ file
     ;
 
 block
-    : hair_head hair_body '}'           { if (!hread_end()) YYABORT; }
+    : hair_head hair_body '}'           { if (!r.end()) YYABORT; }
     | WIDTH_UNITS '=' number ';'        { hair_params_set_wunits($3); }
-    | attractor_head attractor_statements '}' { hread_attract_end(false); }
-    | curve_head curve_statements '}'   { hread_attract_end(true); }
-    | light_head light_statements '}'   { if (!hread_light_end()) YYABORT; }
-    | fog_head fog_statements '}'       { hread_fog_end(); }
+    | attractor_head attractor_statements '}' { r.attract_end(false); }
+    | curve_head curve_statements '}'   { r.attract_end(true); }
+    | light_head light_statements '}'   { if (!r.light_end()) YYABORT; }
+    | fog_head fog_statements '}'       { r.fog_end(); }
     ;
 
 /* ---- Hair blocks ---------------------------------------------------------------- */
 
 hair_head
-    : HAIR STRING '{'                   { if (!hread_begin($2)) YYABORT; }
+    : HAIR STRING '{'                   { if (!r.begin($2)) YYABORT; }
     ;
 
 hair_body
-    : %empty                            { hread_scratch_reset(); }
+    : %empty                            { r.scratch_reset(); }
     | hair_statements
     ;
 
@@ -145,33 +120,33 @@ hair_statements
     ;
 
 hair_statement
-    : LIGHT_MODEL '=' INT ';'           { hread_set_light_model($3); }
-    | SPAWN_PARAMS '=' STRING ';'       { if (!hread_set_name(HNF_SPAWN_PARAMS, $3)) YYABORT; }
-    | AREA_GROUP '=' STRING ';'         { if (!hread_set_name(HNF_AREA_GROUP, $3)) YYABORT; }
+    : LIGHT_MODEL '=' INT ';'           { r.set_light_model($3); }
+    | SPAWN_PARAMS '=' STRING ';'       { if (!r.set_name(HNF_SPAWN_PARAMS, $3)) YYABORT; }
+    | AREA_GROUP '=' STRING ';'         { if (!r.set_name(HNF_AREA_GROUP, $3)) YYABORT; }
     | REFERENCE_EQUALMAP '=' STRING ';' {
-                                            if (!hread_set_name(HNF_REFERENCE_EQUALMAP, $3))
+                                            if (!r.set_name(HNF_REFERENCE_EQUALMAP, $3))
                                                 YYABORT;
                                         }
-    | EQUALMAP_TYPE '=' INT ';'         { hread_set_equalmap_type($3); }
-    | MATRIX vector vector vector vector { hread_set_matrix($2, $3, $4, $5); }
-    | CASTS_SHADOWS bool                { hread_set_casts_shadows($2 != 0); }
-    | PRIM_VISIBILITY bool              { hread_set_prim_visibility($2 != 0); }
-    | colour_field '=' colour_expr ';'  { hread_set_color($1, $3); }
-    | scalar_field '=' scalar_expr ';'  { hread_set_scalar($1, $3); }
+    | EQUALMAP_TYPE '=' INT ';'         { r.set_equalmap_type($3); }
+    | MATRIX vector vector vector vector { r.set_matrix($2, $3, $4, $5); }
+    | CASTS_SHADOWS bool                { r.set_casts_shadows($2 != 0); }
+    | PRIM_VISIBILITY bool              { r.set_prim_visibility($2 != 0); }
+    | colour_field '=' colour_expr ';'  { r.set_color($1, $3); }
+    | scalar_field '=' scalar_expr ';'  { r.set_scalar($1, $3); }
     | sample_field '=' number ';'       {
-                                            hp_scalar* t = hread_new_term<hp_scalar>(
+                                            hp_scalar* t = r.new_term<hp_scalar>(
                                                 [&](hp_scalar& s) { s.set_constant($3); });
                                             if (!t) YYABORT;
-                                            hread_set_sample($1, t);
+                                            r.set_sample($1, t);
                                         }
     | sample_field '=' LINSTEP '(' sint ',' sint ',' number ',' number ')' ';' {
-                                            hp_scalar* t = hread_new_term<hp_scalar>(
+                                            hp_scalar* t = r.new_term<hp_scalar>(
                                                 [&](hp_scalar& s) {
                                                     s.set_linstep(static_cast<float>($5),
                                                                   static_cast<float>($7), $9, $11);
                                                 });
                                             if (!t) YYABORT;
-                                            hread_set_sample($1, t);
+                                            r.set_sample($1, t);
                                         }
     ;
 
@@ -210,7 +185,7 @@ scalar_field
     | LENGTH                            { $$ = HSF_LENGTH; }
     | OFFSET                            { $$ = HSF_OFFSET; }
     | CUSTOM_EQUALIZER                  { $$ = HSF_CUSTOM_EQUALIZER; }
-    | VAR '[' INT ']'                   { $$ = hread_var_field($3); }
+    | VAR '[' INT ']'                   { $$ = r.var_field($3); }
     ;
 
 sample_field
@@ -222,7 +197,7 @@ sample_field
 /* ---- Attractor and curve attractor blocks --------------------------------------- */
 
 attractor_head
-    : ATTRACTOR STRING '{'              { if (!hread_attract_begin(false, $2)) YYABORT; }
+    : ATTRACTOR STRING '{'              { if (!r.attract_begin(false, $2)) YYABORT; }
     ;
 
 attractor_statements
@@ -231,13 +206,13 @@ attractor_statements
     ;
 
 attractor_statement
-    : a_field '=' scalar_expr ';'       { hread_attract_set(false, $1, $3); }
-    | CLOSEST_NB '=' INT ';'            { hread_attract_closest(false, $3); }
-    | TYPE '=' GLOBAL ';'               { hread_attract_type(false, 1); }
-    | TYPE '=' LOCAL ';'                { hread_attract_type(false, 0); }
-    | NB_CONTROLS '=' INT ';'           { hread_attract_nb_controls(false, $3); }
+    : a_field '=' scalar_expr ';'       { r.attract_set(false, $1, $3); }
+    | CLOSEST_NB '=' INT ';'            { r.attract_closest(false, $3); }
+    | TYPE '=' GLOBAL ';'               { r.attract_type(false, 1); }
+    | TYPE '=' LOCAL ';'                { r.attract_type(false, 0); }
+    | NB_CONTROLS '=' INT ';'           { r.attract_nb_controls(false, $3); }
     | CONTROL '=' '(' STRING ',' STRING ',' STRING ')' ';' {
-                                            if (!hread_attract_control(false, $4, $6, $8))
+                                            if (!r.attract_control(false, $4, $6, $8))
                                                 YYABORT;
                                         }
     ;
@@ -252,7 +227,7 @@ a_field
     ;
 
 curve_head
-    : CURVEATTRACTOR STRING '{'         { if (!hread_attract_begin(true, $2)) YYABORT; }
+    : CURVEATTRACTOR STRING '{'         { if (!r.attract_begin(true, $2)) YYABORT; }
     ;
 
 curve_statements
@@ -261,13 +236,13 @@ curve_statements
     ;
 
 curve_statement
-    : c_field '=' scalar_expr ';'       { hread_attract_set(true, $1, $3); }
-    | CCLOSEST_NB '=' INT ';'           { hread_attract_closest(true, $3); }
-    | CTYPE '=' CGLOBAL ';'             { hread_attract_type(true, 1); }
-    | CTYPE '=' CLOCAL ';'              { hread_attract_type(true, 0); }
-    | CNB_CONTROLS '=' INT ';'          { hread_attract_nb_controls(true, $3); }
+    : c_field '=' scalar_expr ';'       { r.attract_set(true, $1, $3); }
+    | CCLOSEST_NB '=' INT ';'           { r.attract_closest(true, $3); }
+    | CTYPE '=' CGLOBAL ';'             { r.attract_type(true, 1); }
+    | CTYPE '=' CLOCAL ';'              { r.attract_type(true, 0); }
+    | CNB_CONTROLS '=' INT ';'          { r.attract_nb_controls(true, $3); }
     | CCONTROL '=' '(' STRING ')' ';'   {
-                                            if (!hread_attract_control(true, $4, nullptr, nullptr))
+                                            if (!r.attract_control(true, $4, nullptr, nullptr))
                                                 YYABORT;
                                         }
     ;
@@ -284,7 +259,7 @@ c_field
 /* ---- Light blocks --------------------------------------------------------------- */
 
 light_head
-    : LIGHT STRING '{'                  { if (!hread_light_begin($2)) YYABORT; }
+    : LIGHT STRING '{'                  { if (!r.light_begin($2)) YYABORT; }
     ;
 
 light_statements
@@ -293,39 +268,39 @@ light_statements
     ;
 
 light_statement
-    : SHADOW_TYPE '=' INT ';'           { hread_light_type($3); }
+    : SHADOW_TYPE '=' INT ';'           { r.light_type($3); }
     | map_statement
     | auto_statement
     ;
 
 map_statement
-    : SHADOW_CONE '=' number ';'        { hread_light_map().map.cone = $3; }
+    : SHADOW_CONE '=' number ';'        { r.light_map().map.cone = $3; }
     | MAP_SIZE '=' INT ';'              {
-                                            hread_light_map().map.lines = $3;
-                                            hread_light_map().map.cols = $3;
+                                            r.light_map().map.lines = $3;
+                                            r.light_map().map.cols = $3;
                                         }
-    | THRESHOLD '=' number ';'          { hread_light_map().threshold = $3; }
-    | LGT_FILTER_SIZE '=' INT ';'       { hread_light_map().lgt_filter_size = $3 | 1; }
-    | OBJ_FILTER_SIZE '=' INT ';'       { hread_light_map().obj_filter_size = $3 | 1; }
-    | LGT_DARKNESS '=' number ';'       { hread_light_map().lgt_darkness = $3; }
-    | OBJ_DARKNESS '=' number ';'       { hread_light_map().obj_darkness = $3; }
-    | LOW_HAIR_EPSILON '=' number ';'   { hread_light_map().low_hair_epsilon = $3; }
-    | HIGH_HAIR_EPSILON '=' number ';'  { hread_light_map().high_hair_epsilon = $3; }
-    | GEO_EPSILON '=' number ';'        { hread_light_map().geo_epsilon = $3; }
-    | SHADOW_PROJECTOR '=' STRING ';'   { hread_light_projector($3); }
+    | THRESHOLD '=' number ';'          { r.light_map().threshold = $3; }
+    | LGT_FILTER_SIZE '=' INT ';'       { r.light_map().lgt_filter_size = $3 | 1; }
+    | OBJ_FILTER_SIZE '=' INT ';'       { r.light_map().obj_filter_size = $3 | 1; }
+    | LGT_DARKNESS '=' number ';'       { r.light_map().lgt_darkness = $3; }
+    | OBJ_DARKNESS '=' number ';'       { r.light_map().obj_darkness = $3; }
+    | LOW_HAIR_EPSILON '=' number ';'   { r.light_map().low_hair_epsilon = $3; }
+    | HIGH_HAIR_EPSILON '=' number ';'  { r.light_map().high_hair_epsilon = $3; }
+    | GEO_EPSILON '=' number ';'        { r.light_map().geo_epsilon = $3; }
+    | SHADOW_PROJECTOR '=' STRING ';'   { r.light_projector($3); }
     ;
 
 auto_statement
-    : SELF_SHADE '=' number ';'         { hread_light_auto().self_shade = $3; }
-    | SELF_SHADE_DARKNESS '=' number ';' { hread_light_auto().self_shade_darkness = $3; }
-    | BACK_SHADOW_FACTOR '=' number ';' { hread_light_auto().back_shadow_factor = $3; }
-    | BACK_SHADOW_DARKNESS '=' number ';' { hread_light_auto().back_shadow_darkness = $3; }
+    : SELF_SHADE '=' number ';'         { r.light_auto().self_shade = $3; }
+    | SELF_SHADE_DARKNESS '=' number ';' { r.light_auto().self_shade_darkness = $3; }
+    | BACK_SHADOW_FACTOR '=' number ';' { r.light_auto().back_shadow_factor = $3; }
+    | BACK_SHADOW_DARKNESS '=' number ';' { r.light_auto().back_shadow_darkness = $3; }
     ;
 
 /* ---- The fog block -------------------------------------------------------------- */
 
 fog_head
-    : FOG '{'                           { if (!hread_fog_begin()) YYABORT; }
+    : FOG '{'                           { if (!r.fog_begin()) YYABORT; }
     ;
 
 fog_statements
@@ -334,71 +309,83 @@ fog_statements
     ;
 
 fog_statement
-    : Z_MIN '=' scalar_expr ';'         { hread_fog_scalar(HFF_Z_MIN, $3); }
-    | Z_MAX '=' scalar_expr ';'         { hread_fog_scalar(HFF_Z_MAX, $3); }
-    | COLOR '=' colour_expr ';'         { hread_fog_color($3); }
-    | TRANSP '=' scalar_expr ';'        { hread_fog_scalar(HFF_TRANSP, $3); }
+    : Z_MIN '=' scalar_expr ';'         { r.fog_scalar(HFF_Z_MIN, $3); }
+    | Z_MAX '=' scalar_expr ';'         { r.fog_scalar(HFF_Z_MAX, $3); }
+    | COLOR '=' colour_expr ';'         { r.fog_color($3); }
+    | TRANSP '=' scalar_expr ';'        { r.fog_scalar(HFF_TRANSP, $3); }
     ;
 
 /* ---- Parameter values ----------------------------------------------------------- */
 
 scalar_expr
-    : scalar_term                       { $$ = chain_start<hair_scalar_chain>($1, HP_OP_NONE, 0); }
-    | scalar_term op                    { $$ = chain_start<hair_scalar_chain>($1, $2, 0); }
-    | '(' scalar_term op                {
-                                            $$ = chain_start<hair_scalar_chain>($2, $3,
-                                                                                HP_OPEN_GROUP);
+    : scalar_term                       {
+                                            $$ = hair_chain_start<hair_scalar_chain>($1, HP_OP_NONE,
+                                                                                     0);
                                         }
-    | scalar_expr scalar_term           { $$ = chain_link($1, $2, HP_OP_NONE, 0); }
-    | scalar_expr scalar_term op        { $$ = chain_link($1, $2, $3, 0); }
-    | scalar_expr scalar_term ')'       { $$ = chain_link($1, $2, HP_OP_NONE, HP_CLOSE_GROUP); }
-    | scalar_expr scalar_term ')' op    { $$ = chain_link($1, $2, $4, HP_CLOSE_GROUP); }
-    | scalar_expr '(' scalar_term op    { $$ = chain_link($1, $3, $4, HP_OPEN_GROUP); }
+    | scalar_term op                    { $$ = hair_chain_start<hair_scalar_chain>($1, $2, 0); }
+    | '(' scalar_term op                {
+                                            $$ = hair_chain_start<hair_scalar_chain>($2, $3,
+                                                                                     HP_OPEN_GROUP);
+                                        }
+    | scalar_expr scalar_term           { $$ = hair_chain_link($1, $2, HP_OP_NONE, 0); }
+    | scalar_expr scalar_term op        { $$ = hair_chain_link($1, $2, $3, 0); }
+    | scalar_expr scalar_term ')'       {
+                                            $$ = hair_chain_link($1, $2, HP_OP_NONE,
+                                                                 HP_CLOSE_GROUP);
+                                        }
+    | scalar_expr scalar_term ')' op    { $$ = hair_chain_link($1, $2, $4, HP_CLOSE_GROUP); }
+    | scalar_expr '(' scalar_term op    { $$ = hair_chain_link($1, $3, $4, HP_OPEN_GROUP); }
     ;
 
 colour_expr
-    : colour_term                       { $$ = chain_start<hair_color_chain>($1, HP_OP_NONE, 0); }
-    | colour_term op                    { $$ = chain_start<hair_color_chain>($1, $2, 0); }
-    | '(' colour_term op                {
-                                            $$ = chain_start<hair_color_chain>($2, $3,
-                                                                               HP_OPEN_GROUP);
+    : colour_term                       {
+                                            $$ = hair_chain_start<hair_color_chain>($1, HP_OP_NONE,
+                                                                                    0);
                                         }
-    | colour_expr colour_term           { $$ = chain_link($1, $2, HP_OP_NONE, 0); }
-    | colour_expr colour_term op        { $$ = chain_link($1, $2, $3, 0); }
-    | colour_expr colour_term ')'       { $$ = chain_link($1, $2, HP_OP_NONE, HP_CLOSE_GROUP); }
-    | colour_expr colour_term ')' op    { $$ = chain_link($1, $2, $4, HP_CLOSE_GROUP); }
-    | colour_expr '(' colour_term op    { $$ = chain_link($1, $3, $4, HP_OPEN_GROUP); }
+    | colour_term op                    { $$ = hair_chain_start<hair_color_chain>($1, $2, 0); }
+    | '(' colour_term op                {
+                                            $$ = hair_chain_start<hair_color_chain>($2, $3,
+                                                                                    HP_OPEN_GROUP);
+                                        }
+    | colour_expr colour_term           { $$ = hair_chain_link($1, $2, HP_OP_NONE, 0); }
+    | colour_expr colour_term op        { $$ = hair_chain_link($1, $2, $3, 0); }
+    | colour_expr colour_term ')'       {
+                                            $$ = hair_chain_link($1, $2, HP_OP_NONE,
+                                                                 HP_CLOSE_GROUP);
+                                        }
+    | colour_expr colour_term ')' op    { $$ = hair_chain_link($1, $2, $4, HP_CLOSE_GROUP); }
+    | colour_expr '(' colour_term op    { $$ = hair_chain_link($1, $3, $4, HP_OPEN_GROUP); }
     ;
 
 scalar_term
     : number                            {
-                                            $$ = hread_new_term<hp_scalar>(
+                                            $$ = r.new_term<hp_scalar>(
                                                 [&](hp_scalar& t) { t.set_constant($1); });
                                             if (!$$) YYABORT;
                                         }
     | IMAGE '(' STRING ',' STRING ')'   {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_scalar>([&](hp_scalar& t) {
+                                            $$ = r.new_term<hp_scalar>([&](hp_scalar& t) {
                                                 t.set_image(f.get(), c.get());
                                             });
                                             if (!$$) YYABORT;
                                         }
     | IMAGE '(' STRING ',' STRING ',' sint ')' {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_scalar>([&](hp_scalar& t) {
+                                            $$ = r.new_term<hp_scalar>([&](hp_scalar& t) {
                                                 t.set_image_crvdata(f.get(), c.get(), $7);
                                             });
                                             if (!$$) YYABORT;
                                         }
     | IMAGE '(' STRING ',' STRING ',' number ',' number ')' {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_scalar>([&](hp_scalar& t) {
+                                            $$ = r.new_term<hp_scalar>([&](hp_scalar& t) {
                                                 t.set_image_range(f.get(), c.get(), $7, $9);
                                             });
                                             if (!$$) YYABORT;
                                         }
     | NOISE '(' number ',' number ',' number ')' {
-                                            $$ = hread_new_term<hp_scalar>(
+                                            $$ = r.new_term<hp_scalar>(
                                                 [&](hp_scalar& t) { t.set_noise($3, $5, $7); });
                                             if (!$$) YYABORT;
                                         }
@@ -407,7 +394,7 @@ scalar_term
                                             unsigned flags = 0;
                                             for (int i = 0; i < 4; ++i)
                                                 if (a[i].is_var) flags |= 1u << i;
-                                            $$ = hread_new_term<hp_scalar>([&](hp_scalar& t) {
+                                            $$ = r.new_term<hp_scalar>([&](hp_scalar& t) {
                                                 t.set_linstep(a[0].value, a[1].value, a[2].value,
                                                               a[3].value, flags);
                                             });
@@ -415,7 +402,7 @@ scalar_term
                                         }
     | IMAGESTEP '(' STRING ',' STRING ',' sint ',' sint ',' INT ',' number ',' number ')' {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_scalar>([&](hp_scalar& t) {
+                                            $$ = r.new_term<hp_scalar>([&](hp_scalar& t) {
                                                 t.set_imagestep(f.get(), c.get(), $7, $9, $11,
                                                                 $13, $15);
                                             });
@@ -423,12 +410,12 @@ scalar_term
                                         }
     | CRVDATA '(' STRING ',' sint ')'   {
                                             const hair_string f($3);
-                                            $$ = hread_new_term<hp_scalar>(
+                                            $$ = r.new_term<hp_scalar>(
                                                 [&](hp_scalar& t) { t.set_crvdata(f.get(), $5); });
                                             if (!$$) YYABORT;
                                         }
     | VAR '[' INT ']'                   {
-                                            $$ = hread_new_term<hp_scalar>(
+                                            $$ = r.new_term<hp_scalar>(
                                                 [&](hp_scalar& t) { t.set_var($3); });
                                             if (!$$) YYABORT;
                                         }
@@ -441,48 +428,51 @@ larg
 
 colour_term
     : vector                            {
-                                            $$ = hread_new_term<hp_color>([&](hp_color& t) {
-                                                t.set_constant(color_of($1));
+                                            $$ = r.new_term<hp_color>([&](hp_color& t) {
+                                                t.set_constant(hair_color_of($1));
                                             });
                                             if (!$$) YYABORT;
                                         }
     | IMAGE '(' STRING ',' STRING ')'   {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_color>([&](hp_color& t) {
+                                            $$ = r.new_term<hp_color>([&](hp_color& t) {
                                                 t.set_image(f.get(), c.get());
                                             });
                                             if (!$$) YYABORT;
                                         }
     | IMAGE '(' STRING ',' STRING ',' sint ')' {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_color>([&](hp_color& t) {
+                                            $$ = r.new_term<hp_color>([&](hp_color& t) {
                                                 t.set_image_crvdata(f.get(), c.get(), $7);
                                             });
                                             if (!$$) YYABORT;
                                         }
     | IMAGE '(' STRING ',' STRING ',' vector ',' vector ')' {
                                             const hair_string f($3), c($5);
-                                            $$ = hread_new_term<hp_color>([&](hp_color& t) {
-                                                t.set_image_range(f.get(), c.get(), color_of($7),
-                                                                  color_of($9));
+                                            $$ = r.new_term<hp_color>([&](hp_color& t) {
+                                                t.set_image_range(f.get(), c.get(),
+                                                                  hair_color_of($7),
+                                                                  hair_color_of($9));
                                             });
                                             if (!$$) YYABORT;
                                         }
     | NOISE '(' number ',' vector ',' vector ')' {
-                                            $$ = hread_new_term<hp_color>([&](hp_color& t) {
-                                                t.set_noise($3, color_of($5), color_of($7));
+                                            $$ = r.new_term<hp_color>([&](hp_color& t) {
+                                                t.set_noise($3, hair_color_of($5),
+                                                            hair_color_of($7));
                                             });
                                             if (!$$) YYABORT;
                                         }
     | LINSTEP '(' sint ',' sint ',' vector ',' vector ')' {
-                                            $$ = hread_new_term<hp_color>([&](hp_color& t) {
-                                                t.set_linstep($3, $5, color_of($7), color_of($9));
+                                            $$ = r.new_term<hp_color>([&](hp_color& t) {
+                                                t.set_linstep($3, $5, hair_color_of($7),
+                                                              hair_color_of($9));
                                             });
                                             if (!$$) YYABORT;
                                         }
     | CRVDATA '(' STRING ',' sint ')'   {
                                             const hair_string f($3);
-                                            $$ = hread_new_term<hp_color>(
+                                            $$ = r.new_term<hp_color>(
                                                 [&](hp_color& t) { t.set_crvdata(f.get(), $5); });
                                             if (!$$) YYABORT;
                                         }
@@ -496,9 +486,9 @@ op
     ;
 
 vector
-    : '<' number ',' number ',' number '>' { $$ = vec4($2, $4, $6, 1.0f); }
-    | number number number number       { $$ = vec4($1, $2, $3, $4); }
-    | number number number              { $$ = vec4($1, $2, $3, 1.0f); }
+    : '<' number ',' number ',' number '>' { $$ = hair_vec4_of($2, $4, $6, 1.0f); }
+    | number number number number       { $$ = hair_vec4_of($1, $2, $3, $4); }
+    | number number number              { $$ = hair_vec4_of($1, $2, $3, 1.0f); }
     ;
 
 number
@@ -519,3 +509,7 @@ bool
     ;
 
 %%
+
+void hair_error(void*, hair_reader& r, const char* message) {
+    r.syntax_error(message);
+}
