@@ -28,24 +28,30 @@ int assdb_readfile(const char* path) {
                                  curveAttractdb_count());
 }
 
-int assdb_assign_attract(const char* attractor, hair_name* model) {
-    if (!model || !attractor) return 0;
-    hair_attract* a = attractdb_get(names_find(attractor));
-    if (!a) {
-        std::printf("WARNING: assignment attractor %s doesn't exist!\n", attractor);
+namespace {
+
+// Finds the set named item with find and attaches it to model; "WARNING:
+// assignment <kind> <item> doesn't exist!" and 0 when there is none.
+template <class Set>
+int assign_set(const char* item, hair_name* model, Set* (*find)(const hair_name*),
+               void (*attach)(hair_name*, void*), const char* kind) {
+    if (!model || !item) return 0;
+    Set* set = find(names_find(item));
+    if (!set) {
+        std::printf("WARNING: assignment %s %s doesn't exist!\n", kind, item);
         return 0;
     }
-    assdb_attach_attract(model, a);
+    attach(model, set);
     return 1;
 }
 
+}  // namespace
+
+int assdb_assign_attract(const char* attractor, hair_name* model) {
+    return assign_set(attractor, model, attractdb_get, assdb_attach_attract, "attractor");
+}
+
 int assdb_assign_curve_attract(const char* curve_attractor, hair_name* model) {
-    if (!model || !curve_attractor) return 0;
-    hair_curveAttract* c = curveAttractdb_get(names_find(curve_attractor));
-    if (!c) {
-        std::printf("WARNING: assignment curve attractor %s doesn't exist!\n", curve_attractor);
-        return 0;
-    }
-    assdb_attach_curve_attract(model, c);
-    return 1;
+    return assign_set(curve_attractor, model, curveAttractdb_get, assdb_attach_curve_attract,
+                      "curve attractor");
 }
