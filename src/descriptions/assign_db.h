@@ -126,28 +126,6 @@ const assign_entry* assdb_find(const hair_name* name);
 int assdb_assign_hair(const char* description, hair_name* model);
 // assdb_assign_attract and assdb_assign_curve_attract: readers/assign_file.h.
 
-// --- Attractor sets and the assignment file reader ------------------------------------
-// The attractor and curve attractor sets belong to hair generation, above
-// this table: the reader (readers/assign_file.cpp) finds them by name, the
-// table stores them as they are, and generation registers how to read
-// their names when the library is loaded. Not part of the exported
-// interface.
-
-// Reads the name of an attractor (or curve attractor) set.
-using assdb_set_name_fn = const hair_name* (*)(const void* set);
-// Registers the two name readers; true. Until then sets print and match
-// as unnamed.
-bool assdb_register_set_names(assdb_set_name_fn attract, assdb_set_name_fn curve_attract);
-
-// Whether assdb_init has made a table.
-bool assdb_ready();
-// Sizes the three result arrays for the counts of hair descriptions,
-// attractor sets and curve attractor sets; 0 when memory runs out.
-int assdb_reserve_results(int hair, int attract, int curve_attract);
-// Adds set to the attractor (or curve attractor) list of model, creating
-// its record as the writers above do.
-void assdb_attach_attract(hair_name* model, void* set);
-void assdb_attach_curve_attract(hair_name* model, void* set);
 int assdb_exclude_smap_render(hair_name* name);
 int assdb_exclude_hair_render(hair_name* name);
 // Without a group the model's own multiplier; with one, the multiplier of
@@ -195,3 +173,26 @@ int assdb_get_nb_shadow_lights(int smap);
 int assdb_get_shadow_lights_list(int max, hair_name** out, int smap);
 
 KORVO_EXPORT_END
+
+// --- Attractor sets and the assignment file reader ------------------------------------
+// The attractor and curve attractor sets belong to hair generation, above
+// this table: the reader (readers/assign_file.cpp) finds them by name, the
+// table stores them as they are, and generation registers how to read
+// their names when the library is loaded. Not exported (declared after
+// KORVO_EXPORT_END).
+
+// Reads the name of an attractor (or curve attractor) set.
+using assdb_set_name_fn = const hair_name* (*)(const void* set);
+// Registers the two name readers; true. Until then sets print and match
+// as unnamed.
+bool assdb_register_set_names(assdb_set_name_fn attract, assdb_set_name_fn curve_attract);
+
+// Whether assdb_init has made a table.
+bool assdb_ready();
+// Sizes the three result arrays for the counts of hair descriptions,
+// attractor sets and curve attractor sets; 0 when memory runs out.
+int assdb_reserve_results(int hair, int attract, int curve_attract);
+// Adds set to the attractor (or curve attractor) list of model, creating
+// its record as the writers above do.
+void assdb_attach_attract(hair_name* model, void* set);
+void assdb_attach_curve_attract(hair_name* model, void* set);

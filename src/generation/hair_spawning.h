@@ -78,10 +78,6 @@ int hair_poly_count(const hair_poly& p, double d);
 // previous sink is returned.
 using mdldb_hair_sink = void (*)(hair_camera* cam, control_hair* hair, hair_state* state);
 mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
-// Makes sink the default (and the current sink, unless another one is
-// installed). The camera sits above hair generation, so the render layer
-// registers its rasteriser here when the library is loaded; true.
-bool mdldb_register_default_hair_sink(mdldb_hair_sink sink);
 
 // ---------------------------------------------------------------------------
 // Progress of the rendering walk, for a caller that shows it: mdldb_hair
@@ -130,3 +126,9 @@ int mdldb_kestrel_model(const char* file, hair_model* model, hair_model* model2,
                         hair_params** list);
 
 KORVO_EXPORT_END
+
+// Makes sink the default (and the current sink, unless another one is
+// installed). The camera sits above hair generation, so the render layer
+// registers its rasteriser here when the library is loaded; true. Not
+// exported (declared after KORVO_EXPORT_END).
+bool mdldb_register_default_hair_sink(mdldb_hair_sink sink);
