@@ -12,7 +12,8 @@ set(KORVO_PUBLIC_HEADERS
   foundation/names.h foundation/render_settings.h
   imagefile/image_file.h imagefile/png_file.h
   descriptions/texture_cache.h descriptions/curve_data_cache.h descriptions/param_values.h
-  descriptions/hair_params.h descriptions/hair_records.h descriptions/assign_db.h
+  descriptions/hair_fields.h descriptions/hair_params.h descriptions/hair_records.h
+  descriptions/assign_db.h
   geometry/polygon_mesh.h geometry/nurbs_surface.h geometry/model_database.h
   geometry/curve_registry.h
   generation/hair_shaping.h generation/hair_spawning.h generation/attractors.h

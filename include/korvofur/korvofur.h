@@ -39,6 +39,7 @@
 #include "descriptions/texture_cache.h"
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/param_values.h"
+#include "descriptions/hair_fields.h"
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_records.h"
 #include "descriptions/assign_db.h"

@@ -119,8 +119,8 @@ assign_entry* lookup(const hair_name* name) {
 assign_entry* find_or_create(hair_name* name) {
     if (assign_entry* e = lookup(name)) return e;
     if (!g_db.records || g_db.count >= g_db.capacity - 1) {
-        std::printf("assignment table exceeded, use -hash option\n");
-        throw FurEFailed("Assignment table exceeded, use -hash option");
+        furFail("Assignment table exceeded, use -hash option",
+                "assignment table exceeded, use -hash option\n");
     }
     assign_entry& e = g_db.records[g_db.count];
     e = assign_entry{};

@@ -122,8 +122,8 @@ int hair_poly::calc_posnrmdir(double r1, double r2, kivVector* frame) const {
                     kivVector(points[1], points[2]) * (s * v_weights[2]) +
                     kivVector(points[0], points[3]) * ((1.0f - s) * v_weights[3]);
     if (sum.norm() == 0.0f) {
-        std::printf("FATAL: quad_hair_vdir sum vector norm failure\n");
-        throw FurEFailed("quad_hair_vdir sum vector norm failure");
+        furFail("quad_hair_vdir sum vector norm failure",
+                "FATAL: quad_hair_vdir sum vector norm failure\n");
     }
     frame[2] = sum;
     frame[3] = sum;
@@ -155,8 +155,8 @@ void quad_vdir(hair_poly* p) {
         const kivVector e(p->uvs[kEdges[k][0]], p->uvs[kEdges[k][1]]);
         const float len = std::sqrt(e.sqrd_length());
         if (!(len >= 1e-5f)) {
-            std::printf("FATAL: quad_vdir check vector norm failure\n");
-            throw FurEFailed("Quad_vdir check vector norm failure");
+            furFail("Quad_vdir check vector norm failure",
+                    "FATAL: quad_vdir check vector norm failure\n");
         }
         p->u_weights[k] = std::fabs(e.x) / len;
         p->v_weights[k] = std::fabs(e.y) / len;

@@ -1,12 +1,8 @@
 #include "imagefile/korvo_image.h"
 
-#include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
+#include "imagefile/image_formats.h"
 #include "imagefile/image_io.h"
-#include "imagefile/pic.h"
-#include "imagefile/png_file.h"
-#include "imagefile/rla.h"
-#include "imagefile/sgi.h"
 
 #include <new>
 #include <string>
@@ -16,13 +12,8 @@ using korvo_host::PictureFormat;
 namespace korvo_host {
 
 PictureFormat picture_format_of(const unsigned char* data, std::size_t size) {
-    if (!data) return PictureFormat::kUnknown;
-    if (iff_is_signature(data, size)) return PictureFormat::kIff;
-    if (png_is_signature(data, size)) return PictureFormat::kPng;
-    if (size >= 4 && kiv_io::get_u32(data) == kPicMagic) return PictureFormat::kPic;
-    if (size >= 2 && kiv_io::get_u16(data) == kSgiMagic) return PictureFormat::kSgi;
-    if (rla_looks_like_header(data, size)) return PictureFormat::kRla;
-    return PictureFormat::kUnknown;
+    const ImageFormat* format = image_format_of_bytes(data, size);
+    return format ? format->picture : PictureFormat::kUnknown;
 }
 
 }  // namespace korvo_host
@@ -78,33 +69,13 @@ KorvoStatus KorvoImage::readFromFile(const KorvoString& pathName, KorvoPixelType
     bool ok = false;
     unsigned int width = 0, height = 0;
     std::vector<unsigned char> pixels;
-    switch (korvo_host::picture_format_of(bytes.data(), bytes.size())) {
-        case PictureFormat::kIff: {
-            IffImage image;
-            ok = iff_decode(bytes.data(), bytes.size(), image) && image.channels != 0;
-            width = unsigned(image.width);
-            height = unsigned(image.height);
-            pixels.swap(image.rgba);
-            break;
-        }
-        case PictureFormat::kPng: {
-            int w = 0, h = 0;
-            ok = png_read_rgba(bytes.data(), bytes.size(), w, h, pixels);
-            width = unsigned(w);
-            height = unsigned(h);
-            break;
-        }
-        case PictureFormat::kRla:
-            ok = from_front_end(path, kivFormatRla, width, height, pixels);
-            break;
-        case PictureFormat::kSgi:
-            ok = from_front_end(path, kivFormatRgb, width, height, pixels);
-            break;
-        case PictureFormat::kPic:
-            ok = from_front_end(path, kivFormatPic, width, height, pixels);
-            break;
-        case PictureFormat::kUnknown:
-            break;
+    // Formats outside the front end decode the bytes; the others are opened
+    // through the front end.
+    if (const ImageFormat* format = image_format_of_bytes(bytes.data(), bytes.size())) {
+        if (format->decodeRgba)
+            ok = format->decodeRgba(bytes.data(), bytes.size(), width, height, pixels);
+        else
+            ok = from_front_end(path, format->frontEnd, width, height, pixels);
     }
     if (!ok) return KorvoStatus(KorvoStatus::kFailure, "cannot read the picture");
     width_ = width;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "host/korvo_string.h"
+#include "imagefile/image_formats.h"
 
 #include <cstddef>
 #include <vector>
@@ -36,9 +37,6 @@ class KorvoImage {
 };
 
 namespace korvo_host {
-
-// The picture formats KorvoImage recognises.
-enum class PictureFormat { kUnknown, kIff, kRla, kSgi, kPic, kPng };
 
 // The format of a file from its first bytes (the RLA header has no magic
 // number: its windows and channel counts must be consistent).

@@ -25,28 +25,23 @@ namespace {
 
 hair_atmos* g_atmos = nullptr;  // the fog recorded with the atmosphere database
 
+// The members behind the field enums, generated from the same list.
+#define KORVO_HAIR_POINTER(ID, member, ...) &hair_params::member,
 hp_color hair_params::*const kColorFields[] = {
-    &hair_params::ambient_base, &hair_params::ambient_tip, &hair_params::diffuse_base,
-    &hair_params::diffuse_tip, &hair_params::specular};
+    KORVO_HAIR_FIELDS(KORVO_HAIR_POINTER, KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP,
+                      KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP)};
 static_assert(std::size(kColorFields) == HCF_COUNT, "one member per field");
 
 hp_scalar hair_params::*const kScalarFields[] = {
-    &hair_params::equalizer,     &hair_params::baldness,
-    &hair_params::width_base,    &hair_params::width_tip,
-    &hair_params::opacity_base,  &hair_params::opacity_tip,
-    &hair_params::curl_base,     &hair_params::curl_tip,
-    &hair_params::scraggle,      &hair_params::correlation,
-    &hair_params::polar,         &hair_params::roll,
-    &hair_params::orient_var,    &hair_params::frequency,
-    &hair_params::clump,         &hair_params::clumpfrequency,
-    &hair_params::clumpshape,    &hair_params::segments,
-    &hair_params::attractors,    &hair_params::spawn_factor,
-    &hair_params::spawn_segment, &hair_params::sharpness,
-    &hair_params::erectness,     &hair_params::length,
-    &hair_params::offset,        &hair_params::custom_equalizer,
-    &hair_params::density,       &hair_params::usamples,
-    &hair_params::vsamples};
+    KORVO_HAIR_FIELDS(KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_POINTER, KORVO_HAIR_FIELD_SKIP,
+                      KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP)};
 static_assert(std::size(kScalarFields) == HSF_VAR0, "one member per field");
+
+hair_name* hair_params::*const kNameFields[] = {
+    KORVO_HAIR_FIELDS(KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_POINTER,
+                      KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP)};
+static_assert(std::size(kNameFields) == HNF_COUNT, "one member per field");
+#undef KORVO_HAIR_POINTER
 
 hp_scalar hair_attract::*const kAttractFields[] = {
     &hair_attract::influence, &hair_attract::len_beg_interp, &hair_attract::len_end_interp,
@@ -111,15 +106,7 @@ hair_reader::~hair_reader() {
 }
 
 hair_name** hair_reader::name_field(hair_name_field field) {
-    switch (field) {
-        case HNF_SPAWN_PARAMS:
-            return &scratch_.spawn_params;
-        case HNF_AREA_GROUP:
-            return &scratch_.area_group;
-        case HNF_REFERENCE_EQUALMAP:
-            return &scratch_.reference_equalmap;
-    }
-    return nullptr;
+    return field >= 0 && field < HNF_COUNT ? &(scratch_.*kNameFields[field]) : nullptr;
 }
 
 hp_scalar* hair_reader::scalar_field(int field) {

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "descriptions/assign_db.h"
+#include "descriptions/hair_fields.h"
 #include "descriptions/hair_params.h"
 #include "descriptions/param_values.h"
 #include "readers/scanner_support.h"
@@ -55,13 +56,16 @@ using hair_string = std::unique_ptr<char, hair_free_text>;
 
 // --- Fields a statement writes -------------------------------------------------------
 
+// The fields come from the one list of hair_fields.h, in its order.
+// clang-format off
+#define KORVO_HAIR_ENUM_COLOR(ID, ...) HCF_##ID,
+#define KORVO_HAIR_ENUM_SCALAR(ID, ...) HSF_##ID,
+#define KORVO_HAIR_ENUM_NAME(ID, ...) HNF_##ID,
+
 // The colour fields of a description.
 enum hair_color_field : int {
-    HCF_AMBIENT_BASE,
-    HCF_AMBIENT_TIP,
-    HCF_DIFFUSE_BASE,
-    HCF_DIFFUSE_TIP,
-    HCF_SPECULAR,
+    KORVO_HAIR_FIELDS(KORVO_HAIR_ENUM_COLOR, KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP,
+                      KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP)
     HCF_COUNT
 };
 
@@ -69,41 +73,22 @@ enum hair_color_field : int {
 // HSF_NONE a statement that stores nothing.
 enum hair_scalar_field : int {
     HSF_NONE = -1,
-    HSF_EQUALIZER,
-    HSF_BALDNESS,
-    HSF_WIDTH_BASE,
-    HSF_WIDTH_TIP,
-    HSF_OPACITY_BASE,
-    HSF_OPACITY_TIP,
-    HSF_CURL_BASE,
-    HSF_CURL_TIP,
-    HSF_SCRAGGLE,
-    HSF_CORRELATION,
-    HSF_POLAR,
-    HSF_ROLL,
-    HSF_ORIENT_VAR,
-    HSF_FREQUENCY,
-    HSF_CLUMP,
-    HSF_CLUMPFREQUENCY,
-    HSF_CLUMPSHAPE,
-    HSF_SEGMENTS,
-    HSF_ATTRACTORS,
-    HSF_SPAWN_FACTOR,
-    HSF_SPAWN_SEGMENT,
-    HSF_SHARPNESS,
-    HSF_ERECTNESS,
-    HSF_LENGTH,
-    HSF_OFFSET,
-    HSF_CUSTOM_EQUALIZER,
-    // The sample fields, which take a number or a linstep of frames.
-    HSF_DENSITY,
-    HSF_USAMPLES,
-    HSF_VSAMPLES,
-    HSF_VAR0,
+    KORVO_HAIR_FIELDS(KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_ENUM_SCALAR, KORVO_HAIR_FIELD_SKIP,
+                      KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP)
+    HSF_VAR0
 };
 
 // The name fields of a description.
-enum hair_name_field : int { HNF_SPAWN_PARAMS, HNF_AREA_GROUP, HNF_REFERENCE_EQUALMAP };
+enum hair_name_field : int {
+    KORVO_HAIR_FIELDS(KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_ENUM_NAME,
+                      KORVO_HAIR_FIELD_SKIP, KORVO_HAIR_FIELD_SKIP)
+    HNF_COUNT
+};
+
+#undef KORVO_HAIR_ENUM_COLOR
+#undef KORVO_HAIR_ENUM_SCALAR
+#undef KORVO_HAIR_ENUM_NAME
+// clang-format on
 
 // The parameter values of an attractor or a curve attractor set.
 enum hair_attract_field : int {

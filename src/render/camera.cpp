@@ -220,8 +220,7 @@ void hair_camera::set_image_params(int image_lines, int image_cols, const cam_wi
         window = cam_window(scaled(f, crop.lowx), scaled(f, crop.lowy), scaled(f, crop.highx),
                             scaled(f, crop.highy));
         if (!window.contained(lines, cols)) {
-            std::printf("illegal crop window\n");
-            throw FurEBadParameter("Illegal crop window");
+            furFail<FurEBadParameter>("Illegal crop window", "illegal crop window\n");
         }
         window.set_diagonal();
     }
