@@ -29,6 +29,9 @@
 #include "foundation/fscale.h"
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_light;
 struct ShadowMapList;
@@ -118,3 +121,5 @@ float smCalcAutoShadeMult(ShadowMapInfo* entry, const kivVector& N, float t);
 bool smMakeKernel(ShadowMapKernel& kernel, int size);
 // The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
 float smKernelWeight(const ShadowMapKernel& kernel, int dy, int dx);
+
+KORVO_EXPORT_END

@@ -28,6 +28,9 @@
 #include <cstdio>
 
 #include "descriptions/assign_db.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // The numbers of the header's fifth line.
 struct SmapHeader {
@@ -77,3 +80,5 @@ int smDecodeScanlines(std::FILE* file, float* m0, float* m1, float* m2, float* m
 int smOpen(const char* path, ShadowMap* map);
 // Frees the four maps of an open map and marks it closed. Always 1.
 int smClose(ShadowMap* map);
+
+KORVO_EXPORT_END
