@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
-              libbenchmark-dev libpng-dev zlib1g-dev time
+              libbenchmark-dev libpng-dev zlib1g-dev libopenexr-dev time
 
 .PHONY: all deps build test test-release test-asan bench demo format clean
 

@@ -60,6 +60,8 @@
 #include "render/model_output.h"
 #include "render/lighting.h"
 #include "render/shadow_map.h"
+#include "render/surface_shading.h"
+#include "render/exr_output.h"
 
 // Image files
 #include "imagefile/image_file.h"
@@ -67,6 +69,7 @@
 #include "imagefile/sgi.h"
 #include "imagefile/pic.h"
 #include "imagefile/png_file.h"
+#include "imagefile/exr_file.h"
 
 // Map tools
 
