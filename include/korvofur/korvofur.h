@@ -49,6 +49,7 @@
 #include "generation/hair_spawning.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
+#include "generation/curve_export.h"
 
 // Renderer
 #include "render/fragment_list.h"

@@ -33,6 +33,12 @@ void report(const char* what, const char* path, const char* why) {
     std::printf("ERROR: cannot write OpenEXR %s %s: %s\n", what, path, why);
 }
 
+// The address x elements before p, as OpenEXR addresses a row by image x.
+template <class T>
+char* shifted(T* p, int x) {
+    return reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(p) - sizeof(T) * x);
+}
+
 const char* const kRgba[4] = {"R", "G", "B", "A"};
 const char* const kDeepChannels[6] = {"R", "G", "B", "A", "Z", "ZBack"};
 
@@ -139,14 +145,15 @@ int exr_deep_writer::open(const char* path, const exr_windows& w) {
         // One row of counts and pointers serves every row: a y stride of 0.
         s.counts.assign(cols, 0);
         imf::DeepFrameBuffer fb;
+        // Row arrays addressed by image x: shifted back by the window's left column.
         const int ox = w.data.x0;
-        fb.insertSampleCountSlice(imf::Slice::Make(imf::UINT, s.counts.data(), header.dataWindow(),
-                                                   sizeof(std::uint32_t), 0));
+        fb.insertSampleCountSlice(
+            imf::Slice(imf::UINT, shifted(s.counts.data(), ox), sizeof(std::uint32_t), 0));
         for (int k = 0; k < 6; ++k) {
             s.pointers[k].assign(cols, nullptr);
             fb.insert(kDeepChannels[k],
-                      imf::DeepSlice(imf::FLOAT, reinterpret_cast<char*>(s.pointers[k].data() - ox),
-                                     sizeof(char*), 0, sizeof(exr_deep_sample)));
+                      imf::DeepSlice(imf::FLOAT, shifted(s.pointers[k].data(), ox), sizeof(char*),
+                                     0, sizeof(exr_deep_sample)));
         }
         s.file->setFrameBuffer(fb);
     } catch (const std::exception& e) {

@@ -38,7 +38,8 @@ int gather(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
     pixel_slot* rec = zb.record(row, col);
     if (rec == nullptr) return 0;
     float front_alpha = 0.0f;
-    int n = zb.resolve_contributions(rec, out, kMaxPerSample - 1, front_alpha);
+    // out has room for list_size + 3: the fragments and the surface.
+    int n = zb.resolve_contributions(rec, out, zb.list_size() + 2, front_alpha);
     if (surfaces == nullptr) return n;
     const float* rgb = surfaces->color(row, col);
     float depth = 0.0f, coverage = 0.0f;
