@@ -1,5 +1,6 @@
 #include "render/surface_shading.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,6 +18,9 @@ namespace {
 
 // The near plane, as for the geometry z-buffer.
 constexpr float kNear = -1e-5f;
+// Distance from the tangent plane, relative to the depth, below which two
+// pieces of a model in one sample belong to one surface.
+constexpr float kSameSurface = 1e-2f;
 
 // A projected surface vertex: camera-space position and normal.
 using surf_vertex = scan::vertex<6>;
@@ -66,6 +70,17 @@ void surface_layer::clear() {
     points_.shrink_to_fit();
     model_.clear();
     rgb_.clear();
+}
+
+// Whether a piece whose average point and normal are p[0 … 5] lies on the
+// surface of the point kept so far: within a small distance of its
+// tangent plane.
+bool surface_layer::same_surface(const point& s, const float* p) {
+    const float nn = std::sqrt(s.n[0] * s.n[0] + s.n[1] * s.n[1] + s.n[2] * s.n[2]);
+    if (!(nn > 0.0f)) return false;
+    const float off =
+        ((p[0] - s.p[0]) * s.n[0] + (p[1] - s.p[1]) * s.n[1] + (p[2] - s.p[2]) * s.n[2]) / nn;
+    return std::fabs(off) <= kSameSurface * s.depth;
 }
 
 void surface_layer::draw_polygon(const hair_camera& cam, int n, const kivPoint* pts,
@@ -122,16 +137,32 @@ void surface_layer::draw_polygon(const hair_camera& cam, int n, const kivPoint* 
             scan::sort_by_y(3, r, order);
             if (!scan::split_chains(3, r, order, false, left, nl, right, nr)) continue;
         }
-        // Each touched sample keeps the nearest surface point.
-        scan::fill<6>(box, nl, left, nr, right, lim, 6,
-                      [points, models, cols, model](int col, int row, float, const float* p) {
-                          if (!(p[2] <= kNear)) return;
-                          const float d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-                          const std::size_t i = static_cast<std::size_t>(row) * cols + col;
-                          if (models[i] >= 0 && !(d < points[i].depth)) return;
-                          points[i] = {d, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}};
-                          models[i] = model;
-                      });
+        // Each touched sample keeps the nearest surface point; pieces of one
+        // surface at the same depth (polygons meeting inside a sample) are
+        // averaged by their areas, which puts the point back at the centre.
+        scan::fill<6>(
+            box, nl, left, nr, right, lim, 6,
+            [points, models, cols, model](int col, int row, float coverage, const float* p) {
+                if (!(p[2] <= kNear)) return;
+                const float d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+                const std::size_t i = static_cast<std::size_t>(row) * cols + col;
+                point& s = points[i];
+                if (models[i] == model && same_surface(s, p)) {
+                    const float total = s.coverage + coverage;
+                    if (!(total > 0.0f)) return;
+                    const float w0 = s.coverage / total, w1 = coverage / total;
+                    for (int k = 0; k < 3; ++k) {
+                        s.p[k] = s.p[k] * w0 + p[k] * w1;
+                        s.n[k] = s.n[k] * w0 + p[3 + k] * w1;
+                    }
+                    s.depth = std::min(s.depth, d);
+                    s.coverage = total;
+                    return;
+                }
+                if (models[i] >= 0 && !(d < s.depth)) return;
+                s = {d, coverage, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}};
+                models[i] = model;
+            });
     }
 }
 
@@ -184,10 +215,11 @@ int surface_layer::build(const hair_camera& cam, int which,
         kivPoint pts[4];
         kivVector nrm[4];
         int nb = 0;
+        const bool smooth = mesh->get_nb_norms() > 0;
         for (int p = 0; p < mesh->get_nb_polys(); ++p) {
-            if (!mesh->get_poly(p, nb, pts, nrm, nullptr)) continue;
+            if (!mesh->get_poly(p, nb, pts, smooth ? nrm : nullptr, nullptr)) continue;
             // Without normals the facet's own.
-            if (mesh->get_nb_norms() == 0) {
+            if (!smooth) {
                 const kivVector facet = kivVector(pts[1] - pts[0]) ^ kivVector(pts[2] - pts[0]);
                 for (int k = 0; k < nb; ++k) nrm[k] = facet;
             }

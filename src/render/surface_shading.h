@@ -54,10 +54,12 @@ class surface_layer {
   private:
     // The nearest surface point of each sample, before shading.
     struct point {
-        float depth;  // distance from the eye
-        float p[3];   // camera-space position
-        float n[3];   // camera-space normal (not unit)
+        float depth;     // distance from the eye
+        float coverage;  // area of the sample that the point's piece covers
+        float p[3];      // camera-space position
+        float n[3];      // camera-space normal (not unit)
     };
+    static bool same_surface(const point& s, const float* p);
     void draw_polygon(const hair_camera& cam, int n, const kivPoint* pts, const kivVector* nrm,
                       std::int32_t model);
     void shade(int which, const std::vector<kivColor>& model_colors,
