@@ -55,7 +55,8 @@ demo: build
 	@mkdir -p out
 	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
 	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
-	  --background 0.1,0.11,0.13 --out out/demo.png
+	  --background 0.1,0.11,0.13 --surfaces --surface-color ball=0.45,0.3,0.2 \
+	  --surface-color ground=0.42,0.33,0.22 --out out/demo.png
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
