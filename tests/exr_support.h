@@ -50,20 +50,26 @@ struct flat {
     }
 };
 
+// Float slices for the named planes of f over the data window dw.
+inline imf::FrameBuffer planes_of(flat& f, const IMATH_NAMESPACE::Box2i& dw) {
+    imf::FrameBuffer fb;
+    for (auto& p : f.planes) {
+        p.second.assign(static_cast<std::size_t>(f.win.cols()) * f.win.lines(), -1.0f);
+        fb.insert(p.first, imf::Slice::Make(imf::FLOAT, p.second.data(), dw, sizeof(float),
+                                            sizeof(float) * f.win.cols()));
+    }
+    return fb;
+}
+
 inline flat read_flat(const std::string& path) {
     imf::InputFile file(path.c_str());
     flat f;
     f.win = windows_of(file.header());
-    imf::FrameBuffer fb;
-    const std::size_t n = static_cast<std::size_t>(f.win.cols()) * f.win.lines();
     for (auto it = file.header().channels().begin(); it != file.header().channels().end(); ++it) {
         f.types[it.name()] = it.channel().type;
-        f.planes[it.name()].assign(n, -1.0f);
+        f.planes[it.name()];
     }
-    for (auto& p : f.planes)
-        fb.insert(p.first, imf::Slice::Make(imf::FLOAT, p.second.data(), file.header().dataWindow(),
-                                            sizeof(float), sizeof(float) * f.win.cols()));
-    file.setFrameBuffer(fb);
+    file.setFrameBuffer(planes_of(f, file.header().dataWindow()));
     file.readPixels(f.win.y0, f.win.y1);
     return f;
 }
@@ -96,16 +102,16 @@ inline deep read_deep(const std::string& path) {
     const IMATH_NAMESPACE::Box2i& dw = file.header().dataWindow();
     // One frame buffer: the pointer arrays are filled once the counts are known.
     imf::DeepFrameBuffer fb;
-    fb.insertSampleCountSlice(imf::Slice::Make(imf::UINT, counts.data(), dw, sizeof(unsigned),
-                                               sizeof(unsigned) * cols));
+    fb.insertSampleCountSlice(
+        imf::Slice::Make(imf::UINT, counts.data(), dw, sizeof(unsigned), sizeof(unsigned) * cols));
     const char* names[6] = {"R", "G", "B", "A", "Z", "ZBack"};
     std::vector<char*> pointers[6];
     const std::ptrdiff_t origin = static_cast<std::ptrdiff_t>(d.win.y0) * cols + d.win.x0;
     for (int k = 0; k < 6; ++k) {
         pointers[k].resize(n);
-        fb.insert(names[k], imf::DeepSlice(imf::FLOAT,
-                                           reinterpret_cast<char*>(pointers[k].data() - origin),
-                                           sizeof(char*), sizeof(char*) * cols, sizeof(sample)));
+        fb.insert(names[k],
+                  imf::DeepSlice(imf::FLOAT, reinterpret_cast<char*>(pointers[k].data() - origin),
+                                 sizeof(char*), sizeof(char*) * cols, sizeof(sample)));
     }
     file.setFrameBuffer(fb);
     file.readPixelSampleCounts(d.win.y0, d.win.y1);
@@ -125,16 +131,10 @@ inline flat composite_deep(const std::string& path) {
     imf::DeepScanLineInputFile file(path.c_str());
     flat f;
     f.win = windows_of(file.header());
+    for (const char* c : {"R", "G", "B", "A"}) f.planes[c];
     imf::CompositeDeepScanLine comp;
     comp.addSource(&file);
-    imf::FrameBuffer fb;
-    const std::size_t n = static_cast<std::size_t>(f.win.cols()) * f.win.lines();
-    for (const char* c : {"R", "G", "B", "A"}) {
-        f.planes[c].assign(n, -1.0f);
-        fb.insert(c, imf::Slice::Make(imf::FLOAT, f.planes[c].data(), file.header().dataWindow(),
-                                      sizeof(float), sizeof(float) * f.win.cols()));
-    }
-    comp.setFrameBuffer(fb);
+    comp.setFrameBuffer(planes_of(f, file.header().dataWindow()));
     comp.readPixels(f.win.y0, f.win.y1);
     return f;
 }

@@ -20,103 +20,69 @@
 
 namespace {
 
-// A hair as the renderer would place it: world-space points, widths and
-// diffuse colours of its vertices.
-struct drawn_hair {
-    std::vector<kivPoint> points;
-    std::vector<float> widths;
-    std::vector<kivColor> colors;
+// Curves as flat arrays: points per curve, then x y z, width and r g b of
+// every point.
+struct curves {
+    std::vector<double> counts, points, widths, colors;
 };
-std::vector<drawn_hair> g_drawn;
+// What the stand-in renderer was handed, placed as the rasteriser places it.
+curves g_drawn;
 
-// The stand-in renderer: applies the description's placement as the
-// rasteriser does and keeps the result.
 void draw(hair_camera*, control_hair* h, hair_state* s) {
-    drawn_hair d;
+    g_drawn.counts.push_back(h->count);
     for (int k = 0; k < h->count; ++k) {
-        d.points.push_back(h->points[k] * s->params->matrix);
-        d.widths.push_back(h->vertices[k].width);
-        d.colors.push_back(h->vertices[k].diffuse);
+        const kivPoint p = h->points[k] * s->params->matrix;
+        const kivColor& c = h->vertices[k].diffuse;
+        g_drawn.points.insert(g_drawn.points.end(), {p.x, p.y, p.z});
+        g_drawn.widths.push_back(h->vertices[k].width);
+        g_drawn.colors.insert(g_drawn.colors.end(), {c.r, c.g, c.b});
     }
-    g_drawn.push_back(d);
 }
 
-// A curve file read back: per curve its points, widths and colours.
-struct curves {
-    std::vector<int> counts;
-    std::vector<kivPoint> points;
-    std::vector<float> widths;
-    std::vector<kivColor> colors;
-    bool ok = false;
-};
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
-// The numbers inside the brackets of "NAME = [ … ]" in a .usda text,
-// parentheses and commas skipped.
+// The numbers of "NAME = [ … ]" in a .usda text, tuples flattened.
 std::vector<double> usda_array(const std::string& text, const std::string& name) {
-    std::vector<double> out;
-    const std::size_t at = text.find(name + " = [");
-    if (at == std::string::npos) return out;
-    const std::size_t open = at + name.size() + 3, close = text.find(']', open);
-    std::string body = text.substr(open + 1, close - open - 1);
+    const std::size_t open = text.find(name + " = [") + name.size() + 4;
+    std::string body = text.substr(open, text.find(']', open) - open);
     for (char& c : body)
         if (c == ',' || c == '(' || c == ')') c = ' ';
     std::istringstream in(body);
-    double v;
-    while (in >> v) out.push_back(v);
+    std::vector<double> out;
+    for (double v; in >> v;) out.push_back(v);
     return out;
 }
 
 curves read_usda(const std::string& path) {
-    std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    curves c;
-    if (text.compare(0, 10, "#usda 1.0\n") != 0 ||
-        text.find("def BasisCurves \"hair\"") == std::string::npos ||
-        text.find("uniform token type = \"linear\"") == std::string::npos)
-        return c;
-    for (double v : usda_array(text, "int[] curveVertexCounts")) c.counts.push_back(int(v));
-    const std::vector<double> p = usda_array(text, "point3f[] points");
-    for (std::size_t i = 0; i + 2 < p.size(); i += 3)
-        c.points.emplace_back(p[i], p[i + 1], p[i + 2]);
-    for (double v : usda_array(text, "float[] widths")) c.widths.push_back(float(v));
-    const std::vector<double> k = usda_array(text, "color3f[] primvars:displayColor");
-    for (std::size_t i = 0; i + 2 < k.size(); i += 3)
-        c.colors.emplace_back(k[i], k[i + 1], k[i + 2], 1);
-    // Widths and colours are per vertex.
-    const std::size_t vertex = text.find("interpolation = \"vertex\"");
-    c.ok = vertex != std::string::npos &&
-           text.find("interpolation = \"vertex\"", vertex + 1) != std::string::npos &&
-           p.size() % 3 == 0 && k.size() % 3 == 0;
-    return c;
+    const std::string text = slurp(path);
+    EXPECT_EQ(text.compare(0, 10, "#usda 1.0\n"), 0);
+    EXPECT_NE(text.find("def BasisCurves \"hair\"\n{\n    uniform token type = \"linear\""),
+              std::string::npos);
+    return {usda_array(text, "int[] curveVertexCounts"), usda_array(text, "point3f[] points"),
+            usda_array(text, "float[] widths"),
+            usda_array(text, "color3f[] primvars:displayColor")};
 }
 
-// "v x y z r g b" lines and "l" lines of consecutive indices.
+// "v x y z r g b" lines, and "l" lines joining the points just written.
 curves read_obj(const std::string& path) {
-    std::ifstream in(path);
+    std::istringstream in(slurp(path));
     curves c;
-    c.ok = true;
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line, tag; std::getline(in, line);) {
         std::istringstream s(line);
-        std::string tag;
         s >> tag;
-        if (tag == "v") {
-            kivPoint p;
-            kivColor k(0, 0, 0, 1);
-            s >> p.x >> p.y >> p.z >> k.r >> k.g >> k.b;
-            c.ok = c.ok && !s.fail();
-            c.points.push_back(p), c.colors.push_back(k);
+        double v[6];
+        if (tag == "v" && s >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
+            c.points.insert(c.points.end(), v, v + 3);
+            c.colors.insert(c.colors.end(), v + 3, v + 6);
         } else if (tag == "l") {
-            long i, first = -1, n = 0, previous = 0;
-            while (s >> i) {
-                c.ok = c.ok && i >= 1 && i <= static_cast<long>(c.points.size()) &&
-                       (first < 0 || i == previous + 1);
-                if (first < 0) first = i;
-                previous = i, ++n;
-            }
-            c.counts.push_back(static_cast<int>(n));
-        } else if (!tag.empty() && tag[0] != '#') {
-            c.ok = false;
+            std::vector<long> index;
+            for (long i; s >> i;) index.push_back(i);
+            const long n = static_cast<long>(index.size()), total = c.points.size() / 3;
+            for (long k = 0; k < n; ++k) EXPECT_EQ(index[k], total - n + 1 + k);
+            c.counts.push_back(static_cast<double>(n));
         }
     }
     return c;
@@ -129,7 +95,7 @@ class CurveExport : public testing::Test {
         ASSERT_TRUE(names_init(64) == 1 && assdb_init(16) == 1 && mdldb_init(4, 0) == 1 &&
                     hair_shape_prepare(8));
         previous_ = mdldb_set_hair_sink(draw);
-        g_drawn.clear();
+        g_drawn = curves();
         defs.tiles[0] = 2;  // the geometry stays for a second walk
         hair_params_set_wunits(2.5f);
         hp_ = hair_params_list_add(names_add("fur"));
@@ -177,27 +143,21 @@ class CurveExport : public testing::Test {
             captured([&] { mdldb_hair(cam_); });
         }
         ASSERT_EQ(w.close(), 1);
-        EXPECT_EQ(w.curves(), static_cast<long>(g_drawn.size()));
+        EXPECT_EQ(w.curves(), static_cast<long>(g_drawn.counts.size()));
     }
-    // The curves equal the drawn hairs, point for point.
+    // The curves are the drawn hairs, point for point; widths in world units.
     static void expect_drawn(const curves& c, bool with_widths) {
-        ASSERT_TRUE(c.ok);
-        ASSERT_EQ(c.counts.size(), g_drawn.size());
-        std::size_t total = 0;
-        for (int n : c.counts) total += n;
-        ASSERT_EQ(total, c.points.size());
-        ASSERT_EQ(c.colors.size(), c.points.size());
-        if (with_widths) ASSERT_EQ(c.widths.size(), c.points.size());
-        std::size_t k = 0;
-        for (std::size_t h = 0; h < g_drawn.size(); ++h) {
-            ASSERT_EQ(static_cast<std::size_t>(c.counts[h]), g_drawn[h].points.size());
-            for (std::size_t i = 0; i < g_drawn[h].points.size(); ++i, ++k) {
-                expect_near(c.points[k], g_drawn[h].points[i], 1e-6f, "point");
-                EXPECT_NEAR(c.colors[k].r, g_drawn[h].colors[i].r, 1e-5f);
-                EXPECT_NEAR(c.colors[k].b, g_drawn[h].colors[i].b, 1e-5f);
-                if (with_widths) EXPECT_FLOAT_EQ(c.widths[k], g_drawn[h].widths[i] * 2.5f);
-            }
-        }
+        EXPECT_EQ(c.counts, g_drawn.counts);
+        double total = 0;
+        for (double n : c.counts) total += n;
+        EXPECT_EQ(total * 3, c.points.size());
+        auto same = [](const std::vector<double>& a, const std::vector<double>& b, double scale) {
+            ASSERT_EQ(a.size(), b.size());
+            for (std::size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], b[i] * scale, 1e-5) << i;
+        };
+        same(c.points, g_drawn.points, 1.0);
+        same(c.colors, g_drawn.colors, 1.0);
+        if (with_widths) same(c.widths, g_drawn.widths, 2.5);
     }
 
     hair_params* hp_ = nullptr;
@@ -213,16 +173,15 @@ class CurveExport : public testing::Test {
 TEST_F(CurveExport, UsdaCurvesAreTheDrawnHairsInWorldSpace) {
     const std::string path = file(".usda");
     render_recording(path);
-    ASSERT_GT(g_drawn.size(), 10u);
+    ASSERT_GT(g_drawn.counts.size(), 10u);
     const curves c = read_usda(path);
     expect_drawn(c, true);
-    if (HasFatalFailure()) return;
-    // Root to tip: the root takes the base colour, the tip the tip colour;
-    // the roots lie on the quad moved by the description's placement.
-    EXPECT_NEAR(c.colors[0].r, 0.9f, 1e-5f);
-    EXPECT_NEAR(c.colors[c.counts[0] - 1].b, 0.8f, 1e-5f);
-    EXPECT_NEAR(c.points[0].z, 5.0f, 1e-5f);
-    EXPECT_TRUE(c.points[0].x >= 3.0f && c.points[0].x <= 4.0f);
+    // Root to tip: base colour to tip colour; the roots lie on the quad
+    // moved by the description's placement.
+    ASSERT_EQ(c.colors.size(), c.points.size());
+    EXPECT_NEAR(c.colors[0], 0.9, 1e-6);
+    EXPECT_NEAR(c.colors[3 * c.counts[0] - 1], 0.8, 1e-6);
+    EXPECT_TRUE(c.points[0] >= 3.0 && c.points[0] <= 4.0 && c.points[2] == 5.0);
 }
 
 TEST_F(CurveExport, ObjPolylinesAndTheStandaloneExportAgree) {
@@ -230,20 +189,17 @@ TEST_F(CurveExport, ObjPolylinesAndTheStandaloneExportAgree) {
     render_recording(obj);
     expect_drawn(read_obj(obj), false);
     // Without rendering: the same hairs, and nothing reaches the renderer.
-    const std::vector<drawn_hair> drawn = g_drawn;
-    g_drawn.clear();
+    const curves drawn = g_drawn;
+    g_drawn = curves();
     const std::string usda = file(".USDA");
     EXPECT_EQ(
         captured([&] { EXPECT_EQ(mdldb_export_curves(usda.c_str(), cam_), 1); }).find("ERROR"),
         std::string::npos);
-    EXPECT_TRUE(g_drawn.empty());
+    EXPECT_TRUE(g_drawn.counts.empty());
     g_drawn = drawn;
     expect_drawn(read_usda(usda), true);
-}
 
-TEST_F(CurveExport, UnknownExtensionsAndUnwritableFilesAreRefused) {
-    EXPECT_EQ(curve_format_of("a/b.obj"), curve_format::obj);
-    EXPECT_EQ(curve_format_of("hair.UsdA"), curve_format::usda);
+    // Other names are refused.
     EXPECT_EQ(curve_format_of("hair.usd"), curve_format::none);
     EXPECT_EQ(curve_format_of("dir.obj/hair"), curve_format::none);
     curve_writer w;
@@ -251,7 +207,6 @@ TEST_F(CurveExport, UnknownExtensionsAndUnwritableFilesAreRefused) {
               "ERROR: curve file hair.abc: the name must end in .usda or .obj\n");
     EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("/nonexistent/dir/hair.obj"), 0); }),
               "ERROR: cannot create curve file /nonexistent/dir/hair.obj\n");
-    EXPECT_EQ(w.close(), 0);
 }
 
 }  // namespace
