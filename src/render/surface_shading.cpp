@@ -127,16 +127,12 @@ void surface_layer::draw_polygon(const hair_camera& cam, int n, const kivPoint* 
             if (j == 0 || by > box[3]) box[3] = by;
         }
         if (!ok || box[2] < 0 || box[0] >= cols_ || box[3] < 0 || box[1] >= lines_) continue;
+        // Both windings: the chain split takes either.
         int order[3];
         scan::sort_by_y(3, v, order);
         surf_vertex left[4], right[4];
         int nl = 0, nr = 0;
-        if (!scan::split_chains(3, v, order, false, left, nl, right, nr)) {
-            // The other winding: the chains come out swapped.
-            const surf_vertex r[3] = {v[0], v[2], v[1]};
-            scan::sort_by_y(3, r, order);
-            if (!scan::split_chains(3, r, order, false, left, nl, right, nr)) continue;
-        }
+        if (!scan::split_chains(3, v, order, false, left, nl, right, nr)) continue;
         // Each touched sample keeps the nearest surface point; pieces of one
         // surface at the same depth (polygons meeting inside a sample) are
         // averaged by their areas, which puts the point back at the centre.
