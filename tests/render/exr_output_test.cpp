@@ -194,7 +194,8 @@ class Surfaces : public raster_test::RasterTest {
         ASSERT_EQ(mdldb_init(2, 0), 1);
         hair_model* m = mdldb_get_new(0);
         mdldb_set_type(m, MODEL_POLY, "wall");
-        const kivPoint corners[4] = {at(56, 6), at(56, 42), at(8, 42), at(8, 6)};  // facing away
+        // Its corners turn so that its facet normal points away from the eye.
+        const kivPoint corners[4] = {at(8, 6), at(8, 42), at(56, 42), at(56, 6)};
         kivPolygons* p = m->polygons();
         p->set_nb_verts(4), p->set_nb_polys(1);
         for (int i = 0; i < 4; ++i) p->set_vert(i, corners[i]);
