@@ -124,10 +124,8 @@ TEST_F(ExrOutput, FlatFileHoldsTheResolvedPixelsAndDepthInItsWindows) {
     const std::map<std::string, exr_test::imf::PixelType> types = {
         {"R", HALF}, {"G", HALF}, {"B", HALF}, {"A", HALF}, {"Z", FLOAT}};
     EXPECT_EQ(f.types, types);
-    EXPECT_EQ(f.win.display_w, 40);
-    EXPECT_EQ(f.win.display_h, 30);
-    EXPECT_TRUE(f.win.x0 == 5 && f.win.x1 == 36 && f.win.y0 == 2 && f.win.y1 == 25)
-        << f.win.x0 << " " << f.win.x1 << " " << f.win.y0 << " " << f.win.y1;
+    EXPECT_TRUE(f.win.display_w == 40 && f.win.display_h == 30 && f.win.x0 == 5 && f.win.x1 == 36 &&
+                f.win.y0 == 2 && f.win.y1 == 25);
     for (int r = 0; r < kLines; ++r)
         for (int c = 0; c < kCols; ++c) {
             expect_pixel(f, c + 5, r + 4, resolved(c, r), 1e-3f);
