@@ -46,7 +46,7 @@ const option_entry kOptions[] = {
     {"export-curves", "FILE", "the rendered hairs as curves: .usda or .obj"},
     {"zbuff", "FILE", "grey picture of the geometry depth (RLA)"},
     {"atmos", "FILE", "atmosphere image (RLA; needs a fog in the hair file)"},
-    {"near", "Z", "near end of the depth range of an .rla hair image"},
+    {"near", "Z", "near end of the depth range of an .rla image; with .exr adds Z"},
     {"far", "Z", "far end of it (default: the scene camera's clip)"},
     {"verbose", "N", "library messages: 3 warnings, 7 progress (default 0)"},
     {"quiet", nullptr, "print nothing but errors; no progress display"},
