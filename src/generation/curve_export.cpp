@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "descriptions/hair_params.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "generation/hair_spawning.h"
 
 namespace {

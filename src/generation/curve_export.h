@@ -19,6 +19,9 @@
 #pragma once
 
 #include <cstdio>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class hair_camera;
 struct control_hair;
@@ -79,3 +82,5 @@ class curve_recording {
 // records. cam is handed to the walk (its z-buffer is not touched). 1, or
 // 0 with an "ERROR:" line.
 int mdldb_export_curves(const char* path, hair_camera& cam);
+
+KORVO_EXPORT_END

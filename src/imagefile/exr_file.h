@@ -15,6 +15,9 @@
 
 #include <cstdint>
 #include <vector>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // A rectangle of pixels, inclusive, in image rows (row 0 at the bottom).
 struct exr_box {
@@ -76,3 +79,5 @@ class exr_deep_writer {
     struct impl;
     impl* impl_;
 };
+
+KORVO_EXPORT_END

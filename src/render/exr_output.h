@@ -23,6 +23,9 @@
 #include <vector>
 
 #include "imagefile/exr_file.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class hair_camera;
 class surface_layer;
@@ -54,3 +57,5 @@ int render_deep_exr(hair_camera& cam, const char* file, const exr_frame& frame,
 // with rgba empty, when the output does not fit the z-buffer.
 int render_rgba_over_surfaces(hair_camera& cam, const surface_layer& surfaces,
                               std::vector<unsigned char>& rgba);
+
+KORVO_EXPORT_END

@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class hair_camera;
 
@@ -72,3 +75,5 @@ class surface_layer {
     std::vector<std::int32_t> model_;  // model of each sample, -1 for none
     std::vector<float> rgb_;           // shaded colour, 3 per sample
 };
+
+KORVO_EXPORT_END

@@ -11,7 +11,7 @@
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "generation/hair_shaping.h"
 #include "generation/hair_spawning.h"
 #include "geometry/model_database.h"
