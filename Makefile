@@ -7,7 +7,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
-              libbenchmark-dev libpng-dev zlib1g-dev time
+              libbenchmark-dev libpng-dev zlib1g-dev libopenexr-dev time
 
 .PHONY: all deps build test test-release test-asan bench demo install format clean
 
@@ -56,7 +56,8 @@ demo: build
 	@mkdir -p out
 	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
 	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
-	  --background 0.1,0.11,0.13 --out out/demo.png
+	  --background 0.1,0.11,0.13 --surfaces --surface-color ball=0.45,0.3,0.2 \
+	  --surface-color ground=0.42,0.33,0.22 --out out/demo.png
 
 # Installs the library, the public headers, furrender, the CMake package
 # and the pkg-config file under PREFIX (staged under DESTDIR when given).

@@ -10,15 +10,15 @@ set(KORVO_PUBLIC_HEADERS
   foundation/growable_array.h foundation/vector_types.h foundation/matrix.h
   foundation/fscale.h foundation/kiv_string.h foundation/noise.h foundation/polygon_clip.h
   foundation/names.h foundation/render_settings.h
-  imagefile/image_file.h imagefile/png_file.h
+  imagefile/image_file.h imagefile/png_file.h imagefile/exr_file.h
   descriptions/texture_cache.h descriptions/curve_data_cache.h descriptions/param_values.h
   descriptions/hair_fields.h descriptions/hair_params.h descriptions/hair_records.h
   descriptions/assign_db.h
   geometry/polygon_mesh.h geometry/nurbs_surface.h geometry/model_database.h
   geometry/curve_registry.h
   generation/hair_shaping.h generation/hair_spawning.h generation/attractors.h
-  generation/curve_attractors.h
+  generation/curve_attractors.h generation/curve_export.h
   render/fragment_list.h render/camera.h render/geometry_occlusion.h render/atmosphere.h
-  render/model_output.h render/lighting.h render/shadow_map.h
-  render/shadow_map_file.h
+  render/model_output.h render/lighting.h render/shadow_map.h render/shadow_map_file.h
+  render/surface_shading.h render/exr_output.h
   readers/hair_file.h readers/scene_db.h readers/assign_file.h)

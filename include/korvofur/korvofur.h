@@ -34,6 +34,7 @@
 // Image files
 #include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
+#include "imagefile/exr_file.h"
 
 // Descriptions in memory: hair descriptions and records, parameter values, caches, assignments
 #include "descriptions/texture_cache.h"
@@ -55,6 +56,7 @@
 #include "generation/hair_spawning.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
+#include "generation/curve_export.h"
 
 // Renderer: camera, fragment lists, lighting, shadow maps, atmosphere, model drivers
 #include "render/fragment_list.h"
@@ -65,6 +67,8 @@
 #include "render/lighting.h"
 #include "render/shadow_map.h"
 #include "render/shadow_map_file.h"
+#include "render/surface_shading.h"
+#include "render/exr_output.h"
 
 // Readers of the hair description, scene and assignment files
 #include "readers/hair_file.h"

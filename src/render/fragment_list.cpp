@@ -709,6 +709,60 @@ int hair_zbuffer::resolve_atmosphere(pixel_slot* rec, float* depths, float* alph
     return count;
 }
 
+int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
+                                        float& front_alpha) {
+    front_alpha = 0.0f;
+    if (rec == nullptr || max <= 0) return 0;
+    move_current(rec);
+    const layout l = layout_of(rec);
+    pixel_hair front = kEmptyHair, behind = kEmptyHair;
+    int count = 0;
+    int behind_first = max;  // behind contributions fill the array from its end
+    // Merges one fragment into an accumulator and records the accumulator's
+    // growth, decoded, as the fragment's contribution.
+    auto add = [&](pixel_hair& acc, const pixel_hair& h, bool is_front) {
+        const float r0 = dec(acc.r), g0 = dec(acc.g), b0 = dec(acc.b), a0 = dec(acc.a);
+        fragment_merge(acc, h, nullptr);
+        if (count >= behind_first) return;
+        const fragment_contribution c = {h.z, dec(acc.r) - r0, dec(acc.g) - g0, dec(acc.b) - b0,
+                                         dec(acc.a) - a0};
+        if (is_front)
+            out[count++] = c;
+        else
+            out[--behind_first] = c;
+    };
+    for (int i = 0; i < l.n; ++i) {
+        const pixel_hair& e = rec[l.first + i].hair;
+        const bool in_front = l.in_front(e.z);
+        add(in_front ? front : behind, e, in_front);
+    }
+    if (l.front >= 0) add(front, rec[l.front].hair, true);
+    if (l.behind >= 0) add(behind, rec[l.behind].hair, false);
+    front_alpha = dec(front.a);
+
+    // What lies behind the geometry reaches the sample through its
+    // uncovered part: each channel of the behind contributions is scaled by
+    // the share of the behind accumulator that the final merge keeps.
+    float keep[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    if (behind.a != 0) {
+        const float before[4] = {dec(front.r), dec(front.g), dec(front.b), dec(front.a)};
+        const float total[4] = {dec(behind.r), dec(behind.g), dec(behind.b), dec(behind.a)};
+        fragment_merge(front, behind, &rec[0].zb);
+        const float after[4] = {dec(front.r), dec(front.g), dec(front.b), dec(front.a)};
+        for (int c = 0; c < 4; ++c)
+            keep[c] = total[c] > 0.0f ? (after[c] - before[c]) / total[c] : 0.0f;
+    }
+    for (int i = behind_first; i < max; ++i) {
+        fragment_contribution c = out[i];
+        c.r *= keep[0];
+        c.g *= keep[1];
+        c.b *= keep[2];
+        c.a *= keep[3];
+        out[count++] = c;
+    }
+    return count;
+}
+
 void hair_zbuffer::geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const {
     depth = coverage = 0.0f;
     if (rec == nullptr || !rec[0].zb.is_used()) return;

@@ -101,6 +101,13 @@ struct pixel_hair {
     std::int32_t id;        // the hair's id
 };
 
+// What one fragment adds to a resolved sample: premultiplied colour and
+// alpha, at the fragment's distance from the eye.
+struct fragment_contribution {
+    float z;
+    float r, g, b, a;
+};
+
 union pixel_slot {
     pixel_zbuff zb;
     pixel_hair hair;
@@ -189,6 +196,16 @@ class hair_zbuffer {
     int resolve_atmosphere(pixel_slot* rec, float* depths, float* alphas, int max);
     // Depth and coverage of the pixel's geometry; (0, 0) without.
     void geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const;
+    // The colour resolve taken apart: for every fragment the resolve
+    // composites (list entries and overflows), its depth and what it adds
+    // to the resolved premultiplied colour, in the resolve's order (not
+    // sorted). The additions sum to resolve_color's result; fragments hidden
+    // by the geometry add nothing. front_alpha receives the alpha of the
+    // fragments in front of the geometry, which a shaded surface at the
+    // geometry's depth shows through. At most max are written; returns the
+    // count (0 for an empty pixel). max of list_size + 2 is always enough.
+    int resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
+                              float& front_alpha);
 
     // --- Debug prints -----------------------------------------------------------
     // One pixel (nothing for an empty one), and every pixel row by row.

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -164,9 +166,12 @@ cam_window crop_window(const options& o) {
 
 // The hair image as an 8-bit PNG: straight alpha, or flattened over the
 // background colour.
-void write_png(const options& o, hair_camera& cam, const std::string& path) {
+void write_png(const options& o, hair_camera& cam, const surface_layer* surfaces,
+               const std::string& path) {
     std::vector<unsigned char> rgba;
-    if (!cam.render_rgba(rgba)) throw run_error{"cannot resolve the hair image"};
+    const int ok =
+        surfaces ? render_rgba_over_surfaces(cam, *surfaces, rgba) : cam.render_rgba(rgba);
+    if (!ok) throw run_error{"cannot resolve the hair image"};
     const std::size_t pixels = rgba.size() / 4;
     for (std::size_t i = 0; i < pixels; ++i) {
         unsigned char* p = &rgba[i * 4];
@@ -185,25 +190,69 @@ void write_png(const options& o, hair_camera& cam, const std::string& path) {
         throw run_error{"could not write \"" + path + "\""};
 }
 
-void write_outputs(const options& o, hair_camera& cam, int frame) {
+// The windows of an OpenEXR file: the whole image, and as data window the
+// crop (whose corner is the z-buffer's first output pixel) or the render
+// region, or their overlap.
+exr_frame exr_frame_of(const options& o) {
+    exr_frame fr;
+    fr.windows = exr_windows::whole(o.width, o.height);
+    exr_box& d = fr.windows.data;
+    if (o.crop.on) {
+        d = {o.crop.x0, o.crop.y0, o.crop.x1, o.crop.y1};
+        fr.origin_x = o.crop.x0;
+        fr.origin_y = o.crop.y0;
+    }
+    if (o.region.on) {
+        d.x0 = std::max(d.x0, o.region.x0);
+        d.y0 = std::max(d.y0, o.region.y0);
+        d.x1 = std::min(d.x1, o.region.x1);
+        d.y1 = std::min(d.y1, o.region.y1);
+        if (!fr.windows.valid()) throw run_error{"--region does not overlap --crop"};
+    }
+    return fr;
+}
+
+bool is_exr(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "exr";
+}
+
+void write_outputs(const options& o, hair_camera& cam, const surface_layer* surfaces, int frame) {
     if (o.crop.on) {
         defs.image_cols = o.crop.x1 - o.crop.x0 + 1;
         defs.image_lines = o.crop.y1 - o.crop.y0 + 1;
     }
+    const exr_frame fr = exr_frame_of(o);
+    auto written = [](int ok, const std::string& path) {
+        if (!ok) throw run_error{"could not write \"" + path + "\""};
+    };
     if (!o.out.empty()) {
         const std::string path = frame_file_name(o.out, frame);
         if (o.out_kind == image_kind::png) {
-            write_png(o, cam, path);
+            write_png(o, cam, surfaces, path);
+        } else if (o.out_kind == image_kind::exr) {
+            written(render_exr(cam, path.c_str(), fr, o.has_depth_range, surfaces), path);
         } else {
             std::remove(path.c_str());
             cam.render(path.c_str());
             require_written(path);
         }
     }
+    if (!o.depth.empty() && is_exr(o.depth)) {
+        const std::string path = frame_file_name(o.depth, frame);
+        written(render_exr_depth(cam, path.c_str(), fr), path);
+    }
+    if (!o.deep.empty()) {
+        const std::string path = frame_file_name(o.deep, frame);
+        written(render_deep_exr(cam, path.c_str(), fr, surfaces), path);
+    }
     const struct {
         const std::string& name;
         void (hair_camera::*pass)(const char*);
-    } passes[] = {{o.depth, &hair_camera::render_z},
+    } passes[] = {{is_exr(o.depth) ? std::string() : o.depth, &hair_camera::render_z},
                   {o.zbuff, &hair_camera::render_zbuff},
                   {o.atmos, &hair_camera::render_atm}};
     for (const auto& p : passes) {
@@ -255,12 +304,33 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     if (!cam->init_zbuffer())
         throw run_error{"frame " + std::to_string(frame) +
                         ": the scene camera cannot render (see the message above)"};
+    // The surfaces are shaded before the geometry z-buffer releases the
+    // geometry of models without hair.
+    surface_layer surfaces;
+    if (o.surfaces) {
+        progress.stage("shading the surfaces");
+        std::vector<surface_color> colors;
+        for (const auto& c : o.surface_colors)
+            colors.push_back({c.first, kivColor(c.second[0], c.second[1], c.second[2], 1.0f)});
+        if (!surfaces.build(*cam, 0, colors)) throw run_error{"cannot shade the surfaces"};
+    }
     progress.stage("z-buffering the geometry");
     const auto start = std::chrono::steady_clock::now();
     mdldb_zbuffer(cam, 0);
-    mdldb_hair(*cam);
+    if (o.export_curves.empty()) {
+        mdldb_hair(*cam);
+    } else {
+        const std::string path = frame_file_name(o.export_curves, frame);
+        curve_writer curves;
+        if (!curves.open(path.c_str())) throw run_error{"cannot create \"" + path + "\""};
+        {
+            curve_recording recording(curves);
+            mdldb_hair(*cam);
+        }
+        if (!curves.close()) throw run_error{"could not write \"" + path + "\""};
+    }
     progress.stage("writing the images");
-    write_outputs(o, *cam, frame);
+    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, frame);
     progress.end_frame();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (o.verbose)
@@ -275,7 +345,8 @@ void check_files(const options& o) {
     for (int f = o.first_frame; f <= o.last_frame; ++f)
         require_readable(scndb_frame_name(o.scene.c_str(), f), "the scene file");
     if (o.dump) return;
-    for (const std::string* name : {&o.out, &o.depth, &o.zbuff, &o.atmos})
+    for (const std::string* name :
+         {&o.out, &o.depth, &o.zbuff, &o.atmos, &o.deep, &o.export_curves})
         if (!name->empty()) require_writable_dir(frame_file_name(*name, o.first_frame));
 }
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "korvofur/korvofur.h"
+
 namespace furrender {
 
 namespace {
@@ -25,7 +27,7 @@ const option_entry kOptions[] = {
     {"scene", "BASE", "scene files: BASE.0001.kiv for frame 1 (required)"},
     {"frame", "N", "render frame N (default 1)"},
     {"frames", "A-B", "render frames A to B"},
-    {"out", "FILE", "hair image: .png (straight alpha), .iff or .rla"},
+    {"out", "FILE", "hair image: .png (straight alpha), .iff, .rla or .exr"},
     {"size", "WxH", "image size in pixels (default 720x486)"},
     {"subpixel", "N", "N x N samples per pixel (default 1)"},
     {"gamma", "G", "gamma written into RLA image headers (default 1.7)"},
@@ -37,10 +39,14 @@ const option_entry kOptions[] = {
     {"crop", "X0,Y0,X1,Y1", "render only these pixels (inclusive, row 0 at bottom)"},
     {"region", "X0,Y0,X1,Y1", "draw only these pixels; the image keeps its size"},
     {"background", "R,G,B", "flatten the PNG over this colour (0 to 1 each)"},
-    {"depth", "FILE", "depth image of hair and geometry (IFF, -1/distance)"},
+    {"depth", "FILE", "depth image of hair and geometry (IFF, -1/distance; .exr: Z)"},
+    {"deep", "FILE", "deep OpenEXR image from the fragment lists (.exr)"},
+    {"surfaces", nullptr, "shade the scene's surfaces under the hair (.png, .exr)"},
+    {"surface-color", "MODEL=R,G,B", "colour of one model's surfaces (default grey)"},
+    {"export-curves", "FILE", "the rendered hairs as curves: .usda or .obj"},
     {"zbuff", "FILE", "grey picture of the geometry depth (RLA)"},
     {"atmos", "FILE", "atmosphere image (RLA; needs a fog in the hair file)"},
-    {"near", "Z", "near end of the depth range of an .rla hair image"},
+    {"near", "Z", "near end of the depth range of an .rla image; with .exr adds Z"},
     {"far", "Z", "far end of it (default: the scene camera's clip)"},
     {"shadow-dir", "DIR", "where shadow maps go (default: a temporary folder)"},
     {"reuse-shadows", nullptr, "use the maps already in --shadow-dir"},
@@ -119,6 +125,7 @@ image_kind kind_of(const std::string& path) {
     if (ext == "png") return image_kind::png;
     if (ext == "iff") return image_kind::iff;
     if (ext == "rla") return image_kind::rla;
+    if (ext == "exr") return image_kind::exr;
     return image_kind::none;
 }
 
@@ -141,11 +148,32 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         o.out = v;
         o.out_kind = kind_of(v);
         if (o.out_kind == image_kind::none) {
-            error = "--out: the hair image must end in .png, .iff or .rla: " + v;
+            error = "--out: the hair image must end in .png, .iff, .rla or .exr: " + v;
             return false;
         }
     } else if (name == "depth") {
         o.depth = v;
+    } else if (name == "deep") {
+        o.deep = v;
+        if (kind_of(v) != image_kind::exr) {
+            error = "--deep: the deep image must end in .exr: " + v;
+            return false;
+        }
+    } else if (name == "export-curves") {
+        o.export_curves = v;
+        if (curve_format_of(v.c_str()) == curve_format::none) {
+            error = "--export-curves: the curve file must end in .usda or .obj: " + v;
+            return false;
+        }
+    } else if (name == "surface-color") {
+        const std::size_t eq = v.rfind('=');
+        const std::vector<std::string> p =
+            split(eq == std::string::npos ? std::string() : v.substr(eq + 1), ',');
+        std::vector<float> rgb(3, 0.0f);
+        ok = eq != std::string::npos && eq > 0 && p.size() == 3;
+        for (int i = 0; ok && i < 3; ++i)
+            ok = read_float(p[i], rgb[i]) && rgb[i] >= 0.0f && rgb[i] <= 1.0f;
+        if (ok) o.surface_colors.emplace_back(v.substr(0, eq), rgb);
     } else if (name == "zbuff") {
         o.zbuff = v;
     } else if (name == "atmos") {
@@ -214,8 +242,19 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
         error = "give --frame or --frames, not both";
         return false;
     }
-    if (!o.dump && o.out.empty() && o.depth.empty() && o.zbuff.empty() && o.atmos.empty()) {
-        error = "nothing to write: give --out, --depth, --zbuff or --atmos";
+    if (!o.dump && o.out.empty() && o.depth.empty() && o.zbuff.empty() && o.atmos.empty() &&
+        o.deep.empty() && o.export_curves.empty()) {
+        error =
+            "nothing to write: give --out, --depth, --zbuff, --atmos, --deep or --export-curves";
+        return false;
+    }
+    if (o.surfaces && !o.out.empty() && o.out_kind != image_kind::png &&
+        o.out_kind != image_kind::exr) {
+        error = "--surfaces shades a .png or .exr hair image only";
+        return false;
+    }
+    if (!o.surface_colors.empty() && !o.surfaces) {
+        error = "--surface-color needs --surfaces";
         return false;
     }
     if (o.reuse_shadows && o.shadow_dir.empty()) {
@@ -253,7 +292,8 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
         return false;
     }
     if (o.first_frame != o.last_frame) {
-        for (const std::string* name : {&o.out, &o.depth, &o.zbuff, &o.atmos}) {
+        for (const std::string* name :
+             {&o.out, &o.depth, &o.zbuff, &o.atmos, &o.deep, &o.export_curves}) {
             if (!name->empty() && !has_frame_pattern(*name)) {
                 error =
                     "several frames need a frame number in every output name (# or %04d): " + *name;
@@ -367,6 +407,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             if (name == "reuse-shadows") opts.reuse_shadows = true;
             if (name == "no-shadows") opts.no_shadows = true;
             if (name == "shadow-debug") opts.shadow_debug = true;
+            if (name == "surfaces") opts.surfaces = true;
             continue;
         }
         std::string value;

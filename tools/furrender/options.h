@@ -2,12 +2,13 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace furrender {
 
 // The hair image formats, from the extension of --out.
-enum class image_kind { none, png, iff, rla };
+enum class image_kind { none, png, iff, rla, exr };
 
 // A rectangle of output pixels, inclusive, row 0 at the bottom.
 struct pixel_box {
@@ -23,6 +24,12 @@ struct options {
     // Outputs (names may hold a frame pattern, see frame_file_name).
     std::string out, depth, zbuff, atmos;
     image_kind out_kind = image_kind::none;
+    std::string deep;           // deep OpenEXR image
+    std::string export_curves;  // the rendered hairs as curves (.usda, .obj)
+
+    // Shaded surfaces under the hair, and their colours by model name.
+    bool surfaces = false;
+    std::vector<std::pair<std::string, std::vector<float>>> surface_colors;
 
     // Render settings.
     int width = 720, height = 486;

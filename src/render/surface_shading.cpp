@@ -1,0 +1,264 @@
+#include "render/surface_shading.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "descriptions/assign_db.h"
+#include "foundation/render_settings.h"
+#include "geometry/model_database.h"
+#include "render/camera.h"
+#include "render/lighting.h"
+#include "render/scan_convert.h"
+
+namespace {
+
+// The near plane, as for the geometry z-buffer.
+constexpr float kNear = -1e-5f;
+// Distance from the tangent plane, relative to the depth, below which two
+// pieces of a model in one sample belong to one surface.
+constexpr float kSameSurface = 1e-2f;
+
+// A projected surface vertex: camera-space position and normal.
+using surf_vertex = scan::vertex<6>;
+
+// A camera-space corner: position and normal.
+struct corner {
+    kivPoint p;
+    kivVector n;
+};
+
+corner on_near_plane(const corner& v, const corner& w) {
+    const float s = std::fabs((v.p.z - kNear) / (w.p.z - v.p.z));
+    corner c{v.p + (w.p - v.p) * s, v.n + (w.n - v.n) * s};
+    c.p.z = kNear;
+    return c;
+}
+
+// Clips a polygon of n corners to the near plane; out needs room for 8.
+int clip_near(int n, const corner* in, corner* out) {
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+        if (in[i].p.z <= kNear) {
+            out[m++] = in[i];
+            continue;
+        }
+        const corner& prev = in[(i + n - 1) % n];
+        const corner& next = in[(i + 1) % n];
+        if (prev.p.z <= kNear) out[m++] = on_near_plane(in[i], prev);
+        if (next.p.z <= kNear) out[m++] = on_near_plane(in[i], next);
+    }
+    return m;
+}
+
+// The models the surface layer draws: seen by the camera, not excluded.
+bool drawn(const hair_model& m) {
+    if (m.name == nullptr || assdb_get_exclude(m.name, 0)) return false;
+    if (const kivPolygons* p = m.polygons()) return p->get_visibility() && p->get_prim_visibility();
+    if (const kivNurbSurface* s = m.nurbs()) return s->get_visibility() && s->get_prim_visibility();
+    return false;
+}
+
+}  // namespace
+
+void surface_layer::clear() {
+    lines_ = cols_ = 0;
+    points_.clear();
+    points_.shrink_to_fit();
+    model_.clear();
+    rgb_.clear();
+}
+
+// Whether a piece whose average point and normal are p[0 … 5] lies on the
+// surface of the point kept so far: within a small distance of its
+// tangent plane.
+bool surface_layer::same_surface(const point& s, const float* p) {
+    const float nn = std::sqrt(s.n[0] * s.n[0] + s.n[1] * s.n[1] + s.n[2] * s.n[2]);
+    if (!(nn > 0.0f)) return false;
+    const float off =
+        ((p[0] - s.p[0]) * s.n[0] + (p[1] - s.p[1]) * s.n[1] + (p[2] - s.p[2]) * s.n[2]) / nn;
+    return std::fabs(off) <= kSameSurface * s.depth;
+}
+
+void surface_layer::draw_polygon(const hair_camera& cam, int n, const kivPoint* pts,
+                                 const kivVector* nrm, std::int32_t model) {
+    // Camera space; a polygon wholly behind the near plane draws nothing.
+    const kivMatrix& m = const_cast<hair_camera&>(cam).get_matrix();
+    corner c[4];
+    int behind = 0;
+    for (int i = 0; i < n; ++i) {
+        c[i].p = pts[i] * m;
+        c[i].n = nrm[i] * m;
+        if (c[i].p.z > kNear) ++behind;
+    }
+    if (behind == n) return;
+    corner clipped[8];
+    const corner* poly = c;
+    if (behind > 0) {
+        n = clip_near(n, c, clipped);
+        poly = clipped;
+    }
+
+    // Fans of triangles: any convex polygon, including a clipped pentagon.
+    const cam_window& w = cam.get_window();
+    const scan::limits lim = scan::limits::window(cols_, lines_);
+    point* const points = points_.data();
+    std::int32_t* const models = model_.data();
+    const int cols = cols_;
+    for (int k = 1; k + 1 < n; ++k) {
+        const corner* tri[3] = {&poly[0], &poly[k], &poly[k + 1]};
+        surf_vertex v[3];
+        int box[4] = {0, 0, 0, 0};
+        bool ok = true;
+        for (int j = 0; j < 3 && ok; ++j) {
+            float px = 0.0f, py = 0.0f;
+            ok = cam.project(tri[j]->p, px, py);
+            v[j] = {px - w.lowx,
+                    py - w.lowy,
+                    {tri[j]->p.x, tri[j]->p.y, tri[j]->p.z, tri[j]->n.x, tri[j]->n.y, tri[j]->n.z}};
+            ok = ok && scan::finite_xy(v[j].x, v[j].y);
+            const int bx = scan::pixel_floor(v[j].x), by = scan::pixel_floor(v[j].y);
+            if (j == 0 || bx < box[0]) box[0] = bx;
+            if (j == 0 || by < box[1]) box[1] = by;
+            if (j == 0 || bx > box[2]) box[2] = bx;
+            if (j == 0 || by > box[3]) box[3] = by;
+        }
+        if (!ok || box[2] < 0 || box[0] >= cols_ || box[3] < 0 || box[1] >= lines_) continue;
+        // Both windings: the chain split takes either.
+        int order[3];
+        scan::sort_by_y(3, v, order);
+        surf_vertex left[4], right[4];
+        int nl = 0, nr = 0;
+        if (!scan::split_chains(3, v, order, false, left, nl, right, nr)) continue;
+        // Each touched sample keeps the nearest surface point; pieces of one
+        // surface at the same depth (polygons meeting inside a sample) are
+        // averaged by their areas, which puts the point back at the centre.
+        scan::fill<6>(
+            box, nl, left, nr, right, lim, 6,
+            [points, models, cols, model](int col, int row, float coverage, const float* p) {
+                if (!(p[2] <= kNear)) return;
+                const float d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+                const std::size_t i = static_cast<std::size_t>(row) * cols + col;
+                point& s = points[i];
+                if (models[i] == model && same_surface(s, p)) {
+                    const float total = s.coverage + coverage;
+                    if (!(total > 0.0f)) return;
+                    const float w0 = s.coverage / total, w1 = coverage / total;
+                    for (int k = 0; k < 3; ++k) {
+                        s.p[k] = s.p[k] * w0 + p[k] * w1;
+                        s.n[k] = s.n[k] * w0 + p[3 + k] * w1;
+                    }
+                    s.depth = std::min(s.depth, d);
+                    s.coverage = total;
+                    return;
+                }
+                if (models[i] >= 0 && !(d < s.depth)) return;
+                s = {d, coverage, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}};
+                models[i] = model;
+            });
+    }
+}
+
+int surface_layer::build(const hair_camera& cam, int which,
+                         const std::vector<surface_color>& colors) {
+    clear();
+    const hair_zbuffer* zb = cam.zbuffer();
+    if (zb == nullptr) return 0;
+    const int count = mdldb_capacity(which);
+    const int lights = lgtdb_count();
+    std::vector<kivColor> model_colors(count,
+                                       kivColor(kDefaultGrey, kDefaultGrey, kDefaultGrey, 1));
+    std::vector<unsigned char> linked(static_cast<std::size_t>(count) * lights, 0);
+    std::vector<float> root_scales(count, 1.0f);
+    try {
+        lines_ = zb->lines();
+        cols_ = zb->cols();
+        const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
+        points_.assign(samples, point{});
+        model_.assign(samples, -1);
+    } catch (const std::bad_alloc&) {
+        clear();
+        return 0;
+    }
+
+    for (int i = 0; i < count; ++i) {
+        hair_model* m = mdldb_get_index(i, which);
+        if (m == nullptr || !drawn(*m)) continue;
+        // Per model, once: its colour, its lights and its root scale.
+        const char* name = m->name_text();
+        for (const surface_color& c : colors)
+            if (c.model == name) model_colors[i] = c.color;
+        for (int l = 0; l < lights; ++l) {
+            const hair_light* light = lgtdb_get_index(l, which);
+            for (int k = 0; light != nullptr && k < light->link_count; ++k) {
+                if (light->links[k] == nullptr) break;
+                if (std::strcmp(light->links[k]->name, name) == 0) ++linked[i * lights + l];
+            }
+        }
+        root_scales[i] = m->root_scale;
+
+        // The polygons: the mesh itself or a tessellation of the surface.
+        std::unique_ptr<kivPolygons> tessellation;
+        kivPolygons* mesh = m->polygons();
+        if (mesh == nullptr) {
+            tessellation.reset(mdldb_tessellate(m));
+            mesh = tessellation.get();
+        }
+        if (mesh == nullptr) continue;
+        kivPoint pts[4];
+        kivVector nrm[4];
+        int nb = 0;
+        const bool smooth = mesh->get_nb_norms() > 0;
+        for (int p = 0; p < mesh->get_nb_polys(); ++p) {
+            if (!mesh->get_poly(p, nb, pts, smooth ? nrm : nullptr, nullptr)) continue;
+            // Without normals the facet's own.
+            if (!smooth) {
+                const kivVector facet = kivVector(pts[1] - pts[0]) ^ kivVector(pts[2] - pts[0]);
+                for (int k = 0; k < nb; ++k) nrm[k] = facet;
+            }
+            draw_polygon(cam, nb, pts, nrm, i);
+        }
+    }
+    shade(which, model_colors, linked, root_scales, lights);
+    points_.clear();
+    points_.shrink_to_fit();
+    return 1;
+}
+
+void surface_layer::shade(int which, const std::vector<kivColor>& model_colors,
+                          const std::vector<unsigned char>& linked,
+                          const std::vector<float>& root_scales, int light_count) {
+    rgb_.assign(model_.size() * 3, 0.0f);
+    const float saved_scale = defs.root_scale;
+    for (std::size_t i = 0; i < model_.size(); ++i) {
+        const int m = model_[i];
+        if (m < 0) continue;
+        const point& s = points_[i];
+        const kivPoint P(s.p[0], s.p[1], s.p[2]);
+        // The normal towards the eye: a surface seen from behind shows that side.
+        kivVector N(s.n[0], s.n[1], s.n[2]);
+        if (N.norm() == 0.0f) continue;
+        if (N * kivVector(P.x, P.y, P.z) > 0.0f) N = -N;
+        defs.root_scale = root_scales[m];
+        kivColor sum;
+        for (int l = 0; l < light_count; ++l) {
+            const int times = linked[static_cast<std::size_t>(m) * light_count + l];
+            if (times == 0) continue;
+            const hair_light* light = lgtdb_get_index(l, which);
+            const float I = light->lighting(P, N, 0.5f);
+            if (!(I > 0.0f)) continue;
+            kivVector L = light->light_vector(P);
+            if (L.norm() == 0.0f) continue;
+            const float facing = N * L;
+            if (facing > 0.0f) sum += light->color * (I * facing * static_cast<float>(times));
+        }
+        const kivColor& c = model_colors[m];
+        rgb_[i * 3 + 0] = sum.r * c.r;
+        rgb_[i * 3 + 1] = sum.g * c.g;
+        rgb_[i * 3 + 2] = sum.b * c.b;
+    }
+    defs.root_scale = saved_scale;
+}

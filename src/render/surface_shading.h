@@ -1,0 +1,79 @@
+// Shaded scene surfaces under the hair.
+//
+// The geometry z-buffer (geometry_occlusion.h) records only how near the
+// scene's surfaces are and how much of each sample they cover. The surface
+// layer adds what they look like: it scan-converts the visible polygons and
+// NURBS surfaces of the scene once more, keeps per z-buffer sample the
+// nearest surface point with its interpolated normal, and shades it diffuse
+// (Lambert) under the scene's lights, each light lighting the models it is
+// linked to, with the lights' falloff, cone and shadow multipliers. The
+// output passes (exr_output.h) put the shaded surface at the geometry's
+// depth, behind the hair in front of it.
+//
+// Build the layer after the models and lights are in place for the frame
+// and before mdldb_zbuffer, which releases the geometry of models without
+// hair.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
+class hair_camera;
+
+// The colour of one model's surface.
+struct surface_color {
+    std::string model;
+    kivColor color;
+};
+
+class surface_layer {
+  public:
+    // The colour of surfaces that no surface_color names.
+    static constexpr float kDefaultGrey = 0.5f;
+
+    // Scan-converts and shades the surfaces of model list which as the
+    // camera sees them (its z-buffer must exist). colors gives model colours
+    // by name. 1, or 0 when the camera has no z-buffer or memory runs out.
+    int build(const hair_camera& cam, int which, const std::vector<surface_color>& colors);
+    // Drops the samples.
+    void clear();
+
+    int lines() const { return lines_; }
+    int cols() const { return cols_; }
+    // The shaded colour (r, g, b) of z-buffer sample (row, col), null where
+    // no surface was drawn or outside the grid.
+    const float* color(int row, int col) const {
+        if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return nullptr;
+        const std::size_t i = static_cast<std::size_t>(row) * cols_ + col;
+        return model_[i] < 0 ? nullptr : &rgb_[i * 3];
+    }
+
+  private:
+    // The nearest surface point of each sample, before shading.
+    struct point {
+        float depth;     // distance from the eye
+        float coverage;  // area of the sample that the point's piece covers
+        float p[3];      // camera-space position
+        float n[3];      // camera-space normal (not unit)
+    };
+    static bool same_surface(const point& s, const float* p);
+    void draw_polygon(const hair_camera& cam, int n, const kivPoint* pts, const kivVector* nrm,
+                      std::int32_t model);
+    void shade(int which, const std::vector<kivColor>& model_colors,
+               const std::vector<unsigned char>& linked, const std::vector<float>& root_scales,
+               int light_count);
+
+    int lines_ = 0;
+    int cols_ = 0;
+    std::vector<point> points_;        // lines × cols while drawing
+    std::vector<std::int32_t> model_;  // model of each sample, -1 for none
+    std::vector<float> rgb_;           // shaded colour, 3 per sample
+};
+
+KORVO_EXPORT_END

@@ -1,0 +1,86 @@
+// End-to-end tests of the outputs for other programs: OpenEXR and deep
+// OpenEXR images, curve files and the shaded surfaces, from furrender run
+// as a program on the ball scene of tests/data/e2e.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "exr_support.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct run_result {
+    int status;
+    std::string out, err;
+};
+
+run_result furrender(const std::string& args) {
+    const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
+    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + kData +
+                                "fur.hair --assign " + kData + "fur.assign --scene " + kData +
+                                "ball --size 160x120 " + args + " >" + out + " 2>" + err;
+    const int s = std::system(command.c_str());
+    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return r;
+}
+
+}  // namespace
+
+// The crop of an .exr render is its data window inside the whole image;
+// the shaded ball fills its outline under the hair; the deep image of the
+// same render flattens to the picture; the curve file holds as many curves
+// as the render drew hairs.
+TEST(Pipeline, ExrDeepCurvesAndSurfacesOfOneRenderAgree) {
+    const std::string flat = temp_path(".exr"), deep = temp_path(".deep.exr"),
+                      curves = temp_path(".usda");
+    const run_result r =
+        furrender("--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 --surfaces --out " + flat +
+                  " --deep " + deep + " --export-curves " + curves);
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const exr_test::flat f = exr_test::read_flat(flat);
+    EXPECT_TRUE(f.win.display_w == 160 && f.win.display_h == 120);
+    EXPECT_TRUE(f.win.x0 == 30 && f.win.x1 == 120 && f.win.y0 == 19 && f.win.y1 == 99);
+    EXPECT_EQ(f.types.count("Z"), 1u);
+    const exr_test::flat g = exr_test::composite_deep(deep);
+    const exr_test::deep d = exr_test::read_deep(deep);
+    const std::string text = slurp(curves);
+    for (const std::string* name : {&flat, &deep, &curves}) std::remove(name->c_str());
+    int covered = 0;
+    for (int y = 20; y <= 100; ++y)
+        for (int x = 30; x <= 120; ++x) {
+            for (const char* c : {"R", "G", "B", "A"})
+                ASSERT_NEAR(g.at(c, x, y), f.at(c, x, y), 1.0f / 255.0f) << c << x << "," << y;
+            covered += f.at("A", x, y) > 0.0f;
+            // Nothing there, no samples; else a depth in the Z channel.
+            ASSERT_EQ(d.at(x, y).empty(), f.at("A", x, y) == 0.0f) << x << "," << y;
+            if (f.at("A", x, y) > 0.0f) ASSERT_GT(f.at("Z", x, y), 1.0f);
+        }
+    EXPECT_GT(covered, 1000);
+    EXPECT_EQ(f.at("A", 80, 60), 1.0f);
+
+    // One curve per hair the library reports drawn.
+    const std::size_t at = r.out.find("--- rendered ");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t open = text.find("curveVertexCounts = [");
+    const std::string counts = text.substr(open, text.find(']', open) - open);
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), ',') + 1,
+              std::atol(r.out.c_str() + at + 13));
+}

@@ -1,0 +1,292 @@
+// The OpenEXR output passes and the shaded surface layer, read back
+// through the OpenEXR library.
+#include "render/exr_output.h"
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "exr_support.h"
+#include "raster_support.h"
+#include "render/geometry_occlusion.h"
+#include "render/surface_shading.h"
+
+namespace {
+
+using exr_test::imf::FLOAT;
+using exr_test::imf::HALF;
+
+// Pixel (x, r) of a flat file is the colour want, within tol a channel.
+void expect_pixel(const exr_test::flat& f, int x, int r, const kivColor& want, float tol) {
+    EXPECT_NEAR(f.at("R", x, r), want.r, tol) << x << "," << r;
+    EXPECT_NEAR(f.at("G", x, r), want.g, tol) << x << "," << r;
+    EXPECT_NEAR(f.at("B", x, r), want.b, tol) << x << "," << r;
+    EXPECT_NEAR(f.at("A", x, r), want.a, tol) << x << "," << r;
+}
+
+// A z-buffer of 32 × 24 output pixels at sub-pixel factor 2 filled with
+// seeded random hair fragments (more than a list of three holds, so the
+// overflows take part) and random geometry; what each output pixel was
+// given is kept for the checks.
+class ExrOutput : public raster_test::RasterTest {
+  protected:
+    static constexpr int kCols = 32, kLines = 24, kF = 2;
+
+    void SetUp() override {
+        RasterTest::SetUp();
+        defs.subpixel_factor = kF;
+        defs.list_size = 3;
+        defs.image_cols = kCols;
+        defs.image_lines = kLines;
+        cam_.set_image_params(kLines, kCols, cam_window(), zcalc());
+        ASSERT_EQ(cam_.init_zbuffer(), 1);
+    }
+    void TearDown() override {
+        for (const std::string& f : files_) std::remove(f.c_str());
+        RasterTest::TearDown();
+    }
+    std::string file(const std::string& suffix) {
+        files_.push_back(temp_path(suffix));
+        return files_.back();
+    }
+
+    // Fills every sample; nearest_[pixel] is the nearest depth given to the
+    // pixel's samples (0 for none), has_hair_[pixel] whether any fragment
+    // went there.
+    void fill(unsigned seed) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> u(0.0f, 1.0f);
+        const int rows = kLines * kF, cols = kCols * kF;
+        nearest_.assign(static_cast<std::size_t>(kLines) * kCols, 0.0f);
+        has_hair_.assign(static_cast<std::size_t>(kLines) * kCols, false);
+        int id = 1;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c) {
+                float& nearest = nearest_[static_cast<std::size_t>(r / kF) * kCols + c / kF];
+                auto note = [&nearest](float z) {
+                    if (nearest == 0.0f || z < nearest) nearest = z;
+                };
+                // Pixel (0, 0) stays empty; the pixel (1, 0) holds hair
+                // behind geometry that covers it completely.
+                if (r < kF && c < kF) continue;
+                if (r < kF && c < 2 * kF) {
+                    render_test::add_geometry(zb(), r, c, 5.0f, 1.0f);
+                    render_test::add_fragment(zb(), r, c, id++, 8.0f, kivColor(1, 1, 1, 1));
+                    note(5.0f);
+                    continue;
+                }
+                if (u(rng) < 0.4f) {
+                    const float z = 2.0f + 20.0f * u(rng);
+                    render_test::add_geometry(zb(), r, c, z, 0.3f + 0.7f * u(rng));
+                    note(z);
+                }
+                const int n = static_cast<int>(u(rng) * 9.0f);
+                for (int k = 0; k < n; ++k) {
+                    const float z = 1.0f + 25.0f * u(rng);
+                    defs.hair_id = id++;
+                    defs.hair_random = u(rng);
+                    pixel_slot** cell = zb().cell(r, c);
+                    zb().add_hair(*cell, 0.2f + 0.8f * u(rng),
+                                  kivColor(u(rng), u(rng), u(rng), 0.2f + 0.8f * u(rng)), z,
+                                  0xFFFFFFFFu);
+                    note(z);
+                    has_hair_[static_cast<std::size_t>(r / kF) * kCols + c / kF] = true;
+                }
+            }
+    }
+    // The resolved colour of output pixel (c, r): the mean of its samples.
+    kivColor resolved(int c, int r) {
+        kivColor sum;
+        for (int y = r * kF; y < r * kF + kF; ++y)
+            for (int x = c * kF; x < c * kF + kF; ++x) sum += zb().resolve_color(zb().record(y, x));
+        return sum * (1.0f / (kF * kF));
+    }
+    std::vector<float> nearest_;
+    std::vector<bool> has_hair_;
+
+  private:
+    std::vector<std::string> files_;
+};
+
+TEST_F(ExrOutput, FlatFileHoldsTheResolvedPixelsAndDepthInItsWindows) {
+    fill(7);
+    // The output pixels are the crop 5,4 … 36,27 of a 40 × 30 image.
+    exr_frame fr;
+    fr.windows = exr_windows::whole(40, 30);
+    fr.windows.data = {5, 4, 36, 27};
+    fr.origin_x = 5, fr.origin_y = 4;
+    const std::string path = file(".exr");
+    ASSERT_EQ(render_exr(cam_, path.c_str(), fr, true, nullptr), 1);
+
+    const exr_test::flat f = exr_test::read_flat(path);
+    const std::map<std::string, exr_test::imf::PixelType> types = {
+        {"R", HALF}, {"G", HALF}, {"B", HALF}, {"A", HALF}, {"Z", FLOAT}};
+    EXPECT_EQ(f.types, types);
+    EXPECT_TRUE(f.win.display_w == 40 && f.win.display_h == 30 && f.win.x0 == 5 && f.win.x1 == 36 &&
+                f.win.y0 == 2 && f.win.y1 == 25);
+    for (int r = 0; r < kLines; ++r)
+        for (int c = 0; c < kCols; ++c) {
+            expect_pixel(f, c + 5, r + 4, resolved(c, r), 1e-3f);
+            ASSERT_FLOAT_EQ(f.at("Z", c + 5, r + 4), nearest_[r * kCols + c]) << c << "," << r;
+        }
+    // A window outside the z-buffer is refused.
+    fr.windows.data = {5, 4, 37, 27};
+    EXPECT_NE(captured([&] {
+                  EXPECT_EQ(render_exr(cam_, path.c_str(), fr, false, nullptr), 0);
+              }).find("ERROR: render_exr"),
+              std::string::npos);
+}
+
+TEST_F(ExrOutput, DeepImageFlattensToTheFlatPicture) {
+    for (int mode : {0, 1, 3}) {
+        defs.merge_mode = mode;
+        cam_.clear_arr();
+        fill(11 + mode);
+        const exr_frame fr = exr_frame::whole_output();
+        const std::string flat_path = file(".exr"), deep_path = file(".deep.exr");
+        ASSERT_EQ(render_exr(cam_, flat_path.c_str(), fr, false, nullptr), 1);
+        ASSERT_EQ(render_deep_exr(cam_, deep_path.c_str(), fr, nullptr), 1);
+
+        const exr_test::deep d = exr_test::read_deep(deep_path);
+        for (const char* c : {"R", "G", "B", "A", "Z", "ZBack"}) EXPECT_EQ(d.types.at(c), FLOAT);
+        EXPECT_EQ(d.types.size(), 6u);
+        // Sorted point samples; no hair, no samples; hair hidden by
+        // geometry leaves none either.
+        for (int r = 0; r < kLines; ++r)
+            for (int c = 0; c < kCols; ++c) {
+                const std::vector<exr_test::sample>& s = d.at(c, r);
+                if (!has_hair_[static_cast<std::size_t>(r) * kCols + c])
+                    ASSERT_TRUE(s.empty()) << c << "," << r;
+                for (std::size_t i = 0; i < s.size(); ++i) {
+                    ASSERT_EQ(s[i].z, s[i].zback);
+                    ASSERT_TRUE(s[i].a >= 0.0f && s[i].a <= 1.0f);
+                    if (i > 0) ASSERT_LT(s[i - 1].z, s[i].z) << c << "," << r;
+                }
+            }
+        EXPECT_TRUE(d.at(0, 0).empty() && d.at(1, 0).empty());
+
+        // The library's own flattening gives the flat picture.
+        const exr_test::flat f = exr_test::read_flat(flat_path);
+        const exr_test::flat g = exr_test::composite_deep(deep_path);
+        for (int r = 0; r < kLines; ++r)
+            for (int c = 0; c < kCols; ++c)
+                for (const char* ch : {"R", "G", "B", "A"})
+                    ASSERT_NEAR(g.at(ch, c, r), f.at(ch, c, r), 1.0f / 255.0f)
+                        << "mode " << mode << " " << ch << " " << c << "," << r;
+    }
+}
+
+// A wall at distance 10 (pixels 8 … 55 × 6 … 41, a unit a pixel) lit by a
+// point light with a square falloff, and a light linked to another model.
+class Surfaces : public raster_test::RasterTest {
+  protected:
+    // Far enough that half a pixel changes its light by well under 1 %.
+    const kivPoint kLight{-60.0f, 45.0f, 30.0f};
+    const kivColor kLightColor{12000.0f, 9600.0f, 7200.0f, 1.0f};
+
+    void SetUp() override {
+        RasterTest::SetUp();
+        defs.image_cols = 64, defs.image_lines = 48;
+        ASSERT_EQ(mdldb_init(2, 0), 1);
+        hair_model* m = mdldb_get_new(0);
+        mdldb_set_type(m, MODEL_POLY, "wall");
+        // Its corners turn so that its facet normal points away from the eye.
+        const kivPoint corners[4] = {at(8, 6), at(8, 42), at(56, 42), at(56, 6)};
+        kivPolygons* p = m->polygons();
+        p->set_nb_verts(4), p->set_nb_polys(1);
+        for (int i = 0; i < 4; ++i) p->set_vert(i, corners[i]);
+        p->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {}, {}});
+        m->zbuffer_flag1 = true;
+        ASSERT_EQ(lgtdb_init(2, 0), 1);
+        light("wall", kLight, kLightColor);
+        light("elsewhere", kivPoint(0, 0, -9), kivColor(1, 1, 1, 1));
+    }
+    void TearDown() override {
+        std::remove(path_.c_str());
+        RasterTest::TearDown();
+    }
+    static void light(const char* link, const kivPoint& at, const kivColor& color) {
+        hair_light* l = lgtdb_get_new(0);
+        l->type = LIGHT_POINT;
+        l->position = at;
+        l->color = color;
+        l->flags = LIGHT_HAS_FALLOFF;
+        l->falloff_start = LIGHT_FALLOFF_SQUARE;
+        l->set_link_count(1);
+        l->add_link(names_add(link));
+    }
+    // Grey under the linked light: cos(angle of incidence) ÷ distance².
+    kivColor expected(int col, int row) const {
+        const kivPoint P = at(col + 0.5f, row + 0.5f);
+        kivVector L(P, kLight);
+        const float d = L.length();
+        const float s = surface_layer::kDefaultGrey * (L.z / d) / (d * d);
+        return kivColor(kLightColor.r * s, kLightColor.g * s, kLightColor.b * s, 1.0f);
+    }
+
+    surface_layer layer_;
+    std::string path_ = temp_path(".exr");
+};
+
+TEST_F(Surfaces, LitQuadShowsTheDiffuseShadingAndFalloffOfItsLight) {
+    ASSERT_EQ(layer_.build(cam_, 0, {}), 1);
+    float brightest = 0.0f;
+    int bx = -1, by = -1;
+    for (int r = 0; r < 48; ++r)
+        for (int c = 0; c < 64; ++c) {
+            const float* rgb = layer_.color(r, c);
+            const bool inside = c >= 8 && c < 56 && r >= 6 && r < 42;
+            if (!inside) {
+                EXPECT_EQ(rgb, nullptr) << c << "," << r;
+                continue;
+            }
+            ASSERT_NE(rgb, nullptr) << c << "," << r;
+            const kivColor want = expected(c, r);
+            // Pixels on the quad's diagonal average the points of its two
+            // triangles' pieces: close to the pixel centre, not on it.
+            EXPECT_NEAR(rgb[0], want.r, 0.005f * want.r) << c << "," << r;
+            EXPECT_NEAR(rgb[1], want.g, 0.005f * want.g) << c << "," << r;
+            EXPECT_NEAR(rgb[2], want.b, 0.005f * want.b) << c << "," << r;
+            if (rgb[0] > brightest) brightest = rgb[0], bx = c, by = r;
+        }
+    // The brightest spot faces the light (up and to the left of centre).
+    EXPECT_TRUE(bx < 32 && by > 24) << bx << "," << by;
+    // A model colour scales the grey's shading.
+    ASSERT_EQ(layer_.build(cam_, 0, {{"wall", kivColor(1.0f, 0.0f, 0.25f, 1.0f)}}), 1);
+    const float* rgb = layer_.color(20, 20);
+    const kivColor want = expected(20, 20) * (1.0f / surface_layer::kDefaultGrey);
+    EXPECT_NEAR(rgb[0], want.r, 1e-3f * want.r);
+    EXPECT_EQ(rgb[1], 0.0f);
+    EXPECT_NEAR(rgb[2], want.b * 0.25f, 1e-3f * want.b);
+}
+
+TEST_F(Surfaces, HairInFrontCompositesOverTheSurfaceHairBehindStaysHidden) {
+    ASSERT_EQ(layer_.build(cam_, 0, {}), 1);
+    mdldb_zbuffer(&cam_, 0);
+    const kivColor hair(0.2f, 0.4f, 0.6f, 0.5f);
+    render_test::add_fragment(zb(), 20, 20, 1, 5.0f, hair);   // in front of the wall
+    render_test::add_fragment(zb(), 30, 30, 2, 30.0f, hair);  // behind it
+    render_test::add_fragment(zb(), 2, 2, 3, 5.0f, hair);     // beside it
+    ASSERT_EQ(render_exr(cam_, path_.c_str(), exr_frame::whole_output(), false, &layer_), 1);
+    const exr_test::flat f = exr_test::read_flat(path_);
+    const kivColor premult(hair.r * hair.a, hair.g * hair.a, hair.b * hair.a, hair.a);
+    expect_pixel(f, 20, 20, premult + expected(20, 20) * (1.0f - hair.a), 2e-3f);  // front
+    expect_pixel(f, 30, 30, expected(30, 30), 2e-3f);                              // behind
+    expect_pixel(f, 40, 12, expected(40, 12), 2e-3f);                              // bare wall
+    expect_pixel(f, 2, 2, premult, 2e-3f);                                         // beside
+    expect_pixel(f, 60, 45, kivColor(0, 0, 0, 0), 0.0f);                           // nothing
+
+    // The deep image with the surface flattens to the same picture.
+    const std::string deep = temp_path(".deep.exr");
+    ASSERT_EQ(render_deep_exr(cam_, deep.c_str(), exr_frame::whole_output(), &layer_), 1);
+    const exr_test::flat g = exr_test::composite_deep(deep);
+    std::remove(deep.c_str());
+    for (int r = 0; r < 48; ++r)
+        for (int c = 0; c < 64; ++c)
+            for (const char* ch : {"R", "G", "B", "A"})
+                ASSERT_NEAR(g.at(ch, c, r), f.at(ch, c, r), 1.0f / 255.0f) << ch << c << "," << r;
+}
+
+}  // namespace
