@@ -47,6 +47,7 @@
 #include "generation/hair_records.h"
 #include "generation/hair_shaping.h"
 #include "generation/hair_spawning.h"
+#include "generation/motion_spawning.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 
@@ -56,6 +57,7 @@
 #include "render/scan_convert.h"
 #include "render/hair_rasteriser.h"
 #include "render/geometry_occlusion.h"
+#include "render/motion_blur.h"
 #include "render/atmosphere.h"
 #include "render/model_output.h"
 #include "render/lighting.h"

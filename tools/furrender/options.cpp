@@ -34,6 +34,10 @@ const option_entry kOptions[] = {
     {"merge-exponent", "E", "exponent of merge mode 2 (default 1)"},
     {"tess", "N", "NURBS tessellation of the geometry z-buffer (default 4)"},
     {"backface", nullptr, "spot lights skip hair whose surface turns away"},
+    {"motion-blur", nullptr, "blur motion between the frame's scene and the next frame's"},
+    {"close-scene", "BASE", "shutter-close scenes of --motion-blur: BASE's file of the frame"},
+    {"shutter", "S", "shutter close between the two scenes, 0 to 1 (default 1)"},
+    {"motion-step", "Q", "step between drawn motion copies, 1/32 to 32 (default 1)"},
     {"crop", "X0,Y0,X1,Y1", "render only these pixels (inclusive, row 0 at bottom)"},
     {"region", "X0,Y0,X1,Y1", "draw only these pixels; the image keeps its size"},
     {"background", "R,G,B", "flatten the PNG over this colour (0 to 1 each)"},
@@ -162,6 +166,12 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         ok = read_float(v, o.merge_exponent) && o.merge_exponent > 0.0f;
     } else if (name == "tess") {
         ok = read_int(v, 1, 64, o.tess);
+    } else if (name == "close-scene") {
+        o.close_scene = v;
+    } else if (name == "shutter") {
+        ok = read_float(v, o.shutter) && o.shutter >= 0.0f && o.shutter <= 1.0f;
+    } else if (name == "motion-step") {
+        ok = read_float(v, o.motion_step) && o.motion_step >= 1.0f / 32 && o.motion_step <= 32.0f;
     } else if (name == "crop") {
         ok = read_box(v, o.crop);
     } else if (name == "region") {
@@ -235,6 +245,10 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
     }
     if (o.region.on && !inside(o.region, o.width, o.height)) {
         error = "--region must lie inside the image, at least two pixels wide and high";
+        return false;
+    }
+    if (!o.motion_blur && (given("close-scene") || given("shutter") || given("motion-step"))) {
+        error = "--close-scene, --shutter and --motion-step need --motion-blur";
         return false;
     }
     if (o.first_frame != o.last_frame) {
@@ -348,6 +362,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             }
             if (name == "quiet") opts.quiet = true;
             if (name == "backface") opts.backface = true;
+            if (name == "motion-blur") opts.motion_blur = true;
             if (name == "dump") opts.dump = true;
             continue;
         }
