@@ -304,15 +304,22 @@ void hair_camera::zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair
         }
 
         // 6. The copies: one per pixel moved, or subdivision when too many.
-        float m = 0.0f;
-        for (int j = 0; j < k; ++j)
-            m = std::max(m, std::hypot(v1[j].x - v0[j].x, v1[j].y - v0[j].y));
+        // Subdividing helps only where part of the polygon moves less (a
+        // turning or growing polygon); a polygon whose every corner moves
+        // too far (a fast translation) would move as far in every piece,
+        // so it takes the capped count at once instead of 4^11 pieces.
+        float m = 0.0f, slowest = 0.0f;
+        for (int j = 0; j < k; ++j) {
+            const float dj = std::hypot(v1[j].x - v0[j].x, v1[j].y - v0[j].y);
+            m = std::max(m, dj);
+            slowest = j == 0 ? dj : std::min(slowest, dj);
+        }
         const float fm = std::floor(m);
         int copies = 2;
         if (fm > 0.0f && fm <= diagonal2) {
             copies = static_cast<int>(fm) + 1;
         } else if (fm > diagonal2) {
-            if (level < kMaxMotionSubdivision) return false;
+            if (level < kMaxMotionSubdivision && slowest <= diagonal2) return false;
             copies = static_cast<int>(diagonal2);
         }
 
