@@ -24,8 +24,8 @@ struct hair_state;
 // description's matrix, then that time's camera matrix), and state's two
 // normals likewise. The default hands the pair to cam->zbuff_motion_hair.
 // Installing null puts the default back; the previous sink is returned.
-using mdldb_motion_hair_sink = void (*)(hair_camera* cam, control_hair* hair0,
-                                        control_hair* hair1, hair_state* state);
+using mdldb_motion_hair_sink = void (*)(hair_camera* cam, control_hair* hair0, control_hair* hair1,
+                                        hair_state* state);
 mdldb_motion_hair_sink mdldb_set_motion_hair_sink(mdldb_motion_hair_sink sink);
 
 // Renders the hairs of every model of the current list moving to the

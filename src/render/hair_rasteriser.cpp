@@ -197,9 +197,9 @@ void ribbon::build(const follicle* seg, int n_seg, int i) {
         screen_dir(dx + (g.p2.x - g.p1.x), dy + (g.p2.y - g.p1.y), ex, ey, elen);
     }
     const float h2 = f.attr2.width / std::fabs(f.zdepth[1]) * pixel_scale * 0.5f;
-    const kivColor c2 = colour ? hair_vertex_color(f.attr2, light_model, f.mtl_components[0],
-                                                   f.mtl_components[1])
-                               : none;
+    const kivColor c2 =
+        colour ? hair_vertex_color(f.attr2, light_model, f.mtl_components[0], f.mtl_components[1])
+               : none;
     corner(quad[3], f.p2, 1.0f, ex, ey, h2, lx, ly, f.zdepth[1], c2);
     corner(quad[2], f.p2, -1.0f, ex, ey, h2, lx, ly, f.zdepth[1], c2);
     // The tip of the last segment is not shorter than its width either; a

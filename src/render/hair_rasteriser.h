@@ -44,8 +44,7 @@ bool setup_segment(follicle& f, const kivPoint& a, const kivPoint& b, const hair
                    const hair_vertex& vb);
 // The light arriving at segment i of n_seg for the camera-space root
 // normal.
-void light_segment(follicle& f, const kivVector& normal, const hair_state* state, int i,
-                   int n_seg);
+void light_segment(follicle& f, const kivVector& normal, const hair_state* state, int i, int n_seg);
 // Projects segment i of seg to pixels; its root takes the previous
 // segment's projected end when there is one.
 void project_segment(const hair_camera& cam, follicle* seg, int i);
@@ -62,10 +61,10 @@ struct ribbon {
 
     motion_blur_pnt quad[4];
     float pixel_scale;
-    float lx, ly;      // the crop window's low corner
-    int light_model;   // of the hair's description
-    bool colour;       // corners take the lit vertex colours
-    float back = 0.0f; // how far the root corners moved back (segment 0)
+    float lx, ly;       // the crop window's low corner
+    int light_model;    // of the hair's description
+    bool colour;        // corners take the lit vertex colours
+    float back = 0.0f;  // how far the root corners moved back (segment 0)
 };
 
 }  // namespace hair_raster

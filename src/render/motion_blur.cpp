@@ -76,9 +76,9 @@ void hair_camera::zbuff_motion_hair(control_hair* hair0, control_hair* hair1, ha
             const kivPoint a = hair0->points[i] + (hair1->points[i] - hair0->points[i]) * s;
             const kivPoint b =
                 hair0->points[i + 1] + (hair1->points[i + 1] - hair0->points[i + 1]) * s;
-            ok = hair_raster::setup_segment(seg1[i], a, b,
-                                            linterp(hair0->vertices[i], hair1->vertices[i], s),
-                                            linterp(hair0->vertices[i + 1], hair1->vertices[i + 1], s));
+            ok = hair_raster::setup_segment(
+                seg1[i], a, b, linterp(hair0->vertices[i], hair1->vertices[i], s),
+                linterp(hair0->vertices[i + 1], hair1->vertices[i + 1], s));
         } else {
             ok = hair_raster::setup_segment(seg1[i], hair1->points[i], hair1->points[i + 1],
                                             hair1->vertices[i], hair1->vertices[i + 1]);
@@ -299,7 +299,8 @@ void hair_camera::zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair
             return true;
         }
         if (k0 != k1) {
-            if (verbose) std::printf("WARNING: skipping mis-sided mb polys with stati %d %d\n", st0, st1);
+            if (verbose)
+                std::printf("WARNING: skipping mis-sided mb polys with stati %d %d\n", st0, st1);
             return true;
         }
 

@@ -120,7 +120,8 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
     } cases[] = {
         {"ball", "--subpixel 2", "ball.png"},
         {"hidden", "", "hidden.png"},
-        {"ball", "--subpixel 2 --motion-blur --close-scene " + kData + "ball_close", "ball_blur.png"},
+        {"ball", "--subpixel 2 --motion-blur --close-scene " + kData + "ball_close",
+         "ball_blur.png"},
         {"hidden", "--motion-blur", "hidden_blur.png"},
     };
     for (const auto& c : cases) {

@@ -335,7 +335,8 @@ TEST_F(Spawning, TheMotionWalkGrowsEveryHairAtBothTimesFromTheSameDraws) {
     const kivPoint T(2.0f, -1.0f, 0.5f);
     hair_model* moved = Mesh("p", rects, 4, 1, T);
     hair_camera cam0, cam1;
-    const kivMatrix turn(0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);  // a quarter turn
+    const kivMatrix turn(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0,
+                         1);  // a quarter turn about x
     cam1.set_matrix(turn);
     const mdldb_motion_hair_sink previous = mdldb_set_motion_hair_sink(RecordPair);
     int n = 0;
@@ -351,7 +352,8 @@ TEST_F(Spawning, TheMotionWalkGrowsEveryHairAtBothTimesFromTheSameDraws) {
             hp_->usamples = hp_->vsamples = hp_scalar(5.0f);
         }
         for (hair_model* close : {open, moved}) {
-            SCOPED_TRACE(std::string(clumps ? "clumps, " : "") + (close == open ? "still" : "moved"));
+            SCOPED_TRACE(std::string(clumps ? "clumps, " : "") +
+                         (close == open ? "still" : "moved"));
             g_hairs.clear();
             const int id = defs.hair_id;
             int count = 0;
@@ -360,7 +362,9 @@ TEST_F(Spawning, TheMotionWalkGrowsEveryHairAtBothTimesFromTheSameDraws) {
             EXPECT_EQ(out.find("totals:"), std::string::npos);
             EXPECT_EQ(defs.hair_id - id, count) << "one hair id per pair";
             ASSERT_EQ(g_hairs.size(), 2u * count);
-            if (!clumps) ASSERT_EQ(count, still);
+            if (!clumps) {
+                ASSERT_EQ(count, still);
+            }
             for (int i = 0; i < count; ++i) {
                 const Hair &h0 = g_hairs[2 * i], &h1 = g_hairs[2 * i + 1];
                 ASSERT_EQ(h0.points.size(), 5u);

@@ -157,12 +157,19 @@ TEST_F(MotionBlur, AStillHairDrawnWithMotionBlurMatchesTheStillPicture) {
 }
 
 TEST_F(MotionBlur, TheShutterTakesTheCloseTimeAlongThePath) {
-    // Shutter 0.5: a hair moving 20 pixels blurs over 10.
+    // Shutter 0.5: a hair or a quad moving 20 pixels blurs over 10.
     defs.shutter = 0.5f;
     draw_moving(vertical(10.3f), vertical(10.3f, 20));
     const std::pair<int, int> cols = alpha_columns(20);
     EXPECT_EQ(cols.first, 9);
     EXPECT_NEAR(cols.second, 21, 1);
+    cam_.clear_arr();
+    draw_geometry(quad(10, 10, 20, 30), quad(30, 10, 40, 30));
+    float depth = 0, coverage = 0;
+    zb().geometry_depth(zb().record(20, 29), depth, coverage);
+    EXPECT_GT(coverage, 0.0f);
+    zb().geometry_depth(zb().record(20, 31), depth, coverage);
+    EXPECT_EQ(coverage, 0.0f);
 }
 
 TEST_F(MotionBlur, GeometryLeavingDuringTheShutterHidesTheEarlySlicesOnly) {
