@@ -270,6 +270,7 @@ bool render_frame(const options& o, int frame, progress_display& progress) {
         hair_camera* cam1 = camdb_get(1);
         mdldb_motion_blur_zbuffer(cam, cam1);
         cam->post_mb_zbuffer();
+        progress.stage("growing and drawing the blurred hair");
         mdldb_motion_blur_hair(cam, cam1);
     } else {
         mdldb_zbuffer(cam, 0);
