@@ -273,7 +273,9 @@ void hair_camera::zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair
     // 4-7. Each piece of the clipped pair; a pair that moves too far is
     // subdivided instead, as a whole, and drawn a level further down.
     const float diagonal2 = 2.0f * window.diagonal_length();
-    auto draw_piece = [&](int k, const kivPoint* q0, const kivPoint* q1) -> bool {
+    // false when the pair has to be subdivided; with plan_only nothing is
+    // drawn, only that is decided.
+    auto draw_piece = [&](int k, const kivPoint* q0, const kivPoint* q1, bool plan_only) -> bool {
         // 4. Pixels at both times; nothing when both lie outside the window.
         cam_poly e0, e1;
         e0.n = e1.n = k;
@@ -323,6 +325,7 @@ void hair_camera::zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair
             if (level < kMaxMotionSubdivision && slowest <= diagonal2) return false;
             copies = static_cast<int>(diagonal2);
         }
+        if (plan_only) return true;
 
         // 7. Copy j at t = j ÷ (n − 1), drawn with its slices.
         for (int j = 0; j < copies; ++j) {
@@ -353,16 +356,19 @@ void hair_camera::zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair
         return true;
     };
 
+    // The pieces of a clipped pair are drawn only when none of them needs
+    // subdividing; otherwise the whole polygon is subdivided.
     cam_poly a[2], b[2];
     const int count = pieces(c0, a);
     pieces(c1, b);
-    for (int i = 0; i < count; ++i) {
-        if (draw_piece(a[i].n, a[i].p, b[i].p)) continue;
-        kivPoint q0[4][4], q1[4][4];
-        const int m = subdivide(n, p0, q0);
-        subdivide(n, p1, q1);
-        for (int k = 0; k < m; ++k)
-            zbuff_motion_blur_poly(n, q0[k], q1[k], cam1, flag1, flag2, level + 1);
-        return;
-    }
+    bool whole = true;
+    for (int i = 0; i < count && whole && count > 1; ++i)
+        whole = draw_piece(a[i].n, a[i].p, b[i].p, true);
+    for (int i = 0; i < count && whole; ++i) whole = draw_piece(a[i].n, a[i].p, b[i].p, false);
+    if (whole) return;
+    kivPoint q0[4][4], q1[4][4];
+    const int m = subdivide(n, p0, q0);
+    subdivide(n, p1, q1);
+    for (int k = 0; k < m; ++k)
+        zbuff_motion_blur_poly(n, q0[k], q1[k], cam1, flag1, flag2, level + 1);
 }
