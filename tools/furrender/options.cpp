@@ -36,7 +36,7 @@ const option_entry kOptions[] = {
     {"backface", nullptr, "spot lights skip hair whose surface turns away"},
     {"motion-blur", nullptr, "blur the motion from the frame's scene to the next one's"},
     {"close-scene", "BASE", "shutter-close scenes: BASE's file of each frame"},
-    {"shutter", "S", "where the shutter closes between the scenes, 0 to 1 (default 1)"},
+    {"shutter", "S", "shutter close, 0 to 1 of the way there (default 1)"},
     {"motion-step", "Q", "step between drawn motion copies, 1/32 to 32 (default 1)"},
     {"crop", "X0,Y0,X1,Y1", "render only these pixels (inclusive, row 0 at bottom)"},
     {"region", "X0,Y0,X1,Y1", "draw only these pixels; the image keeps its size"},
