@@ -10,18 +10,17 @@
 #include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
-#include "render/camera.h"
 
 using namespace spawn_detail;
 
 namespace {
 
-void zbuffer_motion_sink(hair_camera* cam, control_hair* hair0, control_hair* hair1,
-                         hair_state* state) {
-    cam->zbuff_motion_hair(hair0, hair1, state);
-}
-
-mdldb_motion_hair_sink g_motion_sink = zbuffer_motion_sink;
+// The camera's motion-blurred rasteriser, which the render layer above
+// registers as the default when the library is loaded. Both start null,
+// before any code runs, so the registration cannot come too early; a walk
+// without a sink draws nothing.
+mdldb_motion_hair_sink g_default_motion_sink = nullptr;
+mdldb_motion_hair_sink g_motion_sink = nullptr;
 
 // One model's motion-blurred hair generation: the geometry at both times,
 // the hair being made and the tallies of the messages.
@@ -90,24 +89,9 @@ bool shape_pair(motion_walk& w, control_hair*& h0, control_hair*& h1) {
     return h0 != nullptr && h1 != nullptr;
 }
 
-// Moves a pair into the camera space of its two times and hands it on;
-// hs's normals are transformed for the call and put back afterwards.
+// Hands a pair on to the sink.
 void draw_pair(motion_walk& w, control_hair* h0, control_hair* h1) {
-    const hair_params* hp = w.hs.params;
-    control_hair* hair[2] = {h0, h1};
-    for (int t = 0; t < 2; ++t) {
-        const kivMatrix& m = w.cam[t]->get_matrix();
-        for (int k = 0; k < hair[t]->count; ++k) {
-            if (hp != nullptr) hair[t]->points[k].post_mult(hp->matrix);
-            hair[t]->points[k].post_mult(m);
-        }
-    }
-    const kivVector n0 = w.hs.normal, n1 = w.hs.normal_mb;
-    w.hs.normal = n0 * w.cam[0]->get_matrix();
-    w.hs.normal_mb = n1 * w.cam[1]->get_matrix();
-    g_motion_sink(w.cam[0], h0, h1, &w.hs);
-    w.hs.normal = n0;
-    w.hs.normal_mb = n1;
+    if (g_motion_sink != nullptr) g_motion_sink(w.cam[0], w.cam[1], h0, h1, &w.hs);
 }
 
 // Shapes the current hair at both times and hands the pair on; a hair due
@@ -270,13 +254,19 @@ bool set_geometry(motion_walk& w) {
 
 mdldb_motion_hair_sink mdldb_set_motion_hair_sink(mdldb_motion_hair_sink sink) {
     const mdldb_motion_hair_sink previous = g_motion_sink;
-    g_motion_sink = sink ? sink : zbuffer_motion_sink;
+    g_motion_sink = sink ? sink : g_default_motion_sink;
     return previous;
+}
+
+bool mdldb_register_default_motion_hair_sink(mdldb_motion_hair_sink sink) {
+    if (g_motion_sink == g_default_motion_sink) g_motion_sink = sink;
+    g_default_motion_sink = sink;
+    return true;
 }
 
 int mdldb_motion_blur_hair_model(hair_model* model0, hair_model* model1, hair_camera* cam0,
                                  hair_camera* cam1, int n, hair_params** list) {
-    if (n == 0 || !model0 || model0->type == MODEL_NULL || !cam0 || !cam1) return 0;
+    if (n == 0 || !model0 || model0->type == MODEL_NULL) return 0;
     if (!model1) model1 = model0;
     if (opt_progress()) std::printf("doing model %s...\n", model_label(model0));
     defs.model_name = model0->name_text();

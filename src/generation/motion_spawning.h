@@ -19,18 +19,26 @@ struct hair_model;
 struct hair_params;
 struct hair_state;
 
-// Where the walk hands each pair: hair0 at shutter open, hair1 at shutter
-// close, both already in the camera space of their own time (the
-// description's matrix, then that time's camera matrix), and state's two
-// normals likewise. The default hands the pair to cam->zbuff_motion_hair.
-// Installing null puts the default back; the previous sink is returned.
-using mdldb_motion_hair_sink = void (*)(hair_camera* cam, control_hair* hair0, control_hair* hair1,
-                                        hair_state* state);
+// Where the walk hands each pair: hair0 at shutter open and hair1 at
+// shutter close, in world space, with their root frames in state (pos,
+// normal, dir for the open time, pos_mb, normal_mb, dir_mb for the close
+// time), and the cameras of the two times. The default, which the render
+// layer registers when the library is loaded, moves each hair into the
+// camera space of its own time (the description's matrix, then that
+// time's camera matrix), and the two normals likewise, and hands the pair
+// to cam0->zbuff_motion_hair. Installing null puts the default back; the
+// previous sink is returned.
+using mdldb_motion_hair_sink = void (*)(hair_camera* cam0, hair_camera* cam1, control_hair* hair0,
+                                        control_hair* hair1, hair_state* state);
 mdldb_motion_hair_sink mdldb_set_motion_hair_sink(mdldb_motion_hair_sink sink);
+// Makes sink the default (and the current sink, unless another one is
+// installed); the render layer above calls it at load time.
+bool mdldb_register_default_motion_hair_sink(mdldb_motion_hair_sink sink);
 
 // Renders the hairs of every model of the current list moving to the
 // models of the second list: cam0 is the shutter-open camera that owns the
-// z-buffer, cam1 the shutter-close camera (its matrix). Excluded models
+// z-buffer, cam1 the shutter-close camera (its matrix); both are handed to
+// the sink. Excluded models
 // are skipped; the geometry of both models is released afterwards (when
 // the render is one tile). Prints "--- rendered %d total hairs" and
 // returns that total.

@@ -7,6 +7,7 @@
 #include "descriptions/hair_params.h"
 #include "foundation/render_settings.h"
 #include "generation/hair_records.h"
+#include "generation/motion_spawning.h"
 #include "render/camera.h"
 #include "render/geometry_occlusion.h"
 #include "render/hair_rasteriser.h"
@@ -40,6 +41,36 @@ float motion_step() {
 float shutter() {
     return defs.shutter;
 }
+
+// The default sink of the motion-blurred spawning walk: each hair into the
+// camera space of its own time (the description's matrix, then that
+// time's camera), the two root normals by the two cameras for the call,
+// and the pair to the shutter-open camera.
+void motion_hair_sink(hair_camera* cam0, hair_camera* cam1, control_hair* hair0,
+                      control_hair* hair1, hair_state* state) {
+    if (cam0 == nullptr || cam1 == nullptr || hair0 == nullptr || hair1 == nullptr ||
+        state == nullptr)
+        return;
+    const hair_params* hp = state->params;
+    control_hair* hair[2] = {hair0, hair1};
+    hair_camera* cam[2] = {cam0, cam1};
+    for (int t = 0; t < 2; ++t) {
+        const kivMatrix& m = cam[t]->get_matrix();
+        for (int k = 0; k < hair[t]->count; ++k) {
+            if (hp != nullptr) hair[t]->points[k].post_mult(hp->matrix);
+            hair[t]->points[k].post_mult(m);
+        }
+    }
+    const kivVector n0 = state->normal, n1 = state->normal_mb;
+    state->normal = n0 * cam0->get_matrix();
+    state->normal_mb = n1 * cam1->get_matrix();
+    cam0->zbuff_motion_hair(hair0, hair1, state);
+    state->normal = n0;
+    state->normal_mb = n1;
+}
+
+[[maybe_unused]] const bool g_motion_sink_registered =
+    mdldb_register_default_motion_hair_sink(motion_hair_sink);
 
 }  // namespace
 

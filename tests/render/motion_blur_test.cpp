@@ -1,5 +1,7 @@
 #include "render/motion_blur.h"
 
+#include "generation/motion_spawning.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -154,6 +156,28 @@ TEST_F(MotionBlur, AStillHairDrawnWithMotionBlurMatchesTheStillPicture) {
             ASSERT_NEAR(c.g, still[i].g, 3e-4) << "pixel " << i << " shutter " << st[0];
         }
     }
+}
+
+TEST_F(MotionBlur, TheDefaultSinkSeesEachHairWithItsOwnCamera) {
+    // The close hair lies 6 pixels to the right in world space and the
+    // close camera looks 6 pixels further right: on screen it stands
+    // still. The description's matrix moves both 3 pixels up.
+    fur_->matrix = kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 3, 0, 1);
+    hair_state state;
+    state.params = fur_;
+    control_hair h0 = vertical(20.3f), h1 = vertical(20.3f, 6);
+    for (int k = 0; k < 4; ++k) h1.vertices[k] = h0.vertices[k];  // the same widths
+    draw(vertical(20.3f), fur_);
+    const float still = alpha_sum();
+    const std::pair<int, int> still_cols = alpha_columns(30);
+    EXPECT_GT(color(36, 20).a, 0.0f) << "moved up by the description's matrix";
+    cam_.clear_arr();
+    cam1_.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -6, 0, 0, 1));
+    const mdldb_motion_hair_sink sink = mdldb_set_motion_hair_sink(nullptr);
+    ASSERT_NE(sink, nullptr);
+    sink(&cam_, &cam1_, &h0, &h1, &state);
+    EXPECT_NEAR(alpha_sum(), still, 0.01f * still);
+    EXPECT_EQ(alpha_columns(30), still_cols);
 }
 
 TEST_F(MotionBlur, TheShutterTakesTheCloseTimeAlongThePath) {
