@@ -178,6 +178,8 @@ TEST_F(MotionBlur, TheDefaultSinkSeesEachHairWithItsOwnCamera) {
     sink(&cam_, &cam1_, &h0, &h1, &state);
     EXPECT_NEAR(alpha_sum(), still, 0.01f * still);
     EXPECT_EQ(alpha_columns(30), still_cols);
+    EXPECT_GT(color(36, 20).a, 0.0f);
+    EXPECT_EQ(color(11, 20).a, 0.0f);
 }
 
 TEST_F(MotionBlur, TheShutterTakesTheCloseTimeAlongThePath) {
