@@ -57,7 +57,6 @@
 #include "render/scan_convert.h"
 #include "render/hair_rasteriser.h"
 #include "render/geometry_occlusion.h"
-#include "render/motion_blur.h"
 #include "render/atmosphere.h"
 #include "render/model_output.h"
 #include "render/lighting.h"

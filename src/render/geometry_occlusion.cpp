@@ -1,4 +1,5 @@
 #include "render/geometry_occlusion.h"
+#include "render/geometry_raster.h"
 
 #include <algorithm>
 #include <cmath>

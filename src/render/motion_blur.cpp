@@ -10,6 +10,7 @@
 #include "generation/motion_spawning.h"
 #include "render/camera.h"
 #include "render/geometry_occlusion.h"
+#include "render/geometry_raster.h"
 #include "render/hair_rasteriser.h"
 
 using geom_raster::geom_vertex;
