@@ -13,6 +13,10 @@
 // namesake in the second list stands still (both samples from it).
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 class hair_camera;
 struct control_hair;
 struct hair_model;
@@ -31,17 +35,13 @@ struct hair_state;
 using mdldb_motion_hair_sink = void (*)(hair_camera* cam0, hair_camera* cam1, control_hair* hair0,
                                         control_hair* hair1, hair_state* state);
 mdldb_motion_hair_sink mdldb_set_motion_hair_sink(mdldb_motion_hair_sink sink);
-// Makes sink the default (and the current sink, unless another one is
-// installed); the render layer above calls it at load time.
-bool mdldb_register_default_motion_hair_sink(mdldb_motion_hair_sink sink);
 
 // Renders the hairs of every model of the current list moving to the
 // models of the second list: cam0 is the shutter-open camera that owns the
 // z-buffer, cam1 the shutter-close camera (its matrix); both are handed to
-// the sink. Excluded models
-// are skipped; the geometry of both models is released afterwards (when
-// the render is one tile). Prints "--- rendered %d total hairs" and
-// returns that total.
+// the sink. Excluded models are skipped; the geometry of both models is
+// released afterwards (when the render is one tile). Prints "--- rendered
+// %d total hairs" and returns that total.
 int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1);
 
 // The motion-blur worker for one model (model1 null: the model stands
@@ -50,3 +50,11 @@ int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1);
 // counted once.
 int mdldb_motion_blur_hair_model(hair_model* model0, hair_model* model1, hair_camera* cam0,
                                  hair_camera* cam1, int n, hair_params** list);
+
+KORVO_EXPORT_END
+
+// Makes sink the default (and the current sink, unless another one is
+// installed). The camera sits above hair generation, so the render layer
+// registers its motion-blurred rasteriser here when the library is
+// loaded; true. Not exported.
+bool mdldb_register_default_motion_hair_sink(mdldb_motion_hair_sink sink);

@@ -25,6 +25,10 @@
 // Hairs are rasterised afterwards, on the same camera.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 class hair_camera;
 
 // Z-buffers every model of list which (0 the current list, otherwise the
@@ -38,3 +42,5 @@ void mdldb_zbuffer(hair_camera* cam, int which);
 // polygons with different corner counts prints "WARNING: dis-similar
 // polygons for model %s" and is skipped.
 void mdldb_motion_blur_zbuffer(hair_camera* cam0, hair_camera* cam1);
+
+KORVO_EXPORT_END

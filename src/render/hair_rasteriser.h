@@ -14,11 +14,11 @@
 // every camera's destructor releases them.
 #pragma once
 
+#include "descriptions/hair_records.h"
 #include "foundation/vector_types.h"
-#include "generation/hair_records.h"
-
-class cam_window;
-class hair_camera;
+// The camera's class comes from its exported declaration (a forward
+// declaration here, outside the export block, would hide it).
+#include "render/camera.h"
 
 // Segments the work arrays hold now.
 int hair_segment_capacity();

@@ -6,7 +6,7 @@
 
 #include "descriptions/hair_params.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "generation/motion_spawning.h"
 #include "render/camera.h"
 #include "render/geometry_occlusion.h"
