@@ -1,9 +1,11 @@
 #!/bin/sh
 # Scene benchmark: furrender on the demo scene at 1280 x 720 (sub-pixel 2),
 # with and without its shadow maps, then on the same scene with its
-# densities scaled to 1 000 000 hairs. Reports wall time, hairs per second
-# and peak memory (from /usr/bin/time -v), and the time of each shadow pass
-# and of the final render.
+# densities scaled to 1 000 000 hairs, then one frame of the rolling ball at
+# 640 x 480 (sub-pixel 2) still and motion-blurred. Reports wall time, hairs
+# per second and peak memory (from /usr/bin/time -v), the time of each shadow
+# pass and of the final render; the rolling frames their processor time as
+# well.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -61,3 +63,30 @@ echo "furrender, demo scene at 1280 x 720, sub-pixel 2"
 run demo examples/demo/demo.hair
 run noshadows examples/demo/demo.hair --no-shadows
 run million "$work/million.hair"
+
+# One frame of the rolling ball: name, extra options.
+run_rolling() {
+    name=$1
+    shift
+    /usr/bin/time -v "$renderer" --hair examples/rolling/rolling.hair \
+        --assign examples/rolling/rolling.assign --scene examples/rolling/rolling \
+        --frame 2 --size 640x480 --subpixel 2 --backface --out "$work/$name.png" "$@" \
+        > "$work/$name.out" 2> "$work/$name.time"
+    awk -v name="$name" '
+        /total hairs/ { hairs = $3 }
+        /User time/ { cpu += $NF }
+        /System time/ { cpu += $NF }
+        /Elapsed \(wall clock\)/ {
+            k = split($NF, t, ":"); wall = 0
+            for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
+        }
+        /Maximum resident set size/ { rss = $NF }
+        END {
+            printf "%-10s %10d hairs  %8.2f s  %8.2f s cpu  %8.1f MB peak\n",
+                   name, hairs, wall, cpu, rss / 1024
+        }' "$work/$name.out" "$work/$name.time"
+}
+
+echo "furrender, rolling ball frame 2 at 640 x 480, sub-pixel 2"
+run_rolling still
+run_rolling blurred --motion-blur --close-scene examples/rolling/rolling_close

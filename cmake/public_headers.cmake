@@ -17,7 +17,7 @@ set(KORVO_PUBLIC_HEADERS
   geometry/polygon_mesh.h geometry/nurbs_surface.h geometry/model_database.h
   geometry/curve_registry.h
   generation/hair_shaping.h generation/hair_spawning.h generation/attractors.h
-  generation/curve_attractors.h generation/curve_export.h
+  generation/curve_attractors.h generation/curve_export.h generation/motion_spawning.h
   render/fragment_list.h render/camera.h render/geometry_occlusion.h render/atmosphere.h
   render/model_output.h render/lighting.h render/shadow_map.h render/shadow_map_file.h
   render/surface_shading.h render/exr_output.h

@@ -54,6 +54,7 @@
 // Hair generation: spawning, shaping, attractors
 #include "generation/hair_shaping.h"
 #include "generation/hair_spawning.h"
+#include "generation/motion_spawning.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 #include "generation/curve_export.h"

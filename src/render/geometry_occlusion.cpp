@@ -1,4 +1,5 @@
 #include "render/geometry_occlusion.h"
+#include "render/geometry_raster.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,14 +13,10 @@
 #include "render/camera.h"
 #include "render/scan_convert.h"
 
+using geom_raster::geom_vertex;
+using geom_raster::kNear;
+
 namespace {
-
-// The near plane: a camera-space point is in front when z <= kNear.
-constexpr float kNear = -1e-5f;
-
-// A projected geometry vertex: window-relative pixel column and row, and
-// the camera-space position as the interpolated values.
-using geom_vertex = scan::vertex<3>;
 
 kivVector position(const geom_vertex& v) {
     return kivVector(v.v[0], v.v[1], v.v[2]);
@@ -33,8 +30,10 @@ kivPoint to_near_plane(const kivPoint& v, const kivPoint& n) {
     return p;
 }
 
-// Facing test of a projected polygon, which may lose a repeated vertex and
-// have its order reversed: 0 drawable, 1 facing away, 2 degenerate.
+}  // namespace
+
+namespace geom_raster {
+
 int facing(int& n, geom_vertex* v, bool flag1, bool flag2) {
     // Edges at the first vertex; a quad drops a repeated vertex.
     kivVector e1 = position(v[1]) - position(v[0]);
@@ -70,11 +69,6 @@ int facing(int& n, geom_vertex* v, bool flag1, bool flag2) {
     return 0;
 }
 
-// Clips a camera-space polygon of n (at most 4) points to the near plane:
-// points in front are kept, a point behind with one neighbour in front
-// moves along that edge onto the plane, one with two such neighbours
-// becomes two points, one between points behind is dropped. out needs room
-// for 8; returns the count, 0 when every point lies behind.
 int clip_near(int n, const kivPoint* in, kivPoint* out) {
     int m = 0;
     for (int i = 0; i < n; ++i) {
@@ -91,6 +85,31 @@ int clip_near(int n, const kivPoint* in, kivPoint* out) {
     return m;
 }
 
+}  // namespace geom_raster
+
+namespace {
+
+using geom_raster::clip_near;
+using geom_raster::facing;
+
+// The polygons of a model for the z-buffer: its own mesh, or a new
+// tessellation of its surface (owned by keep); null when it is hidden or
+// has no surface. tess_warning is printed, in verbose mode, when a
+// tessellation fails.
+kivPolygons* model_polygons(hair_model& model, std::unique_ptr<kivPolygons>& keep,
+                            const char* tess_warning) {
+    if (kivPolygons* p = model.polygons()) {
+        if (!p->get_visibility() || !p->get_prim_visibility()) return nullptr;
+        return p;
+    }
+    kivNurbSurface* s = model.nurbs();
+    if (s == nullptr || !s->get_visibility() || !s->get_prim_visibility()) return nullptr;
+    keep.reset(mdldb_tessellate(&model));
+    if (!keep && tess_warning != nullptr && opt_warnings())
+        std::printf(tess_warning, model.name_text() != nullptr ? model.name_text() : "");
+    return keep.get();
+}
+
 // Z-buffers one model without motion blur.
 void zbuffer_model(hair_model& model, hair_camera& cam) {
     ++defs.geometry_id;
@@ -98,16 +117,8 @@ void zbuffer_model(hair_model& model, hair_camera& cam) {
     if (opt_progress()) std::printf("doing model %s...\n", name);
 
     // The polygons: the mesh itself, or a tessellation of the surface.
-    kivPolygons* mesh = nullptr;
     std::unique_ptr<kivPolygons> tessellation;
-    if (kivPolygons* p = model.polygons()) {
-        if (!p->get_visibility() || !p->get_prim_visibility()) return;
-        mesh = p;
-    } else if (kivNurbSurface* s = model.nurbs()) {
-        if (!s->get_visibility() || !s->get_prim_visibility()) return;
-        tessellation.reset(mdldb_tessellate(&model));
-        mesh = tessellation.get();
-    }
+    kivPolygons* mesh = model_polygons(model, tessellation, nullptr);
     if (mesh == nullptr) return;
 
     defs.model_name = name;
@@ -122,13 +133,49 @@ void zbuffer_model(hair_model& model, hair_camera& cam) {
     defs.model_name = nullptr;
 }
 
-}  // namespace
+// Z-buffers a model of list 0 moving to its namesake of list 1: polygon i
+// of one moves to polygon i of the other.
+void zbuffer_moving_model(hair_model& model, hair_camera& cam0, hair_camera& cam1,
+                          hair_model& model1) {
+    ++defs.geometry_id;
+    const char* name = model.name_text() != nullptr ? model.name_text() : "";
+    if (opt_progress()) std::printf("doing model %s...\n", name);
 
-// ---------------------------------------------------------------------------
-// The model walk
+    static const char kTessFailed[] = "WARNING: nurb tessellation failed for %s, skipping...\n";
+    std::unique_ptr<kivPolygons> tess0, tess1;
+    kivPolygons* mesh0 = model_polygons(model, tess0, kTessFailed);
+    if (mesh0 == nullptr) return;
+    kivPolygons* mesh1 = model1.polygons();
+    if (model1.nurbs() != nullptr) mesh1 = model_polygons(model1, tess1, kTessFailed);
+    if (mesh1 == nullptr) return;
 
-void mdldb_zbuffer(hair_camera* cam, int which) {
-    if (cam == nullptr) return;
+    int count = mesh0->get_nb_polys();
+    if (mesh1->get_nb_polys() != count) {
+        std::printf("WARNING: dis-similar geometries for model %s\n", name);
+        count = std::min(count, mesh1->get_nb_polys());
+    }
+    defs.model_name = name;
+    const bool flag1 = model.zbuffer_flag1;
+    const bool flag2 = model.zbuffer_flag2 && !model.zbuffer_flag1;
+    kivPoint p0[4], p1[4];
+    int n0 = 0, n1 = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!mesh0->get_poly(i, n0, p0, nullptr, nullptr) ||
+            !mesh1->get_poly(i, n1, p1, nullptr, nullptr))
+            continue;
+        if (n0 == n1)
+            cam0.zbuff_motion_blur_poly(n0, p0, p1, &cam1, flag1, flag2, 0);
+        else
+            std::printf("WARNING: dis-similar polygons for model %s\n", name);
+    }
+    defs.model_name = nullptr;
+}
+
+// Walks the models of list which. draw(model) z-buffers a model that this
+// pass draws; release(model) gives back the geometry of a model that needs
+// it no longer.
+template <class Draw, class Release>
+void walk_models(int which, Draw draw, Release release) {
     const int count = mdldb_capacity(which);
     int named = 0;
     for (int i = 0; i < count; ++i) {
@@ -145,7 +192,7 @@ void mdldb_zbuffer(hair_camera* cam, int which) {
         if (assdb_get_exclude(model->name, shadow_pass)) {
             if (opt_warnings())
                 std::printf("INFO: model %s excluded from computation.\n", model->name_text());
-            mdldb_release_geometry(model);
+            release(model);
             continue;
         }
 
@@ -158,9 +205,38 @@ void mdldb_zbuffer(hair_camera* cam, int which) {
             pass = shadow_pass ? s->get_casts_shadows() : s->get_prim_visibility();
         }
         const bool has_hair = assdb_has_model_hair(model->name);
-        if (pass || (!old_behavior && has_hair)) zbuffer_model(*model, *cam);
-        if (!has_hair) mdldb_release_geometry(model);
+        if (pass || (!old_behavior && has_hair)) draw(model);
+        if (!has_hair) release(model);
     }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The model walks
+
+void mdldb_zbuffer(hair_camera* cam, int which) {
+    if (cam == nullptr) return;
+    walk_models(
+        which, [cam](hair_model* m) { zbuffer_model(*m, *cam); },
+        [](hair_model* m) { mdldb_release_geometry(m); });
+}
+
+void mdldb_motion_blur_zbuffer(hair_camera* cam0, hair_camera* cam1) {
+    if (cam0 == nullptr || cam1 == nullptr) return;
+    // A model without a namesake at shutter close stands still.
+    walk_models(
+        0,
+        [cam0, cam1](hair_model* m) {
+            if (hair_model* m1 = mdldb_get_model(m->name, 1))
+                zbuffer_moving_model(*m, *cam0, *cam1, *m1);
+            else
+                zbuffer_model(*m, *cam0);
+        },
+        [](hair_model* m) {
+            mdldb_release_geometry(m);
+            mdldb_release_geometry(mdldb_get_model(m->name, 1));
+        });
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,13 @@
 // hair have their geometry released afterwards; the others keep it for
 // hair generation.
 //
+// mdldb_motion_blur_zbuffer is the same walk for a motion-blurred frame:
+// each model of the current list moves to the model of the same name in
+// the second list, polygon by polygon, through
+// hair_camera::zbuff_motion_blur_poly (motion_blur.h); a model without a
+// namesake is drawn where it stands. hair_camera::post_mb_zbuffer runs
+// after it, before any hair.
+//
 // Before mdldb_zbuffer: the models are transformed into world space
 // (mdldb_xform), the assignment table is read (exclusions, which models
 // carry hair), the camera has its matrix and its z-buffer (init_zbuffer),
@@ -27,5 +34,13 @@ class hair_camera;
 // Z-buffers every model of list which (0 the current list, otherwise the
 // second) into cam.
 void mdldb_zbuffer(hair_camera* cam, int which);
+// Z-buffers the models of the current list moving, during the shutter, to
+// their namesakes of the second list: cam0 is the camera of the shutter
+// open time and owns the z-buffer, cam1 gives the shutter-close camera
+// matrix. Polygon counts that differ print "WARNING: dis-similar
+// geometries for model %s" and the smaller count is drawn; a pair of
+// polygons with different corner counts prints "WARNING: dis-similar
+// polygons for model %s" and is skipped.
+void mdldb_motion_blur_zbuffer(hair_camera* cam0, hair_camera* cam1);
 
 KORVO_EXPORT_END

@@ -17,23 +17,10 @@ namespace {
 // The near plane: a camera-space point is in front when z <= kNear.
 constexpr float kNear = -1e-5f;
 
-// The segment work array, shared by all cameras.
-follicle* g_segments = nullptr;
+// The segment work arrays, shared by all cameras: one per time sample of
+// motion blur, sharing one capacity (both grow together).
+follicle* g_segments[2] = {nullptr, nullptr};
 std::int32_t g_capacity = 0;
-
-// Makes the work array hold at least n segments; false (capacity 0) when
-// memory runs out.
-bool reserve_segments(int n) {
-    if (n <= g_capacity) return true;
-    if (g_capacity > 0) delete[] g_segments;
-    g_segments = nullptr;
-    g_capacity = 0;
-    g_segments = new (std::nothrow) follicle[n];
-    if (g_segments == nullptr) return false;
-    g_capacity = n;
-    hair_camera_set_work_release(&hair_segment_release);
-    return true;
-}
 
 // Moves the end b of segment a → b onto the near plane.
 kivPoint to_near_plane(const kivPoint& a, const kivPoint& b) {
@@ -70,12 +57,6 @@ void corner(motion_blur_pnt& c, const kivPoint& p, float side, float ux, float u
     c.set_color(col);
 }
 
-// The diffuse and specular light arriving at a segment, into
-// mtl_components[0] and [1]; t is the position along the hair.
-void light_segment(follicle& f, const kivVector& normal, const hair_state* state, float t) {
-    lgtdb_calc_hair_lighting(f.lcalc_pos, f.lcalc_tan, normal, state, f.mtl_components, 0, t);
-}
-
 int sign_of(float v) {
     return v > 0.0f ? 1 : (v < 0.0f ? -1 : 0);
 }
@@ -86,15 +67,154 @@ int hair_segment_capacity() {
     return g_capacity;
 }
 
-const follicle* hair_segment_records() {
-    return g_segments;
+const follicle* hair_segment_records(int sample) {
+    return g_segments[sample ? 1 : 0];
 }
 
 void hair_segment_release() {
-    delete[] g_segments;
-    g_segments = nullptr;
+    for (follicle*& s : g_segments) {
+        delete[] s;
+        s = nullptr;
+    }
     g_capacity = 0;
 }
+
+// ---------------------------------------------------------------------------
+// Steps shared with the motion-blurred hair
+
+namespace hair_raster {
+
+bool reserve_segments(int n) {
+    if (n <= g_capacity) return true;
+    hair_segment_release();
+    g_segments[0] = new (std::nothrow) follicle[n];
+    g_segments[1] = g_segments[0] != nullptr ? new (std::nothrow) follicle[n] : nullptr;
+    if (g_segments[1] == nullptr) {
+        hair_segment_release();
+        return false;
+    }
+    g_capacity = n;
+    hair_camera_set_work_release(&hair_segment_release);
+    return true;
+}
+
+follicle* segments(int sample) {
+    return g_segments[sample ? 1 : 0];
+}
+
+bool setup_segment(follicle& f, const kivPoint& a, const kivPoint& b, const hair_vertex& va,
+                   const hair_vertex& vb) {
+    f = follicle();
+    f.p1 = a;
+    f.p2 = b;
+    f.attr1 = va;
+    f.attr2 = vb;
+    f.lcalc_tan = kivVector(f.p1, f.p2);
+    f.lcalc_pos = (f.p1 + f.p2) * 0.5f;
+    if (f.lcalc_tan.norm() == 0.0f) {
+        if (opt_warnings()) std::printf("WARNING: skipping hair, segment is a point\n");
+        return false;
+    }
+
+    // Near-plane clipping.
+    const bool front1 = f.p1.z <= kNear, front2 = f.p2.z <= kNear;
+    if (front1 && !front2) {
+        f.p2 = to_near_plane(f.p1, f.p2);
+    } else if (front2 && !front1) {
+        f.p1 = to_near_plane(f.p2, f.p1);
+    }
+    if (front1 || front2) {
+        f.zdepth[0] = eye_distance(f.p1);
+        f.zdepth[1] = eye_distance(f.p2);
+    } else {
+        f.zdepth[0] = f.zdepth[1] = -1.0f;
+    }
+    return true;
+}
+
+void light_segment(follicle& f, const kivVector& normal, const hair_state* state, int i,
+                   int n_seg) {
+    lgtdb_calc_hair_lighting(f.lcalc_pos, f.lcalc_tan, normal, state, f.mtl_components, 0,
+                             (static_cast<float>(i) + 0.5f) / n_seg);
+}
+
+void project_segment(const hair_camera& cam, follicle* seg, int i) {
+    follicle& f = seg[i];
+    // The root continues the previous segment's projected end.
+    const follicle* prev = i > 0 ? &seg[i - 1] : nullptr;
+    if (prev == nullptr || prev->zdepth[1] < 0.0f) {
+        if (f.zdepth[0] > 0.0f) cam.project(f.p1, f.p1.x, f.p1.y);
+    } else {
+        f.p1.x = prev->p2.x;
+        f.p1.y = prev->p2.y;
+    }
+    if (f.zdepth[1] > 0.0f) cam.project(f.p2, f.p2.x, f.p2.y);
+}
+
+ribbon::ribbon(float scale, const cam_window& window, int model, bool lit)
+    : pixel_scale(scale),
+      lx(static_cast<float>(window.lowx)),
+      ly(static_cast<float>(window.lowy)),
+      light_model(model),
+      colour(lit) {}
+
+void ribbon::build(const follicle* seg, int n_seg, int i) {
+    const follicle& f = seg[i];
+    const bool last = i == n_seg - 1;
+    float dx, dy, len;
+    screen_dir(f.p2.x - f.p1.x, f.p2.y - f.p1.y, dx, dy, len);
+    const kivColor none(0.0f, 0.0f, 0.0f, 0.0f);
+
+    // Root corners: new for the first segment, else the previous tips
+    // (new as well after a segment behind the camera, whose corners were
+    // never projected).
+    if (i == 0) back = 0.0f;
+    if (i == 0 || seg[i - 1].zdepth[1] < 0.0f) {
+        const float h1 = f.attr1.width / std::fabs(f.zdepth[0]) * pixel_scale * 0.5f;
+        const kivColor c1 = colour ? hair_vertex_color(f.attr1, light_model, f.mtl_components[0],
+                                                       f.mtl_components[1])
+                                   : none;
+        corner(quad[0], f.p1, 1.0f, dx, dy, h1, lx, ly, f.zdepth[0], c1);
+        corner(quad[1], f.p1, -1.0f, dx, dy, h1, lx, ly, f.zdepth[0], c1);
+        if (i == 0 && len < 2.0f * h1) {
+            back = 2.0f * h1 - len;
+            for (int k = 0; k < 2; ++k) {
+                quad[k].x -= back * dx;
+                quad[k].y -= back * dy;
+            }
+        }
+    } else {
+        const motion_blur_pnt tip_left = quad[3], tip_right = quad[2];
+        quad[0] = tip_left;
+        quad[1] = tip_right;
+    }
+
+    // Tip corners, mitred towards the next segment when it is projected.
+    float ex = dx, ey = dy;
+    if (i != n_seg - 1 && seg[i + 1].zdepth[1] > 0.0f) {
+        const follicle& g = seg[i + 1];
+        float elen;
+        screen_dir(dx + (g.p2.x - g.p1.x), dy + (g.p2.y - g.p1.y), ex, ey, elen);
+    }
+    const float h2 = f.attr2.width / std::fabs(f.zdepth[1]) * pixel_scale * 0.5f;
+    const kivColor c2 =
+        colour ? hair_vertex_color(f.attr2, light_model, f.mtl_components[0], f.mtl_components[1])
+               : none;
+    corner(quad[3], f.p2, 1.0f, ex, ey, h2, lx, ly, f.zdepth[1], c2);
+    corner(quad[2], f.p2, -1.0f, ex, ey, h2, lx, ly, f.zdepth[1], c2);
+    // The tip of the last segment is not shorter than its width either; a
+    // single segment measures its length with the root's extension, so
+    // that it grows to the larger of its two widths, not their sum.
+    if (last && len + back < 2.0f * h2) {
+        const float ahead = 2.0f * h2 - (len + back);
+        for (int k = 2; k < 4; ++k) {
+            quad[k].x += ahead * dx;
+            quad[k].y += ahead * dy;
+        }
+    }
+}
+
+}  // namespace hair_raster
 
 // ---------------------------------------------------------------------------
 // One hair
@@ -110,111 +230,27 @@ void hair_camera::zbuff_hair(control_hair* hair, hair_state* state) {
         if (hp != nullptr) hair->points[k].post_mult(hp->matrix);
         hair->points[k].post_mult(matrix);
     }
-    kivVector normal = state->normal * matrix;
+    const kivVector normal = state->normal * matrix;
 
-    if (!reserve_segments(n_seg)) return;
+    if (!hair_raster::reserve_segments(n_seg)) return;
+    follicle* seg = hair_raster::segments(0);
 
     // Set up, light and project every segment before drawing any.
     for (int i = 0; i < n_seg; ++i) {
-        follicle& f = g_segments[i];
-        f = follicle();
-        f.p1 = hair->points[i];
-        f.p2 = hair->points[i + 1];
-        f.attr1 = hair->vertices[i];
-        f.attr2 = hair->vertices[i + 1];
-        f.lcalc_tan = kivVector(f.p1, f.p2);
-        f.lcalc_pos = (f.p1 + f.p2) * 0.5f;
-        if (f.lcalc_tan.norm() == 0.0f) {
-            if (opt_warnings()) std::printf("WARNING: skipping hair, segment is a point\n");
+        if (!hair_raster::setup_segment(seg[i], hair->points[i], hair->points[i + 1],
+                                        hair->vertices[i], hair->vertices[i + 1]))
             return;
-        }
-
-        // Near-plane clipping.
-        const bool front1 = f.p1.z <= kNear, front2 = f.p2.z <= kNear;
-        if (front1 && !front2) {
-            f.p2 = to_near_plane(f.p1, f.p2);
-        } else if (front2 && !front1) {
-            f.p1 = to_near_plane(f.p2, f.p1);
-        }
-        if (front1 || front2) {
-            f.zdepth[0] = eye_distance(f.p1);
-            f.zdepth[1] = eye_distance(f.p2);
-        } else {
-            f.zdepth[0] = f.zdepth[1] = -1.0f;
-        }
-
-        light_segment(f, normal, state, (static_cast<float>(i) + 0.5f) / n_seg);
-
-        // Pixels: the root continues the previous segment's projected end.
-        const follicle* prev = i > 0 ? &g_segments[i - 1] : nullptr;
-        if (prev == nullptr || prev->zdepth[1] < 0.0f) {
-            if (f.zdepth[0] > 0.0f) project(f.p1, f.p1.x, f.p1.y);
-        } else {
-            f.p1.x = prev->p2.x;
-            f.p1.y = prev->p2.y;
-        }
-        if (f.zdepth[1] > 0.0f) project(f.p2, f.p2.x, f.p2.y);
+        hair_raster::light_segment(seg[i], normal, state, i, n_seg);
+        hair_raster::project_segment(*this, seg, i);
     }
 
     // Draw the ribbons; the polygon is built for every segment so that its
     // tip corners become the next segment's root corners.
-    const int light_model = hp != nullptr ? hp->light_model : 2;
-    const float lx = static_cast<float>(window.lowx), ly = static_cast<float>(window.lowy);
-    motion_blur_pnt quad[4];
+    hair_raster::ribbon rib(pixel_scale, window, hp != nullptr ? hp->light_model : 2, true);
     int visibility = -1;
     for (int i = 0; i < n_seg; ++i) {
-        const follicle& f = g_segments[i];
-        const bool last = i == n_seg - 1;
-        float dx, dy, len;
-        screen_dir(f.p2.x - f.p1.x, f.p2.y - f.p1.y, dx, dy, len);
-
-        // Root corners: new for the first segment, else the previous tips
-        // (new as well after a segment behind the camera, whose corners
-        // were never projected).
-        float back = 0.0f;  // how far the root corners moved back
-        if (i == 0 || g_segments[i - 1].zdepth[1] < 0.0f) {
-            const float h1 = f.attr1.width / std::fabs(f.zdepth[0]) * pixel_scale * 0.5f;
-            const kivColor c1 =
-                hair_vertex_color(f.attr1, light_model, f.mtl_components[0], f.mtl_components[1]);
-            corner(quad[0], f.p1, 1.0f, dx, dy, h1, lx, ly, f.zdepth[0], c1);
-            corner(quad[1], f.p1, -1.0f, dx, dy, h1, lx, ly, f.zdepth[0], c1);
-            if (i == 0 && len < 2.0f * h1) {
-                back = 2.0f * h1 - len;
-                for (int k = 0; k < 2; ++k) {
-                    quad[k].x -= back * dx;
-                    quad[k].y -= back * dy;
-                }
-            }
-        } else {
-            const motion_blur_pnt tip_left = quad[3], tip_right = quad[2];
-            quad[0] = tip_left;
-            quad[1] = tip_right;
-        }
-
-        // Tip corners, mitred towards the next segment when it is projected.
-        float ex = dx, ey = dy;
-        if (!last && g_segments[i + 1].zdepth[1] > 0.0f) {
-            const follicle& g = g_segments[i + 1];
-            float elen;
-            screen_dir(dx + (g.p2.x - g.p1.x), dy + (g.p2.y - g.p1.y), ex, ey, elen);
-        }
-        const float h2 = f.attr2.width / std::fabs(f.zdepth[1]) * pixel_scale * 0.5f;
-        const kivColor c2 =
-            hair_vertex_color(f.attr2, light_model, f.mtl_components[0], f.mtl_components[1]);
-        corner(quad[3], f.p2, 1.0f, ex, ey, h2, lx, ly, f.zdepth[1], c2);
-        corner(quad[2], f.p2, -1.0f, ex, ey, h2, lx, ly, f.zdepth[1], c2);
-        // The tip of the last segment is not shorter than its width either;
-        // a single segment measures its length with the root's extension,
-        // so that it grows to the larger of its two widths, not their sum.
-        if (last && len + back < 2.0f * h2) {
-            const float ahead = 2.0f * h2 - (len + back);
-            for (int k = 2; k < 4; ++k) {
-                quad[k].x += ahead * dx;
-                quad[k].y += ahead * dy;
-            }
-        }
-
-        if (is_follicle_visible(i, &f, visibility)) zbuff_hair_poly(4, quad, 0xFFFFFFFFu);
+        rib.build(seg, n_seg, i);
+        if (is_follicle_visible(i, &seg[i], visibility)) zbuff_hair_poly(4, rib.quad, 0xFFFFFFFFu);
     }
 }
 

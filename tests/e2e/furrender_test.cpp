@@ -115,9 +115,15 @@ void run_ok(const std::string& args) {
 TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
     const struct {
         const char* scene;
-        const char* options;
+        std::string options;
         const char* reference;
-    } cases[] = {{"ball", "--subpixel 2", "ball.png"}, {"hidden", "", "hidden.png"}};
+    } cases[] = {
+        {"ball", "--subpixel 2", "ball.png"},
+        {"hidden", "", "hidden.png"},
+        {"ball", "--subpixel 2 --motion-blur --close-scene " + kData + "ball_close",
+         "ball_blur.png"},
+        {"hidden", "--motion-blur", "hidden_blur.png"},
+    };
     for (const auto& c : cases) {
         const std::string first = temp_path(std::string("_1_") + c.reference);
         const std::string second = temp_path(std::string("_2_") + c.reference);
@@ -218,6 +224,44 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
 
 // Statuses and what is printed: 1 for unreadable input and library
 // failures, naming the file; 2 and the usage for a bad command line.
+// The wall in front of the lawn moves right between frames 1 and 2. Blurred
+// from frame 1 to frame 2, grass that the wall hides at frame 1 and shows at
+// frame 2 appears with part of its alpha; grass that both frames show keeps
+// it; with the scene itself at shutter close the picture is the still one.
+TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
+    const std::string still1 = temp_path("_1.png"), still2 = temp_path("_2.png"),
+                      blur = temp_path("_blur.png"), same = temp_path("_same.png");
+    run_ok(scene("hidden") + "--frame 1 --out " + still1);
+    run_ok(scene("hidden") + "--frame 2 --out " + still2);
+    run_ok(scene("hidden") + "--frame 1 --motion-blur --out " + blur);
+    run_ok(scene("hidden") + "--frame 1 --motion-blur --close-scene " + kData + "hidden --out " +
+           same);
+    const picture a = read_png(still1), b = read_png(still2), m = read_png(blur),
+                  s = read_png(same);
+    int revealed = 0, partial = 0, kept = 0, both = 0;
+    for (int y = 0; y < a.height; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const int a0 = a.at(x, y)[3], a1 = b.at(x, y)[3], am = m.at(x, y)[3];
+            if (a0 == 0 && a1 > 200) {
+                ++revealed;
+                partial += am > 10 && am < a1 - 10;
+            } else if (a0 > 200 && a1 > 200) {
+                ++both;
+                kept += std::abs(am - a0) <= 16;
+            }
+        }
+    }
+    EXPECT_GT(revealed, 100);
+    EXPECT_GT(partial, revealed * 8 / 10);
+    EXPECT_GT(both, 1000);
+    EXPECT_GT(kept, both * 9 / 10);
+    // A still scene blurs to the still picture, but for the pixels along the
+    // wall's edges: with time slices, geometry hides what lies behind it in
+    // the slices it touches, whatever part of the pixel it covers.
+    EXPECT_LE(pixels_off(s, a), 100) << "a still scene blurs to the still picture";
+    for (const std::string& f : {still1, still2, blur, same}) std::remove(f.c_str());
+}
+
 TEST(FurRender, ExitStatusesAndMessages) {
     const std::string out = " --out " + temp_path(".png");
     const struct {
@@ -234,6 +278,9 @@ TEST(FurRender, ExitStatusesAndMessages) {
         {scene("hidden") + "--bogus" + out, 2, "unknown option --bogus"},
         {scene("hidden") + "--size 0x5" + out, 2, "--size: bad value"},
         {scene("hidden") + "--frames 1-2" + out, 2, "frame number"},
+        {scene("hidden") + "--frame 2 --motion-blur" + out, 1, "hidden.0003.kiv"},
+        {scene("hidden") + "--shutter 0.5" + out, 2, "need --motion-blur"},
+        {scene("hidden") + "--motion-blur --shutter 2" + out, 2, "--shutter: bad value"},
         {scene("hidden"), 2, "nothing to write"},
         {scene("hidden") + "--dump", 0, "hair \"grass\""},
         {"--help", 0, "--merge-exponent E"},

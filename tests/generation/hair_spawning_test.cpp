@@ -11,6 +11,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/render_settings.h"
 #include "generation/hair_shaping.h"
+#include "generation/motion_spawning.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
 #include "render/camera.h"
@@ -28,6 +29,16 @@ std::vector<mdldb_hair_progress> g_progress;
 
 void Record(hair_camera*, control_hair* h, hair_state* s) {
     g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s});
+}
+
+// Every pair handed to the motion sink: the hair at shutter open, then at
+// shutter close, as two entries.
+hair_camera* g_close_camera = nullptr;
+void RecordPair(hair_camera* cam, hair_camera* cam1, control_hair* h0, control_hair* h1,
+                hair_state* s) {
+    g_close_camera = cam1;
+    Record(cam, h0, s);
+    Record(cam, h1, s);
 }
 
 // How many numbers the generator has given since it was last seeded with 0.
@@ -313,6 +324,73 @@ TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
     for (std::size_t i = 0; i < runs[0].size(); ++i)
         for (int k = 0; k < 5; ++k)
             ASSERT_EQ(kivVector(runs[0][i].points[k]), kivVector(runs[1][i].points[k])) << i;
+}
+
+// The motion walk grows each hair twice from the same draws: with the
+// same model at both times a polygon model gives the still walk's hairs
+// twice; with the close model moved by T each close hair is its open
+// hair moved by T (clumps included). The sink gets both cameras.
+TEST_F(Spawning, TheMotionWalkGrowsEveryHairAtBothTimesFromTheSameDraws) {
+    hp_->scraggle = hp_scalar(0.4f), hp_->curl_tip = hp_scalar(0.7f);
+    hp_->density = hp_scalar(120.0f), hp_->segments = hp_scalar(4.0f);
+    const std::vector<Rect> rects = {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
+    hair_model* open = Mesh("p", rects);
+    const kivPoint T(2.0f, -1.0f, 0.5f);
+    hair_model* moved = Mesh("p", rects, 4, 1, T);
+    hair_camera cam0, cam1;
+    const mdldb_motion_hair_sink previous = mdldb_set_motion_hair_sink(RecordPair);
+    int n = 0;
+    hair_params** list = nullptr;
+    assdb_get_model_hair(open->name, &n, &list);
+
+    const int still = Run(open);
+    const std::vector<Hair> still_hairs = g_hairs;
+    ASSERT_GT(still, 50);
+    for (bool clumps : {false, true}) {
+        if (clumps) {
+            hp_->clump = hp_scalar(0.6f), hp_->clumpfrequency = hp_scalar(40.0f);
+            hp_->usamples = hp_->vsamples = hp_scalar(5.0f);
+        }
+        for (hair_model* close : {open, moved}) {
+            SCOPED_TRACE(std::string(clumps ? "clumps, " : "") +
+                         (close == open ? "still" : "moved"));
+            g_hairs.clear();
+            const int id = defs.hair_id;
+            int count = 0;
+            const std::string out = captured(
+                [&] { count = mdldb_motion_blur_hair_model(open, close, &cam0, &cam1, n, list); });
+            EXPECT_EQ(out.find("totals:"), std::string::npos);
+            EXPECT_EQ(g_close_camera, &cam1);
+            EXPECT_EQ(defs.hair_id - id, count) << "one hair id per pair";
+            ASSERT_EQ(g_hairs.size(), 2u * count);
+            if (!clumps) {
+                ASSERT_EQ(count, still);
+            }
+            for (int i = 0; i < count; ++i) {
+                const Hair &h0 = g_hairs[2 * i], &h1 = g_hairs[2 * i + 1];
+                ASSERT_EQ(h0.points.size(), 5u);
+                if (!clumps) {
+                    for (int k = 0; k < 5; ++k)
+                        ASSERT_EQ(kivVector(h0.points[k]), kivVector(still_hairs[i].points[k]));
+                }
+                const kivPoint shift = close == open ? kivPoint() : T;
+                for (int k = 0; k < 5; ++k)
+                    expect_near(h1.points[k], h0.points[k] + shift, 2e-5f,
+                                "hair " + std::to_string(i) + " point " + std::to_string(k));
+                expect_near(h1.state.normal_mb, h0.state.normal, 1e-6f);
+                expect_near(h1.state.pos_mb, h0.state.pos + shift, 2e-5f);
+            }
+        }
+    }
+    mdldb_set_motion_hair_sink(previous);
+    // The walk over the lists: the model of the same name closes the shutter.
+    g_hairs.clear();
+    mdldb_set_motion_hair_sink(RecordPair);
+    const std::string out = captured([&] { EXPECT_GT(mdldb_motion_blur_hair(&cam0, &cam1), 0); });
+    EXPECT_NE(out.find(" total hairs\n"), std::string::npos);
+    ASSERT_FALSE(g_hairs.empty());
+    expect_near(g_hairs[1].points[0], g_hairs[0].points[0] + T, 2e-5f);
+    mdldb_set_motion_hair_sink(previous);
 }
 
 // The export lines of a face depend on nothing but that face.

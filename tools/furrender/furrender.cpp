@@ -116,7 +116,9 @@ void apply_settings(const options& o) {
     defs.merge_exponent = o.merge_exponent;
     defs.tess_factor = o.tess;
     defs.backface = o.backface;
-    defs.motion_blur = 0;
+    defs.motion_blur = o.motion_blur ? 1 : 0;
+    defs.shutter = o.shutter;
+    defs.motion_step = o.motion_step;
     opt_flags = o.verbose;
     // The region in window-relative z-buffer samples.
     defs.region_on = o.region.on ? 1 : 0;
@@ -271,6 +273,26 @@ struct frame_shadows {
     ~frame_shadows() { end_shadows(); }
 };
 
+// The shutter-close scene of a frame: the frame's file of --close-scene,
+// else the next frame's file of the scene.
+std::string close_scene_file(const options& o, int frame) {
+    return o.close_scene.empty() ? scndb_frame_name(o.scene.c_str(), frame + 1)
+                                 : scndb_frame_name(o.close_scene.c_str(), frame);
+}
+
+// Reads the shutter-close scene into the second slot and moves its models
+// into world space and its guides into the second attractor lists.
+void read_close_scene(const options& o, int frame) {
+    const std::string base = o.close_scene.empty() ? o.scene : o.close_scene;
+    const int close_frame = o.close_scene.empty() ? frame + 1 : frame;
+    g_unopened.clear();
+    if (!scndb_init(base.c_str(), close_frame, 1))
+        library_failed("cannot read the shutter-close scene of frame " + std::to_string(frame));
+    mdldb_xform(1);
+    if (!attractdb_frame_init(1))
+        std::printf("WARNING: attractors differ between the two scenes of frame %d\n", frame);
+}
+
 // One frame, from its scene file to its images. False after --dump.
 bool render_frame(const options& o, int frame, shadow_folder& folder, progress_display& progress) {
     defs.frame = frame;
@@ -294,6 +316,7 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     lgtdb_check_exclude(0);
     lgtdb_check_defs(0);
     lgtdb_calc_simple_area_lights(0);
+    if (o.motion_blur) read_close_scene(o, frame);
 
     // Shadow maps from the lights, then set up for the final render.
     frame_shadows shadows;
@@ -316,10 +339,23 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     }
     progress.stage("z-buffering the geometry");
     const auto start = std::chrono::steady_clock::now();
-    mdldb_zbuffer(cam, 0);
-    if (o.export_curves.empty()) {
+    if (o.motion_blur) {
+        hair_camera* cam1 = camdb_get(1);
+        mdldb_motion_blur_zbuffer(cam, cam1);
+        cam->post_mb_zbuffer();
+        progress.stage("growing and drawing the blurred hair");
+        mdldb_motion_blur_hair(cam, cam1);
+        // The curves of a blurred frame are its hairs at shutter open.
+        if (!o.export_curves.empty()) {
+            const std::string path = frame_file_name(o.export_curves, frame);
+            if (!mdldb_export_curves(path.c_str(), *cam))
+                throw run_error{"could not write \"" + path + "\""};
+        }
+    } else if (o.export_curves.empty()) {
+        mdldb_zbuffer(cam, 0);
         mdldb_hair(*cam);
     } else {
+        mdldb_zbuffer(cam, 0);
         const std::string path = frame_file_name(o.export_curves, frame);
         curve_writer curves;
         if (!curves.open(path.c_str())) throw run_error{"cannot create \"" + path + "\""};
@@ -342,8 +378,11 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
 void check_files(const options& o) {
     require_readable(o.hair, "the hair description file");
     require_readable(o.assign, "the assignment file");
-    for (int f = o.first_frame; f <= o.last_frame; ++f)
+    for (int f = o.first_frame; f <= o.last_frame; ++f) {
         require_readable(scndb_frame_name(o.scene.c_str(), f), "the scene file");
+        if (o.motion_blur && !o.dump)
+            require_readable(close_scene_file(o, f), "the shutter-close scene file");
+    }
     if (o.dump) return;
     for (const std::string* name :
          {&o.out, &o.depth, &o.zbuff, &o.atmos, &o.deep, &o.export_curves})

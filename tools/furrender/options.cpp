@@ -36,6 +36,10 @@ const option_entry kOptions[] = {
     {"merge-exponent", "E", "exponent of merge mode 2 (default 1)"},
     {"tess", "N", "NURBS tessellation of the geometry z-buffer (default 4)"},
     {"backface", nullptr, "spot lights skip hair whose surface turns away"},
+    {"motion-blur", nullptr, "blur the motion from the frame's scene to the next one's"},
+    {"close-scene", "BASE", "shutter-close scenes: BASE's file of each frame"},
+    {"shutter", "S", "shutter close, 0 to 1 of the way there (default 1)"},
+    {"motion-step", "Q", "step between drawn motion copies, 1/32 to 32 (default 1)"},
     {"crop", "X0,Y0,X1,Y1", "render only these pixels (inclusive, row 0 at bottom)"},
     {"region", "X0,Y0,X1,Y1", "draw only these pixels; the image keeps its size"},
     {"background", "R,G,B", "flatten the PNG over this colour (0 to 1 each)"},
@@ -197,6 +201,12 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         ok = read_float(v, o.merge_exponent) && o.merge_exponent > 0.0f;
     } else if (name == "tess") {
         ok = read_int(v, 1, 64, o.tess);
+    } else if (name == "close-scene") {
+        o.close_scene = v;
+    } else if (name == "shutter") {
+        ok = read_float(v, o.shutter) && o.shutter >= 0.0f && o.shutter <= 1.0f;
+    } else if (name == "motion-step") {
+        ok = read_float(v, o.motion_step) && o.motion_step >= 1.0f / 32 && o.motion_step <= 32.0f;
     } else if (name == "crop") {
         ok = read_box(v, o.crop);
     } else if (name == "region") {
@@ -289,6 +299,10 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
     }
     if (o.region.on && !inside(o.region, o.width, o.height)) {
         error = "--region must lie inside the image, at least two pixels wide and high";
+        return false;
+    }
+    if (!o.motion_blur && (given("close-scene") || given("shutter") || given("motion-step"))) {
+        error = "--close-scene, --shutter and --motion-step need --motion-blur";
         return false;
     }
     if (o.first_frame != o.last_frame) {
@@ -403,6 +417,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             }
             if (name == "quiet") opts.quiet = true;
             if (name == "backface") opts.backface = true;
+            if (name == "motion-blur") opts.motion_blur = true;
             if (name == "dump") opts.dump = true;
             if (name == "reuse-shadows") opts.reuse_shadows = true;
             if (name == "no-shadows") opts.no_shadows = true;

@@ -40,6 +40,12 @@ struct options {
     float merge_exponent = 1.0f;
     int tess = 4;
     bool backface = false;
+    // Motion blur: the shutter-close scene is close_scene's file of the
+    // frame, or the next frame's file of scene when close_scene is empty.
+    bool motion_blur = false;
+    std::string close_scene;
+    float shutter = 1.0f;
+    float motion_step = 1.0f;
     pixel_box crop, region;
     bool has_background = false;
     float background[3] = {0.0f, 0.0f, 0.0f};
