@@ -68,7 +68,13 @@
 #include "imagefile/pic.h"
 #include "imagefile/png_file.h"
 
+// Readers of further files
+#include "readers/guide_curves.h"
+
 // Map tools
+#include "maptools/equalizer.h"
+#include "maptools/direction_map.h"
 
 // Host link
 #include "hostlink/socket_state.h"
+#include "hostlink/process.h"
