@@ -129,6 +129,10 @@ bool check(const command& c, const options& o, std::string& error) {
         error = "--hair, --assign and --scene are required";
         return false;
     }
+    if (c.run == run_equalize && o.area_mode == 0 && o.no_maps && !o.update_hair) {
+        error = "nothing to write: --area-mode 0 with --no-maps and no --update-hair";
+        return false;
+    }
     if (c.run == run_direction && !o.has_default_direction && o.model_directions.empty()) {
         error = "--direction is required";
         return false;
