@@ -16,6 +16,10 @@
 
 #include <cstdint>
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 // The exit code that means "still running".
 constexpr int kProcessStillActive = 259;
 
@@ -72,3 +76,5 @@ int getSockAddr(const char* host, sockaddr& address);
 // kErrorTextSize bytes that the next call overwrites.
 constexpr int kErrorTextSize = 1024;
 const char* processErrorText(int code);
+
+KORVO_EXPORT_END

@@ -21,6 +21,10 @@
 // models other than NURBS surfaces get flat maps of 0.5 degrees for both.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 // One requested direction, for the model named name or for every model
 // ("default"). An all-zero direction means "no definition".
 struct DirectionMapStruct {
@@ -44,3 +48,5 @@ void mdldb_calc_dir_map(const char* prefix, const DirectionMapStruct* maps, int 
 // The same direction (normalised) for every model, maps of width x height.
 void mdldb_calc_dir_map(const char* prefix, const float direction[3], int height, int width,
                         int twoFiles);
+
+KORVO_EXPORT_END

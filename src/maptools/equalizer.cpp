@@ -12,7 +12,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "geometry/model_database.h"
-#include "host/image_library.h"
+#include "imagefile/image_library.h"
 #include "host/korvo_string.h"
 #include "host/pixel_map.h"
 

@@ -20,6 +20,10 @@
 // rewrite leaves the original as it was.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 // Area modes of mdldb_area_norm.
 enum equalizer_area_mode {
     EQUALIZER_AREA_NONE = 0,      // no area values
@@ -61,3 +65,5 @@ void mdldb_area_norm(const char* dir, const char* prefix, int width, int height,
 // named by its "reference_equalmap" line, else the per-model map
 // "<dir>/<prefix>_$M_eqMap<suffix>.iff", where $M stands for the model.
 void updateEqualizer(const char* hairFile, const char* dir, const char* prefix, const char* suffix);
+
+KORVO_EXPORT_END

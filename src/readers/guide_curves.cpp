@@ -7,7 +7,7 @@
 #include <cstring>
 #include <set>
 
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 
 double guide_curve_length(const guide_curve& curve) {
     double length = 0.0;

@@ -28,6 +28,9 @@
 #include <vector>
 
 #include "host/korvo_quaternion.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Limits of a guide-curve file, checked while it is read.
 constexpr long kGuideMaxFileBytes = 64L << 20;  // size of the file
@@ -57,3 +60,5 @@ int guide_curves_load(const char* path, std::string& error);
 
 // Length of a curve's polyline.
 double guide_curve_length(const guide_curve& curve);
+
+KORVO_EXPORT_END

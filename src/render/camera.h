@@ -21,6 +21,9 @@
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
 #include "render/fragment_list.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct control_hair;
 struct follicle;
@@ -240,3 +243,5 @@ int camdb_init(int n);
 hair_camera* camdb_get(int n);
 // Clears both cameras.
 void camdb_cleanup();
+
+KORVO_EXPORT_END

@@ -4,6 +4,7 @@
 #include "descriptions/hair_params.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
+#include "readers/assign_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "foundation/fur_exception.h"
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 #include "maptools/maptools_support.h"
 
 namespace {

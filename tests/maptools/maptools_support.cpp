@@ -6,9 +6,10 @@
 
 #include "descriptions/assign_db.h"
 #include "descriptions/curve_data_cache.h"
-#include "descriptions/hair_file.h"
+#include "readers/hair_file.h"
 #include "descriptions/hair_params.h"
-#include "descriptions/scene_db.h"
+#include "readers/assign_file.h"
+#include "readers/scene_db.h"
 #include "descriptions/texture_cache.h"
 #include "foundation/names.h"
 #include "generation/attractors.h"

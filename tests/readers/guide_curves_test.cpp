@@ -10,7 +10,7 @@
 #include "foundation/names.h"
 #include "generation/curve_attractors.h"
 #include "generation/hair_shaping.h"
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 
 namespace {
 
