@@ -58,7 +58,7 @@ demo: build
 	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
 	  --background 0.1,0.11,0.13 --out out/demo.png
 
-# Installs the library, the public headers, furrender, the CMake package
+# Installs the library, the public headers, furrender and furtool, the CMake package
 # and the pkg-config file under PREFIX (staged under DESTDIR when given).
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
