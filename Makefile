@@ -59,7 +59,7 @@ demo: build
 	  --background 0.1,0.11,0.13 --surfaces --surface-color ball=0.45,0.3,0.2 \
 	  --surface-color ground=0.42,0.33,0.22 --out out/demo.png
 
-# Installs the library, the public headers, furrender, the CMake package
+# Installs the library, the public headers, furrender and furtool, the CMake package
 # and the pkg-config file under PREFIX (staged under DESTDIR when given).
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)

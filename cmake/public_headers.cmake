@@ -21,4 +21,6 @@ set(KORVO_PUBLIC_HEADERS
   render/fragment_list.h render/camera.h render/geometry_occlusion.h render/atmosphere.h
   render/model_output.h render/lighting.h render/shadow_map.h render/shadow_map_file.h
   render/surface_shading.h render/exr_output.h
-  readers/hair_file.h readers/scene_db.h readers/assign_file.h)
+  readers/hair_file.h readers/scene_db.h readers/assign_file.h readers/guide_curves.h
+  maptools/equalizer.h maptools/direction_map.h
+  hostlink/process.h)

@@ -71,7 +71,15 @@
 #include "render/surface_shading.h"
 #include "render/exr_output.h"
 
-// Readers of the hair description, scene and assignment files
+// Readers: the hair description, scene and assignment files; guide curves
 #include "readers/hair_file.h"
 #include "readers/scene_db.h"
 #include "readers/assign_file.h"
+#include "readers/guide_curves.h"
+
+// Map tools: area values, equalizer and direction maps
+#include "maptools/equalizer.h"
+#include "maptools/direction_map.h"
+
+// Host link: the child process link
+#include "hostlink/process.h"

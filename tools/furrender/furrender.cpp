@@ -21,6 +21,7 @@
 #include "options.h"
 #include "progress.h"
 #include "shadow_passes.h"
+#include "tool_options.h"
 
 namespace furrender {
 
@@ -395,6 +396,8 @@ int run(const options& o) {
     apply_settings(o);
     library_run lib(o.hash);
 
+    std::string curveError;
+    if (!korvo_tools::load_guide_curves(o.curves, curveError)) throw run_error{curveError};
     g_unopened.clear();
     if (!hair_params_init(o.hair.c_str())) library_failed("cannot read \"" + o.hair + "\"");
     if (!assdb_readfile(o.assign.c_str())) library_failed("cannot read \"" + o.assign + "\"");

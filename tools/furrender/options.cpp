@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "tool_options.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -13,13 +15,10 @@ namespace furrender {
 
 namespace {
 
-// One option: its name, the placeholder of its value (null for a flag) and
-// its line of help.
-struct option_entry {
-    const char* name;
-    const char* value;
-    const char* help;
-};
+using korvo_tools::option_entry;
+using korvo_tools::read_float;
+using korvo_tools::read_int;
+using korvo_tools::split;
 
 const option_entry kOptions[] = {
     {"hair", "FILE", "hair description file (required)"},
@@ -27,6 +26,7 @@ const option_entry kOptions[] = {
     {"scene", "BASE", "scene files: BASE.0001.kiv for frame 1 (required)"},
     {"frame", "N", "render frame N (default 1)"},
     {"frames", "A-B", "render frames A to B"},
+    korvo_tools::kCurvesOption,
     {"out", "FILE", "hair image: .png (straight alpha), .iff, .rla or .exr"},
     {"size", "WxH", "image size in pixels (default 720x486)"},
     {"subpixel", "N", "N x N samples per pixel (default 1)"},
@@ -67,40 +67,6 @@ const option_entry* find_option(const std::string& name) {
     for (const option_entry& o : kOptions)
         if (name == o.name) return &o;
     return nullptr;
-}
-
-// --- Value readers: each takes the whole text or fails. ---------------------------
-
-bool read_int(const std::string& s, long lo, long hi, int& out) {
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-bool read_float(const std::string& s, float& out) {
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
-    errno = 0;
-    char* end = nullptr;
-    const float v = std::strtof(s.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
-    out = v;
-    return true;
-}
-
-// Splits s at each separator.
-std::vector<std::string> split(const std::string& s, char sep) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = s.find(sep, start);
-        parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
 }
 
 bool read_box(const std::string& s, pixel_box& box) {
@@ -148,6 +114,8 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         o.last_frame = o.first_frame;
     } else if (name == "frames") {
         ok = read_frames(v, o.first_frame, o.last_frame);
+    } else if (name == "curves") {
+        o.curves.push_back(v);
     } else if (name == "out") {
         o.out = v;
         o.out_kind = kind_of(v);
@@ -374,15 +342,7 @@ std::string usage_text() {
         "models of the scene files.\n"
         "With several frames every output name needs a frame number: '#' (one per digit,\n"
         "zero padded) or %04d.\n\n";
-    for (const option_entry& o : kOptions) {
-        std::string head = std::string("  --") + o.name;
-        if (o.value) head += std::string(" ") + o.value;
-        if (head.size() < 24)
-            head.resize(24, ' ');
-        else
-            head += "  ";
-        text += head + o.help + "\n";
-    }
+    text += korvo_tools::option_lines(kOptions, sizeof kOptions / sizeof kOptions[0]);
     text +=
         "\nExit status: 0 success, 1 a failed render (unreadable input, library error),\n"
         "2 a bad command line.\n";

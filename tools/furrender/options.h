@@ -19,6 +19,7 @@ struct pixel_box {
 struct options {
     // Input files.
     std::string hair, assign, scene;
+    std::vector<std::string> curves;  // guide-curve files, loaded in order
     int first_frame = 1, last_frame = 1;
 
     // Outputs (names may hold a frame pattern, see frame_file_name).

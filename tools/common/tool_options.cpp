@@ -1,0 +1,78 @@
+#include "tool_options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "korvofur/korvofur.h"
+
+namespace korvo_tools {
+
+bool read_int(const std::string& s, long lo, long hi, int& out) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool read_float(const std::string& s, float& out) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const float v = std::strtof(s.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = s.find(sep, start);
+        parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
+    }
+}
+
+bool read_size(const std::string& s, int max, int& width, int& height) {
+    const std::vector<std::string> p = split(s, 'x');
+    return p.size() == 2 && read_int(p[0], 1, max, width) && read_int(p[1], 1, max, height);
+}
+
+bool read_vector(const std::string& s, float out[3]) {
+    const std::vector<std::string> p = split(s, ',');
+    return p.size() == 3 && read_float(p[0], out[0]) && read_float(p[1], out[1]) &&
+           read_float(p[2], out[2]);
+}
+
+const option_entry kCurvesOption = {
+    "curves", "FILE", "guide curves: OBJ polylines named by o or g lines (repeatable)"};
+
+bool load_guide_curves(const std::vector<std::string>& files, std::string& error) {
+    for (const std::string& f : files)
+        if (guide_curves_load(f.c_str(), error) < 0) return false;
+    return true;
+}
+
+std::string option_lines(const option_entry* options, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        const option_entry& o = options[i];
+        std::string head = std::string("  --") + o.name;
+        if (o.value) head += std::string(" ") + o.value;
+        if (head.size() < 24)
+            head.resize(24, ' ');
+        else
+            head += "  ";
+        text += head + o.help + "\n";
+    }
+    return text;
+}
+
+}  // namespace korvo_tools

@@ -1,0 +1,44 @@
+// What the command-line tools share: option value readers, the options that
+// name a scene (hair description, assignment and scene files, frame, guide
+// curves) and the loading of guide-curve files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvo_tools {
+
+// --- Option values: each reader takes the whole text or fails. ----------------
+
+// An integer within [lo, hi].
+bool read_int(const std::string& s, long lo, long hi, int& out);
+// A finite float.
+bool read_float(const std::string& s, float& out);
+// Splits s at each separator.
+std::vector<std::string> split(const std::string& s, char sep);
+// "WxH" with both sides within [1, max].
+bool read_size(const std::string& s, int max, int& width, int& height);
+// "X,Y,Z".
+bool read_vector(const std::string& s, float out[3]);
+
+// --- Scene options -------------------------------------------------------------
+
+// One option of a command: its name, the placeholder of its value (null for
+// a flag) and its line of help.
+struct option_entry {
+    const char* name;
+    const char* value;
+    const char* help;
+};
+
+// The guide-curve option, in the tables of every command that grows hair.
+extern const option_entry kCurvesOption;
+
+// Loads every guide-curve file into the host curve registry, in order.
+// False with "<file>:<line>: <reason>" in error at the first bad file.
+bool load_guide_curves(const std::vector<std::string>& files, std::string& error);
+
+// The usage lines of a table of options.
+std::string option_lines(const option_entry* options, int count);
+
+}  // namespace korvo_tools
