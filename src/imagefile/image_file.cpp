@@ -127,7 +127,7 @@ void* make_header(int format, const char* path, int lines, int cols, float gamma
     switch (format) {
         case kivFormatRla: {
             RlaHeader* h = new (std::nothrow) RlaHeader;
-            if (h) rla_make_header(*h, path, lines, cols, gamma, channels >= 4, channels == 5);
+            if (h) rla_make_header(*h, path, lines, cols, gamma, channels == 5);
             return h;
         }
         case kivFormatPic: {
