@@ -11,6 +11,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/render_settings.h"
 #include "generation/hair_shaping.h"
+#include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
 #include "render/camera.h"
@@ -372,3 +373,29 @@ TEST(HairPoly, QuadsWithoutAVDirectionOrWithDegenerateEdges) {
 }
 
 }  // namespace
+
+// usamples x vsamples from the hair file size the clump grid: a grid above
+// 2^20 nodes is refused with a message (the hairs still grow, without
+// clumps); one at the cap is built.
+TEST_F(Spawning, ClumpGridLargerThanItsCapIsRefused) {
+    hp_->clump = hp_scalar(0.5f), hp_->clumpfrequency = hp_scalar(100.0f);
+    hp_->density = hp_scalar(20.0f), hp_->segments = hp_scalar(2.0f);
+    hair_model* m = Plane("n");
+    hair_state hs;
+    hair_poly poly;
+    std::vector<clump_centre> centres;
+    hp_->usamples = hp_scalar(2048.0f), hp_->vsamples = hp_scalar(1024.0f);
+    const std::string out =
+        captured([&] { spawn_detail::build_clump_centres(m, hp_, hs, poly, centres); });
+    EXPECT_EQ("ERROR: clump sample grid 2048 x 1024 too large for n\n", out);
+    EXPECT_TRUE(centres.empty());
+    std::string text;
+    EXPECT_GT(Run(m, &text), 0);
+    EXPECT_NE(std::string::npos, text.find("too large")) << text;
+
+    // At the cap the grid is built (over data points it stays empty).
+    hp_->usamples = hp_scalar(1024.0f);
+    EXPECT_EQ("", captured([&] {
+                  spawn_detail::build_clump_centres(Points("d", 4), hp_, hs, poly, centres);
+              }));
+}
