@@ -507,8 +507,12 @@ int mdldb_hair_model(hair_model* model, hair_camera* cam, int n, hair_params** l
         w.faces = w.points ? w.points->count : 1;
     }
     korvo_host::srand48(0);
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
+        // Faces are counted in the first pass of the first assignment only;
+        // when that assignment places nothing, the counts stay 0.
+        if (i > 0) w.faces_counted = true;
         if (list[i]) place_assignment(w, list[i]);
+    }
 
     const char* name = model_label(model);
     if (w.mesh) {

@@ -399,3 +399,28 @@ TEST_F(Spawning, ClumpGridLargerThanItsCapIsRefused) {
                   spawn_detail::build_clump_centres(Points("d", 4), hp_, hs, poly, centres);
               }));
 }
+
+// The polygon message counts quads and other faces in the first pass of the
+// first assignment only: a first assignment that places nothing leaves them 0.
+TEST_F(Spawning, FaceCountsComeFromTheFirstAssignmentOnly) {
+    hair_model* m = Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}});
+    hair_params* second = hair_params_list_add(names_add("second"));
+    second->density = hp_scalar(10.0f), second->erectness = hp_scalar(0.0f);
+    assdb_assign_hair("second", m->name);
+    hp_->density = hp_scalar(10.0f);
+    std::string out;
+    const int both = Run(m, &out);
+    EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(both) +
+                           " hairs from polygons p (0, 2)\n"))
+        << out;
+    int n = 0;
+    hair_params** list = nullptr;
+    assdb_get_model_hair(m->name, &n, &list);
+    ASSERT_EQ(2, n);
+    list[0]->set_visibility(false);
+    const int one = Run(m, &out);
+    EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(one) +
+                           " hairs from polygons p (0, 0)\n"))
+        << out;
+    EXPECT_TRUE(one > 0 && one < both);
+}
