@@ -72,8 +72,7 @@ void format_date(char* field, std::size_t n) {
 // ---------------------------------------------------------------------------
 // Header
 
-void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float gamma,
-                     bool depth) {
+void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float gamma, bool depth) {
     h = RlaHeader();
     h.windowLeft = 0;
     h.windowRight = int16_t(cols - 1);

@@ -246,8 +246,8 @@ int hair_camera::init_zbuffer() {
     }
     if ((flags & kFrustum) && !(flags & kAperture)) aperture = frustum[1] - frustum[0];
     if (!std::isfinite(aperture) || aperture == 0.0f || !std::isfinite(focal)) {
-        std::printf("ERROR: camera aperture %f and focal length %f give no film plane\n",
-                    aperture, focal);
+        std::printf("ERROR: camera aperture %f and focal length %f give no film plane\n", aperture,
+                    focal);
         return 0;
     }
 
