@@ -15,6 +15,7 @@
 // still on the parser's stack, and is thrown on by scene_read_file.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -107,8 +108,52 @@ step check_count(long long n) {
 
 // --- Items --------------------------------------------------------------------------------
 
-step make_room(int (*init)(int, int), int n) {
+// Most models, and most lights, one scene read may make room for.
+constexpr long long kMaxSceneRecords = 1 << 17;
+
+// nb_models and nb_lights only make room: models and lights may come from
+// include files read later, so the count is not held against this file's
+// size. The room is bounded instead: a list grows to at most
+// kMaxSceneRecords records, beyond which a count is cut (with a message).
+step make_room(int (*init)(int, int), int held, int n, const char* what) {
+    if (n < 0) return init(n, g.which) ? step::go : step::stop;
+    const long long room = std::max(0LL, kMaxSceneRecords - held);
+    if (n > room) {
+        char text[128];
+        std::snprintf(text, sizeof(text), "WARNING: room for %lld more %s, not %d", room, what, n);
+        std::printf("%s\n", text);
+        n = static_cast<int>(room);
+    }
+    if (n == 0) return step::go;
     return init(n, g.which) ? step::go : step::stop;
+}
+
+// Orders outside 1 ... kMaxNurbOrder cannot be evaluated; they are refused
+// before the knot buffer (count + order values) is sized by them.
+void nurb_order(int ku, int kv) {
+    if (!g.nurb) return;
+    if (ku < 1 || kv < 1 || ku > kMaxNurbOrder || kv > kMaxNurbOrder) {
+        char text[128];
+        std::snprintf(text, sizeof(text), "ERROR: nurb order %d %d outside 1 ... %d", ku, kv,
+                      kMaxNurbOrder);
+        message(text);
+        return;
+    }
+    g.nurb->set_order(ku, kv);
+}
+
+// Area light samples: at least one per direction and kMaxAreaLightSamples
+// in all, else the statement is refused.
+void area_samples(int nu, int nv) {
+    if (nu < 1 || nv < 1 || static_cast<long long>(nu) * nv > kMaxAreaLightSamples) {
+        char text[128];
+        std::snprintf(text, sizeof(text), "ERROR: area light samples %d %d outside 1 ... %d in all",
+                      nu, nv, kMaxAreaLightSamples);
+        message(text);
+        return;
+    }
+    g.light->area_usamples = nu;
+    g.light->area_vsamples = nv;
 }
 
 step include(char* file) {
@@ -322,8 +367,8 @@ item
     : camera_block
     | light_block
     | model_block
-    | NB_LIGHTS INT             { ACT(check_count($2)); ACT(make_room(lgtdb_init, $2)); }
-    | NB_MODELS INT             { ACT(check_count($2)); ACT(make_room(mdldb_init, $2)); }
+    | NB_LIGHTS INT             { ACT(make_room(lgtdb_init, lgtdb_count(), $2, "lights")); }
+    | NB_MODELS INT             { ACT(make_room(mdldb_init, mdldb_capacity(g.which), $2, "models")); }
     | INCLUDE STRING            { ACT(include($2)); }
     | EXCLUDE_HAIR STRING       {
                                     if (hair_params* hp = description($2))
@@ -399,10 +444,7 @@ light_statement
                                     g.light->penumbra = $3;
                                 }
     | DROPOFF number            { g.light->dropoff = $2; }
-    | SAMPLES INT INT           {
-                                    g.light->area_usamples = $2;
-                                    g.light->area_vsamples = $3;
-                                }
+    | SAMPLES INT INT           { area_samples($2, $3); }
     | WORLD_MATRIX vector vector vector vector { g.light->matrix = rows($2, $3, $4, $5); }
     | AREA_MATRIX vector vector vector vector  { g.light->area_matrix = rows($2, $3, $4, $5); }
     | AREA_TYPE area_shape      { g.light->area_shape = $2; }
@@ -514,7 +556,7 @@ nurb_statements
 
 nurb_statement
     : NB_VERTICES INT INT       { ACT(check_count(static_cast<long long>($2) * $3)); if (g.nurb) g.nurb->set_nb_verts($2, $3); }
-    | ORDER INT INT             { if (g.nurb) g.nurb->set_order($2, $3); }
+    | ORDER INT INT             { nurb_order($2, $3); }
     | CLOSED bool bool          { if (g.nurb) g.nurb->set_closed($2, $3); }
     | PRIM_VISIBILITY bool      { if (g.nurb) g.nurb->set_prim_visibility($2); }
     | CASTS_SHADOWS bool        { if (g.nurb) g.nurb->set_cast_shadows($2); }

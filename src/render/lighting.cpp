@@ -416,7 +416,13 @@ void lgtdb_calc_simple_area_lights(int which) {
         if (!is_area(l.type)) continue;
         const int nu = l.area_usamples, nv = l.area_vsamples;
         const long long n = static_cast<long long>(nu) * nv;
-        if (nu <= 0 || nv <= 0 || n > INT_MAX) continue;
+        if (nu <= 0 || nv <= 0) continue;
+        if (n > kMaxAreaLightSamples) {
+            std::printf("ERROR: area light %s: %d x %d samples, more than %d\n",
+                        l.name && l.name->name ? l.name->name : "noname", nu, nv,
+                        kMaxAreaLightSamples);
+            continue;
+        }
 
         // The array is made once and reused while the sample counts stay.
         if (!l.samples || l.samples_size != n) {
