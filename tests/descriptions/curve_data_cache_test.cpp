@@ -72,7 +72,7 @@ TEST_F(CurveData, RejectedFiles) {
     EXPECT_THROW(crvdata_lookup(nullptr, 0, 0), FurEBadParameter);
     // Names from a description file may point anywhere: a device that never
     // ends and a directory are refused, not read.
-    for (const std::string odd : {std::string("/dev/zero"), testing::TempDir()})
+    for (const std::string& odd : {std::string("/dev/zero"), testing::TempDir()})
         EXPECT_EQ("Curve data read failed for file " + odd, rejectionOf(odd)) << odd;
     std::string text, printed;
     for (int i = 0; i < 32768; ++i) text += "1\n";

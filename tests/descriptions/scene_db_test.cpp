@@ -285,7 +285,7 @@ TEST_F(Scene, IncludesAndTheQueueLimit) {
     EXPECT_EQ(ReadFile(temp_path(".none")), 0);
     // An include that is not a regular file cannot be opened (a directory
     // would end the process in the scanner, a device never ends).
-    for (const std::string path : {testing::TempDir(), std::string("/dev/zero")}) {
+    for (const std::string& path : {testing::TempDir(), std::string("/dev/zero")}) {
         EXPECT_EQ(Read("include \"" + path + "\"", &out), 0) << path;
         EXPECT_NE(out.find("Can't open data file " + path), std::string::npos) << out;
     }
