@@ -41,12 +41,18 @@ for bin in "$build"/bin/*_fuzz; do
             [ -f "$file" ] && cp "$file" "$corpus/seed-$(basename "$file")"
         done
     done
+    # The text formats' keywords, when the target has a dictionary.
+    dict=""
+    case $name in
+    hair_file) dict="$root/fuzz/hair.dict" ;;
+    scene | assign) dict="$root/fuzz/$name.dict" ;;
+    esac
     log="$build/logs/$name.log"
     # Memory: a small input may claim at most what the readers' caps allow,
     # far below these limits; a time-out is a finding too.
     "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
         -max_len=65536 -print_final_stats=1 -artifact_prefix="$build/findings/$name-" \
-        "$corpus" >"$log" 2>&1
+        ${dict:+-dict="$dict"} "$corpus" >"$log" 2>&1
     status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     if [ $status -ne 0 ]; then
