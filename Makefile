@@ -7,10 +7,11 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX     ?= /usr/local
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
               libbenchmark-dev libpng-dev zlib1g-dev time clang libclang-rt-dev
 
-.PHONY: all deps build test test-release test-asan fuzz bench demo format clean
+.PHONY: all deps build test test-release test-asan fuzz bench demo install format clean
 
 all: build
 
@@ -67,6 +68,11 @@ demo: build
 	$(BUILD)/bin/furrender --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
 	  --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 2 --backface \
 	  --background 0.1,0.11,0.13 --out out/demo.png
+
+# Installs the library, the public headers, furrender, the CMake package
+# and the pkg-config file under PREFIX (staged under DESTDIR when given).
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

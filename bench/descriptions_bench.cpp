@@ -9,7 +9,7 @@
 #include "descriptions/hair_params.h"
 #include "descriptions/param_values.h"
 #include "descriptions/texture_cache.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 namespace {
 

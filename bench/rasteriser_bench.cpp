@@ -9,7 +9,7 @@
 
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
 #include "render/geometry_occlusion.h"

@@ -1,7 +1,7 @@
 // IFF reader (the host image library's stand-in): any bytes decode to a
 // picture with consistent buffers or are refused.
 #include "fuzz_support.h"
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     IffImage image;

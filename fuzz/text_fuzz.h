@@ -3,9 +3,10 @@
 #pragma once
 
 #include "descriptions/assign_db.h"
+#include "readers/assign_file.h"
 #include "descriptions/curve_data_cache.h"
-#include "descriptions/hair_file.h"
-#include "descriptions/scene_db.h"
+#include "readers/hair_file.h"
+#include "readers/scene_db.h"
 #include "descriptions/texture_cache.h"
 #include "foundation/fur_exception.h"
 #include "foundation/names.h"

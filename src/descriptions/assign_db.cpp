@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "descriptions/assign_reader.h"
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
-#include "generation/attractors.h"
-#include "generation/curve_attractors.h"
 
 namespace {
 
@@ -66,6 +63,15 @@ struct assign_table {
 
 assign_table g_db;
 
+// How to read the names of attractor and curve attractor sets, registered
+// by hair generation when the library is loaded (null until then).
+assdb_set_name_fn g_attract_name = nullptr;
+assdb_set_name_fn g_curve_attract_name = nullptr;
+
+const hair_name* set_name(assdb_set_name_fn name_of, const void* set) {
+    return name_of && set ? name_of(set) : nullptr;
+}
+
 const char* text_of(const hair_name* n) {
     return n && n->name ? n->name : "";
 }
@@ -114,8 +120,8 @@ assign_entry* lookup(const hair_name* name) {
 assign_entry* find_or_create(hair_name* name) {
     if (assign_entry* e = lookup(name)) return e;
     if (!g_db.records || g_db.count >= g_db.capacity - 1) {
-        std::printf("assignment table exceeded, use -hash option\n");
-        throw FurEFailed("Assignment table exceeded, use -hash option");
+        furFail("Assignment table exceeded, use -hash option",
+                "assignment table exceeded, use -hash option\n");
     }
     assign_entry& e = g_db.records[g_db.count];
     e = assign_entry{};
@@ -220,23 +226,21 @@ int assdb_init(int size) {
     return 1;
 }
 
-int assdb_readfile(const char* path) {
-    if (!g_db.records) return 0;
-    std::FILE* f = path ? std::fopen(path, "r") : nullptr;
-    if (!f) {
-        const std::string text = std::string("Can't open data file ") + (path ? path : "");
-        sendInfo(infoError, text.c_str());
-        return 0;
-    }
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(f, std::fclose);
-    if (!assign_read_file(f)) {
-        const std::string text = std::string("Parsing failed for data file ") + path;
-        throw FurEFailed(text.c_str());
-    }
-    if (!g_db.hair.reserve(hair_params_list_count()) || !g_db.attract.reserve(attractdb_count()) ||
-        !g_db.curve_attract.reserve(curveAttractdb_count()))
-        return 0;
-    return 1;
+bool assdb_register_set_names(assdb_set_name_fn attract, assdb_set_name_fn curve_attract) {
+    g_attract_name = attract;
+    g_curve_attract_name = curve_attract;
+    return true;
+}
+
+bool assdb_ready() {
+    return g_db.records != nullptr;
+}
+
+int assdb_reserve_results(int hair, int attract, int curve_attract) {
+    return g_db.hair.reserve(hair) && g_db.attract.reserve(attract) &&
+                   g_db.curve_attract.reserve(curve_attract)
+               ? 1
+               : 0;
 }
 
 namespace {
@@ -290,8 +294,7 @@ void assdb_dump() {
         }
         std::printf("    nb of attractors = %d\n", e.nb_attract);
         for (const assign_node* n = e.attract_list; n; n = n->next)
-            std::printf("      attractor %s\n",
-                        text_of(static_cast<const hair_attract*>(n->item)->name));
+            std::printf("      attractor %s\n", text_of(set_name(g_attract_name, n->item)));
         std::puts("}");
     }
 }
@@ -357,30 +360,16 @@ int assdb_assign_hair(const char* description, hair_name* model) {
     return 1;
 }
 
-int assdb_assign_attract(const char* attractor, hair_name* model) {
-    if (!model || !attractor) return 0;
+void assdb_attach_attract(hair_name* model, void* set) {
     assign_entry* e = find_or_create(model);
-    hair_attract* a = attractdb_get(names_find(attractor));
-    if (!a) {
-        std::printf("WARNING: assignment attractor %s doesn't exist!\n", attractor);
-        return 0;
-    }
-    push(e->attract_list, a);
+    push(e->attract_list, set);
     ++e->nb_attract;
-    return 1;
 }
 
-int assdb_assign_curve_attract(const char* curve_attractor, hair_name* model) {
-    if (!model || !curve_attractor) return 0;
+void assdb_attach_curve_attract(hair_name* model, void* set) {
     assign_entry* e = find_or_create(model);
-    hair_curveAttract* c = curveAttractdb_get(names_find(curve_attractor));
-    if (!c) {
-        std::printf("WARNING: assignment curve attractor %s doesn't exist!\n", curve_attractor);
-        return 0;
-    }
-    push(e->curve_attract_list, c);
+    push(e->curve_attract_list, set);
     ++e->nb_curve_attract;
-    return 1;
 }
 
 int assdb_exclude_smap_render(hair_name* name) {
@@ -521,7 +510,7 @@ void assdb_get_model_curve_attract(const hair_name* name, int* n, hair_curveAttr
     for (const assign_node* node = e->curve_attract_list; node && *n < e->nb_curve_attract;
          node = node->next) {
         auto* c = static_cast<hair_curveAttract*>(node->item);
-        if (ends_with(text_of(c->name), suffix)) (*list)[(*n)++] = c;
+        if (ends_with(text_of(set_name(g_curve_attract_name, c)), suffix)) (*list)[(*n)++] = c;
     }
 }
 

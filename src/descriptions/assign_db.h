@@ -5,7 +5,7 @@
 // density multipliers, and whether it is left out of the hair render or of
 // the shadow-map render; for a light it holds the shadow-map settings
 // (MapParams) or the auto-shading settings (AutoParams) of the hair
-// description file's light blocks. The assignment file (assdb_readfile)
+// description file's light blocks. The assignment file (assdb_readfile, readers/assign_file.h)
 // and those light blocks fill it; spawning, the model drivers, lighting
 // and the shadow-map code read it.
 //
@@ -16,6 +16,9 @@
 #include <cstdint>
 
 #include "foundation/names.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_params;
 struct hair_attract;
@@ -107,12 +110,6 @@ constexpr int ASSIGN_NODE_BLOCK = 170;
 // releasing an earlier table first. 1, or 0 when size is below 1 or
 // memory runs out.
 int assdb_init(int size);
-// Reads an assignment file into the table. 0 without a table, when the
-// file cannot be opened (an infoError message) or memory runs out; 1
-// otherwise. Syntax errors are reported line by line, the reading goes
-// on, and at the end FurEFailed "Parsing failed for data file <path>" is
-// thrown. Failures of the table itself (FurEFailed) pass through.
-int assdb_readfile(const char* path);
 // Destroys every record, the table, the node pool and the result arrays.
 void assdb_done();
 
@@ -137,8 +134,8 @@ const assign_entry* assdb_find(const hair_name* name);
 // warning and nothing is assigned (0). A null name does nothing (0).
 
 int assdb_assign_hair(const char* description, hair_name* model);
-int assdb_assign_attract(const char* attractor, hair_name* model);
-int assdb_assign_curve_attract(const char* curve_attractor, hair_name* model);
+// assdb_assign_attract and assdb_assign_curve_attract: readers/assign_file.h.
+
 int assdb_exclude_smap_render(hair_name* name);
 int assdb_exclude_hair_render(hair_name* name);
 // Without a group the model's own multiplier; with one, the multiplier of
@@ -184,3 +181,28 @@ int assdb_has_light_params(const hair_name* light);
 // (at most max; returns the number written).
 int assdb_get_nb_shadow_lights(int smap);
 int assdb_get_shadow_lights_list(int max, hair_name** out, int smap);
+
+KORVO_EXPORT_END
+
+// --- Attractor sets and the assignment file reader ------------------------------------
+// The attractor and curve attractor sets belong to hair generation, above
+// this table: the reader (readers/assign_file.cpp) finds them by name, the
+// table stores them as they are, and generation registers how to read
+// their names when the library is loaded. Not exported (declared after
+// KORVO_EXPORT_END).
+
+// Reads the name of an attractor (or curve attractor) set.
+using assdb_set_name_fn = const hair_name* (*)(const void* set);
+// Registers the two name readers; true. Until then sets print and match
+// as unnamed.
+bool assdb_register_set_names(assdb_set_name_fn attract, assdb_set_name_fn curve_attract);
+
+// Whether assdb_init has made a table.
+bool assdb_ready();
+// Sizes the three result arrays for the counts of hair descriptions,
+// attractor sets and curve attractor sets; 0 when memory runs out.
+int assdb_reserve_results(int hair, int attract, int curve_attract);
+// Adds set to the attractor (or curve attractor) list of model, creating
+// its record as the writers above do.
+void assdb_attach_attract(hair_name* model, void* set);
+void assdb_attach_curve_attract(hair_name* model, void* set);

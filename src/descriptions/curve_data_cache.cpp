@@ -162,9 +162,7 @@ bool read_curve_data(crvdata_entry* e, const char* path) {
 // The cached entry of the file called name, read on first use.
 const crvdata_entry* find_or_load(const char* name) {
     if (!g_cache.ready()) {
-        std::printf("FATAL: crvdata cache used before crvdata_init\n");
-        std::fflush(stdout);
-        throw FurEFailed("Crvdata cache failed");
+        furFail("Crvdata cache failed", "FATAL: crvdata cache used before crvdata_init\n");
     }
     if (!name) name = "";  // reads as a file that cannot be opened
     char expanded[kCacheNameSize];

@@ -9,6 +9,9 @@
 #pragma once
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // What a curve-data file holds.
 enum crvdata_kind : unsigned short {
@@ -38,3 +41,5 @@ kivColor crvdata_lookup_clr(const char* name, int first, int current);
 // A string, valid until the file leaves the cache; the empty string (with
 // a warning) for a file of another kind.
 const char* crvdata_lookup_str(const char* name, int first, int current);
+
+KORVO_EXPORT_END

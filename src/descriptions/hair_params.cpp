@@ -28,52 +28,33 @@ void dump_color(const char* field, const hp_color& value) {
     std::printf(" ;\n");
 }
 
+void dump_int(const char* field, std::int32_t value) {
+    std::printf("    %s = %d ;\n", field, value);
+}
+
+void dump_name(const char* field, const hair_name* value) {
+    std::printf("    %s = %s ;\n", field, text_of(value));
+}
+
+// Prints the listed fields whose condition holds, in list order, then the
+// defined variables.
 void dump_one(const hair_params* hp) {
     std::printf("hair \"%s\"\n", text_of(hp->name));
     std::printf("{\n");
-    std::printf("    light_model = %d ;\n", hp->light_model);
-
-    // Colours, as far as the light model uses them.
-    dump_color("ambient_base", hp->ambient_base);
-    if (hp->ambient_tip.defined()) dump_color("ambient_tip", hp->ambient_tip);
-    if (hp->light_model > 0) {
-        dump_color("diffuse_base", hp->diffuse_base);
-        if (hp->diffuse_tip.defined()) dump_color("diffuse_tip", hp->diffuse_tip);
-    }
-    if (hp->light_model > 1) {
-        dump_color("specular", hp->specular);
-        dump_scalar("sharpness", hp->sharpness);
-    }
-    if (hp->opacity_base.defined()) {
-        dump_scalar("opacity_base", hp->opacity_base);
-        if (hp->opacity_tip.defined()) dump_scalar("opacity_tip", hp->opacity_tip);
-    }
-
-    // Spawning and size.
-    dump_scalar("density", hp->density);
-    if (hp->equalizer.defined()) dump_scalar("equalizer", hp->equalizer);
-    if (hp->baldness.defined()) dump_scalar("baldness", hp->baldness);
-    dump_scalar("width_base", hp->width_base);
-    if (hp->width_tip.defined()) dump_scalar("width_tip", hp->width_tip);
-    dump_scalar("length", hp->length);
-    dump_scalar("frequency", hp->frequency);
-
-    // Shape.
-    const struct {
-        const char* field;
-        const hp_scalar& value;
-    } shape[] = {{"curl_base", hp->curl_base}, {"curl_tip", hp->curl_tip},
-                 {"scraggle", hp->scraggle},   {"correlation", hp->correlation},
-                 {"erectness", hp->erectness}, {"polar", hp->polar},
-                 {"roll", hp->roll},           {"orient_var", hp->orient_var},
-                 {"segments", hp->segments},   {"attractors", hp->attractors},
-                 {"offset", hp->offset},       {"custom_equalizer", hp->custom_equalizer}};
-    for (const auto& s : shape) dump_scalar(s.field, s.value);
-    std::printf("    equalizer_type = %d ;\n", hp->equalizer_type);
-
-    dump_scalar("spawn_factor", hp->spawn_factor);
-    if (hp->spawn_params) std::printf("    spawn_params = %s ;\n", text_of(hp->spawn_params));
-    dump_scalar("spawn_segment", hp->spawn_segment);
+#define KORVO_DUMP_COLOR(ID, member, dumped, ...) \
+    if (dumped) dump_color(#member, hp->member);
+#define KORVO_DUMP_SCALAR(ID, member, dumped, ...) \
+    if (dumped) dump_scalar(#member, hp->member);
+#define KORVO_DUMP_NAME(ID, member, dumped, ...) \
+    if (dumped) dump_name(#member, hp->member);
+#define KORVO_DUMP_INT(member, dumped, ...) \
+    if (dumped) dump_int(#member, hp->member);
+    KORVO_HAIR_FIELDS(KORVO_DUMP_COLOR, KORVO_DUMP_SCALAR, KORVO_DUMP_NAME, KORVO_DUMP_INT,
+                      KORVO_HAIR_FIELD_SKIP)
+#undef KORVO_DUMP_COLOR
+#undef KORVO_DUMP_SCALAR
+#undef KORVO_DUMP_NAME
+#undef KORVO_DUMP_INT
 
     for (int i = 0; i < HP_NUM_VARS; ++i) {
         if (!hp->var[i].defined()) continue;
@@ -163,50 +144,14 @@ void hair_params_reset(hair_params* hp) {
 
 void hair_params_assign(hair_params* hp, const hair_params* src) {
     if (hp == src) return;
-    hp->area_group = src->area_group;
-    hp->matrix = src->matrix;
-    hp->prim_visibility = src->prim_visibility;
-    hp->casts_shadows = src->casts_shadows;
-    hp->reference_equalmap = src->reference_equalmap;
-    hp->light_model = src->light_model;
-    hp->ambient_base = src->ambient_base;
-    hp->ambient_tip = src->ambient_tip;
-    hp->diffuse_base = src->diffuse_base;
-    hp->diffuse_tip = src->diffuse_tip;
-    hp->specular = src->specular;
-    hp->sharpness = src->sharpness;
-    hp->density = src->density;
-    hp->equalizer = src->equalizer;
-    hp->baldness = src->baldness;
-    hp->width_base = src->width_base;
-    hp->width_tip = src->width_tip;
-    hp->length = src->length;
-    hp->frequency = src->frequency;
-    hp->opacity_base = src->opacity_base;
-    hp->opacity_tip = src->opacity_tip;
-    hp->curl_base = src->curl_base;
-    hp->curl_tip = src->curl_tip;
-    hp->scraggle = src->scraggle;
-    hp->correlation = src->correlation;
-    hp->erectness = src->erectness;
-    hp->polar = src->polar;
-    hp->roll = src->roll;
-    hp->orient_var = src->orient_var;
-    hp->segments = src->segments;
-    hp->attractors = src->attractors;
-    hp->offset = src->offset;
-    hp->custom_equalizer = src->custom_equalizer;
-    hp->equalizer_type = src->equalizer_type;
-    hp->clump = src->clump;
-    hp->clumpfrequency = src->clumpfrequency;
-    hp->clumpshape = src->clumpshape;
-    hp->usamples = src->usamples;
-    hp->vsamples = src->vsamples;
-    hp->spawn_factor = src->spawn_factor;
-    hp->spawn_segment = src->spawn_segment;
-    hp->spawn_params = src->spawn_params;
+#define KORVO_COPY(ID, member, ...) hp->member = src->member;
+#define KORVO_COPY_INT(member, ...) hp->member = src->member;
+#define KORVO_COPY_KEPT(type, member, ...) hp->member = src->member;
+    KORVO_HAIR_FIELDS(KORVO_COPY, KORVO_COPY, KORVO_COPY, KORVO_COPY_INT, KORVO_COPY_KEPT)
+#undef KORVO_COPY
+#undef KORVO_COPY_INT
+#undef KORVO_COPY_KEPT
     for (int i = 0; i < HP_NUM_VARS; ++i) hp->var[i] = src->var[i];
-    hp->visibility = src->visibility;
 }
 
 bool hair_params_valid(const hair_params* hp) {

@@ -10,62 +10,43 @@
 
 #include <cstdint>
 
+#include "descriptions/hair_fields.h"
 #include "descriptions/param_values.h"
 #include "foundation/matrix.h"
 #include "foundation/names.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Buckets of the description list.
 constexpr int HAIR_PARAMS_BUCKETS = 53;
 
 struct hair_params {
-    hair_params* next = nullptr;              // next description of the bucket (owned)
-    hair_name* name = nullptr;                // set at creation
-    hair_name* area_group = nullptr;          // "area_group"; the own name at creation
-    kivMatrix matrix;                         // "matrix"; identity
-    bool prim_visibility = true;              // "prim_visibility"
-    bool casts_shadows = true;                // "casts_shadows"
-    hair_name* reference_equalmap = nullptr;  // "reference_equalmap"; the own name at creation
-    std::int32_t light_model = 2;  // 0 ambient, 1 + diffuse, 2 + specular, 3 specular only
-    hp_color ambient_base{kivColor(0.0f, 0.0f, 0.0f, 0.0f)};
-    hp_color ambient_tip;  // undefined: the base colour
-    hp_color diffuse_base{kivColor(0.0f, 0.0f, 0.0f, 0.0f)};
-    hp_color diffuse_tip;
-    hp_color specular{kivColor(1.0f, 1.0f, 1.0f, 1.0f)};
-    hp_scalar sharpness{5.0f};
-    hp_scalar density{100.0f};
-    hp_scalar equalizer;
-    hp_scalar baldness;
-    hp_scalar width_base{1.0f};
-    hp_scalar width_tip;
-    hp_scalar length{1.0f};
-    hp_scalar frequency{1.0f};
-    hp_scalar opacity_base{1.0f};
-    hp_scalar opacity_tip;
-    hp_scalar curl_base{0.5f};
-    hp_scalar curl_tip{0.5f};
-    hp_scalar scraggle{0.0f};
-    hp_scalar correlation{0.0f};
-    hp_scalar erectness{0.5f};
-    hp_scalar polar{0.0f};
-    hp_scalar roll{0.5f};
-    hp_scalar orient_var{0.0f};
-    hp_scalar segments{1.0f};
-    hp_scalar attractors{0.0f};
-    hp_scalar offset{0.0f};
-    hp_scalar custom_equalizer{1.0f};
-    std::int32_t equalizer_type = -1;  // "equalmap_type"; 2 uses custom_equalizer
-    hp_scalar clump{0.0f};
-    hp_scalar clumpfrequency{0.0f};
-    hp_scalar clumpshape{0.0f};
-    hp_scalar usamples{0.0f};
-    hp_scalar vsamples{0.0f};
-    hp_scalar spawn_factor{0.0f};
-    hp_scalar spawn_segment{0.0f};
-    hair_name* spawn_params = nullptr;  // "spawn_params"
-    hp_scalar var[HP_NUM_VARS];         // "var[i]"; undefined
-    float width_scale = 1.0f;           // root scale of the model being haired
-    bool visibility = true;             // set per frame by the scene file
+    hair_params* next = nullptr;  // next description of the bucket (owned)
+    hair_name* name = nullptr;    // set at creation
+    // The listed fields, with their defaults (see hair_fields.h).
+    // clang-format off
+#define KORVO_HAIR_MEMBER(ID, member, dumped, ...) member{__VA_ARGS__};
+#define KORVO_HAIR_COLOR(ID, member, dumped, ...) \
+    hp_color KORVO_HAIR_MEMBER(ID, member, dumped, __VA_ARGS__)
+#define KORVO_HAIR_SCALAR(ID, member, dumped, ...) \
+    hp_scalar KORVO_HAIR_MEMBER(ID, member, dumped, __VA_ARGS__)
+#define KORVO_HAIR_NAME(ID, member, dumped, ...) \
+    hair_name* KORVO_HAIR_MEMBER(ID, member, dumped, __VA_ARGS__)
+#define KORVO_HAIR_INT(member, dumped, ...) std::int32_t member{__VA_ARGS__};
+#define KORVO_HAIR_KEPT(type, member, ...) type member{__VA_ARGS__};
+    KORVO_HAIR_FIELDS(KORVO_HAIR_COLOR, KORVO_HAIR_SCALAR, KORVO_HAIR_NAME, KORVO_HAIR_INT,
+                      KORVO_HAIR_KEPT)
+#undef KORVO_HAIR_MEMBER
+#undef KORVO_HAIR_COLOR
+#undef KORVO_HAIR_SCALAR
+#undef KORVO_HAIR_NAME
+#undef KORVO_HAIR_INT
+#undef KORVO_HAIR_KEPT
+    // clang-format on
+    hp_scalar var[HP_NUM_VARS];  // "var[i]"; undefined
+    float width_scale = 1.0f;    // root scale of the model being haired
 
     // A description with every default; area_group and reference_equalmap
     // are n too. The name reference is the caller's (it is not given back).
@@ -123,3 +104,5 @@ hair_vertex hair_params_eval_vertex(const hair_params* hp, const hair_state* hs,
 // a + (b - a) t for colours, width and opacity; the specular colour is
 // a's. A t outside [0, 1] prints a warning and extrapolates.
 hair_vertex linterp(const hair_vertex& a, const hair_vertex& b, float t);
+
+KORVO_EXPORT_END

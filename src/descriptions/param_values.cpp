@@ -10,7 +10,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/noise.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 namespace {
 
@@ -74,10 +74,8 @@ bool var_index_ok(int k) {
 
 // The FATAL line and exception of a term that cannot be evaluated.
 [[noreturn]] void undefined_term(const char* type) {
-    std::printf("FATAL: can't evaluate an undefined %s!\n", type);
-    std::fflush(stdout);
     const std::string msg = std::string("Can't evaluate an undefined ") + type + "!";
-    throw FurEBadParameter(msg.c_str());
+    furFail<FurEBadParameter>(msg.c_str(), "FATAL: can't evaluate an undefined %s!\n", type);
 }
 
 // Variable i of the hair, 0 for an index out of range.
@@ -375,10 +373,9 @@ int hp_channel_code(const char* text) {
                 code |= 8;
                 break;
             default: {
-                std::printf("FATAL: bad channel coding (\"%s\"), bye...", text);
-                std::fflush(stdout);
                 const std::string msg = std::string("Bad channel coding (\"") + text + "\")";
-                throw FurEBadParameter(msg.c_str());
+                furFail<FurEBadParameter>(msg.c_str(), "FATAL: bad channel coding (\"%s\"), bye...",
+                                          text);
             }
         }
     }

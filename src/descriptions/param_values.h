@@ -20,6 +20,9 @@
 #include <type_traits>
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_state;
 
@@ -197,3 +200,5 @@ class hp_color : public hp_term<hp_color, kivColor> {
   private:
     kivColor eval_chain(const hair_state& hs) const;
 };
+
+KORVO_EXPORT_END

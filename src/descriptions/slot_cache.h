@@ -130,11 +130,7 @@ class slot_cache {
     }
 
   private:
-    [[noreturn]] static void fail(const char* line, const char* text) {
-        std::printf("%s", line);
-        std::fflush(stdout);
-        throw FurEFailed(text);
-    }
+    [[noreturn]] static void fail(const char* line, const char* text) { furFail(text, "%s", line); }
 
     // Puts `to` in place of `from` in the most-recently-used list.
     void relink(Entry* from, Entry* to) {

@@ -76,9 +76,7 @@ bool read_texture(tmap_entry* e, const char* path) {
 // The cached entry of the image called name, read on first use.
 tmap_entry* find_or_load(const char* name) {
     if (!g_cache.ready()) {
-        std::printf("FATAL: tmap cache used before tmap_init\n");
-        std::fflush(stdout);
-        throw FurEFailed("Tmap cache.");
+        furFail("Tmap cache.", "FATAL: tmap cache used before tmap_init\n");
     }
     if (!name) name = "";  // reads as a file that cannot be opened
     char expanded[kCacheNameSize];
@@ -103,10 +101,8 @@ const std::uint16_t* pixel_at(const tmap_entry* e, double u, double v) {
 }
 
 [[noreturn]] void missing_channel(const tmap_entry* e) {
-    std::printf("ERROR: file %s doesn't have enough channels\n", e->name);
-    std::fflush(stdout);
     const std::string text = std::string("File ") + e->name + " doesn't have enough channels";
-    throw FurEFailed(text.c_str());
+    furFail(text.c_str(), "ERROR: file %s doesn't have enough channels\n", e->name);
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // --- Cache -----------------------------------------------------------------
 
@@ -46,3 +49,5 @@ using tmap_reader = bool (*)(const char* path, tmap_image& image);
 tmap_reader tmap_set_reader(tmap_reader reader);
 // The default reader.
 bool tmap_default_reader(const char* path, tmap_image& image);
+
+KORVO_EXPORT_END

@@ -3,7 +3,7 @@
 // bottom of the picture).
 #include "descriptions/texture_cache.h"
 
-#include "host/korvo_image.h"
+#include "imagefile/korvo_image.h"
 
 bool tmap_default_reader(const char* path, tmap_image& image) {
     KorvoImage picture;

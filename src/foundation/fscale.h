@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // kivFscale maps the n range [nlow, nhigh] linearly onto the r range
 // [rlow, rhigh] and back; the camera uses it to map pixel ranges onto its
@@ -46,3 +49,5 @@ class zcalc {
         return static_cast<std::uint32_t>((1.0 - d) * 4294967295.0 + 0.5);
     }
 };
+
+KORVO_EXPORT_END

@@ -1,5 +1,6 @@
 #include "foundation/fur_exception.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -45,6 +46,11 @@ KorvoString FurEStatus::message() const {
 
 void furRaiseMatrixError(const char* text) {
     throw FurEMatrix(text);
+}
+
+void furConsoleLine(const char* format, std::va_list args) {
+    std::vprintf(format, args);
+    std::fflush(stdout);
 }
 
 const char* furExceptionDebugSetting() {

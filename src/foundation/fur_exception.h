@@ -3,6 +3,11 @@
 #pragma once
 
 #include "host/korvo_string.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
+#include <cstdarg>
 
 class FurException {
   public:
@@ -49,7 +54,26 @@ class FurEMatrix : public FurException {
 
 [[noreturn]] void furRaiseMatrixError(const char* text);
 
+// Prints a console line (printf format; the caller supplies any newline) on
+// standard output and flushes it, so that the line is out before the
+// exception unwinds the caller.
+void furConsoleLine(const char* format, std::va_list args);
+
+// The library's one way to fail loudly: prints the console line, flushes
+// standard output, then throws E (a FurException) with text. Every failure
+// that tells the console before it throws goes through here.
+template <class E = FurEFailed>
+[[noreturn]] [[gnu::format(printf, 2, 3)]] void furFail(const char* text, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    furConsoleLine(format, args);
+    va_end(args);
+    throw E(text);
+}
+
 // The value of the environment variable FUREXCEPTION as read by the first
 // exception constructed in the process (null when unset or not read yet).
 // Nothing in the library acts on it; a debugging build may.
 const char* furExceptionDebugSetting();
+
+KORVO_EXPORT_END

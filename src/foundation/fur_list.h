@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class FurList {
   public:
@@ -48,3 +51,5 @@ class FurList {
     Node* cursor_ = nullptr;
     std::int32_t count_ = 0;
 };
+
+KORVO_EXPORT_END

@@ -15,8 +15,8 @@ namespace {
 constexpr int kIncrementKeep = -1;
 
 [[noreturn]] void allocationFailed(long long elements) {
-    std::printf("FATAL: Could not allocate an array of %lld elements\n", elements);
-    throw FurEFailed("Memory allocation failed");
+    furFail("Memory allocation failed", "FATAL: Could not allocate an array of %lld elements\n",
+            elements);
 }
 
 // A zeroed block of n elements.

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class FurArray64 {
   public:
@@ -55,3 +58,5 @@ class FurArray64 {
     // i or count is negative.
     bool openGap(int i, int count);
 };
+
+KORVO_EXPORT_END

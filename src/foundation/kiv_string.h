@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class string {
   public:
@@ -55,3 +58,5 @@ class string {
   private:
     char* s_;
 };
+
+KORVO_EXPORT_END

@@ -5,6 +5,10 @@
 // (elements 12, 13, 14) and A * B applies A first, then B.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 class kivPoint;
 class kivVector;
 class kivPoint4;
@@ -107,3 +111,5 @@ class kivMatrix {
 
 // The point and vector types, with their products by matrices.
 #include "foundation/vector_types.h"
+
+KORVO_EXPORT_END

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "host/korvo_global.h"
-#include "hostlink/socket_state.h"
 
 void (*drv_display_mem_usage_ptr)(char* text) = nullptr;
 
@@ -21,6 +20,7 @@ namespace {
 int g_msgIndex = 1;
 bool g_advancedRender = false;
 std::uint64_t g_pfd = kFurInvalidSocket;
+std::uint64_t g_librarySocket = kFurInvalidSocket;
 char g_portId[kFurMessageLineSize] = "";
 
 // The banner line printed around the start and finish texts.
@@ -217,6 +217,14 @@ void setAdvancedRender(bool on) {
 void setBackground(int /*on*/) {}
 
 // --- Connection to a controlling process -------------------------------------
+
+std::uint64_t getSocketFd(bool /*create*/, const char* /*host*/, bool /*wait*/) {
+    return g_librarySocket;
+}
+
+void setSocketFd(std::uint64_t socket) {
+    g_librarySocket = socket;
+}
 
 void setPfd(std::uint64_t handle) {
     g_pfd = handle;

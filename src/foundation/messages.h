@@ -19,6 +19,9 @@
 #include <cstdint>
 
 #include "host/korvo_string.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // The kind of a message. The library itself sends infoMessage, infoError and
 // infoHeartbeat; a controlling program sends the others. Any 32-bit value may
@@ -67,6 +70,14 @@ void setBackground(int on);
 // kFurInvalidSocket.
 void setPfd(std::uint64_t handle);
 std::uint64_t getPfd();
+
+// The library socket, or kFurInvalidSocket when none was stored (until a
+// caller stores one, messages for it go nowhere). The arguments are
+// accepted for callers of the exported form and not used.
+std::uint64_t getSocketFd(bool create = false, const char* host = nullptr, bool wait = false);
+// Stores the library socket; kFurInvalidSocket removes it. The socket stays
+// owned by the caller, who closes it after removing it here.
+void setSocketFd(std::uint64_t socket);
 
 // Echoes the text to the host (without header) and sends its bytes, without
 // terminator, over the socket in non-blocking mode. Does nothing for the
@@ -130,3 +141,5 @@ struct FurProgressReporter {
     // or startProgress(text2) and a console line in mode 0.
     void phase(const char* text1, const char* text2);
 };
+
+KORVO_EXPORT_END

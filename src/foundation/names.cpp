@@ -23,20 +23,16 @@ NameTable g_table;
 void store(hair_name* rec, const char* s) {
     const std::size_t length = std::strlen(s);
     if (length > static_cast<std::size_t>(INT_MAX - 9)) {
-        std::printf("FATAL: could not allocate name of length %d\n", INT_MAX);
-        std::fflush(stdout);
         char text[64];
         std::snprintf(text, sizeof text, "Could not allocate name of length %d", INT_MAX);
-        throw FurEFailed(text);
+        furFail(text, "FATAL: could not allocate name of length %d\n", INT_MAX);
     }
     const int size = static_cast<int>(length) + 9;
     char* copy = static_cast<char*>(std::malloc(static_cast<std::size_t>(size)));
     if (!copy) {
-        std::printf("FATAL: could not allocate name of length %d\n", size);
-        std::fflush(stdout);
         char text[64];
         std::snprintf(text, sizeof text, "Could not allocate name of length %d", size);
-        throw FurEFailed(text);
+        furFail(text, "FATAL: could not allocate name of length %d\n", size);
     }
     std::memcpy(copy, s, length + 1);
     rec->size = size;
@@ -96,9 +92,7 @@ hair_name* names_find(const char* s) {
 
 hair_name* names_add(const char* s) {
     if (!g_table.entries) {
-        std::printf("FATAL: name table used before names_init\n");
-        std::fflush(stdout);
-        throw FurEFailed("Name table used before names_init");
+        furFail("Name table used before names_init", "FATAL: name table used before names_init\n");
     }
     if (!s) return nullptr;
     hair_name* head = &g_table.entries[hash_it(g_table.nbuckets, s)];
@@ -122,9 +116,8 @@ hair_name* names_add(const char* s) {
     // Otherwise an overflow record joins the end of the chain.
     hair_name* rec = g_table.free_list;
     if (!rec) {
-        std::printf("FATAL: exceeded name hash table entries, use -hash option\n");
-        std::fflush(stdout);
-        throw FurEFailed("Exceeded name hash table entries, use -hash option");
+        furFail("Exceeded name hash table entries, use -hash option",
+                "FATAL: exceeded name hash table entries, use -hash option\n");
     }
     store(rec, s);  // may throw; the record is still on the free list then
     g_table.free_list = rec->next;

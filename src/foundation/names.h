@@ -8,6 +8,10 @@
 // out is fatal ("use -hash option" to raise the size).
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 struct hair_name {
     int size;         // bytes allocated for the text: length + 9
     int refs;         // reference count; 1 when first added
@@ -40,3 +44,5 @@ void names_remove(hair_name* n);
 void names_done();
 // Prints the table, bucket by bucket, to standard output.
 void names_dump();
+
+KORVO_EXPORT_END

@@ -7,6 +7,9 @@
 #pragma once
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Noise at p (table set 4 at p + (0.1234, 0.434343, 0.555)).
 double noise3(const kivVector& p);
@@ -17,3 +20,5 @@ double noise3(double t);
 // y from set 2 at p + (0.34555, -2.64, 0.1), z from set 3 at
 // p + (0.4321, 0.777, 0.41412).
 kivVector dnoise3(const kivVector& p);
+
+KORVO_EXPORT_END

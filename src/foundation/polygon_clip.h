@@ -7,6 +7,10 @@
 // y0*sw <= sy <= y1*sw, z0*sw <= sz <= z1*sw.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 // Maximum number of vertices of a clip polygon.
 constexpr int CLIP_MAX_VERTICES = 12;
 
@@ -75,3 +79,5 @@ int clip_polygon(clip_poly& p, const clip_box& box);
 // sign * v.field(field) - k * v.sw <= 0, interpolating the masked fields
 // of the vertices created on the boundary. dst keeps at most 12 vertices.
 void clip_half_space(const clip_poly& src, clip_poly& dst, int field, double sign, double k);
+
+KORVO_EXPORT_END

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct ShadowMapInfo;
 
@@ -69,3 +72,5 @@ inline bool opt_warnings() {
 inline bool opt_progress() {
     return (opt_flags & 7) == 7;
 }
+
+KORVO_EXPORT_END

@@ -9,6 +9,9 @@
 #include <cmath>
 
 #include "foundation/matrix.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class kivVector;
 
@@ -308,3 +311,5 @@ inline kivColor lerp_color(const kivColor& a, const kivColor& b, float t) {
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t,
             a.a + (b.a - a.a) * t};
 }
+
+KORVO_EXPORT_END

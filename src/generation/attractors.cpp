@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <new>
 
+#include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "generation/attract_support.h"
-#include "generation/hair_records.h"
+#include "generation/curve_attractors.h"
+#include "descriptions/hair_records.h"
 #include "geometry/model_database.h"
 
 using attract_detail::name_text;
@@ -16,6 +18,17 @@ namespace {
 // The sets, and the nearest-curve search over their guide roots.
 attract_detail::named_sets<hair_attract, ATTRACT_BUCKETS> g_table;
 attract_detail::nearest_roots<float> g_nearest;
+
+// The assignment table, below this layer, stores the sets of both kinds
+// and reads their names through these.
+const hair_name* attract_name(const void* set) {
+    return static_cast<const hair_attract*>(set)->name;
+}
+const hair_name* curve_attract_name(const void* set) {
+    return static_cast<const hair_curveAttract*>(set)->name;
+}
+[[maybe_unused]] const bool g_names_registered =
+    assdb_register_set_names(attract_name, curve_attract_name);
 
 // --- Gathering ------------------------------------------------------------------
 

@@ -19,6 +19,9 @@
 #include "descriptions/param_values.h"
 #include "foundation/names.h"
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class hair_datapoints;
 struct hair_state;
@@ -125,3 +128,5 @@ bool attractdb_curve_pull(const hair_attract_curve& curve, const kivPoint& p, fl
 // The sum of the pulls of n curves; false (sum zero) when none pulls.
 bool attractdb_pull(const hair_attract_curve* curves, int n, const kivPoint& p, float s, float L,
                     kivVector& sum);
+
+KORVO_EXPORT_END

@@ -6,7 +6,7 @@
 
 #include "descriptions/hair_params.h"
 #include "generation/attract_support.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 using attract_detail::name_text;
 

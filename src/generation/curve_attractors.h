@@ -19,8 +19,11 @@
 #include "descriptions/param_values.h"
 #include "foundation/names.h"
 #include "foundation/vector_types.h"
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 #include "host/korvo_quaternion.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_state;
 
@@ -139,3 +142,5 @@ int curveAttractdb_setup_hair(hair_curveAttract* const* sets, int n, const hair_
 bool curveAttractdb_pull(const hair_curveAttract_work& work, const kivPoint& p_prev,
                          const kivPoint& p_cur, float s, float L, KorvoPointArray& remembered,
                          kivVector& pull);
+
+KORVO_EXPORT_END

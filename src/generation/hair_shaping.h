@@ -17,7 +17,10 @@
 
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_attract;
 struct hair_curveAttract;
@@ -81,3 +84,5 @@ bool hair_shape_clump_centre(hair_state* hs, clump_centre& out);
 // (in each axis and in distance; the first of equally near centres wins),
 // or -1 when none is.
 int hair_shape_select_clump(const kivPoint& root, const clump_centre* centres, int n, float radius);
+
+KORVO_EXPORT_END

@@ -14,7 +14,6 @@
 #include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
-#include "render/camera.h"
 
 // --- hair_poly ---------------------------------------------------------------
 
@@ -124,8 +123,8 @@ int hair_poly::calc_posnrmdir(double r1, double r2, kivVector* frame) const {
                     kivVector(points[1], points[2]) * (s * v_weights[2]) +
                     kivVector(points[0], points[3]) * ((1.0f - s) * v_weights[3]);
     if (sum.norm() == 0.0f) {
-        std::printf("FATAL: quad_hair_vdir sum vector norm failure\n");
-        throw FurEFailed("quad_hair_vdir sum vector norm failure");
+        furFail("quad_hair_vdir sum vector norm failure",
+                "FATAL: quad_hair_vdir sum vector norm failure\n");
     }
     frame[2] = sum;
     frame[3] = sum;
@@ -157,8 +156,8 @@ void quad_vdir(hair_poly* p) {
         const kivVector e(p->uvs[kEdges[k][0]], p->uvs[kEdges[k][1]]);
         const float len = std::sqrt(e.sqrd_length());
         if (!(len >= 1e-5f)) {
-            std::printf("FATAL: quad_vdir check vector norm failure\n");
-            throw FurEFailed("Quad_vdir check vector norm failure");
+            furFail("Quad_vdir check vector norm failure",
+                    "FATAL: quad_vdir check vector norm failure\n");
         }
         p->u_weights[k] = std::fabs(e.x) / len;
         p->v_weights[k] = std::fabs(e.y) / len;
@@ -186,11 +185,11 @@ int hair_poly_count(const hair_poly& p, double d) {
 
 namespace {
 
-void zbuffer_sink(hair_camera* cam, control_hair* hair, hair_state* state) {
-    cam->zbuff_hair(hair, state);
-}
-
-mdldb_hair_sink g_sink = zbuffer_sink;
+// The camera's rasteriser, which the render layer above registers as the
+// default when the library is loaded (render/camera.cpp). Both start null,
+// before any code runs, so the registration cannot come too early.
+mdldb_hair_sink g_default_sink = nullptr;
+mdldb_hair_sink g_sink = nullptr;
 mdldb_hair_progress_fn g_progress = nullptr;
 
 }  // namespace
@@ -203,8 +202,14 @@ mdldb_hair_progress_fn mdldb_set_hair_progress(mdldb_hair_progress_fn fn) {
 
 mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink) {
     const mdldb_hair_sink previous = g_sink;
-    g_sink = sink ? sink : zbuffer_sink;
+    g_sink = sink ? sink : g_default_sink;
     return previous;
+}
+
+bool mdldb_register_default_hair_sink(mdldb_hair_sink sink) {
+    if (g_sink == g_default_sink) g_sink = sink;
+    g_default_sink = sink;
+    return true;
 }
 
 // --- Shared steps ------------------------------------------------------------

@@ -18,7 +18,10 @@
 #include <cstdint>
 
 #include "foundation/vector_types.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class hair_camera;
 class kivPolygons;
@@ -121,3 +124,11 @@ int mdldb_kestrel(const char* file, int use_second_list);
 // number of roots (not bald).
 int mdldb_kestrel_model(const char* file, hair_model* model, hair_model* model2, int n,
                         hair_params** list);
+
+KORVO_EXPORT_END
+
+// Makes sink the default (and the current sink, unless another one is
+// installed). The camera sits above hair generation, so the render layer
+// registers its rasteriser here when the library is loaded; true. Not
+// exported (declared after KORVO_EXPORT_END).
+bool mdldb_register_default_hair_sink(mdldb_hair_sink sink);

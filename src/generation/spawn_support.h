@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "generation/hair_spawning.h"
 #include "geometry/model_database.h"
 

@@ -18,6 +18,9 @@
 #include "foundation/vector_types.h"
 #include "geometry/nurbs_surface.h"
 #include "geometry/polygon_mesh.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Model kinds, with the words of the dump.
 enum hair_model_type : std::int32_t {
@@ -169,3 +172,5 @@ int mdldb_area_lengths(FILE* stream);
 void mdldb_dump(int which);
 // Destroys both lists: names released, geometry destroyed, capacities 0.
 void mdldb_cleanup();
+
+KORVO_EXPORT_END

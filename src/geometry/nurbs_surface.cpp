@@ -27,9 +27,7 @@ std::unique_ptr<T[]> scratch(long long n) {
 }
 
 [[noreturn]] void allocation_failed() {
-    std::printf("FATAL: Memory allocation failed\n");
-    std::fflush(stdout);
-    throw FurEFailed("Memory allocation failed");
+    furFail("Memory allocation failed", "FATAL: Memory allocation failed\n");
 }
 
 // --- B-spline basis ------------------------------------------------------------

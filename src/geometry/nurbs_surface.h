@@ -15,6 +15,9 @@
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
 #include "geometry/polygon_mesh.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Highest order (degree + 1) the evaluator handles; surfaces of a higher
 // order evaluate to zero and refuse tessellation and area work.
@@ -158,3 +161,5 @@ class kivNurbSurface {
     // Quad area of sample cell (i, j).
     static float cell_area(const kivPoint* pts, int nu, int i, int j);
 };
+
+KORVO_EXPORT_END

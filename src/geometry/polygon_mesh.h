@@ -17,6 +17,9 @@
 
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Size of the reference equalizer map name, terminator included.
 constexpr int kRefEqualMapSize = 260;
@@ -174,3 +177,5 @@ void copy_ref_equal_map(char* dst, const char* name);
 // Area-map level of a relative amount x in [0, 1]:
 // min(255, max(12, trunc(x * 243 + 0.5) + 12)); 12 for NaN.
 int area_map_level(double x);
+
+KORVO_EXPORT_END

@@ -11,6 +11,9 @@
 #include <functional>
 
 #include "host/korvo_string.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class KorvoGlobal {
   public:
@@ -29,3 +32,5 @@ class KorvoGlobal {
     // The default sink: prints the text of a print command as one line.
     static void defaultCommandSink(const char* command);
 };
+
+KORVO_EXPORT_END

@@ -9,6 +9,9 @@
 
 #include <cstddef>
 #include <vector>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class KorvoVector;
 
@@ -140,3 +143,5 @@ class KorvoPointArray {
   private:
     std::vector<KorvoPoint> points_;
 };
+
+KORVO_EXPORT_END

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // An owned, NUL-terminated text.
 class KorvoString {
@@ -74,3 +77,5 @@ class KorvoStringResource {
     // The localised text of the resource; without translations, its default.
     static KorvoString getString(const KorvoStringResourceId& id, KorvoStatus& status);
 };
+
+KORVO_EXPORT_END

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <vector>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class TpixelMap {
   public:
@@ -36,3 +39,5 @@ class TfillBackground {
     // keep their values; a map without any covered pixel stays as it is.
     static void fillBackground(TpixelMap& map);
 };
+
+KORVO_EXPORT_END

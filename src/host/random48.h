@@ -7,6 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 namespace korvo_host {
 
@@ -24,3 +27,5 @@ void srandom(unsigned int seed);
 long random();
 
 }  // namespace korvo_host
+
+KORVO_EXPORT_END

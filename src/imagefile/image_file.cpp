@@ -1,10 +1,9 @@
 #include "imagefile/image_file.h"
 
 #include "foundation/fur_exception.h"
+#include "imagefile/image_formats.h"
 #include "imagefile/image_io.h"
-#include "imagefile/pic.h"
 #include "imagefile/rla.h"
-#include "imagefile/sgi.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,19 +21,8 @@ bool is_valid(const kivImage* image) {
 }
 
 void delete_header(kivImage* image) {
-    switch (image->format) {
-        case kivFormatRla:
-            delete static_cast<RlaHeader*>(image->header);
-            break;
-        case kivFormatPic:
-            delete static_cast<PicHeader*>(image->header);
-            break;
-        case kivFormatRgb:
-            delete static_cast<SgiHeader*>(image->header);
-            break;
-        default:
-            break;
-    }
+    const ImageFormat* format = image_format_of_type(image->format);
+    if (format && image->header) format->deleteHeader(image->header);
     image->header = nullptr;
 }
 
@@ -68,7 +56,8 @@ kivImage* open_image(const char* path, int type, bool endProcessOnCorrupt) {
     if (!image) return nullptr;
     image->writing = 0;
     if (type == kivFormatByExtension) type = kivFormatFromExtension(path);
-    if (type < kivFormatRla || type > kivFormatRgb) {
+    const ImageFormat* format = image_format_of_type(type);
+    if (!format) {
         free_image(image);
         return nullptr;
     }
@@ -79,18 +68,7 @@ kivImage* open_image(const char* path, int type, bool endProcessOnCorrupt) {
         free_image(image);
         return nullptr;
     }
-    ReadResult result = kReadFailed;
-    switch (type) {
-        case kivFormatRla:
-            result = rla_read(bytes.data(), bytes.size(), image);
-            break;
-        case kivFormatPic:
-            result = pic_read(bytes.data(), bytes.size(), image);
-            break;
-        case kivFormatRgb:
-            result = sgi_read(bytes.data(), bytes.size(), image);
-            break;
-    }
+    const ReadResult result = format->read(bytes.data(), bytes.size(), image);
     if (result == kReadOk) return image;
     free_image(image);
     if (result == kReadCorrupt && endProcessOnCorrupt) {
@@ -101,47 +79,23 @@ kivImage* open_image(const char* path, int type, bool endProcessOnCorrupt) {
 }
 
 // The channel counts and sizes a format can store; prints why not.
-bool creatable(int format, int lines, int cols, int channels) {
-    const char* names[] = {"", ".rla", ".pic", ".rgb"};
-    const int lowest[] = {0, 3, 3, 1};
-    const int highest[] = {0, 5, 4, 4};
-    if (channels < lowest[format] || channels > highest[format]) {
-        std::printf("Sorry. Only %d to %d channels are allowed for %s images.\n", lowest[format],
-                    highest[format], names[format]);
+bool creatable(const ImageFormat& format, int lines, int cols, int channels) {
+    if (channels > format.maxChannels && format.tooManyChannels) {
+        std::printf("%s", format.tooManyChannels);
         return false;
     }
-    // RLA keeps sizes in signed 16-bit fields and a depth scanline's byte
-    // count in 16 bits; the others keep sizes in unsigned 16-bit fields.
-    int maxCols = format == kivFormatRla ? (channels == 5 ? 16383 : 32767) : 65535;
-    int maxLines = format == kivFormatRla ? 32767 : 65535;
-    if (lines < 1 || cols < 1 || lines > maxLines || cols > maxCols ||
+    if (channels < format.minChannels || channels > format.maxChannels) {
+        std::printf("Sorry. Only %d to %d channels are allowed for %s images.\n",
+                    format.minChannels, format.maxChannels, format.extension);
+        return false;
+    }
+    if (lines < 1 || cols < 1 || lines > format.maxLines || cols > format.maxCols(channels) ||
         !plausible_size(lines, row_bytes(cols, channels), 0, 0)) {
         std::printf("Sorry. A %d x %d image cannot be stored as a %s image.\n", cols, lines,
-                    names[format]);
+                    format.extension);
         return false;
     }
     return true;
-}
-
-void* make_header(int format, const char* path, int lines, int cols, float gamma, int channels) {
-    switch (format) {
-        case kivFormatRla: {
-            RlaHeader* h = new (std::nothrow) RlaHeader;
-            if (h) rla_make_header(*h, path, lines, cols, gamma, channels == 5);
-            return h;
-        }
-        case kivFormatPic: {
-            PicHeader* h = new (std::nothrow) PicHeader;
-            if (h) pic_make_header(*h, lines, cols, channels);
-            return h;
-        }
-        case kivFormatRgb: {
-            SgiHeader* h = new (std::nothrow) SgiHeader;
-            if (h) sgi_make_header(*h, path, lines, cols, channels);
-            return h;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -150,14 +104,8 @@ void* make_header(int format, const char* path, int lines, int cols, float gamma
 // Front end
 
 int kivFormatFromExtension(const char* path) {
-    if (!path) return 0;
-    const std::size_t length = std::strlen(path);
-    if (length < 4) return 0;
-    const char* extension = path + length - 4;
-    if (std::strcmp(extension, ".rla") == 0) return kivFormatRla;
-    if (std::strcmp(extension, ".pic") == 0) return kivFormatPic;
-    if (std::strcmp(extension, ".rgb") == 0) return kivFormatRgb;
-    return 0;
+    const ImageFormat* format = image_format_of_path(path);
+    return format ? format->frontEnd : 0;
 }
 
 kivImage* kivOpenImage(const char* path, int type) {
@@ -179,16 +127,8 @@ kivImage* kivCreateImage(const char* path, int type, int lines, int cols, int bi
         return nullptr;
     }
     if (type == kivFormatByExtension) type = kivFormatFromExtension(path);
-    if (type < kivFormatRla || type > kivFormatRgb) {
-        free_image(image);
-        return nullptr;
-    }
-    if (type == kivFormatPic && channels >= 5) {
-        std::printf("Sorry. Only 4 channels or less are allowed for .pic images.\n");
-        free_image(image);
-        return nullptr;
-    }
-    if (!creatable(type, lines, cols, channels)) {
+    const ImageFormat* format = image_format_of_type(type);
+    if (!format || !creatable(*format, lines, cols, channels)) {
         free_image(image);
         return nullptr;
     }
@@ -197,7 +137,7 @@ kivImage* kivCreateImage(const char* path, int type, int lines, int cols, int bi
     image->cols = cols;
     image->lines = lines;
     image->channels = channels;
-    image->header = make_header(type, path, lines, cols, gamma, channels);
+    image->header = format->makeHeader(path, lines, cols, gamma, channels);
     if (!image->header || !allocate_rows(image)) {
         free_image(image);
         return nullptr;
@@ -245,36 +185,16 @@ int kivWriteScanline(kivImage* image, int y, void** chans) {
 
 int kivCloseImage(kivImage* image) {
     if (!is_valid(image)) return 0;
-    if (image->writing) {
-        switch (image->format) {
-            case kivFormatRla:
-                rla_write(image);
-                break;
-            case kivFormatPic:
-                pic_write(image);
-                break;
-            case kivFormatRgb:
-                sgi_write(image);
-                break;
-        }
-    }
+    const ImageFormat* format = image_format_of_type(image->format);
+    if (image->writing && format) format->write(image);
     free_image(image);
     return 1;
 }
 
 int kivDumpHeader(kivImage* image) {
     if (!is_valid(image)) return 0;
-    switch (image->format) {
-        case kivFormatRla:
-            rla_dump_header(*static_cast<RlaHeader*>(image->header));
-            break;
-        case kivFormatPic:
-            pic_dump_header(*static_cast<PicHeader*>(image->header));
-            break;
-        case kivFormatRgb:
-            sgi_dump_header(*static_cast<SgiHeader*>(image->header));
-            break;
-    }
+    if (const ImageFormat* format = image_format_of_type(image->format))
+        format->dumpHeader(image->header);
     return 1;
 }
 
@@ -348,8 +268,7 @@ rx_rla::rx_rla(const char* name, int lines, int cols, int bits, float gamma, int
     gamma_ = gamma;
     image_ = kivCreateImage(name, kivFormatRla, lines, cols, bits, gamma, depth ? 5 : 4);
     if (!image_) {
-        std::printf("FATAL: Create image.\n");
-        throw FurEFailed("Creating the image");
+        furFail("Creating the image", "FATAL: Create image.\n");
     }
     shares_ = new int(1);
 }
@@ -357,9 +276,8 @@ rx_rla::rx_rla(const char* name, int lines, int cols, int bits, float gamma, int
 rx_rla::rx_rla(const char* name) : rx_rla() {
     image_ = kivOpenImage(name, kivFormatRla);
     if (!image_) {
-        std::printf("FATAL: Open image: %s", name ? name : "");
-        std::string text = std::string("Error opening image ") + (name ? name : "");
-        throw FurEFailed(text.c_str());
+        const std::string text = std::string("Error opening image ") + (name ? name : "");
+        furFail(text.c_str(), "FATAL: Open image: %s", name ? name : "");
     }
     shares_ = new int(1);
     const RlaHeader& h = *static_cast<const RlaHeader*>(image_->header);
@@ -416,8 +334,7 @@ unsigned char* rx_rla::readscan(int y) {
 
 void rx_rla::writescan(void** chans, int y) {
     if (!kivWriteScanline(image_, y, chans)) {
-        std::printf("scanline write error at scan %d\n", y);
-        throw FurEFailed("Writing image file");
+        furFail("Writing image file", "scanline write error at scan %d\n", y);
     }
 }
 

@@ -19,6 +19,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Image formats, as given to kivOpenImage and kivCreateImage (0 chooses by
 // the file name's extension).
@@ -153,3 +156,5 @@ class rx_rla {
     float gamma_;        // gamma
     int* shares_;        // how many objects share the image
 };
+
+KORVO_EXPORT_END

@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // Whether the bytes start with the PNG signature.
 bool png_is_signature(const unsigned char* data, std::size_t size);
@@ -25,3 +28,5 @@ bool png_read_rgba(const unsigned char* data, std::size_t size, int& width, int&
 // first as an 8-bit RGBA PNG file (top row first, as PNG stores them).
 // False when the arguments are unusable or the file cannot be written.
 bool png_write_rgba(const char* path, int width, int height, const unsigned char* rgbaBottomFirst);
+
+KORVO_EXPORT_END

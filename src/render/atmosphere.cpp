@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "host/random48.h"
 
 namespace {

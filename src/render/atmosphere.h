@@ -10,6 +10,9 @@
 
 #include "descriptions/param_values.h"
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 class hair_atmos {
   public:
@@ -42,3 +45,5 @@ int atmosdb_init_eval(double u, double v);
 // depth (0 for none) and weight. Zero without an atmosphere.
 kivColor atmosdb_eval(int n, const float* depths, const float* weights, float bg_depth,
                       float bg_weight);
+
+KORVO_EXPORT_END

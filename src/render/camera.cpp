@@ -8,7 +8,8 @@
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
+#include "generation/hair_spawning.h"
 
 namespace {
 
@@ -81,6 +82,19 @@ int cam_window::is_mb_clipped(float x0, float y0, float x1, float y1, float x2, 
 
 // ---------------------------------------------------------------------------
 // Construction
+
+// --- The default hair sink -------------------------------------------------
+
+namespace {
+
+// Hair spawning hands every shaped hair to the camera's rasteriser.
+void zbuffer_sink(hair_camera* cam, control_hair* hair, hair_state* state) {
+    cam->zbuff_hair(hair, state);
+}
+
+[[maybe_unused]] const bool g_sink_registered = mdldb_register_default_hair_sink(zbuffer_sink);
+
+}  // namespace
 
 hair_camera::hair_camera()
     : flags(0),
@@ -206,8 +220,7 @@ void hair_camera::set_image_params(int image_lines, int image_cols, const cam_wi
         window = cam_window(scaled(f, crop.lowx), scaled(f, crop.lowy), scaled(f, crop.highx),
                             scaled(f, crop.highy));
         if (!window.contained(lines, cols)) {
-            std::printf("illegal crop window\n");
-            throw FurEBadParameter("Illegal crop window");
+            furFail<FurEBadParameter>("Illegal crop window", "illegal crop window\n");
         }
         window.set_diagonal();
     }

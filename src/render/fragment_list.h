@@ -28,6 +28,9 @@
 #include <cstdint>
 
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 // --- 16-bit fractions -----------------------------------------------------------
 
@@ -233,3 +236,5 @@ void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g
 void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y);
 // "%f %f %f %f\n" (r, g, b, a) and "z = %f, id = %ld\n" on standard output.
 void fragment_print(const pixel_hair& h);
+
+KORVO_EXPORT_END

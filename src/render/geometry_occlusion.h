@@ -18,8 +18,14 @@
 // Hairs are rasterised afterwards, on the same camera.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 class hair_camera;
 
 // Z-buffers every model of list which (0 the current list, otherwise the
 // second) into cam.
 void mdldb_zbuffer(hair_camera* cam, int which);
+
+KORVO_EXPORT_END

@@ -7,7 +7,7 @@
 
 #include "descriptions/hair_params.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "render/camera.h"
 #include "render/lighting.h"
 #include "render/scan_convert.h"

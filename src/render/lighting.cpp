@@ -15,7 +15,7 @@
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "foundation/render_settings.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "render/shadow_map.h"
 
 namespace {

@@ -22,6 +22,9 @@
 #include "foundation/matrix.h"
 #include "foundation/names.h"
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_state;
 
@@ -206,3 +209,5 @@ void lgtdb_calc_hair_lighting(const kivPoint& P, const kivVector& T, const kivVe
 void lgtdb_dump(int which);
 // Destroys both lists; count and fill index become 0.
 void lgtdb_cleanup();
+
+KORVO_EXPORT_END

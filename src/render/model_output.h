@@ -1,6 +1,10 @@
 // OBJ files of the scene's models as the camera sees them.
 #pragma once
 
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
+
 class hair_camera;
 
 // Writes every model of the chosen list (0 current, else the second list)
@@ -11,3 +15,5 @@ class hair_camera;
 // "INFO: model %s excluded from computation." print when warnings are on;
 // a file that cannot be opened prints "ERROR: could not open file %s".
 void mdldb_output_obj(hair_camera* cam, int which);
+
+KORVO_EXPORT_END

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "foundation/render_settings.h"
-#include "host/image_library.h"
+#include "imagefile/image_library.h"
 #include "imagefile/image_file.h"
 #include "render/atmosphere.h"
 #include "render/camera.h"

@@ -14,6 +14,9 @@
 #include "foundation/fscale.h"
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 struct hair_light;
 
@@ -52,3 +55,5 @@ float smCalcShadowMultForPoint(ShadowMapInfo* entry, const kivPoint& P, float ro
 // The auto-shading multiplier for a hair with root normal N at the
 // position t (0 root ... 1 tip) along it.
 float smCalcAutoShadeMult(ShadowMapInfo* entry, const kivVector& N, float t);
+
+KORVO_EXPORT_END

@@ -1,10 +1,11 @@
 #include "descriptions/assign_db.h"
-#include "descriptions/hair_file.h"
 
 #include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
+#include "readers/assign_file.h"
+#include "readers/hair_file.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "descriptions/assign_db.h"
-#include "descriptions/hair_file.h"
+#include "readers/hair_file.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 

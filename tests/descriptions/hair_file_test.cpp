@@ -1,4 +1,4 @@
-#include "descriptions/hair_file.h"
+#include "readers/hair_file.h"
 
 #include <algorithm>
 #include <sstream>
@@ -9,7 +9,7 @@
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 #include "generation/hair_shaping.h"
-#include "host/curve_registry.h"
+#include "geometry/curve_registry.h"
 #include "render/atmosphere.h"
 
 namespace {

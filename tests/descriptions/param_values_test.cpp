@@ -6,7 +6,7 @@
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/descriptions_support.h"
 #include "foundation/noise.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "descriptions/scene_db.h"
+#include "readers/scene_db.h"
 
 #include <cmath>
 #include <sstream>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
 #include "test_support.h"

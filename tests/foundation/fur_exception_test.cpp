@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "test_support.h"
@@ -31,4 +34,40 @@ TEST(FurException, DebugSettingReadOnceByFirstConstructor) {
     const char* after = furExceptionDebugSetting();
     EXPECT_EQ(before, after ? after : "<unset>");
     unsetenv("FUREXCEPTION");
+}
+
+// furFail prints its console line, has it out of the stdio buffer before the
+// exception leaves (a line without a newline stays buffered otherwise), and
+// throws the class asked for with the given text.
+TEST(FurException, FailPrintsFlushesAndThrows) {
+    long long written_at_catch = -1;
+    std::string printed;
+    const std::string what = thrown<FurEBadParameter>(
+        [&] {
+            try {
+                furFail<FurEBadParameter>("Bad channel coding (\"q\")",
+                                          "FATAL: bad channel coding (\"%s\"), bye...", "q");
+            } catch (const FurEBadParameter&) {
+                struct stat st {};
+                if (fstat(STDOUT_FILENO, &st) == 0) written_at_catch = st.st_size;
+                throw;
+            }
+        },
+        &printed);
+    EXPECT_EQ("Bad channel coding (\"q\")", what);
+    EXPECT_EQ("FATAL: bad channel coding (\"q\"), bye...", printed);
+    EXPECT_EQ(static_cast<long long>(printed.size()), written_at_catch);
+
+    // The default class is FurEFailed, caught as such and not as a bad parameter.
+    EXPECT_EQ(
+        "Tmap cache.",
+        thrown<FurEFailed>(
+            [] { furFail("Tmap cache.", "FATAL: tmap cache used before tmap_init\n"); }, &printed));
+    EXPECT_EQ("FATAL: tmap cache used before tmap_init\n", printed);
+    EXPECT_EQ("no exception", thrown<FurEBadParameter>([] {
+                  try {
+                      furFail("x", "%d\n", 1);
+                  } catch (const FurEFailed&) {
+                  }
+              }));
 }

@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "host/korvo_global.h"
-#include "hostlink/socket_state.h"
 
 namespace {
 
@@ -304,4 +303,14 @@ TEST_F(Messages, ProgressReporterFollowsItsMode) {
     EXPECT_EQ(Lines{"CompleteProgress"}, run(2));
     reporter.setEnabled(0);
     EXPECT_TRUE(run(1).empty());
+}
+
+TEST(LibrarySocket, NoSocketUntilOneIsStored) {
+    EXPECT_EQ(kFurInvalidSocket, getSocketFd());
+    EXPECT_EQ(~std::uint64_t(0), getSocketFd(true, "localhost", true));
+    setSocketFd(9);
+    EXPECT_EQ(9u, getSocketFd());
+    EXPECT_EQ(9u, getSocketFd(false, nullptr, false));
+    setSocketFd(kFurInvalidSocket);
+    EXPECT_EQ(kFurInvalidSocket, getSocketFd());
 }

@@ -1,7 +1,7 @@
 #include "generation/attractors.h"
 
 #include "descriptions/hair_params.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "generation/hair_shaping.h"
 #include "geometry/model_database.h"
 #include "test_support.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "descriptions/hair_params.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "geometry/polygon_mesh.h"
 #include "test_support.h"
 

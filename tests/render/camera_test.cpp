@@ -8,7 +8,7 @@
 
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "render_support.h"
 
 namespace {

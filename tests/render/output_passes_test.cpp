@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/iff_image.h"
+#include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
 #include "render/atmosphere.h"
 #include "render/camera.h"

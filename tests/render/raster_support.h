@@ -12,7 +12,7 @@
 #include "descriptions/hair_params.h"
 #include "foundation/names.h"
 #include "foundation/polygon_clip.h"
-#include "generation/hair_records.h"
+#include "descriptions/hair_records.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
 #include "render/lighting.h"

@@ -7,8 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "generation/hair_spawning.h"
-#include "render/camera.h"
+#include "korvofur/korvofur.h"
 
 namespace furrender {
 

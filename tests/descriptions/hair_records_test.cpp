@@ -1,0 +1,100 @@
+#include "descriptions/hair_records.h"
+
+#include <utility>
+
+#include "descriptions/hair_params.h"
+#include "foundation/render_settings.h"
+#include "test_support.h"
+
+namespace {
+
+std::string vertex_text(const char* width) {
+    return std::string("ambient( 1.000000 1.000000 1.000000), diffuse( 1.000000 1.000000 ") +
+           "1.000000), opacity( 1.000000 )\nwidth( " + width + " )\n";
+}
+
+// Restores the shadow-pass flag and clears it for the test.
+class ShadowPass : public testing::Test {
+  protected:
+    void SetUp() override { defs.shadows.shadow_pass = 0; }
+    void TearDown() override { defs.shadows.shadow_pass = saved_; }
+
+  private:
+    std::int32_t saved_ = defs.shadows.shadow_pass;
+};
+
+}  // namespace
+
+TEST(HairRecords, FolliclePrintsEveryField) {
+    follicle fo;
+    fo.p1 = kivPoint(1, 2, 3), fo.p2 = kivPoint(4, 5, 6);
+    fo.lcalc_pos = kivPoint(2.5f, 3.5f, 4.5f), fo.lcalc_tan = kivVector(0, 0, 1);
+    fo.zdepth[0] = -1.0f, fo.zdepth[1] = -2.0f;
+    fo.mtl_components[0] = kivColor(0.5f, 0.5f, 0.5f, 1);
+    fo.mtl_components[1] = kivColor(0.25f, 0.25f, 0.25f, 0);
+    fo.attr2.width = 0.125f;
+    EXPECT_EQ(
+        "Follicle contents...\np1 (xyz) = 1.000000 2.000000 3.000000\n"
+        "p2 (xyz) = 4.000000 5.000000 6.000000\n" +
+            vertex_text("1.000000") + vertex_text("0.125000") +
+            "lcalc_pos = 2.500000 3.500000 4.500000\n"
+            "lcalc_tan = 0.000000 0.000000 1.000000\nzdepth = -1.000000 -2.000000\n"
+            "mtl_components[0] (diffuse) = 0.500000 0.500000 0.500000 1.000000\n"
+            "mtl_components[1] (specular) = 0.250000 0.250000 0.250000 0.000000\n",
+        captured([&] { fo.print(); }));
+}
+
+TEST(ControlHair, OwnsItsArraysAndPrints) {
+    control_hair empty;
+    EXPECT_EQ("\nControl hairs contains 0 points\n", captured([&] { empty.print(); }));
+    control_hair hair(2);
+    ASSERT_EQ(2, hair.count);
+    hair.points[1] = kivPoint(1.5f, -2.0f, 0.25f);
+    hair.vertices[1].width = 0.5f;
+    control_hair copy = hair;  // deep
+    hair.points[1].x = 42.0f;
+    control_hair moved = std::move(copy);
+    EXPECT_TRUE(copy.count == 0 && copy.points == nullptr);  // NOLINT: moved-from state is defined
+    EXPECT_EQ("\nControl hairs contains 2 points\n0.000000 0.000000 0.000000\n" +
+                  vertex_text("1.000000") + "1.500000 -2.000000 0.250000\n" +
+                  vertex_text("0.500000"),
+              captured([&] { moved.print(); }));
+    EXPECT_TRUE(moved.allocate(0) && moved.points == nullptr);
+    EXPECT_TRUE(hair.allocate(-2) && hair.count == 0);
+}
+
+// {light model, end, r, g, b, a}; -1 stands for no description (model 2).
+TEST_F(ShadowPass, ColourOfEitherEndOfAFollicleClampsAndShadowPassIsBlack) {
+    follicle f;
+    f.zdepth[0] = 10.0f, f.zdepth[1] = 12.0f;
+    f.attr1.ambient = kivColor(0.1f, 0.1f, 0.1f, 0.5f);
+    f.attr1.diffuse = kivColor(0.5f, 0.25f, 0.0f, 1);
+    f.attr1.opacity = 0.8f;
+    f.attr2.ambient = kivColor(-1, 0.3f, 0.4f, 0);
+    f.attr2.opacity = 0.6f;
+    f.mtl_components[0] = kivColor(0.5f, 0.5f, 0.5f, 0.5f);
+    f.mtl_components[1] = kivColor(0.2f, 0.4f, 0.6f, 1);
+    hair_params hp;
+    hp.light_model = 0;
+    const motion_blur_pnt root(f, &hp, 3, 4, 5, 6, 1), tip(f, &hp, 3, 4, 5, 6, 2);
+    EXPECT_EQ((std::vector<float>{3, 4, 10, 5, 6, 12}),
+              (std::vector<float>{root.x, root.y, root.z, tip.x, tip.y, tip.z}));
+    expect_color(root, 0.1f, 0.1f, 0.1f, 0.8f);
+    expect_color(tip, 0, 0.3f, 0.4f, 0.6f);
+    const float cases[][6] = {{1, 1, 0.35f, 0.225f, 0.1f, 0.8f},
+                              {2, 1, 0.55f, 0.625f, 0.7f, 0.8f},
+                              {-1, 2, 0, 1, 1, 0.6f},
+                              {3, 1, 0.2f, 0.4f, 0.6f, 1.2f * 0.3333f * 0.8f},
+                              {4, 1, 0, 0, 0, 0}};
+    for (const auto& c : cases) {
+        hp.light_model = int(c[0]);
+        SCOPED_TRACE(c[0]);
+        const hair_params* p = c[0] < 0 ? nullptr : &hp;
+        expect_color(motion_blur_pnt(f, p, 0, 0, 0, 0, int(c[1])), c[2], c[3], c[4], c[5]);
+    }
+    defs.shadows.shadow_pass = 1;
+    for (int model : {0, 1, 2, 3, 9}) {
+        SCOPED_TRACE(model);
+        expect_color(hair_vertex_color(f.attr1, model, {1, 1, 1, 1}, {1, 1, 1, 1}), 0, 0, 0, 1);
+    }
+}

@@ -1,0 +1,136 @@
+// The three text-file readers as reentrant readers: each read owns its
+// scanner, parser and reader state, so a read can run inside another one
+// of the same kind, and a read leaves nothing behind for the next.
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "descriptions/assign_db.h"
+#include "readers/assign_file.h"
+#include "readers/assign_reader.h"
+#include "descriptions/descriptions_support.h"
+#include "readers/hair_file.h"
+#include "readers/scene_db.h"
+#include "foundation/names.h"
+
+namespace {
+
+// A text served to a reader through a stdio stream in pieces of at most
+// 4096 bytes; the first request at or past offset `at` runs `inner` before
+// it is served, while the reader of the stream is in the middle of it.
+struct nested_source {
+    std::string text;
+    std::size_t at = 0;
+    std::function<void()> inner;
+    std::size_t offset = 0;
+    bool ran = false;
+};
+
+ssize_t serve(void* cookie, char* buffer, std::size_t size) {
+    auto* s = static_cast<nested_source*>(cookie);
+    if (!s->ran && s->offset >= s->at) {
+        s->ran = true;
+        s->inner();
+    }
+    const std::size_t n = std::min({size, std::size_t{4096}, s->text.size() - s->offset});
+    std::memcpy(buffer, s->text.data() + s->offset, n);
+    s->offset += n;
+    return static_cast<ssize_t>(n);
+}
+
+class Readers : public DescriptionTables {
+  protected:
+    void TearDown() override {
+        scndb_cleanup();
+        DescriptionTables::TearDown();
+    }
+    static int Excluded(const char* model, int smap) {
+        return assdb_get_exclude(names_find(model), smap);
+    }
+};
+
+std::string errorAt(const char* file, int line) {
+    return "parse error\n" + std::string(file) + ": syntax error at line " + std::to_string(line) +
+           "\n";
+}
+
+}  // namespace
+
+// An assignment file is read while the scanner of another assignment file
+// is between two of its buffers: each reports its own lines and applies
+// its own statements, and the outer one goes on where it stopped.
+TEST_F(Readers, AReadInsideAnotherOfTheSameKindKeepsItsOwnLinesAndTokens) {
+    const std::string inner_path =
+        write_temp(".assign", "\n\nexclude_for_hair { \"inner\" }\nexclude_for_hair { ; }\n");
+    nested_source src;
+    src.text = "exclude { \"outer1\" }\nexclude { 5 }\n";
+    for (int i = 0; i < 400; ++i) src.text += std::string(40, ' ') + "\n";
+    src.text += "exclude { \"outer2\" }\nexclude { \"outer3\" 7 }\n";
+    src.at = 8192;  // the scanner's second buffer
+    ASSERT_GT(src.text.size(), src.at + 4096);
+    std::string inner_failure;
+    src.inner = [&] {
+        try {
+            assdb_readfile(inner_path.c_str());
+        } catch (const FurException& e) {
+            inner_failure = e.message().asChar();
+        }
+    };
+
+    std::FILE* stream = fopencookie(&src, "r", {serve, nullptr, nullptr, nullptr});
+    ASSERT_NE(stream, nullptr);
+    std::string out;
+    EXPECT_EQ(run_reader([&] { return assign_read_file(stream) ? 1 : 0; }, &out), 0);
+    std::fclose(stream);
+
+    ASSERT_TRUE(src.ran);
+    EXPECT_EQ(inner_failure, "Parsing failed for data file " + inner_path);
+    EXPECT_EQ(out, errorAt("assignment file", 2) + errorAt("assignment file", 4) +
+                       errorAt("assignment file", 404));
+    // "exclude" takes both renders, "exclude_for_hair" the hair render only.
+    EXPECT_EQ(Excluded("outer1", 1), 1);
+    EXPECT_EQ(Excluded("outer2", 1), 1);
+    EXPECT_EQ(Excluded("inner", 0), 1);
+    EXPECT_EQ(Excluded("inner", 1), 0);
+}
+
+// A grammar error inside an open block, read twice: the same messages at
+// the same lines, the block's name given back, and nothing of the block in
+// the read that follows.
+TEST_F(Readers, AFailedReadLeavesNothingForTheNext) {
+    const std::string hair =
+        write_temp(".hair", "light \"key\" {\n  shadow_type = 1 ;\n  map_size = ;\n}\n");
+    const std::string assign =
+        write_temp(".assign", "# header\n\"grp\" area {\n  \"m\" 0.5\n  \"n\" }\n");
+    write_temp(".0001.kiv", "nb_lights 2\nlight point \"lamp\" {\n  color 1 1 1\n  dropoff }\n");
+    const std::string scene = temp_path("");
+
+    const struct {
+        std::function<int()> read;
+        std::string messages;
+    } cases[] = {
+        {[&] { return hair_params_init(hair.c_str()); }, errorAt("hair file", 3)},
+        {[&] { return assdb_readfile(assign.c_str()); }, errorAt("assignment file", 4)},
+        {[&] { return scndb_init(scene.c_str(), 1, 0); }, errorAt("scene file", 4)},
+    };
+    for (const auto& c : cases) {
+        for (int pass = 0; pass < 2; ++pass) {
+            std::string out, failure;
+            EXPECT_EQ(run_reader(c.read, &out, &failure), -1) << c.messages;
+            EXPECT_EQ(out, c.messages) << pass;
+            EXPECT_NE(failure.find("Parsing failed for data file "), std::string::npos);
+        }
+    }
+    EXPECT_EQ(names_find("key"), nullptr);
+
+    // A light block without a type stores nothing, whatever came before.
+    std::string out;
+    const std::string untyped = write_temp(".hair", "light \"key2\" { map_size = 32 ; }");
+    ASSERT_EQ(run_reader([&] { return hair_params_init(untyped.c_str()); }, &out), 1);
+    EXPECT_EQ(out, "no light type\nhair file: syntax error at line 1\n");
+    EXPECT_EQ(assdb_has_shadow_map(names_find("key2")), 0);
+}
