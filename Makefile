@@ -3,13 +3,15 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
 GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
-              libbenchmark-dev libpng-dev zlib1g-dev libopenexr-dev time
+              libbenchmark-dev libpng-dev zlib1g-dev libopenexr-dev time clang libclang-rt-dev
 
-.PHONY: all deps build test test-release test-asan bench demo install format clean
+.PHONY: all deps build test test-release test-asan fuzz bench demo install format clean
 
 all: build
 
@@ -46,6 +48,15 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target for FUZZ_SECONDS, seeded from tests/data and examples/;
+# fails on any finding (fuzz/run.sh).
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_FUZZ=ON -DKORVO_BUILD_TESTS=OFF \
+	  -DKORVO_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 bench: build
 	@for b in $(BUILD)/bin/*_bench; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2 || exit 1; \
@@ -68,4 +79,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) out
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) out

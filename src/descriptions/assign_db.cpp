@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
@@ -242,7 +243,21 @@ int assdb_reserve_results(int hair, int attract, int curve_attract) {
                : 0;
 }
 
+namespace {
+
+// A hair assignment waiting for the description of its name.
+struct detached_hair {
+    assign_entry* entry;
+    assign_node* node;
+    hair_name* name;  // one reference held
+};
+std::vector<detached_hair> g_detached;
+
+}  // namespace
+
 void assdb_done() {
+    for (const detached_hair& d : g_detached) names_remove(d.name);
+    g_detached.clear();
     for (int i = 0; i < g_db.count; ++i) {
         assign_entry& e = g_db.records[i];
         if (is_light(e)) release_light_params(e);
@@ -282,6 +297,41 @@ void assdb_dump() {
             std::printf("      attractor %s\n", text_of(set_name(g_attract_name, n->item)));
         std::puts("}");
     }
+}
+
+// --- Descriptions replaced by a new hair file ------------------------------------------------
+
+void assdb_release_descriptions() {
+    for (int i = 0; g_db.records && i < g_db.count; ++i) {
+        assign_entry& e = g_db.records[i];
+        if (is_light(e)) continue;
+        for (auto* n = static_cast<assign_node*>(e.hair_list); n; n = n->next) {
+            const auto* hp = static_cast<const hair_params*>(n->item);
+            if (!hp) continue;
+            g_detached.push_back({&e, n, names_use(hp->name)});
+            n->item = nullptr;
+        }
+        e.nb_hair = 0;  // nothing to hand out until the names are resolved
+    }
+}
+
+void assdb_resolve_descriptions() {
+    for (const detached_hair& d : g_detached) {
+        hair_params* hp = hair_params_list_find(d.name);
+        if (hp) {
+            d.node->item = hp;
+            ++d.entry->nb_hair;
+        } else {
+            std::printf("WARNING: assignment hair description (\"%s\") doesn't exist!\n",
+                        text_of(d.name));
+            // Unlink the node; its memory stays in the pool.
+            auto** link = reinterpret_cast<assign_node**>(&d.entry->hair_list);
+            while (*link && *link != d.node) link = &(*link)->next;
+            if (*link) *link = d.node->next;
+        }
+        names_remove(d.name);
+    }
+    g_detached.clear();
 }
 
 const assign_entry* assdb_find(const hair_name* name) {

@@ -112,6 +112,16 @@ constexpr int ASSIGN_NODE_BLOCK = 170;
 int assdb_init(int size);
 // Destroys every record, the table, the node pool and the result arrays.
 void assdb_done();
+
+// Reading the hair description file again destroys the descriptions that
+// assignments point to. Before it, assdb_release_descriptions makes every
+// hair assignment keep its description's name instead of the pointer (the
+// lists read as empty meanwhile); after it, assdb_resolve_descriptions
+// points each one at the new description of that name, and drops (with the
+// warning of a missing description) those whose name the new file lacks.
+// A model thus gets the descriptions the new file gives its names.
+void assdb_release_descriptions();
+void assdb_resolve_descriptions();
 // Prints the table.
 void assdb_dump();
 // The record of a name, or null; nothing is created.

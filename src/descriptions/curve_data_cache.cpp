@@ -1,5 +1,7 @@
 #include "descriptions/curve_data_cache.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +60,12 @@ slot_cache<crvdata_entry> g_cache({"FATAL: crvdata swap out programming error", 
 bool read_lines(const char* path, std::vector<std::string>& lines) {
     std::FILE* f = std::fopen(path, "r");
     if (!f) return false;
+    // Only regular files: a device such as /dev/zero never ends.
+    struct stat info;
+    if (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(f);
+        return false;
+    }
     std::string line;
     bool ok = true;
     for (int c; (c = std::getc(f)) != EOF;) {

@@ -56,6 +56,17 @@ int hash_it(int size, const char* s) {
 }
 
 int names_init(int size) {
+    // Other databases hold plain pointers to the records, so a table that
+    // still holds names is never freed here: a second call leaves it as it
+    // is and fails. An empty table is rebuilt with the new size.
+    if (g_table.entries) {
+        int held = 0;
+        for (int i = 0; i < g_table.nentries; ++i) held += g_table.entries[i].name ? 1 : 0;
+        if (held > 0) {
+            std::printf("ERROR: names_init: the name table still holds %d names\n", held);
+            return 0;
+        }
+    }
     names_done();
     if (size <= 0 || size > INT_MAX / 2) return 0;
     const int nentries = 2 * size;

@@ -25,7 +25,9 @@ int hash_it(int size, const char* s);
 
 // Builds the table with size buckets and 2 * size records. Returns 1, or 0
 // when the table cannot be allocated (size below 1 or out of memory); the
-// table is then absent. A table that already exists is released first.
+// table is then absent. A table that already exists is rebuilt when it holds
+// no name; one that still holds names stays as it is and the call prints an
+// error and returns 0 (the records may be held by other databases).
 int names_init(int size);
 // The record of s with one more reference; s is added when not present.
 // Throws FurEFailed when the table is full, a text cannot be allocated or

@@ -208,8 +208,8 @@ void attractdb_dump() {
         value.print();
         std::printf(" ;\n");
     };
+    // Every bucket is announced, empty ones included.
     for (int b = 0; b < ATTRACT_BUCKETS; ++b) {
-        if (!g_table.buckets[b]) continue;
         std::printf("   bucket %d contains...\n", b);
         for (const hair_attract* a = g_table.buckets[b]; a; a = a->next) {
             std::printf("   attractor %s {\n", name_text(a->name));

@@ -117,6 +117,9 @@ bool curveAttractdb_applies(const hair_curveAttract* c, const hair_state& hs, fl
 
 int curveAttractdb_choose(const hair_curveAttract* c, const hair_state& hs, const kivPoint& root,
                           hair_curveAttract_work& work) {
+    // The type comes from the last set that applies, whether or not it
+    // finds a control within its radius.
+    work.type = c->type;
     if (c->closest_nb <= 0 || !g_nearest.reserve(c->closest_nb)) return 0;
     // 1. The nearest valid control roots within the radius, in double
     //    precision.
@@ -164,7 +167,6 @@ int curveAttractdb_choose(const hair_curveAttract* c, const hair_state& hs, cons
         rec.share = share_of(k);
         work.curves.push_back(rec);
     }
-    work.type = c->type;
     return found;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "descriptions/assign_db.h"
@@ -511,8 +512,12 @@ int mdldb_hair_model(hair_model* model, hair_camera* cam, int n, hair_params** l
         w.faces = w.points ? w.points->count : 1;
     }
     korvo_host::srand48(0);
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
+        // Faces are counted in the first pass of the first assignment only;
+        // when that assignment places nothing, the counts stay 0.
+        if (i > 0) w.faces_counted = true;
         if (list[i]) place_assignment(w, list[i]);
+    }
 
     const char* name = model_label(model);
     if (w.mesh) {
@@ -590,8 +595,9 @@ int mdldb_hair(hair_camera& cam) {
 
 namespace {
 
-// Grids larger than this are refused (16 million nodes).
-constexpr long long kMaxClumpGrid = 1LL << 24;
+// Grids larger than this are refused: 2^20 nodes of four vectors each are
+// 48 MiB, and usamples x vsamples come straight from the hair file.
+constexpr long long kMaxClumpGrid = 1LL << 20;
 
 // Grid coordinate i of n nodes over [0, 1].
 inline float grid_coord(int i, int n) {
@@ -637,18 +643,23 @@ void grid_polygon(const hair_poly& poly, int nu, int nv, std::vector<kivVector>&
 
 // The nu x nv grid of surface frames, node (i, j) at i * nv + j; nodes
 // that no polygon covers stay zero.
-void build_grid(const hair_model* m, hair_poly& poly, int nu, int nv,
+// False when the grid's memory cannot be had.
+bool build_grid(const hair_model* m, hair_poly& poly, int nu, int nv,
                 std::vector<kivVector>& grid) {
-    grid.assign(4 * static_cast<std::size_t>(nu) * nv, kivVector());
+    try {
+        grid.assign(4 * static_cast<std::size_t>(nu) * nv, kivVector());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     if (const kivNurbSurface* s = m->nurbs()) {
         for (int i = 0; i < nu; ++i)
             for (int j = 0; j < nv; ++j)
                 s->calc_posnrmdir(grid_coord(i, nu), grid_coord(j, nv),
                                   &grid[4 * (static_cast<std::size_t>(i) * nv + j)]);
-        return;
+        return true;
     }
     const kivPolygons* mesh = m->polygons();
-    if (!mesh) return;
+    if (!mesh) return true;
     const double density = (static_cast<double>(nu) * nv + 1.0) / mesh->get_uv_area();
     for (int f = 0; f < mesh->get_nb_polys(); ++f) {
         if (!poly.fetch(*mesh, f)) {
@@ -659,6 +670,7 @@ void build_grid(const hair_model* m, hair_poly& poly, int nu, int nv,
         hair_poly_count(poly, density);  // keeps the random sequence of placement
         grid_polygon(poly, nu, nv, grid);
     }
+    return true;
 }
 
 // The grid node of the root parameter x over a direction of n nodes whose
@@ -704,7 +716,12 @@ void build_clump_centres(const hair_model* m, hair_params* hp, hair_state& hs, h
         hs.v = r2;
         const float c = hp->clumpfrequency.defined() ? hp->clumpfrequency.eval(hs) : 0.0f;
         if (!hp->clump.defined() || !(hp->clump.eval(hs) > 0.0f) || !(c > 0.0f)) continue;
-        if (grid.empty()) build_grid(m, poly, nu, nv, grid);
+        if (grid.empty() && !build_grid(m, poly, nu, nv, grid)) {
+            std::printf("ERROR: out of memory for the clump sample grid %d x %d of %s\n", nu, nv,
+                        model_label(m));
+            out.clear();
+            return;
+        }
         const double r4 = korvo_host::drand48(), r5 = korvo_host::drand48(),
                      r6 = korvo_host::drand48();
         hs.rand[0] = r3;

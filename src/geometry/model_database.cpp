@@ -303,8 +303,14 @@ int mdldb_area_lengths(FILE* stream) {
         if (assdb_get_exclude(model.name, 0) || !assdb_has_model_hair(model.name)) continue;
         std::fprintf(stream, "model %s {\n", printable_name(&model));
         if (kivNurbSurface* s = model.nurbs()) {
+            // Untessellated surfaces are measured with the default steps;
+            // the surface is left as it was.
+            const std::int32_t utess = s->utess, vtess = s->vtess;
             if (s->utess < 1 || s->vtess < 1) s->set_tess_steps(defs.tess_factor);
-            if (!s->print_area_info(stream)) {
+            const int ok = s->print_area_info(stream);
+            s->utess = utess;
+            s->vtess = vtess;
+            if (!ok) {
                 std::printf("FATAL: problem with model %s\n", printable_name(&model));
                 return 0;
             }

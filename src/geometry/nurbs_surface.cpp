@@ -153,15 +153,20 @@ kivNurbSurface::kivNurbSurface(long nu, long nv, long ku, long kv)
     vknots_size_ = static_cast<long long>(nv) + kv;
     const bool counts_ok = nu >= 0 && nv >= 0 && nu <= INT_MAX && nv <= INT_MAX;
     cvs_size_ = counts_ok ? static_cast<long long>(nu) * nv : -1;
-    uknots = new_array<float>(uknots_size_);
-    vknots = new_array<float>(vknots_size_);
-    cvs = new_array<kivPoint4>(cvs_size_);
-    if (!uknots || !vknots || !cvs) {
-        delete[] uknots;
-        delete[] vknots;
-        delete[] cvs;
-        allocation_failed();
+    if (!allocate_arrays()) allocation_failed();
+}
+
+bool kivNurbSurface::allocate_arrays() {
+    uknots_owner_ = shared_array<float>(uknots_size_);
+    vknots_owner_ = shared_array<float>(vknots_size_);
+    cvs_owner_ = shared_array<kivPoint4>(cvs_size_);
+    if (!uknots_owner_ || !vknots_owner_ || !cvs_owner_) {
+        uknots_owner_.reset(), vknots_owner_.reset(), cvs_owner_.reset();
     }
+    uknots = uknots_owner_.get();
+    vknots = vknots_owner_.get();
+    cvs = cvs_owner_.get();
+    return cvs != nullptr;
 }
 
 kivNurbSurface::kivNurbSurface(const kivNurbSurface& other)
@@ -181,25 +186,18 @@ kivNurbSurface::kivNurbSurface(const kivNurbSurface& other)
       cvs_size_(other.cvs_size_) {
     std::memcpy(ref_equal_map, other.ref_equal_map, sizeof ref_equal_map);
     for (int i = 0; i < 4; ++i) surf_samples[i] = other.surf_samples[i];
+    // Own arrays with the same contents.
     bool ok = true;
-    if (other.uknots) ok = ok && (uknots = new_array<float>(uknots_size_));
-    if (other.vknots) ok = ok && (vknots = new_array<float>(vknots_size_));
-    if (other.cvs) ok = ok && (cvs = new_array<kivPoint4>(cvs_size_));
-    if (!ok) {
-        delete[] uknots;
-        delete[] vknots;
-        delete[] cvs;
-        allocation_failed();
-    }
+    if (other.uknots) ok = ok && (uknots_owner_ = shared_array<float>(uknots_size_));
+    if (other.vknots) ok = ok && (vknots_owner_ = shared_array<float>(vknots_size_));
+    if (other.cvs) ok = ok && (cvs_owner_ = shared_array<kivPoint4>(cvs_size_));
+    if (!ok) allocation_failed();
+    uknots = uknots_owner_.get();
+    vknots = vknots_owner_.get();
+    cvs = cvs_owner_.get();
     if (uknots) std::copy(other.uknots, other.uknots + uknots_size_, uknots);
     if (vknots) std::copy(other.vknots, other.vknots + vknots_size_, vknots);
     if (cvs) std::copy(other.cvs, other.cvs + cvs_size_, cvs);
-}
-
-kivNurbSurface::~kivNurbSurface() {
-    delete[] uknots;
-    delete[] vknots;
-    delete[] cvs;
 }
 
 // --- Set-up ----------------------------------------------------------------------
@@ -209,21 +207,16 @@ int kivNurbSurface::alloc_lists() {
     const long long ncv = static_cast<long long>(nb_uverts) * nb_vverts;
     const long long nuk = static_cast<long long>(nb_uverts) + uorder;
     const long long nvk = static_cast<long long>(nb_vverts) + vorder;
-    kivPoint4* new_cvs = new_array<kivPoint4>(ncv);
-    float* new_uknots = new_array<float>(nuk);
-    float* new_vknots = new_array<float>(nvk);
-    if (!new_cvs || !new_uknots || !new_vknots) {
-        delete[] new_cvs;
-        delete[] new_uknots;
-        delete[] new_vknots;
-        return 0;
-    }
-    delete[] cvs;
-    delete[] uknots;
-    delete[] vknots;
-    cvs = new_cvs;
-    uknots = new_uknots;
-    vknots = new_vknots;
+    std::shared_ptr<kivPoint4> new_cvs = shared_array<kivPoint4>(ncv);
+    std::shared_ptr<float> new_uknots = shared_array<float>(nuk);
+    std::shared_ptr<float> new_vknots = shared_array<float>(nvk);
+    if (!new_cvs || !new_uknots || !new_vknots) return 0;
+    cvs_owner_ = new_cvs;
+    uknots_owner_ = new_uknots;
+    vknots_owner_ = new_vknots;
+    cvs = new_cvs.get();
+    uknots = new_uknots.get();
+    vknots = new_vknots.get();
     cvs_size_ = ncv;
     uknots_size_ = nuk;
     vknots_size_ = nvk;

@@ -27,7 +27,9 @@ constexpr int kMaxNurbOrder = 16;
 // kivNurbSurface. Control point (i, j), i along u and j along v, lives at
 // cvs[nb_uverts * j + i], stored premultiplied as (w x, w y, w z, w).
 // The copy constructor makes a deep copy; assignment is shallow (the two
-// surfaces share their arrays and only one of them may be destroyed).
+// surfaces share their arrays). The arrays are reference counted behind the
+// public pointers, so alloc_lists or the destructor of one sharing surface
+// leaves them alive for the other.
 class kivNurbSurface {
   public:
     std::int32_t nb_uverts = 0;                 // control points along u
@@ -56,7 +58,7 @@ class kivNurbSurface {
     // A deep copy: own knot vectors and control points.
     kivNurbSurface(const kivNurbSurface& other);
     kivNurbSurface& operator=(const kivNurbSurface&) = default;
-    ~kivNurbSurface();
+    ~kivNurbSurface() = default;
 
     // --- Set-up -----------------------------------------------------------
     void set_nb_verts(int nu, int nv) {
@@ -72,7 +74,8 @@ class kivNurbSurface {
         vclosed = static_cast<std::int16_t>(cv);
     }
     // Allocates cleared control points and both knot vectors for the
-    // current counts and orders (freeing earlier ones). 0 when either count
+    // current counts and orders (replacing earlier ones; a surface sharing
+    // them keeps them). 0 when either count
     // is below 4, an order is below 1, or memory runs out; else 1.
     int alloc_lists();
     // Stores p at linear index i, premultiplying x, y, z by w when w is not
@@ -134,6 +137,15 @@ class kivNurbSurface {
     long long uknots_size_ = 0;
     long long vknots_size_ = 0;
     long long cvs_size_ = 0;
+
+    // The owners of uknots, vknots and cvs (shared by assignment).
+    std::shared_ptr<float> uknots_owner_;
+    std::shared_ptr<float> vknots_owner_;
+    std::shared_ptr<kivPoint4> cvs_owner_;
+
+    // Allocates the three arrays for the sizes above; false when memory
+    // runs out (the arrays are then null).
+    bool allocate_arrays();
 
     // True when the arrays exist and both orders lie in 1 ... min(count,
     // kMaxNurbOrder), so that evaluation stays inside the arrays.

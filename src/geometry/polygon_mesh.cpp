@@ -9,14 +9,13 @@
 
 namespace {
 
-// Frees *array and replaces it by n cleared entries. Returns 1, or 0 (with
-// a null array) when n is negative or the allocation fails.
+// Replaces array (and its owner) by n cleared entries; the former array
+// lives on while another mesh shares it. Returns 1, or 0 (with a null
+// array) when n is negative or the allocation fails.
 template <typename T>
-int reallocate(T*& array, int n) {
-    delete[] array;
-    array = nullptr;
-    if (n < 0) return 0;
-    array = new (std::nothrow) T[static_cast<std::size_t>(n)]();
+int reallocate(T*& array, std::shared_ptr<T>& owner, int n) {
+    owner = shared_array<T>(n);
+    array = owner.get();
     return array != nullptr;
 }
 
@@ -136,30 +135,23 @@ void copy_ref_equal_map(char* dst, const char* name) {
     dst[len] = '\0';
 }
 
-kivPolygons::~kivPolygons() {
-    delete[] verts;
-    delete[] norms;
-    delete[] texs;
-    delete[] polys;
-}
-
 // --- Sizes and elements ------------------------------------------------------
 
 int kivPolygons::set_nb_verts(int n) {
     nb_verts = n;
-    return reallocate(verts, n);
+    return reallocate(verts, verts_owner_, n);
 }
 int kivPolygons::set_nb_norms(int n) {
     nb_norms = n;
-    return reallocate(norms, n);
+    return reallocate(norms, norms_owner_, n);
 }
 int kivPolygons::set_nb_texs(int n) {
     nb_texs = n;
-    return reallocate(texs, n);
+    return reallocate(texs, texs_owner_, n);
 }
 int kivPolygons::set_nb_polys(int n) {
     nb_polys = n;
-    return reallocate(polys, n);
+    return reallocate(polys, polys_owner_, n);
 }
 
 int kivPolygons::set_vert(int i, const kivPoint& p) {

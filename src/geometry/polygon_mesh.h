@@ -9,8 +9,11 @@
 // stands for.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <new>
 
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
@@ -44,10 +47,12 @@ class kivSurfSample {
 };
 
 // ---------------------------------------------------------------------------
-// kivPolygons: the polygon mesh. The four arrays are owned and freed by the
-// destructor. Assignment is shallow: the two meshes share their arrays
-// afterwards (the target's former arrays are not freed) and only one of
-// them may be destroyed. Copy construction is not offered.
+// kivPolygons: the polygon mesh. Assignment is shallow: the two meshes
+// share their arrays afterwards. Each array is reference counted behind the
+// public pointer, so a setter that replaces an array, or the destructor of
+// one of the sharing meshes, leaves the array alive for the other (a plain
+// owner would free memory the copy still points at). Copy construction is
+// not offered.
 class kivPolygons {
   public:
     std::int32_t nb_verts = 0;                  // number of vertices
@@ -66,12 +71,12 @@ class kivPolygons {
     kivPolygons() = default;
     kivPolygons(const kivPolygons&) = delete;
     kivPolygons& operator=(const kivPolygons&) = default;
-    ~kivPolygons();
+    ~kivPolygons() = default;
 
     // --- Sizes ------------------------------------------------------------
-    // Store n and allocate n cleared entries (replacing and freeing any
-    // earlier array). 1 on success; 0 when the allocation fails or n is
-    // negative, the count then stays n and the array is null.
+    // Store n and allocate n cleared entries (replacing any earlier array;
+    // a mesh sharing it keeps it). 1 on success; 0 when the allocation fails
+    // or n is negative, the count then stays n and the array is null.
     int set_nb_verts(int n);
     int set_nb_norms(int n);
     int set_nb_texs(int n);
@@ -140,11 +145,31 @@ class kivPolygons {
     const char* get_ref_equal_map() const { return ref_equal_map; }
 
   private:
+    // The owners of verts, norms, texs and polys (shared by assignment).
+    std::shared_ptr<kivPoint> verts_owner_;
+    std::shared_ptr<kivVector> norms_owner_;
+    std::shared_ptr<kivPoint> texs_owner_;
+    std::shared_ptr<kivPoly> polys_owner_;
+
     // True when polygon p has 3 or 4 corners and every vertex index is in
     // range (and every normal / texture index too when asked for).
     bool poly_ok(const kivPoly& p, bool with_norms, bool with_texs) const;
     void write_groups(FILE* stream, bool dump_layout) const;
 };
+
+// n cleared entries of T owned by a reference count, or null when n is
+// negative, above INT_MAX or memory runs out.
+template <typename T>
+std::shared_ptr<T> shared_array(long long n) {
+    if (n < 0 || n > INT_MAX) return nullptr;
+    T* array = new (std::nothrow) T[static_cast<std::size_t>(n)]();
+    if (!array) return nullptr;
+    try {
+        return std::shared_ptr<T>(array, std::default_delete<T[]>());
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the deleter has freed the array
+    }
+}
 
 // Copies name into a fixed kRefEqualMapSize buffer, cut to fit; null clears.
 void copy_ref_equal_map(char* dst, const char* name);

@@ -8,8 +8,10 @@
 //
 // A row buffer is channel-planar: channel c < 4 occupies bytes
 // c * cols ... (c + 1) * cols - 1. With 5 channels the buffer is 8 * cols
-// bytes and the depth values (native floats) occupy bytes 4 * cols onwards;
-// otherwise it is channels * cols bytes.
+// bytes and the depth values occupy bytes 4 * cols onwards; otherwise it is
+// channels * cols bytes. The RLA writer takes depth values as native floats
+// and stores them big-endian; the RLA reader copies the stored bytes as they
+// are, so depth read from a file is big-endian.
 //
 // rx_rla wraps an RLA image for the output passes and the shadow-map
 // writer; u_char_buf is one scanline of planes that those passes fill.

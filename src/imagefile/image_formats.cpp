@@ -24,7 +24,7 @@ void delete_header(void* header) {
 
 void* make_rla(const char* path, int lines, int cols, float gamma, int channels) {
     RlaHeader* h = new (std::nothrow) RlaHeader;
-    if (h) rla_make_header(*h, path, lines, cols, gamma, channels >= 4, channels == 5);
+    if (h) rla_make_header(*h, path, lines, cols, gamma, channels == 5);
     return h;
 }
 void* make_pic(const char*, int lines, int cols, float, int channels) {

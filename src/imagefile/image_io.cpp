@@ -1,5 +1,7 @@
 #include "imagefile/image_io.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +34,13 @@ bool allocate_rows(kivImage* image) {
 bool read_file(const char* path, std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
+    // Only regular files: a name from a description file may point at a
+    // device that never ends (/dev/zero) or a directory.
+    struct stat info;
+    if (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(f);
+        return false;
+    }
     bytes.clear();
     uint8_t buffer[65536];
     std::size_t n;

@@ -212,7 +212,11 @@ ReadResult pic_read(const uint8_t* data, std::size_t size, kivImage* image) {
     image->cols = cols;
     image->lines = lines;
     image->channels = channels;
-    if (!plausible_size(lines, row_bytes(cols, channels), size, 0) || !allocate_rows(image)) {
+    // The same bound as the other readers: at most 128 bytes of picture per
+    // byte of file beyond 16 MiB. Long repeats can pack a flat picture
+    // tighter than that; such pictures are refused rather than letting a
+    // small file claim a gigabyte.
+    if (!plausible_size(lines, row_bytes(cols, channels), size, 128) || !allocate_rows(image)) {
         report_unreadable("PIC", path, "the picture is too large");
         return kReadFailed;
     }

@@ -72,8 +72,7 @@ void format_date(char* field, std::size_t n) {
 // ---------------------------------------------------------------------------
 // Header
 
-void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float gamma, bool matte,
-                     bool depth) {
+void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float gamma, bool depth) {
     h = RlaHeader();
     h.windowLeft = 0;
     h.windowRight = int16_t(cols - 1);
@@ -86,7 +85,9 @@ void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float 
     h.frame = 1;
     h.storageType = 0;
     h.numChan = 3;
-    h.numMatte = matte ? 1 : 0;
+    // Always one matte channel: a 3-channel image is written with an opaque
+    // matte record (see rla_write).
+    h.numMatte = 1;
     h.numAux = depth ? 1 : 0;
     h.revision = kRlaRevision;
     char text[64];
@@ -326,13 +327,13 @@ ReadResult rla_read(const uint8_t* data, std::size_t size, kivImage* image) {
                 return kReadFailed;
             }
             if (c == 4) {
-                // Depth: big-endian floats, stored natively in the row.
+                // Depth: the record's bytes are copied as they are (the
+                // file's big-endian floats), pixel left onwards.
                 if (count % 4 != 0 || long(count / 4) > cols - left) {
                     report_unreadable("RLA", path, "a depth record does not fit its scanline");
                     return kReadFailed;
                 }
-                float* depth = reinterpret_cast<float*>(row + 4 * std::size_t(cols)) + left;
-                for (int k = 0; k < count / 4; ++k) depth[k] = get_f32(code + 4 * k);
+                std::memcpy(row + 4 * std::size_t(cols) + 4 * std::size_t(left), code, count);
                 continue;
             }
             const long begin = long(c) * cols + left;
@@ -357,6 +358,9 @@ int rla_write(const kivImage* image) {
     const int cols = image->cols;
     const int lines = image->lines;
     const int colourChannels = image->channels < 4 ? image->channels : 4;
+    // The header always announces a matte channel; rows without one get an
+    // opaque matte record so that the file reads back consistently.
+    const std::vector<unsigned char> opaque(colourChannels < 4 ? cols : 0, 255);
 
     std::vector<uint8_t> file(kRlaHeaderSize + 4 * std::size_t(lines));
     rla_pack_header(*static_cast<const RlaHeader*>(image->header), file.data());
@@ -369,6 +373,8 @@ int rla_write(const kivImage* image) {
             if (!rla_encode_channel(row + std::size_t(c) * cols, cols, c, file))
                 return encode_failure(image->path, y);
         }
+        if (colourChannels == 3 && !rla_encode_channel(opaque.data(), cols, 3, file))
+            return encode_failure(image->path, y);
         if (image->channels == 5) {
             put_u16(file, 4 * unsigned(cols));
             const unsigned char* depth = row + 4 * std::size_t(cols);

@@ -75,8 +75,8 @@ struct RlaHeader {
 };
 
 // Fills the header of a new image: lines x cols, 8 bits, the gamma; a
-// depth channel when depth is set; a matte channel when matte is set.
-void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float gamma, bool matte,
+// depth channel when depth is set; always one matte channel.
+void rla_make_header(RlaHeader& h, const char* path, int lines, int cols, float gamma,
                      bool depth);
 
 // Packs the header into its 740 bytes and back.

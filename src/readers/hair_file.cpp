@@ -403,7 +403,13 @@ void hair_reader::fog_color(hair_color_chain value) {
 // --- The file --------------------------------------------------------------------------
 
 int hair_params_init(const char* path) {
-    // Descriptions of an earlier read are destroyed, not only dropped.
+    // Descriptions of an earlier read are destroyed, not only dropped; the
+    // assignments that point to them are pointed at the new descriptions
+    // of the same names once the file has been read, however that ends.
+    assdb_release_descriptions();
+    struct resolve_at_exit {
+        ~resolve_at_exit() { assdb_resolve_descriptions(); }
+    } resolve;
     hair_params_list_clear();
 
     std::FILE* file = path ? std::fopen(path, "r") : nullptr;

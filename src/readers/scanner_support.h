@@ -30,14 +30,6 @@ inline char* scan_string(const char* text, int length) {
     return s;
 }
 
-// The number of newlines in the length bytes of a token's text.
-inline int scan_newlines(const char* text, int length) {
-    int n = 0;
-    for (int i = 0; i < length; ++i)
-        if (text[i] == '\n') ++n;
-    return n;
-}
-
 // Decimal digits with an optional sign as an int; values beyond the range
 // stop at its ends.
 inline int scan_int(const char* text) {

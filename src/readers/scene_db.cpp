@@ -1,6 +1,8 @@
 // The scene database: per-frame file names, the include queue and reading.
 #include "readers/scene_db.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -30,8 +32,15 @@ bool is_digit(char c) {
 }
 
 // The file opened for reading, or null after the message for the host.
+// Only regular files are read: an include names any path, and the scanner
+// ends the process when it cannot read what it was given (a directory).
 std::FILE* open_scene(const char* path) {
     std::FILE* f = std::fopen(path, "r");
+    struct stat info;
+    if (f && (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode))) {
+        std::fclose(f);
+        f = nullptr;
+    }
     if (!f) {
         const std::string text = std::string("Can't open data file ") + path;
         sendInfo(infoError, text.c_str());

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -106,16 +107,34 @@ void scene_reader::element(int& counter, const char* missing, F store) {
 
 // --- Items --------------------------------------------------------------------------------
 
+namespace {
+
+// Most models, and most lights, one scene read may make room for.
+constexpr long long kMaxSceneRecords = 1 << 17;
+
+// nb_models and nb_lights only make room: models and lights may come from
+// include files read later, so the count is not held against this file's
+// size. The room is bounded instead: a list grows to at most
+// kMaxSceneRecords records, beyond which a count is cut (with a message).
+scene_step make_room(int (*init)(int, int), int which, int held, int n, const char* what) {
+    if (n < 0) return init(n, which) ? scene_step::go : scene_step::stop;
+    const long long room = std::max(0LL, kMaxSceneRecords - held);
+    if (n > room) {
+        std::printf("WARNING: room for %lld more %s, not %d\n", room, what, n);
+        n = static_cast<int>(room);
+    }
+    if (n == 0) return scene_step::go;
+    return init(n, which) ? scene_step::go : scene_step::stop;
+}
+
+}  // namespace
+
 scene_step scene_reader::reserve_lights(int n) {
-    const scene_step s = check_count(n);
-    if (s != scene_step::go) return s;
-    return lgtdb_init(n, which_) ? scene_step::go : scene_step::stop;
+    return make_room(lgtdb_init, which_, lgtdb_count(), n, "lights");
 }
 
 scene_step scene_reader::reserve_models(int n) {
-    const scene_step s = check_count(n);
-    if (s != scene_step::go) return s;
-    return mdldb_init(n, which_) ? scene_step::go : scene_step::stop;
+    return make_room(mdldb_init, which_, mdldb_capacity(which_), n, "models");
 }
 
 scene_step scene_reader::include(char* file) {
@@ -203,7 +222,16 @@ void scene_reader::light_angles(float cone, float penumbra) {
 void scene_reader::light_dropoff(float dropoff) {
     light_->dropoff = dropoff;
 }
+// Area light samples: at least one per direction and kMaxAreaLightSamples
+// in all, else the statement is refused.
 void scene_reader::light_samples(int u, int v) {
+    if (u < 1 || v < 1 || static_cast<long long>(u) * v > kMaxAreaLightSamples) {
+        char text[128];
+        std::snprintf(text, sizeof(text), "ERROR: area light samples %d %d outside 1 ... %d in all",
+                      u, v, kMaxAreaLightSamples);
+        message(text);
+        return;
+    }
     light_->area_usamples = u;
     light_->area_vsamples = v;
 }
@@ -363,8 +391,18 @@ scene_step scene_reader::nurb_nb_vertices(int nu, int nv) {
     if (s == scene_step::go && nurb_) nurb_->set_nb_verts(nu, nv);
     return s;
 }
+// Orders outside 1 ... kMaxNurbOrder cannot be evaluated; they are refused
+// before the knot buffer (count + order values) is sized by them.
 void scene_reader::nurb_order(int u, int v) {
-    if (nurb_) nurb_->set_order(u, v);
+    if (!nurb_) return;
+    if (u < 1 || v < 1 || u > kMaxNurbOrder || v > kMaxNurbOrder) {
+        char text[128];
+        std::snprintf(text, sizeof(text), "ERROR: nurb order %d %d outside 1 ... %d", u, v,
+                      kMaxNurbOrder);
+        message(text);
+        return;
+    }
+    nurb_->set_order(u, v);
 }
 void scene_reader::nurb_closed(bool u, bool v) {
     if (nurb_) nurb_->set_closed(u, v);

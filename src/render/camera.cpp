@@ -247,10 +247,26 @@ int hair_camera::init_zbuffer() {
         return 0;
     }
 
+    // A film plane of no width or height, or without a number for its size,
+    // maps every point to NaN and every hair would vanish without a word.
+    const bool frustum_ok = !(flags & kFrustum) ||
+                            (std::isfinite(frustum[1] - frustum[0]) && frustum[1] != frustum[0] &&
+                             std::isfinite(frustum[3] - frustum[2]) && frustum[3] != frustum[2]);
+    if (!frustum_ok) {
+        std::printf("ERROR: camera frustum (%f,%f,%f,%f) has no width or height\n", frustum[0],
+                    frustum[1], frustum[2], frustum[3]);
+        return 0;
+    }
+    if ((flags & kFrustum) && !(flags & kAperture)) aperture = frustum[1] - frustum[0];
+    if (!std::isfinite(aperture) || aperture == 0.0f || !std::isfinite(focal)) {
+        std::printf("ERROR: camera aperture %f and focal length %f give no film plane\n", aperture,
+                    focal);
+        return 0;
+    }
+
     // Film plane to pixels.
     const float fc = static_cast<float>(cols), fl = static_cast<float>(lines);
     if (flags & kFrustum) {
-        if (!(flags & kAperture)) aperture = frustum[1] - frustum[0];
         xscale = kivFscale(frustum[0], frustum[1], 0.0f, fc);
         yscale = kivFscale(frustum[2], frustum[3], 0.0f, fl);
     } else {

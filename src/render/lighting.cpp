@@ -416,7 +416,13 @@ void lgtdb_calc_simple_area_lights(int which) {
         if (!is_area(l.type)) continue;
         const int nu = l.area_usamples, nv = l.area_vsamples;
         const long long n = static_cast<long long>(nu) * nv;
-        if (nu <= 0 || nv <= 0 || n > INT_MAX) continue;
+        if (nu <= 0 || nv <= 0) continue;
+        if (n > kMaxAreaLightSamples) {
+            std::printf("ERROR: area light %s: %d x %d samples, more than %d\n",
+                        l.name && l.name->name ? l.name->name : "noname", nu, nv,
+                        kMaxAreaLightSamples);
+            continue;
+        }
 
         // The array is made once and reused while the sample counts stay.
         if (!l.samples || l.samples_size != n) {
@@ -507,6 +513,28 @@ kivMatrix lgtdb_get_new_shadow_matrix(const char* name, int index, int which,
 // ---------------------------------------------------------------------------
 // Lighting a segment
 
+namespace {
+
+// Whether a light without a number for its contribution was reported since
+// the lists were last cleaned up.
+bool g_nan_reported = false;
+
+bool has_nan(const kivColor& c) {
+    return std::isnan(c.r) || std::isnan(c.g) || std::isnan(c.b) || std::isnan(c.a);
+}
+
+// A spot light with a non-integer dropoff gives NaN from powf beyond 45
+// degrees off its axis; one such light must not blacken the whole hair, so
+// it contributes nothing (said once, with warnings on).
+void report_nan_light(const hair_light& l) {
+    if (g_nan_reported || !opt_warnings()) return;
+    g_nan_reported = true;
+    std::printf("WARNING: light %s gives a value that is not a number; it contributes nothing\n",
+                l.name && l.name->name ? l.name->name : "noname");
+}
+
+}  // namespace
+
 void lgtdb_calc_hair_lighting(const kivPoint& P, const kivVector& T, const kivVector& N,
                               const hair_state* hs, kivColor* out, int which, float t) {
     if (defs.shadows.shadow_pass) return;
@@ -526,9 +554,20 @@ void lgtdb_calc_hair_lighting(const kivPoint& P, const kivVector& T, const kivVe
             const char* linked = l.links[k]->name;
             if (!linked || std::strcmp(linked, model) != 0) continue;
             const float I = l.lighting(P, N, t);
+            if (std::isnan(I)) {
+                report_nan_light(l);
+                continue;
+            }
             if (I <= 0.0f) continue;
-            if (mode == 1 || mode == 2) D += l.diffuse(P, T, I);
-            if (mode == 2 || mode == 3) Sp += l.specular(P, T, I, e);
+            kivColor d, s;
+            if (mode == 1 || mode == 2) d = l.diffuse(P, T, I);
+            if (mode == 2 || mode == 3) s = l.specular(P, T, I, e);
+            if (has_nan(d) || has_nan(s)) {
+                report_nan_light(l);
+                continue;
+            }
+            D += d;
+            Sp += s;
         }
     }
 
@@ -616,4 +655,5 @@ void lgtdb_cleanup() {
     }
     g_count = 0;
     g_fill = 0;
+    g_nan_reported = false;
 }

@@ -59,6 +59,10 @@ constexpr float LIGHT_FALLOFF_CUBE = -3.0f;
 // name reference, its link name references, the links array and the
 // samples array, and releases them when destroyed. Records move (the
 // source becomes a default record) but are not copied.
+// Most samples an area light may have (usamples x vsamples): each lit hair
+// segment visits every sample, and the counts come from the scene file.
+constexpr int kMaxAreaLightSamples = 4096;
+
 struct hair_light {
     std::int32_t type = LIGHT_NULL;       // hair_light_type
     std::int32_t flags = 0;               // LIGHT_HAS_FALLOFF

@@ -5,6 +5,7 @@
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 #include "readers/assign_file.h"
+#include "readers/hair_file.h"
 
 namespace {
 
@@ -126,6 +127,36 @@ TEST_F(Assign, KeywordsNeedNoSeparatorsAndDumpListsEveryRecord) {
               "model x {\n    exclude for render smaps = 1\n    exclude for render hair = 1\n"
               "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
               "    nb of hair params = 0\n    nb of attractors = 0\n}\n");
+}
+
+// Reading the hair description file again replaces the descriptions the
+// assignments point to: each assignment follows its description's name to
+// the new file, and one whose name the new file lacks is dropped with a
+// warning (the sanitizer build checks that nothing reads a freed record).
+TEST_F(Assign, HairFileReadAgainRepointsAssignments) {
+    ASSERT_EQ(ReadText("\"a\" hair { \"m\" \"n\" }\n\"b\" hair { \"m\" }\n"), 1);
+    EXPECT_EQ(Hair("m"), (Names{"b", "a"}));
+    std::string out, failure;
+    const std::string hair = write_temp(".hair", "hair \"a\" { length = 7 ; }\n");
+    EXPECT_EQ(run_reader([&] { return hair_params_init(hair.c_str()); }, &out, &failure), 1)
+        << failure;
+    EXPECT_EQ("WARNING: assignment hair description (\"b\") doesn't exist!\n", out);
+    hair_params* a = hair_params_list_find(names_find("a"));
+    ASSERT_NE(a, nullptr);
+    for (const char* model : {"m", "n"}) {
+        int n = 0;
+        hair_params** list = nullptr;
+        assdb_get_model_hair(names_find(model), &n, &list);
+        ASSERT_EQ(1, n) << model;
+        EXPECT_EQ(a, list[0]) << model;
+        EXPECT_EQ(7.0f, list[0]->length.eval_const()) << model;
+    }
+    // A file that fails part way keeps the blocks read before the error,
+    // and the assignments of their names.
+    const std::string broken = write_temp(".hair", "hair \"a\" { length = 8 ; }\nhair {");
+    EXPECT_EQ(run_reader([&] { return hair_params_init(broken.c_str()); }, &out, &failure), -1);
+    EXPECT_EQ(Hair("m"), Names{"a"});
+    EXPECT_EQ(8.0f, hair_params_list_find(names_find("a"))->length.eval_const());
 }
 
 TEST_F(Assign, MissingItemsWarnAndNamesKeepSpacesAndNewlines) {

@@ -70,6 +70,10 @@ TEST_F(CurveData, RejectedFiles) {
     for (const char* bad : {"two_numbers.crv", "empty_first_line.crv", "empty.crv", "absent.crv"})
         EXPECT_EQ("Curve data read failed for file " + data(bad), rejectionOf(data(bad))) << bad;
     EXPECT_THROW(crvdata_lookup(nullptr, 0, 0), FurEBadParameter);
+    // Names from a description file may point anywhere: a device that never
+    // ends and a directory are refused, not read.
+    for (const std::string& odd : {std::string("/dev/zero"), testing::TempDir()})
+        EXPECT_EQ("Curve data read failed for file " + odd, rejectionOf(odd)) << odd;
     std::string text, printed;
     for (int i = 0; i < 32768; ++i) text += "1\n";
     const std::string path = write_temp("long.crv", text);

@@ -270,6 +270,11 @@ TEST(FurRender, ExitStatusesAndMessages) {
         std::string printed;  // on standard error, or standard output for status 0
     } cases[] = {
         {"--hair /no/such.hair --assign x --scene y" + out, 1, "\"/no/such.hair\""},
+        // A directory given as an input is named before any reader sees it.
+        {"--hair " + kData + " --assign x --scene y" + out, 1,
+         "cannot read the hair description file \"" + kData + "\": not a regular file"},
+        {"--hair " + kData + "fur.hair --assign /dev/null --scene y" + out, 1,
+         "the assignment file \"/dev/null\": not a regular file"},
         {scene("hidden") + "--frame 7" + out, 1, "hidden.0007.kiv"},
         {"--hair " + kData + "broken.hair --assign " + kData + "fur.assign --scene " + kData +
              "hidden" + out,

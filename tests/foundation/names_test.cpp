@@ -40,6 +40,24 @@ TEST_F(NameTable, InitRejectsBadSizes) {
     EXPECT_EQ(1, names_init(4));
 }
 
+// A second names_init while names are held keeps every record as it is (other
+// databases point at them); once they are all given back it rebuilds.
+TEST_F(NameTable, SecondInitKeepsHeldNames) {
+    ASSERT_EQ(1, names_init(1));
+    hair_name* a = names_add("held");
+    hair_name* b = names_add("other");
+    EXPECT_EQ("ERROR: names_init: the name table still holds 2 names\n",
+              captured([&] { EXPECT_EQ(0, names_init(64)); }));
+    EXPECT_TRUE(names_find("held") == a && names_find("other") == b);
+    EXPECT_EQ(std::string("held"), a->name);
+    EXPECT_EQ(1, a->refs);
+    names_remove(a);
+    names_remove(b);
+    ASSERT_EQ(1, names_init(64));
+    // 64 buckets now: more names fit than the one-bucket table could hold.
+    for (const char* text : {"c", "d", "e", "f"}) EXPECT_EQ(1, names_add(text)->refs) << text;
+}
+
 TEST_F(NameTable, ReferenceCounting) {
     ASSERT_EQ(1, names_init(17));
     hair_name* a = names_add("model1");

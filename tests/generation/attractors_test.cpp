@@ -101,6 +101,14 @@ TEST_F(Attractors, SetsChainAfterTheBucketHeadAndDump) {
     a->type = 1;
     const std::string out = captured(attractdb_dump);
     EXPECT_EQ(out.rfind("\n*** attract database ***\n   has a hash table of 13 buckets\n", 0), 0u);
+    // Every bucket is announced, in order, whether it holds sets or not.
+    std::size_t at = 0;
+    for (int bucket = 0; bucket < ATTRACT_BUCKETS; ++bucket) {
+        const std::size_t next = out.find("   bucket " + std::to_string(bucket) + " contains...\n");
+        ASSERT_NE(next, std::string::npos) << bucket;
+        EXPECT_GT(next, at) << bucket;
+        at = next;
+    }
     EXPECT_NE(out.find("   attractor " + same[0] +
                        " {\n      valid_frame = 0\n      closest_nb = 1\n"
                        "      type = global\n      influence = 1.000000 ;\n"),

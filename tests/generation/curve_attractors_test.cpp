@@ -82,11 +82,12 @@ TEST_F(CurveAttractors, ControlsResolveFromTheRegistryOrTheSurface) {
     EXPECT_EQ(curveAttractdb_get(names_find("set")), c);
     EXPECT_EQ(curveAttractdb_count(), 1);
     EXPECT_EQ(curveAttractdb_frame_init(), 1);
-    // An unknown curve is never chosen.
+    // An unknown curve is never chosen; the set still gives its type.
     hair_curveAttract* lost = Set("lost", {"missing"});
+    lost->type = 1;
     EXPECT_TRUE(curveAttractdb_applies(lost, hs_, 1.0f));
     EXPECT_EQ(curveAttractdb_choose(lost, hs_, {0, 0, 0}, work_), 0);
-    EXPECT_EQ(work_.type, -1);
+    EXPECT_EQ(work_.type, 1);
     // Without a reference direction, the u direction of the surface under the curve.
     kivPolygons mesh;
     mesh.set_nb_verts(3);
@@ -119,6 +120,15 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
     EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.curves[0].influence == 5.0f);
     EXPECT_EQ(work_.type, 1);
+    // A later set that applies but finds no control within its radius still
+    // decides the type (its records: none).
+    hair_curveAttract* near = Set("near", {"up"});
+    near->type = 0, near->radius = hp_scalar(0.1f);
+    hair_curveAttract* both[2] = {c, near};
+    EXPECT_EQ(curveAttractdb_setup_hair(both, 2, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
+    EXPECT_EQ(work_.type, 0);
+    work_.reset();
+    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
     // f = 1/2: the curve's point (0, 0, 1); weight 1/2, influence 5.
     ExpectVector(Pull({1, 0, 1}, {1, 0, 2}, 1.0f), -2.5f, 0, 0);
     kivVector pull;

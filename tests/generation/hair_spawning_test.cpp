@@ -12,6 +12,7 @@
 #include "foundation/render_settings.h"
 #include "generation/hair_shaping.h"
 #include "generation/motion_spawning.h"
+#include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
 #include "render/camera.h"
@@ -450,3 +451,54 @@ TEST(HairPoly, QuadsWithoutAVDirectionOrWithDegenerateEdges) {
 }
 
 }  // namespace
+
+// usamples x vsamples from the hair file size the clump grid: a grid above
+// 2^20 nodes is refused with a message (the hairs still grow, without
+// clumps); one at the cap is built.
+TEST_F(Spawning, ClumpGridLargerThanItsCapIsRefused) {
+    hp_->clump = hp_scalar(0.5f), hp_->clumpfrequency = hp_scalar(100.0f);
+    hp_->density = hp_scalar(20.0f), hp_->segments = hp_scalar(2.0f);
+    hair_model* m = Plane("n");
+    hair_state hs;
+    hair_poly poly;
+    std::vector<clump_centre> centres;
+    hp_->usamples = hp_scalar(2048.0f), hp_->vsamples = hp_scalar(1024.0f);
+    const std::string out =
+        captured([&] { spawn_detail::build_clump_centres(m, hp_, hs, poly, centres); });
+    EXPECT_EQ("ERROR: clump sample grid 2048 x 1024 too large for n\n", out);
+    EXPECT_TRUE(centres.empty());
+    std::string text;
+    EXPECT_GT(Run(m, &text), 0);
+    EXPECT_NE(std::string::npos, text.find("too large")) << text;
+
+    // At the cap the grid is built (over data points it stays empty).
+    hp_->usamples = hp_scalar(1024.0f);
+    EXPECT_EQ("", captured([&] {
+                  spawn_detail::build_clump_centres(Points("d", 4), hp_, hs, poly, centres);
+              }));
+}
+
+// The polygon message counts quads and other faces in the first pass of the
+// first assignment only: a first assignment that places nothing leaves them 0.
+TEST_F(Spawning, FaceCountsComeFromTheFirstAssignmentOnly) {
+    hair_model* m = Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}});
+    hair_params* second = hair_params_list_add(names_add("second"));
+    second->density = hp_scalar(10.0f), second->erectness = hp_scalar(0.0f);
+    assdb_assign_hair("second", m->name);
+    hp_->density = hp_scalar(10.0f);
+    std::string out;
+    const int both = Run(m, &out);
+    EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(both) +
+                           " hairs from polygons p (0, 2)\n"))
+        << out;
+    int n = 0;
+    hair_params** list = nullptr;
+    assdb_get_model_hair(m->name, &n, &list);
+    ASSERT_EQ(2, n);
+    list[0]->set_visibility(false);
+    const int one = Run(m, &out);
+    EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(one) +
+                           " hairs from polygons p (0, 0)\n"))
+        << out;
+    EXPECT_TRUE(one > 0 && one < both);
+}

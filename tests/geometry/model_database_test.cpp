@@ -278,7 +278,10 @@ TEST_F(ModelDatabase, AreaLengthsReportHairyModelsPastExcludedOnes) {
     for (hair_model* m : {mdldb_get_index(0, 0), skipped, mesh}) assdb_assign_hair("fur", m->name);
     assdb_exclude_hair_render(skipped->name);
 
+    kivNurbSurface* patch = mdldb_get_index(0, 0)->nurbs();
+    ASSERT_TRUE(patch && patch->utess == 0 && patch->vtess == 0);
     const std::string text = file_text([](FILE* f) { EXPECT_EQ(mdldb_area_lengths(f), 1); });
+    EXPECT_TRUE(patch->utess == 0 && patch->vtess == 0) << "the surface is left as it was";
     // The patch's six statistics lines, then the mesh; not the excluded
     // model nor the one without hair.
     EXPECT_EQ(text.rfind("model patch {\nof 9 U tess segments (dist): ", 0), 0u) << text;

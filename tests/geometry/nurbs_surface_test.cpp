@@ -322,8 +322,21 @@ TEST(NurbsSetup, CopyIsDeepAndAssignmentShares) {
     kivNurbSurface c;
     c = *a;
     EXPECT_TRUE(a->cvs == c.cvs && a->vknots == c.vknots);
-    c.cvs = nullptr;  // only one of two sharing surfaces may free the arrays
-    c.uknots = c.vknots = nullptr;
+    // New lists for a, or the end of a, leave c's shared arrays alive.
+    const auto same = [](const kivPoint4& p, const kivPoint4& q) {
+        return p.x == q.x && p.y == q.y && p.z == q.z && p.w == q.w;
+    };
+    const kivPoint4 first = c.cvs[0];
+    ASSERT_EQ(1, a->alloc_lists());
+    EXPECT_TRUE(a->cvs != c.cvs && same(a->cvs[0], kivPoint4(0, 0, 0, 0)));
+    EXPECT_TRUE(same(first, c.cvs[0]) && first.w != 0.0f);
+    kivNurbSurface d;
+    {
+        kivNurbSurface e(*a);
+        d = e;
+    }
+    EXPECT_EQ(1, d.set_vert(15, kivPoint4(1, 2, 3, 1)));
+    EXPECT_TRUE(same(kivPoint4(1, 2, 3, 1), *d.points_lookup(3, 3)));
 }
 
 TEST(NurbsSetup, XformTransformsTheSurface) {

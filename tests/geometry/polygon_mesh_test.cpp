@@ -134,15 +134,30 @@ TEST(PolygonMesh, GetPolyReturnsCornersInOrder) {
     EXPECT_EQ(0, mesh.get_poly(1, nb, v, nullptr, nullptr));
 }
 
-TEST(PolygonMesh, AssignmentSharesArrays) {
-    kivPolygons a, b;
-    a.set_nb_verts(2);
-    a.set_casts_shadows(false);
-    a.set_ref_equal_map(std::string(300, 'x').c_str());
-    b = a;
-    EXPECT_TRUE(a.verts == b.verts && !b.get_casts_shadows());
-    EXPECT_EQ(std::string(259, 'x'), b.get_ref_equal_map()) << "cut to fit";
-    b.verts = nullptr;  // only one of the two may free the shared array
+// Assignment shares the arrays; a setter or the end of one mesh leaves the
+// shared arrays alive for the other (the sanitizer build checks the reads).
+TEST(PolygonMesh, AssignmentSharesArraysThatOutliveEitherMesh) {
+    kivPolygons b;
+    {
+        kivPolygons a;
+        a.set_nb_verts(2), a.set_nb_norms(1), a.set_nb_texs(2), a.set_nb_polys(1);
+        a.set_vert(1, {1, 2, 3});
+        a.set_poly(0, poly({0, 1, 1}, {0, 0, 0}, {0, 1, 1}));
+        a.set_casts_shadows(false);
+        a.set_ref_equal_map(std::string(300, 'x').c_str());
+        b = a;
+        EXPECT_TRUE(a.verts == b.verts && a.polys == b.polys && !b.get_casts_shadows());
+        EXPECT_EQ(std::string(259, 'x'), b.get_ref_equal_map()) << "cut to fit";
+        ASSERT_EQ(1, a.set_nb_verts(5) + a.set_nb_polys(0) - 1);
+        EXPECT_NE(a.verts, b.verts);
+        EXPECT_EQ(kivVector(1, 2, 3), kivVector(b.verts[1])) << "b keeps the array a replaced";
+        EXPECT_EQ(kivVector(), kivVector(a.verts[1]));
+    }
+    int nb = 0;
+    kivPoint v[4];
+    EXPECT_EQ(1, b.get_poly(0, nb, v, nullptr, nullptr)) << "b outlives a";
+    EXPECT_EQ(3, nb);
+    EXPECT_EQ(kivVector(1, 2, 3), kivVector(v[1]));
 }
 
 // --- Transformation ------------------------------------------------------------------------

@@ -111,3 +111,34 @@ TEST(PicFileDeathTest, CorruptRunLengthEndsTheProcess) {
         expect_fatal_open(file.path, message);
     }
 }
+
+// A valid file of 160 KB whose long repeats claim 16000 x 16000 RGBA (1 GiB
+// of rows) is refused before the rows are allocated; the same code for a
+// picture within the allowance reads.
+TEST(PicFile, PictureFarLargerThanItsFileIsRefused) {
+    auto flat = [](int cols, int lines) {
+        Bytes rest = {1, 8, 2, 0xE0, 0, 8, 2, 0x10};
+        const uint8_t hi = uint8_t(cols >> 8), lo = uint8_t(cols);
+        for (int y = 0; y < lines; ++y)
+            for (uint8_t v : {uint8_t(128), hi, lo, uint8_t(1), uint8_t(2), uint8_t(3),
+                              uint8_t(128), hi, lo, uint8_t(4)})
+                rest.push_back(v);
+        Bytes b = pic_file(0, 0, rest);
+        b[92] = hi, b[93] = lo, b[94] = uint8_t(lines >> 8), b[95] = uint8_t(lines);
+        return b;
+    };
+    TempFile file(".pic");
+    write_bytes(file.path, flat(16000, 16000));
+    kivImage* image = nullptr;
+    const std::string out = captured([&] { image = kivOpenImageChecked(file.c_str(), 0); });
+    EXPECT_EQ(nullptr, image);
+    EXPECT_NE(std::string::npos, out.find("too large")) << out;
+    if (image) kivCloseImage(image);
+
+    write_bytes(file.path, flat(300, 200));
+    image = kivOpenImageChecked(file.c_str(), 0);
+    ASSERT_NE(nullptr, image);
+    EXPECT_TRUE(image->cols == 300 && image->lines == 200 && image->channels == 4);
+    EXPECT_TRUE(image->rows[199][0] == 1 && image->rows[0][3 * 300 + 299] == 4);
+    kivCloseImage(image);
+}

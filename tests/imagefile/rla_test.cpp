@@ -47,11 +47,13 @@ TEST(RlaEncoder, ExactCodes) {
 }
 
 TEST(RlaFile, HeaderFieldsAtTheirOffsets) {
-    for (bool depth : {true, false}) {
+    // Without depth, 4 and 3 channels alike announce one matte channel.
+    for (int channels : {5, 4, 3}) {
+        const bool depth = channels == 5;
         // A name longer than the field keeps its first 127 characters.
         TempFile file(depth ? ".rla" : std::string(150, 'n') + ".rla");
         kivImage* image =
-            kivCreateImage(file.c_str(), 0, depth ? 3 : 7, depth ? 5 : 2, 8, 2.2f, depth ? 5 : 4);
+            kivCreateImage(file.c_str(), 0, depth ? 3 : 7, depth ? 5 : 2, 8, 2.2f, channels);
         ASSERT_NE(nullptr, image);
         ASSERT_EQ(1, kivCloseImage(image));
         const Bytes b = read_bytes(file.path);
@@ -59,7 +61,8 @@ TEST(RlaFile, HeaderFieldsAtTheirOffsets) {
         const uint16_t withDepth[14] = {0, 4, 0, 2, 0, 4, 0, 2, 1, 0, 3, 1, 1, 0xFFFE};
         const uint16_t noDepth[14] = {0, 1, 0, 6, 0, 1, 0, 6, 1, 0, 3, 1, 0, 0xFFFE};
         for (int i = 0; i < 14; ++i)
-            EXPECT_EQ((depth ? withDepth : noDepth)[i], be16(b, 2 * i)) << "offset " << 2 * i;
+            EXPECT_EQ((depth ? withDepth : noDepth)[i], be16(b, 2 * i))
+                << channels << " channels, offset " << 2 * i;
         // {offset, aux type, aux bits}
         const int shorts[][2] = {
             {612, 0}, {658, 8}, {660, 0}, {662, 8}, {664, depth ? 4 : 0}, {666, depth ? 32 : 8}};
@@ -170,8 +173,11 @@ TEST(RxRla, WritesScanlinesAndReadsThemBack) {
         const unsigned char* row = in.readscan(y);
         ASSERT_NE(nullptr, row);
         for (int i = 0; i < 5; ++i) {
+            // Depth comes back as the file's big-endian bytes.
+            const Bytes stored(row + 20 + 4 * i, row + 24 + 4 * i);
+            const uint32_t bits = be32(stored, 0);
             float z;
-            std::memcpy(&z, row + 20 + 4 * i, 4);
+            std::memcpy(&z, &bits, 4);
             EXPECT_TRUE(row[i] == 10 * y + i && row[5 + i] == row[i] && row[10 + i] == row[i] &&
                         row[15 + i] == 200);
             EXPECT_EQ(float(y) + 0.5f * i, z);

@@ -98,6 +98,32 @@ TEST_F(Camera, ParameterCompletionFromEachPair) {
     EXPECT_EQ(one.zbuffer(), nullptr);
 }
 
+// A camera whose film plane has no size (zero aperture, a zero-width or
+// zero-height frustum, a zero field of view) would project every point to
+// NaN: it is refused with a message and gets no z-buffer.
+TEST_F(Camera, FilmPlaneWithoutASizeIsRefused) {
+    const auto refused = [](hair_camera& cam, const char* what) {
+        std::string out;
+        out = captured([&] { EXPECT_EQ(init(cam, 10, 20), 0) << what; });
+        EXPECT_EQ(out.rfind("ERROR: camera ", 0), 0u) << what << ": " << out;
+        EXPECT_EQ(cam.zbuffer(), nullptr) << what;
+    };
+    hair_camera aperture, fov, wide, high, fine;
+    aperture.set_aperture(0.0f), aperture.set_focal(1.0f);
+    refused(aperture, "zero aperture");
+    fov.set_fov(0.0f, 1), fov.set_focal(1.0f);
+    refused(fov, "zero field of view");
+    wide.set_focal(1.0f), wide.set_frustum(0.5f, 0.5f, -1, 1);
+    refused(wide, "zero-width frustum");
+    high.set_focal(1.0f), high.set_aperture(2.0f), high.set_frustum(-1, 1, 3, 3);
+    refused(high, "zero-height frustum");
+    fine.set_focal(1.0f), fine.set_frustum(-1, 1, -0.5f, 0.5f);
+    ASSERT_EQ(init(fine, 10, 20), 1);
+    float x = 0, y = 0;
+    ASSERT_TRUE(fine.project(kivPoint(0.5f, 0, -1), x, y));
+    EXPECT_TRUE(x == 15.0f && y == 5.0f);
+}
+
 TEST_F(Camera, ProjectionOfKnownPointsAndFrustums) {
     hair_camera cam;
     make_camera(cam, 100, 200);  // film 2 wide and 1 high, centred

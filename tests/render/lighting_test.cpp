@@ -56,6 +56,10 @@ class Lights : public render_test::SettingsTest {
     hair_state hs_;
 };
 
+bool has_nan_component(const kivColor& c) {
+    return std::isnan(c.r) || std::isnan(c.g) || std::isnan(c.b) || std::isnan(c.a);
+}
+
 // c against (r, g, b, a) = s × (rgb, a).
 void ExpectColor(const kivColor& c, float s, const kivColor& e, const std::string& what) {
     const float d[] = {c.r - s * e.r, c.g - s * e.g, c.b - s * e.b, c.a - s * e.a};
@@ -216,6 +220,33 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
     Make(LIGHT_INFINITE);
     defs.model_name = nullptr;
     ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0, quarter, "no model");
+}
+
+// A spot light with a non-integer dropoff gives NaN beyond 45 degrees off
+// its axis: it contributes nothing, the other lights still light the hair,
+// and verbose mode says so once.
+TEST_F(Lights, LightWithoutANumberContributesNothing) {
+    const kivColor quarter(0.25f, 0.25f, 0.25f, 1);
+    Make(LIGHT_INFINITE, quarter);
+    hair_light* spot = Make(LIGHT_SPOT);
+    spot->name = names_add("spot");
+    spot->cone = 80, spot->penumbra = 0, spot->dropoff = 2.5f;
+    // The hair at kP lies 60 degrees off the spot's axis (+y).
+    spot->position = kP - kivVector(std::sin(60 * kDeg), std::cos(60 * kDeg), 0) * 5.0f;
+    ASSERT_TRUE(std::isnan(spot->lighting(kP, kivVector(0, 1, 0), 0)));
+    opt_flags = 3;
+    std::vector<kivColor> out;
+    const std::string said = captured([&] {
+        out = Light(kP, kivVector(1, 0, 0), 2);
+        Light(kP, kivVector(1, 0, 0), 2);
+    });
+    ExpectColor(out[0], 0.25f, kivColor(1, 1, 1, 4), "the infinite light alone");
+    EXPECT_FALSE(has_nan_component(out[1]));
+    EXPECT_EQ("WARNING: light spot gives a value that is not a number; it contributes nothing\n",
+              said);
+    // At 30 degrees the same light is a number and lights the hair.
+    spot->position = kP - kivVector(std::sin(30 * kDeg), std::cos(30 * kDeg), 0) * 5.0f;
+    EXPECT_GT(Light(kP, kivVector(1, 0, 0), 1)[0].r, 0.25f + 1e-3f);
 }
 
 TEST_F(Lights, LightModelsAndTheShadowPass) {

@@ -4,6 +4,7 @@
 // file, the transformations, the geometry z-buffer, hair generation and
 // rasterisation, and the images the user asked for.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,11 +52,16 @@ void watch_commands(const char* command) {
 
 // --- Checks before the work ---------------------------------------------------------
 
+// Every input must be a readable regular file: the text readers' scanners
+// end the process (with the status of a bad command line) when they cannot
+// read what they were given, a directory for instance.
 void require_readable(const std::string& path, const char* what) {
+    const std::string name = std::string("cannot read ") + what + " \"" + path + "\": ";
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) throw run_error{name + std::strerror(errno)};
+    if (!S_ISREG(info.st_mode)) throw run_error{name + "not a regular file"};
     FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr)
-        throw run_error{std::string("cannot read ") + what + " \"" + path +
-                        "\": " + std::strerror(errno)};
+    if (f == nullptr) throw run_error{name + std::strerror(errno)};
     std::fclose(f);
 }
 

@@ -1,0 +1,7 @@
+// PIC reader: any file opened as PIC must give an image or a refusal.
+#include "image_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    korvo_fuzz::open_image(data, size, ".pic", kivFormatPic);
+    return 0;
+}
