@@ -175,9 +175,13 @@ class hair_camera {
     void zbuff_hair_poly(int n, motion_blur_pnt* v, unsigned int timeslices);
     // --- Implemented by the geometry occlusion ----------------------------------------
     void zbuff_poly(int n, kivPoint* points, bool flag1, bool flag2);
-    // Motion blur and the shadow-map pass declare their member functions
-    // here together with their definitions: a declaration without one would
-    // link only until the first call.
+    // --- Implemented by motion blur ----------------------------------------------------
+    void zbuff_motion_hair(control_hair* hair0, control_hair* hair1, hair_state* state);
+    void do_motion_polys(motion_blur_pnt* quad0, motion_blur_pnt* quad1);
+    void zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair_camera* cam1, bool flag1,
+                                bool flag2, int level);
+    // --- Implemented by the shadow-map pass ---------------------------------------------
+    void render_shadow_map(const char* file, int debug);
 
   protected:
     // Film-plane point to pixels: x = xscale of p.x, y = yscale of p.y.
