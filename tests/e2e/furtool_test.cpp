@@ -158,6 +158,24 @@ TEST_F(Furtool, ObjAndRootsExportTheScene) {
     EXPECT_EQ(runs[0], runs[1]);
 }
 
+// The curves furtool writes are the hairs a render of the same frame draws:
+// the same file, byte for byte, as furrender's curve export.
+TEST_F(Furtool, CurvesAreTheHairsTheRendererDraws) {
+    const std::string e2e = KORVO_TEST_DATA "/e2e/";
+    const std::string scene =
+        "--hair " + e2e + "fur.hair --assign " + e2e + "fur.assign --scene " + e2e + "ball ";
+    const std::string dir = Copy("");
+    const run_result r = Run(dir, "curves " + scene + "--out tool.obj");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string render = "cd '" + dir + "' && " KORVO_BIN_DIR "/furrender " + scene +
+                               "--size 160x120 --quiet --out pic.png --export-curves render.obj";
+    ASSERT_EQ(std::system(render.c_str()), 0);
+    const std::string tool = read_all(dir + "/tool.obj");
+    EXPECT_GT(lines_starting(tool, "l "), 100);
+    EXPECT_EQ(tool, read_all(dir + "/render.obj"));
+    EXPECT_EQ(Run(dir, "curves " + scene + "--out tool.abc").status, 1);
+}
+
 // Bad command lines give 2 with the usage; jobs that cannot be done give 1
 // with a message, and leave the user's files as they were.
 TEST_F(Furtool, ErrorExits) {

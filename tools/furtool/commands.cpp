@@ -162,6 +162,16 @@ int run_roots(const options& o) {
     return status_after("roots");
 }
 
+int run_curves(const options& o) {
+    if (o.out.empty()) throw job_error{"curves: give the curve file with --out"};
+    if (curve_format_of(o.out.c_str()) == curve_format::none)
+        throw job_error{"curves: the curve file must end in .usda or .obj: \"" + o.out + "\""};
+    scene_session session(o);
+    if (!mdldb_export_curves(o.out.c_str(), *camdb_get(0)))
+        throw job_error{"cannot write the curve file \"" + o.out + "\""};
+    return status_after("curves");
+}
+
 int run_curves_check(const options& o) {
     for (const std::string& file : o.files) {
         std::vector<guide_curve> curves;

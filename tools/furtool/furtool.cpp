@@ -53,6 +53,10 @@ const option_entry kObjOptions[] = {
     {"out-dir", "DIR", "directory of the OBJ files <model>.<frame>.obj (default .)"},
 };
 
+const option_entry kCurvesOptions[] = {
+    {"out", "FILE", "the shaped hairs of the frame as curves: .usda or .obj (required)"},
+};
+
 const option_entry kRootsOptions[] = {
     {"out-dir", "DIR", "directory of the root files <model>.<frame>.roots (default .)"},
 };
@@ -67,6 +71,8 @@ const command kCommands[] = {
      sizeof kObjOptions / sizeof kObjOptions[0], true, run_obj},
     {"roots", "the hair roots every model spawns, as text", kRootsOptions,
      sizeof kRootsOptions / sizeof kRootsOptions[0], true, run_roots},
+    {"curves", "every shaped hair as a curve, as the renderer draws it", kCurvesOptions,
+     sizeof kCurvesOptions / sizeof kCurvesOptions[0], true, run_curves},
     {"curves-check", "reads guide-curve files (FILE ...) and lists their curves", nullptr, 0, false,
      run_curves_check},
 };
@@ -105,6 +111,8 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         ok = read_int(v, 0, 2, o.area_mode);
     else if (name == "map-size")
         ok = read_size(v, kEqualizerMaxSide, o.map_width, o.map_height);
+    else if (name == "out")
+        ok = !(o.out = v).empty();
     else if (name == "out-dir")
         ok = !(o.out_dir = v).empty();
     else if (name == "prefix")

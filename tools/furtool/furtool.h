@@ -28,6 +28,7 @@ struct options {
     int map_width = 256, map_height = 256;
     bool no_maps = false, fill = false, update_hair = false, one_file = false;
     std::string out_dir = ".";
+    std::string out;  // the curve file of curves
     std::string prefix, suffix;
     bool has_prefix = false;
     bool has_default_direction = false;
@@ -54,6 +55,7 @@ int run_equalize(const options& o);
 int run_direction(const options& o);
 int run_obj(const options& o);
 int run_roots(const options& o);
+int run_curves(const options& o);
 int run_curves_check(const options& o);
 
 // "X,Y,Z" (every model) or "NAME=X,Y,Z" (one model) into the options.
