@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <tuple>
 
 #include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
@@ -222,6 +223,24 @@ TEST_F(Scene, NurbOrderAndAreaSamplesAreBounded) {
               "ERROR: area light a: 100000 x 100000 samples, more than 4096\n");
     EXPECT_EQ(Light(0)->samples_size, 0);
     EXPECT_EQ(Light(2)->samples_size, 4096);
+}
+
+// The audit's hostile files are read or refused quickly and without a
+// large allocation (the sanitizer build's allocator would report one).
+TEST_F(Scene, HostileFilesOfTheBrokenFolder) {
+    // {file, result, text that the output must hold}
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"nurb_huge_order", 1, "ERROR: nurb order 2000000000 2000000000 outside 1 ... 16"},
+        {"area_huge_samples", 1, "ERROR: area light samples 2000000000 2000000000"},
+        {"counts_from_include", 0, "Can't open data file models.inc"},
+        {"room_beyond_cap", 1, "WARNING: room for 0 more models, not 2000000000"},
+        {"include_device", 0, "Can't open data file /dev/zero"}};
+    for (const auto& [file, result, text] : cases) {
+        std::string out;
+        EXPECT_EQ(ReadFile(kData + "broken/" + file + ".0001.kiv", &out), result) << file;
+        EXPECT_NE(out.find(text), std::string::npos) << file << "\n" << out;
+        scndb_cleanup();
+    }
 }
 
 // Newlines inside a quoted string are not counted in a message's line.
