@@ -24,6 +24,8 @@ seeds() {
     pic) echo "tests/data/imagefile/*.pic fuzz/seeds/*.pic" ;;
     iff) echo "tests/data/imagefile/*.iff fuzz/seeds/*.iff" ;;
     png) echo "tests/data/imagefile/*.png examples/*/*.png fuzz/seeds/*.png" ;;
+    smap) echo "tests/data/render/broken/*.smap fuzz/seeds/*.smap" ;;
+    guide_curves) echo "examples/*/*.obj tests/data/readers/broken/*" ;;
     texture) echo "tests/data/imagefile/* examples/*/*.png fuzz/seeds/*" ;;
     *) echo "fuzz/seeds/*" ;;
     esac

@@ -1,5 +1,7 @@
 #include "readers/guide_curves.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -140,6 +142,12 @@ bool read_file(const std::string& path, std::string& text, std::string& error) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) {
         error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    if (::fstat(::fileno(f), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(f);
+        error = path + ": not a regular file";
         return false;
     }
     long size = -1;

@@ -197,6 +197,8 @@ TEST_F(Furtool, ErrorExits) {
         {"roots " + Demo() + "--curves missing.obj", 1},
         {"equalize " + Demo() + "--out-dir missing", 1},
         {"curves-check missing.obj", 1},
+        {"obj --hair . --assign demo.assign --scene demo", 1},
+        {"curves --hair demo.hair --assign demo.assign --scene demo --out x.usda --curves .", 1},
     };
     const std::string hair = read_all(dir + "/demo.hair"), assign = read_all(dir + "/demo.assign");
     for (const auto& c : cases) {

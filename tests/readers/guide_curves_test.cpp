@@ -79,6 +79,8 @@ TEST_F(GuideCurves, DamagedFilesNameTheirLineAndReason) {
     std::string error;
     EXPECT_EQ(guide_curves_load((kData + "none.obj").c_str(), error), -1);
     EXPECT_EQ(error.compare(0, kData.size() + 25, kData + "none.obj: cannot open: No"), 0) << error;
+    EXPECT_EQ(guide_curves_load((kData + "broken").c_str(), error), -1);
+    EXPECT_EQ(error, kData + "broken: not a regular file");
 }
 
 // A hair grown next to a guide curve bends along it: its tip ends nearer the

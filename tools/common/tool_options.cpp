@@ -1,13 +1,28 @@
 #include "tool_options.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "korvofur/korvofur.h"
 
 namespace korvo_tools {
+
+std::string unreadable_input(const std::string& path, const char* what) {
+    const std::string name = std::string("cannot read ") + what + " \"" + path + "\": ";
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return name + std::strerror(errno);
+    if (!S_ISREG(info.st_mode)) return name + "not a regular file";
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return name + std::strerror(errno);
+    std::fclose(f);
+    return std::string();
+}
 
 bool read_int(const std::string& s, long lo, long hi, int& out) {
     if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;

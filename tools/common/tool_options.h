@@ -38,6 +38,11 @@ extern const option_entry kCurvesOption;
 // False with "<file>:<line>: <reason>" in error at the first bad file.
 bool load_guide_curves(const std::vector<std::string>& files, std::string& error);
 
+// Every input must be a readable regular file: the text readers' scanners
+// end the process on a directory or a device. Empty when path is one, else
+// "cannot read <what> "<path>": <reason>".
+std::string unreadable_input(const std::string& path, const char* what);
+
 // The usage lines of a table of options.
 std::string option_lines(const option_entry* options, int count);
 

@@ -56,13 +56,8 @@ void watch_commands(const char* command) {
 // end the process (with the status of a bad command line) when they cannot
 // read what they were given, a directory for instance.
 void require_readable(const std::string& path, const char* what) {
-    const std::string name = std::string("cannot read ") + what + " \"" + path + "\": ";
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0) throw run_error{name + std::strerror(errno)};
-    if (!S_ISREG(info.st_mode)) throw run_error{name + "not a regular file"};
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) throw run_error{name + std::strerror(errno)};
-    std::fclose(f);
+    const std::string error = korvo_tools::unreadable_input(path, what);
+    if (!error.empty()) throw run_error{error};
 }
 
 void require_writable_dir(const std::string& path) {

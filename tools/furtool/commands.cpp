@@ -14,11 +14,8 @@ namespace furtool {
 namespace {
 
 void require_readable(const std::string& path, const char* what) {
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr)
-        throw job_error{std::string("cannot read ") + what + " \"" + path +
-                        "\": " + std::strerror(errno)};
-    std::fclose(f);
+    const std::string error = korvo_tools::unreadable_input(path, what);
+    if (!error.empty()) throw job_error{error};
 }
 
 void require_writable_dir(const std::string& dir) {
