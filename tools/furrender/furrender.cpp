@@ -13,11 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bands.h"
 #include "korvofur/korvofur.h"
 #include "options.h"
 #include "progress.h"
@@ -113,6 +115,24 @@ struct library_run {
     library_run& operator=(const library_run&) = delete;
 };
 
+// --tile: the band's rows of the output image, as samples, become the
+// render region (within the user's region when there is one).
+void apply_tile(const options& o) {
+    const int f = o.subpixel;
+    const int lines = o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height;
+    const int cols = o.crop.on ? o.crop.x1 - o.crop.x0 + 1 : o.width;
+    const row_band b = band_of(0, lines, o.tile, o.tiles);
+    if (!defs.region_on) {
+        defs.region[0] = 0;
+        defs.region[2] = cols * f - 1;
+        defs.region[1] = 0;
+        defs.region[3] = lines * f - 1;
+    }
+    defs.region_on = 1;
+    defs.region[1] = std::max(defs.region[1], b.row0 * f);
+    defs.region[3] = std::min(defs.region[3], b.row1 * f - 1);
+}
+
 void apply_settings(const options& o) {
     defs.image_lines = o.height;
     defs.image_cols = o.width;
@@ -138,6 +158,7 @@ void apply_settings(const options& o) {
         defs.region[2] = (o.region.x1 - cx) * f + f - 1;
         defs.region[3] = (o.region.y1 - cy) * f + f - 1;
     }
+    if (o.tiles > 1) apply_tile(o);
 }
 
 void dump_databases() {
@@ -300,6 +321,13 @@ void read_close_scene(const options& o, int frame) {
         std::printf("WARNING: attractors differ between the two scenes of frame %d\n", frame);
 }
 
+// The hair pass on --threads processes (one per processor by default).
+void draw_hair(const options& o, hair_camera& cam, const std::function<void(bool)>& draw) {
+    const int workers = o.threads > 0 ? o.threads : processor_count();
+    const std::string error = draw_in_bands(cam, workers, o.quiet, draw);
+    if (!error.empty()) throw run_error{error};
+}
+
 // One frame, from its scene file to its images. False after --dump.
 bool render_frame(const options& o, int frame, shadow_folder& folder, progress_display& progress) {
     defs.frame = frame;
@@ -351,7 +379,7 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         mdldb_motion_blur_zbuffer(cam, cam1);
         cam->post_mb_zbuffer();
         progress.stage("growing and drawing the blurred hair");
-        mdldb_motion_blur_hair(cam, cam1);
+        draw_hair(o, *cam, [cam, cam1](bool) { mdldb_motion_blur_hair(cam, cam1); });
         // The curves of a blurred frame are its hairs at shutter open.
         if (!o.export_curves.empty()) {
             const std::string path = frame_file_name(o.export_curves, frame);
@@ -360,16 +388,20 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         }
     } else if (o.export_curves.empty()) {
         mdldb_zbuffer(cam, 0);
-        mdldb_hair(*cam);
+        draw_hair(o, *cam, [cam](bool) { mdldb_hair(*cam); });
     } else {
         mdldb_zbuffer(cam, 0);
         const std::string path = frame_file_name(o.export_curves, frame);
         curve_writer curves;
         if (!curves.open(path.c_str())) throw run_error{"cannot create \"" + path + "\""};
-        {
+        draw_hair(o, *cam, [cam, &curves](bool first) {
+            if (!first) {
+                mdldb_hair(*cam);
+                return;
+            }
             curve_recording recording(curves);
             mdldb_hair(*cam);
-        }
+        });
         if (!curves.close()) throw run_error{"could not write \"" + path + "\""};
     }
     progress.stage("writing the images");
