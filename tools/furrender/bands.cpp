@@ -14,14 +14,6 @@
 
 namespace furrender {
 
-row_band band_of(int first, int last, int band, int bands) {
-    const int rows = last - first, base = rows / bands, more = rows % bands;
-    row_band b;
-    b.row0 = first + band * base + std::min(band, more);
-    b.row1 = b.row0 + base + (band < more ? 1 : 0);
-    return b;
-}
-
 int processor_count() {
     const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1 : static_cast<int>(n);

@@ -16,18 +16,14 @@
 #include <functional>
 #include <string>
 
+#include "tool_options.h"
+
 class hair_camera;
 
 namespace furrender {
 
-// Rows row0 ... row1 - 1.
-struct row_band {
-    int row0 = 0, row1 = 0;
-};
-
-// Band `band` of `bands` equal bands of the rows first ... last - 1; the
-// first bands take one row more when the rows do not divide evenly.
-row_band band_of(int first, int last, int band, int bands);
+using korvo_tools::band_of;
+using korvo_tools::row_band;
 
 // The number of processors online (at least 1).
 int processor_count();
