@@ -101,10 +101,16 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
     expect_same_with_threads(scene("ball") + "--subpixel 2 --motion-blur --close-scene " + kData +
                                  "ball_close --out blur.exr --deep deep.exr",
                              {"blur.exr", "deep.exr"});
-    expect_same_with_threads(scene("shade", kData + "shade.hair", kData + "shade.assign") +
+    // The grass of the shadow scene casting shadows, so that its map holds hair.
+    std::string casting = slurp(kData + "shade.hair");
+    casting.replace(casting.find("casts_shadows false"), 19, "casts_shadows true");
+    const std::string shade_hair = temp_path("_shade.hair");
+    std::ofstream(shade_hair) << casting;
+    expect_same_with_threads(scene("shade", shade_hair, kData + "shade.assign") +
                                  "--subpixel 2 --surfaces --out shade.png --background 0.2,0.3,0.4 "
                                  "--shadow-dir maps",
                              {"shade.png", "maps/shade_sun.0001.smap"});
+    std::remove(shade_hair.c_str());
     // The fur with a fog, for the atmosphere pass.
     const std::string fogged = temp_path(".hair");
     std::ofstream(fogged) << slurp(kData + "fur.hair")
