@@ -101,8 +101,11 @@ TEST_F(ZbufferBands, BadBandsAndStreamsAreRefused) {
         EXPECT_FALSE(drawn(2)->load_rows(h, 0, 1)) << cut << " bytes";
         std::fclose(h);
     }
+    // Flag 2, followed by enough bytes for every pixel of the row.
     std::FILE* bad = std::tmpfile();
     std::fputc(2, bad);
+    const std::vector<char> zeros(4 * (1 + 16 * zb->record_slots()), 0);
+    std::fwrite(zeros.data(), 1, zeros.size(), bad);
     std::rewind(bad);
     EXPECT_FALSE(drawn(2)->load_rows(bad, 0, 1));
     std::fclose(bad);
