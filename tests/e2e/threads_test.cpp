@@ -131,6 +131,7 @@ TEST(Threads, BadCountsAreRefused) {
         {"--tile 3/3", "--tile: bad value \"3/3\""},
         {"--tile 1", "--tile: bad value \"1\""},
         {"--tile 0/121", "--tile: more bands than rows of pixels"},
+        {"--tile 0/2 --region 10,10,50,50", "--tile and --region do not go together"},
         {"--tile 0/2 --export-curves c.obj",
          "--tile draws part of the hair: --export-curves needs the whole frame"},
     };
@@ -187,6 +188,34 @@ TEST(Tiles, AssembledBandsAreTheSingleRun) {
     std::system(("rm -rf " + dir).c_str());
 }
 
+TEST(Tiles, CroppedOpenExrBandsJoinToTheSingleRun) {
+    const std::string dir = temp_path("_exr");
+    const std::string args =
+        scene("ball") + "--subpixel 2 --crop 5,7,150,110 --near 1 --far 100 --threads 2 ";
+    ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.exr --depth one_z.exr").status);
+    std::string bands, depths;
+    for (int i = 0; i < 3; ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(0, run_in(dir, "furrender",
+                            args + "--tile " + n + "/3 --out b" + n + ".exr --depth z" + n + ".exr")
+                         .status);
+        bands += " b" + n + ".exr";
+        depths += " z" + n + ".exr";
+    }
+    EXPECT_FALSE(slurp(dir + "/one.exr") == slurp(dir + "/b1.exr"));
+    ASSERT_EQ(0, run_in(dir, "furtool", "assemble --out joined.exr" + bands).status);
+    ASSERT_EQ(0, run_in(dir, "furtool", "assemble --out joined_z.exr" + depths).status);
+    EXPECT_TRUE(slurp(dir + "/one.exr") == slurp(dir + "/joined.exr"));
+    EXPECT_TRUE(slurp(dir + "/one_z.exr") == slurp(dir + "/joined_z.exr"));
+    // A colour band among depth bands does not fit.
+    const run_result r = run_in(dir, "furtool", "assemble --out mixed.exr z0.exr b1.exr z2.exr");
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos,
+              r.err.find("\"b1.exr\" differs from the first band in size or channels"))
+        << r.err;
+    std::system(("rm -rf " + dir).c_str());
+}
+
 TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
     const std::string dir = temp_path("_misfit");
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--out a.png").status);
@@ -204,7 +233,8 @@ TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
         {"assemble --out j.png text.png", 1, "\"text.png\" is not a PNG picture furrender writes"},
         {"assemble --out j.png missing.png", 1, "cannot read \"missing.png\""},
         {"assemble --out a.png a.png", 1, "--out would overwrite the band \"a.png\""},
-        {"assemble --out j.iff a.iff", 1, "cannot assemble .iff pictures (PNG only)"},
+        {"assemble --out j.iff a.iff", 1,
+         "cannot assemble .iff pictures (PNG and flat OpenEXR only)"},
         {"assemble a.png", 2, "--out and at least one band are required"},
     };
     for (const auto& c : cases) {

@@ -105,17 +105,18 @@ std::string collect(hair_camera& cam, worker& w) {
 
 }  // namespace
 
-std::string draw_in_bands(hair_camera& cam, int workers, bool quiet_workers,
+std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const std::function<void(bool first)>& draw) {
     hair_zbuffer& zb = *cam.zbuffer();
-    // The rows to share: the user's region's, else all.
-    int first = 0, last = zb.lines();
+    // The rows to share: those asked for within the user's region.
+    int first = std::max(0, rows.row0), last = std::min(zb.lines(), rows.row1);
     if (defs.region_on) {
-        first = std::max(0, defs.region[1]);
-        last = std::min(zb.lines(), defs.region[3] + 1);
+        first = std::max(first, defs.region[1]);
+        last = std::min(last, defs.region[3] + 1);
     }
+    if (first >= last) return std::string();  // nothing of the frame to draw
     const int n = std::max(1, std::min(workers, last - first));
-    if (n == 1) {
+    if (n == 1 && first == 0 && last == zb.lines()) {
         draw(true);
         return std::string();
     }

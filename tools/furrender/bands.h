@@ -28,13 +28,13 @@ using korvo_tools::row_band;
 // The number of processors online (at least 1).
 int processor_count();
 
-// Draws the hair of the frame with `workers` processes into the camera's
-// z-buffer. draw(first) is the hair pass; first is true in this process,
-// which draws the first band and keeps what only one process may do
+// Draws the hair of the frame into the z-buffer rows `rows` of the camera
+// (within the user's render region), with `workers` processes. draw(first) is the hair pass; first
+// is true in this process, which draws the first band and keeps what only one process may do
 // (writing the curves, the progress line). quiet_workers sends the
 // workers' standard error to /dev/null as well as their standard output.
 // Returns an empty string, or why a worker failed.
-std::string draw_in_bands(hair_camera& cam, int workers, bool quiet_workers,
+std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const std::function<void(bool first)>& draw);
 
 }  // namespace furrender

@@ -115,24 +115,6 @@ struct library_run {
     library_run& operator=(const library_run&) = delete;
 };
 
-// --tile: the band's rows of the output image, as samples, become the
-// render region (within the user's region when there is one).
-void apply_tile(const options& o) {
-    const int f = o.subpixel;
-    const int lines = o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height;
-    const int cols = o.crop.on ? o.crop.x1 - o.crop.x0 + 1 : o.width;
-    const row_band b = band_of(0, lines, o.tile, o.tiles);
-    if (!defs.region_on) {
-        defs.region[0] = 0;
-        defs.region[2] = cols * f - 1;
-        defs.region[1] = 0;
-        defs.region[3] = lines * f - 1;
-    }
-    defs.region_on = 1;
-    defs.region[1] = std::max(defs.region[1], b.row0 * f);
-    defs.region[3] = std::min(defs.region[3], b.row1 * f - 1);
-}
-
 void apply_settings(const options& o) {
     defs.image_lines = o.height;
     defs.image_cols = o.width;
@@ -158,7 +140,6 @@ void apply_settings(const options& o) {
         defs.region[2] = (o.region.x1 - cx) * f + f - 1;
         defs.region[3] = (o.region.y1 - cy) * f + f - 1;
     }
-    if (o.tiles > 1) apply_tile(o);
 }
 
 void dump_databases() {
@@ -321,10 +302,19 @@ void read_close_scene(const options& o, int frame) {
         std::printf("WARNING: attractors differ between the two scenes of frame %d\n", frame);
 }
 
+// The z-buffer rows of the frame's hair: all of them, or with --tile the
+// samples of the band's rows of the output image.
+row_band hair_rows(const options& o, const hair_camera& cam) {
+    if (o.tiles <= 1) return {0, cam.zbuffer()->lines()};
+    const int lines = o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height;
+    const row_band b = band_of(0, lines, o.tile, o.tiles);
+    return {b.row0 * o.subpixel, b.row1 * o.subpixel};
+}
+
 // The hair pass on --threads processes (one per processor by default).
 void draw_hair(const options& o, hair_camera& cam, const std::function<void(bool)>& draw) {
     const int workers = o.threads > 0 ? o.threads : processor_count();
-    const std::string error = draw_in_bands(cam, workers, o.quiet, draw);
+    const std::string error = draw_in_bands(cam, hair_rows(o, cam), workers, o.quiet, draw);
     if (!error.empty()) throw run_error{error};
 }
 

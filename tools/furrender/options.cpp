@@ -285,6 +285,12 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
         error = "--tile: more bands than rows of pixels";
         return false;
     }
+    if (o.tiles > 1 && o.region.on) {
+        // The bands cut the rows of the stored picture, which for an OpenEXR
+        // file are those of the region.
+        error = "--tile and --region do not go together";
+        return false;
+    }
     if (o.tiles > 1 && !o.export_curves.empty()) {
         error = "--tile draws part of the hair: --export-curves needs the whole frame";
         return false;

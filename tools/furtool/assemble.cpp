@@ -1,11 +1,13 @@
 // furtool assemble: joins the bands that furrender --tile I/N wrote into
 // one picture. Band I of N holds the picture's rows band_of(0, height, I, N)
-// (row 0 at the bottom); every other row of it is empty or background. The
-// bands are given in order, band 0 first.
+// (row 0 at the bottom) of the rows the file stores (an OpenEXR file's data
+// window); every other row of it is empty or background. The bands are
+// given in order, band 0 first.
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -75,6 +77,47 @@ void assemble_png(const options& o) {
         throw job_error{"could not write \"" + o.out + "\""};
 }
 
+bool same_windows(const exr_windows& a, const exr_windows& b) {
+    return a.width == b.width && a.height == b.height && a.data.x0 == b.data.x0 &&
+           a.data.y0 == b.data.y0 && a.data.x1 == b.data.x1 && a.data.y1 == b.data.y1;
+}
+
+// OpenEXR bands: flat pictures (colour, depth or both) of one size and data
+// window; the bands cut the data window's rows.
+void assemble_exr(const options& o) {
+    const int n = static_cast<int>(o.files.size());
+    exr_flat_planes out;
+    for (int i = 0; i < n; ++i) {
+        const std::string& path = o.files[i];
+        exr_flat_planes band;
+        std::string why;
+        if (!exr_read_flat(path.c_str(), band, why))
+            throw job_error{"cannot read \"" + path + "\": " + why};
+        const int lines = band.windows.data.lines();
+        if (i == 0) {
+            out = band;
+            if (n > lines)
+                throw job_error{std::to_string(n) + " bands of a picture " + std::to_string(lines) +
+                                " rows high"};
+            continue;
+        }
+        if (!same_windows(band.windows, out.windows) || band.rgba.size() != out.rgba.size() ||
+            band.z.size() != out.z.size())
+            throw job_error{"\"" + path + "\" differs from the first band in size or channels"};
+        const korvo_tools::row_band b = korvo_tools::band_of(0, lines, i, n);
+        const std::size_t cols = static_cast<std::size_t>(band.windows.data.cols());
+        const std::size_t from = b.row0 * cols, to = b.row1 * cols;
+        if (!band.rgba.empty())
+            std::copy(&band.rgba[from * 4], &band.rgba[to * 4 - 1] + 1, &out.rgba[from * 4]);
+        if (!band.z.empty()) std::copy(&band.z[from], &band.z[to - 1] + 1, &out.z[from]);
+    }
+    exr_flat_image image;
+    image.windows = out.windows;
+    image.rgba = out.rgba.empty() ? nullptr : out.rgba.data();
+    image.z = out.z.empty() ? nullptr : out.z.data();
+    if (!exr_write_flat(o.out.c_str(), image)) throw job_error{"could not write \"" + o.out + "\""};
+}
+
 }  // namespace
 
 int run_assemble(const options& o) {
@@ -88,7 +131,11 @@ int run_assemble(const options& o) {
         assemble_png(o);
         return 0;
     }
-    throw job_error{"cannot assemble ." + kind + " pictures (PNG only)"};
+    if (kind == "exr") {
+        assemble_exr(o);
+        return 0;
+    }
+    throw job_error{"cannot assemble ." + kind + " pictures (PNG and flat OpenEXR only)"};
 }
 
 }  // namespace furtool
