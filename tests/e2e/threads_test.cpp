@@ -220,6 +220,7 @@ TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
     const std::string dir = temp_path("_misfit");
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--out a.png").status);
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--size 80x60 --out small.png").status);
+    ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--deep deep.exr").status);
     const std::string before = slurp(dir + "/a.png");
     std::ofstream(dir + "/text.png") << "not a picture";
     const struct {
@@ -235,6 +236,8 @@ TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
         {"assemble --out a.png a.png", 1, "--out would overwrite the band \"a.png\""},
         {"assemble --out j.iff a.iff", 1,
          "cannot assemble .iff pictures (PNG and flat OpenEXR only)"},
+        {"assemble --out j.exr deep.exr", 1,
+         "cannot read \"deep.exr\": a deep image, not a flat one"},
         {"assemble a.png", 2, "--out and at least one band are required"},
     };
     for (const auto& c : cases) {
