@@ -65,18 +65,6 @@ TEST_F(ZbufferBands, LoadedBandsResolveAsTheOriginal) {
     EXPECT_EQ(resolved(*source), resolved(*target));
 }
 
-TEST_F(ZbufferBands, AnEmptyBandLeavesOtherRowsAlone) {
-    auto source = drawn(0);
-    auto target = drawn(3);
-    const std::vector<float> before = resolved(*target);
-    std::FILE* f = std::tmpfile();
-    ASSERT_TRUE(source->save_rows(f, 3, 3));
-    std::rewind(f);
-    ASSERT_TRUE(target->load_rows(f, 3, 3));
-    std::fclose(f);
-    EXPECT_EQ(before, resolved(*target));
-}
-
 TEST_F(ZbufferBands, BadBandsAndStreamsAreRefused) {
     auto zb = drawn(1);
     std::FILE* f = std::tmpfile();
