@@ -9,7 +9,8 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX     ?= /usr/local
 PACKAGES   := cmake ninja-build g++ make flex bison libfl-dev libgtest-dev libgmock-dev \
-              libbenchmark-dev libpng-dev zlib1g-dev libopenexr-dev time clang libclang-rt-dev
+              libbenchmark-dev libpng-dev zlib1g-dev libopenexr-dev time clang libclang-rt-dev \
+              parallel
 
 .PHONY: all deps build test test-release test-asan fuzz bench demo install format clean
 

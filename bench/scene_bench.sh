@@ -5,7 +5,10 @@
 # 640 x 480 (sub-pixel 2) still and motion-blurred. Reports wall time, hairs
 # per second and peak memory (from /usr/bin/time -v), the time of each shadow
 # pass and of the final render; the rolling frames their processor time as
-# well.
+# well. These runs draw on one process (--threads 1). Last, the demo at
+# 640 x 480 with 16 samples per pixel (sub-pixel 4) drawn by 1, 2 and all
+# processes: wall and processor time (the workers' included), hairs per
+# second of wall time and the peak memory of the largest process.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -40,7 +43,7 @@ run() {
     shift 2
     /usr/bin/time -v "$renderer" --hair "$hair" --assign examples/demo/demo.assign \
         --scene examples/demo/demo --frame 1 --size 1280x720 --subpixel 2 --backface \
-        --verbose 1 --out "$work/$name.png" "$@" > "$work/$name.out" 2> "$work/$name.time"
+        --verbose 1 --threads 1 --out "$work/$name.png" "$@" > "$work/$name.out" 2> "$work/$name.time"
     awk -v name="$name" '
         /total hairs/ { hairs = $3 }
         /shadow map of light|final render in/ { pass[++passes] = $0 }
@@ -70,7 +73,7 @@ run_rolling() {
     shift
     /usr/bin/time -v "$renderer" --hair examples/rolling/rolling.hair \
         --assign examples/rolling/rolling.assign --scene examples/rolling/rolling \
-        --frame 2 --size 640x480 --subpixel 2 --backface --out "$work/$name.png" "$@" \
+        --frame 2 --size 640x480 --subpixel 2 --backface --threads 1 --out "$work/$name.png" "$@" \
         > "$work/$name.out" 2> "$work/$name.time"
     awk -v name="$name" '
         /total hairs/ { hairs = $3 }
@@ -90,3 +93,31 @@ run_rolling() {
 echo "furrender, rolling ball frame 2 at 640 x 480, sub-pixel 2"
 run_rolling still
 run_rolling blurred --motion-blur --close-scene examples/rolling/rolling_close
+
+# The demo at sub-pixel 4 on N processes: name, N.
+run_threads() {
+    name=$1 threads=$2
+    /usr/bin/time -v "$renderer" --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
+        --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 4 --backface \
+        --verbose 1 --threads "$threads" --out "$work/$name.png" > "$work/$name.out" 2> "$work/$name.time"
+    awk -v name="$name" '
+        /total hairs/ { hairs = $3 }
+        /User time/ { cpu += $NF }
+        /System time/ { cpu += $NF }
+        /Elapsed \(wall clock\)/ {
+            k = split($NF, t, ":"); wall = 0
+            for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
+        }
+        /Maximum resident set size/ { rss = $NF }
+        END {
+            printf "%-10s %10d hairs  %8.2f s  %8.2f s cpu  %10.0f hairs/s  %8.1f MB peak\n",
+                   name, hairs, wall, cpu, hairs / wall, rss / 1024
+        }' "$work/$name.out" "$work/$name.time"
+}
+
+cores=$(nproc 2>/dev/null || echo 1)
+echo "furrender, demo scene at 640 x 480, sub-pixel 4, by processes (of $cores)"
+run_threads threads-1 1
+run_threads threads-2 2
+[ "$cores" -gt 2 ] && run_threads threads-$cores "$cores"
+cmp -s "$work/threads-1.png" "$work/threads-2.png" || echo "threads-2  picture differs from one process"

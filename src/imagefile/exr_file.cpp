@@ -5,10 +5,12 @@
 #include <ImfDeepScanLineOutputFile.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfPartType.h>
 #include <half.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <exception>
@@ -102,6 +104,67 @@ int exr_write_flat(const char* path, const exr_flat_image& image) {
         file.writePixels(lines);
     } catch (const std::exception& e) {
         report("image", path, e.what());
+        return 0;
+    }
+    return 1;
+}
+
+int exr_read_flat(const char* path, exr_flat_planes& out, std::string& error) {
+    try {
+        imf::InputFile file(path);
+        const imf::Header& header = file.header();
+        if (header.hasType() && imf::isDeepData(header.type())) {
+            error = "a deep image, not a flat one";
+            return 0;
+        }
+        const IMATH_NAMESPACE::Box2i& display = header.displayWindow();
+        const IMATH_NAMESPACE::Box2i& dw = header.dataWindow();
+        if (display.min.x != 0 || display.min.y != 0) {
+            error = "its display window does not start at 0, 0";
+            return 0;
+        }
+        exr_windows w;
+        w.width = display.max.x + 1;
+        w.height = display.max.y + 1;
+        w.data = {dw.min.x, w.height - 1 - dw.max.y, dw.max.x, w.height - 1 - dw.min.y};
+        if (!w.valid() ||
+            static_cast<long long>(w.data.cols()) * w.data.lines() > kExrMaxReadPixels) {
+            error = "its data window is empty, outside the picture or too large";
+            return 0;
+        }
+        const imf::ChannelList& channels = header.channels();
+        bool has_rgba = true;
+        for (const char* c : kRgba) has_rgba = has_rgba && channels.findChannel(c) != nullptr;
+        const bool has_z = channels.findChannel("Z") != nullptr;
+        if (!has_rgba && !has_z) {
+            error = "neither R, G, B, A nor Z channels";
+            return 0;
+        }
+
+        // Read top row first, then turned into rows bottom first.
+        const int cols = w.data.cols(), lines = w.data.lines();
+        const std::size_t pixels = static_cast<std::size_t>(cols) * lines;
+        std::vector<float> rgba(has_rgba ? pixels * 4 : 0), z(has_z ? pixels : 0);
+        imf::FrameBuffer fb;
+        for (int k = 0; has_rgba && k < 4; ++k)
+            fb.insert(kRgba[k], imf::Slice::Make(imf::FLOAT, rgba.data() + k, dw, sizeof(float) * 4,
+                                                 sizeof(float) * 4 * cols));
+        if (has_z)
+            fb.insert("Z", imf::Slice::Make(imf::FLOAT, z.data(), dw, sizeof(float),
+                                            sizeof(float) * cols));
+        file.setFrameBuffer(fb);
+        file.readPixels(dw.min.y, dw.max.y);
+        out.windows = w;
+        out.rgba.assign(rgba.size(), 0.0f);
+        out.z.assign(z.size(), 0.0f);
+        for (int r = 0; r < lines; ++r) {
+            const std::size_t from = static_cast<std::size_t>(lines - 1 - r) * cols;
+            const std::size_t to = static_cast<std::size_t>(r) * cols;
+            if (has_rgba) std::copy(&rgba[from * 4], &rgba[from * 4] + cols * 4, &out.rgba[to * 4]);
+            if (has_z) std::copy(&z[from], &z[from] + cols, &out.z[to]);
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
         return 0;
     }
     return 1;

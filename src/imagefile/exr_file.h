@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 #include "korvofur/export.h"
 
@@ -48,6 +49,23 @@ struct exr_flat_image {
 // Z as a float channel when z is given, ZIP compression. 1 on success; 0
 // with an "ERROR:" line on standard output otherwise.
 int exr_write_flat(const char* path, const exr_flat_image& image);
+
+// A flat image read back: its windows and planes over the data window,
+// bottom row first, as exr_write_flat takes them.
+struct exr_flat_planes {
+    exr_windows windows;
+    std::vector<float> rgba;  // 4 floats a pixel, empty when the file has no R, G, B, A
+    std::vector<float> z;     // 1 float a pixel, empty when the file has no Z
+};
+
+// The most pixels a data window read by exr_read_flat may hold.
+constexpr long long kExrMaxReadPixels = 1LL << 27;
+
+// Reads a flat OpenEXR image with the channels exr_write_flat writes (R, G,
+// B, A and/or Z; other channels are ignored). 1 on success; 0 with the
+// reason in error for an unreadable, deep or too large file, or one with
+// neither colour nor depth.
+int exr_read_flat(const char* path, exr_flat_planes& out, std::string& error);
 
 // One deep sample as the writer takes it: premultiplied colour and alpha,
 // the sample's front and back distance.

@@ -215,6 +215,39 @@ void hair_zbuffer::clear() {
     std::memset(cells_, 0, static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*));
 }
 
+bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
+    if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
+    const std::size_t bytes = sizeof(pixel_slot) * record_slots();
+    for (int y = row0; y < row1; ++y) {
+        for (int x = 0; x < cols_; ++x) {
+            const pixel_slot* rec = cells_[static_cast<std::size_t>(y) * cols_ + x];
+            if (std::fputc(rec ? 1 : 0, f) == EOF) return false;
+            if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
+        }
+    }
+    return std::fflush(f) == 0;
+}
+
+bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
+    if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
+    const std::size_t bytes = sizeof(pixel_slot) * record_slots();
+    for (int y = row0; y < row1; ++y) {
+        for (int x = 0; x < cols_; ++x) {
+            pixel_slot*& cell = cells_[static_cast<std::size_t>(y) * cols_ + x];
+            const int flag = std::fgetc(f);
+            if (flag == 0) {
+                // A record of this process is dropped; its chunk keeps it.
+                cell = nullptr;
+                continue;
+            }
+            if (flag != 1) return false;
+            if (cell == nullptr) cell = new_record();
+            if (std::fread(cell, 1, bytes, f) != bytes) return false;
+        }
+    }
+    return true;
+}
+
 pixel_slot* hair_zbuffer::new_record() {
     if (chunk_list_ == nullptr || chunk_used_ == records_per_chunk_) {
         chunk* c = new (std::nothrow) chunk;

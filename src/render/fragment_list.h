@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "foundation/vector_types.h"
 #include "korvofur/export.h"
@@ -157,6 +158,20 @@ class hair_zbuffer {
     }
     // Empties every pixel and releases all chunks.
     void clear();
+
+    // --- Bands of rows (worker processes and tiles) -------------------------------
+    // A band is rows row0 ... row1 - 1 of the grid, written as a stream: per
+    // row, per column one byte (0 an empty pixel, 1 a record) and for a
+    // record its record_slots() slots as they are in memory. A worker that
+    // drew the hair of a band hands it to the process that resolves the
+    // picture this way; the slots hold no pointers, so the copy resolves as
+    // the original. False when the rows are outside the grid or writing fails.
+    bool save_rows(std::FILE* f, int row0, int row1) const;
+    // Reads a band saved by save_rows of a z-buffer with the same columns and
+    // list size into the same rows, replacing what they held. False, with the
+    // rows left partly replaced, when the stream is short or a flag is neither
+    // 0 nor 1.
+    bool load_rows(std::FILE* f, int row0, int row1);
 
     // --- Writing (hair and geometry rasterisers) --------------------------------
     // True when a point at depth in the given time slices is not hidden by

@@ -90,4 +90,12 @@ std::string option_lines(const option_entry* options, int count) {
     return text;
 }
 
+row_band band_of(int first, int last, int band, int bands) {
+    const int rows = last - first, base = rows / bands, more = rows % bands;
+    row_band b;
+    b.row0 = first + band * base + (band < more ? band : more);
+    b.row1 = b.row0 + base + (band < more ? 1 : 0);
+    return b;
+}
+
 }  // namespace korvo_tools

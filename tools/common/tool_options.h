@@ -21,6 +21,18 @@ bool read_size(const std::string& s, int max, int& width, int& height);
 // "X,Y,Z".
 bool read_vector(const std::string& s, float out[3]);
 
+// --- Bands of rows ---------------------------------------------------------------
+
+// Rows row0 ... row1 - 1.
+struct row_band {
+    int row0 = 0, row1 = 0;
+};
+
+// Band `band` of `bands` equal bands of the rows first ... last - 1; the
+// first bands take one row more when the rows do not divide evenly. The
+// bands of furrender --tile and of furtool assemble.
+row_band band_of(int first, int last, int band, int bands);
+
 // --- Scene options -------------------------------------------------------------
 
 // One option of a command: its name, the placeholder of its value (null for

@@ -13,11 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bands.h"
 #include "korvofur/korvofur.h"
 #include "options.h"
 #include "progress.h"
@@ -295,6 +297,22 @@ void read_close_scene(const options& o, int frame) {
         std::printf("WARNING: attractors differ between the two scenes of frame %d\n", frame);
 }
 
+// The z-buffer rows of the frame's hair: all of them, or with --tile the
+// samples of the band's rows of the output image.
+row_band hair_rows(const options& o, const hair_camera& cam) {
+    if (o.tiles <= 1) return {0, cam.zbuffer()->lines()};
+    const int lines = o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height;
+    const row_band b = band_of(0, lines, o.tile, o.tiles);
+    return {b.row0 * o.subpixel, b.row1 * o.subpixel};
+}
+
+// The hair pass on --threads processes (one per processor by default).
+void draw_hair(const options& o, hair_camera& cam, const std::function<void(bool)>& draw) {
+    const int workers = o.threads > 0 ? o.threads : processor_count();
+    const std::string error = draw_in_bands(cam, hair_rows(o, cam), workers, o.quiet, draw);
+    if (!error.empty()) throw run_error{error};
+}
+
 // One frame, from its scene file to its images. False after --dump.
 bool render_frame(const options& o, int frame, shadow_folder& folder, progress_display& progress) {
     defs.frame = frame;
@@ -346,7 +364,7 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         mdldb_motion_blur_zbuffer(cam, cam1);
         cam->post_mb_zbuffer();
         progress.stage("growing and drawing the blurred hair");
-        mdldb_motion_blur_hair(cam, cam1);
+        draw_hair(o, *cam, [cam, cam1](bool) { mdldb_motion_blur_hair(cam, cam1); });
         // The curves of a blurred frame are its hairs at shutter open.
         if (!o.export_curves.empty()) {
             const std::string path = frame_file_name(o.export_curves, frame);
@@ -355,16 +373,20 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         }
     } else if (o.export_curves.empty()) {
         mdldb_zbuffer(cam, 0);
-        mdldb_hair(*cam);
+        draw_hair(o, *cam, [cam](bool) { mdldb_hair(*cam); });
     } else {
         mdldb_zbuffer(cam, 0);
         const std::string path = frame_file_name(o.export_curves, frame);
         curve_writer curves;
         if (!curves.open(path.c_str())) throw run_error{"cannot create \"" + path + "\""};
-        {
+        draw_hair(o, *cam, [cam, &curves](bool first) {
+            if (!first) {
+                mdldb_hair(*cam);
+                return;
+            }
             curve_recording recording(curves);
             mdldb_hair(*cam);
-        }
+        });
         if (!curves.close()) throw run_error{"could not write \"" + path + "\""};
     }
     progress.stage("writing the images");

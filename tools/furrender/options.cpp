@@ -56,6 +56,8 @@ const option_entry kOptions[] = {
     {"reuse-shadows", nullptr, "use the maps already in --shadow-dir"},
     {"no-shadows", nullptr, "render without shadow maps and auto-shading"},
     {"shadow-debug", nullptr, "also write each map's picture (shadowmap_LIGHT.N.rla)"},
+    {"threads", "N", "draw the hair on N processes (default: every processor)"},
+    {"tile", "I/N", "draw only band I of N equal bands of rows (0 at the bottom)"},
     {"verbose", "N", "library messages: 3 warnings, 7 progress (default 0)"},
     {"quiet", nullptr, "print nothing but errors; no progress display"},
     {"dump", nullptr, "print the databases of the first frame and exit"},
@@ -114,6 +116,12 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         o.last_frame = o.first_frame;
     } else if (name == "frames") {
         ok = read_frames(v, o.first_frame, o.last_frame);
+    } else if (name == "threads") {
+        ok = read_int(v, 1, 1024, o.threads);
+    } else if (name == "tile") {
+        const std::size_t slash = v.find('/');
+        ok = slash != std::string::npos && read_int(v.substr(0, slash), 0, 65535, o.tile) &&
+             read_int(v.substr(slash + 1), 1, 65536, o.tiles) && o.tile < o.tiles;
     } else if (name == "curves") {
         o.curves.push_back(v);
     } else if (name == "out") {
@@ -271,6 +279,20 @@ bool check(const options& o, const std::vector<std::string>& seen, std::string& 
     }
     if (!o.motion_blur && (given("close-scene") || given("shutter") || given("motion-step"))) {
         error = "--close-scene, --shutter and --motion-step need --motion-blur";
+        return false;
+    }
+    if (o.tiles > 1 && o.tiles > (o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height)) {
+        error = "--tile: more bands than rows of pixels";
+        return false;
+    }
+    if (o.tiles > 1 && o.region.on) {
+        // The bands cut the rows of the stored picture, which for an OpenEXR
+        // file are those of the region.
+        error = "--tile and --region do not go together";
+        return false;
+    }
+    if (o.tiles > 1 && !o.export_curves.empty()) {
+        error = "--tile draws part of the hair: --export-curves needs the whole frame";
         return false;
     }
     if (o.first_frame != o.last_frame) {

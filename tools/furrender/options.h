@@ -59,6 +59,11 @@ struct options {
     bool no_shadows = false;     // no shadow multipliers in the final render
     bool shadow_debug = false;   // also write each map's debug picture
 
+    // Processes that draw the hair (0: one per processor), and the band of
+    // rows this run draws: band tile of tiles (one band: the whole image).
+    int threads = 0;
+    int tile = 0, tiles = 1;
+
     // Run control.
     int verbose = 0;
     bool quiet = false;

@@ -61,6 +61,10 @@ const option_entry kRootsOptions[] = {
     {"out-dir", "DIR", "directory of the root files <model>.<frame>.roots (default .)"},
 };
 
+const option_entry kAssembleOptions[] = {
+    {"out", "FILE", "the assembled picture, of the bands' kind (required)"},
+};
+
 // The commands.
 const command kCommands[] = {
     {"equalize", "area values, equalizer maps and the hair file that reads them", kEqualizeOptions,
@@ -75,6 +79,8 @@ const command kCommands[] = {
      sizeof kCurvesOptions / sizeof kCurvesOptions[0], true, run_curves},
     {"curves-check", "reads guide-curve files (FILE ...) and lists their curves", nullptr, 0, false,
      run_curves_check},
+    {"assemble", "joins the bands of furrender --tile (FILE ..., band 0 first)", kAssembleOptions,
+     sizeof kAssembleOptions / sizeof kAssembleOptions[0], false, run_assemble},
 };
 
 const command* find_command(const char* name) {
@@ -119,6 +125,8 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         o.prefix = v, o.has_prefix = true;
     else if (name == "suffix")
         o.suffix = v;
+    else if (name == "out")
+        ok = !(o.out = v).empty();
     else if (name == "direction")
         ok = read_direction(v, o);
     if (!ok) error = "--" + name + ": bad value \"" + v + "\"";
@@ -149,7 +157,11 @@ bool check(const command& c, const options& o, std::string& error) {
         error = "name at least one guide-curve file";
         return false;
     }
-    if (c.run != run_curves_check && !o.files.empty()) {
+    if (c.run == run_assemble && (o.files.empty() || o.out.empty())) {
+        error = "--out and at least one band are required";
+        return false;
+    }
+    if (c.run != run_curves_check && c.run != run_assemble && !o.files.empty()) {
         error = "unexpected argument \"" + o.files[0] + "\"";
         return false;
     }

@@ -35,6 +35,9 @@ struct options {
     float default_direction[3] = {0.0f, 0.0f, 0.0f};
     std::vector<DirectionMapStruct> model_directions;
 
+    // The assembled picture of assemble.
+    std::string out;
+
     // Arguments that are not options (the files of curves-check).
     std::vector<std::string> files;
     bool help = false;
@@ -57,6 +60,7 @@ int run_obj(const options& o);
 int run_roots(const options& o);
 int run_curves(const options& o);
 int run_curves_check(const options& o);
+int run_assemble(const options& o);
 
 // "X,Y,Z" (every model) or "NAME=X,Y,Z" (one model) into the options.
 bool read_direction(const std::string& value, options& o);

@@ -1,0 +1,254 @@
+// furrender --threads and --tile, and furtool assemble, run as programs on
+// the scenes of tests/data/e2e: the hair drawn by several worker processes,
+// or by separate runs of bands joined afterwards, must give the very bytes
+// of one process's files, for every kind of output.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "imagefile/png_file.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct run_result {
+    int status;
+    std::string err;
+};
+
+// Runs a tool of the build inside dir (output names relative to it: the RLA
+// header records the name it was written under), keeping its errors.
+run_result run_in(const std::string& dir, const std::string& tool, const std::string& args) {
+    ::mkdir(dir.c_str(), 0755);
+    const std::string err = dir + "/stderr";
+    const std::string command = "cd " + dir + " && " + std::string(KORVO_BIN_DIR) + "/" + tool +
+                                " " + args + " >/dev/null 2>" + err;
+    const int s = std::system(command.c_str());
+    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(err)};
+    std::remove(err.c_str());
+    return r;
+}
+
+// The inputs of a scene of tests/data/e2e at 160 x 120.
+std::string scene(const std::string& base, const std::string& hair = kData + "fur.hair",
+                  const std::string& assign = kData + "fur.assign") {
+    return "--hair " + hair + " --assign " + assign + " --scene " + kData + base +
+           " --size 160x120 --quiet ";
+}
+
+// Renders the same frame with 1, 2 and 3 processes, each into its own
+// folder, and expects every named output file to be the same bytes, and
+// to hold a picture (not just a header).
+void expect_same_with_threads(const std::string& args, const std::vector<std::string>& files) {
+    std::vector<std::string> one;
+    for (int threads : {1, 2, 3}) {
+        const std::string dir = temp_path("_t" + std::to_string(threads));
+        const run_result r =
+            run_in(dir, "furrender", args + " --threads " + std::to_string(threads));
+        ASSERT_EQ(0, r.status) << args << "\n" << r.err;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string bytes = slurp(dir + "/" + files[i]);
+            std::remove((dir + "/" + files[i]).c_str());
+            if (threads == 1) {
+                EXPECT_GT(bytes.size(), 1000u) << files[i];
+                one.push_back(bytes);
+            } else {
+                EXPECT_TRUE(bytes == one[i])
+                    << files[i] << " with --threads " << threads << ": " << args;
+            }
+        }
+        std::system(("rm -rf " + dir).c_str());
+    }
+}
+
+TEST(Threads, EveryOutputOfAStillFrameMatchesOneProcess) {
+    expect_same_with_threads(scene("ball") +
+                                 "--subpixel 2 --out hair.png --depth depth.iff "
+                                 "--deep deep.exr --zbuff zbuff.rla",
+                             {"hair.png", "depth.iff", "deep.exr", "zbuff.rla"});
+    expect_same_with_threads(scene("ball") +
+                                 "--subpixel 3 --out hair.rla --near 1 --far 100 "
+                                 "--merge-mode 1 --list-size 2",
+                             {"hair.rla"});
+    expect_same_with_threads(
+        scene("ball") + "--out hair.iff --depth depth.exr --export-curves c.obj",
+        {"hair.iff", "depth.exr", "c.obj"});
+}
+
+TEST(Threads, CropsRegionsAndFramesMatchOneProcess) {
+    expect_same_with_threads(scene("hidden", kData + "fur.hair", kData + "nowall.assign") +
+                                 "--frames 1-2 --subpixel 2 --crop 10,10,150,100 "
+                                 "--region 20,15,120,90 --out h.#.exr",
+                             {"h.1.exr", "h.2.exr"});
+}
+
+TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
+    expect_same_with_threads(scene("ball") + "--subpixel 2 --motion-blur --close-scene " + kData +
+                                 "ball_close --out blur.exr --deep deep.exr",
+                             {"blur.exr", "deep.exr"});
+    // The grass of the shadow scene casting shadows, so that its map holds hair.
+    std::string casting = slurp(kData + "shade.hair");
+    casting.replace(casting.find("casts_shadows false"), 19, "casts_shadows true");
+    const std::string shade_hair = temp_path("_shade.hair");
+    std::ofstream(shade_hair) << casting;
+    expect_same_with_threads(scene("shade", shade_hair, kData + "shade.assign") +
+                                 "--subpixel 2 --surfaces --out shade.png --background 0.2,0.3,0.4 "
+                                 "--shadow-dir maps",
+                             {"shade.png", "maps/shade_sun.0001.smap"});
+    std::remove(shade_hair.c_str());
+    // The fur with a fog, for the atmosphere pass.
+    const std::string fogged = temp_path(".hair");
+    std::ofstream(fogged) << slurp(kData + "fur.hair")
+                          << "fog {\n z_min = 0 ;\n z_max = 100 ;\n color = <1, 0.5, 0.25> ;\n"
+                             " transp = 0.5 ;\n}\n";
+    expect_same_with_threads(scene("ball", fogged) + "--out hair.png --atmos atmos.rla",
+                             {"hair.png", "atmos.rla"});
+    std::remove(fogged.c_str());
+}
+
+TEST(Threads, BadCountsAreRefused) {
+    const std::string dir = temp_path("_bad");
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"--threads 0", "--threads: bad value \"0\""},
+        {"--threads x", "--threads: bad value \"x\""},
+        {"--tile 3/3", "--tile: bad value \"3/3\""},
+        {"--tile 1", "--tile: bad value \"1\""},
+        {"--tile 0/121", "--tile: more bands than rows of pixels"},
+        {"--tile 0/2 --region 10,10,50,50", "--tile and --region do not go together"},
+        {"--tile 0/2 --export-curves c.obj",
+         "--tile draws part of the hair: --export-curves needs the whole frame"},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run_in(dir, "furrender", scene("ball") + "--out x.png " + c.args);
+        EXPECT_EQ(2, r.status) << c.args;
+        EXPECT_NE(std::string::npos, r.err.find("furrender: " + c.message)) << c.args << r.err;
+    }
+    ::rmdir(dir.c_str());
+}
+
+// A picture, bottom row first, four bytes a pixel.
+std::vector<unsigned char> pixels(const std::string& path, int& width, int& height) {
+    const std::string bytes = slurp(path);
+    std::vector<unsigned char> rgba;
+    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                              width, height, rgba))
+        << path;
+    return rgba;
+}
+
+TEST(Tiles, AssembledBandsAreTheSingleRun) {
+    const std::string dir = temp_path("_tiles");
+    const std::string args = scene("ball") + "--subpixel 2 --background 0.1,0.2,0.3 ";
+    ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.png").status);
+    std::string bands;
+    for (int i = 0; i < 3; ++i) {
+        const std::string band = "band" + std::to_string(i) + ".png";
+        ASSERT_EQ(
+            0, run_in(dir, "furrender", args + "--tile " + std::to_string(i) + "/3 --out " + band)
+                   .status);
+        bands += " " + band;
+    }
+    // Each band holds its own rows of the picture and background elsewhere:
+    // band 1 of 3 of 120 rows is rows 40 to 79.
+    int w = 0, h = 0;
+    const std::vector<unsigned char> one = pixels(dir + "/one.png", w, h);
+    const std::vector<unsigned char> mid = pixels(dir + "/band1.png", w, h);
+    ASSERT_EQ(one.size(), mid.size());
+    const std::size_t row = 4u * w;
+    EXPECT_TRUE(std::equal(one.begin() + 40 * row, one.begin() + 80 * row, mid.begin() + 40 * row));
+    EXPECT_FALSE(std::equal(one.begin(), one.end(), mid.begin()));
+    for (std::size_t i = 0; i < 40 * row; i += 4)
+        ASSERT_TRUE(mid[i] == 26 && mid[i + 1] == 51 && mid[i + 2] == 77) << "pixel " << i / 4;
+
+    const run_result r = run_in(dir, "furtool", "assemble --out joined.png" + bands);
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(slurp(dir + "/one.png") == slurp(dir + "/joined.png"));
+    // Bands given out of order make another picture.
+    ASSERT_EQ(
+        0,
+        run_in(dir, "furtool", "assemble --out swapped.png band1.png band0.png band2.png").status);
+    EXPECT_FALSE(slurp(dir + "/one.png") == slurp(dir + "/swapped.png"));
+    std::system(("rm -rf " + dir).c_str());
+}
+
+TEST(Tiles, CroppedOpenExrBandsJoinToTheSingleRun) {
+    const std::string dir = temp_path("_exr");
+    const std::string args =
+        scene("ball") + "--subpixel 2 --crop 5,7,150,110 --near 1 --far 100 --threads 2 ";
+    ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.exr --depth one_z.exr").status);
+    std::string bands, depths;
+    for (int i = 0; i < 3; ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(0, run_in(dir, "furrender",
+                            args + "--tile " + n + "/3 --out b" + n + ".exr --depth z" + n + ".exr")
+                         .status);
+        bands += " b" + n + ".exr";
+        depths += " z" + n + ".exr";
+    }
+    EXPECT_FALSE(slurp(dir + "/one.exr") == slurp(dir + "/b1.exr"));
+    ASSERT_EQ(0, run_in(dir, "furtool", "assemble --out joined.exr" + bands).status);
+    ASSERT_EQ(0, run_in(dir, "furtool", "assemble --out joined_z.exr" + depths).status);
+    EXPECT_TRUE(slurp(dir + "/one.exr") == slurp(dir + "/joined.exr"));
+    EXPECT_TRUE(slurp(dir + "/one_z.exr") == slurp(dir + "/joined_z.exr"));
+    // A colour band among depth bands does not fit.
+    const run_result r = run_in(dir, "furtool", "assemble --out mixed.exr z0.exr b1.exr z2.exr");
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos,
+              r.err.find("\"b1.exr\" differs from the first band in size or channels"))
+        << r.err;
+    std::system(("rm -rf " + dir).c_str());
+}
+
+TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
+    const std::string dir = temp_path("_misfit");
+    ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--out a.png").status);
+    ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--size 80x60 --out small.png").status);
+    ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--deep deep.exr").status);
+    const std::string before = slurp(dir + "/a.png");
+    std::ofstream(dir + "/text.png") << "not a picture";
+    const struct {
+        std::string args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"assemble --out j.png a.png small.png", 1,
+         "\"small.png\" is 80 x 60, the first band 160 x 120"},
+        {"assemble --out j.exr a.png", 1, "\"a.png\" is not of the kind of --out (.exr)"},
+        {"assemble --out j.png text.png", 1, "\"text.png\" is not a PNG picture furrender writes"},
+        {"assemble --out j.png missing.png", 1, "cannot read \"missing.png\""},
+        {"assemble --out a.png a.png", 1, "--out would overwrite the band \"a.png\""},
+        {"assemble --out j.iff a.iff", 1,
+         "cannot assemble .iff pictures (PNG and flat OpenEXR only)"},
+        {"assemble --out j.exr deep.exr", 1,
+         "cannot read \"deep.exr\": a deep image, not a flat one"},
+        {"assemble a.png", 2, "--out and at least one band are required"},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run_in(dir, "furtool", c.args);
+        EXPECT_EQ(c.status, r.status) << c.args;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << c.args << "\n" << r.err;
+    }
+    EXPECT_TRUE(slurp(dir + "/a.png") == before);
+    std::ifstream joined(dir + "/j.png");
+    EXPECT_FALSE(joined.good());
+    std::system(("rm -rf " + dir).c_str());
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+#include "bands.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "korvofur/korvofur.h"
+
+namespace furrender {
+
+int processor_count() {
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : static_cast<int>(n);
+}
+
+namespace {
+
+// The render region during a band's hair pass: the band's rows, within the
+// user's region when there is one; restored when the pass ends.
+class band_region {
+  public:
+    band_region(const hair_zbuffer& zb, const row_band& b) : on_(defs.region_on) {
+        std::copy(defs.region, defs.region + 4, saved_);
+        if (!on_) {
+            defs.region[0] = 0;
+            defs.region[2] = zb.cols() - 1;
+        }
+        defs.region_on = 1;
+        defs.region[1] = b.row0;
+        defs.region[3] = b.row1 - 1;
+    }
+    ~band_region() {
+        defs.region_on = on_;
+        std::copy(saved_, saved_ + 4, defs.region);
+    }
+    band_region(const band_region&) = delete;
+    band_region& operator=(const band_region&) = delete;
+
+  private:
+    int on_;
+    int saved_[4];
+};
+
+void to_null(int fd) {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd < 0) return;
+    ::dup2(null_fd, fd);
+    ::close(null_fd);
+}
+
+// A worker: draws its band and writes the band's records into the pipe.
+// Never returns; exits 0 when the band was handed over.
+[[noreturn]] void run_worker(hair_camera& cam, const row_band& b, int fd, bool quiet,
+                             const std::function<void(bool)>& draw) {
+    to_null(STDOUT_FILENO);
+    if (quiet) to_null(STDERR_FILENO);
+    int status = 1;
+    try {
+        {
+            band_region region(*cam.zbuffer(), b);
+            draw(false);
+        }
+        FILE* f = ::fdopen(fd, "wb");
+        if (f != nullptr && cam.zbuffer()->save_rows(f, b.row0, b.row1)) status = 0;
+        if (f != nullptr) std::fclose(f);
+    } catch (...) {
+        status = 1;
+    }
+    std::fflush(stderr);
+    ::_exit(status);
+}
+
+struct worker {
+    pid_t pid = -1;
+    int fd = -1;
+    row_band band;
+};
+
+// Reads a worker's band and waits for it. Returns an empty string or why
+// it failed.
+std::string collect(hair_camera& cam, worker& w) {
+    std::string error;
+    FILE* f = ::fdopen(w.fd, "rb");
+    if (f == nullptr || !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1))
+        error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
+                std::to_string(w.band.row1 - 1) + " handed back an incomplete band";
+    if (f != nullptr)
+        std::fclose(f);
+    else
+        ::close(w.fd);
+    int status = 0;
+    while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
+                std::to_string(w.band.row1 - 1) + " failed";
+    return error;
+}
+
+}  // namespace
+
+std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
+                          const std::function<void(bool first)>& draw) {
+    hair_zbuffer& zb = *cam.zbuffer();
+    // The rows to share: those asked for within the user's region.
+    int first = std::max(0, rows.row0), last = std::min(zb.lines(), rows.row1);
+    if (defs.region_on) {
+        first = std::max(first, defs.region[1]);
+        last = std::min(last, defs.region[3] + 1);
+    }
+    if (first >= last) return std::string();  // nothing of the frame to draw
+    const int n = std::max(1, std::min(workers, last - first));
+    if (n == 1 && first == 0 && last == zb.lines()) {
+        draw(true);
+        return std::string();
+    }
+
+    // Start the workers of bands 1 ... n - 1; what is buffered is written
+    // once, before the fork.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::vector<worker> started;
+    std::string error;
+    for (int k = 1; k < n; ++k) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            error = "cannot create a pipe for a worker process";
+            break;
+        }
+        worker w;
+        w.band = band_of(first, last, k, n);
+        w.pid = ::fork();
+        if (w.pid == 0) {
+            ::close(fds[0]);
+            for (const worker& o : started) ::close(o.fd);
+            run_worker(cam, w.band, fds[1], quiet_workers, draw);
+        }
+        ::close(fds[1]);
+        if (w.pid < 0) {
+            ::close(fds[0]);
+            error = "cannot start a worker process";
+            break;
+        }
+        w.fd = fds[0];
+        started.push_back(w);
+    }
+
+    // This process draws the first band, then takes in the others'.
+    if (error.empty()) {
+        try {
+            band_region region(zb, band_of(first, last, 0, n));
+            draw(true);
+        } catch (...) {
+            // The workers end on their closed pipes; none is left behind.
+            for (worker& w : started) {
+                ::close(w.fd);
+                int status = 0;
+                ::waitpid(w.pid, &status, 0);
+            }
+            throw;
+        }
+    }
+    for (worker& w : started) {
+        const std::string e = collect(cam, w);
+        if (error.empty()) error = e;
+    }
+    return error;
+}
+
+}  // namespace furrender
