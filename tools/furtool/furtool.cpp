@@ -125,8 +125,6 @@ bool apply(const std::string& name, const std::string& v, options& o, std::strin
         o.prefix = v, o.has_prefix = true;
     else if (name == "suffix")
         o.suffix = v;
-    else if (name == "out")
-        ok = !(o.out = v).empty();
     else if (name == "direction")
         ok = read_direction(v, o);
     if (!ok) error = "--" + name + ": bad value \"" + v + "\"";

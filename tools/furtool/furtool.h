@@ -28,15 +28,12 @@ struct options {
     int map_width = 256, map_height = 256;
     bool no_maps = false, fill = false, update_hair = false, one_file = false;
     std::string out_dir = ".";
-    std::string out;  // the curve file of curves
+    std::string out;  // the curve file of curves, the picture of assemble
     std::string prefix, suffix;
     bool has_prefix = false;
     bool has_default_direction = false;
     float default_direction[3] = {0.0f, 0.0f, 0.0f};
     std::vector<DirectionMapStruct> model_directions;
-
-    // The assembled picture of assemble.
-    std::string out;
 
     // Arguments that are not options (the files of curves-check).
     std::vector<std::string> files;
