@@ -28,16 +28,7 @@ struct session {
         curveAttractdb_init();
         assdb_init(1024);
     }
-    ~session() {
-        scndb_cleanup();
-        assdb_done();
-        hair_params_done();
-        attractdb_done();
-        curveAttractdb_done();
-        tmap_done();
-        crvdata_done();
-        names_done();
-    }
+    ~session() { korvo_tables_done(); }
     session(const session&) = delete;
     session& operator=(const session&) = delete;
 

@@ -73,6 +73,22 @@ class file_rewrite {
     bool failed_ = false;
 };
 
+// Opens path in file. False, with "ERROR: Can't open <kind> file" or
+// "ERROR: Can't open temporary file" printed, when either does not open.
+bool open_or_report(file_rewrite& file, const char* path, const char* kind) {
+    switch (file.open(path)) {
+        case file_rewrite::cannot_open_source:
+            std::printf("ERROR: Can't open %s file\n", kind);
+            return false;
+        case file_rewrite::cannot_open_copy:
+            std::printf("ERROR: Can't open temporary file\n");
+            return false;
+        case file_rewrite::ok:
+            break;
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Area values
 
@@ -98,16 +114,7 @@ void write_area_block(const char* assFile, const char* header,
         return;
     }
     file_rewrite file;
-    switch (file.open(assFile)) {
-        case file_rewrite::cannot_open_source:
-            std::printf("ERROR: Can't open .ass file\n");
-            return;
-        case file_rewrite::cannot_open_copy:
-            std::printf("ERROR: Can't open temporary file\n");
-            return;
-        case file_rewrite::ok:
-            break;
-    }
+    if (!open_or_report(file, assFile, ".ass")) return;
     char line[kEqualizerMaxLine + 1];
     bool inOldBlock = false;
     while (file.read(line)) {
@@ -350,16 +357,7 @@ void updateEqualizer(const char* hairFile, const char* dir, const char* prefix,
         return;
     }
     file_rewrite file;
-    switch (file.open(hairFile)) {
-        case file_rewrite::cannot_open_source:
-            std::printf("ERROR: Can't open .hair file\n");
-            return;
-        case file_rewrite::cannot_open_copy:
-            std::printf("ERROR: Can't open temporary file\n");
-            return;
-        case file_rewrite::ok:
-            break;
-    }
+    if (!open_or_report(file, hairFile, ".hair")) return;
     suffix = or_default(suffix, "");
     const bool tmp = prefix != nullptr && std::strcmp(prefix, "tmp") == 0;
     const std::string defaultLine = std::string("\tequalizer=image(\"") + dir + "/" +

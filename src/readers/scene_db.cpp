@@ -7,9 +7,15 @@
 #include <memory>
 
 #include "readers/scene_reader.h"
+#include "descriptions/assign_db.h"
+#include "descriptions/curve_data_cache.h"
+#include "readers/hair_file.h"
+#include "descriptions/texture_cache.h"
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "foundation/names.h"
+#include "generation/attractors.h"
+#include "generation/curve_attractors.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
 #include "render/lighting.h"
@@ -120,4 +126,15 @@ void scndb_cleanup() {
     lgtdb_cleanup();
     mdldb_cleanup();
     clear_includes();
+}
+
+void korvo_tables_done() {
+    scndb_cleanup();
+    assdb_done();
+    hair_params_done();
+    attractdb_done();
+    curveAttractdb_done();
+    tmap_done();
+    crvdata_done();
+    names_done();
 }

@@ -33,5 +33,10 @@ int scndb_init(const char* base, int frame, int which);
 int scndb_add_include(const char* name);
 // Empties the camera, light and model databases.
 void scndb_cleanup();
+// Ends a session of the readers: empties the scene databases, then releases
+// the assignment table, the hair descriptions, the attractor and curve
+// attractor sets, the texture and curve-data caches and last the name
+// table, which the others still refer to while they are released.
+void korvo_tables_done();
 
 KORVO_EXPORT_END

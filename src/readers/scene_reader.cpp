@@ -307,37 +307,25 @@ void scene_reader::model_opposite(bool on) {
 
 // --- Polygon models -----------------------------------------------------------------------
 
-scene_step scene_reader::poly_nb_vertices(int n) {
+scene_step scene_reader::poly_count(int n, int (kivPolygons::*set)(int), int& counter) {
     const scene_step s = check_count(n);
     if (s == scene_step::go && polys_) {
-        polys_->set_nb_verts(n);
-        count_.verts = 0;
+        (polys_->*set)(n);
+        counter = 0;
     }
     return s;
+}
+scene_step scene_reader::poly_nb_vertices(int n) {
+    return poly_count(n, &kivPolygons::set_nb_verts, count_.verts);
 }
 scene_step scene_reader::poly_nb_normals(int n) {
-    const scene_step s = check_count(n);
-    if (s == scene_step::go && polys_) {
-        polys_->set_nb_norms(n);
-        count_.norms = 0;
-    }
-    return s;
+    return poly_count(n, &kivPolygons::set_nb_norms, count_.norms);
 }
 scene_step scene_reader::poly_nb_uvs(int n) {
-    const scene_step s = check_count(n);
-    if (s == scene_step::go && polys_) {
-        polys_->set_nb_texs(n);
-        count_.uvs = 0;
-    }
-    return s;
+    return poly_count(n, &kivPolygons::set_nb_texs, count_.uvs);
 }
 scene_step scene_reader::poly_nb_polys(int n) {
-    const scene_step s = check_count(n);
-    if (s == scene_step::go && polys_) {
-        polys_->set_nb_polys(n);
-        count_.polys = 0;
-    }
-    return s;
+    return poly_count(n, &kivPolygons::set_nb_polys, count_.polys);
 }
 
 void scene_reader::poly_reference_equalmap(char* name) {

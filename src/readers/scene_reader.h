@@ -137,6 +137,9 @@ class scene_reader {
 
     void message(const char* text) const;
     scene_step check_count(long long n);
+    // A polygon count statement: check_count, then on success the array
+    // sized through set and its element counter restarted.
+    scene_step poly_count(int n, int (kivPolygons::*set)(int), int& counter);
     template <typename F>
     scene_step guarded(F f);
     template <typename F>

@@ -14,32 +14,17 @@
 #include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
+#include "e2e/e2e_support.h"
 #include "test_support.h"
 
 namespace {
 
 const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct run_result {
-    int status;
-    std::string out, err;
-};
-
 // Runs furrender with the arguments, keeping what it prints.
 run_result furrender(const std::string& args) {
     const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
-    const std::string command =
-        std::string(KORVO_BIN_DIR) + "/furrender " + args + " >" + out + " 2>" + err;
-    const int s = std::system(command.c_str());
-    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return r;
+    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, out, err);
 }
 
 // The input options of a scene of tests/data/e2e at 160 x 120.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_support.h"
 #include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
 #include "test_support.h"
@@ -22,16 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSource = KORVO_SOURCE_DIR;
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct run_result {
-    int status;
-    std::string out, err;
-};
 
 // A copy of an example in a directory of the test's own, where furtool runs.
 class Furtool : public testing::Test {
@@ -52,13 +43,7 @@ class Furtool : public testing::Test {
     // Runs furtool with the arguments in dir.
     run_result Run(const std::string& dir, const std::string& args) {
         const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-        const std::string command =
-            "cd '" + dir + "' && " + KORVO_BIN_DIR "/furtool " + args + " >" + out + " 2>" + err;
-        const int s = std::system(command.c_str());
-        run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, read_all(out), read_all(err)};
-        fs::remove(out);
-        fs::remove(err);
-        return r;
+        return run_capturing("cd '" + dir + "' && " + KORVO_BIN_DIR "/furtool " + args, out, err);
     }
     static std::string Demo() { return "--hair demo.hair --assign demo.assign --scene demo "; }
 
@@ -77,7 +62,7 @@ std::vector<std::pair<std::string, std::string>> contents(const std::string& dir
             for (int y = 0; y < in.Lines(); ++y)
                 data.append(reinterpret_cast<const char*>(in.readscan(y)), 4u * in.Cols());
         } else if (e.is_regular_file()) {
-            data = read_all(e.path().string());
+            data = slurp(e.path().string());
         }
         files.emplace_back(name, data);
     }
@@ -105,12 +90,12 @@ TEST_F(Furtool, EqualizeWritesAreasMapsAndTheHairFile) {
                                           "--suffix .1 --fill --update-hair");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("Creating equalizer map for surface 'ball'"), std::string::npos);
-        const std::string assign = read_all(dir + "/demo.assign");
+        const std::string assign = slurp(dir + "/demo.assign");
         EXPECT_NE(assign.find("\"undercoat\" area{\n\t\"ball\" 1.000000\n}\n"), std::string::npos)
             << assign;
         EXPECT_NE(assign.find("\"moss\" area{\n\t\"ground\" 1.000000\n}\n"), std::string::npos)
             << assign;
-        EXPECT_NE(read_all(dir + "/demo.hair").find("\tequalizer=image(\"./tmp_$M_eqMap.1.iff\""),
+        EXPECT_NE(slurp(dir + "/demo.hair").find("\tequalizer=image(\"./tmp_$M_eqMap.1.iff\""),
                   std::string::npos);
         for (const char* model : {"ball", "ground"}) {
             IffImage map;
@@ -139,10 +124,10 @@ TEST_F(Furtool, ObjAndRootsExportTheScene) {
     for (auto& files : runs) {
         const std::string dir = Copy("");
         ASSERT_EQ(Run(dir, "obj " + scene).status, 0);
-        EXPECT_GT(lines_starting(read_all(dir + "/ball.1.obj"), "f "), 10);
+        EXPECT_GT(lines_starting(slurp(dir + "/ball.1.obj"), "f "), 10);
         const run_result r = Run(dir, "roots " + scene);
         ASSERT_EQ(r.status, 0) << r.err;
-        std::istringstream roots(read_all(dir + "/ball.1.roots"));
+        std::istringstream roots(slurp(dir + "/ball.1.roots"));
         int lines = 0;
         for (std::string line; std::getline(roots, line); ++lines) {
             std::istringstream numbers(line);
@@ -170,9 +155,9 @@ TEST_F(Furtool, CurvesAreTheHairsTheRendererDraws) {
     const std::string render = "cd '" + dir + "' && " KORVO_BIN_DIR "/furrender " + scene +
                                "--size 160x120 --quiet --out pic.png --export-curves render.obj";
     ASSERT_EQ(std::system(render.c_str()), 0);
-    const std::string tool = read_all(dir + "/tool.obj");
+    const std::string tool = slurp(dir + "/tool.obj");
     EXPECT_GT(lines_starting(tool, "l "), 100);
-    EXPECT_EQ(tool, read_all(dir + "/render.obj"));
+    EXPECT_EQ(tool, slurp(dir + "/render.obj"));
     EXPECT_EQ(Run(dir, "curves " + scene + "--out tool.abc").status, 1);
 }
 
@@ -200,7 +185,7 @@ TEST_F(Furtool, ErrorExits) {
         {"obj --hair . --assign demo.assign --scene demo", 1},
         {"curves --hair demo.hair --assign demo.assign --scene demo --out x.usda --curves .", 1},
     };
-    const std::string hair = read_all(dir + "/demo.hair"), assign = read_all(dir + "/demo.assign");
+    const std::string hair = slurp(dir + "/demo.hair"), assign = slurp(dir + "/demo.assign");
     for (const auto& c : cases) {
         const run_result r = Run(dir, c.first);
         EXPECT_EQ(r.status, c.second) << c.first << "\n" << r.err;
@@ -217,8 +202,8 @@ TEST_F(Furtool, ErrorExits) {
     const run_result r = Run(dir, "equalize " + Demo() + "--no-maps");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("ERROR: Can't open temporary file"), std::string::npos);
-    EXPECT_EQ(read_all(dir + "/demo.assign"), assign);
-    EXPECT_EQ(read_all(dir + "/demo.hair"), hair);
+    EXPECT_EQ(slurp(dir + "/demo.assign"), assign);
+    EXPECT_EQ(slurp(dir + "/demo.hair"), hair);
 }
 
 // curves-check lists the curves of the comb example, which renders with
@@ -237,7 +222,7 @@ TEST_F(Furtool, GuideCurvesOnTheCommandLine) {
     std::ofstream(dir + "/bad.obj") << "o c\nv 0 0 0\nv 0 0 1\nl 1 9\n";
     const int s = std::system(("cd '" + dir + "' && " + base + " --curves bad.obj 2>err").c_str());
     EXPECT_EQ(WIFEXITED(s) ? WEXITSTATUS(s) : -1, 1);
-    EXPECT_EQ(read_all(dir + "/err"),
+    EXPECT_EQ(slurp(dir + "/err"),
               "furrender: bad.obj:4: vertex 9 does not exist (2 vertices so far)\n");
     const run_result bad = Run(dir, "curves-check guides.obj bad.obj");
     EXPECT_EQ(bad.status, 1);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_support.h"
 #include "exr_support.h"
 #include "test_support.h"
 
@@ -19,26 +20,12 @@ namespace {
 
 const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct run_result {
-    int status;
-    std::string out, err;
-};
-
 run_result furrender(const std::string& args) {
     const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
     const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + kData +
                                 "fur.hair --assign " + kData + "fur.assign --scene " + kData +
-                                "ball --size 160x120 " + args + " >" + out + " 2>" + err;
-    const int s = std::system(command.c_str());
-    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return r;
+                                "ball --size 160x120 " + args;
+    return run_capturing(command, out, err);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_support.h"
 #include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
 #include "render/shadow_map_file.h"
@@ -18,11 +19,6 @@
 namespace {
 
 const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Runs furrender on the shade scene with more arguments: the exit status
 // and standard error.

@@ -29,14 +29,7 @@ void MapScene::SetUp() {
 }
 
 void MapScene::TearDown() {
-    scndb_cleanup();
-    assdb_done();
-    hair_params_done();
-    attractdb_done();
-    curveAttractdb_done();
-    tmap_done();
-    crvdata_done();
-    names_done();
+    korvo_tables_done();
     std::filesystem::remove_all(dir_);
 }
 

@@ -221,14 +221,7 @@ class ShadowScene : public SettingsTest {
     }
     void TearDown() override {
         smFreeAfterUse(&defs.shadows);
-        scndb_cleanup();
-        assdb_done();
-        hair_params_done();
-        attractdb_done();
-        curveAttractdb_done();
-        tmap_done();
-        crvdata_done();
-        names_done();
+        korvo_tables_done();
         for (const char* ext : {"_sun.0001.smap", "_sun.0002.smap"})
             std::remove((base_ + ext).c_str());
         SettingsTest::TearDown();

@@ -75,6 +75,20 @@ bool load_guide_curves(const std::vector<std::string>& files, std::string& error
     return true;
 }
 
+bool option_value(const option_entry& entry, const std::string& arg, int& i, int argc, char** argv,
+                  std::string& value, std::string& error) {
+    const std::size_t eq = arg.find('=');
+    if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+    } else if (i + 1 < argc) {
+        value = argv[++i];
+    } else {
+        error = std::string("--") + entry.name + " needs a value " + entry.value;
+        return false;
+    }
+    return true;
+}
+
 std::string option_lines(const option_entry* options, int count) {
     std::string text;
     for (int i = 0; i < count; ++i) {

@@ -55,6 +55,13 @@ bool load_guide_curves(const std::vector<std::string>& files, std::string& error
 // "cannot read <what> "<path>": <reason>".
 std::string unreadable_input(const std::string& path, const char* what);
 
+// The value of the option entry that arg ("--name" or "--name=value") names:
+// the text after '=', else the next argument, which i then moves on to.
+// False with "--<name> needs a value <placeholder>" in error when there is
+// none.
+bool option_value(const option_entry& entry, const std::string& arg, int& i, int argc, char** argv,
+                  std::string& value, std::string& error);
+
 // The usage lines of a table of options.
 std::string option_lines(const option_entry* options, int count);
 

@@ -96,16 +96,7 @@ struct library_run {
         curveAttractdb_init();
         if (!assdb_init(hash)) throw run_error{"cannot create the assignment table"};
     }
-    ~library_run() {
-        scndb_cleanup();
-        assdb_done();
-        hair_params_done();
-        attractdb_done();
-        curveAttractdb_done();
-        tmap_done();
-        crvdata_done();
-        names_done();
-    }
+    ~library_run() { korvo_tables_done(); }
     library_run(const library_run&) = delete;
     library_run& operator=(const library_run&) = delete;
 };

@@ -408,14 +408,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             continue;
         }
         std::string value;
-        if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = "--" + name + " needs a value " + entry->value;
-            return false;
-        }
+        if (!korvo_tools::option_value(*entry, arg, i, argc, argv, value, error)) return false;
         if (!apply(name, value, opts, error)) return false;
     }
     return check(opts, seen, error);

@@ -69,14 +69,7 @@ class scene_session {
         curveAttractdb_frame_init();
     }
     ~scene_session() {
-        scndb_cleanup();
-        assdb_done();
-        hair_params_done();
-        attractdb_done();
-        curveAttractdb_done();
-        tmap_done();
-        crvdata_done();
-        names_done();
+        korvo_tables_done();
         korvo_curve_registry_clear();
         KorvoGlobal::setCommandSink(nullptr);
     }

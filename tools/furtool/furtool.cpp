@@ -216,14 +216,7 @@ bool parse_options(const command& c, int argc, char** argv, options& o, std::str
             continue;
         }
         std::string value;
-        if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = "--" + name + " needs a value " + entry->value;
-            return false;
-        }
+        if (!korvo_tools::option_value(*entry, arg, i, argc, argv, value, error)) return false;
         if (!apply(name, value, o, error)) return false;
     }
     return check(c, o, error);
