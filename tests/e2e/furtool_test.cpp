@@ -190,7 +190,9 @@ TEST_F(Furtool, ErrorExits) {
         const run_result r = Run(dir, c.first);
         EXPECT_EQ(r.status, c.second) << c.first << "\n" << r.err;
         EXPECT_FALSE(r.err.empty()) << c.first;
-        if (c.second == 2) EXPECT_NE(r.err.find("usage: furtool"), std::string::npos) << c.first;
+        if (c.second == 2) {
+            EXPECT_NE(r.err.find("usage: furtool"), std::string::npos) << c.first;
+        }
     }
     for (const char* help : {"--help", "equalize --help", "curves-check --help"}) {
         const run_result r = Run(dir, help);

@@ -58,7 +58,9 @@ TEST(Pipeline, ExrDeepCurvesAndSurfacesOfOneRenderAgree) {
             covered += f.at("A", x, y) > 0.0f;
             // Nothing there, no samples; else a depth in the Z channel.
             ASSERT_EQ(d.at(x, y).empty(), f.at("A", x, y) == 0.0f) << x << "," << y;
-            if (f.at("A", x, y) > 0.0f) ASSERT_GT(f.at("Z", x, y), 1.0f);
+            if (f.at("A", x, y) > 0.0f) {
+                ASSERT_GT(f.at("Z", x, y), 1.0f);
+            }
         }
     EXPECT_GT(covered, 1000);
     EXPECT_EQ(f.at("A", 80, 60), 1.0f);

@@ -167,6 +167,8 @@ TEST_F(ProcessLink, IpTypeAndAChildThatExitsAtOnce) {
     ::close(static_cast<int>(sock));
     fur_process_handle h = nullptr;
     setProcessId(h, pid);
-    if (pid > 0) EXPECT_EQ(wait_for_end(h), 3);
+    if (pid > 0) {
+        EXPECT_EQ(wait_for_end(h), 3);
+    }
     invalidateProcessId(h);
 }

@@ -186,7 +186,9 @@ TEST_F(Equalizer, BackgroundFillCoversEmptyCells) {
         if (i % 8 < 4) {
             EXPECT_GT(plain[i], 12) << i;
             EXPECT_EQ(filled[i], plain[i]) << i;
-            if (i % 8 > 0) EXPECT_LE(plain[i], plain[i - 1]) << i;
+            if (i % 8 > 0) {
+                EXPECT_LE(plain[i], plain[i - 1]) << i;
+            }
         } else {
             EXPECT_EQ(plain[i], 0) << i;
             EXPECT_TRUE(filled[i] > 12 && filled[i] <= plain[i / 8 * 8 + 3]) << i;

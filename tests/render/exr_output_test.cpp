@@ -157,12 +157,15 @@ TEST_F(ExrOutput, DeepImageFlattensToTheFlatPicture) {
         for (int r = 0; r < kLines; ++r)
             for (int c = 0; c < kCols; ++c) {
                 const std::vector<exr_test::sample>& s = d.at(c, r);
-                if (!has_hair_[static_cast<std::size_t>(r) * kCols + c])
+                if (!has_hair_[static_cast<std::size_t>(r) * kCols + c]) {
                     ASSERT_TRUE(s.empty()) << c << "," << r;
+                }
                 for (std::size_t i = 0; i < s.size(); ++i) {
                     ASSERT_EQ(s[i].z, s[i].zback);
                     ASSERT_TRUE(s[i].a >= 0.0f && s[i].a <= 1.0f);
-                    if (i > 0) ASSERT_LT(s[i - 1].z, s[i].z) << c << "," << r;
+                    if (i > 0) {
+                        ASSERT_LT(s[i - 1].z, s[i].z) << c << "," << r;
+                    }
                 }
             }
         EXPECT_TRUE(d.at(0, 0).empty() && d.at(1, 0).empty());
