@@ -267,7 +267,7 @@ pixel_slot* hair_zbuffer::new_record() {
     return rec;
 }
 
-hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
+inline hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
     const pixel_zbuff& s0 = rec[0].zb;
     layout l;
     const int nz = std::min(s0.nb_zbuff(), list_size_);

@@ -245,9 +245,10 @@ class hair_zbuffer {
     struct chunk;
     pixel_slot* new_record();
     bool is_visible_blurred(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
-    // The layout of a record's hair part.
+    // The layout of a record's hair part; inline in fragment_list.cpp, its
+    // only user, as every insertion decodes it.
     struct layout;
-    layout layout_of(const pixel_slot* rec) const;
+    inline layout layout_of(const pixel_slot* rec) const;
     void move_current(pixel_slot* rec);
     void push_into_overflow(pixel_slot* rec, const pixel_hair& h, bool front);
     void create_front(pixel_slot* rec);
