@@ -19,7 +19,7 @@
 // nothing is lost but their individual depth. Records are carved from
 // 4096-byte chunks that are only released all together.
 //
-// The rasterisers reach a pixel through hair_zbuffer::cell and write with
+// The rasterisers reach a pixel through hair_zbuffer::cell_at and write with
 // add_hair / add_geometry after asking is_visible; the output passes read
 // the pixels with the resolve functions.
 #pragma once
