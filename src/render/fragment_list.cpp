@@ -267,7 +267,7 @@ pixel_slot* hair_zbuffer::new_record() {
     return rec;
 }
 
-hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
+inline hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
     const pixel_zbuff& s0 = rec[0].zb;
     layout l;
     const int nz = std::min(s0.nb_zbuff(), list_size_);
@@ -308,10 +308,8 @@ std::uint32_t blocked_slices(const pixel_slot* rec, int last, float depth,
 
 }  // namespace
 
-bool hair_zbuffer::is_visible(const pixel_slot* rec, float depth, std::uint32_t timeslices) const {
-    if (rec == nullptr || !rec[0].zb.is_used()) return true;
-    const pixel_zbuff& s0 = rec[0].zb;
-    if (!defs.motion_blur) return s0.z > depth || s0.area() < 65535;
+bool hair_zbuffer::is_visible_blurred(const pixel_slot* rec, float depth,
+                                      std::uint32_t timeslices) const {
     const int n = slice_count(timeslices);
     return slice_count(blocked_slices(rec, last_, depth, timeslices)) < n;
 }

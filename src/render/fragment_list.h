@@ -19,7 +19,7 @@
 // nothing is lost but their individual depth. Records are carved from
 // 4096-byte chunks that are only released all together.
 //
-// The rasterisers reach a pixel through hair_zbuffer::cell and write with
+// The rasterisers reach a pixel through hair_zbuffer::cell_at and write with
 // add_hair / add_geometry after asking is_visible; the output passes read
 // the pixels with the resolve functions.
 #pragma once
@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "foundation/render_settings.h"
 #include "foundation/vector_types.h"
 #include "korvofur/export.h"
 
@@ -150,6 +151,11 @@ class hair_zbuffer {
     // (defs.pixel_x, defs.pixel_y). Outside the grid: prints
     // "FATAL: k = %d (%d, %d), lines * cols = %d" and returns null.
     pixel_slot** cell(int row, int col);
+    // The cell of (row, column) for the rasterisers' per-sample loops: no
+    // bounds check and no globals written. row and col must lie in the grid.
+    pixel_slot*& cell_at(int row, int col) {
+        return cells_[static_cast<std::size_t>(row) * cols_ + col];
+    }
     // The record of (row, column) without side effects; null when the pixel
     // is empty or outside the grid.
     pixel_slot* record(int row, int col) const {
@@ -176,7 +182,13 @@ class hair_zbuffer {
     // --- Writing (hair and geometry rasterisers) --------------------------------
     // True when a point at depth in the given time slices is not hidden by
     // the pixel's geometry. rec may be null (an empty pixel).
-    bool is_visible(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
+    // Inline for the common cases (an empty pixel, no motion blur), which
+    // the rasterisers ask for every covered sample.
+    bool is_visible(const pixel_slot* rec, float depth, std::uint32_t timeslices) const {
+        if (rec == nullptr || !rec[0].zb.is_used()) return true;
+        if (!defs.motion_blur) return rec[0].zb.z > depth || rec[0].zb.area() < 65535;
+        return is_visible_blurred(rec, depth, timeslices);
+    }
     // Adds a hair fragment of the current hair (defs.hair_id): coverage ×
     // colour alpha × the fraction visible through moving geometry. Allocates
     // the record of an empty cell; throws FurEFailed "Memory failure" when
@@ -232,9 +244,11 @@ class hair_zbuffer {
 
     struct chunk;
     pixel_slot* new_record();
-    // The layout of a record's hair part.
+    bool is_visible_blurred(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
+    // The layout of a record's hair part; inline in fragment_list.cpp, its
+    // only user, as every insertion decodes it.
     struct layout;
-    layout layout_of(const pixel_slot* rec) const;
+    inline layout layout_of(const pixel_slot* rec) const;
     void move_current(pixel_slot* rec);
     void push_into_overflow(pixel_slot* rec, const pixel_hair& h, bool front);
     void create_front(pixel_slot* rec);

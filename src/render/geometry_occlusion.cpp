@@ -327,9 +327,7 @@ void hair_camera::do_poly_z_fill(int* box, int nleft, void* left, int nright, vo
                   static_cast<const geom_vertex*>(right), lim, 3,
                   [&zb, timeslices](int col, int row, float coverage, const float* p) {
                       if (!(p[2] <= kNear)) return;
-                      pixel_slot** cell = zb.cell(row, col);
-                      if (cell == nullptr) return;
                       const float depth = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-                      zb.add_geometry(*cell, depth, coverage, timeslices);
+                      zb.add_geometry(zb.cell_at(row, col), depth, coverage, timeslices);
                   });
 }

@@ -552,7 +552,8 @@ void lgtdb_calc_hair_lighting(const kivPoint& P, const kivVector& T, const kivVe
         // Every link naming the model lights the hair once more.
         for (int k = 0; k < l.link_count && l.links[k]; ++k) {
             const char* linked = l.links[k]->name;
-            if (!linked || std::strcmp(linked, model) != 0) continue;
+            // Names are mostly shared text: equal pointers skip the compare.
+            if (!linked || (linked != model && std::strcmp(linked, model) != 0)) continue;
             const float I = l.lighting(P, N, t);
             if (std::isnan(I)) {
                 report_nan_light(l);

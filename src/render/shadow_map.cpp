@@ -142,6 +142,46 @@ float occlusion(const MapParams& p, float g, float gc, float h, float ho, float 
     return std::min(o, 1.0f);
 }
 
+// The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
+inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
+    const int h = kernel.size / 2;
+    if (dy < -h || dy > h || dx < -h || dx > h) return 0.0f;
+    return kernel.weights[(dy + h) * kernel.size + (dx + h)];
+}
+
+// Adds the kernel-weighted occlusion (S) and darkness (D) of map row y,
+// columns cx - R ... cx + R, for a point at distance d from the light. The
+// kernel of each map pixel follows how far along the way to the light its
+// nearest occluder lies.
+void filter_row(const ShadowMapInfo& e, int y, int cx, int cy, int R, float d, float s,
+                float& S_sum, float& D_sum) {
+    // Local sums: the map reads cannot alias them.
+    float S = S_sum, D = D_sum;
+    const MapParams& p = e.params;
+    const ShadowMap& m = p.map;
+    const bool one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
+    const bool row_in = y >= 0 && y < m.lines;
+    for (int x = cx - R; x <= cx + R; ++x) {
+        float g = 0.0f, gc = 0.0f, h = 0.0f, ho = 0.0f;
+        if (row_in) map_values(m, x, y, g, gc, h, ho);
+        // How far along the way to the light the occluder lies (0 at the
+        // light, 1 at the point).
+        float q = 0.0f;
+        if (g != 0.0f || h != 0.0f) {
+            const float nearest = g == 0.0f ? h : h == 0.0f ? g : std::min(g, h);
+            q = nearest / d;
+        }
+        const float w = std::min(q, 1.0f);
+        const int kernel =
+            one_kernel ? 0 : std::min(static_cast<int>(e.kernel_count * w), e.kernel_count - 1);
+        const float k = kernel_weight(e.kernels[kernel], y - cy, x - cx);
+        S += k * occlusion(p, g, gc, h, ho, d, s);
+        D += k * ((1.0f - w) * p.lgt_darkness + w * p.obj_darkness);
+    }
+    S_sum = S;
+    D_sum = D;
+}
+
 }  // namespace
 
 std::string smSmapFileName(const char* base, const char* light, int frame) {
@@ -236,9 +276,7 @@ bool smMakeKernel(ShadowMapKernel& kernel, int size) {
 }
 
 float smKernelWeight(const ShadowMapKernel& kernel, int dy, int dx) {
-    const int h = kernel.size / 2;
-    if (dy < -h || dy > h || dx < -h || dx > h) return 0.0f;
-    return kernel.weights[(dy + h) * kernel.size + (dx + h)];
+    return kernel_weight(kernel, dy, dx);
 }
 
 // ---------------------------------------------------------------------------
@@ -281,29 +319,9 @@ float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
 
     // Filter the occlusion and the darkness over the map pixels around it.
     const int R = std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2);
-    const bool one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
     const int cx = static_cast<int>(sx), cy = static_cast<int>(sy);
     float S = 0.0f, D = 0.0f;
-    for (int y = cy - R; y <= cy + R; ++y) {
-        for (int x = cx - R; x <= cx + R; ++x) {
-            float g, gc, h, ho;
-            map_values(p.map, x, y, g, gc, h, ho);
-            // How far along the way to the light the occluder lies (0 at
-            // the light, 1 at the point).
-            float q = 0.0f;
-            if (g != 0.0f || h != 0.0f) {
-                const float nearest = g == 0.0f ? h : h == 0.0f ? g : std::min(g, h);
-                q = nearest / d;
-            }
-            const float w = std::min(q, 1.0f);
-            const int kernel =
-                one_kernel ? 0
-                           : std::min(static_cast<int>(e->kernel_count * w), e->kernel_count - 1);
-            const float k = smKernelWeight(e->kernels[kernel], y - cy, x - cx);
-            S += k * occlusion(p, g, gc, h, ho, d, s);
-            D += k * ((1.0f - w) * p.lgt_darkness + w * p.obj_darkness);
-        }
-    }
+    for (int y = cy - R; y <= cy + R; ++y) filter_row(*e, y, cx, cy, R, d, s, S, D);
     S = std::min(S, 1.0f);
     return (1.0f - S) * B * D + (1.0f - D);
 }
