@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "foundation/render_settings.h"
+
 // Runs f with standard output captured and returns what it printed.
 template <typename F>
 std::string captured(F f) {
@@ -72,3 +74,14 @@ std::string file_text(F f) {
     std::fclose(file);
     return text;
 }
+
+// Saves the render settings (defs and opt_flags) and puts them back when it
+// goes out of scope; a test fixture may hold one as a member.
+struct SettingsGuard {
+    defaults saved_defs = defs;
+    int saved_flags = opt_flags;
+    ~SettingsGuard() {
+        defs = saved_defs;
+        opt_flags = saved_flags;
+    }
+};

@@ -43,12 +43,6 @@ class Scope {
 
 }  // namespace testimg
 
-// Restores the render settings when it goes out of scope.
-struct SettingsGuard {
-    defaults saved = defs;
-    ~SettingsGuard() { defs = saved; }
-};
-
 // Runs a file reader with stdout captured into *out. Returns its result, or
 // -1 with the text of the FurException it throws in *failure.
 template <class F>
