@@ -358,8 +358,34 @@ void scene_reader::poly_uv(const scene_vec& uv) {
             [&](int i) { polys_->set_tex(i, point(uv)); });
 }
 
+// A corner index outside a list whose count has been given would read past
+// that list later: the polygon is refused with a message, like an element
+// given before its count.
+bool scene_reader::corners_in_range(const scene_corner* corners, int n) const {
+    const struct {
+        int scene_corner::*index;
+        int counter, size;
+        const char* list;
+    } lists[] = {{&scene_corner::v, count_.verts, polys_->nb_verts, "vertex"},
+                 {&scene_corner::n, count_.norms, polys_->nb_norms, "normal"},
+                 {&scene_corner::t, count_.uvs, polys_->nb_texs, "uv"}};
+    for (int k = 0; k < n; ++k) {
+        for (const auto& l : lists) {
+            const int i = corners[k].*l.index;
+            if (l.counter < 0 || (i >= 0 && i < l.size)) continue;
+            char text[128];
+            std::snprintf(text, sizeof(text), "polygon %s index %d outside 0 ... %d", l.list, i,
+                          l.size - 1);
+            message(text);
+            return false;
+        }
+    }
+    return true;
+}
+
 void scene_reader::polygon(const scene_corner* corners, int n) {
     if (!polys_) return;
+    if (count_.polys >= 0 && !corners_in_range(corners, n)) return;
     element(count_.polys, "nb_polys construct needed before polys", [&](int i) {
         kivPoly p{};
         p.nb_verts = n;

@@ -136,6 +136,7 @@ class scene_reader {
     };
 
     void message(const char* text) const;
+    bool corners_in_range(const scene_corner* corners, int n) const;
     scene_step check_count(long long n);
     // A polygon count statement: check_count, then on success the array
     // sized through set and its element counter restarted.

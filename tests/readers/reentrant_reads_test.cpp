@@ -12,8 +12,8 @@
 #include "descriptions/assign_db.h"
 #include "readers/assign_file.h"
 #include "readers/assign_reader.h"
-#include "descriptions/descriptions_support.h"
 #include "readers/hair_file.h"
+#include "readers/readers_support.h"
 #include "readers/scene_db.h"
 #include "foundation/names.h"
 
@@ -42,11 +42,11 @@ ssize_t serve(void* cookie, char* buffer, std::size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-class Readers : public DescriptionTables {
+class Readers : public ReaderTables {
   protected:
     void TearDown() override {
         scndb_cleanup();
-        DescriptionTables::TearDown();
+        ReaderTables::TearDown();
     }
     static int Excluded(const char* model, int smap) {
         return assdb_get_exclude(names_find(model), smap);

@@ -4,33 +4,38 @@
 #include <sstream>
 
 #include "descriptions/assign_db.h"
-#include "descriptions/descriptions_support.h"
 #include "descriptions/hair_params.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 #include "generation/hair_shaping.h"
 #include "geometry/curve_registry.h"
+#include "readers/readers_support.h"
 #include "render/atmosphere.h"
 
 namespace {
 
-const std::string kData = std::string(KORVO_TEST_DATA) + "/descriptions/hair/";
+const std::string kData = kReaderData + "hair/";
 
 // The tables the reader fills, emptied again after each test.
-class HairFile : public DescriptionTables {
+class HairFile : public ReaderTables {
   protected:
     void SetUp() override {
-        DescriptionTables::SetUp();
+        ReaderTables::SetUp();
         opt_flags = 0;
+        // The curve of the curve attractor is looked up while the file is read.
+        KorvoCurveDesc line;
+        line.curve.degree = 1;
+        line.curve.knots = {0, 0, 1, 1};
+        line.curve.cvs = {KorvoPoint{0, 0, 0, 1}, KorvoPoint{0, 1, 0, 1}};
+        ASSERT_EQ(korvo_curve_register("curve1", line), 1);
     }
     void TearDown() override {
         hair_params_done();
         EXPECT_EQ(atmosdb_is_defined(), 0);
         EXPECT_EQ(hair_shape_capacity(), 0);
-        DescriptionTables::TearDown();
+        ReaderTables::TearDown();
         hair_params_set_wunits(1.0f);
         korvo_curve_registry_clear();
-        opt_flags = 0;
     }
 
     // Reads a file (or a text written to a file of this test): the result,
@@ -44,6 +49,8 @@ class HairFile : public DescriptionTables {
         return Read(write_temp(".hair", text), out, failure);
     }
     static hair_params* Find(const char* name) { return hair_params_list_find(names_find(name)); }
+
+    SettingsGuard guard_;
 };
 
 // The six values of an attractor or curve attractor set.
@@ -57,12 +64,6 @@ std::vector<float> setValues(const Set* s) {
 }  // namespace
 
 TEST_F(HairFile, EveryStatementKind) {
-    // The curve of the curve attractor is looked up while the file is read.
-    KorvoCurveDesc line;
-    line.curve.degree = 1;
-    line.curve.knots = {0, 0, 1, 1};
-    line.curve.cvs = {KorvoPoint{0, 0, 0, 1}, KorvoPoint{0, 1, 0, 1}};
-    ASSERT_EQ(korvo_curve_register("curve1", line), 1);
     // Read verbosely: no messages, every description printed by bucket.
     opt_flags = 7;
     std::string out;
@@ -259,12 +260,25 @@ TEST_F(HairFile, FilesAndRepeatedReads) {
     EXPECT_EQ(hair_shape_capacity(), 4);
 }
 
-TEST_F(HairFile, CorruptInputFailsCleanly) {
-    expect_damage_handled(kData + "all_statements.hair", 37, 150, 11, [](const std::string& s) {
-        const int result = ReadText(s);
+// A file cut anywhere fails at its last line, and the descriptions whose
+// header came before the cut are defined (an open block as created).
+TEST_F(HairFile, CutFilesKeepTheBlocksBeforeTheCut) {
+    const auto read = [](const std::string& text, std::string* out, std::string* failure) {
         hair_params_done();
         attractdb_init();
         curveAttractdb_init();
-        return result;
-    });
+        return ReadText(text, out, failure);
+    };
+    const auto kept = [](const std::string& prefix) {
+        for (const char* name : {"fur", "plain"}) {
+            const bool header = prefix.find("hair \"" + std::string(name) + "\" {") !=
+                                std::string::npos;
+            EXPECT_EQ(Find(name) != nullptr, header) << name << "\n" << prefix;
+        }
+        const bool closed = prefix.find("hair \"plain\" { }") != std::string::npos;
+        EXPECT_EQ(hair_params_get_wunits(), prefix.find("0.25 ;") != std::string::npos ? 0.25f : 1);
+        if (closed) EXPECT_EQ(Find("fur")->segments.eval_const(), 6.0f);
+        hair_params_set_wunits(1.0f);
+    };
+    expect_cuts_fail_at_their_end(read_text(kData + "all_statements.hair"), 29, "hair", read, kept);
 }

@@ -1,0 +1,238 @@
+#include "readers/assign_file.h"
+
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
+#include "generation/attractors.h"
+#include "generation/curve_attractors.h"
+#include "readers/hair_file.h"
+#include "readers/readers_support.h"
+
+namespace {
+
+const std::string kData = kReaderData + "assign/";
+using Names = std::vector<std::string>;
+
+// Descriptions "a" (area group g1) and "b" (g2), attractor "att" and curve
+// attractor sets "fur_a" and "other".
+class AssignFile : public ReaderTables {
+  protected:
+    void SetUp() override {
+        ReaderTables::SetUp();
+        a_ = Description("a", "g1");
+        b_ = Description("b", "g2");
+        hair_name* names[3] = {names_add("att"), names_add("fur_a"), names_add("other")};
+        attractdb_add(names[0]);
+        curveAttractdb_add(names[1]);
+        curveAttractdb_add(names[2]);
+        for (hair_name* n : names) names_remove(n);
+    }
+
+    static hair_params* Description(const char* name, const char* group) {
+        hair_params* hp = hair_params_list_add(names_add(name));
+        hp->area_group = names_add(group);
+        return hp;
+    }
+    // Reads a file (or a text written to a file of this test): the result,
+    // or -1 with the failure's text when the read throws.
+    static int ReadFile(const std::string& path, std::string* out = nullptr,
+                        std::string* failure = nullptr) {
+        return run_reader([&] { return assdb_readfile(path.c_str()); }, out, failure);
+    }
+    static int ReadText(const std::string& text, std::string* out = nullptr,
+                        std::string* failure = nullptr) {
+        return ReadFile(write_temp(".assign", text), out, failure);
+    }
+
+    // The hair descriptions of a model, by name, in list order.
+    static Names Hair(const char* model) {
+        int n = -1;
+        hair_params** list = nullptr;
+        assdb_get_model_hair(names_find(model), &n, &list);
+        Names names;
+        for (int i = 0; i < n; ++i) names.push_back(list[i]->name->name);
+        return names;
+    }
+    static float Mult(const char* model, const hair_params* hp) {
+        return assdb_get_density_mult(names_find(model), hp->name);
+    }
+    static int Excluded(const char* model) { return assdb_get_exclude(names_find(model), 0); }
+
+    hair_params* a_ = nullptr;
+    hair_params* b_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(AssignFile, EveryStatementKind) {
+    ASSERT_EQ(ReadFile(kData + "all_statements.assign"), 1);
+    EXPECT_EQ(Hair("head"), (Names{"b", "a"})) << "reverse file order";
+    EXPECT_EQ(Hair("tail"), Names{"a"});
+    const hair_name* head = names_find("head");
+    EXPECT_EQ((std::vector<bool>{true, false, true, false, true}),
+              (std::vector<bool>{
+                  assdb_has_model_hair(head), assdb_has_model_hair(names_find("rock")),
+                  assdb_has_model_attract(head), assdb_has_model_attract(names_find("tail")),
+                  assdb_has_model_curve_attract(head)}));
+    // Attractors, and the curve attractor sets whose names end with a's name, or all.
+    int n = 0;
+    hair_attract** attract = nullptr;
+    assdb_get_model_attract(head, &n, &attract);
+    ASSERT_EQ(n, 1);
+    EXPECT_STREQ(attract[0]->name->name, "att");
+    hair_curveAttract** curves = nullptr;
+    assdb_get_model_curve_attract(head, &n, &curves, a_);
+    ASSERT_EQ(n, 1);
+    EXPECT_STREQ(curves[0]->name->name, "fur_a");
+    assdb_get_model_curve_attract(head, &n, &curves, nullptr);
+    ASSERT_EQ(n, 2);
+    EXPECT_STREQ(curves[0]->name->name, "other");
+    // Exclusions (for the shadow maps, for the hair) of a model without a
+    // record and of the null name.
+    const std::pair<const char*, std::vector<int>> excluded[] = {
+        {"rock", {1, 1}}, {"tree", {1, 0}}, {"bush", {0, 1}}, {"head", {0, 0}}, {"att", {0, 0}}};
+    for (const auto& [model, flags] : excluded)
+        EXPECT_EQ((std::vector<int>{assdb_get_exclude(names_find(model), 1),
+                                    assdb_get_exclude(names_find(model), 0)}),
+                  flags)
+            << model;
+    EXPECT_EQ(assdb_get_exclude(nullptr, 0), 1);
+    // Density multipliers: the model's, and by area group.
+    EXPECT_EQ(
+        (std::vector<float>{3.5f, 2, 0.5f, 1, 1, 1}),
+        (std::vector<float>{Mult("head", a_), Mult("head", b_), Mult("tail", a_), Mult("rock", a_),
+                            Mult("nobody", a_), assdb_get_density_mult(nullptr, a_->name)}));
+}
+
+// Keywords swallow the letters after them: "hairy" is "hair" then a skipped "y".
+TEST_F(AssignFile, KeywordsNeedNoSeparatorsAndDumpListsEveryRecord) {
+    ASSERT_EQ(ReadText("\"a\"hairy{\"m\"}\n\"att\" attractor { \"m\" }\nexcludes { \"x\" }\n"), 1);
+    EXPECT_EQ(captured(assdb_dump),
+              "**** Assign database *********************************\n\n"
+              "assdb nb models = 2\n"
+              "model m {\n    exclude for render smaps = 0\n    exclude for render hair = 0\n"
+              "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
+              "    nb of hair params = 1\n      hair params a\n"
+              "    nb of attractors = 1\n      attractor att\n}\n"
+              "model x {\n    exclude for render smaps = 1\n    exclude for render hair = 1\n"
+              "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
+              "    nb of hair params = 0\n    nb of attractors = 0\n}\n");
+}
+
+// Reading the hair description file again replaces the descriptions the
+// assignments point to: each assignment follows its description's name to
+// the new file, and one whose name the new file lacks is dropped with a
+// warning (the sanitizer build checks that nothing reads a freed record).
+TEST_F(AssignFile, HairFileReadAgainRepointsAssignments) {
+    ASSERT_EQ(ReadText("\"a\" hair { \"m\" \"n\" }\n\"b\" hair { \"m\" }\n"), 1);
+    EXPECT_EQ(Hair("m"), (Names{"b", "a"}));
+    std::string out, failure;
+    const std::string hair = write_temp(".hair", "hair \"a\" { length = 7 ; }\n");
+    EXPECT_EQ(run_reader([&] { return hair_params_init(hair.c_str()); }, &out, &failure), 1)
+        << failure;
+    EXPECT_EQ("WARNING: assignment hair description (\"b\") doesn't exist!\n", out);
+    hair_params* a = hair_params_list_find(names_find("a"));
+    ASSERT_NE(a, nullptr);
+    for (const char* model : {"m", "n"}) {
+        int n = 0;
+        hair_params** list = nullptr;
+        assdb_get_model_hair(names_find(model), &n, &list);
+        ASSERT_EQ(1, n) << model;
+        EXPECT_EQ(a, list[0]) << model;
+        EXPECT_EQ(7.0f, list[0]->length.eval_const()) << model;
+    }
+    // A file that fails part way keeps the blocks read before the error,
+    // and the assignments of their names.
+    const std::string broken = write_temp(".hair", "hair \"a\" { length = 8 ; }\nhair {");
+    EXPECT_EQ(run_reader([&] { return hair_params_init(broken.c_str()); }, &out, &failure), -1);
+    EXPECT_EQ(Hair("m"), Names{"a"});
+    EXPECT_EQ(8.0f, hair_params_list_find(names_find("a"))->length.eval_const());
+}
+
+TEST_F(AssignFile, MissingItemsWarnAndNamesKeepSpacesAndNewlines) {
+    std::string out, failure;
+    EXPECT_EQ(
+        ReadText("\"zz\" hair { \"m\" }\n\"q\" attract { \"m\" }\n\"r\" curveAttract { \"m\" }\n"
+                 "\"a\" hair { \"left\narm\" \"my # model\" }\n\"a\" hair { , }\n",
+                 &out, &failure),
+        -1);
+    EXPECT_EQ(failure, "Parsing failed for data file " + temp_path(".assign"));
+    // The newline inside the string is not counted.
+    EXPECT_EQ(out,
+              "WARNING: assignment hair description (\"zz\") doesn't exist!\n"
+              "WARNING: assignment attractor q doesn't exist!\n"
+              "WARNING: assignment curve attractor r doesn't exist!\n"
+              "parse error\nassignment file: syntax error at line 5\n");
+    EXPECT_TRUE(Hair("m").empty() && !assdb_has_model_attract(names_find("m")));
+    EXPECT_EQ(Hair("left\narm"), Names{"a"});
+    EXPECT_EQ(Hair("my # model"), Names{"a"});
+}
+
+TEST_F(AssignFile, SyntaxErrorInTheMiddleRecovers) {
+    std::string out, failure;
+    const std::string path = kData + "syntax_middle.assign";
+    EXPECT_EQ(ReadFile(path, &out, &failure), -1);
+    EXPECT_EQ(failure, "Parsing failed for data file " + path);
+    EXPECT_EQ(out, "parse error\nassignment file: syntax error at line 2\n");
+    EXPECT_EQ(Hair("m1"), Names{"a"});
+    EXPECT_EQ(Hair("m2"), Names{"a"}) << "applied before the error";
+    EXPECT_EQ(Hair("m3"), Names{});
+    EXPECT_EQ(Hair("m4"), Names{"b"}) << "read after recovery";
+    // A new read starts afresh at line 1.
+    EXPECT_EQ(ReadText("\n\n\"a\" hair {", &out), -1);
+    EXPECT_EQ(out, "parse error\nassignment file: syntax error at line 3\n");
+    EXPECT_EQ(ReadText("\"b\" hair { \"m5\" }"), 1);
+}
+
+TEST_F(AssignFile, BrokenFiles) {
+    const std::pair<const char*, bool> cases[] = {
+        {"empty.assign", true},          {"only_comments.assign", true},
+        {"number_as_name.assign", true}, {"lone_dot.assign", true},
+        {"nested_brace.assign", true},   {"unterminated_string.assign", false}};
+    for (const auto& [file, fails] : cases) {
+        std::string out;
+        EXPECT_EQ(ReadFile(kData + file, &out), fails ? -1 : 1) << file;
+        if (fails) {
+            EXPECT_EQ(out.rfind("parse error\nassignment file: syntax error at line ", 0), 0u)
+                << file;
+        }
+    }
+    EXPECT_FLOAT_EQ(Mult("m2", a_), 0.0f) << "-. is the number 0";
+    EXPECT_EQ(Hair("m2"), Names{"b"}) << "the statement after a nested brace";
+    EXPECT_EQ(Hair("m1"), Names{"a"});
+}
+
+// A file cut anywhere fails at its last line; the statements before the cut
+// have been applied.
+TEST_F(AssignFile, CutFilesKeepTheStatementsBeforeTheCut) {
+    const auto read = [](const std::string& text, std::string* out, std::string* failure) {
+        assdb_done();
+        assdb_init(64);
+        return ReadText(text, out, failure);
+    };
+    const auto kept = [this](const std::string& prefix) {
+        if (!prefix.empty() && prefix.back() != '\n') return;  // statements end at line ends
+        const bool tail = prefix.find("\"tail\" }") != std::string::npos,
+                   both = prefix.find("\"b\" hair { \"head\" }") != std::string::npos;
+        EXPECT_EQ(Hair("tail"), tail ? Names{"a"} : Names{}) << prefix;
+        EXPECT_EQ(Hair("head").size(), tail + both) << prefix;
+        EXPECT_EQ(Excluded("bush") == 1, prefix.find("\"bush\" }") != std::string::npos) << prefix;
+        EXPECT_EQ(Mult("head", a_), prefix.find("3.5 }") != std::string::npos ? 3.5f
+                                    : prefix.find("0.5 }") != std::string::npos ? 2.0f
+                                                                                : 1.0f)
+            << prefix;
+    };
+    expect_cuts_fail_at_their_end(read_text(kData + "all_statements.assign"), 5, "assignment", read,
+                                  kept);
+}
+
+TEST_F(AssignFile, TableTooSmallOrMissingAndUnopenableFiles) {
+    ASSERT_EQ(assdb_init(1), 1);
+    std::string out, failure;
+    EXPECT_EQ(ReadText("\"a\" hair { \"m1\" \"m2\" }\n\"b\" hair {", &out, &failure), -1);
+    EXPECT_EQ(failure, "Assignment table exceeded, use -hash option");
+    EXPECT_EQ(out, "assignment table exceeded, use -hash option\n");
+    // No file, no table.
+    EXPECT_EQ(ReadFile(temp_path(".none")), 0);
+    assdb_done();
+    EXPECT_EQ(ReadFile(kData + "all_statements.assign"), 0);
+}
