@@ -1,269 +1,154 @@
 #include "descriptions/assign_db.h"
 
-#include "descriptions/descriptions_support.h"
+#include <random>
+
 #include "descriptions/hair_params.h"
-#include "generation/attractors.h"
-#include "generation/curve_attractors.h"
-#include "readers/assign_file.h"
-#include "readers/hair_file.h"
+#include "foundation/fur_exception.h"
+#include "foundation/names.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string kData = std::string(KORVO_TEST_DATA) + "/descriptions/assign/";
 using Names = std::vector<std::string>;
 
-// Descriptions "a" (area group g1) and "b" (g2), attractor "att" and curve
-// attractor sets "fur_a" and "other".
-class Assign : public DescriptionTables {
+// A name table, a table of 64 records and descriptions d0, d1 (area group
+// g1) and d2 (g2).
+class AssignTable : public testing::Test {
   protected:
     void SetUp() override {
-        DescriptionTables::SetUp();
-        a_ = Description("a", "g1");
-        b_ = Description("b", "g2");
-        hair_name* names[3] = {names_add("att"), names_add("fur_a"), names_add("other")};
-        attractdb_add(names[0]);
-        curveAttractdb_add(names[1]);
-        curveAttractdb_add(names[2]);
-        for (hair_name* n : names) names_remove(n);
+        ASSERT_EQ(names_init(256), 1);
+        ASSERT_EQ(assdb_init(64), 1);
+        for (const char* d : {"d0", "d1", "d2"})
+            hair_params_list_add(names_add(d))->area_group = names_add(d[1] == '2' ? "g2" : "g1");
+    }
+    void TearDown() override {
+        assdb_done();
+        hair_params_list_clear();
+        names_done();
     }
 
-    static hair_params* Description(const char* name, const char* group) {
-        hair_params* hp = hair_params_list_add(names_add(name));
-        hp->area_group = names_add(group);
-        return hp;
-    }
-    // Reads a file (or a text written to a file of this test): the result,
-    // or -1 with the failure's text when the read throws.
-    static int ReadFile(const std::string& path, std::string* out = nullptr,
-                        std::string* failure = nullptr) {
-        return run_reader([&] { return assdb_readfile(path.c_str()); }, out, failure);
-    }
-    static int ReadText(const std::string& text, std::string* out = nullptr,
-                        std::string* failure = nullptr) {
-        return ReadFile(write_temp(".assign", text), out, failure);
-    }
-
-    // The hair descriptions of a model, by name, in list order.
-    static Names Hair(const char* model) {
+    static Names Hair(const hair_name* model) {
         int n = -1;
         hair_params** list = nullptr;
-        assdb_get_model_hair(names_find(model), &n, &list);
+        assdb_get_model_hair(model, &n, &list);
         Names names;
         for (int i = 0; i < n; ++i) names.push_back(list[i]->name->name);
         return names;
     }
-    static float Mult(const char* model, const hair_params* hp) {
-        return assdb_get_density_mult(names_find(model), hp->name);
-    }
+};
 
-    hair_params* a_ = nullptr;
-    hair_params* b_ = nullptr;
+// An independent model of the rules: nodes pushed at the head, a group
+// multiplier set on the nodes that exist at that moment, and a lookup that
+// takes the first node of the description.
+struct ReferenceModel {
+    struct Node {
+        int desc;
+        float mult;
+        bool has_mult;
+    };
+    bool exists = false;
+    float mult = 1.0f;
+    std::vector<Node> nodes;  // list order
+
+    float density_mult(int desc) const {
+        if (!exists) return 1.0f;
+        for (const Node& n : nodes)
+            if (n.desc == desc) return n.has_mult ? n.mult : mult;
+        return mult;
+    }
 };
 
 }  // namespace
 
-// --- The file ------------------------------------------------------------------------
-
-TEST_F(Assign, EveryStatementKind) {
-    ASSERT_EQ(ReadFile(kData + "all_statements.assign"), 1);
-    EXPECT_EQ(Hair("head"), (Names{"b", "a"})) << "reverse file order";
-    EXPECT_EQ(Hair("tail"), Names{"a"});
-    const hair_name* head = names_find("head");
-    EXPECT_EQ((std::vector<bool>{true, false, true, false, true}),
-              (std::vector<bool>{
-                  assdb_has_model_hair(head), assdb_has_model_hair(names_find("rock")),
-                  assdb_has_model_attract(head), assdb_has_model_attract(names_find("tail")),
-                  assdb_has_model_curve_attract(head)}));
-    // Attractors, and the curve attractor sets whose names end with a's name, or all.
-    int n = 0;
-    hair_attract** attract = nullptr;
-    assdb_get_model_attract(head, &n, &attract);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(attract[0]->name->name, "att");
-    hair_curveAttract** curves = nullptr;
-    assdb_get_model_curve_attract(head, &n, &curves, a_);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(curves[0]->name->name, "fur_a");
-    assdb_get_model_curve_attract(head, &n, &curves, nullptr);
-    ASSERT_EQ(n, 2);
-    EXPECT_STREQ(curves[0]->name->name, "other");
-    // Exclusions (for the shadow maps, for the hair) of a model without a
-    // record and of the null name.
-    const std::pair<const char*, std::vector<int>> excluded[] = {
-        {"rock", {1, 1}}, {"tree", {1, 0}}, {"bush", {0, 1}}, {"head", {0, 0}}, {"att", {0, 0}}};
-    for (const auto& [model, flags] : excluded)
-        EXPECT_EQ((std::vector<int>{assdb_get_exclude(names_find(model), 1),
-                                    assdb_get_exclude(names_find(model), 0)}),
-                  flags)
-            << model;
-    EXPECT_EQ(assdb_get_exclude(nullptr, 0), 1);
-    // Density multipliers: the model's, and by area group.
-    EXPECT_EQ(
-        (std::vector<float>{3.5f, 2, 0.5f, 1, 1, 1}),
-        (std::vector<float>{Mult("head", a_), Mult("head", b_), Mult("tail", a_), Mult("rock", a_),
-                            Mult("nobody", a_), assdb_get_density_mult(nullptr, a_->name)}));
-    // A group multiplier belongs to the assignments made so far.
-    hair_name* m = names_add("m");
-    assdb_assign_hair("a", m);
-    EXPECT_EQ(assdb_set_density_mult(m, 4.0f, "unknown_group"), 0);
-    EXPECT_EQ(assdb_set_density_mult(nullptr, 2.0f, nullptr), 0);
-    EXPECT_EQ(assdb_set_density_mult(m, 2.0f, "g1"), 1);
-    EXPECT_FLOAT_EQ(Mult("m", a_), 2.0f);
-    assdb_assign_hair("a", m);
-    EXPECT_FLOAT_EQ(Mult("m", a_), 1.0f) << "the newer node has no multiplier";
-    names_remove(m);
-}
-
-// Keywords swallow the letters after them: "hairy" is "hair" then a skipped "y".
-TEST_F(Assign, KeywordsNeedNoSeparatorsAndDumpListsEveryRecord) {
-    ASSERT_EQ(ReadText("\"a\"hairy{\"m\"}\n\"att\" attractor { \"m\" }\nexcludes { \"x\" }\n"), 1);
-    EXPECT_EQ(captured(assdb_dump),
-              "**** Assign database *********************************\n\n"
-              "assdb nb models = 2\n"
-              "model m {\n    exclude for render smaps = 0\n    exclude for render hair = 0\n"
-              "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
-              "    nb of hair params = 1\n      hair params a\n"
-              "    nb of attractors = 1\n      attractor att\n}\n"
-              "model x {\n    exclude for render smaps = 1\n    exclude for render hair = 1\n"
-              "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
-              "    nb of hair params = 0\n    nb of attractors = 0\n}\n");
-}
-
-// Reading the hair description file again replaces the descriptions the
-// assignments point to: each assignment follows its description's name to
-// the new file, and one whose name the new file lacks is dropped with a
-// warning (the sanitizer build checks that nothing reads a freed record).
-TEST_F(Assign, HairFileReadAgainRepointsAssignments) {
-    ASSERT_EQ(ReadText("\"a\" hair { \"m\" \"n\" }\n\"b\" hair { \"m\" }\n"), 1);
-    EXPECT_EQ(Hair("m"), (Names{"b", "a"}));
-    std::string out, failure;
-    const std::string hair = write_temp(".hair", "hair \"a\" { length = 7 ; }\n");
-    EXPECT_EQ(run_reader([&] { return hair_params_init(hair.c_str()); }, &out, &failure), 1)
-        << failure;
-    EXPECT_EQ("WARNING: assignment hair description (\"b\") doesn't exist!\n", out);
-    hair_params* a = hair_params_list_find(names_find("a"));
-    ASSERT_NE(a, nullptr);
-    for (const char* model : {"m", "n"}) {
-        int n = 0;
-        hair_params** list = nullptr;
-        assdb_get_model_hair(names_find(model), &n, &list);
-        ASSERT_EQ(1, n) << model;
-        EXPECT_EQ(a, list[0]) << model;
-        EXPECT_EQ(7.0f, list[0]->length.eval_const()) << model;
-    }
-    // A file that fails part way keeps the blocks read before the error,
-    // and the assignments of their names.
-    const std::string broken = write_temp(".hair", "hair \"a\" { length = 8 ; }\nhair {");
-    EXPECT_EQ(run_reader([&] { return hair_params_init(broken.c_str()); }, &out, &failure), -1);
-    EXPECT_EQ(Hair("m"), Names{"a"});
-    EXPECT_EQ(8.0f, hair_params_list_find(names_find("a"))->length.eval_const());
-}
-
-TEST_F(Assign, MissingItemsWarnAndNamesKeepSpacesAndNewlines) {
-    std::string out, failure;
-    EXPECT_EQ(
-        ReadText("\"zz\" hair { \"m\" }\n\"q\" attract { \"m\" }\n\"r\" curveAttract { \"m\" }\n"
-                 "\"a\" hair { \"left\narm\" \"my # model\" }\n\"a\" hair { , }\n",
-                 &out, &failure),
-        -1);
-    EXPECT_EQ(failure, "Parsing failed for data file " + temp_path(".assign"));
-    // The newline inside the string is not counted.
-    EXPECT_EQ(out,
-              "WARNING: assignment hair description (\"zz\") doesn't exist!\n"
-              "WARNING: assignment attractor q doesn't exist!\n"
-              "WARNING: assignment curve attractor r doesn't exist!\n"
-              "parse error\nassignment file: syntax error at line 5\n");
-    EXPECT_TRUE(Hair("m").empty() && !assdb_has_model_attract(names_find("m")));
-    EXPECT_EQ(Hair("left\narm"), Names{"a"});
-    EXPECT_EQ(Hair("my # model"), Names{"a"});
-}
-
-TEST_F(Assign, SyntaxErrorInTheMiddleRecovers) {
-    std::string out, failure;
-    const std::string path = kData + "syntax_middle.assign";
-    EXPECT_EQ(ReadFile(path, &out, &failure), -1);
-    EXPECT_EQ(failure, "Parsing failed for data file " + path);
-    EXPECT_EQ(out, "parse error\nassignment file: syntax error at line 2\n");
-    EXPECT_EQ(Hair("m1"), Names{"a"});
-    EXPECT_EQ(Hair("m2"), Names{"a"}) << "applied before the error";
-    EXPECT_EQ(Hair("m3"), Names{});
-    EXPECT_EQ(Hair("m4"), Names{"b"}) << "read after recovery";
-    // A new read starts afresh at line 1.
-    EXPECT_EQ(ReadText("\n\n\"a\" hair {", &out), -1);
-    EXPECT_EQ(out, "parse error\nassignment file: syntax error at line 3\n");
-    EXPECT_EQ(ReadText("\"b\" hair { \"m5\" }"), 1);
-}
-
-TEST_F(Assign, BrokenFiles) {
-    const std::pair<const char*, bool> cases[] = {
-        {"empty.assign", true},          {"only_comments.assign", true},
-        {"number_as_name.assign", true}, {"lone_dot.assign", true},
-        {"nested_brace.assign", true},   {"unterminated_string.assign", false}};
-    for (const auto& [file, fails] : cases) {
-        std::string out;
-        EXPECT_EQ(ReadFile(kData + file, &out), fails ? -1 : 1) << file;
-        if (fails) {
-            EXPECT_EQ(out.rfind("parse error\nassignment file: syntax error at line ", 0), 0u)
-                << file;
+// Random mixes of assignments, model multipliers and group multipliers on a
+// few models: the lists come back newest first (across the pool's blocks of
+// nodes) and every multiplier is the one the reference picks.
+TEST_F(AssignTable, MultipliersFollowTheFirstNodeOfADescription) {
+    const char* groups[] = {"g1", "g2", "nogroup"};
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 rng(seed);
+        const int models = 1 + seed % 3;
+        std::vector<hair_name*> names;
+        std::vector<ReferenceModel> ref(models);
+        for (int m = 0; m < models; ++m)
+            names.push_back(names_add(("m" + std::to_string(m)).c_str()));
+        for (int step = 0; step < 240; ++step) {
+            const int m = int(rng() % models), d = int(rng() % 3), op = int(rng() % 4);
+            const float x = float(rng() % 16) / 4;
+            ReferenceModel& r = ref[m];
+            r.exists = true;
+            if (op < 2) {
+                assdb_assign_hair(("d" + std::to_string(d)).c_str(), names[m]);
+                r.nodes.insert(r.nodes.begin(), {d, 0.0f, false});
+            } else if (op == 2) {
+                assdb_set_density_mult(names[m], x, nullptr);
+                r.mult = x;
+            } else {
+                assdb_set_density_mult(names[m], x, groups[d]);
+                for (auto& n : r.nodes) {
+                    if ((n.desc == 2 ? 1 : 0) == d) n.mult = x, n.has_mult = true;
+                }
+            }
         }
+        for (int m = 0; m < models; ++m) {
+            Names want;
+            for (const auto& n : ref[m].nodes) want.push_back("d" + std::to_string(n.desc));
+            EXPECT_EQ(Hair(names[m]), want) << seed << " m" << m;
+            for (int d = 0; d < 3; ++d) {
+                const hair_name* desc = names_find(("d" + std::to_string(d)).c_str());
+                EXPECT_EQ(assdb_get_density_mult(names[m], desc), ref[m].density_mult(d))
+                    << "seed " << seed << " m" << m << " d" << d;
+            }
+        }
+        for (hair_name* n : names) names_remove(n);
+        assdb_done();
+        ASSERT_EQ(assdb_init(64), 1);
     }
-    EXPECT_FLOAT_EQ(Mult("m2", a_), 0.0f) << "-. is the number 0";
-    EXPECT_EQ(Hair("m2"), Names{"b"}) << "the statement after a nested brace";
-    EXPECT_EQ(Hair("m1"), Names{"a"});
+    EXPECT_EQ(assdb_get_density_mult(nullptr, names_find("d0")), 1.0f);
 }
 
-TEST_F(Assign, DamagedFilesFailCleanly) {
-    expect_damage_handled(kData + "all_statements.assign", 7, 40, 5,
-                          [](const std::string& s) { return ReadText(s); });
+// Exclusions per pass: the shadow-map pass reads bit 2, the hair pass bit 3.
+TEST_F(AssignTable, ExclusionsPerPass) {
+    hair_name *both = names_add("both"), *smap = names_add("smap"), *hair = names_add("hair");
+    assdb_exclude_smap_render(both);
+    assdb_exclude_hair_render(both);
+    assdb_exclude_smap_render(smap);
+    assdb_exclude_hair_render(hair);
+    assdb_assign_hair("d0", names_add("plain"));
+    const std::pair<const char*, std::vector<int>> cases[] = {{"both", {1, 1, 1}},
+                                                              {"smap", {1, 0, 0}},
+                                                              {"hair", {0, 1, 0}},
+                                                              {"plain", {0, 0, 0}},
+                                                              {"stranger", {0, 0, 0}}};
+    for (const auto& [name, want] : cases) {
+        const hair_name* n = names_add(name);
+        EXPECT_EQ((std::vector<int>{assdb_get_exclude(n, 1), assdb_get_exclude(n, 0),
+                                    assdb_has_light_params(n)}),
+                  want)
+            << name;
+    }
+    EXPECT_EQ(assdb_get_exclude(nullptr, 0), 1);
 }
 
-// --- The table -----------------------------------------------------------------------
-
-TEST_F(Assign, TableTooSmallOrMissingAndUnopenableFiles) {
-    ASSERT_EQ(assdb_init(1), 1);
-    std::string out, failure;
-    EXPECT_EQ(ReadText("\"a\" hair { \"m1\" \"m2\" }\n\"b\" hair {", &out, &failure), -1);
-    EXPECT_EQ(failure, "Assignment table exceeded, use -hash option");
-    EXPECT_EQ(out, "assignment table exceeded, use -hash option\n");
-    // Three records fit a table of four, not a fourth.
-    ASSERT_EQ(assdb_init(4), 1);
-    EXPECT_EQ(ReadText("exclude { \"1\" \"2\" \"3\" \"4\" }", &out, &failure), -1);
-    EXPECT_EQ(failure, "Assignment table exceeded, use -hash option");
-    EXPECT_EQ(assdb_get_exclude(names_find("3"), 0), 1);
-    // No file, no table.
-    EXPECT_EQ(ReadFile(temp_path(".none")), 0);
-    assdb_done();
-    EXPECT_EQ(ReadFile(kData + "all_statements.assign"), 0);
-    EXPECT_EQ(assdb_init(0), 0);
-}
-
-TEST_F(Assign, ManyAssignmentsChainNodeBlocks) {
-    std::string text;
-    for (int i = 0; i < 400; ++i) text += i % 3 ? "\"a\" hair { \"m\" }\n" : "\"b\" hair {\"m\"}\n";
-    ASSERT_EQ(ReadText(text), 1);
-    const Names got = Hair("m");
-    ASSERT_EQ(got.size(), 400u);
-    for (int i = 0; i < 400; ++i) EXPECT_EQ(got[399 - i], (i % 3 ? "a" : "b")) << i;
-    EXPECT_EQ(assdb_find(names_find("m"))->nb_hair, 400);
-}
-
-// --- Lights --------------------------------------------------------------------------
-
-// The hair file reader's tests read the settings back field by field.
-TEST_F(Assign, LightSettingsAndShadowLightLists) {
+TEST_F(AssignTable, LightSettingsAndShadowLightLists) {
     hair_name *key = names_add("key"), *fill = names_add("fill"), *rim = names_add("rim");
     MapParams p, got;
     init_mapparams(&p);
     char projector[] = "slides/gobo.rla";
     p.shadow_projector = projector;
+    p.lgt_darkness = 0.25f;
     ASSERT_EQ(assdb_set_shadmap_params(key, p), 1);
     projector[0] = 'X';  // the table holds its own copy
     AutoParams a, ga;
     init_autoparams(&a);
+    a.self_shade = 0.75f;
     ASSERT_TRUE(assdb_set_autoshade_params(fill, a) && assdb_set_autoshade_params(rim, a));
     assdb_exclude_smap_render(rim);
     ASSERT_EQ(assdb_get_shadmap_params(key, &got), 1);
     EXPECT_STREQ(got.shadow_projector, "slides/gobo.rla");
+    EXPECT_EQ(got.lgt_darkness, 0.25f);
+    ASSERT_EQ(assdb_get_autoshade_params(fill, &ga), 1);
+    EXPECT_EQ(ga.self_shade, 0.75f);
     EXPECT_EQ((std::vector<int>{0, 0, 1, 0, 1, 0}),
               (std::vector<int>{assdb_get_shadmap_params(fill, &got),
                                 assdb_get_autoshade_params(key, &ga), assdb_has_shadow_map(key),
@@ -279,18 +164,23 @@ TEST_F(Assign, LightSettingsAndShadowLightLists) {
     ASSERT_EQ(assdb_set_autoshade_params(key, a), 1);
     EXPECT_EQ(assdb_has_shadow_map(key), 0);
     hair_name* m = names_add("furry");
-    assdb_assign_hair("a", m);
+    assdb_assign_hair("d0", m);
     EXPECT_EQ(captured([&] {
                   EXPECT_EQ(assdb_set_shadmap_params(m, p), 0);
-                  EXPECT_EQ(assdb_assign_hair("b", key), 0);
+                  EXPECT_EQ(assdb_assign_hair("d1", key), 0);
               }),
               "WARNING: furry has hair descriptions, light settings ignored!\n"
-              "WARNING: key is a light, hair description \"b\" not assigned!\n");
-    // A light excluded from both renders counts as defined.
-    hair_name* off = names_add("off");
-    assdb_exclude_smap_render(off);
-    EXPECT_EQ(assdb_has_light_params(off), 0);
-    assdb_exclude_hair_render(off);
-    EXPECT_EQ(assdb_has_light_params(off), 1);
-    for (hair_name* n : {key, fill, rim, m, off}) names_remove(n);
+              "WARNING: key is a light, hair description \"d1\" not assigned!\n");
+}
+
+// Three records fit a table of four; the fourth is refused.
+TEST_F(AssignTable, FullTableIsFatal) {
+    ASSERT_EQ(assdb_init(4), 1);
+    for (const char* n : {"1", "2", "3"}) EXPECT_EQ(assdb_exclude_hair_render(names_add(n)), 1);
+    std::string out;
+    EXPECT_EQ(thrown<FurEFailed>([] { assdb_exclude_hair_render(names_add("4")); }, &out),
+              "Assignment table exceeded, use -hash option");
+    EXPECT_EQ(out, "assignment table exceeded, use -hash option\n");
+    EXPECT_EQ(assdb_get_exclude(names_find("3"), 0), 1);
+    EXPECT_EQ(assdb_init(0), 0);
 }

@@ -3,12 +3,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
-
-#include "descriptions/assign_db.h"
-#include "readers/hair_file.h"
-#include "generation/attractors.h"
-#include "generation/curve_attractors.h"
 
 namespace testimg {
 namespace {
@@ -82,42 +76,4 @@ std::string write_temp(const std::string& suffix, const std::string& text) {
     const std::string path = temp_path(suffix);
     std::ofstream(path, std::ios::binary) << text;
     return path;
-}
-
-void expect_damage_handled(const std::string& path, std::size_t step, int n, unsigned seed,
-                           const std::function<int(const std::string&)>& read) {
-    const std::string text = read_text(path);
-    std::mt19937 rng(seed);
-    std::vector<std::string> copies;
-    for (std::size_t cut = 0; cut < text.size(); cut += step) copies.push_back(text.substr(0, cut));
-    for (int i = 0; i < n; ++i) {
-        std::string s = text;
-        for (int k = 1 + int(rng() % 8); k > 0; --k) s[rng() % s.size()] = char(rng());
-        copies.push_back(s);
-        s.assign(rng() % 600, ' ');  // every other one random bytes only
-        for (char& c : s) c = i % 2 && rng() % 4 ? text[rng() % text.size()] : char(rng());
-        copies.push_back(s);
-    }
-    int results[3] = {0, 0, 0};
-    for (const std::string& s : copies) {
-        const int result = read(s);
-        ASSERT_TRUE(result == 1 || result == -1) << s;
-        ++results[result + 1];
-    }
-    EXPECT_TRUE(results[0] > 0 && results[2] > 0) << "some damage leaves a readable file";
-}
-
-void DescriptionTables::SetUp() {
-    ASSERT_EQ(names_init(256), 1);
-    ASSERT_EQ(assdb_init(64), 1);
-    attractdb_init();
-    curveAttractdb_init();
-}
-
-void DescriptionTables::TearDown() {
-    hair_params_done();
-    assdb_done();
-    attractdb_done();
-    curveAttractdb_done();
-    names_done();
 }

@@ -1,12 +1,11 @@
 #include "readers/readers_support.h"
 
-#include "foundation/names.h"
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "descriptions/assign_db.h"
+#include "foundation/names.h"
 #include "generation/attractors.h"
 #include "generation/curve_attractors.h"
 #include "readers/hair_file.h"
@@ -22,13 +21,16 @@ std::string write_temp(const std::string& suffix, const std::string& text) {
     return path;
 }
 
-void expect_cuts_fail_at_their_end(const std::string& text, std::size_t step, const char* kind,
-                                   const std::function<int(const std::string&, std::string*,
-                                                           std::string*)>& read,
-                                   const std::function<void(const std::string&)>& kept) {
+void expect_cuts_fail_at_their_end(
+    const std::string& text, std::size_t step, const char* kind,
+    const std::function<int(const std::string&, std::string*, std::string*)>& read,
+    const std::function<void(const std::string&)>& kept) {
     std::vector<std::size_t> cuts;
-    for (std::size_t at = 0; at < text.size(); at += step) cuts.push_back(at);
-    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos;) cuts.push_back(++at);
+    for (std::size_t at = 0; at < text.size(); at += step) {
+        cuts.push_back(at);
+        const std::size_t end = text.find('\n', at);
+        if (end != std::string::npos) cuts.push_back(end + 1);
+    }
     int whole = 0, failed = 0;
     for (std::size_t cut : cuts) {
         const std::string prefix = text.substr(0, cut);

@@ -34,15 +34,15 @@ std::string read_text(const std::string& path);
 // Writes text to a file of this test's own (see temp_path) and returns its path.
 std::string write_temp(const std::string& suffix, const std::string& text);
 
-// Reads every prefix of a grammatical file (cut after each line and every
-// step bytes) with read(prefix, &out, &failure). A prefix is either read whole
+// Reads prefixes of a grammatical file (cut every step bytes and at the
+// line end after each cut) with read(prefix, &out, &failure). A prefix is either read whole
 // (result 1) or fails with "Parsing failed for data file ..." after a single
 // "parse error" at its own last line, since everything before the cut is
 // good; kept(prefix) then checks what the tables hold.
-void expect_cuts_fail_at_their_end(const std::string& text, std::size_t step, const char* kind,
-                                   const std::function<int(const std::string&, std::string*,
-                                                           std::string*)>& read,
-                                   const std::function<void(const std::string&)>& kept);
+void expect_cuts_fail_at_their_end(
+    const std::string& text, std::size_t step, const char* kind,
+    const std::function<int(const std::string&, std::string*, std::string*)>& read,
+    const std::function<void(const std::string&)>& kept);
 
 // A name table, an assignment table of 64 records and empty attractor and
 // curve attractor tables; all emptied again (descriptions too) after the test.
