@@ -1,7 +1,6 @@
 #include "descriptions/descriptions_support.h"
 
 #include <fstream>
-#include <iterator>
 #include <map>
 
 namespace testimg {
@@ -66,11 +65,6 @@ Scope::~Scope() {
 }
 
 }  // namespace testimg
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string write_temp(const std::string& suffix, const std::string& text) {
     const std::string path = temp_path(suffix);

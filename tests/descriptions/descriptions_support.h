@@ -41,7 +41,5 @@ class Scope {
 
 }  // namespace testimg
 
-// The contents of a file ("" when it cannot be read).
-std::string read_text(const std::string& path);
 // Writes text to a file of this test's own (see temp_path) and returns its path.
 std::string write_temp(const std::string& suffix, const std::string& text);

@@ -1,7 +1,5 @@
 #include "descriptions/hair_records.h"
 
-#include <utility>
-
 #include "descriptions/hair_params.h"
 #include "foundation/render_settings.h"
 #include "test_support.h"
@@ -42,25 +40,6 @@ TEST(HairRecords, FolliclePrintsEveryField) {
             "mtl_components[0] (diffuse) = 0.500000 0.500000 0.500000 1.000000\n"
             "mtl_components[1] (specular) = 0.250000 0.250000 0.250000 0.000000\n",
         captured([&] { fo.print(); }));
-}
-
-TEST(ControlHair, OwnsItsArraysAndPrints) {
-    control_hair empty;
-    EXPECT_EQ("\nControl hairs contains 0 points\n", captured([&] { empty.print(); }));
-    control_hair hair(2);
-    ASSERT_EQ(2, hair.count);
-    hair.points[1] = kivPoint(1.5f, -2.0f, 0.25f);
-    hair.vertices[1].width = 0.5f;
-    control_hair copy = hair;  // deep
-    hair.points[1].x = 42.0f;
-    control_hair moved = std::move(copy);
-    EXPECT_TRUE(copy.count == 0 && copy.points == nullptr);  // NOLINT: moved-from state is defined
-    EXPECT_EQ("\nControl hairs contains 2 points\n0.000000 0.000000 0.000000\n" +
-                  vertex_text("1.000000") + "1.500000 -2.000000 0.250000\n" +
-                  vertex_text("0.500000"),
-              captured([&] { moved.print(); }));
-    EXPECT_TRUE(moved.allocate(0) && moved.points == nullptr);
-    EXPECT_TRUE(hair.allocate(-2) && hair.count == 0);
 }
 
 // {light model, end, r, g, b, a}; -1 stands for no description (model 2).
