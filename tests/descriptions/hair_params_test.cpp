@@ -142,34 +142,3 @@ TEST(Linterp, InterpolatesAndWarnsOutsideTheUnitRange) {
     }
     EXPECT_EQ("WARNING: linterp val = 1.500000\nWARNING: linterp val = -0.250000\n", out);
 }
-
-// --- Dump ----------------------------------------------------------------------------
-
-// The hair file reader's dump shows every line of a description; here what
-// the light model and the chain change.
-TEST_F(HairParams, DumpFollowsTheLightModelAndTheChain) {
-    hair_name* name = names_add("flat");
-    hair_params* first = hair_params_list_add(name);
-    hair_params* second = hair_params_list_add(name);
-    const std::string full = dump(first);
-    first->light_model = 0;
-    first->diffuse_tip.set_constant(kivColor(1, 1, 1));  // not printed at model 0
-    first->opacity_base.reset();
-    first->opacity_tip.set_constant(0.5f);  // needs opacity_base
-    second->light_model = 1;
-    const std::string out = dump(first, 1);
-    const std::size_t secondAt = out.find("hair \"flat\"", 1);
-    ASSERT_NE(std::string::npos, secondAt);
-    EXPECT_EQ(out.substr(0, secondAt), dump(first)) << "without the flag only the first";
-    // Model 0: no diffuse, specular or opacity; model 1: diffuse but no specular. The
-    // fresh dump with the lines from first to last cut and the model changed:
-    auto cut = [&](const char* first, const char* last, char model) {
-        std::string text = full;
-        const std::size_t at = text.find(first), end = text.find('\n', text.find(last)) + 1;
-        text.erase(at, end - at);
-        text[text.find("light_model = 2") + 14] = model;
-        return text;
-    };
-    EXPECT_EQ(cut("    diffuse_base", "opacity_base", '0'), out.substr(0, secondAt));
-    EXPECT_EQ(cut("    specular", "sharpness", '1'), out.substr(secondAt));
-}

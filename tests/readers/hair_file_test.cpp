@@ -87,6 +87,7 @@ TEST_F(HairFile, EveryStatementKind) {
                                   float(fur->clump.kind), float(fur->clump.i1),
                                   fur->clumpfrequency.eval_const(), float(fur->clumpshape.kind),
                                   float(fur->opacity_tip.flags)}));
+    EXPECT_EQ(Find("matte")->light_model, 1) << "the first of two blocks of one name";
     const hair_params* plain = Find("plain");
     ASSERT_NE(plain, nullptr);
     EXPECT_TRUE(plain->area_group == nullptr && plain->reference_equalmap == nullptr);
