@@ -6,10 +6,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "descriptions/hair_params.h"
-#include "foundation/names.h"
-#include "generation/curve_attractors.h"
-#include "generation/hair_shaping.h"
 #include "geometry/curve_registry.h"
 
 namespace {
@@ -81,54 +77,4 @@ TEST_F(GuideCurves, DamagedFilesNameTheirLineAndReason) {
     EXPECT_EQ(error.compare(0, kData.size() + 25, kData + "none.obj: cannot open: No"), 0) << error;
     EXPECT_EQ(guide_curves_load((kData + "broken").c_str(), error), -1);
     EXPECT_EQ(error, kData + "broken: not a regular file");
-}
-
-// A hair grown next to a guide curve bends along it: its tip ends nearer the
-// curve's end than the same hair grown without the curve.
-TEST_F(GuideCurves, HairGrownNearACurveFollowsIt) {
-    std::string error;
-    ASSERT_EQ(guide_curves_load((kData + "guides.obj").c_str(), error), 2) << error;
-    ASSERT_EQ(names_init(64), 1);
-    ASSERT_EQ(curveAttractdb_init(), 1);
-    ASSERT_TRUE(hair_shape_prepare(8));
-
-    hair_name* set_name = names_add("comb");
-    hair_curveAttract* set = curveAttractdb_add(set_name);
-    names_remove(set_name);
-    ASSERT_EQ(set->alloc_controls(1), 1);
-    hair_name* curve_name = names_add("up");
-    ASSERT_EQ(set->set_control(0, curve_name), 1);
-    names_remove(curve_name);
-    set->radius = hp_scalar(1.0f);
-    set->len_end_interp = hp_scalar(10.0f);
-    ASSERT_TRUE(set->controls[0].valid);
-
-    // An upright hair of the curve's length beside its root.
-    hair_params hp;
-    hp.erectness = hp_scalar(0.0f);
-    hp.attractors = hp_scalar(1.0f);
-    hp.length = hp_scalar(static_cast<float>(1.0 + std::sqrt(2.0)));
-    hp.segments = hp_scalar(8.0f);
-    hair_state hs;
-    hs.params = &hp;
-    hs.pos = {0.1f, 0.0f, 0.0f};
-    hs.normal = {0, 0, 1};
-    hs.dir = {0, 1, 0};
-    hs.dir2 = {1, 0, 0};
-    auto tip_gap = [&](bool with_curve) {
-        hair_shape_set_curve_attractors(with_curve ? &set : nullptr, with_curve ? 1 : 0);
-        const control_hair* h = hair_shape(&hs, nullptr, 0, 0.0f);
-        EXPECT_NE(h, nullptr);
-        if (h == nullptr) return 0.0;
-        const kivPoint& tip = h->points[h->count - 1];
-        return distance(KorvoPoint(tip.x, tip.y, tip.z), KorvoPoint(1.1, 0, 2));
-    };
-    const double plain = tip_gap(false), combed = tip_gap(true);
-    EXPECT_GT(plain, 0.5);
-    EXPECT_LT(combed, 0.25 * plain);
-
-    hair_shape_set_curve_attractors(nullptr, 0);
-    hair_shape_release();
-    curveAttractdb_done();
-    names_done();
 }

@@ -126,11 +126,4 @@ TEST_F(Readers, AFailedReadLeavesNothingForTheNext) {
         }
     }
     EXPECT_EQ(names_find("key"), nullptr);
-
-    // A light block without a type stores nothing, whatever came before.
-    std::string out;
-    const std::string untyped = write_temp(".hair", "light \"key2\" { map_size = 32 ; }");
-    ASSERT_EQ(run_reader([&] { return hair_params_init(untyped.c_str()); }, &out), 1);
-    EXPECT_EQ(out, "no light type\nhair file: syntax error at line 1\n");
-    EXPECT_EQ(assdb_has_shadow_map(names_find("key2")), 0);
 }
