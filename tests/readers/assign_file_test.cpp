@@ -179,10 +179,6 @@ TEST_F(AssignFile, SyntaxErrorInTheMiddleRecovers) {
     EXPECT_EQ(Hair("m2"), Names{"a"}) << "applied before the error";
     EXPECT_EQ(Hair("m3"), Names{});
     EXPECT_EQ(Hair("m4"), Names{"b"}) << "read after recovery";
-    // A new read starts afresh at line 1.
-    EXPECT_EQ(ReadText("\n\n\"a\" hair {", &out), -1);
-    EXPECT_EQ(out, "parse error\nassignment file: syntax error at line 3\n");
-    EXPECT_EQ(ReadText("\"b\" hair { \"m5\" }"), 1);
 }
 
 TEST_F(AssignFile, BrokenFiles) {

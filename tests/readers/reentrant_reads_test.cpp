@@ -97,33 +97,3 @@ TEST_F(Readers, AReadInsideAnotherOfTheSameKindKeepsItsOwnLinesAndTokens) {
     EXPECT_EQ(Excluded("inner", 0), 1);
     EXPECT_EQ(Excluded("inner", 1), 0);
 }
-
-// A grammar error inside an open block, read twice: the same messages at
-// the same lines, the block's name given back, and nothing of the block in
-// the read that follows.
-TEST_F(Readers, AFailedReadLeavesNothingForTheNext) {
-    const std::string hair =
-        write_temp(".hair", "light \"key\" {\n  shadow_type = 1 ;\n  map_size = ;\n}\n");
-    const std::string assign =
-        write_temp(".assign", "# header\n\"grp\" area {\n  \"m\" 0.5\n  \"n\" }\n");
-    write_temp(".0001.kiv", "nb_lights 2\nlight point \"lamp\" {\n  color 1 1 1\n  dropoff }\n");
-    const std::string scene = temp_path("");
-
-    const struct {
-        std::function<int()> read;
-        std::string messages;
-    } cases[] = {
-        {[&] { return hair_params_init(hair.c_str()); }, errorAt("hair file", 3)},
-        {[&] { return assdb_readfile(assign.c_str()); }, errorAt("assignment file", 4)},
-        {[&] { return scndb_init(scene.c_str(), 1, 0); }, errorAt("scene file", 4)},
-    };
-    for (const auto& c : cases) {
-        for (int pass = 0; pass < 2; ++pass) {
-            std::string out, failure;
-            EXPECT_EQ(run_reader(c.read, &out, &failure), -1) << c.messages;
-            EXPECT_EQ(out, c.messages) << pass;
-            EXPECT_NE(failure.find("Parsing failed for data file "), std::string::npos);
-        }
-    }
-    EXPECT_EQ(names_find("key"), nullptr);
-}
