@@ -1,5 +1,6 @@
 #include "descriptions/assign_db.h"
 
+#include <algorithm>
 #include <random>
 
 #include "descriptions/hair_params.h"
@@ -36,67 +37,53 @@ class AssignTable : public testing::Test {
     }
 };
 
-// An independent model of the rules: nodes pushed at the head, a group
-// multiplier set on the nodes that exist at that moment, and a lookup that
-// takes the first node of the description.
-struct ReferenceModel {
-    struct Node {
-        int desc;
-        float mult;
-        bool has_mult;
-    };
-    bool exists = false;
-    float mult = 1.0f;
-    std::vector<Node> nodes;  // list order
-
-    float density_mult(int desc) const {
-        if (!exists) return 1.0f;
-        for (const Node& n : nodes)
-            if (n.desc == desc) return n.has_mult ? n.mult : mult;
-        return mult;
-    }
-};
-
 }  // namespace
 
 // Random mixes of assignments, model multipliers and group multipliers on a
-// few models: the lists come back newest first (across the pool's blocks of
-// nodes) and every multiplier is the one the reference picks.
+// few models against a model of the rules: nodes pushed at the head (the
+// lists come back newest first, across the pool's blocks of nodes), a group
+// multiplier set on the nodes of that group that exist at that moment, and
+// a lookup that takes the first node of the description.
 TEST_F(AssignTable, MultipliersFollowTheFirstNodeOfADescription) {
     const char* groups[] = {"g1", "g2", "nogroup"};
     for (unsigned seed = 1; seed <= 6; ++seed) {
         std::mt19937 rng(seed);
         const int models = 1 + seed % 3;
+        struct Node {
+            int desc;
+            float mult;  // -1: none
+        };
+        std::vector<std::vector<Node>> nodes(models);  // list order
+        std::vector<float> own(models, 1.0f);
         std::vector<hair_name*> names;
-        std::vector<ReferenceModel> ref(models);
         for (int m = 0; m < models; ++m)
             names.push_back(names_add(("m" + std::to_string(m)).c_str()));
         for (int step = 0; step < 240; ++step) {
             const int m = int(rng() % models), d = int(rng() % 3), op = int(rng() % 4);
             const float x = float(rng() % 16) / 4;
-            ReferenceModel& r = ref[m];
-            r.exists = true;
             if (op < 2) {
                 assdb_assign_hair(("d" + std::to_string(d)).c_str(), names[m]);
-                r.nodes.insert(r.nodes.begin(), {d, 0.0f, false});
+                nodes[m].insert(nodes[m].begin(), {d, -1});
             } else if (op == 2) {
                 assdb_set_density_mult(names[m], x, nullptr);
-                r.mult = x;
+                own[m] = x;
             } else {
                 assdb_set_density_mult(names[m], x, groups[d]);
-                for (auto& n : r.nodes) {
-                    if ((n.desc == 2 ? 1 : 0) == d) n.mult = x, n.has_mult = true;
-                }
+                for (Node& n : nodes[m])
+                    if ((n.desc == 2 ? 1 : 0) == d) n.mult = x;
             }
         }
         for (int m = 0; m < models; ++m) {
             Names want;
-            for (const auto& n : ref[m].nodes) want.push_back("d" + std::to_string(n.desc));
+            for (const Node& n : nodes[m]) want.push_back("d" + std::to_string(n.desc));
             EXPECT_EQ(Hair(names[m]), want) << seed << " m" << m;
             for (int d = 0; d < 3; ++d) {
+                auto first = std::find_if(nodes[m].begin(), nodes[m].end(),
+                                          [&](const Node& n) { return n.desc == d; });
+                const float mult =
+                    first != nodes[m].end() && first->mult >= 0 ? first->mult : own[m];
                 const hair_name* desc = names_find(("d" + std::to_string(d)).c_str());
-                EXPECT_EQ(assdb_get_density_mult(names[m], desc), ref[m].density_mult(d))
-                    << "seed " << seed << " m" << m << " d" << d;
+                EXPECT_EQ(assdb_get_density_mult(names[m], desc), mult) << seed << " m" << m << d;
             }
         }
         for (hair_name* n : names) names_remove(n);

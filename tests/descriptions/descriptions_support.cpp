@@ -1,5 +1,6 @@
 #include "descriptions/descriptions_support.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
@@ -8,7 +9,6 @@ namespace {
 
 struct Store {
     std::map<std::string, tmap_image> images;
-    std::map<std::string, int> reads;
     std::vector<std::string> requests;
 };
 
@@ -38,7 +38,7 @@ void add_flat(const std::string& path, int width, int height, std::uint8_t r, st
 }
 
 int reads(const std::string& path) {
-    return store().reads.count(path) ? store().reads[path] : 0;
+    return int(std::count(store().requests.begin(), store().requests.end(), path));
 }
 
 const std::vector<std::string>& requests() {
@@ -46,7 +46,6 @@ const std::vector<std::string>& requests() {
 }
 
 bool reader(const char* path, tmap_image& image) {
-    ++store().reads[path];
     store().requests.push_back(path);
     auto it = store().images.find(path);
     if (it == store().images.end()) return false;

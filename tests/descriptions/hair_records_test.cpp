@@ -6,11 +6,6 @@
 
 namespace {
 
-std::string vertex_text(const char* width) {
-    return std::string("ambient( 1.000000 1.000000 1.000000), diffuse( 1.000000 1.000000 ") +
-           "1.000000), opacity( 1.000000 )\nwidth( " + width + " )\n";
-}
-
 // Restores the shadow-pass flag and clears it for the test.
 class ShadowPass : public testing::Test {
   protected:
@@ -22,25 +17,6 @@ class ShadowPass : public testing::Test {
 };
 
 }  // namespace
-
-TEST(HairRecords, FolliclePrintsEveryField) {
-    follicle fo;
-    fo.p1 = kivPoint(1, 2, 3), fo.p2 = kivPoint(4, 5, 6);
-    fo.lcalc_pos = kivPoint(2.5f, 3.5f, 4.5f), fo.lcalc_tan = kivVector(0, 0, 1);
-    fo.zdepth[0] = -1.0f, fo.zdepth[1] = -2.0f;
-    fo.mtl_components[0] = kivColor(0.5f, 0.5f, 0.5f, 1);
-    fo.mtl_components[1] = kivColor(0.25f, 0.25f, 0.25f, 0);
-    fo.attr2.width = 0.125f;
-    EXPECT_EQ(
-        "Follicle contents...\np1 (xyz) = 1.000000 2.000000 3.000000\n"
-        "p2 (xyz) = 4.000000 5.000000 6.000000\n" +
-            vertex_text("1.000000") + vertex_text("0.125000") +
-            "lcalc_pos = 2.500000 3.500000 4.500000\n"
-            "lcalc_tan = 0.000000 0.000000 1.000000\nzdepth = -1.000000 -2.000000\n"
-            "mtl_components[0] (diffuse) = 0.500000 0.500000 0.500000 1.000000\n"
-            "mtl_components[1] (specular) = 0.250000 0.250000 0.250000 0.000000\n",
-        captured([&] { fo.print(); }));
-}
 
 // {light model, end, r, g, b, a}; -1 stands for no description (model 2).
 TEST_F(ShadowPass, ColourOfEitherEndOfAFollicleClampsAndShadowPassIsBlack) {
