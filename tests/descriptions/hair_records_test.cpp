@@ -4,22 +4,10 @@
 #include "foundation/render_settings.h"
 #include "test_support.h"
 
-namespace {
-
-// Restores the shadow-pass flag and clears it for the test.
-class ShadowPass : public testing::Test {
-  protected:
-    void SetUp() override { defs.shadows.shadow_pass = 0; }
-    void TearDown() override { defs.shadows.shadow_pass = saved_; }
-
-  private:
-    std::int32_t saved_ = defs.shadows.shadow_pass;
-};
-
-}  // namespace
-
 // {light model, end, r, g, b, a}; -1 stands for no description (model 2).
-TEST_F(ShadowPass, ColourOfEitherEndOfAFollicleClampsAndShadowPassIsBlack) {
+TEST(MotionBlurPoint, ColourOfEitherEndOfAFollicleClampsAndShadowPassIsBlack) {
+    SettingsGuard guard;
+    defs.shadows.shadow_pass = 0;
     follicle f;
     f.zdepth[0] = 10.0f, f.zdepth[1] = 12.0f;
     f.attr1.ambient = kivColor(0.1f, 0.1f, 0.1f, 0.5f);

