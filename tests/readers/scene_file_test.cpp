@@ -283,6 +283,9 @@ TEST_F(Scene, PolygonCornerIndicesInsideTheirLists) {
                               {"2/-1/3", "polygon normal index -1 outside 0 ... 1"},
                               {"2/1/4", "polygon uv index 4 outside 0 ... 3"},
                               {"2/1/-1", "polygon uv index -1 outside 0 ... 3"}};
+    int nb = 0;
+    kivPoint v[4], t[4];
+    kivVector n[4];
     for (const auto& [corner, message] : cases) {
         std::string out;
         ASSERT_EQ(Read(mesh + corner + " p 2/0/0 1/0/2 0/0/1 }", &out), 1) << corner;
@@ -290,9 +293,6 @@ TEST_F(Scene, PolygonCornerIndicesInsideTheirLists) {
                   *message ? message + std::string("\nscene file: syntax error at line 6\n") : "")
             << corner;
         const kivPolygons* polys = Model(0)->polygons();
-        int nb = 0;
-        kivPoint v[4], t[4];
-        kivVector n[4];
         ASSERT_EQ(polys->get_poly(0, nb, v, n, t), 1) << corner;
         // The good polygon is the first; after a refused one, the second.
         EXPECT_EQ(t[2].x + t[2].y, *message ? 1.0f : 2.0f) << corner;
@@ -304,9 +304,6 @@ TEST_F(Scene, PolygonCornerIndicesInsideTheirLists) {
         ASSERT_EQ(Read(std::string("nb_models 1 model poly \"m\" { nb_polys 1 p 0/0/0 1/0/1 ") +
                        corner + " nb_vertices 3 nb_normals 1 nb_uvs 3 }"),
                   1);
-        int nb = 0;
-        kivPoint v[4], t[4];
-        kivVector n[4];
         EXPECT_EQ(Model(0)->polygons()->get_poly(0, nb, v, n, t), corner[4] == '2') << corner;
         scndb_cleanup();
     }
