@@ -20,19 +20,11 @@ class AssignFile : public ReaderTables {
   protected:
     void SetUp() override {
         ReaderTables::SetUp();
-        a_ = Description("a", "g1");
-        b_ = Description("b", "g2");
-        hair_name* names[3] = {names_add("att"), names_add("fur_a"), names_add("other")};
-        attractdb_add(names[0]);
-        curveAttractdb_add(names[1]);
-        curveAttractdb_add(names[2]);
-        for (hair_name* n : names) names_remove(n);
-    }
-
-    static hair_params* Description(const char* name, const char* group) {
-        hair_params* hp = hair_params_list_add(names_add(name));
-        hp->area_group = names_add(group);
-        return hp;
+        (a_ = hair_params_list_add(names_add("a")))->area_group = names_add("g1");
+        (b_ = hair_params_list_add(names_add("b")))->area_group = names_add("g2");
+        attractdb_add(names_add("att"));
+        curveAttractdb_add(names_add("fur_a"));
+        curveAttractdb_add(names_add("other"));
     }
     // Reads a file (or a text written to a file of this test): the result,
     // or -1 with the failure's text when the read throws.

@@ -160,8 +160,6 @@ TEST_F(HairFile, StatementMessages) {
     // Texts with ' for ", and "message@N": the message, then the line of the statement.
     const char* cases[][2] = {
         {"hair 'a' {\n  spawn_factor = 0.5 ;\n}\n", "illegal hair description@3"},
-        {"hair 'a' { length = 1 + ; }", "invalid parameter syntax@1"},
-        {"hair 'a' { length = 1 + 2 ) ; }", "invalid parameter syntax@1"},
         {"hair 'a\nb' {\n length = 1 2 ; }", "invalid parameter syntax@2"},
         {"attractor 'g' { influence = 1 2 ; }", "invalid parameter syntax@1"},
         {"fog { transp = 1 2 ; }", "invalid parameter syntax@1"},

@@ -12,9 +12,7 @@
 #include "descriptions/assign_db.h"
 #include "readers/assign_file.h"
 #include "readers/assign_reader.h"
-#include "readers/hair_file.h"
 #include "readers/readers_support.h"
-#include "readers/scene_db.h"
 #include "foundation/names.h"
 
 namespace {
@@ -44,10 +42,6 @@ ssize_t serve(void* cookie, char* buffer, std::size_t size) {
 
 class Readers : public ReaderTables {
   protected:
-    void TearDown() override {
-        scndb_cleanup();
-        ReaderTables::TearDown();
-    }
     static int Excluded(const char* model, int smap) {
         return assdb_get_exclude(names_find(model), smap);
     }
