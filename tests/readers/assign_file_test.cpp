@@ -211,7 +211,7 @@ TEST_F(AssignFile, CutFilesKeepTheStatementsBeforeTheCut) {
                                                                                 : 1.0f)
             << prefix;
     };
-    expect_cuts_fail_at_their_end(read_text(kData + "all_statements.assign"), 19, "assignment",
+    expect_cuts_fail_at_their_end(read_text(kData + "all_statements.assign"), 29, "assignment",
                                   read, kept);
 }
 

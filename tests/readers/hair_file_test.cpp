@@ -277,5 +277,6 @@ TEST_F(HairFile, CutFilesKeepTheBlocksBeforeTheCut) {
         if (closed) EXPECT_EQ(Find("fur")->segments.eval_const(), 6.0f);
         hair_params_set_wunits(1.0f);
     };
-    expect_cuts_fail_at_their_end(read_text(kData + "all_statements.hair"), 97, "hair", read, kept);
+    expect_cuts_fail_at_their_end(read_text(kData + "all_statements.hair"), 149, "hair", read,
+                                  kept);
 }

@@ -329,5 +329,5 @@ TEST_F(Scene, CutFilesKeepTheRecordsBeforeTheCut) {
         while (Model(models) && Model(models)->name_text()) ++models;
         EXPECT_EQ(lights * 10 + models, headers("light ") * 10 + headers("model ")) << prefix;
     };
-    expect_cuts_fail_at_their_end(read_text(kData + "full.0001.kiv"), 71, "scene", read, kept);
+    expect_cuts_fail_at_their_end(read_text(kData + "full.0001.kiv"), 109, "scene", read, kept);
 }
