@@ -93,35 +93,37 @@ TEST_F(AssignTable, MultipliersFollowTheFirstNodeOfADescription) {
     EXPECT_EQ(assdb_get_density_mult(nullptr, names_find("d0")), 1.0f);
 }
 
+// A light has one kind of settings (a copy of its own); the shadow-light
+// lists leave out the lights a pass excludes; a light excluded from both
+// renders counts as having settings; a model with hair cannot be a light.
 TEST_F(AssignTable, LightSettingsAndShadowLightLists) {
-    hair_name *key = names_add("key"), *fill = names_add("fill"), *rim = names_add("rim");
+    hair_name *key = names_add("key"), *fill = names_add("fill"), *rim = names_add("rim"),
+              *off = names_add("off");
     MapParams p, got;
     init_mapparams(&p);
     char projector[] = "slides/gobo.rla";
     p.shadow_projector = projector;
-    p.lgt_darkness = 0.25f;
-    ASSERT_EQ(assdb_set_shadmap_params(key, p), 1);
-    projector[0] = 'X';  // the table holds its own copy
-    AutoParams a, ga;
+    AutoParams a;
     init_autoparams(&a);
-    a.self_shade = 0.75f;
-    ASSERT_TRUE(assdb_set_autoshade_params(fill, a) && assdb_set_autoshade_params(rim, a));
-    assdb_exclude_smap_render(rim);
-    ASSERT_TRUE(assdb_get_shadmap_params(key, &got) && assdb_get_autoshade_params(fill, &ga));
+    ASSERT_TRUE(assdb_set_shadmap_params(key, p) && assdb_set_autoshade_params(fill, a) &&
+                assdb_set_autoshade_params(rim, a));
+    projector[0] = 'X';
+    ASSERT_EQ(assdb_get_shadmap_params(key, &got), 1);
     EXPECT_STREQ(got.shadow_projector, "slides/gobo.rla");
-    EXPECT_TRUE(got.lgt_darkness == 0.25f && ga.self_shade == 0.75f);
-    EXPECT_EQ((std::vector<int>{0, 0, 1, 0, 1, 0}),
-              (std::vector<int>{assdb_get_shadmap_params(fill, &got),
-                                assdb_get_autoshade_params(key, &ga), assdb_has_shadow_map(key),
-                                assdb_has_shadow_map(fill), assdb_has_light_params(rim),
-                                assdb_has_light_params(names_add("stranger"))}));
-    // The shadow-map pass leaves rim out, the render pass keeps it.
+    assdb_exclude_smap_render(rim);
+    assdb_exclude_smap_render(off);
+    EXPECT_EQ(
+        (std::vector<int>{0, 0, 1, 0, 1, 0}),
+        (std::vector<int>{assdb_get_shadmap_params(fill, &got), assdb_get_autoshade_params(key, &a),
+                          assdb_has_shadow_map(key), assdb_has_shadow_map(fill),
+                          assdb_has_light_params(rim), assdb_has_light_params(off)}));
+    assdb_exclude_hair_render(off);
+    EXPECT_EQ(assdb_has_light_params(off), 1);
     EXPECT_EQ(assdb_get_nb_shadow_lights(1) * 10 + assdb_get_nb_shadow_lights(0), 23);
     hair_name* list[3] = {};
     EXPECT_EQ(assdb_get_shadow_lights_list(3, list, 1), 2);
     EXPECT_TRUE(list[0] == key && list[1] == fill);
     EXPECT_EQ(assdb_get_shadow_lights_list(1, list, 0), 1);
-    // A light has one kind of settings; a model with hair cannot be a light.
     ASSERT_EQ(assdb_set_autoshade_params(key, a), 1);
     EXPECT_EQ(assdb_has_shadow_map(key), 0);
     hair_name* m = names_add("furry");
@@ -132,10 +134,4 @@ TEST_F(AssignTable, LightSettingsAndShadowLightLists) {
               }),
               "WARNING: furry has hair descriptions, light settings ignored!\n"
               "WARNING: key is a light, hair description \"d1\" not assigned!\n");
-    // A light excluded from both renders counts as defined.
-    hair_name* off = names_add("off");
-    assdb_exclude_smap_render(off);
-    EXPECT_EQ(assdb_has_light_params(off), 0);
-    assdb_exclude_hair_render(off);
-    EXPECT_EQ(assdb_has_light_params(off), 1);
 }
