@@ -1,89 +1,20 @@
 // End-to-end tests: furrender run as a program on the small scenes of
 // tests/data/e2e (see the README there), its pictures read back.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
-#include "imagefile/iff_image.h"
-#include "imagefile/image_file.h"
-#include "imagefile/png_file.h"
 #include "e2e/e2e_support.h"
+#include "imagefile/iff_image.h"
 #include "test_support.h"
 
 namespace {
 
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-// Runs furrender with the arguments, keeping what it prints.
 run_result furrender(const std::string& args) {
-    const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
-    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, out, err);
+    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, temp_path(".stdout"),
+                         temp_path(".stderr"));
 }
 
 // The input options of a scene of tests/data/e2e at 160 x 120.
 std::string scene(const std::string& base, const std::string& assign = "fur") {
     return "--hair " + kData + "fur.hair --assign " + kData + assign + ".assign --scene " + kData +
            base + " --size 160x120 ";
-}
-
-// A picture, bottom row first, four bytes a pixel.
-struct picture {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-    const unsigned char* at(int x, int y) const { return &rgba[4 * (y * width + x)]; }
-};
-
-picture read_png(const std::string& path) {
-    const std::string bytes = slurp(path);
-    picture p;
-    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                              p.width, p.height, p.rgba))
-        << path;
-    return p;
-}
-
-// An RLA file's four byte channels, bottom row first.
-picture read_rla(const std::string& path) {
-    picture p;
-    kivImage* img = kivOpenImage(path.c_str(), kivFormatRla);
-    if (img == nullptr) return p;
-    p.width = img->cols;
-    p.height = img->lines;
-    std::vector<unsigned char> planes(static_cast<std::size_t>(p.width) * 8);
-    void* chans[5];
-    for (int c = 0; c < 5; ++c) chans[c] = &planes[static_cast<std::size_t>(c) * p.width];
-    for (int y = 0; y < p.height; ++y) {
-        kivReadScanline(img, y, chans);
-        for (int x = 0; x < p.width; ++x)
-            for (int c = 0; c < 4; ++c) p.rgba.push_back(planes[c * p.width + x]);
-    }
-    kivCloseImage(img);
-    return p;
-}
-
-// The pixels of a that differ from those of b, offset by (dx, dy), by more
-// than 3 in a channel.
-int pixels_off(const picture& a, const picture& b, int dx = 0, int dy = 0) {
-    int off = 0;
-    for (int y = 0; y < a.height; ++y) {
-        for (int x = 0; x < a.width; ++x) {
-            const unsigned char *p = a.at(x, y), *q = b.at(x + dx, y + dy);
-            for (int k = 0; k < 4; ++k) {
-                if (std::abs(p[k] - q[k]) > 3) {
-                    ++off;
-                    break;
-                }
-            }
-        }
-    }
-    return off;
 }
 
 void run_ok(const std::string& args) {
@@ -94,7 +25,7 @@ void run_ok(const std::string& args) {
 
 }  // namespace
 
-// Each scene matches its stored picture within a small tolerance and comes
+// Each scene matches its stored picture (see the tolerance below) and comes
 // out byte for byte the same on a second run. KORVO_UPDATE_REFERENCES=1
 // stores the pictures as the new references.
 TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
@@ -123,7 +54,11 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
         int hair = 0;
         for (std::size_t i = 3; i < got.rgba.size(); i += 4) hair += got.rgba[i] > 0;
         EXPECT_GT(hair, 1000) << c.scene;
-        EXPECT_LE(pixels_off(got, want), 40) << c.scene;
+        // Release and sanitizer builds draw the same bytes; a few pixels one
+        // level off leave room for another compiler. A bent joint drawn
+        // without its mitre moves hundreds of pixels by more than a level.
+        EXPECT_LE(pixels_off(got, want, 1), 16) << c.scene;
+        EXPECT_LE(pixels_off(got, want, 0), 160) << c.scene;
         std::remove(first.c_str());
         std::remove(second.c_str());
     }
@@ -188,7 +123,7 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
     const picture whole = read_png(full), part = read_png(crop), over = read_png(flat);
     ASSERT_TRUE(part.width == 120 && part.height == 90);
     // Hairs cut at the crop window's edges may differ a little there.
-    EXPECT_LE(pixels_off(part, whole, 20, 10), 20);
+    EXPECT_LE(pixels_off(part, whole, 3, 20, 10), 20);
     // Straight colour c with alpha a over the background b gives c a + b (1 - a);
     // the IFF holds the premultiplied colour.
     IffImage premultiplied;
@@ -207,8 +142,6 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
     for (const std::string& f : {frame[0], frame[1], full, crop, flat, iff}) std::remove(f.c_str());
 }
 
-// Statuses and what is printed: 1 for unreadable input and library
-// failures, naming the file; 2 and the usage for a bad command line.
 // The wall in front of the lawn moves right between frames 1 and 2. Blurred
 // from frame 1 to frame 2, grass that the wall hides at frame 1 and shows at
 // frame 2 appears with part of its alpha; grass that both frames show keeps
@@ -243,10 +176,12 @@ TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
     // A still scene blurs to the still picture, but for the pixels along the
     // wall's edges: with time slices, geometry hides what lies behind it in
     // the slices it touches, whatever part of the pixel it covers.
-    EXPECT_LE(pixels_off(s, a), 100) << "a still scene blurs to the still picture";
+    EXPECT_LE(pixels_off(s, a, 3), 100) << "a still scene blurs to the still picture";
     for (const std::string& f : {still1, still2, blur, same}) std::remove(f.c_str());
 }
 
+// Statuses and what is printed: 1 for unreadable input and library
+// failures, naming the file; 2 and the usage for a bad command line.
 TEST(FurRender, ExitStatusesAndMessages) {
     const std::string out = " --out " + temp_path(".png");
     const struct {

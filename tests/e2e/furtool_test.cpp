@@ -1,21 +1,12 @@
 // End-to-end tests of furtool on the shipped examples: each command run as a
 // program in a directory of its own, its outputs read back, compared with a
 // second run, and its failures' exit statuses and messages.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "imagefile/iff_image.h"
-#include "imagefile/image_file.h"
 #include "test_support.h"
 
 namespace {

@@ -1,24 +1,13 @@
 // End-to-end tests of the outputs for other programs: OpenEXR and deep
 // OpenEXR images, curve files and the shaded surfaces, from furrender run
 // as a program on the ball scene of tests/data/e2e.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "exr_support.h"
 #include "test_support.h"
 
 namespace {
-
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
 
 run_result furrender(const std::string& args) {
     const std::string out = temp_path(".stdout"), err = temp_path(".stderr");

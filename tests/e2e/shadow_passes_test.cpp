@@ -1,24 +1,10 @@
 // furrender's shadow passes on the shade scene of tests/data/e2e: a plate
 // floating above a lawn under a shadow-mapped spot light.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
 #include "e2e/e2e_support.h"
-#include "imagefile/image_file.h"
-#include "imagefile/png_file.h"
 #include "render/shadow_map_file.h"
 #include "test_support.h"
 
 namespace {
-
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
 
 // Runs furrender on the shade scene with more arguments: the exit status
 // and standard error.
@@ -34,17 +20,6 @@ std::pair<int, std::string> shade(const std::string& args,
     return r;
 }
 
-std::vector<unsigned char> pixels(const std::string& path) {
-    const std::string bytes = slurp(path);
-    int w = 0, h = 0;
-    std::vector<unsigned char> rgba;
-    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), w,
-                              h, rgba))
-        << path;
-    EXPECT_TRUE(w == 160 && h == 120);
-    return rgba;
-}
-
 }  // namespace
 
 // The plate's shadow darkens the grass under it and nothing else; the map
@@ -56,7 +31,7 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     const auto made = shade("--shadow-dir " + dir + " --out " + shaded);
     ASSERT_EQ(made.first, 0) << made.second;
 
-    const std::vector<unsigned char> a = pixels(lit), b = pixels(shaded);
+    const std::vector<unsigned char> a = read_png(lit).rgba, b = read_png(shaded).rgba;
     ASSERT_EQ(a.size(), b.size());
     int darker = 0, lighter = 0, same = 0;
     for (std::size_t i = 0; i < a.size(); i += 4) {

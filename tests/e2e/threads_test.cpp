@@ -2,47 +2,12 @@
 // the scenes of tests/data/e2e: the hair drawn by several worker processes,
 // or by separate runs of bands joined afterwards, must give the very bytes
 // of one process's files, for every kind of output.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
-#include "imagefile/png_file.h"
+#include "e2e/e2e_support.h"
 #include "test_support.h"
 
 namespace {
-
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct run_result {
-    int status;
-    std::string err;
-};
-
-// Runs a tool of the build inside dir (output names relative to it: the RLA
-// header records the name it was written under), keeping its errors.
-run_result run_in(const std::string& dir, const std::string& tool, const std::string& args) {
-    ::mkdir(dir.c_str(), 0755);
-    const std::string err = dir + "/stderr";
-    const std::string command = "cd " + dir + " && " + std::string(KORVO_BIN_DIR) + "/" + tool +
-                                " " + args + " >/dev/null 2>" + err;
-    const int s = std::system(command.c_str());
-    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(err)};
-    std::remove(err.c_str());
-    return r;
-}
 
 // The inputs of a scene of tests/data/e2e at 160 x 120.
 std::string scene(const std::string& base, const std::string& hair = kData + "fur.hair",
@@ -143,16 +108,6 @@ TEST(Threads, BadCountsAreRefused) {
     ::rmdir(dir.c_str());
 }
 
-// A picture, bottom row first, four bytes a pixel.
-std::vector<unsigned char> pixels(const std::string& path, int& width, int& height) {
-    const std::string bytes = slurp(path);
-    std::vector<unsigned char> rgba;
-    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                              width, height, rgba))
-        << path;
-    return rgba;
-}
-
 TEST(Tiles, AssembledBandsAreTheSingleRun) {
     const std::string dir = temp_path("_tiles");
     const std::string args = scene("ball") + "--subpixel 2 --background 0.1,0.2,0.3 ";
@@ -167,11 +122,10 @@ TEST(Tiles, AssembledBandsAreTheSingleRun) {
     }
     // Each band holds its own rows of the picture and background elsewhere:
     // band 1 of 3 of 120 rows is rows 40 to 79.
-    int w = 0, h = 0;
-    const std::vector<unsigned char> one = pixels(dir + "/one.png", w, h);
-    const std::vector<unsigned char> mid = pixels(dir + "/band1.png", w, h);
+    const std::vector<unsigned char> one = read_png(dir + "/one.png").rgba;
+    const std::vector<unsigned char> mid = read_png(dir + "/band1.png").rgba;
     ASSERT_EQ(one.size(), mid.size());
-    const std::size_t row = 4u * w;
+    const std::size_t row = 4u * 160;
     EXPECT_TRUE(std::equal(one.begin() + 40 * row, one.begin() + 80 * row, mid.begin() + 40 * row));
     EXPECT_FALSE(std::equal(one.begin(), one.end(), mid.begin()));
     for (std::size_t i = 0; i < 40 * row; i += 4)
