@@ -110,13 +110,15 @@ TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
 TEST(FurRender, FramesCropBackgroundAndFormats) {
     const std::string pattern = temp_path("_frame.#.png");
     const std::string full = temp_path(".png"), crop = temp_path("_crop.png"),
-                      flat = temp_path("_flat.png"), iff = temp_path(".iff");
+                      flat = temp_path("_flat.png"), iff = temp_path(".iff"),
+                      rla = temp_path(".rla");
     const std::string frame[2] = {temp_path("_frame.1.png"), temp_path("_frame.2.png")};
     run_ok(scene("hidden") + "--frames 1-2 --out " + pattern);
     run_ok(scene("hidden") + "--out " + full);
     run_ok(scene("hidden") + "--crop 20,10,139,99 --out " + crop);
     run_ok(scene("hidden") + "--background 1,0.5,0 --out " + flat);
     run_ok(scene("hidden") + "--out " + iff);
+    run_ok(scene("hidden") + "--out " + rla);
     EXPECT_EQ(slurp(frame[0]), slurp(full));
     EXPECT_NE(slurp(frame[1]), slurp(full));  // the wall moved
 
@@ -125,21 +127,26 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
     // Hairs cut at the crop window's edges may differ a little there.
     EXPECT_LE(pixels_off(part, whole, 3, 20, 10), 20);
     // Straight colour c with alpha a over the background b gives c a + b (1 - a);
-    // the IFF holds the premultiplied colour.
+    // the IFF and the RLA hold the premultiplied colour.
     IffImage premultiplied;
     ASSERT_TRUE(iff_read_file(iff.c_str(), premultiplied));
+    const picture rla_image = read_rla(rla);
+    ASSERT_EQ(rla_image.rgba.size(), whole.rgba.size());
     const float background[3] = {255, 127.5f, 0};
     for (std::size_t i = 0; i < whole.rgba.size(); i += 4) {
         const int a = whole.rgba[i + 3];
         ASSERT_EQ(over.rgba[i + 3], 255);
         ASSERT_EQ(premultiplied.rgba[i + 3], a);
+        ASSERT_TRUE(std::equal(&rla_image.rgba[i], &rla_image.rgba[i + 4], &premultiplied.rgba[i]))
+            << "the RLA holds the IFF's pixels, pixel " << i / 4;
         for (int c = 0; c < 3; ++c) {
             ASSERT_NEAR(premultiplied.rgba[i + c], whole.rgba[i + c] * a / 255.0f, 1.0f);
             ASSERT_NEAR(over.rgba[i + c],
                         premultiplied.rgba[i + c] + background[c] * (1 - a / 255.0f), 1.0f);
         }
     }
-    for (const std::string& f : {frame[0], frame[1], full, crop, flat, iff}) std::remove(f.c_str());
+    for (const std::string& f : {frame[0], frame[1], full, crop, flat, iff, rla})
+        std::remove(f.c_str());
 }
 
 // The wall in front of the lawn moves right between frames 1 and 2. Blurred
