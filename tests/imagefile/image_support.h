@@ -122,60 +122,50 @@ inline Picture read_front_end(const std::string& path, int type = 0) {
     return p;
 }
 
-// --- Reference decoders. Each appends `want` units of `unit` bytes decoded
-// from b at pos (advanced) to out; false on a code that overruns.
+// --- Reference decoders of the run-length codes. A packet is a count of
+// units, either literal or one unit repeated.
+struct Packet {
+    std::size_t count;
+    bool literal;
+};
 
-// RLA: signed count n >= 0 repeats the next byte n + 1 times, n < 0 gives
-// -n literal bytes.
-inline bool rla_decode(const Bytes& b, std::size_t& pos, std::size_t want, Bytes& out) {
+// Decodes `want` units of `unit` bytes from b at pos (advanced) into out;
+// packet(b, pos) reads one control. False when the code overruns the row.
+template <typename P>
+bool run_decode(const Bytes& b, std::size_t& pos, std::size_t want, int unit, Bytes& out,
+                P packet) {
     for (std::size_t got = 0; got < want;) {
-        const int n = int8_t(b.at(pos++));
-        const std::size_t k = n >= 0 ? std::size_t(n) + 1 : std::size_t(-n);
-        for (std::size_t i = 0; i < k; ++i) out.push_back(b.at(n >= 0 ? pos : pos + i));
-        pos += n >= 0 ? 1 : k;
-        if ((got += k) > want) return false;
+        const Packet k = packet(b, pos);
+        if (k.count == 0 || (got += k.count) > want) return false;
+        for (std::size_t i = 0; i < k.count; ++i)
+            for (int u = 0; u < unit; ++u)
+                out.push_back(b.at(pos + (k.literal ? i * unit : 0) + u));
+        pos += (k.literal ? k.count : 1) * unit;
     }
     return true;
 }
 
-// SGI: high bit set gives (count & 0x7F) literal bytes, else the next byte
-// repeated count times.
-inline bool sgi_decode(const Bytes& b, std::size_t pos, std::size_t want, Bytes& out) {
-    for (std::size_t got = 0; got < want;) {
-        const int c = b.at(pos++), k = c & 0x7F;
-        if (k == 0) return false;
-        for (int i = 0; i < k; ++i) out.push_back(b.at(c & 0x80 ? pos + i : pos));
-        pos += c & 0x80 ? k : 1;
-        if ((got += k) > want) return false;
-    }
-    return true;
+// RLA: a signed n >= 0 repeats n + 1 times, n < 0 gives -n literals.
+inline Packet rla_packet(const Bytes& b, std::size_t& pos) {
+    const int n = int8_t(b.at(pos++));
+    return n >= 0 ? Packet{n + 1u, false} : Packet{std::size_t(-n), true};
 }
-
-// PIC: n < 128 gives n + 1 literal pixels, 128 a 16-bit count and a pixel,
-// n > 128 a pixel repeated n - 127 times.
-inline bool pic_decode(const Bytes& b, std::size_t& pos, int unit, std::size_t want, Bytes& out) {
-    for (std::size_t got = 0; got < want;) {
-        const int n = b.at(pos++);
-        std::size_t k = n < 128 ? n + 1 : n == 128 ? be16(b, pos) : n - 127;
-        if (n == 128) pos += 2;
-        for (std::size_t i = 0; i < k; ++i)
-            for (int c = 0; c < unit; ++c) out.push_back(b.at(pos + (n < 128 ? i * unit : 0) + c));
-        pos += (n < 128 ? k : 1) * unit;
-        if ((got += k) > want) return false;
-    }
-    return true;
+// SGI: with the high bit (c & 0x7F) literals, else c repeats.
+inline Packet sgi_packet(const Bytes& b, std::size_t& pos) {
+    const int c = b.at(pos++);
+    return {std::size_t(c & 0x7F), (c & 0x80) != 0};
 }
-
-// IFF: high bit set repeats the next byte (c & 0x7F) + 1 times, else c + 1
-// literal bytes follow.
-inline bool iff_decode_ref(const Bytes& b, std::size_t& pos, std::size_t want, Bytes& out) {
-    for (std::size_t got = 0; got < want;) {
-        const int c = b.at(pos++), k = (c & 0x7F) + 1;
-        for (int i = 0; i < k; ++i) out.push_back(b.at(c & 0x80 ? pos : pos + i));
-        pos += c & 0x80 ? 1 : k;
-        if ((got += k) > want) return false;
-    }
-    return true;
+// PIC: n < 128 gives n + 1 literals, 128 a 16-bit count of repeats, n > 128
+// n - 127 repeats.
+inline Packet pic_packet(const Bytes& b, std::size_t& pos) {
+    const int n = b.at(pos++);
+    if (n == 128) return pos += 2, Packet{be16(b, pos - 2), false};
+    return n < 128 ? Packet{n + 1u, true} : Packet{n - 127u, false};
+}
+// IFF: with the high bit (c & 0x7F) + 1 repeats, else c + 1 literals.
+inline Packet iff_packet(const Bytes& b, std::size_t& pos) {
+    const int c = b.at(pos++);
+    return {(c & 0x7Fu) + 1, (c & 0x80) == 0};
 }
 
 // Expects a message on standard output from the open that ends the process
