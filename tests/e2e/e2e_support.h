@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,20 @@ inline run_result run_in(const std::string& dir, const std::string& tool, const 
     ::mkdir(dir.c_str(), 0755);
     return run_capturing("cd '" + dir + "' && " + KORVO_BIN_DIR + "/" + tool + " " + args,
                          dir + "/.stdout", dir + "/.stderr");
+}
+
+// The input options of a scene of tests/data/e2e at 160 x 120: its
+// assignment file by name there, the hair file by path.
+inline std::string scene(const std::string& base, const std::string& assign = "fur",
+                         const std::string& hair = kData + "fur.hair") {
+    return "--hair " + hair + " --assign " + kData + assign + ".assign --scene " + kData + base +
+           " --size 160x120 ";
+}
+
+// Runs furrender with the arguments.
+inline run_result furrender(const std::string& args) {
+    const std::string out = testing::TempDir() + "korvo_" + std::to_string(getpid()) + "_out";
+    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, out, out + "_err");
 }
 
 // A picture, bottom row first, four bytes a pixel.

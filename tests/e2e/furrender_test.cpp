@@ -6,17 +6,6 @@
 
 namespace {
 
-run_result furrender(const std::string& args) {
-    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, temp_path(".stdout"),
-                         temp_path(".stderr"));
-}
-
-// The input options of a scene of tests/data/e2e at 160 x 120.
-std::string scene(const std::string& base, const std::string& assign = "fur") {
-    return "--hair " + kData + "fur.hair --assign " + kData + assign + ".assign --scene " + kData +
-           base + " --size 160x120 ";
-}
-
 void run_ok(const std::string& args) {
     const run_result r = furrender(args + " --quiet");
     ASSERT_EQ(r.status, 0) << args << "\n" << r.err;

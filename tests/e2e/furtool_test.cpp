@@ -33,8 +33,7 @@ class Furtool : public testing::Test {
     }
     // Runs furtool with the arguments in dir.
     run_result Run(const std::string& dir, const std::string& args) {
-        const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-        return run_capturing("cd '" + dir + "' && " + KORVO_BIN_DIR "/furtool " + args, out, err);
+        return run_in(dir, "furtool", args);
     }
     static std::string Demo() { return "--hair demo.hair --assign demo.assign --scene demo "; }
 

@@ -7,18 +7,6 @@
 #include "exr_support.h"
 #include "test_support.h"
 
-namespace {
-
-run_result furrender(const std::string& args) {
-    const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
-    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + kData +
-                                "fur.hair --assign " + kData + "fur.assign --scene " + kData +
-                                "ball --size 160x120 " + args;
-    return run_capturing(command, out, err);
-}
-
-}  // namespace
-
 // The crop of an .exr render is its data window inside the whole image;
 // the shaded ball fills its outline under the hair; the deep image of the
 // same render flattens to the picture; the curve file holds as many curves
@@ -26,9 +14,9 @@ run_result furrender(const std::string& args) {
 TEST(Pipeline, ExrDeepCurvesAndSurfacesOfOneRenderAgree) {
     const std::string flat = temp_path(".exr"), deep = temp_path(".deep.exr"),
                       curves = temp_path(".usda");
-    const run_result r =
-        furrender("--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 --surfaces --out " + flat +
-                  " --deep " + deep + " --export-curves " + curves);
+    const run_result r = furrender(
+        scene("ball") + "--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 --surfaces --out " +
+        flat + " --deep " + deep + " --export-curves " + curves);
     ASSERT_EQ(r.status, 0) << r.err;
 
     const exr_test::flat f = exr_test::read_flat(flat);

@@ -6,18 +6,9 @@
 
 namespace {
 
-// Runs furrender on the shade scene with more arguments: the exit status
-// and standard error.
-std::pair<int, std::string> shade(const std::string& args,
-                                  const std::string& hair = kData + "shade.hair") {
-    const std::string err = temp_path(".stderr");
-    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + hair +
-                                " --assign " + kData + "shade.assign --scene " + kData +
-                                "shade --size 160x120 --quiet " + args + " 2>" + err;
-    const int s = std::system(command.c_str());
-    std::pair<int, std::string> r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(err)};
-    std::remove(err.c_str());
-    return r;
+// Runs furrender on the shade scene with more arguments.
+run_result shade(const std::string& args, const std::string& hair = kData + "shade.hair") {
+    return furrender(scene("shade", "shade", hair) + "--quiet " + args);
 }
 
 }  // namespace
@@ -27,9 +18,9 @@ std::pair<int, std::string> shade(const std::string& args,
 TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     const std::string lit = temp_path("_lit.png"), shaded = temp_path("_shaded.png"),
                       reused = temp_path("_reused.png"), dir = temp_path("_maps");
-    ASSERT_EQ(shade("--no-shadows --out " + lit).first, 0);
+    ASSERT_EQ(shade("--no-shadows --out " + lit).status, 0);
     const auto made = shade("--shadow-dir " + dir + " --out " + shaded);
-    ASSERT_EQ(made.first, 0) << made.second;
+    ASSERT_EQ(made.status, 0) << made.err;
 
     const std::vector<unsigned char> a = read_png(lit).rgba, b = read_png(shaded).rgba;
     ASSERT_EQ(a.size(), b.size());
@@ -59,7 +50,7 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     // red (geometry depth) and green (its coverage), no hair opacity.
     const std::string debug = "shadowmap_sun.0001.rla";
     std::remove(debug.c_str());
-    ASSERT_EQ(shade("--shadow-debug --out " + reused).first, 0);
+    ASSERT_EQ(shade("--shadow-debug --out " + reused).status, 0);
     kivImage* img = kivOpenImage(debug.c_str(), kivFormatRla);
     ASSERT_NE(img, nullptr);
     EXPECT_TRUE(img->cols == 128 && img->lines == 128);
@@ -76,12 +67,12 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     std::remove(debug.c_str());
 
     const auto again = shade("--shadow-dir " + dir + " --reuse-shadows --out " + reused);
-    ASSERT_EQ(again.first, 0) << again.second;
+    ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(slurp(reused), slurp(shaded));
 
     // Without --shadow-dir the maps go to a folder that is removed at exit.
     const auto temp = shade("--out " + reused);
-    ASSERT_EQ(temp.first, 0) << temp.second;
+    ASSERT_EQ(temp.status, 0) << temp.err;
     EXPECT_EQ(slurp(reused), slurp(shaded));
 
     for (const std::string& f : {lit, shaded, reused, map_path}) std::remove(f.c_str());
@@ -115,8 +106,8 @@ TEST(ShadowPasses, FailuresNameTheirCause) {
               0);
     for (const auto& c : cases) {
         const auto r = shade(c.args, c.hair);
-        EXPECT_EQ(r.first, c.status) << c.args << "\n" << r.second;
-        EXPECT_NE(r.second.find(c.message), std::string::npos) << c.args << "\n" << r.second;
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }
     EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
     std::remove(missing_light.c_str());

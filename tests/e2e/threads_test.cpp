@@ -9,13 +9,6 @@
 
 namespace {
 
-// The inputs of a scene of tests/data/e2e at 160 x 120.
-std::string scene(const std::string& base, const std::string& hair = kData + "fur.hair",
-                  const std::string& assign = kData + "fur.assign") {
-    return "--hair " + hair + " --assign " + assign + " --scene " + kData + base +
-           " --size 160x120 --quiet ";
-}
-
 // Renders the same frame with 1, 2 and 3 processes, each into its own
 // folder, and expects every named output file to be the same bytes, and
 // to hold a picture (not just a header).
@@ -24,7 +17,7 @@ void expect_same_with_threads(const std::string& args, const std::vector<std::st
     for (int threads : {1, 2, 3}) {
         const std::string dir = temp_path("_t" + std::to_string(threads));
         const run_result r =
-            run_in(dir, "furrender", args + " --threads " + std::to_string(threads));
+            run_in(dir, "furrender", args + " --quiet --threads " + std::to_string(threads));
         ASSERT_EQ(0, r.status) << args << "\n" << r.err;
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string bytes = slurp(dir + "/" + files[i]);
@@ -56,7 +49,7 @@ TEST(Threads, EveryOutputOfAStillFrameMatchesOneProcess) {
 }
 
 TEST(Threads, CropsRegionsAndFramesMatchOneProcess) {
-    expect_same_with_threads(scene("hidden", kData + "fur.hair", kData + "nowall.assign") +
+    expect_same_with_threads(scene("hidden", "nowall") +
                                  "--frames 1-2 --subpixel 2 --crop 10,10,150,100 "
                                  "--region 20,15,120,90 --out h.#.exr",
                              {"h.1.exr", "h.2.exr"});
@@ -71,7 +64,7 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
     casting.replace(casting.find("casts_shadows false"), 19, "casts_shadows true");
     const std::string shade_hair = temp_path("_shade.hair");
     std::ofstream(shade_hair) << casting;
-    expect_same_with_threads(scene("shade", shade_hair, kData + "shade.assign") +
+    expect_same_with_threads(scene("shade", "shade", shade_hair) +
                                  "--subpixel 2 --surfaces --out shade.png --background 0.2,0.3,0.4 "
                                  "--shadow-dir maps",
                              {"shade.png", "maps/shade_sun.0001.smap"});
@@ -81,7 +74,7 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
     std::ofstream(fogged) << slurp(kData + "fur.hair")
                           << "fog {\n z_min = 0 ;\n z_max = 100 ;\n color = <1, 0.5, 0.25> ;\n"
                              " transp = 0.5 ;\n}\n";
-    expect_same_with_threads(scene("ball", fogged) + "--out hair.png --atmos atmos.rla",
+    expect_same_with_threads(scene("ball", "fur", fogged) + "--out hair.png --atmos atmos.rla",
                              {"hair.png", "atmos.rla"});
     std::remove(fogged.c_str());
 }
