@@ -1,6 +1,6 @@
-// Damaged files: the broken pictures of tests/data/imagefile (each with the
-// message it must give; see the README there), cut copies of good files,
-// and the two run-length faults that end the process.
+// Damaged files: the broken pictures of tests/data/imagefile, each with the
+// message it must give (see the README there), and the run-length faults
+// that end the process. Cut copies of good files are read in the round trip.
 #include "image_support.h"
 #include "imagefile/iff_image.h"
 #include "imagefile/korvo_image.h"

@@ -64,10 +64,6 @@ struct Picture {
     }
 };
 
-inline std::ostream& operator<<(std::ostream& os, const Picture& p) {
-    return os << p.w << "x" << p.h << "x" << p.ch;
-}
-
 // A random picture: runs of random length (short and longer than every
 // code's packet) mixed with noise, so that every kind of packet is written.
 inline Picture random_picture(int w, int h, int ch, std::mt19937& rng) {
