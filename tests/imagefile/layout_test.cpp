@@ -14,16 +14,6 @@
 
 using namespace image_test;
 
-namespace {
-
-Bytes ramp(int n) {
-    Bytes b(n);
-    for (int i = 0; i < n; ++i) b[i] = uint8_t(i % 2 ? i : 255 - i);
-    return b;
-}
-
-}  // namespace
-
 TEST(RunLengthCodes, ExactBytesOfEveryEncoder) {
     using Encode = std::function<Bytes(const Bytes&)>;
     const Encode rla = [](const Bytes& in) {
@@ -82,13 +72,15 @@ TEST(RunLengthCodes, ExactBytesOfEveryEncoder) {
     // Literals split at 128 (RLA, PIC) or 127 (SGI) bytes; the byte count
     // in front of an RLA channel. PIC colour pixels are whole pixels: equal
     // in one channel only is not a repeat.
-    const Bytes r = rla(ramp(300)), g = sgi(r200), p = pic(r200);
+    Bytes r300(300);
+    for (int i = 0; i < 300; ++i) r300[i] = uint8_t(i % 2 ? i : 255 - i);  // no equal neighbours
+    const Bytes r = rla(r300), g = sgi(r200), p = pic(r200);
     ASSERT_TRUE(r.size() == 303 && g.size() == 202 && p.size() == 202);
     EXPECT_TRUE(r[0] == 0x80 && r[129] == 0x80 && r[258] == uint8_t(-44));
     EXPECT_TRUE(g[0] == (0x80 | 127) && g[128] == (0x80 | 73) && g[201] == 199);
     EXPECT_TRUE(p[0] == 127 && p[129] == 71 && p[201] == 199);
     Bytes out;
-    ASSERT_TRUE(rla_encode_channel(ramp(300).data(), 300, 0, out));
+    ASSERT_TRUE(rla_encode_channel(r300.data(), 300, 0, out));
     EXPECT_EQ(303, be16(out, 0));
     const unsigned char p0[] = {1, 1, 1, 4}, p1[] = {2, 2, 2, 5}, p2[] = {3, 3, 4, 6};
     const unsigned char* planes[3] = {p0, p1, p2};

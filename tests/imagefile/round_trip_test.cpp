@@ -111,10 +111,8 @@ Picture png_reference(const Bytes& b, int, int) {
 // a pixel blue, green, red, matte.
 bool iff_write_il(const std::string& path, const Picture& p) {
     ILimage* image = ILopen(path.c_str(), "w");
-    if (!image || ILsetsize(image, p.w, p.h) + ILsetbpp(image, 1) + ILsettype(image, 3) +
-                          ILctrl(image, 0x10000, 0) !=
-                      4)
-        return false;
+    if (!image) return false;
+    ILsetsize(image, p.w, p.h), ILsetbpp(image, 1), ILsettype(image, 3), ILctrl(image, 0x10000, 0);
     Bytes row(std::size_t(p.w) * 4);
     for (int y = 0; y < p.h; ++y) {
         for (int x = 0; x < p.w; ++x)
@@ -172,12 +170,10 @@ const Format kFormats[] = {
 // and blue; a missing alpha is 255.
 Picture as_texture(const Picture& p) {
     Picture q = with_channels(p, 4);
-    if (p.ch > 2) return q;
-    for (int y = 0; y < p.h; ++y)
-        for (int x = 0; x < p.w; ++x) {
-            q.at(x, y, 3) = p.ch == 2 ? p.at(x, y, 1) : 255;
-            q.at(x, y, 1) = q.at(x, y, 2) = p.at(x, y, 0);
-        }
+    for (std::size_t i = 0; p.ch < 3 && i < q.px.size(); i += 4) {
+        q.px[i + 3] = p.ch == 2 ? q.px[i + 1] : 255;
+        q.px[i + 1] = q.px[i + 2] = q.px[i];
+    }
     return q;
 }
 
