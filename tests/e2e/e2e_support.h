@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,7 @@
 
 #include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
+#include "test_support.h"
 
 const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
 
@@ -49,6 +51,14 @@ inline run_result run_in(const std::string& dir, const std::string& tool, const 
     return run_capturing("cd '" + dir + "' && " + KORVO_BIN_DIR + "/" + tool + " " + args,
                          dir + "/.stdout", dir + "/.stderr");
 }
+
+// A folder of the test's own, removed with everything in it at the end.
+struct scratch {
+    const std::string dir = temp_path("_dir");
+    scratch() { std::filesystem::remove_all(dir), std::filesystem::create_directories(dir); }
+    ~scratch() { std::filesystem::remove_all(dir); }
+    std::string operator/(const std::string& name) const { return dir + "/" + name; }
+};
 
 // The input options of a scene of tests/data/e2e at 160 x 120: its
 // assignment file by name there, the hair file by path.

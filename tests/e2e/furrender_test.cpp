@@ -30,8 +30,8 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
         {"hidden", "--motion-blur", "hidden_blur.png"},
     };
     for (const auto& c : cases) {
-        const std::string first = temp_path(std::string("_1_") + c.reference);
-        const std::string second = temp_path(std::string("_2_") + c.reference);
+        const scratch d;
+        const std::string first = d / "1.png", second = d / "2.png";
         for (const std::string* out : {&first, &second})
             run_ok(scene(c.scene) + c.options + " --out " + *out);
         EXPECT_EQ(slurp(first), slurp(second)) << c.scene;
@@ -48,8 +48,6 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
         // without its mitre moves hundreds of pixels by more than a level.
         EXPECT_LE(pixels_off(got, want, 1), 16) << c.scene;
         EXPECT_LE(pixels_off(got, want, 0), 160) << c.scene;
-        std::remove(first.c_str());
-        std::remove(second.c_str());
     }
 }
 
@@ -58,8 +56,9 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
 // image holds the wall's distance. Left out of the render, the wall hides
 // nothing.
 TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
-    const std::string png = temp_path(".png"), depth = temp_path("_z.iff"),
-                      zbuff = temp_path("_zb.rla"), nowall = temp_path("_nowall.png");
+    const scratch d;
+    const std::string png = d / "h.png", depth = d / "z.iff", zbuff = d / "z.rla",
+                      nowall = d / "bare.png";
     run_ok(scene("hidden") + "--out " + png + " --depth " + depth + " --zbuff " + zbuff);
     run_ok(scene("hidden", "nowall") + "--out " + nowall);
     const picture hair = read_png(png), bare = read_png(nowall), geometry = read_rla(zbuff);
@@ -92,17 +91,15 @@ TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
     EXPECT_NEAR(wall, 53 * 39, 150);
     EXPECT_GT(lawn, 4000);
     EXPECT_GT(seen_without_wall, wall / 2);
-    for (const std::string& f : {png, depth, zbuff, nowall}) std::remove(f.c_str());
 }
 
 // Frame patterns, the crop window, the background and the other formats.
 TEST(FurRender, FramesCropBackgroundAndFormats) {
-    const std::string pattern = temp_path("_frame.#.png");
-    const std::string full = temp_path(".png"), crop = temp_path("_crop.png"),
-                      flat = temp_path("_flat.png"), iff = temp_path(".iff"),
-                      rla = temp_path(".rla");
-    const std::string frame[2] = {temp_path("_frame.1.png"), temp_path("_frame.2.png")};
-    run_ok(scene("hidden") + "--frames 1-2 --out " + pattern);
+    const scratch d;
+    const std::string full = d / "full.png", crop = d / "crop.png", flat = d / "flat.png",
+                      iff = d / "f.iff", rla = d / "f.rla",
+                      frame[2] = {d / "f.1.png", d / "f.2.png"};
+    run_ok(scene("hidden") + "--frames 1-2 --out " + d / "f.#.png");
     run_ok(scene("hidden") + "--out " + full);
     run_ok(scene("hidden") + "--crop 20,10,139,99 --out " + crop);
     run_ok(scene("hidden") + "--background 1,0.5,0 --out " + flat);
@@ -134,8 +131,6 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
                         premultiplied.rgba[i + c] + background[c] * (1 - a / 255.0f), 1.0f);
         }
     }
-    for (const std::string& f : {frame[0], frame[1], full, crop, flat, iff, rla})
-        std::remove(f.c_str());
 }
 
 // The wall in front of the lawn moves right between frames 1 and 2. Blurred
@@ -144,7 +139,8 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
 // it; with the scene itself at shutter close the picture is the still one.
 TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
     // Frame 1 still and blurred are the stored pictures the first test checks.
-    const std::string still2 = temp_path("_2.png"), same = temp_path("_same.png");
+    const scratch d;
+    const std::string still2 = d / "2.png", same = d / "same.png";
     run_ok(scene("hidden") + "--frame 2 --out " + still2);
     run_ok(scene("hidden") + "--motion-blur --close-scene " + kData + "hidden --out " + same);
     const picture a = read_png(kData + "hidden.png"), b = read_png(still2),
@@ -170,7 +166,6 @@ TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
     // wall's edges: with time slices, geometry hides what lies behind it in
     // the slices it touches, whatever part of the pixel it covers.
     EXPECT_LE(pixels_off(s, a, 3), 100) << "a still scene blurs to the still picture";
-    for (const std::string& f : {still2, same}) std::remove(f.c_str());
 }
 
 // Statuses and what is printed: 1 for unreadable input and library

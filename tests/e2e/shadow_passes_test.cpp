@@ -16,8 +16,9 @@ run_result shade(const std::string& args, const std::string& hair = kData + "sha
 // The plate's shadow darkens the grass under it and nothing else; the map
 // left in --shadow-dir parses and, reused, gives the same picture.
 TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
-    const std::string lit = temp_path("_lit.png"), shaded = temp_path("_shaded.png"),
-                      reused = temp_path("_reused.png"), dir = temp_path("_maps");
+    const scratch d;
+    const std::string lit = d / "lit.png", shaded = d / "shaded.png", reused = d / "reused.png",
+                      dir = d / "maps";
     ASSERT_EQ(shade("--no-shadows --out " + lit).status, 0);
     const auto made = shade("--shadow-dir " + dir + " --out " + shaded);
     ASSERT_EQ(made.status, 0) << made.err;
@@ -74,15 +75,12 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     const auto temp = shade("--out " + reused);
     ASSERT_EQ(temp.status, 0) << temp.err;
     EXPECT_EQ(slurp(reused), slurp(shaded));
-
-    for (const std::string& f : {lit, shaded, reused, map_path}) std::remove(f.c_str());
-    std::remove(dir.c_str());
 }
 
 TEST(ShadowPasses, FailuresNameTheirCause) {
-    const std::string out = " --out " + temp_path(".png"), empty = temp_path("_empty"),
-                      damaged = temp_path("_damaged");
-    const std::string missing_light = temp_path(".hair");
+    const scratch d;
+    const std::string out = " --out " + d / "x.png", empty = d / "empty", damaged = d / "damaged",
+                      missing_light = d / "moon.hair";
     std::ofstream(missing_light) << slurp(kData + "shade.hair")
                                  << "light \"moon\" { shadow_type = 0 ; }\n";
     const struct {
@@ -100,17 +98,13 @@ TEST(ShadowPasses, FailuresNameTheirCause) {
         {"--reuse-shadows --shadow-dir " + damaged + out, kData + "shade.hair", 1,
          "Bytes mis-matched in SHADOW rle buffer."},
     };
-    ASSERT_EQ(std::system(("mkdir -p " + empty + " " + damaged + " && cp " + KORVO_TEST_DATA +
-                           "/render/broken/run_overrun.smap " + damaged + "/shade_sun.0001.smap")
-                              .c_str()),
-              0);
+    std::filesystem::create_directories(empty), std::filesystem::create_directories(damaged);
+    std::filesystem::copy(KORVO_TEST_DATA "/render/broken/run_overrun.smap",
+                          damaged + "/shade_sun.0001.smap");
     for (const auto& c : cases) {
         const auto r = shade(c.args, c.hair);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }
-    EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
-    std::remove(missing_light.c_str());
-    std::remove((damaged + "/shade_sun.0001.smap").c_str());
-    for (const std::string& d : {empty, damaged}) std::remove(d.c_str());
+    EXPECT_FALSE(std::filesystem::exists(d / "x.png")) << "no failed run leaves a picture";
 }
