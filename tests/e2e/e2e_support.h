@@ -54,7 +54,8 @@ inline run_result run_in(const std::string& dir, const std::string& tool, const 
 
 // A folder of the test's own, removed with everything in it at the end.
 struct scratch {
-    const std::string dir = temp_path("_dir");
+    static inline int made = 0;  // scratch folders may nest
+    const std::string dir = temp_path("_dir" + std::to_string(made++));
     scratch() { std::filesystem::remove_all(dir), std::filesystem::create_directories(dir); }
     ~scratch() { std::filesystem::remove_all(dir); }
     std::string operator/(const std::string& name) const { return dir + "/" + name; }

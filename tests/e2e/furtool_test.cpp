@@ -107,9 +107,8 @@ TEST_F(Furtool, EqualizeWritesAreasMapsAndTheHairFile) {
 // An OBJ file of the ball and a file of its roots, nine numbers a line; both
 // the same on a second run.
 TEST_F(Furtool, ObjAndRootsExportTheScene) {
-    const std::string e2e = KORVO_TEST_DATA "/e2e/";
     const std::string scene =
-        "--hair " + e2e + "fur.hair --assign " + e2e + "fur.assign --scene " + e2e + "ball ";
+        "--hair " + kData + "fur.hair --assign " + kData + "fur.assign --scene " + kData + "ball ";
     std::vector<std::pair<std::string, std::string>> runs[2];
     for (auto& files : runs) {
         const std::string dir = Copy("");
@@ -136,9 +135,8 @@ TEST_F(Furtool, ObjAndRootsExportTheScene) {
 // The curves furtool writes are the hairs a render of the same frame draws:
 // the same file, byte for byte, as furrender's curve export.
 TEST_F(Furtool, CurvesAreTheHairsTheRendererDraws) {
-    const std::string e2e = KORVO_TEST_DATA "/e2e/";
     const std::string scene =
-        "--hair " + e2e + "fur.hair --assign " + e2e + "fur.assign --scene " + e2e + "ball ";
+        "--hair " + kData + "fur.hair --assign " + kData + "fur.assign --scene " + kData + "ball ";
     const std::string dir = Copy("");
     const run_result r = Run(dir, "curves " + scene + "--out tool.obj");
     ASSERT_EQ(r.status, 0) << r.err;

@@ -15,13 +15,12 @@ namespace {
 void expect_same_with_threads(const std::string& args, const std::vector<std::string>& files) {
     std::vector<std::string> one;
     for (int threads : {1, 2, 3}) {
-        const std::string dir = temp_path("_t" + std::to_string(threads));
+        const scratch dir;
         const run_result r =
-            run_in(dir, "furrender", args + " --quiet --threads " + std::to_string(threads));
+            run_in(dir.dir, "furrender", args + " --quiet --threads " + std::to_string(threads));
         ASSERT_EQ(0, r.status) << args << "\n" << r.err;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string bytes = slurp(dir + "/" + files[i]);
-            std::remove((dir + "/" + files[i]).c_str());
+            const std::string bytes = slurp(dir / files[i]);
             if (threads == 1) {
                 EXPECT_GT(bytes.size(), 1000u) << files[i];
                 one.push_back(bytes);
@@ -30,7 +29,6 @@ void expect_same_with_threads(const std::string& args, const std::vector<std::st
                     << files[i] << " with --threads " << threads << ": " << args;
             }
         }
-        std::system(("rm -rf " + dir).c_str());
     }
 }
 
@@ -80,7 +78,8 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
 }
 
 TEST(Threads, BadCountsAreRefused) {
-    const std::string dir = temp_path("_bad");
+    const scratch d;
+    const std::string& dir = d.dir;
     const struct {
         std::string args, message;
     } cases[] = {
@@ -98,11 +97,11 @@ TEST(Threads, BadCountsAreRefused) {
         EXPECT_EQ(2, r.status) << c.args;
         EXPECT_NE(std::string::npos, r.err.find("furrender: " + c.message)) << c.args << r.err;
     }
-    ::rmdir(dir.c_str());
 }
 
 TEST(Tiles, AssembledBandsAreTheSingleRun) {
-    const std::string dir = temp_path("_tiles");
+    const scratch d;
+    const std::string& dir = d.dir;
     const std::string args = scene("ball") + "--subpixel 2 --background 0.1,0.2,0.3 ";
     ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.png").status);
     std::string bands;
@@ -132,11 +131,11 @@ TEST(Tiles, AssembledBandsAreTheSingleRun) {
         0,
         run_in(dir, "furtool", "assemble --out swapped.png band1.png band0.png band2.png").status);
     EXPECT_FALSE(slurp(dir + "/one.png") == slurp(dir + "/swapped.png"));
-    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(Tiles, CroppedOpenExrBandsJoinToTheSingleRun) {
-    const std::string dir = temp_path("_exr");
+    const scratch d;
+    const std::string& dir = d.dir;
     const std::string args =
         scene("ball") + "--subpixel 2 --crop 5,7,150,110 --near 1 --far 100 --threads 2 ";
     ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.exr --depth one_z.exr").status);
@@ -160,11 +159,11 @@ TEST(Tiles, CroppedOpenExrBandsJoinToTheSingleRun) {
     EXPECT_NE(std::string::npos,
               r.err.find("\"b1.exr\" differs from the first band in size or channels"))
         << r.err;
-    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
-    const std::string dir = temp_path("_misfit");
+    const scratch d;
+    const std::string& dir = d.dir;
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--out a.png").status);
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--size 80x60 --out small.png").status);
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--deep deep.exr").status);
@@ -195,7 +194,6 @@ TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
     EXPECT_TRUE(slurp(dir + "/a.png") == before);
     std::ifstream joined(dir + "/j.png");
     EXPECT_FALSE(joined.good());
-    std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
