@@ -1,90 +1,10 @@
 // End-to-end tests: furrender run as a program on the small scenes of
 // tests/data/e2e (see the README there), its pictures read back.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
-#include "imagefile/iff_image.h"
-#include "imagefile/image_file.h"
-#include "imagefile/png_file.h"
 #include "e2e/e2e_support.h"
+#include "imagefile/iff_image.h"
 #include "test_support.h"
 
 namespace {
-
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-// Runs furrender with the arguments, keeping what it prints.
-run_result furrender(const std::string& args) {
-    const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
-    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, out, err);
-}
-
-// The input options of a scene of tests/data/e2e at 160 x 120.
-std::string scene(const std::string& base, const std::string& assign = "fur") {
-    return "--hair " + kData + "fur.hair --assign " + kData + assign + ".assign --scene " + kData +
-           base + " --size 160x120 ";
-}
-
-// A picture, bottom row first, four bytes a pixel.
-struct picture {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-    const unsigned char* at(int x, int y) const { return &rgba[4 * (y * width + x)]; }
-};
-
-picture read_png(const std::string& path) {
-    const std::string bytes = slurp(path);
-    picture p;
-    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                              p.width, p.height, p.rgba))
-        << path;
-    return p;
-}
-
-// An RLA file's four byte channels, bottom row first.
-picture read_rla(const std::string& path) {
-    picture p;
-    kivImage* img = kivOpenImage(path.c_str(), kivFormatRla);
-    if (img == nullptr) return p;
-    p.width = img->cols;
-    p.height = img->lines;
-    std::vector<unsigned char> planes(static_cast<std::size_t>(p.width) * 8);
-    void* chans[5];
-    for (int c = 0; c < 5; ++c) chans[c] = &planes[static_cast<std::size_t>(c) * p.width];
-    for (int y = 0; y < p.height; ++y) {
-        kivReadScanline(img, y, chans);
-        for (int x = 0; x < p.width; ++x)
-            for (int c = 0; c < 4; ++c) p.rgba.push_back(planes[c * p.width + x]);
-    }
-    kivCloseImage(img);
-    return p;
-}
-
-// The pixels of a that differ from those of b, offset by (dx, dy), by more
-// than 3 in a channel.
-int pixels_off(const picture& a, const picture& b, int dx = 0, int dy = 0) {
-    int off = 0;
-    for (int y = 0; y < a.height; ++y) {
-        for (int x = 0; x < a.width; ++x) {
-            const unsigned char *p = a.at(x, y), *q = b.at(x + dx, y + dy);
-            for (int k = 0; k < 4; ++k) {
-                if (std::abs(p[k] - q[k]) > 3) {
-                    ++off;
-                    break;
-                }
-            }
-        }
-    }
-    return off;
-}
 
 void run_ok(const std::string& args) {
     const run_result r = furrender(args + " --quiet");
@@ -94,7 +14,7 @@ void run_ok(const std::string& args) {
 
 }  // namespace
 
-// Each scene matches its stored picture within a small tolerance and comes
+// Each scene matches its stored picture (see the tolerance below) and comes
 // out byte for byte the same on a second run. KORVO_UPDATE_REFERENCES=1
 // stores the pictures as the new references.
 TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
@@ -110,8 +30,8 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
         {"hidden", "--motion-blur", "hidden_blur.png"},
     };
     for (const auto& c : cases) {
-        const std::string first = temp_path(std::string("_1_") + c.reference);
-        const std::string second = temp_path(std::string("_2_") + c.reference);
+        const scratch d;
+        const std::string first = d / "1.png", second = d / "2.png";
         for (const std::string* out : {&first, &second})
             run_ok(scene(c.scene) + c.options + " --out " + *out);
         EXPECT_EQ(slurp(first), slurp(second)) << c.scene;
@@ -123,9 +43,11 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
         int hair = 0;
         for (std::size_t i = 3; i < got.rgba.size(); i += 4) hair += got.rgba[i] > 0;
         EXPECT_GT(hair, 1000) << c.scene;
-        EXPECT_LE(pixels_off(got, want), 40) << c.scene;
-        std::remove(first.c_str());
-        std::remove(second.c_str());
+        // Release and sanitizer builds draw the same bytes; a few pixels one
+        // level off leave room for another compiler. A bent joint drawn
+        // without its mitre moves hundreds of pixels by more than a level.
+        EXPECT_LE(pixels_off(got, want, 1), 16) << c.scene;
+        EXPECT_LE(pixels_off(got, want, 0), 160) << c.scene;
     }
 }
 
@@ -134,8 +56,9 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
 // image holds the wall's distance. Left out of the render, the wall hides
 // nothing.
 TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
-    const std::string png = temp_path(".png"), depth = temp_path("_z.iff"),
-                      zbuff = temp_path("_zb.rla"), nowall = temp_path("_nowall.png");
+    const scratch d;
+    const std::string png = d / "h.png", depth = d / "z.iff", zbuff = d / "z.rla",
+                      nowall = d / "bare.png";
     run_ok(scene("hidden") + "--out " + png + " --depth " + depth + " --zbuff " + zbuff);
     run_ok(scene("hidden", "nowall") + "--out " + nowall);
     const picture hair = read_png(png), bare = read_png(nowall), geometry = read_rla(zbuff);
@@ -168,61 +91,60 @@ TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
     EXPECT_NEAR(wall, 53 * 39, 150);
     EXPECT_GT(lawn, 4000);
     EXPECT_GT(seen_without_wall, wall / 2);
-    for (const std::string& f : {png, depth, zbuff, nowall}) std::remove(f.c_str());
 }
 
 // Frame patterns, the crop window, the background and the other formats.
 TEST(FurRender, FramesCropBackgroundAndFormats) {
-    const std::string pattern = temp_path("_frame.#.png");
-    const std::string full = temp_path(".png"), crop = temp_path("_crop.png"),
-                      flat = temp_path("_flat.png"), iff = temp_path(".iff");
-    const std::string frame[2] = {temp_path("_frame.1.png"), temp_path("_frame.2.png")};
-    run_ok(scene("hidden") + "--frames 1-2 --out " + pattern);
+    const scratch d;
+    const std::string full = d / "full.png", crop = d / "crop.png", flat = d / "flat.png",
+                      iff = d / "f.iff", rla = d / "f.rla",
+                      frame[2] = {d / "f.1.png", d / "f.2.png"};
+    run_ok(scene("hidden") + "--frames 1-2 --out " + d / "f.#.png");
     run_ok(scene("hidden") + "--out " + full);
     run_ok(scene("hidden") + "--crop 20,10,139,99 --out " + crop);
     run_ok(scene("hidden") + "--background 1,0.5,0 --out " + flat);
     run_ok(scene("hidden") + "--out " + iff);
+    run_ok(scene("hidden") + "--out " + rla);
     EXPECT_EQ(slurp(frame[0]), slurp(full));
     EXPECT_NE(slurp(frame[1]), slurp(full));  // the wall moved
 
     const picture whole = read_png(full), part = read_png(crop), over = read_png(flat);
     ASSERT_TRUE(part.width == 120 && part.height == 90);
     // Hairs cut at the crop window's edges may differ a little there.
-    EXPECT_LE(pixels_off(part, whole, 20, 10), 20);
+    EXPECT_LE(pixels_off(part, whole, 3, 20, 10), 20);
     // Straight colour c with alpha a over the background b gives c a + b (1 - a);
-    // the IFF holds the premultiplied colour.
+    // the IFF and the RLA hold the premultiplied colour.
     IffImage premultiplied;
     ASSERT_TRUE(iff_read_file(iff.c_str(), premultiplied));
+    const picture rla_image = read_rla(rla);
+    ASSERT_EQ(rla_image.rgba.size(), whole.rgba.size());
     const float background[3] = {255, 127.5f, 0};
     for (std::size_t i = 0; i < whole.rgba.size(); i += 4) {
         const int a = whole.rgba[i + 3];
         ASSERT_EQ(over.rgba[i + 3], 255);
         ASSERT_EQ(premultiplied.rgba[i + 3], a);
+        ASSERT_TRUE(std::equal(&rla_image.rgba[i], &rla_image.rgba[i + 4], &premultiplied.rgba[i]))
+            << "the RLA holds the IFF's pixels, pixel " << i / 4;
         for (int c = 0; c < 3; ++c) {
             ASSERT_NEAR(premultiplied.rgba[i + c], whole.rgba[i + c] * a / 255.0f, 1.0f);
             ASSERT_NEAR(over.rgba[i + c],
                         premultiplied.rgba[i + c] + background[c] * (1 - a / 255.0f), 1.0f);
         }
     }
-    for (const std::string& f : {frame[0], frame[1], full, crop, flat, iff}) std::remove(f.c_str());
 }
 
-// Statuses and what is printed: 1 for unreadable input and library
-// failures, naming the file; 2 and the usage for a bad command line.
 // The wall in front of the lawn moves right between frames 1 and 2. Blurred
 // from frame 1 to frame 2, grass that the wall hides at frame 1 and shows at
 // frame 2 appears with part of its alpha; grass that both frames show keeps
 // it; with the scene itself at shutter close the picture is the still one.
 TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
-    const std::string still1 = temp_path("_1.png"), still2 = temp_path("_2.png"),
-                      blur = temp_path("_blur.png"), same = temp_path("_same.png");
-    run_ok(scene("hidden") + "--frame 1 --out " + still1);
+    // Frame 1 still and blurred are the stored pictures the first test checks.
+    const scratch d;
+    const std::string still2 = d / "2.png", same = d / "same.png";
     run_ok(scene("hidden") + "--frame 2 --out " + still2);
-    run_ok(scene("hidden") + "--frame 1 --motion-blur --out " + blur);
-    run_ok(scene("hidden") + "--frame 1 --motion-blur --close-scene " + kData + "hidden --out " +
-           same);
-    const picture a = read_png(still1), b = read_png(still2), m = read_png(blur),
-                  s = read_png(same);
+    run_ok(scene("hidden") + "--motion-blur --close-scene " + kData + "hidden --out " + same);
+    const picture a = read_png(kData + "hidden.png"), b = read_png(still2),
+                  m = read_png(kData + "hidden_blur.png"), s = read_png(same);
     int revealed = 0, partial = 0, kept = 0, both = 0;
     for (int y = 0; y < a.height; ++y) {
         for (int x = 0; x < a.width; ++x) {
@@ -243,10 +165,11 @@ TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
     // A still scene blurs to the still picture, but for the pixels along the
     // wall's edges: with time slices, geometry hides what lies behind it in
     // the slices it touches, whatever part of the pixel it covers.
-    EXPECT_LE(pixels_off(s, a), 100) << "a still scene blurs to the still picture";
-    for (const std::string& f : {still1, still2, blur, same}) std::remove(f.c_str());
+    EXPECT_LE(pixels_off(s, a, 3), 100) << "a still scene blurs to the still picture";
 }
 
+// Statuses and what is printed: 1 for unreadable input and library
+// failures, naming the file; 2 and the usage for a bad command line.
 TEST(FurRender, ExitStatusesAndMessages) {
     const std::string out = " --out " + temp_path(".png");
     const struct {

@@ -1,21 +1,12 @@
 // End-to-end tests of furtool on the shipped examples: each command run as a
 // program in a directory of its own, its outputs read back, compared with a
 // second run, and its failures' exit statuses and messages.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "imagefile/iff_image.h"
-#include "imagefile/image_file.h"
 #include "test_support.h"
 
 namespace {
@@ -42,8 +33,7 @@ class Furtool : public testing::Test {
     }
     // Runs furtool with the arguments in dir.
     run_result Run(const std::string& dir, const std::string& args) {
-        const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-        return run_capturing("cd '" + dir + "' && " + KORVO_BIN_DIR "/furtool " + args, out, err);
+        return run_in(dir, "furtool", args);
     }
     static std::string Demo() { return "--hair demo.hair --assign demo.assign --scene demo "; }
 
@@ -117,9 +107,8 @@ TEST_F(Furtool, EqualizeWritesAreasMapsAndTheHairFile) {
 // An OBJ file of the ball and a file of its roots, nine numbers a line; both
 // the same on a second run.
 TEST_F(Furtool, ObjAndRootsExportTheScene) {
-    const std::string e2e = KORVO_TEST_DATA "/e2e/";
     const std::string scene =
-        "--hair " + e2e + "fur.hair --assign " + e2e + "fur.assign --scene " + e2e + "ball ";
+        "--hair " + kData + "fur.hair --assign " + kData + "fur.assign --scene " + kData + "ball ";
     std::vector<std::pair<std::string, std::string>> runs[2];
     for (auto& files : runs) {
         const std::string dir = Copy("");
@@ -146,9 +135,8 @@ TEST_F(Furtool, ObjAndRootsExportTheScene) {
 // The curves furtool writes are the hairs a render of the same frame draws:
 // the same file, byte for byte, as furrender's curve export.
 TEST_F(Furtool, CurvesAreTheHairsTheRendererDraws) {
-    const std::string e2e = KORVO_TEST_DATA "/e2e/";
     const std::string scene =
-        "--hair " + e2e + "fur.hair --assign " + e2e + "fur.assign --scene " + e2e + "ball ";
+        "--hair " + kData + "fur.hair --assign " + kData + "fur.assign --scene " + kData + "ball ";
     const std::string dir = Copy("");
     const run_result r = Run(dir, "curves " + scene + "--out tool.obj");
     ASSERT_EQ(r.status, 0) << r.err;

@@ -1,34 +1,11 @@
 // End-to-end tests of the outputs for other programs: OpenEXR and deep
 // OpenEXR images, curve files and the shaded surfaces, from furrender run
 // as a program on the ball scene of tests/data/e2e.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "exr_support.h"
 #include "test_support.h"
-
-namespace {
-
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-run_result furrender(const std::string& args) {
-    const std::string out = temp_path(".stdout"), err = temp_path(".stderr");
-    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + kData +
-                                "fur.hair --assign " + kData + "fur.assign --scene " + kData +
-                                "ball --size 160x120 " + args;
-    return run_capturing(command, out, err);
-}
-
-}  // namespace
 
 // The crop of an .exr render is its data window inside the whole image;
 // the shaded ball fills its outline under the hair; the deep image of the
@@ -37,9 +14,9 @@ run_result furrender(const std::string& args) {
 TEST(Pipeline, ExrDeepCurvesAndSurfacesOfOneRenderAgree) {
     const std::string flat = temp_path(".exr"), deep = temp_path(".deep.exr"),
                       curves = temp_path(".usda");
-    const run_result r =
-        furrender("--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 --surfaces --out " + flat +
-                  " --deep " + deep + " --export-curves " + curves);
+    const run_result r = furrender(
+        scene("ball") + "--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 --surfaces --out " +
+        flat + " --deep " + deep + " --export-curves " + curves);
     ASSERT_EQ(r.status, 0) << r.err;
 
     const exr_test::flat f = exr_test::read_flat(flat);

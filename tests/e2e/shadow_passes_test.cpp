@@ -1,48 +1,14 @@
 // furrender's shadow passes on the shade scene of tests/data/e2e: a plate
 // floating above a lawn under a shadow-mapped spot light.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
 #include "e2e/e2e_support.h"
-#include "imagefile/image_file.h"
-#include "imagefile/png_file.h"
 #include "render/shadow_map_file.h"
 #include "test_support.h"
 
 namespace {
 
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-// Runs furrender on the shade scene with more arguments: the exit status
-// and standard error.
-std::pair<int, std::string> shade(const std::string& args,
-                                  const std::string& hair = kData + "shade.hair") {
-    const std::string err = temp_path(".stderr");
-    const std::string command = std::string(KORVO_BIN_DIR) + "/furrender --hair " + hair +
-                                " --assign " + kData + "shade.assign --scene " + kData +
-                                "shade --size 160x120 --quiet " + args + " 2>" + err;
-    const int s = std::system(command.c_str());
-    std::pair<int, std::string> r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(err)};
-    std::remove(err.c_str());
-    return r;
-}
-
-std::vector<unsigned char> pixels(const std::string& path) {
-    const std::string bytes = slurp(path);
-    int w = 0, h = 0;
-    std::vector<unsigned char> rgba;
-    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), w,
-                              h, rgba))
-        << path;
-    EXPECT_TRUE(w == 160 && h == 120);
-    return rgba;
+// Runs furrender on the shade scene with more arguments.
+run_result shade(const std::string& args, const std::string& hair = kData + "shade.hair") {
+    return furrender(scene("shade", "shade", hair) + "--quiet " + args);
 }
 
 }  // namespace
@@ -50,13 +16,14 @@ std::vector<unsigned char> pixels(const std::string& path) {
 // The plate's shadow darkens the grass under it and nothing else; the map
 // left in --shadow-dir parses and, reused, gives the same picture.
 TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
-    const std::string lit = temp_path("_lit.png"), shaded = temp_path("_shaded.png"),
-                      reused = temp_path("_reused.png"), dir = temp_path("_maps");
-    ASSERT_EQ(shade("--no-shadows --out " + lit).first, 0);
+    const scratch d;
+    const std::string lit = d / "lit.png", shaded = d / "shaded.png", reused = d / "reused.png",
+                      dir = d / "maps";
+    ASSERT_EQ(shade("--no-shadows --out " + lit).status, 0);
     const auto made = shade("--shadow-dir " + dir + " --out " + shaded);
-    ASSERT_EQ(made.first, 0) << made.second;
+    ASSERT_EQ(made.status, 0) << made.err;
 
-    const std::vector<unsigned char> a = pixels(lit), b = pixels(shaded);
+    const std::vector<unsigned char> a = read_png(lit).rgba, b = read_png(shaded).rgba;
     ASSERT_EQ(a.size(), b.size());
     int darker = 0, lighter = 0, same = 0;
     for (std::size_t i = 0; i < a.size(); i += 4) {
@@ -84,7 +51,7 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     // red (geometry depth) and green (its coverage), no hair opacity.
     const std::string debug = "shadowmap_sun.0001.rla";
     std::remove(debug.c_str());
-    ASSERT_EQ(shade("--shadow-debug --out " + reused).first, 0);
+    ASSERT_EQ(shade("--shadow-debug --out " + reused).status, 0);
     kivImage* img = kivOpenImage(debug.c_str(), kivFormatRla);
     ASSERT_NE(img, nullptr);
     EXPECT_TRUE(img->cols == 128 && img->lines == 128);
@@ -101,22 +68,19 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     std::remove(debug.c_str());
 
     const auto again = shade("--shadow-dir " + dir + " --reuse-shadows --out " + reused);
-    ASSERT_EQ(again.first, 0) << again.second;
+    ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(slurp(reused), slurp(shaded));
 
     // Without --shadow-dir the maps go to a folder that is removed at exit.
     const auto temp = shade("--out " + reused);
-    ASSERT_EQ(temp.first, 0) << temp.second;
+    ASSERT_EQ(temp.status, 0) << temp.err;
     EXPECT_EQ(slurp(reused), slurp(shaded));
-
-    for (const std::string& f : {lit, shaded, reused, map_path}) std::remove(f.c_str());
-    std::remove(dir.c_str());
 }
 
 TEST(ShadowPasses, FailuresNameTheirCause) {
-    const std::string out = " --out " + temp_path(".png"), empty = temp_path("_empty"),
-                      damaged = temp_path("_damaged");
-    const std::string missing_light = temp_path(".hair");
+    const scratch d;
+    const std::string out = " --out " + d / "x.png", empty = d / "empty", damaged = d / "damaged",
+                      missing_light = d / "moon.hair";
     std::ofstream(missing_light) << slurp(kData + "shade.hair")
                                  << "light \"moon\" { shadow_type = 0 ; }\n";
     const struct {
@@ -134,17 +98,13 @@ TEST(ShadowPasses, FailuresNameTheirCause) {
         {"--reuse-shadows --shadow-dir " + damaged + out, kData + "shade.hair", 1,
          "Bytes mis-matched in SHADOW rle buffer."},
     };
-    ASSERT_EQ(std::system(("mkdir -p " + empty + " " + damaged + " && cp " + KORVO_TEST_DATA +
-                           "/render/broken/run_overrun.smap " + damaged + "/shade_sun.0001.smap")
-                              .c_str()),
-              0);
+    std::filesystem::create_directories(empty), std::filesystem::create_directories(damaged);
+    std::filesystem::copy(KORVO_TEST_DATA "/render/broken/run_overrun.smap",
+                          damaged + "/shade_sun.0001.smap");
     for (const auto& c : cases) {
         const auto r = shade(c.args, c.hair);
-        EXPECT_EQ(r.first, c.status) << c.args << "\n" << r.second;
-        EXPECT_NE(r.second.find(c.message), std::string::npos) << c.args << "\n" << r.second;
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }
-    EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
-    std::remove(missing_light.c_str());
-    std::remove((damaged + "/shade_sun.0001.smap").c_str());
-    for (const std::string& d : {empty, damaged}) std::remove(d.c_str());
+    EXPECT_FALSE(std::filesystem::exists(d / "x.png")) << "no failed run leaves a picture";
 }

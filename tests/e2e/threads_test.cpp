@@ -2,54 +2,12 @@
 // the scenes of tests/data/e2e: the hair drawn by several worker processes,
 // or by separate runs of bands joined afterwards, must give the very bytes
 // of one process's files, for every kind of output.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
-#include "imagefile/png_file.h"
+#include "e2e/e2e_support.h"
 #include "test_support.h"
 
 namespace {
-
-const std::string kData = std::string(KORVO_TEST_DATA) + "/e2e/";
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct run_result {
-    int status;
-    std::string err;
-};
-
-// Runs a tool of the build inside dir (output names relative to it: the RLA
-// header records the name it was written under), keeping its errors.
-run_result run_in(const std::string& dir, const std::string& tool, const std::string& args) {
-    ::mkdir(dir.c_str(), 0755);
-    const std::string err = dir + "/stderr";
-    const std::string command = "cd " + dir + " && " + std::string(KORVO_BIN_DIR) + "/" + tool +
-                                " " + args + " >/dev/null 2>" + err;
-    const int s = std::system(command.c_str());
-    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(err)};
-    std::remove(err.c_str());
-    return r;
-}
-
-// The inputs of a scene of tests/data/e2e at 160 x 120.
-std::string scene(const std::string& base, const std::string& hair = kData + "fur.hair",
-                  const std::string& assign = kData + "fur.assign") {
-    return "--hair " + hair + " --assign " + assign + " --scene " + kData + base +
-           " --size 160x120 --quiet ";
-}
 
 // Renders the same frame with 1, 2 and 3 processes, each into its own
 // folder, and expects every named output file to be the same bytes, and
@@ -57,13 +15,12 @@ std::string scene(const std::string& base, const std::string& hair = kData + "fu
 void expect_same_with_threads(const std::string& args, const std::vector<std::string>& files) {
     std::vector<std::string> one;
     for (int threads : {1, 2, 3}) {
-        const std::string dir = temp_path("_t" + std::to_string(threads));
+        const scratch dir;
         const run_result r =
-            run_in(dir, "furrender", args + " --threads " + std::to_string(threads));
+            run_in(dir.dir, "furrender", args + " --quiet --threads " + std::to_string(threads));
         ASSERT_EQ(0, r.status) << args << "\n" << r.err;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string bytes = slurp(dir + "/" + files[i]);
-            std::remove((dir + "/" + files[i]).c_str());
+            const std::string bytes = slurp(dir / files[i]);
             if (threads == 1) {
                 EXPECT_GT(bytes.size(), 1000u) << files[i];
                 one.push_back(bytes);
@@ -72,7 +29,6 @@ void expect_same_with_threads(const std::string& args, const std::vector<std::st
                     << files[i] << " with --threads " << threads << ": " << args;
             }
         }
-        std::system(("rm -rf " + dir).c_str());
     }
 }
 
@@ -91,7 +47,7 @@ TEST(Threads, EveryOutputOfAStillFrameMatchesOneProcess) {
 }
 
 TEST(Threads, CropsRegionsAndFramesMatchOneProcess) {
-    expect_same_with_threads(scene("hidden", kData + "fur.hair", kData + "nowall.assign") +
+    expect_same_with_threads(scene("hidden", "nowall") +
                                  "--frames 1-2 --subpixel 2 --crop 10,10,150,100 "
                                  "--region 20,15,120,90 --out h.#.exr",
                              {"h.1.exr", "h.2.exr"});
@@ -106,7 +62,7 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
     casting.replace(casting.find("casts_shadows false"), 19, "casts_shadows true");
     const std::string shade_hair = temp_path("_shade.hair");
     std::ofstream(shade_hair) << casting;
-    expect_same_with_threads(scene("shade", shade_hair, kData + "shade.assign") +
+    expect_same_with_threads(scene("shade", "shade", shade_hair) +
                                  "--subpixel 2 --surfaces --out shade.png --background 0.2,0.3,0.4 "
                                  "--shadow-dir maps",
                              {"shade.png", "maps/shade_sun.0001.smap"});
@@ -116,13 +72,14 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
     std::ofstream(fogged) << slurp(kData + "fur.hair")
                           << "fog {\n z_min = 0 ;\n z_max = 100 ;\n color = <1, 0.5, 0.25> ;\n"
                              " transp = 0.5 ;\n}\n";
-    expect_same_with_threads(scene("ball", fogged) + "--out hair.png --atmos atmos.rla",
+    expect_same_with_threads(scene("ball", "fur", fogged) + "--out hair.png --atmos atmos.rla",
                              {"hair.png", "atmos.rla"});
     std::remove(fogged.c_str());
 }
 
 TEST(Threads, BadCountsAreRefused) {
-    const std::string dir = temp_path("_bad");
+    const scratch d;
+    const std::string& dir = d.dir;
     const struct {
         std::string args, message;
     } cases[] = {
@@ -140,21 +97,11 @@ TEST(Threads, BadCountsAreRefused) {
         EXPECT_EQ(2, r.status) << c.args;
         EXPECT_NE(std::string::npos, r.err.find("furrender: " + c.message)) << c.args << r.err;
     }
-    ::rmdir(dir.c_str());
-}
-
-// A picture, bottom row first, four bytes a pixel.
-std::vector<unsigned char> pixels(const std::string& path, int& width, int& height) {
-    const std::string bytes = slurp(path);
-    std::vector<unsigned char> rgba;
-    EXPECT_TRUE(png_read_rgba(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                              width, height, rgba))
-        << path;
-    return rgba;
 }
 
 TEST(Tiles, AssembledBandsAreTheSingleRun) {
-    const std::string dir = temp_path("_tiles");
+    const scratch d;
+    const std::string& dir = d.dir;
     const std::string args = scene("ball") + "--subpixel 2 --background 0.1,0.2,0.3 ";
     ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.png").status);
     std::string bands;
@@ -167,11 +114,10 @@ TEST(Tiles, AssembledBandsAreTheSingleRun) {
     }
     // Each band holds its own rows of the picture and background elsewhere:
     // band 1 of 3 of 120 rows is rows 40 to 79.
-    int w = 0, h = 0;
-    const std::vector<unsigned char> one = pixels(dir + "/one.png", w, h);
-    const std::vector<unsigned char> mid = pixels(dir + "/band1.png", w, h);
+    const std::vector<unsigned char> one = read_png(dir + "/one.png").rgba;
+    const std::vector<unsigned char> mid = read_png(dir + "/band1.png").rgba;
     ASSERT_EQ(one.size(), mid.size());
-    const std::size_t row = 4u * w;
+    const std::size_t row = 4u * 160;
     EXPECT_TRUE(std::equal(one.begin() + 40 * row, one.begin() + 80 * row, mid.begin() + 40 * row));
     EXPECT_FALSE(std::equal(one.begin(), one.end(), mid.begin()));
     for (std::size_t i = 0; i < 40 * row; i += 4)
@@ -185,11 +131,11 @@ TEST(Tiles, AssembledBandsAreTheSingleRun) {
         0,
         run_in(dir, "furtool", "assemble --out swapped.png band1.png band0.png band2.png").status);
     EXPECT_FALSE(slurp(dir + "/one.png") == slurp(dir + "/swapped.png"));
-    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(Tiles, CroppedOpenExrBandsJoinToTheSingleRun) {
-    const std::string dir = temp_path("_exr");
+    const scratch d;
+    const std::string& dir = d.dir;
     const std::string args =
         scene("ball") + "--subpixel 2 --crop 5,7,150,110 --near 1 --far 100 --threads 2 ";
     ASSERT_EQ(0, run_in(dir, "furrender", args + "--out one.exr --depth one_z.exr").status);
@@ -213,11 +159,11 @@ TEST(Tiles, CroppedOpenExrBandsJoinToTheSingleRun) {
     EXPECT_NE(std::string::npos,
               r.err.find("\"b1.exr\" differs from the first band in size or channels"))
         << r.err;
-    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
-    const std::string dir = temp_path("_misfit");
+    const scratch d;
+    const std::string& dir = d.dir;
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--out a.png").status);
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--size 80x60 --out small.png").status);
     ASSERT_EQ(0, run_in(dir, "furrender", scene("ball") + "--deep deep.exr").status);
@@ -248,7 +194,6 @@ TEST(Tiles, AssembleRefusesBandsThatDoNotFit) {
     EXPECT_TRUE(slurp(dir + "/a.png") == before);
     std::ifstream joined(dir + "/j.png");
     EXPECT_FALSE(joined.good());
-    std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

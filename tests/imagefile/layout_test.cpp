@@ -1,0 +1,293 @@
+// The exact bytes the writers choose: run-length codes where a format
+// allows several, header fields at their offsets, and the header dumps.
+#include "image_support.h"
+#include "imagefile/iff_image.h"
+#include "imagefile/image_library.h"
+#include "imagefile/pic.h"
+#include "imagefile/rla.h"
+#include "imagefile/sgi.h"
+
+#include <unistd.h>
+
+#include <functional>
+#include <tuple>
+
+using namespace image_test;
+
+TEST(RunLengthCodes, ExactBytesOfEveryEncoder) {
+    using Encode = std::function<Bytes(const Bytes&)>;
+    const Encode rla = [](const Bytes& in) {
+        Bytes out;
+        EXPECT_TRUE(rla_encode_channel(in.data(), int(in.size()), 0, out));
+        return Bytes(out.begin() + 2, out.end());  // after the byte count
+    };
+    const Encode sgi = [](const Bytes& in) {
+        Bytes out;
+        EXPECT_TRUE(sgi_encode_row(in.data(), int(in.size()), out));
+        return out;
+    };
+    const Encode pic = [](const Bytes& in) {  // one-byte (matte) pixels
+        Bytes out;
+        const unsigned char* planes[1] = {in.data()};
+        EXPECT_TRUE(pic_encode_packet(planes, 1, int(in.size()), out));
+        return out;
+    };
+    const Encode iff = [](const Bytes& in) {
+        Bytes out;
+        iff_rle_encode(in.data(), in.size(), out);
+        return out;
+    };
+    Bytes r200(200);
+    for (int i = 0; i < 200; ++i) r200[i] = uint8_t(i);
+    const std::tuple<const char*, Encode, Bytes, Bytes> cases[] = {
+        {"rla", rla, {1, 2, 3}, {0xFD, 1, 2, 3}},
+        {"rla", rla, {5, 5}, {0xFE, 5, 5}},
+        {"rla", rla, {5, 5, 5}, {2, 5}},
+        {"rla", rla, {1, 1, 2, 2, 3}, {0xFB, 1, 1, 2, 2, 3}},  // pairs stay literal
+        {"rla", rla, {1, 2, 7, 7, 7, 7}, {0xFE, 1, 2, 3, 7}},
+        {"rla", rla, {7, 7, 7, 1}, {2, 7, 0xFF, 1}},
+        {"rla", rla, Bytes(200, 42), {127, 42, 71, 42}},
+        {"rla", rla, Bytes(128, 1), {127, 1}},
+        {"rla", rla, Bytes(129, 1), {127, 1, 0xFF, 1}},
+        {"rla", rla, Bytes(130, 1), {127, 1, 0xFE, 1, 1}},
+        {"sgi", sgi, {1, 2, 3}, {0x83, 1, 2, 3}},
+        {"sgi", sgi, {5, 5}, {2, 5}},
+        {"sgi", sgi, {9}, {0x81, 9}},
+        {"sgi", sgi, {1, 2, 2, 3}, {0x81, 1, 2, 2, 0x81, 3}},  // a pair starts a run
+        {"sgi", sgi, {4, 4, 1, 2}, {2, 4, 0x82, 1, 2}},
+        {"sgi", sgi, Bytes(200, 6), {127, 6, 73, 6}},
+        {"sgi", sgi, Bytes(128, 6), {127, 6, 0x81, 6}},
+        {"pic", pic, {1, 2, 3}, {2, 1, 2, 3}},
+        {"pic", pic, {5, 5}, {129, 5}},
+        {"pic", pic, {1, 2, 2}, {0, 1, 129, 2}},
+        {"pic", pic, {2, 2, 1}, {129, 2, 0, 1}},
+        {"pic", pic, Bytes(127, 4), {254, 4}},
+        {"pic", pic, Bytes(128, 4), {128, 0, 128, 4}},  // long repeats: a 16-bit count
+        {"pic", pic, Bytes(1000, 4), {128, 3, 0xE8, 4}},
+        {"iff", iff, Bytes(200, 7), {0xFF, 7, 0x80 | 71, 7}},
+        {"iff", iff, {1, 2, 2, 3, 3, 3, 4}, {2, 1, 2, 2, 0x82, 3, 0, 4}},
+    };
+    for (const auto& [name, encode, in, code] : cases)
+        EXPECT_EQ(code, encode(in)) << name << " of " << in.size() << " bytes";
+    // Literals split at 128 (RLA, PIC) or 127 (SGI) bytes; the byte count
+    // in front of an RLA channel. PIC colour pixels are whole pixels: equal
+    // in one channel only is not a repeat.
+    Bytes r300(300);
+    for (int i = 0; i < 300; ++i) r300[i] = uint8_t(i % 2 ? i : 255 - i);  // no equal neighbours
+    const Bytes r = rla(r300), g = sgi(r200), p = pic(r200);
+    ASSERT_TRUE(r.size() == 303 && g.size() == 202 && p.size() == 202);
+    EXPECT_TRUE(r[0] == 0x80 && r[129] == 0x80 && r[258] == uint8_t(-44));
+    EXPECT_TRUE(g[0] == (0x80 | 127) && g[128] == (0x80 | 73) && g[201] == 199);
+    EXPECT_TRUE(p[0] == 127 && p[129] == 71 && p[201] == 199);
+    Bytes out;
+    ASSERT_TRUE(rla_encode_channel(r300.data(), 300, 0, out));
+    EXPECT_EQ(303, be16(out, 0));
+    const unsigned char p0[] = {1, 1, 1, 4}, p1[] = {2, 2, 2, 5}, p2[] = {3, 3, 4, 6};
+    const unsigned char* planes[3] = {p0, p1, p2};
+    out.clear();
+    ASSERT_TRUE(pic_encode_packet(planes, 3, 4, out));
+    EXPECT_EQ((Bytes{129, 1, 2, 3, 1, 1, 2, 4, 4, 5, 6}), out);
+}
+
+TEST(RlaLayout, HeaderFieldsAtTheirOffsets) {
+    for (int channels : {5, 4, 3}) {
+        const bool depth = channels == 5;
+        // A name longer than the field keeps its first 127 characters.
+        TempFile file(depth ? ".rla" : std::string(150, 'n') + ".rla");
+        kivImage* image =
+            kivCreateImage(file.c_str(), 0, depth ? 3 : 7, depth ? 5 : 2, 8, 2.2f, channels);
+        ASSERT_NE(nullptr, image);
+        ASSERT_EQ(1, kivCloseImage(image));
+        const Bytes b = read_bytes(file.path);
+        ASSERT_GE(b.size(), 740u + 12);
+        // Window and active window (left, right, bottom, top), frame, storage,
+        // colour, matte and auxiliary channels, revision.
+        const uint16_t withDepth[14] = {0, 4, 0, 2, 0, 4, 0, 2, 1, 0, 3, 1, 1, 0xFFFE};
+        const uint16_t noDepth[14] = {0, 1, 0, 6, 0, 1, 0, 6, 1, 0, 3, 1, 0, 0xFFFE};
+        for (int i = 0; i < 14; ++i)
+            EXPECT_EQ((depth ? withDepth : noDepth)[i], be16(b, 2 * i))
+                << channels << " @" << 2 * i;
+        const int shorts[][2] = {
+            {612, 0}, {658, 8}, {660, 0}, {662, 8}, {664, depth ? 4 : 0}, {666, depth ? 32 : 8}};
+        for (const auto& s : shorts) EXPECT_EQ(s[1], be16(b, s[0])) << "offset " << s[0];
+        char host[256] = "";
+        gethostname(host, sizeof host - 1);
+        const std::tuple<int, int, std::string> texts[] = {
+            {28, 16, "2.200000"},
+            {44, 24, "0.670 0.330"},
+            {68, 24, "0.210 0.710"},
+            {92, 24, "0.140 0.080"},
+            {116, 24, "0.310 0.316"},
+            {144, 128, file.path.substr(0, 127)},
+            {272, 128, "This image created by Velmora, Inc."},
+            {400, 64, "img_lib"},
+            {464, 32, std::string(host).substr(0, 31)},
+            {496, 32, "Unknown"},
+            {548, 24, "user"},
+            {580, 32, "rgb"},
+            {614, 12, "0"},
+            {626, 32, ""},
+            {668, 32, depth ? "depth" : ""}};
+        for (const auto& [at, size, text] : texts) EXPECT_EQ(text, text_at(b, at, size)) << at;
+        EXPECT_EQ(depth ? "1.666667" : "0.285714", std::string(b.begin() + 572, b.begin() + 580));
+        EXPECT_EQ(0u, be32(b, 140) | be32(b, 736));
+        const std::string date = text_at(b, 528, 20);
+        ASSERT_GE(date.size(), 10u) << date;
+        EXPECT_NE('0', date[4]) << "the day has no leading zero: " << date;
+    }
+}
+
+// A 2 x 3 file with depth made the active part of a 4 x 6 window: its rows
+// land at the active window's place, the rest stays zero. Depth is written
+// as big-endian floats and read back as the file's bytes.
+TEST(RlaLayout, ActiveWindowInsideALargerWindow) {
+    TempFile file(".rla");
+    std::mt19937 rng(5);
+    kivImage* image = kivCreateImage(file.c_str(), 1, 2, 3, 8, 1.0f, 5);
+    ASSERT_NE(nullptr, image);
+    Rows written(2, Bytes(24));
+    for (int y = 0; y < 2; ++y) {
+        for (uint8_t& v : written[y]) v = uint8_t(rng());
+        std::memcpy(image->rows[y], written[y].data(), 24);
+    }
+    ASSERT_EQ(1, kivCloseImage(image));
+    Bytes b = read_bytes(file.path);
+    const uint16_t fields[8] = {10, 15, 20, 23, 12, 14, 21, 22};
+    for (int i = 0; i < 8; ++i)
+        b[2 * i] = uint8_t(fields[i] >> 8), b[2 * i + 1] = uint8_t(fields[i]);
+    write_bytes(file.path, b);
+    // Rows 1 and 2, columns 2 to 4: the colour planes, and the depth as the
+    // file's big-endian bytes.
+    image = kivOpenImageChecked(file.c_str(), 1);
+    ASSERT_NE(nullptr, image);
+    ASSERT_TRUE(image->cols == 6 && image->lines == 4 && image->channels == 5);
+    for (int y = 0; y < 4; ++y) {
+        Bytes expected(48, 0);
+        for (int x = 2; x <= 4 && y >= 1 && y <= 2; ++x) {
+            for (int c = 0; c < 4; ++c) expected[c * 6 + x] = written[y - 1][c * 3 + x - 2];
+            for (int k = 0; k < 4; ++k)
+                expected[24 + 4 * x + k] = written[y - 1][12 + 4 * (x - 2) + 3 - k];
+        }
+        EXPECT_EQ(expected, Bytes(image->rows[y], image->rows[y] + 48)) << "row " << y;
+    }
+    kivCloseImage(image);
+}
+
+TEST(SgiLayout, HeaderTablesAndVerbatimStorage) {
+    TempFile file(std::string(100, 'q') + ".rgb");  // the name field keeps 79 characters
+    Picture p{3, 2, 3, {}};
+    for (int i = 0; i < 18; ++i) p.px.push_back(uint8_t(40 * (i % 3) + 7));
+    ASSERT_TRUE(write_front_end(file.path, 0, p));
+    const Bytes b = read_bytes(file.path);
+    EXPECT_EQ((std::vector<uint32_t>{474, 1, 1, 3, 3, 2, 3, 0, 255, 0}),
+              (std::vector<uint32_t>{be16(b, 0), b[2], b[3], be16(b, 4), be16(b, 6), be16(b, 8),
+                                     be16(b, 10), be32(b, 12), be32(b, 16), be32(b, 20)}));
+    EXPECT_EQ(file.path.substr(0, 79), text_at(b, 24, 80));
+    EXPECT_EQ(Bytes(512 - 103, 0), Bytes(b.begin() + 103, b.begin() + 512));
+    // Six rows (3 channels x 2 rows), each a run of 3: 2 bytes, in table order.
+    const std::size_t data = 512 + 8 * 6;
+    for (int index = 0; index < 6; ++index) {
+        EXPECT_EQ(data + 2 * index, be32(b, 512 + 4 * index)) << index;
+        EXPECT_EQ(2u, be32(b, 512 + 24 + 4 * index)) << index;
+    }
+    EXPECT_EQ(data + 12, b.size());
+    // Verbatim storage: each channel's rows in turn; dimension 1 is one row,
+    // dimension 2 one channel, whatever the other sizes say.
+    const std::tuple<int, int, int, int, Bytes, Picture> cases[] = {
+        {3, 2, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8}, {2, 2, 2, {1, 5, 2, 6, 3, 7, 4, 8}}},
+        {1, 3, 9, 9, {1, 2, 3}, {3, 1, 1, {1, 2, 3}}},
+        {2, 1, 2, 9, {1, 2}, {1, 2, 1, {1, 2}}}};
+    for (const auto& [dimension, x, y, z, rest, expected] : cases) {
+        Bytes f(512, 0);
+        f[0] = 0x01, f[1] = 0xDA, f[3] = 1, f[5] = uint8_t(dimension);
+        f[7] = uint8_t(x), f[9] = uint8_t(y), f[11] = uint8_t(z);
+        f.insert(f.end(), rest.begin(), rest.end());
+        write_bytes(file.path, f);
+        EXPECT_EQ(expected, read_front_end(file.path)) << "dimension " << dimension;
+    }
+}
+
+TEST(PicLayout, HeaderPacketsAndTopRowFirst) {
+    TempFile file(".pic");
+    kivImage* image = kivCreateImage(file.c_str(), 0, 2, 3, 8, 1.0f, 4);
+    ASSERT_NE(nullptr, image);
+    std::memset(image->rows[1], 9, 12);  // the top row: all 9
+    ASSERT_EQ(1, kivCloseImage(image));
+    const Bytes b = read_bytes(file.path);
+    EXPECT_TRUE(be32(b, 0) == 0x5380F634u && be32(b, 4) == 0u);
+    EXPECT_EQ("No comment.PICT", text_at(b, 8, 80) + std::string(b.begin() + 88, b.begin() + 92));
+    EXPECT_EQ((std::vector<int>{3, 2, 0x3F80, 0, 0, 0}),
+              (std::vector<int>{be16(b, 92), be16(b, 94), be16(b, 96), be16(b, 98), be16(b, 100),
+                                be16(b, 102)}));
+    EXPECT_EQ((Bytes{1, 8, 2, 0xE0, 0, 8, 2, 0x10, 130, 9, 9, 9, 130, 9, 130, 0, 0, 0, 130, 0}),
+              Bytes(b.begin() + 104, b.end()));
+    // Three channels: one packet and no matte.
+    ASSERT_TRUE(write_front_end(file.path, 2, Picture{2, 1, 3, {7, 47, 87, 7, 47, 87}}));
+    const Bytes c = read_bytes(file.path);
+    EXPECT_EQ((Bytes{0, 8, 2, 0xE0, 129, 7, 47, 87}), Bytes(c.begin() + 104, c.end()));
+    // Uncompressed packets (type 0): RGB RGB, then M M.
+    Bytes u(c.begin(), c.begin() + 104);
+    u[93] = 2, u[95] = 1;
+    for (uint8_t v : {1, 8, 0, 0xE0, 0, 8, 0, 0x10, 1, 2, 3, 4, 5, 6, 7, 8}) u.push_back(v);
+    write_bytes(file.path, u);
+    EXPECT_EQ((Picture{2, 1, 4, {1, 2, 3, 7, 4, 5, 6, 8}}), read_front_end(file.path));
+}
+
+// The TBHD fields of a colour picture; its tiles are checked by the round trip.
+TEST(IffLayout, HeaderFields) {
+    std::mt19937 rng(1);
+    const Picture p = random_picture(130, 70, 4, rng);
+    IffImage colour{130, 70, 4, p.px, {}};
+    Bytes b;
+    ASSERT_TRUE(iff_encode(colour, true, b));
+    // width, height, aspect 1/1, flags RGBA, bytes 0, 6 tiles, run-length, origin 0 0
+    EXPECT_EQ((std::vector<uint32_t>{32, 130, 70, 1, 1, 3, 0, 6, 1, 0, 0}),
+              (std::vector<uint32_t>{be32(b, 16), be32(b, 20), be32(b, 24), be16(b, 28),
+                                     be16(b, 30), be32(b, 32), be16(b, 36), be16(b, 38),
+                                     be32(b, 40), be32(b, 44), be32(b, 48)}));
+    EXPECT_EQ(b.size() - 8, be32(b, 4));
+}
+
+// The host image library refuses what it cannot write; rows never written
+// stay zero; a handle closed without a size leaves no file.
+TEST(ImageLibrary, RefusesWhatItCannotWrite) {
+    EXPECT_TRUE(!ILopen(temp_path("_no_dir/x.iff").c_str(), "w") &&
+                !ILopen(temp_path(".iff").c_str(), "r") && !ILopen(nullptr, "w"));
+    EXPECT_EQ(0,
+              ILsetsize(nullptr, 1, 1) + ILwriteline(nullptr, nullptr, nullptr) + ILclose(nullptr));
+    TempFile file(".iff");
+    ILimage* image = ILopen(file.c_str(), "w");
+    ASSERT_NE(nullptr, image);
+    // No size, more than 65535 tiles, two bytes a channel, an unknown type.
+    EXPECT_EQ(0, ILsetsize(image, 0, 5) + ILsetsize(image, 20000, 20000) + ILsetbpp(image, 2) +
+                     ILsettype(image, 5));
+    EXPECT_EQ(1, ILsetsize(image, 2, 3));
+    const unsigned char row[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(0, ILwriteline(image, nullptr, row)) << "a colour image needs a colour row";
+    EXPECT_EQ(1, ILwriteline(image, row, nullptr));
+    EXPECT_EQ(0, ILsettype(image, 7)) << "too late to change";
+    EXPECT_EQ(1, ILclose(image));
+    IffImage back;
+    ASSERT_TRUE(iff_read_file(file.c_str(), back));
+    Bytes expected = {3, 2, 1, 4, 7, 6, 5, 8};
+    expected.resize(24, 0);
+    EXPECT_EQ(expected, back.rgba);
+    std::remove(file.c_str());
+    EXPECT_EQ(0, ILclose(ILopen(file.c_str(), "w")));
+    EXPECT_TRUE(read_bytes(file.path).empty());
+}
+
+TEST(ImageDumps, RlaHeaderAndOffsetTable) {
+    TempFile rla(".rla");
+    ASSERT_TRUE(write_front_end(rla.path, 0, Picture{3, 2, 4, Bytes(24, 1)}));
+    kivImage* image = kivOpenImageChecked(rla.c_str(), 0);
+    ASSERT_NE(nullptr, image);
+    EXPECT_EQ("RLA HEADER:\n\n  Name: " + rla.path +
+                  "\n  Width: (2-0+1) -> 3\n  Height: (1-0+1) -> 2\n"
+                  "  Active Width: (2-0+1) -> 3\n  Active Height: (1-0+1) -> 2\n"
+                  "  ColorChannelType: 0\n  NumOfColorChannels: 3\n"
+                  "  NumOfMatteChannels: 1\n  NumOfAuxChannels: 0\n"
+                  "  NumOfChannelBits: 8\n  \n  Scanline Offset Table:\n    748\n    764\n  \n",
+              captured([&] { EXPECT_EQ(1, kivDumpHeader(image)); }));
+    kivCloseImage(image);
+}
