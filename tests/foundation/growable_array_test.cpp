@@ -14,25 +14,24 @@ Values contents(const FurArray64& a) {
 }
 }  // namespace
 
-// {first length, next length, capacity after it}: the first block is exact,
-// then 8 + max(4, 1 / 8) from the length in use, 80 + 80 / 8, a step stopped
-// at 1024, at least the length asked for; shrinking keeps the block. A
-// stored increment overrides the automatic step until it is set back to 0.
+// Three lengths in turn and the capacity after them: the first block is
+// exact and shrinking keeps it, then 8 + max(4, 1 / 8) from the length in use,
+// 80 + 80 / 8, a step stopped at 1024, at least the length asked for, and a
+// stored increment instead of the automatic step. New places read zero.
 TEST(FurArray64, GrowthSteps) {
-    const int cases[][4] = {{8, 9, 12, 0},    {80, 81, 90, 0}, {20000, 20001, 21024, 0},
-                            {8, 100, 100, 0}, {8, 1, 8, 0},    {10, 11, 60, 50}};
+    const int cases[][5] = {{8, 1, 9, 12, 0},
+                            {80, 80, 81, 90, 0},
+                            {20000, 20000, 20001, 21024, 0},
+                            {8, 8, 100, 100, 0},
+                            {10, 10, 11, 60, 50}};
     for (const auto& c : cases) {
         FurArray64 a;
-        a.setLength(c[0], c[3]);
-        a.setLength(c[1]);
-        EXPECT_EQ(Values(c[1], 0), contents(a)) << "new places are zero";
-        EXPECT_EQ(c[2], a.capacity) << c[0] << " -> " << c[1];
+        a.setLength(c[0], c[4]), a.setLength(c[1]), a.setLength(c[2]);
+        EXPECT_EQ(Values(c[2], 0), contents(a));
+        EXPECT_EQ(c[3], a.capacity) << c[0] << " -> " << c[2];
+        a.setLength(0);
+        EXPECT_EQ(nullptr, a.data) << "length 0 frees the block";
     }
-    FurArray64 a;
-    a.setLength(8), a.setLength(1), a.setLength(9);
-    EXPECT_EQ(12, a.capacity);
-    a.setLength(0);
-    EXPECT_EQ(nullptr, a.data) << "length 0 frees the block";
 }
 
 // Every operation, with indices from -2 to past the end, against a vector;

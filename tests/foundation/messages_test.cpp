@@ -69,7 +69,8 @@ class Messages : public testing::Test {
 // For every type: the host lines, and the numbered line sent over the pipe
 // handle (NUL-separated, cut to the line buffer) with the documented index
 // steps, which decodes back. The heartbeat is neither printed, numbered nor
-// sent; the advanced-render flag silences the prints only.
+// sent; the advanced-render flag silences the prints only, not the progress
+// commands.
 TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
     const std::string longText(3000, 'x'), pid = std::to_string(getpid()) + " ";
     Lines terminated = block("user abort"), finished = block("Finished");
@@ -108,6 +109,10 @@ TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
             EXPECT_EQ(line, decoded(line.c_str()));
         }
     }
+    commands.clear();  // progress commands are not silenced
+    startProgress("Reading hair file"), completeProgress(), processStatus(42);
+    EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 "}),
+              commands);
 }
 
 TEST(DecodeInfo, ParsesClampsAndRejects) {
@@ -121,25 +126,6 @@ TEST(DecodeInfo, ParsesClampsAndRejects) {
         {"a 1 2 3 `x`", rejected}};
     for (const auto& [line, fields] : cases) EXPECT_EQ(fields, decoded(line.c_str())) << line;
     EXPECT_EQ(rejected, decoded(nullptr)) << "a null line";
-}
-
-// Progress commands ignore the advanced-render flag; the reporter follows its mode.
-TEST_F(Messages, ProgressCommandsAndReporter) {
-    setAdvancedRender(true);
-    startProgress("Reading hair file"), completeProgress(), processStatus(42);
-    FurProgressReporter reporter;
-    reporter.status(1, 2), reporter.phase("one", "zero");  // disabled by default
-    reporter.setEnabled(1), reporter.mode = 1;
-    reporter.status(1, 2), reporter.phase("one", "zero");
-    reporter.mode = 0;
-    EXPECT_EQ(
-        "Generating default equalizer maps per fur description and copying to furAttrMap "
-        "directory...\n",
-        captured([&] { reporter.status(1, 2), reporter.phase("one", "zero"); }));
-    EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 ",
-                     "ProcessStatus 1 ", "CompleteProgress", "StartProgress one",
-                     "ProcessStatus 2 ", "CompleteProgress", "StartProgress zero"}),
-              commands);
 }
 
 // The pipe sender echoes and sends without terminator; the port sender uses

@@ -78,10 +78,7 @@ TEST_F(NameTable, OverflowMessagesAndUnchangedTable) {
               thrown<FurEFailed>([] { names_add("third"); }, &out));
     EXPECT_EQ("FATAL: exceeded name hash table entries, use -hash option\n", out);
     EXPECT_TRUE(!names_find("third") && names_add("second") == second && head->next == second);
-    // Without a table nothing is found and nothing is added.
-    names_remove(head), names_remove(second), names_remove(second);
-    names_done();
-    EXPECT_EQ(0, names_init(0) + names_init(-4));
+    names_done();  // without a table nothing is found and nothing is added
     EXPECT_EQ(nullptr, names_find("a"));
     EXPECT_NE("no exception", thrown<FurEFailed>([] { names_add("a"); }, &out));
 }
