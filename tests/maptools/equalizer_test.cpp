@@ -1,11 +1,7 @@
 #include "maptools/equalizer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <vector>
 
-#include "foundation/fur_exception.h"
 #include "imagefile/iff_image.h"
 #include "maptools/maptools_support.h"
 
@@ -17,20 +13,17 @@ class Equalizer : public MapScene {
     // test directory, 8 x 6; what it printed.
     std::string Run(int mode, const char* ass, const char* prefix = nullptr,
                     const char* suffix = "", bool fill = false) {
-        const std::string dir = dir_.substr(0, dir_.size() - 1);
         return captured([&] {
-            mdldb_area_norm(dir.c_str(), prefix, 8, 6, mode, ass, 0, 0, !mode, suffix, fill);
+            mdldb_area_norm(dir_.c_str(), prefix, 8, 6, mode, ass, 0, 0, !mode, suffix, fill);
         });
     }
-    // The grey levels of an 8 x 6 map, row 0 first; -1 for a pixel that is not grey and opaque.
+    // The grey levels of an 8 x 6 map, row 0 first; -1 for a pixel that is not opaque.
     std::vector<int> Levels(const std::string& file) {
         IffImage im;
         std::vector<int> levels(48, -2);
         if (iff_read_file(Path(file).c_str(), im) && im.width == 8 && im.height == 6)
             for (int i = 0; i < 48; ++i)
-                levels[i] = im.rgba[4 * i] == im.rgba[4 * i + 2] && im.rgba[4 * i + 3] == 255
-                                ? im.rgba[4 * i]
-                                : -1;
+                levels[i] = im.rgba[4 * i + 3] == 255 ? im.rgba[4 * i + 1] : -1;
         return levels;
     }
 };
@@ -41,27 +34,23 @@ class Equalizer : public MapScene {
 // is excluded and "bare" has no hair. Mode 1: the largest model is 1, the
 // others relative to it; mode 2: one block per description. Running again
 // replaces a block; every other line is kept.
-TEST_F(Equalizer, AreaValuesOfMeshesOfKnownArea) {
+TEST_F(Equalizer, AreaValuesAndFailedRewrites) {
     Load("areas");
     const std::string ass = Path("areas.assign");
     for (int i = 0; i < 2; ++i)
         Run(EQUALIZER_AREA_ALL, ass.c_str()), Run(EQUALIZER_AREA_PER_HAIR, ass.c_str());
     EXPECT_EQ(slurp(Path("areas.expected")), slurp(ass));
     EXPECT_EQ("<missing>", slurp(ass + "_tmp"));
-}
-
-// A copy that cannot be made or written leaves the assignment file as it was.
-TEST_F(Equalizer, FailedRewritesLeaveTheAssignmentFile) {
-    Load("areas");
-    const std::string ass = Path("areas.assign"), original = slurp(ass), tmp = ass + "_tmp";
+    // A copy that cannot be made or written leaves the assignment file as it was.
+    const std::string original = slurp(ass), tmp = ass + "_tmp";
     auto says = [&](const std::string& file, const char* what) {
         return Run(1, file.empty() ? nullptr : file.c_str()).find(what) != std::string::npos;
     };
     EXPECT_TRUE(says("", "Error, .ass file is undefined") &&
                 says(Path("none"), "ERROR: Can't open .ass file\n"));
-    ASSERT_EQ(0, mkdir(tmp.c_str(), 0700));
+    ASSERT_TRUE(std::filesystem::create_directory(tmp));
     EXPECT_TRUE(says(ass, "ERROR: Can't open temporary file\n"));
-    ASSERT_EQ(0, rmdir(tmp.c_str()) + symlink("/dev/full", tmp.c_str()));
+    std::filesystem::remove(tmp), std::filesystem::create_symlink("/dev/full", tmp);
     EXPECT_TRUE(says(ass, "ERROR: Can't write to .ass file\n"));
     EXPECT_EQ(original, slurp(ass));
 }
@@ -71,9 +60,8 @@ TEST_F(Equalizer, FailedRewritesLeaveTheAssignmentFile) {
 // the lower half of v leaves the upper rows empty, and the fill covers them.
 TEST_F(Equalizer, MapsFollowSurfaceAreaInUAndV) {
     Load("maps");
-    EXPECT_NE(
-        std::string::npos,
-        Run(0, nullptr, nullptr, ".7").find("Creating equalizer map for surface 'stretched'"));
+    const std::string said = Run(0, nullptr, nullptr, ".7");
+    EXPECT_NE(std::string::npos, said.find("Creating equalizer map for surface 'stretched'"));
     EXPECT_EQ(std::vector<int>(48, 255), Levels("equal_even_eqMap.7.iff"));
     EXPECT_EQ(std::vector<int>(48, 255), Levels("equal_square_eqMap.7.iff"));
     const std::vector<int> s = Levels("equal_stretched_eqMap.7.iff"),
@@ -116,7 +104,7 @@ TEST_F(Equalizer, HairFileUpdate) {
                   updateEqualizer(nullptr, ".", nullptr, ""),
                       updateEqualizer(hair.c_str(), nullptr, nullptr, "");
               }));
-    ASSERT_EQ(0, symlink("/dev/full", (hair + "_tmp").c_str()));
+    std::filesystem::create_symlink("/dev/full", hair + "_tmp");
     EXPECT_EQ("ERROR: Can't write to .desc file\n",
               captured([&] { updateEqualizer(hair.c_str(), ".", nullptr, ""); }));
     EXPECT_EQ(slurp(Path("update.expected")), slurp(hair));

@@ -7,17 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "descriptions/assign_db.h"
-#include "descriptions/curve_data_cache.h"
-#include "descriptions/hair_params.h"
-#include "descriptions/texture_cache.h"
-#include "foundation/names.h"
-#include "generation/attractors.h"
-#include "generation/curve_attractors.h"
-#include "geometry/model_database.h"
-#include "readers/assign_file.h"
-#include "readers/hair_file.h"
-#include "readers/scene_db.h"
+#include "korvofur/korvofur.h"
 #include "test_support.h"
 
 inline std::string slurp(const std::string& path) {  // "<missing>" when it cannot be read
@@ -30,10 +20,8 @@ inline std::string slurp(const std::string& path) {  // "<missing>" when it cann
 class MapScene : public testing::Test {
   protected:
     void SetUp() override {
-        std::filesystem::remove_all(dir_);
         std::filesystem::copy(KORVO_SOURCE_DIR "/tests/maptools/scenes", dir_);
         ASSERT_TRUE(names_init(1009) == 1 && assdb_init(1009) == 1);
-        tmap_init(8), crvdata_init(8), attractdb_init(), curveAttractdb_init();
     }
     void TearDown() override { korvo_tables_done(), std::filesystem::remove_all(dir_); }
     // Loads fur.hair, name.assign and the scene name.0001.kiv, models transformed.
@@ -45,6 +33,6 @@ class MapScene : public testing::Test {
         });
         mdldb_xform(0);
     }
-    std::string Path(const std::string& name) const { return dir_ + name; }
-    const std::string dir_ = temp_path("") + "/";
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string dir_ = temp_path("");
 };
