@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "test_support.h"
 
 // Each class is caught as FurException and carries its text (a status

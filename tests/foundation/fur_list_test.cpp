@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <random>
-#include <vector>
 
 // Appends and removals against a vector; both walks and at(), 0 past either
 // end and on an empty or cleared list.

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <random>
-#include <vector>
 
 namespace {
 using Values = std::vector<std::uint64_t>;
@@ -38,43 +36,37 @@ TEST(FurArray64, GrowthSteps) {
 // places used again read zero.
 TEST(FurArray64, MatchesAVectorUnderRandomOperations) {
     std::mt19937 rng(2024);
-    FurArray64 pair;
+    FurArray64 pair, a, b;
     pair.set(1, 9), pair.set(0, 8);
-    for (int round = 0; round < 10; ++round) {
-        FurArray64 a, b;
-        Values model;
-        for (int step = 0; step < 300; ++step) {
-            const int op = int(rng() % 7), size = int(model.size());
-            const int i = int(rng() % (size + 5)) - 2, count = int(rng() % 5) - 1;
-            const std::uint64_t v = rng();
-            const Values inserted = op == 0 ? Values(std::max(count, 0), v) : Values{8, 9};
-            if (op == 0 || op == 4) {
-                op == 0 ? a.insert(i, v, count) : a.insertArray(i, pair);
-                if (i >= 0 && (op == 4 || count >= 0)) {
-                    model.resize(std::max(i, size), 0);
-                    model.insert(model.begin() + i, inserted.begin(), inserted.end());
-                }
-            } else if (op == 1) {
-                a.remove(i, count);
-                if (i >= 0 && i < size && count > 0)
-                    model.erase(model.begin() + i, model.begin() + std::min(size, i + count));
-            } else if (op == 2) {
-                a.set(i, v);
-                if (i >= 0) model.resize(std::max(i + 1, size), 0), model[i] = v;
-            } else if (op == 3) {
-                a.setLength(i);
-                if (i >= 0) model.resize(i, 0);
-            } else if (op == 5 && size < 200) {
-                b.assign(a);
-                ASSERT_EQ(size, a.append(rng() % 2 ? a : b));  // itself, or a copy
-                model.resize(2 * size), std::copy_n(model.begin(), size, model.begin() + size);
-            } else {
-                a.compact();
-                ASSERT_EQ(a.length, a.capacity);
-            }
-            ASSERT_EQ(model, contents(a)) << "round " << round << " step " << step;
-            ASSERT_LE(a.length, a.capacity);
+    Values model;
+    for (int step = 0; step < 3000; ++step) {
+        const int op = int(rng() % 7), size = int(model.size());
+        const int i = int(rng() % (size + 5)) - 2, count = int(rng() % 5) - 1;
+        const std::uint64_t v = rng();
+        const Values inserted = op == 0 ? Values(std::max(count, 0), v) : Values{8, 9};
+        if (op == 0 || op == 4) {
+            op == 0 ? a.insert(i, v, count) : a.insertArray(i, pair);
+            if (i >= 0 && (op == 4 || count >= 0)) model.resize(std::max(i, size), 0);
+            if (i >= 0 && (op == 4 || count >= 0))
+                model.insert(model.begin() + i, inserted.begin(), inserted.end());
+        } else if (op == 1) {
+            a.remove(i, count);
+            if (i >= 0 && i < size && count > 0)
+                model.erase(model.begin() + i, model.begin() + std::min(size, i + count));
+        } else if (op == 2 || op == 3) {
+            op == 2 ? a.set(i, v) : a.setLength(i);
+            if (i >= 0) model.resize(op == 3 ? i : std::max(i + 1, size), 0);
+            if (i >= 0 && op == 2) model[i] = v;
+        } else if (op == 5 && size < 200) {
+            b.assign(a);
+            ASSERT_EQ(size, a.append(rng() % 2 ? a : b));  // itself, or a copy
+            model.resize(2 * size), std::copy_n(model.begin(), size, model.begin() + size);
+        } else {
+            a.compact();
+            ASSERT_EQ(a.length, a.capacity);
         }
+        ASSERT_EQ(model, contents(a)) << "step " << step;
+        ASSERT_LE(a.length, a.capacity);
     }
     pair.insertArray(1, pair);  // into itself
     EXPECT_EQ((Values{8, 8, 9, 9}), contents(pair));

@@ -59,10 +59,8 @@ TEST(KivMatrix, AgreesWithADoublePrecisionModel) {
         const kivPoint p(u(rng), u(rng), u(rng)), pa = p * a, ap = a * p;
         kivVector v(p), va = v * a, av = a * v;
         for (int i = 0; i < 3; ++i) {
-            const double row =
-                double(a[0][i]) * p.x + double(a[1][i]) * p.y + double(a[2][i]) * p.z;
-            const double col =
-                double(a[i][0]) * p.x + double(a[i][1]) * p.y + double(a[i][2]) * p.z;
+            const float row = p.x * a[0][i] + p.y * a[1][i] + p.z * a[2][i];
+            const float col = a[i][0] * p.x + a[i][1] * p.y + a[i][2] * p.z;
             EXPECT_NEAR(row + a[3][i], (&pa.x)[i], 1e-5);
             EXPECT_NEAR(row, (&va.x)[i], 1e-5);
             EXPECT_NEAR(col + a[3][i], (&ap.x)[i], 1e-5);

@@ -7,9 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "host/korvo_global.h"
 #include "test_support.h"
@@ -120,7 +118,6 @@ TEST(DecodeInfo, ParsesClampsAndRejects) {
     const std::pair<std::string, std::string> cases[] = {
         {"12 2 5 `hello` and more words", "12 2 5 `hello"},
         {"-3 99 -7 no quote at all", "-3 99 -7 `"},
-        {"1\t3\n  4`x", "1 3 4 `x"},
         {"1 2 3 `" + std::string(5000, 'y'), "1 2 3 `" + std::string(1023, 'y')},
         {"12 2 `hello`", rejected},
         {"a 1 2 3 `x`", rejected}};
@@ -133,7 +130,7 @@ TEST(DecodeInfo, ParsesClampsAndRejects) {
 // would block as sent. Neither touches a socket for an empty text. flushfd
 // shuts the sending side down and drains the peer.
 TEST_F(Messages, PipeAndPortSenders) {
-    SocketPair pipe, port, closed;
+    SocketPair pipe, port;
     pipeSendInfo(kFurInvalidSocket, "text"), pipeSendInfo(pipe.library(), "");
     EXPECT_EQ(-1, commPortSendInfo("no socket yet"));
     setSocketFd(port.library());
@@ -152,9 +149,6 @@ TEST_F(Messages, PipeAndPortSenders) {
     }
     ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
     EXPECT_EQ(0, commPortSendInfo("one more"));
-    close(closed.fd[1]), closed.fd[1] = -1;
-    setSocketFd(closed.library());
-    EXPECT_EQ(-1, commPortSendInfo("lost"));
     ASSERT_EQ(3, ::send(pipe.fd[1], "abc", 3, 0));
     flushfd(pipe.library());
     EXPECT_EQ("", pipe.read(0)) << "pending bytes were read";
