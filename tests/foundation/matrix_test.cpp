@@ -74,8 +74,8 @@ TEST(KivMatrix, AgreesWithADoublePrecisionModel) {
         twice *a, twice *b, once *(a * b);
         for (int i = 0; i < 4; ++i) EXPECT_NEAR((&once.x)[i], (&twice.x)[i], 1e-3) << i;
     }
-    EXPECT_EQ(-2, kivMatrix::det2x2(1, 2, 3, 4));
-    EXPECT_EQ(-3, kivMatrix::det3x3(1, 2, 3, 4, 5, 6, 7, 8, 10));
+    EXPECT_EQ(-2 * 1000 - 3,
+              kivMatrix::det2x2(1, 2, 3, 4) * 1000 + kivMatrix::det3x3(1, 2, 3, 4, 5, 6, 7, 8, 10));
 }
 
 // Singular matrices give the identity in place and as result (invert's
