@@ -89,6 +89,5 @@ TEST(ClipPolygon, EdgesCountsAndVertexLimit) {
     clip_poly zigzag{0, CLIP_SX | CLIP_SW, {}}, out;
     for (int i = 0; i < CLIP_MAX_VERTICES; ++i) zigzag.v[zigzag.n++] = vertex(i % 2 ? 2 : 0, i);
     clip_half_space(zigzag, out, CLIP_FIELD_SX, 1, 1);
-    EXPECT_EQ(CLIP_MAX_VERTICES, out.n);
-    EXPECT_EQ(zigzag.mask, out.mask);
+    EXPECT_TRUE(out.n == CLIP_MAX_VERTICES && out.mask == zigzag.mask) << out.n;
 }
