@@ -13,15 +13,14 @@ Values contents(const FurArray64& a) {
 }  // namespace
 
 // Three lengths in turn and the capacity after them: the first block is
-// exact and shrinking keeps it, then 8 + max(4, 1 / 8) from the length in use,
-// 80 + 80 / 8, a step stopped at 1024, at least the length asked for, and a
-// stored increment instead of the automatic step. New places read zero.
+// exact and shrinking keeps it; the step is max(4, length / 8) of the length
+// in use (8 + 4 and 80 + 4 after shrinking to 1, 80 + 80 / 8), stopped at
+// 1024, at least the length asked for, or a stored increment. New places
+// read zero.
 TEST(FurArray64, GrowthSteps) {
-    const int cases[][5] = {{8, 1, 9, 12, 0},
-                            {80, 80, 81, 90, 0},
-                            {20000, 20000, 20001, 21024, 0},
-                            {8, 8, 100, 100, 0},
-                            {10, 10, 11, 60, 50}};
+    const int cases[][5] = {{8, 1, 9, 12, 0},    {80, 1, 81, 84, 0},
+                            {80, 80, 81, 90, 0}, {20000, 20000, 20001, 21024, 0},
+                            {8, 8, 100, 100, 0}, {10, 10, 11, 60, 50}};
     for (const auto& c : cases) {
         FurArray64 a;
         a.setLength(c[0], c[4]), a.setLength(c[1]), a.setLength(c[2]);
