@@ -50,8 +50,7 @@ TEST(TfillBackground, RandomMapsEndFullyCovered) {
         TfillBackground::fillBackground(map);
         const Pixels after = pixels(map);
         for (int p = 0; p < 4 * w * h; p += 4) {
-            ASSERT_TRUE(before[p + 3] == 0 || std::equal(&after[p], &after[p + 4], &before[p]))
-                << round;
+            ASSERT_TRUE(!before[p + 3] || std::equal(&after[p], &after[p + 4], &before[p])) << p;
             ASSERT_EQ(n ? 255 : before[p + 3], after[p + 3]) << round << " " << p;
             ASSERT_TRUE(!n || (after[p] >= lo && after[p] <= hi)) << round;
         }
