@@ -1,111 +1,93 @@
+// Clipping is checked by area against brute force: the clipped polygon's
+// screen area (after division by sw) must match the share of grid points
+// inside the original polygon, the window and the depth range.
 #include "foundation/polygon_clip.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
-#include <utility>
 
 namespace {
 
-clip_vertex vertex(double sx, double sy, double sz = 0.5, double sw = 1, double x = 0,
-                   double r = 0) {
-    clip_vertex v{};
-    v.sx = sx, v.sy = sy, v.sz = sz, v.sw = sw, v.x = x, v.r = r;
-    return v;
+// x and r are linear in the homogeneous point, so interpolation keeps them so.
+clip_vertex vertex(double sx, double sy, double sz = 0.5, double sw = 1) {
+    return {sx * sw, sy * sw, sz * sw, sw, (2 * sx - sy + 3) * sw, 0, 0, (sz - 1) * sw, 0, 0};
 }
 
-clip_poly poly(std::initializer_list<clip_vertex> vertices,
-               int mask = CLIP_SX | CLIP_SY | CLIP_SZ | CLIP_SW | CLIP_X | CLIP_R) {
-    clip_poly p{};
-    p.mask = mask;
-    for (const clip_vertex& v : vertices) p.v[p.n++] = v;
-    return p;
+double area(const clip_poly& p) {
+    double a = 0;
+    for (int i = 0, j = p.n - 1; i < p.n; j = i++)
+        a += (p.v[j].sx * p.v[i].sy - p.v[i].sx * p.v[j].sy) / (p.v[i].sw * p.v[j].sw);
+    return std::fabs(a) / 2;
 }
-
-const clip_box kUnitBox = {0, 1, 0, 1, 0, 1};
 
 }  // namespace
 
-TEST(ClipPolygon, InsideIsUnchangedOutsideAndBadCountsAreRemoved) {
-    clip_poly p = poly({vertex(0.1, 0.1, 0.5, 1, 7), vertex(0.9, 0.2), vertex(0.5, 1.0)});
-    const clip_poly before = p;
-    EXPECT_EQ(2, clip_polygon(p, kUnitBox));
-    EXPECT_EQ(0, std::memcmp(&before, &p, sizeof p));
-    // The box test is homogeneous (sx = 1.8 with sw = 2 lies inside); wholly
-    // beyond x = 1 or behind z = 0 is removed, as is a vertex count outside 0 .. 12.
-    clip_poly bad[2] = {before, before};
-    bad[0].n = 13, bad[1].n = -2;
-    const std::pair<clip_poly, int> cases[] = {
-        {poly({vertex(1.8, 0.2, 1, 2), vertex(0.2, 1.8, 1, 2), vertex(0.2, 0.2, 1, 2)}), 2},
-        {poly({vertex(1.5, 0.1), vertex(2.5, 0.5), vertex(1.1, 0.9)}), 0},
-        {poly({vertex(0.2, 0.2, -1), vertex(0.8, 0.2, -0.5), vertex(0.5, 0.8, -2)}), 0},
-        {bad[0], 0},
-        {bad[1], 0}};
-    for (auto [q, result] : cases) {
-        EXPECT_EQ(result, clip_polygon(q, kUnitBox));
-        EXPECT_EQ(result ? 3 : 0, q.n);
-    }
-}
-
-TEST(ClipPolygon, PartialInterpolatesLiveFields) {
-    // A triangle crossing x = 1: vertex 1 lies beyond it.
-    clip_poly p = poly(
-        {vertex(0, 0, 0.5, 1, 0, 0), vertex(2, 0, 0.5, 1, 10, 1), vertex(0, 1, 0.5, 1, 4, 0.5)});
-    p.v[1].y = 99;  // a field outside the mask
-    ASSERT_EQ(1, clip_polygon(p, kUnitBox));
-    ASSERT_EQ(4, p.n);
-    // v0 kept, the crossing on (v0, v1), the crossing on (v1, v2), then v2: {sx, sy, x, r}.
-    const double expected[4][4] = {{0, 0, 0, 0}, {1, 0, 5, 0.5}, {1, 0.5, 7, 0.75}, {0, 1, 4, 0.5}};
-    for (int k = 0; k < 4; ++k) {
-        const clip_vertex& v = p.v[k];
-        EXPECT_TRUE(v.sx == expected[k][0] && v.sy == expected[k][1] && v.x == expected[k][2] &&
-                    v.r == expected[k][3] && v.y == 0)
-            << k;
-    }
-    // sw changes along the edge: the crossing is where sx = sw, at t = 1/3.
-    clip_poly h = poly({vertex(0.5, 0.5, 0.5, 1), vertex(3, 0.5, 0.5, 2), vertex(0.5, 0.6, 0.5, 1)},
-                       CLIP_SX | CLIP_SY | CLIP_SZ | CLIP_SW);
-    ASSERT_EQ(1, clip_polygon(h, kUnitBox));
-    ASSERT_EQ(4, h.n);
-    EXPECT_DOUBLE_EQ(1.0 + 1.0 / 3, h.v[1].sw);
-    EXPECT_DOUBLE_EQ(h.v[1].sw, h.v[1].sx);
-    clip_poly big = poly({vertex(-1, -1), vertex(2, -1), vertex(2, 2), vertex(-1, 2)});
-    ASSERT_EQ(1, clip_polygon(big, kUnitBox));
-    ASSERT_EQ(4, big.n);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE((big.v[i].sx == 0.0 || big.v[i].sx == 1.0) &&
-                    (big.v[i].sy == 0.0 || big.v[i].sy == 1.0))
-            << i;
-}
-
-TEST(ClipPolygon, RandomTrianglesEndInsideTheBox) {
+// Random convex polygons (points on a circle in angle order, depth on a
+// plane, random positive sw) against random windows and depth ranges.
+TEST(ClipPolygon, AreaMatchesBruteForce) {
     std::mt19937 rng(8);
-    std::uniform_real_distribution<double> u(-1.0, 2.0);
-    const clip_box box = {0, 1, 0, 1, 0.25, 0.75};
-    const double eps = 1e-9;
-    for (int i = 0; i < 2000; ++i) {
-        clip_poly p = poly({vertex(u(rng), u(rng), u(rng)), vertex(u(rng), u(rng), u(rng)),
-                            vertex(u(rng), u(rng), u(rng))});
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int n = 0; n < 120; ++n) {
+        SCOPED_TRACE(n);
+        const clip_box box = {0.2 * u(rng),     1 - 0.2 * u(rng), 0.2 * u(rng),
+                              1 - 0.2 * u(rng), 0.3 * u(rng),     0.7 + 0.3 * u(rng)};
+        const double cx = 1.6 * u(rng) - 0.3, cy = 1.6 * u(rng) - 0.3, rad = 0.1 + 0.6 * u(rng);
+        const double zx = 1.2 * u(rng) - 0.6, zy = 1.2 * u(rng) - 0.6,
+                     z0 = u(rng) - zx * cx - zy * cy;
+        double angles[6], inside = 0;
+        const int count = 3 + n % 4;
+        for (double& a : angles) a = 2 * M_PI * u(rng);
+        std::sort(angles, angles + count);
+        clip_poly p{count, CLIP_SX | CLIP_SY | CLIP_SZ | CLIP_SW | CLIP_X | CLIP_R, {}};
+        for (int k = 0; k < count; ++k) {
+            const double x = cx + rad * std::cos(angles[k]), y = cy + rad * std::sin(angles[k]);
+            p.v[k] = vertex(x, y, z0 + zx * x + zy * y, 0.5 + 2 * u(rng));
+        }
+        const clip_poly before = p;
+        for (double x = 0.5 / 160; x < 1; x += 1.0 / 160)
+            for (double y = 0.5 / 160; y < 1; y += 1.0 / 160) {
+                const double z = z0 + zx * x + zy * y;
+                bool in = x >= box.x0 && x <= box.x1 && y >= box.y0 && y <= box.y1 && z >= box.z0 &&
+                          z <= box.z1;
+                for (int k = 0, l = count - 1; in && k < count; l = k++) {
+                    const double ax = before.v[l].sx / before.v[l].sw,
+                                 ay = before.v[l].sy / before.v[l].sw;
+                    in = (before.v[k].sx / before.v[k].sw - ax) * (y - ay) >=
+                         (before.v[k].sy / before.v[k].sw - ay) * (x - ax);
+                }
+                inside += in / (160.0 * 160.0);
+            }
         const int result = clip_polygon(p, box);
-        ASSERT_TRUE(result >= 0 && result <= 2) << i;
-        ASSERT_TRUE(result == 0 ? p.n == 0 : p.n >= 3 && p.n <= CLIP_MAX_VERTICES) << i;
-        for (int k = 0; k < p.n; ++k) {
-            const clip_vertex& v = p.v[k];
-            ASSERT_TRUE(v.sx >= box.x0 * v.sw - eps && v.sx <= box.x1 * v.sw + eps &&
-                        v.sy >= box.y0 * v.sw - eps && v.sy <= box.y1 * v.sw + eps &&
-                        v.sz >= box.z0 * v.sw - eps && v.sz <= box.z1 * v.sw + eps)
-                << i << " " << k;
+        EXPECT_NEAR(inside, result ? area(p) : 0, 0.006);
+        EXPECT_TRUE(result != 2 || std::memcmp(&before, &p, sizeof p) == 0) << "unchanged";
+        ASSERT_TRUE(result == 0 ? p.n == 0 : p.n >= 3 && p.n <= CLIP_MAX_VERTICES) << result;
+        for (const clip_vertex& v : p.v) {
+            if (&v - p.v == p.n) break;
+            EXPECT_NEAR(2 * v.sx - v.sy + 3 * v.sw, v.x, 1e-9) << "interpolated x";
+            EXPECT_NEAR(v.sz - v.sw, v.r, 1e-9) << "interpolated r";
         }
     }
 }
 
-TEST(ClipPolygon, HalfSpaceStopsAtTheVertexLimit) {
-    // Twelve vertices alternating across the plane would grow past 12.
-    clip_poly zigzag{}, out;
-    zigzag.mask = CLIP_SX | CLIP_SW;
+// Window edges count as inside: a triangle on them is unchanged, one touching
+// x1 from outside clips to nothing; counts outside 0 .. 12 are removed; a
+// half-space step stops at 12 vertices.
+TEST(ClipPolygon, EdgesCountsAndVertexLimit) {
+    const clip_box box = {0, 1, 0, 1, 0, 1};
+    const int live = CLIP_SX | CLIP_SY | CLIP_SZ | CLIP_SW;
+    clip_poly on{3, live, {vertex(0, 0, 0, 2), vertex(1, 1, 1, 4), vertex(0, 1, 0, 3)}};
+    clip_poly touching{3, live, {vertex(1, 0), vertex(2, 0), vertex(1, 1)}}, many = on, fewer = on;
+    many.n = 13, fewer.n = -2;
+    EXPECT_EQ(2, clip_polygon(on, box));
+    EXPECT_EQ(1, clip_polygon(touching, box));
+    EXPECT_EQ(0, area(touching));
+    EXPECT_EQ(0, clip_polygon(many, box) + many.n + clip_polygon(fewer, box) + fewer.n);
+    clip_poly zigzag{0, CLIP_SX | CLIP_SW, {}}, out;
     for (int i = 0; i < CLIP_MAX_VERTICES; ++i) zigzag.v[zigzag.n++] = vertex(i % 2 ? 2 : 0, i);
     clip_half_space(zigzag, out, CLIP_FIELD_SX, 1, 1);
-    EXPECT_EQ(CLIP_MAX_VERTICES, out.n);
-    EXPECT_EQ(zigzag.mask, out.mask);
+    EXPECT_TRUE(out.n == CLIP_MAX_VERTICES && out.mask == zigzag.mask) << out.n;
 }

@@ -3,108 +3,69 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
+#include "foundation/fscale.h"
 #include "test_support.h"
 
-namespace {
-
-// A matrix with distinct elements, so that rows and columns cannot be confused.
-const kivMatrix kDistinct(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
-
-}  // namespace
-
-TEST(KivPoint, ArithmeticDistanceAndDivZ) {
+// Division multiplies by the float reciprocal: 5 * float(1/3) is not 5 / 3 in float.
+TEST(KivPoint, ArithmeticAndDivision) {
     const kivPoint p(1, 2, 3), q(4, -5, 6);
-    expect_near(p * q, kivPoint(4, -10, 18), 0);
-    kivPoint r = 2.0f * -(q - p);
-    r *= 1.5f;
-    r += q;
-    expect_near(r, kivPoint(-5, 16, -3), 0);
-    expect_near(lerp(p, q, 0.5f), kivPoint(2.5f, -1.5f, 4.5f), 0);
+    kivPoint r = 2.0f * -(q - p), a(5, 5, 5), z(4, 6, 2);
+    kivVector v(5, 5, 5);
+    const float third = 5.0f * static_cast<float>(1.0 / 3.0);
+    r *= 1.5f, r += q, z.div_z(), a /= 3.0f, v /= 3.0f;
+    expect_near(r + p * q, kivPoint(-1, 6, 15), 0);
+    expect_near(lerp(p, q, 0.25f), kivPoint(1.75f, 0.25f, 3.75f), 0);
+    expect_near(z, kivPoint(2, 3, 1), 0);
+    expect_near(a, kivPoint(third, third, third), 0);
+    expect_near(v, kivVector(third, third, third), 0);
     EXPECT_FLOAT_EQ(5.0f, kivPoint(1, 1, 1).distance(kivPoint(4, 5, 1)));
     EXPECT_EQ(0.0f, kivPoint(1, 1, 1).distance(kivPoint(1, 1, 1 + 5e-6f))) << "below 1e-5";
-    r = kivPoint(4, 6, 2);
-    r.div_z();
-    expect_near(r, kivPoint(2, 3, 1), 0);
-    // Division multiplies by the float reciprocal: 5 / 3 in float is 1.66666663,
-    // 5 times float(1/3) is 1.66666675.
-    const float third = 5.0f * static_cast<float>(1.0 / 3.0);
-    ASSERT_NE(third, 5.0f / 3.0f);
-    kivPoint a(5, 5, 5);
-    kivVector v(5, 5, 5);
-    const float quotients[2] = {(a / 3.0f).x, (v / 3.0f).y};
-    a /= 3.0f;
-    v /= 3.0f;
-    EXPECT_EQ((std::vector<float>{third, third, third, third}),
-              (std::vector<float>{quotients[0], quotients[1], a.z, v.x}));
-}
-
-TEST(KivPoint, MatrixProducts) {
-    const kivPoint p(1, 2, 3);
-    kivPoint post = p, pre = p;
-    // Row vector (1, 2, 3, 1) times M; M times the column (1, 2, 3) plus row 3 as translation.
-    expect_near(p * kDistinct, kivPoint(51, 58, 65), 0);
-    expect_near(post.post_mult(kDistinct), kivPoint(51, 58, 65), 0);
-    expect_near(kDistinct * p, kivPoint(27, 52, 77), 0);
-    expect_near(pre.pre_mult(kDistinct), kivPoint(27, 52, 77), 0);
-    // Vectors ignore the translation.
-    const kivVector v(1, 2, 3);
-    EXPECT_EQ(kivVector(38, 44, 50), v * kDistinct);
-    EXPECT_EQ(kivVector(14, 38, 62), kDistinct * v);
-    kivVector w = v;
-    EXPECT_EQ(kDistinct * (v * kDistinct), w.post_mult(kDistinct).pre_mult(kDistinct));
-    // kivPoint4 multiplies in place, on all four components.
-    kivPoint4 h(1, 2, 3, 2);
-    const kivPoint4 q = h * kDistinct;
-    EXPECT_EQ((std::vector<float>{64, 72, 80, 88, 88}),
-              (std::vector<float>{h.x, h.y, h.z, h.w, q.w}));
 }
 
 TEST(KivVector, ProductsLengthAndAngles) {
-    const kivVector ab(kivPoint(1, 2, 3), kivPoint(4, 4, 4));
-    EXPECT_TRUE(ab == kivVector(3, 2, 1) && ab != kivVector(3, 2, 1.0001f));
     const kivVector a(1, 2, 3), b(-2, 0.5f, 4);
+    kivVector tiny(0, 0, 1e-6f), v(3, 0, 4);
+    EXPECT_TRUE(kivVector(kivPoint(1, 2, 3), kivPoint(4, 4, 4)) == kivVector(3, 2, 1));
     EXPECT_FLOAT_EQ(22, a * b + a.dot(b));
     EXPECT_EQ(kivVector(2 * 4 - 3 * 0.5f, 3 * -2 - 1 * 4, 1 * 0.5f - 2 * -2), a ^ b);
-    EXPECT_FLOAT_EQ(14, a.sqrd_length());
-    // Length and norm treat tiny as zero and leave it alone.
-    kivVector tiny(0, 0, 1e-6f), v(3, 0, 4);
     EXPECT_EQ(0.0f, tiny.length() + tiny.norm());
-    EXPECT_EQ(kivVector(0, 0, 1e-6f), tiny);
+    EXPECT_EQ(kivVector(0, 0, 1e-6f), tiny) << "a tiny vector is left alone";
     EXPECT_FLOAT_EQ(5, v.norm());
     expect_near(v, kivVector(0.6f, 0, 0.8f), 1e-7f);
-    EXPECT_FLOAT_EQ(static_cast<float>(M_PI / 2), kivVector(1, 0, 0).rangle(kivVector(0, 2, 0)));
     EXPECT_FLOAT_EQ(45.0f, kivVector(1, 0, 0).angle(kivVector(1, 1, 0)));
-    EXPECT_FLOAT_EQ(180.0f, kivVector(1, 0, 0).angle(kivVector(-3, 0, 0)));
-    // Parallel vectors whose rounded cosine exceeds 1 still give 0.
-    const kivVector p(0.1f, 0.7f, 0.3f);
-    for (int i = 1; i < 50; ++i) ASSERT_NEAR(0.0f, p.rangle(p * static_cast<float>(i)), 1e-3f) << i;
+    EXPECT_FLOAT_EQ(static_cast<float>(M_PI), kivVector(1, 0, 0).rangle(kivVector(-3, 0, 0)));
+    const kivVector w(0.1f, 0.7f, 0.3f);  // a rounded cosine above 1 still gives 0
+    for (float k : {3.0f, 7.0f, 13.0f, 49.0f}) EXPECT_NEAR(0.0f, w.rangle(w * k), 1e-3f) << k;
 }
 
 TEST(KivColor, ArithmeticZeroDivisorsMatteAndClamp) {
-    expect_color(kivColor(0.1f, 0.2f, 0.3f), 0.1f, 0.2f, 0.3f, 1);
     const float v[4] = {0.5f, 0.25f, 0.125f, 0.75f};
-    expect_color(kivColor(v, 4), 0.5f, 0.25f, 0.125f, 0.75f);
-    expect_color(kivColor(v, 3), 0.5f, 0.25f, 0.125f, 1);
     const kivColor c(2, 4, 6, 8), d(2, 0, 3, 4);
-    expect_color(c / d, 1, 0, 2, 2);  // a zero divisor channel gives 0
+    kivColor e = c, m(1, 2, 3, 0), n(0.2f, 0.4f, 0.6f, 0.5f), q(-1, 0.5f, 2, 1.5f);
+    e *= 2, e += d, e /= 2, m.div_matte(), n.mult_matte(), q.clamp();
+    expect_color(kivColor(v, 4) + kivColor(v, 3), 1, 0.5f, 0.25f, 1.75f);
+    expect_color(c / d, 1, 0, 2, 2);
     expect_color(c * d - d + 0.5f * c, 3, 2, 18, 32);
     expect_color(c / 0.0f, 0, 0, 0, 0);
-    kivColor e = c;
-    e *= 2;
-    e += d;
-    e /= 2;
     expect_color(e, 3, 4, 7.5f, 10);
     expect_color(lerp_color(c, d, 0.25f), 2, 3, 5.25f, 7);
-    kivColor m(1, 2, 3, 0), n(0.2f, 0.4f, 0.6f, 0.5f), p(0.4f, 0.8f, 1.0f, 0.5f),
-        q(-1, 0.5f, 2, 1.5f);
-    m.div_matte();
-    n.div_matte();
-    p.mult_matte();
-    q.clamp();
     expect_color(m, 0, 0, 0, 1);
-    expect_color(n, 0.4f, 0.8f, 1.2f, 1);
-    expect_color(p, 0.2f, 0.4f, 0.5f, 0.5f);
+    expect_color(n, 0.1f, 0.2f, 0.3f, 0.5f);
+    n.div_matte();
+    expect_color(n, 0.2f, 0.4f, 0.6f, 1);
     expect_color(q, 0, 0.5f, 1, 1);
+}
+
+// n range [nlow, nhigh] onto r range [rlow, rhigh] and back; depths quantised
+// with near as the largest value, clamped to [near, far], 0 when near equals far.
+TEST(KivFscale, MapsRangesAndQuantisesDepth) {
+    const kivFscale s(0, 720, -0.5f, 0.5f), flip(10, 20, 1, -1);
+    EXPECT_FLOAT_EQ(0.5f, s.n_to_r(720) + s.n_to_r(0) + flip.n_to_r(12.5f));
+    EXPECT_FLOAT_EQ(540 + 20, s.r_to_n(0.25f) + flip.r_to_n(-1));
+    const zcalc z(1, 10);
+    const float depths[] = {1, 10, 0.5f, 100, 5.5f};
+    const std::uint32_t expected[] = {4294967295u, 0, 4294967295u, 0, 2147483648u};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], z.zdepth(depths[i])) << depths[i];
+    EXPECT_EQ(0u, zcalc(5, 5).zdepth(5) | zcalc(5, 5).zdepth(-1) | z.zdepth(std::nanf("")));
 }

@@ -1,42 +1,37 @@
-// Helpers of the map tool tests: a scene written into a temporary directory
-// and loaded through the library's readers, and the files the tools write.
+// Helpers of the map tool tests: a scene of tests/maptools/scenes copied into
+// a directory of the test's own and loaded through the library's readers.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <string>
-#include <vector>
 
+#include "korvofur/korvofur.h"
 #include "test_support.h"
 
-// A directory of its own for each test, with the library's tables made and
-// ended around it.
+inline std::string slurp(const std::string& path) {  // "<missing>" when it cannot be read
+    std::ifstream in(path, std::ios::binary);
+    std::string text(1 << 16, '\0');  // at most 64 KiB, so that a device reads as a long file
+    in.read(&text[0], text.size());
+    return in || in.eof() ? text.substr(0, in.gcount()) : "<missing>";
+}
+
 class MapScene : public testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    // Writes the three files (scene frame 1) and loads them: the hair
-    // description file, the assignment file and the scene, models transformed.
-    void Load(const std::string& hair, const std::string& assign, const std::string& scene);
-
-    // A path in the test's directory.
-    std::string Path(const std::string& name) const { return dir_ + name; }
-
-    std::string dir_;
+    void SetUp() override {
+        std::filesystem::copy(KORVO_SOURCE_DIR "/tests/maptools/scenes", dir_);
+        ASSERT_TRUE(names_init(1009) == 1 && assdb_init(1009) == 1);
+    }
+    void TearDown() override { korvo_tables_done(), std::filesystem::remove_all(dir_); }
+    // Loads fur.hair, name.assign and the scene name.0001.kiv, models transformed.
+    void Load(const std::string& name) {
+        captured([&] {
+            ASSERT_TRUE(hair_params_init(Path("fur.hair").c_str()) == 1 &&
+                        assdb_readfile(Path(name + ".assign").c_str()) == 1 &&
+                        scndb_init(Path(name).c_str(), 1, 0) == 1);
+        });
+        mdldb_xform(0);
+    }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string dir_ = temp_path("");
 };
-
-// Scene text of a rectangle [x0, x1] x [y0, y1] at z = 0 as one polygon whose
-// texture coordinates cover u0 ... u1 (all of v); ref, when given, is its
-// reference equalizer map.
-std::string quad_model(const std::string& name, float x0, float y0, float x1, float y1,
-                       float u0 = 0.0f, float u1 = 1.0f, const char* ref = nullptr);
-// Scene text of a flat NURBS patch of order 2 in z = 0: four control points
-// along u at x = xs[0 ... 3] and four along v at y = 0, 1, 2, 3 (knots
-// 0 0 1 2 3 3 both ways). Evenly spaced xs give a uniform parameterisation.
-std::string patch_model(const std::string& name, const float xs[4], const char* ref = nullptr);
-// The scene file of these models (with a camera).
-std::string scene_of(const std::vector<std::string>& models);
-
-// The whole content of a file ("<missing>" when it cannot be read).
-std::string slurp(const std::string& path);
-void spit(const std::string& path, const std::string& text);
-bool exists(const std::string& path);
