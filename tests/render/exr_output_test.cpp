@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "exr_support.h"
-#include "raster_support.h"
+#include "render_support.h"
 #include "render/geometry_occlusion.h"
 #include "render/surface_shading.h"
 
@@ -30,7 +30,7 @@ void expect_pixel(const exr_test::flat& f, int x, int r, const kivColor& want, f
 // seeded random hair fragments (more than a list of three holds, so the
 // overflows take part) and random geometry; what each output pixel was
 // given is kept for the checks.
-class ExrOutput : public raster_test::RasterTest {
+class ExrOutput : public render_test::RasterTest {
   protected:
     static constexpr int kCols = 32, kLines = 24, kF = 2;
 
@@ -183,7 +183,7 @@ TEST_F(ExrOutput, DeepImageFlattensToTheFlatPicture) {
 
 // A wall at distance 10 (pixels 8 … 55 × 6 … 41, a unit a pixel) lit by a
 // point light with a square falloff, and a light linked to another model.
-class Surfaces : public raster_test::RasterTest {
+class Surfaces : public render_test::RasterTest {
   protected:
     // Far enough that half a pixel changes its light by well under 1 %.
     const kivPoint kLight{-60.0f, 45.0f, 30.0f};

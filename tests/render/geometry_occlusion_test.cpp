@@ -1,10 +1,10 @@
 #include "render/geometry_occlusion.h"
 
-#include "raster_support.h"
+#include "render_support.h"
 
 namespace {
 
-class Occlusion : public raster_test::RasterTest {
+class Occlusion : public render_test::RasterTest {
   protected:
     // A double-sided model of one polygon (world space is camera space).
     static hair_model* poly_model(const char* name, std::vector<kivPoint> pts, int which = 0) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "raster_support.h"
+#include "render_support.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ TEST(TimesliceMask, CopiesSplitTheThirtyTwoSlicesIntoRuns) {
 
 // A 64 × 48 camera (raster_support.h) with motion blur on: the
 // camera-space point at depth 10 moves one pixel per unit.
-class MotionBlur : public raster_test::RasterTest {
+class MotionBlur : public render_test::RasterTest {
   protected:
     void SetUp() override {
         RasterTest::SetUp();
