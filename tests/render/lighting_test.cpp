@@ -84,9 +84,8 @@ TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
     EXPECT_GT(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, 1), 0), 0.0f);
     // Falloff codes −1, −2, −3 and linear ranges: {flags, start, end, distance, multiplier}
     const float falloffs[][5] = {
-        {1, -1, 0, 2, 0.5f}, {1, -2, 0, 2, 0.25f},  {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1},
-        {1, -4, 0, 2, 1},    {1, 10, 20, 15, 0.5f}, {1, 10, 20, 20, 0},    {1, 10, 20, 25, 0},
-        {1, 10, 20, 10, 1},  {1, 10, 20, 3, 1},     {0, 10, 20, 25, 1},    {1, 10, 10, 11, 0},
+        {1, -1, 0, 2, 0.5f}, {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1}, {1, -4, 0, 2, 1},
+        {1, 10, 20, 15, 0.5f}, {1, 10, 20, 20, 0}, {1, 10, 20, 10, 1}, {1, 10, 10, 11, 0},
     };
     for (const auto& c : falloffs) {
         l.flags = static_cast<int>(c[0]), l.falloff_start = c[1], l.falloff_end = c[2];
@@ -121,40 +120,6 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
         const std::vector<double> q = mul(mul({2.0 * (s / 2) - 1, 2.0 * (s % 2) - 1, 0}, L, 1), M, 1);
         expect_near(area->samples[s], kivVector(q[0], q[1], q[2]), 1e-4f, std::to_string(s));
     }
-}
-
-TEST_F(Lights, AreaSamplesNearestSampleAndIntensity) {
-    // Shape, usamples, vsamples, sample index and its light-space point: one
-    // sample sits at 0.5; the disc has rings of radius s, one ring of radius
-    // 0.5; unknown shapes keep the previous point.
-    const float R = AREA_RECT, P = AREA_POINT, D = AREA_DISC, S = AREA_SPHERE, c1 = 0.4330127f;
-    const float cases[][7] = {{R, 3, 2, 3, 0, 1, 0},      {R, 1, 1, 0, 0, 0, 0},
-                              {P, 2, 2, 3, 0, 0, 0},      {D, 1, 4, 1, -0.25f, c1, 0},
-                              {D, 2, 4, 4, 1, 0, 0},      {S, 4, 2, 1, 0, 0, -1},
-                              {S, 4, 2, 2, -c1, -0.8660254f, -0.25f}, {7, 2, 2, 3, 0, 0, 0}};
-    hair_light* l = Make(LIGHT_POINT_AREA);
-    lgtdb_xform(kivMatrix(), 0);
-    for (const auto& c : cases) {
-        l->area_shape = static_cast<int>(c[0]);
-        l->area_usamples = static_cast<int>(c[1]), l->area_vsamples = static_cast<int>(c[2]);
-        lgtdb_calc_simple_area_lights(0);
-        EXPECT_EQ(kivVector(l->samples[static_cast<int>(c[3])], kivPoint(c[4], c[5], c[6])).length(), 0.0f)
-            << c[0] << " " << c[1] << " " << c[3];
-    }
-    // Light vectors go to the nearest sample; to sample 0 on a tie.
-    l->type = LIGHT_SPOT_AREA, l->area_shape = AREA_RECT, l->area_usamples = l->area_vsamples = 2;
-    lgtdb_calc_simple_area_lights(0);
-    const float nearest[][6] = {{0.9f, 0.8f, 5, 0.1f, 0.2f, -5}, {-2, 0.5f, 0, 1, 0.5f, 0}, {0, 0, 5, -1, -1, -5}};
-    for (const auto& c : nearest)
-        EXPECT_EQ((l->light_vector(kivPoint(c[0], c[1], c[2])) - kivVector(c[3], c[4], c[5])).length(), 0.0f) << c[0];
-    // A 1 × 2 rectangle at (0, ±1, 0) facing −z: |V · N| = 1 ÷ √2 from both
-    // samples; behind it nothing; a spot area light averages its spot factor.
-    l->type = LIGHT_POINT_AREA, l->area_usamples = 1, l->direction = kivVector(0, 0, -1);
-    lgtdb_calc_simple_area_lights(0);
-    EXPECT_NEAR(l->lighting(kivPoint(0, 0, -1), kivVector(0, 0, 1), 0), 0.7071068f, 1e-5);
-    EXPECT_EQ(l->lighting(kivPoint(0, 0, 1), kivVector(0, 0, 1), 0), 0.0f);
-    l->type = LIGHT_SPOT_AREA, l->cone = 30;
-    EXPECT_NEAR(l->lighting(kivPoint(0, 1, -1), kivVector(0, 1, 0), 0), 0.5f, 1e-5);
 }
 
 TEST_F(Lights, DiffuseAcrossTheTangentAndSpecularSignRule) {
@@ -232,31 +197,6 @@ TEST_F(Lights, LightModelsAndTheShadowPass) {
     }
     defs.shadows.shadow_pass = 1;  // nothing is written
     ExpectColor(Light(kP, T, 1)[0], 9, kivColor(1, 1, 1, 1), "shadow pass");
-    // Clamping is set from the environment and never cleared: in a child.
-    EXPECT_EXIT(
-        {
-            setenv("KORVO_FUR_LIGHT_CLAMPING", "", 1);
-            lgtdb_cleanup();
-            for (int i = 0; i < 2; ++i) Make(LIGHT_INFINITE, kivColor(0.85f, 0.5f, 0.6f));
-            defs.shadows.shadow_pass = 0;
-            const kivColor d = Light(kP, kivVector(1, 0, 0), 1)[0];
-            std::exit(d.r == 1.0f && std::fabs(d.g - 1.0f) < 1e-6 && d.b == 1.0f ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
-}
-
-TEST_F(Lights, ListsGrowAndTheMotionBlurListFollows) {
-    ASSERT_EQ(lgtdb_init(2, 0), 1);
-    lgtdb_get_new(0)->name = names_add("a");
-    EXPECT_EQ(captured([] { EXPECT_EQ(lgtdb_init(3, 1), 0); }), "ERROR: 3 motion blur lights, 2 lights\n");
-    ASSERT_EQ(lgtdb_init(2, 0), 1);  // growing keeps the records handed out
-    EXPECT_EQ(std::to_string(lgtdb_count()) + lgtdb_get_index(0, 0)->name->name, "4a");
-    EXPECT_EQ(lgtdb_get_new(0), lgtdb_get_index(1, 0));
-    ASSERT_EQ(lgtdb_init(1, 1), 1);  // count records, the fill index restarts
-    EXPECT_EQ(lgtdb_get_new(1), lgtdb_get_index(0, 1));
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(lgtdb_get_new(1) == nullptr, i == 3) << i;
-    lgtdb_cleanup();
-    EXPECT_TRUE(lgtdb_count() == 0 && !lgtdb_get_new(0) && !lgtdb_get_index(0, 1));
 }
 
 // The shadow matrix takes world points (shadow pass) or camera points (use
@@ -268,7 +208,6 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     key->name = names_add("key");
     key->cone = 20, key->penumbra = 10;
     key->matrix = kivMatrix(0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 4, 5, 6, 1);  // light → world
-    Make(LIGHT_POINT)->name = names_add("fill");
     MapParams params;
     init_mapparams(&params);
     assdb_set_shadmap_params(key->name, params);
@@ -293,44 +232,6 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     EXPECT_EQ(entries[0].params.angle * 100 + entries[1].params.angle, 3045.0f);
     EXPECT_NEAR(entries[0].proj_scale, 0.5f / std::tan(30 * kDeg), 1e-5);
     EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
-    lgtdb_set_smap_index("key", 1, 0);
-    EXPECT_EQ(key->smap_index, 1);
-    EXPECT_EQ(captured([&] {
-                  EXPECT_EQ(lgtdb_get_shadowmap_light("fill", 0, 0) + lgtdb_get_shadowmap_light("none", 0, 0), 0);
-              }),
-              "***** Only spot light shadow maps are currently supported.\n"
-              "***** Could not find light named: none.\n");
     assdb_done();
 }
 
-// Lights excluded from the hair render become null lights; the list dumps
-// as scene-file text.
-TEST_F(Lights, ExclusionChecksAndDump) {
-    ASSERT_EQ(assdb_init(16), 1);
-    hair_light* key = Make(LIGHT_SPOT, kivColor(1, 0.5f, 0));
-    key->name = names_add("key");
-    key->direction = kivVector(0, 0, 0), key->cone = 20, key->penumbra = 10;
-    key->flags = LIGHT_HAS_FALLOFF, key->falloff_start = -2;
-    hair_light* fill = Make(LIGHT_POINT);
-    fill->name = names_add("fill");
-    assdb_exclude_hair_render(fill->name);
-    MapParams params;
-    init_mapparams(&params);
-    assdb_set_shadmap_params(key->name, params);
-    const std::string out = captured([&] {
-        lgtdb_check_defs(0);
-        lgtdb_check_exclude(1);
-        EXPECT_EQ(fill->type, LIGHT_POINT);
-        lgtdb_check_exclude(0);
-        EXPECT_TRUE(fill->type == LIGHT_NULL && !fill->name && key->type == LIGHT_SPOT);
-        lgtdb_dump(0);
-        lgtdb_dump(1);
-    });
-    EXPECT_EQ(out,
-              "WARNING: light (fill) not defined in .hair file!\nnb_lights 4\n"
-              "light spot \"key\" {\n    color 1.000000 0.500000 0.000000\n    position 0.000000 "
-              "0.000000 0.000000\n    direction 0.000000 0.000000 0.000000\n    angles 20.000000 "
-              "10.000000\n    falloff -2.000000 0.000000\n}\nlight null \"noname\" { }\nlight null "
-              "\"noname\" { }\nlight null \"noname\" { }\nnb_lights 4\nERROR: invalid light list\n");
-    assdb_done();
-}
