@@ -175,8 +175,8 @@ TEST_F(ExrOutput, DeepImageFlattensToTheFlatPicture) {
 // with a square falloff, and a light linked to another model: the shaded
 // surface shows through the hair in front of it and hides the hair behind.
 TEST_F(ExrOutput, HairInFrontCompositesOverTheShadedSurface) {
-    cam_.set_image_params(48, 64, cam_window(), zcalc());
     defs.subpixel_factor = 1, defs.image_cols = 64, defs.image_lines = 48;
+    cam_.set_image_params(48, 64, cam_window(), zcalc());
     ASSERT_EQ(cam_.init_zbuffer(), 1);
     ASSERT_EQ(mdldb_init(2, 0), 1);
     hair_model* m = mdldb_get_new(0);

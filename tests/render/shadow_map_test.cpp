@@ -130,38 +130,6 @@ TEST(ShadowLookup, OnlyThePixelsUnderTheKernelCount) {
     EXPECT_EQ(wide.at(), 1.0f);
 }
 
-// A projector image tints the light by its brightness at the point's place
-// on the map, premultiplied by its matte.
-TEST(ShadowLookup, ProjectorTintsTheLight) {
-    const std::string path = temp_path(".rla");
-    kivImage* img = kivCreateImage(path.c_str(), kivFormatRla, 3, 3, 8, 1.0f, 4);
-    ASSERT_NE(img, nullptr);
-    hand_made_entry m;
-    m.e.params.projector = img;
-    const struct {
-        unsigned char r, g, b, a;
-        float brightness;
-    } cases[] = {{255, 0, 0, 255, 0.299f},
-                 {0, 255, 0, 255, 0.587f},
-                 {255, 255, 255, 51, 0.2f * (0.299f + 0.587f + 0.144f)}};
-    for (const auto& c : cases) {
-        // Only the centre pixel, where the point falls, has the colour.
-        unsigned char planes[4][3] = {};
-        void* chans[5] = {planes[0], planes[1], planes[2], planes[3], nullptr};
-        for (int y = 0; y < 3; ++y) {
-            const unsigned char v[4] = {c.r, c.g, c.b, c.a};
-            for (int k = 0; k < 4; ++k) planes[k][1] = y == 1 ? v[k] : 0;
-            ASSERT_EQ(kivWriteScanline(img, y, chans), 1);
-        }
-        EXPECT_NEAR(m.at(), c.brightness, 1e-3f) << int(c.r) << " " << int(c.a);
-    }
-    kivVector rgb;
-    m.e.params.projector = nullptr;
-    EXPECT_EQ(smCalcProjection(&m.e, 0.5f, 0.5f, rgb), 0);
-    kivCloseImage(img);
-    std::remove(path.c_str());
-}
-
 TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     ShadowMapInfo e;
     init_autoparams(&e.auto_params);  // self_shade 0.5, darkness 1, factor 2, back darkness 1
@@ -298,6 +266,19 @@ TEST_F(ShadowScene, CurtainOfHairShadowsThePointsBehindItOnly) {
     EXPECT_EQ(mult(-1.0f, 2.6f, 0.0f), 1.0f) << "in front of it";
     EXPECT_EQ(mult(1.0f, 1.5f, 0.0f), 1.0f) << "below it";
     EXPECT_EQ(mult(1.0f, 2.6f, 2.0f), 1.0f) << "beside it";
+    // Light space onto the map: the axis at its centre, a point off the
+    // axis by half its view (tan of the angle) three quarters across.
+    ShadowMapInfo* entry = &defs.shadows.entries[0];
+    const float t = std::tan(entry->params.angle * 0.017453292f);
+    const float points[][5] = {{0, 0, -4, 0.5f, 0.5f}, {2 * t, 0, -4, 0.75f, 0.5f},
+                               {0, -3 * t, -6, 0.5f, 0.25f}, {-9 * t, 0, -3, 0, 0.5f}};
+    for (const auto& p : points) {
+        float sx, sy, u, v;
+        smCalcShadowScreenPoint(entry, kivPoint(p[0], p[1], p[2]), sx, sy, u, v);
+        EXPECT_NEAR(u, p[3], 1e-5) << p[0] << "," << p[1];
+        EXPECT_NEAR(v, p[4], 1e-5) << p[0] << "," << p[1];
+        if (p[3] > 0) EXPECT_NEAR(sx + sy, (p[3] + p[4]) * 128, 2e-3);
+    }
 }
 
 TEST_F(ShadowScene, CurtainOutsideTheConeCastsNothing) {
