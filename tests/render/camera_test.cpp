@@ -97,32 +97,6 @@ TEST_F(Camera, ParameterCompletionFromEachPair) {
     EXPECT_EQ(one.zbuffer(), nullptr);
 }
 
-// A camera whose film plane has no size (zero aperture, a zero-width or
-// zero-height frustum, a zero field of view) would project every point to
-// NaN: it is refused with a message and gets no z-buffer.
-TEST_F(Camera, FilmPlaneWithoutASizeIsRefused) {
-    const auto refused = [](hair_camera& cam, const char* what) {
-        std::string out;
-        out = captured([&] { EXPECT_EQ(init(cam, 10, 20), 0) << what; });
-        EXPECT_EQ(out.rfind("ERROR: camera ", 0), 0u) << what << ": " << out;
-        EXPECT_EQ(cam.zbuffer(), nullptr) << what;
-    };
-    hair_camera aperture, fov, wide, high, fine;
-    aperture.set_aperture(0.0f), aperture.set_focal(1.0f);
-    refused(aperture, "zero aperture");
-    fov.set_fov(0.0f, 1), fov.set_focal(1.0f);
-    refused(fov, "zero field of view");
-    wide.set_focal(1.0f), wide.set_frustum(0.5f, 0.5f, -1, 1);
-    refused(wide, "zero-width frustum");
-    high.set_focal(1.0f), high.set_aperture(2.0f), high.set_frustum(-1, 1, 3, 3);
-    refused(high, "zero-height frustum");
-    fine.set_focal(1.0f), fine.set_frustum(-1, 1, -0.5f, 0.5f);
-    ASSERT_EQ(init(fine, 10, 20), 1);
-    float x = 0, y = 0;
-    ASSERT_TRUE(fine.project(kivPoint(0.5f, 0, -1), x, y));
-    EXPECT_TRUE(x == 15.0f && y == 5.0f);
-}
-
 // Camera space to pixels against a double-precision model: the film
 // point p × (−focal ÷ p.z), then (film − left) × cols ÷ (right − left) and
 // (film − bottom) × lines ÷ (top − bottom); without a frustum the film is
@@ -223,50 +197,4 @@ TEST_F(Camera, SegmentVisibilityStateMachine) {
         EXPECT_EQ(cam.is_follicle_visible(c.segment, &f, state), c.result) << &c - cases;
         EXPECT_EQ(state, c.state_out) << &c - cases;
     }
-}
-
-TEST_F(Camera, ClearReleasesTheZbufferAndResetsTheParameters) {
-    hair_camera a;
-    a.set_aspect(1.5f);
-    a.set_matrix(kivMatrix(2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 1, 1, 1, 1));
-    make_camera(a, 20, 30, cam_window(1, 2, 10, 12));
-    {
-        hair_camera b(a);  // a copy shares the z-buffer and never frees it
-        EXPECT_EQ(b.zbuffer(), a.zbuffer());
-    }
-    a.zbuffer()->add_geometry(*a.zbuffer()->cell(1, 1), 3.0f, 1.0f, 0xFFFFFFFFu);
-    a.clear_arr();
-    EXPECT_EQ(a.zbuffer()->record(1, 1), nullptr);
-    // Clear resets the parameters and the matrix; the window and aspect stay.
-    a.clear();
-    EXPECT_EQ(a.zbuffer(), nullptr);
-    EXPECT_EQ(a.get_flags() + a.get_lines() + a.get_cols(), 0);
-    EXPECT_EQ(a.get_focal() + a.get_aperture() + a.get_fov() + a.get_matrix().m[12], 0.0f);
-    EXPECT_EQ(a.get_matrix().m[0] + a.get_window().highx + a.get_aspect(), 12.5f);
-    // The database holds two cameras.
-    ASSERT_EQ(camdb_init(12), 1);
-    EXPECT_TRUE(camdb_get(7) == camdb_get(1) && camdb_get(0) != camdb_get(1));
-    make_camera(*camdb_get(1), 4, 4);
-    camdb_get(0)->set_focal(2.0f);
-    camdb_cleanup();
-    EXPECT_TRUE(camdb_get(0)->get_flags() == 0 && camdb_get(1)->zbuffer() == nullptr);
-}
-
-TEST_F(Camera, DumpPrintsTheParametersInImagePixels) {
-    hair_camera cam;
-    cam.set_frustum(-1, 1, -0.5f, 0.5f);
-    cam.set_aspect(1.5f);
-    cam.set_clip(0.1f, 1000.0f);
-    cam.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1));
-    defs.subpixel_factor = 3;
-    make_camera(cam, 486, 720);
-    EXPECT_EQ(cam.get_lines(), 1458);
-    EXPECT_EQ(captured([&] { cam.dump(); }),
-              "camera {\n    flags = 59\n    aperture = 2.000000 (-1.000000,1.000000,-0.500000,"
-              "0.500000)\n    focal = 1.000000\n    fov = 0.000000\n    aspect = 1.500000\n"
-              "    clip = 0.100000 1000.000000\n    lines = 486\n    cols = 720\n"
-              "    window (ll, ur) = 0 0 719 485\n    matrix = 1.000000 0.000000 0.000000 "
-              "1.000000\n             0.000000 1.000000 0.000000 2.000000\n             "
-              "0.000000 0.000000 1.000000 3.000000\n             0.000000 0.000000 0.000000 "
-              "1.000000\n    arr is allocated\n}\n");
 }

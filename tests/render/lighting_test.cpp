@@ -162,26 +162,6 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
     ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0, quarter, "no model");
 }
 
-// A spot light with a non-integer dropoff gives NaN beyond 45 degrees off
-// its axis: it contributes nothing, the other lights still light the hair,
-// and verbose mode says so once.
-TEST_F(Lights, LightWithoutANumberContributesNothing) {
-    Make(LIGHT_INFINITE, kivColor(0.25f, 0.25f, 0.25f, 1));
-    hair_light* spot = Make(LIGHT_SPOT);
-    spot->name = names_add("spot");
-    spot->cone = 80, spot->penumbra = 0, spot->dropoff = 2.5f;
-    spot->position = kP - kivVector(std::sin(60 * kDeg), std::cos(60 * kDeg), 0) * 5.0f;
-    ASSERT_TRUE(std::isnan(spot->lighting(kP, kivVector(0, 1, 0), 0)));
-    opt_flags = 3;
-    std::vector<kivColor> out;
-    EXPECT_EQ(captured([&] { out = Light(kP, kivVector(1, 0, 0), 2), Light(kP, kivVector(1, 0, 0), 2); }),
-              "WARNING: light spot gives a value that is not a number; it contributes nothing\n");
-    ExpectColor(out[0], 0.25f, kivColor(1, 1, 1, 4), "the infinite light alone");
-    EXPECT_FALSE(std::isnan(out[1].r + out[1].g + out[1].b + out[1].a));
-    spot->position = kP - kivVector(std::sin(30 * kDeg), std::cos(30 * kDeg), 0) * 5.0f;
-    EXPECT_GT(Light(kP, kivVector(1, 0, 0), 1)[0].r, 0.25f + 1e-3f);
-}
-
 TEST_F(Lights, LightModelsAndTheShadowPass) {
     hair_light* l = Make(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
     l->position = kivPoint(0, 10, -10);

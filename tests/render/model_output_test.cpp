@@ -87,21 +87,3 @@ TEST_F(ModelOutput, PolygonAndNurbsModelsAreWrittenInCameraSpace) {
     EXPECT_EQ(defs.geometry_id, before + 2);
     EXPECT_EQ(read("points"), "");
 }
-
-TEST_F(ModelOutput, EmptyListsSecondListsAndUnopenableFiles) {
-    opt_flags = 3;
-    const std::string none = captured([&] { mdldb_output_obj(&cam_, 0); });
-    opt_flags = 1;
-    EXPECT_EQ(none + captured([&] { mdldb_output_obj(&cam_, 0); }),
-              "WARNING: there are no models\n");
-    ASSERT_EQ(mdldb_init(1, 1), 1);
-    triangle(1);
-    const std::string missing = dir_ + "/missing";
-    defs.output_dir = missing.c_str();
-    EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 1); }),
-              "ERROR: could not open file " + missing + "/tri.3.obj\n");
-    // The model itself stays in camera space: a second output moves it again.
-    defs.output_dir = dir_.c_str();
-    mdldb_output_obj(&cam_, 1);
-    EXPECT_NE(read("tri").find("v 1.000000 0.000000 -10.000000\n"), std::string::npos);
-}

@@ -134,38 +134,6 @@ TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
     EXPECT_EQ(read_iff(path).depth, (std::vector<float>{-1.0f / 4.0f, 0.0f, -1.0f / 5.0f}));
 }
 
-TEST_F(OutputPasses, EmptyBuffersPrintTheirMessageAndWriteZeros) {
-    camera(2, 2);
-    const std::string z = file("_z.iff"), zb = file("_zb.rla");
-    EXPECT_EQ(captured([&] {
-                  cam_.render_z(z.c_str());
-                  cam_.render_zbuff(zb.c_str());
-              }),
-              "MESSAGE: nothing to write into zhair file!\n"
-              "MESSAGE: nothing to write into zfile!\n");
-    EXPECT_EQ(read_iff(z).depth, std::vector<float>(4, 0.0f));
-    Bytes zeros(17, 0);
-    zeros.back() = 4;
-    EXPECT_EQ(read_rla(zb), zeros);
-}
-
-TEST_F(OutputPasses, GeometryDepthPictureIsDarkNearAndBrightFar) {
-    hair_zbuffer& zb = camera(1, 3);
-    add_geometry(zb, 0, 0, 10.0f, 1.0f);
-    add_geometry(zb, 0, 1, 20.0f, 0.5f);
-    add_fragment(zb, 0, 2, 1, 3.0f, kWhite);
-    const std::string path = file(".rla");
-    cam_.render_zbuff(path.c_str());
-    // 0.5 coverage is stored as 32767 ÷ 65535: 127.498 + 0.5 truncates to 127.
-    EXPECT_EQ(read_rla(path), (Bytes{1, 1, 1, 255, 255, 255, 255, 127, 0, 0, 0, 0, 4}));
-    // All geometry at one depth is near.
-    zb.clear();
-    add_geometry(zb, 0, 0, 7.0f, 1.0f);
-    add_geometry(zb, 0, 2, 7.0f, 1.0f);
-    cam_.render_zbuff(path.c_str());
-    EXPECT_EQ(read_rla(path), (Bytes{1, 1, 1, 255, 0, 0, 0, 0, 1, 1, 1, 255, 4}));
-}
-
 TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
     hair_atmos atmos;
     ASSERT_EQ(atmosdb_init(&atmos), 1);

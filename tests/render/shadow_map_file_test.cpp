@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <vector>
 
@@ -28,16 +27,6 @@ std::vector<float> be_floats(const std::string& bytes) {
     return out;
 }
 
-std::string be_bytes(const std::vector<float>& v) {
-    std::string s;
-    for (float f : v) {
-        std::uint32_t u;
-        std::memcpy(&u, &f, 4);
-        for (int k = 3; k >= 0; --k) s += static_cast<char>((u >> (8 * k)) & 0xFF);
-    }
-    return s;
-}
-
 // The floats that one encoded scanline writes.
 std::vector<float> encode(const std::vector<float>& values) {
     std::vector<float> buffer(values.size() + 1);
@@ -53,10 +42,6 @@ std::vector<float> encode(const std::vector<float>& values) {
 
 ShadowMap closed_map() {
     return ShadowMap{-1, 0, 0, 0.0f, {nullptr, nullptr, nullptr, nullptr}};
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace
@@ -125,23 +110,6 @@ TEST(SmapFile, RandomMapsRoundTripAndStayWithinTheBuffer) {
         EXPECT_EQ(map.encoding, -1);
         EXPECT_EQ(map.maps[0], nullptr);
     }
-    std::remove(path.c_str());
-}
-
-TEST(SmapFile, EncodingZeroReadsPixelInterleavedFloats) {
-    // Five header lines whose last holds only the sizes: 2 lines, 3 cols.
-    std::vector<float> data;
-    for (int i = 0; i < 2 * 3; ++i)
-        for (int c = 0; c < 4; ++c) data.push_back(static_cast<float>(i * 10 + c));
-    const std::string path = temp_path(".smap");
-    write_file(path, "any\nfour\nlines\nhere\n2 3\n" + be_bytes(data));
-    ShadowMap map = closed_map();
-    ASSERT_EQ(smOpen(path.c_str(), &map), 1);
-    EXPECT_EQ(map.encoding, 0);
-    ASSERT_TRUE(map.lines == 2 && map.cols == 3);
-    for (int i = 0; i < 6; ++i)
-        for (int c = 0; c < 4; ++c) EXPECT_EQ(map.maps[c][i], i * 10 + c);
-    smClose(&map);
     std::remove(path.c_str());
 }
 

@@ -111,25 +111,6 @@ TEST(ShadowLookup, OccludersDarkenAsTheBiasesAndDarknessSay) {
     EXPECT_NEAR(m.at(), 1.0f - (0.9f * 0.6f + 0.1f * 0.2f), 1e-5f);
 }
 
-TEST(ShadowLookup, OnlyThePixelsUnderTheKernelCount) {
-    hand_made_entry m;
-    m.fill(0, 0, 2.0f, 1.0f, 4, 4);
-    EXPECT_NEAR(m.at(), 1.0f - smKernelWeight(m.e.kernels[0], 0, 0), 1e-6f);
-    m.fill(0, 0, 0, 0);
-    m.fill(0, 0, 2.0f, 1.0f, 6, 4);  // two pixels right: outside a 3 x 3 kernel
-    EXPECT_EQ(m.at(), 1.0f);
-
-    // A wider kernel for occluders near the object reaches it.
-    hand_made_entry wide(3, 7);
-    ASSERT_EQ(wide.e.kernel_count, 3);
-    EXPECT_EQ(wide.e.kernels[2].size, 7);
-    wide.fill(0, 0, 7.0f, 1.0f, 6, 4);  // near the point: the 7 x 7 kernel
-    EXPECT_LT(wide.at(), 0.99f);
-    wide.fill(0, 0, 0, 0);
-    wide.fill(0, 0, 1.0f, 1.0f, 6, 4);  // near the light: the 3 x 3 kernel
-    EXPECT_EQ(wide.at(), 1.0f);
-}
-
 TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     ShadowMapInfo e;
     init_autoparams(&e.auto_params);  // self_shade 0.5, darkness 1, factor 2, back darkness 1
