@@ -134,13 +134,6 @@ TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     e.auto_params.back_shadow_darkness = 0.8f;
     EXPECT_NEAR(smCalcAutoShadeMult(&e, away, 1.0f), 0.2f, 1e-6f);
     EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.2f * 0.5f + 0.5f, 1e-6f);
-    float previous = 2.0f;
-    for (int a = 0; a <= 180; a += 15) {
-        const float r = a * 3.14159265f / 180.0f;
-        const float m = smCalcAutoShadeMult(&e, kivVector(std::sin(r), std::cos(r), 0.0f), 1.0f);
-        EXPECT_LE(m, previous + 1e-6f) << a;  // darker as the light moves behind
-        previous = m;
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -176,9 +169,8 @@ class ShadowScene : public SettingsTest {
         SettingsTest::TearDown();
     }
 
-    // Renders the map of a frame and sets it up for lookups; black_hair:
-    // every pixel of the pass was black, max_alpha its most opaque pixel.
-    void render(int frame, bool* black_hair = nullptr, float* max_alpha = nullptr) {
+    // Renders the map of a frame and sets it up for lookups.
+    void render(int frame) {
         defs.frame = frame;
         captured([&] {
             hair_params_init_visibility();
@@ -200,18 +192,6 @@ class ShadowScene : public SettingsTest {
             ASSERT_TRUE(cam.init_zbuffer());
             mdldb_zbuffer(&cam, 0);
             mdldb_hair(cam);
-            if (black_hair) {
-                *black_hair = true;
-                *max_alpha = 0.0f;
-                hair_zbuffer& zb = *cam.zbuffer();
-                for (int y = 0; y < 128; ++y) {
-                    for (int x = 0; x < 128; ++x) {
-                        const kivColor c = zb.resolve_color(zb.record(y, x));
-                        if (c.r != 0.0f || c.g != 0.0f || c.b != 0.0f) *black_hair = false;
-                        *max_alpha = std::max(*max_alpha, c.a);
-                    }
-                }
-            }
             cam.render_shadow_map(smSmapFileName(base_.c_str(), "sun", frame).c_str(), 0);
             smFreeAfterCreate(&defs.shadows);
             defs.shadows.shadow_pass = 0;
@@ -230,18 +210,11 @@ class ShadowScene : public SettingsTest {
 }  // namespace
 
 TEST_F(ShadowScene, CurtainOfHairShadowsThePointsBehindItOnly) {
-    bool black = false;
-    float alpha = 0.0f;
-    render(1, &black, &alpha);
+    render(1);
     if (HasFatalFailure()) return;
-    EXPECT_TRUE(black) << "the shadow pass draws every hair black";
-    EXPECT_EQ(alpha, 1.0f) << "and fully opaque";
 
     const ShadowMapInfo& e = defs.shadows.entries[0];
-    EXPECT_EQ(e.kind, SHADOW_MAP);
-    EXPECT_EQ(e.kernel_count, 2);
-    ASSERT_NE(e.light, nullptr);
-    EXPECT_EQ(e.light->smap_index, 0);
+    ASSERT_TRUE(e.kind == SHADOW_MAP && e.kernel_count == 2 && e.light && e.light->smap_index == 0);
     EXPECT_LT(mult(1.0f, 2.6f, 0.0f), 0.2f) << "behind the curtain";
     EXPECT_LT(mult(3.0f, 2.5f, 0.5f), 0.2f) << "further behind";
     EXPECT_EQ(mult(-1.0f, 2.6f, 0.0f), 1.0f) << "in front of it";
