@@ -58,43 +58,26 @@ class ExrOutput : public render_test::RasterTest {
     void fill(unsigned seed) {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> u(0.0f, 1.0f);
-        const int rows = kLines * kF, cols = kCols * kF;
-        nearest_.assign(static_cast<std::size_t>(kLines) * kCols, 0.0f);
-        has_hair_.assign(static_cast<std::size_t>(kLines) * kCols, false);
-        int id = 1;
-        for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < cols; ++c) {
-                float& nearest = nearest_[static_cast<std::size_t>(r / kF) * kCols + c / kF];
-                auto note = [&nearest](float z) {
-                    if (nearest == 0.0f || z < nearest) nearest = z;
-                };
-                // Pixel (0, 0) stays empty; the pixel (1, 0) holds hair
-                // behind geometry that covers it completely.
-                if (r < kF && c < kF) continue;
-                if (r < kF && c < 2 * kF) {
-                    render_test::add_geometry(zb(), r, c, 5.0f, 1.0f);
-                    render_test::add_fragment(zb(), r, c, id++, 8.0f, kivColor(1, 1, 1, 1));
-                    note(5.0f);
-                    continue;
-                }
-                if (u(rng) < 0.4f) {
-                    const float z = 2.0f + 20.0f * u(rng);
-                    render_test::add_geometry(zb(), r, c, z, 0.3f + 0.7f * u(rng));
+        nearest_.assign(kLines * kCols, 0.0f), has_hair_.assign(kLines * kCols, false);
+        for (int i = 0, id = 1; i < kLines * kCols * kF * kF; ++i) {
+            const int r = i / (kCols * kF), c = i % (kCols * kF), pixel = r / kF * kCols + c / kF;
+            auto note = [&](float z) {
+                nearest_[pixel] = nearest_[pixel] == 0 ? z : std::min(nearest_[pixel], z);
+            };
+            if (pixel == 0) continue;  // empty; pixel 1 holds hair behind full geometry
+            if (pixel == 1 || u(rng) < 0.4f) {
+                const float z = pixel == 1 ? 5.0f : 2.0f + 20.0f * u(rng);
+                render_test::add_geometry(zb(), r, c, z, pixel == 1 ? 1.0f : 0.3f + 0.7f * u(rng)),
                     note(z);
-                }
-                const int n = static_cast<int>(u(rng) * 9.0f);
-                for (int k = 0; k < n; ++k) {
-                    const float z = 1.0f + 25.0f * u(rng);
-                    defs.hair_id = id++;
-                    defs.hair_random = u(rng);
-                    pixel_slot** cell = zb().cell(r, c);
-                    zb().add_hair(*cell, 0.2f + 0.8f * u(rng),
-                                  kivColor(u(rng), u(rng), u(rng), 0.2f + 0.8f * u(rng)), z,
-                                  0xFFFFFFFFu);
-                    note(z);
-                    has_hair_[static_cast<std::size_t>(r / kF) * kCols + c / kF] = true;
-                }
             }
+            for (int k = 0, n = pixel == 1 ? 1 : int(u(rng) * 9.0f); k < n; ++k) {
+                const float z = pixel == 1 ? 8.0f : 1.0f + 25.0f * u(rng);
+                defs.hair_id = id++, defs.hair_random = u(rng);
+                zb().add_hair(*zb().cell(r, c), 0.2f + 0.8f * u(rng),
+                              kivColor(u(rng), u(rng), u(rng), 0.2f + 0.8f * u(rng)), z, ~0u);
+                note(z), has_hair_[pixel] = pixel != 1;
+            }
+        }
     }
     // The resolved colour of output pixel (c, r): the mean of its samples.
     kivColor resolved(int c, int r) {
@@ -121,9 +104,8 @@ TEST_F(ExrOutput, FlatFileHoldsTheResolvedPixelsAndDepthInItsWindows) {
     ASSERT_EQ(render_exr(cam_, path.c_str(), fr, true, nullptr), 1);
 
     const exr_test::flat f = exr_test::read_flat(path);
-    const std::map<std::string, exr_test::imf::PixelType> types = {
-        {"R", HALF}, {"G", HALF}, {"B", HALF}, {"A", HALF}, {"Z", FLOAT}};
-    EXPECT_EQ(f.types, types);
+    EXPECT_EQ(f.types, (std::map<std::string, exr_test::imf::PixelType>{
+                           {"R", HALF}, {"G", HALF}, {"B", HALF}, {"A", HALF}, {"Z", FLOAT}}));
     EXPECT_TRUE(f.win.display_w == 40 && f.win.display_h == 30 && f.win.x0 == 5 && f.win.x1 == 36 &&
                 f.win.y0 == 2 && f.win.y1 == 25);
     for (int r = 0; r < kLines; ++r)
@@ -191,7 +173,8 @@ TEST_F(ExrOutput, HairInFrontCompositesOverTheShadedSurface) {
     ASSERT_EQ(lgtdb_init(2, 0), 1);
     for (const char* link : {"wall", "elsewhere"}) {
         hair_light* l = lgtdb_get_new(0);
-        l->type = LIGHT_POINT, l->flags = LIGHT_HAS_FALLOFF, l->falloff_start = LIGHT_FALLOFF_SQUARE;
+        l->type = LIGHT_POINT, l->flags = LIGHT_HAS_FALLOFF,
+        l->falloff_start = LIGHT_FALLOFF_SQUARE;
         l->position = *link == 'w' ? light_at : kivPoint(0, 0, -9);
         l->color = *link == 'w' ? light_color : kivColor(1, 1, 1, 1);
         l->set_link_count(1), l->add_link(names_add(link));
@@ -223,7 +206,8 @@ TEST_F(ExrOutput, HairInFrontCompositesOverTheShadedSurface) {
     const exr_test::flat g = exr_test::composite_deep(deep);
     for (int i = 0; i < 48 * 64; ++i)
         for (const char* ch : {"R", "G", "B", "A"})
-            ASSERT_NEAR(g.at(ch, i % 64, i / 64), f.at(ch, i % 64, i / 64), 1.0f / 255.0f) << ch << i;
+            ASSERT_NEAR(g.at(ch, i % 64, i / 64), f.at(ch, i % 64, i / 64), 1.0f / 255.0f)
+                << ch << i;
 }
 
 }  // namespace

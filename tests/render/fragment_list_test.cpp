@@ -195,8 +195,8 @@ TEST_F(Fragments, MovingGeometryHidesOnlyItsSlices) {
     EXPECT_EQ(geometry(*zb, b), (Floats{5, 0.5f}));
     // At 11 the moving model (10 at slice 0, 12 at slice 31) hides slices
     // 0-15; 20 lies inside the slices of the nearer 10.
-    const bool seen[] = {zb->is_visible(a, 11.0f, kAll),  zb->is_visible(a, 11.0f, 0xFFFFu),
-                         zb->is_visible(a, 13.0f, kAll),  zb->is_visible(b, 7.0f, 0xFu),
+    const bool seen[] = {zb->is_visible(a, 11.0f, kAll),    zb->is_visible(a, 11.0f, 0xFFFFu),
+                         zb->is_visible(a, 13.0f, kAll),    zb->is_visible(b, 7.0f, 0xFu),
                          zb->is_visible(b, 7.0f, 0xF0000u), zb->is_visible(b, 25.0f, 0xF000u)};
     EXPECT_EQ(std::vector<bool>(seen, seen + 6),
               (std::vector<bool>{true, false, false, false, true, false}));
@@ -264,21 +264,27 @@ TEST_F(Fragments, SavedBandsLoadIntoAnotherZbuffer) {
             const int k = (i + seed) % 5;
             if (k >= 3) add_geometry(*zb, i / 4, i % 4, 20.0f + k, 0.25f * k - 0.5f);
             for (int id = 1; k > 0 && id <= k + seed; ++id)
-                add_fragment(*zb, i / 4, i % 4, id, 5.0f + id * (k % 2 ? 1.0f : -0.5f), kivColor(0.1f * k, 0.5f, 0.2f * id, 0.3f));
+                add_fragment(*zb, i / 4, i % 4, id, 5.0f + id * (k % 2 ? 1.0f : -0.5f),
+                             kivColor(0.1f * k, 0.5f, 0.2f * id, 0.3f));
         }
         return zb;
     };
     auto source = drawn(1), target = drawn(2);
     std::FILE* f = std::tmpfile();
-    for (const auto& band : {std::pair<int, int>{0, 2}, {2, 5}, {5, 6}}) ASSERT_TRUE(source->save_rows(f, band.first, band.second));
-    EXPECT_FALSE(source->save_rows(f, -1, 2) || source->save_rows(f, 0, 7) || source->save_rows(f, 4, 3));
+    for (const auto& band : {std::pair<int, int>{0, 2}, {2, 5}, {5, 6}})
+        ASSERT_TRUE(source->save_rows(f, band.first, band.second));
+    EXPECT_FALSE(source->save_rows(f, -1, 2) || source->save_rows(f, 0, 7) ||
+                 source->save_rows(f, 4, 3));
     const long whole = std::ftell(f);
     std::rewind(f);
-    for (const auto& band : {std::pair<int, int>{0, 2}, {2, 5}, {5, 6}}) ASSERT_TRUE(target->load_rows(f, band.first, band.second));
+    for (const auto& band : {std::pair<int, int>{0, 2}, {2, 5}, {5, 6}})
+        ASSERT_TRUE(target->load_rows(f, band.first, band.second));
     EXPECT_EQ(EOF, std::fgetc(f));
     for (int i = 0; i < 24; ++i) {
-        EXPECT_EQ(source->record(i / 4, i % 4) == nullptr, target->record(i / 4, i % 4) == nullptr) << i;
-        const kivColor a = source->resolve_color(source->record(i / 4, i % 4)), b = target->resolve_color(target->record(i / 4, i % 4));
+        EXPECT_EQ(source->record(i / 4, i % 4) == nullptr, target->record(i / 4, i % 4) == nullptr)
+            << i;
+        const kivColor a = source->resolve_color(source->record(i / 4, i % 4)),
+                       b = target->resolve_color(target->record(i / 4, i % 4));
         EXPECT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a) << i;
     }
     // Cut short, or a flag that is neither 0 nor 1.

@@ -58,7 +58,8 @@ void ExpectColor(const kivColor& c, float s, const kivColor& e, const std::strin
 // p × m for a row vector (w = 1 for points, 0 for directions), in double.
 std::vector<double> mul(const std::vector<double>& p, const kivMatrix& m, double w) {
     std::vector<double> r(3);
-    for (int j = 0; j < 3; ++j) r[j] = p[0] * m.m[j] + p[1] * m.m[4 + j] + p[2] * m.m[8 + j] + w * m.m[12 + j];
+    for (int j = 0; j < 3; ++j)
+        r[j] = p[0] * m.m[j] + p[1] * m.m[4 + j] + p[2] * m.m[8 + j] + w * m.m[12 + j];
     return r;
 }
 
@@ -69,8 +70,9 @@ TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
     // units at the edges of the cone and the penumbra (outside or inside);
     // the last has the dropoff 0.6 × cos(2 × 22 × 22 ÷ 1260)².
     // {penumbra, dropoff, angle, multiplier}
-    const float cases[][4] = {{5, 0, 22, 0.6f},  {5, 0, 25, 0},  {5, 0, 20, 1}, {-5, 0, 17, 0.6f},
-                              {-5, 0, 15, 1},    {-5, 0, 20, 0}, {5, 2, 22, 0.3102845f}};
+    const float cases[][4] = {{5, 0, 22, 0.6f},      {5, 0, 25, 0},  {5, 0, 20, 1},
+                              {-5, 0, 17, 0.6f},     {-5, 0, 15, 1}, {-5, 0, 20, 0},
+                              {5, 2, 22, 0.3102845f}};
     hair_light l;
     l.type = LIGHT_SPOT, l.direction = kivVector(0, 0, -1), l.cone = 20;
     for (const auto& c : cases) {
@@ -84,8 +86,8 @@ TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
     EXPECT_GT(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, 1), 0), 0.0f);
     // Falloff codes −1, −2, −3 and linear ranges: {flags, start, end, distance, multiplier}
     const float falloffs[][5] = {
-        {1, -1, 0, 2, 0.5f}, {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1}, {1, -4, 0, 2, 1},
-        {1, 10, 20, 15, 0.5f}, {1, 10, 20, 20, 0}, {1, 10, 20, 10, 1}, {1, 10, 10, 11, 0},
+        {1, -1, 0, 2, 0.5f},   {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1},   {1, -4, 0, 2, 1},
+        {1, 10, 20, 15, 0.5f}, {1, 10, 20, 20, 0},    {1, 10, 20, 10, 1}, {1, 10, 10, 11, 0},
     };
     for (const auto& c : falloffs) {
         l.flags = static_cast<int>(c[0]), l.falloff_start = c[1], l.falloff_end = c[2];
@@ -111,13 +113,16 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
         const hair_light* l = lgtdb_get_index(i, 0);
         expect_near(l->position, kivVector(p[0], p[1], p[2]), 1e-5f, "position");
         const double n = i == 1 ? 1 : std::sqrt(5.0);  // a point light keeps its direction
-        expect_near(l->direction, i == 1 ? kivVector(2, 0, 1) : kivVector(d[0] / n, d[1] / n, d[2] / n), 1e-5f, "direction");
+        expect_near(l->direction,
+                    i == 1 ? kivVector(2, 0, 1) : kivVector(d[0] / n, d[1] / n, d[2] / n), 1e-5f,
+                    "direction");
     }
     // Sample i × 2 + j of the 2 × 2 rectangle lies at (2i − 1, 2j − 1, 0).
     const hair_light* area = lgtdb_get_index(3, 0);
     ASSERT_EQ(area->samples_size, 4);
     for (int s = 0; s < 4; ++s) {
-        const std::vector<double> q = mul(mul({2.0 * (s / 2) - 1, 2.0 * (s % 2) - 1, 0}, L, 1), M, 1);
+        const std::vector<double> q =
+            mul(mul({2.0 * (s / 2) - 1, 2.0 * (s % 2) - 1, 0}, L, 1), M, 1);
         expect_near(area->samples[s], kivVector(q[0], q[1], q[2]), 1e-4f, std::to_string(s));
     }
 }
@@ -148,13 +153,18 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
         std::vector<const char*> links;
         int link_count;
         float times;
-    } cases[] = {{{}, 0, 0},          {{"rock"}, -1, 0},         {{"skin"}, -1, 1},
-                 {{"skin", "skin"}, -1, 2}, {{"rock", "skin"}, -1, 1}, {{"skin"}, 3, 1}};
+    } cases[] = {{{}, 0, 0},
+                 {{"rock"}, -1, 0},
+                 {{"skin"}, -1, 1},
+                 {{"skin", "skin"}, -1, 2},
+                 {{"rock", "skin"}, -1, 1},
+                 {{"skin"}, 3, 1}};
     const kivColor quarter(0.25f, 0.25f, 0.25f, 1);
     for (const auto& c : cases) {
         hair_light* l = Make(LIGHT_INFINITE, quarter, c.links);
         if (c.link_count >= 0) l->set_link_count(c.link_count);
-        ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0.25f * c.times, kivColor(1, 1, 1, 4), std::to_string(c.times));
+        ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0.25f * c.times, kivColor(1, 1, 1, 4),
+                    std::to_string(c.times));
         lgtdb_cleanup();
     }
     Make(LIGHT_INFINITE);
@@ -214,4 +224,3 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
     assdb_done();
 }
-

@@ -16,13 +16,16 @@ TEST(TimesliceMask, CopiesSplitTheThirtyTwoSlicesIntoRuns) {
     for (int n = 1; n <= 200; ++n) {
         std::uint32_t all = 0;
         for (int j = 0, last = -1; j < n; ++j) {
-            const int lo = (64 * j + n) / (2 * n), hi = std::max((64 * (j + 1) + n) / (2 * n), lo + 1);
+            const int lo = (64 * j + n) / (2 * n),
+                      hi = std::max((64 * (j + 1) + n) / (2 * n), lo + 1);
             const std::uint32_t m = timeslice_mask(j, n);
             if (n <= 32) {
-                EXPECT_EQ(m, (((hi - lo == 32) ? 0xFFFFFFFFu : ((1u << (hi - lo)) - 1)) << lo)) << j << "/" << n;
+                EXPECT_EQ(m, (((hi - lo == 32) ? 0xFFFFFFFFu : ((1u << (hi - lo)) - 1)) << lo))
+                    << j << "/" << n;
                 EXPECT_EQ(all & m, 0u) << j << "/" << n;
             } else {  // one slice each, never before the previous copy's
-                ASSERT_TRUE(m != 0 && (m & (m - 1)) == 0 && __builtin_ctz(m) >= last) << j << "/" << n;
+                ASSERT_TRUE(m != 0 && (m & (m - 1)) == 0 && __builtin_ctz(m) >= last)
+                    << j << "/" << n;
                 last = __builtin_ctz(m);
             }
             all |= m;
@@ -196,38 +199,5 @@ TEST_F(MotionBlur, GeometryLeavingDuringTheShutterHidesTheEarlySlicesOnly) {
         const float a = color(20, 20).a / clear;
         EXPECT_GE(a, c.low) << c.move;
         EXPECT_LE(a, c.high) << c.move;
-    }
-}
-
-TEST_F(MotionBlur, MismatchedPolygonPairsAreSkippedWithTheirMessages) {
-    opt_flags = 3;
-    // The close quad tips three corners behind the camera: a quad clipped
-    // to a triangle against a quad with two corners behind.
-    std::vector<kivPoint> open = quad(10, 10, 30, 30), close = open;
-    open[0].z = open[1].z = 2;
-    close[0].z = close[1].z = close[2].z = 2;
-    const struct {
-        std::vector<kivPoint> p0, p1;
-        bool flag1;
-        const char* message;
-    } cases[] = {
-        {open, close, true, "WARNING: skipping (behind camera) mb polys: sides 4 3\n"},
-        // A corner repeated at close: a triangle against a quad.
-        {quad(10, 10, 30, 30),
-         {at(10, 10, -5), at(10, 10, -5), at(30, 30, -5), at(10, 30, -5)},
-         true,
-         "WARNING: skipping mis-sided mb polys with stati 0 0\n"},
-        // Every corner behind at both times: nothing, silently.
-        {{kivPoint(0, 0, 1), kivPoint(1, 0, 1), kivPoint(0, 1, 1)},
-         {kivPoint(0, 0, 2), kivPoint(1, 0, 2), kivPoint(0, 1, 2)},
-         true,
-         ""},
-    };
-    for (const auto& c : cases) {
-        cam_.clear_arr();
-        const std::string out = captured([&] { draw_geometry(c.p0, c.p1, c.flag1); });
-        EXPECT_EQ(out, c.message);
-        for (int i = 0; i < 48 * 64; ++i)
-            ASSERT_EQ(zb().record(i / 64, i % 64), nullptr) << c.message << " pixel " << i;
     }
 }

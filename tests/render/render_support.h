@@ -71,7 +71,8 @@ inline double vertical_span(const std::vector<pt>& p, double x, double y0, doubl
     }
     std::sort(ys, ys + n);
     double s = 0;
-    for (int i = 0; i + 1 < n; i += 2) s += std::max(0.0, std::min(ys[i + 1], y1) - std::max(ys[i], y0));
+    for (int i = 0; i + 1 < n; i += 2)
+        s += std::max(0.0, std::min(ys[i + 1], y1) - std::max(ys[i], y0));
     return s;
 }
 

@@ -71,12 +71,14 @@ class Coverage : public render_test::RasterTest {
         for (int r = 0; r < 48; ++r)
             for (int c = 0; c < 64; ++c) {
                 const bool in = !defs.region_on || (c >= defs.region[0] && c <= defs.region[2] &&
-                                                     r >= defs.region[1] && r <= defs.region[3]);
+                                                    r >= defs.region[1] && r <= defs.region[3]);
                 double a = 0;
                 for (const auto& e : expected) a += in ? pixel_area(e, c, r) : 0.0;
-                ASSERT_NEAR(hair_[r * 64 + c], std::min(1.0, a), 1e-4) << i << " at " << c << "," << r;
+                ASSERT_NEAR(hair_[r * 64 + c], std::min(1.0, a), 1e-4)
+                    << i << " at " << c << "," << r;
                 if (geometry) {
-                    ASSERT_NEAR(coverage(r, c), std::min(1.0, a), 1e-4) << i << " at " << c << "," << r;
+                    ASSERT_NEAR(coverage(r, c), std::min(1.0, a), 1e-4)
+                        << i << " at " << c << "," << r;
                 }
             }
     }
@@ -104,7 +106,7 @@ TEST_F(Coverage, RegionEdgesAreInclusive) {
     // A polygon larger than the window, with regions at the first and
     // last rows and columns, one pixel, and past the window.
     const std::vector<pt> big = {{-5, -5}, {70, -5}, {70, 53}, {-5, 53}};
-    const int regions[][4] = {{0, 0, 63, 47}, {0, 0, 0, 47}, {63, 47, 63, 47},
+    const int regions[][4] = {{0, 0, 63, 47}, {0, 0, 0, 47},    {63, 47, 63, 47},
                               {5, 7, 5, 7},   {60, 40, 90, 90}, {-9, -9, 2, 1}};
     defs.region_on = 1;
     for (const auto& reg : regions) {
@@ -127,8 +129,12 @@ TEST_F(Coverage, ZigzagAndSubPixelHairPolygons) {
     // triangles as the split makes them from the lowest vertex and its
     // opposite.
     const std::vector<pt> zigzags[][3] = {
-        {{{2, 2}, {10, 2}, {2, 10}, {10, 10}}, {{2, 2}, {10, 2}, {10, 10}}, {{10, 10}, {10, 2}, {2, 10}}},
-        {{{3, 12}, {3, 4}, {13, 12}, {13, 4}}, {{3, 4}, {13, 12}, {13, 4}}, {{3, 4}, {13, 4}, {3, 12}}},
+        {{{2, 2}, {10, 2}, {2, 10}, {10, 10}},
+         {{2, 2}, {10, 2}, {10, 10}},
+         {{10, 10}, {10, 2}, {2, 10}}},
+        {{{3, 12}, {3, 4}, {13, 12}, {13, 4}},
+         {{3, 4}, {13, 12}, {13, 4}},
+         {{3, 4}, {13, 4}, {3, 12}}},
     };
     for (int i = 0; i < 2; ++i) {
         draw_both(zigzags[i][0]);
@@ -142,7 +148,8 @@ TEST_F(Coverage, ZigzagAndSubPixelHairPolygons) {
     check({tri}, 2, false);
     cam_.clear_arr();
     motion_blur_pnt v[3];
-    for (int k = 0; k < 3; ++k) v[k].x = tri[k].x, v[k].y = tri[k].y, v[k].z = 5, v[k].set_color(colors[k]);
+    for (int k = 0; k < 3; ++k)
+        v[k].x = tri[k].x, v[k].y = tri[k].y, v[k].z = 5, v[k].set_color(colors[k]);
     cam_.zbuff_hair_poly(3, v, 0xFFFFFFFFu);
     EXPECT_NEAR(color(6, 5).b, 0.25 * render_test::signed_area(tri), 2.0 / 65535);
 }
@@ -165,14 +172,17 @@ TEST_F(Coverage, CropWindowIsTheUncroppedPictureShifted) {
         std::uniform_real_distribution<float> u(0, 1);
         float x[3], y[3];
         for (int k = 0; k < 3; ++k)
-            x[k] = lx + 0.5f + (crop.Cols() - 1) * u(rng), y[k] = ly + 0.5f + (crop.Lines() - 1) * u(rng);
+            x[k] = lx + 0.5f + (crop.Cols() - 1) * u(rng),
+            y[k] = ly + 0.5f + (crop.Lines() - 1) * u(rng);
         const float w = 0.3f + u(rng);
         for (hair_camera* cam : {&cam_, &cropped}) {
             cam->clear_arr();
-            control_hair h = make_hair({at(x[0], y[0]), at(x[1], y[1], -12), at(x[2], y[2], -9)}, {w, 1, 0.5f});
+            control_hair h =
+                make_hair({at(x[0], y[0]), at(x[1], y[1], -12), at(x[2], y[2], -9)}, {w, 1, 0.5f});
             hair_state state;
             cam->zbuff_hair(&h, &state);
-            kivPoint g[3] = {at(x[0], y[0], -20), at(x[0] + 9, y[0] - 4, -20), at(x[0] + 2, y[0] + 7, -20)};
+            kivPoint g[3] = {at(x[0], y[0], -20), at(x[0] + 9, y[0] - 4, -20),
+                             at(x[0] + 2, y[0] + 7, -20)};
             cam->zbuff_poly(3, g, true, false);
         }
         hair_zbuffer& z = *cropped.zbuffer();

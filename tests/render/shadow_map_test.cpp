@@ -224,8 +224,10 @@ TEST_F(ShadowScene, CurtainOfHairShadowsThePointsBehindItOnly) {
     // axis by half its view (tan of the angle) three quarters across.
     ShadowMapInfo* entry = &defs.shadows.entries[0];
     const float t = std::tan(entry->params.angle * 0.017453292f);
-    const float points[][5] = {{0, 0, -4, 0.5f, 0.5f}, {2 * t, 0, -4, 0.75f, 0.5f},
-                               {0, -3 * t, -6, 0.5f, 0.25f}, {-9 * t, 0, -3, 0, 0.5f}};
+    const float points[][5] = {{0, 0, -4, 0.5f, 0.5f},
+                               {2 * t, 0, -4, 0.75f, 0.5f},
+                               {0, -3 * t, -6, 0.5f, 0.25f},
+                               {-9 * t, 0, -3, 0, 0.5f}};
     for (const auto& p : points) {
         float sx, sy, u, v;
         smCalcShadowScreenPoint(entry, kivPoint(p[0], p[1], p[2]), sx, sy, u, v);
