@@ -97,28 +97,6 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
     EXPECT_EQ(memory, img.rgba);
 }
 
-TEST_F(OutputPasses, RlaWithADepthRangeElseTheHostImageLibrary) {
-    hair_zbuffer& zb = camera(2, 2, zcalc(1.0f, 100.0f));
-    add_fragment(zb, 0, 1, 1, 3.0f, kivColor(0.2f, 0.4f, 0.6f, 0.5f));
-    add_fragment(zb, 1, 0, 2, 3.0f, kWhite);
-    add_geometry(zb, 1, 1, 5.0f, 1.0f);
-    const std::string rla = file(".rla"), iff = file(".iff");
-    cam_.render(rla.c_str());
-    // Premultiplied 16-bit fractions: 0.1 × 255 = 25.498 gives 25. Geometry
-    // alone leaves a pixel empty. The RLA image has a depth channel.
-    Bytes expected = {0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0, 5};
-    EXPECT_EQ(read_rla(rla), expected);
-    EXPECT_NEAR(rx_rla(rla.c_str()).getgamma(), 2.2f, 1e-3f);
-    cam_.set_image_params(2, 2, cam_window(), zcalc());
-    cam_.render(iff.c_str());
-    expected.pop_back();
-    EXPECT_EQ(read_iff(iff).rgba, expected);
-    // An image that cannot be created leaves nothing behind.
-    const std::string nowhere = testing::TempDir() + "no_such_dir/x.iff";
-    cam_.render(nowhere.c_str());
-    EXPECT_FALSE(exists(nowhere));
-}
-
 TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
     defs.subpixel_factor = 2;
     hair_zbuffer& zb = camera(1, 3);

@@ -136,109 +136,23 @@ TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.2f * 0.5f + 0.5f, 1e-6f);
 }
 
-// ---------------------------------------------------------------------------
-// A map rendered from a spot light through the library's own passes: the
-// curtain scene of tests/data/render (frame 1 in the light's view, frame 2
-// out of its cone).
-
-namespace {
-
-const std::string kCurtain = std::string(KORVO_TEST_DATA) + "/render/curtain";
-
-class ShadowScene : public SettingsTest {
-  protected:
-    void SetUp() override {
-        SettingsTest::SetUp();
-        base_ = temp_path("");
-        ASSERT_TRUE(names_init(1009));
-        tmap_init(8);
-        crvdata_init(8);
-        attractdb_init();
-        curveAttractdb_init();
-        ASSERT_TRUE(assdb_init(1009));
-        captured([&] {
-            ASSERT_TRUE(hair_params_init((kCurtain + ".hair").c_str()));
-            ASSERT_TRUE(assdb_readfile((kCurtain + ".assign").c_str()));
-        });
-    }
-    void TearDown() override {
-        smFreeAfterUse(&defs.shadows);
-        korvo_tables_done();
-        for (const char* ext : {"_sun.0001.smap", "_sun.0002.smap"})
-            std::remove((base_ + ext).c_str());
-        SettingsTest::TearDown();
-    }
-
-    // Renders the map of a frame and sets it up for lookups.
-    void render(int frame) {
-        defs.frame = frame;
-        captured([&] {
-            hair_params_init_visibility();
-            ASSERT_TRUE(scndb_init(kCurtain.c_str(), frame, 0));
-            hair_camera* view = camdb_get(0);
-            mdldb_xform(0);
-            lgtdb_xform(view->get_matrix(), 0);
-
-            defs.shadows.shadow_pass = 1;
-            defs.tiles[1] = 2;  // the geometry serves both passes
-            ASSERT_EQ(smSetUpToCreate(&defs.shadows), 0);
-            ASSERT_EQ(defs.shadows.count, 1);
-            defs.shadows.current = 0;
-            ShadowMapInfo& e = defs.shadows.entries[0];
-            hair_camera cam;
-            cam.set_matrix(lgtdb_get_new_shadow_matrix(e.name, 0, 0, view->get_matrix()));
-            cam.set_shadow_params(e.params.angle);
-            cam.set_image_params(128, 128, cam_window(), zcalc());
-            ASSERT_TRUE(cam.init_zbuffer());
-            mdldb_zbuffer(&cam, 0);
-            mdldb_hair(cam);
-            cam.render_shadow_map(smSmapFileName(base_.c_str(), "sun", frame).c_str(), 0);
-            smFreeAfterCreate(&defs.shadows);
-            defs.shadows.shadow_pass = 0;
-
-            defs.shadows.use_shadows = 1;
-            ASSERT_TRUE(smSetUpToUse(&defs.shadows, base_.c_str(), frame, *view));
-        });
-    }
-    float mult(float x, float y, float z) const {
-        return smCalcShadowMultForPoint(&defs.shadows.entries[0], kivPoint(x, y, z), 1.0f);
-    }
-
-    std::string base_;
-};
-
-}  // namespace
-
-TEST_F(ShadowScene, CurtainOfHairShadowsThePointsBehindItOnly) {
-    render(1);
-    if (HasFatalFailure()) return;
-
-    const ShadowMapInfo& e = defs.shadows.entries[0];
-    ASSERT_TRUE(e.kind == SHADOW_MAP && e.kernel_count == 2 && e.light && e.light->smap_index == 0);
-    EXPECT_LT(mult(1.0f, 2.6f, 0.0f), 0.2f) << "behind the curtain";
-    EXPECT_LT(mult(3.0f, 2.5f, 0.5f), 0.2f) << "further behind";
-    EXPECT_EQ(mult(-1.0f, 2.6f, 0.0f), 1.0f) << "in front of it";
-    EXPECT_EQ(mult(1.0f, 1.5f, 0.0f), 1.0f) << "below it";
-    EXPECT_EQ(mult(1.0f, 2.6f, 2.0f), 1.0f) << "beside it";
-    // Light space onto the map: the axis at its centre, a point off the
-    // axis by half its view (tan of the angle) three quarters across.
-    ShadowMapInfo* entry = &defs.shadows.entries[0];
-    const float t = std::tan(entry->params.angle * 0.017453292f);
-    const float points[][5] = {{0, 0, -4, 0.5f, 0.5f},
-                               {2 * t, 0, -4, 0.75f, 0.5f},
-                               {0, -3 * t, -6, 0.5f, 0.25f},
-                               {-9 * t, 0, -3, 0, 0.5f}};
+// Light space onto a map of 9 lines × 12 columns seen with a 90 degree
+// view: x ÷ −z and y ÷ −z of −1 … 1 span the columns and the lines.
+TEST(ShadowLookup, LightSpacePointsLandOnTheirMapPixels) {
+    hand_made_entry m;
+    m.e.params.map.cols = 12;
+    m.e.xscale = kivFscale(0.0f, 12.0f, -0.5f, 0.5f);
+    const float points[][5] = {{0, 0, -4, 6, 4.5f},
+                               {2, 0, -4, 9, 4.5f},
+                               {0, -3, -6, 6, 2.25f},
+                               {1, 1, -2, 9, 6.75f},
+                               {-9, 0, -3, -12, 4.5f}};
     for (const auto& p : points) {
         float sx, sy, u, v;
-        smCalcShadowScreenPoint(entry, kivPoint(p[0], p[1], p[2]), sx, sy, u, v);
-        EXPECT_NEAR(u, p[3], 1e-5) << p[0] << "," << p[1];
-        EXPECT_NEAR(v, p[4], 1e-5) << p[0] << "," << p[1];
-        if (p[3] > 0) EXPECT_NEAR(sx + sy, (p[3] + p[4]) * 128, 2e-3);
+        smCalcShadowScreenPoint(&m.e, kivPoint(p[0], p[1], p[2]), sx, sy, u, v);
+        EXPECT_NEAR(sx, p[3], 1e-5) << p[0] << "," << p[1];
+        EXPECT_NEAR(sy, p[4], 1e-5) << p[0] << "," << p[1];
+        EXPECT_NEAR(u, std::max(0.0f, p[3] / 12), 1e-6);
+        EXPECT_NEAR(v, p[4] / 9, 1e-6);
     }
-}
-
-TEST_F(ShadowScene, CurtainOutsideTheConeCastsNothing) {
-    render(2);
-    if (HasFatalFailure()) return;
-    for (float z : {-0.5f, 0.0f, 0.5f}) EXPECT_EQ(mult(1.0f, 2.6f, z), 1.0f) << z;
 }
