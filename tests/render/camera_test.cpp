@@ -64,22 +64,24 @@ TEST_F(Camera, WindowSizesContainmentAndClipping) {
 }
 
 TEST_F(Camera, ParameterCompletionFromEachPair) {
-    hair_camera a, b, c, s;
-    a.set_focal(35.0f);  // focal and fov (in degrees) give the aperture
-    a.set_fov(28.647890f, 1);
-    ASSERT_EQ(init(a, 486, 720), 1);
-    EXPECT_NEAR(a.get_aperture(), (720.0f / 486.0f) * 2.0f * 35.0f * std::tan(0.25f), 1e-4f);
-    b.set_aperture(2.0f);  // aperture and fov give the focal length
-    b.set_fov(0.5f, 0);
-    ASSERT_EQ(init(b, 100, 200), 1);
-    EXPECT_NEAR(b.get_focal(), 0.5f / std::tan(0.25f), 1e-5f);
-    c.set_aperture(2.0f);  // aperture and focal win over fov
-    c.set_focal(3.0f);
-    c.set_fov(90.0f, 1);
-    ASSERT_EQ(init(c, 100, 200), 1);
-    EXPECT_EQ(c.get_focal() * 10 + c.get_aperture(), 32.0f);
-    s.set_focal(9.0f);  // a shadow camera: aperture 1, twice the cone angle
-    s.set_shadow_params(45.0f);
+    // {focal, fov (degrees), aperture, lines, cols, expected focal, aperture}:
+    // focal and fov give the aperture, aperture and fov the focal length,
+    // aperture and focal win over fov.
+    const float r = 720.0f / 486.0f,
+                cases[][7] = {{35, 28.647890f, 0, 486, 720, 35, r * 2 * 35 * std::tan(0.25f)},
+                              {0, 28.647890f, 2, 100, 200, 0.5f / std::tan(0.25f), 2},
+                              {3, 90, 2, 100, 200, 3, 2}};
+    for (const auto& c : cases) {
+        hair_camera cam;
+        if (c[0] > 0) cam.set_focal(c[0]);
+        if (c[2] > 0) cam.set_aperture(c[2]);
+        cam.set_fov(c[1], 1);
+        ASSERT_EQ(init(cam, int(c[3]), int(c[4])), 1);
+        EXPECT_NEAR(cam.get_focal(), c[5], 1e-4f);
+        EXPECT_NEAR(cam.get_aperture(), c[6], 1e-4f);
+    }
+    hair_camera s;  // a shadow camera: aperture 1, twice the cone angle
+    s.set_focal(9.0f), s.set_shadow_params(45.0f);
     ASSERT_EQ(init(s, 64, 64), 1);
     EXPECT_NEAR(s.get_focal(), 0.5f, 1e-6f);
 

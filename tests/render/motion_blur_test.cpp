@@ -1,38 +1,12 @@
 #include "render/motion_blur.h"
 
-#include "generation/motion_spawning.h"  // the default motion hair sink
+#include "generation/motion_spawning.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "render_support.h"
-
-// Copy j of n motion-blur copies takes slices round(32 j ÷ n) … round(32
-// (j + 1) ÷ n) − 1 (at least one); the copies cover all 32, without overlap
-// up to 32 copies.
-TEST(TimesliceMask, CopiesSplitTheThirtyTwoSlicesIntoRuns) {
-    EXPECT_EQ(timeslice_mask(4, 4) | timeslice_mask(-1, 4) | timeslice_mask(0, 0), 0u);
-    for (int n = 1; n <= 200; ++n) {
-        std::uint32_t all = 0;
-        for (int j = 0, last = -1; j < n; ++j) {
-            const int lo = (64 * j + n) / (2 * n),
-                      hi = std::max((64 * (j + 1) + n) / (2 * n), lo + 1);
-            const std::uint32_t m = timeslice_mask(j, n);
-            if (n <= 32) {
-                EXPECT_EQ(m, (((hi - lo == 32) ? 0xFFFFFFFFu : ((1u << (hi - lo)) - 1)) << lo))
-                    << j << "/" << n;
-                EXPECT_EQ(all & m, 0u) << j << "/" << n;
-            } else {  // one slice each, never before the previous copy's
-                ASSERT_TRUE(m != 0 && (m & (m - 1)) == 0 && __builtin_ctz(m) >= last)
-                    << j << "/" << n;
-                last = __builtin_ctz(m);
-            }
-            all |= m;
-        }
-        EXPECT_EQ(all, 0xFFFFFFFFu) << n;
-    }
-}
 
 // A 64 × 48 camera (raster_support.h) with motion blur on: the
 // camera-space point at depth 10 moves one pixel per unit.
@@ -160,22 +134,6 @@ TEST_F(MotionBlur, TheDefaultSinkSeesEachHairWithItsOwnCamera) {
     EXPECT_EQ(alpha_columns(30), still_cols);
     EXPECT_GT(color(36, 20).a, 0.0f);
     EXPECT_EQ(color(11, 20).a, 0.0f);
-}
-
-TEST_F(MotionBlur, TheShutterTakesTheCloseTimeAlongThePath) {
-    // Shutter 0.5: a hair or a quad moving 20 pixels blurs over 10.
-    defs.shutter = 0.5f;
-    draw_moving(vertical(10.3f), vertical(10.3f, 20));
-    const std::pair<int, int> cols = alpha_columns(20);
-    EXPECT_EQ(cols.first, 9);
-    EXPECT_NEAR(cols.second, 21, 1);
-    cam_.clear_arr();
-    draw_geometry(quad(10, 10, 20, 30), quad(30, 10, 40, 30));
-    float depth = 0, coverage = 0;
-    zb().geometry_depth(zb().record(20, 29), depth, coverage);
-    EXPECT_GT(coverage, 0.0f);
-    zb().geometry_depth(zb().record(20, 31), depth, coverage);
-    EXPECT_EQ(coverage, 0.0f);
 }
 
 TEST_F(MotionBlur, GeometryLeavingDuringTheShutterHidesTheEarlySlicesOnly) {
