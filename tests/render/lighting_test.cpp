@@ -127,25 +127,6 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
     }
 }
 
-TEST_F(Lights, DiffuseAcrossTheTangentAndSpecularSignRule) {
-    hair_light* l = Make(LIGHT_POINT, kivColor(0.5f, 1, 0.25f));
-    l->position = kivPoint(0, 10, -10);
-    const kivColor c(0.5f, 1, 0.25f, 1);
-    ExpectColor(l->diffuse(kP, kivVector(0, 1, 0), 2), 0, c, "along");
-    ExpectColor(l->diffuse(kP, kivVector(1, 0, 0), 2), 2, c, "across");
-    ExpectColor(l->diffuse(kP, kivVector(0, 0.6f, 0.8f), 1), 0.8f, c, "between");
-    l->type = LIGHT_POINT_AREA;  // no angle term
-    ExpectColor(l->diffuse(kP, kivVector(0, 1, 0), 2), 2, c, "point area");
-    // Specular: the eye looks at Q = (5, 0, −10); T along x: −T · E = 0.447.
-    l->type = LIGHT_POINT;
-    const kivPoint Q(5, 0, -10);
-    l->position = Q + kivPoint(-1, 0, 1);  // T · L < 0: opposite signs
-    ExpectColor(l->specular(Q, kivVector(1, 0, 0), 1, 2), 0, c, "opposite");
-    l->position = Q + kivPoint(1, 0, 1);  // cos(63.43 − 45 degrees)² = 0.9
-    ExpectColor(l->specular(Q, kivVector(1, 0, 0), 2, 2), 1.8f, c, "same side");
-    ExpectColor(l->specular(Q, kivVector(-1, 0, 0), 1, 1), 0.9486833f, c, "both negative");
-}
-
 TEST_F(Lights, LinksDecideWhichHairsALightLights) {
     // Link names, link_count (−1: one per name) and how many times the
     // light lights "skin".
