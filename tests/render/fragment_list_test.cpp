@@ -124,7 +124,9 @@ TEST_F(Fragments, ResolvedColourIsTheOverOfTheFragmentsInDepthOrder) {
         const auto [r, a] = over(model, gc > 0 ? gz : 0, gc);
         const kivColor c = zb->resolve_color(zb->record(0, 0));
         EXPECT_NEAR(c.a, a, n > list ? 2e-3 : 1e-3) << i;
-        if (n <= list) EXPECT_NEAR(c.r, r, 1e-3) << i;
+        if (n <= list) {
+            EXPECT_NEAR(c.r, r, 1e-3) << i;
+        }
     }
 }
 

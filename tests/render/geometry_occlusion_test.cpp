@@ -205,7 +205,6 @@ TEST_F(ModelOutput, PolygonAndNurbsModelsAreWrittenInCameraSpace) {
     triangle();
     ASSERT_EQ(mdldb_set_type(mdldb_get_new(0), MODEL_DPNT, "points"), 1);
     mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "nothing");
-    const int before = defs.geometry_id;
     EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 0); }), "");
     EXPECT_EQ(read("tri"),
               "v 0.000000 0.000000 -5.000000\nv 1.000000 0.000000 -5.000000\n"
