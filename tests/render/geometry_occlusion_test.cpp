@@ -130,31 +130,6 @@ TEST_F(Occlusion, ModelWalkHonoursExclusionsPassFlagsAndConcaveQuads) {
     }
 }
 
-TEST_F(Occlusion, SurfaceHidesTheHairsBehindIt) {
-    // A NURBS wall at depth 20 (a bilinear 4 × 4 net) over most of the
-    // screen, one hair in front of it and one behind it.
-    ASSERT_EQ(mdldb_init(1, 0), 1);
-    hair_model* wall = mdldb_get_new(0);
-    mdldb_set_type(wall, MODEL_NURB, "wall");
-    kivNurbSurface& s = *wall->nurbs();
-    const float k[6] = {0, 0, 1, 2, 3, 3};
-    s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists(), s.set_uknots(6, k),
-        s.set_vknots(6, k);
-    for (int i = 0; i < 16; ++i) {
-        const kivPoint p = at(4 + i % 4 * 18, 4 + i / 4 * 13, -20);
-        s.set_vert(i, kivPoint4(p.x, p.y, p.z, 1));
-    }
-    wall->zbuffer_flag1 = true;
-    mdldb_zbuffer(&cam_, 0);
-    EXPECT_EQ(wall->type, MODEL_NULL);  // no hair: released
-    EXPECT_NEAR(coverage_sum(), 54 * 39, 1e-2);
-
-    draw(make_hair({at(20.3f, 20.6f), at(40.1f, 22.2f)}, {0.8f, 0.8f}));
-    draw(make_hair({at(18, 27, -30), at(44, 25, -30)}, {0.8f, 0.8f}));
-    EXPECT_NEAR(alpha_sum(), 2 * 0.8f * std::hypot(19.8f, 1.6f), 0.02);
-    for (int c = 18; c < 45; ++c) EXPECT_EQ(color(26, c).a, 0.0f) << c;
-}
-
 namespace {
 
 // Models written into a directory of the test's own, frame 3, by a camera
