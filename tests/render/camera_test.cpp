@@ -34,12 +34,6 @@ Ints corners(const cam_window& w) {
     return {w.lowx, w.lowy, w.highx, w.highy};
 }
 
-// Opens the protected segment test.
-class camera_probe : public hair_camera {
-  public:
-    using hair_camera::is_follicle_visible;
-};
-
 }  // namespace
 
 TEST_F(Camera, WindowSizesContainmentAndClipping) {
@@ -163,40 +157,4 @@ TEST_F(Camera, CropWindows) {
     EXPECT_FLOAT_EQ(cam.get_window().diagonal_length(), std::sqrt(2.0f * 179 * 179));
     EXPECT_EQ((Ints{cam.get_lines(), cam.zbuffer()->lines(), cam.zbuffer()->cols()}),
               (Ints{972, 179, 179}));
-}
-
-TEST_F(Camera, SegmentVisibilityStateMachine) {
-    camera_probe cam;
-    make_camera(cam, 12, 12, cam_window(2, 2, 11, 11));
-    // Geometry covering image pixel (3, 3), window pixel (1, 1), at distance 5.
-    cam.zbuffer()->add_geometry(*cam.zbuffer()->cell(1, 1), 5.0f, 1.0f, 0xFFFFFFFFu);
-    // Image positions and distances: V visible, H hidden behind the geometry,
-    // O outside, N in front of the geometry, B behind the eye; E and P at
-    // −0.5 and −1.1 window columns (truncated towards zero: E is inside).
-    struct End {
-        float x, y, d;
-    };
-    const End V{4, 4, 2}, H{3.5f, 3.7f, 8}, O{30, 4, 2}, N{3.5f, 3.7f, 4}, E{1.5f, 4, 6},
-        P{0.9f, 4, 6}, B{4, 4, -1};
-    // The first segment: the root decides, the end when it cannot; later
-    // segments are drawn unless the previous end and this one are unseen.
-    // {segment, state before, root, end, result, state after}
-    const struct {
-        int segment, state_in;
-        End root, end;
-        int result, state_out;
-    } cases[] = {{0, -1, V, B, 0, 2}, {3, 0, V, B, 0, 2},  {0, -1, V, O, 1, 1}, {0, -1, O, V, 1, 0},
-                 {0, -1, O, H, 0, 3}, {0, -1, H, V, 1, 0}, {0, -1, H, H, 0, 3}, {0, -1, N, H, 1, 3},
-                 {0, -1, B, V, 0, 0}, {1, 0, V, H, 1, 3},  {2, 3, V, H, 0, 3},  {3, 3, V, O, 0, 1},
-                 {4, 1, V, V, 1, 0},  {5, 2, V, V, 1, 0},  {1, 3, V, E, 1, 0},  {1, 3, V, P, 0, 1}};
-    for (const auto& c : cases) {
-        follicle f;
-        f.p1 = kivPoint(c.root.x, c.root.y, -c.root.d);
-        f.p2 = kivPoint(c.end.x, c.end.y, -c.end.d);
-        f.zdepth[0] = c.root.d;
-        f.zdepth[1] = c.end.d;
-        int state = c.state_in;
-        EXPECT_EQ(cam.is_follicle_visible(c.segment, &f, state), c.result) << &c - cases;
-        EXPECT_EQ(state, c.state_out) << &c - cases;
-    }
 }

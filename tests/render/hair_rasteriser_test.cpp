@@ -207,6 +207,14 @@ TEST_F(HairRaster, SegmentTestSkipsSegmentsWhoseEndsAreUnseen) {
         EXPECT_NEAR(color(20, 20).a, c.gap, 1e-3) << &c - cases;
         EXPECT_NEAR(color(20, 35).a, c.right, 1e-3) << &c - cases;
     }
+    // A root's pixel is truncated towards zero: −0.5 lies in column 0 and
+    // decides; −1.1 lies outside, and the hidden end decides.
+    for (float x : {-0.5f, -1.1f}) {
+        cam_.clear_arr();
+        for (auto& w : walls) cam_.zbuff_poly(4, w, true, false);
+        draw(make_hair({at(x, 20, -20), at(15, 20, -20)}, {1, 1}));
+        EXPECT_EQ(color(20, 5).a > 0.5f, x > -1) << x;
+    }
 }
 
 TEST_F(HairRaster, PointSegmentAbandonsTheHair) {
