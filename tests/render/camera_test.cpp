@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -33,14 +34,6 @@ Ints corners(const cam_window& w) {
     return {w.lowx, w.lowy, w.highx, w.highy};
 }
 
-// Opens the protected segment test.
-class camera_probe : public hair_camera {
-  public:
-    using hair_camera::is_follicle_visible;
-};
-
-int g_releases = 0;
-
 }  // namespace
 
 TEST_F(Camera, WindowSizesContainmentAndClipping) {
@@ -65,22 +58,24 @@ TEST_F(Camera, WindowSizesContainmentAndClipping) {
 }
 
 TEST_F(Camera, ParameterCompletionFromEachPair) {
-    hair_camera a, b, c, s;
-    a.set_focal(35.0f);  // focal and fov (in degrees) give the aperture
-    a.set_fov(28.647890f, 1);
-    ASSERT_EQ(init(a, 486, 720), 1);
-    EXPECT_NEAR(a.get_aperture(), (720.0f / 486.0f) * 2.0f * 35.0f * std::tan(0.25f), 1e-4f);
-    b.set_aperture(2.0f);  // aperture and fov give the focal length
-    b.set_fov(0.5f, 0);
-    ASSERT_EQ(init(b, 100, 200), 1);
-    EXPECT_NEAR(b.get_focal(), 0.5f / std::tan(0.25f), 1e-5f);
-    c.set_aperture(2.0f);  // aperture and focal win over fov
-    c.set_focal(3.0f);
-    c.set_fov(90.0f, 1);
-    ASSERT_EQ(init(c, 100, 200), 1);
-    EXPECT_EQ(c.get_focal() * 10 + c.get_aperture(), 32.0f);
-    s.set_focal(9.0f);  // a shadow camera: aperture 1, twice the cone angle
-    s.set_shadow_params(45.0f);
+    // {focal, fov (degrees), aperture, lines, cols, expected focal, aperture}:
+    // focal and fov give the aperture, aperture and fov the focal length,
+    // aperture and focal win over fov.
+    const float r = 720.0f / 486.0f,
+                cases[][7] = {{35, 28.647890f, 0, 486, 720, 35, r * 2 * 35 * std::tan(0.25f)},
+                              {0, 28.647890f, 2, 100, 200, 0.5f / std::tan(0.25f), 2},
+                              {3, 90, 2, 100, 200, 3, 2}};
+    for (const auto& c : cases) {
+        hair_camera cam;
+        if (c[0] > 0) cam.set_focal(c[0]);
+        if (c[2] > 0) cam.set_aperture(c[2]);
+        cam.set_fov(c[1], 1);
+        ASSERT_EQ(init(cam, int(c[3]), int(c[4])), 1);
+        EXPECT_NEAR(cam.get_focal(), c[5], 1e-4f);
+        EXPECT_NEAR(cam.get_aperture(), c[6], 1e-4f);
+    }
+    hair_camera s;  // a shadow camera: aperture 1, twice the cone angle
+    s.set_focal(9.0f), s.set_shadow_params(45.0f);
     ASSERT_EQ(init(s, 64, 64), 1);
     EXPECT_NEAR(s.get_focal(), 0.5f, 1e-6f);
 
@@ -98,56 +93,46 @@ TEST_F(Camera, ParameterCompletionFromEachPair) {
     EXPECT_EQ(one.zbuffer(), nullptr);
 }
 
-// A camera whose film plane has no size (zero aperture, a zero-width or
-// zero-height frustum, a zero field of view) would project every point to
-// NaN: it is refused with a message and gets no z-buffer.
-TEST_F(Camera, FilmPlaneWithoutASizeIsRefused) {
-    const auto refused = [](hair_camera& cam, const char* what) {
-        std::string out;
-        out = captured([&] { EXPECT_EQ(init(cam, 10, 20), 0) << what; });
-        EXPECT_EQ(out.rfind("ERROR: camera ", 0), 0u) << what << ": " << out;
-        EXPECT_EQ(cam.zbuffer(), nullptr) << what;
-    };
-    hair_camera aperture, fov, wide, high, fine;
-    aperture.set_aperture(0.0f), aperture.set_focal(1.0f);
-    refused(aperture, "zero aperture");
-    fov.set_fov(0.0f, 1), fov.set_focal(1.0f);
-    refused(fov, "zero field of view");
-    wide.set_focal(1.0f), wide.set_frustum(0.5f, 0.5f, -1, 1);
-    refused(wide, "zero-width frustum");
-    high.set_focal(1.0f), high.set_aperture(2.0f), high.set_frustum(-1, 1, 3, 3);
-    refused(high, "zero-height frustum");
-    fine.set_focal(1.0f), fine.set_frustum(-1, 1, -0.5f, 0.5f);
-    ASSERT_EQ(init(fine, 10, 20), 1);
-    float x = 0, y = 0;
-    ASSERT_TRUE(fine.project(kivPoint(0.5f, 0, -1), x, y));
-    EXPECT_TRUE(x == 15.0f && y == 5.0f);
-}
-
-TEST_F(Camera, ProjectionOfKnownPointsAndFrustums) {
-    hair_camera cam;
-    make_camera(cam, 100, 200);  // film 2 wide and 1 high, centred
-    const float cases[][5] = {{1, 0.5f, -2, 150, 75}, {0, 0, -5, 100, 50}, {-1, -0.5f, -1, 0, 0}};
-    float x = 7, y = 7;
-    EXPECT_FALSE(cam.project(kivPoint(0, 0, 0), x, y));
-    EXPECT_EQ(x, 7.0f);
-    for (const auto& c : cases) {
-        ASSERT_TRUE(cam.project(kivPoint(c[0], c[1], c[2]), x, y)) << c[0];
-        EXPECT_EQ((std::vector<float>{x, y}), (std::vector<float>{c[3], c[4]})) << c[0];
+// Camera space to pixels against a double-precision model: the film
+// point p × (−focal ÷ p.z), then (film − left) × cols ÷ (right − left) and
+// (film − bottom) × lines ÷ (top − bottom); without a frustum the film is
+// the aperture wide and aperture × lines ÷ cols high, centred.
+TEST_F(Camera, ProjectionMatchesTheFilmPlaneModel) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (int i = 0; i < 40; ++i) {
+        const int lines = 20 + int(rng() % 50), cols = 30 + int(rng() % 70);
+        const double focal = 0.5 + u(rng) * 0.4 + 0.4, ap = 1.5 + u(rng);
+        double l = -ap / 2, r = ap / 2, b = -ap * lines / cols / 2, t = -b;
+        hair_camera cam;
+        cam.set_focal(float(focal));
+        if (i % 2) {
+            l = u(rng) - 1, r = l + 1 + u(rng) + 1.2, b = u(rng) - 1.5, t = b + 2 + u(rng);
+            cam.set_frustum(float(l), float(r), float(b), float(t));
+        } else {
+            cam.set_aperture(float(ap));
+        }
+        ASSERT_EQ(init(cam, lines, cols), 1);
+        for (int k = 0; k < 10; ++k) {
+            const double x = 3 * u(rng), y = 3 * u(rng), z = -1 - 4 * (u(rng) + 1);
+            float px = 0, py = 0;
+            ASSERT_TRUE(cam.project(kivPoint(float(x), float(y), float(z)), px, py));
+            EXPECT_NEAR(px, (x * -focal / z - l) * cols / (r - l), 2e-3) << i;
+            EXPECT_NEAR(py, (y * -focal / z - b) * lines / (t - b), 2e-3) << i;
+        }
+        float px = 7, py = 7;
+        EXPECT_FALSE(cam.project(kivPoint(0.5f, 0.5f, 0), px, py));
+        EXPECT_EQ(px + py, 14.0f);
     }
-
-    // A frustum maps an off-centre film window.
+    // pixel_scale = world units × focal × cols ÷ aperture (right − left).
     const float saved_units = hair_params_get_wunits();
     hair_params_set_wunits(2.0f);
     hair_camera f;
-    f.set_focal(1.0f);
-    f.set_frustum(-1, 3, -2, 2);
+    f.set_focal(1.0f), f.set_frustum(-1, 3, -2, 2);
     ASSERT_EQ(init(f, 100, 200), 1);
     hair_params_set_wunits(saved_units);
-    EXPECT_EQ(f.get_aperture(), 4.0f);             // right − left
-    EXPECT_FLOAT_EQ(f.get_pixel_scale(), 100.0f);  // units × focal × cols ÷ aperture
-    ASSERT_TRUE(f.project(kivPoint(3, 3, -3), x, y));
-    EXPECT_EQ((std::vector<float>{x, y}), (std::vector<float>{100, 75}));
+    EXPECT_EQ(f.get_aperture(), 4.0f);
+    EXPECT_FLOAT_EQ(f.get_pixel_scale(), 100.0f);
 }
 
 TEST_F(Camera, CropWindows) {
@@ -172,116 +157,4 @@ TEST_F(Camera, CropWindows) {
     EXPECT_FLOAT_EQ(cam.get_window().diagonal_length(), std::sqrt(2.0f * 179 * 179));
     EXPECT_EQ((Ints{cam.get_lines(), cam.zbuffer()->lines(), cam.zbuffer()->cols()}),
               (Ints{972, 179, 179}));
-}
-
-TEST_F(Camera, SegmentVisibilityStateMachine) {
-    camera_probe cam;
-    make_camera(cam, 12, 12, cam_window(2, 2, 11, 11));
-    // Geometry covering image pixel (3, 3), window pixel (1, 1), at distance 5.
-    cam.zbuffer()->add_geometry(*cam.zbuffer()->cell(1, 1), 5.0f, 1.0f, 0xFFFFFFFFu);
-    // Image positions and distances: V visible, H hidden behind the geometry,
-    // O outside, N in front of the geometry, B behind the eye; E and P at
-    // −0.5 and −1.1 window columns (truncated towards zero: E is inside).
-    struct End {
-        float x, y, d;
-    };
-    const End V{4, 4, 2}, H{3.5f, 3.7f, 8}, O{30, 4, 2}, N{3.5f, 3.7f, 4}, E{1.5f, 4, 6},
-        P{0.9f, 4, 6}, B{4, 4, -1};
-    // The first segment: the root decides, the end when it cannot; later
-    // segments are drawn unless the previous end and this one are unseen.
-    // {segment, state before, root, end, result, state after}
-    const struct {
-        int segment, state_in;
-        End root, end;
-        int result, state_out;
-    } cases[] = {{0, -1, V, B, 0, 2}, {3, 0, V, B, 0, 2},  {0, -1, V, O, 1, 1}, {0, -1, O, V, 1, 0},
-                 {0, -1, O, H, 0, 3}, {0, -1, H, V, 1, 0}, {0, -1, H, H, 0, 3}, {0, -1, N, H, 1, 3},
-                 {0, -1, B, V, 0, 0}, {1, 0, V, H, 1, 3},  {2, 3, V, H, 0, 3},  {3, 3, V, O, 0, 1},
-                 {4, 1, V, V, 1, 0},  {5, 2, V, V, 1, 0},  {1, 3, V, E, 1, 0},  {1, 3, V, P, 0, 1}};
-    for (const auto& c : cases) {
-        follicle f;
-        f.p1 = kivPoint(c.root.x, c.root.y, -c.root.d);
-        f.p2 = kivPoint(c.end.x, c.end.y, -c.end.d);
-        f.zdepth[0] = c.root.d;
-        f.zdepth[1] = c.end.d;
-        int state = c.state_in;
-        EXPECT_EQ(cam.is_follicle_visible(c.segment, &f, state), c.result) << &c - cases;
-        EXPECT_EQ(state, c.state_out) << &c - cases;
-    }
-}
-
-TEST_F(Camera, ClearCopiesAndTheZbuffer) {
-    hair_camera a;
-    a.set_aspect(1.5f);
-    a.set_matrix(kivMatrix(2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 1, 1, 1, 1));
-    make_camera(a, 20, 30, cam_window(1, 2, 10, 12));
-    hair_zbuffer* zb = a.zbuffer();
-    {
-        hair_camera b(a);  // copies share the z-buffer and never free it
-        EXPECT_EQ(b.zbuffer(), zb);
-        b.clear();
-    }
-    hair_camera c;
-    make_camera(c, 2, 2);
-    c = a;  // c's own z-buffer goes
-    a = c;  // a keeps the one it made
-    EXPECT_EQ(a.zbuffer(), zb);
-    zb->add_geometry(*zb->cell(1, 1), 3.0f, 1.0f, 0xFFFFFFFFu);
-    c.clear_arr();
-    EXPECT_EQ(zb->record(1, 1), nullptr);
-
-    // Clear resets the parameters and the matrix; the window and aspect stay.
-    a.clear();
-    EXPECT_EQ(a.zbuffer(), nullptr);
-    EXPECT_EQ(a.get_flags() + a.get_lines() + a.get_cols(), 0);
-    EXPECT_EQ(a.get_focal() + a.get_aperture() + a.get_fov() + a.get_matrix().m[12], 0.0f);
-    EXPECT_EQ(a.get_matrix().m[0] + a.get_window().highx + a.get_aspect(), 12.5f);
-
-    g_releases = 0;
-    hair_camera_set_work_release([] { ++g_releases; });
-    { hair_camera d; }
-    hair_camera_set_work_release(nullptr);
-    EXPECT_EQ(g_releases, 1);
-
-    // The database holds two cameras.
-    ASSERT_EQ(camdb_init(12), 1);
-    EXPECT_EQ(camdb_get(7), camdb_get(1));
-    EXPECT_NE(camdb_get(0), camdb_get(1));
-    make_camera(*camdb_get(1), 4, 4);
-    camdb_get(0)->set_focal(2.0f);
-    camdb_cleanup();
-    EXPECT_EQ(camdb_get(0)->get_flags(), 0);
-    EXPECT_EQ(camdb_get(1)->zbuffer(), nullptr);
-}
-
-TEST_F(Camera, PostMotionBlurPassRunsOverEveryPixel) {
-    defs.motion_blur = 1;
-    hair_camera cam;
-    make_camera(cam, 3, 3);
-    hair_zbuffer* zb = cam.zbuffer();
-    for (int id = 1; id <= 2; ++id) {  // the farther model hides in the same slices
-        defs.geometry_id = id;
-        zb->add_geometry(*zb->cell(2, 1), 4.0f * id, 0.5f, 0xFFu);
-    }
-    cam.post_mb_zbuffer();
-    EXPECT_EQ(zb->record(2, 1)[0].zb.list_nb() * 10 + zb->record(2, 1)[0].zb.nb_zbuff(), 1);
-}
-
-TEST_F(Camera, DumpPrintsTheParametersInImagePixels) {
-    hair_camera cam;
-    cam.set_frustum(-1, 1, -0.5f, 0.5f);
-    cam.set_aspect(1.5f);
-    cam.set_clip(0.1f, 1000.0f);
-    cam.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1));
-    defs.subpixel_factor = 3;
-    make_camera(cam, 486, 720);
-    EXPECT_EQ(cam.get_lines(), 1458);
-    EXPECT_EQ(captured([&] { cam.dump(); }),
-              "camera {\n    flags = 59\n    aperture = 2.000000 (-1.000000,1.000000,-0.500000,"
-              "0.500000)\n    focal = 1.000000\n    fov = 0.000000\n    aspect = 1.500000\n"
-              "    clip = 0.100000 1000.000000\n    lines = 486\n    cols = 720\n"
-              "    window (ll, ur) = 0 0 719 485\n    matrix = 1.000000 0.000000 0.000000 "
-              "1.000000\n             0.000000 1.000000 0.000000 2.000000\n             "
-              "0.000000 0.000000 1.000000 3.000000\n             0.000000 0.000000 0.000000 "
-              "1.000000\n    arr is allocated\n}\n");
 }

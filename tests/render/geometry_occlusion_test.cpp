@@ -1,10 +1,20 @@
-#include "render/geometry_occlusion.h"
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
 
-#include "raster_support.h"
+#include "foundation/names.h"
+#include "geometry/model_database.h"
+#include "render/camera.h"
+#include "render/geometry_occlusion.h"
+#include "render/model_output.h"
+#include "render_support.h"
 
 namespace {
 
-class Occlusion : public raster_test::RasterTest {
+class Occlusion : public render_test::RasterTest {
   protected:
     // A double-sided model of one polygon (world space is camera space).
     static hair_model* poly_model(const char* name, std::vector<kivPoint> pts, int which = 0) {
@@ -68,6 +78,28 @@ TEST_F(Occlusion, PolygonsBehindTheNearPlane) {
     }
 }
 
+// The camera's matrix takes world polygons to camera space: the same
+// coverage and depth as the polygon given in camera space.
+TEST_F(Occlusion, CameraMatrixTakesPolygonsToCameraSpace) {
+    const kivMatrix C(0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 2, 0, -10, 1);  // (z + 2, y, −x − 10)
+    kivPoint world[4] = {{-1, -5, -12}, {-3, -6, 9}, {1, 7, 14}, {0, 6, -10}}, cam[4];
+    for (int k = 0; k < 4; ++k) cam[k] = kivPoint(world[k].z + 2, world[k].y, -world[k].x - 10);
+    cam_.zbuff_poly(4, cam, true, false);
+    std::vector<float> expected;
+    for (int i = 0; i < 48 * 64; ++i)
+        expected.push_back(geometry(i / 64, i % 64, true)),
+            expected.push_back(geometry(i / 64, i % 64));
+    ASSERT_GT(coverage_sum(), 100.0f);
+    cam_.clear_arr();
+    cam_.set_matrix(C);
+    cam_.zbuff_poly(4, world, true, false);
+    for (int i = 0; i < 48 * 64; ++i) {
+        ASSERT_NEAR(geometry(i / 64, i % 64, true), expected[2 * i], 1e-3)
+            << i % 64 << "," << i / 64;
+        ASSERT_NEAR(geometry(i / 64, i % 64), expected[2 * i + 1], 1e-4) << i % 64 << "," << i / 64;
+    }
+}
+
 TEST_F(Occlusion, ModelWalkHonoursExclusionsPassFlagsAndConcaveQuads) {
     opt_flags = 3;
     for (int run = 0; run < 4; ++run) {
@@ -97,83 +129,21 @@ TEST_F(Occlusion, ModelWalkHonoursExclusionsPassFlagsAndConcaveQuads) {
     }
 }
 
-TEST_F(Occlusion, SurfaceHidesTheHairsBehindIt) {
-    // A NURBS wall at depth 20 (a bilinear 4 × 4 net) over most of the
-    // screen, one hair in front of it and one behind it.
-    ASSERT_EQ(mdldb_init(1, 0), 1);
-    hair_model* wall = mdldb_get_new(0);
-    mdldb_set_type(wall, MODEL_NURB, "wall");
-    kivNurbSurface& s = *wall->nurbs();
-    const float k[6] = {0, 0, 1, 2, 3, 3};
-    s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists(), s.set_uknots(6, k),
-        s.set_vknots(6, k);
-    for (int i = 0; i < 16; ++i) {
-        const kivPoint p = at(4 + i % 4 * 18, 4 + i / 4 * 13, -20);
-        s.set_vert(i, kivPoint4(p.x, p.y, p.z, 1));
-    }
-    wall->zbuffer_flag1 = true;
-    mdldb_zbuffer(&cam_, 0);
-    EXPECT_EQ(wall->type, MODEL_NULL);  // no hair: released
-    EXPECT_NEAR(coverage_sum(), 54 * 39, 1e-2);
-
-    draw(make_hair({at(20.3f, 20.6f), at(40.1f, 22.2f)}, {0.8f, 0.8f}));
-    draw(make_hair({at(18, 27, -30), at(44, 25, -30)}, {0.8f, 0.8f}));
-    EXPECT_NEAR(alpha_sum(), 2 * 0.8f * std::hypot(19.8f, 1.6f), 0.02);
-    for (int c = 18; c < 45; ++c) EXPECT_EQ(color(26, c).a, 0.0f) << c;
-}
-
-TEST_F(Occlusion, MotionWalkMovesEachModelToItsNamesake) {
-    // "slide" moves 20 pixels right (or the close camera pans 20 pixels
-    // left); "still" has no namesake and stands; "split" has a second
-    // polygon at close, "bent" a triangle for a quad.
-    opt_flags = 3;
-    defs.motion_blur = 1;
-    for (const bool pan : {false, true}) {
-        SCOPED_TRACE(pan ? "the camera pans" : "the model moves");
-        cam_.clear_arr();
-        mdldb_cleanup();
-        ASSERT_EQ(mdldb_init(4, 0), 1);
-        const std::vector<kivPoint> square = {at(4, 4), at(4, 14), at(14, 14), at(14, 4)};
-        std::vector<kivPoint> moved = square;
-        for (kivPoint& p : moved) p = p + kivPoint(pan ? 0 : 20, 0, 0);
-        poly_model("slide", square);
-        poly_model("still", {at(40, 30), at(40, 40), at(50, 40), at(50, 30)});
-        poly_model("split", {at(4, 30), at(4, 40), at(14, 40), at(14, 30)});
-        poly_model("bent", {at(20, 30), at(20, 40), at(30, 40), at(30, 30)});
-        ASSERT_EQ(mdldb_init(3, 1), 1);  // the shutter-close scene
-        poly_model("slide", moved, 1);
-        hair_model* split = poly_model("split", {at(4, 30), at(4, 40), at(14, 40), at(14, 30)}, 1);
-        split->polygons()->set_nb_polys(2);
-        split->polygons()->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {}, {}});
-        split->polygons()->set_poly(1, kivPoly{3, {0, 1, 2, 0}, {}, {}});
-        poly_model("bent", {at(20, 30), at(20, 40), at(30, 40)}, 1);
-
-        hair_camera cam1;
-        if (pan) cam1.set_matrix(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 20, 0, 0, 1));
-        EXPECT_EQ(captured([&] { mdldb_motion_blur_zbuffer(&cam_, &cam1); }),
-                  "WARNING: dis-similar geometries for model split\n"
-                  "WARNING: dis-similar polygons for model bent\n");
-        cam_.post_mb_zbuffer();
-        // The sliding square covers its whole path in some slices, its
-        // start only in the early ones and its end only in the late ones;
-        // the still square covers its pixels in every slice.
-        for (int col = 4; col < 34; ++col) {
-            const float c = geometry(8, col);
-            EXPECT_GT(c, 0.0f) << col;
-            EXPECT_LT(c, col >= 14 && col < 24 ? 0.6f : 0.75f) << col;
-        }
-        EXPECT_EQ(geometry(8, 35), 0.0f);
-        EXPECT_EQ(geometry(35, 45), 1.0f);
-        if (!pan) {
-            EXPECT_EQ(geometry(35, 8), 1.0f) << "the split model's first polygon stands";
-            EXPECT_EQ(geometry(35, 25), 0.0f) << "the bent model is skipped";
-        } else {  // seen by a panning camera, the split model's polygon moves too
-            EXPECT_TRUE(geometry(35, 8) > 0.0f && geometry(35, 8) < 1.0f);
-        }
-        // Hair behind the start of the slide shows in the late slices only.
-        draw(make_hair({at(6.3f, 2, -20), at(6.3f, 16, -20)}, {0.6f, 0.6f}));
-        const float a = color(8, 6).a;
-        EXPECT_GT(a, 0.3f);
-        EXPECT_LT(a, 0.9f);
-    }
+// Models are written as OBJ files in camera space; other kinds write nothing.
+TEST_F(Occlusion, ModelsAreWrittenInCameraSpace) {
+    const std::string dir = temp_path("_objs"), tri = dir + "/tri.3.obj",
+                      dots = dir + "/dots.3.obj";
+    ::mkdir(dir.c_str(), 0755);
+    defs.output_dir = dir.c_str(), defs.frame = 3;
+    ASSERT_EQ(mdldb_init(2, 0), 1);
+    poly_model("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    ASSERT_EQ(mdldb_set_type(mdldb_get_new(0), MODEL_DPNT, "dots"), 1);
+    cam_.set_matrix(kivMatrix(0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, -5, 1));  // (z, y, −x − 5)
+    EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 0); }), "");
+    std::stringstream text;
+    text << std::ifstream(tri).rdbuf() << std::ifstream(dots).rdbuf();
+    EXPECT_EQ(text.str(),
+              "v 0.000000 0.000000 -5.000000\nv 0.000000 0.000000 -6.000000\n"
+              "v 0.000000 1.000000 -5.000000\n\n\n\nf 1/1/1 2/1/1 3/1/1 \n");
+    for (const std::string& f : {tri, dots, dir}) std::remove(f.c_str());
 }

@@ -6,57 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "raster_support.h"
+#include "render_support.h"
 
-namespace {
-
-// Bits lo … hi − 1, from whole numbers: lo = round(32 j ÷ n) with halves
-// rounded up, computed without floating point.
-std::uint32_t run_of_slices(int j, int n) {
-    const int lo = (64 * j + n) / (2 * n), hi = (64 * (j + 1) + n) / (2 * n);
-    std::uint32_t m = 0;
-    for (int s = lo; s < std::max(hi, lo + 1); ++s) m |= 1u << s;
-    return m;
-}
-
-}  // namespace
-
-TEST(TimesliceMask, CopiesSplitTheThirtyTwoSlicesIntoRuns) {
-    EXPECT_EQ(timeslice_mask(0, 4), 0x000000FFu);
-    EXPECT_EQ(timeslice_mask(3, 4), 0xFF000000u);
-    EXPECT_EQ(timeslice_mask(5, 40), 1u << 4);
-    EXPECT_EQ(timeslice_mask(0, 1), 0xFFFFFFFFu);
-    EXPECT_EQ(timeslice_mask(0, 2), 0x0000FFFFu);
-    EXPECT_EQ(timeslice_mask(1, 2), 0xFFFF0000u);
-    EXPECT_EQ(timeslice_mask(4, 4), 0u) << "no copy 4 of 4";
-    EXPECT_EQ(timeslice_mask(-1, 4), 0u);
-    EXPECT_EQ(timeslice_mask(0, 0), 0u);
-
-    for (int n = 1; n <= 200; ++n) {
-        std::uint32_t all = 0;
-        int last = -1;
-        for (int j = 0; j < n; ++j) {
-            const std::uint32_t m = timeslice_mask(j, n);
-            ASSERT_NE(m, 0u) << j << " of " << n;
-            if (n <= 32) {
-                EXPECT_EQ(m, run_of_slices(j, n)) << j << " of " << n;
-                EXPECT_EQ(all & m, 0u) << "copies " << n << " overlap at " << j;
-            } else {
-                // One slice each, never earlier than the previous copy's.
-                ASSERT_EQ(m & (m - 1), 0u) << j << " of " << n;
-                const int s = __builtin_ctz(m);
-                EXPECT_GE(s, last);
-                last = s;
-            }
-            all |= m;
-        }
-        EXPECT_EQ(all, 0xFFFFFFFFu) << n << " copies";
-    }
-}
-
-// A 64 × 48 camera (raster_support.h) with motion blur on: the
+// A 64 × 48 camera (render_support.h) with motion blur on: the
 // camera-space point at depth 10 moves one pixel per unit.
-class MotionBlur : public raster_test::RasterTest {
+class MotionBlur : public render_test::RasterTest {
   protected:
     void SetUp() override {
         RasterTest::SetUp();
@@ -89,15 +43,6 @@ class MotionBlur : public raster_test::RasterTest {
         }
         return {first, last};
     }
-    // A quad in camera space at depth 5 covering pixels x0 … x1 × y0 … y1.
-    static std::vector<kivPoint> quad(float x0, float y0, float x1, float y1) {
-        return {at(x0, y0, -5), at(x1, y0, -5), at(x1, y1, -5), at(x0, y1, -5)};
-    }
-    void draw_geometry(std::vector<kivPoint> p0, std::vector<kivPoint> p1, bool flag1 = true) {
-        cam_.zbuff_motion_blur_poly(static_cast<int>(p0.size()), p0.data(), p1.data(), &cam1_,
-                                    flag1, false, 0);
-    }
-
     hair_camera cam1_;
 };
 
@@ -182,143 +127,19 @@ TEST_F(MotionBlur, TheDefaultSinkSeesEachHairWithItsOwnCamera) {
     EXPECT_EQ(color(11, 20).a, 0.0f);
 }
 
-TEST_F(MotionBlur, TheShutterTakesTheCloseTimeAlongThePath) {
-    // Shutter 0.5: a hair or a quad moving 20 pixels blurs over 10.
+// Moving geometry covers its path up to the shutter's close time: a quad
+// moving 20 pixels with the shutter at 0.5 blurs over 10, in part.
+TEST_F(MotionBlur, GeometryCoversItsPathUpToTheShutter) {
     defs.shutter = 0.5f;
-    draw_moving(vertical(10.3f), vertical(10.3f, 20));
-    const std::pair<int, int> cols = alpha_columns(20);
-    EXPECT_EQ(cols.first, 9);
-    EXPECT_NEAR(cols.second, 21, 1);
-    cam_.clear_arr();
-    draw_geometry(quad(10, 10, 20, 30), quad(30, 10, 40, 30));
-    float depth = 0, coverage = 0;
-    zb().geometry_depth(zb().record(20, 29), depth, coverage);
-    EXPECT_GT(coverage, 0.0f);
-    zb().geometry_depth(zb().record(20, 31), depth, coverage);
-    EXPECT_EQ(coverage, 0.0f);
-}
-
-TEST_F(MotionBlur, GeometryLeavingDuringTheShutterHidesTheEarlySlicesOnly) {
-    // The hair at depth 10 runs up column 20; the quad in front of it
-    // covers columns 14 … 26 at shutter open and moves 30 pixels right or
-    // left (or stays) during the shutter: it leaves column 20 after about
-    // 7 pixels, a quarter of the slices.
-    draw(vertical(20.3f));
-    const float clear = color(20, 20).a;
-    ASSERT_GT(clear, 0.1f);
-    struct {
-        float move;
-        float low, high;  // expected bounds of the hidden hair's alpha ÷ clear
-    } cases[] = {{0, 0, 0}, {30, 0.7f, 0.85f}, {-30, 0.7f, 0.85f}};
-    for (const auto& c : cases) {
-        cam_.clear_arr();
-        ++defs.geometry_id;
-        draw_geometry(quad(14, 2, 26, 44), quad(14 + c.move, 2, 26 + c.move, 44));
-        cam_.post_mb_zbuffer();
-        draw_moving(vertical(20.3f), vertical(20.3f));
-        const float a = color(20, 20).a / clear;
-        EXPECT_GE(a, c.low) << c.move;
-        EXPECT_LE(a, c.high) << c.move;
-        // The hair moving with the quad stays hidden; the quad itself
-        // leaves no colour.
-        cam_.clear_arr();
-        ++defs.geometry_id;
-        draw_geometry(quad(14, 2, 26, 44), quad(14 + c.move, 2, 26 + c.move, 44));
-        cam_.post_mb_zbuffer();
-        draw_moving(vertical(20.3f), vertical(20.3f, c.move));
-        EXPECT_NEAR(alpha_sum(), 0.0f, 0.02f) << c.move;
-    }
-}
-
-TEST_F(MotionBlur, AStillHairLosesTheSlicesThatGeometryHides) {
-    // Geometry in front in the late half of the shutter only: the still
-    // hair's two copies are one visible, one hidden.
-    draw(vertical(20.3f));
-    const float clear = color(20, 20).a;
-    cam_.clear_arr();
-    for (int r = 0; r < 48; ++r)
-        for (int col = 0; col < 64; ++col)
-            render_test::add_geometry(zb(), r, col, 5.0f, 1.0f, 0xFFFF0000u);
-    cam_.post_mb_zbuffer();
-    draw_moving(vertical(20.3f), vertical(20.3f));
-    EXPECT_NEAR(color(20, 20).a, clear / 2, 2e-3);
-}
-
-TEST_F(MotionBlur, MismatchedPolygonPairsAreSkippedWithTheirMessages) {
-    opt_flags = 3;
-    // The close quad tips three corners behind the camera: a quad clipped
-    // to a triangle against a quad with two corners behind.
-    std::vector<kivPoint> open = quad(10, 10, 30, 30), close = open;
-    open[0].z = open[1].z = 2;
-    close[0].z = close[1].z = close[2].z = 2;
-    const struct {
-        std::vector<kivPoint> p0, p1;
-        bool flag1;
-        const char* message;
-    } cases[] = {
-        {open, close, true, "WARNING: skipping (behind camera) mb polys: sides 4 3\n"},
-        // A corner repeated at close: a triangle against a quad.
-        {quad(10, 10, 30, 30),
-         {at(10, 10, -5), at(10, 10, -5), at(30, 30, -5), at(10, 30, -5)},
-         true,
-         "WARNING: skipping mis-sided mb polys with stati 0 0\n"},
-        // Facing away at open (anticlockwise on screen), shrunk to a
-        // repeated corner at close.
-        {quad(10, 10, 30, 30),
-         {at(10, 10, -5), at(10, 10, -5), at(10, 10, -5), at(30, 10, -5)},
-         false,
-         "INFO: skipping mb polys with stati 1 2\n"},
-        // Every corner behind at both times: nothing, silently.
-        {{kivPoint(0, 0, 1), kivPoint(1, 0, 1), kivPoint(0, 1, 1)},
-         {kivPoint(0, 0, 2), kivPoint(1, 0, 2), kivPoint(0, 1, 2)},
-         true,
-         ""},
+    auto quad = [](float x) {
+        return std::vector<kivPoint>{at(x, 10, -5), at(x + 10, 10, -5), at(x + 10, 30, -5),
+                                     at(x, 30, -5)};
     };
-    for (const auto& c : cases) {
-        cam_.clear_arr();
-        const std::string out = captured([&] { draw_geometry(c.p0, c.p1, c.flag1); });
-        EXPECT_EQ(out, c.message);
-        for (int i = 0; i < 48 * 64; ++i)
-            ASSERT_EQ(zb().record(i / 64, i % 64), nullptr) << c.message << " pixel " << i;
-    }
-}
-
-TEST_F(MotionBlur, FastGeometryCoversItsWholePath) {
-    // A small quad crossing the whole window and beyond in one shutter:
-    // more than twice the diagonal, so it gets the capped number of
-    // copies (every piece of it would move as far). Every pixel
-    // of its path row is covered in some slice, and a hair behind the
-    // middle of the path keeps most of its alpha.
-    draw(vertical(30.3f));
-    const float clear = color(20, 30).a;
-    cam_.clear_arr();
-    ++defs.geometry_id;
-    draw_geometry(quad(-150, 18, -146, 22), quad(210, 18, 214, 22));
+    std::vector<kivPoint> p0 = quad(10), p1 = quad(30);
+    cam_.zbuff_motion_blur_poly(4, p0.data(), p1.data(), &cam1_, true, false, 0);
     cam_.post_mb_zbuffer();
-    float depth = 0, coverage = 0;
-    for (int col = 0; col < 64; ++col) {
-        zb().geometry_depth(zb().record(20, col), depth, coverage);
-        ASSERT_GT(coverage, 0.0f) << col;
-        ASSERT_LT(coverage, 0.5f) << col;
-    }
-    draw_moving(vertical(30.3f), vertical(30.3f));
-    EXPECT_GT(color(20, 30).a, 0.6f * clear);
-    EXPECT_LT(color(20, 30).a, clear);
-
-    // A long bar turning a quarter about its end at pixel (10, 10): its far
-    // end moves too far, its near end not at all, so it is subdivided; the
-    // pixels by the pivot stay covered in every slice, those along the
-    // sweep in some.
-    cam_.clear_arr();
-    ++defs.geometry_id;
-    draw_geometry({at(10, 9), at(210, 9), at(210, 11), at(10, 11)},
-                  {at(11, 10), at(11, 210), at(9, 210), at(9, 10)});
-    cam_.post_mb_zbuffer();
-    zb().geometry_depth(zb().record(10, 10), depth, coverage);
-    EXPECT_EQ(coverage, 1.0f);
-    for (const auto& rc : {std::pair<int, int>{40, 40}, {20, 45}, {45, 20}}) {
-        zb().geometry_depth(zb().record(rc.first, rc.second), depth, coverage);
-        EXPECT_GT(coverage, 0.0f) << rc.first << " " << rc.second;
-        EXPECT_LT(coverage, 0.5f) << rc.first << " " << rc.second;
-    }
+    EXPECT_TRUE(coverage(20, 12) > 0.1f && coverage(20, 12) < 0.9f) << coverage(20, 12);
+    EXPECT_GT(coverage(20, 17), coverage(20, 12));  // covered longer
+    EXPECT_GT(coverage(20, 29), 0.0f);
+    EXPECT_EQ(coverage(20, 31), 0.0f);
 }

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
+// The output passes: pictures, depth and atmosphere, read back through
+// the image libraries.
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "imagefile/iff_image.h"
@@ -47,19 +47,6 @@ class OutputPasses : public render_test::SettingsTest {
         files_.push_back(temp_path(suffix));
         return files_.back();
     }
-    // What a debug loop prints when standard input holds text.
-    std::string session(const std::string& text, void (hair_camera::*loop)()) {
-        const std::string in = file(".in");
-        FILE* f = std::fopen(in.c_str(), "w");
-        if (f) std::fputs(text.c_str(), f), std::fclose(f);
-        const int saved = dup(0);
-        EXPECT_TRUE(std::freopen(in.c_str(), "r", stdin));
-        const std::string out = captured([&] { (cam_.*loop)(); });
-        dup2(saved, 0), close(saved);
-        std::clearerr(stdin);
-        return out;
-    }
-
     hair_camera cam_;
     std::vector<std::string> files_;
 };
@@ -110,28 +97,6 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
     EXPECT_EQ(memory, img.rgba);
 }
 
-TEST_F(OutputPasses, RlaWithADepthRangeElseTheHostImageLibrary) {
-    hair_zbuffer& zb = camera(2, 2, zcalc(1.0f, 100.0f));
-    add_fragment(zb, 0, 1, 1, 3.0f, kivColor(0.2f, 0.4f, 0.6f, 0.5f));
-    add_fragment(zb, 1, 0, 2, 3.0f, kWhite);
-    add_geometry(zb, 1, 1, 5.0f, 1.0f);
-    const std::string rla = file(".rla"), iff = file(".iff");
-    cam_.render(rla.c_str());
-    // Premultiplied 16-bit fractions: 0.1 × 255 = 25.498 gives 25. Geometry
-    // alone leaves a pixel empty. The RLA image has a depth channel.
-    Bytes expected = {0, 0, 0, 0, 25, 51, 76, 127, 255, 255, 255, 255, 0, 0, 0, 0, 5};
-    EXPECT_EQ(read_rla(rla), expected);
-    EXPECT_NEAR(rx_rla(rla.c_str()).getgamma(), 2.2f, 1e-3f);
-    cam_.set_image_params(2, 2, cam_window(), zcalc());
-    cam_.render(iff.c_str());
-    expected.pop_back();
-    EXPECT_EQ(read_iff(iff).rgba, expected);
-    // An image that cannot be created leaves nothing behind.
-    const std::string nowhere = testing::TempDir() + "no_such_dir/x.iff";
-    cam_.render(nowhere.c_str());
-    EXPECT_FALSE(exists(nowhere));
-}
-
 TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
     defs.subpixel_factor = 2;
     hair_zbuffer& zb = camera(1, 3);
@@ -147,38 +112,6 @@ TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
     EXPECT_EQ(read_iff(path).depth, (std::vector<float>{-1.0f / 4.0f, 0.0f, -1.0f / 5.0f}));
 }
 
-TEST_F(OutputPasses, EmptyBuffersPrintTheirMessageAndWriteZeros) {
-    camera(2, 2);
-    const std::string z = file("_z.iff"), zb = file("_zb.rla");
-    EXPECT_EQ(captured([&] {
-                  cam_.render_z(z.c_str());
-                  cam_.render_zbuff(zb.c_str());
-              }),
-              "MESSAGE: nothing to write into zhair file!\n"
-              "MESSAGE: nothing to write into zfile!\n");
-    EXPECT_EQ(read_iff(z).depth, std::vector<float>(4, 0.0f));
-    Bytes zeros(17, 0);
-    zeros.back() = 4;
-    EXPECT_EQ(read_rla(zb), zeros);
-}
-
-TEST_F(OutputPasses, GeometryDepthPictureIsDarkNearAndBrightFar) {
-    hair_zbuffer& zb = camera(1, 3);
-    add_geometry(zb, 0, 0, 10.0f, 1.0f);
-    add_geometry(zb, 0, 1, 20.0f, 0.5f);
-    add_fragment(zb, 0, 2, 1, 3.0f, kWhite);
-    const std::string path = file(".rla");
-    cam_.render_zbuff(path.c_str());
-    // 0.5 coverage is stored as 32767 ÷ 65535: 127.498 + 0.5 truncates to 127.
-    EXPECT_EQ(read_rla(path), (Bytes{1, 1, 1, 255, 255, 255, 255, 127, 0, 0, 0, 0, 4}));
-    // All geometry at one depth is near.
-    zb.clear();
-    add_geometry(zb, 0, 0, 7.0f, 1.0f);
-    add_geometry(zb, 0, 2, 7.0f, 1.0f);
-    cam_.render_zbuff(path.c_str());
-    EXPECT_EQ(read_rla(path), (Bytes{1, 1, 1, 255, 0, 0, 0, 0, 1, 1, 1, 255, 4}));
-}
-
 TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
     hair_atmos atmos;
     ASSERT_EQ(atmosdb_init(&atmos), 1);
@@ -191,6 +124,31 @@ TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
     atmos.transparency_param = hp_scalar(1.0f);
     cam_.render_atm(path.c_str());
     EXPECT_EQ(read_rla(path), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4}));
+}
+
+// The atmosphere's parameters vary over the image with u = column ÷
+// columns and v = row ÷ rows of the sub-pixel samples: a fog whose start
+// is noise gives each output pixel the mean of its samples' fog.
+TEST_F(OutputPasses, AtmosphereIsEvaluatedAtEachSamplesImagePosition) {
+    hair_atmos atmos;
+    ASSERT_TRUE(atmos.start_param.set_noise(5.0f, 0.0f, 700.0f));
+    ASSERT_EQ(atmosdb_init(&atmos), 1);
+    defs.subpixel_factor = 2;
+    hair_zbuffer& zb = camera(2, 3);
+    for (int i = 0; i < 4 * 6; ++i) add_fragment(zb, i / 6, i % 6, 1 + i, 800.0f, kWhite);
+    const std::string path = file(".rla");
+    cam_.render_atm(path.c_str());
+    const Bytes got = read_rla(path);
+    const float depth = 800.0f, weight = 1.0f;
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c) {
+            float sum = 0;
+            for (int k = 0; k < 4; ++k) {
+                atmosdb_init_eval((2 * c + k % 2) / 6.0, (2 * r + k / 2) / 4.0);
+                sum += atmosdb_eval(1, &depth, &weight, 0, 0).a;
+            }
+            EXPECT_NEAR(got[4 * (3 * r + c) + 3], sum * 255 / 4, 0.51f) << c << "," << r;
+        }
 }
 
 TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
@@ -225,45 +183,4 @@ TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     for (const char* pass : {"render_z:", "render_zbuff:", "render_atm:", "factor 2"})
         EXPECT_NE(out.find(pass), std::string::npos) << pass;
     EXPECT_FALSE(exists(path));
-
-    // A smaller output reads the first rows and columns only.
-    defs.subpixel_factor = 1;
-    defs.image_lines = 2;
-    add_fragment(*cam_.zbuffer(), 1, 1, 1, 2.0f, kWhite);
-    add_fragment(*cam_.zbuffer(), 3, 3, 2, 2.0f, kWhite);
-    cam_.render(path.c_str());
-    const IffImage img = read_iff(path);
-    EXPECT_EQ(img.height, 2);
-    EXPECT_EQ(img.rgba[4 * (4 + 1) + 3], 255);
-}
-
-TEST_F(OutputPasses, DebugLoopsAnswerUntilTheEndOfInput) {
-    hair_zbuffer& zb = camera(2, 2);
-    add_fragment(zb, 0, 1, 1, 2.0f, kWhite);
-    add_geometry(zb, 1, 0, 6.5f, 1.0f);
-    // x is the column, y the row; junk and positions outside are skipped.
-    std::string out = session("junk\n5 5\n1 0\n", &hair_camera::debug_pixels);
-    const std::string head =
-        "ENTER an x y pixel: ENTER an x y pixel: got 5 5\nENTER an x y pixel: got 1 0\n"
-        "pixel_head at (0,1) {\n";
-    const std::string tail =
-        "result color = 1.000000 1.000000 1.000000 1.000000\n\nENTER an x y pixel: \n";
-    EXPECT_TRUE(out.rfind(head, 0) == 0 && out.find(tail) == out.size() - tail.size()) << out;
-    out = session("0 1\n1 1", &hair_camera::debug_zbuffer);
-    EXPECT_EQ(
-        out.rfind("ENTER an x y pixel: got 0 1\n\nZbuffer contents:\npixel_head at (1,0) {\n", 0),
-        0u)
-        << out;
-    EXPECT_NE(out.find("}\nFinal z = 6.500000, area = 1.000000\n\n"
-                       "ENTER an x y pixel: got 1 1\n\nZbuffer contents:\n"
-                       "Final z = 0.000000, area = 0.000000\n\nENTER an x y pixel: \n"),
-              std::string::npos)
-        << out;
-    // With motion blur the pixel is compressed before its final depth.
-    defs.motion_blur = 1;
-    defs.geometry_id = 7;
-    add_geometry(zb, 0, 0, 4.0f, 0.5f, 0xFFu);
-    out = session("0 0\n", &hair_camera::debug_zbuffer);
-    EXPECT_NE(out.find("Starting postprocess_zbuff_debug()"), std::string::npos) << out;
-    EXPECT_NE(out.find("Final z = 4.000000, area = 0.250000\n"), std::string::npos) << out;
 }

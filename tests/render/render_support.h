@@ -1,32 +1,34 @@
-// Helpers shared by the renderer tests.
+// Helpers shared by the renderer tests: settings restored after each test,
+// fragments written straight into a z-buffer, a small camera, and an
+// independent reference for the area a polygon covers in a pixel.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "descriptions/assign_db.h"
+#include "descriptions/hair_params.h"
+#include "descriptions/hair_records.h"
+#include "foundation/names.h"
 #include "foundation/render_settings.h"
+#include "geometry/model_database.h"
+#include "render/camera.h"
 #include "render/fragment_list.h"
+#include "render/lighting.h"
 #include "test_support.h"
 
 namespace render_test {
 
-// Saves defs and opt_flags and puts them back after the test.
+// Restores defs and opt_flags after the test; hairs are drawn as id 1.
 class SettingsTest : public testing::Test {
   protected:
-    void SetUp() override {
-        saved_defs_ = defs;
-        saved_flags_ = opt_flags;
-        defs.hair_id = 1;
-    }
-    void TearDown() override {
-        defs = saved_defs_;
-        opt_flags = saved_flags_;
-    }
-
-  private:
-    defaults saved_defs_;
-    int saved_flags_ = 0;
+    SettingsTest() { defs.hair_id = 1; }
+    SettingsGuard guard_;
 };
 
 inline std::unique_ptr<hair_zbuffer> make_zbuffer(int lines, int cols, int list_size = 5) {
@@ -48,5 +50,130 @@ inline void add_geometry(hair_zbuffer& zb, int row, int col, float depth, float 
     ASSERT_NE(cell, nullptr);
     zb.add_geometry(*cell, depth, coverage, slices);
 }
+
+// --- Exact coverage reference --------------------------------------------------------
+// The area of a simple polygon (either orientation) inside pixel (col, row),
+// in double precision: the length of every vertical line inside both the
+// polygon and the row, integrated across the pixel. That length is linear
+// between the x's of the vertices and of the edges' crossings with the
+// row's bounds, so its value at the middle of each such piece is exact.
+
+struct pt {
+    double x, y;
+};
+
+inline double vertical_span(const std::vector<pt>& p, double x, double y0, double y1) {
+    double ys[16];
+    int n = 0;
+    for (size_t i = 0; i < p.size() && n < 16; ++i) {
+        const pt a = p[i], b = p[(i + 1) % p.size()];
+        if ((a.x <= x) != (b.x <= x)) ys[n++] = a.y + (x - a.x) * (b.y - a.y) / (b.x - a.x);
+    }
+    std::sort(ys, ys + n);
+    double s = 0;
+    for (int i = 0; i + 1 < n; i += 2)
+        s += std::max(0.0, std::min(ys[i + 1], y1) - std::max(ys[i], y0));
+    return s;
+}
+
+inline double pixel_area(const std::vector<pt>& p, int col, int row) {
+    std::vector<double> xs = {double(col), col + 1.0};
+    for (size_t i = 0; i < p.size(); ++i) {
+        const pt a = p[i], b = p[(i + 1) % p.size()];
+        xs.push_back(a.x);
+        for (double y : {double(row), row + 1.0})
+            if ((a.y < y) != (b.y < y)) xs.push_back(a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y));
+    }
+    std::sort(xs.begin(), xs.end());
+    double s = 0;
+    for (size_t k = 0; k + 1 < xs.size(); ++k) {
+        const double lo = std::max(xs[k], double(col)), hi = std::min(xs[k + 1], col + 1.0);
+        if (hi > lo) s += (hi - lo) * vertical_span(p, 0.5 * (lo + hi), row, row + 1.0);
+    }
+    return s;
+}
+
+// Signed area (positive counter-clockwise with y up).
+inline double signed_area(const std::vector<pt>& p) {
+    double s = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const pt a = p[i], b = p[(i + 1) % p.size()];
+        s += a.x * b.y - b.x * a.y;
+    }
+    return 0.5 * s;
+}
+
+// --- A small camera ------------------------------------------------------------------
+// 64 × 48 pixels at the origin looking down −z: the camera-space point
+// (x, y, −10) lands on pixel (x + 32, y + 24); pixel_scale is 10. The name
+// table, the assignment table and a description "fur" are ready; models and
+// lights are cleaned up afterwards.
+class RasterTest : public SettingsTest {
+  protected:
+    void SetUp() override {
+        cam_.set_aperture(64.0f);
+        cam_.set_focal(10.0f);
+        cam_.set_image_params(48, 64, cam_window(), zcalc());
+        ASSERT_EQ(cam_.init_zbuffer(), 1);
+        ASSERT_EQ(names_init(64), 1);
+        ASSERT_EQ(assdb_init(16), 1);
+        fur_ = hair_params_list_add(names_add("fur"));
+    }
+    void TearDown() override {
+        mdldb_cleanup();
+        lgtdb_cleanup();
+        assdb_done();
+        hair_params_list_clear();
+        names_done();
+        unsetenv("KORVO_FUR_OLD_BEHAVIOR");
+    }
+
+    hair_zbuffer& zb() { return *cam_.zbuffer(); }
+    // The camera-space point at depth −z that lands on pixel (x, y).
+    static kivPoint at(float x, float y, float z = -10) {
+        return kivPoint((x - 32) * -z / 10, (y - 24) * -z / 10, z);
+    }
+    kivColor color(int row, int col) { return zb().resolve_color(zb().record(row, col)); }
+    float coverage(int row, int col) {
+        float z = 0, c = 0;
+        zb().geometry_depth(zb().record(row, col), z, c);
+        return c;
+    }
+    // Alpha of every pixel, row by row.
+    std::vector<float> alphas() {
+        std::vector<float> a;
+        for (int i = 0; i < zb().lines() * zb().cols(); ++i)
+            a.push_back(color(i / zb().cols(), i % zb().cols()).a);
+        return a;
+    }
+    float alpha_sum() {
+        float s = 0;
+        for (float a : alphas()) s += a;
+        return s;
+    }
+    // Draws a hair of description hp (by default none: light model 2, the
+    // ambient colour without lights).
+    void draw(control_hair hair, hair_params* hp = nullptr,
+              const kivVector& normal = kivVector(0, 0, 1)) {
+        hair_state state;
+        state.params = hp;
+        state.normal = normal;
+        cam_.zbuff_hair(&hair, &state);
+    }
+    // A hair through camera-space points whose half-width on screen is
+    // half_widths[i] pixels at point i.
+    static control_hair make_hair(const std::vector<kivPoint>& pts,
+                                  const std::vector<float>& half_widths) {
+        control_hair h(static_cast<int>(pts.size()));
+        for (size_t i = 0; i < pts.size(); ++i) {
+            h.points[i] = pts[i];
+            h.vertices[i].width = half_widths[i] * kivVector(pts[i]).length() / 5.0f;
+        }
+        return h;
+    }
+
+    hair_camera cam_;
+    hair_params* fur_ = nullptr;
+};
 
 }  // namespace render_test

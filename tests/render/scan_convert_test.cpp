@@ -1,37 +1,39 @@
-#include "render/scan_convert.h"
-
+// Exact pixel coverage of screen polygons drawn through the camera's
+// entry points (zbuff_hair_poly for hair, zbuff_poly for geometry), against
+// the double-precision reference of render_support.h, with the render
+// region and the crop window at their edges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <random>
 
-#include "raster_support.h"
+#include "render_support.h"
 
-using raster_test::pixel_area;
-using raster_test::pt;
+using render_test::pixel_area;
+using render_test::pt;
 
 namespace {
 
-// A random convex polygon by kind: a triangle, a quad, an axis-aligned
-// rectangle, a thin ribbon, a sub-pixel quad, a triangle with corners on
-// pixel lines.
+// A random convex polygon, counter-clockwise with y up, by kind: a
+// triangle, a quad, an axis-aligned rectangle, a thin ribbon at any angle,
+// a sub-pixel quad, a triangle with corners on pixel lines. Some reach
+// past the window's edges.
 std::vector<pt> random_polygon(std::mt19937& rng, int kind) {
     auto r = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
-    const double cx = r(21, 43), cy = r(21, 43), t = r(0, 6.2832), dx = cos(t), dy = sin(t);
+    const double cx = r(-2, 66), cy = r(-2, 50), t = r(0, 6.2832), dx = cos(t), dy = sin(t);
     std::vector<pt> p;
     if (kind == 0 || kind == 5) {
         for (int k = 0; k < 3; ++k) {
             const unsigned m = kind == 5 ? rng() % 3 : 3;
-            p.push_back({m != 1 ? std::round(r(1, 63)) : r(1, 63),
-                         m != 0 ? std::round(r(1, 63)) : r(1, 63)});
+            const double x = cx + r(-8, 8), y = cy + r(-8, 8);
+            p.push_back({m != 1 ? std::round(x) : x, m != 0 ? std::round(y) : y});
         }
     } else if (kind == 1 || kind == 4) {
         double a[4], s = kind == 4 ? 0.45 : 12, rx = r(0.02, s), ry = r(0.02, s);
         for (double& x : a) x = r(0, 6.2832);
         std::sort(a, a + 4);
         for (double x : a) p.push_back({cx + rx * cos(x), cy + ry * sin(x)});
-    } else {  // a rectangle: axis-aligned, or a thin ribbon at any angle
+    } else {
         const double l = r(0.1, 20), w = kind == 2 ? r(0.1, 12) : r(0.05, 0.5);
         const double c = kind == 2 ? 1 : dx, sn = kind == 2 ? 0 : dy;
         for (int k = 0; k < 4; ++k) {
@@ -39,82 +41,85 @@ std::vector<pt> random_polygon(std::mt19937& rng, int kind) {
             p.push_back({cx + u * c - v * sn, cy + u * sn + v * c});
         }
     }
-    if (rng() % 2) std::reverse(p.begin(), p.end());
-    std::rotate(p.begin(), p.begin() + rng() % p.size(), p.end());
     for (pt& q : p) q = {double(float(q.x)), double(float(q.y))};
+    if (render_test::signed_area(p) < 0) std::reverse(p.begin(), p.end());
+    std::rotate(p.begin(), p.begin() + rng() % p.size(), p.end());
     return p;
 }
 
-}  // namespace
-
-TEST(ScanConvert, CoverageIsTheExactAreaInEveryPixel) {
-    std::mt19937 rng(90210);
-    for (int i = 0; i < 3000; ++i) {
-        // Converted as the rasterisers do: sort, chains, fill, with the box
-        // in whole pixels. Every pixel must come once, with the value 0.25.
-        const std::vector<pt> p = random_polygon(rng, i % 6);
-        const int n = static_cast<int>(p.size());
-        scan::vertex<1> v[4], l[4], r[4];
-        int order[4], nl = 0, nr = 0, box[4] = {64, 64, 0, 0};
-        for (int k = 0; k < n; ++k) {
-            v[k] = {float(p[k].x), float(p[k].y), {0.25f}};
-            box[0] = std::min(box[0], int(p[k].x)), box[1] = std::min(box[1], int(p[k].y));
-            box[2] = std::max(box[2], int(p[k].x)), box[3] = std::max(box[3], int(p[k].y));
-        }
-        scan::sort_by_y(n, v, order);
-        ASSERT_TRUE(scan::split_chains(n, v, order, false, l, nl, r, nr)) << i;
-        const scan::limits lim{64, 64};
-        std::map<std::pair<int, int>, float> cov;
-        double sum = 0;
-        scan::fill<1>(box, nl, l, nr, r, lim, 1, [&](int c, int row, float a, const float* val) {
-            EXPECT_TRUE(cov.count({row, c}) == 0 && std::fabs(val[0] - 0.25f) < 1e-5f) << i;
-            cov[{row, c}] = a, sum += a;
-        });
-        EXPECT_NEAR(sum, raster_test::area(p), 1e-5 * (cov.size() + 1)) << i;
-        // Each pixel against the reference; wholly covered ones exactly 1.
-        for (int row = box[1] - 1; row <= box[3] + 1; ++row)
-            for (int col = box[0] - 1; col <= box[2] + 1; ++col) {
-                const auto it = cov.find({row, col});
-                const float c = it == cov.end() ? 0.0f : it->second;
-                EXPECT_TRUE(c >= 0 && c <= 1.0f) << i;
-                EXPECT_NEAR(c, pixel_area(p, col, row), 1e-4) << i << " at " << col << "," << row;
-                const double m = 1e-4, inside = raster_test::box_area(p, col - m, row - m,
-                                                                      col + 1 + m, row + 1 + m);
-                EXPECT_TRUE(c == 1.0f || inside < (1 + 2 * m) * (1 + 2 * m) - 1e-9) << i;
-            }
-    }
-}
-
-// --- Through the hair polygon entry -----------------------------------------------------
-
-class HairPolygon : public raster_test::RasterTest {
+class Coverage : public render_test::RasterTest {
   protected:
-    // Draws a polygon at depth 5 as one hair (white unless colours are
-    // given) and compares every pixel's alpha with the area that the
-    // expected polygons cover in it (same-hair pieces add up to 1).
-    void check(const std::vector<pt>& p, const std::vector<std::vector<pt>>& expected, int i,
-               const kivColor* colors = nullptr) {
+    // Draws p as one white hair polygon at depth 5, and as geometry.
+    void draw_both(const std::vector<pt>& p, const kivColor* colors = nullptr) {
         motion_blur_pnt v[4];
+        kivPoint g[4];
         for (size_t k = 0; k < p.size(); ++k) {
             v[k].x = float(p[k].x), v[k].y = float(p[k].y), v[k].z = 5.0f;
             v[k].set_color(colors ? colors[k] : kivColor(1, 1, 1, 1));
+            g[k] = at(v[k].x, v[k].y);
         }
         cam_.clear_arr();
         cam_.zbuff_hair_poly(static_cast<int>(p.size()), v, 0xFFFFFFFFu);
+        hair_.clear(), hair_.resize(48 * 64);
+        for (int i = 0; i < 48 * 64; ++i) hair_[i] = color(i / 64, i % 64).a;
+        cam_.clear_arr();
+        cam_.zbuff_poly(static_cast<int>(p.size()), g, true, false);
+    }
+    // Every pixel of both drawings against the area of the expected
+    // polygons in it, nothing outside the region when it is on.
+    void check(const std::vector<std::vector<pt>>& expected, int i, bool geometry = true) {
         for (int r = 0; r < 48; ++r)
             for (int c = 0; c < 64; ++c) {
+                const bool in = !defs.region_on || (c >= defs.region[0] && c <= defs.region[2] &&
+                                                    r >= defs.region[1] && r <= defs.region[3]);
                 double a = 0;
-                for (const auto& e : expected) a += pixel_area(e, c, r);
-                EXPECT_NEAR(color(r, c).a, std::min(1.0, a), 3.0 / 65535)
+                for (const auto& e : expected) a += in ? pixel_area(e, c, r) : 0.0;
+                ASSERT_NEAR(hair_[r * 64 + c], std::min(1.0, a), 1e-4)
                     << i << " at " << c << "," << r;
+                if (geometry) {
+                    ASSERT_NEAR(coverage(r, c), std::min(1.0, a), 1e-4)
+                        << i << " at " << c << "," << r;
+                }
             }
     }
+    std::vector<float> hair_;
 };
 
-TEST_F(HairPolygon, ZigzagAndSubPixelPolygonsFillTheirExactArea) {
+}  // namespace
+
+TEST_F(Coverage, PolygonsCoverTheirExactAreaInsideTheRegion) {
+    std::mt19937 rng(90210);
+    for (int i = 0; i < 240; ++i) {
+        const std::vector<pt> p = random_polygon(rng, i % 6);
+        // Every other polygon is limited to a random region (inclusive
+        // bounds, sometimes past the window).
+        defs.region_on = i % 2;
+        const int x0 = int(rng() % 70) - 3, y0 = int(rng() % 54) - 3;
+        defs.region[0] = x0, defs.region[1] = y0;
+        defs.region[2] = x0 + int(rng() % 20), defs.region[3] = y0 + int(rng() % 20);
+        draw_both(p);
+        check({p}, i);
+    }
+}
+
+TEST_F(Coverage, RegionEdgesAreInclusive) {
+    // A polygon larger than the window, with regions at the first and
+    // last rows and columns, one pixel, and past the window.
+    const std::vector<pt> big = {{-5, -5}, {70, -5}, {70, 53}, {-5, 53}};
+    const int regions[][4] = {{0, 0, 63, 47}, {0, 0, 0, 47},    {63, 47, 63, 47},
+                              {5, 7, 5, 7},   {60, 40, 90, 90}, {-9, -9, 2, 1}};
+    defs.region_on = 1;
+    for (const auto& reg : regions) {
+        std::copy(reg, reg + 4, defs.region);
+        draw_both(big);
+        check({big}, reg[0] * 100 + reg[1]);
+    }
+}
+
+TEST_F(Coverage, ZigzagAndSubPixelHairPolygons) {
     // Zigzag quads, edges alternating in x, then in y, are drawn as two
-    // triangles as the split makes them from the lowest vertex o and its
-    // opposite c.
+    // triangles as the split makes them from the lowest vertex and its
+    // opposite.
     const std::vector<pt> zigzags[][3] = {
         {{{2, 2}, {10, 2}, {2, 10}, {10, 10}},
          {{2, 2}, {10, 2}, {10, 10}},
@@ -123,11 +128,62 @@ TEST_F(HairPolygon, ZigzagAndSubPixelPolygonsFillTheirExactArea) {
          {{3, 4}, {13, 12}, {13, 4}},
          {{3, 4}, {13, 4}, {3, 12}}},
     };
-    for (int i = 0; i < 2; ++i) check(zigzags[i][0], {zigzags[i][1], zigzags[i][2]}, 10 + i);
+    for (int i = 0; i < 2; ++i) {
+        draw_both(zigzags[i][0]);
+        check({zigzags[i][1], zigzags[i][2]}, i, false);
+    }
     // A polygon inside one pixel adds one fragment with its area and the
     // colour of its first vertex.
-    const std::vector<pt> tri = {{5.2, 6.1}, {5.8, 6.3}, {5.4, 6.9}};
-    const kivColor colors[3] = {{1, 0.5f, 0.25f, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}};
-    check(tri, {tri}, 20, colors);
-    EXPECT_NEAR(color(6, 5).b, 0.25 * raster_test::area(tri), 2.0 / 65535);
+    motion_blur_pnt v[3] = {{}, {}, {}};
+    const float xy[3][2] = {{5.2f, 6.1f}, {5.8f, 6.3f}, {5.4f, 6.9f}};
+    for (int k = 0; k < 3; ++k)
+        v[k].x = xy[k][0], v[k].y = xy[k][1], v[k].z = 5,
+        v[k].set_color(kivColor(k ? 0 : 0.25f, 0, 0, 1));
+    cam_.clear_arr();
+    cam_.zbuff_hair_poly(3, v, 0xFFFFFFFFu);
+    EXPECT_NEAR(color(6, 5).r, 0.25f * 0.22f, 2.0 / 65535);  // area 0.22
+}
+
+// A crop window makes image pixel (x, y) the z-buffer's (x − lowx, y − lowy):
+// a cropped drawing is the uncropped one's window, for hairs and geometry.
+TEST_F(Coverage, CropWindowIsTheUncroppedPictureShifted) {
+    std::mt19937 rng(5);
+    for (int i = 0; i < 12; ++i) {
+        const int lx = int(rng() % 30), ly = int(rng() % 20);
+        const cam_window crop(lx, ly, lx + 2 + int(rng() % 30), ly + 2 + int(rng() % 25));
+        hair_camera cropped;
+        cropped.set_aperture(64.0f), cropped.set_focal(10.0f);
+        cropped.set_image_params(48, 64, crop, zcalc());
+        ASSERT_EQ(cropped.init_zbuffer(), 1);
+        ASSERT_EQ(cropped.zbuffer()->cols() * 100 + cropped.zbuffer()->lines(),
+                  crop.Cols() * 100 + crop.Lines());
+        // A hair with its points inside the crop window (the segment test
+        // treats points outside it as unseen) and a triangle reaching out.
+        std::uniform_real_distribution<float> u(0, 1);
+        float x[3], y[3];
+        for (int k = 0; k < 3; ++k)
+            x[k] = lx + 0.5f + (crop.Cols() - 1) * u(rng),
+            y[k] = ly + 0.5f + (crop.Lines() - 1) * u(rng);
+        const float w = 0.3f + u(rng);
+        for (hair_camera* cam : {&cam_, &cropped}) {
+            cam->clear_arr();
+            control_hair h =
+                make_hair({at(x[0], y[0]), at(x[1], y[1], -12), at(x[2], y[2], -9)}, {w, 1, 0.5f});
+            hair_state state;
+            cam->zbuff_hair(&h, &state);
+            kivPoint g[3] = {at(x[0], y[0], -20), at(x[0] + 9, y[0] - 4, -20),
+                             at(x[0] + 2, y[0] + 7, -20)};
+            cam->zbuff_poly(3, g, true, false);
+        }
+        hair_zbuffer& z = *cropped.zbuffer();
+        for (int r = 0; r < z.lines(); ++r)
+            for (int c = 0; c < z.cols(); ++c) {
+                float d0, c0, d1, c1;
+                zb().geometry_depth(zb().record(r + ly, c + lx), d0, c0);
+                z.geometry_depth(z.record(r, c), d1, c1);
+                ASSERT_NEAR(c0, c1, 1e-4) << i << " at " << c << "," << r;
+                ASSERT_NEAR(color(r + ly, c + lx).a, z.resolve_color(z.record(r, c)).a, 1e-4)
+                    << i << " at " << c << "," << r;
+            }
+    }
 }

@@ -1,11 +1,16 @@
-// Shadow multipliers: filter kernels, lookups in hand-made maps, auto-shading,
-// and a map rendered from a light through the whole library.
-#include <gtest/gtest.h>
-
+// Shadow multipliers (filter kernels, lookups in hand-made maps,
+// auto-shading) and the .smap format: exact run-length codes, round trips
+// and damaged files.
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
 #include <vector>
 
+#include "foundation/fur_exception.h"
 #include "korvofur/korvofur.h"
+#include "render/shadow_map_file.h"
 #include "render_support.h"
 #include "test_support.h"
 
@@ -58,27 +63,6 @@ struct hand_made_entry {
 
 }  // namespace
 
-TEST(ShadowKernel, WeightsSumToOnePeakNearTheCentreAndVanishOutside) {
-    for (int size = 1; size <= 11; size += 2) {
-        ShadowMapKernel k;
-        ASSERT_TRUE(smMakeKernel(k, size));
-        const int h = size / 2;
-        double sum = 0.0;
-        for (int dy = -h; dy <= h; ++dy) {
-            for (int dx = -h; dx <= h; ++dx) {
-                const float w = smKernelWeight(k, dy, dx);
-                EXPECT_GT(w, 0.0f);
-                EXPECT_LE(w, smKernelWeight(k, 0, 0)) << size << " " << dy << " " << dx;
-                sum += w;
-            }
-        }
-        EXPECT_NEAR(sum, 1.0, 1e-5) << size;
-        EXPECT_EQ(smKernelWeight(k, h + 1, 0), 0.0f);
-        EXPECT_EQ(smKernelWeight(k, 0, -h - 1), 0.0f);
-        delete[] k.weights;
-    }
-}
-
 TEST(ShadowLookup, OccludersDarkenAsTheBiasesAndDarknessSay) {
     hand_made_entry m;
     const MapParams& p = m.e.params;
@@ -111,57 +95,6 @@ TEST(ShadowLookup, OccludersDarkenAsTheBiasesAndDarknessSay) {
     EXPECT_NEAR(m.at(), 1.0f - (0.9f * 0.6f + 0.1f * 0.2f), 1e-5f);
 }
 
-TEST(ShadowLookup, OnlyThePixelsUnderTheKernelCount) {
-    hand_made_entry m;
-    m.fill(0, 0, 2.0f, 1.0f, 4, 4);
-    EXPECT_NEAR(m.at(), 1.0f - smKernelWeight(m.e.kernels[0], 0, 0), 1e-6f);
-    m.fill(0, 0, 0, 0);
-    m.fill(0, 0, 2.0f, 1.0f, 6, 4);  // two pixels right: outside a 3 x 3 kernel
-    EXPECT_EQ(m.at(), 1.0f);
-
-    // A wider kernel for occluders near the object reaches it.
-    hand_made_entry wide(3, 7);
-    ASSERT_EQ(wide.e.kernel_count, 3);
-    EXPECT_EQ(wide.e.kernels[2].size, 7);
-    wide.fill(0, 0, 7.0f, 1.0f, 6, 4);  // near the point: the 7 x 7 kernel
-    EXPECT_LT(wide.at(), 0.99f);
-    wide.fill(0, 0, 0, 0);
-    wide.fill(0, 0, 1.0f, 1.0f, 6, 4);  // near the light: the 3 x 3 kernel
-    EXPECT_EQ(wide.at(), 1.0f);
-}
-
-// A projector image tints the light by its brightness at the point's place
-// on the map, premultiplied by its matte.
-TEST(ShadowLookup, ProjectorTintsTheLight) {
-    const std::string path = temp_path(".rla");
-    kivImage* img = kivCreateImage(path.c_str(), kivFormatRla, 3, 3, 8, 1.0f, 4);
-    ASSERT_NE(img, nullptr);
-    hand_made_entry m;
-    m.e.params.projector = img;
-    const struct {
-        unsigned char r, g, b, a;
-        float brightness;
-    } cases[] = {{255, 0, 0, 255, 0.299f},
-                 {0, 255, 0, 255, 0.587f},
-                 {255, 255, 255, 51, 0.2f * (0.299f + 0.587f + 0.144f)}};
-    for (const auto& c : cases) {
-        // Only the centre pixel, where the point falls, has the colour.
-        unsigned char planes[4][3] = {};
-        void* chans[5] = {planes[0], planes[1], planes[2], planes[3], nullptr};
-        for (int y = 0; y < 3; ++y) {
-            const unsigned char v[4] = {c.r, c.g, c.b, c.a};
-            for (int k = 0; k < 4; ++k) planes[k][1] = y == 1 ? v[k] : 0;
-            ASSERT_EQ(kivWriteScanline(img, y, chans), 1);
-        }
-        EXPECT_NEAR(m.at(), c.brightness, 1e-3f) << int(c.r) << " " << int(c.a);
-    }
-    kivVector rgb;
-    m.e.params.projector = nullptr;
-    EXPECT_EQ(smCalcProjection(&m.e, 0.5f, 0.5f, rgb), 0);
-    kivCloseImage(img);
-    std::remove(path.c_str());
-}
-
 TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     ShadowMapInfo e;
     init_autoparams(&e.auto_params);  // self_shade 0.5, darkness 1, factor 2, back darkness 1
@@ -185,123 +118,153 @@ TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     e.auto_params.back_shadow_darkness = 0.8f;
     EXPECT_NEAR(smCalcAutoShadeMult(&e, away, 1.0f), 0.2f, 1e-6f);
     EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.2f * 0.5f + 0.5f, 1e-6f);
-    float previous = 2.0f;
-    for (int a = 0; a <= 180; a += 15) {
-        const float r = a * 3.14159265f / 180.0f;
-        const float m = smCalcAutoShadeMult(&e, kivVector(std::sin(r), std::cos(r), 0.0f), 1.0f);
-        EXPECT_LE(m, previous + 1e-6f) << a;  // darker as the light moves behind
-        previous = m;
-    }
 }
 
-// ---------------------------------------------------------------------------
-// A map rendered from a spot light through the library's own passes: the
-// curtain scene of tests/data/render (frame 1 in the light's view, frame 2
-// out of its cone).
+// Light space onto a map of 9 lines × 12 columns seen with a 90 degree
+// view: x ÷ −z and y ÷ −z of −1 … 1 span the columns and the lines.
+TEST(ShadowLookup, LightSpacePointsLandOnTheirMapPixels) {
+    hand_made_entry m;
+    m.e.params.map.cols = 12;
+    m.e.xscale = kivFscale(0.0f, 12.0f, -0.5f, 0.5f);
+    const float points[][5] = {{0, 0, -4, 6, 4.5f},
+                               {2, 0, -4, 9, 4.5f},
+                               {0, -3, -6, 6, 2.25f},
+                               {1, 1, -2, 9, 6.75f},
+                               {-9, 0, -3, -12, 4.5f}};
+    for (const auto& p : points) {
+        float sx, sy, u, v;
+        smCalcShadowScreenPoint(&m.e, kivPoint(p[0], p[1], p[2]), sx, sy, u, v);
+        EXPECT_NEAR(sx, p[3], 1e-5) << p[0] << "," << p[1];
+        EXPECT_NEAR(sy, p[4], 1e-5) << p[0] << "," << p[1];
+        EXPECT_NEAR(u, std::max(0.0f, p[3] / 12), 1e-6);
+        EXPECT_NEAR(v, p[4] / 9, 1e-6);
+    }
+}
 
 namespace {
 
-const std::string kCurtain = std::string(KORVO_TEST_DATA) + "/render/curtain";
-
-class ShadowScene : public SettingsTest {
-  protected:
-    void SetUp() override {
-        SettingsTest::SetUp();
-        base_ = temp_path("");
-        ASSERT_TRUE(names_init(1009));
-        tmap_init(8);
-        crvdata_init(8);
-        attractdb_init();
-        curveAttractdb_init();
-        ASSERT_TRUE(assdb_init(1009));
-        captured([&] {
-            ASSERT_TRUE(hair_params_init((kCurtain + ".hair").c_str()));
-            ASSERT_TRUE(assdb_readfile((kCurtain + ".assign").c_str()));
-        });
+std::vector<float> be_floats(const std::string& bytes) {
+    std::vector<float> out;
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + i);
+        const std::uint32_t u = (std::uint32_t(b[0]) << 24) | (std::uint32_t(b[1]) << 16) |
+                                (std::uint32_t(b[2]) << 8) | b[3];
+        float f;
+        std::memcpy(&f, &u, 4);
+        out.push_back(f);
     }
-    void TearDown() override {
-        smFreeAfterUse(&defs.shadows);
-        korvo_tables_done();
-        for (const char* ext : {"_sun.0001.smap", "_sun.0002.smap"})
-            std::remove((base_ + ext).c_str());
-        SettingsTest::TearDown();
-    }
+    return out;
+}
 
-    // Renders the map of a frame and sets it up for lookups; black_hair:
-    // every pixel of the pass was black, max_alpha its most opaque pixel.
-    void render(int frame, bool* black_hair = nullptr, float* max_alpha = nullptr) {
-        defs.frame = frame;
-        captured([&] {
-            hair_params_init_visibility();
-            ASSERT_TRUE(scndb_init(kCurtain.c_str(), frame, 0));
-            hair_camera* view = camdb_get(0);
-            mdldb_xform(0);
-            lgtdb_xform(view->get_matrix(), 0);
+// The floats that one encoded scanline writes.
+std::vector<float> encode(const std::vector<float>& values) {
+    std::vector<float> buffer(values.size() + 1);
+    int count = -1, ok = 0;
+    const std::string bytes = file_text([&](FILE* f) {
+        ok = smEncodeScanline(values.data(), buffer.data(), static_cast<int>(values.size()), &count,
+                              f);
+    });
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(static_cast<std::size_t>(count) * 4, bytes.size());
+    return be_floats(bytes);
+}
 
-            defs.shadows.shadow_pass = 1;
-            defs.tiles[1] = 2;  // the geometry serves both passes
-            ASSERT_EQ(smSetUpToCreate(&defs.shadows), 0);
-            ASSERT_EQ(defs.shadows.count, 1);
-            defs.shadows.current = 0;
-            ShadowMapInfo& e = defs.shadows.entries[0];
-            hair_camera cam;
-            cam.set_matrix(lgtdb_get_new_shadow_matrix(e.name, 0, 0, view->get_matrix()));
-            cam.set_shadow_params(e.params.angle);
-            cam.set_image_params(128, 128, cam_window(), zcalc());
-            ASSERT_TRUE(cam.init_zbuffer());
-            mdldb_zbuffer(&cam, 0);
-            mdldb_hair(cam);
-            if (black_hair) {
-                *black_hair = true;
-                *max_alpha = 0.0f;
-                hair_zbuffer& zb = *cam.zbuffer();
-                for (int y = 0; y < 128; ++y) {
-                    for (int x = 0; x < 128; ++x) {
-                        const kivColor c = zb.resolve_color(zb.record(y, x));
-                        if (c.r != 0.0f || c.g != 0.0f || c.b != 0.0f) *black_hair = false;
-                        *max_alpha = std::max(*max_alpha, c.a);
-                    }
-                }
-            }
-            cam.render_shadow_map(smSmapFileName(base_.c_str(), "sun", frame).c_str(), 0);
-            smFreeAfterCreate(&defs.shadows);
-            defs.shadows.shadow_pass = 0;
-
-            defs.shadows.use_shadows = 1;
-            ASSERT_TRUE(smSetUpToUse(&defs.shadows, base_.c_str(), frame, *view));
-        });
-    }
-    float mult(float x, float y, float z) const {
-        return smCalcShadowMultForPoint(&defs.shadows.entries[0], kivPoint(x, y, z), 1.0f);
-    }
-
-    std::string base_;
-};
+ShadowMap closed_map() {
+    return ShadowMap{-1, 0, 0, 0.0f, {nullptr, nullptr, nullptr, nullptr}};
+}
 
 }  // namespace
 
-TEST_F(ShadowScene, CurtainOfHairShadowsThePointsBehindItOnly) {
-    bool black = false;
-    float alpha = 0.0f;
-    render(1, &black, &alpha);
-    if (HasFatalFailure()) return;
-    EXPECT_TRUE(black) << "the shadow pass draws every hair black";
-    EXPECT_EQ(alpha, 1.0f) << "and fully opaque";
+TEST(SmapFile, RunLengthCodesAreExact) {
+    const float nan = std::nanf("");
+    // Runs of two or more repeats as (count − 1, value), literals as
+    // (−count, values…); a pair of repeats stays literal.
+    EXPECT_EQ(encode({1, 2, 9, 9, 9, 9, 3, 5, 5, 8, 8, 8, 4}),
+              (std::vector<float>{-2, 1, 2, 3, 9, -3, 3, 5, 5, 2, 8, -1, 4}));
+    EXPECT_EQ(encode({7, 7, 7, 7, 7, 7}), (std::vector<float>{5, 7}));
 
-    const ShadowMapInfo& e = defs.shadows.entries[0];
-    EXPECT_EQ(e.kind, SHADOW_MAP);
-    EXPECT_EQ(e.kernel_count, 2);
-    ASSERT_NE(e.light, nullptr);
-    EXPECT_EQ(e.light->smap_index, 0);
-    EXPECT_LT(mult(1.0f, 2.6f, 0.0f), 0.2f) << "behind the curtain";
-    EXPECT_LT(mult(3.0f, 2.5f, 0.5f), 0.2f) << "further behind";
-    EXPECT_EQ(mult(-1.0f, 2.6f, 0.0f), 1.0f) << "in front of it";
-    EXPECT_EQ(mult(1.0f, 1.5f, 0.0f), 1.0f) << "below it";
-    EXPECT_EQ(mult(1.0f, 2.6f, 2.0f), 1.0f) << "beside it";
+    // A NaN never equals anything: three of them stay literal.
+    const std::vector<float> nans = encode({nan, nan, nan});
+    ASSERT_EQ(nans.size(), 4u);
+    EXPECT_EQ(nans[0], -3.0f);
+    EXPECT_TRUE(std::isnan(nans[1]) && std::isnan(nans[3]));
+    EXPECT_TRUE(encode({}).empty());
 }
 
-TEST_F(ShadowScene, CurtainOutsideTheConeCastsNothing) {
-    render(2);
-    if (HasFatalFailure()) return;
-    for (float z : {-0.5f, 0.0f, 0.5f}) EXPECT_EQ(mult(1.0f, 2.6f, z), 1.0f) << z;
+TEST(SmapFile, RandomMapsRoundTripAndStayWithinTheBuffer) {
+    std::mt19937 rng(16);
+    const std::string path = temp_path(".smap");
+    for (const auto& size : {std::pair<int, int>{1, 1}, {3, 17}, {40, 33}, {64, 64}}) {
+        const int lines = size.first, cols = size.second;
+        // Runs of repeated depths broken by noise, as a rendered map has.
+        std::vector<float> maps[SMAP_CHANNELS];
+        for (auto& m : maps) {
+            m.resize(static_cast<std::size_t>(lines) * cols);
+            float run = 0.0f;
+            for (float& v : m) {
+                if (rng() % 4 == 0) run = std::uniform_real_distribution<float>(0, 50)(rng);
+                v = rng() % 3 == 0 ? std::uniform_real_distribution<float>(-1, 1)(rng) : run;
+            }
+        }
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_TRUE(smWriteHeader(f, lines, cols, 12.5f));
+        std::vector<float> buffer(cols + 1);
+        for (int y = 0; y < lines; ++y) {
+            for (auto& m : maps) {
+                int count = 0;
+                ASSERT_EQ(smEncodeScanline(&m[y * cols], buffer.data(), cols, &count, f), 1);
+                EXPECT_LE(count, cols + 1);
+            }
+        }
+        std::fclose(f);
+
+        ShadowMap map = closed_map();
+        ASSERT_EQ(smOpen(path.c_str(), &map), 1);
+        EXPECT_TRUE(map.lines == lines && map.cols == cols && map.encoding == 1 &&
+                    map.cone == 12.5f);
+        for (int c = 0; c < SMAP_CHANNELS; ++c)
+            EXPECT_EQ(std::vector<float>(map.maps[c], map.maps[c] + lines * cols), maps[c]) << c;
+        EXPECT_TRUE(smClose(&map) == 1 && map.encoding == -1 && map.maps[0] == nullptr);
+    }
+    std::remove(path.c_str());
+}
+
+// Each file of tests/data/render/broken says in its header what it guards.
+TEST(SmapFile, DamagedFilesAreRefusedWithTheirReason) {
+    const std::string dir = std::string(KORVO_TEST_DATA) + "/render/broken/";
+    const struct {
+        const char* file;
+        const char* message;  // printed; empty when the file throws
+    } cases[] = {
+        {"huge.smap", "out of range"},
+        {"negative.smap", "out of range"},
+        {"short.smap", "data too short"},
+        {"short_raw.smap", "data too short"},
+        {"truncated.smap", "ends early"},
+        {"no_sizes.smap", "Could not determine map dimensions"},
+        {"two_lines.smap", "Could not determine map dimensions"},
+        {"run_overrun.smap", ""},
+        {"literal_overrun.smap", ""},
+        {"nan_count.smap", ""},
+    };
+    for (const auto& c : cases) {
+        ShadowMap map = closed_map();
+        std::string printed;
+        const std::string what = thrown<FurEFailed>(
+            [&] { EXPECT_EQ(smOpen((dir + c.file).c_str(), &map), 0); }, &printed);
+        if (*c.message) {
+            EXPECT_EQ(what, "no exception") << c.file;
+            EXPECT_NE(printed.find(c.message), std::string::npos) << c.file << ": " << printed;
+        } else {
+            EXPECT_EQ(what, "Bytes mis-matched in SHADOW rle buffer.") << c.file;
+            EXPECT_NE(printed.find("HEY MAN! I don't have 4 bytes"), std::string::npos) << printed;
+        }
+        EXPECT_EQ(map.encoding, -1) << c.file;
+        for (float* m : map.maps) EXPECT_EQ(m, nullptr) << c.file;
+    }
+    ShadowMap map = closed_map();
+    EXPECT_EQ(captured([&] { smOpen((dir + "missing.smap").c_str(), &map); }),
+              "***** Error opening file: " + dir + "missing.smap.\n");
+    EXPECT_EQ(captured([] { smOpen("x", nullptr); }), "***** Shadow map structure is NULL.\n");
 }
