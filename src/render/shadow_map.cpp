@@ -111,76 +111,147 @@ bool set_up_entry(ShadowMapInfo& e, const char* name, int i, const char* base, i
     return make_kernels(e);
 }
 
-// The four map values at (x, y); zeros outside the map.
-void map_values(const ShadowMap& m, int x, int y, float& g, float& gc, float& h, float& ho) {
-    if (x < 0 || y < 0 || x >= m.cols || y >= m.lines) {
-        g = gc = h = ho = 0.0f;
-        return;
-    }
-    const std::size_t i = static_cast<std::size_t>(y) * m.cols + x;
-    g = m.maps[SMAP_GEO_DEPTH][i];
-    gc = m.maps[SMAP_GEO_COVERAGE][i];
-    h = m.maps[SMAP_HAIR_DEPTH][i];
-    ho = m.maps[SMAP_HAIR_OPACITY][i];
-}
+// What one lookup needs besides the map pixels: the point's distance from
+// the light, the depth limits of the occluders and the darkness blend.
+// Filled once per lookup so the per-pixel loop only reads it.
+struct filter_point {
+    float d = 0.0f;           // distance of the point from the light
+    float geo_limit = 0.0f;   // geometry nearer than this occludes
+    float high_limit = 0.0f;  // hair nearer than this occludes fully
+    float low_limit = 0.0f;   // hair between the two limits occludes partly
+    float span = 0.0f;        // length of that ramp
+    float lgt = 0.0f;         // darkness of occluders at the light
+    float obj = 0.0f;         // darkness of occluders at the point
+    float empty_dark = 0.0f;  // the darkness term of a pixel without occluders
+    float count = 0.0f;       // number of kernels
+    int last = 0;             // index of the last kernel
+    bool one_kernel = false;  // every pixel takes the first kernel
+    const ShadowMapKernel* kernels = nullptr;
 
-// How much of the light the occluders of one map pixel block at distance d.
-float occlusion(const MapParams& p, float g, float gc, float h, float ho, float d, float s) {
-    float o = 0.0f;
-    if (g != 0.0f && g < d - s * p.geo_epsilon) o = gc;
-    if (h != 0.0f) {
-        const float low = d - s * p.low_hair_epsilon;
-        if (h < d - s * p.high_hair_epsilon) {
-            o += ho;
-        } else if (h < low) {
-            // A ramp between the two biases: hair just in front of the
-            // point shadows it partly.
-            const float span = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
-            o += span == 0.0f ? ho : ho * (low - h) / span;
-        }
+    filter_point(const ShadowMapInfo& e, float dist, float s) {
+        const MapParams& p = e.params;
+        d = dist;
+        geo_limit = d - s * p.geo_epsilon;
+        high_limit = d - s * p.high_hair_epsilon;
+        low_limit = d - s * p.low_hair_epsilon;
+        span = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
+        lgt = p.lgt_darkness;
+        obj = p.obj_darkness;
+        empty_dark = darkness(0.0f);
+        count = static_cast<float>(e.kernel_count);
+        last = e.kernel_count - 1;
+        one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
+        kernels = e.kernels;
     }
-    return std::min(o, 1.0f);
-}
+
+    // Darkness of an occluder w of the way from the light (0) to the point (1).
+    float darkness(float w) const { return (1.0f - w) * lgt + w * obj; }
+
+    // How much of the light the occluders of one map pixel block.
+    float occlusion(float g, float gc, float h, float ho) const {
+        float o = 0.0f;
+        if (g != 0.0f && g < geo_limit) o = gc;
+        if (h != 0.0f) {
+            if (h < high_limit) {
+                o += ho;
+            } else if (h < low_limit) {
+                // A ramp between the two biases: hair just in front of the
+                // point shadows it partly.
+                o += span == 0.0f ? ho : ho * (low_limit - h) / span;
+            }
+        }
+        return std::min(o, 1.0f);
+    }
+};
 
 // The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
+// The rows and columns run from -size / 2 to size - 1 - size / 2, so an even
+// size (which set-up never makes) stays inside the weights.
 inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
     const int h = kernel.size / 2;
-    if (dy < -h || dy > h || dx < -h || dx > h) return 0.0f;
-    return kernel.weights[(dy + h) * kernel.size + (dx + h)];
+    const unsigned r = static_cast<unsigned>(dy + h), c = static_cast<unsigned>(dx + h);
+    const unsigned n = static_cast<unsigned>(kernel.size);
+    if (r >= n || c >= n) return 0.0f;
+    return kernel.weights[r * n + c];
 }
 
-// Adds the kernel-weighted occlusion (S) and darkness (D) of map row y,
-// columns cx - R ... cx + R, for a point at distance d from the light. The
-// kernel of each map pixel follows how far along the way to the light its
-// nearest occluder lies.
-void filter_row(const ShadowMapInfo& e, int y, int cx, int cy, int R, float d, float s,
-                float& S_sum, float& D_sum) {
-    // Local sums: the map reads cannot alias them.
-    float S = S_sum, D = D_sum;
-    const MapParams& p = e.params;
-    const ShadowMap& m = p.map;
-    const bool one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
-    const bool row_in = y >= 0 && y < m.lines;
-    for (int x = cx - R; x <= cx + R; ++x) {
-        float g = 0.0f, gc = 0.0f, h = 0.0f, ho = 0.0f;
-        if (row_in) map_values(m, x, y, g, gc, h, ho);
-        // How far along the way to the light the occluder lies (0 at the
-        // light, 1 at the point).
-        float q = 0.0f;
-        if (g != 0.0f || h != 0.0f) {
-            const float nearest = g == 0.0f ? h : h == 0.0f ? g : std::min(g, h);
-            q = nearest / d;
+// The kernel-weighted occlusion (S) and darkness (D) of the window of
+// (2R + 1)^2 map pixels centred on (cx, cy), added pixel by pixel in rows
+// from the bottom and columns from the left. The sums keep that order
+// exactly, so pixels whose terms are zero (a weight of 0 outside the chosen
+// kernel, no occluders) are skipped and pixels outside the map take the
+// term of an empty pixel without being read.
+class window_filter {
+  public:
+    window_filter(const ShadowMap& map, const filter_point& fp) : m_(map), fp_(fp) {}
+
+    void run(int cx, int cy, int R) {
+        for (int dy = -R; dy <= R; ++dy) {
+            const int y = cy + dy;
+            const int x0 = cx - R, x1 = cx + R;
+            if (y < 0 || y >= m_.lines || x1 < 0 || x0 >= m_.cols) {
+                empty_run(dy, -R, R);
+                continue;
+            }
+            // Columns left of the map, inside it, right of it.
+            const int in0 = std::max(x0, 0), in1 = std::min(x1, m_.cols - 1);
+            empty_run(dy, -R, in0 - 1 - cx);
+            map_run(y, dy, in0 - cx, in1 - cx, cx);
+            empty_run(dy, in1 + 1 - cx, R);
         }
-        const float w = std::min(q, 1.0f);
-        const int kernel =
-            one_kernel ? 0 : std::min(static_cast<int>(e.kernel_count * w), e.kernel_count - 1);
-        const float k = kernel_weight(e.kernels[kernel], y - cy, x - cx);
-        S += k * occlusion(p, g, gc, h, ho, d, s);
-        D += k * ((1.0f - w) * p.lgt_darkness + w * p.obj_darkness);
     }
-    S_sum = S;
-    D_sum = D;
-}
+
+    // Every pixel of the window outside the map.
+    void run_outside(int R) {
+        for (int dy = -R; dy <= R; ++dy) empty_run(dy, -R, R);
+    }
+
+    float S = 0.0f, D = 0.0f;
+
+  private:
+    // Pixels dx0 ... dx1 of row dy with no occluders: the first kernel, no
+    // occlusion and the darkness of occluders at the light.
+    void empty_run(int dy, int dx0, int dx1) {
+        const ShadowMapKernel& k0 = fp_.kernels[0];
+        for (int dx = dx0; dx <= dx1; ++dx) {
+            const float k = kernel_weight(k0, dy, dx);
+            if (k != 0.0f) D += k * fp_.empty_dark;
+        }
+    }
+
+    // Pixels dx0 ... dx1 of map row y (the window's row dy), read in order.
+    void map_run(int y, int dy, int dx0, int dx1, int cx) {
+        const std::size_t row = static_cast<std::size_t>(y) * m_.cols + cx;
+        const float* G = m_.maps[SMAP_GEO_DEPTH] + row;
+        const float* GC = m_.maps[SMAP_GEO_COVERAGE] + row;
+        const float* H = m_.maps[SMAP_HAIR_DEPTH] + row;
+        const float* HO = m_.maps[SMAP_HAIR_OPACITY] + row;
+        const filter_point& f = fp_;
+        float s = S, d = D;
+        for (int dx = dx0; dx <= dx1; ++dx) {
+            const float g = G[dx], h = H[dx];
+            if (g == 0.0f && h == 0.0f) {
+                const float k = kernel_weight(f.kernels[0], dy, dx);
+                if (k != 0.0f) d += k * f.empty_dark;
+                continue;
+            }
+            // How far along the way to the light the nearest occluder lies
+            // (0 at the light, 1 at the point); it picks the kernel.
+            const float nearest = g == 0.0f ? h : h == 0.0f ? g : std::min(g, h);
+            const float w = std::min(nearest / f.d, 1.0f);
+            const int j = f.one_kernel ? 0 : std::min(static_cast<int>(f.count * w), f.last);
+            const float k = kernel_weight(f.kernels[j], dy, dx);
+            if (k == 0.0f) continue;
+            s += k * f.occlusion(g, GC[dx], h, HO[dx]);
+            d += k * f.darkness(w);
+        }
+        S = s;
+        D = d;
+    }
+
+    const ShadowMap& m_;
+    const filter_point& fp_;
+};
 
 }  // namespace
 
@@ -318,11 +389,20 @@ float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
     if (smCalcProjection(e, u, v, rgb)) B = 0.299f * rgb.x + 0.587f * rgb.y + 0.144f * rgb.z;
 
     // Filter the occlusion and the darkness over the map pixels around it.
+    // A window wholly off the map (or a point with no place on it) reads
+    // nothing; the test also keeps the pixel arithmetic within int.
     const int R = std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2);
-    const int cx = static_cast<int>(sx), cy = static_cast<int>(sy);
-    float S = 0.0f, D = 0.0f;
-    for (int y = cy - R; y <= cy + R; ++y) filter_row(*e, y, cx, cy, R, d, s, S, D);
-    S = std::min(S, 1.0f);
+    const filter_point fp(*e, d, s);
+    window_filter filter(p.map, fp);
+    const float reach = static_cast<float>(R + 1);
+    if (sx > -reach && sx < static_cast<float>(p.map.cols) + reach && sy > -reach &&
+        sy < static_cast<float>(p.map.lines) + reach) {
+        filter.run(static_cast<int>(sx), static_cast<int>(sy), R);
+    } else {
+        filter.run_outside(R);
+    }
+    const float S = std::min(filter.S, 1.0f);
+    const float D = filter.D;
     return (1.0f - S) * B * D + (1.0f - D);
 }
 
