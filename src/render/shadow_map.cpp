@@ -57,6 +57,227 @@ void open_projector(ShadowMapInfo& e) {
                     e.params.shadow_projector);
 }
 
+// The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
+// The rows and columns run from -size / 2 to size - 1 - size / 2, so an even
+// size (which set-up never makes) stays inside the weights.
+inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
+    const int h = kernel.size / 2;
+    const unsigned r = static_cast<unsigned>(dy + h), c = static_cast<unsigned>(dx + h);
+    const unsigned n = static_cast<unsigned>(kernel.size);
+    if (r >= n || c >= n) return 0.0f;
+    return kernel.weights[r * n + c];
+}
+
+// The shape of the lookup window: 2R + 1 map pixels across, rows padded
+// to whole groups of four.
+struct window_shape {
+    int R = 0;
+    int width = 1;   // 2R + 1
+    int padded = 4;  // width rounded up to a multiple of 4
+    explicit window_shape(int radius)
+        : R(radius), width(2 * radius + 1), padded((2 * radius + 1 + 3) & ~3) {}
+    std::size_t kernel_stride() const { return static_cast<std::size_t>(width) * padded; }
+};
+
+// Lays the kernels of e out on the window (see ShadowMapInfo::window_weights).
+void lay_out_kernels(const ShadowMapInfo& e, const window_shape& w, float* out) {
+    for (int j = 0; j < e.kernel_count; ++j) {
+        float* block = out + j * w.kernel_stride();
+        for (int r = 0; r < w.width; ++r) {
+            for (int c = 0; c < w.padded; ++c)
+                block[r * w.padded + c] =
+                    c < w.width ? kernel_weight(e.kernels[j], r - w.R, c - w.R) : 0.0f;
+        }
+    }
+}
+
+// Four floats, or four ints, that the compiler keeps in one vector
+// register (SSE on x86-64, NEON on ARM). Each operation works lane by lane
+// with the IEEE single-precision operation of the scalar code, so four map
+// pixels filtered at once give the bits of one pixel at a time.
+typedef float f4 __attribute__((vector_size(16)));
+typedef std::int32_t i4 __attribute__((vector_size(16)));
+
+inline f4 splat(float x) {
+    return f4{x, x, x, x};
+}
+inline f4 load4(const float* p) {
+    f4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+// a in the lanes where m is set, else b.
+inline f4 select(i4 m, f4 a, f4 b) {
+    return reinterpret_cast<f4>((m & reinterpret_cast<i4>(a)) | (~m & reinterpret_cast<i4>(b)));
+}
+// std::min lane by lane: b when b < a, else a.
+inline f4 min4(f4 a, f4 b) {
+    return select(b < a, b, a);
+}
+
+// What one lookup needs besides the map pixels: the point's distance from
+// the light, the depth limits of the occluders and the darkness blend, in
+// every lane. Filled once per lookup so the per-pixel work only reads it.
+struct filter_point {
+    f4 d;             // distance of the point from the light
+    f4 geo_limit;     // geometry nearer than this occludes
+    f4 high_limit;    // hair nearer than this occludes fully
+    f4 low_limit;     // hair between the two limits occludes partly
+    f4 span;          // length of that ramp
+    f4 lgt;           // darkness of occluders at the light
+    f4 obj;           // darkness of occluders at the point
+    f4 count;         // number of kernels
+    f4 last;          // index of the last kernel
+    bool whole_ramp;  // a ramp of length 0: hair in it blocks its whole opacity
+    bool one_kernel;  // every pixel takes the first kernel
+
+    filter_point(const ShadowMapInfo& e, float dist, float s) {
+        const MapParams& p = e.params;
+        d = splat(dist);
+        geo_limit = splat(dist - s * p.geo_epsilon);
+        high_limit = splat(dist - s * p.high_hair_epsilon);
+        low_limit = splat(dist - s * p.low_hair_epsilon);
+        const float ramp = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
+        span = splat(ramp);
+        whole_ramp = ramp == 0.0f;
+        lgt = splat(p.lgt_darkness);
+        obj = splat(p.obj_darkness);
+        count = splat(static_cast<float>(e.kernel_count));
+        last = splat(static_cast<float>(e.kernel_count - 1));
+        one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
+    }
+
+    // For four map pixels (g, gc, h, ho): the occlusion o, the darkness
+    // term dark and the kernel j of each.
+    void four(f4 g, f4 gc, f4 h, f4 ho, f4& o, f4& dark, i4& j) const {
+        const f4 zero = splat(0.0f), one = splat(1.0f);
+        const i4 g0 = g == zero, h0 = h == zero;
+
+        // How far along the way to the light the nearest occluder lies (0
+        // at the light, 1 at the point; 0 without occluders).
+        const f4 nearest = select(g0, h, select(h0, g, min4(g, h)));
+        const f4 q = select(g0 & h0, zero, nearest / d);
+        const f4 w = min4(q, one);
+
+        // The kernel: (int)(count x w), at most the last. The clamp in
+        // floats also keeps a depth that is not a number on a kernel.
+        f4 k = count * w;
+        k = select(k < last, k, last);
+        k = select(k > zero, k, zero);
+        j = one_kernel ? i4{0, 0, 0, 0} : __builtin_convertvector(k, i4);
+
+        // Geometry blocks its coverage; hair in front of the high bias its
+        // opacity, hair on the ramp between the biases part of it.
+        f4 occ = select(~g0 & (g < geo_limit), gc, zero);
+        const i4 in_front = h < high_limit;
+        const i4 full = ~h0 & in_front;
+        const i4 part = ~h0 & ~in_front & (h < low_limit);
+        const f4 ramp = whole_ramp ? ho : ho * (low_limit - h) / span;
+        occ = select(full, occ + ho, select(part, occ + ramp, occ));
+        o = min4(occ, one);
+        dark = (one - w) * lgt + w * obj;
+    }
+};
+
+// The kernel-weighted occlusion (S) and darkness (D) of the window of
+// (2R + 1)^2 map pixels centred on (cx, cy). Pixels are worked out four at
+// a time and added one by one in rows from the bottom and columns from the
+// left, the order that the sums are defined in. Pixels outside the map
+// hold zeros.
+class window_filter {
+  public:
+    window_filter(const ShadowMap& map, const filter_point& fp, const window_shape& shape,
+                  const float* weights)
+        : m_(map), fp_(fp), w_(shape), weights_(weights) {}
+
+    void run(int cx, int cy) {
+        const int R = w_.R;
+        const int x0 = cx - R, y0 = cy - R;
+        // Whole groups of four columns read straight from the map when they
+        // all lie on it; otherwise each row is copied with zeros around.
+        const bool inside = x0 >= 0 && y0 >= 0 && x0 + w_.padded <= m_.cols && cy + R < m_.lines;
+        for (int r = 0; r < w_.width; ++r) {
+            const float* rows[SMAP_CHANNELS];
+            if (inside) {
+                const std::size_t at = static_cast<std::size_t>(y0 + r) * m_.cols + x0;
+                for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c] = m_.maps[c] + at;
+            } else {
+                copy_row(y0 + r, x0, rows);
+            }
+            filter_row(r, rows);
+        }
+    }
+
+    // A window wholly off the map.
+    void run_outside() {
+        const float* rows[SMAP_CHANNELS];
+        copy_row(-1, 0, rows);
+        for (int r = 0; r < w_.width; ++r) filter_row(r, rows);
+    }
+
+    float S = 0.0f, D = 0.0f;
+
+  private:
+    // Map row y from column x0 into the row buffers, zeros off the map.
+    void copy_row(int y, int x0, const float* rows[SMAP_CHANNELS]) {
+        std::vector<float>& buf = row_buffer(w_.padded);
+        std::fill(buf.begin(), buf.end(), 0.0f);
+        const int a = std::max(x0, 0), b = std::min(x0 + w_.width, m_.cols);
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            float* row = buf.data() + c * w_.padded;
+            if (y >= 0 && y < m_.lines && a < b) {
+                const float* src = m_.maps[c] + static_cast<std::size_t>(y) * m_.cols;
+                std::copy(src + a, src + b, row + (a - x0));
+            }
+            rows[c] = row;
+        }
+    }
+
+    // Scratch rows for windows that leave the map, kept between lookups.
+    static std::vector<float>& row_buffer(int padded) {
+        thread_local std::vector<float> buf;
+        buf.resize(static_cast<std::size_t>(padded) * SMAP_CHANNELS);
+        return buf;
+    }
+
+    // Row r of the window: four pixels at a time, then the sums in order.
+    void filter_row(int r, const float* const rows[SMAP_CHANNELS]) {
+        const float* wrow = weights_ + static_cast<std::size_t>(r) * w_.padded;
+        const std::size_t stride = w_.kernel_stride();
+        float s = S, d = D;
+        for (int c = 0; c < w_.width; c += 4) {
+            f4 o, dark;
+            i4 j;
+            fp_.four(load4(rows[SMAP_GEO_DEPTH] + c), load4(rows[SMAP_GEO_COVERAGE] + c),
+                     load4(rows[SMAP_HAIR_DEPTH] + c), load4(rows[SMAP_HAIR_OPACITY] + c), o, dark,
+                     j);
+            const int lanes = std::min(4, w_.width - c);
+            for (int l = 0; l < lanes; ++l) {
+                const float k = wrow[static_cast<std::size_t>(j[l]) * stride + c + l];
+                s += k * o[l];
+                d += k * dark[l];
+            }
+        }
+        S = s;
+        D = d;
+    }
+
+    const ShadowMap& m_;
+    const filter_point& fp_;
+    const window_shape& w_;
+    const float* weights_;
+};
+
+// The entry's kernels on the window of radius R: those laid out at set-up,
+// or laid out now into scratch kept between lookups.
+const float* window_weights(const ShadowMapInfo& e, const window_shape& w) {
+    if (e.window_weights != nullptr && e.window_radius == w.R) return e.window_weights;
+    thread_local std::vector<float> scratch;
+    scratch.resize(e.kernel_count * w.kernel_stride());
+    lay_out_kernels(e, w, scratch.data());
+    return scratch.data();
+}
+
 // The kernels from lgt_filter_size to obj_filter_size in steps of two.
 bool make_kernels(ShadowMapInfo& e) {
     const int a = e.params.lgt_filter_size, b = e.params.obj_filter_size;
@@ -74,7 +295,7 @@ bool make_kernels(ShadowMapInfo& e) {
     for (int j = 0; j < e.kernel_count; ++j) {
         if (!smMakeKernel(e.kernels[j], b >= a ? a + 2 * j : a - 2 * j)) return false;
     }
-    return true;
+    return smMakeWindowWeights(&e);
 }
 
 // One entry of the final render, for light name at index i.
@@ -110,148 +331,6 @@ bool set_up_entry(ShadowMapInfo& e, const char* name, int i, const char* base, i
     open_projector(e);
     return make_kernels(e);
 }
-
-// What one lookup needs besides the map pixels: the point's distance from
-// the light, the depth limits of the occluders and the darkness blend.
-// Filled once per lookup so the per-pixel loop only reads it.
-struct filter_point {
-    float d = 0.0f;           // distance of the point from the light
-    float geo_limit = 0.0f;   // geometry nearer than this occludes
-    float high_limit = 0.0f;  // hair nearer than this occludes fully
-    float low_limit = 0.0f;   // hair between the two limits occludes partly
-    float span = 0.0f;        // length of that ramp
-    float lgt = 0.0f;         // darkness of occluders at the light
-    float obj = 0.0f;         // darkness of occluders at the point
-    float empty_dark = 0.0f;  // the darkness term of a pixel without occluders
-    float count = 0.0f;       // number of kernels
-    int last = 0;             // index of the last kernel
-    bool one_kernel = false;  // every pixel takes the first kernel
-    const ShadowMapKernel* kernels = nullptr;
-
-    filter_point(const ShadowMapInfo& e, float dist, float s) {
-        const MapParams& p = e.params;
-        d = dist;
-        geo_limit = d - s * p.geo_epsilon;
-        high_limit = d - s * p.high_hair_epsilon;
-        low_limit = d - s * p.low_hair_epsilon;
-        span = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
-        lgt = p.lgt_darkness;
-        obj = p.obj_darkness;
-        empty_dark = darkness(0.0f);
-        count = static_cast<float>(e.kernel_count);
-        last = e.kernel_count - 1;
-        one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
-        kernels = e.kernels;
-    }
-
-    // Darkness of an occluder w of the way from the light (0) to the point (1).
-    float darkness(float w) const { return (1.0f - w) * lgt + w * obj; }
-
-    // How much of the light the occluders of one map pixel block.
-    float occlusion(float g, float gc, float h, float ho) const {
-        float o = 0.0f;
-        if (g != 0.0f && g < geo_limit) o = gc;
-        if (h != 0.0f) {
-            if (h < high_limit) {
-                o += ho;
-            } else if (h < low_limit) {
-                // A ramp between the two biases: hair just in front of the
-                // point shadows it partly.
-                o += span == 0.0f ? ho : ho * (low_limit - h) / span;
-            }
-        }
-        return std::min(o, 1.0f);
-    }
-};
-
-// The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
-// The rows and columns run from -size / 2 to size - 1 - size / 2, so an even
-// size (which set-up never makes) stays inside the weights.
-inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
-    const int h = kernel.size / 2;
-    const unsigned r = static_cast<unsigned>(dy + h), c = static_cast<unsigned>(dx + h);
-    const unsigned n = static_cast<unsigned>(kernel.size);
-    if (r >= n || c >= n) return 0.0f;
-    return kernel.weights[r * n + c];
-}
-
-// The kernel-weighted occlusion (S) and darkness (D) of the window of
-// (2R + 1)^2 map pixels centred on (cx, cy), added pixel by pixel in rows
-// from the bottom and columns from the left. The sums keep that order
-// exactly, so pixels whose terms are zero (a weight of 0 outside the chosen
-// kernel, no occluders) are skipped and pixels outside the map take the
-// term of an empty pixel without being read.
-class window_filter {
-  public:
-    window_filter(const ShadowMap& map, const filter_point& fp) : m_(map), fp_(fp) {}
-
-    void run(int cx, int cy, int R) {
-        for (int dy = -R; dy <= R; ++dy) {
-            const int y = cy + dy;
-            const int x0 = cx - R, x1 = cx + R;
-            if (y < 0 || y >= m_.lines || x1 < 0 || x0 >= m_.cols) {
-                empty_run(dy, -R, R);
-                continue;
-            }
-            // Columns left of the map, inside it, right of it.
-            const int in0 = std::max(x0, 0), in1 = std::min(x1, m_.cols - 1);
-            empty_run(dy, -R, in0 - 1 - cx);
-            map_run(y, dy, in0 - cx, in1 - cx, cx);
-            empty_run(dy, in1 + 1 - cx, R);
-        }
-    }
-
-    // Every pixel of the window outside the map.
-    void run_outside(int R) {
-        for (int dy = -R; dy <= R; ++dy) empty_run(dy, -R, R);
-    }
-
-    float S = 0.0f, D = 0.0f;
-
-  private:
-    // Pixels dx0 ... dx1 of row dy with no occluders: the first kernel, no
-    // occlusion and the darkness of occluders at the light.
-    void empty_run(int dy, int dx0, int dx1) {
-        const ShadowMapKernel& k0 = fp_.kernels[0];
-        for (int dx = dx0; dx <= dx1; ++dx) {
-            const float k = kernel_weight(k0, dy, dx);
-            if (k != 0.0f) D += k * fp_.empty_dark;
-        }
-    }
-
-    // Pixels dx0 ... dx1 of map row y (the window's row dy), read in order.
-    void map_run(int y, int dy, int dx0, int dx1, int cx) {
-        const std::size_t row = static_cast<std::size_t>(y) * m_.cols + cx;
-        const float* G = m_.maps[SMAP_GEO_DEPTH] + row;
-        const float* GC = m_.maps[SMAP_GEO_COVERAGE] + row;
-        const float* H = m_.maps[SMAP_HAIR_DEPTH] + row;
-        const float* HO = m_.maps[SMAP_HAIR_OPACITY] + row;
-        const filter_point& f = fp_;
-        float s = S, d = D;
-        for (int dx = dx0; dx <= dx1; ++dx) {
-            const float g = G[dx], h = H[dx];
-            if (g == 0.0f && h == 0.0f) {
-                const float k = kernel_weight(f.kernels[0], dy, dx);
-                if (k != 0.0f) d += k * f.empty_dark;
-                continue;
-            }
-            // How far along the way to the light the nearest occluder lies
-            // (0 at the light, 1 at the point); it picks the kernel.
-            const float nearest = g == 0.0f ? h : h == 0.0f ? g : std::min(g, h);
-            const float w = std::min(nearest / f.d, 1.0f);
-            const int j = f.one_kernel ? 0 : std::min(static_cast<int>(f.count * w), f.last);
-            const float k = kernel_weight(f.kernels[j], dy, dx);
-            if (k == 0.0f) continue;
-            s += k * f.occlusion(g, GC[dx], h, HO[dx]);
-            d += k * f.darkness(w);
-        }
-        S = s;
-        D = d;
-    }
-
-    const ShadowMap& m_;
-    const filter_point& fp_;
-};
 
 }  // namespace
 
@@ -312,6 +391,7 @@ void smFreeAfterUse(ShadowMapList* list) {
         if (e.kind != SHADOW_AUTO) {
             for (int j = 0; e.kernels && j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
             delete[] e.kernels;
+            delete[] e.window_weights;
             smClose(&e.params.map);
             delete[] e.params.shadow_projector;
             if (e.params.projector) kivCloseImage(e.params.projector);
@@ -343,6 +423,20 @@ bool smMakeKernel(ShadowMapKernel& kernel, int size) {
         }
     }
     for (int i = 0; i < size * size; ++i) kernel.weights[i] /= sum;
+    return true;
+}
+
+bool smMakeWindowWeights(ShadowMapInfo* e) {
+    delete[] e->window_weights;
+    e->window_weights = nullptr;
+    e->window_radius = -1;
+    if (e->kernel_count < 1) return true;
+    const MapParams& p = e->params;
+    const window_shape w(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
+    e->window_weights = new (std::nothrow) float[e->kernel_count * w.kernel_stride()];
+    if (e->window_weights == nullptr) return false;
+    lay_out_kernels(*e, w, e->window_weights);
+    e->window_radius = w.R;
     return true;
 }
 
@@ -391,15 +485,15 @@ float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
     // Filter the occlusion and the darkness over the map pixels around it.
     // A window wholly off the map (or a point with no place on it) reads
     // nothing; the test also keeps the pixel arithmetic within int.
-    const int R = std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2);
+    const window_shape shape(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
     const filter_point fp(*e, d, s);
-    window_filter filter(p.map, fp);
-    const float reach = static_cast<float>(R + 1);
+    window_filter filter(p.map, fp, shape, window_weights(*e, shape));
+    const float reach = static_cast<float>(shape.R + 1);
     if (sx > -reach && sx < static_cast<float>(p.map.cols) + reach && sy > -reach &&
         sy < static_cast<float>(p.map.lines) + reach) {
-        filter.run(static_cast<int>(sx), static_cast<int>(sy), R);
+        filter.run(static_cast<int>(sx), static_cast<int>(sy));
     } else {
-        filter.run_outside(R);
+        filter.run_outside();
     }
     const float S = std::min(filter.S, 1.0f);
     const float D = filter.D;
