@@ -128,8 +128,8 @@ struct filter_point {
     f4 obj;           // darkness of occluders at the point
     f4 count;         // number of kernels
     f4 last;          // index of the last kernel
+    int kernels;      // kernels the pixels choose from: 1 when all take the first
     bool whole_ramp;  // a ramp of length 0: hair in it blocks its whole opacity
-    bool one_kernel;  // every pixel takes the first kernel
 
     filter_point(const ShadowMapInfo& e, float dist, float s) {
         const MapParams& p = e.params;
@@ -144,12 +144,12 @@ struct filter_point {
         obj = splat(p.obj_darkness);
         count = splat(static_cast<float>(e.kernel_count));
         last = splat(static_cast<float>(e.kernel_count - 1));
-        one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
+        kernels = p.lgt_filter_size / 2 == p.obj_filter_size / 2 ? 1 : e.kernel_count;
     }
 
     // For four map pixels (g, gc, h, ho): the occlusion o, the darkness
-    // term dark and the kernel j of each.
-    void four(f4 g, f4 gc, f4 h, f4 ho, f4& o, f4& dark, i4& j) const {
+    // term dark and kc, count x w, of which the kernel is the whole part.
+    void four(f4 g, f4 gc, f4 h, f4 ho, f4& o, f4& dark, f4& kc) const {
         const f4 zero = splat(0.0f), one = splat(1.0f);
         const i4 g0 = g == zero, h0 = h == zero;
 
@@ -159,12 +159,7 @@ struct filter_point {
         const f4 q = select(g0 & h0, zero, nearest / d);
         const f4 w = min4(q, one);
 
-        // The kernel: (int)(count x w), at most the last. The clamp in
-        // floats also keeps a depth that is not a number on a kernel.
-        f4 k = count * w;
-        k = select(k < last, k, last);
-        k = select(k > zero, k, zero);
-        j = one_kernel ? i4{0, 0, 0, 0} : __builtin_convertvector(k, i4);
+        kc = count * w;
 
         // Geometry blocks its coverage; hair in front of the high bias its
         // opacity, hair on the ramp between the biases part of it.
@@ -243,23 +238,41 @@ class window_filter {
     // Row r of the window: four pixels at a time, then the sums in order.
     void filter_row(int r, const float* const rows[SMAP_CHANNELS]) {
         const float* wrow = weights_ + static_cast<std::size_t>(r) * w_.padded;
-        const std::size_t stride = w_.kernel_stride();
         float s = S, d = D;
         for (int c = 0; c < w_.width; c += 4) {
-            f4 o, dark;
-            i4 j;
+            f4 o, dark, kc;
             fp_.four(load4(rows[SMAP_GEO_DEPTH] + c), load4(rows[SMAP_GEO_COVERAGE] + c),
                      load4(rows[SMAP_HAIR_DEPTH] + c), load4(rows[SMAP_HAIR_OPACITY] + c), o, dark,
-                     j);
+                     kc);
+            const f4 k = weights(wrow + c, kc);
+            const f4 ko = k * o, kd = k * dark;
             const int lanes = std::min(4, w_.width - c);
             for (int l = 0; l < lanes; ++l) {
-                const float k = wrow[static_cast<std::size_t>(j[l]) * stride + c + l];
-                s += k * o[l];
-                d += k * dark[l];
+                s += ko[l];
+                d += kd[l];
             }
         }
         S = s;
         D = d;
+    }
+
+    // The weights of four pixels whose kernel is the whole part of kc (the
+    // first below 1, the last from it up, the first when it is not a
+    // number), from the laid-out kernels at w. A few kernels are picked
+    // lane-parallel, more one lane at a time.
+    f4 weights(const float* w, f4 kc) const {
+        const std::size_t stride = w_.kernel_stride();
+        f4 k = load4(w);
+        if (fp_.kernels <= 4) {
+            for (int t = 1; t < fp_.kernels; ++t)
+                k = select(kc >= splat(static_cast<float>(t)), load4(w + t * stride), k);
+            return k;
+        }
+        kc = select(kc > splat(0.0f), kc, splat(0.0f));
+        kc = select(kc < fp_.last, kc, fp_.last);
+        const i4 j = __builtin_convertvector(kc, i4);
+        for (int l = 0; l < 4; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
+        return k;
     }
 
     const ShadowMap& m_;
