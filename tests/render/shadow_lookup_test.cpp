@@ -159,3 +159,15 @@ TEST(ShadowLookup, PointsWithNoPlaceOnTheMapAreLit) {
             << P.x << "," << P.y << "," << P.z;
     }
 }
+
+TEST(ShadowLookup, ARatioOnAKernelBoundaryTakesTheNextKernel) {
+    // Kernels 3, 5 and 7; hair a third of the way to a point at distance 3
+    // gives count x w = 1 exactly: the 5 x 5 kernel, which reaches a pixel
+    // two columns over that the 3 x 3 one misses.
+    lookup_entry m(9, 9, 3, 7);
+    m.maps[SMAP_HAIR_DEPTH][4 * 9 + 6] = 1.0f;
+    m.maps[SMAP_HAIR_OPACITY][4 * 9 + 6] = 1.0f;
+    const kivPoint P(0.0f, 0.0f, -3.0f);
+    EXPECT_LT(smCalcShadowMultForPoint(&m.e, P, 1.0f), 0.99f);
+    EXPECT_NEAR(smCalcShadowMultForPoint(&m.e, P, 1.0f), reference(m.e, P, 1.0), 2e-5);
+}
