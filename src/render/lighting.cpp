@@ -198,6 +198,8 @@ float hair_light::falloff_mult(float m, float d) const {
 }
 
 float hair_light::dropoff_mult(float m, float angle) const {
+    // Any number to the power 0 is 1: no dropoff leaves m as it is.
+    if (dropoff == 0.0f) return m;
     // 22 / 1260 stands for pi / 180: the cosine is that of twice the angle.
     return powf(cosf(angle * 22.0f / 1260.0f * 2.0f), dropoff) * m;
 }

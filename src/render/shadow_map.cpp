@@ -57,6 +57,240 @@ void open_projector(ShadowMapInfo& e) {
                     e.params.shadow_projector);
 }
 
+// The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
+// The rows and columns run from -size / 2 to size - 1 - size / 2, so an even
+// size (which set-up never makes) stays inside the weights.
+inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
+    const int h = kernel.size / 2;
+    const unsigned r = static_cast<unsigned>(dy + h), c = static_cast<unsigned>(dx + h);
+    const unsigned n = static_cast<unsigned>(kernel.size);
+    if (r >= n || c >= n) return 0.0f;
+    return kernel.weights[r * n + c];
+}
+
+// The shape of the lookup window: 2R + 1 map pixels across, rows padded
+// to whole groups of four.
+struct window_shape {
+    int R = 0;
+    int width = 1;   // 2R + 1
+    int padded = 4;  // width rounded up to a multiple of 4
+    explicit window_shape(int radius)
+        : R(radius), width(2 * radius + 1), padded((2 * radius + 1 + 3) & ~3) {}
+    std::size_t kernel_stride() const { return static_cast<std::size_t>(width) * padded; }
+};
+
+// Lays the kernels of e out on the window (see ShadowMapInfo::window_weights).
+void lay_out_kernels(const ShadowMapInfo& e, const window_shape& w, float* out) {
+    for (int j = 0; j < e.kernel_count; ++j) {
+        float* block = out + j * w.kernel_stride();
+        for (int r = 0; r < w.width; ++r) {
+            for (int c = 0; c < w.padded; ++c)
+                block[r * w.padded + c] =
+                    c < w.width ? kernel_weight(e.kernels[j], r - w.R, c - w.R) : 0.0f;
+        }
+    }
+}
+
+// Four floats, or four ints, that the compiler keeps in one vector
+// register (SSE on x86-64, NEON on ARM). Each operation works lane by lane
+// with the IEEE single-precision operation of the scalar code, so four map
+// pixels filtered at once give the bits of one pixel at a time.
+typedef float f4 __attribute__((vector_size(16)));
+typedef std::int32_t i4 __attribute__((vector_size(16)));
+
+inline f4 splat(float x) {
+    return f4{x, x, x, x};
+}
+inline f4 load4(const float* p) {
+    f4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+// a in the lanes where m is set, else b.
+inline f4 select(i4 m, f4 a, f4 b) {
+    return reinterpret_cast<f4>((m & reinterpret_cast<i4>(a)) | (~m & reinterpret_cast<i4>(b)));
+}
+// std::min lane by lane: b when b < a, else a.
+inline f4 min4(f4 a, f4 b) {
+    return select(b < a, b, a);
+}
+
+// What one lookup needs besides the map pixels: the point's distance from
+// the light, the depth limits of the occluders and the darkness blend, in
+// every lane. Filled once per lookup so the per-pixel work only reads it.
+struct filter_point {
+    f4 d;             // distance of the point from the light
+    f4 geo_limit;     // geometry nearer than this occludes
+    f4 high_limit;    // hair nearer than this occludes fully
+    f4 low_limit;     // hair between the two limits occludes partly
+    f4 span;          // length of that ramp
+    f4 lgt;           // darkness of occluders at the light
+    f4 obj;           // darkness of occluders at the point
+    f4 count;         // number of kernels
+    f4 last;          // index of the last kernel
+    int kernels;      // kernels the pixels choose from: 1 when all take the first
+    bool whole_ramp;  // a ramp of length 0: hair in it blocks its whole opacity
+
+    filter_point(const ShadowMapInfo& e, float dist, float s) {
+        const MapParams& p = e.params;
+        d = splat(dist);
+        geo_limit = splat(dist - s * p.geo_epsilon);
+        high_limit = splat(dist - s * p.high_hair_epsilon);
+        low_limit = splat(dist - s * p.low_hair_epsilon);
+        const float ramp = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
+        span = splat(ramp);
+        whole_ramp = ramp == 0.0f;
+        lgt = splat(p.lgt_darkness);
+        obj = splat(p.obj_darkness);
+        count = splat(static_cast<float>(e.kernel_count));
+        last = splat(static_cast<float>(e.kernel_count - 1));
+        kernels = p.lgt_filter_size / 2 == p.obj_filter_size / 2 ? 1 : e.kernel_count;
+    }
+
+    // For four map pixels (g, gc, h, ho): the occlusion o, the darkness
+    // term dark and kc, count x w, of which the kernel is the whole part.
+    void four(f4 g, f4 gc, f4 h, f4 ho, f4& o, f4& dark, f4& kc) const {
+        const f4 zero = splat(0.0f), one = splat(1.0f);
+        const i4 g0 = g == zero, h0 = h == zero;
+
+        // How far along the way to the light the nearest occluder lies (0
+        // at the light, 1 at the point; 0 without occluders).
+        const f4 nearest = select(g0, h, select(h0, g, min4(g, h)));
+        const f4 q = select(g0 & h0, zero, nearest / d);
+        const f4 w = min4(q, one);
+
+        kc = count * w;
+
+        // Geometry blocks its coverage; hair in front of the high bias its
+        // opacity, hair on the ramp between the biases part of it.
+        f4 occ = select(~g0 & (g < geo_limit), gc, zero);
+        const i4 in_front = h < high_limit;
+        const i4 full = ~h0 & in_front;
+        const i4 part = ~h0 & ~in_front & (h < low_limit);
+        const f4 ramp = whole_ramp ? ho : ho * (low_limit - h) / span;
+        occ = select(full, occ + ho, select(part, occ + ramp, occ));
+        o = min4(occ, one);
+        dark = (one - w) * lgt + w * obj;
+    }
+};
+
+// The kernel-weighted occlusion (S) and darkness (D) of the window of
+// (2R + 1)^2 map pixels centred on (cx, cy). Pixels are worked out four at
+// a time and added one by one in rows from the bottom and columns from the
+// left, the order that the sums are defined in. Pixels outside the map
+// hold zeros.
+class window_filter {
+  public:
+    window_filter(const ShadowMap& map, const filter_point& fp, const window_shape& shape,
+                  const float* weights)
+        : m_(map), fp_(fp), w_(shape), weights_(weights) {}
+
+    void run(int cx, int cy) {
+        const int R = w_.R;
+        const int x0 = cx - R, y0 = cy - R;
+        // Whole groups of four columns read straight from the map when they
+        // all lie on it; otherwise each row is copied with zeros around.
+        const bool inside = x0 >= 0 && y0 >= 0 && x0 + w_.padded <= m_.cols && cy + R < m_.lines;
+        for (int r = 0; r < w_.width; ++r) {
+            const float* rows[SMAP_CHANNELS];
+            if (inside) {
+                const std::size_t at = static_cast<std::size_t>(y0 + r) * m_.cols + x0;
+                for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c] = m_.maps[c] + at;
+            } else {
+                copy_row(y0 + r, x0, rows);
+            }
+            filter_row(r, rows);
+        }
+    }
+
+    // A window wholly off the map.
+    void run_outside() {
+        const float* rows[SMAP_CHANNELS];
+        copy_row(-1, 0, rows);
+        for (int r = 0; r < w_.width; ++r) filter_row(r, rows);
+    }
+
+    float S = 0.0f, D = 0.0f;
+
+  private:
+    // Map row y from column x0 into the row buffers, zeros off the map.
+    void copy_row(int y, int x0, const float* rows[SMAP_CHANNELS]) {
+        std::vector<float>& buf = row_buffer(w_.padded);
+        std::fill(buf.begin(), buf.end(), 0.0f);
+        const int a = std::max(x0, 0), b = std::min(x0 + w_.width, m_.cols);
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            float* row = buf.data() + c * w_.padded;
+            if (y >= 0 && y < m_.lines && a < b) {
+                const float* src = m_.maps[c] + static_cast<std::size_t>(y) * m_.cols;
+                std::copy(src + a, src + b, row + (a - x0));
+            }
+            rows[c] = row;
+        }
+    }
+
+    // Scratch rows for windows that leave the map, kept between lookups.
+    static std::vector<float>& row_buffer(int padded) {
+        thread_local std::vector<float> buf;
+        buf.resize(static_cast<std::size_t>(padded) * SMAP_CHANNELS);
+        return buf;
+    }
+
+    // Row r of the window: four pixels at a time, then the sums in order.
+    void filter_row(int r, const float* const rows[SMAP_CHANNELS]) {
+        const float* wrow = weights_ + static_cast<std::size_t>(r) * w_.padded;
+        float s = S, d = D;
+        for (int c = 0; c < w_.width; c += 4) {
+            f4 o, dark, kc;
+            fp_.four(load4(rows[SMAP_GEO_DEPTH] + c), load4(rows[SMAP_GEO_COVERAGE] + c),
+                     load4(rows[SMAP_HAIR_DEPTH] + c), load4(rows[SMAP_HAIR_OPACITY] + c), o, dark,
+                     kc);
+            const f4 k = weights(wrow + c, kc);
+            const f4 ko = k * o, kd = k * dark;
+            const int lanes = std::min(4, w_.width - c);
+            for (int l = 0; l < lanes; ++l) {
+                s += ko[l];
+                d += kd[l];
+            }
+        }
+        S = s;
+        D = d;
+    }
+
+    // The weights of four pixels whose kernel is the whole part of kc (the
+    // first below 1, the last from it up, the first when it is not a
+    // number), from the laid-out kernels at w. A few kernels are picked
+    // lane-parallel, more one lane at a time.
+    f4 weights(const float* w, f4 kc) const {
+        const std::size_t stride = w_.kernel_stride();
+        f4 k = load4(w);
+        if (fp_.kernels <= 4) {
+            for (int t = 1; t < fp_.kernels; ++t)
+                k = select(kc >= splat(static_cast<float>(t)), load4(w + t * stride), k);
+            return k;
+        }
+        kc = select(kc > splat(0.0f), kc, splat(0.0f));
+        kc = select(kc < fp_.last, kc, fp_.last);
+        const i4 j = __builtin_convertvector(kc, i4);
+        for (int l = 0; l < 4; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
+        return k;
+    }
+
+    const ShadowMap& m_;
+    const filter_point& fp_;
+    const window_shape& w_;
+    const float* weights_;
+};
+
+// The entry's kernels on the window of radius R: those laid out at set-up,
+// or laid out now into scratch kept between lookups.
+const float* window_weights(const ShadowMapInfo& e, const window_shape& w) {
+    if (e.window_weights != nullptr && e.window_radius == w.R) return e.window_weights;
+    thread_local std::vector<float> scratch;
+    scratch.resize(e.kernel_count * w.kernel_stride());
+    lay_out_kernels(e, w, scratch.data());
+    return scratch.data();
+}
+
 // The kernels from lgt_filter_size to obj_filter_size in steps of two.
 bool make_kernels(ShadowMapInfo& e) {
     const int a = e.params.lgt_filter_size, b = e.params.obj_filter_size;
@@ -74,7 +308,7 @@ bool make_kernels(ShadowMapInfo& e) {
     for (int j = 0; j < e.kernel_count; ++j) {
         if (!smMakeKernel(e.kernels[j], b >= a ? a + 2 * j : a - 2 * j)) return false;
     }
-    return true;
+    return smMakeWindowWeights(&e);
 }
 
 // One entry of the final render, for light name at index i.
@@ -109,77 +343,6 @@ bool set_up_entry(ShadowMapInfo& e, const char* name, int i, const char* base, i
     lgtdb_set_smap_index(name, i, 0);
     open_projector(e);
     return make_kernels(e);
-}
-
-// The four map values at (x, y); zeros outside the map.
-void map_values(const ShadowMap& m, int x, int y, float& g, float& gc, float& h, float& ho) {
-    if (x < 0 || y < 0 || x >= m.cols || y >= m.lines) {
-        g = gc = h = ho = 0.0f;
-        return;
-    }
-    const std::size_t i = static_cast<std::size_t>(y) * m.cols + x;
-    g = m.maps[SMAP_GEO_DEPTH][i];
-    gc = m.maps[SMAP_GEO_COVERAGE][i];
-    h = m.maps[SMAP_HAIR_DEPTH][i];
-    ho = m.maps[SMAP_HAIR_OPACITY][i];
-}
-
-// How much of the light the occluders of one map pixel block at distance d.
-float occlusion(const MapParams& p, float g, float gc, float h, float ho, float d, float s) {
-    float o = 0.0f;
-    if (g != 0.0f && g < d - s * p.geo_epsilon) o = gc;
-    if (h != 0.0f) {
-        const float low = d - s * p.low_hair_epsilon;
-        if (h < d - s * p.high_hair_epsilon) {
-            o += ho;
-        } else if (h < low) {
-            // A ramp between the two biases: hair just in front of the
-            // point shadows it partly.
-            const float span = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
-            o += span == 0.0f ? ho : ho * (low - h) / span;
-        }
-    }
-    return std::min(o, 1.0f);
-}
-
-// The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
-inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
-    const int h = kernel.size / 2;
-    if (dy < -h || dy > h || dx < -h || dx > h) return 0.0f;
-    return kernel.weights[(dy + h) * kernel.size + (dx + h)];
-}
-
-// Adds the kernel-weighted occlusion (S) and darkness (D) of map row y,
-// columns cx - R ... cx + R, for a point at distance d from the light. The
-// kernel of each map pixel follows how far along the way to the light its
-// nearest occluder lies.
-void filter_row(const ShadowMapInfo& e, int y, int cx, int cy, int R, float d, float s,
-                float& S_sum, float& D_sum) {
-    // Local sums: the map reads cannot alias them.
-    float S = S_sum, D = D_sum;
-    const MapParams& p = e.params;
-    const ShadowMap& m = p.map;
-    const bool one_kernel = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
-    const bool row_in = y >= 0 && y < m.lines;
-    for (int x = cx - R; x <= cx + R; ++x) {
-        float g = 0.0f, gc = 0.0f, h = 0.0f, ho = 0.0f;
-        if (row_in) map_values(m, x, y, g, gc, h, ho);
-        // How far along the way to the light the occluder lies (0 at the
-        // light, 1 at the point).
-        float q = 0.0f;
-        if (g != 0.0f || h != 0.0f) {
-            const float nearest = g == 0.0f ? h : h == 0.0f ? g : std::min(g, h);
-            q = nearest / d;
-        }
-        const float w = std::min(q, 1.0f);
-        const int kernel =
-            one_kernel ? 0 : std::min(static_cast<int>(e.kernel_count * w), e.kernel_count - 1);
-        const float k = kernel_weight(e.kernels[kernel], y - cy, x - cx);
-        S += k * occlusion(p, g, gc, h, ho, d, s);
-        D += k * ((1.0f - w) * p.lgt_darkness + w * p.obj_darkness);
-    }
-    S_sum = S;
-    D_sum = D;
 }
 
 }  // namespace
@@ -241,6 +404,7 @@ void smFreeAfterUse(ShadowMapList* list) {
         if (e.kind != SHADOW_AUTO) {
             for (int j = 0; e.kernels && j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
             delete[] e.kernels;
+            delete[] e.window_weights;
             smClose(&e.params.map);
             delete[] e.params.shadow_projector;
             if (e.params.projector) kivCloseImage(e.params.projector);
@@ -272,6 +436,20 @@ bool smMakeKernel(ShadowMapKernel& kernel, int size) {
         }
     }
     for (int i = 0; i < size * size; ++i) kernel.weights[i] /= sum;
+    return true;
+}
+
+bool smMakeWindowWeights(ShadowMapInfo* e) {
+    delete[] e->window_weights;
+    e->window_weights = nullptr;
+    e->window_radius = -1;
+    if (e->kernel_count < 1) return true;
+    const MapParams& p = e->params;
+    const window_shape w(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
+    e->window_weights = new (std::nothrow) float[e->kernel_count * w.kernel_stride()];
+    if (e->window_weights == nullptr) return false;
+    lay_out_kernels(*e, w, e->window_weights);
+    e->window_radius = w.R;
     return true;
 }
 
@@ -318,11 +496,20 @@ float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
     if (smCalcProjection(e, u, v, rgb)) B = 0.299f * rgb.x + 0.587f * rgb.y + 0.144f * rgb.z;
 
     // Filter the occlusion and the darkness over the map pixels around it.
-    const int R = std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2);
-    const int cx = static_cast<int>(sx), cy = static_cast<int>(sy);
-    float S = 0.0f, D = 0.0f;
-    for (int y = cy - R; y <= cy + R; ++y) filter_row(*e, y, cx, cy, R, d, s, S, D);
-    S = std::min(S, 1.0f);
+    // A window wholly off the map (or a point with no place on it) reads
+    // nothing; the test also keeps the pixel arithmetic within int.
+    const window_shape shape(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
+    const filter_point fp(*e, d, s);
+    window_filter filter(p.map, fp, shape, window_weights(*e, shape));
+    const float reach = static_cast<float>(shape.R + 1);
+    if (sx > -reach && sx < static_cast<float>(p.map.cols) + reach && sy > -reach &&
+        sy < static_cast<float>(p.map.lines) + reach) {
+        filter.run(static_cast<int>(sx), static_cast<int>(sy));
+    } else {
+        filter.run_outside();
+    }
+    const float S = std::min(filter.S, 1.0f);
+    const float D = filter.D;
     return (1.0f - S) * B * D + (1.0f - D);
 }
 

@@ -68,6 +68,13 @@ struct ShadowMapInfo {
     kivMatrix matrix;                    // from the space of the looked-up points to the light's
     std::int32_t kernel_count = 0;       // number of kernels
     ShadowMapKernel* kernels = nullptr;  // kernel_count filter kernels (owned)
+    // The kernels laid out on the lookup window, built at set-up for the
+    // lookups: kernel_count blocks of 2R + 1 rows of 2R + 1 weights rounded
+    // up to a multiple of 4, each row centred on the window and 0 outside
+    // the kernel (R the larger filter half). Lookups on an entry without
+    // them (or with another R) lay the kernels out on every call.
+    float* window_weights = nullptr;  // (owned)
+    std::int32_t window_radius = -1;  // R of window_weights
 };
 
 // --- Set-up and release ------------------------------------------------------------
@@ -121,5 +128,10 @@ float smCalcAutoShadeMult(ShadowMapInfo* entry, const kivVector& N, float t);
 bool smMakeKernel(ShadowMapKernel& kernel, int size);
 // The weight of kernel at offset (dy, dx) from its centre; 0 outside it.
 float smKernelWeight(const ShadowMapKernel& kernel, int dy, int dx);
+// Lays the entry's kernels out on its lookup window (window_weights and
+// window_radius), as set-up does; the lookups then skip doing it on every
+// call. Call again after changing the kernels or the filter sizes. false
+// when memory runs out. smFreeAfterUse releases them.
+bool smMakeWindowWeights(ShadowMapInfo* entry);
 
 KORVO_EXPORT_END

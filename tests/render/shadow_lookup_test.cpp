@@ -1,0 +1,173 @@
+// The shadow lookup against a brute-force filter in double precision, over
+// seeded random maps and points: kernel sizes, windows over the map border
+// and off it, occluders from next to the light to behind the point (the
+// darkness blend and the kernel choice), and points with no place on the map.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "korvofur/korvofur.h"
+#include "test_support.h"
+
+namespace {
+
+// A hand-made entry over a cols x lines map, seen from a light at the
+// origin looking down -z with proj_scale 0.5 (identity matrix).
+struct lookup_entry {
+    ShadowMapInfo e;
+    std::vector<float> maps[SMAP_CHANNELS];
+
+    lookup_entry(int cols, int lines, int lgt_filter, int obj_filter) {
+        init_mapparams(&e.params);
+        e.kind = SHADOW_MAP;
+        e.params.lgt_filter_size = lgt_filter, e.params.obj_filter_size = obj_filter;
+        e.params.lgt_darkness = 0.7f, e.params.obj_darkness = 0.35f;
+        e.params.map.cols = cols, e.params.map.lines = lines, e.params.map.encoding = 0;
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            maps[c].assign(static_cast<std::size_t>(cols) * lines, 0.0f);
+            e.params.map.maps[c] = maps[c].data();
+        }
+        e.proj_scale = 0.5f;
+        e.xscale = kivFscale(0.0f, static_cast<float>(cols), -0.5f, 0.5f);
+        e.yscale = kivFscale(0.0f, static_cast<float>(lines), -0.5f, 0.5f);
+        e.kernel_count = std::abs(obj_filter - lgt_filter) / 2 + 1;
+        e.kernels = new ShadowMapKernel[e.kernel_count];
+        for (int j = 0; j < e.kernel_count; ++j)
+            smMakeKernel(e.kernels[j], lgt_filter + (obj_filter >= lgt_filter ? 2 : -2) * j);
+    }
+    ~lookup_entry() {
+        for (int j = 0; j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
+        delete[] e.kernels;
+        delete[] e.window_weights;
+    }
+};
+
+// The filter written out from its definition in double precision: its own
+// Gaussian weights, every window pixel visited with bounds checks. Only the
+// kernel choice uses the float ratio, so that a ratio on a kernel boundary
+// picks the same kernel.
+double reference(const ShadowMapInfo& e, const kivPoint& P, double s) {
+    const MapParams& p = e.params;
+    const ShadowMap& m = p.map;
+    double d = std::sqrt(double(P.x) * P.x + double(P.y) * P.y + double(P.z) * P.z);
+    if (d < 1e-5) d = 0.0;
+    float sx, sy, u, v;
+    smCalcShadowScreenPoint(const_cast<ShadowMapInfo*>(&e), P, sx, sy, u, v);
+    const int R = std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2);
+    const int cx = static_cast<int>(sx), cy = static_cast<int>(sy);
+    const bool one = p.lgt_filter_size / 2 == p.obj_filter_size / 2;
+    auto weight = [&](int n, int dy, int dx) {  // 2^(-2 d^2) at (i, j) / (n / 2) - 1, normalised
+        auto g = [&](int i) { return n == 1 ? 0.0 : i / (n * 0.5) - 1.0; };
+        double sum = 0.0;
+        for (int i = 0; i < n * n; ++i)
+            sum += std::pow(2.0, -2.0 * (g(i / n) * g(i / n) + g(i % n) * g(i % n)));
+        const int h = n / 2, i = dy + h, j = dx + h;
+        if (i < 0 || j < 0 || i >= n || j >= n) return 0.0;
+        return std::pow(2.0, -2.0 * (g(i) * g(i) + g(j) * g(j))) / sum;
+    };
+    double S = 0.0, D = 0.0;
+    for (int y = cy - R; y <= cy + R; ++y) {
+        for (int x = cx - R; x <= cx + R; ++x) {
+            const bool on = x >= 0 && y >= 0 && x < m.cols && y < m.lines;
+            auto at = [&](int c) { return on ? double(m.maps[c][y * m.cols + x]) : 0.0; };
+            const double g = at(SMAP_GEO_DEPTH), gc = at(SMAP_GEO_COVERAGE);
+            const double h = at(SMAP_HAIR_DEPTH), ho = at(SMAP_HAIR_OPACITY);
+            const double nearest = g == 0 ? h : h == 0 ? g : std::min(g, h);
+            const double w = std::min(nearest / d, 1.0);
+            const float wf = std::min(static_cast<float>(nearest) / static_cast<float>(d), 1.0f);
+            const int j = one ? 0 : std::min(int(e.kernel_count * wf), e.kernel_count - 1);
+            double o = 0.0;
+            if (g != 0 && g < d - s * p.geo_epsilon) o = gc;
+            if (h != 0 && h < d - s * p.high_hair_epsilon) {
+                o += ho;
+            } else if (h != 0 && h < d - s * p.low_hair_epsilon) {
+                o += ho * (d - s * p.low_hair_epsilon - h) /
+                     (s * (p.high_hair_epsilon - p.low_hair_epsilon));
+            }
+            const double k = weight(e.kernels[j].size, y - cy, x - cx);
+            S += k * std::min(o, 1.0);
+            D += k * ((1.0 - w) * p.lgt_darkness + w * p.obj_darkness);
+        }
+    }
+    S = std::min(S, 1.0);
+    return (1.0 - S) * D + (1.0 - D);
+}
+
+// Fills the maps at random: about a third of the pixels without geometry,
+// half without hair, depths between 1 and 12 (points lie near 10).
+void fill_random(lookup_entry& m, std::mt19937& rng) {
+    std::uniform_real_distribution<float> depth(1.0f, 12.0f), amount(0.0f, 1.0f);
+    for (std::size_t i = 0; i < m.maps[0].size(); ++i) {
+        const bool geo = amount(rng) > 0.33f, hair = amount(rng) > 0.5f;
+        m.maps[SMAP_GEO_DEPTH][i] = geo ? depth(rng) : 0.0f;
+        m.maps[SMAP_GEO_COVERAGE][i] = geo ? amount(rng) : 0.0f;
+        m.maps[SMAP_HAIR_DEPTH][i] = hair ? depth(rng) : 0.0f;
+        m.maps[SMAP_HAIR_OPACITY][i] = hair ? amount(rng) : 0.0f;
+    }
+}
+
+// A light-space point over map pixel (px, py) at distance about 10.
+kivPoint over_pixel(const lookup_entry& m, float px, float py, float z) {
+    const float cols = static_cast<float>(m.e.params.map.cols);
+    const float lines = static_cast<float>(m.e.params.map.lines);
+    return kivPoint((px / cols - 0.5f) * -z / 0.5f, (py / lines - 0.5f) * -z / 0.5f, z);
+}
+
+}  // namespace
+
+TEST(ShadowLookup, MatchesADoublePrecisionFilterOverRandomMapsAndPoints) {
+    // Filter size pairs: one kernel, growing and shrinking sets of kernels,
+    // a window wider than the map, an even size made by hand.
+    const int sizes[][2] = {{1, 1}, {3, 3}, {3, 7}, {7, 3}, {1, 9}, {5, 15}, {21, 3}, {4, 4}};
+    std::mt19937 rng(20261206);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (const auto& fs : sizes) {
+        lookup_entry m(13, 11, fs[0], fs[1]);
+        for (int laid_out = 0; laid_out < 2; ++laid_out) {
+            if (laid_out) {
+                ASSERT_TRUE(smMakeWindowWeights(&m.e));
+            }
+            for (int trial = 0; trial < 40; ++trial) {
+                fill_random(m, rng);
+                // Points over the map, over its border rows and columns, and
+                // a few pixels off it.
+                const float px = -4.0f + 21.0f * unit(rng), py = -4.0f + 19.0f * unit(rng);
+                const kivPoint P = over_pixel(m, px, py, -(9.0f + 2.0f * unit(rng)));
+                const float s = 0.5f + 1.5f * unit(rng);
+                EXPECT_NEAR(smCalcShadowMultForPoint(&m.e, P, s), reference(m.e, P, s), 2e-5)
+                    << fs[0] << "/" << fs[1] << " at " << px << "," << py << " laid out "
+                    << laid_out;
+            }
+        }
+    }
+}
+
+TEST(ShadowLookup, PointsWithNoPlaceOnTheMapAreLit) {
+    // Far off the map, on the light's plane (an infinite projection) or at
+    // the light itself: nothing is read, and an empty window lets the light
+    // through.
+    lookup_entry m(16, 16, 3, 7);
+    std::mt19937 rng(7);
+    fill_random(m, rng);
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const kivPoint& P : {kivPoint(1e9f, 0.0f, -1.0f), kivPoint(-1e30f, 1e30f, -1.0f),
+                              kivPoint(1.0f, 1.0f, 0.0f), kivPoint(inf, 0.0f, -1.0f), kivPoint()}) {
+        EXPECT_NEAR(smCalcShadowMultForPoint(&m.e, P, 1.0f), 1.0f, 1e-6f)
+            << P.x << "," << P.y << "," << P.z;
+    }
+}
+
+TEST(ShadowLookup, ARatioOnAKernelBoundaryTakesTheNextKernel) {
+    // Kernels 3, 5 and 7; hair a third of the way to a point at distance 3
+    // gives count x w = 1 exactly: the 5 x 5 kernel, which reaches a pixel
+    // two columns over that the 3 x 3 one misses.
+    lookup_entry m(9, 9, 3, 7);
+    m.maps[SMAP_HAIR_DEPTH][4 * 9 + 6] = 1.0f;
+    m.maps[SMAP_HAIR_OPACITY][4 * 9 + 6] = 1.0f;
+    const kivPoint P(0.0f, 0.0f, -3.0f);
+    EXPECT_LT(smCalcShadowMultForPoint(&m.e, P, 1.0f), 0.99f);
+    EXPECT_NEAR(smCalcShadowMultForPoint(&m.e, P, 1.0f), reference(m.e, P, 1.0), 2e-5);
+}
