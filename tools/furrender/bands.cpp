@@ -1,6 +1,7 @@
 #include "bands.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,16 @@ int processor_count() {
     return n < 1 ? 1 : static_cast<int>(n);
 }
 
+double processor_seconds() {
+    struct rusage u;
+    if (::getrusage(RUSAGE_SELF, &u) != 0) return 0.0;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
 namespace {
+
+band_times g_times;
 
 // The render region during a band's hair pass: the band's rows, within the
 // user's region when there is one; restored when the pass ends.
@@ -66,8 +76,13 @@ void to_null(int fd) {
             band_region region(*cam.zbuffer(), b);
             draw(false);
         }
+        // The band's rows, then the worker's processor time (a forked
+        // process starts at none).
         FILE* f = ::fdopen(fd, "wb");
-        if (f != nullptr && cam.zbuffer()->save_rows(f, b.row0, b.row1)) status = 0;
+        if (f != nullptr && cam.zbuffer()->save_rows(f, b.row0, b.row1)) {
+            const double cpu = processor_seconds();
+            if (std::fwrite(&cpu, sizeof cpu, 1, f) == 1) status = 0;
+        }
         if (f != nullptr) std::fclose(f);
     } catch (...) {
         status = 1;
@@ -80,6 +95,7 @@ struct worker {
     pid_t pid = -1;
     int fd = -1;
     row_band band;
+    double cpu = 0.0;  // the processor time it reported
 };
 
 // Reads a worker's band and waits for it. Returns an empty string or why
@@ -87,7 +103,8 @@ struct worker {
 std::string collect(hair_camera& cam, worker& w) {
     std::string error;
     FILE* f = ::fdopen(w.fd, "rb");
-    if (f == nullptr || !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1))
+    if (f == nullptr || !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1) ||
+        std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1)
         error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
                 std::to_string(w.band.row1 - 1) + " handed back an incomplete band";
     if (f != nullptr)
@@ -105,6 +122,10 @@ std::string collect(hair_camera& cam, worker& w) {
 
 }  // namespace
 
+band_times band_processor_times() {
+    return g_times;
+}
+
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const std::function<void(bool first)>& draw) {
     hair_zbuffer& zb = *cam.zbuffer();
@@ -117,7 +138,12 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     if (first >= last) return std::string();  // nothing of the frame to draw
     const int n = std::max(1, std::min(workers, last - first));
     if (n == 1 && first == 0 && last == zb.lines()) {
+        const double before = processor_seconds();
         draw(true);
+        const double own = processor_seconds() - before;
+        g_times.own += own;
+        g_times.longest += own;
+        ++g_times.passes;
         return std::string();
     }
 
@@ -152,10 +178,13 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     }
 
     // This process draws the first band, then takes in the others'.
+    double own = 0.0;
     if (error.empty()) {
         try {
             band_region region(zb, band_of(first, last, 0, n));
+            const double before = processor_seconds();
             draw(true);
+            own = processor_seconds() - before;
         } catch (...) {
             // The workers end on their closed pipes; none is left behind.
             for (worker& w : started) {
@@ -166,10 +195,15 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
             throw;
         }
     }
+    double longest = own;
     for (worker& w : started) {
         const std::string e = collect(cam, w);
         if (error.empty()) error = e;
+        longest = std::max(longest, w.cpu);
     }
+    g_times.own += own;
+    g_times.longest += longest;
+    ++g_times.passes;
     return error;
 }
 

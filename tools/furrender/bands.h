@@ -28,6 +28,22 @@ using korvo_tools::row_band;
 // The number of processors online (at least 1).
 int processor_count();
 
+// Processor time of the banded hair passes of this run so far, in seconds:
+// what this process spent drawing its own bands, and the sum over the
+// passes of the longest band (this process's or a worker's, the worker
+// handing back its own time after its rows). A process's own time less
+// `own` plus `longest` is the time of the run's longest path, what the run
+// would take with every band on a processor of its own.
+struct band_times {
+    double own = 0.0;
+    double longest = 0.0;
+    int passes = 0;
+};
+band_times band_processor_times();
+
+// This process's processor time (user and system) so far, in seconds.
+double processor_seconds();
+
 // Draws the hair of the frame into the z-buffer rows `rows` of the camera
 // (within the user's render region), with `workers` processes. draw(first) is the hair pass; first
 // is true in this process, which draws the first band and keeps what only one process may do

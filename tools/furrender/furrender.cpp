@@ -421,6 +421,16 @@ int run(const options& o) {
     shadow_folder folder(o);
     for (int f = o.first_frame; f <= o.last_frame; ++f)
         if (!render_frame(o, f, folder, progress)) break;
+    if (o.verbose && !o.dump) {
+        // The run's longest path: this process's serial work and, for every
+        // banded hair pass, its longest band.
+        const band_times t = band_processor_times();
+        const double self = processor_seconds();
+        std::fprintf(stderr,
+                     "furrender: processor time %.3f s in this process, %.3f s of it in its "
+                     "hair bands; longest path %.3f s (%d banded passes)\n",
+                     self, t.own, self - t.own + t.longest, t.passes);
+    }
     if (!o.quiet && !o.dump && !o.out.empty())
         std::fprintf(stderr, "furrender: wrote %s\n",
                      o.first_frame == o.last_frame ? frame_file_name(o.out, o.first_frame).c_str()
