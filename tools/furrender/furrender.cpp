@@ -403,12 +403,8 @@ void draw_frame_in_bands(const options& o, frame_pass& pass) {
             return load_row_work(f, all.row1, hair_work);
         };
         work.zbuffer_rows = false;
-        if (workers > 1) {
-            const cam_window crop =
-                o.crop.on ? cam_window(o.crop.x0, o.crop.y0, o.crop.x1, o.crop.y1) : cam_window();
-            work.row_work =
-                surface_work_by_row(cam, o.height, o.width, crop, o.subpixel, pass.colors);
-        }
+        if (workers > 1 && !o.crop.on)
+            work.row_work = surface_work_by_row(cam, o.height, o.width, o.subpixel, pass.colors);
         const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
         if (!error.empty()) throw run_error{error};
     } else {

@@ -104,18 +104,20 @@ std::vector<double> hair_work_by_row(hair_camera& cam) {
     return work;
 }
 
-std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols,
-                                        const cam_window& crop, int factor,
+std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols, int factor,
                                         const std::vector<surface_color>& colors) {
     const hair_zbuffer* zb = cam.zbuffer();
-    if (zb == nullptr || factor < 1) return {};
-    // A camera of one sample a pixel with its own z-buffer.
+    if (zb == nullptr || factor < 1 || lines < 1 || cols < 1) return {};
+    // A camera of one sample for kCoarse x kCoarse pixels, with its own
+    // z-buffer.
+    constexpr int kCoarse = 4;
     hair_camera coarse(cam);
     const std::int32_t saved = defs.subpixel_factor;
     defs.subpixel_factor = 1;
     int ok = 0;
     try {
-        coarse.set_image_params(lines, cols, crop, zcalc());
+        coarse.set_image_params((lines + kCoarse - 1) / kCoarse, (cols + kCoarse - 1) / kCoarse,
+                                cam_window(), zcalc());
         ok = coarse.init_zbuffer();
     } catch (...) {
         ok = 0;
@@ -125,9 +127,9 @@ std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int c
     if (!ok || !layer.build(coarse, 0, colors) || layer.lines() < 1) return {};
     std::vector<double> work(static_cast<std::size_t>(zb->lines()), 0.0);
     for (int r = 0; r < zb->lines(); ++r) {
-        const int pixel_row = std::min(r / factor, layer.lines() - 1);
+        const int coarse_row = std::min(r / factor / kCoarse, layer.lines() - 1);
         int shown = 0;
-        for (int c = 0; c < layer.cols(); ++c) shown += layer.color(pixel_row, c) != nullptr;
+        for (int c = 0; c < layer.cols(); ++c) shown += layer.color(coarse_row, c) != nullptr;
         work[static_cast<std::size_t>(r)] = shown;
     }
     return work;

@@ -15,12 +15,10 @@ namespace furrender {
 std::vector<double> hair_work_by_row(hair_camera& cam);
 
 // The surfaces' work by z-buffer row of cam (an image of lines x cols
-// pixels, crop its crop window in pixels, factor samples a pixel side):
-// the surfaces shaded once at one sample a pixel, a row's work being the
-// pixels of its pixel row that show a surface. Empty when that cannot be
-// done.
-std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols,
-                                        const cam_window& crop, int factor,
+// pixels without a crop, factor samples a pixel side): the surfaces shaded
+// once at one sample for 4 x 4 pixels, a row's work being the samples of
+// its coarse row that show a surface. Empty when that cannot be done.
+std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols, int factor,
                                         const std::vector<surface_color>& colors);
 
 }  // namespace furrender
