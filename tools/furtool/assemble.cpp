@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "furtool.h"
@@ -82,10 +83,66 @@ bool same_windows(const exr_windows& a, const exr_windows& b) {
            a.data.y0 == b.data.y0 && a.data.x1 == b.data.x1 && a.data.y1 == b.data.y1;
 }
 
+// Deep OpenEXR bands: deep images of one size and data window; the bands
+// cut the data window's rows, each row taken with its samples from the
+// band that drew it.
+void assemble_deep_exr(const options& o, exr_deep_planes first) {
+    const int n = static_cast<int>(o.files.size());
+    const exr_windows windows = first.windows;
+    const int lines = windows.data.lines();
+    const std::size_t cols = static_cast<std::size_t>(windows.data.cols());
+    std::vector<exr_deep_planes> bands(static_cast<std::size_t>(n));
+    bands[0] = std::move(first);
+    for (int i = 1; i < n; ++i) {
+        std::string why;
+        if (!exr_read_deep(o.files[i].c_str(), bands[i], why))
+            throw job_error{"cannot read \"" + o.files[i] + "\" as a deep image: " + why};
+        if (!same_windows(bands[i].windows, windows))
+            throw job_error{"\"" + o.files[i] + "\" differs from the first band in size"};
+    }
+    exr_deep_writer writer;
+    if (!writer.open(o.out.c_str(), windows)) throw job_error{"could not write \"" + o.out + "\""};
+    // Every band's next sample: each band's rows are passed over in order.
+    std::vector<std::size_t> cursor(static_cast<std::size_t>(n), 0);
+    for (int r = 0; r < lines; ++r) {
+        int owner = 0;
+        while (owner + 1 < n && korvo_tools::band_of(0, lines, owner, n).row1 <= r) ++owner;
+        const std::uint32_t* row_counts = nullptr;
+        const exr_deep_sample* row_samples = nullptr;
+        for (int i = 0; i < n; ++i) {
+            const std::uint32_t* counts = &bands[i].counts[static_cast<std::size_t>(r) * cols];
+            std::size_t total = 0;
+            for (std::size_t c = 0; c < cols; ++c) total += counts[c];
+            if (cursor[i] + total > bands[i].samples.size())
+                throw job_error{"\"" + o.files[i] + "\" holds fewer samples than it counts"};
+            if (i == owner) {
+                row_counts = counts;
+                row_samples = bands[i].samples.data() + cursor[i];
+            }
+            cursor[i] += total;
+        }
+        if (!writer.write_row(row_counts, row_samples))
+            throw job_error{"could not write \"" + o.out + "\""};
+    }
+    if (!writer.close()) throw job_error{"could not write \"" + o.out + "\""};
+}
+
 // OpenEXR bands: flat pictures (colour, depth or both) of one size and data
 // window; the bands cut the data window's rows.
 void assemble_exr(const options& o) {
     const int n = static_cast<int>(o.files.size());
+    // A first band that reads as a deep image makes every band deep.
+    {
+        exr_deep_planes deep;
+        std::string why;
+        if (exr_read_deep(o.files[0].c_str(), deep, why)) {
+            if (n > deep.windows.data.lines())
+                throw job_error{std::to_string(n) + " bands of a picture " +
+                                std::to_string(deep.windows.data.lines()) + " rows high"};
+            assemble_deep_exr(o, std::move(deep));
+            return;
+        }
+    }
     exr_flat_planes out;
     for (int i = 0; i < n; ++i) {
         const std::string& path = o.files[i];
