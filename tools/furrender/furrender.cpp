@@ -418,6 +418,22 @@ void draw_frame_in_bands(const options& o, frame_pass& pass) {
     if (!error.empty()) throw run_error{error};
 }
 
+// The hair fragments the frame's samples keep, as the colour resolve
+// composites them (list entries and overflows): a walk over the z-buffer
+// once the images are written, for benchmarks.
+long long count_fragments(const hair_camera& cam) {
+    hair_zbuffer& zb = *cam.zbuffer();
+    std::vector<fragment_contribution> parts(static_cast<std::size_t>(zb.list_size()) + 2);
+    long long n = 0;
+    float front = 0.0f;
+    for (int r = 0; r < zb.lines(); ++r)
+        for (int c = 0; c < zb.cols(); ++c)
+            if (pixel_slot* rec = zb.record(r, c))
+                n += zb.resolve_contributions(rec, parts.data(), static_cast<int>(parts.size()),
+                                              front);
+    return n;
+}
+
 // One frame, from its scene file to its images. False after --dump.
 bool render_frame(const options& o, int frame, shadow_folder& folder, progress_display& progress) {
     defs.frame = frame;
@@ -481,6 +497,9 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     progress.stage("writing the images");
     write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, frame);
     progress.end_frame();
+    if (o.count_fragments)
+        std::fprintf(stderr, "furrender: frame %d: %lld covered sample-fragments\n", frame,
+                     count_fragments(*cam));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (o.verbose) {
         std::fprintf(stderr, "furrender: frame %d: final render in %.3f s\n", frame, took.count());
@@ -540,7 +559,7 @@ int run(const options& o) {
         const double self = processor_seconds();
         std::fprintf(stderr,
                      "furrender: processor time %.3f s in this process, %.3f s of it in its "
-                     "hair bands; longest path %.3f s (%d banded passes)\n",
+                     "bands; longest path %.3f s (%d banded passes)\n",
                      self, t.own, self - t.own + t.longest, t.passes);
     }
     if (!o.quiet && !o.dump && !o.out.empty())
