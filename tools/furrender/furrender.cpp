@@ -373,7 +373,7 @@ bool load_row_work(std::FILE* f, int lines, std::vector<double>& work) {
 
 // The frame's surfaces, geometry and hair on --threads processes. The
 // surfaces are shaded in bands of rows cut by where the surfaces are (from
-// a shading at one sample a pixel); while the workers shade theirs, this
+// a shading at one sample for 4 x 4 pixels); while the workers shade theirs, this
 // process draws the geometry after its own band and the last worker
 // estimates where the hair is. Then the hair is drawn in bands cut by that
 // estimate. Each worker hands back its rows of the surfaces, then of the
