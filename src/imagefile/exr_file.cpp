@@ -324,6 +324,11 @@ int exr_read_deep(const char* path, exr_deep_planes& out, std::string& error) {
             planes.samples.resize(first + static_cast<std::size_t>(row));
             std::size_t next = first;
             for (int c = 0; c < cols; ++c) {
+                // A pixel without samples is given no place to read into.
+                if (counts[c] == 0) {
+                    for (int k = 0; k < 6; ++k) pointers[k][c] = nullptr;
+                    continue;
+                }
                 exr_deep_sample* s = planes.samples.data() + next;
                 float* fields[6] = {&s->r, &s->g, &s->b, &s->a, &s->z, &s->zback};
                 for (int k = 0; k < 6; ++k) pointers[k][c] = reinterpret_cast<char*>(fields[k]);

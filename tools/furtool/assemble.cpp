@@ -116,8 +116,11 @@ void assemble_deep_exr(const options& o, exr_deep_planes first) {
             if (cursor[i] + total > bands[i].samples.size())
                 throw job_error{"\"" + o.files[i] + "\" holds fewer samples than it counts"};
             if (i == owner) {
+                // A band without samples still hands the writer a place.
+                static const exr_deep_sample kNone = {0, 0, 0, 0, 0, 0};
                 row_counts = counts;
-                row_samples = bands[i].samples.data() + cursor[i];
+                row_samples =
+                    bands[i].samples.empty() ? &kNone : bands[i].samples.data() + cursor[i];
             }
             cursor[i] += total;
         }
