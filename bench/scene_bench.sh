@@ -1,14 +1,20 @@
 #!/bin/sh
 # Scene benchmark: furrender on the demo scene at 1280 x 720 (sub-pixel 2),
 # with and without its shadow maps, then on the same scene with its
-# densities scaled to 1 000 000 hairs, then one frame of the rolling ball at
+# densities scaled to 100 000 and 1 000 000 hairs (and 3 000 000 with
+# BENCH_3M=1, several minutes), then one frame of the rolling ball at
 # 640 x 480 (sub-pixel 2) still and motion-blurred. Reports wall time, hairs
 # per second and peak memory (from /usr/bin/time -v), the time of each shadow
 # pass and of the final render; the rolling frames their processor time as
-# well. These runs draw on one process (--threads 1). Last, the demo at
-# 640 x 480 with 16 samples per pixel (sub-pixel 4) drawn by 1, 2 and all
-# processes: wall and processor time (the workers' included), hairs per
-# second of wall time and the peak memory of the largest process.
+# well. These runs draw on one process (--threads 1).
+#
+# Last, the demo as `make demo` draws it but at 640 x 480 with 16 samples a
+# pixel (sub-pixel 4, shaded surfaces) on 1, 2 and all processes: wall and
+# processor time (the workers' included), the longest path (this process's
+# serial work plus the longest band of every banded pass, as furrender
+# --verbose reports it) and the speed-up it gives over one process, hairs
+# and covered sample-fragments (from one --count-fragments run) per second
+# of wall time, and the peak memory of the first process.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -21,19 +27,24 @@ renderer=$build/bin/furrender
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The scaled scene: every density of the demo times 1 000 000 / its total.
-awk '
-    /^[ \t]*density[ \t]*=/ { n++; line[n] = $0; d[n] = $3 + 0; total += d[n]; next }
-    { n++; line[n] = $0 }
-    END {
-        for (i = 1; i <= n; i++) {
-            if (i in d) {
-                scaled = int(d[i] * 1000000 / total + 0.5)
-                sub(/=.*/, "= " scaled " ;", line[i])
+# A scaled scene: every density of the demo times N / its total.
+scaled() {
+    awk -v want="$1" '
+        /^[ \t]*density[ \t]*=/ { n++; line[n] = $0; d[n] = $3 + 0; total += d[n]; next }
+        { n++; line[n] = $0 }
+        END {
+            for (i = 1; i <= n; i++) {
+                if (i in d) {
+                    scaled = int(d[i] * want / total + 0.5)
+                    sub(/=.*/, "= " scaled " ;", line[i])
+                }
+                print line[i]
             }
-            print line[i]
-        }
-    }' examples/demo/demo.hair > "$work/million.hair"
+        }' examples/demo/demo.hair > "$work/$2.hair"
+}
+scaled 100000 100k
+scaled 1000000 1m
+[ "${BENCH_3M:-0}" = 1 ] && scaled 3000000 3m
 
 # One render: name, hair file, more options. Prints one line of figures,
 # and one line per shadow pass. The hairs counted are those of the final
@@ -65,7 +76,9 @@ run() {
 echo "furrender, demo scene at 1280 x 720, sub-pixel 2"
 run demo examples/demo/demo.hair
 run noshadows examples/demo/demo.hair --no-shadows
-run million "$work/million.hair"
+run 100k "$work/100k.hair"
+run 1m "$work/1m.hair"
+if [ "${BENCH_3M:-0}" = 1 ]; then run 3m "$work/3m.hair"; fi
 
 # One frame of the rolling ball: name, extra options.
 run_rolling() {
@@ -94,14 +107,28 @@ echo "furrender, rolling ball frame 2 at 640 x 480, sub-pixel 2"
 run_rolling still
 run_rolling blurred --motion-blur --close-scene examples/rolling/rolling_close
 
-# The demo at sub-pixel 4 on N processes: name, N.
-run_threads() {
+# The demo at sub-pixel 4 on N processes: name, N, more options.
+demo4() {
     name=$1 threads=$2
+    shift 2
     /usr/bin/time -v "$renderer" --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
         --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 4 --backface \
-        --verbose 1 --threads "$threads" --out "$work/$name.png" > "$work/$name.out" 2> "$work/$name.time"
-    awk -v name="$name" '
+        --background 0.1,0.11,0.13 --surfaces --surface-color ball=0.45,0.3,0.2 \
+        --surface-color ground=0.42,0.33,0.22 --threads "$threads" --out "$work/$name.png" "$@" \
+        > "$work/$name.out" 2> "$work/$name.time"
+}
+
+# The covered sample-fragments of the frame (the same on any number of
+# processes).
+demo4 count 2 --quiet --count-fragments
+fragments=$(awk '/covered sample-fragments/ { print $4 }' "$work/count.time")
+
+run_threads() {
+    name=$1 threads=$2
+    demo4 "$name" "$threads" --verbose 1
+    awk -v name="$name" -v fragments="$fragments" -v one="${one_path:-0}" '
         /total hairs/ { hairs = $3 }
+        /longest path/ { for (i = 1; i <= NF; i++) if ($i == "path") path = $(i + 1) }
         /User time/ { cpu += $NF }
         /System time/ { cpu += $NF }
         /Elapsed \(wall clock\)/ {
@@ -110,14 +137,20 @@ run_threads() {
         }
         /Maximum resident set size/ { rss = $NF }
         END {
-            printf "%-10s %10d hairs  %8.2f s  %8.2f s cpu  %10.0f hairs/s  %8.1f MB peak\n",
-                   name, hairs, wall, cpu, hairs / wall, rss / 1024
+            if (one == 0) one = path
+            printf "%-10s %8d hairs %7.2f s wall %7.2f s cpu %6.2f s longest (x%.2f) " \
+                   "%9.0f hairs/s %11.0f fragments/s %7.1f MB peak\n",
+                   name, hairs, wall, cpu, path, one / path, hairs / wall, fragments / wall,
+                   rss / 1024
         }' "$work/$name.out" "$work/$name.time"
 }
 
 cores=$(nproc 2>/dev/null || echo 1)
-echo "furrender, demo scene at 640 x 480, sub-pixel 4, by processes (of $cores)"
+echo "furrender, demo at 640 x 480, sub-pixel 4, with surfaces, by processes (of $cores);"
+echo "  $fragments covered sample-fragments; x: one process's longest path over this one's"
 run_threads threads-1 1
+one_path=$(awk '/longest path/ { for (i = 1; i <= NF; i++) if ($i == "path") print $(i + 1) }' \
+    "$work/threads-1.time")
 run_threads threads-2 2
 [ "$cores" -gt 2 ] && run_threads threads-$cores "$cores"
 cmp -s "$work/threads-1.png" "$work/threads-2.png" || echo "threads-2  picture differs from one process"

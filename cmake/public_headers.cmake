@@ -10,7 +10,7 @@ set(KORVO_PUBLIC_HEADERS
   foundation/growable_array.h foundation/vector_types.h foundation/matrix.h
   foundation/fscale.h foundation/kiv_string.h foundation/noise.h foundation/polygon_clip.h
   foundation/names.h foundation/render_settings.h
-  imagefile/image_file.h imagefile/png_file.h imagefile/exr_file.h
+  imagefile/image_file.h imagefile/png_file.h imagefile/exr_file.h imagefile/iff_image.h
   descriptions/texture_cache.h descriptions/curve_data_cache.h descriptions/param_values.h
   descriptions/hair_fields.h descriptions/hair_params.h descriptions/hair_records.h
   descriptions/assign_db.h

@@ -35,6 +35,7 @@
 #include "imagefile/image_file.h"
 #include "imagefile/png_file.h"
 #include "imagefile/exr_file.h"
+#include "imagefile/iff_image.h"
 
 // Descriptions in memory: hair descriptions and records, parameter values, caches, assignments
 #include "descriptions/texture_cache.h"

@@ -2,6 +2,7 @@
 
 #include <ImfChannelList.h>
 #include <ImfDeepFrameBuffer.h>
+#include <ImfDeepScanLineInputFile.h>
 #include <ImfDeepScanLineOutputFile.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -266,4 +268,79 @@ int exr_deep_writer::close() {
     }
     s.file = nullptr;
     return complete ? 1 : 0;
+}
+
+int exr_read_deep(const char* path, exr_deep_planes& out, std::string& error) {
+    try {
+        imf::DeepScanLineInputFile file(path);
+        const imf::Header& header = file.header();
+        const IMATH_NAMESPACE::Box2i& display = header.displayWindow();
+        const IMATH_NAMESPACE::Box2i& dw = header.dataWindow();
+        if (display.min.x != 0 || display.min.y != 0) {
+            error = "its display window does not start at 0, 0";
+            return 0;
+        }
+        exr_windows w;
+        w.width = display.max.x + 1;
+        w.height = display.max.y + 1;
+        w.data = {dw.min.x, w.height - 1 - dw.max.y, dw.max.x, w.height - 1 - dw.min.y};
+        if (!w.valid() ||
+            static_cast<long long>(w.data.cols()) * w.data.lines() > kExrMaxReadPixels) {
+            error = "its data window is empty, outside the picture or too large";
+            return 0;
+        }
+        for (const char* c : kDeepChannels)
+            if (header.channels().findChannel(c) == nullptr) {
+                error = std::string("no ") + c + " channel";
+                return 0;
+            }
+
+        // One row of counts and pointers serves every row (a y stride of 0);
+        // rows are read bottom first, the file's decreasing y.
+        const int cols = w.data.cols(), ox = w.data.x0;
+        std::vector<std::uint32_t> counts(cols, 0);
+        std::vector<char*> pointers[6];
+        imf::DeepFrameBuffer fb;
+        fb.insertSampleCountSlice(
+            imf::Slice(imf::UINT, shifted(counts.data(), ox), sizeof(std::uint32_t), 0));
+        for (int k = 0; k < 6; ++k) {
+            pointers[k].assign(cols, nullptr);
+            fb.insert(kDeepChannels[k], imf::DeepSlice(imf::FLOAT, shifted(pointers[k].data(), ox),
+                                                       sizeof(char*), 0, sizeof(exr_deep_sample)));
+        }
+        file.setFrameBuffer(fb);
+        exr_deep_planes planes;
+        planes.windows = w;
+        planes.counts.reserve(static_cast<std::size_t>(cols) * w.data.lines());
+        for (int y = dw.max.y; y >= dw.min.y; --y) {
+            file.readPixelSampleCounts(y);
+            long long row = 0;
+            for (std::uint32_t c : counts) row += c;
+            if (static_cast<long long>(planes.samples.size()) + row > kExrMaxDeepSamples) {
+                error = "more samples than a deep image may hold here";
+                return 0;
+            }
+            const std::size_t first = planes.samples.size();
+            planes.samples.resize(first + static_cast<std::size_t>(row));
+            std::size_t next = first;
+            for (int c = 0; c < cols; ++c) {
+                // A pixel without samples is given no place to read into.
+                if (counts[c] == 0) {
+                    for (int k = 0; k < 6; ++k) pointers[k][c] = nullptr;
+                    continue;
+                }
+                exr_deep_sample* s = planes.samples.data() + next;
+                float* fields[6] = {&s->r, &s->g, &s->b, &s->a, &s->z, &s->zback};
+                for (int k = 0; k < 6; ++k) pointers[k][c] = reinterpret_cast<char*>(fields[k]);
+                next += counts[c];
+            }
+            file.readPixels(y);
+            planes.counts.insert(planes.counts.end(), counts.begin(), counts.end());
+        }
+        out = std::move(planes);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return 0;
+    }
+    return 1;
 }

@@ -98,4 +98,22 @@ class exr_deep_writer {
     impl* impl_;
 };
 
+// A deep image read back: its windows, every pixel's sample count and the
+// samples, pixel after pixel, both over the data window bottom row first,
+// as exr_deep_writer takes them row by row.
+struct exr_deep_planes {
+    exr_windows windows;
+    std::vector<std::uint32_t> counts;
+    std::vector<exr_deep_sample> samples;
+};
+
+// The most samples exr_read_deep reads from one image.
+constexpr long long kExrMaxDeepSamples = 1LL << 27;
+
+// Reads a deep scanline OpenEXR image with the channels exr_deep_writer
+// writes (R, G, B, A, Z and ZBack). 1 on success; 0 with the reason in
+// error for an unreadable or flat file, missing channels, or more pixels
+// or samples than the caps.
+int exr_read_deep(const char* path, exr_deep_planes& out, std::string& error);
+
 KORVO_EXPORT_END

@@ -31,6 +31,9 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "korvofur/export.h"
+
+KORVO_EXPORT_BEGIN
 
 constexpr int kIffTileSize = 64;
 
@@ -72,3 +75,5 @@ bool iff_read_file(const char* path, IffImage& image, std::string* error = nullp
 
 // Whether the bytes start like an IFF image ("FOR4" .... "CIMG").
 bool iff_is_signature(const uint8_t* data, std::size_t size);
+
+KORVO_EXPORT_END

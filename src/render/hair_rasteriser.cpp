@@ -10,6 +10,7 @@
 #include "descriptions/hair_records.h"
 #include "render/camera.h"
 #include "render/lighting.h"
+#include "render/ribbon_bounds.h"
 #include "render/scan_convert.h"
 
 namespace {
@@ -231,6 +232,11 @@ void hair_camera::zbuff_hair(control_hair* hair, hair_state* state) {
         hair->points[k].post_mult(matrix);
     }
     const kivVector normal = state->normal * matrix;
+
+    // A hair that cannot reach the samples drawn is neither lit nor drawn.
+    hair_raster::ribbon_bounds reach(*this);
+    for (int k = 0; k < hair->count; ++k) reach.add(hair->points[k], hair->vertices[k].width);
+    if (reach.misses_drawn_samples()) return;
 
     if (!hair_raster::reserve_segments(n_seg)) return;
     follicle* seg = hair_raster::segments(0);

@@ -12,6 +12,7 @@
 #include "render/geometry_occlusion.h"
 #include "render/geometry_raster.h"
 #include "render/hair_rasteriser.h"
+#include "render/ribbon_bounds.h"
 
 using geom_raster::geom_vertex;
 using geom_raster::kNear;
@@ -87,6 +88,17 @@ void hair_camera::zbuff_motion_hair(control_hair* hair0, control_hair* hair1, ha
     const hair_params* hp = state->params;
     const int n_seg = hair0->count - 1;
     const float s = shutter();
+
+    // A hair that cannot reach the samples drawn at either time, nor on its
+    // way between them, is neither lit nor drawn.
+    hair_raster::ribbon_bounds reach(*this);
+    for (int k = 0; k < hair0->count; ++k) {
+        const float w0 = hair0->vertices[k].width, w1 = hair1->vertices[k].width;
+        reach.add(hair0->points[k], w0);
+        reach.add(hair0->points[k] + (hair1->points[k] - hair0->points[k]) * s,
+                  std::fabs(w0) > std::fabs(w1) ? w0 : w1);
+    }
+    if (reach.misses_drawn_samples()) return;
 
     // 1. Both work arrays.
     if (!hair_raster::reserve_segments(n_seg)) return;

@@ -72,6 +72,30 @@ void surface_layer::clear() {
     rgb_.clear();
 }
 
+bool surface_layer::save_rows(std::FILE* f, int row0, int row1) const {
+    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
+        rgb_.size() != model_.size() * 3)
+        return false;
+    const std::size_t first = static_cast<std::size_t>(row0) * cols_;
+    const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
+    return std::fwrite(model_.data() + first, sizeof(std::int32_t), n, f) == n &&
+           std::fwrite(rgb_.data() + first * 3, sizeof(float), n * 3, f) == n * 3;
+}
+
+bool surface_layer::load_rows(std::FILE* f, int row0, int row1) {
+    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
+        rgb_.size() != model_.size() * 3)
+        return false;
+    const std::size_t first = static_cast<std::size_t>(row0) * cols_;
+    const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
+    if (std::fread(model_.data() + first, sizeof(std::int32_t), n, f) != n ||
+        std::fread(rgb_.data() + first * 3, sizeof(float), n * 3, f) != n * 3)
+        return false;
+    for (std::size_t i = first; i < first + n; ++i)
+        if (model_[i] < -1) return false;
+    return true;
+}
+
 // Whether a piece whose average point and normal are p[0 … 5] lies on the
 // surface of the point kept so far: within a small distance of its
 // tangent plane.

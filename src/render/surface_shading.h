@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ class surface_layer {
     int build(const hair_camera& cam, int which, const std::vector<surface_color>& colors);
     // Drops the samples.
     void clear();
+    // Rows row0 ... row1 - 1 of a built layer into a stream, and read back
+    // into the same rows of a layer of the same size: a process that shaded
+    // a band of rows hands them over this way. False when the rows are
+    // outside the grid, the stream fails or is short, or a model is below -1.
+    bool save_rows(std::FILE* f, int row0, int row1) const;
+    bool load_rows(std::FILE* f, int row0, int row1);
 
     int lines() const { return lines_; }
     int cols() const { return cols_; }

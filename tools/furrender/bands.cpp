@@ -1,11 +1,13 @@
 #include "bands.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <vector>
@@ -19,7 +21,23 @@ int processor_count() {
     return n < 1 ? 1 : static_cast<int>(n);
 }
 
+double processor_seconds() {
+    struct rusage u;
+    if (::getrusage(RUSAGE_SELF, &u) != 0) return 0.0;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
 namespace {
+
+band_times g_times;
+
+// The render region before the band's pass that runs in this process.
+struct saved_region {
+    int on = 0;
+    int region[4] = {0, 0, 0, 0};
+};
+const saved_region* g_before_band = nullptr;
 
 // The render region during a band's hair pass: the band's rows, within the
 // user's region when there is one; restored when the pass ends.
@@ -27,6 +45,10 @@ class band_region {
   public:
     band_region(const hair_zbuffer& zb, const row_band& b) : on_(defs.region_on) {
         std::copy(defs.region, defs.region + 4, saved_);
+        before_.on = on_;
+        std::copy(saved_, saved_ + 4, before_.region);
+        outer_ = g_before_band;
+        g_before_band = &before_;
         if (!on_) {
             defs.region[0] = 0;
             defs.region[2] = zb.cols() - 1;
@@ -38,6 +60,7 @@ class band_region {
     ~band_region() {
         defs.region_on = on_;
         std::copy(saved_, saved_ + 4, defs.region);
+        g_before_band = outer_;
     }
     band_region(const band_region&) = delete;
     band_region& operator=(const band_region&) = delete;
@@ -45,6 +68,8 @@ class band_region {
   private:
     int on_;
     int saved_[4];
+    saved_region before_;
+    const saved_region* outer_;
 };
 
 void to_null(int fd) {
@@ -57,17 +82,23 @@ void to_null(int fd) {
 // A worker: draws its band and writes the band's records into the pipe.
 // Never returns; exits 0 when the band was handed over.
 [[noreturn]] void run_worker(hair_camera& cam, const row_band& b, int fd, bool quiet,
-                             const std::function<void(bool)>& draw) {
+                             const band_work& work) {
     to_null(STDOUT_FILENO);
     if (quiet) to_null(STDERR_FILENO);
     int status = 1;
     try {
         {
             band_region region(*cam.zbuffer(), b);
-            draw(false);
+            work.draw(false);
         }
+        // The band's rows, what else the pass hands back, then the worker's
+        // processor time (a forked process starts at none).
         FILE* f = ::fdopen(fd, "wb");
-        if (f != nullptr && cam.zbuffer()->save_rows(f, b.row0, b.row1)) status = 0;
+        if (f != nullptr && (!work.zbuffer_rows || cam.zbuffer()->save_rows(f, b.row0, b.row1)) &&
+            (!work.save || work.save(f, b))) {
+            const double cpu = processor_seconds();
+            if (std::fwrite(&cpu, sizeof cpu, 1, f) == 1) status = 0;
+        }
         if (f != nullptr) std::fclose(f);
     } catch (...) {
         status = 1;
@@ -80,14 +111,17 @@ struct worker {
     pid_t pid = -1;
     int fd = -1;
     row_band band;
+    double cpu = 0.0;  // the processor time it reported
 };
 
 // Reads a worker's band and waits for it. Returns an empty string or why
 // it failed.
-std::string collect(hair_camera& cam, worker& w) {
+std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     std::string error;
     FILE* f = ::fdopen(w.fd, "rb");
-    if (f == nullptr || !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1))
+    if (f == nullptr ||
+        (work.zbuffer_rows && !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1)) ||
+        (work.load && !work.load(f, w.band)) || std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1)
         error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
                 std::to_string(w.band.row1 - 1) + " handed back an incomplete band";
     if (f != nullptr)
@@ -105,8 +139,71 @@ std::string collect(hair_camera& cam, worker& w) {
 
 }  // namespace
 
+band_times band_processor_times() {
+    return g_times;
+}
+
+void reset_band_times() {
+    g_times.bands.clear();
+}
+
+std::vector<row_band> balanced_bands(int first, int last, int n,
+                                     const std::vector<double>& row_work) {
+    std::vector<row_band> bands;
+    if (n < 1 || last - first < n) return bands;
+    auto work = [&row_work](int row) {
+        const double w = row >= 0 && static_cast<std::size_t>(row) < row_work.size()
+                             ? row_work[static_cast<std::size_t>(row)]
+                             : 0.0;
+        return w > 0.0 ? w : 0.0;
+    };
+    double total = 0.0;
+    for (int r = first; r < last; ++r) total += work(r);
+    if (!(total > 0.0) || !std::isfinite(total)) {
+        for (int k = 0; k < n; ++k) bands.push_back(band_of(first, last, k, n));
+        return bands;
+    }
+    // Band k ends after the row where the running sum reaches (k + 1) ÷ n
+    // of the total, leaving a row for each band after it.
+    int row = first;
+    double sum = 0.0;
+    for (int k = 0; k < n; ++k) {
+        const int row0 = row;
+        if (k == n - 1) {
+            row = last;
+        } else {
+            const double goal = total * (k + 1) / n;
+            const int latest = last - (n - 1 - k);
+            sum += work(row++);
+            while (row < latest && sum < goal) sum += work(row++);
+        }
+        bands.push_back({row0, row});
+    }
+    return bands;
+}
+
+whole_frame::whole_frame() : on_(defs.region_on) {
+    std::copy(defs.region, defs.region + 4, region_);
+    if (g_before_band == nullptr) return;
+    defs.region_on = g_before_band->on;
+    std::copy(g_before_band->region, g_before_band->region + 4, defs.region);
+}
+
+whole_frame::~whole_frame() {
+    defs.region_on = on_;
+    std::copy(region_, region_ + 4, defs.region);
+}
+
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const std::function<void(bool first)>& draw) {
+    band_work work;
+    work.draw = draw;
+    return draw_in_bands(cam, rows, workers, quiet_workers, work);
+}
+
+std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
+                          const band_work& work) {
+    const std::function<void(bool)>& draw = work.draw;
     hair_zbuffer& zb = *cam.zbuffer();
     // The rows to share: those asked for within the user's region.
     int first = std::max(0, rows.row0), last = std::min(zb.lines(), rows.row1);
@@ -114,12 +211,25 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         first = std::max(first, defs.region[1]);
         last = std::min(last, defs.region[3] + 1);
     }
-    if (first >= last) return std::string();  // nothing of the frame to draw
-    const int n = std::max(1, std::min(workers, last - first));
-    if (n == 1 && first == 0 && last == zb.lines()) {
+    if (first >= last) {
+        // No row of the frame to share: one process does the pass, whose
+        // hair the user's region keeps off the z-buffer.
         draw(true);
         return std::string();
     }
+    const int n = std::max(1, std::min(workers, last - first));
+    if (n == 1 && first == 0 && last == zb.lines()) {
+        const double before = processor_seconds();
+        draw(true);
+        const double own = processor_seconds() - before;
+        g_times.own += own;
+        g_times.longest += own;
+        ++g_times.passes;
+        g_times.bands.push_back({own});
+        return std::string();
+    }
+
+    const std::vector<row_band> bands = balanced_bands(first, last, n, work.row_work);
 
     // Start the workers of bands 1 ... n - 1; what is buffered is written
     // once, before the fork.
@@ -134,12 +244,12 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
             break;
         }
         worker w;
-        w.band = band_of(first, last, k, n);
+        w.band = bands[k];
         w.pid = ::fork();
         if (w.pid == 0) {
             ::close(fds[0]);
             for (const worker& o : started) ::close(o.fd);
-            run_worker(cam, w.band, fds[1], quiet_workers, draw);
+            run_worker(cam, w.band, fds[1], quiet_workers, work);
         }
         ::close(fds[1]);
         if (w.pid < 0) {
@@ -152,10 +262,13 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     }
 
     // This process draws the first band, then takes in the others'.
+    double own = 0.0;
     if (error.empty()) {
         try {
-            band_region region(zb, band_of(first, last, 0, n));
+            band_region region(zb, bands[0]);
+            const double before = processor_seconds();
             draw(true);
+            own = processor_seconds() - before;
         } catch (...) {
             // The workers end on their closed pipes; none is left behind.
             for (worker& w : started) {
@@ -166,10 +279,17 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
             throw;
         }
     }
+    double longest = own;
+    g_times.bands.push_back({own});
     for (worker& w : started) {
-        const std::string e = collect(cam, w);
+        const std::string e = collect(cam, w, work);
         if (error.empty()) error = e;
+        longest = std::max(longest, w.cpu);
+        g_times.bands.back().push_back(w.cpu);
     }
+    g_times.own += own;
+    g_times.longest += longest;
+    ++g_times.passes;
     return error;
 }
 

@@ -13,8 +13,10 @@
 // would.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tool_options.h"
 
@@ -28,6 +30,25 @@ using korvo_tools::row_band;
 // The number of processors online (at least 1).
 int processor_count();
 
+// Processor time of the banded hair passes of this run so far, in seconds:
+// what this process spent drawing its own bands, and the sum over the
+// passes of the longest band (this process's or a worker's, the worker
+// handing back its own time after its rows). A process's own time less
+// `own` plus `longest` is the time of the run's longest path, what the run
+// would take with every band on a processor of its own.
+struct band_times {
+    double own = 0.0;
+    double longest = 0.0;
+    int passes = 0;
+    // Every band of every pass (band 0 first) since reset_band_times.
+    std::vector<std::vector<double>> bands;
+};
+band_times band_processor_times();
+void reset_band_times();
+
+// This process's processor time (user and system) so far, in seconds.
+double processor_seconds();
+
 // Draws the hair of the frame into the z-buffer rows `rows` of the camera
 // (within the user's render region), with `workers` processes. draw(first) is the hair pass; first
 // is true in this process, which draws the first band and keeps what only one process may do
@@ -36,5 +57,43 @@ int processor_count();
 // Returns an empty string, or why a worker failed.
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const std::function<void(bool first)>& draw);
+
+// A banded pass that does more than draw the hair: draw(first) runs in
+// every process with the band's rows as render region; a worker hands back
+// its z-buffer rows, then what save writes for its band, which load reads
+// into this process (both optional).
+// row_work, when given, holds an estimate of the work of every z-buffer
+// row, and the bands are cut to share it evenly; else they are equal in
+// rows. Without zbuffer_rows a worker hands back only what save writes.
+struct band_work {
+    std::function<void(bool first)> draw;
+    std::function<bool(std::FILE*, const row_band&)> save;
+    std::function<bool(std::FILE*, const row_band&)> load;
+    std::vector<double> row_work;
+    bool zbuffer_rows = true;
+};
+
+// n bands of the rows first ... last - 1 (n at most their number), each of
+// at least one row, cut where the running sum of row_work[row] (0 past its
+// end) passes k ÷ n of the total; equal bands when there is no work.
+std::vector<row_band> balanced_bands(int first, int last, int n,
+                                     const std::vector<double>& row_work);
+std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
+                          const band_work& work);
+
+// Within a band's pass: the render region of before the pass (the user's,
+// or none) for the guard's lifetime, for what every process must draw whole
+// (the geometry z-buffer, which the hair's visibility test reads anywhere).
+class whole_frame {
+  public:
+    whole_frame();
+    ~whole_frame();
+    whole_frame(const whole_frame&) = delete;
+    whole_frame& operator=(const whole_frame&) = delete;
+
+  private:
+    int on_;
+    int region_[4];
+};
 
 }  // namespace furrender

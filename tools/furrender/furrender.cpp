@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,7 @@
 #include "progress.h"
 #include "shadow_passes.h"
 #include "tool_options.h"
+#include "work_estimate.h"
 
 namespace furrender {
 
@@ -304,10 +306,139 @@ void draw_hair(const options& o, hair_camera& cam, const std::function<void(bool
     if (!error.empty()) throw run_error{error};
 }
 
+// The drawing of a frame, step by step; with --threads every process runs
+// the steps of its band (first: in this process).
+struct frame_pass {
+    const options& o;
+    hair_camera& cam;
+    surface_layer& surfaces;
+    const std::vector<surface_color>& colors;
+    progress_display& progress;
+    std::unique_ptr<curve_writer> curves;  // --export-curves of a still frame
+
+    // The surfaces are shaded before the geometry z-buffer releases the
+    // geometry of models without hair.
+    void shade_surfaces(bool first) {
+        if (!o.surfaces) return;
+        if (first) progress.stage("shading the surfaces");
+        if (!surfaces.build(cam, 0, colors)) throw run_error{"cannot shade the surfaces"};
+    }
+
+    void draw_geometry(bool first) {
+        if (first) progress.stage("z-buffering the geometry");
+        if (o.motion_blur) {
+            mdldb_motion_blur_zbuffer(&cam, camdb_get(1));
+            cam.post_mb_zbuffer();
+        } else {
+            mdldb_zbuffer(&cam, 0);
+        }
+    }
+
+    // The hair; its curves are written by this process only.
+    void draw_hair(bool first) {
+        if (o.motion_blur) {
+            if (first) progress.stage("growing and drawing the blurred hair");
+            mdldb_motion_blur_hair(&cam, camdb_get(1));
+        } else if (!first || !curves) {
+            mdldb_hair(cam);
+        } else {
+            curve_recording recording(*curves);
+            mdldb_hair(cam);
+        }
+    }
+
+    // The curves of a blurred frame are its hairs at shutter open.
+    void export_blurred_curves(int frame) {
+        if (!o.motion_blur || o.export_curves.empty()) return;
+        const std::string path = frame_file_name(o.export_curves, frame);
+        if (!mdldb_export_curves(path.c_str(), cam))
+            throw run_error{"could not write \"" + path + "\""};
+    }
+};
+
+// The hair's work by row, as a worker hands it over: the row count, then
+// a number a row.
+bool save_row_work(std::FILE* f, const std::vector<double>& work) {
+    const std::int32_t n = static_cast<std::int32_t>(work.size());
+    return std::fwrite(&n, sizeof n, 1, f) == 1 &&
+           std::fwrite(work.data(), sizeof(double), work.size(), f) == work.size();
+}
+
+bool load_row_work(std::FILE* f, int lines, std::vector<double>& work) {
+    std::int32_t n = 0;
+    if (std::fread(&n, sizeof n, 1, f) != 1 || (n != 0 && n != lines)) return false;
+    work.resize(static_cast<std::size_t>(n));
+    return std::fread(work.data(), sizeof(double), work.size(), f) == work.size();
+}
+
+// The frame's surfaces, geometry and hair on --threads processes. The
+// surfaces are shaded in bands of rows cut by where the surfaces are (from
+// a shading at one sample for 4 x 4 pixels); while the workers shade theirs, this
+// process draws the geometry after its own band and the last worker
+// estimates where the hair is. Then the hair is drawn in bands cut by that
+// estimate. Each worker hands back its rows of the surfaces, then of the
+// z-buffer.
+void draw_frame_in_bands(const options& o, frame_pass& pass) {
+    hair_camera& cam = pass.cam;
+    const int workers = o.threads > 0 ? o.threads : processor_count();
+    const row_band all{0, cam.zbuffer()->lines()};
+    const bool estimate = workers > 1 && !o.motion_blur;
+    std::vector<double> hair_work;
+    if (o.surfaces) {
+        band_work work;
+        work.draw = [&pass](bool first) {
+            pass.shade_surfaces(first);
+            if (!first) return;
+            whole_frame whole;
+            pass.draw_geometry(true);
+        };
+        work.save = [&pass, &cam, all, estimate](std::FILE* f, const row_band& b) {
+            if (!pass.surfaces.save_rows(f, b.row0, b.row1)) return false;
+            if (!estimate || b.row1 != all.row1) return true;
+            return save_row_work(f, hair_work_by_row(cam));
+        };
+        work.load = [&pass, &hair_work, all, estimate](std::FILE* f, const row_band& b) {
+            if (!pass.surfaces.load_rows(f, b.row0, b.row1)) return false;
+            if (!estimate || b.row1 != all.row1) return true;
+            return load_row_work(f, all.row1, hair_work);
+        };
+        work.zbuffer_rows = false;
+        if (workers > 1 && !o.crop.on)
+            work.row_work = surface_work_by_row(cam, o.height, o.width, o.subpixel, pass.colors);
+        const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
+        if (!error.empty()) throw run_error{error};
+    } else {
+        pass.draw_geometry(true);
+        if (estimate) hair_work = hair_work_by_row(cam);
+    }
+    band_work work;
+    work.draw = [&pass](bool first) { pass.draw_hair(first); };
+    work.row_work = hair_work;
+    const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
+    if (!error.empty()) throw run_error{error};
+}
+
+// The hair fragments the frame's samples keep, as the colour resolve
+// composites them (list entries and overflows): a walk over the z-buffer
+// once the images are written, for benchmarks.
+long long count_fragments(const hair_camera& cam) {
+    hair_zbuffer& zb = *cam.zbuffer();
+    std::vector<fragment_contribution> parts(static_cast<std::size_t>(zb.list_size()) + 2);
+    long long n = 0;
+    float front = 0.0f;
+    for (int r = 0; r < zb.lines(); ++r)
+        for (int c = 0; c < zb.cols(); ++c)
+            if (pixel_slot* rec = zb.record(r, c))
+                n += zb.resolve_contributions(rec, parts.data(), static_cast<int>(parts.size()),
+                                              front);
+    return n;
+}
+
 // One frame, from its scene file to its images. False after --dump.
 bool render_frame(const options& o, int frame, shadow_folder& folder, progress_display& progress) {
     defs.frame = frame;
     progress.begin_frame(frame);
+    reset_band_times();
     hair_params_init_visibility();
     g_unopened.clear();
     if (!scndb_init(o.scene.c_str(), frame, 0))
@@ -338,54 +469,54 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     if (!cam->init_zbuffer())
         throw run_error{"frame " + std::to_string(frame) +
                         ": the scene camera cannot render (see the message above)"};
-    // The surfaces are shaded before the geometry z-buffer releases the
-    // geometry of models without hair.
+    std::vector<surface_color> colors;
+    for (const auto& c : o.surface_colors)
+        colors.push_back({c.first, kivColor(c.second[0], c.second[1], c.second[2], 1.0f)});
     surface_layer surfaces;
-    if (o.surfaces) {
-        progress.stage("shading the surfaces");
-        std::vector<surface_color> colors;
-        for (const auto& c : o.surface_colors)
-            colors.push_back({c.first, kivColor(c.second[0], c.second[1], c.second[2], 1.0f)});
-        if (!surfaces.build(*cam, 0, colors)) throw run_error{"cannot shade the surfaces"};
-    }
-    progress.stage("z-buffering the geometry");
     const auto start = std::chrono::steady_clock::now();
-    if (o.motion_blur) {
-        hair_camera* cam1 = camdb_get(1);
-        mdldb_motion_blur_zbuffer(cam, cam1);
-        cam->post_mb_zbuffer();
-        progress.stage("growing and drawing the blurred hair");
-        draw_hair(o, *cam, [cam, cam1](bool) { mdldb_motion_blur_hair(cam, cam1); });
-        // The curves of a blurred frame are its hairs at shutter open.
-        if (!o.export_curves.empty()) {
-            const std::string path = frame_file_name(o.export_curves, frame);
-            if (!mdldb_export_curves(path.c_str(), *cam))
-                throw run_error{"could not write \"" + path + "\""};
-        }
-    } else if (o.export_curves.empty()) {
-        mdldb_zbuffer(cam, 0);
-        draw_hair(o, *cam, [cam](bool) { mdldb_hair(*cam); });
-    } else {
-        mdldb_zbuffer(cam, 0);
-        const std::string path = frame_file_name(o.export_curves, frame);
-        curve_writer curves;
-        if (!curves.open(path.c_str())) throw run_error{"cannot create \"" + path + "\""};
-        draw_hair(o, *cam, [cam, &curves](bool first) {
-            if (!first) {
-                mdldb_hair(*cam);
-                return;
-            }
-            curve_recording recording(curves);
-            mdldb_hair(*cam);
-        });
-        if (!curves.close()) throw run_error{"could not write \"" + path + "\""};
+    frame_pass pass{o, *cam, surfaces, colors, progress, nullptr};
+    std::string curves_path;
+    if (!o.motion_blur && !o.export_curves.empty()) {
+        curves_path = frame_file_name(o.export_curves, frame);
+        pass.curves.reset(new curve_writer);
+        if (!pass.curves->open(curves_path.c_str()))
+            throw run_error{"cannot create \"" + curves_path + "\""};
     }
+    if (o.tiles > 1) {
+        // A band of the picture: the surfaces and the geometry whole, as in
+        // a single run, then the band's hair.
+        pass.shade_surfaces(true);
+        pass.draw_geometry(true);
+        draw_hair(o, *cam, [&pass](bool first) { pass.draw_hair(first); });
+    } else {
+        draw_frame_in_bands(o, pass);
+    }
+    pass.export_blurred_curves(frame);
+    if (pass.curves && !pass.curves->close())
+        throw run_error{"could not write \"" + curves_path + "\""};
     progress.stage("writing the images");
     write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, frame);
     progress.end_frame();
+    if (o.count_fragments)
+        std::fprintf(stderr, "furrender: frame %d: %lld covered sample-fragments\n", frame,
+                     count_fragments(*cam));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    if (o.verbose)
+    if (o.verbose) {
         std::fprintf(stderr, "furrender: frame %d: final render in %.3f s\n", frame, took.count());
+        // Each banded pass of the frame: its bands' processor seconds.
+        std::string bands;
+        for (const std::vector<double>& pass_bands : band_processor_times().bands) {
+            bands += " [";
+            for (double t : pass_bands) {
+                char text[32];
+                std::snprintf(text, sizeof text, " %.3f", t);
+                bands += text;
+            }
+            bands += " ]";
+        }
+        std::fprintf(stderr, "furrender: frame %d: processor seconds of its banded passes:%s\n",
+                     frame, bands.c_str());
+    }
     scndb_cleanup();
     return true;
 }
@@ -421,6 +552,16 @@ int run(const options& o) {
     shadow_folder folder(o);
     for (int f = o.first_frame; f <= o.last_frame; ++f)
         if (!render_frame(o, f, folder, progress)) break;
+    if (o.verbose && !o.dump) {
+        // The run's longest path: this process's serial work and, for every
+        // banded hair pass, its longest band.
+        const band_times t = band_processor_times();
+        const double self = processor_seconds();
+        std::fprintf(stderr,
+                     "furrender: processor time %.3f s in this process, %.3f s of it in its "
+                     "bands; longest path %.3f s (%d banded passes)\n",
+                     self, t.own, self - t.own + t.longest, t.passes);
+    }
     if (!o.quiet && !o.dump && !o.out.empty())
         std::fprintf(stderr, "furrender: wrote %s\n",
                      o.first_frame == o.last_frame ? frame_file_name(o.out, o.first_frame).c_str()

@@ -61,6 +61,7 @@ const option_entry kOptions[] = {
     {"verbose", "N", "library messages: 3 warnings, 7 progress (default 0)"},
     {"quiet", nullptr, "print nothing but errors; no progress display"},
     {"dump", nullptr, "print the databases of the first frame and exit"},
+    {"count-fragments", nullptr, "print each frame's hair fragments kept in samples"},
     {"hash", "N", "name and assignment table size (default 10007)"},
     {"help", nullptr, "print this help and exit"},
 };
@@ -401,6 +402,7 @@ bool parse_options(int argc, char** argv, options& opts, std::string& error) {
             if (name == "backface") opts.backface = true;
             if (name == "motion-blur") opts.motion_blur = true;
             if (name == "dump") opts.dump = true;
+            if (name == "count-fragments") opts.count_fragments = true;
             if (name == "reuse-shadows") opts.reuse_shadows = true;
             if (name == "no-shadows") opts.no_shadows = true;
             if (name == "shadow-debug") opts.shadow_debug = true;

@@ -68,6 +68,7 @@ struct options {
     int verbose = 0;
     bool quiet = false;
     bool dump = false;
+    bool count_fragments = false;  // print the fragments kept (benchmarks)
     int hash = 10007;
     bool help = false;
 };

@@ -1,0 +1,110 @@
+// The screen reach of a hair before it is lit: every sample the rasteriser
+// writes for a hair lies in the box of its points, and the box decides
+// whether the hair can reach the samples drawn (the window within the
+// render region).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "descriptions/hair_records.h"
+#include "render/camera.h"
+#include "render/fragment_list.h"
+#include "render/ribbon_bounds.h"
+#include "test_support.h"
+
+namespace {
+
+// A 64 x 48 camera at the origin looking down -z: the camera-space point
+// (x, y, -10) lands on pixel (x + 32, y + 24).
+struct small_camera {
+    SettingsGuard guard;
+    hair_camera cam;
+    small_camera() {
+        cam.set_aperture(64.0f);
+        cam.set_focal(10.0f);
+        cam.set_image_params(48, 64, cam_window(), zcalc());
+        EXPECT_EQ(1, cam.init_zbuffer());
+    }
+};
+
+// The camera-space point at depth z that lands on pixel (x, y).
+kivPoint at(float x, float y, float z) {
+    return kivPoint((x - 32.0f) * -z / 10.0f, (y - 24.0f) * -z / 10.0f, z);
+}
+
+TEST(RibbonBounds, HoldEverySampleTheHairDraws) {
+    small_camera s;
+    hair_zbuffer& zb = *s.cam.zbuffer();
+    std::mt19937 rng(20);
+    std::uniform_real_distribution<float> px(-20.0f, 84.0f), step(-12.0f, 12.0f),
+        depth(-40.0f, -2.0f), width(0.02f, 4.0f);
+    long long drawn = 0;
+    for (int h = 0; h < 300; ++h) {
+        const int n = 2 + h % 5;
+        control_hair hair(n);
+        float x = px(rng), y = px(rng) * 0.75f, z = depth(rng);
+        hair_raster::ribbon_bounds box(s.cam);
+        for (int k = 0; k < n; ++k) {
+            hair.points[k] = at(x, y, z);
+            // Wide and short ribbons too: their root and tip grow.
+            hair.vertices[k].width = (k == 0 && h % 3 == 0) || h % 4 == 1 ? 6.0f : width(rng);
+            box.add(hair.points[k], hair.vertices[k].width);
+            // Every fourth hair is short and wide: its ends grow the most.
+            const float f = h % 4 == 1 ? 0.1f : 1.0f;
+            x += step(rng) * f, y += step(rng) * f, z = std::min(-1.0f, z + step(rng) * 0.2f * f);
+        }
+        ASSERT_TRUE(box.bounded());
+        zb.clear();
+        hair_state state;
+        s.cam.zbuff_hair(&hair, &state);
+        for (int r = 0; r < zb.lines(); ++r)
+            for (int c = 0; c < zb.cols(); ++c) {
+                if (zb.record(r, c) == nullptr) continue;
+                ++drawn;
+                ASSERT_TRUE(c >= std::floor(box.x0()) && c <= std::floor(box.x1()) &&
+                            r >= std::floor(box.y0()) && r <= std::floor(box.y1()))
+                    << "hair " << h << " drew sample (" << c << ", " << r << ") outside ("
+                    << box.x0() << ", " << box.y0() << ") - (" << box.x1() << ", " << box.y1()
+                    << ")";
+            }
+    }
+    EXPECT_GT(drawn, 1000);  // the hairs did reach the window
+}
+
+TEST(RibbonBounds, MissOnlyWhatLiesOutsideTheWindowAndRegion) {
+    small_camera s;
+    // A thin hair across pixels (20, 10) to (30, 14).
+    auto bounds = [&s](float x0, float y0, float x1, float y1, float w) {
+        hair_raster::ribbon_bounds b(s.cam);
+        b.add(at(x0, y0, -10.0f), w);
+        b.add(at(x1, y1, -10.0f), w);
+        return b;
+    };
+    EXPECT_FALSE(bounds(20, 10, 30, 14, 0.1f).misses_drawn_samples());
+    // Beyond the window on any side.
+    EXPECT_TRUE(bounds(-30, 10, -20, 14, 0.1f).misses_drawn_samples());
+    EXPECT_TRUE(bounds(70, 10, 80, 14, 0.1f).misses_drawn_samples());
+    EXPECT_TRUE(bounds(20, -20, 30, -10, 0.1f).misses_drawn_samples());
+    EXPECT_TRUE(bounds(20, 50, 30, 60, 0.1f).misses_drawn_samples());
+    // Just off the window: a ribbon 4 pixels wide reaches into it, a thin
+    // one does not, nor does the wide one further off.
+    EXPECT_FALSE(bounds(-9, 10, -4, 14, 4.0f).misses_drawn_samples());
+    EXPECT_TRUE(bounds(-9, 10, -4, 14, 0.1f).misses_drawn_samples());
+    EXPECT_TRUE(bounds(-12, 10, -8, 14, 4.0f).misses_drawn_samples());
+
+    // Rows 30 to 40 as render region: the hair lies below it.
+    defs.region_on = 1;
+    defs.region[0] = 0, defs.region[1] = 30, defs.region[2] = 63, defs.region[3] = 40;
+    EXPECT_TRUE(bounds(20, 10, 30, 14, 0.1f).misses_drawn_samples());
+    EXPECT_FALSE(bounds(20, 10, 30, 29.5f, 0.1f).misses_drawn_samples());
+    EXPECT_FALSE(bounds(20, 45, 30, 41.2f, 0.1f).misses_drawn_samples());
+    // A point behind the camera leaves the hair unbounded: never skipped.
+    hair_raster::ribbon_bounds behind(s.cam);
+    behind.add(at(20, 10, -10.0f), 0.1f);
+    behind.add(kivPoint(0.0f, 0.0f, 5.0f), 0.1f);
+    EXPECT_FALSE(behind.bounded());
+    EXPECT_FALSE(behind.misses_drawn_samples());
+}
+
+}  // namespace

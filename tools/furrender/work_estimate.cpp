@@ -1,0 +1,138 @@
+#include "work_estimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "korvofur/korvofur.h"
+
+namespace furrender {
+
+namespace {
+
+// The estimate being gathered: a difference array over the rows (a hair
+// adds its share per row at its first row and takes it off after its last).
+struct gathering {
+    hair_camera* cam = nullptr;
+    std::vector<double> points;  // lit points
+    std::vector<double> area;    // covered samples
+};
+gathering* g_gathering = nullptr;
+
+void project_hair(hair_camera* cam, control_hair* hair, hair_state* state) {
+    gathering* g = g_gathering;
+    if (g == nullptr || cam != g->cam || hair == nullptr || hair->points == nullptr) return;
+    const hair_params* hp = state != nullptr ? state->params : nullptr;
+    const float low = static_cast<float>(cam->get_window().lowy);
+    const float scale = cam->get_pixel_scale();
+    float y0 = 0.0f, y1 = 0.0f, px = 0.0f, py = 0.0f, pw = 0.0f;
+    double area = 0.0;
+    for (int k = 0; k < hair->count; ++k) {
+        kivPoint p = hair->points[k];
+        if (hp != nullptr) p.post_mult(hp->matrix);
+        p.post_mult(cam->get_matrix());
+        float x = 0.0f, y = 0.0f;
+        if (!cam->project(p, x, y) || !std::isfinite(x) || !std::isfinite(y)) return;
+        y -= low;
+        // The ribbon's width in samples at this point.
+        const float w =
+            hair->vertices != nullptr ? std::fabs(hair->vertices[k].width) / -p.z * scale : 0.0f;
+        if (k > 0) {
+            const float len = std::sqrt((x - px) * (x - px) + (y - py) * (y - py));
+            area += static_cast<double>(len) * 0.5 * (w + pw) + 1.0;
+        }
+        px = x, py = y, pw = w;
+        y0 = k == 0 ? y : std::min(y0, y);
+        y1 = k == 0 ? y : std::max(y1, y);
+    }
+    const int lines = static_cast<int>(g->points.size()) - 1;
+    const int r0 = static_cast<int>(std::max(0.0f, std::floor(y0)));
+    const int r1 = static_cast<int>(std::min(static_cast<float>(lines - 1), std::floor(y1)));
+    if (hair->count < 1 || r0 > r1 || !std::isfinite(area)) return;
+    const double rows = r1 - r0 + 1;
+    g->points[static_cast<std::size_t>(r0)] += hair->count / rows;
+    g->points[static_cast<std::size_t>(r1) + 1] -= hair->count / rows;
+    g->area[static_cast<std::size_t>(r0)] += area / rows;
+    g->area[static_cast<std::size_t>(r1) + 1] -= area / rows;
+}
+
+}  // namespace
+
+std::vector<double> hair_work_by_row(hair_camera& cam) {
+    const hair_zbuffer* zb = cam.zbuffer();
+    if (zb == nullptr || zb->lines() < 1) return {};
+    gathering g;
+    g.cam = &cam;
+    g.points.assign(static_cast<std::size_t>(zb->lines()) + 1, 0.0);
+    g.area.assign(g.points.size(), 0.0);
+    // The hair pass gives back each model's geometry after its hair unless
+    // the frame is drawn in tiles; the real pass still needs it.
+    const std::int32_t tiles[2] = {defs.tiles[0], defs.tiles[1]};
+    defs.tiles[0] = 1;
+    defs.tiles[1] = 2;
+    g_gathering = &g;
+    const mdldb_hair_sink before = mdldb_set_hair_sink(project_hair);
+    auto restore = [&] {
+        mdldb_set_hair_sink(before);
+        g_gathering = nullptr;
+        defs.tiles[0] = tiles[0];
+        defs.tiles[1] = tiles[1];
+    };
+    try {
+        mdldb_hair(cam);
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+    // Rows as running sums; the lighting of the points weighs kLit of the
+    // hair's work, the scan conversion of the samples the rest.
+    constexpr double kLit = 0.35;
+    constexpr double kEven = 0.5;
+    std::vector<double> points(static_cast<std::size_t>(zb->lines()), 0.0), area(points);
+    double p = 0.0, a = 0.0, total_p = 0.0, total_a = 0.0;
+    for (std::size_t r = 0; r < points.size(); ++r) {
+        total_p += points[r] = p += g.points[r];
+        total_a += area[r] = a += g.area[r];
+    }
+    std::vector<double> work(points.size(), 0.0);
+    if (!(total_p > 0.0) || !(total_a > 0.0)) return work;
+    const double even = kEven / static_cast<double>(work.size());
+    for (std::size_t r = 0; r < work.size(); ++r)
+        work[r] =
+            even + (1.0 - kEven) * (kLit * points[r] / total_p + (1.0 - kLit) * area[r] / total_a);
+    return work;
+}
+
+std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols, int factor,
+                                        const std::vector<surface_color>& colors) {
+    const hair_zbuffer* zb = cam.zbuffer();
+    if (zb == nullptr || factor < 1 || lines < 1 || cols < 1) return {};
+    // A camera of one sample for kCoarse x kCoarse pixels, with its own
+    // z-buffer.
+    constexpr int kCoarse = 4;
+    hair_camera coarse(cam);
+    const std::int32_t saved = defs.subpixel_factor;
+    defs.subpixel_factor = 1;
+    int ok = 0;
+    try {
+        coarse.set_image_params((lines + kCoarse - 1) / kCoarse, (cols + kCoarse - 1) / kCoarse,
+                                cam_window(), zcalc());
+        ok = coarse.init_zbuffer();
+    } catch (...) {
+        ok = 0;
+    }
+    defs.subpixel_factor = saved;
+    surface_layer layer;
+    if (!ok || !layer.build(coarse, 0, colors) || layer.lines() < 1) return {};
+    std::vector<double> work(static_cast<std::size_t>(zb->lines()), 0.0);
+    for (int r = 0; r < zb->lines(); ++r) {
+        const int coarse_row = std::min(r / factor / kCoarse, layer.lines() - 1);
+        int shown = 0;
+        for (int c = 0; c < layer.cols(); ++c) shown += layer.color(coarse_row, c) != nullptr;
+        work[static_cast<std::size_t>(r)] = shown;
+    }
+    return work;
+}
+
+}  // namespace furrender

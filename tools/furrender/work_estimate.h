@@ -1,0 +1,24 @@
+// Where the work of a frame lies, so that its bands can share it evenly.
+#pragma once
+
+#include <vector>
+
+#include "korvofur/korvofur.h"
+
+namespace furrender {
+
+// The hair's work by z-buffer row of cam: one hair pass whose sink only
+// projects every hair's points. A hair's point count (its lighting) is
+// spread evenly over the rows between its lowest and highest projected
+// point; a hair with a point behind the camera counts on no row. The sink
+// in place before is put back.
+std::vector<double> hair_work_by_row(hair_camera& cam);
+
+// The surfaces' work by z-buffer row of cam (an image of lines x cols
+// pixels without a crop, factor samples a pixel side): the surfaces shaded
+// once at one sample for 4 x 4 pixels, a row's work being the samples of
+// its coarse row that show a surface. Empty when that cannot be done.
+std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols, int factor,
+                                        const std::vector<surface_color>& colors);
+
+}  // namespace furrender
