@@ -11,9 +11,7 @@ namespace {
 
 KorvoNurbsCurve Line(const KorvoPoint& a, const KorvoPoint& b) {
     KorvoNurbsCurve c;
-    c.degree = 1;
-    c.knots = {0, 0, 1, 1};
-    c.cvs = {a, b};
+    c.degree = 1, c.knots = {0, 0, 1, 1}, c.cvs = {a, b};
     return c;
 }
 
@@ -43,34 +41,24 @@ class CurveRegistry : public testing::Test {
 // A 4 x 4 bilinear patch over [0, 2] x [0, 1]; z = bend * (x - 1)^2 at the
 // control points.
 void Patch(kivNurbSurface& s, float bend) {
-    s.set_nb_verts(4, 4);
-    s.set_order(2, 2);
-    ASSERT_EQ(s.alloc_lists(), 1);
-    const float k[6] = {0, 0, 1, 2, 3, 3};
-    s.set_uknots(6, k);
-    s.set_vknots(6, k);
-    for (int i = 0; i < 16; ++i) {
-        const float x = (i % 4) * 2 / 3.0f;
-        s.set_vert(i, kivPoint4(x, (i / 4) / 3.0f, bend * (x - 1) * (x - 1), 1));
-    }
+    s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists();
+    const float k[6] = {0, 0, 1, 2, 3, 3}, x[4] = {0, 2 / 3.0f, 4 / 3.0f, 2};
+    s.set_uknots(6, k), s.set_vknots(6, k);
+    for (int i = 0; i < 16; ++i)
+        s.set_vert(i,
+                   kivPoint4(x[i % 4], (i / 4) / 3.0f, bend * (x[i % 4] - 1) * (x[i % 4] - 1), 1));
 }
 
 // One quad at height -1 over [-10, 10]^2 with texture coordinates 0 ... 1
 // and, on request, vertex normals tilted towards +x on one side.
 void Quad(kivPolygons& m, bool normals) {
-    m.set_nb_verts(4);
-    m.set_nb_texs(4);
+    m.set_nb_verts(4), m.set_nb_texs(4), m.set_nb_polys(1);
     const float xy[4][2] = {{-10, -10}, {10, -10}, {10, 10}, {-10, 10}};
-    for (int i = 0; i < 4; ++i) {
-        m.set_vert(i, kivPoint(xy[i][0], xy[i][1], -1));
-        m.set_tex(i, kivPoint((xy[i][0] + 10) / 20, (xy[i][1] + 10) / 20, 0));
-    }
-    if (normals) {
-        m.set_nb_norms(2);
-        m.set_norm(0, kivVector(0, 0, 1));
-        m.set_norm(1, kivVector(1, 0, 1));
-    }
-    m.set_nb_polys(1);
+    for (int i = 0; i < 4; ++i)
+        m.set_vert(i, kivPoint(xy[i][0], xy[i][1], -1)),
+            m.set_tex(i, kivPoint((xy[i][0] + 10) / 20, (xy[i][1] + 10) / 20, 0));
+    if (normals)
+        m.set_nb_norms(2), m.set_norm(0, kivVector(0, 0, 1)), m.set_norm(1, kivVector(1, 0, 1));
     m.set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 1, 1}, {0, 1, 2, 3}});
 }
 
@@ -78,9 +66,7 @@ void Quad(kivPolygons& m, bool normals) {
 
 TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
     KorvoNurbsCurve c;
-    c.degree = 2;
-    c.knots = {0, 0, 0, 1, 1, 1};
-    c.cvs = {{0, 0, 0}, {1, 2, 0}, {2, 0, 0}};
+    c.degree = 2, c.knots = {0, 0, 0, 1, 1, 1}, c.cvs = {{0, 0, 0}, {1, 2, 0}, {2, 0, 0}};
     ASSERT_TRUE(c.valid());
     ExpectPoint(c.evaluate(0.5), 1, 1, 0);
     // The middle point weighs 2: (1.5, 2, 0) / 1.5.
@@ -88,8 +74,7 @@ TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
     ExpectPoint(c.evaluate(0.5), 1, 4.0 / 3, 0);
     // Two spans over [2, 4].
     KorvoNurbsCurve d = Line({0, 0, 0}, {1, 0, 0});
-    d.cvs.push_back({1, 1, 0});
-    d.knots = {2, 2, 3, 4, 4};
+    d.cvs.push_back({1, 1, 0}), d.knots = {2, 2, 3, 4, 4};
     ExpectPoint(d.evaluate(3.5), 1, 0.5, 0);
     // Decreasing knots, a wrong knot count, an empty domain, a weight 0, degree 0.
     for (int i = 0; i < 5; ++i) {
@@ -108,16 +93,13 @@ TEST_F(CurveRegistry, NamesFindReplaceAndOutliveRemoval) {
     ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     EXPECT_FALSE(korvo_curve_find("curve2").isValid());
     KorvoDagPath path = korvo_curve_find("curve1");
-    ASSERT_TRUE(path.isValid());
     EXPECT_STREQ(path.partialPathName(), "curve1");
-    ExpectPoint(path.firstControlVertex(), 1, 2, 3);
-    EXPECT_EQ(path.firstControlVertex().w, 1.0);
+    EXPECT_EQ(path.firstControlVertex(), KorvoPoint(1, 2, 3, 1));
     // Replacing and removing leave a path that was found before intact.
     d_.curve = Line({0, 0, 0}, {0, 0, 9});
     ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     ExpectPoint(korvo_curve_find("curve1").pointAtParam(1), 0, 0, 9);
-    EXPECT_EQ(korvo_curve_unregister("curve1"), 1);
-    EXPECT_EQ(korvo_curve_unregister("curve1"), 0);
+    EXPECT_EQ(korvo_curve_unregister("curve1") * 2 + korvo_curve_unregister("curve1"), 2);
     ExpectPoint(path.pointAtParam(1), 1, 2, 5);
     d_.curve.knots.pop_back();
     EXPECT_EQ(korvo_curve_register("bad", d_), 0);
@@ -132,9 +114,7 @@ TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
     EXPECT_TRUE(Direction("bare").isZero());
     kivNurbSurface patch;
     Patch(patch, 1.0f);
-    d_.nurbs = &patch;
-    d_.u = 0.0;
-    d_.v = 0.5;
+    d_.nurbs = &patch, d_.u = 0.0, d_.v = 0.5;
     kivVector frame[4];
     patch.calc_posnrmdir(0.0f, 0.5f, frame);  // the bent patch tilts its normal
     ExpectPoint(Direction("nurbs"), frame[1].x, frame[1].y, frame[1].z, 1e-6);
@@ -146,11 +126,8 @@ TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
     d_.use_start_position = false;
     // Halfway between the mesh normals (0, 0, 1) and (1, 0, 1) of the two sides.
     kivPolygons mesh, flat;
-    Quad(mesh, true);
-    Quad(flat, false);
-    d_.nurbs = nullptr;
-    d_.mesh = &mesh;
-    d_.u = d_.v = 0.5;
+    Quad(mesh, true), Quad(flat, false);
+    d_.nurbs = nullptr, d_.mesh = &mesh, d_.u = d_.v = 0.5;
     const KorvoVector want = KorvoVector(0.5, 0, 1).normal();
     ExpectPoint(Direction("mesh"), want.x, want.y, want.z);
     // Without normals the face normal; outside the texture space nothing.
@@ -173,8 +150,7 @@ TEST_F(CurveRegistry, ClosestPointsOnMeshesAndPatches) {
     // A bent patch: no sample of a fine grid is closer than the answer
     // by more than the tolerance.
     kivNurbSurface patch;
-    Patch(patch, 0.8f);
-    d_.nurbs = &patch;
+    Patch(patch, 0.8f), d_.nurbs = &patch;
     ASSERT_EQ(korvo_curve_register("patch", d_), 1);
     const KorvoDagPath path = korvo_curve_find("patch");
     korvo_host::srand48(3);
@@ -184,11 +160,9 @@ TEST_F(CurveRegistry, ClosestPointsOnMeshesAndPatches) {
                            korvo_host::drand48() * 2 - 0.5);
         ASSERT_TRUE(path.closestPoint(p, k)) << i;
         double best = 1e30;
-        for (int a = 0; a <= 200; ++a) {
-            for (int b = 0; b <= 100; ++b) {
-                patch.calc_posnrmdir(a / 200.0f, b / 100.0f, frame);
-                best = std::min(best, p.distanceTo(KorvoPoint(frame[0].x, frame[0].y, frame[0].z)));
-            }
+        for (int a = 0; a < 201 * 101; ++a) {
+            patch.calc_posnrmdir((a % 201) / 200.0f, (a / 201) / 100.0f, frame);
+            best = std::min(best, p.distanceTo(KorvoPoint(frame[0].x, frame[0].y, frame[0].z)));
         }
         EXPECT_LE(p.distanceTo(k), best + 1e-3) << i;
         EXPECT_GE(p.distanceTo(k), best - 2e-2) << i << ": the answer lies on the surface";

@@ -70,8 +70,7 @@ TEST(PolygonArea, MeshAndTriangleAreas) {
         const double ax = q.x - p.x, ay = q.y - p.y, az = q.z - p.z, bx = r.x - p.x, by = r.y - p.y,
                      bz = r.z - p.z;
         const double area =
-            0.5 * std::sqrt(std::pow(ay * bz - az * by, 2) + std::pow(az * bx - ax * bz, 2) +
-                            std::pow(ax * by - ay * bx, 2));
+            0.5 * std::hypot(ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx);
         EXPECT_NEAR(area, kivPolygons::getTriArea(p, q, r), 1e-4 * (1 + area)) << i;
         EXPECT_NEAR(std::fabs(ax * by - ay * bx) / 2, kivPolygons::get2DTriArea(r, q, p), 1e-4)
             << i;
@@ -96,16 +95,13 @@ TEST(PolygonMesh, GetPolyReturnsCornersOrRefuses) {
     ASSERT_EQ(1, mesh.get_poly(0, nb, v, n, t));
     EXPECT_TRUE(nb == 4 && v[0].y == 1 && v[0].x == 0 && v[3].x == 0 &&
                 n[1] == kivVector(0, 1, 0) && t[2].x == 0.5f);
-    kivPoint only[4];
-    ASSERT_EQ(1, mesh.get_poly(1, nb, only, nullptr, nullptr));
-    EXPECT_TRUE(nb == 3 && only[2].x == 1 && only[2].y == 1);
+    ASSERT_EQ(1, mesh.get_poly(1, nb, v, nullptr, nullptr));
+    EXPECT_TRUE(nb == 3 && v[2].x == 1 && v[2].y == 1);
     EXPECT_EQ(0, mesh.get_poly(2, nb, v, n, t) + mesh.get_poly(-1, nb, v, n, t));
     mesh.set_poly(1, poly({0, 1, 2}, {0, 0, 9}, {0, 1, 2}));
     EXPECT_EQ(0, mesh.get_poly(1, nb, v, n, t));
     EXPECT_EQ(1, mesh.get_poly(1, nb, v, nullptr, t));
-    kivPoly five = poly({0, 1, 2}, {0, 0, 0}, {0, 0, 0});
-    five.nb_verts = 5;
-    mesh.set_poly(1, five);
+    mesh.polys[1].nb_verts = 5;
     EXPECT_EQ(0, mesh.get_poly(1, nb, v, nullptr, nullptr));
     EXPECT_EQ(0, mesh.set_nb_verts(-2));
     EXPECT_TRUE(mesh.nb_verts == -2 && !mesh.verts);
@@ -121,35 +117,29 @@ TEST(PolygonXform, PointsAndNormalsAgainstADoubleModel) {
         kivPolygons mesh;
         const Points corners = {
             {c(rng), c(rng), c(rng)}, {c(rng), c(rng), c(rng)}, {c(rng), c(rng), c(rng)}};
-        fill(mesh, corners, kSquare, {{0, 1, 2}});
         const kivVector n0(c(rng), c(rng), c(rng));
-        mesh.set_norm(0, n0);
+        fill(mesh, corners, kSquare, {{0, 1, 2}}), mesh.set_norm(0, n0);
         kivMatrix m;
         for (int k = 0; k < 15; ++k) m.m[k] = (k % 4 == 3) ? 0.0f : c(rng);
         mesh.xform(m);
-        for (int k = 0; k < 3; ++k) {
-            const kivPoint& a = corners[k];
-            double want[3];
-            for (int j = 0; j < 3; ++j)
-                want[j] = double(a.x) * m.m[j] + double(a.y) * m.m[4 + j] +
-                          double(a.z) * m.m[8 + j] + m.m[12 + j];
-            expect_near(mesh.verts[k], kivPoint(float(want[0]), float(want[1]), float(want[2])),
-                        1e-4f, "vertex");
-        }
+        const float nk[3] = {n0.x, n0.y, n0.z}, *r = m.m;
         const kivVector n = mesh.norms[0];
         for (int k = 0; k < 3; ++k) {
-            const double e[3] = {double(k == 0), double(k == 1), double(k == 2)};
-            double em[3], dot = 0;
-            for (int j = 0; j < 3; ++j)
-                em[j] = e[0] * m.m[j] + e[1] * m.m[4 + j] + e[2] * m.m[8 + j];
-            dot = em[0] * n.x + em[1] * n.y + em[2] * n.z;
-            EXPECT_NEAR(dot, k == 0 ? n0.x : k == 1 ? n0.y : n0.z, 2e-3 * (1 + n.length())) << i;
+            const double x = corners[k].x, y = corners[k].y, z = corners[k].z;
+            const auto at = [&](int j) {
+                return float(x * r[j] + y * r[4 + j] + z * r[8 + j] + r[12 + j]);
+            };
+            expect_near(mesh.verts[k], kivPoint(at(0), at(1), at(2)), 1e-4f, "vertex");
+            EXPECT_NEAR(
+                double(r[4 * k]) * n.x + double(r[4 * k + 1]) * n.y + double(r[4 * k + 2]) * n.z,
+                nk[k], 2e-3 * (1 + n.length()))
+                << i;
         }
         EXPECT_EQ(kivVector(mesh.texs[1]), kivVector(1, 0, 0));
     }
     kivPolygons flat;
-    fill(flat, kSquare, kSquare, {{0, 1, 2}});
-    flat.xform(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1));
+    fill(flat, kSquare, kSquare, {{0, 1, 2}}),
+        flat.xform(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1));
     EXPECT_EQ(kivVector(0, 0, 1), flat.norms[0]);
 }
 
