@@ -120,13 +120,6 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
     EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.curves[0].influence == 5.0f);
     EXPECT_EQ(work_.type, 1);
-    // A later set that applies but finds no control within its radius still
-    // decides the type (its records: none).
-    hair_curveAttract* near = Set("near", {"up"});
-    near->type = 0, near->radius = hp_scalar(0.1f);
-    hair_curveAttract* both[2] = {c, near};
-    EXPECT_EQ(curveAttractdb_setup_hair(both, 2, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
-    EXPECT_EQ(work_.type, 0);
     work_.reset();
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
     // f = 1/2: the curve's point (0, 0, 1); weight 1/2, influence 5.
@@ -210,4 +203,32 @@ TEST_F(CurveAttractors, OppositeTurnsOfEqualSharesCancel) {
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 2);
     ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 0.5f, 1.0f), 0, 0, 1);
     EXPECT_EQ(remembered_.length(), 2u);
+}
+
+// Mixed local and global sets: every set that applies adds its controls and
+// the last one that applies decides the type, even when it finds no control
+// within its radius; a set the hair is too short for decides nothing.
+TEST_F(CurveAttractors, TheLastSetThatAppliesDecidesTheType) {
+    Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
+    Register("side", {0.5f, 0, 0}, {0.5f, 0, 2}, {0, 0, 1});
+    hair_curveAttract* global = Set("global", {"up", "side"}, 2);
+    hair_curveAttract* local = Set("local", {"side"});
+    hair_curveAttract* far = Set("far", {"side"});
+    hair_curveAttract* tall = Set("tall", {"up"});
+    far->radius = hp_scalar(0.1f), tall->type = 1, tall->len_threshold = hp_scalar(5.0f);
+    const struct {
+        std::vector<hair_curveAttract*> sets;
+        int records, type;
+    } cases[] = {{{global, local}, 3, 0},
+                 {{local, global}, 3, 1},
+                 {{global, far}, 2, 0},
+                 {{local, tall}, 1, 0},
+                 {{tall}, 0, -1}};
+    for (const auto& k : cases) {
+        const int n = int(k.sets.size());
+        EXPECT_EQ(curveAttractdb_setup_hair(k.sets.data(), n, hs_, {0, 0, 0}, 2.0f, work_),
+                  k.records);
+        EXPECT_EQ(int(work_.curves.size()), k.records);
+        EXPECT_EQ(work_.type, k.type) << k.sets.size() << " " << k.records;
+    }
 }
