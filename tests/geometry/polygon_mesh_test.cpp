@@ -98,7 +98,7 @@ TEST(PolygonMesh, GetPolyReturnsCornersOrRefuses) {
     ASSERT_EQ(1, mesh.get_poly(1, nb, v, nullptr, nullptr));
     EXPECT_TRUE(nb == 3 && v[2].x == 1 && v[2].y == 1);
     EXPECT_EQ(0, mesh.get_poly(2, nb, v, n, t) + mesh.get_poly(-1, nb, v, n, t));
-    mesh.set_poly(1, poly({0, 1, 2}, {0, 0, 9}, {0, 1, 2}));
+    mesh.set_poly(1, poly({0, 1, 2}, {0, 0, 4}, {0, 1, 2}));  // one past the normals
     EXPECT_EQ(0, mesh.get_poly(1, nb, v, n, t));
     EXPECT_EQ(1, mesh.get_poly(1, nb, v, nullptr, t));
     mesh.polys[1].nb_verts = 5;
