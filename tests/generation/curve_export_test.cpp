@@ -38,53 +38,22 @@ void draw(hair_camera*, control_hair* h, hair_state* s) {
     }
 }
 
-std::string slurp(const std::string& path) {
+// The numbers after "NAME = [" (a .usda array, tuples flattened) or on the
+// lines starting with NAME (an .obj file), up to n per line.
+std::vector<double> numbers(const std::string& path, const std::string& name, int n = 1 << 30) {
     std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The numbers of "NAME = [ ... ]" in a .usda text, tuples flattened.
-std::vector<double> usda_array(const std::string& text, const std::string& name) {
-    const std::size_t open = text.find(name + " = [") + name.size() + 4;
-    std::string body = text.substr(open, text.find(']', open) - open);
-    for (char& c : body)
-        if (c == ',' || c == '(' || c == ')') c = ' ';
-    std::istringstream in(body);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<double> out;
-    for (double v; in >> v;) out.push_back(v);
-    return out;
-}
-
-curves read_usda(const std::string& path) {
-    const std::string text = slurp(path);
-    EXPECT_EQ(text.rfind("#usda 1.0\n", 0), 0u);
-    EXPECT_NE(text.find("def BasisCurves \"hair\"\n{\n    uniform token type = \"linear\""),
-              std::string::npos);
-    return {usda_array(text, "int[] curveVertexCounts"), usda_array(text, "point3f[] points"),
-            usda_array(text, "float[] widths"),
-            usda_array(text, "color3f[] primvars:displayColor")};
-}
-
-// "v x y z r g b" lines, and "l" lines joining the points just written.
-curves read_obj(const std::string& path) {
-    std::istringstream in(slurp(path));
-    curves c;
-    for (std::string line, tag; std::getline(in, line);) {
-        std::istringstream s(line);
-        s >> tag;
-        double v[6];
-        if (tag == "v" && s >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
-            c.points.insert(c.points.end(), v, v + 3),
-                c.colors.insert(c.colors.end(), v + 3, v + 6);
-        } else if (tag == "l") {
-            std::vector<long> index;
-            for (long i; s >> i;) index.push_back(i);
-            const long n = long(index.size()), total = long(c.points.size() / 3);
-            for (long k = 0; k < n; ++k) EXPECT_EQ(index[k], total - n + 1 + k);
-            c.counts.push_back(double(n));
-        }
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        std::string body =
+            text.substr(at + name.size(), text.find_first_of("]\n", at) - at - name.size());
+        for (char& c : body)
+            if (c == ',' || c == '(' || c == ')' || c == '[' || c == '=') c = ' ';
+        std::istringstream s(body);
+        int k = 0;
+        for (double v; k < n && s >> v; ++k) out.push_back(v);
     }
-    return c;
+    return out;
 }
 
 void same(const std::vector<double>& a, const std::vector<double>& b, double scale) {
@@ -159,12 +128,17 @@ TEST_F(CurveExport, FilesHoldTheDrawnHairsInWorldSpace) {
         ASSERT_EQ(w.close(), 1);
         ASSERT_GT(g_drawn.counts.size(), 10u);
         EXPECT_EQ(w.curves(), long(g_drawn.counts.size()));
-        const bool usda = suffix[1] == 'u';
-        const curves c = usda ? read_usda(path) : read_obj(path);
-        EXPECT_EQ(c.counts, g_drawn.counts);
-        same(c.points, g_drawn.points, 1.0);
-        same(c.colors, g_drawn.colors, 1.0);
-        if (usda) same(c.widths, g_drawn.widths, 2.5);
+        if (suffix[1] == 'u') {
+            EXPECT_EQ(numbers(path, "int[] curveVertexCounts"), g_drawn.counts);
+            same(numbers(path, "point3f[] points"), g_drawn.points, 1.0);
+            same(numbers(path, "float[] widths"), g_drawn.widths, 2.5);
+            same(numbers(path, "color3f[] primvars:displayColor"), g_drawn.colors, 1.0);
+        } else {
+            const std::vector<double> joined = numbers(path, "\nl ");  // every point once, in order
+            for (std::size_t i = 0; i < joined.size(); ++i) ASSERT_EQ(joined[i], i + 1.0);
+            EXPECT_EQ(joined.size(), g_drawn.points.size() / 3);
+            same(numbers(path, "\nv ", 3), g_drawn.points, 1.0);
+        }
     }
     const curves drawn = g_drawn;
     g_drawn = curves();
@@ -173,9 +147,8 @@ TEST_F(CurveExport, FilesHoldTheDrawnHairsInWorldSpace) {
         captured([&] { EXPECT_EQ(mdldb_export_curves(usda.c_str(), cam_), 1); }).find("ERROR"),
         std::string::npos);
     EXPECT_TRUE(g_drawn.counts.empty());
-    const curves c = read_usda(usda);
-    EXPECT_EQ(c.counts, drawn.counts);
-    same(c.points, drawn.points, 1.0);
+    EXPECT_EQ(numbers(usda, "int[] curveVertexCounts"), drawn.counts);
+    same(numbers(usda, "point3f[] points"), drawn.points, 1.0);
 }
 
 TEST_F(CurveExport, OtherNamesAreRefused) {
