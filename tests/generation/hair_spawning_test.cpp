@@ -11,6 +11,7 @@
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "foundation/fur_exception.h"
+#include "generation/curve_export.h"
 #include "generation/hair_shaping.h"
 #include "generation/motion_spawning.h"
 #include "generation/spawn_support.h"
@@ -25,10 +26,12 @@ namespace {
 struct Hair {
     std::vector<kivPoint> points;
     hair_state state;
+    std::vector<hair_vertex> vertices;
 };
 std::vector<Hair> g_hairs;
 void Record(hair_camera*, control_hair* h, hair_state* s) {
-    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s});
+    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s,
+                       std::vector<hair_vertex>(h->vertices, h->vertices + h->count)});
 }
 hair_camera* g_close_camera = nullptr;
 void RecordPair(hair_camera* cam, hair_camera* cam1, control_hair* h0, control_hair* h1,
@@ -44,6 +47,24 @@ long DrawsSinceSeed0() {
     for (long i = 0; i < 20000000; ++i)
         if (korvo_host::drand48() == next) return i;
     return -1;
+}
+
+// The numbers after "NAME = [" (a .usda array, tuples flattened) or on the
+// lines starting with NAME (an .obj file), up to n per line.
+std::vector<double> Numbers(const std::string& path, const std::string& name, int n = 1 << 30) {
+    std::ifstream in(path);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<double> out;
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        std::string body =
+            text.substr(at + name.size(), text.find_first_of("]\n", at) - at - name.size());
+        for (char& c : body)
+            if (c == ',' || c == '(' || c == ')' || c == '[' || c == '=') c = ' ';
+        std::istringstream s(body);
+        int k = 0;
+        for (double v; k < n && s >> v; ++k) out.push_back(v);
+    }
+    return out;
 }
 
 using Rect = std::array<float, 4>;  // u0, v0, u1, v1
@@ -62,6 +83,7 @@ class Spawning : public testing::Test {
     }
     void TearDown() override {
         mdldb_set_hair_sink(previous_);
+        hair_params_set_wunits(1.0f);
         assdb_done();
         hair_params_list_clear();
         mdldb_cleanup();
@@ -573,4 +595,74 @@ TEST_F(Spawning, FaceCountsComeFromTheFirstAssignmentOnly) {
                            " hairs from polygons p (0, 0)\n"))
         << out;
     EXPECT_TRUE(one > 0 && one < both);
+}
+
+// Curve files recorded while rendering (and the standalone export, which
+// draws nothing) hold the drawn hairs placed by the description's matrix,
+// computed here in double precision, widths in world units; one "l" line
+// per hair joins its points in order. Other names are refused.
+TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
+    hp_->density = hp_scalar(40.0f), hp_->segments = hp_scalar(5.0f),
+    hp_->scraggle = hp_scalar(0.4f);
+    hp_->width_base = hp_scalar(0.02f), hp_->diffuse_tip = hp_color(kivColor(0.1f, 0.2f, 0.8f, 1));
+    hp_->matrix = kivMatrix(0, 2, 0, 0, -1, 0, 0.5f, 0, 0, 0, 3, 0, 3, -2, 5, 1);
+    Mesh("skin", {{0, 0, 1, 1}});
+    defs.tiles[0] = 2;  // the geometry stays for the next walk
+    hair_params_set_wunits(2.5f);
+    hair_camera cam;
+    const auto expect = [](const std::vector<double>& got, const std::vector<double>& want) {
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], want[i], 1e-5) << i;
+    };
+    std::vector<double> counts, points, widths, colors;
+    for (const char* suffix : {".usda", ".obj", ".USDA"}) {
+        const std::string path = temp_path(suffix);
+        g_hairs.clear();
+        if (suffix[1] == 'U') {
+            captured([&] { EXPECT_EQ(mdldb_export_curves(path.c_str(), cam), 1); });
+            EXPECT_TRUE(g_hairs.empty());
+        } else {
+            curve_writer w;
+            ASSERT_EQ(w.open(path.c_str()), 1);
+            {
+                curve_recording recording(w);
+                captured([&] { mdldb_hair(cam); });
+            }
+            ASSERT_EQ(w.close(), 1);
+            ASSERT_GT(g_hairs.size(), 10u);
+            EXPECT_EQ(w.curves(), long(g_hairs.size()));
+            counts.clear(), points.clear(), widths.clear(), colors.clear();
+            for (const Hair& h : g_hairs) {
+                counts.push_back(double(h.points.size()));
+                for (std::size_t k = 0; k < h.points.size(); ++k) {
+                    const kivPoint& p = h.points[k];
+                    const float* m = hp_->matrix.m;
+                    for (int j = 0; j < 3; ++j)
+                        points.push_back(double(p.x) * m[j] + double(p.y) * m[4 + j] +
+                                         double(p.z) * m[8 + j] + m[12 + j]);
+                    const kivColor& c = h.vertices[k].diffuse;
+                    widths.push_back(h.vertices[k].width * 2.5),
+                        colors.insert(colors.end(), {c.r, c.g, c.b});
+                }
+            }
+        }
+        if (suffix[1] == 'o') {
+            const std::vector<double> joined = Numbers(path, "\nl ");
+            for (std::size_t i = 0; i < joined.size(); ++i) ASSERT_EQ(joined[i], i + 1.0);
+            EXPECT_EQ(joined.size(), points.size() / 3);
+            expect(Numbers(path, "\nv ", 3), points);
+        } else {
+            EXPECT_EQ(Numbers(path, "int[] curveVertexCounts"), counts);
+            expect(Numbers(path, "point3f[] points"), points);
+            expect(Numbers(path, "float[] widths"), widths);
+            expect(Numbers(path, "color3f[] primvars:displayColor"), colors);
+        }
+        std::remove(path.c_str());
+    }
+    EXPECT_EQ(curve_format_of("dir.obj/hair.usd"), curve_format::none);
+    curve_writer w;
+    EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("hair.abc"), 0); }),
+              "ERROR: curve file hair.abc: the name must end in .usda or .obj\n");
+    EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("/nonexistent/dir/hair.obj"), 0); }),
+              "ERROR: cannot create curve file /nonexistent/dir/hair.obj\n");
 }
