@@ -72,31 +72,6 @@ void ExpectPoint(const kivPoint& p, float x, float y, float z) {
 
 }  // namespace
 
-// Sets are found by name; controls outside the allocation are refused; the
-// dump announces every bucket and lists complete controls only.
-TEST_F(Attractors, SetsAreFoundAndDumped) {
-    hair_attract* a = Set("set0", {"r", "m", "t"});
-    hair_attract* b = Set("set1", {});
-    EXPECT_TRUE(attractdb_get(names_find("set1")) == b && !attractdb_get(nullptr));
-    EXPECT_EQ(b->set_control(0, a->name, a->name, a->name) + a->alloc_controls(-1), 0);
-    ASSERT_EQ(a->alloc_controls(2), 1);
-    hair_name* fur = names_add("fur");
-    a->set_control(0, fur, fur, fur), a->type = 1;
-    const std::string out = captured(attractdb_dump);
-    names_remove(fur);
-    EXPECT_EQ(out.rfind("\n*** attract database ***\n   has a hash table of 13 buckets\n   bucket "
-                        "0 contains...\n",
-                        0),
-              0u);
-    EXPECT_LT(out.find("   bucket 11 contains...\n"), out.find("   bucket 12 contains...\n"));
-    EXPECT_NE(out.find("   attractor set0 {\n      valid_frame = 0\n      closest_nb = 1\n      "
-                       "type = global\n"
-                       "      influence = 1.000000 ;\n"),
-              std::string::npos);
-    EXPECT_NE(out.find("      nb_controls = 2\n      control 0 = fur fur fur\n      has next is "),
-              std::string::npos);
-}
-
 TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     Guide("a", 2);
     Points("pr", 0), Points("pm", 1), Points("pt", 2);

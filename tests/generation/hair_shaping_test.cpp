@@ -138,8 +138,7 @@ TEST_F(Shaping, ScraggleDependsOnlyOnTheHairsSeed) {
     EXPECT_GT((a - tip(0.75, {0, 0, 0})).sqrd_length(), 1e-4f);
 }
 
-// A clump pulls the hair only with clump > 0 and within reach; a clump
-// centre is the offset root and the growth direction of the centre hair.
+// A clump pulls the hair only with clump > 0 and within reach.
 TEST_F(Shaping, ClumpCentresAndTheirPull) {
     hp_.segments = hp_scalar(8.0f);
     const clump_centre centre{{0.5f, 0, 0}, {0, 0, 1}};
@@ -148,16 +147,6 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     hp_.clump = hp_scalar(0.2f);
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);
-    hp_.clump = hp_scalar(0.0f), hp_.segments = hp_scalar(1.0f), hp_.offset = hp_scalar(0.5f);
-    hp_.erectness = hp_.polar = hp_scalar(0.3f);
-    hs_.pos = {1, 2, 3};
-    clump_centre c;
-    ASSERT_TRUE(hair_shape_clump_centre(&hs_, c));
-    const control_hair* h = Shape();
-    EXPECT_TRUE(c.root.z == 3.5f && h->points[0].z == 3.5f);
-    EXPECT_GT(kivVector(h->points[0], h->points[1]) * c.direction, 0.99999f);
-    hp_.length = hp_scalar(0.0f);
-    EXPECT_FALSE(hair_shape_clump_centre(&hs_, c));
 }
 
 // Within the radius in each axis and in distance; the nearest, ties to the first.
