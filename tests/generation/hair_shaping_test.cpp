@@ -29,18 +29,20 @@ D3 turn(const D3& v, const D3& a, double t) {
     return v * std::cos(t) + v.cross(a) * std::sin(t) + a * ((1 - std::cos(t)) * v.dot(a));
 }
 
-// The growth direction at the root: inclination about B = D x N, roll about
-// D, polar turn about N, mirrored on left-handed frames and on flipped hairs.
+// The growth direction at the root and the bending axis B: inclination about
+// B = D x N, roll about D, polar turn about N, mirrored on left-handed frames
+// and on flipped hairs.
 D3 growth(D3 N, const D3& D, const D3& D2, double e, double r, double p, double ov, double r2,
-          bool flip) {
+          bool flip, D3& B) {
     const D3 N0 = N;
     if (flip) N = N * -1.0;
-    D3 B = D.cross(N);
+    B = D.cross(N);
     const double pi = std::acos(-1.0), incl = std::fmax(-pi / 2, std::fmin(pi / 2, -pi / 2 * e));
     D3 G = turn(N, B, incl);
-    G = turn(G, D, (0.5 - r) * pi);
+    G = turn(G, D, (0.5 - r) * pi), B = turn(B, D, (0.5 - r) * pi);
     if (N0.dot(D2.cross(D)) < 0) p = 1 - p;
     if (flip) p = 1 - p;
+    B = turn(B, N, ((r2 - 0.5) * ov + (1 - p)) * 2 * pi);
     return turn(G, N, ((r2 - 0.5) * ov + (1 - p)) * 2 * pi);
 }
 
@@ -65,11 +67,12 @@ class Shaping : public testing::Test {
 }  // namespace
 
 // Random orthonormal frames of either handedness, erectness beyond the clamp,
-// roll, polar, orientation variation and negative lengths: a straight hair
-// (curl 0.5, scraggle 0) takes count - 1 equal steps of its scaled length
-// along the modelled growth direction, from the root moved along the normal
-// by the offset; a flipped hair leaves the state's normal negated.
-TEST_F(Shaping, StraightHairFollowsTheModelledGrowthDirection) {
+// roll, polar, orientation variation and negative lengths: without scraggle
+// a hair takes count - 1 equal steps of its scaled length along the modelled
+// growth direction, turned about the modelled bending axis by a constant
+// curl, from the root moved along the normal by the offset; a flipped hair
+// leaves the state's normal negated.
+TEST_F(Shaping, HairFollowsTheModelledGrowthDirectionAndCurl) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-5.0f, 5.0f);
     for (int i = 0; i < 300; ++i) {
@@ -89,18 +92,22 @@ TEST_F(Shaping, StraightHairFollowsTheModelledGrowthDirection) {
         hp_.offset = hp_scalar(u(rng) - 0.5f), hp_.width_scale = 0.5f + u(rng);
         const kivPoint root =
             (sample ? hs_.pos_mb : hs_.pos) + N * (flip ? -1.0f : 1.0f) * hp_.offset.base;
-        const D3 G = growth(d3(N), d3(D), d3(D2), hp_.erectness.base, hp_.roll.base, hp_.polar.base,
-                            hp_.orient_var.base, hs_.rand[2], flip);
+        D3 B, G = growth(d3(N), d3(D), d3(D2), hp_.erectness.base, hp_.roll.base, hp_.polar.base,
+                         hp_.orient_var.base, hs_.rand[2], flip, B);
+        const float curl = i % 4 ? 0.5f : u(rng);  // a constant curl turns every step about B
+        hp_.curl_base = hp_.curl_tip = hp_scalar(curl);
         const control_hair* h = Shape();
         ASSERT_NE(h, nullptr);
         ASSERT_EQ(h, hair_shape_work_hair(sample));
         expect_near((sample ? hs_.normal_mb : hs_.normal), N * (flip ? -1.0f : 1.0f), 0, "normal");
         const float step = std::fabs(hp_.length.base) * hp_.width_scale / (h->count - 1);
-        const kivVector want(float(G.x * step), float(G.y * step), float(G.z * step));
         expect_near(h->points[0], root, 1e-5f, "root " + std::to_string(i));
-        for (int k = 1; k < h->count; ++k)
-            expect_near(kivVector(h->points[k - 1], h->points[k]), want, 2e-4f * (1 + step),
+        for (int k = 1; k < h->count; ++k) {
+            G = turn(G, B, (curl - 0.5) * 2 * std::acos(-1.0) / (h->count - 1));
+            const kivVector want(float(G.x * step), float(G.y * step), float(G.z * step));
+            expect_near(kivVector(h->points[k - 1], h->points[k]), want, 5e-4f * (1 + step),
                         "hair " + std::to_string(i) + " step " + std::to_string(k));
+        }
     }
 }
 
