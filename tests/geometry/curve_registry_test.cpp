@@ -64,37 +64,30 @@ void Quad(kivPolygons& m, bool normals) {
 
 }  // namespace
 
-TEST_F(CurveRegistry, CurvesEvaluateAndRejectInconsistentData) {
+// Rational spans over any domain; decreasing knots, a wrong knot count, an
+// empty domain, a weight 0 or degree 0 are inconsistent. Registering replaces
+// a curve, unregistering removes it once, and a path found before keeps its
+// curve through both.
+TEST_F(CurveRegistry, CurvesEvaluateRegisterAndOutliveRemoval) {
     KorvoNurbsCurve c;
-    c.degree = 2, c.knots = {0, 0, 0, 1, 1, 1}, c.cvs = {{0, 0, 0}, {1, 2, 0}, {2, 0, 0}};
-    ASSERT_TRUE(c.valid());
-    ExpectPoint(c.evaluate(0.5), 1, 1, 0);
-    // The middle point weighs 2: (1.5, 2, 0) / 1.5.
-    c.cvs[1].w = 2;
-    ExpectPoint(c.evaluate(0.5), 1, 4.0 / 3, 0);
-    // Two spans over [2, 4].
+    c.degree = 2, c.knots = {0, 0, 0, 1, 1, 1}, c.cvs = {{0, 0, 0}, {1, 2, 0, 2}, {2, 0, 0}};
+    ExpectPoint(c.evaluate(0.5), 1, 4.0 / 3, 0);  // (1.5, 2, 0) / 1.5
     KorvoNurbsCurve d = Line({0, 0, 0}, {1, 0, 0});
     d.cvs.push_back({1, 1, 0}), d.knots = {2, 2, 3, 4, 4};
     ExpectPoint(d.evaluate(3.5), 1, 0.5, 0);
-    // Decreasing knots, a wrong knot count, an empty domain, a weight 0, degree 0.
+    EXPECT_TRUE(c.valid() && d.valid());
+    const std::vector<double> knots[3] = {{0, 1, 0, 1}, {0, 0, 1}, {0, 0, 0, 0}};
     for (int i = 0; i < 5; ++i) {
         c = Line({0, 0, 0}, {1, 0, 0});
-        const std::vector<double> knots[3] = {{0, 1, 0, 1}, {0, 0, 1}, {0, 0, 0, 0}};
-        if (i < 3) c.knots = knots[i];
-        if (i == 3) c.cvs[0].w = 0;
-        if (i == 4) c.degree = 0;
+        i < 3 ? void(c.knots = knots[i]) : i == 3 ? void(c.cvs[0].w = 0) : void(c.degree = 0);
         EXPECT_FALSE(c.valid()) << i;
     }
-}
-
-TEST_F(CurveRegistry, NamesFindReplaceAndOutliveRemoval) {
     d_.curve = Line({1, 2, 3, 2}, {1, 2, 5});
     ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     EXPECT_FALSE(korvo_curve_find("curve2").isValid());
     KorvoDagPath path = korvo_curve_find("curve1");
     EXPECT_STREQ(path.partialPathName(), "curve1");
     EXPECT_EQ(path.firstControlVertex(), KorvoPoint(1, 2, 3, 1));
-    // Replacing and removing leave a path that was found before intact.
     d_.curve = Line({0, 0, 0}, {0, 0, 9});
     ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
     ExpectPoint(korvo_curve_find("curve1").pointAtParam(1), 0, 0, 9);

@@ -61,9 +61,9 @@ std::string expected(const char* name) {
 // in each list and cleaned up together.
 TEST_F(ModelDatabase, ListsRunOutGrowAndFindByName) {
     EXPECT_EQ(nullptr, mdldb_get_new(0));
-    ASSERT_TRUE(mdldb_init(2, 0) == 1 && mdldb_init(1, 1) == 1);
+    ASSERT_EQ(1, mdldb_init(2, 0));
     hair_model* head = newModel(MODEL_POLY, "head");
-    newModel(MODEL_NURB, "leg"), newModel(MODEL_POLY, "leg", 1);
+    newModel(MODEL_NURB, "leg");
     EXPECT_EQ(nullptr, mdldb_get_new(0));
     head->root_scale = 2.5f;
     void* geometry = head->geometry;
@@ -72,6 +72,8 @@ TEST_F(ModelDatabase, ListsRunOutGrowAndFindByName) {
     const hair_model* moved = mdldb_get_index(0, 0);
     EXPECT_TRUE(moved->geometry == geometry && moved->root_scale == 2.5f && moved->name->refs == 1);
     EXPECT_EQ(mdldb_get_index(2, 0), mdldb_get_new(0));
+    ASSERT_EQ(1, mdldb_init(1, 1));
+    newModel(MODEL_POLY, "leg", 1);
     hair_name* leg = names_find("leg");
     EXPECT_TRUE(mdldb_get_model(leg, 0) == mdldb_get_index(1, 0) &&
                 mdldb_get_model(leg, 1) == mdldb_get_index(0, 1));
@@ -79,21 +81,6 @@ TEST_F(ModelDatabase, ListsRunOutGrowAndFindByName) {
     mdldb_cleanup();
     EXPECT_TRUE(!names_find("leg") && mdldb_capacity(0) + mdldb_capacity(1) == 0 &&
                 !mdldb_get_new(0));
-}
-
-// A type is given once; type 0 keeps the name, reports 0 and can be typed later.
-TEST_F(ModelDatabase, SetTypeCreatesEmptyGeometryOnce) {
-    ASSERT_EQ(1, mdldb_init(4, 0));
-    hair_model *poly = mdldb_get_new(0), *empty = mdldb_get_new(0), *odd = mdldb_get_new(0);
-    EXPECT_EQ(1, mdldb_set_type(poly, MODEL_POLY, "body"));
-    EXPECT_EQ(0, mdldb_set_type(poly, MODEL_NURB, "other") +
-                     mdldb_set_type(empty, MODEL_NULL, "placeholder"));
-    EXPECT_TRUE(poly->type == MODEL_POLY && poly->polygons() && !names_find("other"));
-    EXPECT_TRUE(!empty->geometry && names_find("placeholder"));
-    EXPECT_EQ(1, mdldb_set_type(empty, MODEL_DPNT, "points"));
-    EXPECT_TRUE(empty->datapoints() && !names_find("placeholder"));
-    EXPECT_EQ(0, mdldb_set_type(odd, 7, "odd") + mdldb_set_type(nullptr, MODEL_POLY, "x"));
-    EXPECT_TRUE(odd->type == MODEL_NULL && !odd->name);
 }
 
 // Each model of the chosen list moves into world space once, by its own
@@ -184,23 +171,6 @@ TEST_F(ModelDatabase, DumpAndRelease) {
     EXPECT_TRUE(m->type == MODEL_NULL && !m->geometry);
     EXPECT_EQ(expected("model_dump.txt"), captured([] { mdldb_dump(0); }));
     EXPECT_EQ("nb_models 2\n", captured([] { mdldb_dump(1); }));
-}
-
-TEST(DataPoints, SettersRefuseIndicesOutOfRangeAndDump) {
-    hair_datapoints d;
-    EXPECT_EQ(0, d.set_id(0, 1) + d.alloc(-3));
-    ASSERT_EQ(1, d.alloc(1));
-    EXPECT_EQ(2, d.set_point(0, {1, 2, 3}, {0, 1, 0}, {0, 0, 1}) + d.set_id(0, 7));
-    float out[9];
-    EXPECT_EQ(0, d.set_point(1, {}, {}, {}) + d.set_id(-1, 0) + d.get_point(1, out));
-    ASSERT_EQ(1, d.get_point(0, out));
-    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 1, 0, 0, 0, 1}), std::vector<float>(out, out + 9));
-    EXPECT_EQ(
-        "nb_pnds 1\npnd 7 1.000000 2.000000 3.000000 0.000000 1.000000 0.000000 0.000000 0.000000 "
-        "1.000000\n",
-        captured([&] { d.dump(); }));
-    delete[] d.normals, d.normals = nullptr;  // a set of bare positions
-    EXPECT_EQ("nb_ps 1\np 1.000000 2.000000 3.000000 \n", captured([&] { d.dump(); }));
 }
 
 // Statistics for hairy NURBS models, a note for other kinds, nothing for

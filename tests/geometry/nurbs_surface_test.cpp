@@ -119,6 +119,11 @@ TEST(NurbsEvaluation, RandomNetsMatchTheRecursiveBasis) {
                 vk = clamped(3, {0.1f, 0.7f, 1.6f}, -0.5f, 2);
     for (unsigned t = 0; t < 4; ++t)
         expectMatchesReference(randomNet(7, 6, 4, 3, uk, vk, 200 + t, t % 2), 30, t);
+    // The end of the domain is the last span: the far corner is the last control point.
+    const Net last = randomNet(7, 6, 4, 3, uk, vk, 300, true);
+    kivVector f[4], g[4];
+    build(last)->calc_posnrmdir(1, 1, f);
+    expect_near(f[0], last.pts.back(), 2e-6f, "corner");
     Knots ring;
     for (int i = -3; i <= 7; ++i) ring.push_back(float(i));
     Net net = randomNet(7, 4, 4, 2, ring, {0, 0, 0.4f, 0.8f, 1, 1}, 9, true);
@@ -128,7 +133,6 @@ TEST(NurbsEvaluation, RandomNetsMatchTheRecursiveBasis) {
     Net twice = randomNet(5, 2, 3, 2, {0, 0, 0, 0.5f, 0.5f, 1, 1, 1}, {0, 0, 1, 1}, 3, true);
     expectMatchesReference(twice, 20, 2);
     const auto s = build(twice);
-    kivVector f[4], g[4];
     s->calc_posnrmdir(0.5f, 0, f);  // a double knot interpolates its control point
     expect_near(f[0], twice.pts[2], 2e-6f);
     twice.uk = {0, 0, 0, 0.5f, 0.500004f, 1, 1, 1};
@@ -138,52 +142,29 @@ TEST(NurbsEvaluation, RandomNetsMatchTheRecursiveBasis) {
     expect_near(f[0], g[0], 1e-4f, "near-coincident knots");
 }
 
-// The end of the domain is the last span: a clamped surface's far corner is
-// its last control point, its edge at the end of u the last column.
-TEST(NurbsEvaluation, EndOfDomainGivesTheLastEdge) {
-    const Net net =
-        randomNet(5, 4, 3, 3, clamped(3, {0.2f, 0.7f}, 0, 2), clamped(3, {2}, 1, 3), 12, true);
-    const auto s = build(net);
-    kivVector f[4], g[4];
-    s->calc_posnrmdir(1, 1, f);
-    expect_near(f[0], net.pts.back(), 2e-6f, "corner");
-    s->calc_posnrmdir(1, 0, f);
-    expect_near(f[0], net.pts[4], 2e-6f, "u end");
-    s->calc_posnrmdir(1, 0.4f, f), s->calc_posnrmdir(1 - 1e-4f, 0.4f, g);
-    expect_near(f[0], g[0], 2e-3f), expect_near(f[3], g[3], 2e-2f);
-}
-
-// Refused sizes, premultiplied weights, domain and steps, and surfaces that
-// cannot be evaluated.
+// Refused sizes and knots, premultiplied weights, the domain; a surface
+// with nothing allocated refuses all work.
 TEST(NurbsSetup, SizesWeightsDomainAndUnusableSurfaces) {
     kivNurbSurface s;
-    s.set_order(3, 3);
-    s.set_nb_verts(3, 5);
+    s.set_order(3, 3), s.set_nb_verts(3, 5);
     EXPECT_EQ(0, s.alloc_lists());
     s.set_nb_verts(6, 4);
     ASSERT_EQ(1, s.alloc_lists());
-    const Knots uk = {0, 0, 0, 1, 2, 3, 3, 3, 3}, bad(10, 9.0f);
-    ASSERT_EQ(1, s.set_uknots(9, uk.data()));
+    const Knots uk = {0, 0, 0, 1, 2, 3, 3, 3, 3}, vk = {-1, -1, -1, 4, 5, 5, 5}, bad(10, 9.0f);
+    ASSERT_EQ(2, s.set_uknots(9, uk.data()) + s.set_vknots(7, vk.data()));
     EXPECT_EQ(0, s.set_uknots(8, bad.data()) + s.set_uknots(10, bad.data()) +
                      s.set_vknots(6, bad.data()));
-    EXPECT_EQ(uk, Knots(s.uknots, s.uknots + 9));
-    EXPECT_EQ(s.cvs + 19, s.points_lookup(1, 3));
     EXPECT_EQ(1, s.set_vert(23, kivPoint4(1, -2, 3, 2)));  // stored premultiplied
     EXPECT_TRUE(s.cvs[23].x == 2 && s.cvs[23].y == -4 && s.cvs[23].z == 6 && s.cvs[23].w == 2);
     EXPECT_EQ(0, s.set_vert(24, kivPoint4(1, 1, 1, 1)) + s.set_vert(-1, kivPoint4(1, 1, 1, 1)));
-    const Knots vk = {-1, -1, -1, 4, 5, 5, 5};
-    s.set_vknots(7, vk.data());
     float d[4];
     s.get_domain(d[0], d[1], d[2], d[3]);
     EXPECT_EQ((std::vector<float>{0, 3, -1, 6}), std::vector<float>(d, d + 4));
-    s.set_tess_steps(3);
-    EXPECT_EQ(126, s.utess * 10 + s.vtess);
-    kivNurbSurface none;  // nothing allocated: refuses all work
+    kivNurbSurface none;
     none.utess = none.vtess = 2;
     int map[4] = {};
     EXPECT_EQ(nullptr, none.tess_uniform(nullptr));
-    EXPECT_EQ(0, none.get_area(d[0], d[1], d[2]) + none.fill_area_map(0, 0, 0, 2, 2, 2, map) +
-                     none.print_area_info(stdout));
+    EXPECT_EQ(0, none.get_area(d[0], d[1], d[2]) + none.fill_area_map(0, 0, 0, 2, 2, 2, map));
     EXPECT_EQ("FATAL: Memory allocation failed\n",
               captured([] { EXPECT_THROW(kivNurbSurface(-4, 4, 2, 2), FurEFailed); }));
 }
