@@ -142,8 +142,7 @@ TEST(NurbsEvaluation, RandomNetsMatchTheRecursiveBasis) {
     expect_near(f[0], g[0], 1e-4f, "near-coincident knots");
 }
 
-// Refused sizes and knots, premultiplied weights, the domain; a surface
-// with nothing allocated refuses all work.
+// Refused sizes and knots, premultiplied weights, the domain.
 TEST(NurbsSetup, SizesWeightsDomainAndUnusableSurfaces) {
     kivNurbSurface s;
     s.set_order(3, 3), s.set_nb_verts(3, 5);
@@ -160,41 +159,8 @@ TEST(NurbsSetup, SizesWeightsDomainAndUnusableSurfaces) {
     float d[4];
     s.get_domain(d[0], d[1], d[2], d[3]);
     EXPECT_EQ((std::vector<float>{0, 3, -1, 6}), std::vector<float>(d, d + 4));
-    kivNurbSurface none;
-    none.utess = none.vtess = 2;
-    int map[4] = {};
-    EXPECT_EQ(nullptr, none.tess_uniform(nullptr));
-    EXPECT_EQ(0, none.get_area(d[0], d[1], d[2]) + none.fill_area_map(0, 0, 0, 2, 2, 2, map));
     EXPECT_EQ("FATAL: Memory allocation failed\n",
               captured([] { EXPECT_THROW(kivNurbSurface(-4, 4, 2, 2), FurEFailed); }));
-}
-
-// Vertex k = row j, column i of the grid; cell (i, j) from b = 7 j + i split
-// into (b, b + 1, b + 7) and (b + 1, b + 8, b + 7), normals and texture
-// coordinates indexed alike.
-TEST(NurbsTessellation, GridFollowsTheSurfaceRowByRow) {
-    const auto s = build(
-        randomNet(6, 5, 4, 3, clamped(4, {1.6f, 2}, 1, 3), clamped(3, {0.4f, 0.6f}), 44, true));
-    s->set_tess_steps(2);
-    kivPolygons mesh;
-    ASSERT_EQ(&mesh, s->tess_uniform(&mesh));
-    ASSERT_EQ((std::vector<int>{49, 49, 49, 72}),
-              (std::vector<int>{mesh.nb_verts, mesh.nb_norms, mesh.nb_texs, mesh.nb_polys}));
-    for (int k = 0; k < 49; ++k) {
-        const float u = (k % 7) / 6.0f, v = (k / 7) / 6.0f;
-        kivVector f[4];
-        s->calc_posnrmdir(u, v, f);
-        expect_near(mesh.verts[k], f[0], 1e-5f), expect_near(mesh.norms[k], f[1], 1e-5f);
-        expect_near(mesh.texs[k], kivPoint(u, v, 0), 1e-7f);
-    }
-    for (int t = 0; t < 72; ++t) {
-        const kivPoly& p = mesh.polys[t];
-        const int b = t / 12 * 7 + t / 2 % 6, second = t % 2;
-        const std::vector<int> want = {b + second, b + 1 + 7 * second, b + 7};
-        EXPECT_EQ(want, std::vector<int>(p.verts, p.verts + p.nb_verts)) << t;
-        EXPECT_EQ(want, std::vector<int>(p.norms, p.norms + 3)) << t;
-        EXPECT_EQ(want, std::vector<int>(p.texs, p.texs + 3)) << t;
-    }
 }
 
 // The sample grid has nb - order + 2 points along a closed direction.

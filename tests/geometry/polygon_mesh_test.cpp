@@ -121,15 +121,15 @@ TEST(PolygonXform, PointsAndNormalsAgainstADoubleModel) {
         const float nk[3] = {n0.x, n0.y, n0.z}, *r = m.m;
         const kivVector n = mesh.norms[0];
         for (int k = 0; k < 3; ++k) {
-            const double x = corners[k].x, y = corners[k].y, z = corners[k].z;
+            const kivPoint& p = corners[k];
             const auto at = [&](int j) {
-                return float(x * r[j] + y * r[4 + j] + z * r[8 + j] + r[12 + j]);
+                return float(double(p.x) * r[j] + double(p.y) * r[4 + j] + double(p.z) * r[8 + j] +
+                             r[12 + j]);
             };
             expect_near(mesh.verts[k], kivPoint(at(0), at(1), at(2)), 1e-4f, "vertex");
-            EXPECT_NEAR(
-                double(r[4 * k]) * n.x + double(r[4 * k + 1]) * n.y + double(r[4 * k + 2]) * n.z,
-                nk[k], 2e-3 * (1 + n.length()))
-                << i;
+            const double along =
+                double(r[4 * k]) * n.x + double(r[4 * k + 1]) * n.y + double(r[4 * k + 2]) * n.z;
+            EXPECT_NEAR(along, nk[k], 2e-3 * (1 + n.length())) << i;
         }
         EXPECT_EQ(kivVector(mesh.texs[1]), kivVector(1, 0, 0));
     }
@@ -139,46 +139,41 @@ TEST(PolygonXform, PointsAndNormalsAgainstADoubleModel) {
     EXPECT_EQ(kivVector(0, 0, 1), flat.norms[0]);
 }
 
-// Texture [0.25, 0.75]^2 in an 8 x 8 map covers pixels 2 ... 5; ending at
-// 0.8125 puts pixel 6's centre on the edge (left out at a span's right end,
-// drawn on the bottom scanline); texture outside the map is clipped.
-TEST(PolygonAreaMap, CoveredPixelsOfAUniformMeshAre255) {
-    struct Case {
+// Uniform meshes cover their pixels with 255: texture [0.25, 0.75]^2 in an
+// 8 x 8 map covers pixels 2 ... 5; ending at 0.8125 puts pixel 6's centre on
+// the edge (left out at a span's right end, drawn on the bottom scanline);
+// texture outside the map is clipped. Four columns of equal texture width
+// whose surfaces double (ratios 4 ... 32) average per vertex column to 1/8,
+// 3/16, 3/8, 3/4 and 1 of the largest, interpolated between.
+TEST(PolygonAreaMap, LevelsFollowTheAreaPerTexturePixel) {
+    const double column[5] = {0.125, 0.1875, 0.375, 0.75, 1.0};
+    const struct {
+        int nx, ny;
         float u0, u1, v0, v1;
+        std::vector<float> xs;
         int w, h, x0, x1, y0, y1;
-    };
-    const Case cases[] = {{0.25f, 0.75f, 0.25f, 0.75f, 8, 8, 2, 5, 2, 5},
-                          {0, 0.8125f, 0, 0.8125f, 8, 8, 0, 5, 0, 6},
-                          {-0.5f, 1.5f, 0.5f, 2.0f, 6, 4, 0, 5, 2, 3}};
-    for (const Case& c : cases) {
+    } cases[] = {{3, 2, 0.25f, 0.75f, 0.25f, 0.75f, {0, 2, 4, 6}, 8, 8, 2, 5, 2, 5},
+                 {3, 2, 0, 0.8125f, 0, 0.8125f, {0, 2, 4, 6}, 8, 8, 0, 5, 0, 6},
+                 {3, 2, -0.5f, 1.5f, 0.5f, 2.0f, {0, 2, 4, 6}, 6, 4, 0, 5, 2, 3},
+                 {4, 1, 0, 1, 0, 1, {0, 1, 3, 7, 15}, 16, 4, 0, 15, 0, 3}};
+    for (const auto& c : cases) {
         kivPolygons mesh;
-        grid(mesh, 3, 2, c.u0, c.u1, c.v0, c.v1, {0, 2, 4, 6});
+        grid(mesh, c.nx, c.ny, c.u0, c.u1, c.v0, c.v1, c.xs);
         std::vector<int> map(c.w * c.h, -1);
         ASSERT_EQ(1, mesh.fill_area_map(c.w, c.h, c.h, map.data()));
         for (int p = 0; p < c.w * c.h; ++p) {
-            const int px = p % c.w, py = p / c.w;
-            EXPECT_EQ(px >= c.x0 && px <= c.x1 && py >= c.y0 && py <= c.y1 ? 255 : 0, map[p])
-                << c.u1 << ": " << px << "," << py;
+            const int px = p % c.w, py = p / c.w, q = px * 4 / c.w;
+            const double u = (px + 0.5) / c.w * 4;
+            const int in = px >= c.x0 && px <= c.x1 && py >= c.y0 && py <= c.y1 ? 255 : 0;
+            if (c.nx == 3)
+                EXPECT_EQ(in, map[p]) << c.u1 << ": " << px << "," << py;
+            else
+                EXPECT_NEAR(area_map_level(column[q] + (column[q + 1] - column[q]) * (u - q)),
+                            map[p], 1)
+                    << p;
         }
+        if (c.nx == 4) EXPECT_TRUE(map[0] == 44 && map[c.w - 1] == 247);
     }
-}
-
-// Four columns of equal texture width whose surfaces double: ratios 4 ... 32,
-// averaged per vertex column to 1/8, 3/16, 3/8, 3/4 and 1 of the largest.
-TEST(PolygonAreaMap, LevelsFollowTheAreaPerTexturePixel) {
-    kivPolygons mesh;
-    grid(mesh, 4, 1, 0, 1, 0, 1, {0, 1, 3, 7, 15});
-    const int w = 16, h = 4;
-    std::vector<int> map(w * h, -1);
-    ASSERT_EQ(1, mesh.fill_area_map(w, h, h, map.data()));
-    const double column[5] = {0.125, 0.1875, 0.375, 0.75, 1.0};
-    for (int p = 0; p < w * h; ++p) {
-        const double u = (p % w + 0.5) / w * 4;
-        const int q = int(u);
-        EXPECT_NEAR(area_map_level(column[q] + (column[q + 1] - column[q]) * (u - q)), map[p], 1)
-            << p;
-    }
-    EXPECT_TRUE(map[0] == 44 && map[w - 1] == 247);
     for (const auto& [x, level] : {std::pair<double, int>{0.0, 12},
                                    {1.0, 255},
                                    {0.5, 134},
