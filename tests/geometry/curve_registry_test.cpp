@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "geometry/nurbs_surface.h"
+#include "geometry_support.h"
 #include "geometry/polygon_mesh.h"
 #include "host/random48.h"
 #include "test_support.h"
@@ -37,17 +37,6 @@ class CurveRegistry : public testing::Test {
 
     KorvoCurveDesc d_;
 };
-
-// A 4 x 4 bilinear patch over [0, 2] x [0, 1]; z = bend * (x - 1)^2 at the
-// control points.
-void Patch(kivNurbSurface& s, float bend) {
-    s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists();
-    const float k[6] = {0, 0, 1, 2, 3, 3}, x[4] = {0, 2 / 3.0f, 4 / 3.0f, 2};
-    s.set_uknots(6, k), s.set_vknots(6, k);
-    for (int i = 0; i < 16; ++i)
-        s.set_vert(i,
-                   kivPoint4(x[i % 4], (i / 4) / 3.0f, bend * (x[i % 4] - 1) * (x[i % 4] - 1), 1));
-}
 
 // One quad at height -1 over [-10, 10]^2 with texture coordinates 0 ... 1
 // and, on request, vertex normals tilted towards +x on one side.

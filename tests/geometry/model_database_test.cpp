@@ -1,7 +1,6 @@
 #include "geometry/model_database.h"
 
 #include <cmath>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <vector>
@@ -9,6 +8,7 @@
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "foundation/names.h"
+#include "geometry_support.h"
 #include "test_support.h"
 
 namespace {
@@ -26,34 +26,14 @@ class ModelDatabase : public testing::Test {
         if (m) mdldb_set_type(m, type, name);
         return m;
     }
-    // A 4 x 4 bilinear patch over [0, 2] x [0, 1] in z = 0.
+    // The flat patch of the geometry suites, z = 0.
     static hair_model* flatPatch(const char* name, int which = 0) {
         hair_model* m = newModel(MODEL_NURB, name, which);
-        kivNurbSurface& s = *m->nurbs();
-        s.set_nb_verts(4, 4), s.set_order(2, 2), s.alloc_lists();
-        const float k[6] = {0, 0, 1, 2, 3, 3};
-        s.set_uknots(6, k), s.set_vknots(6, k);
-        for (int i = 0; i < 16; ++i)
-            s.set_vert(i, kivPoint4((i % 4) * 2 / 3.0f, (i / 4) / 3.0f, 0, 1));
+        Patch(*m->nurbs());
         return m;
     }
     SettingsGuard settings_;
 };
-
-// p M in double precision (row vector on the left, translation in the last row).
-kivPoint times(const kivPoint& p, const kivMatrix& m) {
-    double r[3];
-    for (int j = 0; j < 3; ++j)
-        r[j] = double(p.x) * m.m[j] + double(p.y) * m.m[4 + j] + double(p.z) * m.m[8 + j] +
-               m.m[12 + j];
-    return kivPoint(float(r[0]), float(r[1]), float(r[2]));
-}
-
-// An exact expected text kept under tests/data/geometry.
-std::string expected(const char* name) {
-    std::ifstream in(std::string(KORVO_TEST_DATA "/geometry/") + name);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 }  // namespace
 
@@ -104,13 +84,13 @@ TEST_F(ModelDatabase, XformPlacesEachModelByItsOwnMatrix) {
         for (int e = 0; e < 15; ++e) mdldb_get_index(k, 0)->matrix.m[e] = e % 4 == 3 ? 0 : c(rng);
     mdldb_xform(0);
     const kivMatrix& mp = mdldb_get_index(0, 0)->matrix;
-    for (int i = 0; i < 3; ++i) expect_near(mesh->verts[i], times(verts[i], mp), 1e-4f, "vertex");
+    for (int i = 0; i < 3; ++i) expect_near(mesh->verts[i], Times(verts[i], mp), 1e-4f, "vertex");
     const kivNurbSurface* moved = mdldb_get_index(1, 0)->nurbs();
     for (int k = 0; k < 12; ++k) {
         kivVector before[4], after[4];
         surface.calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, before);
         moved->calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, after);
-        expect_near(after[0], times(kivPoint(before[0]), mdldb_get_index(1, 0)->matrix), 1e-4f,
+        expect_near(after[0], Times(kivPoint(before[0]), mdldb_get_index(1, 0)->matrix), 1e-4f,
                     "surface");
     }
     EXPECT_EQ(kivVector(dp->positions[0]), kivVector(1, 1, 1));
@@ -173,7 +153,7 @@ TEST_F(ModelDatabase, DumpAndRelease) {
     defs.tiles[0] = 1;
     mdldb_release_geometry(m);
     EXPECT_TRUE(m->type == MODEL_NULL && !m->geometry);
-    EXPECT_EQ(expected("model_dump.txt"), captured([] { mdldb_dump(0); }));
+    EXPECT_EQ(Expected("model_dump.txt"), captured([] { mdldb_dump(0); }));
     EXPECT_EQ("nb_models 2\n", captured([] { mdldb_dump(1); }));
 }
 

@@ -3,12 +3,12 @@
 #include "geometry/nurbs_surface.h"
 
 #include <cmath>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "foundation/fur_exception.h"
+#include "geometry_support.h"
 #include "test_support.h"
 
 namespace {
@@ -225,7 +225,6 @@ TEST(NurbsArea, PrintAreaInfoOfARectangle) {
     rect.pts = {{0, 0, 0, 1}, {1, 0, 0, 1}, {0, 2, 0, 1}, {1, 2, 0, 1}};
     const auto s = build(rect);
     s->utess = 2, s->vtess = 4;
-    std::ifstream in(KORVO_TEST_DATA "/geometry/area_info.txt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+    EXPECT_EQ(Expected("area_info.txt"),
               file_text([&](FILE* f) { EXPECT_EQ(1, s->print_area_info(f)); }));
 }

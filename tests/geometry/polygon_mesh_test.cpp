@@ -1,10 +1,10 @@
 #include "geometry/polygon_mesh.h"
 
 #include <cmath>
-#include <fstream>
 #include <random>
 #include <vector>
 
+#include "geometry_support.h"
 #include "test_support.h"
 
 namespace {
@@ -121,12 +121,7 @@ TEST(PolygonXform, PointsAndNormalsAgainstADoubleModel) {
         const float nk[3] = {n0.x, n0.y, n0.z}, *r = m.m;
         const kivVector n = mesh.norms[0];
         for (int k = 0; k < 3; ++k) {
-            const kivPoint& p = corners[k];
-            const auto at = [&](int j) {
-                return float(double(p.x) * r[j] + double(p.y) * r[4 + j] + double(p.z) * r[8 + j] +
-                             r[12 + j]);
-            };
-            expect_near(mesh.verts[k], kivPoint(at(0), at(1), at(2)), 1e-4f, "vertex");
+            expect_near(mesh.verts[k], Times(corners[k], m), 1e-4f, "vertex");
             const double along =
                 double(r[4 * k]) * n.x + double(r[4 * k + 1]) * n.y + double(r[4 * k + 2]) * n.z;
             EXPECT_NEAR(along, nk[k], 2e-3 * (1 + n.length())) << i;
@@ -190,8 +185,7 @@ TEST(PolygonOutput, WriteObjAndDumpGroupsAndFaceTriples) {
     mesh.set_nb_norms(1), mesh.set_norm(0, {0, 0, 1});
     mesh.set_poly(0, poly({0, 1, 2}, {0, 0, 0}, {2, 1, 0}));
     // The exact groups of a written mesh, texture indices in the face's own order.
-    std::ifstream in(KORVO_TEST_DATA "/geometry/triangle.obj");
-    const std::string groups(std::istreambuf_iterator<char>(in), {});
+    const std::string groups = Expected("triangle.obj");
     EXPECT_EQ(groups, file_text([&](FILE* f) { mesh.write_obj(f); }));
     EXPECT_EQ("\n" + groups + "}\n", captured([&] { mesh.dump(); }));
     const kivPolygons empty;
