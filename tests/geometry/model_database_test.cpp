@@ -66,14 +66,18 @@ TEST_F(ModelDatabase, ListsRunOutGrowAndFindByName) {
 
 // Each model of the chosen list moves into world space once, by its own
 // matrix (random, not symmetric, so a transposed matrix shows): mesh vertices
-// and NURBS surface points alike; point sets and the other list stay put.
+// and NURBS surface points alike; mesh normals through the inverse transpose
+// of the 3 x 3 part, unnormalised (n' . (e M) = n . e for every vector e);
+// texture coordinates, point sets and the other list stay put.
 TEST_F(ModelDatabase, XformPlacesEachModelByItsOwnMatrix) {
     std::mt19937 rng(8);
     std::uniform_real_distribution<float> c(-2, 2);
     ASSERT_EQ(1, mdldb_init(3, 0));
     kivPolygons* mesh = newModel(MODEL_POLY, "p")->polygons();
-    mesh->set_nb_verts(3);
+    mesh->set_nb_verts(3), mesh->set_nb_norms(1), mesh->set_nb_texs(1);
     for (int i = 0; i < 3; ++i) mesh->set_vert(i, kivPoint(c(rng), c(rng), c(rng)));
+    const kivVector n0(c(rng), c(rng), c(rng));
+    mesh->set_norm(0, n0), mesh->set_tex(0, {0.5f, 0.25f, 0});
     const std::vector<kivPoint> verts(mesh->verts, mesh->verts + 3);
     const kivNurbSurface surface(*flatPatch("n")->nurbs());
     hair_datapoints* dp = newModel(MODEL_DPNT, "d")->datapoints();
@@ -83,18 +87,28 @@ TEST_F(ModelDatabase, XformPlacesEachModelByItsOwnMatrix) {
     for (int k = 0; k < 3; ++k)
         for (int e = 0; e < 15; ++e) mdldb_get_index(k, 0)->matrix.m[e] = e % 4 == 3 ? 0 : c(rng);
     mdldb_xform(0);
-    const kivMatrix& mp = mdldb_get_index(0, 0)->matrix;
-    for (int i = 0; i < 3; ++i) expect_near(mesh->verts[i], Times(verts[i], mp), 1e-4f, "vertex");
+    const float* r = mdldb_get_index(0, 0)->matrix.m;
+    const float nk[3] = {n0.x, n0.y, n0.z};
+    const kivVector n = mesh->norms[0];
+    for (int k = 0; k < 3; ++k) {
+        expect_near(mesh->verts[k], Times(verts[k], mdldb_get_index(0, 0)->matrix), 1e-4f);
+        const double along =
+            double(r[4 * k]) * n.x + double(r[4 * k + 1]) * n.y + double(r[4 * k + 2]) * n.z;
+        EXPECT_NEAR(along, nk[k], 2e-3 * (1 + n.length())) << "normal";
+    }
+    EXPECT_EQ(kivVector(mesh->texs[0]), kivVector(0.5f, 0.25f, 0));
     const kivNurbSurface* moved = mdldb_get_index(1, 0)->nurbs();
     for (int k = 0; k < 12; ++k) {
         kivVector before[4], after[4];
         surface.calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, before);
         moved->calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, after);
-        expect_near(after[0], Times(kivPoint(before[0]), mdldb_get_index(1, 0)->matrix), 1e-4f,
-                    "surface");
+        expect_near(after[0], Times(kivPoint(before[0]), mdldb_get_index(1, 0)->matrix), 1e-4f);
     }
     EXPECT_EQ(kivVector(dp->positions[0]), kivVector(1, 1, 1));
     EXPECT_EQ(other->cvs[5].x, surface.cvs[5].x);
+    // A singular matrix leaves normals alone.
+    mesh->xform(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1));
+    EXPECT_EQ(n, mesh->norms[0]);
 }
 
 // Areas and area maps of meshes and surfaces; point sets have neither.
@@ -145,9 +159,8 @@ TEST_F(ModelDatabase, AreaAreaMapAndTessellationOfEachKind) {
 TEST_F(ModelDatabase, DumpAndRelease) {
     ASSERT_EQ(1, mdldb_init(2, 0));
     hair_model* m = newModel(MODEL_POLY, "torso");
-    m->root_scale = 0.5f;
     m->matrix = kivMatrix(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
-    defs.tiles[0] = 2;
+    m->root_scale = 0.5f, defs.tiles[0] = 2;
     mdldb_release_geometry(m);
     EXPECT_TRUE(m->polygons());
     defs.tiles[0] = 1;

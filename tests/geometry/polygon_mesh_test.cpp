@@ -103,37 +103,6 @@ TEST(PolygonMesh, GetPolyReturnsCornersOrRefuses) {
     EXPECT_EQ(0, mesh.get_poly(1, nb, v, nullptr, nullptr));
 }
 
-// Points go through the whole matrix; normals through the inverse transpose
-// of its 3 x 3 part, unnormalised: n' . (e M) = n . e for every vector e.
-// A singular matrix leaves normals alone; texture coordinates never move.
-TEST(PolygonXform, PointsAndNormalsAgainstADoubleModel) {
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> c(-3, 3);
-    for (int i = 0; i < 20; ++i) {
-        kivPolygons mesh;
-        const Points corners = {
-            {c(rng), c(rng), c(rng)}, {c(rng), c(rng), c(rng)}, {c(rng), c(rng), c(rng)}};
-        const kivVector n0(c(rng), c(rng), c(rng));
-        fill(mesh, corners, kSquare, {{0, 1, 2}}), mesh.set_norm(0, n0);
-        kivMatrix m;
-        for (int k = 0; k < 15; ++k) m.m[k] = (k % 4 == 3) ? 0.0f : c(rng);
-        mesh.xform(m);
-        const float nk[3] = {n0.x, n0.y, n0.z}, *r = m.m;
-        const kivVector n = mesh.norms[0];
-        for (int k = 0; k < 3; ++k) {
-            expect_near(mesh.verts[k], Times(corners[k], m), 1e-4f, "vertex");
-            const double along =
-                double(r[4 * k]) * n.x + double(r[4 * k + 1]) * n.y + double(r[4 * k + 2]) * n.z;
-            EXPECT_NEAR(along, nk[k], 2e-3 * (1 + n.length())) << i;
-        }
-        EXPECT_EQ(kivVector(mesh.texs[1]), kivVector(1, 0, 0));
-    }
-    kivPolygons flat;
-    fill(flat, kSquare, kSquare, {{0, 1, 2}}),
-        flat.xform(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1));
-    EXPECT_EQ(kivVector(0, 0, 1), flat.norms[0]);
-}
-
 // Uniform meshes cover their pixels with 255: texture [0.25, 0.75]^2 in an
 // 8 x 8 map covers pixels 2 ... 5; ending at 0.8125 puts pixel 6's centre on
 // the edge (left out at a span's right end, drawn on the bottom scanline);
