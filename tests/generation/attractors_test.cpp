@@ -66,10 +66,6 @@ class Attractors : public testing::Test {
     hair_state hs_;
 };
 
-void ExpectPoint(const kivPoint& p, float x, float y, float z) {
-    expect_near(p, kivPoint(x, y, z), 1e-5f);
-}
-
 }  // namespace
 
 TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
@@ -79,10 +75,10 @@ TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     ASSERT_EQ(attractdb_frame_init(0), 1);
     EXPECT_TRUE(a->valid_frame);
     ASSERT_EQ(a->points[0][0]->count, 4);
-    ExpectPoint(a->points[0][0]->positions[0], 2, 0, 0),
-        ExpectPoint(a->points[0][0]->positions[3], 2, 0, 0);
-    ExpectPoint(a->points[0][1]->positions[2], 1, 1, 0),
-        ExpectPoint(a->points[0][2]->positions[3], 2, 2, 0);
+    expect_near(a->points[0][0]->positions[0], kivPoint(2, 0, 0), 1e-5f),
+        expect_near(a->points[0][0]->positions[3], kivPoint(2, 0, 0), 1e-5f);
+    expect_near(a->points[0][1]->positions[2], kivPoint(1, 1, 0), 1e-5f),
+        expect_near(a->points[0][2]->positions[3], kivPoint(2, 2, 0), 1e-5f);
     // Inconsistent controls warn and contribute nothing.
     Points("four", 0, 4);
     hair_attract* b =
@@ -105,7 +101,7 @@ TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
     hs_.sample = 1;
     hair_attract_curve c;
     ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 5}, c));
-    ExpectPoint(c.T, 0, 3, 5);
+    expect_near(c.T, kivPoint(0, 3, 5), 1e-5f);
     // A second set whose curve b is missing from the second list.
     Guide("b", 1);
     hair_attract* b = Set("set2", {"ar", "am", "at", "br", "bm", "bt"});
@@ -122,7 +118,8 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
     a->influence = hp_scalar(2.0f), a->len_end_interp = hp_scalar(3.0f);
     hair_attract_curve c = Curve(a, {0.5f, 0, 0});
-    ExpectPoint(c.R, 0.5f, 0, 0), ExpectPoint(c.M, 0.5f, 1, 0), ExpectPoint(c.T, 0.5f, 3, 0);
+    expect_near(c.R, kivPoint(0.5f, 0, 0), 1e-5f), expect_near(c.M, kivPoint(0.5f, 1, 0), 1e-5f),
+        expect_near(c.T, kivPoint(0.5f, 3, 0), 1e-5f);
     EXPECT_TRUE(c.len_rm == 1.0f && c.len_mt == 2.0f);
     // f = 0.5 / 3; the target lies halfway up R -> M, at (0.5, 0.5, 0).
     kivVector pull;
@@ -133,7 +130,7 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     EXPECT_NEAR(pull.y, 2.0f * (2.0f / 3.0f), 1e-5f);
     // A global set stays where its guide is.
     a->type = 1;
-    ExpectPoint(Curve(a, {0.5f, 0, 0}).R, 1, 0, 0);
+    expect_near(Curve(a, {0.5f, 0, 0}).R, kivPoint(1, 0, 0), 1e-5f);
     // Lengths scale with the description's width scale.
     a->power = hp_scalar(3.0f);
     hair_params hp;
@@ -164,8 +161,8 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     for (hair_attract* s : {a, b}) s->type = 1, s->radius = hp_scalar(5.0f);
     a->closest_nb = 2, b->closest_nb = 3;
     const hair_attract_curve two = Curve(a, {0, 0, 0});
-    ExpectPoint(two.R, 0, 0, 0), ExpectPoint(two.T, 0, 3, 0);
-    ExpectPoint(Curve(b, {0, 0, 0}).R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
+    expect_near(two.R, kivPoint(0, 0, 0), 1e-5f), expect_near(two.T, kivPoint(0, 3, 0), 1e-5f);
+    expect_near(Curve(b, {0, 0, 0}).R, kivPoint(5.0f / 6, 8.0f / 6, 9.0f / 6), 1e-5f);
     // Mixed sets each build their own curve: the local one moves to the root,
     // the global one stays; a set the hair is too short for builds none.
     hair_attract* local = Set("local", {"br", "bm", "bt"});
@@ -175,10 +172,11 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     hair_attract_curve c[3];
     ASSERT_EQ(attractdb_frame_init(0), 1);
     ASSERT_EQ(attractdb_setup_hair(sets, 3, hs_, {0, 0, 0}, 3.0f, c, 3), 3);
-    ExpectPoint(c[0].T, 0, 3, 0), ExpectPoint(c[1].R, 0, 0, 0), ExpectPoint(c[1].T, 0, 3, 0);
-    ExpectPoint(c[2].R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
+    expect_near(c[0].T, kivPoint(0, 3, 0), 1e-5f), expect_near(c[1].R, kivPoint(0, 0, 0), 1e-5f),
+        expect_near(c[1].T, kivPoint(0, 3, 0), 1e-5f);
+    expect_near(c[2].R, kivPoint(5.0f / 6, 8.0f / 6, 9.0f / 6), 1e-5f);
     ASSERT_EQ(attractdb_setup_hair(sets, 3, hs_, {0, 0, 0}, 1.0f, c, 3), 2);
-    ExpectPoint(c[1].R, 0, 0, 0), ExpectPoint(c[1].M, 0, 1, 0);
+    expect_near(c[1].R, kivPoint(0, 0, 0), 1e-5f), expect_near(c[1].M, kivPoint(0, 1, 0), 1e-5f);
 }
 
 TEST_F(Attractors, PowerShapesThePullAlongTheHair) {

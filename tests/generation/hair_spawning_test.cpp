@@ -547,10 +547,10 @@ TEST_F(Spawning, FaceCountsComeFromTheFirstAssignmentOnly) {
     EXPECT_TRUE(one > 0 && one < both);
 }
 
-// Curve files recorded while rendering (and the standalone export, which
-// draws nothing) hold the drawn hairs placed by the description's matrix,
-// computed here in double precision, widths in world units; one "l" line
-// per hair joins its points in order. Other names are refused.
+// Curve files recorded while rendering hold the drawn hairs placed by the
+// description's matrix, computed here in double precision, widths in world
+// units; one "l" line per hair joins its points in order. The standalone
+// export draws nothing and writes the same file. Other names are refused.
 TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
     hp_->density = hp_scalar(40.0f), hp_->segments = hp_scalar(5.0f);
     hp_->width_base = hp_scalar(0.02f), hp_->diffuse_tip = hp_color(kivColor(0.1f, 0.2f, 0.8f, 1));
@@ -559,54 +559,51 @@ TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
     defs.tiles[0] = 2;  // the geometry stays for the next walk
     hair_params_set_wunits(2.5f);
     hair_camera cam;
+    std::string path[3] = {temp_path(".usda"), temp_path(".obj"), temp_path(".USDA")}, text[3];
+    for (int k = 0; k < 2; ++k) {
+        curve_writer w;
+        ASSERT_EQ(w.open(path[k].c_str()), 1);
+        g_hairs.clear();
+        captured([&] {
+            curve_recording recording(w);
+            mdldb_hair(cam);
+        });
+        ASSERT_EQ(w.close(), 1);
+        ASSERT_TRUE(g_hairs.size() > 10u && w.curves() == long(g_hairs.size()));
+    }
+    std::vector<double> counts, points, widths, colors, joined;
+    for (const Hair& h : g_hairs) {
+        counts.push_back(double(h.points.size()));
+        for (std::size_t k = 0; k < h.points.size(); ++k) {
+            const float* m = hp_->matrix.m;
+            for (int j = 0; j < 3; ++j)
+                points.push_back(double(h.points[k].x) * m[j] + double(h.points[k].y) * m[4 + j] +
+                                 double(h.points[k].z) * m[8 + j] + m[12 + j]);
+            const kivColor& c = h.vertices[k].diffuse;
+            widths.push_back(h.vertices[k].width * 2.5),
+                colors.insert(colors.end(), {c.r, c.g, c.b});
+            joined.push_back(double(joined.size() + 1));
+        }
+    }
     const auto expect = [](const std::vector<double>& got, const std::vector<double>& want) {
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], want[i], 1e-5) << i;
     };
-    std::vector<double> counts, points, widths, colors;
-    for (const char* suffix : {".usda", ".obj", ".USDA"}) {
-        const std::string path = temp_path(suffix);
-        g_hairs.clear();
-        if (suffix[1] == 'U') {
-            captured([&] { EXPECT_EQ(mdldb_export_curves(path.c_str(), cam), 1); });
-            EXPECT_TRUE(g_hairs.empty());
-        } else {
-            curve_writer w;
-            ASSERT_EQ(w.open(path.c_str()), 1);
-            captured([&] {
-                curve_recording recording(w);
-                mdldb_hair(cam);
-            });
-            ASSERT_EQ(w.close(), 1);
-            ASSERT_TRUE(g_hairs.size() > 10u && w.curves() == long(g_hairs.size()));
-            counts.clear(), points.clear(), widths.clear(), colors.clear();
-            for (const Hair& h : g_hairs) {
-                counts.push_back(double(h.points.size()));
-                for (std::size_t k = 0; k < h.points.size(); ++k) {
-                    const kivPoint& p = h.points[k];
-                    const float* m = hp_->matrix.m;
-                    for (int j = 0; j < 3; ++j)
-                        points.push_back(double(p.x) * m[j] + double(p.y) * m[4 + j] +
-                                         double(p.z) * m[8 + j] + m[12 + j]);
-                    const kivColor& c = h.vertices[k].diffuse;
-                    widths.push_back(h.vertices[k].width * 2.5),
-                        colors.insert(colors.end(), {c.r, c.g, c.b});
-                }
-            }
-        }
-        if (suffix[1] == 'o') {
-            const std::vector<double> joined = Numbers(path, "\nl ");
-            for (std::size_t i = 0; i < joined.size(); ++i) ASSERT_EQ(joined[i], i + 1.0);
-            EXPECT_EQ(joined.size(), points.size() / 3);
-            expect(Numbers(path, "\nv ", 3), points);
-        } else {
-            EXPECT_EQ(Numbers(path, "int[] curveVertexCounts"), counts);
-            expect(Numbers(path, "point3f[] points"), points);
-            expect(Numbers(path, "float[] widths"), widths);
-            expect(Numbers(path, "color3f[] primvars:displayColor"), colors);
-        }
-        std::remove(path.c_str());
+    EXPECT_EQ(Numbers(path[0], "int[] curveVertexCounts"), counts);
+    expect(Numbers(path[0], "point3f[] points"), points);
+    expect(Numbers(path[0], "float[] widths"), widths);
+    expect(Numbers(path[0], "color3f[] primvars:displayColor"), colors);
+    EXPECT_EQ(Numbers(path[1], "\nl "), joined);
+    expect(Numbers(path[1], "\nv ", 3), points);
+    g_hairs.clear();
+    captured([&] { EXPECT_EQ(mdldb_export_curves(path[2].c_str(), cam), 1); });
+    EXPECT_TRUE(g_hairs.empty());
+    for (int k = 0; k < 3; ++k) {
+        std::ifstream in(path[k]);
+        text[k].assign(std::istreambuf_iterator<char>(in), {});
+        std::remove(path[k].c_str());
     }
+    EXPECT_EQ(text[2], text[0]);
     EXPECT_EQ(curve_format_of("dir.obj/hair.usd"), curve_format::none);
     curve_writer w;
     EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("hair.abc"), 0); }),
