@@ -125,6 +125,13 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     kivVector pull;
     ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
     expect_near(pull, kivVector(-2.0f / 6.0f, 0, 0), 1e-6f);
+    // Power 2 weighs the pull by f^2, power -1 by 1 - f.
+    for (const float power : {2.0f, -1.0f}) {
+        c.power = power;
+        ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
+        EXPECT_NEAR(pull.x, -2.0f * (power > 0 ? 1 / 36.0f : 5 / 6.0f), 1e-6f) << power;
+    }
+    c.power = 1.0f;
     // Past the middle: along M -> T. f = 2/3, r = 1/3: the target is M + (T - M) / 2.
     ASSERT_TRUE(attractdb_curve_pull(c, {0.5f, 0, 0}, 0.75f * 3 - 0.25f, 3.0f, pull));
     EXPECT_NEAR(pull.y, 2.0f * (2.0f / 3.0f), 1e-5f);
@@ -177,31 +184,6 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     expect_near(c[2].R, kivPoint(5.0f / 6, 8.0f / 6, 9.0f / 6), 1e-5f);
     ASSERT_EQ(attractdb_setup_hair(sets, 3, hs_, {0, 0, 0}, 1.0f, c, 3), 2);
     expect_near(c[1].R, kivPoint(0, 0, 0), 1e-5f), expect_near(c[1].M, kivPoint(0, 1, 0), 1e-5f);
-}
-
-TEST_F(Attractors, PowerShapesThePullAlongTheHair) {
-    hair_attract_curve c;
-    c.valid = 1, c.R = {0, 0, 0}, c.M = {0, 1, 0}, c.T = {0, 2, 0};
-    c.len_rm = c.len_mt = c.influence = 1.0f, c.len_end_interp = 4.0f;
-    const kivPoint p(1, 0.5f, 0);  // the target at f = 0.25 is (0, 0.5, 0)
-    kivVector pull;
-    c.power = -1.0f;
-    ASSERT_TRUE(attractdb_curve_pull(c, p, 1.0f, 4.0f, pull));
-    EXPECT_NEAR(pull.x, -0.75f, 1e-6f);
-    EXPECT_FALSE(attractdb_curve_pull(c, p, 4.0f, 4.0f, pull)) << "1 - f is 0 at the tip";
-    c.power = 2.0f;
-    ASSERT_TRUE(attractdb_curve_pull(c, p, 1.0f, 4.0f, pull));
-    EXPECT_NEAR(pull.x, -0.0625f, 1e-6f);
-    EXPECT_FALSE(attractdb_curve_pull(c, p, 0.0f, 4.0f, pull)) << "f^2 is 0 at the root";
-    // The pulls of several curves add; invalid curves add nothing.
-    hair_attract_curve two[3];
-    for (int i = 0; i < 2; ++i) {
-        two[i].valid = 1, two[i].influence = 0.5f, two[i].len_end_interp = 1.0f;
-        two[i].R = two[i].M = two[i].T = kivPoint(i == 0 ? 1.0f : 0.0f, float(i), 0);
-    }
-    ASSERT_TRUE(attractdb_pull(two, 3, {0, 0, 0}, 1.0f, 1.0f, pull));
-    expect_near(pull, kivVector(0.5f, 0.5f, 0), 1e-6f);
-    EXPECT_FALSE(attractdb_pull(two + 2, 1, {0, 0, 0}, 1.0f, 1.0f, pull));
 }
 
 // Shaping an upright hair with a global set beside it bends the tip towards the guide.

@@ -58,21 +58,6 @@ class CurveAttractors : public testing::Test {
 
 }  // namespace
 
-TEST_F(CurveAttractors, ControlsResolveFromTheRegistryOrTheSurface) {
-    Register("up", {1, 2, 3}, {1, 2, 5}, {0, 0, 5});
-    hair_curveAttract* c = Set("set", {"up", "missing"});
-    const hair_curveAttract_control& up = c->controls[0];
-    EXPECT_TRUE(c->valid && up.valid);
-    EXPECT_STREQ(up.path.partialPathName(), "up");
-    EXPECT_EQ(up.root, KorvoPoint(1, 2, 3));
-    EXPECT_EQ(up.direction, KorvoVector(0, 0, 1));
-    EXPECT_FALSE(c->controls[1].valid);
-    EXPECT_EQ(c->set_control(2, c->name), 0);
-    EXPECT_TRUE(curveAttractdb_get(names_find("set")) == c && curveAttractdb_frame_init() == 1);
-    // An unknown curve is never chosen.
-    EXPECT_EQ(curveAttractdb_choose(Set("lost", {"missing"}), hs_, {0, 0, 0}, work_), 0);
-}
-
 // Hairs outside the radius (1) or too short get nothing; a global set pulls towards its curve.
 TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
