@@ -277,29 +277,6 @@ TEST_F(Spawning, HairCountsFollowDensityAndSpreadEvenly) {
     EXPECT_EQ(Run(big), 700);
 }
 
-TEST_F(Spawning, ChildrenSproutAtTheirSpawnSegment) {
-    hair_params* kid = hair_params_list_add(names_add("kid"));
-    hp_->spawn_params = names_add("kid");
-    hp_->spawn_factor = hp_scalar(1.0f), hp_->segments = hp_scalar(4.0f);
-    hp_->density = hp_scalar(10.0f);
-    hair_model* plane = Plane("n");
-    for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}}) {
-        hp_->spawn_segment = hp_scalar(c.first);
-        g_hairs.clear();
-        std::string out;
-        EXPECT_EQ(Run(plane, &out), 10);
-        EXPECT_NE(out.find("10 number of hairs spawned\n"), std::string::npos);
-        ASSERT_EQ(g_hairs.size(), 20u);
-        for (int i = 0; i < 20; i += 2) {
-            const kivPoint* parent = g_hairs[i].points.data();
-            const hair_state& child = g_hairs[i + 1].state;
-            EXPECT_EQ(child.params, kid);
-            EXPECT_EQ(child.pos.z, parent[c.second].z) << c.first;
-            EXPECT_EQ(child.normal, kivVector(parent[c.second - 1], parent[c.second]));
-        }
-    }
-}
-
 // Two tilings of the same frame give the same hairs; one tile releases the
 // geometry. The motion walk grows each hair twice from the same draws: with
 // the close model moved by T each close hair is its open hair moved by T
@@ -391,11 +368,27 @@ TEST_F(Spawning, ExportWritesEachRootAsOneFormattedLine) {
     const std::vector<std::string> tall = Export(Mesh("b", {{0, 0, 0.5f, 3}, faces[1]}), nullptr);
     EXPECT_GT(tall.size(), plain.size());
     EXPECT_EQ(face1(plain), face1(tall));
-    // Spawned roots: point 2 of the parent hair (upright, segments 4, length 1).
-    hair_params_list_add(names_add("kid"));
+    // Spawned hairs: a child sprouts at point k = spawn segment of its parent
+    // (at least 1, at most segments), the step into it as its normal; the
+    // export writes point 2 of the parent hair (upright, length 1).
+    hair_params* kid = hair_params_list_add(names_add("kid"));
     hp_->spawn_params = names_add("kid");
     hp_->spawn_factor = hp_scalar(1.0f), hp_->segments = hp_scalar(4.0f);
-    hp_->spawn_segment = hp_scalar(2.0f);
+    for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}, {2.0f, 2}}) {
+        hp_->spawn_segment = hp_scalar(c.first);
+        g_hairs.clear();
+        std::string out;
+        const int n = Run(a, &out);
+        EXPECT_NE(out.find(std::to_string(n) + " number of hairs spawned\n"), std::string::npos);
+        ASSERT_TRUE(g_hairs.size() == 2u * n && n > 0);
+        for (int i = 0; i < 2 * n; i += 2) {
+            const kivPoint* parent = g_hairs[i].points.data();
+            const hair_state& child = g_hairs[i + 1].state;
+            EXPECT_EQ(child.params, kid);
+            EXPECT_EQ(child.pos.z, parent[c.second].z) << c.first;
+            EXPECT_EQ(child.normal, kivVector(parent[c.second - 1], parent[c.second]));
+        }
+    }
     const std::vector<std::string> spawned = Export(a, mdldb_get_model(a->name, 1), &roots);
     ASSERT_EQ(int(spawned.size()), 2 * roots);
     for (int i = 0; i < roots; ++i) {
