@@ -92,26 +92,6 @@ TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     EXPECT_EQ(b->points[0][0]->count, 1);
 }
 
-TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
-    Guide("a", 0), Guide("a", 0, 1, 5);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    a->type = 1;
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    ASSERT_EQ(attractdb_frame_init(1), 1);
-    hs_.sample = 1;
-    hair_attract_curve c;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 5}, c));
-    expect_near(c.T, kivPoint(0, 3, 5), 1e-5f);
-    // A second set whose curve b is missing from the second list.
-    Guide("b", 1);
-    hair_attract* b = Set("set2", {"ar", "am", "at", "br", "bm", "bt"});
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    EXPECT_EQ(captured([] { EXPECT_EQ(attractdb_frame_init(1), 0); }),
-              "WARNING: attractor references inexistent model: br\n"
-              "WARNING: invalid hair attractor (set2)\n");
-    EXPECT_FALSE(b->valid_frame);
-}
-
 TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     Guide("a", 1);
     hair_attract* a = Set("set", {"ar", "am", "at"});

@@ -133,18 +133,6 @@ TEST_F(Shaping, PointCountFollowsSegmentsAndShortHairsAreRefused) {
     }
 }
 
-TEST_F(Shaping, ScraggleDependsOnlyOnTheHairsSeed) {
-    hp_.scraggle = hp_scalar(0.7f), hp_.segments = hp_scalar(12.0f);
-    const auto tip = [this](double seed, const kivPoint& at) {
-        hs_.rand[3] = seed, hs_.pos = at;
-        const control_hair* h = Shape();
-        return kivVector(h->points[0], h->points[12]);
-    };
-    const kivVector a = tip(0.25, {0, 0, 0});
-    EXPECT_LT((a - tip(0.25, {10, -4, 3})).sqrd_length(), 1e-8f);
-    EXPECT_GT((a - tip(0.75, {0, 0, 0})).sqrd_length(), 1e-4f);
-}
-
 // A clump pulls the hair only with clump > 0 and within reach.
 TEST_F(Shaping, ClumpCentresAndTheirPull) {
     hp_.segments = hp_scalar(8.0f);
