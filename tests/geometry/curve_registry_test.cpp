@@ -121,11 +121,10 @@ TEST_F(CurveRegistry, ClosestPointsOnMeshesAndPatches) {
     Quad(mesh, false);
     d_.mesh = &mesh;
     ASSERT_EQ(korvo_curve_register("mesh", d_), 1);
-    KorvoPoint k;
-    ASSERT_TRUE(korvo_curve_find("mesh").closestPoint({3, 4, 5}, k));
-    ExpectPoint(k, 3, 4, -1);
-    ASSERT_TRUE(korvo_curve_find("mesh").closestPoint({30, 4, -7}, k));
-    ExpectPoint(k, 10, 4, -1);
+    KorvoPoint k, j;
+    ASSERT_TRUE(korvo_curve_find("mesh").closestPoint({3, 4, 5}, k) &&
+                korvo_curve_find("mesh").closestPoint({30, 4, -7}, j));
+    ExpectPoint(k, 3, 4, -1), ExpectPoint(j, 10, 4, -1);
     // A bent patch: no sample of a fine grid is closer than the answer
     // by more than the tolerance.
     kivNurbSurface patch;
