@@ -15,11 +15,6 @@ KorvoNurbsCurve Line(const KorvoPoint& a, const KorvoPoint& b) {
     return c;
 }
 
-template <class P>
-void ExpectPoint(const P& p, double x, double y, double z, double eps = 1e-9) {
-    expect_near(p, P(x, y, z), eps);
-}
-
 // Curves registered for one test, each under its name, from one description.
 class CurveRegistry : public testing::Test {
   protected:
@@ -60,10 +55,10 @@ void Quad(kivPolygons& m, bool normals) {
 TEST_F(CurveRegistry, CurvesEvaluateRegisterAndOutliveRemoval) {
     KorvoNurbsCurve c;
     c.degree = 2, c.knots = {0, 0, 0, 1, 1, 1}, c.cvs = {{0, 0, 0}, {1, 2, 0, 2}, {2, 0, 0}};
-    ExpectPoint(c.evaluate(0.5), 1, 4.0 / 3, 0);  // (1.5, 2, 0) / 1.5
+    expect_near(c.evaluate(0.5), KorvoPoint(1, 4.0 / 3, 0), 1e-9);  // (1.5, 2, 0) / 1.5
     KorvoNurbsCurve d = Line({0, 0, 0}, {1, 0, 0});
     d.cvs.push_back({1, 1, 0}), d.knots = {2, 2, 3, 4, 4};
-    ExpectPoint(d.evaluate(3.5), 1, 0.5, 0);
+    expect_near(d.evaluate(3.5), KorvoPoint(1, 0.5, 0), 1e-9);
     EXPECT_TRUE(c.valid() && d.valid());
     const std::vector<double> knots[3] = {{0, 1, 0, 1}, {0, 0, 1}, {0, 0, 0, 0}};
     for (int i = 0; i < 5; ++i) {
@@ -79,9 +74,9 @@ TEST_F(CurveRegistry, CurvesEvaluateRegisterAndOutliveRemoval) {
     EXPECT_EQ(path.firstControlVertex(), KorvoPoint(1, 2, 3, 1));
     d_.curve = Line({0, 0, 0}, {0, 0, 9});
     ASSERT_EQ(korvo_curve_register("curve1", d_), 1);
-    ExpectPoint(korvo_curve_find("curve1").pointAtParam(1), 0, 0, 9);
+    expect_near(korvo_curve_find("curve1").pointAtParam(1), KorvoPoint(0, 0, 9), 1e-9);
     EXPECT_EQ(korvo_curve_unregister("curve1") * 2 + korvo_curve_unregister("curve1"), 2);
-    ExpectPoint(path.pointAtParam(1), 1, 2, 5);
+    expect_near(path.pointAtParam(1), KorvoPoint(1, 2, 5), 1e-9);
     d_.curve.knots.pop_back();
     EXPECT_EQ(korvo_curve_register("bad", d_) + korvo_curve_register(nullptr, d_), 0);
 }
@@ -90,7 +85,7 @@ TEST_F(CurveRegistry, CurvesEvaluateRegisterAndOutliveRemoval) {
 // mesh vertex normals or face normal), then the start position direction.
 TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
     d_.direction = KorvoVector(0, 3, 4);
-    ExpectPoint(Direction("given"), 0, 0.6, 0.8);
+    expect_near(Direction("given"), KorvoVector(0, 0.6, 0.8), 1e-9);
     d_.direction = KorvoVector();
     EXPECT_TRUE(Direction("bare").isZero());
     kivNurbSurface patch;
@@ -98,20 +93,19 @@ TEST_F(CurveRegistry, ReferenceDirectionFromVectorSurfaceOrStartPosition) {
     d_.nurbs = &patch, d_.u = 0.0, d_.v = 0.5;
     kivVector frame[4];
     patch.calc_posnrmdir(0.0f, 0.5f, frame);  // the bent patch tilts its normal
-    ExpectPoint(Direction("nurbs"), frame[1].x, frame[1].y, frame[1].z, 1e-6);
+    expect_near(Direction("nurbs"), KorvoVector(frame[1].x, frame[1].y, frame[1].z), 1e-6);
     // The start position direction wins only when it is in use.
     d_.use_start_position = true, d_.fur_direction = KorvoVector(2, 0, 0);
-    ExpectPoint(Direction("start1"), 1, 0, 0);
+    expect_near(Direction("start1"), KorvoVector(1, 0, 0), 1e-9);
     d_.use_start_position = false;
     // Halfway between the mesh normals (0, 0, 1) and (1, 0, 1) of the two sides.
     kivPolygons mesh, flat;
     Quad(mesh, true), Quad(flat, false);
     d_.nurbs = nullptr, d_.mesh = &mesh, d_.u = d_.v = 0.5;
-    const KorvoVector want = KorvoVector(0.5, 0, 1).normal();
-    ExpectPoint(Direction("mesh"), want.x, want.y, want.z);
+    expect_near(Direction("mesh"), KorvoVector(0.5, 0, 1).normal(), 1e-9);
     // Without normals the face normal; outside the texture space nothing.
     d_.mesh = &flat;
-    ExpectPoint(Direction("flat"), 0, 0, 1);
+    expect_near(Direction("flat"), KorvoVector(0, 0, 1), 1e-9);
     d_.u = 1.5;
     EXPECT_TRUE(Direction("outside").isZero());
 }
@@ -124,7 +118,7 @@ TEST_F(CurveRegistry, ClosestPointsOnMeshesAndPatches) {
     KorvoPoint k, j;
     ASSERT_TRUE(korvo_curve_find("mesh").closestPoint({3, 4, 5}, k) &&
                 korvo_curve_find("mesh").closestPoint({30, 4, -7}, j));
-    ExpectPoint(k, 3, 4, -1), ExpectPoint(j, 10, 4, -1);
+    expect_near(k, KorvoPoint(3, 4, -1), 1e-9), expect_near(j, KorvoPoint(10, 4, -1), 1e-9);
     // A bent patch: no sample of a fine grid is closer than the answer
     // by more than the tolerance.
     kivNurbSurface patch;

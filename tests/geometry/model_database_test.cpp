@@ -79,8 +79,7 @@ TEST_F(ModelDatabase, XformPlacesEachModelByItsOwnMatrix) {
     for (int k = 0; k < 3; ++k)
         for (int e = 0; e < 15; ++e) mdldb_get_index(k, 0)->matrix.m[e] = e % 4 == 3 ? 0 : c(rng);
     mdldb_xform(0);
-    const float* r = mdldb_get_index(0, 0)->matrix.m;
-    const float nk[3] = {n0.x, n0.y, n0.z};
+    const float *r = mdldb_get_index(0, 0)->matrix.m, nk[3] = {n0.x, n0.y, n0.z};
     const kivVector n = mesh->norms[0];
     for (int k = 0; k < 3; ++k) {
         expect_near(mesh->verts[k], Times(verts[k], mdldb_get_index(0, 0)->matrix), 1e-4f);
@@ -96,8 +95,8 @@ TEST_F(ModelDatabase, XformPlacesEachModelByItsOwnMatrix) {
         moved->calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, after);
         expect_near(after[0], Times(kivPoint(before[0]), mdldb_get_index(1, 0)->matrix), 1e-4f);
     }
-    EXPECT_EQ(kivVector(dp->positions[0]), kivVector(1, 1, 1));
-    EXPECT_EQ(other->cvs[5].x, surface.cvs[5].x);
+    EXPECT_TRUE(kivVector(dp->positions[0]) == kivVector(1, 1, 1) &&
+                other->cvs[5].x == surface.cvs[5].x && other->cvs[6].y == surface.cvs[6].y);
     // A singular matrix leaves normals alone.
     mesh->xform(kivMatrix(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1));
     EXPECT_EQ(n, mesh->norms[0]);
