@@ -2,7 +2,6 @@
 
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_records.h"
-#include "generation/hair_shaping.h"
 #include "geometry/model_database.h"
 #include "test_support.h"
 
@@ -163,21 +162,4 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     expect_near(c[2].R, kivPoint(5.0f / 6, 8.0f / 6, 9.0f / 6), 1e-5f);
     ASSERT_EQ(attractdb_setup_hair(sets, 3, hs_, {0, 0, 0}, 1.0f, c, 3), 2);
     expect_near(c[1].R, kivPoint(0, 0, 0), 1e-5f), expect_near(c[1].M, kivPoint(0, 1, 0), 1e-5f);
-}
-
-// Shaping an upright hair with a global set beside it bends the tip towards the guide.
-TEST_F(Attractors, ShapingPullsTheHairTowardsTheGuide) {
-    Guide("a", 0.5f);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    a->type = 1;
-    ASSERT_TRUE(attractdb_frame_init(0) == 1 && hair_shape_prepare(8));
-    hair_params hp;
-    hp.erectness = hp_scalar(0.0f), hp.segments = hp_scalar(8.0f), hp.length = hp_scalar(2.0f);
-    hs_.params = &hp, hs_.normal = {0, 1, 0}, hs_.dir = {0, 0, 1}, hs_.dir2 = {-1, 0, 0};
-    hair_shape_set_attractors(&a, 1);
-    const float free_x = hair_shape(&hs_, nullptr, 0, 0.0f)->points[8].x;
-    hp.attractors = hp_scalar(1.0f);
-    EXPECT_GT(hair_shape(&hs_, nullptr, 0, 0.0f)->points[8].x, free_x + 0.1f);
-    hair_shape_set_attractors(nullptr, 0);
-    hair_shape_release();
 }

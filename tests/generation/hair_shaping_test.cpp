@@ -111,26 +111,24 @@ TEST_F(Shaping, HairFollowsTheModelledGrowthDirectionAndCurl) {
     }
 }
 
-// segments below 1 give 2 points; the work record grows to the largest count.
-// A hair shorter than count x 1e-5 is refused, its count set all the same.
+// segments below 1 give 2 points, the count is capped and the work record
+// grows to the largest; a hair shorter than count x 1e-5 is refused, its
+// count set all the same.
 TEST_F(Shaping, PointCountFollowsSegmentsAndShortHairsAreRefused) {
-    const std::pair<float, int> cases[] = {
-        {-3.0f, 2}, {1.9f, 2}, {2.0f, 3}, {20.0f, 21}, {1e9f, HAIR_SHAPE_MAX_SEGMENTS + 1}};
     hp_.length = hp_scalar(10.0f);
-    for (const auto& c : cases) {
-        hp_.segments = hp_scalar(c.first);
+    for (const auto& [segments, count] : {std::pair<float, int>{-3.0f, 2},
+                                          {1.9f, 2},
+                                          {2.0f, 3},
+                                          {20.0f, 21},
+                                          {1e9f, HAIR_SHAPE_MAX_SEGMENTS + 1}}) {
+        hp_.segments = hp_scalar(segments);
         const control_hair* h = Shape();
-        ASSERT_NE(h, nullptr) << c.first;
-        EXPECT_EQ(h->count, c.second) << c.first;
+        ASSERT_TRUE(h && h->count == count) << segments;
         EXPECT_NEAR(h->points[h->count - 1].z, 10.0f, 0.05f);
     }
     EXPECT_EQ(hair_shape_capacity(), 9);
-    hp_.segments = hp_scalar(3.0f);
-    for (float length : {0.0f, 3.9e-5f}) {
-        hp_.length = hp_scalar(length);
-        EXPECT_EQ(Shape(), nullptr);
-        EXPECT_EQ(hair_shape_work_hair(0)->count, 4);
-    }
+    hp_.segments = hp_scalar(3.0f), hp_.length = hp_scalar(3.9e-5f);
+    EXPECT_TRUE(Shape() == nullptr && hair_shape_work_hair(0)->count == 4);
 }
 
 // A clump pulls the hair only with clump > 0 and within reach.
@@ -142,16 +140,4 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     hp_.clump = hp_scalar(0.2f);
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);
-}
-
-// Within the radius in each axis and in distance; the nearest, ties to the first.
-TEST(ClumpSelection, NearestCentreWithinTheRadius) {
-    const clump_centre c[] = {
-        {{1, 0, 0}, {}}, {{0, 0.8f, 0.8f}, {}}, {{0, -0.5f, 0}, {}}, {{0, 0.5f, 0}, {}}};
-    const struct {
-        float radius;
-        int n, expected;
-    } cases[] = {{0.4f, 4, -1}, {0.5f, 4, 2}, {1.0f, 2, 0}, {1.2f, 2, 0}, {0.99f, 2, -1}};
-    for (const auto& k : cases)
-        EXPECT_EQ(hair_shape_select_clump({0, 0, 0}, c, k.n, k.radius), k.expected) << k.radius;
 }

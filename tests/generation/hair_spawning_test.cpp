@@ -249,13 +249,12 @@ TEST_F(Spawning, HairCountsFollowDensityAndSpreadEvenly) {
     std::vector<Rect> strips;
     for (int i = 0; i < 30; ++i)
         strips.push_back({edges[i] / edges[30], 0, edges[i + 1] / edges[30], 1});
-    hp_->density = hp_scalar(1500.0f);
     const struct {
         float scale;
         kivPoint offset;
     } uvs[] = {{1, {}}, {2, {-0.5f, 3, 0}}, {3, {4, -1, 0}}};
     for (const auto& uv : uvs) {
-        g_hairs.clear();
+        hp_->density = hp_scalar(1500.0f), g_hairs.clear();
         std::string out;
         const std::string name = "p" + std::to_string(int(uv.scale));
         const int total = Run(Mesh(name.c_str(), strips, 4, 0, {}, uv.scale, uv.offset), &out);
@@ -271,7 +270,6 @@ TEST_F(Spawning, HairCountsFollowDensityAndSpreadEvenly) {
         hp_->density = hp_scalar(100.0f);
         Export(mdldb_get_model(names_find(name.c_str()), 0), nullptr, &roots);
         EXPECT_NEAR(roots, 100 * uv.scale * uv.scale, 5 + 5 * uv.scale) << uv.scale;
-        hp_->density = hp_scalar(1500.0f);
     }
     hp_->density = hp_scalar(700.7f);
     hair_model* big = Plane("n");
@@ -473,9 +471,9 @@ TEST_F(Spawning, ClumpCentresLandOnTheirGridNodes) {
     hp_->usamples = hp_->vsamples = hp_scalar(5.0f), hp_->offset = hp_scalar(0.25f);
     const kivPoint shift(3, -2, 1);
     hair_model* mesh = Mesh("p", {{0, 0, 1, 1}}, 3, 0, shift);
+    hair_state hs;
+    hair_poly poly;
     for (hair_model* m : {mesh, Plane("n", 1.0f)}) {
-        hair_state hs;
-        hair_poly poly;
         std::vector<clump_centre> centres;
         spawn_detail::build_clump_centres(m, hp_, hs, poly, centres);
         korvo_host::srand48(0);
@@ -496,8 +494,6 @@ TEST_F(Spawning, ClumpCentresLandOnTheirGridNodes) {
         EXPECT_EQ(k, centres.size());
     }
     hp_->usamples = hp_scalar(2048.0f), hp_->vsamples = hp_scalar(1024.0f);
-    hair_state hs;
-    hair_poly poly;
     std::vector<clump_centre> none;
     EXPECT_EQ("ERROR: clump sample grid 2048 x 1024 too large for p\n",
               captured([&] { spawn_detail::build_clump_centres(mesh, hp_, hs, poly, none); }));
