@@ -400,26 +400,25 @@ TEST_F(Spawning, ExportWritesEachRootAsOneFormattedLine) {
 TEST(HairPoly, TriangleAndQuadFramesMatchTheirModels) {
     std::mt19937 rng(21);
     std::uniform_real_distribution<double> c(-2, 2), r(0, 1);
-    const auto vec = [&] { return kivVector(float(c(rng)), float(c(rng)), float(c(rng))); };
+    const auto vec = [&](float z) {
+        return kivVector(float(c(rng)), float(c(rng)), z * float(c(rng)));
+    };
     for (int trial = 0; trial < 40; ++trial) {
         hair_poly p;
-        p.nb_points = trial % 2 ? 4 : 3;
-        const kivVector O = vec(), A = vec(), B = vec();  // P(u, v) = O + u A + v B
-        const kivPoint uv0(float(c(rng)), float(c(rng)), 0), ua(float(c(rng)), float(c(rng)), 0),
-            ub(float(c(rng)), float(c(rng)), 0);
+        const bool tri = trial % 2 == 0;
+        p.nb_points = tri ? 3 : 4;
+        const kivVector O = vec(1), A = vec(1), B = vec(1), uv0 = vec(0), ua = vec(0), ub = vec(0);
         if (std::fabs(ua.x * ub.y - ua.y * ub.x) < 0.3) continue;  // keep the texture well shaped
-        const kivPoint uvs[4] = {uv0, uv0 + ua, uv0 + ua + ub + kivPoint(0.2f, 0, 0), uv0 + ub};
-        for (int i = 0; i < p.nb_points; ++i) {
-            p.uvs[i] = uvs[i == 2 && p.nb_points == 3 ? 3 : i];
-            p.points[i] = kivPoint(O + A * p.uvs[i].x + B * p.uvs[i].y);
-            p.normals[i] = vec();
+        const kivVector uvs[4] = {uv0, uv0 + ua, uv0 + ua + ub + kivVector(0.2f, 0, 0), uv0 + ub};
+        for (int i = 0; i < p.nb_points; ++i) {  // P(u, v) = O + u A + v B
+            p.uvs[i] = kivPoint(uvs[i == 2 && tri ? 3 : i]);
+            p.points[i] = kivPoint(O + A * p.uvs[i].x + B * p.uvs[i].y), p.normals[i] = vec(1);
         }
         quad_vdir(&p);
         const double s = r(rng), t = r(rng);
         kivVector f[4];
         ASSERT_EQ(1, p.calc_posnrmdir(s, t, f));
         // Corner weights: folded barycentric or bilinear.
-        const bool tri = p.nb_points == 3;
         const double b1 = s + t > 1 ? 1 - s : s, b2 = s + t > 1 ? 1 - t : t;
         const double w[4] = {tri ? 1 - b1 - b2 : (1 - s) * (1 - t), tri ? b1 : s * (1 - t),
                              tri ? b2 : s * t, tri ? 0 : (1 - s) * t};
