@@ -87,24 +87,6 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     EXPECT_FALSE(curveAttractdb_applies(c, hs_, 2.0f));
 }
 
-TEST_F(CurveAttractors, LocalPullTurnsTheStep) {
-    Register("slant", {0, 0, 0}, {2, 0, 2}, {0, 0, 1});
-    hair_curveAttract* c = Set("set", {"slant"});
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    // The curve leaves its root at 45 degrees from its reference direction:
-    // a step along z turns by 45 degrees about y.
-    const float h = std::sqrt(0.5f);
-    expect_near(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), kivVector(h, 0, h), 1e-5f);
-    ASSERT_EQ(remembered_.length(), 1u);
-    EXPECT_EQ(remembered_[0], KorvoPoint(1, 0, 1));
-    expect_near(Pull({0, 0, 0}, {0, 0, 2}, 2.0f), kivVector(2 * h, 0, 2 * h), 1e-5f);
-    // An influence of 0.5 turns half as far (influence 1 and above turn fully).
-    c->influence = hp_scalar(0.5f), work_.reset(), remembered_.clear();
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    expect_near(Pull({0, 0, 0}, {0, 0, 1}, 1.0f),
-                kivVector(std::sin(0.3926991f), 0, std::cos(0.3926991f)), 1e-5f);
-}
-
 TEST_F(CurveAttractors, TwoControlsWeighAndOffsetFromTheSurface) {
     // The surface lies one unit below the roots.
     kivPolygons floor;
