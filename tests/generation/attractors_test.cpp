@@ -72,8 +72,7 @@ TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     Points("pr", 0), Points("pm", 1), Points("pt", 2);
     hair_attract* a = Set("set", {"ar", "am", "at", "pr", "pm", "pt"});
     ASSERT_EQ(attractdb_frame_init(0), 1);
-    EXPECT_TRUE(a->valid_frame);
-    ASSERT_EQ(a->points[0][0]->count, 4);
+    ASSERT_TRUE(a->valid_frame && a->points[0][0]->count == 4);
     expect_near(a->points[0][0]->positions[0], kivPoint(2, 0, 0), 1e-5f),
         expect_near(a->points[0][0]->positions[3], kivPoint(2, 0, 0), 1e-5f);
     expect_near(a->points[0][1]->positions[2], kivPoint(1, 1, 0), 1e-5f),

@@ -66,7 +66,7 @@ class Shaping : public testing::Test {
 
 }  // namespace
 
-// Random orthonormal frames of either handedness, erectness beyond the clamp,
+// Random orthonormal frames of either handedness, erectness beyond both clamps,
 // roll, polar, orientation variation and negative lengths: without scraggle
 // a hair takes count - 1 equal steps of its scaled length along the modelled
 // growth direction, turned about the modelled bending axis by a constant
@@ -87,7 +87,7 @@ TEST_F(Shaping, HairFollowsTheModelledGrowthDirectionAndCurl) {
         const bool flip = i % 5 == 0;
         hp_.segments = hp_scalar(1.0f + 7.0f * u(rng));
         hp_.length = hp_scalar((flip ? -1 : 1) * (0.1f + 5.0f * u(rng)));
-        hp_.erectness = hp_scalar(2 * u(rng) - 0.5f), hp_.roll = hp_scalar(u(rng));
+        hp_.erectness = hp_scalar(3 * u(rng) - 1.5f), hp_.roll = hp_scalar(u(rng));
         hp_.polar = hp_scalar(u(rng)), hp_.orient_var = hp_scalar(u(rng));
         hp_.offset = hp_scalar(u(rng) - 0.5f), hp_.width_scale = 0.5f + u(rng);
         const kivPoint root =
