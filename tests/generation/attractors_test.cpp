@@ -101,16 +101,15 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     kivVector pull;
     ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
     expect_near(pull, kivVector(-2.0f / 6.0f, 0, 0), 1e-6f);
+    // Past the middle: along M -> T. f = 2/3, r = 1/3: the target is M + (T - M) / 2.
+    ASSERT_TRUE(attractdb_curve_pull(c, {0.5f, 0, 0}, 0.75f * 3 - 0.25f, 3.0f, pull));
+    EXPECT_NEAR(pull.y, 2.0f * (2.0f / 3.0f), 1e-5f);
     // Power 2 weighs the pull by f^2, power -1 by 1 - f.
     for (const float power : {2.0f, -1.0f}) {
         c.power = power;
         ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
         EXPECT_NEAR(pull.x, -2.0f * (power > 0 ? 1 / 36.0f : 5 / 6.0f), 1e-6f) << power;
     }
-    c.power = 1.0f;
-    // Past the middle: along M -> T. f = 2/3, r = 1/3: the target is M + (T - M) / 2.
-    ASSERT_TRUE(attractdb_curve_pull(c, {0.5f, 0, 0}, 0.75f * 3 - 0.25f, 3.0f, pull));
-    EXPECT_NEAR(pull.y, 2.0f * (2.0f / 3.0f), 1e-5f);
     // A global set stays where its guide is.
     a->type = 1;
     expect_near(Curve(a, {0.5f, 0, 0}).R, kivPoint(1, 0, 0), 1e-5f);

@@ -87,6 +87,18 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     EXPECT_FALSE(curveAttractdb_applies(c, hs_, 2.0f));
 }
 
+// A local set turns the step as its curve turns from its reference
+// direction (45 degrees here), an influence of 0.5 half as far.
+TEST_F(CurveAttractors, LocalPullTurnsTheStep) {
+    Register("slant", {0, 0, 0}, {2, 0, 2}, {0, 0, 1});
+    hair_curveAttract* c = Set("set", {"slant"});
+    c->influence = hp_scalar(0.5f);
+    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
+    const float a = std::acos(-1.0f) / 8;  // half of 45 degrees
+    expect_near(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), kivVector(std::sin(a), 0, std::cos(a)), 1e-5f);
+    EXPECT_TRUE(remembered_.length() == 1 && remembered_[0] == KorvoPoint(1, 0, 1));
+}
+
 TEST_F(CurveAttractors, TwoControlsWeighAndOffsetFromTheSurface) {
     // The surface lies one unit below the roots.
     kivPolygons floor;
