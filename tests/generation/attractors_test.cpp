@@ -2,7 +2,6 @@
 
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_records.h"
-#include "generation/hair_shaping.h"
 #include "geometry/model_database.h"
 #include "test_support.h"
 
@@ -11,38 +10,34 @@ namespace {
 // A name table, room for models in both lists and an empty attractor table.
 class Attractors : public testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(names_init(64), 1);
-        ASSERT_EQ(attractdb_init(), 1);
-    }
+    void SetUp() override { ASSERT_TRUE(names_init(64) == 1 && attractdb_init() == 1); }
     void TearDown() override {
         attractdb_done();
         mdldb_cleanup();
         names_done();
     }
 
-    static hair_model* NewModel(int type, const char* name, int which) {
-        if (mdldb_capacity(which) == 0) mdldb_init(16, which);
-        hair_model* m = mdldb_get_new(which);
+    static hair_model* NewModel(int type, const char* name) {
+        if (mdldb_capacity(0) == 0) mdldb_init(16, 0);
+        hair_model* m = mdldb_get_new(0);
         mdldb_set_type(m, type, name);
         return m;
     }
-    // A plain model placed at p in the chosen list.
-    static void Place(const std::string& name, const kivPoint& p, int which = 0) {
-        hair_model* m = NewModel(MODEL_NULL, name.c_str(), which);
-        m->matrix.m[12] = p.x, m->matrix.m[13] = p.y, m->matrix.m[14] = p.z;
+    // A plain model placed at p.
+    static void Place(const std::string& name, const kivPoint& p) {
+        float* m = NewModel(MODEL_NULL, name.c_str())->matrix.m;
+        m[12] = p.x, m[13] = p.y, m[14] = p.z;
     }
     // A data-point model of n points, point i at (i, y, 0).
     static void Points(const char* name, float y, int n = 3) {
-        hair_datapoints* dp = NewModel(MODEL_DPNT, name, 0)->datapoints();
+        hair_datapoints* dp = NewModel(MODEL_DPNT, name)->datapoints();
         ASSERT_EQ(dp->alloc(n), 1);
         for (int i = 0; i < n; ++i) dp->set_point(i, {float(i), y, 0}, kivVector(), kivVector());
     }
-    // Three guide curves rising from (x, 0, z) through (x, 1, z) to (x, 3, z).
-    static void Guide(const std::string& prefix, float x, int which = 0, float z = 0) {
-        Place(prefix + "r", {x, 0, z}, which);
-        Place(prefix + "m", {x, 1, z}, which);
-        Place(prefix + "t", {x, 3, z}, which);
+    // Three guide curves rising from (x, 0, 0) through (x, 1, 0) to (x, 3, 0).
+    static void Guide(const std::string& prefix, float x) {
+        Place(prefix + "r", {x, 0, 0}), Place(prefix + "m", {x, 1, 0}),
+            Place(prefix + "t", {x, 3, 0});
     }
 
     // A set with one control per (root, middle, tip) triple of names.
@@ -51,10 +46,9 @@ class Attractors : public testing::Test {
         names_remove(a->name);
         const int count = static_cast<int>(models.size() / 3);
         EXPECT_EQ(a->alloc_controls(count), 1);
-        hair_name* n[3];
         auto it = models.begin();
-        for (int i = 0; i < count; ++i) {
-            for (hair_name*& k : n) k = names_add(*it++);
+        for (int i = 0; i < count; ++i, it += 3) {
+            hair_name* n[3] = {names_add(it[0]), names_add(it[1]), names_add(it[2])};
             EXPECT_EQ(a->set_control(i, n[0], n[1], n[2]), 1);
             for (hair_name* k : n) names_remove(k);
         }
@@ -71,65 +65,18 @@ class Attractors : public testing::Test {
     hair_state hs_;
 };
 
-void ExpectPoint(const kivPoint& p, float x, float y, float z) {
-    expect_near(p, kivPoint(x, y, z), 1e-5f);
-}
-
 }  // namespace
-
-TEST_F(Attractors, SetsChainAfterTheBucketHeadAndDump) {
-    // Three names of one bucket: the newest goes right after the head.
-    std::string same[3];
-    for (int i = 0, found = 0; found < 3; ++i) {
-        const std::string s = "set" + std::to_string(i);
-        if (hash_it(ATTRACT_BUCKETS, s.c_str()) == hash_it(ATTRACT_BUCKETS, "set0"))
-            same[found++] = s;
-    }
-    hair_attract* a = Set(same[0].c_str(), {"r", "m", "t"});
-    hair_attract* b = Set(same[1].c_str(), {});
-    hair_attract* c = Set(same[2].c_str(), {});
-    EXPECT_TRUE(a->next == c && c->next == b);
-    EXPECT_EQ(attractdb_count(), 3);
-    EXPECT_EQ(attractdb_get(names_find(same[1].c_str())), b);
-    EXPECT_EQ(attractdb_get(nullptr), nullptr);
-    // Controls outside the allocation are refused.
-    EXPECT_EQ(b->set_control(0, a->name, a->name, a->name) + a->alloc_controls(-1), 0);
-    // The dump lists complete controls only.
-    ASSERT_EQ(a->alloc_controls(2), 1);
-    hair_name* fur = names_add("fur");
-    a->set_control(0, fur, fur, fur);
-    a->type = 1;
-    const std::string out = captured(attractdb_dump);
-    EXPECT_EQ(out.rfind("\n*** attract database ***\n   has a hash table of 13 buckets\n", 0), 0u);
-    // Every bucket is announced, in order, whether it holds sets or not.
-    std::size_t at = 0;
-    for (int bucket = 0; bucket < ATTRACT_BUCKETS; ++bucket) {
-        const std::size_t next = out.find("   bucket " + std::to_string(bucket) + " contains...\n");
-        ASSERT_NE(next, std::string::npos) << bucket;
-        EXPECT_GT(next, at) << bucket;
-        at = next;
-    }
-    EXPECT_NE(out.find("   attractor " + same[0] +
-                       " {\n      valid_frame = 0\n      closest_nb = 1\n"
-                       "      type = global\n      influence = 1.000000 ;\n"),
-              std::string::npos);
-    EXPECT_NE(out.find("      nb_controls = 2\n      control 0 = fur fur fur\n"
-                       "      has next is true\n   }\n"),
-              std::string::npos);
-    names_remove(fur);
-}
 
 TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     Guide("a", 2);
     Points("pr", 0), Points("pm", 1), Points("pt", 2);
     hair_attract* a = Set("set", {"ar", "am", "at", "pr", "pm", "pt"});
     ASSERT_EQ(attractdb_frame_init(0), 1);
-    EXPECT_TRUE(a->valid_frame);
-    ASSERT_EQ(a->points[0][0]->count, 4);
-    ExpectPoint(a->points[0][0]->positions[0], 2, 0, 0);
-    ExpectPoint(a->points[0][0]->positions[3], 2, 0, 0);
-    ExpectPoint(a->points[0][1]->positions[2], 1, 1, 0);
-    ExpectPoint(a->points[0][2]->positions[3], 2, 2, 0);
+    ASSERT_TRUE(a->valid_frame && a->points[0][0]->count == 4);
+    expect_near(a->points[0][0]->positions[0], kivPoint(2, 0, 0), 1e-5f),
+        expect_near(a->points[0][0]->positions[3], kivPoint(2, 0, 0), 1e-5f);
+    expect_near(a->points[0][1]->positions[2], kivPoint(1, 1, 0), 1e-5f),
+        expect_near(a->points[0][2]->positions[3], kivPoint(2, 2, 0), 1e-5f);
     // Inconsistent controls warn and contribute nothing.
     Points("four", 0, 4);
     hair_attract* b =
@@ -143,38 +90,13 @@ TEST_F(Attractors, FrameInitGathersPlacementsAndDataPointsAndWarns) {
     EXPECT_EQ(b->points[0][0]->count, 1);
 }
 
-TEST_F(Attractors, SecondListGivesTimeSampleOneAndMustHoldAsManyCurves) {
-    Guide("a", 0);
-    Guide("a", 0, 1, 5);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    a->type = 1;
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    ASSERT_EQ(attractdb_frame_init(1), 1);
-    hs_.sample = 1;
-    hair_attract_curve c;
-    ASSERT_TRUE(attractdb_build_curve(a, hs_, {0, 0, 5}, c));
-    ExpectPoint(c.T, 0, 3, 5);
-    // A second set whose curve b is missing from the second list.
-    Guide("b", 1);
-    hair_attract* b = Set("set2", {"ar", "am", "at", "br", "bm", "bt"});
-    ASSERT_EQ(attractdb_frame_init(0), 1);
-    EXPECT_EQ(captured([] { EXPECT_EQ(attractdb_frame_init(1), 0); }),
-              "WARNING: attractor references inexistent model: br\n"
-              "WARNING: invalid hair attractor (set2)\n");
-    EXPECT_FALSE(b->valid_frame);
-}
-
 TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     Guide("a", 1);
     hair_attract* a = Set("set", {"ar", "am", "at"});
-    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f)) << "not gathered";
-    a->influence = hp_scalar(2.0f);
-    a->len_end_interp = hp_scalar(3.0f);
+    a->influence = hp_scalar(2.0f), a->len_end_interp = hp_scalar(3.0f);
     hair_attract_curve c = Curve(a, {0.5f, 0, 0});
-    ExpectPoint(c.R, 0.5f, 0, 0);
-    ExpectPoint(c.M, 0.5f, 1, 0);
-    ExpectPoint(c.T, 0.5f, 3, 0);
-    EXPECT_TRUE(c.len_rm == 1.0f && c.len_mt == 2.0f);
+    expect_near(c.R, kivPoint(0.5f, 0, 0), 1e-5f), expect_near(c.M, kivPoint(0.5f, 1, 0), 1e-5f),
+        expect_near(c.T, kivPoint(0.5f, 3, 0), 1e-5f);
     // f = 0.5 / 3; the target lies halfway up R -> M, at (0.5, 0.5, 0).
     kivVector pull;
     ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
@@ -182,32 +104,34 @@ TEST_F(Attractors, SingleCurveMovesToTheRootOfALocalSetAndScalesWithTheHair) {
     // Past the middle: along M -> T. f = 2/3, r = 1/3: the target is M + (T - M) / 2.
     ASSERT_TRUE(attractdb_curve_pull(c, {0.5f, 0, 0}, 0.75f * 3 - 0.25f, 3.0f, pull));
     EXPECT_NEAR(pull.y, 2.0f * (2.0f / 3.0f), 1e-5f);
+    // Power 2 weighs the pull by f^2, power -1 by 1 - f.
+    for (const float power : {2.0f, -1.0f}) {
+        c.power = power;
+        ASSERT_TRUE(attractdb_curve_pull(c, {1.5f, 0.5f, 0}, 0.5f, 3.0f, pull));
+        EXPECT_NEAR(pull.x, -2.0f * (power > 0 ? 1 / 36.0f : 5 / 6.0f), 1e-6f) << power;
+    }
     // A global set stays where its guide is.
     a->type = 1;
-    ExpectPoint(Curve(a, {0.5f, 0, 0}).R, 1, 0, 0);
+    expect_near(Curve(a, {0.5f, 0, 0}).R, kivPoint(1, 0, 0), 1e-5f);
     // Lengths scale with the description's width scale.
     a->power = hp_scalar(3.0f);
     hair_params hp;
-    hp.width_scale = 2.0f;
-    hs_.params = &hp;
+    hp.width_scale = 2.0f, hs_.params = &hp;
     c = Curve(a, {0, 0, 0});
     EXPECT_EQ((std::vector<float>{0.66f, 6, 3}),
               (std::vector<float>{c.len_threshold, c.len_end_interp, c.power}));
-    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull)) << "threshold";
-    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 6.5f, 7.0f, pull)) << "past the end";
+    EXPECT_FALSE(attractdb_curve_pull(c, {1, 0, 0}, 0.5f, 0.66f, pull) ||  // the threshold
+                 attractdb_curve_pull(c, {1, 0, 0}, 6.5f, 7.0f, pull));    // past the end
     // No guide root within the radius, hairs shorter than the threshold, influence 0.
     EXPECT_EQ(attractdb_setup_hair(&a, 1, hs_, {-0.1f, 0, 0}, 3.0f, &c, 1), 0);
     EXPECT_EQ(attractdb_setup_hair(&a, 1, hs_, {0.1f, 0, 0}, 3.0f, &c, 1), 1);
     EXPECT_TRUE(attractdb_applies(a, hs_, 0.33f) && !attractdb_applies(a, hs_, 0.3f));
-    a->influence = hp_scalar(0.0f);
-    EXPECT_FALSE(attractdb_applies(a, hs_, 3.0f));
 }
 
 // Blend weights (S - d) / S over the chosen curves, S the sum of their distances.
 TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     // Two curves at distances 1 and 3: 0.75 * 1 + 0.25 * (-3) = 0.
-    Guide("a", 1);
-    Guide("b", -3);
+    Guide("a", 1), Guide("b", -3);
     hair_attract* a = Set("two", {"ar", "am", "at", "br", "bm", "bt"});
     // Three of four: -4 gives way to 1, 2 and 3; S = 6, weights 5/6, 4/6, 3/6 (sum 2).
     Place("r1", {1, 0, 0}), Place("r2", {0, 2, 0}), Place("r3", {0, 0, 3});
@@ -215,56 +139,22 @@ TEST_F(Attractors, SeveralCurvesWeighByDistance) {
     hair_attract* b =
         Set("three", {"r1", "r1", "r1", "far", "far", "far", "r2", "r2", "r2", "r3", "r3", "r3"});
     for (hair_attract* s : {a, b}) s->type = 1, s->radius = hp_scalar(5.0f);
-    a->closest_nb = 2;
-    b->closest_nb = 3;
+    a->closest_nb = 2, b->closest_nb = 3;
     const hair_attract_curve two = Curve(a, {0, 0, 0});
-    ExpectPoint(two.R, 0, 0, 0);
-    ExpectPoint(two.T, 0, 3, 0);
-    ExpectPoint(Curve(b, {0, 0, 0}).R, 5.0f / 6, 8.0f / 6, 9.0f / 6);
-}
-
-TEST_F(Attractors, PowerShapesThePullAlongTheHair) {
-    hair_attract_curve c;
-    c.valid = 1, c.R = {0, 0, 0}, c.M = {0, 1, 0}, c.T = {0, 2, 0};
-    c.len_rm = c.len_mt = c.influence = 1.0f;
-    c.len_end_interp = 4.0f;
-    const kivPoint p(1, 0.5f, 0);  // the target at f = 0.25 is (0, 0.5, 0)
-    kivVector pull;
-    c.power = -1.0f;
-    ASSERT_TRUE(attractdb_curve_pull(c, p, 1.0f, 4.0f, pull));
-    EXPECT_NEAR(pull.x, -0.75f, 1e-6f);
-    EXPECT_FALSE(attractdb_curve_pull(c, p, 4.0f, 4.0f, pull)) << "1 - f is 0 at the tip";
-    c.power = 2.0f;
-    ASSERT_TRUE(attractdb_curve_pull(c, p, 1.0f, 4.0f, pull));
-    EXPECT_NEAR(pull.x, -0.0625f, 1e-6f);
-    EXPECT_FALSE(attractdb_curve_pull(c, p, 0.0f, 4.0f, pull)) << "f^2 is 0 at the root";
-    // The pulls of several curves add; invalid curves add nothing.
-    hair_attract_curve two[3];
-    for (int i = 0; i < 2; ++i) {
-        two[i].valid = 1;
-        two[i].R = two[i].M = two[i].T = kivPoint(i == 0 ? 1.0f : 0.0f, float(i), 0);
-        two[i].influence = 0.5f;
-        two[i].len_end_interp = 1.0f;
-    }
-    ASSERT_TRUE(attractdb_pull(two, 3, {0, 0, 0}, 1.0f, 1.0f, pull));
-    expect_near(pull, kivVector(0.5f, 0.5f, 0), 1e-6f);
-    EXPECT_FALSE(attractdb_pull(two + 2, 1, {0, 0, 0}, 1.0f, 1.0f, pull));
-}
-
-// Shaping an upright hair with a global set beside it bends the tip towards the guide.
-TEST_F(Attractors, ShapingPullsTheHairTowardsTheGuide) {
-    Guide("a", 0.5f);
-    hair_attract* a = Set("set", {"ar", "am", "at"});
-    a->type = 1;
+    expect_near(two.R, kivPoint(0, 0, 0), 1e-5f), expect_near(two.T, kivPoint(0, 3, 0), 1e-5f);
+    expect_near(Curve(b, {0, 0, 0}).R, kivPoint(5.0f / 6, 8.0f / 6, 9.0f / 6), 1e-5f);
+    // Mixed sets each build their own curve: the local one moves to the root,
+    // the global one stays; a set the hair is too short for builds none.
+    hair_attract* local = Set("local", {"br", "bm", "bt"});
+    local->radius = hp_scalar(5.0f), local->len_threshold = hp_scalar(0.5f);
+    b->len_threshold = hp_scalar(2.0f);
+    hair_attract* sets[3] = {a, local, b};
+    hair_attract_curve c[3];
     ASSERT_EQ(attractdb_frame_init(0), 1);
-    ASSERT_TRUE(hair_shape_prepare(8));
-    hair_params hp;
-    hp.erectness = hp_scalar(0.0f), hp.segments = hp_scalar(8.0f), hp.length = hp_scalar(2.0f);
-    hs_.params = &hp, hs_.normal = {0, 1, 0}, hs_.dir = {0, 0, 1}, hs_.dir2 = {-1, 0, 0};
-    hair_shape_set_attractors(&a, 1);
-    const float free_x = hair_shape(&hs_, nullptr, 0, 0.0f)->points[8].x;
-    hp.attractors = hp_scalar(1.0f);
-    EXPECT_GT(hair_shape(&hs_, nullptr, 0, 0.0f)->points[8].x, free_x + 0.1f);
-    hair_shape_set_attractors(nullptr, 0);
-    hair_shape_release();
+    ASSERT_EQ(attractdb_setup_hair(sets, 3, hs_, {0, 0, 0}, 3.0f, c, 3), 3);
+    expect_near(c[0].T, kivPoint(0, 3, 0), 1e-5f), expect_near(c[1].R, kivPoint(0, 0, 0), 1e-5f),
+        expect_near(c[1].T, kivPoint(0, 3, 0), 1e-5f);
+    expect_near(c[2].R, kivPoint(5.0f / 6, 8.0f / 6, 9.0f / 6), 1e-5f);
+    ASSERT_EQ(attractdb_setup_hair(sets, 3, hs_, {0, 0, 0}, 1.0f, c, 3), 2);
+    expect_near(c[1].R, kivPoint(0, 0, 0), 1e-5f), expect_near(c[1].M, kivPoint(0, 1, 0), 1e-5f);
 }

@@ -12,10 +12,7 @@ namespace {
 // Curves registered in the host, a name table and an empty set table.
 class CurveAttractors : public testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(names_init(64), 1);
-        ASSERT_EQ(curveAttractdb_init(), 1);
-    }
+    void SetUp() override { ASSERT_TRUE(names_init(64) == 1 && curveAttractdb_init() == 1); }
     void TearDown() override {
         curveAttractdb_done();
         korvo_curve_registry_clear();
@@ -26,11 +23,8 @@ class CurveAttractors : public testing::Test {
     static void Register(const char* name, const KorvoPoint& a, const KorvoPoint& b,
                          const KorvoVector& dir, const kivPolygons* mesh = nullptr) {
         KorvoCurveDesc d;
-        d.curve.degree = 1;
-        d.curve.knots = {0, 0, 1, 1};
-        d.curve.cvs = {a, b};
-        d.direction = dir;
-        d.mesh = mesh;
+        d.curve.degree = 1, d.curve.knots = {0, 0, 1, 1}, d.curve.cvs = {a, b};
+        d.direction = dir, d.mesh = mesh;
         ASSERT_EQ(korvo_curve_register(name, d), 1);
     }
 
@@ -44,8 +38,7 @@ class CurveAttractors : public testing::Test {
         int i = 0;
         for (const char* curve : curves) {
             hair_name* cn = names_add(curve);
-            EXPECT_EQ(c->set_control(i++, cn), 1);
-            names_remove(cn);
+            EXPECT_EQ(c->set_control(i++, cn), 1), names_remove(cn);
         }
         c->len_end_interp = hp_scalar(2.0f);
         if (closest > 1) c->closest_nb = closest, c->type = 1, c->radius = hp_scalar(5.0f);
@@ -63,50 +56,7 @@ class CurveAttractors : public testing::Test {
     KorvoPointArray remembered_;
 };
 
-void ExpectVector(const kivVector& v, float x, float y, float z) {
-    expect_near(v, kivVector(x, y, z), 1e-5f);
-}
-
 }  // namespace
-
-TEST_F(CurveAttractors, ControlsResolveFromTheRegistryOrTheSurface) {
-    Register("up", {1, 2, 3}, {1, 2, 5}, {0, 0, 5});
-    hair_curveAttract* c = Set("set", {"up", "missing"});
-    const hair_curveAttract_control& up = c->controls[0];
-    EXPECT_TRUE(c->valid && up.valid);
-    EXPECT_STREQ(up.path.partialPathName(), "up");
-    EXPECT_EQ(up.root, KorvoPoint(1, 2, 3));
-    EXPECT_EQ(up.direction, KorvoVector(0, 0, 1));
-    EXPECT_FALSE(c->controls[1].valid);
-    EXPECT_EQ(c->set_control(2, c->name), 0);
-    EXPECT_EQ(curveAttractdb_get(names_find("set")), c);
-    EXPECT_EQ(curveAttractdb_count(), 1);
-    EXPECT_EQ(curveAttractdb_frame_init(), 1);
-    // An unknown curve is never chosen; the set still gives its type.
-    hair_curveAttract* lost = Set("lost", {"missing"});
-    lost->type = 1;
-    EXPECT_TRUE(curveAttractdb_applies(lost, hs_, 1.0f));
-    EXPECT_EQ(curveAttractdb_choose(lost, hs_, {0, 0, 0}, work_), 0);
-    EXPECT_EQ(work_.type, 1);
-    // Without a reference direction, the u direction of the surface under the curve.
-    kivPolygons mesh;
-    mesh.set_nb_verts(3);
-    mesh.set_nb_texs(3);
-    for (int i = 0; i < 3; ++i) {
-        mesh.set_vert(i, kivPoint(0, i == 1, i == 2));
-        mesh.set_tex(i, kivPoint(i == 1, i == 2, 0));
-    }
-    mesh.set_nb_polys(1);
-    mesh.set_poly(0, kivPoly{3, {0, 1, 2}, {0, 0, 0}, {0, 1, 2}});
-    KorvoCurveDesc d;
-    d.curve.degree = 1;
-    d.curve.knots = {0, 0, 1, 1};
-    d.curve.cvs = {{0, 0.25, 0.25}, {1, 0.25, 0.25}};
-    d.mesh = &mesh;
-    d.u = d.v = 0.25;
-    ASSERT_EQ(korvo_curve_register("on_wall", d), 1);
-    EXPECT_EQ(Set("wall", {"on_wall"})->controls[0].direction, KorvoVector(1, 0, 0));
-}
 
 // Hairs outside the radius (1) or too short get nothing; a global set pulls towards its curve.
 TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
@@ -118,29 +68,16 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     work_.reset();
     c->type = 1;
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
-    EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.curves[0].influence == 5.0f);
-    EXPECT_EQ(work_.type, 1);
-    // A later set that applies but finds no control within its radius still
-    // decides the type (its records: none).
-    hair_curveAttract* near = Set("near", {"up"});
-    near->type = 0, near->radius = hp_scalar(0.1f);
-    hair_curveAttract* both[2] = {c, near};
-    EXPECT_EQ(curveAttractdb_setup_hair(both, 2, hs_, {0.5f, 0, 0}, 2.0f, work_), 1);
-    EXPECT_EQ(work_.type, 0);
-    work_.reset();
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0.1f, 0, 0}, work_), 1);
+    EXPECT_TRUE(work_.curves[0].weight == 1.0 && work_.type == 1);
     // f = 1/2: the curve's point (0, 0, 1); weight 1/2, influence 5.
-    ExpectVector(Pull({1, 0, 1}, {1, 0, 2}, 1.0f), -2.5f, 0, 0);
-    kivVector pull;
-    EXPECT_FALSE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 2.5f, 3.0f, remembered_, pull))
-        << "past the end of the stretch";
-    EXPECT_FALSE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 0.0f, 2.0f, remembered_, pull))
-        << "no weight at the root";
+    expect_near(Pull({1, 0, 1}, {1, 0, 2}, 1.0f), kivVector(-2.5f, 0, 0), 1e-5f);
+    kivVector pull;  // nothing past the end of the stretch, nor at the root
+    EXPECT_FALSE(curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 2.5f, 3.0f, remembered_, pull) ||
+                 curveAttractdb_pull(work_, {1, 0, 1}, {1, 0, 2}, 0.0f, 2.0f, remembered_, pull));
     // Power and lengths scale with the description's width scale.
     c->power = hp_scalar(1.5f);
     hair_params hp;
-    hp.width_scale = 2.0f;
-    hs_.params = &hp;
+    hp.width_scale = 2.0f, hs_.params = &hp;
     work_.reset();
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
     const hair_curveAttract_curve& r = work_.curves[0];
@@ -150,64 +87,64 @@ TEST_F(CurveAttractors, GlobalPullTowardsTheCurveScaledWithTheHair) {
     EXPECT_FALSE(curveAttractdb_applies(c, hs_, 2.0f));
 }
 
+// A local set turns the step as its curve turns from its reference
+// direction (45 degrees here), an influence of 0.5 half as far.
 TEST_F(CurveAttractors, LocalPullTurnsTheStep) {
     Register("slant", {0, 0, 0}, {2, 0, 2}, {0, 0, 1});
     hair_curveAttract* c = Set("set", {"slant"});
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    // The curve leaves its root at 45 degrees from its reference direction:
-    // a step along z turns by 45 degrees about y.
-    const float h = std::sqrt(0.5f);
-    ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), h, 0, h);
-    ASSERT_EQ(remembered_.length(), 1u);
-    EXPECT_EQ(remembered_[0], KorvoPoint(1, 0, 1));
-    ExpectVector(Pull({0, 0, 0}, {0, 0, 2}, 2.0f), 2 * h, 0, 2 * h);
-    // An influence of 0.5 turns half as far (influence 1 and above turn fully).
     c->influence = hp_scalar(0.5f);
-    work_.reset();
-    remembered_.clear();
     ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 1);
-    ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), std::sin(0.3926991f), 0, std::cos(0.3926991f));
+    const float a = std::acos(-1.0f) / 8;  // half of 45 degrees
+    expect_near(Pull({0, 0, 0}, {0, 0, 1}, 1.0f), kivVector(std::sin(a), 0, std::cos(a)), 1e-5f);
+    EXPECT_TRUE(remembered_.length() == 1 && remembered_[0] == KorvoPoint(1, 0, 1));
 }
 
 TEST_F(CurveAttractors, TwoControlsWeighAndOffsetFromTheSurface) {
     // The surface lies one unit below the roots.
     kivPolygons floor;
-    floor.set_nb_verts(4);
-    const float xy[4][2] = {{-10, -10}, {10, -10}, {10, 10}, {-10, 10}};
-    for (int i = 0; i < 4; ++i) floor.set_vert(i, kivPoint(xy[i][0], xy[i][1], -1));
-    floor.set_nb_polys(1);
-    floor.set_poly(0, kivPoly{4, {0, 1, 2, 3}, {0, 0, 0, 0}, {0, 0, 0, 0}});
+    floor.set_nb_verts(3), floor.set_nb_polys(1);
+    floor.set_vert(0, {-10, -10, -1}), floor.set_vert(1, {30, -10, -1}),
+        floor.set_vert(2, {-10, 30, -1});
+    floor.set_poly(0, kivPoly{3, {0, 1, 2}, {0, 0, 0}, {0, 0, 0}});
     Register("near", {1, 0, 0}, {1, 0, 2}, {0, 0, 1}, &floor);
     Register("far", {-3, 0, 0}, {-3, 0, 2}, {0, 0, 1});
+    // Distances 1 and 3: weights 0.75 and 0.25, in the order the controls
+    // were met; the offset comes from the surface of the first chosen control.
     ASSERT_EQ(curveAttractdb_choose(Set("set", {"far", "near"}, 2), hs_, {0, 0, 0}, work_), 2);
-    // Distances 3 and 1: weights 0.25 and 0.75, in the order the controls were met.
-    EXPECT_DOUBLE_EQ(work_.curves[0].weight, 0.25);
-    EXPECT_DOUBLE_EQ(work_.curves[1].weight, 0.75);
-    EXPECT_DOUBLE_EQ(work_.curves[1].share, 0.75);
-    // The weighted root average is (0, 0, 0); the offset is measured from the
-    // surface of the first chosen control, which has none: no offset.
-    EXPECT_TRUE(work_.curves[0].offset.isZero());
-
-    // With the surface on the first chosen control the offset is (0, 0, 1).
+    EXPECT_TRUE(work_.curves[0].weight == 0.25 && work_.curves[0].offset.isZero());
     work_.reset();
     ASSERT_EQ(curveAttractdb_choose(Set("set2", {"near", "far"}, 2), hs_, {0, 0, 0}, work_), 2);
-    const KorvoVector& off = work_.curves[1].offset;
-    EXPECT_NEAR(off.x, 0, 1e-9);
-    EXPECT_NEAR(off.z, 1, 1e-9);
+    expect_near(work_.curves[1].offset, KorvoVector(0, 0, 1), 1e-9);
     // f = 1/2: (P1 - offset - p) 0.75 + (P2 - offset - p) 0.25 from p = (0, 1, 0.5)
     // is (0, -1, -0.5); normalised, times 1/2 and 5.
     const float n = std::sqrt(1.25f);
-    ExpectVector(Pull({0, 1, 0.5f}, {0, 1, 1}, 1.0f), 0, -2.5f / n, -1.25f / n);
+    expect_near(Pull({0, 1, 0.5f}, {0, 1, 1}, 1.0f), kivVector(0, -2.5f / n, -1.25f / n), 1e-5f);
 }
 
-TEST_F(CurveAttractors, OppositeTurnsOfEqualSharesCancel) {
-    Register("right", {1, 0, 0}, {2, 0, 1}, {0, 0, 1});
-    Register("left", {-1, 0, 0}, {-2, 0, 1}, {0, 0, 1});
-    hair_curveAttract* c = Set("set", {"right", "left"}, 2);
-    c->type = 0;
-    c->radius = hp_scalar(2.0f);
-    c->len_end_interp = hp_scalar(1.0f);
-    ASSERT_EQ(curveAttractdb_choose(c, hs_, {0, 0, 0}, work_), 2);
-    ExpectVector(Pull({0, 0, 0}, {0, 0, 1}, 0.5f, 1.0f), 0, 0, 1);
-    EXPECT_EQ(remembered_.length(), 2u);
+// Mixed local and global sets: every set that applies adds its controls and
+// the last one that applies decides the type, even when it finds no control
+// within its radius; a set the hair is too short for decides nothing.
+TEST_F(CurveAttractors, TheLastSetThatAppliesDecidesTheType) {
+    Register("up", {0, 0, 0}, {0, 0, 2}, {0, 0, 1});
+    Register("side", {0.5f, 0, 0}, {0.5f, 0, 2}, {0, 0, 1});
+    hair_curveAttract* global = Set("global", {"up", "side"}, 2);
+    hair_curveAttract* local = Set("local", {"side"});
+    hair_curveAttract* far = Set("far", {"side"});
+    hair_curveAttract* tall = Set("tall", {"up"});
+    far->radius = hp_scalar(0.1f), tall->type = 1, tall->len_threshold = hp_scalar(5.0f);
+    const struct {
+        std::vector<hair_curveAttract*> sets;
+        int records, type;
+    } cases[] = {{{global, local}, 3, 0},
+                 {{local, global}, 3, 1},
+                 {{global, far}, 2, 0},
+                 {{local, tall}, 1, 0},
+                 {{tall}, 0, -1}};
+    for (const auto& k : cases) {
+        const int n = int(k.sets.size());
+        EXPECT_EQ(curveAttractdb_setup_hair(k.sets.data(), n, hs_, {0, 0, 0}, 2.0f, work_),
+                  k.records);
+        EXPECT_EQ(int(work_.curves.size()), k.records);
+        EXPECT_EQ(work_.type, k.type) << k.sets.size() << " " << k.records;
+    }
 }

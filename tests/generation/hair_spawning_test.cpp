@@ -1,15 +1,19 @@
 #include "generation/hair_spawning.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
+#include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
-#include "foundation/fur_exception.h"
-#include "foundation/render_settings.h"
+#include "generation/curve_export.h"
 #include "generation/hair_shaping.h"
 #include "generation/motion_spawning.h"
 #include "generation/spawn_support.h"
@@ -20,26 +24,22 @@
 
 namespace {
 
-// Every hair handed to the sink: its points and state.
+// Every hair handed to the sink (or, for the motion walk, both hairs of a pair).
 struct Hair {
     std::vector<kivPoint> points;
     hair_state state;
+    std::vector<hair_vertex> vertices;
 };
 std::vector<Hair> g_hairs;
-std::vector<mdldb_hair_progress> g_progress;
-
 void Record(hair_camera*, control_hair* h, hair_state* s) {
-    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s});
+    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s,
+                       std::vector<hair_vertex>(h->vertices, h->vertices + h->count)});
 }
-
-// Every pair handed to the motion sink: the hair at shutter open, then at
-// shutter close, as two entries.
 hair_camera* g_close_camera = nullptr;
 void RecordPair(hair_camera* cam, hair_camera* cam1, control_hair* h0, control_hair* h1,
                 hair_state* s) {
     g_close_camera = cam1;
-    Record(cam, h0, s);
-    Record(cam, h1, s);
+    Record(cam, h0, s), Record(cam, h1, s);
 }
 
 // How many numbers the generator has given since it was last seeded with 0.
@@ -51,10 +51,27 @@ long DrawsSinceSeed0() {
     return -1;
 }
 
+// The numbers after "NAME = [" (a .usda array, tuples flattened) or on the
+// lines starting with NAME (an .obj file), up to n per line.
+std::vector<double> Numbers(const std::string& path, const std::string& name, int n = 1 << 30) {
+    std::ifstream in(path);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<double> out;
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        const std::size_t from = at + name.size();
+        std::string body = text.substr(from, text.find_first_of("]\n", from) - from);
+        std::replace_if(
+            body.begin(), body.end(), [](char c) { return std::strchr(",()[=", c); }, ' ');
+        std::istringstream s(body);
+        int k = 0;
+        for (double v; k < n && s >> v; ++k) out.push_back(v);
+    }
+    return out;
+}
+
 using Rect = std::array<float, 4>;  // u0, v0, u1, v1
 
-// Tables for eight models in each list, description "fur" and the hairs
-// going to Record.
+// Eight models in each list, description "fur" (upright) and hairs to Record.
 class Spawning : public testing::Test {
   protected:
     void SetUp() override {
@@ -68,39 +85,33 @@ class Spawning : public testing::Test {
     }
     void TearDown() override {
         mdldb_set_hair_sink(previous_);
-        mdldb_set_hair_progress(nullptr);
+        hair_params_set_wunits(1.0f);
         assdb_done();
         hair_params_list_clear();
         mdldb_cleanup();
         hair_shape_release();
         names_done();
-        defs = saved_defs_;
-        opt_flags = saved_flags_;
-        g_hairs.clear();
     }
-
-    // A model of the current list with "fur" assigned (or one of the second list).
     static hair_model* Model(int type, const char* name, int which = 0) {
         hair_model* m = mdldb_get_new(which);
         mdldb_set_type(m, type, name);
         if (which == 0) assdb_assign_hair("fur", m->name);
         return m;
     }
-    // Quads (or their lower-left triangles) in the plane z = 0, facing +z,
-    // whose texture coordinates are their positions, moved by offset.
+    // Quads (or their lower-left triangles) in z = 0 facing +z; corner c of
+    // a rectangle lies at c + offset and has the texture coordinates c x uv_scale + uv_offset.
     static hair_model* Mesh(const char* name, std::vector<Rect> rects, int corners = 4,
-                            int which = 0, kivPoint offset = {}) {
+                            int which = 0, kivPoint offset = {}, float uv_scale = 1,
+                            kivPoint uv_offset = {}) {
         hair_model* m = Model(MODEL_POLY, name, which);
         kivPolygons* p = m->polygons();
-        const int n = static_cast<int>(rects.size());
+        const int n = int(rects.size());
         p->set_nb_verts(4 * n), p->set_nb_texs(4 * n), p->set_nb_polys(n);
         p->set_nb_norms(1), p->set_norm(0, {0, 0, 1});
         for (int k = 0, b = 0; k < n; ++k, b += 4) {
-            const Rect& r = rects[k];
             for (int i = 0; i < 4; ++i) {
-                const kivPoint c(r[i == 1 || i == 2 ? 2 : 0], r[i < 2 ? 1 : 3], 0);
-                p->set_vert(b + i, c + offset);
-                p->set_tex(b + i, c);
+                const kivPoint c(rects[k][i == 1 || i == 2 ? 2 : 0], rects[k][i < 2 ? 1 : 3], 0);
+                p->set_vert(b + i, c + offset), p->set_tex(b + i, c * uv_scale + uv_offset);
             }
             const int last = corners == 3 ? 0 : b + 3, third = corners == 3 ? b + 3 : b + 2;
             p->set_poly(k,
@@ -108,12 +119,12 @@ class Spawning : public testing::Test {
         }
         return m;
     }
-    // The unit square of z = 0 as a bilinear NURBS surface.
-    static hair_model* Plane(const char* name) {
+    // The unit square of z = 0 as a bilinear surface over the knot domain [lo, lo + 3].
+    static hair_model* Plane(const char* name, float lo = 0) {
         hair_model* m = Model(MODEL_NURB, name);
         kivNurbSurface* s = m->nurbs();
         s->set_nb_verts(4, 4), s->set_order(2, 2), s->alloc_lists();
-        const float k[6] = {0, 0, 1, 2, 3, 3};
+        const float k[6] = {lo, lo, lo + 1, lo + 2, lo + 3, lo + 3};
         s->set_uknots(6, k), s->set_vknots(6, k);
         for (int i = 0; i < 16; ++i)
             s->set_vert(i, kivPoint4((i % 4) / 3.0f, (i / 4) / 3.0f, 0, 1));
@@ -128,20 +139,34 @@ class Spawning : public testing::Test {
     }
     // Runs the rendering worker on m; the printed text goes to out.
     static int Run(hair_model* m, std::string* out = nullptr) {
-        int n = 0;
+        int n = 0, r = 0;
         hair_params** list = nullptr;
         assdb_get_model_hair(m->name, &n, &list);
-        int r = 0;
         const std::string text = captured([&] { r = mdldb_hair_model(m, nullptr, n, list); });
         if (out) *out = text;
         return r;
     }
+    // The root export of m (and m2) as lines of text, the count in roots.
+    std::vector<std::string> Export(hair_model* m, hair_model* m2, int* roots = nullptr) {
+        const std::string path = temp_path(".txt");
+        int r = 0;
+        const std::string text = captured([&] {
+            r = m ? mdldb_kestrel_model(path.c_str(), m, m2, 1, &hp_)
+                  : mdldb_kestrel(path.c_str(), 1);
+        });
+        EXPECT_EQ(text.find("1 assignments created " + std::to_string(r) + " hairs for "), 0u);
+        std::ifstream in(path);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        std::remove(path.c_str());
+        if (roots) *roots = r;
+        return lines;
+    }
 
     hair_params* hp_ = nullptr;
+    SettingsGuard settings_;
 
   private:
-    defaults saved_defs_ = defs;
-    int saved_flags_ = opt_flags;
     mdldb_hair_sink previous_ = nullptr;
 };
 
@@ -151,11 +176,7 @@ class Spawning : public testing::Test {
 // zero draws. Density 60 grows upright hairs, v along y; every point of a
 // data-point model draws the same numbers.
 TEST_F(Spawning, EveryKindGrowsItsHairsFromItsSurface) {
-    const struct {
-        hair_model* model;
-        const char* text;
-        long draws;
-    } cases[] = {
+    const std::tuple<hair_model*, const char*, long> cases[] = {
         {Mesh("p", {{0, 0, 1, 1}}), "1 assignments created 0 hairs from polygons p (0, 0)\n", 31},
         {Plane("n"), "1 assignments created 0 hairs from nurb n\n", 66},
         {Points("d", 2),
@@ -163,119 +184,169 @@ TEST_F(Spawning, EveryKindGrowsItsHairsFromItsSurface) {
          "1 assignments created 0 hairs from datapoints d\n",
          66},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto& [model, text, draws] : cases) {
         hp_->density = hp_scalar(0.0f);
         std::string out;
-        EXPECT_EQ(Run(c.model, &out), 0);
-        EXPECT_EQ(out, c.text);
-        hp_->density = hp_scalar(5.0f);
-        hp_->equalizer = hp_scalar(0.0f);
-        EXPECT_EQ(Run(c.model), 0);
-        EXPECT_EQ(DrawsSinceSeed0(), c.draws);
-        hp_->equalizer.reset();
-        hp_->density = hp_scalar(60.0f);
-        g_hairs.clear();
-        const int n = Run(c.model, &out);
+        EXPECT_EQ(Run(model, &out), 0);
+        EXPECT_EQ(out, text);
+        hp_->density = hp_scalar(5.0f), hp_->equalizer = hp_scalar(0.0f);
+        EXPECT_EQ(Run(model), 0);
+        EXPECT_EQ(DrawsSinceSeed0(), draws);
+        hp_->equalizer.reset(), hp_->density = hp_scalar(60.0f), g_hairs.clear();
+        const int n = Run(model, &out);
         ASSERT_EQ(g_hairs.size(), std::size_t(n));
-        if (c.model->type == MODEL_NURB) {
-            EXPECT_EQ(out,
-                      "1 assignments created 60 hairs from nurb n\n"
-                      "totals: 60 hairs generated, 0 bald hairs, 0.000000 baldness\n\n");
-        }
         for (const Hair& h : g_hairs) {
             const kivPoint& p = h.points[0];
-            EXPECT_TRUE(p.z == 0 && p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1);
-            EXPECT_TRUE(std::fabs(h.points[1].z - 1) < 1e-5f &&
+            EXPECT_TRUE(p.z == 0 && p.x >= 0 && p.x <= 1 && p.y >= 0 && p.y <= 1 &&
+                        std::fabs(h.points[1].z - 1) < 1e-5f &&
                         std::fabs(h.state.dir.y - 1) < 1e-5f);
         }
     }
     ASSERT_EQ(g_hairs.size(), 120u);
-    for (int j = 0; j < 60; ++j) {
-        EXPECT_EQ(g_hairs[60 + j].points[0].x, 1.0f);
-        EXPECT_EQ(g_hairs[j].state.rand[3], g_hairs[60 + j].state.rand[3]);
-    }
+    for (int j = 0; j < 60; ++j)  // the second point of d draws what the first did
+        EXPECT_TRUE(g_hairs[60 + j].points[0].x == 1 &&
+                    g_hairs[j].state.rand[3] == g_hairs[60 + j].state.rand[3]);
 }
 
-TEST_F(Spawning, EqualizerAcceptsAndBaldnessKeepsAtTheirValues) {
-    hair_model* plane = Plane("n");
-    const int n = 20000;
-    hp_->density = hp_scalar(static_cast<float>(n));
-    for (float e : {0.2f, 0.6f}) {
-        hp_->equalizer = hp_scalar(e);
-        EXPECT_EQ(Run(plane), n);
-        EXPECT_NEAR(n / (DrawsSinceSeed0() / 6.0), e, 0.03) << e;
-    }
-    hp_->equalizer.reset();
-    for (float b : {0.0f, 0.3f, 1.0f}) {
-        hp_->baldness = hp_scalar(b);
-        g_hairs.clear();
-        std::string out;
-        const int kept = Run(plane, &out);
-        EXPECT_EQ(static_cast<int>(g_hairs.size()), kept);
-        EXPECT_NEAR(kept, b * n, b == 0.3f ? 300 : 0) << b;  // exact at 0 and 1
-        EXPECT_NE(out.find("totals: 20000 hairs generated, " + std::to_string(n - kept)),
-                  std::string::npos);
-    }
-}
-
-// Hairs per face follow texture area; roots are uniform in a triangle (four
-// halved copies of it) and in a quad (a 4 x 4 grid): chi-square, p = 0.001.
-TEST_F(Spawning, HairsSpreadEvenlyOverTextureSpace) {
+// The density is per model: divided by the mesh's texture area however
+// its coordinates are scaled or moved, and truncated on a NURBS surface
+// whatever its size. The root export asks for density hairs per unit of
+// texture area instead.
+TEST_F(Spawning, HairCountsFollowDensityAndSpreadEvenly) {
     std::mt19937 rng(5);
     std::vector<float> edges{0.0f};
-    for (int i = 0; i < 50; ++i)
+    for (int i = 0; i < 30; ++i)
         edges.push_back(edges.back() + 0.2f + std::uniform_real_distribution<float>()(rng));
     std::vector<Rect> strips;
-    for (int i = 0; i < 50; ++i)
-        strips.push_back({edges[i] / edges[50], 0, edges[i + 1] / edges[50], 1});
-    hp_->density = hp_scalar(1000.0f);
-    std::string out;
-    const int total = Run(Mesh("p", strips), &out);
-    EXPECT_NE(out.find("from polygons p (0, 50)"), std::string::npos);
-    std::vector<int> per(50, 0);
-    for (const Hair& h : g_hairs)
-        ++per[std::upper_bound(edges.begin(), edges.end(), h.points[0].x * edges[50]) -
-              edges.begin() - 1];
-    for (int i = 0; i < 50; ++i)
-        EXPECT_NEAR(per[i], total * (edges[i + 1] - edges[i]) / edges[50], 2.0) << i;
-
-    const auto chi_square = [](int corners) {
-        g_hairs.clear();
-        Run(Mesh(corners == 3 ? "t" : "q", {{0, 0, 1, 1}}, corners));
-        std::vector<double> count(corners == 3 ? 4 : 16, 0.0);
-        for (const Hair& h : g_hairs) {
-            const kivPoint& p = h.points[0];
-            ++count[corners == 4       ? std::min(3, int(p.x * 4)) * 4 + std::min(3, int(p.y * 4))
-                    : p.x > 0.5f       ? 1
-                    : p.y > 0.5f       ? 2
-                    : p.x + p.y < 0.5f ? 0
-                                       : 3];
-        }
-        const double expected = static_cast<double>(g_hairs.size()) / count.size();
-        double chi = 0.0;
-        for (double c : count) chi += (c - expected) * (c - expected) / expected;
-        return chi;
-    };
-    hp_->density = hp_scalar(40000.0f);
-    EXPECT_LT(chi_square(3), 16.27);  // 3 degrees of freedom
-    EXPECT_LT(chi_square(4), 37.7);   // 15 degrees of freedom
+    for (int i = 0; i < 30; ++i)
+        strips.push_back({edges[i] / edges[30], 0, edges[i + 1] / edges[30], 1});
+    const std::pair<float, kivPoint> uvs[] = {{1, {}}, {2, {-0.5f, 3, 0}}, {3, {4, -1, 0}}};
+    for (const auto& [scale, offset] : uvs) {
+        hp_->density = hp_scalar(1500.0f), g_hairs.clear();
+        std::string out;
+        const std::string name = "p" + std::to_string(int(scale));
+        const int total = Run(Mesh(name.c_str(), strips, 4, 0, {}, scale, offset), &out);
+        EXPECT_NEAR(total, 1500, 20) << scale;
+        EXPECT_NE(out.find("from polygons " + name + " (0, 30)"), std::string::npos);
+        std::vector<int> per(30, 0);
+        for (const Hair& h : g_hairs)
+            ++per[std::upper_bound(edges.begin(), edges.end(), h.points[0].x * edges[30]) -
+                  edges.begin() - 1];
+        for (int i = 0; i < 30; ++i)
+            EXPECT_NEAR(per[i], total * (edges[i + 1] - edges[i]) / edges[30], 3) << i;
+        int roots = 0;
+        hp_->density = hp_scalar(100.0f);
+        Export(mdldb_get_model(names_find(name.c_str()), 0), nullptr, &roots);
+        EXPECT_NEAR(roots, 100 * scale * scale, 5 + 5 * scale) << scale;
+    }
+    hp_->density = hp_scalar(700.7f);
+    hair_model* big = Plane("n");
+    big->nurbs()->xform(kivMatrix(5, 0, 0, 0, 0, 5, 0, 0, 0, 0, 5, 0, 0, 0, 0, 1));
+    EXPECT_EQ(Run(big), 700);
+    hp_->baldness = hp_scalar(0.3f);  // a hair stays when its draw is below the baldness
+    EXPECT_NEAR(Run(big), 210, 40);
 }
 
-TEST_F(Spawning, ChildrenSproutAtTheirSpawnSegment) {
+// Two tilings of the same frame give the same hairs; one tile releases the
+// geometry. The motion walk grows each hair twice from the same draws: with
+// the close model moved by T each close hair is its open hair moved by T
+// (clumps included), one hair number per pair, no "totals:" line; the walk
+// pairs models by name. Every hair handed on takes one hair number.
+TEST_F(Spawning, FrameAndMotionWalksAreReproducible) {
+    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
+    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+    hp_->density = hp_scalar(300.0f), hp_->segments = hp_scalar(4.0f);
+    const std::vector<Rect> rects = {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
+    hair_model* open = Mesh("p", rects);
+    const kivPoint T(2.0f, -1.0f, 0.5f);
+    hair_model* moved = Mesh("p", rects, 4, 1, T);
+    hair_camera cam0, cam1;
+    const mdldb_motion_hair_sink previous = mdldb_set_motion_hair_sink(RecordPair);
+    int n = 0, count = 0, id = defs.hair_id;
+    hair_params** list = nullptr;
+    assdb_get_model_hair(open->name, &n, &list);
+    const std::string out =
+        captured([&] { count = mdldb_motion_blur_hair_model(open, moved, &cam0, &cam1, n, list); });
+    EXPECT_EQ(out.find("totals:"), std::string::npos);
+    EXPECT_TRUE(g_close_camera == &cam1 && defs.hair_id - id == count && count > 50);
+    ASSERT_EQ(g_hairs.size(), 2u * count);
+    for (int i = 0; i < count; ++i) {
+        const Hair &h0 = g_hairs[2 * i], &h1 = g_hairs[2 * i + 1];
+        for (int k = 0; k < 5; ++k)
+            expect_near(h1.points[k], h0.points[k] + T, 2e-5f, std::to_string(i));
+        expect_near(h1.state.pos_mb, h0.state.pos + T, 2e-5f);
+    }
+    g_hairs.clear();
+    captured([&] { EXPECT_EQ(mdldb_motion_blur_hair(&cam0, &cam1), count); });
+    ASSERT_EQ(g_hairs.size(), 2u * count);
+    expect_near(g_hairs[1].points[0], g_hairs[0].points[0] + T, 2e-5f);
+    mdldb_set_motion_hair_sink(previous);
+    // The frame walk, with a surface, an empty model and a sparser mesh.
+    hp_->equalizer = hp_scalar(0.8f), hp_->baldness = hp_scalar(0.9f);
+    Plane("n"), mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "bare");
+    opt_flags = 3;
+    std::vector<kivPoint> runs[2];
+    for (int tiles : {2, 1}) {
+        defs.tiles[0] = tiles, g_hairs.clear(), id = defs.hair_id;
+        const std::string text = captured([&] { count = mdldb_hair(cam0); });
+        EXPECT_NE(text.find("INFO: model bare has no hair.\n--- rendered " + std::to_string(count) +
+                            " total hairs\n"),
+                  std::string::npos);
+        EXPECT_EQ(defs.hair_id - id, count);
+        for (const Hair& h : g_hairs)
+            runs[tiles - 1].insert(runs[tiles - 1].end(), h.points.begin(), h.points.end());
+    }
+    EXPECT_EQ(mdldb_get_index(0, 0)->type, MODEL_NULL);
+    ASSERT_TRUE(runs[0].size() == runs[1].size() && !runs[0].empty());
+    for (std::size_t i = 0; i < runs[0].size(); ++i)
+        ASSERT_EQ(kivVector(runs[0][i]), kivVector(runs[1][i])) << i;
+}
+
+// One line per root, "%f %f %f " position, "%f %f %f " normal and
+// "%f %f %f\n" motion; a spawned root writes its point k, the step into it
+// and its motion. A face's lines depend on nothing but that face.
+TEST_F(Spawning, ExportWritesEachRootAsOneFormattedLine) {
+    hp_->density = hp_scalar(8.0f);
+    const std::vector<Rect> faces{{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
+    hair_model* a = Mesh("a", faces);
+    Mesh("a", faces, 4, 1, {1, 2, 3});
+    const auto parse = [](const std::string& line) {  // nine "%f" numbers, one space apart
+        std::array<float, 9> v{};
+        std::istringstream in(line);
+        std::string again;
+        for (float& x : v) in >> x, again += (again.empty() ? "" : " ") + std::to_string(x);
+        EXPECT_EQ(line, again);
+        return v;
+    };
+    int roots = 0;
+    const std::vector<std::string> moving = Export(nullptr, nullptr, &roots);
+    ASSERT_TRUE(int(moving.size()) == roots && roots >= 6);
+    for (const std::string& line : moving) {
+        const auto v = parse(line);
+        EXPECT_EQ(v, (std::array<float, 9>{v[0], v[1], 0, 0, 0, 1, 1, 2, 3})) << line;
+    }
+    // The second face's lines beside a short and a tall first face are the same.
+    const std::vector<std::string> runs[2] = {
+        Export(a, nullptr), Export(Mesh("b", {{0, 0, 0.5f, 3}, faces[1]}), nullptr)};
+    std::vector<std::string> second[2];
+    for (int k = 0; k < 2; ++k)
+        for (const std::string& l : runs[k])
+            if (parse(l)[0] > 0.5f) second[k].push_back(l);
+    EXPECT_TRUE(runs[1].size() > runs[0].size() && second[0] == second[1]);
+    // Spawned hairs: a child sprouts at point k = spawn segment of its parent
+    // (at least 1, at most segments), the step into it as its normal; the
+    // export writes point 2 of the parent hair (upright, length 1).
     hair_params* kid = hair_params_list_add(names_add("kid"));
     hp_->spawn_params = names_add("kid");
     hp_->spawn_factor = hp_scalar(1.0f), hp_->segments = hp_scalar(4.0f);
-    hp_->density = hp_scalar(10.0f);
-    hair_model* plane = Plane("n");
-    for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}}) {
+    for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}, {2.0f, 2}}) {
         hp_->spawn_segment = hp_scalar(c.first);
         g_hairs.clear();
         std::string out;
-        EXPECT_EQ(Run(plane, &out), 10);
-        EXPECT_NE(out.find("10 number of hairs spawned\n"), std::string::npos);
-        ASSERT_EQ(g_hairs.size(), 20u);
-        for (int i = 0; i < 20; i += 2) {
+        const int n = Run(a, &out);
+        EXPECT_NE(out.find(std::to_string(n) + " number of hairs spawned\n"), std::string::npos);
+        ASSERT_TRUE(g_hairs.size() == 2u * n && n > 0);
+        for (int i = 0; i < 2 * n; i += 2) {
             const kivPoint* parent = g_hairs[i].points.data();
             const hair_state& child = g_hairs[i + 1].state;
             EXPECT_EQ(child.params, kid);
@@ -283,199 +354,111 @@ TEST_F(Spawning, ChildrenSproutAtTheirSpawnSegment) {
             EXPECT_EQ(child.normal, kivVector(parent[c.second - 1], parent[c.second]));
         }
     }
-}
-
-TEST_F(Spawning, TheFrameWalkIsReproducibleAndReleasesGeometry) {
-    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
-    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
-    hp_->equalizer = hp_scalar(0.8f), hp_->baldness = hp_scalar(0.9f);
-    hp_->density = hp_scalar(300.0f), hp_->segments = hp_scalar(4.0f);
-    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}});
-    Plane("n");
-    mdldb_set_type(mdldb_get_new(0), MODEL_NULL, "bare");
-    opt_flags = 3;
-    hair_camera cam;
-    std::vector<Hair> runs[2];
-    g_progress.clear();
-    for (int tiles : {2, 1}) {  // one tile: the geometry is released
-        defs.tiles[0] = tiles;
-        g_hairs.clear();
-        const int id = defs.hair_id;
-        mdldb_set_hair_progress(
-            tiles == 2 ? +[](const mdldb_hair_progress& p) { g_progress.push_back(p); } : nullptr);
-        int total = 0;
-        const std::string out = captured([&] { total = mdldb_hair(cam); });
-        EXPECT_NE(out.find("INFO: model bare has no hair.\n--- rendered " + std::to_string(total) +
-                           " total hairs\n"),
-                  std::string::npos);
-        EXPECT_EQ(defs.hair_id - id, total);
-        if (tiles == 2) {  // one report per model and one at the end
-            std::string seen;
-            for (const mdldb_hair_progress& p : g_progress)
-                seen += std::to_string(p.model) + "/" + std::to_string(p.models) + "/" +
-                        std::to_string(p.wanted) + (p.model_name ? p.model_name : "") + " ";
-            EXPECT_EQ(seen, "0/3/600p 1/3/600n 2/3/600bare 3/3/600 ");
-            EXPECT_TRUE(g_progress[0].hairs == 0 && g_progress[1].hairs > 0);
-            EXPECT_EQ(g_progress[3].hairs, total);
-        }
-        runs[tiles - 1] = g_hairs;
+    const std::vector<std::string> spawned = Export(a, mdldb_get_model(a->name, 1), &roots);
+    ASSERT_EQ(int(spawned.size()), 2 * roots);
+    for (int i = 0; i < roots; ++i) {
+        const auto p = parse(spawned[2 * i]), k = parse(spawned[2 * i + 1]);
+        EXPECT_EQ(k, (std::array<float, 9>{p[0], p[1], 0.5f, 0, 0, 0.25f, 1, 2, 3}));
     }
-    EXPECT_EQ(mdldb_get_index(0, 0)->type, MODEL_NULL);
-    ASSERT_TRUE(runs[0].size() == runs[1].size() && runs[0][0].points.size() == 5u);
-    for (std::size_t i = 0; i < runs[0].size(); ++i)
-        for (int k = 0; k < 5; ++k)
-            ASSERT_EQ(kivVector(runs[0][i].points[k]), kivVector(runs[1][i].points[k])) << i;
 }
 
-// The motion walk grows each hair twice from the same draws: with the
-// same model at both times a polygon model gives the still walk's hairs
-// twice; with the close model moved by T each close hair is its open
-// hair moved by T (clumps included). The sink gets both cameras.
-TEST_F(Spawning, TheMotionWalkGrowsEveryHairAtBothTimesFromTheSameDraws) {
-    hp_->scraggle = hp_scalar(0.4f), hp_->curl_tip = hp_scalar(0.7f);
-    hp_->density = hp_scalar(120.0f), hp_->segments = hp_scalar(4.0f);
-    const std::vector<Rect> rects = {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
-    hair_model* open = Mesh("p", rects);
-    const kivPoint T(2.0f, -1.0f, 0.5f);
-    hair_model* moved = Mesh("p", rects, 4, 1, T);
-    hair_camera cam0, cam1;
-    const mdldb_motion_hair_sink previous = mdldb_set_motion_hair_sink(RecordPair);
-    int n = 0;
-    hair_params** list = nullptr;
-    assdb_get_model_hair(open->name, &n, &list);
-
-    const int still = Run(open);
-    const std::vector<Hair> still_hairs = g_hairs;
-    ASSERT_GT(still, 50);
-    for (bool clumps : {false, true}) {
-        if (clumps) {
-            hp_->clump = hp_scalar(0.6f), hp_->clumpfrequency = hp_scalar(40.0f);
-            hp_->usamples = hp_->vsamples = hp_scalar(5.0f);
-        }
-        for (hair_model* close : {open, moved}) {
-            SCOPED_TRACE(std::string(clumps ? "clumps, " : "") +
-                         (close == open ? "still" : "moved"));
-            g_hairs.clear();
-            const int id = defs.hair_id;
-            int count = 0;
-            const std::string out = captured(
-                [&] { count = mdldb_motion_blur_hair_model(open, close, &cam0, &cam1, n, list); });
-            EXPECT_EQ(out.find("totals:"), std::string::npos);
-            EXPECT_EQ(g_close_camera, &cam1);
-            EXPECT_EQ(defs.hair_id - id, count) << "one hair id per pair";
-            ASSERT_EQ(g_hairs.size(), 2u * count);
-            if (!clumps) {
-                ASSERT_EQ(count, still);
-            }
-            for (int i = 0; i < count; ++i) {
-                const Hair &h0 = g_hairs[2 * i], &h1 = g_hairs[2 * i + 1];
-                ASSERT_EQ(h0.points.size(), 5u);
-                if (!clumps) {
-                    for (int k = 0; k < 5; ++k)
-                        ASSERT_EQ(kivVector(h0.points[k]), kivVector(still_hairs[i].points[k]));
-                }
-                const kivPoint shift = close == open ? kivPoint() : T;
-                for (int k = 0; k < 5; ++k)
-                    expect_near(h1.points[k], h0.points[k] + shift, 2e-5f,
-                                "hair " + std::to_string(i) + " point " + std::to_string(k));
-                expect_near(h1.state.normal_mb, h0.state.normal, 1e-6f);
-                expect_near(h1.state.pos_mb, h0.state.pos + shift, 2e-5f);
-            }
-        }
-    }
-    mdldb_set_motion_hair_sink(previous);
-    // The walk over the lists: the model of the same name closes the shutter.
-    g_hairs.clear();
-    mdldb_set_motion_hair_sink(RecordPair);
-    const std::string out = captured([&] { EXPECT_GT(mdldb_motion_blur_hair(&cam0, &cam1), 0); });
-    EXPECT_NE(out.find(" total hairs\n"), std::string::npos);
-    ASSERT_FALSE(g_hairs.empty());
-    expect_near(g_hairs[1].points[0], g_hairs[0].points[0] + T, 2e-5f);
-    mdldb_set_motion_hair_sink(previous);
-}
-
-// The export lines of a face depend on nothing but that face.
-TEST_F(Spawning, ExportWritesEachRootWithItsNormalAndMotion) {
-    hp_->density = hp_scalar(8.0f);
-    const std::string path = temp_path(".txt");
-    using Line = std::array<float, 9>;
-    const auto lines = [&](hair_model* m, hair_model* m2, std::vector<Line>* face1) {
-        int roots = 0;
-        const std::string text = captured([&] {
-            roots = m ? mdldb_kestrel_model(path.c_str(), m, m2, 1, &hp_)
-                      : mdldb_kestrel(path.c_str(), 1);  // the walk over both lists
-        });
-        EXPECT_EQ(text.find("1 assignments created " + std::to_string(roots) + " hairs for "), 0u);
-        std::ifstream in(path);
-        std::vector<Line> out;
-        for (Line v; in >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5] >> v[6] >> v[7] >> v[8];) {
-            out.push_back(v);
-            if (v[0] > 0.5f && face1) face1->push_back(v);
-        }
-        EXPECT_EQ(static_cast<int>(out.size()), roots);
-        return out;
+// Independent frames on random corners: a triangle whose texture is an affine
+// map of its surface grows along the surface's derivative in v (the second
+// direction along u); a quad along its edges weighted by how far their unit
+// texture vectors run along v, modelled here in double precision.
+TEST(HairPoly, TriangleAndQuadFramesMatchTheirModels) {
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<double> c(-2, 2), r(0, 1);
+    const auto vec = [&](float z) {
+        return kivVector(float(c(rng)), float(c(rng)), z * float(c(rng)));
     };
-    const std::vector<Rect> faces{{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
-    hair_model* a = Mesh("a", faces);
-    Mesh("a", faces, 4, 1, {1, 2, 3});
-    const auto moving = lines(nullptr, nullptr, nullptr);
-    ASSERT_GE(moving.size(), 6u);
-    for (const Line& v : moving) EXPECT_EQ(v, (Line{v[0], v[1], 0, 0, 0, 1, 1, 2, 3}));
-    std::vector<Line> short_face1, tall_face1;
-    const auto plain = lines(a, nullptr, &short_face1);
-    EXPECT_GT(lines(Mesh("b", {{0, 0, 0.5f, 3}, faces[1]}), nullptr, &tall_face1).size(),
-              plain.size());
-    EXPECT_EQ(short_face1, tall_face1);
-    std::remove(path.c_str());
-}
-
-// A diamond's texture edges cancel along v: hairs point to its centre. A
-// texture edge of no length cannot be prepared.
-TEST(HairPoly, QuadsWithoutAVDirectionOrWithDegenerateEdges) {
-    hair_poly p;
-    p.nb_points = 4;
+    for (int trial = 0; trial < 40; ++trial) {
+        hair_poly p;
+        const bool tri = trial % 2 == 0;
+        p.nb_points = tri ? 3 : 4;
+        const kivVector O = vec(1), A = vec(1), B = vec(1), uv0 = vec(0), ua = vec(0), ub = vec(0);
+        if (std::fabs(ua.x * ub.y - ua.y * ub.x) < 0.3) continue;  // keep the texture well shaped
+        const kivVector uvs[4] = {uv0, uv0 + ua, uv0 + ua + ub + kivVector(0.2f, 0, 0), uv0 + ub};
+        for (int i = 0; i < p.nb_points; ++i) {  // P(u, v) = O + u A + v B
+            p.uvs[i] = kivPoint(uvs[i == 2 && tri ? 3 : i]);
+            p.points[i] = kivPoint(O + A * p.uvs[i].x + B * p.uvs[i].y), p.normals[i] = vec(1);
+        }
+        quad_vdir(&p);
+        const double s = r(rng), t = r(rng);
+        kivVector f[4];
+        ASSERT_EQ(1, p.calc_posnrmdir(s, t, f));
+        // Corner weights: folded barycentric or bilinear.
+        const double b1 = s + t > 1 ? 1 - s : s, b2 = s + t > 1 ? 1 - t : t;
+        const double w[4] = {tri ? 1 - b1 - b2 : (1 - s) * (1 - t), tri ? b1 : s * (1 - t),
+                             tri ? b2 : s * t, tri ? 0 : (1 - s) * t};
+        kivVector pos, n, dir = B, dir2 = A;
+        for (int i = 0; i < p.nb_points; ++i)
+            pos = pos + kivVector(p.points[i]) * float(w[i]), n = n + p.normals[i] * float(w[i]);
+        if (!tri) {  // edges (0 1), (3 2), (1 2), (0 3) by |v| of their unit texture vectors
+            const int from[4] = {0, 3, 1, 0}, to[4] = {1, 2, 2, 3};
+            const double along[4] = {1 - t, t, s, 1 - s};
+            dir = kivVector();
+            for (int e = 0; e < 4; ++e) {
+                const kivPoint &a = p.uvs[from[e]], &b = p.uvs[to[e]];
+                const double v = std::fabs(b.y - a.y) / std::hypot(b.x - a.x, b.y - a.y);
+                dir = dir + kivVector(p.points[from[e]], p.points[to[e]]) * float(along[e] * v);
+            }
+            dir2 = dir;
+        }
+        n.norm(), dir.norm(), dir2.norm();
+        const kivVector want[4] = {pos, n, dir, dir2};
+        for (int k = 0; k < 4; ++k) expect_near(f[k], want[k], 1e-4f, std::to_string(trial));
+    }
+    hair_poly d;  // a diamond's texture edges cancel along v: hairs point to its centre
+    d.nb_points = 4;
     const kivPoint diamond[4] = {{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {1, -1, 0}};
-    std::copy(diamond, diamond + 4, p.points);
-    std::copy(diamond, diamond + 4, p.uvs);
-    std::fill(p.normals, p.normals + 4, kivVector(0, 0, 1));
-    quad_vdir(&p);
-    EXPECT_TRUE(p.v_dir_ok == 0 && p.u_dir_ok == 1);
-    kivVector frame[4];
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(p.calc_posnrmdir(0.0, 0.0, frame), 1);
-    EXPECT_EQ(frame[2], kivVector(1, 0, 0));
-    p.uvs[1] = p.uvs[0];
-    EXPECT_THROW(quad_vdir(&p), FurEFailed);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "In special case\nFATAL: quad_vdir check vector norm failure\n");
+    std::copy(diamond, diamond + 4, d.points), std::copy(diamond, diamond + 4, d.uvs);
+    std::fill(d.normals, d.normals + 4, kivVector(0, 0, 1));
+    kivVector f[4];
+    EXPECT_EQ("In special case\n", captured([&] { quad_vdir(&d), d.calc_posnrmdir(0.0, 0.0, f); }));
+    EXPECT_EQ(f[2], kivVector(1, 0, 0));
 }
 
 }  // namespace
 
-// usamples x vsamples from the hair file size the clump grid: a grid above
-// 2^20 nodes is refused with a message (the hairs still grow, without
-// clumps); one at the cap is built.
-TEST_F(Spawning, ClumpGridLargerThanItsCapIsRefused) {
+// With clumpfrequency 100 every draw (r1, r2, r3, the grid's one number per
+// polygon on the first, then r4, r5, r6) grows a centre from grid node
+// i = floor((span u + lo) / span (nu - 1)), j likewise, when that node lies in
+// a face: on a triangle moved off its texture (range 0 ... 3), and on a surface
+// whose knots start at 1 (nodes past the grid give nothing). A grid above
+// 2^20 nodes is refused.
+TEST_F(Spawning, ClumpCentresLandOnTheirGridNodes) {
     hp_->clump = hp_scalar(0.5f), hp_->clumpfrequency = hp_scalar(100.0f);
-    hp_->density = hp_scalar(20.0f), hp_->segments = hp_scalar(2.0f);
-    hair_model* m = Plane("n");
+    hp_->usamples = hp_->vsamples = hp_scalar(5.0f), hp_->offset = hp_scalar(0.25f);
+    const kivPoint shift(3, -2, 1);
+    hair_model* mesh = Mesh("p", {{0, 0, 1, 1}}, 3, 0, shift);
     hair_state hs;
     hair_poly poly;
-    std::vector<clump_centre> centres;
+    for (hair_model* m : {mesh, Plane("n", 1.0f)}) {
+        std::vector<clump_centre> centres;
+        spawn_detail::build_clump_centres(m, hp_, hs, poly, centres);
+        korvo_host::srand48(0);
+        std::size_t k = 0;
+        for (int draw = 0; draw < 25; ++draw) {
+            const double r1 = korvo_host::drand48(), r2 = korvo_host::drand48();
+            for (int i = 0; i < (draw == 0 && m == mesh ? 5 : 4); ++i) korvo_host::drand48();
+            const double lo = m == mesh ? 0 : 1;
+            const int i = int(std::floor((3 * r1 + lo) / 3 * 4)),
+                      j = int(std::floor((3 * r2 + lo) / 3 * 4));
+            if (i > 4 || j > 4 || (m == mesh && i + j > 4)) continue;
+            ASSERT_LT(k, centres.size()) << draw;
+            const kivPoint node(i / 4.0f, j / 4.0f, 0.25f);
+            expect_near(centres[k].root, m == mesh ? node + shift : node, 1e-5f,
+                        std::to_string(draw));
+            expect_near(centres[k++].direction, kivVector(0, 0, 1), 1e-6f);
+        }
+        EXPECT_EQ(k, centres.size());
+    }
     hp_->usamples = hp_scalar(2048.0f), hp_->vsamples = hp_scalar(1024.0f);
-    const std::string out =
-        captured([&] { spawn_detail::build_clump_centres(m, hp_, hs, poly, centres); });
-    EXPECT_EQ("ERROR: clump sample grid 2048 x 1024 too large for n\n", out);
-    EXPECT_TRUE(centres.empty());
-    std::string text;
-    EXPECT_GT(Run(m, &text), 0);
-    EXPECT_NE(std::string::npos, text.find("too large")) << text;
-
-    // At the cap the grid is built (over data points it stays empty).
-    hp_->usamples = hp_scalar(1024.0f);
-    EXPECT_EQ("", captured([&] {
-                  spawn_detail::build_clump_centres(Points("d", 4), hp_, hs, poly, centres);
-              }));
+    std::vector<clump_centre> none;
+    EXPECT_EQ("ERROR: clump sample grid 2048 x 1024 too large for p\n",
+              captured([&] { spawn_detail::build_clump_centres(mesh, hp_, hs, poly, none); }));
+    EXPECT_TRUE(none.empty());
 }
 
 // The polygon message counts quads and other faces in the first pass of the
@@ -483,22 +466,83 @@ TEST_F(Spawning, ClumpGridLargerThanItsCapIsRefused) {
 TEST_F(Spawning, FaceCountsComeFromTheFirstAssignmentOnly) {
     hair_model* m = Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}});
     hair_params* second = hair_params_list_add(names_add("second"));
-    second->density = hp_scalar(10.0f), second->erectness = hp_scalar(0.0f);
+    second->density = hp_->density = hp_scalar(10.0f), second->erectness = hp_scalar(0.0f);
     assdb_assign_hair("second", m->name);
-    hp_->density = hp_scalar(10.0f);
-    std::string out;
-    const int both = Run(m, &out);
-    EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(both) +
-                           " hairs from polygons p (0, 2)\n"))
-        << out;
-    int n = 0;
+    int counts[2], n = 0;
     hair_params** list = nullptr;
     assdb_get_model_hair(m->name, &n, &list);
-    ASSERT_EQ(2, n);
-    list[0]->set_visibility(false);
-    const int one = Run(m, &out);
-    EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(one) +
-                           " hairs from polygons p (0, 0)\n"))
-        << out;
-    EXPECT_TRUE(one > 0 && one < both);
+    for (int k = 0; k < 2; ++k) {  // the first assignment placing hairs, then none
+        std::string out;
+        counts[k] = Run(m, &out);
+        EXPECT_EQ(0u, out.find("2 assignments created " + std::to_string(counts[k]) +
+                               " hairs from polygons p (0, " + (k ? "0" : "2") + ")\n"))
+            << out;
+        list[0]->set_visibility(false);
+    }
+    EXPECT_TRUE(counts[1] > 0 && counts[1] < counts[0]);
+}
+
+// Curve files recorded while rendering hold the drawn hairs placed by the
+// description's matrix, computed here in double precision, widths in world
+// units; one "l" line per hair joins its points in order. The standalone
+// export draws nothing and writes the same file. Other names are refused.
+TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
+    hp_->density = hp_scalar(40.0f), hp_->segments = hp_scalar(5.0f);
+    hp_->width_base = hp_scalar(0.02f), hp_->diffuse_tip = hp_color(kivColor(0.1f, 0.2f, 0.8f, 1));
+    hp_->matrix = kivMatrix(0, 2, 0, 0, -1, 0, 0.5f, 0, 0, 0, 3, 0, 3, -2, 5, 1);
+    Mesh("skin", {{0, 0, 1, 1}});
+    defs.tiles[0] = 2;  // the geometry stays for the next walk
+    hair_params_set_wunits(2.5f);
+    hair_camera cam;
+    std::string path[3] = {temp_path(".usda"), temp_path(".obj"), temp_path(".USDA")}, text[3];
+    for (int k = 0; k < 2; ++k) {
+        curve_writer w;
+        ASSERT_EQ(w.open(path[k].c_str()), 1);
+        g_hairs.clear();
+        captured([&] {
+            curve_recording recording(w);
+            mdldb_hair(cam);
+        });
+        ASSERT_EQ(w.close(), 1);
+        ASSERT_TRUE(g_hairs.size() > 10u && w.curves() == long(g_hairs.size()));
+    }
+    std::vector<double> counts, points, widths, colors, joined;
+    for (const Hair& h : g_hairs) {
+        counts.push_back(double(h.points.size()));
+        for (std::size_t k = 0; k < h.points.size(); ++k) {
+            const float* m = hp_->matrix.m;
+            for (int j = 0; j < 3; ++j)
+                points.push_back(double(h.points[k].x) * m[j] + double(h.points[k].y) * m[4 + j] +
+                                 double(h.points[k].z) * m[8 + j] + m[12 + j]);
+            const kivColor& c = h.vertices[k].diffuse;
+            widths.push_back(h.vertices[k].width * 2.5),
+                colors.insert(colors.end(), {c.r, c.g, c.b});
+            joined.push_back(double(joined.size() + 1));
+        }
+    }
+    const auto expect = [](const std::vector<double>& got, const std::vector<double>& want) {
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], want[i], 1e-5) << i;
+    };
+    EXPECT_EQ(Numbers(path[0], "int[] curveVertexCounts"), counts);
+    expect(Numbers(path[0], "point3f[] points"), points);
+    expect(Numbers(path[0], "float[] widths"), widths);
+    expect(Numbers(path[0], "color3f[] primvars:displayColor"), colors);
+    EXPECT_EQ(Numbers(path[1], "\nl "), joined);
+    expect(Numbers(path[1], "\nv ", 3), points);
+    g_hairs.clear();
+    captured(
+        [&] { EXPECT_TRUE(mdldb_export_curves(path[2].c_str(), cam) == 1 && g_hairs.empty()); });
+    for (int k = 0; k < 3; ++k) {
+        std::ifstream in(path[k]);
+        text[k].assign(std::istreambuf_iterator<char>(in), {});
+        std::remove(path[k].c_str());
+    }
+    EXPECT_EQ(text[2], text[0]);
+    EXPECT_EQ(curve_format_of("dir.obj/hair.usd"), curve_format::none);
+    curve_writer w;
+    EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("hair.abc"), 0); }),
+              "ERROR: curve file hair.abc: the name must end in .usda or .obj\n");
+    EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("/nonexistent/dir/hair.obj"), 0); }),
+              "ERROR: cannot create curve file /nonexistent/dir/hair.obj\n");
 }
