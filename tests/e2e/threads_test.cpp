@@ -81,12 +81,12 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
 // the hair drawn in bands cut by where it is: with a crop, a render region
 // and the motion-blurred hair the files stay those of one process.
 TEST(Threads, SurfacesAndHairInUnequalBandsMatchOneProcess) {
-    const std::string shaded = scene("shade", kData + "shade.hair", kData + "shade.assign") +
+    const std::string shaded = scene("shade", "shade", kData + "shade.hair") +
                                "--subpixel 2 --surfaces --surface-color ground=0.4,0.3,0.2 ";
     expect_same_with_threads(shaded + "--out s.exr --deep d.exr", {"s.exr", "d.exr"});
     expect_same_with_threads(shaded + "--crop 4,6,150,100 --region 10,2,140,90 --out c.png",
                              {"c.png"});
-    expect_same_with_threads(scene("hidden", kData + "fur.hair", kData + "nowall.assign") +
+    expect_same_with_threads(scene("hidden", "nowall") +
                                  "--frames 1-1 --subpixel 2 --surfaces --motion-blur "
                                  "--out b.#.exr --deep d.#.exr",
                              {"b.1.exr", "d.1.exr"});
