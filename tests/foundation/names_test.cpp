@@ -86,8 +86,8 @@ TEST_F(NameTable, DumpFormat) {
     ASSERT_EQ(1, names_init(3));
     // 'a' = 97 and 'd' = 100 share bucket 1; 'c' = 99 is in bucket 0.
     for (const char* s : {"a", "a", "d", "c"}) names_add(s);
-    const std::string rule = "------------------------\n", title = "Name Hash Table Contents\n";
-    EXPECT_EQ(title + rule +
-                  "bucket    0 : (c, 1) \nbucket    1 : (a, 2) (d, 1) \nbucket    2 : \n" + rule,
-              captured(names_dump));
+    EXPECT_EQ(
+        "Name Hash Table Contents\n------------------------\nbucket    0 : (c, 1) \n"
+        "bucket    1 : (a, 2) (d, 1) \nbucket    2 : \n------------------------\n",
+        captured(names_dump));
 }
