@@ -15,8 +15,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // A connected pair of stream sockets: end 0 for the library, end 1 for the controller.
 struct SocketPair {
     int fd[2] = {-1, -1};
@@ -42,18 +40,18 @@ std::string decoded(const char* line) {
            std::to_string(index) + " `" + text;
 }
 
-// Captures the host commands and restores every piece of message state.
+// Captures the host commands, one a line, and restores every piece of message state.
 class Messages : public testing::Test {
   protected:
     void SetUp() override {
-        sink_ = KorvoGlobal::setCommandSink([this](const char* c) { commands.push_back(c); });
+        sink_ = KorvoGlobal::setCommandSink([this](const char* c) { (commands += c) += '\n'; });
     }
     void TearDown() override {
         KorvoGlobal::setCommandSink(sink_);
         setMsgIndex(1), setAdvancedRender(false), setPfd(kFurInvalidSocket);
         setSocketFd(kFurInvalidSocket);
     }
-    Lines commands;
+    std::string commands;
     KorvoGlobal::CommandSink sink_;
 };
 
@@ -73,7 +71,6 @@ TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
     const std::vector<const char*> texts({"hello", "Can't open data file a", nullptr,
                                           longText.c_str(), "ignored", "NULLified", "", "Null",
                                           "user abort", "tick", "x", "x", "x", "x", "x"});
-    std::string printed;
     setMsgIndex(100);
     for (bool advanced : {false, true}) {
         setAdvancedRender(advanced);
@@ -83,12 +80,10 @@ TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
             SCOPED_TRACE(std::to_string(type) + " " + (text ? text : "(null)"));
             SocketPair pair;
             setPfd(pair.library());
-            commands.clear();
+            commands += advanced ? "" : "-- " + std::to_string(type) + "\n";
             const int before = getMsgIndex(), index = before + (type == infoTerminated);
             sendInfo(static_cast<infoType>(type), text);
             const std::string bytes = pair.read(), line = bytes.substr(0, bytes.find('\0'));
-            printed += advanced ? "" : "-- " + std::to_string(type) + "\n";
-            for (const std::string& c : commands) printed += c + "\n";
             const bool numbered = type != infoHeartbeat;
             EXPECT_EQ(numbered ? index + 1 : before, getMsgIndex());
             EXPECT_EQ(numbered ? line.size() + 1 : 0, bytes.size()) << "the line, then a NUL";
@@ -100,11 +95,10 @@ TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
         }
     }
     std::ifstream file(KORVO_TEST_DATA "/foundation/sendinfo.printed");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), printed);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), commands);
     commands.clear();  // progress commands are not silenced
     startProgress("Reading hair file"), completeProgress(), processStatus(42);
-    EXPECT_EQ((Lines{"StartProgress Reading hair file", "CompleteProgress", "ProcessStatus 42 "}),
-              commands);
+    EXPECT_EQ("StartProgress Reading hair file\nCompleteProgress\nProcessStatus 42 \n", commands);
 }
 
 TEST(DecodeInfo, ParsesClampsAndRejects) {
@@ -136,8 +130,7 @@ TEST_F(Messages, PipeAndPortSenders) {
     EXPECT_EQ("status 5a", pipe.read());
     EXPECT_EQ("render frame 3", port.read());
     EXPECT_EQ("", port.read(0)) << "the peer's bytes were drained";
-    EXPECT_TRUE(pipe.nonBlocking() &&
-                commands == (Lines{"print \"status 5\\n\"", "print \"a\\n\""}));
+    EXPECT_TRUE(pipe.nonBlocking() && commands == "print \"status 5\\n\"\nprint \"a\\n\"\n");
     std::string chunk(65536, 'f');
     while (::send(port.fd[0], chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
     }
