@@ -4,7 +4,6 @@
 
 #include <map>
 #include <random>
-#include <tuple>
 
 #include "foundation/fur_exception.h"
 #include "test_support.h"
@@ -22,13 +21,11 @@ class NameTable : public testing::Test {
 TEST(HashIt, KnownValues) {
     // 26499 = (97 * 16 + 98) * 16 + 99; a byte above 0x7F counts as negative
     // (97 * 16 - 128); long texts fold their top four bits back in.
-    const std::tuple<int, const char*, int> cases[] = {
-        {12345, "", 0},
-        {100000, "abc", 26499},
-        {100000, "a\x80", 1424},
-        {2147483647, "hair_description_long_name", 81223397},
-        {9973, "hair_description_long_name", 81223397 % 9973}};
-    for (const auto& [size, text, hash] : cases) EXPECT_EQ(hash, hash_it(size, text)) << text;
+    const int sizes[] = {12345, 100000, 100000, 2147483647, 9973};
+    const int hashes[] = {0, 26499, 1424, 81223397, 81223397 % 9973};
+    const char* texts[] = {"", "abc", "a\x80", "hair_description_long_name",
+                           "hair_description_long_name"};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(hashes[i], hash_it(sizes[i], texts[i])) << texts[i];
 }
 
 // Random adds, uses and removes of twelve texts in eight buckets (never more
