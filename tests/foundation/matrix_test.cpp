@@ -64,8 +64,7 @@ TEST(KivMatrix, AgreesWithADoublePrecisionModel) {
             EXPECT_NEAR(col + a[3][i], (&ap.x)[i], 1e-5);
             EXPECT_NEAR(col, (&av.x)[i], 1e-5);
         }
-        kivPoint pp = p, qp = p;
-        expect_near(pp.post_mult(a), pa, 0), expect_near(qp.pre_mult(a), ap, 0);
+        expect_near(kivPoint(p).post_mult(a), pa, 0), expect_near(kivPoint(p).pre_mult(a), ap, 0);
         expect_near(kivVector(v).post_mult(a), va, 0), expect_near(v.pre_mult(a), av, 0);
         // All four components: (p a) b is p (a b).
         kivPoint4 twice(p.x, p.y, p.z, 2), once = twice;
