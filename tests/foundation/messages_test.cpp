@@ -76,20 +76,19 @@ TEST_F(Messages, SendInfoHostAndNumberedLinesForEveryType) {
         setAdvancedRender(advanced);
         for (int i = 0; i < 15; ++i) {
             const int type = types[i];
-            const char* text = texts[i];
-            SCOPED_TRACE(std::to_string(type) + " " + (text ? text : "(null)"));
+            SCOPED_TRACE(i);
             SocketPair pair;
             setPfd(pair.library());
             commands += advanced ? "" : "-- " + std::to_string(type) + "\n";
             const int before = getMsgIndex(), index = before + (type == infoTerminated);
-            sendInfo(static_cast<infoType>(type), text);
+            sendInfo(static_cast<infoType>(type), texts[i]);
             const std::string bytes = pair.read(), line = bytes.substr(0, bytes.find('\0'));
             const bool numbered = type != infoHeartbeat;
             EXPECT_EQ(numbered ? index + 1 : before, getMsgIndex());
             EXPECT_EQ(numbered ? line.size() + 1 : 0, bytes.size()) << "the line, then a NUL";
             if (!numbered) continue;
             const std::string want = pid + std::to_string(type) + " " + std::to_string(index) +
-                                     " `" + (text ? text : "");
+                                     " `" + (texts[i] ? texts[i] : "");
             EXPECT_EQ(want.substr(0, kFurMessageLineSize - 1), line);
             EXPECT_EQ(line, decoded(line.c_str()));
         }
@@ -132,8 +131,7 @@ TEST_F(Messages, PipeAndPortSenders) {
     EXPECT_EQ("", port.read(0)) << "the peer's bytes were drained";
     EXPECT_TRUE(pipe.nonBlocking() && commands == "print \"status 5\\n\"\nprint \"a\\n\"\n");
     std::string chunk(65536, 'f');
-    while (::send(port.fd[0], chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
-    }
+    while (::send(port.fd[0], chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) continue;
     ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
     EXPECT_EQ(0, commPortSendInfo("one more"));
     ASSERT_EQ(3, ::send(pipe.fd[1], "abc", 3, 0));
