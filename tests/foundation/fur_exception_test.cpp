@@ -16,13 +16,10 @@ TEST(FurException, ClassesTextsAndFail) {
     EXPECT_EQ("plug not found", thrown<FurException>([] {
                   throw FurEStatus(KorvoStatus(KorvoStatus::kFailure, "plug not found"), "text");
               }));
-    EXPECT_EQ("Bad channel coding (\"q\")", thrown<FurEBadParameter>(
-                                                [] {
-                                                    furFail<FurEBadParameter>(
-                                                        "Bad channel coding (\"q\")",
-                                                        "FATAL: (\"%s\"), bye", "q");
-                                                },
-                                                &printed));
+    const auto badCoding = [] {
+        furFail<FurEBadParameter>("Bad channel coding (\"q\")", "FATAL: (\"%s\"), bye", "q");
+    };
+    EXPECT_EQ("Bad channel coding (\"q\")", thrown<FurEBadParameter>(badCoding, &printed));
     EXPECT_EQ("FATAL: (\"q\"), bye", printed);
     EXPECT_EQ("Tmap cache.",
               thrown<FurEFailed>([] { furFail("Tmap cache.", "FATAL: %d\n", 1); }, &printed));

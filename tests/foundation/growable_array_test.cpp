@@ -5,12 +5,7 @@
 #include <algorithm>
 #include <random>
 
-namespace {
 using Values = std::vector<std::uint64_t>;
-Values contents(const FurArray64& a) {
-    return Values(a.data, a.data + a.length);
-}
-}  // namespace
 
 // Three lengths in turn and the capacity after them: the first block is
 // exact and shrinking keeps it; the step is max(4, length / 8) of the length
@@ -24,7 +19,7 @@ TEST(FurArray64, GrowthSteps) {
     for (const auto& c : cases) {
         FurArray64 a;
         a.setLength(c[0], c[4]), a.setLength(c[1]), a.setLength(c[2]);
-        EXPECT_EQ(Values(c[2], 0), contents(a));
+        EXPECT_EQ(Values(c[2], 0), Values(a.data, a.data + a.length));
         EXPECT_EQ(c[3], a.capacity) << c[0] << " -> " << c[2];
         a.setLength(0);
         EXPECT_EQ(nullptr, a.data) << "length 0 frees the block";
@@ -64,9 +59,9 @@ TEST(FurArray64, MatchesAVectorUnderRandomOperations) {
             a.compact();
             ASSERT_EQ(a.length, a.capacity);
         }
-        ASSERT_EQ(model, contents(a)) << "step " << step;
+        ASSERT_EQ(model, Values(a.data, a.data + a.length)) << "step " << step;
         ASSERT_LE(a.length, a.capacity);
     }
     pair.insertArray(1, pair);  // into itself
-    EXPECT_EQ((Values{8, 8, 9, 9}), contents(pair));
+    EXPECT_EQ((Values{8, 8, 9, 9}), Values(pair.data, pair.data + pair.length));
 }

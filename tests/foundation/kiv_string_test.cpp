@@ -8,17 +8,10 @@ TEST(KivString, OwnershipAndOperations) {
     const string none, copyOfNull(none);
     string a("hair"), b(a), c("x");
     b[0] = 'f', c += string("yz"), c += '!';
-    const string texts[] = {copyOfNull,
-                            a,
-                            b,
-                            c,
-                            string("dir") + string("/file"),
-                            string("x/y/z").rindex('/'),
-                            string("xyz").rindex('/'),
-                            string().rindex('/'),
-                            string("a.rla").cond_append(".rla"),
-                            string("a").cond_append(".rla"),
-                            string("rla").cond_append(".rla")};
+    const std::vector<string> texts(
+        {copyOfNull, a, b, c, string("dir") + string("/file"), string("x/y/z").rindex('/'),
+         string("xyz").rindex('/'), string().rindex('/'), string("a.rla").cond_append(".rla"),
+         string("a").cond_append(".rla"), string("rla").cond_append(".rla")});
     const char* expected[] = {nullptr, "hair",  "fair",  "xyz!",  "dir/file", "/z",
                               "xyz",   nullptr, "a.rla", "a.rla", "rla.rla"};
     for (int i = 0; i < 11; ++i) EXPECT_STREQ(expected[i], static_cast<const char*>(texts[i])) << i;

@@ -38,14 +38,14 @@ TEST(ClipPolygon, AreaMatchesBruteForce) {
         const double cx = 1.6 * u(rng) - 0.3, cy = 1.6 * u(rng) - 0.3, rad = 0.1 + 0.6 * u(rng);
         const double zx = 1.2 * u(rng) - 0.6, zy = 1.2 * u(rng) - 0.6,
                      z0 = u(rng) - zx * cx - zy * cy;
-        double angles[6], inside = 0;
+        double angles[6], px[6], py[6], inside = 0;
         const int count = 3 + n % 4;
         for (double& a : angles) a = 2 * M_PI * u(rng);
         std::sort(angles, angles + count);
         clip_poly p{count, CLIP_SX | CLIP_SY | CLIP_SZ | CLIP_SW | CLIP_X | CLIP_R, {}};
         for (int k = 0; k < count; ++k) {
-            const double x = cx + rad * std::cos(angles[k]), y = cy + rad * std::sin(angles[k]);
-            p.v[k] = vertex(x, y, z0 + zx * x + zy * y, 0.5 + 2 * u(rng));
+            px[k] = cx + rad * std::cos(angles[k]), py[k] = cy + rad * std::sin(angles[k]);
+            p.v[k] = vertex(px[k], py[k], z0 + zx * px[k] + zy * py[k], 0.5 + 2 * u(rng));
         }
         const clip_poly before = p;
         for (double x = 0.5 / 160; x < 1; x += 1.0 / 160)
@@ -53,12 +53,8 @@ TEST(ClipPolygon, AreaMatchesBruteForce) {
                 const double z = z0 + zx * x + zy * y;
                 bool in = x >= box.x0 && x <= box.x1 && y >= box.y0 && y <= box.y1 && z >= box.z0 &&
                           z <= box.z1;
-                for (int k = 0, l = count - 1; in && k < count; l = k++) {
-                    const double ax = before.v[l].sx / before.v[l].sw,
-                                 ay = before.v[l].sy / before.v[l].sw;
-                    in = (before.v[k].sx / before.v[k].sw - ax) * (y - ay) >=
-                         (before.v[k].sy / before.v[k].sw - ay) * (x - ax);
-                }
+                for (int k = 0, l = count - 1; in && k < count; l = k++)
+                    in = (px[k] - px[l]) * (y - py[l]) >= (py[k] - py[l]) * (x - px[l]);
                 inside += in / (160.0 * 160.0);
             }
         const int result = clip_polygon(p, box);

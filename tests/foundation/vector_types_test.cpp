@@ -7,35 +7,33 @@
 #include "foundation/fscale.h"
 #include "test_support.h"
 
-// Division multiplies by the float reciprocal: 5 * float(1/3) is not 5 / 3 in float.
-TEST(KivPoint, ArithmeticAndDivision) {
+// Division multiplies by the float reciprocal: 5 * float(1/3) is not 5 / 3 in
+// float. A tiny vector is left alone by norm; a rounded cosine above 1 still
+// gives the angle 0.
+TEST(KivPointAndVector, ArithmeticProductsAndAngles) {
     const kivPoint p(1, 2, 3), q(4, -5, 6);
-    kivPoint r = 2.0f * -(q - p), a(5, 5, 5), z(4, 6, 2);
-    kivVector v(5, 5, 5);
+    kivPoint r = 2.0f * -(q - p), f(5, 5, 5), z(4, 6, 2);
+    const kivVector a(1, 2, 3), b(-2, 0.5f, 4);
+    kivVector tiny(0, 0, 1e-6f), n(3, 0, 4), v(5, 5, 5);
     const float third = 5.0f * static_cast<float>(1.0 / 3.0);
-    r *= 1.5f, r += q, z.div_z(), a /= 3.0f, v /= 3.0f;
+    r *= 1.5f, r += q, z.div_z(), f /= 3.0f, v /= 3.0f;
     expect_near(r + p * q, kivPoint(-1, 6, 15), 0);
     expect_near(lerp(p, q, 0.25f), kivPoint(1.75f, 0.25f, 3.75f), 0);
     expect_near(z, kivPoint(2, 3, 1), 0);
-    expect_near(a, kivPoint(third, third, third), 0);
+    expect_near(f, kivPoint(third, third, third), 0);
     expect_near(v, kivVector(third, third, third), 0);
     EXPECT_FLOAT_EQ(5.0f, kivPoint(1, 1, 1).distance(kivPoint(4, 5, 1)));
     EXPECT_EQ(0.0f, kivPoint(1, 1, 1).distance(kivPoint(1, 1, 1 + 5e-6f))) << "below 1e-5";
-}
-
-TEST(KivVector, ProductsLengthAndAngles) {
-    const kivVector a(1, 2, 3), b(-2, 0.5f, 4);
-    kivVector tiny(0, 0, 1e-6f), v(3, 0, 4);
     EXPECT_TRUE(kivVector(kivPoint(1, 2, 3), kivPoint(4, 4, 4)) == kivVector(3, 2, 1));
     EXPECT_FLOAT_EQ(22, a * b + a.dot(b));
     EXPECT_EQ(kivVector(2 * 4 - 3 * 0.5f, 3 * -2 - 1 * 4, 1 * 0.5f - 2 * -2), a ^ b);
     EXPECT_EQ(0.0f, tiny.length() + tiny.norm());
-    EXPECT_EQ(kivVector(0, 0, 1e-6f), tiny) << "a tiny vector is left alone";
-    EXPECT_FLOAT_EQ(5, v.norm());
-    expect_near(v, kivVector(0.6f, 0, 0.8f), 1e-7f);
+    EXPECT_EQ(kivVector(0, 0, 1e-6f), tiny);
+    EXPECT_FLOAT_EQ(5, n.norm());
+    expect_near(n, kivVector(0.6f, 0, 0.8f), 1e-7f);
     EXPECT_FLOAT_EQ(45.0f, kivVector(1, 0, 0).angle(kivVector(1, 1, 0)));
     EXPECT_FLOAT_EQ(static_cast<float>(M_PI), kivVector(1, 0, 0).rangle(kivVector(-3, 0, 0)));
-    const kivVector w(0.1f, 0.7f, 0.3f);  // a rounded cosine above 1 still gives 0
+    const kivVector w(0.1f, 0.7f, 0.3f);
     for (float k : {3.0f, 7.0f, 13.0f, 49.0f}) EXPECT_NEAR(0.0f, w.rangle(w * k), 1e-3f) << k;
 }
 

@@ -1,5 +1,7 @@
-// Helpers of the map tool tests: a scene of tests/maptools/scenes copied into
-// a directory of the test's own and loaded through the library's readers.
+// Helpers of the map tool tests: the scenes of tests/maptools/scenes copied
+// into a directory of the test's own, which is the working directory while
+// the test runs (so names and messages are short), and loaded through the
+// library's readers.
 #pragma once
 
 #include <filesystem>
@@ -20,18 +22,21 @@ class MapScene : public testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::copy(KORVO_SOURCE_DIR "/tests/maptools/scenes", dir_);
+        std::filesystem::current_path(dir_);
         ASSERT_TRUE(names_init(1009) == 1 && assdb_init(1009) == 1);
     }
-    void TearDown() override { korvo_tables_done(), std::filesystem::remove_all(dir_); }
+    void TearDown() override {
+        korvo_tables_done(), std::filesystem::current_path(home_),
+            std::filesystem::remove_all(dir_);
+    }
     // Loads fur.hair, name.assign and the scene name.0001.kiv, models transformed.
     void Load(const std::string& name) {
         captured([&] {
-            ASSERT_TRUE(hair_params_init(Path("fur.hair").c_str()) == 1 &&
-                        assdb_readfile(Path(name + ".assign").c_str()) == 1 &&
-                        scndb_init(Path(name).c_str(), 1, 0) == 1);
+            ASSERT_TRUE(hair_params_init("fur.hair") == 1 &&
+                        assdb_readfile((name + ".assign").c_str()) == 1 &&
+                        scndb_init(name.c_str(), 1, 0) == 1);
         });
         mdldb_xform(0);
     }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-    const std::string dir_ = temp_path("");
+    const std::string home_ = std::filesystem::current_path(), dir_ = temp_path("");
 };
