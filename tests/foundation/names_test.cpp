@@ -49,7 +49,9 @@ TEST_F(NameTable, MatchesACountModelUnderRandomOperations) {
             ++refs;
         } else if (refs > 0 || held < 8) {
             hair_name* n = names_add(text.c_str());
-            if (refs++ > 0) ASSERT_EQ(records[text], n) << step;
+            if (refs++ > 0) {
+                ASSERT_EQ(records[text], n) << step;
+            }
             held += refs == 1;
             records[text] = n;
             ASSERT_EQ(int(text.size()) + 9, n->size);
@@ -57,7 +59,9 @@ TEST_F(NameTable, MatchesACountModelUnderRandomOperations) {
         for (const auto& [t, r] : model) {
             hair_name* found = names_find(t.c_str());
             ASSERT_EQ(r ? records[t] : nullptr, found) << step << " " << t;
-            if (found) ASSERT_TRUE(found->refs == r && t == found->name) << step << " " << t;
+            if (found) {
+                ASSERT_TRUE(found->refs == r && t == found->name) << step << " " << t;
+            }
         }
     }
     names_remove(nullptr);
