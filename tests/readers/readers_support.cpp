@@ -22,7 +22,7 @@ std::string write_temp(const std::string& suffix, const std::string& text) {
 }
 
 std::vector<ReadCase> read_cases(const std::string& name) {
-    const std::string text = read_text(std::string(KORVO_TEST_DATA) + "/readers/" + name);
+    const std::string text = read_text(kCases + name);
     std::vector<ReadCase> cases;
     for (std::size_t at = 0, mid; (mid = text.find("\n---- ", at)) != std::string::npos;) {
         const std::size_t line = text.find('\n', mid + 1);

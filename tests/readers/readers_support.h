@@ -11,6 +11,8 @@
 
 // The folder of the description, scene and assignment files of these tests.
 const std::string kReaderData = std::string(KORVO_TEST_DATA) + "/descriptions/";
+// The folder of the case files and expected outputs of these tests.
+const std::string kCases = std::string(KORVO_TEST_DATA) + "/readers/";
 
 // Runs a file reader with stdout captured into *out. Returns its result, or
 // -1 with the text of the FurException it throws in *failure.
