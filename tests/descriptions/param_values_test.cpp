@@ -137,7 +137,7 @@ TEST_F(ParamValues, ImagestepStartFrames) {
     hs_.u = hs_.v = 0.5;
     for (const auto& c : cases) {
         const std::string name = std::to_string(c.red) + ".tex";
-        testimg::add_flat(name, 2, 2, c.red, 0, 0, 0);
+        testimg::add_flat(name, std::uint32_t(c.red) << 24);
         hp_scalar s;
         ASSERT_TRUE(s.set_imagestep(name.c_str(), "r", 0, 100, 10, 0, 1));
         EXPECT_EQ(c.values, overFrames(s, c.frames)) << name;
@@ -193,8 +193,8 @@ TEST_F(ParamValues, CurveDataTermsAndImagesNamedByCurveData) {
     expect_color(c.eval(hs_), 0.5f, 0.6f, 0.7f, 0.8f);
 
     const std::string list = write_temp(".crv", "first.tex\nsecond.tex\n");
-    testimg::add_flat("first.tex", 1, 1, 51, 102, 153, 204);
-    testimg::add_flat("second.tex", 1, 1, 255, 0, 255, 0);
+    testimg::add_flat("first.tex", 0x336699CC);
+    testimg::add_flat("second.tex", 0xFF00FF00);
     ASSERT_TRUE(s.set_image_crvdata(list.c_str(), "b", 3));
     ASSERT_TRUE(c.set_image_crvdata(list.c_str(), "rgb", 3));
     defs.frame = 3;
@@ -221,15 +221,14 @@ TEST_F(ParamValues, ConstantEvaluationOfEveryKind) {
     hs_.vars[9] = -2.5;
     EXPECT_EQ(-2.5f, var.eval(hs_));
     imagestep.set_imagestep("x.tex", "r", 0, 1, 1, 0, 1);
-    expectUndefined([&] { var.eval_const(); }, "hp_scalar");
-    expectUndefined([&] { imagestep.eval_const(); }, "hp_scalar");
-    expectUndefined([&] { hp_scalar().eval_const(); }, "hp_scalar");
-    expectUndefined([&] { hp_scalar().eval(hs_); }, "hp_scalar");
-    expectUndefined([&] { hp_color().eval(hs_); }, "hp_color");
-    // An undefined term inside a chain.
-    hp_scalar chain = scalars("1 + 2");
+    // Variables and imagesteps have no constant value; nothing undefined (a
+    // term inside a chain too) can be evaluated.
+    hp_scalar chain = scalars("1 + 2"), none;
     chain.next->reset();
-    expectUndefined([&] { chain.eval(hs_); }, "hp_scalar");
+    for (const hp_scalar* s : {&var, &imagestep, &none})
+        expectUndefined([&] { s->eval_const(); }, "hp_scalar");
+    for (const hp_scalar* s : {&none, &chain}) expectUndefined([&] { s->eval(hs_); }, "hp_scalar");
+    expectUndefined([&] { hp_color().eval(hs_); }, "hp_color");
 }
 
 // --- Builders -------------------------------------------------------------------

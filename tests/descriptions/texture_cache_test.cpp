@@ -77,7 +77,7 @@ TEST(TextureCache, NameExpansionAndPerFrameNames) {
     const std::vector<std::string> files = {"tex.0007.iff", "tex.$F.iff",
                                             "a7_group_body_skin_group_body_skin.$x$", "0007",
                                             "m[].-003.-3"};
-    for (const std::string& file : files) testimg::add_flat(file, 1, 1, 0, 0, 0, 0);
+    for (const std::string& file : files) testimg::add_flat(file, 0);
     for (const char* name : {"$tex.$F.iff", "tex.$F.iff", "$a$f_$M_$m.$x$", "$$F"})
         tmap_lookup_chan(name, 1, 0.5, 0.5);
     // Without a model, and with a negative frame.
@@ -100,7 +100,7 @@ TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
         for (int i = 0; int(names.size()) < files; ++i) {
             const std::string name = "lru" + std::to_string(i) + ".tex";
             if (hash_it(size, name.c_str()) > 1) continue;
-            testimg::add_flat(name, 1, 1, static_cast<std::uint8_t>(names.size()), 0, 0, 0);
+            testimg::add_flat(name, std::uint32_t(names.size()) << 24);
             names.push_back(name);
         }
         std::deque<int> lru;  // front = most recent
