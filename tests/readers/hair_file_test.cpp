@@ -168,7 +168,7 @@ TEST_F(HairFile, StatementMessages) {
 TEST_F(HairFile, RefusedStatementsChangeNothing) {
     std::string out;
     ASSERT_EQ(ReadText("hair \"a\" {\n  length = 3 ;\n  length = 1 2 ;\n  light_model = 7 ;\n"
-                       "  var[12] = 1 ;\n  width_base = image(\"w.rgb\", \"rg\") ;\n}\n",
+                       "  var[10] = 1 ;\n  width_base = image(\"w.rgb\", \"rg\") ;\n}\n",
                        &out),
               1);
     EXPECT_EQ(out,
