@@ -19,18 +19,9 @@ std::uint32_t gradient(int col, int row) {
            (std::uint32_t(10 * col + row) << 8) | 200u;
 }
 
-// Looks up a name that cannot be read: the exception's text, what was printed and
-// the host commands sent.
-struct Failure {
-    std::string what, printed;
-    std::vector<std::string> commands;
-};
-Failure failedLookup(const std::string& name) {
-    Failure f;
-    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { f.commands.push_back(c); });
-    f.what = thrown<FurEFailed>([&] { tmap_lookup_chan(name.c_str(), 1, 0.5, 0.5); }, &f.printed);
-    KorvoGlobal::setCommandSink(previous);
-    return f;
+// The text of the exception a lookup of channel code of name raises.
+std::string failedLookup(const std::string& name, int code = 1, std::string* printed = nullptr) {
+    return thrown<FurEFailed>([&] { tmap_lookup_chan(name.c_str(), code, 0.5, 0.5); }, printed);
 }
 
 }  // namespace
@@ -127,26 +118,27 @@ TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
 
 TEST(TextureCache, FailedReadsAndMissingChannels) {
     testimg::Scope scope(2);
-    Failure f = failedLookup("missing.tex");
-    EXPECT_EQ("Reading of tmap missing.tex failed", f.what);
-    ASSERT_EQ(1u, f.commands.size());
-    EXPECT_NE(std::string::npos, f.commands[0].find("Error, couldn't open missing.tex"));
+    // The host is told, through a command, which file could not be opened.
+    std::vector<std::string> commands;
+    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { commands.push_back(c); });
+    EXPECT_EQ("Reading of tmap missing.tex failed", failedLookup("missing.tex"));
+    KorvoGlobal::setCommandSink(previous);
+    ASSERT_EQ(1u, commands.size());
+    EXPECT_NE(std::string::npos, commands[0].find("Error, couldn't open missing.tex"));
     // The failed name takes no slot: a later image is read and kept.
     testimg::add("missing.tex", 4, 3, gradient);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(3 / 255.0f, tmap_lookup_chan("missing.tex", 1, 1, 0));
     EXPECT_EQ(2, testimg::reads("missing.tex"));
     // A name too long to expand is never read.
     const std::string name(1100, 'x');
-    f = failedLookup(name);
-    EXPECT_EQ("Reading of tmap " + name + " failed", f.what);
-    EXPECT_EQ("ERROR: file name " + name + " is too long\n", f.printed);
+    std::string out;
+    EXPECT_EQ("Reading of tmap " + name + " failed", failedLookup(name, 1, &out));
+    EXPECT_EQ("ERROR: file name " + name + " is too long\n", out);
     EXPECT_EQ(2u, testimg::requests().size());
     // Channel codes beyond the four channels.
     for (int code : {0, 16, 128}) {
-        std::string out;
-        EXPECT_EQ(
-            "File missing.tex doesn't have enough channels",
-            thrown<FurEFailed>([&] { tmap_lookup_chan("missing.tex", code, 0.5, 0.5); }, &out));
+        EXPECT_EQ("File missing.tex doesn't have enough channels",
+                  failedLookup("missing.tex", code, &out));
         EXPECT_EQ("ERROR: file missing.tex doesn't have enough channels\n", out) << code;
     }
     // A reader whose buffer is smaller than the size it announces.
@@ -154,7 +146,7 @@ TEST(TextureCache, FailedReadsAndMissingChannels) {
     tmap_set_reader([](const char* path, tmap_image& image) {
         return testimg::reader(path, image) && ++image.height;  // one row more than it holds
     });
-    EXPECT_EQ("Reading of tmap short.tex failed", failedLookup("short.tex").what);
+    EXPECT_EQ("Reading of tmap short.tex failed", failedLookup("short.tex"));
 }
 
 // The default reader: picture files through the host's image reader.
