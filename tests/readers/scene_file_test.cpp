@@ -224,31 +224,18 @@ TEST_F(Scene, MotionBlurSlot) {
 // takes its place; indices of a list whose count comes later are left to
 // the mesh, which refuses the polygon when it is fetched.
 TEST_F(Scene, PolygonCornerIndicesInsideTheirLists) {
-    const std::string mesh =
-        "nb_models 1 model poly \"m\" {\n nb_vertices 3 v 0 0 0 v 1 0 0 v 0 1 0\n"
-        " nb_normals 2 n 0 0 1 n 0 0 1\n nb_uvs 4 uv 0 0 0 uv 1 0 0 uv 0 1 0 uv 1 1 0\n"
-        " nb_polys 2\n p 0/0/0 1/1/1 ";
-    const char* cases[][2] = {{"2/1/3", ""},
-                              {"3/1/3", "polygon vertex index 3 outside 0 ... 2"},
-                              {"-1/1/3", "polygon vertex index -1 outside 0 ... 2"},
-                              {"2/2/3", "polygon normal index 2 outside 0 ... 1"},
-                              {"2/-1/3", "polygon normal index -1 outside 0 ... 1"},
-                              {"2/1/4", "polygon uv index 4 outside 0 ... 3"},
-                              {"2/1/-1", "polygon uv index -1 outside 0 ... 3"}};
     int nb = 0;
     kivPoint v[4], t[4];
     kivVector n[4];
-    for (const auto& [corner, message] : cases) {
+    for (const ReadCase& c : read_cases("scene_corners.cases")) {
         std::string out;
-        ASSERT_EQ(Read(mesh + corner + " p 2/0/0 1/0/2 0/0/1 }", &out), 1) << corner;
-        EXPECT_EQ(out,
-                  *message ? message + std::string("\nscene file: syntax error at line 6\n") : "")
-            << corner;
+        ASSERT_EQ(Read(c.text, &out), c.result) << c.text;
+        EXPECT_EQ(out, c.output);
         const kivPolygons* polys = Model(0)->polygons();
-        ASSERT_EQ(polys->get_poly(0, nb, v, n, t), 1) << corner;
+        ASSERT_EQ(polys->get_poly(0, nb, v, n, t), 1) << c.text;
         // The good polygon is the first; after a refused one, the second.
-        EXPECT_EQ(t[2].x + t[2].y, *message ? 1.0f : 2.0f) << corner;
-        EXPECT_EQ(polys->get_poly(1, nb, v, n, t), *message ? 0 : 1) << corner;
+        EXPECT_EQ(t[2].x + t[2].y, c.output.empty() ? 2.0f : 1.0f) << c.text;
+        EXPECT_EQ(polys->get_poly(1, nb, v, n, t), c.output.empty()) << c.text;
         scndb_cleanup();
     }
     // Polygons before the counts: stored, and refused by the mesh at the count.
