@@ -103,9 +103,11 @@ TEST_F(AssignFile, HairFileReadAgainRepointsAssignments) {
     ASSERT_EQ(ReadText("\"a\" hair { \"m\" \"n\" }\n\"b\" hair { \"m\" }\n"), 1);
     EXPECT_EQ(Hair("m"), (Names{"b", "a"}));
     std::string out, failure;
-    const std::string hair = write_temp(".hair", "hair \"a\" { length = 7 ; }\n");
-    EXPECT_EQ(run_reader([&] { return hair_params_init(hair.c_str()); }, &out, &failure), 1)
-        << failure;
+    const auto readHair = [&](const char* text) {
+        const std::string path = write_temp(".hair", text);
+        return run_reader([&] { return hair_params_init(path.c_str()); }, &out, &failure);
+    };
+    EXPECT_EQ(readHair("hair \"a\" { length = 7 ; }\n"), 1) << failure;
     EXPECT_EQ("WARNING: assignment hair description (\"b\") doesn't exist!\n", out);
     hair_params* a = hair_params_list_find(names_find("a"));
     for (const char* model : {"m", "n"}) {
@@ -116,8 +118,7 @@ TEST_F(AssignFile, HairFileReadAgainRepointsAssignments) {
     }
     // A file that fails part way keeps the blocks read before the error,
     // and the assignments of their names.
-    const std::string broken = write_temp(".hair", "hair \"a\" { length = 8 ; }\nhair {");
-    EXPECT_EQ(run_reader([&] { return hair_params_init(broken.c_str()); }, &out, &failure), -1);
+    EXPECT_EQ(readHair("hair \"a\" { length = 8 ; }\nhair {"), -1);
     EXPECT_EQ(Hair("m"), Names{"a"});
     EXPECT_EQ(8.0f, hair_params_list_find(names_find("a"))->length.eval_const());
 }
