@@ -70,15 +70,12 @@ TEST_F(AssignFile, EveryStatementKind) {
     int n = 0;
     hair_attract** attract = nullptr;
     assdb_get_model_attract(head, &n, &attract);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(attract[0]->name->name, "att");
+    EXPECT_TRUE(n == 1 && std::string(attract[0]->name->name) == "att");
     hair_curveAttract** curves = nullptr;
     assdb_get_model_curve_attract(head, &n, &curves, a_);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(curves[0]->name->name, "fur_a");
+    EXPECT_TRUE(n == 1 && std::string(curves[0]->name->name) == "fur_a");
     assdb_get_model_curve_attract(head, &n, &curves, nullptr);
-    ASSERT_EQ(n, 2);
-    EXPECT_STREQ(curves[0]->name->name, "other");
+    EXPECT_TRUE(n == 2 && std::string(curves[0]->name->name) == "other");
     // Exclusions of a name without a record and of the null name.
     EXPECT_TRUE(!assdb_get_exclude(names_find("att"), 1) && assdb_get_exclude(nullptr, 0));
     // Density multipliers: the model's, and by area group.

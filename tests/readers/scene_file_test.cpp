@@ -180,8 +180,9 @@ TEST_F(Scene, NumbersSignsAndExponents) {
 
 TEST_F(Scene, IncludesAndTheQueueLimit) {
     // A file that includes itself is read until ten names are queued.
-    const std::string self = temp_path(".inc");
-    write_temp(".inc", "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" + self + "\"\n");
+    const std::string self =
+        write_temp(".inc", "nb_lights 1 light point \"l\" { color 1 1 1 }\ninclude \"" +
+                               temp_path(".inc") + "\"\n");
     std::string out;
     EXPECT_EQ(Read("include \"" + self + "\"", &out), 1);
     EXPECT_EQ(out, "FATAL: maximum include file depth exceeded\n");
