@@ -153,10 +153,8 @@ TEST_F(AssignFile, DamagedFilesReportTheLineAndKeepTheRest) {
     }
     // m2 before the ";" of syntax_middle, m4 after it; "b" on m2 after the
     // nested brace; "-." is the number 0.
-    EXPECT_EQ(Hair("m1"), (Names{"a", "a"}));
-    EXPECT_EQ(Hair("m2"), (Names{"b", "a"}));
-    EXPECT_EQ(Hair("m3"), Names{});
-    EXPECT_EQ(Hair("m4"), Names{"b"});
+    EXPECT_EQ((std::vector<Names>{Hair("m1"), Hair("m2"), Hair("m3"), Hair("m4")}),
+              (std::vector<Names>{{"a", "a"}, {"b", "a"}, {}, {"b"}}));
     EXPECT_EQ(Mult("m2", a_), 0.0f);
 }
 
