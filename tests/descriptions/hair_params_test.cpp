@@ -17,10 +17,6 @@ class HairParams : public testing::Test {
     hair_state hs_;
 };
 
-std::string dump(const hair_params* hp, int all = 0) {
-    return captured([&] { hair_params_dump(hp, all); });
-}
-
 }  // namespace
 
 // Two descriptions of one name chain in one bucket; the lookup compares
@@ -36,7 +32,7 @@ TEST_F(HairParams, SameNameTwiceChainsAndResetKeepsTheChain) {
     hp->visibility = after->visibility = false;
     hair_params_init_visibility();
     EXPECT_TRUE(hp->visibility && after->visibility);
-    const std::string fresh = dump(hp);
+    const std::string fresh = captured([&] { hair_params_dump(hp, 0); });
     hair_params src;
     src.area_group = names_add("g");
     src.length.set_constant(3.0f);
@@ -47,7 +43,7 @@ TEST_F(HairParams, SameNameTwiceChainsAndResetKeepsTheChain) {
     hair_params_reset(hp);
     EXPECT_TRUE(hp->next == after && hp->name == name && hp->width_scale == 3.0f);
     EXPECT_TRUE(hp->area_group == name && hp->reference_equalmap == name);
-    EXPECT_EQ(fresh, dump(hp));
+    EXPECT_EQ(fresh, captured([&] { hair_params_dump(hp, 0); }));
 }
 
 // Spawning (spawn_factor above 0 as a constant: a linstep's upper value) needs spawn_params.
