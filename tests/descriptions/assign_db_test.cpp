@@ -49,11 +49,8 @@ TEST_F(AssignTable, MultipliersFollowTheFirstNodeOfADescription) {
     for (unsigned seed = 1; seed <= 6; ++seed) {
         std::mt19937 rng(seed);
         const int models = 1 + seed % 3;
-        struct Node {
-            int desc;
-            float mult;  // -1: none
-        };
-        std::vector<std::vector<Node>> nodes(models);  // list order
+        // Each model's nodes in list order: description and multiplier (-1: none).
+        std::vector<std::vector<std::pair<int, float>>> nodes(models);
         std::vector<float> own(models, 1.0f);
         std::vector<hair_name*> names;
         for (int m = 0; m < models; ++m)
@@ -69,19 +66,19 @@ TEST_F(AssignTable, MultipliersFollowTheFirstNodeOfADescription) {
                 own[m] = x;
             } else {
                 assdb_set_density_mult(names[m], x, groups[d]);
-                for (Node& n : nodes[m])
-                    if ((n.desc == 2 ? 1 : 0) == d) n.mult = x;
+                for (auto& [desc, mult] : nodes[m])
+                    if ((desc == 2 ? 1 : 0) == d) mult = x;
             }
         }
         for (int m = 0; m < models; ++m) {
             Names want;
-            for (const Node& n : nodes[m]) want.push_back("d" + std::to_string(n.desc));
+            for (const auto& n : nodes[m]) want.push_back("d" + std::to_string(n.first));
             EXPECT_EQ(Hair(names[m]), want) << seed << " m" << m;
             for (int d = 0; d < 3; ++d) {
                 auto first = std::find_if(nodes[m].begin(), nodes[m].end(),
-                                          [&](const Node& n) { return n.desc == d; });
+                                          [&](const auto& n) { return n.first == d; });
                 const float mult =
-                    first != nodes[m].end() && first->mult >= 0 ? first->mult : own[m];
+                    first != nodes[m].end() && first->second >= 0 ? first->second : own[m];
                 const hair_name* desc = names_find(("d" + std::to_string(d)).c_str());
                 EXPECT_EQ(assdb_get_density_mult(names[m], desc), mult) << seed << " m" << m << d;
             }

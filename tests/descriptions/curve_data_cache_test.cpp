@@ -49,8 +49,7 @@ TEST_F(CurveData, ColourAndStringKinds) {
     // Three components leave the matte 0.
     expect_color(crvdata_lookup_clr(data("colors3.crv").c_str(), 1, 2), 0.4f, 0.5f, 0.6f, 0);
     EXPECT_EQ(1.0f, crvdata_lookup_clr(data("colors3.crv").c_str(), 1, 99).r);
-    const kivColor b = crvdata_lookup_clr(data("colors4.crv").c_str(), 0, 1);
-    EXPECT_TRUE(b.r == 0.5f && b.a == 0.8f);
+    expect_color(crvdata_lookup_clr(data("colors4.crv").c_str(), 0, 1), 0.5f, 0.6f, 0.7f, 0.8f);
     const std::string f = data("strings.crv");
     // A line that starts with a number is skipped; the last line has no
     // newline and keeps all its characters.

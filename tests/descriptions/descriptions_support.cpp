@@ -30,11 +30,8 @@ void add(const std::string& path, int width, int height, const PixelFn& pixel) {
     store().images[path] = std::move(image);
 }
 
-void add_flat(const std::string& path, int width, int height, std::uint8_t r, std::uint8_t g,
-              std::uint8_t b, std::uint8_t a) {
-    const std::uint32_t rgba =
-        (std::uint32_t(r) << 24) | (std::uint32_t(g) << 16) | (std::uint32_t(b) << 8) | a;
-    add(path, width, height, [rgba](int, int) { return rgba; });
+void add_flat(const std::string& path, std::uint32_t rgba) {
+    add(path, 1, 1, [rgba](int, int) { return rgba; });
 }
 
 int reads(const std::string& path) {

@@ -18,9 +18,8 @@ using PixelFn = std::function<std::uint32_t(int col, int row)>;
 
 // Registers an in-memory image under path; row 0 is v = 0.
 void add(const std::string& path, int width, int height, const PixelFn& pixel);
-// A one-colour image.
-void add_flat(const std::string& path, int width, int height, std::uint8_t r, std::uint8_t g,
-              std::uint8_t b, std::uint8_t a);
+// A one-pixel image of colour 0xRRGGBBAA.
+void add_flat(const std::string& path, std::uint32_t rgba);
 // Reads the reader has done of path (successful or not).
 int reads(const std::string& path);
 // Every path the reader was asked for, in order.

@@ -17,31 +17,22 @@ class HairParams : public testing::Test {
     hair_state hs_;
 };
 
-std::string dump(const hair_params* hp, int all = 0) {
-    return captured([&] { hair_params_dump(hp, all); });
-}
-
 }  // namespace
 
 // Two descriptions of one name chain in one bucket; the lookup compares
-// name records and finds the first; visibility is reset along chains.
-TEST_F(HairParams, SameNameTwiceChainsBoth) {
+// name records and finds the first; visibility is reset along chains. Reset
+// and assign leave next, name and width_scale alone; reset makes the
+// description's own name its area group and equalizer map.
+TEST_F(HairParams, SameNameTwiceChainsAndResetKeepsTheChain) {
     hair_name* name = names_add("mane");
-    hair_params *first = hair_params_list_add(name), *second = hair_params_list_add(name);
-    EXPECT_TRUE(second == first->next && first == hair_params_list_find(name));
+    hair_params *hp = hair_params_list_add(name), *after = hair_params_list_add(name);
+    EXPECT_TRUE(after == hp->next && hp == hair_params_list_find(name));
     hair_name sameText = *name;
     EXPECT_EQ(nullptr, hair_params_list_find(&sameText));
-    first->visibility = second->visibility = false;
+    hp->visibility = after->visibility = false;
     hair_params_init_visibility();
-    EXPECT_TRUE(first->visibility && second->visibility);
-}
-
-// Reset and assign leave next, name and width_scale alone; reset makes the
-// description's own name its area group and equalizer map.
-TEST_F(HairParams, ResetAndAssignKeepNextNameAndWidthScale) {
-    hair_name* name = names_add("fur");
-    hair_params *hp = hair_params_list_add(name), *after = hair_params_list_add(name);
-    const std::string fresh = dump(hp);
+    EXPECT_TRUE(hp->visibility && after->visibility);
+    const std::string fresh = captured([&] { hair_params_dump(hp, 0); });
     hair_params src;
     src.area_group = names_add("g");
     src.length.set_constant(3.0f);
@@ -52,17 +43,17 @@ TEST_F(HairParams, ResetAndAssignKeepNextNameAndWidthScale) {
     hair_params_reset(hp);
     EXPECT_TRUE(hp->next == after && hp->name == name && hp->width_scale == 3.0f);
     EXPECT_TRUE(hp->area_group == name && hp->reference_equalmap == name);
-    EXPECT_EQ(fresh, dump(hp));
+    EXPECT_EQ(fresh, captured([&] { hair_params_dump(hp, 0); }));
 }
 
 // Spawning (spawn_factor above 0 as a constant: a linstep's upper value) needs spawn_params.
 TEST_F(HairParams, ValidityOfSpawning) {
     hair_params hp;
-    EXPECT_TRUE(hair_params_valid(&hp));
+    const bool none = hair_params_valid(&hp);
     hp.spawn_factor.set_linstep(0, 10, -1, 0.25f);
-    EXPECT_FALSE(hair_params_valid(&hp));
+    const bool without = hair_params_valid(&hp);
     hp.spawn_params = names_add("child");
-    EXPECT_TRUE(hair_params_valid(&hp));
+    EXPECT_TRUE(none && !without && hair_params_valid(&hp));
     hp.spawn_params = nullptr;
     hp.spawn_factor.set_constant(-1.0f);
     EXPECT_TRUE(hair_params_valid(&hp));

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <tuple>
 
 #include "descriptions/curve_data_cache.h"
 #include "descriptions/descriptions_support.h"
@@ -128,19 +129,14 @@ TEST_F(ParamValues, LinstepOverFramesWithAndWithoutVariables) {
 TEST_F(ParamValues, ImagestepStartFrames) {
     // A white pixel starts at frame 0, a black one at 100, 128/255 at
     // the truncation of 100 * (1 - 0.50196) = 49; the ramp lasts 10 frames.
-    const struct {
-        std::uint8_t red;
-        std::vector<int> frames;
-        std::vector<float> values;
-    } cases[] = {
+    const std::tuple<std::uint32_t, std::vector<int>, std::vector<float>> cases[] = {
         {255, {0, 5, 11}, {0, 0.5f, 1}}, {0, {100, 104}, {0, 0.4f}}, {128, {49, 50}, {0, 0.1f}}};
-    hs_.u = hs_.v = 0.5;
-    for (const auto& c : cases) {
-        const std::string name = std::to_string(c.red) + ".tex";
-        testimg::add_flat(name, 2, 2, c.red, 0, 0, 0);
+    for (const auto& [red, frames, values] : cases) {
+        const std::string name = std::to_string(red) + ".tex";
+        testimg::add_flat(name, red << 24);
         hp_scalar s;
         ASSERT_TRUE(s.set_imagestep(name.c_str(), "r", 0, 100, 10, 0, 1));
-        EXPECT_EQ(c.values, overFrames(s, c.frames)) << name;
+        EXPECT_EQ(values, overFrames(s, frames)) << name;
     }
 }
 
@@ -165,14 +161,14 @@ TEST_F(ParamValues, ImageTerms) {
     testimg::add("grad.tex", 2, 1, [](int col, int) { return col ? 0xFF800040u : 0x33669900u; });
     hs_.u = 0.75, hs_.v = 0.5;
     hp_scalar green, range;
-    ASSERT_TRUE(green.set_image("grad.tex", "g"));
-    ASSERT_TRUE(range.set_image_range("grad.tex", "m", 10, 20));
+    hp_color rgb, ranged;
+    ASSERT_TRUE(green.set_image("grad.tex", "g") &&
+                range.set_image_range("grad.tex", "m", 10, 20) &&
+                rgb.set_image("grad.tex", "bgr") &&
+                ranged.set_image_range("grad.tex", "rgb", kivColor(0, 0, 0, 0),
+                                       kivColor(1, 1, 0.5f, 0.5f)));
     EXPECT_FLOAT_EQ(128 / 255.0f, green.eval(hs_));
     EXPECT_FLOAT_EQ(10 + 10 * (64 / 255.0f), range.eval(hs_));
-    hp_color rgb, ranged;
-    ASSERT_TRUE(rgb.set_image("grad.tex", "bgr"));
-    ASSERT_TRUE(ranged.set_image_range("grad.tex", "rgb", kivColor(0, 0, 0, 0),
-                                       kivColor(1, 1, 0.5f, 0.5f)));
     // The channels come in the order r, g, b whatever the letters' order;
     // the fourth component of a three-channel lookup is 0.
     expect_color(rgb.eval(hs_), 1, 128 / 255.0f, 0, 0);
@@ -185,18 +181,18 @@ TEST_F(ParamValues, CurveDataTermsAndImagesNamedByCurveData) {
     const std::string dir = std::string(KORVO_TEST_DATA) + "/descriptions/";
     hp_scalar s;
     hp_color c;
-    ASSERT_TRUE(s.set_crvdata((dir + "scalars10.crv").c_str(), 5));
-    ASSERT_TRUE(c.set_crvdata((dir + "colors4.crv").c_str(), 0));
+    ASSERT_TRUE(s.set_crvdata((dir + "scalars10.crv").c_str(), 5) &&
+                c.set_crvdata((dir + "colors4.crv").c_str(), 0));
     defs.frame = 8;
     EXPECT_TRUE(s.eval(hs_) == 30.5f && s.eval_const() == 30.5f);
     defs.frame = 1;
     expect_color(c.eval(hs_), 0.5f, 0.6f, 0.7f, 0.8f);
 
     const std::string list = write_temp(".crv", "first.tex\nsecond.tex\n");
-    testimg::add_flat("first.tex", 1, 1, 51, 102, 153, 204);
-    testimg::add_flat("second.tex", 1, 1, 255, 0, 255, 0);
-    ASSERT_TRUE(s.set_image_crvdata(list.c_str(), "b", 3));
-    ASSERT_TRUE(c.set_image_crvdata(list.c_str(), "rgb", 3));
+    testimg::add_flat("first.tex", 0x336699CC);
+    testimg::add_flat("second.tex", 0xFF00FF00);
+    ASSERT_TRUE(s.set_image_crvdata(list.c_str(), "b", 3) &&
+                c.set_image_crvdata(list.c_str(), "rgb", 3));
     defs.frame = 3;
     EXPECT_FLOAT_EQ(0.6f, s.eval(hs_));
     expect_color(c.eval(hs_), 0.2f, 0.4f, 0.6f, 0);
@@ -221,15 +217,14 @@ TEST_F(ParamValues, ConstantEvaluationOfEveryKind) {
     hs_.vars[9] = -2.5;
     EXPECT_EQ(-2.5f, var.eval(hs_));
     imagestep.set_imagestep("x.tex", "r", 0, 1, 1, 0, 1);
-    expectUndefined([&] { var.eval_const(); }, "hp_scalar");
-    expectUndefined([&] { imagestep.eval_const(); }, "hp_scalar");
-    expectUndefined([&] { hp_scalar().eval_const(); }, "hp_scalar");
-    expectUndefined([&] { hp_scalar().eval(hs_); }, "hp_scalar");
-    expectUndefined([&] { hp_color().eval(hs_); }, "hp_color");
-    // An undefined term inside a chain.
-    hp_scalar chain = scalars("1 + 2");
+    // Variables and imagesteps have no constant value; nothing undefined (a
+    // term inside a chain too) can be evaluated.
+    hp_scalar chain = scalars("1 + 2"), none;
     chain.next->reset();
-    expectUndefined([&] { chain.eval(hs_); }, "hp_scalar");
+    for (const hp_scalar* s : {&var, &imagestep, &none})
+        expectUndefined([&] { s->eval_const(); }, "hp_scalar");
+    for (const hp_scalar* s : {&none, &chain}) expectUndefined([&] { s->eval(hs_); }, "hp_scalar");
+    expectUndefined([&] { hp_color().eval(hs_); }, "hp_color");
 }
 
 // --- Builders -------------------------------------------------------------------
@@ -257,8 +252,7 @@ TEST(ParamBuilders, ChannelCodesAndImageTermsAndDollarsAreMarked) {
         }));
     EXPECT_FALSE(s.defined() || c.defined());
     // Names with a $ are marked for expansion.
-    ASSERT_TRUE(s.set_imagestep("map.$F.tex", "g", 3, 30, 12, 0.5f, 2));
-    EXPECT_STREQ("$map.$F.tex", s.name);
-    ASSERT_TRUE(s.set_crvdata("plain.crv", -4));
-    EXPECT_STREQ("plain.crv", s.name);
+    EXPECT_TRUE(s.set_imagestep("map.$F.tex", "g", 3, 30, 12, 0.5f, 2) &&
+                std::string(s.name) == "$map.$F.tex");
+    EXPECT_TRUE(s.set_crvdata("plain.crv", -4) && std::string(s.name) == "plain.crv");
 }

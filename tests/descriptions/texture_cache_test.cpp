@@ -19,18 +19,9 @@ std::uint32_t gradient(int col, int row) {
            (std::uint32_t(10 * col + row) << 8) | 200u;
 }
 
-// Looks up a name that cannot be read: the exception's text, what was printed and
-// the host commands sent.
-struct Failure {
-    std::string what, printed;
-    std::vector<std::string> commands;
-};
-Failure failedLookup(const std::string& name) {
-    Failure f;
-    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { f.commands.push_back(c); });
-    f.what = thrown<FurEFailed>([&] { tmap_lookup_chan(name.c_str(), 1, 0.5, 0.5); }, &f.printed);
-    KorvoGlobal::setCommandSink(previous);
-    return f;
+// The text of the exception a lookup of channel code of name raises.
+std::string failedLookup(const std::string& name, int code = 1, std::string* printed = nullptr) {
+    return thrown<FurEFailed>([&] { tmap_lookup_chan(name.c_str(), code, 0.5, 0.5); }, printed);
 }
 
 }  // namespace
@@ -77,7 +68,7 @@ TEST(TextureCache, NameExpansionAndPerFrameNames) {
     const std::vector<std::string> files = {"tex.0007.iff", "tex.$F.iff",
                                             "a7_group_body_skin_group_body_skin.$x$", "0007",
                                             "m[].-003.-3"};
-    for (const std::string& file : files) testimg::add_flat(file, 1, 1, 0, 0, 0, 0);
+    for (const std::string& file : files) testimg::add_flat(file, 0);
     for (const char* name : {"$tex.$F.iff", "tex.$F.iff", "$a$f_$M_$m.$x$", "$$F"})
         tmap_lookup_chan(name, 1, 0.5, 0.5);
     // Without a model, and with a negative frame.
@@ -100,7 +91,7 @@ TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
         for (int i = 0; int(names.size()) < files; ++i) {
             const std::string name = "lru" + std::to_string(i) + ".tex";
             if (hash_it(size, name.c_str()) > 1) continue;
-            testimg::add_flat(name, 1, 1, static_cast<std::uint8_t>(names.size()), 0, 0, 0);
+            testimg::add_flat(name, std::uint32_t(names.size()) << 24);
             names.push_back(name);
         }
         std::deque<int> lru;  // front = most recent
@@ -127,26 +118,27 @@ TEST(TextureCache, MatchesReferenceLruOverRandomLookups) {
 
 TEST(TextureCache, FailedReadsAndMissingChannels) {
     testimg::Scope scope(2);
-    Failure f = failedLookup("missing.tex");
-    EXPECT_EQ("Reading of tmap missing.tex failed", f.what);
-    ASSERT_EQ(1u, f.commands.size());
-    EXPECT_NE(std::string::npos, f.commands[0].find("Error, couldn't open missing.tex"));
+    // The host is told, through a command, which file could not be opened.
+    std::vector<std::string> commands;
+    auto previous = KorvoGlobal::setCommandSink([&](const char* c) { commands.push_back(c); });
+    EXPECT_EQ("Reading of tmap missing.tex failed", failedLookup("missing.tex"));
+    KorvoGlobal::setCommandSink(previous);
+    ASSERT_EQ(1u, commands.size());
+    EXPECT_NE(std::string::npos, commands[0].find("Error, couldn't open missing.tex"));
     // The failed name takes no slot: a later image is read and kept.
     testimg::add("missing.tex", 4, 3, gradient);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(3 / 255.0f, tmap_lookup_chan("missing.tex", 1, 1, 0));
     EXPECT_EQ(2, testimg::reads("missing.tex"));
     // A name too long to expand is never read.
     const std::string name(1100, 'x');
-    f = failedLookup(name);
-    EXPECT_EQ("Reading of tmap " + name + " failed", f.what);
-    EXPECT_EQ("ERROR: file name " + name + " is too long\n", f.printed);
+    std::string out;
+    EXPECT_EQ("Reading of tmap " + name + " failed", failedLookup(name, 1, &out));
+    EXPECT_EQ("ERROR: file name " + name + " is too long\n", out);
     EXPECT_EQ(2u, testimg::requests().size());
     // Channel codes beyond the four channels.
     for (int code : {0, 16, 128}) {
-        std::string out;
-        EXPECT_EQ(
-            "File missing.tex doesn't have enough channels",
-            thrown<FurEFailed>([&] { tmap_lookup_chan("missing.tex", code, 0.5, 0.5); }, &out));
+        EXPECT_EQ("File missing.tex doesn't have enough channels",
+                  failedLookup("missing.tex", code, &out));
         EXPECT_EQ("ERROR: file missing.tex doesn't have enough channels\n", out) << code;
     }
     // A reader whose buffer is smaller than the size it announces.
@@ -154,7 +146,7 @@ TEST(TextureCache, FailedReadsAndMissingChannels) {
     tmap_set_reader([](const char* path, tmap_image& image) {
         return testimg::reader(path, image) && ++image.height;  // one row more than it holds
     });
-    EXPECT_EQ("Reading of tmap short.tex failed", failedLookup("short.tex").what);
+    EXPECT_EQ("Reading of tmap short.tex failed", failedLookup("short.tex"));
 }
 
 // The default reader: picture files through the host's image reader.

@@ -61,37 +61,23 @@ class AssignFile : public ReaderTables {
 
 TEST_F(AssignFile, EveryStatementKind) {
     ASSERT_EQ(ReadFile(kData + "all_statements.assign"), 1);
-    EXPECT_EQ(Hair("head"), (Names{"b", "a"})) << "reverse file order";
-    EXPECT_EQ(Hair("tail"), Names{"a"});
+    // Hair lists in reverse file order, attractors, exclusions and model multipliers.
+    EXPECT_EQ(captured(assdb_dump), read_text(kCases + "assign_all_statements.dump"));
     const hair_name* head = names_find("head");
-    EXPECT_EQ((std::vector<bool>{true, false, true, false, true}),
-              (std::vector<bool>{
-                  assdb_has_model_hair(head), assdb_has_model_hair(names_find("rock")),
-                  assdb_has_model_attract(head), assdb_has_model_attract(names_find("tail")),
-                  assdb_has_model_curve_attract(head)}));
+    EXPECT_TRUE(assdb_has_model_hair(head) && !assdb_has_model_hair(names_find("rock")));
+    EXPECT_TRUE(assdb_has_model_attract(head) && assdb_has_model_curve_attract(head));
     // Attractors, and the curve attractor sets whose names end with a's name, or all.
     int n = 0;
     hair_attract** attract = nullptr;
     assdb_get_model_attract(head, &n, &attract);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(attract[0]->name->name, "att");
+    EXPECT_TRUE(n == 1 && std::string(attract[0]->name->name) == "att");
     hair_curveAttract** curves = nullptr;
     assdb_get_model_curve_attract(head, &n, &curves, a_);
-    ASSERT_EQ(n, 1);
-    EXPECT_STREQ(curves[0]->name->name, "fur_a");
+    EXPECT_TRUE(n == 1 && std::string(curves[0]->name->name) == "fur_a");
     assdb_get_model_curve_attract(head, &n, &curves, nullptr);
-    ASSERT_EQ(n, 2);
-    EXPECT_STREQ(curves[0]->name->name, "other");
-    // Exclusions (for the shadow maps, for the hair) of a model without a
-    // record and of the null name.
-    const std::pair<const char*, std::vector<int>> excluded[] = {
-        {"rock", {1, 1}}, {"tree", {1, 0}}, {"bush", {0, 1}}, {"head", {0, 0}}, {"att", {0, 0}}};
-    for (const auto& [model, flags] : excluded)
-        EXPECT_EQ((std::vector<int>{assdb_get_exclude(names_find(model), 1),
-                                    assdb_get_exclude(names_find(model), 0)}),
-                  flags)
-            << model;
-    EXPECT_EQ(assdb_get_exclude(nullptr, 0), 1);
+    EXPECT_TRUE(n == 2 && std::string(curves[0]->name->name) == "other");
+    // Exclusions of a name without a record and of the null name.
+    EXPECT_TRUE(!assdb_get_exclude(names_find("att"), 1) && assdb_get_exclude(nullptr, 0));
     // Density multipliers: the model's, and by area group.
     EXPECT_EQ(
         (std::vector<float>{3.5f, 2, 0.5f, 1, 1, 1}),
@@ -102,16 +88,8 @@ TEST_F(AssignFile, EveryStatementKind) {
 // Keywords swallow the letters after them: "hairy" is "hair" then a skipped "y".
 TEST_F(AssignFile, KeywordsNeedNoSeparatorsAndDumpListsEveryRecord) {
     ASSERT_EQ(ReadText("\"a\"hairy{\"m\"}\n\"att\" attractor { \"m\" }\nexcludes { \"x\" }\n"), 1);
-    EXPECT_EQ(captured(assdb_dump),
-              "**** Assign database *********************************\n\n"
-              "assdb nb models = 2\n"
-              "model m {\n    exclude for render smaps = 0\n    exclude for render hair = 0\n"
-              "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
-              "    nb of hair params = 1\n      hair params a\n"
-              "    nb of attractors = 1\n      attractor att\n}\n"
-              "model x {\n    exclude for render smaps = 1\n    exclude for render hair = 1\n"
-              "    density_mutl = 1.000000\n    is_shadow_lgt = 0\n    is_autoshade_lgt = 0\n"
-              "    nb of hair params = 0\n    nb of attractors = 0\n}\n");
+    // The dump's exact text: every record with its flags and lists.
+    EXPECT_EQ(captured(assdb_dump), read_text(kCases + "assign_keywords.dump"));
 }
 
 // Reading the hair description file again replaces the descriptions the
@@ -122,42 +100,33 @@ TEST_F(AssignFile, HairFileReadAgainRepointsAssignments) {
     ASSERT_EQ(ReadText("\"a\" hair { \"m\" \"n\" }\n\"b\" hair { \"m\" }\n"), 1);
     EXPECT_EQ(Hair("m"), (Names{"b", "a"}));
     std::string out, failure;
-    const std::string hair = write_temp(".hair", "hair \"a\" { length = 7 ; }\n");
-    EXPECT_EQ(run_reader([&] { return hair_params_init(hair.c_str()); }, &out, &failure), 1)
-        << failure;
+    const auto readHair = [&](const char* text) {
+        const std::string path = write_temp(".hair", text);
+        return run_reader([&] { return hair_params_init(path.c_str()); }, &out, &failure);
+    };
+    EXPECT_EQ(readHair("hair \"a\" { length = 7 ; }\n"), 1) << failure;
     EXPECT_EQ("WARNING: assignment hair description (\"b\") doesn't exist!\n", out);
     hair_params* a = hair_params_list_find(names_find("a"));
-    ASSERT_NE(a, nullptr);
     for (const char* model : {"m", "n"}) {
         int n = 0;
         hair_params** list = nullptr;
         assdb_get_model_hair(names_find(model), &n, &list);
-        ASSERT_EQ(1, n) << model;
-        EXPECT_EQ(a, list[0]) << model;
-        EXPECT_EQ(7.0f, list[0]->length.eval_const()) << model;
+        EXPECT_TRUE(n == 1 && list[0] == a && a->length.eval_const() == 7.0f) << model;
     }
     // A file that fails part way keeps the blocks read before the error,
     // and the assignments of their names.
-    const std::string broken = write_temp(".hair", "hair \"a\" { length = 8 ; }\nhair {");
-    EXPECT_EQ(run_reader([&] { return hair_params_init(broken.c_str()); }, &out, &failure), -1);
+    EXPECT_EQ(readHair("hair \"a\" { length = 8 ; }\nhair {"), -1);
     EXPECT_EQ(Hair("m"), Names{"a"});
     EXPECT_EQ(8.0f, hair_params_list_find(names_find("a"))->length.eval_const());
 }
 
 TEST_F(AssignFile, MissingItemsWarnAndNamesKeepSpacesAndNewlines) {
+    // The newline inside the string is not counted in the error's line.
+    const ReadCase c = read_cases("assign_missing.cases")[0];
     std::string out, failure;
-    EXPECT_EQ(
-        ReadText("\"zz\" hair { \"m\" }\n\"q\" attract { \"m\" }\n\"r\" curveAttract { \"m\" }\n"
-                 "\"a\" hair { \"left\narm\" \"my # model\" }\n\"a\" hair { , }\n",
-                 &out, &failure),
-        -1);
+    EXPECT_EQ(ReadText(c.text, &out, &failure), c.result);
     EXPECT_EQ(failure, "Parsing failed for data file " + temp_path(".assign"));
-    // The newline inside the string is not counted.
-    EXPECT_EQ(out,
-              "WARNING: assignment hair description (\"zz\") doesn't exist!\n"
-              "WARNING: assignment attractor q doesn't exist!\n"
-              "WARNING: assignment curve attractor r doesn't exist!\n"
-              "parse error\nassignment file: syntax error at line 5\n");
+    EXPECT_EQ(out, c.output);
     EXPECT_TRUE(Hair("m").empty() && !assdb_has_model_attract(names_find("m")));
     EXPECT_EQ(Hair("left\narm"), Names{"a"});
     EXPECT_EQ(Hair("my # model"), Names{"a"});
@@ -184,10 +153,8 @@ TEST_F(AssignFile, DamagedFilesReportTheLineAndKeepTheRest) {
     }
     // m2 before the ";" of syntax_middle, m4 after it; "b" on m2 after the
     // nested brace; "-." is the number 0.
-    EXPECT_EQ(Hair("m1"), (Names{"a", "a"}));
-    EXPECT_EQ(Hair("m2"), (Names{"b", "a"}));
-    EXPECT_EQ(Hair("m3"), Names{});
-    EXPECT_EQ(Hair("m4"), Names{"b"});
+    EXPECT_EQ((std::vector<Names>{Hair("m1"), Hair("m2"), Hair("m3"), Hair("m4")}),
+              (std::vector<Names>{{"a", "a"}, {"b", "a"}, {}, {"b"}}));
     EXPECT_EQ(Mult("m2", a_), 0.0f);
 }
 

@@ -1,12 +1,12 @@
 #include "readers/guide_curves.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "geometry/curve_registry.h"
+#include "test_support.h"
 
 namespace {
 
@@ -16,11 +16,6 @@ class GuideCurves : public testing::Test {
   protected:
     void TearDown() override { korvo_curve_registry_clear(); }
 };
-
-double distance(const KorvoPoint& a, const KorvoPoint& b) {
-    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
-                     (a.z - b.z) * (a.z - b.z));
-}
 
 }  // namespace
 
@@ -44,7 +39,7 @@ TEST_F(GuideCurves, RegisteredCurvesFollowTheirArcLength) {
         const KorvoPoint expected = along <= 1.0 ? KorvoPoint(0, 0, along)
                                                  : KorvoPoint((along - 1.0) / std::sqrt(2.0), 0,
                                                               1.0 + (along - 1.0) / std::sqrt(2.0));
-        EXPECT_LT(distance(up.pointAtParam(f), expected), 1e-9) << f;
+        expect_near(up.pointAtParam(f), expected, 1e-9f, std::to_string(f));
     }
     KorvoVector dir;
     ASSERT_TRUE(up.referenceDirection(dir));

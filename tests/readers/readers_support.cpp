@@ -21,6 +21,20 @@ std::string write_temp(const std::string& suffix, const std::string& text) {
     return path;
 }
 
+std::vector<ReadCase> read_cases(const std::string& name) {
+    const std::string text = read_text(kCases + name);
+    std::vector<ReadCase> cases;
+    for (std::size_t at = 0, mid; (mid = text.find("\n---- ", at)) != std::string::npos;) {
+        const std::size_t line = text.find('\n', mid + 1);
+        const std::size_t end = std::min(text.find("\n====\n", line), text.size() - 1);
+        cases.push_back({text.substr(at, mid + 1 - at), std::stoi(text.substr(mid + 6)),
+                         text.substr(line + 1, end - line)});
+        at = end + 6;
+    }
+    EXPECT_FALSE(cases.empty()) << name;
+    return cases;
+}
+
 void expect_cuts_fail_at_their_end(
     const std::string& text, std::size_t step, const char* kind,
     const std::function<int(const std::string&, std::string*, std::string*)>& read,

@@ -4,12 +4,15 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/fur_exception.h"
 #include "test_support.h"
 
 // The folder of the description, scene and assignment files of these tests.
 const std::string kReaderData = std::string(KORVO_TEST_DATA) + "/descriptions/";
+// The folder of the case files and expected outputs of these tests.
+const std::string kCases = std::string(KORVO_TEST_DATA) + "/readers/";
 
 // Runs a file reader with stdout captured into *out. Returns its result, or
 // -1 with the text of the FurException it throws in *failure.
@@ -33,6 +36,16 @@ int run_reader(F read, std::string* out = nullptr, std::string* failure = nullpt
 std::string read_text(const std::string& path);
 // Writes text to a file of this test's own (see temp_path) and returns its path.
 std::string write_temp(const std::string& suffix, const std::string& text);
+
+// One case of a case file: a file's text, the reader's result and its output.
+struct ReadCase {
+    std::string text;
+    int result;
+    std::string output;
+};
+// The cases of a file under tests/data/readers: each is the text, a line
+// "---- result", the exact output, and a line "====" unless it is the last.
+std::vector<ReadCase> read_cases(const std::string& name);
 
 // Reads prefixes of a grammatical file (cut every step bytes and at the
 // line end after each cut) with read(prefix, &out, &failure). A prefix is either read whole

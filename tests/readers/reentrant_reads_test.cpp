@@ -40,17 +40,7 @@ ssize_t serve(void* cookie, char* buffer, std::size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-class Readers : public ReaderTables {
-  protected:
-    static int Excluded(const char* model, int smap) {
-        return assdb_get_exclude(names_find(model), smap);
-    }
-};
-
-std::string errorAt(const char* file, int line) {
-    return "parse error\n" + std::string(file) + ": syntax error at line " + std::to_string(line) +
-           "\n";
-}
+using Readers = ReaderTables;
 
 }  // namespace
 
@@ -83,11 +73,15 @@ TEST_F(Readers, AReadInsideAnotherOfTheSameKindKeepsItsOwnLinesAndTokens) {
 
     ASSERT_TRUE(src.ran);
     EXPECT_EQ(inner_failure, "Parsing failed for data file " + inner_path);
-    EXPECT_EQ(out, errorAt("assignment file", 2) + errorAt("assignment file", 4) +
-                       errorAt("assignment file", 404));
+    EXPECT_EQ(out,
+              "parse error\nassignment file: syntax error at line 2\nparse error\n"
+              "assignment file: syntax error at line 4\nparse error\n"
+              "assignment file: syntax error at line 404\n");
     // "exclude" takes both renders, "exclude_for_hair" the hair render only.
-    EXPECT_EQ(Excluded("outer1", 1), 1);
-    EXPECT_EQ(Excluded("outer2", 1), 1);
-    EXPECT_EQ(Excluded("inner", 0), 1);
-    EXPECT_EQ(Excluded("inner", 1), 0);
+    const auto excluded = [](const char* model, int smap) {
+        return assdb_get_exclude(names_find(model), smap);
+    };
+    EXPECT_EQ((std::vector<int>{excluded("outer1", 1), excluded("outer2", 1), excluded("inner", 0),
+                                excluded("inner", 1)}),
+              (std::vector<int>{1, 1, 1, 0}));
 }
