@@ -1,13 +1,5 @@
 #include "render/lighting.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdlib>
-#include <random>
-#include <string>
-#include <vector>
-
 #include "render/shadow_map.h"
 #include "render_support.h"
 
@@ -16,8 +8,8 @@ namespace {
 constexpr float kDeg = 0.017453292f;
 const kivPoint kP(0, 0, -10);
 
-// A name table, a "fur" description and a light list (of 4, made on the
-// first Make); lights are linked to the model being haired, "skin".
+// A name table and a "fur" description; lights (render_test::add_light)
+// are linked to the model being haired, "skin".
 class Lights : public render_test::SettingsTest {
   protected:
     void SetUp() override {
@@ -29,15 +21,6 @@ class Lights : public render_test::SettingsTest {
         lgtdb_cleanup();
         hair_params_list_clear();
         names_done();
-    }
-    static hair_light* Make(int type, const kivColor& c = kivColor(1, 1, 1),
-                            std::vector<const char*> links = {"skin"}) {
-        if (lgtdb_count() == 0) lgtdb_init(4, 0);
-        hair_light* l = lgtdb_get_new(0);
-        l->type = type, l->color = c, l->direction = kivVector(0, 1, 0);
-        l->set_link_count(static_cast<int>(links.size()));
-        for (const char* n : links) l->add_link(names_add(n));
-        return l;
     }
     // Diffuse and specular light of the segment at P along T (normal +y).
     std::vector<kivColor> Light(const kivPoint& P, const kivVector& T, int model = 2) {
@@ -102,7 +85,7 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
     const kivMatrix L(2, 0, 0, 0, 0, 0, 2, 0, 0, -2, 0, 0, 10, 20, 30, 1);
     const int types[] = {LIGHT_SPOT, LIGHT_POINT, LIGHT_INFINITE, LIGHT_POINT_AREA};
     for (int type : types) {
-        hair_light* l = Make(type);
+        hair_light* l = render_test::add_light(type);
         l->position = kivPoint(1, 0, 5), l->direction = kivVector(2, 0, 1), l->matrix = L;
         l->area_shape = AREA_RECT, l->area_usamples = l->area_vsamples = 2;
     }
@@ -142,19 +125,19 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
                  {{"skin"}, 3, 1}};
     const kivColor quarter(0.25f, 0.25f, 0.25f, 1);
     for (const auto& c : cases) {
-        hair_light* l = Make(LIGHT_INFINITE, quarter, c.links);
+        hair_light* l = render_test::add_light(LIGHT_INFINITE, quarter, c.links);
         if (c.link_count >= 0) l->set_link_count(c.link_count);
         ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0.25f * c.times, kivColor(1, 1, 1, 4),
                     std::to_string(c.times));
         lgtdb_cleanup();
     }
-    Make(LIGHT_INFINITE);
+    render_test::add_light(LIGHT_INFINITE);
     defs.model_name = nullptr;
     ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0, quarter, "no model");
 }
 
 TEST_F(Lights, LightModelsAndTheShadowPass) {
-    hair_light* l = Make(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
+    hair_light* l = render_test::add_light(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
     l->position = kivPoint(0, 10, -10);
     const kivVector T(0.6f, 0, 0.8f);  // sharpness 5: specular 0.6^5
     const float s = std::pow(0.6f, 5.0f);
@@ -175,7 +158,7 @@ TEST_F(Lights, LightModelsAndTheShadowPass) {
 // looking down −z; the view angle is the cone and penumbra or the map's.
 TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     ASSERT_EQ(assdb_init(16), 1);
-    hair_light* key = Make(LIGHT_SPOT, kivColor(1, 0.5f, 0));
+    hair_light* key = render_test::add_light(LIGHT_SPOT, kivColor(1, 0.5f, 0));
     key->name = names_add("key");
     key->cone = 20, key->penumbra = 10;
     key->matrix = kivMatrix(0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 4, 5, 6, 1);  // light → world

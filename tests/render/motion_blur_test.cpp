@@ -1,11 +1,6 @@
 #include "render/motion_blur.h"
 
 #include "generation/motion_spawning.h"
-
-#include <algorithm>
-#include <string>
-#include <vector>
-
 #include "render_support.h"
 
 // A 64 × 48 camera (render_support.h) with motion blur on: the
@@ -82,8 +77,7 @@ TEST_F(MotionBlur, AStillHairDrawnWithMotionBlurMatchesTheStillPicture) {
     }
     defs.motion_blur = 0;
     draw(bent);
-    std::vector<kivColor> still;
-    for (int i = 0; i < 48 * 64; ++i) still.push_back(color(i / 64, i % 64));
+    const std::vector<kivColor> still = picture(cam_);
 
     // Both times alike (any motion step), or the shutter at 0: the still picture.
     const float settings[][2] = {{1, 1}, {1, 4}, {0, 1}};
@@ -95,11 +89,7 @@ TEST_F(MotionBlur, AStillHairDrawnWithMotionBlurMatchesTheStillPicture) {
         control_hair moved = bent;
         for (int k = 0; k < 4; ++k) moved.points[k] = moved.points[k] + kivPoint(3, 1, 0);
         draw_moving(bent, st[0] == 0 ? moved : bent);
-        for (int i = 0; i < 48 * 64; ++i) {
-            const kivColor c = color(i / 64, i % 64);
-            ASSERT_NEAR(c.a, still[i].a, 3e-4) << "pixel " << i << " shutter " << st[0];
-            ASSERT_NEAR(c.g, still[i].g, 3e-4) << "pixel " << i << " shutter " << st[0];
-        }
+        expect_picture(cam_, still, 3e-4, "shutter " + std::to_string(st[0]));
     }
 }
 

@@ -2,11 +2,6 @@
 // entry points (zbuff_hair_poly for hair, zbuff_poly for geometry), against
 // the double-precision reference of render_support.h, with the render
 // region and the crop window at their edges.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <random>
-
 #include "render_support.h"
 
 using render_test::pixel_area;
@@ -152,9 +147,7 @@ TEST_F(Coverage, CropWindowIsTheUncroppedPictureShifted) {
         const int lx = int(rng() % 30), ly = int(rng() % 20);
         const cam_window crop(lx, ly, lx + 2 + int(rng() % 30), ly + 2 + int(rng() % 25));
         hair_camera cropped;
-        cropped.set_aperture(64.0f), cropped.set_focal(10.0f);
-        cropped.set_image_params(48, 64, crop, zcalc());
-        ASSERT_EQ(cropped.init_zbuffer(), 1);
+        small_camera(cropped, crop);
         ASSERT_EQ(cropped.zbuffer()->cols() * 100 + cropped.zbuffer()->lines(),
                   crop.Cols() * 100 + crop.Lines());
         // A hair with its points inside the crop window (the segment test
