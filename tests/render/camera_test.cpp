@@ -1,15 +1,5 @@
 #include "render/camera.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "descriptions/hair_params.h"
-#include "foundation/fur_exception.h"
-#include "descriptions/hair_records.h"
 #include "render_support.h"
 
 namespace {

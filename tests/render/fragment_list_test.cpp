@@ -2,13 +2,6 @@
 // pixels resolved, checked against a double-precision compositing model.
 #include "render/fragment_list.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <random>
-#include <string>
-#include <vector>
-
 #include "render_support.h"
 
 using render_test::add_fragment;

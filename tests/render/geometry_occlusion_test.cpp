@@ -1,13 +1,8 @@
-#include <cstdio>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <sstream>
-#include <string>
 #include <sys/stat.h>
 
-#include "foundation/names.h"
-#include "geometry/model_database.h"
-#include "render/camera.h"
+#include <fstream>
+#include <sstream>
+
 #include "render/geometry_occlusion.h"
 #include "render/model_output.h"
 #include "render_support.h"

@@ -2,8 +2,6 @@
 // double-precision model, spaces, the near plane and the segment test.
 #include "render/hair_rasteriser.h"
 
-#include <random>
-
 #include "render_support.h"
 
 using render_test::pt;

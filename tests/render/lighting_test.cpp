@@ -1,6 +1,5 @@
 #include "render/lighting.h"
 
-#include "render/shadow_map.h"
 #include "render_support.h"
 
 namespace {

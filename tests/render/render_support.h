@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -16,12 +17,14 @@
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_records.h"
+#include "foundation/fur_exception.h"
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
 #include "render/fragment_list.h"
 #include "render/lighting.h"
+#include "render/shadow_map.h"
 #include "test_support.h"
 
 namespace render_test {

@@ -1,18 +1,12 @@
 // Shadow multipliers (filter kernels, lookups in hand-made maps,
 // auto-shading) and the .smap format: exact run-length codes, round trips
 // and damaged files.
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <gtest/gtest.h>
-#include <random>
-#include <vector>
 
-#include "foundation/fur_exception.h"
 #include "korvofur/korvofur.h"
 #include "render/shadow_map_file.h"
 #include "render_support.h"
-#include "test_support.h"
 
 using render_test::SettingsTest;
 
