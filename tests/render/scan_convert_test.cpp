@@ -139,15 +139,20 @@ TEST_F(Coverage, ZigzagAndSubPixelHairPolygons) {
     EXPECT_NEAR(color(6, 5).r, 0.25f * 0.22f, 2.0 / 65535);  // area 0.22
 }
 
-// A crop window makes image pixel (x, y) the z-buffer's (x − lowx, y − lowy):
-// a cropped drawing is the uncropped one's window, for hairs and geometry.
-TEST_F(Coverage, CropWindowIsTheUncroppedPictureShifted) {
+// A crop window makes image pixel (x, y) the z-buffer's (x − lowx, y − lowy),
+// and the camera's matrix takes world points to camera space: a cropped
+// camera turned by C, given world points, draws the window of the picture
+// drawn in camera space, for hairs and geometry alike.
+TEST_F(Coverage, CropAndCameraMatrixGiveTheCameraSpacePictureShifted) {
+    // C takes (x, y, z) to (z + 2, y, −x − 10); world() undoes it.
+    const kivMatrix C(0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 2, 0, -10, 1);
+    auto world = [](const kivPoint& p) { return kivPoint(-p.z - 10, p.y, p.x - 2); };
     std::mt19937 rng(5);
     for (int i = 0; i < 12; ++i) {
         const int lx = int(rng() % 30), ly = int(rng() % 20);
         const cam_window crop(lx, ly, lx + 2 + int(rng() % 30), ly + 2 + int(rng() % 25));
         hair_camera cropped;
-        small_camera(cropped, crop);
+        small_camera(cropped, crop, C);
         ASSERT_EQ(cropped.zbuffer()->cols() * 100 + cropped.zbuffer()->lines(),
                   crop.Cols() * 100 + crop.Lines());
         // A hair with its points inside the crop window (the segment test
@@ -159,13 +164,15 @@ TEST_F(Coverage, CropWindowIsTheUncroppedPictureShifted) {
             y[k] = ly + 0.5f + (crop.Lines() - 1) * u(rng);
         const float w = 0.3f + u(rng);
         for (hair_camera* cam : {&cam_, &cropped}) {
+            auto to = [&](const kivPoint& p) { return cam == &cam_ ? p : world(p); };
             cam->clear_arr();
             control_hair h =
                 make_hair({at(x[0], y[0]), at(x[1], y[1], -12), at(x[2], y[2], -9)}, {w, 1, 0.5f});
+            for (int k = 0; k < 3; ++k) h.points[k] = to(h.points[k]);
             hair_state state;
             cam->zbuff_hair(&h, &state);
-            kivPoint g[3] = {at(x[0], y[0], -20), at(x[0] + 9, y[0] - 4, -20),
-                             at(x[0] + 2, y[0] + 7, -20)};
+            kivPoint g[3] = {to(at(x[0], y[0], -20)), to(at(x[0] + 9, y[0] - 4, -30)),
+                             to(at(x[0] + 2, y[0] + 7, -15))};
             cam->zbuff_poly(3, g, true, false);
         }
         hair_zbuffer& z = *cropped.zbuffer();
@@ -175,6 +182,7 @@ TEST_F(Coverage, CropWindowIsTheUncroppedPictureShifted) {
                 zb().geometry_depth(zb().record(r + ly, c + lx), d0, c0);
                 z.geometry_depth(z.record(r, c), d1, c1);
                 ASSERT_NEAR(c0, c1, 1e-4) << i << " at " << c << "," << r;
+                ASSERT_NEAR(d0, d1, 1e-3) << i << " at " << c << "," << r;
                 ASSERT_NEAR(color(r + ly, c + lx).a, z.resolve_color(z.record(r, c)).a, 1e-4)
                     << i << " at " << c << "," << r;
             }
