@@ -2,6 +2,9 @@
 // atmosphere) read back through the image libraries.
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
 #include "foundation/noise.h"
@@ -148,37 +151,27 @@ TEST_F(OutputPasses, AtmosphereIsEvaluatedAtEachSamplesImagePosition) {
         }
 }
 
+// Every pass refuses a camera without a z-buffer, then an output wider
+// than the z-buffer, then one at a sub-pixel factor the z-buffer lacks.
 TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     const std::string path = file(".img");
     Bytes memory(3);
-    EXPECT_EQ(captured([&] {
-                  cam_.render(path.c_str());
-                  cam_.debug_pixels();
-                  EXPECT_EQ(cam_.render_rgba(memory), 0);
-              }),
-              "ERROR: render: the camera has no z-buffer\n"
-              "ERROR: debug_pixels: the camera has no z-buffer\n"
-              "ERROR: render_rgba: the camera has no z-buffer\n");
+    std::ostringstream out;
+    for (int step = 0; step < 3; ++step) {
+        if (step == 1) camera(4, 4), defs.image_cols = 5;
+        if (step == 2) defs.image_cols = 4, defs.subpixel_factor = 2;
+        out << captured([&] {
+            cam_.render(path.c_str());
+            cam_.render_z(path.c_str());
+            cam_.render_zbuff(path.c_str());
+            cam_.render_atm(path.c_str());
+            EXPECT_EQ(cam_.render_rgba(memory), 0);
+            if (step == 0) cam_.debug_pixels();
+        });
+    }
+    std::ifstream expected(std::string(KORVO_TEST_DATA) + "/render/refused.txt");
+    EXPECT_EQ(out.str(), std::string(std::istreambuf_iterator<char>(expected), {}));
     EXPECT_TRUE(memory.empty());
-
-    camera(4, 4);
-    defs.image_cols = 5;
-    const std::string out = captured([&] {
-        cam_.render(path.c_str());
-        cam_.render_z(path.c_str());
-        cam_.render_zbuff(path.c_str());
-        cam_.render_atm(path.c_str());
-        defs.image_cols = 4;
-        defs.subpixel_factor = 2;
-        cam_.render(path.c_str());
-    });
-    EXPECT_EQ(out.rfind("ERROR: render: an output of 5 x 4 pixels at sub-pixel factor 1 does not "
-                        "fit the z-buffer of 4 x 4 samples\n",
-                        0),
-              0u)
-        << out;
-    for (const char* pass : {"render_z:", "render_zbuff:", "render_atm:", "factor 2"})
-        EXPECT_NE(out.find(pass), std::string::npos) << pass;
     EXPECT_FALSE(exists(path));
 }
 
