@@ -69,7 +69,7 @@ TEST_F(HairRaster, RibbonCoversItsOutlineExactlyAcrossBentJoints) {
     }
 }
 
-TEST_F(HairRaster, ShortSegmentsGrowToTheirWidthAtRootAndTip) {
+TEST_F(HairRaster, ShortSegmentsGrowAndTakeThePassesColour) {
     // A one-segment hair along +x from pixel (21.5, 10): screen length L,
     // half-widths h1 at the root and h2 at the tip, covered area.
     const float cases[][4] = {
@@ -82,16 +82,26 @@ TEST_F(HairRaster, ShortSegmentsGrowToTheirWidthAtRootAndTip) {
         draw(make_hair({at(21.5f, 10), at(21.5f + c[0], 10)}, {c[1], c[2]}));
         EXPECT_NEAR(alpha_sum(), c[3], 2e-3) << c[0] << " " << c[2];
     }
-    // The first is a 2 × 2 square over pixels 20 … 21 × 9 … 10; in a shadow
-    // pass opaque black whatever its colour and opacity.
-    cam_.clear_arr();
-    defs.shadows.shadow_pass = 1;
-    control_hair hair = make_hair({at(21.5f, 10), at(22.0f, 10)}, {1, 1});
-    hair.vertices[0].ambient = hair.vertices[1].ambient = kivColor(1, 0.5f, 0.2f, 1);
-    hair.vertices[0].opacity = hair.vertices[1].opacity = 0.3f;
-    draw(hair);
-    expect_color(color(9, 20), 0, 0, 0, 1);
-    EXPECT_EQ(color(8, 20).a + color(9, 22).a, 0.0f);
+    // A 2 × 2 square over pixels 30.25 … 32.25 × 9 … 11, at x = 0: in a
+    // shadow pass opaque black whatever its colour, opacity and light model;
+    // with light model 3 its alpha comes from the specular light. A white
+    // infinite light along the view axis, light and eye at right angles to
+    // the hair, gives alpha = (1 + 1 + 1) × 0.3333 × opacity.
+    fur_->light_model = 3;
+    render_test::add_light(LIGHT_INFINITE)->direction = kivVector(0, 0, 1);
+    defs.model_name = "skin";
+    control_hair hair = make_hair({at(31.75f, 10), at(32.25f, 10)}, {1, 1});
+    for (int k = 0; k < 2; ++k)
+        hair.vertices[k].ambient = kivColor(1, 0.5f, 0.2f, 1), hair.vertices[k].opacity = 0.6f;
+    for (int shadow : {1, 0}) {
+        cam_.clear_arr();
+        defs.shadows.shadow_pass = shadow;
+        draw(hair, fur_);
+        const kivColor c = color(9, 31);
+        for (float v : {c.r, c.g, c.b}) EXPECT_NEAR(v, shadow ? 0 : 0.9999f * 0.6f, 2e-5f);
+        EXPECT_NEAR(c.a, shadow ? 1 : 0.9999f * 0.6f, 2e-5f);
+        EXPECT_EQ(color(8, 31).a + color(9, 33).a + color(11, 31).a, 0.0f);
+    }
 }
 
 // The description's matrix and then the camera's take the points into
@@ -208,18 +218,4 @@ TEST_F(HairRaster, PointSegmentAbandonsTheHair) {
     const control_hair hair = make_hair({at(5, 5), at(9, 5), at(9, 5)}, {1, 1, 1});
     EXPECT_EQ(captured([&] { draw(hair); }), "WARNING: skipping hair, segment is a point\n");
     EXPECT_EQ(alpha_sum(), 0.0f);
-}
-
-TEST_F(HairRaster, LightModelThreeTakesItsAlphaFromTheSpecularLight) {
-    // A white infinite light along the view axis and a hair across the view
-    // at x = 0: light and eye at right angles to the hair give white
-    // specular light, so alpha = (1 + 1 + 1) × 0.3333 × opacity.
-    fur_->light_model = 3;
-    render_test::add_light(LIGHT_INFINITE)->direction = kivVector(0, 0, 1);
-    defs.model_name = "skin";
-    control_hair hair = make_hair({at(31.75f, 10), at(32.25f, 10)}, {1, 1});
-    hair.vertices[0].opacity = hair.vertices[1].opacity = 0.6f;
-    draw(hair, fur_);
-    const kivColor c = color(9, 31);
-    for (float v : {c.r, c.g, c.b, c.a}) EXPECT_NEAR(v, 0.9999f * 0.6f, 2e-5f);
 }

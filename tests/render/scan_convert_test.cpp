@@ -83,31 +83,22 @@ class Coverage : public render_test::RasterTest {
 }  // namespace
 
 TEST_F(Coverage, PolygonsCoverTheirExactAreaInsideTheRegion) {
+    // First a polygon larger than the window, limited to regions at its
+    // first and last rows and columns, one pixel, and past the window; then
+    // random polygons, every other one limited to a random region
+    // (inclusive bounds, sometimes past the window).
+    const std::vector<pt> big = {{-5, -5}, {70, -5}, {70, 53}, {-5, 53}};
+    const int edges[][4] = {{0, 0, 63, 47}, {0, 0, 0, 47},    {63, 47, 63, 47},
+                            {5, 7, 5, 7},   {60, 40, 90, 90}, {-9, -9, 2, 1}};
     std::mt19937 rng(90210);
-    for (int i = 0; i < 240; ++i) {
-        const std::vector<pt> p = random_polygon(rng, i % 6);
-        // Every other polygon is limited to a random region (inclusive
-        // bounds, sometimes past the window).
-        defs.region_on = i % 2;
+    for (int i = 0; i < 246; ++i) {
+        const std::vector<pt> p = i < 6 ? big : random_polygon(rng, i % 6);
         const int x0 = int(rng() % 70) - 3, y0 = int(rng() % 54) - 3;
-        defs.region[0] = x0, defs.region[1] = y0;
-        defs.region[2] = x0 + int(rng() % 20), defs.region[3] = y0 + int(rng() % 20);
+        const int random[4] = {x0, y0, x0 + int(rng() % 20), y0 + int(rng() % 20)};
+        defs.region_on = i < 6 || i % 2;
+        std::copy(i < 6 ? edges[i] : random, (i < 6 ? edges[i] : random) + 4, defs.region);
         draw_both(p);
         check({p}, i);
-    }
-}
-
-TEST_F(Coverage, RegionEdgesAreInclusive) {
-    // A polygon larger than the window, with regions at the first and
-    // last rows and columns, one pixel, and past the window.
-    const std::vector<pt> big = {{-5, -5}, {70, -5}, {70, 53}, {-5, 53}};
-    const int regions[][4] = {{0, 0, 63, 47}, {0, 0, 0, 47},    {63, 47, 63, 47},
-                              {5, 7, 5, 7},   {60, 40, 90, 90}, {-9, -9, 2, 1}};
-    defs.region_on = 1;
-    for (const auto& reg : regions) {
-        std::copy(reg, reg + 4, defs.region);
-        draw_both(big);
-        check({big}, reg[0] * 100 + reg[1]);
     }
 }
 

@@ -43,10 +43,9 @@ struct hand_made_entry {
         for (int j = 0; j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
         delete[] e.kernels;
     }
-    // Every pixel, or only (x, y), gets these four values.
-    void fill(float g, float gc, float h, float ho, int x = -1, int y = -1) {
+    // Every pixel gets these four values.
+    void fill(float g, float gc, float h, float ho) {
         for (int i = 0; i < 81; ++i) {
-            if (x >= 0 && i != y * 9 + x) continue;
             maps[SMAP_GEO_DEPTH][i] = g;
             maps[SMAP_GEO_COVERAGE][i] = gc;
             maps[SMAP_HAIR_DEPTH][i] = h;
