@@ -142,10 +142,7 @@ TEST_F(HairRaster, DescriptionAndCameraMatricesTakePointsAndNormalToCameraSpace)
     hair_camera cam;
     small_camera(cam, cam_window(), C);
     fur_->matrix = H;
-    hair_state state;
-    state.params = fur_;
-    state.normal = kivVector(1, 0, 0);
-    cam.zbuff_hair(&h, &state);
+    draw(h, fur_, kivVector(1, 0, 0), &cam);
     expect_picture(cam, expected, 2e-3);
 }
 

@@ -7,19 +7,14 @@ namespace {
 constexpr float kDeg = 0.017453292f;
 const kivPoint kP(0, 0, -10);
 
-// A name table and a "fur" description; lights (render_test::add_light)
-// are linked to the model being haired, "skin".
-class Lights : public render_test::SettingsTest {
+// Lights (render_test::add_light) are linked to the model being haired,
+// "skin", and light hairs of the description "fur".
+class Lights : public render_test::RasterTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(names_init(64), 1);
-        hs_.params = hair_params_list_add(names_add("fur"));
+        RasterTest::SetUp();
+        hs_.params = fur_;
         defs.model_name = "skin";
-    }
-    void TearDown() override {
-        lgtdb_cleanup();
-        hair_params_list_clear();
-        names_done();
     }
     // Diffuse and specular light of the segment at P along T (normal +y).
     std::vector<kivColor> Light(const kivPoint& P, const kivVector& T, int model = 2) {
@@ -156,7 +151,6 @@ TEST_F(Lights, LightModelsAndTheShadowPass) {
 // of the maps) to the light's space, where the light sits at the origin
 // looking down −z; the view angle is the cone and penumbra or the map's.
 TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
-    ASSERT_EQ(assdb_init(16), 1);
     hair_light* key = render_test::add_light(LIGHT_SPOT, kivColor(1, 0.5f, 0));
     key->name = names_add("key");
     key->cone = 20, key->penumbra = 10;
@@ -185,5 +179,4 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     EXPECT_EQ(entries[0].params.angle * 100 + entries[1].params.angle, 3045.0f);
     EXPECT_NEAR(entries[0].proj_scale, 0.5f / std::tan(30 * kDeg), 1e-5);
     EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
-    assdb_done();
 }

@@ -188,13 +188,13 @@ class RasterTest : public SettingsTest {
         return s;
     }
     // Draws a hair of description hp (by default none: light model 2, the
-    // ambient colour without lights).
+    // ambient colour without lights) through cam (by default this camera).
     void draw(control_hair hair, hair_params* hp = nullptr,
-              const kivVector& normal = kivVector(0, 0, 1)) {
+              const kivVector& normal = kivVector(0, 0, 1), hair_camera* cam = nullptr) {
         hair_state state;
         state.params = hp;
         state.normal = normal;
-        cam_.zbuff_hair(&hair, &state);
+        (cam ? cam : &cam_)->zbuff_hair(&hair, &state);
     }
     // A hair through camera-space points whose half-width on screen is
     // half_widths[i] pixels at point i.

@@ -45,12 +45,12 @@ std::vector<pt> random_polygon(std::mt19937& rng, int kind) {
 class Coverage : public render_test::RasterTest {
   protected:
     // Draws p as one white hair polygon at depth 5, and as geometry.
-    void draw_both(const std::vector<pt>& p, const kivColor* colors = nullptr) {
+    void draw_both(const std::vector<pt>& p) {
         motion_blur_pnt v[4];
         kivPoint g[4];
         for (size_t k = 0; k < p.size(); ++k) {
             v[k].x = float(p[k].x), v[k].y = float(p[k].y), v[k].z = 5.0f;
-            v[k].set_color(colors ? colors[k] : kivColor(1, 1, 1, 1));
+            v[k].set_color(kivColor(1, 1, 1, 1));
             g[k] = at(v[k].x, v[k].y);
         }
         cam_.clear_arr();
@@ -160,8 +160,7 @@ TEST_F(Coverage, CropAndCameraMatrixGiveTheCameraSpacePictureShifted) {
             control_hair h =
                 make_hair({at(x[0], y[0]), at(x[1], y[1], -12), at(x[2], y[2], -9)}, {w, 1, 0.5f});
             for (int k = 0; k < 3; ++k) h.points[k] = to(h.points[k]);
-            hair_state state;
-            cam->zbuff_hair(&h, &state);
+            draw(h, nullptr, kivVector(0, 0, 1), cam);
             kivPoint g[3] = {to(at(x[0], y[0], -20)), to(at(x[0] + 9, y[0] - 4, -30)),
                              to(at(x[0] + 2, y[0] + 7, -15))};
             cam->zbuff_poly(3, g, true, false);

@@ -21,11 +21,10 @@ struct hand_made_entry {
     ShadowMapInfo e;
     std::vector<float> maps[SMAP_CHANNELS];
 
-    explicit hand_made_entry(int lgt_filter = 3, int obj_filter = 3) {
+    hand_made_entry() {
         init_mapparams(&e.params);
         e.kind = SHADOW_MAP;
-        e.params.lgt_filter_size = lgt_filter;
-        e.params.obj_filter_size = obj_filter;
+        e.params.lgt_filter_size = e.params.obj_filter_size = 3;
         e.params.map.lines = e.params.map.cols = 9;
         e.params.map.encoding = 1;
         for (int c = 0; c < SMAP_CHANNELS; ++c) {
@@ -34,13 +33,12 @@ struct hand_made_entry {
         }
         e.proj_scale = 0.5f;
         e.xscale = e.yscale = kivFscale(0.0f, 9.0f, -0.5f, 0.5f);
-        e.kernel_count = std::abs(obj_filter - lgt_filter) / 2 + 1;
-        e.kernels = new ShadowMapKernel[e.kernel_count];
-        for (int j = 0; j < e.kernel_count; ++j)
-            smMakeKernel(e.kernels[j], lgt_filter + (obj_filter >= lgt_filter ? 2 : -2) * j);
+        e.kernel_count = 1;
+        e.kernels = new ShadowMapKernel[1];
+        smMakeKernel(e.kernels[0], 3);
     }
     ~hand_made_entry() {
-        for (int j = 0; j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
+        delete[] e.kernels[0].weights;
         delete[] e.kernels;
     }
     // Every pixel gets these four values.
