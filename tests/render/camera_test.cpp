@@ -27,14 +27,16 @@ TEST_F(Camera, WindowSizesContainmentAndClipping) {
                     w.is_clipped(5, 5, 5, 5)}),
               (Ints{1, 0, 1, 0}));
     // Moving quads: window-relative bounds 0 … 8 and 0 … 17, or the region.
-    EXPECT_EQ(w.is_mb_clipped(-1, 5, -2, 5, -0.5f, 6, -3, 7), 1);
-    EXPECT_EQ(w.is_mb_clipped(-1, 5, -2, 5, 0.5f, 6, -3, 7), 0);
-    EXPECT_EQ(w.is_mb_clipped(1, 18, 2, 19, 3, 17.5f, 4, 20), 1);
+    EXPECT_EQ((Ints{w.is_mb_clipped(-1, 5, -2, 5, -0.5f, 6, -3, 7),
+                    w.is_mb_clipped(-1, 5, -2, 5, 0.5f, 6, -3, 7),
+                    w.is_mb_clipped(1, 18, 2, 19, 3, 17.5f, 4, 20)}),
+              (Ints{1, 0, 1}));
     defs.region_on = 1;
     defs.region[0] = 5, defs.region[1] = 6, defs.region[2] = 7, defs.region[3] = 8;
-    EXPECT_EQ(w.is_mb_clipped(1, 7, 2, 7, 4, 7, 4.5f, 7), 1);
-    EXPECT_EQ(w.is_mb_clipped(1, 7, 2, 7, 4, 7, 5, 7), 0);
-    EXPECT_EQ(w.is_mb_clipped(6, 9, 6, 10, 6, 8.5f, 6, 9), 1);
+    EXPECT_EQ(
+        (Ints{w.is_mb_clipped(1, 7, 2, 7, 4, 7, 4.5f, 7), w.is_mb_clipped(1, 7, 2, 7, 4, 7, 5, 7),
+              w.is_mb_clipped(6, 9, 6, 10, 6, 8.5f, 6, 9)}),
+        (Ints{1, 0, 1}));
 }
 
 TEST_F(Camera, ParameterCompletionFromEachPair) {

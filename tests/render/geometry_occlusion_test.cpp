@@ -23,17 +23,6 @@ class Occlusion : public render_test::RasterTest {
         m->zbuffer_flag1 = true;
         return m;
     }
-    // Depth (or coverage) of the geometry in a pixel; coverage over the image.
-    float geometry(int row, int col, bool depth = false) {
-        float z = 0, cov = 0;
-        zb().geometry_depth(zb().record(row, col), z, cov);
-        return depth ? z : cov;
-    }
-    float coverage_sum() {
-        float s = 0;
-        for (int i = 0; i < 48 * 64; ++i) s += geometry(i / 64, i % 64);
-        return s;
-    }
 };
 
 }  // namespace

@@ -106,8 +106,8 @@ TEST_F(MotionBlur, GeometryCoversItsPathUpToTheShutter) {
     std::vector<kivPoint> p0 = quad(10), p1 = quad(30);
     cam_.zbuff_motion_blur_poly(4, p0.data(), p1.data(), &cam1_, true, false, 0);
     cam_.post_mb_zbuffer();
-    EXPECT_TRUE(coverage(20, 12) > 0.1f && coverage(20, 12) < 0.9f) << coverage(20, 12);
-    EXPECT_GT(coverage(20, 17), coverage(20, 12));  // covered longer
-    EXPECT_GT(coverage(20, 29), 0.0f);
-    EXPECT_EQ(coverage(20, 31), 0.0f);
+    EXPECT_TRUE(geometry(20, 12) > 0.1f && geometry(20, 12) < 0.9f) << geometry(20, 12);
+    EXPECT_GT(geometry(20, 17), geometry(20, 12));  // covered longer
+    EXPECT_GT(geometry(20, 29), 0.0f);
+    EXPECT_EQ(geometry(20, 31), 0.0f);
 }

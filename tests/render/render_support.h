@@ -176,12 +176,18 @@ class RasterTest : public SettingsTest {
         return kivPoint((x - 32) * -z / 10, (y - 24) * -z / 10, z);
     }
     kivColor color(int row, int col) { return zb().resolve_color(zb().record(row, col)); }
-    float coverage(int row, int col) {
-        float z = 0, c = 0;
-        zb().geometry_depth(zb().record(row, col), z, c);
-        return c;
+    // Coverage (or depth) of the geometry in a pixel; coverage over the image.
+    float geometry(int row, int col, bool depth = false) {
+        float z = 0, cov = 0;
+        zb().geometry_depth(zb().record(row, col), z, cov);
+        return depth ? z : cov;
     }
-    // Alpha of every pixel, row by row.
+    float coverage_sum() {
+        float s = 0;
+        for (int i = 0; i < 48 * 64; ++i) s += geometry(i / 64, i % 64);
+        return s;
+    }
+    // Alpha over the image.
     float alpha_sum() {
         float s = 0;
         for (const kivColor& c : picture(cam_)) s += c.a;

@@ -62,7 +62,7 @@ class Coverage : public render_test::RasterTest {
     }
     // Every pixel of both drawings against the area of the expected
     // polygons in it, nothing outside the region when it is on.
-    void check(const std::vector<std::vector<pt>>& expected, int i, bool geometry = true) {
+    void check(const std::vector<std::vector<pt>>& expected, int i, bool geo = true) {
         for (int r = 0; r < 48; ++r)
             for (int c = 0; c < 64; ++c) {
                 const bool in = !defs.region_on || (c >= defs.region[0] && c <= defs.region[2] &&
@@ -71,8 +71,8 @@ class Coverage : public render_test::RasterTest {
                 for (const auto& e : expected) a += in ? pixel_area(e, c, r) : 0.0;
                 ASSERT_NEAR(hair_[r * 64 + c], std::min(1.0, a), 1e-4)
                     << i << " at " << c << "," << r;
-                if (geometry) {
-                    ASSERT_NEAR(coverage(r, c), std::min(1.0, a), 1e-4)
+                if (geo) {
+                    ASSERT_NEAR(geometry(r, c), std::min(1.0, a), 1e-4)
                         << i << " at " << c << "," << r;
                 }
             }
