@@ -44,19 +44,19 @@ std::vector<pt> random_polygon(std::mt19937& rng, int kind) {
 
 class Coverage : public render_test::RasterTest {
   protected:
-    // Draws p as one white hair polygon at depth 5, and as geometry.
+    // Draws p as one hair polygon at depth 5, white but for the first
+    // vertex's red of 0.25, and as geometry.
     void draw_both(const std::vector<pt>& p) {
         motion_blur_pnt v[4];
         kivPoint g[4];
         for (size_t k = 0; k < p.size(); ++k) {
             v[k].x = float(p[k].x), v[k].y = float(p[k].y), v[k].z = 5.0f;
-            v[k].set_color(kivColor(1, 1, 1, 1));
+            v[k].set_color(kivColor(k ? 1 : 0.25f, 1, 1, 1));
             g[k] = at(v[k].x, v[k].y);
         }
         cam_.clear_arr();
         cam_.zbuff_hair_poly(static_cast<int>(p.size()), v, 0xFFFFFFFFu);
-        hair_.clear(), hair_.resize(48 * 64);
-        for (int i = 0; i < 48 * 64; ++i) hair_[i] = color(i / 64, i % 64).a;
+        hair_ = picture(cam_);
         cam_.clear_arr();
         cam_.zbuff_poly(static_cast<int>(p.size()), g, true, false);
     }
@@ -69,7 +69,7 @@ class Coverage : public render_test::RasterTest {
                                                     r >= defs.region[1] && r <= defs.region[3]);
                 double a = 0;
                 for (const auto& e : expected) a += in ? pixel_area(e, c, r) : 0.0;
-                ASSERT_NEAR(hair_[r * 64 + c], std::min(1.0, a), 1e-4)
+                ASSERT_NEAR(hair_[r * 64 + c].a, std::min(1.0, a), 1e-4)
                     << i << " at " << c << "," << r;
                 if (geo) {
                     ASSERT_NEAR(geometry(r, c), std::min(1.0, a), 1e-4)
@@ -77,7 +77,7 @@ class Coverage : public render_test::RasterTest {
                 }
             }
     }
-    std::vector<float> hair_;
+    std::vector<kivColor> hair_;
 };
 
 }  // namespace
@@ -120,14 +120,8 @@ TEST_F(Coverage, ZigzagAndSubPixelHairPolygons) {
     }
     // A polygon inside one pixel adds one fragment with its area and the
     // colour of its first vertex.
-    motion_blur_pnt v[3] = {{}, {}, {}};
-    const float xy[3][2] = {{5.2f, 6.1f}, {5.8f, 6.3f}, {5.4f, 6.9f}};
-    for (int k = 0; k < 3; ++k)
-        v[k].x = xy[k][0], v[k].y = xy[k][1], v[k].z = 5,
-        v[k].set_color(kivColor(k ? 0 : 0.25f, 0, 0, 1));
-    cam_.clear_arr();
-    cam_.zbuff_hair_poly(3, v, 0xFFFFFFFFu);
-    EXPECT_NEAR(color(6, 5).r, 0.25f * 0.22f, 2.0 / 65535);  // area 0.22
+    draw_both({{5.2, 6.1}, {5.8, 6.3}, {5.4, 6.9}});
+    EXPECT_NEAR(hair_[6 * 64 + 5].r, 0.25f * 0.22f, 2.0 / 65535);  // area 0.22
 }
 
 // A crop window makes image pixel (x, y) the z-buffer's (x − lowx, y − lowy),
