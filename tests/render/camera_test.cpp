@@ -19,7 +19,7 @@ Ints corners(const cam_window& w) {
 
 }  // namespace
 
-TEST_F(Camera, WindowSizesContainmentAndClipping) {
+TEST_F(Camera, WindowsClipAndCropTheImage) {
     const cam_window w(2, 3, 10, 20);
     EXPECT_EQ(w.Cols() * 100 + w.Lines(), 918);
     EXPECT_FLOAT_EQ(w.diagonal_length(), std::sqrt(9.0f * 9 + 18 * 18));
@@ -37,6 +37,28 @@ TEST_F(Camera, WindowSizesContainmentAndClipping) {
         (Ints{w.is_mb_clipped(1, 7, 2, 7, 4, 7, 4.5f, 7), w.is_mb_clipped(1, 7, 2, 7, 4, 7, 5, 7),
               w.is_mb_clipped(6, 9, 6, 10, 6, 8.5f, 6, 9)}),
         (Ints{1, 0, 1}));
+
+    hair_camera cam;
+    // All zero, or one pixel wide: the whole image.
+    for (const cam_window& crop : {cam_window(), cam_window(5, 0, 5, 300)}) {
+        cam.set_image_params(486, 720, crop, zcalc(1, 100));
+        EXPECT_EQ(corners(cam.get_window()), (Ints{0, 0, 719, 485}));
+    }
+    EXPECT_EQ(cam.hasdepth(), 1);
+    // Outside the image: rejected, the window keeps what was asked.
+    EXPECT_EQ(captured([&] {
+                  EXPECT_THROW(cam.set_image_params(486, 720, cam_window(0, 0, 720, 485), zcalc()),
+                               FurEBadParameter);
+              }),
+              "illegal crop window\n");
+    EXPECT_EQ(cam.get_window().highx, 720);
+    // Scaled by the sub-pixel factor; the z-buffer is the window.
+    defs.subpixel_factor = 2;
+    cam.set_aperture(2.0f), cam.set_focal(1.0f);
+    ASSERT_EQ(init(cam, 486, 720, cam_window(10, 10, 99, 99)), 1);
+    EXPECT_EQ(corners(cam.get_window()), (Ints{20, 20, 198, 198}));
+    EXPECT_EQ((Ints{cam.get_lines(), cam.zbuffer()->lines(), cam.zbuffer()->cols()}),
+              (Ints{972, 179, 179}));
 }
 
 TEST_F(Camera, ParameterCompletionFromEachPair) {
@@ -115,28 +137,4 @@ TEST_F(Camera, ProjectionMatchesTheFilmPlaneModel) {
     hair_params_set_wunits(saved_units);
     EXPECT_EQ(f.get_aperture(), 4.0f);
     EXPECT_FLOAT_EQ(f.get_pixel_scale(), 100.0f);
-}
-
-TEST_F(Camera, CropWindows) {
-    hair_camera cam;
-    // All zero, or one pixel wide: the whole image.
-    for (const cam_window& crop : {cam_window(), cam_window(5, 0, 5, 300)}) {
-        cam.set_image_params(486, 720, crop, zcalc(1, 100));
-        EXPECT_EQ(corners(cam.get_window()), (Ints{0, 0, 719, 485}));
-    }
-    EXPECT_EQ(cam.hasdepth(), 1);
-    // Outside the image: rejected, the window keeps what was asked.
-    EXPECT_EQ(captured([&] {
-                  EXPECT_THROW(cam.set_image_params(486, 720, cam_window(0, 0, 720, 485), zcalc()),
-                               FurEBadParameter);
-              }),
-              "illegal crop window\n");
-    EXPECT_EQ(cam.get_window().highx, 720);
-    // Scaled by the sub-pixel factor; the z-buffer is the window.
-    defs.subpixel_factor = 2;
-    cam.set_aperture(2.0f), cam.set_focal(1.0f);
-    ASSERT_EQ(init(cam, 486, 720, cam_window(10, 10, 99, 99)), 1);
-    EXPECT_EQ(corners(cam.get_window()), (Ints{20, 20, 198, 198}));
-    EXPECT_EQ((Ints{cam.get_lines(), cam.zbuffer()->lines(), cam.zbuffer()->cols()}),
-              (Ints{972, 179, 179}));
 }

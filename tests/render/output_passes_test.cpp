@@ -171,7 +171,9 @@ TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
-TEST_F(Atmosphere, TheFirstDefinitionWins) {
+// Only the first definition counts; its parameters are evaluated with
+// random numbers seeded by the position in the image.
+TEST_F(Atmosphere, TheFirstDefinitionIsEvaluatedWithTheSeedOfThePosition) {
     EXPECT_EQ(atmosdb_init_eval(0.3, 0.7), 0);
     const float depth = 500.0f, weight = 1.0f;
     EXPECT_EQ(atmosdb_eval(1, &depth, &weight, 800.0f, 1.0f).a, 0.0f);
@@ -179,12 +181,21 @@ TEST_F(Atmosphere, TheFirstDefinitionWins) {
     EXPECT_EQ(atmosdb_is_defined(), 0);
     hair_atmos second;
     second.end_param = hp_scalar(5.0f);
+    ASSERT_TRUE(atmos_.start_param.set_noise(3.0f, 0.0f, 100.0f));
     EXPECT_EQ(atmosdb_init(&atmos_), 1);
     EXPECT_EQ(captured([&] { EXPECT_EQ(atmosdb_init(&second), 0); }),
               "WARNING: atmosphere already defined, ignoring subsequent def.\n");
-    ASSERT_EQ(atmosdb_init_eval(0, 0), 1);
+    ASSERT_EQ(atmosdb_init_eval(0.5, 0.25), 1);
     EXPECT_EQ(atmos_.end, 1000.0f);
     EXPECT_EQ(second.end, 1000.0f);
+    const float at_first = atmos_.start;
+    // The seed is the integer part of 0.5 × 213 + 0.25 × 501 = 231.75.
+    korvo_host::srand48(231);
+    const double n =
+        noise3(kivVector(1.5f, 0.75f, static_cast<float>(3.0 * korvo_host::drand48())));
+    EXPECT_NEAR(at_first, 100.0 * (n + 1.0) / 2.0, 1e-4);
+    ASSERT_EQ(atmosdb_init_eval(0.9, 0.1), 1);
+    EXPECT_NE(atmos_.start, at_first);
 }
 
 TEST_F(Atmosphere, FogOfOneSubPixel) {
@@ -222,18 +233,4 @@ TEST_F(Atmosphere, FogOfOneSubPixel) {
     }
     // A background depth that is not a number is not 0: its ramp spoils the fog.
     EXPECT_TRUE(std::isnan(atmosdb_eval(0, nullptr, nullptr, std::nanf(""), 1.0f).a));
-}
-
-TEST_F(Atmosphere, ParametersAreEvaluatedWithRandomNumbersSeededByThePosition) {
-    ASSERT_TRUE(atmos_.start_param.set_noise(3.0f, 0.0f, 100.0f));
-    ASSERT_EQ(atmosdb_init(&atmos_), 1);
-    ASSERT_EQ(atmosdb_init_eval(0.5, 0.25), 1);
-    const float at_first = atmos_.start;
-    // The seed is the integer part of 0.5 × 213 + 0.25 × 501 = 231.75.
-    korvo_host::srand48(231);
-    const double n =
-        noise3(kivVector(1.5f, 0.75f, static_cast<float>(3.0 * korvo_host::drand48())));
-    EXPECT_NEAR(at_first, 100.0 * (n + 1.0) / 2.0, 1e-4);
-    ASSERT_EQ(atmosdb_init_eval(0.9, 0.1), 1);
-    EXPECT_NE(atmos_.start, at_first);
 }

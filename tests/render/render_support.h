@@ -44,9 +44,7 @@ inline std::unique_ptr<hair_zbuffer> make_zbuffer(int lines, int cols, int list_
 inline void add_fragment(hair_zbuffer& zb, int row, int col, int id, float depth,
                          const kivColor& c) {
     defs.hair_id = id;
-    pixel_slot** cell = zb.cell(row, col);
-    ASSERT_NE(cell, nullptr);
-    zb.add_hair(*cell, 1.0f, c, depth, 0xFFFFFFFFu);
+    zb.add_hair(*zb.cell(row, col), 1.0f, c, depth, 0xFFFFFFFFu);
 }
 
 // A light of type and colour c linked to the models named (the light list,
@@ -63,9 +61,7 @@ inline hair_light* add_light(int type, const kivColor& c = kivColor(1, 1, 1),
 
 inline void add_geometry(hair_zbuffer& zb, int row, int col, float depth, float coverage,
                          unsigned slices = 0xFFFFFFFFu) {
-    pixel_slot** cell = zb.cell(row, col);
-    ASSERT_NE(cell, nullptr);
-    zb.add_geometry(*cell, depth, coverage, slices);
+    zb.add_geometry(*zb.cell(row, col), depth, coverage, slices);
 }
 
 // --- Exact coverage reference --------------------------------------------------------
