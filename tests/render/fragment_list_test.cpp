@@ -15,7 +15,6 @@ using Floats = std::vector<float>;
 // One 16-bit step, and the rounding that a few composites accumulate.
 constexpr float kStep = 1.0f / 65535.0f, kTol = 4.0f * kStep;
 constexpr unsigned kAll = 0xFFFFFFFFu;
-const kivColor kHalf(1.0f, 1.0f, 1.0f, 0.5f);
 
 class Fragments : public render_test::SettingsTest {};
 
@@ -178,7 +177,7 @@ TEST_F(Fragments, MovingGeometryHidesOnlyItsSlices) {
     // takes the fragments after the compressed entries.
     add_fragment(*zb, 0, 0, 3, 11.0f, kivColor(1, 1, 1, 1));
     EXPECT_NEAR(zb->resolve_color(a).a, 0.5f, kTol);
-    for (int k = 0; k < 4; ++k) add_fragment(*zb, 0, 1, 10 + k, 1.0f + k, kHalf);
+    for (int k = 0; k < 4; ++k) add_fragment(*zb, 0, 1, 10 + k, 1.0f + k, kivColor(1, 1, 1, 0.5f));
     EXPECT_NEAR(zb->resolve_color(b).a, 1 - 0.0625f, kTol);
 }
 

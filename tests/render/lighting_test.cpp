@@ -100,7 +100,7 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
     }
 }
 
-TEST_F(Lights, LinksDecideWhichHairsALightLights) {
+TEST_F(Lights, LinksAndTheLightModelDecideWhatAHairGets) {
     // Link names, link_count (−1: one per name) and how many times the
     // light lights "skin".
     const struct {
@@ -124,17 +124,18 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
     render_test::add_light(LIGHT_INFINITE);
     defs.model_name = nullptr;
     ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0, quarter, "no model");
-}
+    lgtdb_cleanup();
 
-TEST_F(Lights, LightModelsAndTheShadowPass) {
+    // Each light model's share of diffuse and specular light.
+    defs.model_name = "skin";
     hair_light* l = render_test::add_light(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
     l->position = kivPoint(0, 10, -10);
     const kivVector T(0.6f, 0, 0.8f);  // sharpness 5: specular 0.6^5
     const float s = std::pow(0.6f, 5.0f);
     const kivColor c(1, 0.5f, 0.25f, 1);
     // {light model, diffuse and specular scale}
-    const float cases[][3] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
-    for (const auto& m : cases) {
+    const float models[][3] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
+    for (const auto& m : models) {
         const std::vector<kivColor> out = Light(kP, T, static_cast<int>(m[0]));
         ExpectColor(out[0], m[1], c, "diffuse " + std::to_string(m[0]));
         ExpectColor(out[1], m[2], c, "specular " + std::to_string(m[0]));

@@ -110,29 +110,27 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveragedAndTheDepthIsTheNearest) {
     EXPECT_EQ(read_iff(depth).depth, (std::vector<float>{-1.0f / 4, -1.0f / 3, -1.0f / 5, 0}));
 }
 
-TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
+// The atmosphere image fogs hair and geometry. Its parameters vary over
+// the image with u = column ÷ columns and v = row ÷ rows of the sub-pixel
+// samples: a fog whose start is noise gives each output pixel the mean of
+// its samples' fog.
+TEST_F(OutputPasses, AtmosphereImageFogsEachSampleAtItsImagePosition) {
     ASSERT_EQ(atmosdb_init(&atmos_), 1);
-    hair_zbuffer& zb = camera(1, 3);
-    add_fragment(zb, 0, 0, 1, 500.0f, kWhite);
-    add_geometry(zb, 0, 1, 1000.0f, 1.0f);
+    hair_zbuffer& line = camera(1, 3);
+    add_fragment(line, 0, 0, 1, 500.0f, kWhite);
+    add_geometry(line, 0, 1, 1000.0f, 1.0f);
     const std::string path = file(".rla");
     cam_.render_atm(path.c_str());
     EXPECT_EQ(read_rla(path), (Bytes{128, 128, 128, 128, 255, 255, 255, 255, 0, 0, 0, 0, 4}));
     atmos_.transparency_param = hp_scalar(1.0f);
     cam_.render_atm(path.c_str());
     EXPECT_EQ(read_rla(path), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4}));
-}
 
-// The atmosphere's parameters vary over the image with u = column ÷
-// columns and v = row ÷ rows of the sub-pixel samples: a fog whose start
-// is noise gives each output pixel the mean of its samples' fog.
-TEST_F(OutputPasses, AtmosphereIsEvaluatedAtEachSamplesImagePosition) {
+    atmos_.transparency_param = hp_scalar(0.0f);
     ASSERT_TRUE(atmos_.start_param.set_noise(5.0f, 0.0f, 700.0f));
-    ASSERT_EQ(atmosdb_init(&atmos_), 1);
     defs.subpixel_factor = 2;
     hair_zbuffer& zb = camera(2, 3);
     for (int i = 0; i < 4 * 6; ++i) add_fragment(zb, i / 6, i % 6, 1 + i, 800.0f, kWhite);
-    const std::string path = file(".rla");
     cam_.render_atm(path.c_str());
     const Bytes got = read_rla(path);
     const float depth = 800.0f, weight = 1.0f;
