@@ -72,12 +72,6 @@ Bytes read_rla(const std::string& path) {
     return out;
 }
 
-IffImage read_iff(const std::string& path) {
-    IffImage img;
-    EXPECT_TRUE(iff_read_file(path.c_str(), img)) << path;
-    return img;
-}
-
 }  // namespace
 
 // Sub-pixel samples: colours averaged, and the depth the nearest sample's
@@ -97,7 +91,8 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveragedAndTheDepthIsTheNearest) {
     add_fragment(zb, 1, 4, 4, 9.0f, kWhite);
     const std::string path = file(".iff"), depth = file(".iff");
     cam_.render(path.c_str());
-    const IffImage img = read_iff(path);
+    IffImage img, z;
+    ASSERT_TRUE(iff_read_file(path.c_str(), img));
     EXPECT_EQ(img.width * 10 + img.height, 41);
     EXPECT_EQ(img.rgba, (Bytes{128, 128, 128, 128, 64, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0}));
     // The current pixel followed the output pixels.
@@ -107,7 +102,8 @@ TEST_F(OutputPasses, SubPixelSamplesAreAveragedAndTheDepthIsTheNearest) {
     EXPECT_EQ(cam_.render_rgba(memory), 1);
     EXPECT_EQ(memory, img.rgba);
     EXPECT_EQ(captured([&] { cam_.render_z(depth.c_str()); }), "");
-    EXPECT_EQ(read_iff(depth).depth, (std::vector<float>{-1.0f / 4, -1.0f / 3, -1.0f / 5, 0}));
+    ASSERT_TRUE(iff_read_file(depth.c_str(), z));
+    EXPECT_EQ(z.depth, (std::vector<float>{-1.0f / 4, -1.0f / 3, -1.0f / 5, 0}));
 }
 
 // The atmosphere image fogs hair and geometry. Its parameters vary over

@@ -11,8 +11,6 @@
 #include "render/shadow_map_file.h"
 #include "render_support.h"
 
-using render_test::SettingsTest;
-
 namespace {
 
 // An entry over a 9 x 9 map seen by a light with a 90 degree view: the
