@@ -71,16 +71,20 @@ TEST_F(HairRaster, RibbonCoversItsOutlineExactlyAcrossBentJoints) {
 
 TEST_F(HairRaster, ShortSegmentsGrowAndTakeThePassesColour) {
     // A one-segment hair along +x from pixel (21.5, 10): screen length L,
-    // half-widths h1 at the root and h2 at the tip, covered area.
-    const float cases[][4] = {
-        {0.5f, 1, 1, 4},   // root moved back 1.5: a 2 × 2 square, no tip extension
-        {0.5f, 1, 2, 12},  // then 2 long, tip 4 wide: moved forward 2, widths 2 … 4
-        {6.0f, 1, 1, 12},  // long enough: unchanged
+    // half-widths h1 at the root and h2 at the tip, covered area, and the
+    // alpha of pixel (21, 10), which tells a root moved back from a tip
+    // moved forward.
+    const float cases[][5] = {
+        {0.5f, 1, 1, 4, 1},      // root moved back 1.5: a 2 × 2 square, no tip extension
+        {0.5f, 1, 2, 12, 1},     // then 2 long, tip 4 wide: moved forward 2, widths 2 … 4
+        {1.5f, 1, 1, 4, 1},      // moved back 0.5 to its width
+        {6.0f, 1, 1, 12, 0.5f},  // long enough: unchanged
     };
     for (const auto& c : cases) {
         cam_.clear_arr();
         draw(make_hair({at(21.5f, 10), at(21.5f + c[0], 10)}, {c[1], c[2]}));
         EXPECT_NEAR(alpha_sum(), c[3], 2e-3) << c[0] << " " << c[2];
+        EXPECT_NEAR(color(10, 21).a, c[4], 1e-3) << c[0] << " " << c[2];
     }
     // A 2 × 2 square over pixels 30.25 … 32.25 × 9 … 11, at x = 0: in a
     // shadow pass opaque black whatever its colour, opacity and light model;
