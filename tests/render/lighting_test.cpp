@@ -1,14 +1,5 @@
 #include "render/lighting.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdlib>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "render/shadow_map.h"
 #include "render_support.h"
 
 namespace {
@@ -16,28 +7,14 @@ namespace {
 constexpr float kDeg = 0.017453292f;
 const kivPoint kP(0, 0, -10);
 
-// A name table, a "fur" description and a light list (of 4, made on the
-// first Make); lights are linked to the model being haired, "skin".
-class Lights : public render_test::SettingsTest {
+// Lights (render_test::add_light) are linked to the model being haired,
+// "skin", and light hairs of the description "fur".
+class Lights : public render_test::RasterTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(names_init(64), 1);
-        hs_.params = hair_params_list_add(names_add("fur"));
+        RasterTest::SetUp();
+        hs_.params = fur_;
         defs.model_name = "skin";
-    }
-    void TearDown() override {
-        lgtdb_cleanup();
-        hair_params_list_clear();
-        names_done();
-    }
-    static hair_light* Make(int type, const kivColor& c = kivColor(1, 1, 1),
-                            std::vector<const char*> links = {"skin"}) {
-        if (lgtdb_count() == 0) lgtdb_init(4, 0);
-        hair_light* l = lgtdb_get_new(0);
-        l->type = type, l->color = c, l->direction = kivVector(0, 1, 0);
-        l->set_link_count(static_cast<int>(links.size()));
-        for (const char* n : links) l->add_link(names_add(n));
-        return l;
     }
     // Diffuse and specular light of the segment at P along T (normal +y).
     std::vector<kivColor> Light(const kivPoint& P, const kivVector& T, int model = 2) {
@@ -80,10 +57,6 @@ TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
         const kivPoint P(5 * std::sin(c[2] * kDeg), 0, -5 * std::cos(c[2] * kDeg));
         EXPECT_NEAR(l.lighting(P, kivVector(0, 1, 0), 0), c[3], 1e-4) << c[0] << " " << c[2];
     }
-    // Back-face culling: a light pointing along the root normal gives 0.
-    defs.backface = true;
-    EXPECT_EQ(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, -1), 0), 0.0f);
-    EXPECT_GT(l.lighting(kivPoint(0, 0, -5), kivVector(0, 0, 1), 0), 0.0f);
     // Falloff codes −1, −2, −3 and linear ranges: {flags, start, end, distance, multiplier}
     const float falloffs[][5] = {
         {1, -1, 0, 2, 0.5f},   {1, -3, 0, 2, 0.125f}, {0, -2, 0, 2, 1},   {1, -4, 0, 2, 1},
@@ -102,7 +75,7 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
     const kivMatrix L(2, 0, 0, 0, 0, 0, 2, 0, 0, -2, 0, 0, 10, 20, 30, 1);
     const int types[] = {LIGHT_SPOT, LIGHT_POINT, LIGHT_INFINITE, LIGHT_POINT_AREA};
     for (int type : types) {
-        hair_light* l = Make(type);
+        hair_light* l = render_test::add_light(type);
         l->position = kivPoint(1, 0, 5), l->direction = kivVector(2, 0, 1), l->matrix = L;
         l->area_shape = AREA_RECT, l->area_usamples = l->area_vsamples = 2;
     }
@@ -127,7 +100,7 @@ TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
     }
 }
 
-TEST_F(Lights, LinksDecideWhichHairsALightLights) {
+TEST_F(Lights, LinksAndTheLightModelDecideWhatAHairGets) {
     // Link names, link_count (−1: one per name) and how many times the
     // light lights "skin".
     const struct {
@@ -142,26 +115,27 @@ TEST_F(Lights, LinksDecideWhichHairsALightLights) {
                  {{"skin"}, 3, 1}};
     const kivColor quarter(0.25f, 0.25f, 0.25f, 1);
     for (const auto& c : cases) {
-        hair_light* l = Make(LIGHT_INFINITE, quarter, c.links);
+        hair_light* l = render_test::add_light(LIGHT_INFINITE, quarter, c.links);
         if (c.link_count >= 0) l->set_link_count(c.link_count);
         ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0.25f * c.times, kivColor(1, 1, 1, 4),
                     std::to_string(c.times));
         lgtdb_cleanup();
     }
-    Make(LIGHT_INFINITE);
+    render_test::add_light(LIGHT_INFINITE);
     defs.model_name = nullptr;
     ExpectColor(Light(kP, kivVector(1, 0, 0), 1)[0], 0, quarter, "no model");
-}
+    lgtdb_cleanup();
 
-TEST_F(Lights, LightModelsAndTheShadowPass) {
-    hair_light* l = Make(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
+    // Each light model's share of diffuse and specular light.
+    defs.model_name = "skin";
+    hair_light* l = render_test::add_light(LIGHT_POINT, kivColor(1, 0.5f, 0.25f));
     l->position = kivPoint(0, 10, -10);
     const kivVector T(0.6f, 0, 0.8f);  // sharpness 5: specular 0.6^5
     const float s = std::pow(0.6f, 5.0f);
     const kivColor c(1, 0.5f, 0.25f, 1);
     // {light model, diffuse and specular scale}
-    const float cases[][3] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
-    for (const auto& m : cases) {
+    const float models[][3] = {{0, 0, 0}, {1, 1, 0}, {2, 1, s}, {3, 0, s}, {4, 0, 0}};
+    for (const auto& m : models) {
         const std::vector<kivColor> out = Light(kP, T, static_cast<int>(m[0]));
         ExpectColor(out[0], m[1], c, "diffuse " + std::to_string(m[0]));
         ExpectColor(out[1], m[2], c, "specular " + std::to_string(m[0]));
@@ -174,8 +148,7 @@ TEST_F(Lights, LightModelsAndTheShadowPass) {
 // of the maps) to the light's space, where the light sits at the origin
 // looking down −z; the view angle is the cone and penumbra or the map's.
 TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
-    ASSERT_EQ(assdb_init(16), 1);
-    hair_light* key = Make(LIGHT_SPOT, kivColor(1, 0.5f, 0));
+    hair_light* key = render_test::add_light(LIGHT_SPOT, kivColor(1, 0.5f, 0));
     key->name = names_add("key");
     key->cone = 20, key->penumbra = 10;
     key->matrix = kivMatrix(0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 4, 5, 6, 1);  // light → world
@@ -203,5 +176,4 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     EXPECT_EQ(entries[0].params.angle * 100 + entries[1].params.angle, 3045.0f);
     EXPECT_NEAR(entries[0].proj_scale, 0.5f / std::tan(30 * kDeg), 1e-5);
     EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
-    assdb_done();
 }

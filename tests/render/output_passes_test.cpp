@@ -1,15 +1,15 @@
-// The output passes: pictures, depth and atmosphere, read back through
-// the image libraries.
-#include <cstdio>
-#include <gtest/gtest.h>
-#include <string>
+// The atmosphere's fog, and the output passes (pictures, depth and
+// atmosphere) read back through the image libraries.
 #include <unistd.h>
-#include <vector>
+
+#include <fstream>
+#include <sstream>
 
 #include "imagefile/iff_image.h"
 #include "imagefile/image_file.h"
+#include "foundation/noise.h"
+#include "host/random48.h"
 #include "render/atmosphere.h"
-#include "render/camera.h"
 #include "render_support.h"
 
 using render_test::add_fragment;
@@ -20,18 +20,25 @@ namespace {
 
 const kivColor kWhite(1, 1, 1, 1);
 
+// No atmosphere is defined before or after each test.
+class Atmosphere : public render_test::SettingsTest {
+  protected:
+    void SetUp() override { atmosdb_done(); }
+    void TearDown() override { atmosdb_done(); }
+    hair_atmos atmos_;
+};
+
 // A camera whose z-buffer covers an output of lines × cols pixels; the
 // files it names are removed afterwards.
-class OutputPasses : public render_test::SettingsTest {
+class OutputPasses : public Atmosphere {
   protected:
     void SetUp() override {
-        SettingsTest::SetUp();
+        Atmosphere::SetUp();
         defs.gamma = 2.2f;
     }
     void TearDown() override {
         for (const std::string& f : files_) std::remove(f.c_str());
-        atmosdb_done();
-        SettingsTest::TearDown();
+        Atmosphere::TearDown();
     }
 
     hair_zbuffer& camera(int lines, int cols, const zcalc& depth = zcalc()) {
@@ -65,78 +72,61 @@ Bytes read_rla(const std::string& path) {
     return out;
 }
 
-IffImage read_iff(const std::string& path) {
-    IffImage img;
-    EXPECT_TRUE(iff_read_file(path.c_str(), img)) << path;
-    return img;
-}
-
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
 }  // namespace
 
-TEST_F(OutputPasses, SubPixelSamplesAreAveraged) {
+// Sub-pixel samples: colours averaged, and the depth the nearest sample's
+// where fully covering geometry does not hide the hair.
+TEST_F(OutputPasses, SubPixelSamplesAreAveragedAndTheDepthIsTheNearest) {
     defs.subpixel_factor = 2;
-    hair_zbuffer& zb = camera(1, 2);
-    // Pixel 0: alphas 1, 1, 0, 0. Pixel 1: one red sample of four.
-    add_fragment(zb, 0, 0, 1, 3.0f, kWhite);
-    add_fragment(zb, 1, 1, 2, 3.0f, kWhite);
+    hair_zbuffer& zb = camera(1, 4);
+    // Pixel 0: alphas 1, 1, 0, 0, hair at 4 in front of geometry at 10,
+    // geometry at 6 elsewhere. Pixel 1: one red sample of four. Pixel 2:
+    // hair behind fully covering geometry at 5. Pixel 3: empty.
+    add_geometry(zb, 0, 0, 10.0f, 1.0f);
+    add_fragment(zb, 0, 0, 1, 4.0f, kWhite);
+    add_fragment(zb, 0, 1, 2, 5.0f, kWhite);
+    add_geometry(zb, 1, 1, 6.0f, 1.0f);
     add_fragment(zb, 1, 3, 3, 3.0f, kivColor(1, 0, 0, 1));
-    const std::string path = file(".iff");
+    add_geometry(zb, 1, 4, 5.0f, 1.0f);
+    add_fragment(zb, 1, 4, 4, 9.0f, kWhite);
+    const std::string path = file(".iff"), depth = file(".iff");
     cam_.render(path.c_str());
-    const IffImage img = read_iff(path);
-    EXPECT_EQ(img.width * 10 + img.height, 21);
-    EXPECT_EQ(img.rgba, (Bytes{128, 128, 128, 128, 64, 0, 0, 64}));
+    IffImage img, z;
+    ASSERT_TRUE(iff_read_file(path.c_str(), img));
+    EXPECT_EQ(img.width * 10 + img.height, 41);
+    EXPECT_EQ(img.rgba, (Bytes{128, 128, 128, 128, 64, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0}));
     // The current pixel followed the output pixels.
-    EXPECT_EQ(defs.pixel_x * 10 + defs.pixel_y, 10);
+    EXPECT_EQ(defs.pixel_x * 10 + defs.pixel_y, 30);
     // The image in memory holds the same bytes.
     Bytes memory;
     EXPECT_EQ(cam_.render_rgba(memory), 1);
     EXPECT_EQ(memory, img.rgba);
+    EXPECT_EQ(captured([&] { cam_.render_z(depth.c_str()); }), "");
+    ASSERT_TRUE(iff_read_file(depth.c_str(), z));
+    EXPECT_EQ(z.depth, (std::vector<float>{-1.0f / 4, -1.0f / 3, -1.0f / 5, 0}));
 }
 
-TEST_F(OutputPasses, DepthImageTakesTheNearestSample) {
-    defs.subpixel_factor = 2;
-    hair_zbuffer& zb = camera(1, 3);
-    // Pixel 0: geometry at 10 with hair at 4 in front, geometry at 6 elsewhere.
-    add_geometry(zb, 0, 0, 10.0f, 1.0f);
-    add_fragment(zb, 0, 0, 1, 4.0f, kWhite);
-    add_geometry(zb, 1, 1, 6.0f, 1.0f);
-    // Pixel 2: hair behind fully covering geometry does not count.
-    add_geometry(zb, 1, 4, 5.0f, 1.0f);
-    add_fragment(zb, 1, 4, 2, 9.0f, kWhite);
-    const std::string path = file(".iff");
-    EXPECT_EQ(captured([&] { cam_.render_z(path.c_str()); }), "");
-    EXPECT_EQ(read_iff(path).depth, (std::vector<float>{-1.0f / 4.0f, 0.0f, -1.0f / 5.0f}));
-}
-
-TEST_F(OutputPasses, AtmosphereImageFogsHairAndGeometry) {
-    hair_atmos atmos;
-    ASSERT_EQ(atmosdb_init(&atmos), 1);
-    hair_zbuffer& zb = camera(1, 3);
-    add_fragment(zb, 0, 0, 1, 500.0f, kWhite);
-    add_geometry(zb, 0, 1, 1000.0f, 1.0f);
+// The atmosphere image fogs hair and geometry. Its parameters vary over
+// the image with u = column ÷ columns and v = row ÷ rows of the sub-pixel
+// samples: a fog whose start is noise gives each output pixel the mean of
+// its samples' fog.
+TEST_F(OutputPasses, AtmosphereImageFogsEachSampleAtItsImagePosition) {
+    ASSERT_EQ(atmosdb_init(&atmos_), 1);
+    hair_zbuffer& line = camera(1, 3);
+    add_fragment(line, 0, 0, 1, 500.0f, kWhite);
+    add_geometry(line, 0, 1, 1000.0f, 1.0f);
     const std::string path = file(".rla");
     cam_.render_atm(path.c_str());
     EXPECT_EQ(read_rla(path), (Bytes{128, 128, 128, 128, 255, 255, 255, 255, 0, 0, 0, 0, 4}));
-    atmos.transparency_param = hp_scalar(1.0f);
+    atmos_.transparency_param = hp_scalar(1.0f);
     cam_.render_atm(path.c_str());
     EXPECT_EQ(read_rla(path), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4}));
-}
 
-// The atmosphere's parameters vary over the image with u = column ÷
-// columns and v = row ÷ rows of the sub-pixel samples: a fog whose start
-// is noise gives each output pixel the mean of its samples' fog.
-TEST_F(OutputPasses, AtmosphereIsEvaluatedAtEachSamplesImagePosition) {
-    hair_atmos atmos;
-    ASSERT_TRUE(atmos.start_param.set_noise(5.0f, 0.0f, 700.0f));
-    ASSERT_EQ(atmosdb_init(&atmos), 1);
+    atmos_.transparency_param = hp_scalar(0.0f);
+    ASSERT_TRUE(atmos_.start_param.set_noise(5.0f, 0.0f, 700.0f));
     defs.subpixel_factor = 2;
     hair_zbuffer& zb = camera(2, 3);
     for (int i = 0; i < 4 * 6; ++i) add_fragment(zb, i / 6, i % 6, 1 + i, 800.0f, kWhite);
-    const std::string path = file(".rla");
     cam_.render_atm(path.c_str());
     const Bytes got = read_rla(path);
     const float depth = 800.0f, weight = 1.0f;
@@ -151,36 +141,90 @@ TEST_F(OutputPasses, AtmosphereIsEvaluatedAtEachSamplesImagePosition) {
         }
 }
 
+// Every pass refuses a camera without a z-buffer, then an output wider
+// than the z-buffer, then one at a sub-pixel factor the z-buffer lacks.
 TEST_F(OutputPasses, AnOutputLargerThanTheZbufferIsRefused) {
     const std::string path = file(".img");
     Bytes memory(3);
-    EXPECT_EQ(captured([&] {
-                  cam_.render(path.c_str());
-                  cam_.debug_pixels();
-                  EXPECT_EQ(cam_.render_rgba(memory), 0);
-              }),
-              "ERROR: render: the camera has no z-buffer\n"
-              "ERROR: debug_pixels: the camera has no z-buffer\n"
-              "ERROR: render_rgba: the camera has no z-buffer\n");
+    std::ostringstream out;
+    for (int step = 0; step < 3; ++step) {
+        if (step == 1) camera(4, 4), defs.image_cols = 5;
+        if (step == 2) defs.image_cols = 4, defs.subpixel_factor = 2;
+        out << captured([&] {
+            cam_.render(path.c_str());
+            cam_.render_z(path.c_str());
+            cam_.render_zbuff(path.c_str());
+            cam_.render_atm(path.c_str());
+            EXPECT_EQ(cam_.render_rgba(memory), 0);
+            if (step == 0) cam_.debug_pixels();
+        });
+    }
+    std::ifstream expected(std::string(KORVO_TEST_DATA) + "/render/refused.txt");
+    EXPECT_EQ(out.str(), std::string(std::istreambuf_iterator<char>(expected), {}));
     EXPECT_TRUE(memory.empty());
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+}
 
-    camera(4, 4);
-    defs.image_cols = 5;
-    const std::string out = captured([&] {
-        cam_.render(path.c_str());
-        cam_.render_z(path.c_str());
-        cam_.render_zbuff(path.c_str());
-        cam_.render_atm(path.c_str());
-        defs.image_cols = 4;
-        defs.subpixel_factor = 2;
-        cam_.render(path.c_str());
-    });
-    EXPECT_EQ(out.rfind("ERROR: render: an output of 5 x 4 pixels at sub-pixel factor 1 does not "
-                        "fit the z-buffer of 4 x 4 samples\n",
-                        0),
-              0u)
-        << out;
-    for (const char* pass : {"render_z:", "render_zbuff:", "render_atm:", "factor 2"})
-        EXPECT_NE(out.find(pass), std::string::npos) << pass;
-    EXPECT_FALSE(exists(path));
+// Only the first definition counts; its parameters are evaluated with
+// random numbers seeded by the position in the image.
+TEST_F(Atmosphere, TheFirstDefinitionIsEvaluatedWithTheSeedOfThePosition) {
+    EXPECT_EQ(atmosdb_init_eval(0.3, 0.7), 0);
+    const float depth = 500.0f, weight = 1.0f;
+    EXPECT_EQ(atmosdb_eval(1, &depth, &weight, 800.0f, 1.0f).a, 0.0f);
+    EXPECT_EQ(atmosdb_init(nullptr), 0);
+    EXPECT_EQ(atmosdb_is_defined(), 0);
+    hair_atmos second;
+    second.end_param = hp_scalar(5.0f);
+    ASSERT_TRUE(atmos_.start_param.set_noise(3.0f, 0.0f, 100.0f));
+    EXPECT_EQ(atmosdb_init(&atmos_), 1);
+    EXPECT_EQ(captured([&] { EXPECT_EQ(atmosdb_init(&second), 0); }),
+              "WARNING: atmosphere already defined, ignoring subsequent def.\n");
+    ASSERT_EQ(atmosdb_init_eval(0.5, 0.25), 1);
+    EXPECT_EQ(atmos_.end, 1000.0f);
+    EXPECT_EQ(second.end, 1000.0f);
+    const float at_first = atmos_.start;
+    // The seed is the integer part of 0.5 × 213 + 0.25 × 501 = 231.75.
+    korvo_host::srand48(231);
+    const double n =
+        noise3(kivVector(1.5f, 0.75f, static_cast<float>(3.0 * korvo_host::drand48())));
+    EXPECT_NEAR(at_first, 100.0 * (n + 1.0) / 2.0, 1e-4);
+    ASSERT_EQ(atmosdb_init_eval(0.9, 0.1), 1);
+    EXPECT_NE(atmos_.start, at_first);
+}
+
+TEST_F(Atmosphere, FogOfOneSubPixel) {
+    struct Case {
+        float start, end, transparency;
+        int n;
+        float depths[2], weights[2], bg_depth, bg_weight;
+        float fog;
+    };
+    const Case cases[] = {
+        {0, 1000, 0, 1, {500}, {1}, 0, 0, 0.5f},              // half way
+        {0, 1000, 0, 1, {-3}, {1}, 0, 0, 0.0f},               // before start
+        {0, 1000, 0, 2, {1000, 500}, {1, 1}, 1000, 1, 1.0f},  // full: the rest adds nothing
+        {0, 1000, 0, 2, {500, 0}, {0.5f, 0.5f}, 0, 1, 0.25f},
+        {0, 1000, 0, 2, {500, 0}, {0.25f, 0.25f}, 1000, 0.8f, 0.125f + 0.5f * 0.8f},
+        {0, 1000, 0, 0, {}, {}, 0, 1, 0.0f},  // no background without its depth
+        {0, 1000, 0, 0, {}, {}, 500, 0.5f, 0.25f},
+        {100, 100, 0, 1, {100}, {1}, 0, 0, 0.0f},  // equal ends: clear up to start
+        {100, 100, 0, 1, {100.5f}, {1}, 0, 0, 1.0f},
+        {0, 1000, 0.25f, 1, {800}, {1}, 0, 0, 0.6f},  // transparency thins the fog
+        {-50, -10, 0, 1, {1}, {1}, 0, 0, 1.0f},       // negative ends are 0
+    };
+    ASSERT_EQ(atmosdb_init(&atmos_), 1);
+    atmos_.color_param = hp_color(kivColor(0.2f, 0.4f, 0.6f, 0.1f));
+    for (const Case& c : cases) {
+        atmos_.start_param = hp_scalar(c.start);
+        atmos_.end_param = hp_scalar(c.end);
+        atmos_.transparency_param = hp_scalar(c.transparency);
+        ASSERT_EQ(atmosdb_init_eval(0.5, 0.5), 1);
+        const kivColor got = atmosdb_eval(c.n, c.depths, c.weights, c.bg_depth, c.bg_weight);
+        EXPECT_FLOAT_EQ(got.a, c.fog) << &c - cases;
+        // Premultiplied by its own alpha; the colour's alpha is not used.
+        EXPECT_FLOAT_EQ(got.r, 0.2f * c.fog) << &c - cases;
+        EXPECT_FLOAT_EQ(got.b, 0.6f * c.fog) << &c - cases;
+    }
+    // A background depth that is not a number is not 0: its ramp spoils the fog.
+    EXPECT_TRUE(std::isnan(atmosdb_eval(0, nullptr, nullptr, std::nanf(""), 1.0f).a));
 }

@@ -7,19 +7,24 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "descriptions/assign_db.h"
 #include "descriptions/hair_params.h"
 #include "descriptions/hair_records.h"
+#include "foundation/fur_exception.h"
 #include "foundation/names.h"
 #include "foundation/render_settings.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
 #include "render/fragment_list.h"
 #include "render/lighting.h"
+#include "render/shadow_map.h"
 #include "test_support.h"
 
 namespace render_test {
@@ -39,16 +44,24 @@ inline std::unique_ptr<hair_zbuffer> make_zbuffer(int lines, int cols, int list_
 inline void add_fragment(hair_zbuffer& zb, int row, int col, int id, float depth,
                          const kivColor& c) {
     defs.hair_id = id;
-    pixel_slot** cell = zb.cell(row, col);
-    ASSERT_NE(cell, nullptr);
-    zb.add_hair(*cell, 1.0f, c, depth, 0xFFFFFFFFu);
+    zb.add_hair(*zb.cell(row, col), 1.0f, c, depth, 0xFFFFFFFFu);
+}
+
+// A light of type and colour c linked to the models named (the light list,
+// of 4, is made on first use); it shines along +y until told otherwise.
+inline hair_light* add_light(int type, const kivColor& c = kivColor(1, 1, 1),
+                             std::vector<const char*> links = {"skin"}) {
+    if (lgtdb_count() == 0) lgtdb_init(4, 0);
+    hair_light* l = lgtdb_get_new(0);
+    l->type = type, l->color = c, l->direction = kivVector(0, 1, 0);
+    l->set_link_count(static_cast<int>(links.size()));
+    for (const char* n : links) l->add_link(names_add(n));
+    return l;
 }
 
 inline void add_geometry(hair_zbuffer& zb, int row, int col, float depth, float coverage,
                          unsigned slices = 0xFFFFFFFFu) {
-    pixel_slot** cell = zb.cell(row, col);
-    ASSERT_NE(cell, nullptr);
-    zb.add_geometry(*cell, depth, coverage, slices);
+    zb.add_geometry(*zb.cell(row, col), depth, coverage, slices);
 }
 
 // --- Exact coverage reference --------------------------------------------------------
@@ -111,10 +124,7 @@ inline double signed_area(const std::vector<pt>& p) {
 class RasterTest : public SettingsTest {
   protected:
     void SetUp() override {
-        cam_.set_aperture(64.0f);
-        cam_.set_focal(10.0f);
-        cam_.set_image_params(48, 64, cam_window(), zcalc());
-        ASSERT_EQ(cam_.init_zbuffer(), 1);
+        small_camera(cam_);
         ASSERT_EQ(names_init(64), 1);
         ASSERT_EQ(assdb_init(16), 1);
         fur_ = hair_params_list_add(names_add("fur"));
@@ -128,37 +138,65 @@ class RasterTest : public SettingsTest {
         unsetenv("KORVO_FUR_OLD_BEHAVIOR");
     }
 
+    // Makes cam this camera, cropped to crop, seen through matrix.
+    static void small_camera(hair_camera& cam, const cam_window& crop = cam_window(),
+                             const kivMatrix& matrix = kivMatrix()) {
+        cam.set_aperture(64.0f), cam.set_focal(10.0f), cam.set_matrix(matrix);
+        cam.set_image_params(48, 64, crop, zcalc());
+        ASSERT_EQ(cam.init_zbuffer(), 1);
+    }
+    // Every pixel's colour in cam's z-buffer, row by row.
+    static std::vector<kivColor> picture(hair_camera& cam) {
+        hair_zbuffer& z = *cam.zbuffer();
+        std::vector<kivColor> p;
+        for (int i = 0; i < z.lines() * z.cols(); ++i)
+            p.push_back(z.resolve_color(z.record(i / z.cols(), i % z.cols())));
+        return p;
+    }
+    // cam's picture against an expected one: alpha and green.
+    static void expect_picture(hair_camera& cam, const std::vector<kivColor>& expected, float tol,
+                               const std::string& what = "") {
+        const std::vector<kivColor> got = picture(cam);
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            ASSERT_NEAR(got[i].a, expected[i].a, tol)
+                << what << " pixel " << i % 64 << "," << i / 64;
+            ASSERT_NEAR(got[i].g, expected[i].g, tol)
+                << what << " pixel " << i % 64 << "," << i / 64;
+        }
+    }
+
     hair_zbuffer& zb() { return *cam_.zbuffer(); }
     // The camera-space point at depth −z that lands on pixel (x, y).
     static kivPoint at(float x, float y, float z = -10) {
         return kivPoint((x - 32) * -z / 10, (y - 24) * -z / 10, z);
     }
     kivColor color(int row, int col) { return zb().resolve_color(zb().record(row, col)); }
-    float coverage(int row, int col) {
-        float z = 0, c = 0;
-        zb().geometry_depth(zb().record(row, col), z, c);
-        return c;
+    // Coverage (or depth) of the geometry in a pixel; coverage over the image.
+    float geometry(int row, int col, bool depth = false) {
+        float z = 0, cov = 0;
+        zb().geometry_depth(zb().record(row, col), z, cov);
+        return depth ? z : cov;
     }
-    // Alpha of every pixel, row by row.
-    std::vector<float> alphas() {
-        std::vector<float> a;
-        for (int i = 0; i < zb().lines() * zb().cols(); ++i)
-            a.push_back(color(i / zb().cols(), i % zb().cols()).a);
-        return a;
+    float coverage_sum() {
+        float s = 0;
+        for (int i = 0; i < 48 * 64; ++i) s += geometry(i / 64, i % 64);
+        return s;
     }
+    // Alpha over the image.
     float alpha_sum() {
         float s = 0;
-        for (float a : alphas()) s += a;
+        for (const kivColor& c : picture(cam_)) s += c.a;
         return s;
     }
     // Draws a hair of description hp (by default none: light model 2, the
-    // ambient colour without lights).
+    // ambient colour without lights) through cam (by default this camera).
     void draw(control_hair hair, hair_params* hp = nullptr,
-              const kivVector& normal = kivVector(0, 0, 1)) {
+              const kivVector& normal = kivVector(0, 0, 1), hair_camera* cam = nullptr) {
         hair_state state;
         state.params = hp;
         state.normal = normal;
-        cam_.zbuff_hair(&hair, &state);
+        (cam ? cam : &cam_)->zbuff_hair(&hair, &state);
     }
     // A hair through camera-space points whose half-width on screen is
     // half_widths[i] pixels at point i.
