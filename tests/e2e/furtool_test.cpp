@@ -33,16 +33,11 @@ const std::string kBall =
 std::vector<std::pair<std::string, std::string>> contents(const std::string& dir) {
     std::vector<std::pair<std::string, std::string>> files;
     for (const auto& e : fs::directory_iterator(dir)) {
-        const std::string name = e.path().filename().string();
-        std::string data;
-        if (e.path().extension() == ".rla") {
-            rx_rla in(e.path().c_str());
-            for (int y = 0; y < in.Lines(); ++y)
-                data.append(reinterpret_cast<const char*>(in.readscan(y)), 4u * in.Cols());
-        } else if (e.is_regular_file()) {
-            data = slurp(e.path().string());
-        }
-        files.emplace_back(name, data);
+        const std::string path = e.path().string();
+        const picture rla = e.path().extension() == ".rla" ? read_rla(path) : picture{};
+        files.emplace_back(
+            e.path().filename().string(),
+            rla.rgba.empty() ? slurp(path) : std::string(rla.rgba.begin(), rla.rgba.end()));
     }
     std::sort(files.begin(), files.end());
     return files;
