@@ -150,44 +150,29 @@ TEST(FurRender, FramesCropBackgroundFormatsAndBlur) {
     EXPECT_LE(pixels_off(read_png(d / "same.png"), whole, 3), 100);
 }
 
-// Statuses and what is printed: 1 for unreadable input and library
-// failures, naming the file; 2 and the usage for a bad command line.
+// Statuses and what is printed (furrender_exits.txt): 1 for unreadable
+// input and library failures, naming the file; 2 and the usage for a bad
+// command line.
 TEST(FurRender, ExitStatusesAndMessages) {
-    const std::string out = " --out " + temp_path(".png");
-    const struct {
-        std::string args;
-        int status;
-        std::string printed;  // on standard error, or standard output for status 0
-    } cases[] = {
-        {"--hair /no/such.hair --assign x --scene y" + out, 1, "\"/no/such.hair\""},
-        // A directory given as an input is named before any reader sees it.
-        {"--hair " + kData + " --assign x --scene y" + out, 1,
-         "cannot read the hair description file \"" + kData + "\": not a regular file"},
-        {"--hair " + kData + "fur.hair --assign /dev/null --scene y" + out, 1,
-         "the assignment file \"/dev/null\": not a regular file"},
-        {scene("hidden") + "--frame 7" + out, 1, "hidden.0007.kiv"},
-        {"--hair " + kData + "broken.hair --assign " + kData + "fur.assign --scene " + kData +
-             "hidden" + out,
-         1, "Parsing failed for data file " + kData + "broken.hair"},
-        {scene("hidden") + "--atmos " + temp_path(".rla"), 1, "defines no fog"},
-        {scene("hidden") + "--bogus" + out, 2, "unknown option --bogus"},
-        {scene("hidden") + "--size 0x5" + out, 2, "--size: bad value"},
-        {scene("hidden") + "--frames 1-2" + out, 2, "frame number"},
-        {scene("hidden") + "--frame 2 --motion-blur" + out, 1, "hidden.0003.kiv"},
-        {scene("hidden") + "--shutter 0.5" + out, 2, "need --motion-blur"},
-        {scene("hidden") + "--motion-blur --shutter 2" + out, 2, "--shutter: bad value"},
-        {scene("hidden"), 2, "nothing to write"},
-        {scene("hidden") + "--dump", 0, "hair \"grass\""},
-        {"--help", 0, "--merge-exponent E"},
-    };
-    for (const auto& c : cases) {
-        const run_result r = furrender(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-        const std::string& text = c.status == 0 ? r.out : r.err;
-        EXPECT_NE(text.find(c.printed), std::string::npos) << c.args << "\n" << text;
-        if (c.status == 2) {
-            EXPECT_NE(r.err.find("usage: furrender"), std::string::npos);
-        }
+    const scratch d;
+    std::ifstream table(kData + "furrender_exits.txt");
+    int cases = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        for (const auto& [key, value] :
+             {std::pair<std::string, std::string>{"$DATA", kData}, {"$HIDDEN", scene("hidden")}})
+            for (std::size_t at; (at = line.find(key)) != std::string::npos;)
+                line.replace(at, key.size(), value);
+        const std::size_t bar = line.find('|', 2);
+        const std::string args = line.substr(2, bar - 2), printed = line.substr(bar + 1);
+        const int status = line[0] - '0';
+        const run_result r = run_in(d.dir, "furrender", args);
+        ++cases;
+        EXPECT_EQ(r.status, status) << args << "\n" << r.err;
+        const std::string& text = status == 0 ? r.out : r.err;
+        EXPECT_NE(text.find(printed), std::string::npos) << args << "\n" << text;
+        EXPECT_TRUE(status != 2 || r.err.find("usage: furrender") != std::string::npos) << args;
     }
-    EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
+    EXPECT_EQ(cases, 15);
+    EXPECT_FALSE(std::filesystem::exists(d / "x.png")) << "no failed run leaves a picture";
 }
