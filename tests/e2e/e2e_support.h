@@ -63,11 +63,6 @@ inline std::string scene(const std::string& base, const std::string& assign = "f
            " --size 160x120 ";
 }
 
-// Runs furrender with the arguments in a folder of this process's own.
-inline run_result furrender(const std::string& args) {
-    return run_in(testing::TempDir() + "korvo_" + std::to_string(getpid()), "furrender", args);
-}
-
 // A picture, bottom row first, four bytes a pixel.
 struct picture {
     int width = 0, height = 0;
