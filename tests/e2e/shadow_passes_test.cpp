@@ -70,30 +70,27 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
 
 TEST(ShadowPasses, FailuresNameTheirCause) {
     const scratch d;
-    const std::string out = " --out " + d / "x.png", empty = d / "empty", damaged = d / "damaged",
-                      missing_light = d / "moon.hair";
-    std::ofstream(missing_light) << slurp(kData + "shade.hair")
-                                 << "light \"moon\" { shadow_type = 0 ; }\n";
-    const struct {
-        std::string args, hair;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"--reuse-shadows --shadow-dir " + empty + out, kData + "shade.hair", 1,
-         "cannot open the shadow map \"" + empty + "/shade_sun.0001.smap\""},
-        {"--reuse-shadows" + out, kData + "shade.hair", 2, "--reuse-shadows needs --shadow-dir"},
-        {"--no-shadows --shadow-debug" + out, kData + "shade.hair", 2, "--no-shadows"},
-        {"--shadow-dir /no/such/folder" + out, kData + "shade.hair", 1,
-         "cannot make the shadow folder"},
-        {out, missing_light, 1, "shadows light \"moon\", which the scene of frame 1 lacks"},
-        {"--reuse-shadows --shadow-dir " + damaged + out, kData + "shade.hair", 1,
-         "Bytes mis-matched in SHADOW rle buffer."},
-    };
-    std::filesystem::create_directories(empty), std::filesystem::create_directories(damaged);
+    std::ofstream(d / "moon.hair")
+        << slurp(kData + "shade.hair") << "light \"moon\" { shadow_type = 0 ; }\n";
+    std::filesystem::create_directories(d / "empty"),
+        std::filesystem::create_directories(d / "bad");
     std::filesystem::copy(KORVO_TEST_DATA "/render/broken/run_overrun.smap",
-                          damaged + "/shade_sun.0001.smap");
+                          d / "bad/shade_sun.0001.smap");
+    const struct {
+        std::string args;
+        int status;
+        std::string message, hair = kData + "shade.hair";
+    } cases[] = {
+        {"--reuse-shadows --shadow-dir empty", 1,
+         "cannot open the shadow map \"empty/shade_sun.0001.smap\""},
+        {"--reuse-shadows", 2, "--reuse-shadows needs --shadow-dir"},
+        {"--no-shadows --shadow-debug", 2, "--no-shadows"},
+        {"--shadow-dir /no/such/folder", 1, "cannot make the shadow folder"},
+        {"", 1, "shadows light \"moon\", which the scene of frame 1 lacks", "moon.hair"},
+        {"--reuse-shadows --shadow-dir bad", 1, "Bytes mis-matched in SHADOW rle buffer."},
+    };
     for (const auto& c : cases) {
-        const auto r = shade(d.dir, c.args, c.hair);
+        const auto r = shade(d.dir, c.args + " --out x.png", c.hair);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }
