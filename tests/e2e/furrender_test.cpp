@@ -4,6 +4,8 @@
 #include "imagefile/iff_image.h"
 #include "test_support.h"
 
+#include <tuple>
+
 namespace {
 
 // Runs furrender in dir, expecting silence.
@@ -19,33 +21,28 @@ void run_ok(const std::string& args, const std::string& dir) {
 // out byte for byte the same on a second run. KORVO_UPDATE_REFERENCES=1
 // stores the pictures as the new references.
 TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
-    const struct {
-        const char* scene;
-        std::string options;
-        const char* reference;
-    } cases[] = {
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {"ball", "--subpixel 2", "ball.png"},
         {"hidden", "", "hidden.png"},
         {"ball", "--subpixel 2 --motion-blur --close-scene " + kData + "ball_close",
          "ball_blur.png"},
         {"hidden", "--motion-blur", "hidden_blur.png"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, options, reference] : cases) {
         const scratch d;
-        const std::string first = d / "1.png", second = d / "2.png";
-        for (const std::string* out : {&first, &second})
-            run_ok(scene(c.scene) + c.options + " --out " + *out, d.dir);
-        EXPECT_EQ(slurp(first), slurp(second)) << c.scene;
+        for (const char* out : {"1.png", "2.png"})
+            run_ok(scene(name) + options + " --out " + out, d.dir);
+        EXPECT_EQ(slurp(d / "1.png"), slurp(d / "2.png")) << name;
         if (std::getenv("KORVO_UPDATE_REFERENCES"))
-            std::ofstream(kData + c.reference, std::ios::binary) << slurp(first);
+            std::ofstream(kData + reference, std::ios::binary) << slurp(d / "1.png");
 
-        const picture got = read_png(first), want = read_png(kData + c.reference);
-        ASSERT_TRUE(got.width == want.width && got.height == want.height) << c.scene;
+        const picture got = read_png(d / "1.png"), want = read_png(kData + reference);
+        ASSERT_TRUE(got.width == want.width && got.height == want.height) << name;
         // Release and sanitizer builds draw the same bytes; a few pixels one
         // level off leave room for another compiler. A bent joint drawn
         // without its mitre moves hundreds of pixels by more than a level.
-        EXPECT_LE(pixels_off(got, want, 1), 16) << c.scene;
-        EXPECT_LE(pixels_off(got, want, 0), 160) << c.scene;
+        EXPECT_LE(pixels_off(got, want, 1), 16) << name;
+        EXPECT_LE(pixels_off(got, want, 0), 160) << name;
     }
 }
 
