@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
 namespace image_test {
 
 using Bytes = std::vector<uint8_t>;
-using Rows = std::vector<Bytes>;
 
 // A temporary file, removed when it goes out of scope.
 struct TempFile {
@@ -26,12 +27,8 @@ struct TempFile {
 };
 
 inline Bytes read_bytes(const std::string& path) {
-    Bytes bytes;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(uint8_t(c));
-    std::fclose(f);
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void write_bytes(const std::string& path, const Bytes& bytes) {
@@ -86,34 +83,25 @@ inline Picture with_channels(const Picture& p, int n) {
     return q;
 }
 
-// Copies a picture into a front-end image's rows (planar) and back.
-inline void to_image(const Picture& p, kivImage* image) {
-    for (int y = 0; y < p.h; ++y)
-        for (int c = 0; c < p.ch; ++c)
-            for (int x = 0; x < p.w; ++x) image->rows[y][c * p.w + x] = p.at(x, y, c);
-}
-inline Picture from_image(const kivImage* image) {
-    const int ch = std::min(image->channels, 4);
-    Picture p{image->cols, image->lines, ch, Bytes(std::size_t(image->cols) * image->lines * ch)};
-    for (int y = 0; y < p.h; ++y)
-        for (int c = 0; c < ch; ++c)
-            for (int x = 0; x < p.w; ++x) p.at(x, y, c) = image->rows[y][c * p.w + x];
-    return p;
-}
-
-// Writes a picture through the front end; true when the close wrote it.
+// Writes a picture through the front end (rows of planar channels); true
+// when the close wrote it.
 inline bool write_front_end(const std::string& path, int type, const Picture& p) {
     kivImage* image = kivCreateImage(path.c_str(), type, p.h, p.w, 8, 1.0f, p.ch);
-    if (!image) return false;
-    to_image(p, image);
-    return kivCloseImage(image) == 1 && !read_bytes(path).empty();
+    for (int y = 0; image && y < p.h; ++y)
+        for (int c = 0; c < p.ch; ++c)
+            for (int x = 0; x < p.w; ++x) image->rows[y][c * p.w + x] = p.at(x, y, c);
+    return image && kivCloseImage(image) == 1 && !read_bytes(path).empty();
 }
 
 // Reads a file through the checked open; an empty picture on failure.
 inline Picture read_front_end(const std::string& path, int type = 0) {
     kivImage* image = kivOpenImageChecked(path.c_str(), type);
     if (!image) return {};
-    Picture p = from_image(image);
+    const int ch = std::min(image->channels, 4);
+    Picture p{image->cols, image->lines, ch, Bytes(std::size_t(image->cols) * image->lines * ch)};
+    for (int y = 0; y < p.h; ++y)
+        for (int c = 0; c < ch; ++c)
+            for (int x = 0; x < p.w; ++x) p.at(x, y, c) = image->rows[y][c * p.w + x];
     kivCloseImage(image);
     return p;
 }

@@ -65,14 +65,21 @@ Picture pic_reference(const Bytes& b, int w, int h) {
     return p;
 }
 
-// The tiles of the TBMP group, each channel raw or run-length coded, in the
-// file's order alpha, blue, green, red.
+// The header, and the tiles of the TBMP group, each channel raw or
+// run-length coded, in the file's order alpha, blue, green, red.
 Picture iff_reference(const Bytes& b, int w, int h) {
     const int ch = be32(b, 32) & kIffFlagAlpha ? 4 : 3;
     const int order4[4] = {3, 2, 1, 0}, order3[3] = {2, 1, 0};
     const int* order = ch == 4 ? order4 : order3;
     Picture p{w, h, ch, Bytes(std::size_t(w) * h * ch)};
     EXPECT_EQ("FOR4", text_at(b, 52, 4));
+    // TBHD: width, height, aspect 1/1, bytes 0, the tile count, origin 0 0.
+    const uint32_t tiles = (w + 63) / 64 * ((h + 63) / 64);
+    EXPECT_EQ(
+        (std::vector<uint32_t>{uint32_t(b.size() - 8), 32, uint32_t(w), uint32_t(h), 1, 1, 0, tiles,
+                               0, 0}),
+        (std::vector<uint32_t>{be32(b, 4), be32(b, 16), be32(b, 20), be32(b, 24), be16(b, 28),
+                               be16(b, 30), be16(b, 36), be16(b, 38), be32(b, 44), be32(b, 48)}));
     for (std::size_t pos = 64; pos < b.size();) {
         const std::size_t size = be32(b, pos + 4), data = pos + 16;
         const int x0 = be16(b, pos + 8), y0 = be16(b, pos + 10);
