@@ -126,9 +126,10 @@ TEST(ImageFrontEnd, FailedWritesAndOpensAreReported) {
 }
 
 // The renderer's RLA object: scanlines written into memory, the file at the
-// end of its life; depth reads back as the file's big-endian bytes.
-TEST(RxRla, WritesScanlinesAndReadsThemBack) {
-    TempFile file(".rla");
+// end of its life; depth reads back as the file's big-endian bytes. Failures
+// throw with their messages.
+TEST(RxRla, WritesScanlinesReadsThemBackAndThrowsOnFailure) {
+    TempFile file(".rla"), missing("_missing.rla");
     {
         rx_rla out(file.c_str(), 3, 5, 8, 2.2f, 1);
         u_char_buf scan(5);
@@ -138,6 +139,10 @@ TEST(RxRla, WritesScanlinesAndReadsThemBack) {
             out.writescan(scan.address(), y);
         }
         EXPECT_EQ(0u, read_bytes(file.path).size()) << "nothing is written before the end";
+        std::string printed;
+        EXPECT_EQ("Writing image file",
+                  thrown<FurEFailed>([&] { out.writescan(scan.address(), 3); }, &printed));
+        EXPECT_EQ("scanline write error at scan 3\n", printed);
     }
     rx_rla in(file.c_str());
     EXPECT_EQ((std::vector<int>{5, 3, 1, 1, 8, 5}),
@@ -150,10 +155,6 @@ TEST(RxRla, WritesScanlinesAndReadsThemBack) {
     EXPECT_EQ((Bytes{24, 24, 24, 200, 0x40, 0x20, 0, 0}),
               (Bytes{row[4], row[9], row[14], row[19], row[36], row[37], row[38], row[39]}));
     EXPECT_TRUE(!in.readscan(3) && !in.readscan(-1));
-}
-
-TEST(RxRla, FailuresThrowWithTheirMessages) {
-    TempFile file(".rla"), missing("_missing.rla");
     std::string out;
     EXPECT_EQ("Creating the image",
               thrown<FurEFailed>([&] { rx_rla bad(file.c_str(), 3, 3, 16, 1.0f, 0); }, &out));
@@ -161,11 +162,6 @@ TEST(RxRla, FailuresThrowWithTheirMessages) {
     EXPECT_EQ("Error opening image " + missing.path,
               thrown<FurEFailed>([&] { rx_rla bad(missing.c_str()); }, &out));
     EXPECT_EQ("FATAL: Open image: " + missing.path, out);
-    rx_rla image(file.c_str(), 2, 2, 8, 1.0f, 0);
-    u_char_buf scan(2);
-    EXPECT_EQ("Writing image file",
-              thrown<FurEFailed>([&] { image.writescan(scan.address(), 2); }, &out));
-    EXPECT_EQ("scanline write error at scan 2\n", out);
 }
 
 // The texture reader goes by the first bytes, not the name, and reads only
