@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <unistd.h>
 
 using namespace image_test;
 
@@ -72,11 +73,15 @@ TEST(DamagedImages, EveryBrokenFileGivesItsMessage) {
 }
 
 // Run-length data that overruns its row ends the process with status 0
-// after the message (the checked open fails instead).
+// after the message on standard output (the checked open fails instead).
 TEST(DamagedImagesDeathTest, OverrunningRunLengthEndsTheProcess) {
-    expect_fatal_open(kBroken + "rla_run_overflows.rla",
-                      "HEY! I don't have 2 bytes in my rle buffer. I have 101 bytes.\n"
-                      "     Other info:  line=0, chan=0\n");
-    expect_fatal_open(kBroken + "pic_overlong_repeat.pic", "RGB: byteindex 9 != cols 2\n");
-    expect_fatal_open(kBroken + "pic_matte_overrun.pic", "MATTE: byteindex 3 != cols 2\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"rla_run_overflows.rla",
+         "HEY! I don't have 2 bytes in my rle buffer. I have 101 bytes.\n"
+         "     Other info:  line=0, chan=0\n"},
+        {"pic_overlong_repeat.pic", "RGB: byteindex 9 != cols 2\n"},
+        {"pic_matte_overrun.pic", "MATTE: byteindex 3 != cols 2\n"}};
+    for (const auto& [name, message] : cases)
+        EXPECT_EXIT((dup2(2, 1), kivOpenImage((kBroken + name).c_str(), 0), std::_Exit(3)),
+                    testing::ExitedWithCode(0), testing::Eq(message));
 }

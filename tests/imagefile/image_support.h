@@ -152,19 +152,4 @@ inline Packet iff_packet(const Bytes& b, std::size_t& pos) {
     return {(c & 0x7Fu) + 1, (c & 0x80) == 0};
 }
 
-// Expects a message on standard output from the open that ends the process
-// with status 0 (the checked open's message is in the broken files' table).
-inline void expect_fatal_open(const std::string& path, const std::string& message) {
-    TempFile out(".out");
-    EXPECT_EXIT(
-        {
-            std::freopen(out.c_str(), "w", stdout);
-            kivOpenImage(path.c_str(), 0);
-            std::_Exit(3);
-        },
-        testing::ExitedWithCode(0), "");
-    const Bytes text = read_bytes(out.path);
-    EXPECT_EQ(message, std::string(text.begin(), text.end()));
-}
-
 }  // namespace image_test
