@@ -35,12 +35,10 @@ std::string refusal(const std::string& name) {
         kivImage* image = nullptr;
         error = captured([&] { image = kivOpenImageChecked(path.c_str(), 0); });
         if (image) return kivCloseImage(image), "read";
-        // "***** ERROR: Unable to read RLA file <path>: why." is kept as "RLA: why."
+        // The first line, with the file's path written $PATH.
         error = error.substr(0, error.find('\n'));
-        const std::string unreadable = "***** ERROR: Unable to read ";
-        if (error.size() > 40 &&
-            error.find(unreadable + error.substr(28, 3) + " file " + path + ": ") == 0)
-            error = error.substr(28, 3) + error.substr(28 + 9 + path.size());
+        if (error.find(path) != std::string::npos)
+            error.replace(error.find(path), path.size(), "$PATH");
     }
     return error;
 }
