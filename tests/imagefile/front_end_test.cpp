@@ -6,6 +6,8 @@
 #include "imagefile/korvo_image.h"
 #include "imagefile/png_file.h"
 
+#include <tuple>
+
 using namespace image_test;
 
 TEST(ImageFrontEnd, ExtensionRuleIsExactAndCaseSensitive) {
@@ -29,22 +31,19 @@ TEST(ImageFrontEnd, ExtensionRuleIsExactAndCaseSensitive) {
 // Each format's largest size and channel count is created and written; one
 // more is refused with a "Sorry." message, and so are bits other than 8.
 TEST(ImageFrontEnd, SizesAndChannelsAreTheHeaderFieldLimits) {
-    struct Limit {
-        const char* ext;
-        int channels, minChannels, maxChannels, maxLines, maxCols;
-    };
-    const Limit limits[] = {{".rla", 4, 3, 5, 32767, 32767},
-                            {".rla", 5, 3, 5, 32767, 16383},
-                            {".pic", 3, 3, 4, 65535, 65535},
-                            {".rgb", 1, 1, 4, 65535, 65535}};
-    for (const Limit& l : limits) {
-        SCOPED_TRACE(std::string(l.ext) + " " + std::to_string(l.channels));
-        TempFile file(l.ext);
-        const auto create = [&](int lines, int cols, int channels, int bits = 8) {
+    // Extension, channels, fewest and most channels, most lines and columns.
+    const std::tuple<const char*, int, int, int, int, int> limits[] = {
+        {".rla", 4, 3, 5, 32767, 32767},
+        {".rla", 5, 3, 5, 32767, 16383},
+        {".pic", 3, 3, 4, 65535, 65535},
+        {".rgb", 1, 1, 4, 65535, 65535}};
+    for (const auto& [ext, channels, minChannels, maxChannels, maxLines, maxCols] : limits) {
+        SCOPED_TRACE(std::string(ext) + " " + std::to_string(channels));
+        TempFile file(ext);
+        const auto create = [&](int lines, int cols, int n, int bits = 8) {
             kivImage* image = nullptr;
-            const std::string printed = captured([&] {
-                image = kivCreateImage(file.c_str(), 0, lines, cols, bits, 1.0f, channels);
-            });
+            const std::string printed = captured(
+                [&] { image = kivCreateImage(file.c_str(), 0, lines, cols, bits, 1.0f, n); });
             if (image) return kivCloseImage(image) == 1;
             EXPECT_EQ(0u, printed.rfind("Sorry. ", 0)) << printed;
             if (bits != 8) {
@@ -52,14 +51,12 @@ TEST(ImageFrontEnd, SizesAndChannelsAreTheHeaderFieldLimits) {
             }
             return false;
         };
-        EXPECT_TRUE(create(l.maxLines, 1, l.channels));
-        EXPECT_FALSE(create(l.maxLines + 1, 1, l.channels));
-        EXPECT_TRUE(create(1, l.maxCols, l.channels));
-        EXPECT_FALSE(create(1, l.maxCols + 1, l.channels));
-        EXPECT_TRUE(create(1, 1, l.maxChannels) && create(1, 1, l.minChannels));
-        EXPECT_FALSE(create(1, 1, l.maxChannels + 1) || create(1, 1, l.minChannels - 1));
-        EXPECT_FALSE(create(0, 1, l.channels) || create(1, -1, l.channels));
-        for (int bits : {1, 16, 32}) EXPECT_FALSE(create(1, 1, l.channels, bits));
+        EXPECT_TRUE(create(maxLines, 1, channels) && !create(maxLines + 1, 1, channels));
+        EXPECT_TRUE(create(1, maxCols, channels) && !create(1, maxCols + 1, channels));
+        EXPECT_TRUE(create(1, 1, maxChannels) && create(1, 1, minChannels));
+        EXPECT_FALSE(create(1, 1, maxChannels + 1) || create(1, 1, minChannels - 1));
+        EXPECT_FALSE(create(0, 1, channels) || create(1, -1, channels));
+        for (int bits : {1, 16, 32}) EXPECT_FALSE(create(1, 1, channels, bits));
     }
     EXPECT_EQ("Sorry. Only 4 channels or less are allowed for .pic images.\n",
               captured([] { EXPECT_EQ(nullptr, kivCreateImage("x.rla", 2, 2, 2, 8, 1.0f, 5)); }));
