@@ -171,8 +171,6 @@ TEST(TextureReader, FindsTheFormatFromTheFirstBytes) {
     for (const Bytes& b : {iff, png, Bytes{0x53, 0x80, 0xF6}, Bytes{0x01}, Bytes(800, ' ')})
         EXPECT_EQ(PictureFormat::kUnknown, korvo_host::picture_format_of(b.data(), b.size() - 1));
     EXPECT_EQ(PictureFormat::kUnknown, korvo_host::picture_format_of(nullptr, 0));
-    // One table row a format; none for other names.
-    EXPECT_EQ(5, image_formats_end() - image_formats_begin());
     EXPECT_EQ(nullptr, image_format_of_path("picture.tif"));
     // A file named as another format reads by its bytes; float pixels are refused.
     TempFile named(".tex");
@@ -183,6 +181,6 @@ TEST(TextureReader, FindsTheFormatFromTheFirstBytes) {
     ASSERT_FALSE(image.readFromFile(named.c_str()).error());
     EXPECT_EQ(KorvoImage::kByte, image.pixelType());
     EXPECT_EQ((Bytes{1, 2, 3, 255}), Bytes(image.pixels(), image.pixels() + 4));
-    EXPECT_TRUE(image.readFromFile(temp_path("_missing.rla").c_str()).error());
-    EXPECT_TRUE(image.readFromFile(testing::TempDir().c_str()).error());
+    EXPECT_TRUE(image.readFromFile(temp_path("_missing.rla").c_str()).error() &&
+                image.readFromFile(testing::TempDir().c_str()).error());
 }

@@ -235,7 +235,8 @@ TEST(ImageRoundTrip, EveryFormatReadsBackWhatItWroteInItsDocumentedLayout) {
 
 // Flat OpenEXR: random windows with crops touching each edge of the image.
 // OpenEXR counts y from the top, so row r of the data window is stored at
-// y = height - 1 - r; the library's own reader gives back the planes.
+// y = height - 1 - r. (The library's own reader is checked end to end by
+// the assembly of bands.)
 TEST(ImageRoundTrip, OpenExrDataWindowAndRowsAtTheirPlace) {
     std::mt19937 rng(7);
     for (int trial = 0; trial < 12; ++trial) {
@@ -254,12 +255,6 @@ TEST(ImageRoundTrip, OpenExrDataWindowAndRowsAtTheirPlace) {
         TempFile file(".exr");
         ASSERT_EQ(1, exr_write_flat(file.c_str(), {win, colour ? rgba.data() : nullptr,
                                                    depth ? z.data() : nullptr}));
-        exr_flat_planes back;
-        std::string error;
-        ASSERT_EQ(1, exr_read_flat(file.c_str(), back, error)) << error;
-        EXPECT_TRUE(back.windows.width == win.width && back.windows.height == win.height);
-        EXPECT_EQ(colour ? rgba : std::vector<float>{}, back.rgba);
-        EXPECT_EQ(depth ? z : std::vector<float>{}, back.z);
 
         const exr_test::flat f = exr_test::read_flat(file.path);
         ASSERT_TRUE(f.win.display_w == win.width && f.win.display_h == win.height);
