@@ -41,8 +41,11 @@ Picture sgi_reference(const Bytes& b, int w, int h) {
     for (int c = 0; c < ch; ++c)
         for (int y = 0; y < h; ++y) {
             Bytes row;
-            std::size_t pos = be32(b, 512 + 4 * (std::size_t(c) * h + y));
-            EXPECT_TRUE(run_decode(b, pos, w, 1, row, sgi_packet));
+            // The start of each row, and its length in the table after the starts.
+            const std::size_t index = 512 + 4 * (std::size_t(c) * h + y), start = be32(b, index);
+            std::size_t pos = start;
+            EXPECT_TRUE(run_decode(b, pos, w, 1, row, sgi_packet) &&
+                        pos - start == be32(b, index + 4 * std::size_t(ch) * h));
             for (int x = 0; x < w && x < int(row.size()); ++x) p.at(x, y, c) = row[x];
         }
     return p;
