@@ -120,11 +120,8 @@ TEST(RlaLayout, ActiveWindowInsideALargerWindow) {
     std::mt19937 rng(5);
     kivImage* image = kivCreateImage(file.c_str(), 1, 2, 3, 8, 1.0f, 5);
     ASSERT_NE(nullptr, image);
-    std::vector<Bytes> written(2, Bytes(24));
-    for (int y = 0; y < 2; ++y) {
-        for (uint8_t& v : written[y]) v = uint8_t(rng());
-        std::memcpy(image->rows[y], written[y].data(), 24);
-    }
+    const Picture written = random_picture(24, 2, 1, rng);  // two rows of 24 bytes
+    for (int y = 0; y < 2; ++y) std::memcpy(image->rows[y], &written.at(0, y, 0), 24);
     ASSERT_EQ(1, kivCloseImage(image));
     Bytes b = read_bytes(file.path);
     const uint16_t fields[8] = {10, 15, 20, 23, 12, 14, 21, 22};
@@ -139,9 +136,9 @@ TEST(RlaLayout, ActiveWindowInsideALargerWindow) {
     for (int y = 0; y < 4; ++y) {
         Bytes expected(48, 0);
         for (int x = 2; x <= 4 && y >= 1 && y <= 2; ++x) {
-            for (int c = 0; c < 4; ++c) expected[c * 6 + x] = written[y - 1][c * 3 + x - 2];
+            for (int c = 0; c < 4; ++c) expected[c * 6 + x] = written.at(c * 3 + x - 2, y - 1, 0);
             for (int k = 0; k < 4; ++k)
-                expected[24 + 4 * x + k] = written[y - 1][12 + 4 * (x - 2) + 3 - k];
+                expected[24 + 4 * x + k] = written.at(12 + 4 * (x - 2) + 3 - k, y - 1, 0);
         }
         EXPECT_EQ(expected, Bytes(image->rows[y], image->rows[y] + 48)) << "row " << y;
     }
