@@ -121,7 +121,7 @@ TEST(RlaLayout, ActiveWindowInsideALargerWindow) {
     kivImage* image = kivCreateImage(file.c_str(), 1, 2, 3, 8, 1.0f, 5);
     ASSERT_NE(nullptr, image);
     const Picture written = random_picture(24, 2, 1, rng);  // two rows of 24 bytes
-    for (int y = 0; y < 2; ++y) std::memcpy(image->rows[y], &written.at(0, y, 0), 24);
+    for (int y = 0; y < 2; ++y) std::memcpy(image->rows[y], written.px.data() + 24 * y, 24);
     ASSERT_EQ(1, kivCloseImage(image));
     Bytes b = read_bytes(file.path);
     const uint16_t fields[8] = {10, 15, 20, 23, 12, 14, 21, 22};
