@@ -36,12 +36,11 @@ inline void write_bytes(const std::string& path, const Bytes& bytes) {
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-inline uint32_t be32(const Bytes& b, std::size_t at) {
-    return (uint32_t(b.at(at)) << 24) | (uint32_t(b.at(at + 1)) << 16) |
-           (uint32_t(b.at(at + 2)) << 8) | b.at(at + 3);
-}
 inline uint16_t be16(const Bytes& b, std::size_t at) {
     return uint16_t((b.at(at) << 8) | b.at(at + 1));
+}
+inline uint32_t be32(const Bytes& b, std::size_t at) {
+    return uint32_t(be16(b, at)) << 16 | be16(b, at + 2);
 }
 inline std::string text_at(const Bytes& b, std::size_t at, std::size_t n) {
     std::string s(reinterpret_cast<const char*>(b.data() + at), n);

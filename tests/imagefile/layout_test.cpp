@@ -58,11 +58,9 @@ TEST(RunLengthCodes, ExactBytesOfEveryEncoder) {
          }}};
     std::ifstream table(std::string(KORVO_TEST_DATA) + "/imagefile/run_length.txt");
     int cases = 0;
-    for (std::string line; std::getline(table, line); ++cases) {
-        if (line.empty() || line[0] == '#') {
-            --cases;
-            continue;
-        }
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        ++cases;
         const std::size_t colon = line.find(':'), arrow = line.find("->");
         Bytes out;
         EXPECT_TRUE(encoders.at(line.substr(0, colon))(

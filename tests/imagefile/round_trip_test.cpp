@@ -72,8 +72,6 @@ Picture pic_reference(const Bytes& b, int w, int h) {
 // run-length coded, in the file's order alpha, blue, green, red.
 Picture iff_reference(const Bytes& b, int w, int h) {
     const int ch = be32(b, 32) & kIffFlagAlpha ? 4 : 3;
-    const int order4[4] = {3, 2, 1, 0}, order3[3] = {2, 1, 0};
-    const int* order = ch == 4 ? order4 : order3;
     Picture p{w, h, ch, Bytes(std::size_t(w) * h * ch)};
     EXPECT_EQ("FOR4", text_at(b, 52, 4));
     // TBHD: width, height, aspect 1/1, bytes 0, the tile count, origin 0 0.
@@ -92,15 +90,14 @@ Picture iff_reference(const Bytes& b, int w, int h) {
                     text_at(b, pos, 4) == "RGBA");
         Bytes planes;
         std::size_t at = data;
-        if (size - 8 == n * ch) {
-            for (int c = 0; c < ch; ++c)
+        for (int c = 0; c < ch; ++c)  // raw pixels when the size says so
+            if (size - 8 == n * ch)
                 for (std::size_t i = 0; i < n; ++i) planes.push_back(b.at(data + i * ch + c));
-        } else {
-            for (int c = 0; c < ch; ++c) EXPECT_TRUE(run_decode(b, at, n, 1, planes, iff_packet));
-        }
+            else
+                EXPECT_TRUE(run_decode(b, at, n, 1, planes, iff_packet));
         for (int c = 0; c < ch; ++c)
             for (std::size_t i = 0; i < n; ++i)
-                p.at(x0 + int(i) % tw, y0 + int(i) / tw, order[c]) = planes.at(c * n + i);
+                p.at(x0 + int(i) % tw, y0 + int(i) / tw, ch - 1 - c) = planes.at(c * n + i);
         pos += 8 + (size + 3) / 4 * 4;
     }
     return p;
@@ -136,9 +133,8 @@ bool iff_write_il(const std::string& path, const Picture& p) {
 // for odd widths).
 bool iff_write_rgb(const std::string& path, const Picture& p) {
     Bytes bytes;
-    if (!iff_encode({p.w, p.h, 3, with_channels(p, 4).px, {}}, p.w % 2, bytes)) return false;
-    write_bytes(path, bytes);
-    return true;
+    return iff_encode({p.w, p.h, 3, with_channels(p, 4).px, {}}, p.w % 2, bytes) &&
+           (write_bytes(path, bytes), true);
 }
 
 Picture iff_read(const std::string& path) {
