@@ -139,8 +139,9 @@ bool iff_write_rgb(const std::string& path, const Picture& p) {
 
 Picture iff_read(const std::string& path) {
     IffImage image;
-    if (!iff_read_file(path.c_str(), image)) return {};
-    return with_channels(Picture{image.width, image.height, 4, image.rgba}, image.channels);
+    return iff_read_file(path.c_str(), image)
+               ? with_channels(Picture{image.width, image.height, 4, image.rgba}, image.channels)
+               : Picture{};
 }
 
 bool png_write(const std::string& path, const Picture& p) {
