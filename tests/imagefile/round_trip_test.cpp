@@ -139,9 +139,8 @@ bool iff_write_rgb(const std::string& path, const Picture& p) {
 
 Picture iff_read(const std::string& path) {
     IffImage image;
-    return iff_read_file(path.c_str(), image)
-               ? with_channels(Picture{image.width, image.height, 4, image.rgba}, image.channels)
-               : Picture{};
+    if (!iff_read_file(path.c_str(), image)) return {};
+    return with_channels(Picture{image.width, image.height, 4, image.rgba}, image.channels);
 }
 
 bool png_write(const std::string& path, const Picture& p) {
@@ -266,9 +265,7 @@ TEST(ImageRoundTrip, OpenExrDataWindowAndRowsAtTheirPlace) {
                 for (int c = 0; colour && c < 4; ++c)
                     ASSERT_EQ(rgba[4 * i + c], f.at(std::string(1, "RGBA"[c]), x, r))
                         << x << "," << r;
-                if (depth) {
-                    ASSERT_EQ(z[i], f.at("Z", x, r)) << x << "," << r;
-                }
+                ASSERT_TRUE(!depth || z[i] == f.at("Z", x, r)) << "depth at " << x << "," << r;
             }
     }
     // A window outside the image, or nothing to write, is refused.
