@@ -33,23 +33,17 @@ struct run_result {
     std::string out, err;
 };
 
-// Runs the shell command with its standard output and error sent to the
-// files out and err, which are read back and removed.
-inline run_result run_capturing(const std::string& command, const std::string& out,
-                                const std::string& err) {
-    const int s = std::system((command + " >" + out + " 2>" + err).c_str());
-    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return r;
-}
-
 // Runs a tool of the build inside dir (made if need be), so that output
-// names are relative to it.
+// names are relative to it, with what it prints kept.
 inline run_result run_in(const std::string& dir, const std::string& tool, const std::string& args) {
     ::mkdir(dir.c_str(), 0755);
-    return run_capturing("cd '" + dir + "' && " + KORVO_BIN_DIR + "/" + tool + " " + args,
-                         dir + "/.stdout", dir + "/.stderr");
+    const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+    const int s = std::system(("cd '" + dir + "' && " + KORVO_BIN_DIR + "/" + tool + " " + args +
+                               " >" + out + " 2>" + err)
+                                  .c_str());
+    run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
+    std::remove(out.c_str()), std::remove(err.c_str());
+    return r;
 }
 
 // A folder of the test's own, removed with everything in it at the end.
@@ -67,12 +61,6 @@ inline std::string scene(const std::string& base, const std::string& assign = "f
                          const std::string& hair = kData + "fur.hair") {
     return "--hair " + hair + " --assign " + kData + assign + ".assign --scene " + kData + base +
            " --size 160x120 ";
-}
-
-// Runs furrender with the arguments.
-inline run_result furrender(const std::string& args) {
-    const std::string out = testing::TempDir() + "korvo_" + std::to_string(getpid()) + "_out";
-    return run_capturing(std::string(KORVO_BIN_DIR) + "/furrender " + args, out, out + "_err");
 }
 
 // A picture, bottom row first, four bytes a pixel.

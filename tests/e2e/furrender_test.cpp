@@ -4,10 +4,13 @@
 #include "imagefile/iff_image.h"
 #include "test_support.h"
 
+#include <tuple>
+
 namespace {
 
-void run_ok(const std::string& args) {
-    const run_result r = furrender(args + " --quiet");
+// Runs furrender in dir, expecting silence.
+void run_ok(const std::string& args, const std::string& dir) {
+    const run_result r = run_in(dir, "furrender", args + " --quiet");
     ASSERT_EQ(r.status, 0) << args << "\n" << r.err;
     EXPECT_EQ(r.out + r.err, "");
 }
@@ -18,36 +21,28 @@ void run_ok(const std::string& args) {
 // out byte for byte the same on a second run. KORVO_UPDATE_REFERENCES=1
 // stores the pictures as the new references.
 TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
-    const struct {
-        const char* scene;
-        std::string options;
-        const char* reference;
-    } cases[] = {
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {"ball", "--subpixel 2", "ball.png"},
         {"hidden", "", "hidden.png"},
         {"ball", "--subpixel 2 --motion-blur --close-scene " + kData + "ball_close",
          "ball_blur.png"},
         {"hidden", "--motion-blur", "hidden_blur.png"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, options, reference] : cases) {
         const scratch d;
-        const std::string first = d / "1.png", second = d / "2.png";
-        for (const std::string* out : {&first, &second})
-            run_ok(scene(c.scene) + c.options + " --out " + *out);
-        EXPECT_EQ(slurp(first), slurp(second)) << c.scene;
+        for (const char* out : {"1.png", "2.png"})
+            run_ok(scene(name) + options + " --out " + out, d.dir);
+        EXPECT_EQ(slurp(d / "1.png"), slurp(d / "2.png")) << name;
         if (std::getenv("KORVO_UPDATE_REFERENCES"))
-            std::ofstream(kData + c.reference, std::ios::binary) << slurp(first);
+            std::ofstream(kData + reference, std::ios::binary) << slurp(d / "1.png");
 
-        const picture got = read_png(first), want = read_png(kData + c.reference);
-        ASSERT_TRUE(got.width == want.width && got.height == want.height) << c.scene;
-        int hair = 0;
-        for (std::size_t i = 3; i < got.rgba.size(); i += 4) hair += got.rgba[i] > 0;
-        EXPECT_GT(hair, 1000) << c.scene;
+        const picture got = read_png(d / "1.png"), want = read_png(kData + reference);
+        ASSERT_TRUE(got.width == want.width && got.height == want.height) << name;
         // Release and sanitizer builds draw the same bytes; a few pixels one
         // level off leave room for another compiler. A bent joint drawn
         // without its mitre moves hundreds of pixels by more than a level.
-        EXPECT_LE(pixels_off(got, want, 1), 16) << c.scene;
-        EXPECT_LE(pixels_off(got, want, 0), 160) << c.scene;
+        EXPECT_LE(pixels_off(got, want, 1), 16) << name;
+        EXPECT_LE(pixels_off(got, want, 0), 160) << name;
     }
 }
 
@@ -57,13 +52,12 @@ TEST(FurRender, PicturesMatchTheirReferencesAndRepeatExactly) {
 // nothing.
 TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
     const scratch d;
-    const std::string png = d / "h.png", depth = d / "z.iff", zbuff = d / "z.rla",
-                      nowall = d / "bare.png";
-    run_ok(scene("hidden") + "--out " + png + " --depth " + depth + " --zbuff " + zbuff);
-    run_ok(scene("hidden", "nowall") + "--out " + nowall);
-    const picture hair = read_png(png), bare = read_png(nowall), geometry = read_rla(zbuff);
+    run_ok(scene("hidden") + "--out h.png --depth z.iff --zbuff z.rla", d.dir);
+    run_ok(scene("hidden", "nowall") + "--out bare.png", d.dir);
+    const picture hair = read_png(d / "h.png"), bare = read_png(d / "bare.png"),
+                  geometry = read_rla(d / "z.rla");
     IffImage z;
-    ASSERT_TRUE(iff_read_file(depth.c_str(), z));
+    ASSERT_TRUE(iff_read_file((d / "z.iff").c_str(), z));
     ASSERT_TRUE(geometry.width == 160 && z.width == 160 && z.depth.size() == 160u * 120u);
 
     // Pixels wholly inside the wall, the nearest geometry, and its neighbours.
@@ -74,16 +68,16 @@ TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
     int wall = 0, lawn = 0, seen_without_wall = 0;
     for (int y = 1; y < 119; ++y) {
         for (int x = 1; x < 159; ++x) {
-            const float d = z.depth[y * 160 + x];
+            const float depth = z.depth[y * 160 + x];
             if (wall_at(x, y) && wall_at(x - 1, y - 1) && wall_at(x + 1, y + 1) &&
                 wall_at(x - 1, y + 1) && wall_at(x + 1, y - 1)) {
                 ++wall;
                 EXPECT_EQ(hair.at(x, y)[3], 0) << x << ", " << y;
-                EXPECT_TRUE(d < -1 / 6.3f && d > -1 / 5.99f) << d;
+                EXPECT_TRUE(depth < -1 / 6.3f && depth > -1 / 5.99f) << depth;
                 seen_without_wall += bare.at(x, y)[3] > 0;
             } else if (geometry.at(x, y)[3] == 255 && geometry.at(x, y)[0] > 150) {
                 ++lawn;  // its grass is nearer than the lawn
-                EXPECT_TRUE(d < -1 / 8.0f && d > -1 / 6.3f) << d;
+                EXPECT_TRUE(depth < -1 / 8.0f && depth > -1 / 6.3f) << depth;
             }
         }
     }
@@ -93,30 +87,27 @@ TEST(FurRender, HairBehindItsSurfaceStaysHiddenInEveryPass) {
     EXPECT_GT(seen_without_wall, wall / 2);
 }
 
-// Frame patterns, the crop window, the background and the other formats.
-TEST(FurRender, FramesCropBackgroundAndFormats) {
+// Frame patterns, the crop window, the background, the other formats and
+// motion blur of the hidden scene, whose wall moves right between frames 1
+// and 2.
+TEST(FurRender, FramesCropBackgroundFormatsAndBlur) {
     const scratch d;
-    const std::string full = d / "full.png", crop = d / "crop.png", flat = d / "flat.png",
-                      iff = d / "f.iff", rla = d / "f.rla",
-                      frame[2] = {d / "f.1.png", d / "f.2.png"};
-    run_ok(scene("hidden") + "--frames 1-2 --out " + d / "f.#.png");
-    run_ok(scene("hidden") + "--out " + full);
-    run_ok(scene("hidden") + "--crop 20,10,139,99 --out " + crop);
-    run_ok(scene("hidden") + "--background 1,0.5,0 --out " + flat);
-    run_ok(scene("hidden") + "--out " + iff);
-    run_ok(scene("hidden") + "--out " + rla);
-    EXPECT_EQ(slurp(frame[0]), slurp(full));
-    EXPECT_NE(slurp(frame[1]), slurp(full));  // the wall moved
-
-    const picture whole = read_png(full), part = read_png(crop), over = read_png(flat);
+    for (const char* args : {"--frames 1-2 --out f.#.png", "--crop 20,10,139,99 --out crop.png",
+                             "--background 1,0.5,0 --out flat.png", "--out f.iff", "--out f.rla"})
+        run_ok(scene("hidden") + args, d.dir);
+    run_ok(scene("hidden") + "--motion-blur --close-scene " + kData + "hidden --out same.png",
+           d.dir);
+    const picture whole = read_png(d / "f.1.png"), part = read_png(d / "crop.png"),
+                  over = read_png(d / "flat.png"), reference = read_png(kData + "hidden.png");
+    EXPECT_LE(pixels_off(whole, reference, 1), 16) << "frame 1 of a pattern is the still frame";
     ASSERT_TRUE(part.width == 120 && part.height == 90);
     // Hairs cut at the crop window's edges may differ a little there.
     EXPECT_LE(pixels_off(part, whole, 3, 20, 10), 20);
     // Straight colour c with alpha a over the background b gives c a + b (1 - a);
     // the IFF and the RLA hold the premultiplied colour.
     IffImage premultiplied;
-    ASSERT_TRUE(iff_read_file(iff.c_str(), premultiplied));
-    const picture rla_image = read_rla(rla);
+    ASSERT_TRUE(iff_read_file((d / "f.iff").c_str(), premultiplied));
+    const picture rla_image = read_rla(d / "f.rla");
     ASSERT_EQ(rla_image.rgba.size(), whole.rgba.size());
     const float background[3] = {255, 127.5f, 0};
     for (std::size_t i = 0; i < whole.rgba.size(); i += 4) {
@@ -131,24 +122,14 @@ TEST(FurRender, FramesCropBackgroundAndFormats) {
                         premultiplied.rgba[i + c] + background[c] * (1 - a / 255.0f), 1.0f);
         }
     }
-}
-
-// The wall in front of the lawn moves right between frames 1 and 2. Blurred
-// from frame 1 to frame 2, grass that the wall hides at frame 1 and shows at
-// frame 2 appears with part of its alpha; grass that both frames show keeps
-// it; with the scene itself at shutter close the picture is the still one.
-TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
-    // Frame 1 still and blurred are the stored pictures the first test checks.
-    const scratch d;
-    const std::string still2 = d / "2.png", same = d / "same.png";
-    run_ok(scene("hidden") + "--frame 2 --out " + still2);
-    run_ok(scene("hidden") + "--motion-blur --close-scene " + kData + "hidden --out " + same);
-    const picture a = read_png(kData + "hidden.png"), b = read_png(still2),
-                  m = read_png(kData + "hidden_blur.png"), s = read_png(same);
+    // Blurred from frame 1 to frame 2 (the stored picture), grass that the
+    // wall hides at frame 1 and shows at frame 2 appears with part of its
+    // alpha; grass that both frames show keeps it.
+    const picture b = read_png(d / "f.2.png"), m = read_png(kData + "hidden_blur.png");
     int revealed = 0, partial = 0, kept = 0, both = 0;
-    for (int y = 0; y < a.height; ++y) {
-        for (int x = 0; x < a.width; ++x) {
-            const int a0 = a.at(x, y)[3], a1 = b.at(x, y)[3], am = m.at(x, y)[3];
+    for (int y = 0; y < whole.height; ++y) {
+        for (int x = 0; x < whole.width; ++x) {
+            const int a0 = whole.at(x, y)[3], a1 = b.at(x, y)[3], am = m.at(x, y)[3];
             if (a0 == 0 && a1 > 200) {
                 ++revealed;
                 partial += am > 10 && am < a1 - 10;
@@ -158,54 +139,37 @@ TEST(FurRender, MotionBlurRevealsTheGrassTheWallLeaves) {
             }
         }
     }
-    EXPECT_GT(revealed, 100);
-    EXPECT_GT(partial, revealed * 8 / 10);
-    EXPECT_GT(both, 1000);
-    EXPECT_GT(kept, both * 9 / 10);
+    EXPECT_TRUE(revealed > 100 && partial > revealed * 8 / 10) << partial << " of " << revealed;
+    EXPECT_TRUE(both > 1000 && kept > both * 9 / 10) << kept << " of " << both;
     // A still scene blurs to the still picture, but for the pixels along the
     // wall's edges: with time slices, geometry hides what lies behind it in
     // the slices it touches, whatever part of the pixel it covers.
-    EXPECT_LE(pixels_off(s, a, 3), 100) << "a still scene blurs to the still picture";
+    EXPECT_LE(pixels_off(read_png(d / "same.png"), whole, 3), 100);
 }
 
-// Statuses and what is printed: 1 for unreadable input and library
-// failures, naming the file; 2 and the usage for a bad command line.
+// Statuses and what is printed (furrender_exits.txt): 1 for unreadable
+// input and library failures, naming the file; 2 and the usage for a bad
+// command line.
 TEST(FurRender, ExitStatusesAndMessages) {
-    const std::string out = " --out " + temp_path(".png");
-    const struct {
-        std::string args;
-        int status;
-        std::string printed;  // on standard error, or standard output for status 0
-    } cases[] = {
-        {"--hair /no/such.hair --assign x --scene y" + out, 1, "\"/no/such.hair\""},
-        // A directory given as an input is named before any reader sees it.
-        {"--hair " + kData + " --assign x --scene y" + out, 1,
-         "cannot read the hair description file \"" + kData + "\": not a regular file"},
-        {"--hair " + kData + "fur.hair --assign /dev/null --scene y" + out, 1,
-         "the assignment file \"/dev/null\": not a regular file"},
-        {scene("hidden") + "--frame 7" + out, 1, "hidden.0007.kiv"},
-        {"--hair " + kData + "broken.hair --assign " + kData + "fur.assign --scene " + kData +
-             "hidden" + out,
-         1, "Parsing failed for data file " + kData + "broken.hair"},
-        {scene("hidden") + "--atmos " + temp_path(".rla"), 1, "defines no fog"},
-        {scene("hidden") + "--bogus" + out, 2, "unknown option --bogus"},
-        {scene("hidden") + "--size 0x5" + out, 2, "--size: bad value"},
-        {scene("hidden") + "--frames 1-2" + out, 2, "frame number"},
-        {scene("hidden") + "--frame 2 --motion-blur" + out, 1, "hidden.0003.kiv"},
-        {scene("hidden") + "--shutter 0.5" + out, 2, "need --motion-blur"},
-        {scene("hidden") + "--motion-blur --shutter 2" + out, 2, "--shutter: bad value"},
-        {scene("hidden"), 2, "nothing to write"},
-        {scene("hidden") + "--dump", 0, "hair \"grass\""},
-        {"--help", 0, "--merge-exponent E"},
-    };
-    for (const auto& c : cases) {
-        const run_result r = furrender(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-        const std::string& text = c.status == 0 ? r.out : r.err;
-        EXPECT_NE(text.find(c.printed), std::string::npos) << c.args << "\n" << text;
-        if (c.status == 2) {
-            EXPECT_NE(r.err.find("usage: furrender"), std::string::npos);
-        }
+    const scratch d;
+    std::ifstream table(kData + "furrender_exits.txt");
+    int cases = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        for (const auto& [key, value] :
+             {std::pair<std::string, std::string>{"$DATA", kData}, {"$HIDDEN", scene("hidden")}})
+            for (std::size_t at; (at = line.find(key)) != std::string::npos;)
+                line.replace(at, key.size(), value);
+        const std::size_t bar = line.find('|', 2);
+        const std::string args = line.substr(2, bar - 2), printed = line.substr(bar + 1);
+        const int status = line[0] - '0';
+        const run_result r = run_in(d.dir, "furrender", args);
+        ++cases;
+        EXPECT_EQ(r.status, status) << args << "\n" << r.err;
+        const std::string& text = status == 0 ? r.out : r.err;
+        EXPECT_NE(text.find(printed), std::string::npos) << args << "\n" << text;
+        EXPECT_TRUE(status != 2 || r.err.find("usage: furrender") != std::string::npos) << args;
     }
-    EXPECT_EQ(slurp(temp_path(".png")), "") << "no failed run leaves a picture";
+    EXPECT_EQ(cases, 15);
+    EXPECT_FALSE(std::filesystem::exists(d / "x.png")) << "no failed run leaves a picture";
 }

@@ -12,21 +12,20 @@
 // same render flattens to the picture; the curve file holds as many curves
 // as the render drew hairs.
 TEST(Pipeline, ExrDeepCurvesAndSurfacesOfOneRenderAgree) {
-    const std::string flat = temp_path(".exr"), deep = temp_path(".deep.exr"),
-                      curves = temp_path(".usda");
-    const run_result r = furrender(
-        scene("ball") + "--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 --surfaces --out " +
-        flat + " --deep " + deep + " --export-curves " + curves);
+    const scratch d;
+    const run_result r = run_in(d.dir, "furrender",
+                                scene("ball") +
+                                    "--subpixel 2 --crop 30,20,120,100 --near 1 --far 20 "
+                                    "--surfaces --out f.exr --deep d.exr --export-curves c.usda");
     ASSERT_EQ(r.status, 0) << r.err;
 
-    const exr_test::flat f = exr_test::read_flat(flat);
+    const exr_test::flat f = exr_test::read_flat(d / "f.exr");
     EXPECT_TRUE(f.win.display_w == 160 && f.win.display_h == 120);
     EXPECT_TRUE(f.win.x0 == 30 && f.win.x1 == 120 && f.win.y0 == 19 && f.win.y1 == 99);
     EXPECT_EQ(f.types.count("Z"), 1u);
-    const exr_test::flat g = exr_test::composite_deep(deep);
-    const exr_test::deep d = exr_test::read_deep(deep);
-    const std::string text = slurp(curves);
-    for (const std::string* name : {&flat, &deep, &curves}) std::remove(name->c_str());
+    const exr_test::flat g = exr_test::composite_deep(d / "d.exr");
+    const exr_test::deep deep = exr_test::read_deep(d / "d.exr");
+    const std::string text = slurp(d / "c.usda");
     int covered = 0;
     for (int y = 20; y <= 100; ++y)
         for (int x = 30; x <= 120; ++x) {
@@ -34,7 +33,7 @@ TEST(Pipeline, ExrDeepCurvesAndSurfacesOfOneRenderAgree) {
                 ASSERT_NEAR(g.at(c, x, y), f.at(c, x, y), 1.0f / 255.0f) << c << x << "," << y;
             covered += f.at("A", x, y) > 0.0f;
             // Nothing there, no samples; else a depth in the Z channel.
-            ASSERT_EQ(d.at(x, y).empty(), f.at("A", x, y) == 0.0f) << x << "," << y;
+            ASSERT_EQ(deep.at(x, y).empty(), f.at("A", x, y) == 0.0f) << x << "," << y;
             if (f.at("A", x, y) > 0.0f) {
                 ASSERT_GT(f.at("Z", x, y), 1.0f);
             }

@@ -6,9 +6,10 @@
 
 namespace {
 
-// Runs furrender on the shade scene with more arguments.
-run_result shade(const std::string& args, const std::string& hair = kData + "shade.hair") {
-    return furrender(scene("shade", "shade", hair) + "--quiet " + args);
+// Runs furrender on the shade scene in dir with more arguments.
+run_result shade(const std::string& dir, const std::string& args,
+                 const std::string& hair = kData + "shade.hair") {
+    return run_in(dir, "furrender", scene("shade", "shade", hair) + "--quiet " + args);
 }
 
 }  // namespace
@@ -17,13 +18,12 @@ run_result shade(const std::string& args, const std::string& hair = kData + "sha
 // left in --shadow-dir parses and, reused, gives the same picture.
 TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     const scratch d;
-    const std::string lit = d / "lit.png", shaded = d / "shaded.png", reused = d / "reused.png",
-                      dir = d / "maps";
-    ASSERT_EQ(shade("--no-shadows --out " + lit).status, 0);
-    const auto made = shade("--shadow-dir " + dir + " --out " + shaded);
+    ASSERT_EQ(shade(d.dir, "--no-shadows --out lit.png").status, 0);
+    const auto made = shade(d.dir, "--shadow-dir maps --out shaded.png");
     ASSERT_EQ(made.status, 0) << made.err;
 
-    const std::vector<unsigned char> a = read_png(lit).rgba, b = read_png(shaded).rgba;
+    const std::vector<unsigned char> a = read_png(d / "lit.png").rgba,
+                                     b = read_png(d / "shaded.png").rgba;
     ASSERT_EQ(a.size(), b.size());
     int darker = 0, lighter = 0, same = 0;
     for (std::size_t i = 0; i < a.size(); i += 4) {
@@ -37,7 +37,7 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
     EXPECT_GT(same, 2 * darker) << "the grass outside the shadow is untouched";
 
     // The map is where the options say and reads back as the light's square map.
-    const std::string map_path = dir + "/shade_sun.0001.smap";
+    const std::string map_path = d / "maps/shade_sun.0001.smap";
     ShadowMap map{-1, 0, 0, 0.0f, {nullptr, nullptr, nullptr, nullptr}};
     ASSERT_EQ(captured([&] { EXPECT_EQ(smOpen(map_path.c_str(), &map), 1); }), "");
     EXPECT_TRUE(map.lines == 128 && map.cols == 128 && map.encoding == 1);
@@ -49,60 +49,48 @@ TEST(ShadowPasses, ShadowDarkensOnlyUnderTheBlockerAndMapsAreReused) {
 
     // The debug picture of the map goes to the working folder: the plate in
     // red (geometry depth) and green (its coverage), no hair opacity.
-    const std::string debug = "shadowmap_sun.0001.rla";
-    std::remove(debug.c_str());
-    ASSERT_EQ(shade("--shadow-debug --out " + reused).status, 0);
-    kivImage* img = kivOpenImage(debug.c_str(), kivFormatRla);
-    ASSERT_NE(img, nullptr);
-    EXPECT_TRUE(img->cols == 128 && img->lines == 128);
+    ASSERT_EQ(shade(d.dir, "--shadow-debug --out debug.png").status, 0);
+    const picture debug = read_rla(d / "shadowmap_sun.0001.rla");
+    ASSERT_TRUE(debug.width == 128 && debug.height == 128);
     int red = 0, matte = 0;
-    for (int y = 0; y < img->lines; ++y) {
-        for (int x = 0; x < img->cols; ++x) {
-            red += img->rows[y][x] > 0 && img->rows[y][128 + x] > 0;
-            matte += img->rows[y][384 + x] > 0;
-        }
+    for (std::size_t i = 0; i < debug.rgba.size(); i += 4) {
+        red += debug.rgba[i] > 0 && debug.rgba[i + 1] > 0;
+        matte += debug.rgba[i + 3] > 0;
     }
     EXPECT_GT(red, 100);
     EXPECT_EQ(matte, 0) << "the grass casts no shadow";
-    kivCloseImage(img);
-    std::remove(debug.c_str());
-
-    const auto again = shade("--shadow-dir " + dir + " --reuse-shadows --out " + reused);
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(slurp(reused), slurp(shaded));
-
-    // Without --shadow-dir the maps go to a folder that is removed at exit.
-    const auto temp = shade("--out " + reused);
-    ASSERT_EQ(temp.status, 0) << temp.err;
-    EXPECT_EQ(slurp(reused), slurp(shaded));
+    // Reused, or made in a folder removed at exit, the maps give the same picture.
+    for (const char* args :
+         {"--shadow-dir maps --reuse-shadows --out reused.png", "--out reused.png"}) {
+        const auto again = shade(d.dir, args);
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(slurp(d / "reused.png"), slurp(d / "shaded.png")) << args;
+    }
 }
 
 TEST(ShadowPasses, FailuresNameTheirCause) {
     const scratch d;
-    const std::string out = " --out " + d / "x.png", empty = d / "empty", damaged = d / "damaged",
-                      missing_light = d / "moon.hair";
-    std::ofstream(missing_light) << slurp(kData + "shade.hair")
-                                 << "light \"moon\" { shadow_type = 0 ; }\n";
-    const struct {
-        std::string args, hair;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"--reuse-shadows --shadow-dir " + empty + out, kData + "shade.hair", 1,
-         "cannot open the shadow map \"" + empty + "/shade_sun.0001.smap\""},
-        {"--reuse-shadows" + out, kData + "shade.hair", 2, "--reuse-shadows needs --shadow-dir"},
-        {"--no-shadows --shadow-debug" + out, kData + "shade.hair", 2, "--no-shadows"},
-        {"--shadow-dir /no/such/folder" + out, kData + "shade.hair", 1,
-         "cannot make the shadow folder"},
-        {out, missing_light, 1, "shadows light \"moon\", which the scene of frame 1 lacks"},
-        {"--reuse-shadows --shadow-dir " + damaged + out, kData + "shade.hair", 1,
-         "Bytes mis-matched in SHADOW rle buffer."},
-    };
-    std::filesystem::create_directories(empty), std::filesystem::create_directories(damaged);
+    std::ofstream(d / "moon.hair")
+        << slurp(kData + "shade.hair") << "light \"moon\" { shadow_type = 0 ; }\n";
+    std::filesystem::create_directories(d / "empty"),
+        std::filesystem::create_directories(d / "bad");
     std::filesystem::copy(KORVO_TEST_DATA "/render/broken/run_overrun.smap",
-                          damaged + "/shade_sun.0001.smap");
+                          d / "bad/shade_sun.0001.smap");
+    const struct {
+        std::string args;
+        int status;
+        std::string message, hair = kData + "shade.hair";
+    } cases[] = {
+        {"--reuse-shadows --shadow-dir empty", 1,
+         "cannot open the shadow map \"empty/shade_sun.0001.smap\""},
+        {"--reuse-shadows", 2, "--reuse-shadows needs --shadow-dir"},
+        {"--no-shadows --shadow-debug", 2, "--no-shadows"},
+        {"--shadow-dir /no/such/folder", 1, "cannot make the shadow folder"},
+        {"", 1, "shadows light \"moon\", which the scene of frame 1 lacks", "moon.hair"},
+        {"--reuse-shadows --shadow-dir bad", 1, "Bytes mis-matched in SHADOW rle buffer."},
+    };
     for (const auto& c : cases) {
-        const auto r = shade(c.args, c.hair);
+        const auto r = shade(d.dir, c.args + " --out x.png", c.hair);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }

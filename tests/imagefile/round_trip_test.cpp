@@ -41,8 +41,11 @@ Picture sgi_reference(const Bytes& b, int w, int h) {
     for (int c = 0; c < ch; ++c)
         for (int y = 0; y < h; ++y) {
             Bytes row;
-            std::size_t pos = be32(b, 512 + 4 * (std::size_t(c) * h + y));
-            EXPECT_TRUE(run_decode(b, pos, w, 1, row, sgi_packet));
+            // The start of each row, and its length in the table after the starts.
+            const std::size_t index = 512 + 4 * (std::size_t(c) * h + y), start = be32(b, index);
+            std::size_t pos = start;
+            EXPECT_TRUE(run_decode(b, pos, w, 1, row, sgi_packet) &&
+                        pos - start == be32(b, index + 4 * std::size_t(ch) * h));
             for (int x = 0; x < w && x < int(row.size()); ++x) p.at(x, y, c) = row[x];
         }
     return p;
@@ -65,14 +68,19 @@ Picture pic_reference(const Bytes& b, int w, int h) {
     return p;
 }
 
-// The tiles of the TBMP group, each channel raw or run-length coded, in the
-// file's order alpha, blue, green, red.
+// The header, and the tiles of the TBMP group, each channel raw or
+// run-length coded, in the file's order alpha, blue, green, red.
 Picture iff_reference(const Bytes& b, int w, int h) {
     const int ch = be32(b, 32) & kIffFlagAlpha ? 4 : 3;
-    const int order4[4] = {3, 2, 1, 0}, order3[3] = {2, 1, 0};
-    const int* order = ch == 4 ? order4 : order3;
     Picture p{w, h, ch, Bytes(std::size_t(w) * h * ch)};
     EXPECT_EQ("FOR4", text_at(b, 52, 4));
+    // TBHD: width, height, aspect 1/1, bytes 0, the tile count, origin 0 0.
+    const uint32_t tiles = (w + 63) / 64 * ((h + 63) / 64);
+    EXPECT_EQ(
+        (std::vector<uint32_t>{uint32_t(b.size() - 8), 32, uint32_t(w), uint32_t(h), 1, 1, 0, tiles,
+                               0, 0}),
+        (std::vector<uint32_t>{be32(b, 4), be32(b, 16), be32(b, 20), be32(b, 24), be16(b, 28),
+                               be16(b, 30), be16(b, 36), be16(b, 38), be32(b, 44), be32(b, 48)}));
     for (std::size_t pos = 64; pos < b.size();) {
         const std::size_t size = be32(b, pos + 4), data = pos + 16;
         const int x0 = be16(b, pos + 8), y0 = be16(b, pos + 10);
@@ -82,15 +90,14 @@ Picture iff_reference(const Bytes& b, int w, int h) {
                     text_at(b, pos, 4) == "RGBA");
         Bytes planes;
         std::size_t at = data;
-        if (size - 8 == n * ch) {
-            for (int c = 0; c < ch; ++c)
+        for (int c = 0; c < ch; ++c)  // raw pixels when the size says so
+            if (size - 8 == n * ch)
                 for (std::size_t i = 0; i < n; ++i) planes.push_back(b.at(data + i * ch + c));
-        } else {
-            for (int c = 0; c < ch; ++c) EXPECT_TRUE(run_decode(b, at, n, 1, planes, iff_packet));
-        }
+            else
+                EXPECT_TRUE(run_decode(b, at, n, 1, planes, iff_packet));
         for (int c = 0; c < ch; ++c)
             for (std::size_t i = 0; i < n; ++i)
-                p.at(x0 + int(i) % tw, y0 + int(i) / tw, order[c]) = planes.at(c * n + i);
+                p.at(x0 + int(i) % tw, y0 + int(i) / tw, ch - 1 - c) = planes.at(c * n + i);
         pos += 8 + (size + 3) / 4 * 4;
     }
     return p;
@@ -126,9 +133,8 @@ bool iff_write_il(const std::string& path, const Picture& p) {
 // for odd widths).
 bool iff_write_rgb(const std::string& path, const Picture& p) {
     Bytes bytes;
-    if (!iff_encode({p.w, p.h, 3, with_channels(p, 4).px, {}}, p.w % 2, bytes)) return false;
-    write_bytes(path, bytes);
-    return true;
+    return iff_encode({p.w, p.h, 3, with_channels(p, 4).px, {}}, p.w % 2, bytes) &&
+           (write_bytes(path, bytes), true);
 }
 
 Picture iff_read(const std::string& path) {
@@ -228,7 +234,8 @@ TEST(ImageRoundTrip, EveryFormatReadsBackWhatItWroteInItsDocumentedLayout) {
 
 // Flat OpenEXR: random windows with crops touching each edge of the image.
 // OpenEXR counts y from the top, so row r of the data window is stored at
-// y = height - 1 - r; the library's own reader gives back the planes.
+// y = height - 1 - r. (The library's own reader is checked end to end by
+// the assembly of bands.)
 TEST(ImageRoundTrip, OpenExrDataWindowAndRowsAtTheirPlace) {
     std::mt19937 rng(7);
     for (int trial = 0; trial < 12; ++trial) {
@@ -247,12 +254,6 @@ TEST(ImageRoundTrip, OpenExrDataWindowAndRowsAtTheirPlace) {
         TempFile file(".exr");
         ASSERT_EQ(1, exr_write_flat(file.c_str(), {win, colour ? rgba.data() : nullptr,
                                                    depth ? z.data() : nullptr}));
-        exr_flat_planes back;
-        std::string error;
-        ASSERT_EQ(1, exr_read_flat(file.c_str(), back, error)) << error;
-        EXPECT_TRUE(back.windows.width == win.width && back.windows.height == win.height);
-        EXPECT_EQ(colour ? rgba : std::vector<float>{}, back.rgba);
-        EXPECT_EQ(depth ? z : std::vector<float>{}, back.z);
 
         const exr_test::flat f = exr_test::read_flat(file.path);
         ASSERT_TRUE(f.win.display_w == win.width && f.win.display_h == win.height);
@@ -264,9 +265,7 @@ TEST(ImageRoundTrip, OpenExrDataWindowAndRowsAtTheirPlace) {
                 for (int c = 0; colour && c < 4; ++c)
                     ASSERT_EQ(rgba[4 * i + c], f.at(std::string(1, "RGBA"[c]), x, r))
                         << x << "," << r;
-                if (depth) {
-                    ASSERT_EQ(z[i], f.at("Z", x, r)) << x << "," << r;
-                }
+                ASSERT_TRUE(!depth || z[i] == f.at("Z", x, r)) << "depth at " << x << "," << r;
             }
     }
     // A window outside the image, or nothing to write, is refused.
