@@ -51,6 +51,17 @@ long DrawsSinceSeed0() {
     return -1;
 }
 
+// The lines of a file; Lines(Data(name)) those of an expected file.
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+std::string Data(const char* name) {
+    return std::string(KORVO_TEST_DATA "/generation/") + name;
+}
+
 using Rect = std::array<float, 4>;  // u0, v0, u1, v1
 
 // Eight models in each list, description "fur" (upright) and hairs to Record.
@@ -137,9 +148,7 @@ class Spawning : public testing::Test {
                   : mdldb_kestrel(path.c_str(), 1);
         });
         EXPECT_EQ(text.find("1 assignments created " + std::to_string(r) + " hairs for "), 0u);
-        std::ifstream in(path);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        const std::vector<std::string> lines = Lines(path);
         std::remove(path.c_str());
         if (roots) *roots = r;
         return lines;
@@ -292,28 +301,17 @@ TEST_F(Spawning, ExportWritesEachRootAsOneFormattedLine) {
     const std::vector<Rect> faces{{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}};
     hair_model* a = Mesh("a", faces);
     Mesh("a", faces, 4, 1, {1, 2, 3});
-    const auto parse = [](const std::string& line) {  // nine "%f" numbers, one space apart
-        std::array<float, 9> v{};
-        std::istringstream in(line);
-        std::string again;
-        for (float& x : v) in >> x, again += (again.empty() ? "" : " ") + std::to_string(x);
-        EXPECT_EQ(line, again);
-        return v;
-    };
     int roots = 0;
     const std::vector<std::string> moving = Export(nullptr, nullptr, &roots);
-    ASSERT_TRUE(int(moving.size()) == roots && roots >= 6);
-    for (const std::string& line : moving) {
-        const auto v = parse(line);
-        EXPECT_EQ(v, (std::array<float, 9>{v[0], v[1], 0, 0, 0, 1, 1, 2, 3})) << line;
-    }
+    EXPECT_TRUE(int(moving.size()) == roots && roots >= 6);
+    EXPECT_EQ(moving, Lines(Data("roots_moving.txt")));
     // The second face's lines beside a short and a tall first face are the same.
     const std::vector<std::string> runs[2] = {
         Export(a, nullptr), Export(Mesh("b", {{0, 0, 0.5f, 3}, faces[1]}), nullptr)};
     std::vector<std::string> second[2];
     for (int k = 0; k < 2; ++k)
         for (const std::string& l : runs[k])
-            if (parse(l)[0] > 0.5f) second[k].push_back(l);
+            if (std::stof(l) > 0.5f) second[k].push_back(l);
     EXPECT_TRUE(runs[1].size() > runs[0].size() && second[0] == second[1]);
     // Spawned hairs: a child sprouts at point k = spawn segment of its parent
     // (at least 1, at most segments), the step into it as its normal; the
@@ -337,11 +335,8 @@ TEST_F(Spawning, ExportWritesEachRootAsOneFormattedLine) {
         }
     }
     const std::vector<std::string> spawned = Export(a, mdldb_get_model(a->name, 1), &roots);
-    ASSERT_EQ(int(spawned.size()), 2 * roots);
-    for (int i = 0; i < roots; ++i) {
-        const auto p = parse(spawned[2 * i]), k = parse(spawned[2 * i + 1]);
-        EXPECT_EQ(k, (std::array<float, 9>{p[0], p[1], 0.5f, 0, 0, 0.25f, 1, 2, 3}));
-    }
+    EXPECT_EQ(int(spawned.size()), 2 * roots);
+    EXPECT_EQ(spawned, Lines(Data("roots_spawned.txt")));
 }
 
 // Independent frames on random corners: a triangle whose texture is an affine
@@ -476,10 +471,6 @@ TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
     defs.tiles[0] = 2;  // the geometry stays for the next walk
     hair_params_set_wunits(2.5f);
     hair_camera cam;
-    const auto slurp = [](const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
     const char* names[2] = {"hairs.usda", "hairs.obj"};
     for (int k = 0; k < 3; ++k) {  // recording .usda and .obj, then the standalone .usda
         const std::string path = temp_path(names[k % 2] + 5);
@@ -494,7 +485,7 @@ TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
         EXPECT_TRUE(k == 2
                         ? g_hairs.empty()
                         : w.close() == 1 && w.curves() == long(g_hairs.size()) && w.curves() > 5);
-        EXPECT_EQ(slurp(path), slurp(std::string(KORVO_TEST_DATA "/generation/") + names[k % 2]));
+        EXPECT_EQ(Lines(path), Lines(Data(names[k % 2])));
         std::remove(path.c_str());
     }
     EXPECT_EQ(curve_format_of("dir.obj/hair.usd"), curve_format::none);
