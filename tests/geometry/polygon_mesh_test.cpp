@@ -136,13 +136,9 @@ TEST(PolygonAreaMap, LevelsFollowTheAreaPerTexturePixel) {
         }
         if (c.nx == 4) EXPECT_TRUE(map[0] == 44 && map[c.w - 1] == 247);
     }
-    for (const auto& [x, level] : {std::pair<double, int>{0.0, 12},
-                                   {1.0, 255},
-                                   {0.5, 134},
-                                   {2.0, 255},
-                                   {-1.0, 12},
-                                   {std::nan(""), 12}})
-        EXPECT_EQ(level, area_map_level(x)) << x;
+    const double x[6] = {0.0, 1.0, 0.5, 2.0, -1.0, std::nan("")};
+    const int level[6] = {12, 255, 134, 255, 12, 12};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(level[i], area_map_level(x[i])) << x[i];
 }
 
 TEST(PolygonOutput, WriteObjAndDumpGroupsAndFaceTriples) {
