@@ -115,14 +115,12 @@ TEST_F(Shaping, HairFollowsTheModelledGrowthDirectionAndCurl) {
 // count set all the same.
 TEST_F(Shaping, PointCountFollowsSegmentsAndShortHairsAreRefused) {
     hp_.length = hp_scalar(10.0f);
-    for (const auto& [segments, count] : {std::pair<float, int>{-3.0f, 2},
-                                          {1.9f, 2},
-                                          {2.0f, 3},
-                                          {20.0f, 21},
-                                          {1e9f, HAIR_SHAPE_MAX_SEGMENTS + 1}}) {
-        hp_.segments = hp_scalar(segments);
+    const float segments[5] = {-3.0f, 1.9f, 2.0f, 20.0f, 1e9f};
+    const int counts[5] = {2, 2, 3, 21, HAIR_SHAPE_MAX_SEGMENTS + 1};
+    for (int i = 0; i < 5; ++i) {
+        hp_.segments = hp_scalar(segments[i]);
         const control_hair* h = Shape();
-        ASSERT_TRUE(h && h->count == count) << segments;
+        ASSERT_TRUE(h && h->count == counts[i]) << segments[i];
         EXPECT_NEAR(h->points[h->count - 1].z, 10.0f, 0.05f);
     }
     EXPECT_EQ(hair_shape_capacity(), 9);

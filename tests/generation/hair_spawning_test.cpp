@@ -28,12 +28,10 @@ namespace {
 struct Hair {
     std::vector<kivPoint> points;
     hair_state state;
-    std::vector<hair_vertex> vertices;
 };
 std::vector<Hair> g_hairs;
 void Record(hair_camera*, control_hair* h, hair_state* s) {
-    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s,
-                       std::vector<hair_vertex>(h->vertices, h->vertices + h->count)});
+    g_hairs.push_back({std::vector<kivPoint>(h->points, h->points + h->count), *s});
 }
 hair_camera* g_close_camera = nullptr;
 void RecordPair(hair_camera* cam, hair_camera* cam1, control_hair* h0, control_hair* h1,
@@ -206,9 +204,9 @@ TEST_F(Spawning, EveryKindGrowsItsHairsFromItsSurface) {
 TEST_F(Spawning, HairCountsFollowDensityAndSpreadEvenly) {
     std::mt19937 rng(5);
     std::vector<float> edges{0.0f};
+    std::vector<Rect> strips;
     for (int i = 0; i < 30; ++i)
         edges.push_back(edges.back() + 0.2f + std::uniform_real_distribution<float>()(rng));
-    std::vector<Rect> strips;
     for (int i = 0; i < 30; ++i)
         strips.push_back({edges[i] / edges[30], 0, edges[i + 1] / edges[30], 1});
     const std::pair<float, kivPoint> uvs[] = {{1, {}}, {2, {-0.5f, 3, 0}}, {3, {4, -1, 0}}};
