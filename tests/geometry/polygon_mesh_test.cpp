@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geometry_support.h"
+#include "host/korvo_quaternion.h"
 #include "test_support.h"
 
 namespace {
@@ -66,13 +67,11 @@ TEST(PolygonArea, MeshAndTriangleAreas) {
     for (int i = 0; i < 50; ++i) {
         const kivPoint p(c(rng), c(rng), c(rng)), q(c(rng), c(rng), c(rng)),
             r(c(rng), c(rng), c(rng)), s(c(rng), c(rng), c(rng));
-        const double a[3] = {q.x - p.x, q.y - p.y, q.z - p.z},
-                     b[3] = {r.x - p.x, r.y - p.y, r.z - p.z};
-        const double z = a[0] * b[1] - a[1] * b[0],
-                     area =
-                         0.5 * std::hypot(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], z);
+        const KorvoPoint P(p.x, p.y, p.z);  // the cross product in double precision
+        const KorvoVector cross = (KorvoPoint(q.x, q.y, q.z) - P) ^ (KorvoPoint(r.x, r.y, r.z) - P);
+        const double area = cross.length() / 2;
         EXPECT_NEAR(area, kivPolygons::getTriArea(p, q, r), 1e-4 * (1 + area)) << i;
-        EXPECT_NEAR(std::fabs(z) / 2, kivPolygons::get2DTriArea(r, q, p), 1e-4) << i;
+        EXPECT_NEAR(std::fabs(cross.z) / 2, kivPolygons::get2DTriArea(r, q, p), 1e-4) << i;
         EXPECT_FLOAT_EQ(kivPolygons::getTriArea(p, q, r) + kivPolygons::getTriArea(p, r, s),
                         kivPolygons::getQuadArea(p, q, r, s));
     }
