@@ -89,11 +89,10 @@ TEST_F(ModelDatabase, XformPlacesEachModelByItsOwnMatrix) {
     }
     EXPECT_EQ(kivVector(mesh->texs[0]), kivVector(0.5f, 0.25f, 0));
     const kivNurbSurface* moved = mdldb_get_index(1, 0)->nurbs();
-    for (int k = 0; k < 12; ++k) {
-        kivVector before[4], after[4];
-        surface.calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, before);
-        moved->calc_posnrmdir((k % 4) / 3.0f, k / 11.0f, after);
-        expect_near(after[0], Times(kivPoint(before[0]), mdldb_get_index(1, 0)->matrix), 1e-4f);
+    for (int k = 0; k < 16; ++k) {  // control points of weight 1
+        const kivPoint4& c = surface.cvs[k];
+        expect_near(moved->cvs[k], Times(kivPoint(c.x, c.y, c.z), mdldb_get_index(1, 0)->matrix),
+                    1e-4f, std::to_string(k));
     }
     EXPECT_TRUE(kivVector(dp->positions[0]) == kivVector(1, 1, 1) &&
                 other->cvs[5].x == surface.cvs[5].x && other->cvs[6].y == surface.cvs[6].y);
