@@ -6,27 +6,20 @@
 #include <random>
 
 #include "descriptions/hair_params.h"
+#include "host/korvo_quaternion.h"
 #include "test_support.h"
 
 namespace {
 
 // Double-precision vectors for the reference model of the root rotations.
-struct D3 {
-    double x, y, z;
-    D3 operator+(const D3& o) const { return {x + o.x, y + o.y, z + o.z}; }
-    D3 operator*(double s) const { return {x * s, y * s, z * s}; }
-    double dot(const D3& o) const { return x * o.x + y * o.y + z * o.z; }
-    D3 cross(const D3& o) const {
-        return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x};
-    }
-};
+using D3 = KorvoVector;
 D3 d3(const kivVector& v) {
     return {v.x, v.y, v.z};
 }
 // v times the rotation matrix of (axis a, angle t): a row vector turns the
 // other way round from a column vector, cos t v + sin t (v x a) + (1 - cos t)(v.a) a.
 D3 turn(const D3& v, const D3& a, double t) {
-    return v * std::cos(t) + v.cross(a) * std::sin(t) + a * ((1 - std::cos(t)) * v.dot(a));
+    return v * std::cos(t) + (v ^ a) * std::sin(t) + a * ((1 - std::cos(t)) * (v * a));
 }
 
 // The growth direction at the root and the bending axis B: inclination about
@@ -36,11 +29,11 @@ D3 growth(D3 N, const D3& D, const D3& D2, double e, double r, double p, double 
           bool flip, D3& B) {
     const D3 N0 = N;
     if (flip) N = N * -1.0;
-    B = D.cross(N);
+    B = D ^ N;
     const double pi = std::acos(-1.0), incl = std::fmax(-pi / 2, std::fmin(pi / 2, -pi / 2 * e));
     D3 G = turn(N, B, incl);
     G = turn(G, D, (0.5 - r) * pi), B = turn(B, D, (0.5 - r) * pi);
-    if (N0.dot(D2.cross(D)) < 0) p = 1 - p;
+    if (N0 * (D2 ^ D) < 0) p = 1 - p;
     if (flip) p = 1 - p;
     B = turn(B, N, ((r2 - 0.5) * ov + (1 - p)) * 2 * pi);
     return turn(G, N, ((r2 - 0.5) * ov + (1 - p)) * 2 * pi);
@@ -115,14 +108,12 @@ TEST_F(Shaping, HairFollowsTheModelledGrowthDirectionAndCurl) {
 // count set all the same.
 TEST_F(Shaping, PointCountFollowsSegmentsAndShortHairsAreRefused) {
     hp_.length = hp_scalar(10.0f);
-    for (const auto& [segments, count] : {std::pair<float, int>{-3.0f, 2},
-                                          {1.9f, 2},
-                                          {2.0f, 3},
-                                          {20.0f, 21},
-                                          {1e9f, HAIR_SHAPE_MAX_SEGMENTS + 1}}) {
-        hp_.segments = hp_scalar(segments);
+    const float segments[5] = {-3.0f, 1.9f, 2.0f, 20.0f, 1e9f};
+    const int counts[5] = {2, 2, 3, 21, HAIR_SHAPE_MAX_SEGMENTS + 1};
+    for (int i = 0; i < 5; ++i) {
+        hp_.segments = hp_scalar(segments[i]);
         const control_hair* h = Shape();
-        ASSERT_TRUE(h && h->count == count) << segments;
+        ASSERT_TRUE(h && h->count == counts[i]) << segments[i];
         EXPECT_NEAR(h->points[h->count - 1].z, 10.0f, 0.05f);
     }
     EXPECT_EQ(hair_shape_capacity(), 9);

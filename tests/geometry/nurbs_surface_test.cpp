@@ -10,6 +10,7 @@
 
 #include "foundation/fur_exception.h"
 #include "geometry_support.h"
+#include "host/korvo_quaternion.h"
 #include "test_support.h"
 
 namespace {
@@ -56,10 +57,7 @@ double basis(const Knots& T, int i, int k, double t) {
            (d2 > 0 ? (T[i + k] - t) / d2 * basis(T, i + 1, k - 1, t) : 0.0);
 }
 
-struct V3 {
-    double x, y, z;
-};
-V3 refPoint(const Net& n, double u, double v) {
+KorvoPoint refPoint(const Net& n, double u, double v) {
     double x = 0, y = 0, z = 0, w = 0;
     for (int j = 0; j < n.nv; ++j)
         for (int i = 0; i < n.nu; ++i) {
@@ -68,11 +66,6 @@ V3 refPoint(const Net& n, double u, double v) {
             x += b * p.w * p.x, y += b * p.w * p.y, z += b * p.w * p.z, w += b * p.w;
         }
     return {x / w, y / w, z / w};
-}
-kivVector unit(const V3& a, const V3& b) {  // normalise(b - a)
-    const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z,
-                 l = std::sqrt(dx * dx + dy * dy + dz * dz);
-    return kivVector(float(dx / l), float(dy / l), float(dz / l));
 }
 
 // calc_posnrmdir at random (s, t) against the reference: position, the unit
@@ -89,16 +82,15 @@ void expectMatchesReference(const Net& n, int samples, unsigned seed) {
         const double u = u0 + double(a) * ul, v = v0 + double(b) * vl, h = 1e-5;
         kivVector f[4];
         s->calc_posnrmdir(a, b, f);
-        const V3 P = refPoint(n, u, v);
+        const KorvoPoint P = refPoint(n, u, v);
         const std::string where = "seed " + std::to_string(seed) + " sample " + std::to_string(k);
-        expect_near(f[0], kivVector(float(P.x), float(P.y), float(P.z)), 3e-5f, where);
+        expect_near(f[0], P, 3e-5f, where);
         if (std::any_of(n.uk.begin(), n.uk.end(), at(u)) ||
             std::any_of(n.vk.begin(), n.vk.end(), at(v)))
             continue;
-        const kivVector du = unit(refPoint(n, u - h, v), refPoint(n, u + h, v));
-        const kivVector dv = unit(refPoint(n, u, v - h), refPoint(n, u, v + h));
-        kivVector nrm = du ^ dv;
-        nrm.norm();
+        const KorvoVector du = (refPoint(n, u + h, v) - refPoint(n, u - h, v)).normal(),
+                          dv = (refPoint(n, u, v + h) - refPoint(n, u, v - h)).normal();
+        const KorvoVector nrm = (du ^ dv).normal();
         expect_near(f[3], du, 2e-3f, where + " u"), expect_near(f[2], dv, 2e-3f, where + " v");
         expect_near(f[1], nrm, 3e-3f, where + " normal");
     }
