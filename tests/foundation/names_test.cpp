@@ -49,9 +49,7 @@ TEST_F(NameTable, MatchesACountModelUnderRandomOperations) {
             ++refs;
         } else if (refs > 0 || held < 8) {
             hair_name* n = names_add(text.c_str());
-            if (refs++ > 0) {
-                ASSERT_EQ(records[text], n) << step;
-            }
+            ASSERT_TRUE(refs++ == 0 || records[text] == n) << "the held record " << step;
             held += refs == 1;
             records[text] = n;
             ASSERT_EQ(int(text.size()) + 9, n->size);
@@ -59,9 +57,7 @@ TEST_F(NameTable, MatchesACountModelUnderRandomOperations) {
         for (const auto& [t, r] : model) {
             hair_name* found = names_find(t.c_str());
             ASSERT_EQ(r ? records[t] : nullptr, found) << step << " " << t;
-            if (found) {
-                ASSERT_TRUE(found->refs == r && t == found->name) << step << " " << t;
-            }
+            ASSERT_TRUE(!found || (found->refs == r && t == found->name)) << step << " " << t;
         }
     }
     names_remove(nullptr);
