@@ -4,16 +4,7 @@
 
 namespace {
 
-std::string data(const char* file) {
-    return std::string(KORVO_TEST_DATA) + "/descriptions/" + file;
-}
-
-// A curve-data cache of 4 entries for one test.
-class CurveData : public testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(1, crvdata_init(4)); }
-    void TearDown() override { crvdata_done(); }
-};
+using CurveData = DescriptionsTest;
 
 // The message of the FurEBadParameter a scalar lookup of path raises.
 std::string rejectionOf(const std::string& path, std::string* printed = nullptr) {
@@ -85,7 +76,6 @@ TEST_F(CurveData, RejectedFiles) {
 
 // Files are cached under their expanded names (model characters kept) until evicted.
 TEST_F(CurveData, CachedUnderExpandedNamesUntilEvicted) {
-    SettingsGuard guard;
     ASSERT_EQ(1, crvdata_init(1));
     defs.frame = 12;
     defs.model_name = "a|b:c";

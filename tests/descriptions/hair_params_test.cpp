@@ -4,18 +4,7 @@
 
 namespace {
 
-// A name table and an empty description list for each test.
-class HairParams : public testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(1, names_init(256)); }
-    void TearDown() override {
-        hair_params_list_clear();
-        names_done();
-    }
-
-    SettingsGuard guard_;
-    hair_state hs_;
-};
+using HairParams = DescriptionsTest;
 
 }  // namespace
 
@@ -108,8 +97,7 @@ TEST(Linterp, InterpolatesAndWarnsOutsideTheUnitRange) {
     a.ambient = kivColor(0, 0, 0, 0), b.ambient = kivColor(1, 0.5f, 0.25f, 1);
     a.diffuse = kivColor(1, 1, 1, 1), b.diffuse = kivColor(0, 0, 0, 0);
     a.specular = kivColor(0.3f, 0.3f, 0.3f, 0.3f), b.specular = kivColor(0.9f, 0.9f, 0.9f, 0.9f);
-    a.width = 2.0f, b.width = 1.0f;
-    a.opacity = 1.0f, b.opacity = 0.0f;
+    a.width = 2.0f, b.width = 1.0f, a.opacity = 1.0f, b.opacity = 0.0f;
     std::string out;
     for (float t : {0.5f, 0.0f, 1.0f, 1.5f, -0.25f}) {
         hair_vertex v;

@@ -1,7 +1,6 @@
 #include "descriptions/hair_records.h"
 
 #include "descriptions/hair_params.h"
-#include "foundation/render_settings.h"
 #include "test_support.h"
 
 // {light model, end, r, g, b, a}; -1 stands for no description (model 2).

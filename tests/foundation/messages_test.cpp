@@ -43,16 +43,14 @@ std::string decoded(const char* line) {
 // Captures the host commands, one a line, and restores every piece of message state.
 class Messages : public testing::Test {
   protected:
-    void SetUp() override {
-        sink_ = KorvoGlobal::setCommandSink([this](const char* c) { (commands += c) += '\n'; });
-    }
     void TearDown() override {
         KorvoGlobal::setCommandSink(sink_);
         setMsgIndex(1), setAdvancedRender(false), setPfd(kFurInvalidSocket);
         setSocketFd(kFurInvalidSocket);
     }
     std::string commands;
-    KorvoGlobal::CommandSink sink_;
+    KorvoGlobal::CommandSink sink_ =
+        KorvoGlobal::setCommandSink([this](const char* c) { (commands += c) += '\n'; });
 };
 
 }  // namespace
