@@ -33,6 +33,26 @@ imf::Header make_header(const exr_windows& w, imf::Compression compression, imf:
     return header;
 }
 
+// The windows of a file's header, with y from the bottom; false with the
+// reason when the display window does not start at the origin or the data
+// window is empty, outside the picture or larger than the reading cap.
+bool windows_of(const imf::Header& header, exr_windows& w, std::string& error) {
+    const IMATH_NAMESPACE::Box2i& display = header.displayWindow();
+    const IMATH_NAMESPACE::Box2i& dw = header.dataWindow();
+    if (display.min.x != 0 || display.min.y != 0) {
+        error = "its display window does not start at 0, 0";
+        return false;
+    }
+    w.width = display.max.x + 1;
+    w.height = display.max.y + 1;
+    w.data = {dw.min.x, w.height - 1 - dw.max.y, dw.max.x, w.height - 1 - dw.min.y};
+    if (!w.valid() || static_cast<long long>(w.data.cols()) * w.data.lines() > kExrMaxReadPixels) {
+        error = "its data window is empty, outside the picture or too large";
+        return false;
+    }
+    return true;
+}
+
 void report(const char* what, const char* path, const char* why) {
     std::printf("ERROR: cannot write OpenEXR %s %s: %s\n", what, path, why);
 }
@@ -119,21 +139,9 @@ int exr_read_flat(const char* path, exr_flat_planes& out, std::string& error) {
             error = "a deep image, not a flat one";
             return 0;
         }
-        const IMATH_NAMESPACE::Box2i& display = header.displayWindow();
         const IMATH_NAMESPACE::Box2i& dw = header.dataWindow();
-        if (display.min.x != 0 || display.min.y != 0) {
-            error = "its display window does not start at 0, 0";
-            return 0;
-        }
         exr_windows w;
-        w.width = display.max.x + 1;
-        w.height = display.max.y + 1;
-        w.data = {dw.min.x, w.height - 1 - dw.max.y, dw.max.x, w.height - 1 - dw.min.y};
-        if (!w.valid() ||
-            static_cast<long long>(w.data.cols()) * w.data.lines() > kExrMaxReadPixels) {
-            error = "its data window is empty, outside the picture or too large";
-            return 0;
-        }
+        if (!windows_of(header, w, error)) return 0;
         const imf::ChannelList& channels = header.channels();
         bool has_rgba = true;
         for (const char* c : kRgba) has_rgba = has_rgba && channels.findChannel(c) != nullptr;
@@ -274,21 +282,9 @@ int exr_read_deep(const char* path, exr_deep_planes& out, std::string& error) {
     try {
         imf::DeepScanLineInputFile file(path);
         const imf::Header& header = file.header();
-        const IMATH_NAMESPACE::Box2i& display = header.displayWindow();
         const IMATH_NAMESPACE::Box2i& dw = header.dataWindow();
-        if (display.min.x != 0 || display.min.y != 0) {
-            error = "its display window does not start at 0, 0";
-            return 0;
-        }
         exr_windows w;
-        w.width = display.max.x + 1;
-        w.height = display.max.y + 1;
-        w.data = {dw.min.x, w.height - 1 - dw.max.y, dw.max.x, w.height - 1 - dw.min.y};
-        if (!w.valid() ||
-            static_cast<long long>(w.data.cols()) * w.data.lines() > kExrMaxReadPixels) {
-            error = "its data window is empty, outside the picture or too large";
-            return 0;
-        }
+        if (!windows_of(header, w, error)) return 0;
         for (const char* c : kDeepChannels)
             if (header.channels().findChannel(c) == nullptr) {
                 error = std::string("no ") + c + " channel";
