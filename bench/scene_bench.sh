@@ -27,6 +27,17 @@ renderer=$build/bin/furrender
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The figures of /usr/bin/time -v, as awk rules: wall (seconds), cpu (user
+# plus system seconds) and rss (peak, kilobytes).
+time_rules='
+    /User time/ { cpu += $NF }
+    /System time/ { cpu += $NF }
+    /Elapsed \(wall clock\)/ {
+        k = split($NF, t, ":"); wall = 0
+        for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
+    }
+    /Maximum resident set size/ { rss = $NF }'
+
 # A scaled scene: every density of the demo times N / its total.
 scaled() {
     awk -v want="$1" '
@@ -58,11 +69,7 @@ run() {
     awk -v name="$name" '
         /total hairs/ { hairs = $3 }
         /shadow map of light|final render in/ { pass[++passes] = $0 }
-        /Elapsed \(wall clock\)/ {
-            k = split($NF, t, ":"); wall = 0
-            for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
-        }
-        /Maximum resident set size/ { rss = $NF }
+'"$time_rules"'
         END {
             printf "%-10s %10d hairs  %8.2f s  %10.0f hairs/s  %8.1f MB peak\n",
                    name, hairs, wall, hairs / wall, rss / 1024
@@ -90,13 +97,7 @@ run_rolling() {
         > "$work/$name.out" 2> "$work/$name.time"
     awk -v name="$name" '
         /total hairs/ { hairs = $3 }
-        /User time/ { cpu += $NF }
-        /System time/ { cpu += $NF }
-        /Elapsed \(wall clock\)/ {
-            k = split($NF, t, ":"); wall = 0
-            for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
-        }
-        /Maximum resident set size/ { rss = $NF }
+'"$time_rules"'
         END {
             printf "%-10s %10d hairs  %8.2f s  %8.2f s cpu  %8.1f MB peak\n",
                    name, hairs, wall, cpu, rss / 1024
@@ -129,13 +130,7 @@ run_threads() {
     awk -v name="$name" -v fragments="$fragments" -v one="${one_path:-0}" '
         /total hairs/ { hairs = $3 }
         /longest path/ { for (i = 1; i <= NF; i++) if ($i == "path") path = $(i + 1) }
-        /User time/ { cpu += $NF }
-        /System time/ { cpu += $NF }
-        /Elapsed \(wall clock\)/ {
-            k = split($NF, t, ":"); wall = 0
-            for (i = 1; i <= k; i++) wall = wall * 60 + t[i]
-        }
-        /Maximum resident set size/ { rss = $NF }
+'"$time_rules"'
         END {
             if (one == 0) one = path
             printf "%-10s %8d hairs %7.2f s wall %7.2f s cpu %6.2f s longest (x%.2f) " \
