@@ -9,6 +9,7 @@
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
+#include "render/fragment_fractions.h"
 
 namespace {
 
@@ -60,26 +61,9 @@ constexpr pixel_hair kEmptyHair = {0, 0, 0, 0, 0.0f, 0};
 // ---------------------------------------------------------------------------
 // Compositing
 
-void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g) {
-    if (g != nullptr) {
-        // src lies behind dst and the geometry.
-        float r = 1.0f - dec(dst.a);
-        if (!defs.motion_blur) r *= 1.0f - dec(g->area());
-        if (r <= 0.0f) return;
-        dst.r = enc(dec(dst.r) + dec(src.r) * r);
-        dst.g = enc(dec(dst.g) + dec(src.g) * r);
-        dst.b = enc(dec(dst.b) + dec(src.b) * r);
-        dst.a = enc(dec(dst.a) + dec(src.a) * r);
-        return;
-    }
-    if (dst.id == 0) {
-        dst = src;
-        return;
-    }
-    const pixel_hair front = dst.z <= src.z ? dst : src;
-    const pixel_hair back = dst.z <= src.z ? src : dst;
-    const float fa = dec(front.a);
-    const float ba = dec(back.a);
+// The share of the back fragment that shows through the front one, by
+// defs.merge_mode; fa and ba are the two alphas.
+static float merge_transmission(float fa, float ba) {
     float t;
     switch (defs.merge_mode) {
         case 0:
@@ -94,42 +78,55 @@ void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g
             if (ba * t + fa > 1.0f) t = (1.0f - fa) / ba;
             break;
         case 3:
-            t = ba <= 1.0f - fa ? 1.0f : (1.0f - fa) / ba;
-            break;
+            return ba <= 1.0f - fa ? 1.0f : (1.0f - fa) / ba;
         default:
-            t = 0.0f;
-            break;
+            return 0.0f;
     }
-    if (defs.merge_mode >= 0 && defs.merge_mode <= 2 && t < 0.0f) t = 0.0f;
-    dst.r = enc(dec(front.r) + dec(back.r) * t);
-    dst.g = enc(dec(front.g) + dec(back.g) * t);
-    dst.b = enc(dec(front.b) + dec(back.b) * t);
-    dst.a = enc(fa + ba * t);
-    dst.z = front.z;
+    return t < 0.0f ? 0.0f : t;
+}
+
+void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g) {
+    if (g != nullptr) {
+        // src lies behind dst and the geometry.
+        const frac4::floats d = frac4::load(dst);
+        float r = 1.0f - d[3];
+        if (!defs.motion_blur) r *= 1.0f - dec(g->area());
+        if (r <= 0.0f) return;
+        frac4::store(dst, d + frac4::load(src) * r);
+        return;
+    }
+    if (dst.id == 0) {
+        dst = src;
+        return;
+    }
+    const bool dst_in_front = dst.z <= src.z;
+    const frac4::floats f = frac4::load(dst_in_front ? dst : src);
+    const frac4::floats b = frac4::load(dst_in_front ? src : dst);
+    const float z = dst_in_front ? dst.z : src.z;
+    frac4::store(dst, f + b * merge_transmission(f[3], b[3]));
+    dst.z = z;
 }
 
 void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y) {
-    const pixel_hair front = x.z <= y.z ? x : y;
-    const pixel_hair back = x.z <= y.z ? y : x;
-    const std::int32_t id = x.id;
-    const float r = 1.0f - dec(front.a);
-    const float ba = dec(back.a);
+    const bool x_in_front = x.z <= y.z;
+    const frac4::floats f = frac4::load(x_in_front ? x : y);
+    const frac4::floats b = frac4::load(x_in_front ? y : x);
+    const float r = 1.0f - f[3];
     if (r <= 0.0f) {
-        x = front;
-    } else if (r < ba) {
-        const float s = r / ba;
-        x.r = enc(dec(front.r) + dec(back.r) * s);
-        x.g = enc(dec(front.g) + dec(back.g) * s);
-        x.b = enc(dec(front.b) + dec(back.b) * s);
-        x.a = 65535;
-    } else {
-        x.r = enc(dec(x.r) + dec(y.r));
-        x.g = enc(dec(x.g) + dec(y.g));
-        x.b = enc(dec(x.b) + dec(y.b));
-        x.a = enc(dec(x.a) + dec(y.a));
+        // An opaque front piece hides the back one.
+        if (!x_in_front) {
+            const std::int32_t id = x.id;
+            x = y;
+            x.id = id;
+        }
+        return;
     }
-    x.z = front.z;
-    x.id = id;
+    // The back piece fills what the front one leaves uncovered, or both
+    // add up while they fit (b × 1 is b, so one expression serves both).
+    const bool overfull = r < b[3];
+    frac4::store(x, f + b * (overfull ? r / b[3] : 1.0f));
+    if (overfull) x.a = 65535;
+    x.z = x_in_front ? x.z : y.z;
 }
 
 void fragment_print(const pixel_hair& h) {
@@ -330,19 +327,25 @@ void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& r
         }
     }
     const float a = coverage * rgba.a * v;
-    const pixel_hair h = {enc(a * rgba.r), enc(a * rgba.g), enc(a * rgba.b),
-                          enc(a),          depth,           defs.hair_id};
+    const frac4::floats colour = {rgba.r, rgba.g, rgba.b, 1.0f};
+    pixel_hair h;
+    frac4::store(h, colour * a);
+    h.z = depth;
+    h.id = defs.hair_id;
 
-    const int cur = layout_of(rec).cur;
-    pixel_hair& current = rec[cur].hair;
+    // The same hair again merges into the current slot; another hair first
+    // moves the current one into the sorted list.
+    const int nz = s0.nb_zbuff();
+    pixel_hair& current = rec[nz <= 1 ? 1 : std::min(nz, list_size_)].hair;
     if (current.id != 0) {
         if (current.id == h.id) {
             fragment_merge_same_hair(current, h);
             return;
         }
-        move_current(rec);
+        const pixel_hair moving = current;
+        insert_sorted(rec, layout_of(rec), moving);
     }
-    rec[cur].hair = h;
+    current = h;
 }
 
 // ---------------------------------------------------------------------------
@@ -408,29 +411,71 @@ void hair_zbuffer::move_current(pixel_slot* rec) {
     const pixel_hair h = rec[l.cur].hair;
     if (h.id == 0) return;
     rec[l.cur].hair = kEmptyHair;
+    insert_sorted(rec, l, h);
+}
 
-    // Position of h: after every entry at the same or a smaller depth.
+namespace {
+
+// The first of the n entries of list that lies farther than z (n when none
+// does): h goes after every entry at the same or a smaller depth. Counted
+// without a branch per entry.
+inline int insertion_index(const pixel_slot* list, int n, float z) {
+    std::uint32_t farther = 1u << n;
+    for (int i = 0; i < n; ++i) farther |= std::uint32_t(!(list[i].hair.z <= z)) << i;
+    return __builtin_ctz(farther);
+}
+
+// Entries k ... n - 1 of list one slot up, into k + 1 ... n.
+inline void shift_up(pixel_slot* list, int k, int n) {
+    for (int i = n; i > k; --i) list[i] = list[i - 1];
+}
+
+}  // namespace
+
+void hair_zbuffer::insert_sorted(pixel_slot* rec, const layout& l, const pixel_hair& h) {
     pixel_slot* list = rec + l.first;
-    int k = 0;
-    while (k < l.n && list[k].hair.z <= h.z) ++k;
-
+    const int k = insertion_index(list, l.n, h.z);
     // Room left: one shift.
-    if (l.n + 1 <= l.cap) {
-        std::memmove(static_cast<void*>(list + k + 1), list + k, sizeof(pixel_slot) * (l.n - k));
+    if (l.n < l.cap) {
+        shift_up(list, k, l.n);
         list[k].hair = h;
         rec[0].zb.set_list_nb(l.n + 1);
         return;
     }
     // A full list and h behind all of it: h goes straight into an overflow.
     if (k >= l.cap) {
-        push_into_overflow(rec, h, l.in_front(h.z));
+        to_overflow(rec, l, h);
         return;
     }
-    // A full list: its last entry leaves for the overflow of its side, which
-    // may first have to be created (and creating it may take a list slot).
-    const bool side = l.in_front(list[l.n - 1].hair.z);
-    if (side && !rec[0].zb.overflow_f()) create_front(rec);
-    if (!side && !rec[0].zb.overflow_b()) create_behind(rec);
+    // A full list: its last entry leaves for the overflow of its side.
+    const pixel_hair& e = list[l.n - 1].hair;
+    const int side = l.in_front(e.z) ? l.front : l.behind;
+    if (side < 0) {
+        insert_creating_overflow(rec, l, h, k);
+        return;
+    }
+    fragment_merge(rec[side].hair, e, nullptr);
+    shift_up(list, k, l.n - 1);
+    list[k].hair = h;
+}
+
+void hair_zbuffer::to_overflow(pixel_slot* rec, const layout& l, const pixel_hair& h) {
+    const bool front = l.in_front(h.z);
+    const int slot = front ? l.front : l.behind;
+    if (slot >= 0)
+        fragment_merge(rec[slot].hair, h, nullptr);
+    else
+        push_into_overflow(rec, h, front);
+}
+
+void hair_zbuffer::insert_creating_overflow(pixel_slot* rec, const layout& l, const pixel_hair& h,
+                                            int k) {
+    // Creating the overflow may take the list's last slot.
+    pixel_slot* list = rec + l.first;
+    if (l.in_front(list[l.n - 1].hair.z))
+        create_front(rec);
+    else
+        create_behind(rec);
     const int n = std::min(rec[0].zb.list_nb(), layout_of(rec).cap);
     if (k >= n) {
         push_into_overflow(rec, h, l.in_front(h.z));
@@ -438,7 +483,7 @@ void hair_zbuffer::move_current(pixel_slot* rec) {
     }
     const pixel_hair e = list[n - 1].hair;
     push_into_overflow(rec, e, l.in_front(e.z));
-    std::memmove(static_cast<void*>(list + k + 1), list + k, sizeof(pixel_slot) * (n - 1 - k));
+    shift_up(list, k, n - 1);
     list[k].hair = h;
 }
 

@@ -250,6 +250,15 @@ class hair_zbuffer {
     struct layout;
     inline layout layout_of(const pixel_slot* rec) const;
     void move_current(pixel_slot* rec);
+    // Puts h into the sorted list of rec, whose layout is l; a full list
+    // hands its farthest entry (or h, when h lies behind all of it) to the
+    // overflow of its side.
+    void insert_sorted(pixel_slot* rec, const layout& l, const pixel_hair& h);
+    // h merged into the overflow of its side, created when missing.
+    void to_overflow(pixel_slot* rec, const layout& l, const pixel_hair& h);
+    // insert_sorted's full list whose last entry's overflow is missing;
+    // k is h's place in the list.
+    void insert_creating_overflow(pixel_slot* rec, const layout& l, const pixel_hair& h, int k);
     void push_into_overflow(pixel_slot* rec, const pixel_hair& h, bool front);
     void create_front(pixel_slot* rec);
     void create_behind(pixel_slot* rec);
