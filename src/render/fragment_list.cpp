@@ -61,9 +61,11 @@ constexpr pixel_hair kEmptyHair = {0, 0, 0, 0, 0.0f, 0};
 // ---------------------------------------------------------------------------
 // Compositing
 
+namespace {
+
 // The share of the back fragment that shows through the front one, by
 // defs.merge_mode; fa and ba are the two alphas.
-static float merge_transmission(float fa, float ba) {
+float merge_transmission(float fa, float ba) {
     float t;
     switch (defs.merge_mode) {
         case 0:
@@ -85,16 +87,8 @@ static float merge_transmission(float fa, float ba) {
     return t < 0.0f ? 0.0f : t;
 }
 
-void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g) {
-    if (g != nullptr) {
-        // src lies behind dst and the geometry.
-        const frac4::floats d = frac4::load(dst);
-        float r = 1.0f - d[3];
-        if (!defs.motion_blur) r *= 1.0f - dec(g->area());
-        if (r <= 0.0f) return;
-        frac4::store(dst, d + frac4::load(src) * r);
-        return;
-    }
+// fragment_merge without geometry; inline for the insertion's overflows.
+inline void merge_by_depth(pixel_hair& dst, const pixel_hair& src) {
     if (dst.id == 0) {
         dst = src;
         return;
@@ -107,7 +101,8 @@ void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g
     dst.z = z;
 }
 
-void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y) {
+// fragment_merge_same_hair; inline for add_hair, whose commonest case it is.
+inline void merge_pieces(pixel_hair& x, const pixel_hair& y) {
     const bool x_in_front = x.z <= y.z;
     const frac4::floats f = frac4::load(x_in_front ? x : y);
     const frac4::floats b = frac4::load(x_in_front ? y : x);
@@ -127,6 +122,25 @@ void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y) {
     frac4::store(x, f + b * (overfull ? r / b[3] : 1.0f));
     if (overfull) x.a = 65535;
     x.z = x_in_front ? x.z : y.z;
+}
+
+}  // namespace
+
+void fragment_merge(pixel_hair& dst, const pixel_hair& src, const pixel_zbuff* g) {
+    if (g == nullptr) {
+        merge_by_depth(dst, src);
+        return;
+    }
+    // src lies behind dst and the geometry.
+    const frac4::floats d = frac4::load(dst);
+    float r = 1.0f - d[3];
+    if (!defs.motion_blur) r *= 1.0f - dec(g->area());
+    if (r <= 0.0f) return;
+    frac4::store(dst, d + frac4::load(src) * r);
+}
+
+void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y) {
+    merge_pieces(x, y);
 }
 
 void fragment_print(const pixel_hair& h) {
@@ -339,7 +353,7 @@ void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& r
     pixel_hair& current = rec[nz <= 1 ? 1 : std::min(nz, list_size_)].hair;
     if (current.id != 0) {
         if (current.id == h.id) {
-            fragment_merge_same_hair(current, h);
+            merge_pieces(current, h);
             return;
         }
         const pixel_hair moving = current;
@@ -454,7 +468,7 @@ void hair_zbuffer::insert_sorted(pixel_slot* rec, const layout& l, const pixel_h
         insert_creating_overflow(rec, l, h, k);
         return;
     }
-    fragment_merge(rec[side].hair, e, nullptr);
+    merge_by_depth(rec[side].hair, e);
     shift_up(list, k, l.n - 1);
     list[k].hair = h;
 }
@@ -463,7 +477,7 @@ void hair_zbuffer::to_overflow(pixel_slot* rec, const layout& l, const pixel_hai
     const bool front = l.in_front(h.z);
     const int slot = front ? l.front : l.behind;
     if (slot >= 0)
-        fragment_merge(rec[slot].hair, h, nullptr);
+        merge_by_depth(rec[slot].hair, h);
     else
         push_into_overflow(rec, h, front);
 }
