@@ -330,6 +330,10 @@ void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& r
     if (cell == nullptr) cell = new_record();
     pixel_slot* rec = cell;
     const pixel_zbuff& s0 = rec[0].zb;
+    // A new hair moves the current one into the list, at the far end of the
+    // record: start loading it while the fragment is being made.
+    __builtin_prefetch(reinterpret_cast<const char*>(rec) + 64);
+    __builtin_prefetch(reinterpret_cast<const char*>(rec + last_) + 15);
 
     // The fraction of the fragment that moving geometry leaves visible.
     float v = 1.0f;
