@@ -242,26 +242,33 @@ int render_rgba_over_surfaces(hair_camera& cam, const surface_layer& surfaces,
     rgba.clear();
     const exr_frame fr = exr_frame::whole_output();
     if (!frame_fits(cam, fr, "render_rgba")) return 0;
+    rgba.resize(static_cast<std::size_t>(defs.image_cols) * defs.image_lines * 4);
+    return render_rgba_rows(cam, &surfaces, 0, defs.image_lines, rgba.data());
+}
+
+int render_rgba_rows(hair_camera& cam, const surface_layer* surfaces, int row0, int row1,
+                     unsigned char* rgba) {
+    const exr_frame fr = exr_frame::whole_output();
+    if (!frame_fits(cam, fr, "render_rgba") || row0 < 0 || row1 > defs.image_lines) return 0;
     hair_zbuffer& zb = *cam.zbuffer();
     const int f = camera_subpixel_factor();
     const float scale = 255.0f / static_cast<float>(f * f);
-    const int cols = defs.image_cols, lines = defs.image_lines;
-    rgba.resize(static_cast<std::size_t>(cols) * lines * 4);
+    const int cols = defs.image_cols;
     fragment_contribution scratch[kMaxPerSample];
     auto to_byte = [](float v) -> unsigned char {
         if (!(v > 0.0f)) return 0;
         if (v > 255.0f) return 255;
         return static_cast<unsigned char>(v + 0.5f);
     };
-    for (int r = 0; r < lines; ++r)
+    for (int r = row0; r < row1; ++r)
         for (int c = 0; c < cols; ++c) {
             defs.pixel_x = c;
             defs.pixel_y = r;
             kivColor sum;
             for (int y = r * f; y < r * f + f; ++y)
                 for (int x = c * f; x < c * f + f; ++x)
-                    sum += sample_color(zb, &surfaces, y, x, scratch);
-            unsigned char* p = &rgba[(static_cast<std::size_t>(r) * cols + c) * 4];
+                    sum += sample_color(zb, surfaces, y, x, scratch);
+            unsigned char* p = &rgba[(static_cast<std::size_t>(r - row0) * cols + c) * 4];
             p[0] = to_byte(sum.r * scale);
             p[1] = to_byte(sum.g * scale);
             p[2] = to_byte(sum.b * scale);

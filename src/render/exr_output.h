@@ -58,4 +58,11 @@ int render_deep_exr(hair_camera& cam, const char* file, const exr_frame& frame,
 int render_rgba_over_surfaces(hair_camera& cam, const surface_layer& surfaces,
                               std::vector<unsigned char>& rgba);
 
+// Rows row0 ... row1 - 1 of that picture (the hair alone when surfaces is
+// null, as render_rgba gives it), row row0 first at rgba, defs.image_cols
+// pixels a row: the rows of one band, resolved by the process that drew it.
+// 0 when the output does not fit the z-buffer or the rows lie outside it.
+int render_rgba_rows(hair_camera& cam, const surface_layer* surfaces, int row0, int row1,
+                     unsigned char* rgba);
+
 KORVO_EXPORT_END

@@ -182,6 +182,20 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
     return bands;
 }
 
+std::vector<row_band> balanced_bands(int first, int last, int n,
+                                     const std::vector<double>& row_work, int unit) {
+    if (unit <= 1 || first < 0 || first >= last) return balanced_bands(first, last, n, row_work);
+    const int u0 = first / unit, u1 = (last - 1) / unit + 1;
+    // Every unit's work: the sum over its rows within first ... last - 1.
+    std::vector<double> unit_work(static_cast<std::size_t>(u1), 0.0);
+    for (int r = first; r < last && static_cast<std::size_t>(r) < row_work.size(); ++r)
+        if (row_work[static_cast<std::size_t>(r)] > 0.0)
+            unit_work[static_cast<std::size_t>(r / unit)] += row_work[static_cast<std::size_t>(r)];
+    std::vector<row_band> bands = balanced_bands(u0, u1, std::min(n, u1 - u0), unit_work);
+    for (row_band& b : bands) b = {std::max(first, b.row0 * unit), std::min(last, b.row1 * unit)};
+    return bands;
+}
+
 whole_frame::whole_frame() : on_(defs.region_on) {
     std::copy(defs.region, defs.region + 4, region_);
     if (g_before_band == nullptr) return;
@@ -217,7 +231,8 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         draw(true);
         return std::string();
     }
-    const int n = std::max(1, std::min(workers, last - first));
+    const int unit = std::max(1, work.row_unit);
+    const int n = std::max(1, std::min(workers, (last - 1) / unit - first / unit + 1));
     if (n == 1 && first == 0 && last == zb.lines()) {
         const double before = processor_seconds();
         draw(true);
@@ -229,7 +244,7 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         return std::string();
     }
 
-    const std::vector<row_band> bands = balanced_bands(first, last, n, work.row_work);
+    const std::vector<row_band> bands = balanced_bands(first, last, n, work.row_work, unit);
 
     // Start the workers of bands 1 ... n - 1; what is buffered is written
     // once, before the fork.

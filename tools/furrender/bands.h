@@ -65,12 +65,16 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
 // row_work, when given, holds an estimate of the work of every z-buffer
 // row, and the bands are cut to share it evenly; else they are equal in
 // rows. Without zbuffer_rows a worker hands back only what save writes.
+// With row_unit above 1 the bands are cut only at multiples of row_unit
+// (whole pixels of row_unit sample rows), so that a worker can resolve the
+// pixels of its band.
 struct band_work {
     std::function<void(bool first)> draw;
     std::function<bool(std::FILE*, const row_band&)> save;
     std::function<bool(std::FILE*, const row_band&)> load;
     std::vector<double> row_work;
     bool zbuffer_rows = true;
+    int row_unit = 1;
 };
 
 // n bands of the rows first ... last - 1 (n at most their number), each of
@@ -78,6 +82,11 @@ struct band_work {
 // end) passes k ÷ n of the total; equal bands when there is no work.
 std::vector<row_band> balanced_bands(int first, int last, int n,
                                      const std::vector<double>& row_work);
+// The same, cut only at multiples of unit: balanced_bands over the units
+// that the rows touch (each weighing its rows' work), clipped to first ...
+// last - 1. Fewer than n bands when the rows touch fewer units.
+std::vector<row_band> balanced_bands(int first, int last, int n,
+                                     const std::vector<double>& row_work, int unit);
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const band_work& work);
 

@@ -23,6 +23,7 @@
 #include "bands.h"
 #include "korvofur/korvofur.h"
 #include "options.h"
+#include "picture_rows.h"
 #include "progress.h"
 #include "shadow_passes.h"
 #include "tool_options.h"
@@ -165,12 +166,11 @@ cam_window crop_window(const options& o) {
 
 // The hair image as an 8-bit PNG: straight alpha, or flattened over the
 // background colour.
+// The rows the workers resolved are taken over, the others resolved here.
 void write_png(const options& o, hair_camera& cam, const surface_layer* surfaces,
-               const std::string& path) {
+               picture_rows& picture, const std::string& path) {
     std::vector<unsigned char> rgba;
-    const int ok =
-        surfaces ? render_rgba_over_surfaces(cam, *surfaces, rgba) : cam.render_rgba(rgba);
-    if (!ok) throw run_error{"cannot resolve the hair image"};
+    if (!picture.finish(cam, surfaces, rgba)) throw run_error{"cannot resolve the hair image"};
     const std::size_t pixels = rgba.size() / 4;
     for (std::size_t i = 0; i < pixels; ++i) {
         unsigned char* p = &rgba[i * 4];
@@ -219,7 +219,8 @@ bool is_exr(const std::string& path) {
     return ext == "exr";
 }
 
-void write_outputs(const options& o, hair_camera& cam, const surface_layer* surfaces, int frame) {
+void write_outputs(const options& o, hair_camera& cam, const surface_layer* surfaces,
+                   picture_rows& picture, int frame) {
     if (o.crop.on) {
         defs.image_cols = o.crop.x1 - o.crop.x0 + 1;
         defs.image_lines = o.crop.y1 - o.crop.y0 + 1;
@@ -231,7 +232,7 @@ void write_outputs(const options& o, hair_camera& cam, const surface_layer* surf
     if (!o.out.empty()) {
         const std::string path = frame_file_name(o.out, frame);
         if (o.out_kind == image_kind::png) {
-            write_png(o, cam, surfaces, path);
+            write_png(o, cam, surfaces, picture, path);
         } else if (o.out_kind == image_kind::exr) {
             written(render_exr(cam, path.c_str(), fr, o.has_depth_range, surfaces), path);
         } else {
@@ -377,8 +378,9 @@ bool load_row_work(std::FILE* f, int lines, std::vector<double>& work) {
 // process draws the geometry after its own band and the last worker
 // estimates where the hair is. Then the hair is drawn in bands cut by that
 // estimate. Each worker hands back its rows of the surfaces, then of the
-// z-buffer.
-void draw_frame_in_bands(const options& o, frame_pass& pass) {
+// z-buffer, or, when the picture is the only output, its resolved pixel rows
+// (the bands then cut on whole pixels).
+void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& picture) {
     hair_camera& cam = pass.cam;
     const int workers = o.threads > 0 ? o.threads : processor_count();
     const row_band all{0, cam.zbuffer()->lines()};
@@ -414,6 +416,15 @@ void draw_frame_in_bands(const options& o, frame_pass& pass) {
     band_work work;
     work.draw = [&pass](bool first) { pass.draw_hair(first); };
     work.row_work = hair_work;
+    if (picture_in_rows(o)) {
+        const surface_layer* surfaces = o.surfaces ? &pass.surfaces : nullptr;
+        work.zbuffer_rows = false;
+        work.row_unit = o.subpixel;
+        work.save = [&picture, &cam, surfaces](std::FILE* f, const row_band& b) {
+            return picture.save(f, cam, surfaces, b);
+        };
+        work.load = [&picture](std::FILE* f, const row_band& b) { return picture.load(f, b); };
+    }
     const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
     if (!error.empty()) throw run_error{error};
 }
@@ -475,6 +486,7 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     surface_layer surfaces;
     const auto start = std::chrono::steady_clock::now();
     frame_pass pass{o, *cam, surfaces, colors, progress, nullptr};
+    picture_rows picture(o);
     std::string curves_path;
     if (!o.motion_blur && !o.export_curves.empty()) {
         curves_path = frame_file_name(o.export_curves, frame);
@@ -489,13 +501,13 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         pass.draw_geometry(true);
         draw_hair(o, *cam, [&pass](bool first) { pass.draw_hair(first); });
     } else {
-        draw_frame_in_bands(o, pass);
+        draw_frame_in_bands(o, pass, picture);
     }
     pass.export_blurred_curves(frame);
     if (pass.curves && !pass.curves->close())
         throw run_error{"could not write \"" + curves_path + "\""};
     progress.stage("writing the images");
-    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, frame);
+    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, picture, frame);
     progress.end_frame();
     if (o.count_fragments)
         std::fprintf(stderr, "furrender: frame %d: %lld covered sample-fragments\n", frame,
