@@ -70,6 +70,18 @@ bool picture_rows::save(std::FILE* f, hair_camera& cam, const surface_layer* sur
            std::fwrite(rows.data(), 1, rows.size(), f) == rows.size();
 }
 
+bool picture_rows::resolve(hair_camera& cam, const surface_layer* surfaces,
+                           const korvo_tools::row_band& b) {
+    const korvo_tools::row_band p = pixel_rows(b);
+    if (p.row0 == p.row1) return true;
+    make_room();
+    output_size size(cols_, lines_);
+    const std::size_t row = static_cast<std::size_t>(cols_) * 4;
+    if (!render_rgba_rows(cam, surfaces, p.row0, p.row1, rgba_.data() + row * p.row0)) return false;
+    std::fill(done_.begin() + p.row0, done_.begin() + p.row1, 1);
+    return true;
+}
+
 bool picture_rows::load(std::FILE* f, const korvo_tools::row_band& b) {
     const korvo_tools::row_band p = pixel_rows(b);
     rows_header h;

@@ -39,6 +39,9 @@ class picture_rows {
     // fails.
     bool save(std::FILE* f, hair_camera& cam, const surface_layer* surfaces,
               const korvo_tools::row_band& b) const;
+    // In the first process, within its band's work: resolves the pixel rows
+    // of its own band b. False when that fails.
+    bool resolve(hair_camera& cam, const surface_layer* surfaces, const korvo_tools::row_band& b);
     // In the first process: reads what save wrote for band b. False when it
     // is not that band's rows.
     bool load(std::FILE* f, const korvo_tools::row_band& b);
