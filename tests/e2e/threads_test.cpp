@@ -93,11 +93,15 @@ TEST(Threads, SurfacesAndHairInUnequalBandsMatchOneProcess) {
                              {"b.1.exr", "d.1.exr"});
 }
 
-// When the picture is the only output the workers resolve their own pixel
-// rows (the bands cut on whole pixels): odd sub-pixel factors, straight
-// alpha, crops, a region of two pixel rows and blurred frames give one
-// process's picture.
+// When the pictures are all resolved pixel by pixel (PNG, flat OpenEXR with
+// or without Z, OpenEXR depth) the workers resolve their own pixel rows (the
+// bands cut on whole pixels): odd sub-pixel factors, straight alpha, crops,
+// a region of two pixel rows and blurred frames give one process's files.
 TEST(Threads, PicturesResolvedInBandsMatchOneProcess) {
+    expect_same_with_threads(scene("shade", "shade", kData + "shade.hair") +
+                                 "--subpixel 3 --surfaces --crop 4,6,150,100 --near 1 --far 90 "
+                                 "--out s.exr --depth z.exr",
+                             {"s.exr", "z.exr"});
     expect_same_with_threads(scene("ball") + "--subpixel 3 --region 10,20,150,100 --out r.png",
                              {"r.png"});
     expect_same_with_threads(scene("ball") + "--subpixel 4 --region 0,50,159,51 --out two.png",

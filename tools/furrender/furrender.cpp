@@ -167,10 +167,8 @@ cam_window crop_window(const options& o) {
 // The hair image as an 8-bit PNG: straight alpha, or flattened over the
 // background colour.
 // The rows the workers resolved are taken over, the others resolved here.
-void write_png(const options& o, hair_camera& cam, const surface_layer* surfaces,
-               picture_rows& picture, const std::string& path) {
-    std::vector<unsigned char> rgba;
-    if (!picture.finish(cam, surfaces, rgba)) throw run_error{"cannot resolve the hair image"};
+void write_png(const options& o, picture_rows& picture, const std::string& path) {
+    std::vector<unsigned char>& rgba = picture.rgba8();
     const std::size_t pixels = rgba.size() / 4;
     for (std::size_t i = 0; i < pixels; ++i) {
         unsigned char* p = &rgba[i * 4];
@@ -211,30 +209,29 @@ exr_frame exr_frame_of(const options& o) {
     return fr;
 }
 
-bool is_exr(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "exr";
-}
-
+// The pictures resolved pixel by pixel come from picture (the rows the
+// workers resolved, the others resolved here); the other passes read the
+// z-buffer.
 void write_outputs(const options& o, hair_camera& cam, const surface_layer* surfaces,
-                   picture_rows& picture, int frame) {
+                   picture_rows& picture, const exr_frame& fr, int frame) {
     if (o.crop.on) {
         defs.image_cols = o.crop.x1 - o.crop.x0 + 1;
         defs.image_lines = o.crop.y1 - o.crop.y0 + 1;
     }
-    const exr_frame fr = exr_frame_of(o);
+    if (!picture.finish(cam, surfaces)) throw run_error{"cannot resolve the hair image"};
     auto written = [](int ok, const std::string& path) {
         if (!ok) throw run_error{"could not write \"" + path + "\""};
     };
     if (!o.out.empty()) {
         const std::string path = frame_file_name(o.out, frame);
         if (o.out_kind == image_kind::png) {
-            write_png(o, cam, surfaces, picture, path);
+            write_png(o, picture, path);
         } else if (o.out_kind == image_kind::exr) {
-            written(render_exr(cam, path.c_str(), fr, o.has_depth_range, surfaces), path);
+            exr_flat_image image;
+            image.windows = fr.windows;
+            image.rgba = picture.rgba().data();
+            if (o.has_depth_range) image.z = picture.depth().data();
+            written(exr_write_flat(path.c_str(), image), path);
         } else {
             std::remove(path.c_str());
             cam.render(path.c_str());
@@ -243,7 +240,10 @@ void write_outputs(const options& o, hair_camera& cam, const surface_layer* surf
     }
     if (!o.depth.empty() && is_exr(o.depth)) {
         const std::string path = frame_file_name(o.depth, frame);
-        written(render_exr_depth(cam, path.c_str(), fr), path);
+        exr_flat_image image;
+        image.windows = fr.windows;
+        image.z = picture.depth().data();
+        written(exr_write_flat(path.c_str(), image), path);
     }
     if (!o.deep.empty()) {
         const std::string path = frame_file_name(o.deep, frame);
@@ -495,7 +495,8 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     surface_layer surfaces;
     const auto start = std::chrono::steady_clock::now();
     frame_pass pass{o, *cam, surfaces, colors, progress, nullptr};
-    picture_rows picture(o);
+    const exr_frame fr = exr_frame_of(o);
+    picture_rows picture(o, fr);
     std::string curves_path;
     if (!o.motion_blur && !o.export_curves.empty()) {
         curves_path = frame_file_name(o.export_curves, frame);
@@ -516,7 +517,7 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     if (pass.curves && !pass.curves->close())
         throw run_error{"could not write \"" + curves_path + "\""};
     progress.stage("writing the images");
-    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, picture, frame);
+    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, picture, fr, frame);
     progress.end_frame();
     if (o.count_fragments)
         std::fprintf(stderr, "furrender: frame %d: %lld covered sample-fragments\n", frame,
