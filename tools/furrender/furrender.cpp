@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -164,9 +163,8 @@ cam_window crop_window(const options& o) {
     return cam_window(o.crop.x0, o.crop.y0, o.crop.x1 + more, o.crop.y1 + more);
 }
 
-// The hair image as an 8-bit PNG: straight alpha, or flattened over the
-// background colour.
-// The rows the workers resolved are taken over, the others resolved here.
+// The hair image as an 8-bit PNG, from picture's resolved rows: straight
+// alpha, or flattened over the background colour.
 void write_png(const options& o, picture_rows& picture, const std::string& path) {
     std::vector<unsigned char>& rgba = picture.rgba8();
     const std::size_t pixels = rgba.size() / 4;
@@ -378,8 +376,8 @@ bool load_row_work(std::FILE* f, int lines, std::vector<double>& work) {
 // process draws the geometry after its own band and the last worker
 // estimates where the hair is. Then the hair is drawn in bands cut by that
 // estimate. Each worker hands back its rows of the surfaces, then of the
-// z-buffer, or, when the picture is the only output, its resolved pixel rows
-// (the bands then cut on whole pixels).
+// z-buffer, or, when every image is resolved pixel by pixel, its resolved
+// pixel rows (the bands then cut on whole pixels).
 void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& picture) {
     hair_camera& cam = pass.cam;
     const int workers = o.threads > 0 ? o.threads : processor_count();
