@@ -118,16 +118,19 @@ bool picture_rows::fill(int k, hair_camera& cam, const surface_layer* surfaces, 
 
 bool picture_rows::save(std::FILE* f, hair_camera& cam, const surface_layer* surfaces,
                         const korvo_tools::row_band& b) const {
-    std::vector<unsigned char> rows;
+    // The rows of each picture in turn, in float storage (what the byte
+    // picture needs rounded up).
+    std::vector<float> rows;
     for (int k = 0; k < kKinds; ++k) {
         const plane& p = planes_[k];
         if (!p.on) continue;
         const korvo_tools::row_band r = rows_of(k, b);
         const rows_header h = {r.row0, r.row1 - r.row0};
-        rows.resize(static_cast<std::size_t>(h.count) * p.row_values * p.value_size());
-        if (!fill(k, cam, surfaces, r.row0, r.row1, rows.data()) ||
-            std::fwrite(&h, sizeof h, 1, f) != 1 ||
-            std::fwrite(rows.data(), 1, rows.size(), f) != rows.size())
+        const std::size_t size = static_cast<std::size_t>(h.count) * p.row_values * p.value_size();
+        rows.resize((size + sizeof(float) - 1) / sizeof(float));
+        unsigned char* at = reinterpret_cast<unsigned char*>(rows.data());
+        if (!fill(k, cam, surfaces, r.row0, r.row1, at) || std::fwrite(&h, sizeof h, 1, f) != 1 ||
+            std::fwrite(at, 1, size, f) != size)
             return false;
     }
     return true;
