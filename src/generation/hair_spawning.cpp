@@ -191,8 +191,15 @@ namespace {
 mdldb_hair_sink g_default_sink = nullptr;
 mdldb_hair_sink g_sink = nullptr;
 mdldb_hair_progress_fn g_progress = nullptr;
+mdldb_hair_filter g_filter = nullptr;
 
 }  // namespace
+
+mdldb_hair_filter mdldb_set_hair_filter(mdldb_hair_filter filter) {
+    const mdldb_hair_filter previous = g_filter;
+    g_filter = filter;
+    return previous;
+}
 
 mdldb_hair_progress_fn mdldb_set_hair_progress(mdldb_hair_progress_fn fn) {
     const mdldb_hair_progress_fn previous = g_progress;
@@ -351,6 +358,13 @@ bool root_frame(render_walk& w, int f, double r1, double r2) {
 // Shapes the current hair and hands it on; a hair due a child hands the
 // child on as well, sprouting from its spawn point.
 void grow_hair(render_walk& w) {
+    // A hair the filter leaves out keeps its identity; an assignment with
+    // children is never filtered (whether a child grows depends on its shape).
+    const bool children = w.sp && w.spawn_factor > 0.0f;
+    if (g_filter && !children && !g_filter(w.hs, defs.hair_id + 1)) {
+        ++defs.hair_id;
+        return;
+    }
     const int nclumps = static_cast<int>(w.clumps.size());
     control_hair* hair = hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
     ++defs.hair_id;

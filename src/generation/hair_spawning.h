@@ -79,6 +79,16 @@ int hair_poly_count(const hair_poly& p, double d);
 using mdldb_hair_sink = void (*)(hair_camera* cam, control_hair* hair, hair_state* state);
 mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
 
+// The hair filter, asked before each hair of mdldb_hair is shaped, with the
+// hair's state and the identity it gets (defs.hair_id once counted): a hair
+// it refuses is neither shaped nor handed to the sink, but keeps its
+// random draws and its identity, so the hairs after it come out the same
+// (shaping draws no random numbers). Assignments whose hairs spawn
+// children are not filtered. Null (the default) grows every hair; the
+// previous filter is returned.
+using mdldb_hair_filter = bool (*)(const hair_state& state, int hair_id);
+mdldb_hair_filter mdldb_set_hair_filter(mdldb_hair_filter filter);
+
 // ---------------------------------------------------------------------------
 // Progress of the rendering walk, for a caller that shows it: mdldb_hair
 // reports before each named model of the list and once when the walk is

@@ -72,12 +72,12 @@ float sample_depth(hair_zbuffer& zb, int row, int col) {
     return hair > 0.0f ? hair : 0.0f;
 }
 
-// The depth plane over the data window: per pixel the nearest sample depth.
-void depth_plane(hair_zbuffer& zb, const exr_frame& fr, std::vector<float>& depth) {
+// Rows Y0 ... Y1 - 1 of the depth plane over the data window: per pixel the
+// nearest sample depth, row Y0 first at depth.
+void depth_rows(hair_zbuffer& zb, const exr_frame& fr, int Y0, int Y1, float* depth) {
     const int f = camera_subpixel_factor();
     const exr_box& d = fr.windows.data;
-    depth.assign(static_cast<std::size_t>(d.cols()) * d.lines(), 0.0f);
-    for (int Y = d.y0; Y <= d.y1; ++Y)
+    for (int Y = Y0; Y < Y1; ++Y)
         for (int X = d.x0; X <= d.x1; ++X) {
             const int r = Y - fr.origin_y, c = X - fr.origin_x;
             float nearest = 0.0f;
@@ -86,8 +86,42 @@ void depth_plane(hair_zbuffer& zb, const exr_frame& fr, std::vector<float>& dept
                     const float z = sample_depth(zb, y, x);
                     if (z > 0.0f && (nearest == 0.0f || z < nearest)) nearest = z;
                 }
-            depth[static_cast<std::size_t>(Y - d.y0) * d.cols() + (X - d.x0)] = nearest;
+            depth[static_cast<std::size_t>(Y - Y0) * d.cols() + (X - d.x0)] = nearest;
         }
+}
+
+// The depth plane over the whole data window.
+void depth_plane(hair_zbuffer& zb, const exr_frame& fr, std::vector<float>& depth) {
+    const exr_box& d = fr.windows.data;
+    depth.assign(static_cast<std::size_t>(d.cols()) * d.lines(), 0.0f);
+    depth_rows(zb, fr, d.y0, d.y1 + 1, depth.data());
+}
+
+// Rows Y0 ... Y1 - 1 of the flat picture over the data window, 4 floats a
+// pixel, row Y0 first at rgba.
+void color_rows(hair_zbuffer& zb, const exr_frame& fr, const surface_layer* surfaces, int Y0,
+                int Y1, float* rgba) {
+    const int f = camera_subpixel_factor();
+    const float share = 1.0f / static_cast<float>(f * f);
+    const exr_box& d = fr.windows.data;
+    fragment_contribution scratch[kMaxPerSample];
+    for (int Y = Y0; Y < Y1; ++Y) {
+        const int r = Y - fr.origin_y;
+        for (int X = d.x0; X <= d.x1; ++X) {
+            const int c = X - fr.origin_x;
+            defs.pixel_x = c;
+            defs.pixel_y = r;
+            kivColor sum;
+            for (int y = r * f; y < r * f + f; ++y)
+                for (int x = c * f; x < c * f + f; ++x)
+                    sum += sample_color(zb, surfaces, y, x, scratch);
+            float* p = &rgba[(static_cast<std::size_t>(Y - Y0) * d.cols() + (X - d.x0)) * 4];
+            p[0] = sum.r * share;
+            p[1] = sum.g * share;
+            p[2] = sum.b * share;
+            p[3] = sum.a * share;
+        }
+    }
 }
 
 // Turns a pixel's contributions, sorted by depth, into deep samples that
@@ -131,8 +165,6 @@ int render_exr(hair_camera& cam, const char* file, const exr_frame& fr, bool wit
                const surface_layer* surfaces) {
     if (!frame_fits(cam, fr, "render_exr")) return 0;
     hair_zbuffer& zb = *cam.zbuffer();
-    const int f = camera_subpixel_factor();
-    const float share = 1.0f / static_cast<float>(f * f);
     const exr_box& d = fr.windows.data;
     std::vector<float> rgba, depth;
     try {
@@ -141,24 +173,7 @@ int render_exr(hair_camera& cam, const char* file, const exr_frame& fr, bool wit
         std::printf("ERROR: render_exr: out of memory\n");
         return 0;
     }
-    fragment_contribution scratch[kMaxPerSample];
-    for (int Y = d.y0; Y <= d.y1; ++Y) {
-        const int r = Y - fr.origin_y;
-        for (int X = d.x0; X <= d.x1; ++X) {
-            const int c = X - fr.origin_x;
-            defs.pixel_x = c;
-            defs.pixel_y = r;
-            kivColor sum;
-            for (int y = r * f; y < r * f + f; ++y)
-                for (int x = c * f; x < c * f + f; ++x)
-                    sum += sample_color(zb, surfaces, y, x, scratch);
-            float* p = &rgba[(static_cast<std::size_t>(Y - d.y0) * d.cols() + (X - d.x0)) * 4];
-            p[0] = sum.r * share;
-            p[1] = sum.g * share;
-            p[2] = sum.b * share;
-            p[3] = sum.a * share;
-        }
-    }
+    color_rows(zb, fr, surfaces, d.y0, d.y1 + 1, rgba.data());
     exr_flat_image image;
     image.windows = fr.windows;
     image.rgba = rgba.data();
@@ -167,6 +182,16 @@ int render_exr(hair_camera& cam, const char* file, const exr_frame& fr, bool wit
         image.z = depth.data();
     }
     return exr_write_flat(file, image);
+}
+
+int render_exr_rows(hair_camera& cam, const exr_frame& fr, const surface_layer* surfaces, int Y0,
+                    int Y1, float* rgba, float* depth) {
+    if (!frame_fits(cam, fr, "render_exr") || Y0 < fr.windows.data.y0 ||
+        Y1 > fr.windows.data.y1 + 1)
+        return 0;
+    if (rgba != nullptr) color_rows(*cam.zbuffer(), fr, surfaces, Y0, Y1, rgba);
+    if (depth != nullptr) depth_rows(*cam.zbuffer(), fr, Y0, Y1, depth);
+    return 1;
 }
 
 int render_exr_depth(hair_camera& cam, const char* file, const exr_frame& fr) {
@@ -242,26 +267,33 @@ int render_rgba_over_surfaces(hair_camera& cam, const surface_layer& surfaces,
     rgba.clear();
     const exr_frame fr = exr_frame::whole_output();
     if (!frame_fits(cam, fr, "render_rgba")) return 0;
+    rgba.resize(static_cast<std::size_t>(defs.image_cols) * defs.image_lines * 4);
+    return render_rgba_rows(cam, &surfaces, 0, defs.image_lines, rgba.data());
+}
+
+int render_rgba_rows(hair_camera& cam, const surface_layer* surfaces, int row0, int row1,
+                     unsigned char* rgba) {
+    const exr_frame fr = exr_frame::whole_output();
+    if (!frame_fits(cam, fr, "render_rgba") || row0 < 0 || row1 > defs.image_lines) return 0;
     hair_zbuffer& zb = *cam.zbuffer();
     const int f = camera_subpixel_factor();
     const float scale = 255.0f / static_cast<float>(f * f);
-    const int cols = defs.image_cols, lines = defs.image_lines;
-    rgba.resize(static_cast<std::size_t>(cols) * lines * 4);
+    const int cols = defs.image_cols;
     fragment_contribution scratch[kMaxPerSample];
     auto to_byte = [](float v) -> unsigned char {
         if (!(v > 0.0f)) return 0;
         if (v > 255.0f) return 255;
         return static_cast<unsigned char>(v + 0.5f);
     };
-    for (int r = 0; r < lines; ++r)
+    for (int r = row0; r < row1; ++r)
         for (int c = 0; c < cols; ++c) {
             defs.pixel_x = c;
             defs.pixel_y = r;
             kivColor sum;
             for (int y = r * f; y < r * f + f; ++y)
                 for (int x = c * f; x < c * f + f; ++x)
-                    sum += sample_color(zb, &surfaces, y, x, scratch);
-            unsigned char* p = &rgba[(static_cast<std::size_t>(r) * cols + c) * 4];
+                    sum += sample_color(zb, surfaces, y, x, scratch);
+            unsigned char* p = &rgba[(static_cast<std::size_t>(r - row0) * cols + c) * 4];
             p[0] = to_byte(sum.r * scale);
             p[1] = to_byte(sum.g * scale);
             p[2] = to_byte(sum.b * scale);

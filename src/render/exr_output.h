@@ -44,6 +44,15 @@ struct exr_frame {
 int render_exr(hair_camera& cam, const char* file, const exr_frame& frame, bool with_z,
                const surface_layer* surfaces);
 
+// Rows Y0 ... Y1 - 1 (image rows within the data window) of the flat
+// picture, 4 floats a pixel, into rgba, and of the depth into depth (either
+// may be null), row Y0 first, data-window columns: the rows of one band,
+// resolved by the process that drew it, for a file written with
+// exr_write_flat. 0 (with an "ERROR:" line) when the window does not fit or
+// the rows lie outside it.
+int render_exr_rows(hair_camera& cam, const exr_frame& frame, const surface_layer* surfaces, int Y0,
+                    int Y1, float* rgba, float* depth);
+
 // The depth image: per pixel the nearest distance from the eye of hair or
 // geometry over its samples, 0 where there is none.
 int render_exr_depth(hair_camera& cam, const char* file, const exr_frame& frame);
@@ -57,5 +66,12 @@ int render_deep_exr(hair_camera& cam, const char* file, const exr_frame& frame,
 // with rgba empty, when the output does not fit the z-buffer.
 int render_rgba_over_surfaces(hair_camera& cam, const surface_layer& surfaces,
                               std::vector<unsigned char>& rgba);
+
+// Rows row0 ... row1 - 1 of that picture (the hair alone when surfaces is
+// null, as render_rgba gives it), row row0 first at rgba, defs.image_cols
+// pixels a row: the rows of one band, resolved by the process that drew it.
+// 0 when the output does not fit the z-buffer or the rows lie outside it.
+int render_rgba_rows(hair_camera& cam, const surface_layer* surfaces, int row0, int row1,
+                     unsigned char* rgba);
 
 KORVO_EXPORT_END

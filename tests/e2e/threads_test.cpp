@@ -11,8 +11,9 @@ namespace {
 
 // Renders the same frame with 1, 2 and 3 processes, each into its own
 // folder, and expects every named output file to be the same bytes, and
-// to hold a picture (not just a header).
-void expect_same_with_threads(const std::string& args, const std::vector<std::string>& files) {
+// to hold a picture (not just a header: `least` bytes).
+void expect_same_with_threads(const std::string& args, const std::vector<std::string>& files,
+                              std::size_t least = 1000) {
     std::vector<std::string> one;
     for (int threads : {1, 2, 3}) {
         const scratch dir;
@@ -22,7 +23,7 @@ void expect_same_with_threads(const std::string& args, const std::vector<std::st
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string bytes = slurp(dir / files[i]);
             if (threads == 1) {
-                EXPECT_GT(bytes.size(), 1000u) << files[i];
+                EXPECT_GT(bytes.size(), least) << files[i];
                 one.push_back(bytes);
             } else {
                 EXPECT_TRUE(bytes == one[i])
@@ -90,6 +91,27 @@ TEST(Threads, SurfacesAndHairInUnequalBandsMatchOneProcess) {
                                  "--frames 1-1 --subpixel 2 --surfaces --motion-blur "
                                  "--out b.#.exr --deep d.#.exr",
                              {"b.1.exr", "d.1.exr"});
+}
+
+// When the pictures are all resolved pixel by pixel (PNG, flat OpenEXR with
+// or without Z, OpenEXR depth) the workers resolve their own pixel rows (the
+// bands cut on whole pixels): odd sub-pixel factors, straight alpha, crops,
+// a region of two pixel rows and blurred frames give one process's files.
+TEST(Threads, PicturesResolvedInBandsMatchOneProcess) {
+    expect_same_with_threads(scene("shade", "shade", kData + "shade.hair") +
+                                 "--subpixel 3 --surfaces --crop 4,6,150,100 --near 1 --far 90 "
+                                 "--out s.exr --depth z.exr",
+                             {"s.exr", "z.exr"});
+    expect_same_with_threads(scene("ball") + "--subpixel 3 --region 10,20,150,100 --out r.png",
+                             {"r.png"});
+    expect_same_with_threads(scene("ball") + "--subpixel 4 --region 0,50,159,51 --out two.png",
+                             {"two.png"}, 500);
+    expect_same_with_threads(scene("ball") + "--subpixel 2 --crop 5,7,150,110 --out c.png",
+                             {"c.png"});
+    expect_same_with_threads(scene("hidden", "nowall") +
+                                 "--frames 1-1 --subpixel 2 --motion-blur --surfaces "
+                                 "--background 0.3,0.2,0.1 --out b.#.png",
+                             {"b.1.png"});
 }
 
 TEST(Threads, BadCountsAreRefused) {

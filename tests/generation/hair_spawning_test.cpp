@@ -488,3 +488,71 @@ TEST_F(Spawning, CurveFilesHoldTheDrawnHairsInWorldSpace) {
     EXPECT_EQ(captured([&] { EXPECT_EQ(w.open("/nonexistent/dir/hair.obj"), 0); }),
               "ERROR: cannot create curve file /nonexistent/dir/hair.obj\n");
 }
+
+namespace {
+
+// The hair numbers (counted from g_start) the filter was asked about and the
+// sink got; the filter keeps the even ones.
+std::vector<int> g_asked, g_ids;
+int g_start = 0;
+bool EvenHairs(const hair_state&, int id) {
+    g_asked.push_back(id - g_start);
+    return (id - g_start) % 2 == 0;
+}
+void RecordWithId(hair_camera*, control_hair* h, hair_state* s) {
+    g_ids.push_back(defs.hair_id - g_start);
+    Record(nullptr, h, s);
+}
+
+}  // namespace
+
+// A filtered walk shapes only the hairs the filter keeps, and those come out
+// as in the whole walk, with their numbers: the filter is asked about every
+// hair (by the number it gets) and the others keep their draws. Hairs that
+// spawn children are never filtered.
+TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
+    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
+    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+    hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f),
+    hp_->baldness = hp_scalar(0.7f);
+    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n");
+    defs.tiles[0] = 2;  // the geometry stays for the next walk
+    hair_camera cam;
+    mdldb_set_hair_sink(RecordWithId);
+    std::vector<Hair> runs[2];
+    std::vector<int> ids[2];
+    int counts[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+        g_hairs.clear(), g_ids.clear(), g_asked.clear(), g_start = defs.hair_id;
+        const mdldb_hair_filter before = mdldb_set_hair_filter(k == 1 ? EvenHairs : nullptr);
+        captured([&] { counts[k] = mdldb_hair(cam); });
+        EXPECT_EQ(mdldb_set_hair_filter(before), k == 1 ? EvenHairs : nullptr);
+        EXPECT_EQ(defs.hair_id - g_start, counts[k]);
+        runs[k] = g_hairs, ids[k] = g_ids;
+    }
+    // Every hair was asked about, one number each, and was numbered as asked.
+    ASSERT_TRUE(counts[0] == counts[1] && counts[0] > 40);
+    ASSERT_EQ(int(g_asked.size()), counts[1]);
+    for (int i = 0; i < counts[1]; ++i) ASSERT_EQ(g_asked[i], i + 1);
+    // The kept hairs are the whole walk's hairs of even numbers, point for point.
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < ids[0].size(); ++i) {
+        if (ids[0][i] % 2 != 0) continue;
+        ASSERT_TRUE(j < ids[1].size() && ids[1][j] == ids[0][i]) << i;
+        ASSERT_EQ(runs[1][j].points.size(), runs[0][i].points.size());
+        for (std::size_t p = 0; p < runs[0][i].points.size(); ++p)
+            ASSERT_EQ(kivVector(runs[1][j].points[p]), kivVector(runs[0][i].points[p])) << i;
+        ++j;
+    }
+    EXPECT_EQ(j, ids[1].size());
+    // With children to spawn, every hair grows and the filter is not asked.
+    hair_params_list_add(names_add("kid"));
+    hp_->spawn_params = names_add("kid"), hp_->spawn_factor = hp_scalar(1.0f);
+    g_hairs.clear(), g_asked.clear();
+    const mdldb_hair_filter before = mdldb_set_hair_filter(EvenHairs);
+    int parents = 0;
+    captured([&] { parents = mdldb_hair(cam); });
+    mdldb_set_hair_filter(before);
+    EXPECT_TRUE(g_asked.empty());
+    EXPECT_EQ(g_hairs.size(), 2u * parents);
+}

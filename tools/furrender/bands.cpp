@@ -148,7 +148,7 @@ void reset_band_times() {
 }
 
 std::vector<row_band> balanced_bands(int first, int last, int n,
-                                     const std::vector<double>& row_work) {
+                                     const std::vector<double>& row_work, double first_extra) {
     std::vector<row_band> bands;
     if (n < 1 || last - first < n) return bands;
     auto work = [&row_work](int row) {
@@ -163,10 +163,12 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
         for (int k = 0; k < n; ++k) bands.push_back(band_of(first, last, k, n));
         return bands;
     }
+    const double extra = first_extra > 0.0 && std::isfinite(first_extra) ? first_extra : 0.0;
+    total += extra;
     // Band k ends after the row where the running sum reaches (k + 1) ÷ n
     // of the total, leaving a row for each band after it.
     int row = first;
-    double sum = 0.0;
+    double sum = extra;
     for (int k = 0; k < n; ++k) {
         const int row0 = row;
         if (k == n - 1) {
@@ -179,6 +181,23 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
         }
         bands.push_back({row0, row});
     }
+    return bands;
+}
+
+std::vector<row_band> balanced_bands(int first, int last, int n,
+                                     const std::vector<double>& row_work, int unit,
+                                     double first_extra) {
+    if (unit <= 1 || first < 0 || first >= last)
+        return balanced_bands(first, last, n, row_work, first_extra);
+    const int u0 = first / unit, u1 = (last - 1) / unit + 1;
+    // Every unit's work: the sum over its rows within first ... last - 1.
+    std::vector<double> unit_work(static_cast<std::size_t>(u1), 0.0);
+    for (int r = first; r < last && static_cast<std::size_t>(r) < row_work.size(); ++r)
+        if (row_work[static_cast<std::size_t>(r)] > 0.0)
+            unit_work[static_cast<std::size_t>(r / unit)] += row_work[static_cast<std::size_t>(r)];
+    std::vector<row_band> bands =
+        balanced_bands(u0, u1, std::min(n, u1 - u0), unit_work, first_extra);
+    for (row_band& b : bands) b = {std::max(first, b.row0 * unit), std::min(last, b.row1 * unit)};
     return bands;
 }
 
@@ -217,7 +236,8 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         draw(true);
         return std::string();
     }
-    const int n = std::max(1, std::min(workers, last - first));
+    const int unit = std::max(1, work.row_unit);
+    const int n = std::max(1, std::min(workers, (last - 1) / unit - first / unit + 1));
     if (n == 1 && first == 0 && last == zb.lines()) {
         const double before = processor_seconds();
         draw(true);
@@ -229,7 +249,8 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         return std::string();
     }
 
-    const std::vector<row_band> bands = balanced_bands(first, last, n, work.row_work);
+    const std::vector<row_band> bands =
+        balanced_bands(first, last, n, work.row_work, unit, work.first_extra);
 
     // Start the workers of bands 1 ... n - 1; what is buffered is written
     // once, before the fork.
@@ -268,6 +289,9 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
             band_region region(zb, bands[0]);
             const double before = processor_seconds();
             draw(true);
+            if (work.finish_first && !work.finish_first(bands[0]))
+                error = "cannot finish the rows " + std::to_string(bands[0].row0) + " to " +
+                        std::to_string(bands[0].row1 - 1);
             own = processor_seconds() - before;
         } catch (...) {
             // The workers end on their closed pipes; none is left behind.

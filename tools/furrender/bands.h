@@ -65,19 +65,36 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
 // row_work, when given, holds an estimate of the work of every z-buffer
 // row, and the bands are cut to share it evenly; else they are equal in
 // rows. Without zbuffer_rows a worker hands back only what save writes.
+// With row_unit above 1 the bands are cut only at multiples of row_unit
+// (whole pixels of row_unit sample rows), so that a worker can resolve the
+// pixels of its band. finish_first, when given, runs in this process after
+// draw(true), on its own band, as part of the band's work (what a worker
+// does in save for its band). first_extra is work this process does in its
+// band besides its rows, in row_work's units: the first band gets that
+// much less of the rows' work.
 struct band_work {
     std::function<void(bool first)> draw;
     std::function<bool(std::FILE*, const row_band&)> save;
     std::function<bool(std::FILE*, const row_band&)> load;
+    std::function<bool(const row_band&)> finish_first;
     std::vector<double> row_work;
+    double first_extra = 0.0;
     bool zbuffer_rows = true;
+    int row_unit = 1;
 };
 
 // n bands of the rows first ... last - 1 (n at most their number), each of
-// at least one row, cut where the running sum of row_work[row] (0 past its
-// end) passes k ÷ n of the total; equal bands when there is no work.
+// at least one row, cut where first_extra plus the running sum of
+// row_work[row] (0 past its end) passes k ÷ n of their total; equal bands
+// when there is no work.
 std::vector<row_band> balanced_bands(int first, int last, int n,
-                                     const std::vector<double>& row_work);
+                                     const std::vector<double>& row_work, double first_extra = 0.0);
+// The same, cut only at multiples of unit: balanced_bands over the units
+// that the rows touch (each weighing its rows' work), clipped to first ...
+// last - 1. Fewer than n bands when the rows touch fewer units.
+std::vector<row_band> balanced_bands(int first, int last, int n,
+                                     const std::vector<double>& row_work, int unit,
+                                     double first_extra);
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const band_work& work);
 

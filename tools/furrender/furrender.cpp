@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "bands.h"
 #include "korvofur/korvofur.h"
 #include "options.h"
+#include "picture_rows.h"
 #include "progress.h"
 #include "shadow_passes.h"
 #include "tool_options.h"
@@ -163,14 +163,10 @@ cam_window crop_window(const options& o) {
     return cam_window(o.crop.x0, o.crop.y0, o.crop.x1 + more, o.crop.y1 + more);
 }
 
-// The hair image as an 8-bit PNG: straight alpha, or flattened over the
-// background colour.
-void write_png(const options& o, hair_camera& cam, const surface_layer* surfaces,
-               const std::string& path) {
-    std::vector<unsigned char> rgba;
-    const int ok =
-        surfaces ? render_rgba_over_surfaces(cam, *surfaces, rgba) : cam.render_rgba(rgba);
-    if (!ok) throw run_error{"cannot resolve the hair image"};
+// The hair image as an 8-bit PNG, from picture's resolved rows: straight
+// alpha, or flattened over the background colour.
+void write_png(const options& o, picture_rows& picture, const std::string& path) {
+    std::vector<unsigned char>& rgba = picture.rgba8();
     const std::size_t pixels = rgba.size() / 4;
     for (std::size_t i = 0; i < pixels; ++i) {
         unsigned char* p = &rgba[i * 4];
@@ -211,29 +207,29 @@ exr_frame exr_frame_of(const options& o) {
     return fr;
 }
 
-bool is_exr(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "exr";
-}
-
-void write_outputs(const options& o, hair_camera& cam, const surface_layer* surfaces, int frame) {
+// The pictures resolved pixel by pixel come from picture (the rows the
+// workers resolved, the others resolved here); the other passes read the
+// z-buffer.
+void write_outputs(const options& o, hair_camera& cam, const surface_layer* surfaces,
+                   picture_rows& picture, const exr_frame& fr, int frame) {
     if (o.crop.on) {
         defs.image_cols = o.crop.x1 - o.crop.x0 + 1;
         defs.image_lines = o.crop.y1 - o.crop.y0 + 1;
     }
-    const exr_frame fr = exr_frame_of(o);
+    if (!picture.finish(cam, surfaces)) throw run_error{"cannot resolve the hair image"};
     auto written = [](int ok, const std::string& path) {
         if (!ok) throw run_error{"could not write \"" + path + "\""};
     };
     if (!o.out.empty()) {
         const std::string path = frame_file_name(o.out, frame);
         if (o.out_kind == image_kind::png) {
-            write_png(o, cam, surfaces, path);
+            write_png(o, picture, path);
         } else if (o.out_kind == image_kind::exr) {
-            written(render_exr(cam, path.c_str(), fr, o.has_depth_range, surfaces), path);
+            exr_flat_image image;
+            image.windows = fr.windows;
+            image.rgba = picture.rgba().data();
+            if (o.has_depth_range) image.z = picture.depth().data();
+            written(exr_write_flat(path.c_str(), image), path);
         } else {
             std::remove(path.c_str());
             cam.render(path.c_str());
@@ -242,7 +238,10 @@ void write_outputs(const options& o, hair_camera& cam, const surface_layer* surf
     }
     if (!o.depth.empty() && is_exr(o.depth)) {
         const std::string path = frame_file_name(o.depth, frame);
-        written(render_exr_depth(cam, path.c_str(), fr), path);
+        exr_flat_image image;
+        image.windows = fr.windows;
+        image.z = picture.depth().data();
+        written(exr_write_flat(path.c_str(), image), path);
     }
     if (!o.deep.empty()) {
         const std::string path = frame_file_name(o.deep, frame);
@@ -377,8 +376,9 @@ bool load_row_work(std::FILE* f, int lines, std::vector<double>& work) {
 // process draws the geometry after its own band and the last worker
 // estimates where the hair is. Then the hair is drawn in bands cut by that
 // estimate. Each worker hands back its rows of the surfaces, then of the
-// z-buffer.
-void draw_frame_in_bands(const options& o, frame_pass& pass) {
+// z-buffer, or, when every image is resolved pixel by pixel, its resolved
+// pixel rows (the bands then cut on whole pixels).
+void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& picture) {
     hair_camera& cam = pass.cam;
     const int workers = o.threads > 0 ? o.threads : processor_count();
     const row_band all{0, cam.zbuffer()->lines()};
@@ -405,6 +405,12 @@ void draw_frame_in_bands(const options& o, frame_pass& pass) {
         work.zbuffer_rows = false;
         if (workers > 1 && !o.crop.on)
             work.row_work = surface_work_by_row(cam, o.height, o.width, o.subpixel, pass.colors);
+        // This process draws the geometry in its band as well, at about a
+        // third of the cost of shading the same samples.
+        constexpr double kGeometryShare = 0.3;
+        double surface_total = 0.0;
+        for (double w : work.row_work) surface_total += w;
+        work.first_extra = kGeometryShare * surface_total;
         const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
         if (!error.empty()) throw run_error{error};
     } else {
@@ -414,6 +420,18 @@ void draw_frame_in_bands(const options& o, frame_pass& pass) {
     band_work work;
     work.draw = [&pass](bool first) { pass.draw_hair(first); };
     work.row_work = hair_work;
+    if (picture_in_rows(o)) {
+        const surface_layer* surfaces = o.surfaces ? &pass.surfaces : nullptr;
+        work.zbuffer_rows = false;
+        work.row_unit = o.subpixel;
+        work.save = [&picture, &cam, surfaces](std::FILE* f, const row_band& b) {
+            return picture.save(f, cam, surfaces, b);
+        };
+        work.load = [&picture](std::FILE* f, const row_band& b) { return picture.load(f, b); };
+        work.finish_first = [&picture, &cam, surfaces](const row_band& b) {
+            return picture.resolve(cam, surfaces, b);
+        };
+    }
     const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
     if (!error.empty()) throw run_error{error};
 }
@@ -475,6 +493,8 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     surface_layer surfaces;
     const auto start = std::chrono::steady_clock::now();
     frame_pass pass{o, *cam, surfaces, colors, progress, nullptr};
+    const exr_frame fr = exr_frame_of(o);
+    picture_rows picture(o, fr);
     std::string curves_path;
     if (!o.motion_blur && !o.export_curves.empty()) {
         curves_path = frame_file_name(o.export_curves, frame);
@@ -489,13 +509,13 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         pass.draw_geometry(true);
         draw_hair(o, *cam, [&pass](bool first) { pass.draw_hair(first); });
     } else {
-        draw_frame_in_bands(o, pass);
+        draw_frame_in_bands(o, pass, picture);
     }
     pass.export_blurred_curves(frame);
     if (pass.curves && !pass.curves->close())
         throw run_error{"could not write \"" + curves_path + "\""};
     progress.stage("writing the images");
-    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, frame);
+    write_outputs(o, *cam, o.surfaces ? &surfaces : nullptr, picture, fr, frame);
     progress.end_frame();
     if (o.count_fragments)
         std::fprintf(stderr, "furrender: frame %d: %lld covered sample-fragments\n", frame,

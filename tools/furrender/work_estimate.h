@@ -8,10 +8,9 @@
 namespace furrender {
 
 // The hair's work by z-buffer row of cam: one hair pass whose sink only
-// projects every hair's points. A hair's point count (its lighting) is
-// spread evenly over the rows between its lowest and highest projected
-// point; a hair with a point behind the camera counts on no row. The sink
-// in place before is put back.
+// projects the points of one hair in eight (the others are not shaped). A hair's point count (its
+// lighting) is spread evenly over the rows between its lowest and highest projected point; a hair
+// with a point behind the camera counts on no row. The sink in place before is put back.
 std::vector<double> hair_work_by_row(hair_camera& cam);
 
 // The surfaces' work by z-buffer row of cam (an image of lines x cols

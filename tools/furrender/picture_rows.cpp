@@ -1,0 +1,187 @@
+#include "picture_rows.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+
+namespace furrender {
+
+namespace {
+
+// The output size the 8-bit resolve reads from defs, for the guard's
+// lifetime (defs holds the whole image's size while the frame is drawn).
+class output_size {
+  public:
+    output_size(int cols, int lines) : cols_(defs.image_cols), lines_(defs.image_lines) {
+        defs.image_cols = cols;
+        defs.image_lines = lines;
+    }
+    ~output_size() {
+        defs.image_cols = cols_;
+        defs.image_lines = lines_;
+    }
+    output_size(const output_size&) = delete;
+    output_size& operator=(const output_size&) = delete;
+
+  private:
+    int cols_, lines_;
+};
+
+// A picture's rows of a band as a worker hands them over: the first pixel
+// row and the row count, then the rows' values.
+struct rows_header {
+    std::int32_t first;  // the first pixel row
+    std::int32_t count;  // pixel rows
+};
+
+}  // namespace
+
+bool is_exr(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "exr";
+}
+
+bool picture_in_rows(const options& o) {
+    const bool out =
+        o.out.empty() || o.out_kind == image_kind::png || o.out_kind == image_kind::exr;
+    const bool depth = o.depth.empty() || is_exr(o.depth);
+    const bool any = !o.out.empty() || !o.depth.empty();
+    return out && depth && any && o.zbuff.empty() && o.atmos.empty() && o.deep.empty() &&
+           !o.count_fragments && o.tiles <= 1;
+}
+
+picture_rows::picture_rows(const options& o, const exr_frame& fr)
+    : factor_(o.subpixel),
+      cols_(o.crop.on ? o.crop.x1 - o.crop.x0 + 1 : o.width),
+      lines_(o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height),
+      frame_(fr) {
+    const exr_box& d = fr.windows.data;
+    auto set = [this](int k, int first, int last, int values) {
+        planes_[k].on = true;
+        planes_[k].first = first;
+        planes_[k].last = std::max(first, last);
+        planes_[k].row_values = static_cast<std::size_t>(values);
+        planes_[k].is_float = k != kRgba8;
+    };
+    const int exr_first = d.y0 - fr.origin_y, exr_last = d.y1 - fr.origin_y + 1;
+    const bool exr_out = !o.out.empty() && o.out_kind == image_kind::exr;
+    if (!o.out.empty() && o.out_kind == image_kind::png) set(kRgba8, 0, lines_, cols_ * 4);
+    if (exr_out) set(kRgba, exr_first, exr_last, d.cols() * 4);
+    if ((exr_out && o.has_depth_range) || (!o.depth.empty() && is_exr(o.depth)))
+        set(kDepth, exr_first, exr_last, d.cols());
+}
+
+unsigned char* picture_rows::plane::row(int r) {
+    const std::size_t rows = static_cast<std::size_t>(last - first);
+    if (done.empty()) {
+        // The picture's memory, on first use.
+        if (is_float)
+            floats.assign(rows * row_values, 0.0f);
+        else
+            bytes.assign(rows * row_values, 0);
+        done.assign(rows, 0);
+    }
+    const std::size_t at = static_cast<std::size_t>(r - first) * row_values;
+    return is_float ? reinterpret_cast<unsigned char*>(floats.data() + at) : bytes.data() + at;
+}
+
+korvo_tools::row_band picture_rows::pixel_rows(const korvo_tools::row_band& b) const {
+    // A pixel row goes with the band of its first sample row.
+    return {(b.row0 + factor_ - 1) / factor_, (b.row1 + factor_ - 1) / factor_};
+}
+
+korvo_tools::row_band picture_rows::rows_of(int k, const korvo_tools::row_band& b) const {
+    const korvo_tools::row_band p = pixel_rows(b);
+    const int first = std::max(p.row0, planes_[k].first);
+    return {first, std::max(first, std::min(p.row1, planes_[k].last))};
+}
+
+bool picture_rows::fill(int k, hair_camera& cam, const surface_layer* surfaces, int r0, int r1,
+                        unsigned char* out) const {
+    if (r0 >= r1) return true;
+    float* values = reinterpret_cast<float*>(out);
+    const int oy = frame_.origin_y;
+    switch (k) {
+        case kRgba8: {
+            output_size size(cols_, lines_);
+            return render_rgba_rows(cam, surfaces, r0, r1, out) != 0;
+        }
+        case kRgba:
+            return render_exr_rows(cam, frame_, surfaces, r0 + oy, r1 + oy, values, nullptr) != 0;
+        default:
+            return render_exr_rows(cam, frame_, surfaces, r0 + oy, r1 + oy, nullptr, values) != 0;
+    }
+}
+
+bool picture_rows::save(std::FILE* f, hair_camera& cam, const surface_layer* surfaces,
+                        const korvo_tools::row_band& b) const {
+    // The rows of each picture in turn, in float storage (what the byte
+    // picture needs rounded up).
+    std::vector<float> rows;
+    for (int k = 0; k < kKinds; ++k) {
+        const plane& p = planes_[k];
+        if (!p.on) continue;
+        const korvo_tools::row_band r = rows_of(k, b);
+        const rows_header h = {r.row0, r.row1 - r.row0};
+        const std::size_t size = static_cast<std::size_t>(h.count) * p.row_values * p.value_size();
+        rows.resize((size + sizeof(float) - 1) / sizeof(float));
+        unsigned char* at = reinterpret_cast<unsigned char*>(rows.data());
+        if (!fill(k, cam, surfaces, r.row0, r.row1, at) || std::fwrite(&h, sizeof h, 1, f) != 1 ||
+            std::fwrite(at, 1, size, f) != size)
+            return false;
+    }
+    return true;
+}
+
+bool picture_rows::resolve(hair_camera& cam, const surface_layer* surfaces,
+                           const korvo_tools::row_band& b) {
+    for (int k = 0; k < kKinds; ++k) {
+        plane& p = planes_[k];
+        const korvo_tools::row_band r = rows_of(k, b);
+        if (!p.on || r.row0 == r.row1) continue;
+        if (!fill(k, cam, surfaces, r.row0, r.row1, p.row(r.row0))) return false;
+        std::fill(p.done.begin() + (r.row0 - p.first), p.done.begin() + (r.row1 - p.first), 1);
+    }
+    return true;
+}
+
+bool picture_rows::load(std::FILE* f, const korvo_tools::row_band& b) {
+    for (int k = 0; k < kKinds; ++k) {
+        plane& p = planes_[k];
+        if (!p.on) continue;
+        const korvo_tools::row_band r = rows_of(k, b);
+        rows_header h;
+        if (std::fread(&h, sizeof h, 1, f) != 1 || h.first != r.row0 || h.count != r.row1 - r.row0)
+            return false;
+        if (h.count == 0) continue;
+        const std::size_t size = static_cast<std::size_t>(h.count) * p.row_values * p.value_size();
+        if (std::fread(p.row(r.row0), 1, size, f) != size) return false;
+        std::fill(p.done.begin() + (r.row0 - p.first), p.done.begin() + (r.row1 - p.first), 1);
+    }
+    return true;
+}
+
+bool picture_rows::finish(hair_camera& cam, const surface_layer* surfaces) {
+    for (int k = 0; k < kKinds; ++k) {
+        plane& p = planes_[k];
+        if (!p.on || p.first == p.last) continue;
+        p.row(p.first);  // the memory, when no row came yet
+        // Each run of rows not resolved yet, resolved here.
+        for (int r = p.first; r < p.last;) {
+            if (p.done[static_cast<std::size_t>(r - p.first)]) {
+                ++r;
+                continue;
+            }
+            int end = r;
+            while (end < p.last && !p.done[static_cast<std::size_t>(end - p.first)]) ++end;
+            if (!fill(k, cam, surfaces, r, end, p.row(r))) return false;
+            r = end;
+        }
+    }
+    return true;
+}
+
+}  // namespace furrender
