@@ -243,6 +243,15 @@ float hair_light::calc_spot_light_mult(const kivPoint& origin, const kivPoint& P
 
 float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const {
     if (type == LIGHT_NULL) return 0.0f;
+    if (kivVector(P, position).length() == 0.0f) {
+        std::puts("ERROR: hair_light::lighting vector norm failure");
+        return 0.0f;
+    }
+
+    // The light's own multiplier first: where it is zero (outside the cone,
+    // behind the surface) the shadow lookup cannot change the result.
+    const float m = unshadowed(P, N);
+    if (m == 0.0f) return m;
 
     // Shadow multiplier of the light's entry.
     float S = 1.0f;
@@ -255,24 +264,22 @@ float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const
             }
         }
     }
+    return S * m;
+}
 
-    if (kivVector(P, position).length() == 0.0f) {
-        std::puts("ERROR: hair_light::lighting vector norm failure");
-        return 0.0f;
-    }
-
+float hair_light::unshadowed(const kivPoint& P, const kivVector& N) const {
     switch (type) {
         case LIGHT_SPOT:
-            return S * calc_spot_light_mult(position, P, N);
+            return calc_spot_light_mult(position, P, N);
         case LIGHT_POINT:
-            return S * falloff_mult(1.0f, P.distance(position));
+            return falloff_mult(1.0f, P.distance(position));
         case LIGHT_INFINITE:
-            return S;
+            return 1.0f;
         case LIGHT_SPOT_AREA: {
             if (!samples || samples_size <= 0) return 0.0f;
             float sum = 0.0f;
             for (int k = 0; k < samples_size; ++k) sum += calc_spot_light_mult(samples[k], P, N);
-            return S * (sum / static_cast<float>(samples_size));
+            return sum / static_cast<float>(samples_size);
         }
         case LIGHT_POINT_AREA: {
             if (!samples || samples_size <= 0) return 0.0f;
@@ -283,7 +290,7 @@ float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const
                 if (V.norm() == 0.0f || direction * V < 0.0f) continue;
                 sum += falloff_mult(1.0f, samples[k].distance(P)) * std::fabs(V * N);
             }
-            return S * (sum / static_cast<float>(samples_size));
+            return sum / static_cast<float>(samples_size);
         }
         default:
             return 0.0f;

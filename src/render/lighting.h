@@ -114,6 +114,10 @@ struct hair_light {
     // light's entry; N is the hair's root normal and t the position along
     // the hair (0 root, 1 tip).
     float lighting(const kivPoint& P, const kivVector& N, float t) const;
+    // The same without the shadow multiplier: cone, falloff and area
+    // samples. lighting() is its product with the shadow multiplier, which
+    // it looks up only where this is not zero.
+    float unshadowed(const kivPoint& P, const kivVector& N) const;
     // colour x sin(angle between light vector and T) x I.
     kivColor diffuse(const kivPoint& P, const kivVector& T, float I) const;
     // colour x cos(eye angle - light angle to T)^e x I, black when the

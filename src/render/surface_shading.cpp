@@ -272,12 +272,17 @@ void surface_layer::shade(int which, const std::vector<kivColor>& model_colors,
             const int times = linked[static_cast<std::size_t>(m) * light_count + l];
             if (times == 0) continue;
             const hair_light* light = lgtdb_get_index(l, which);
-            const float I = light->lighting(P, N, 0.5f);
-            if (!(I > 0.0f)) continue;
+            // Only a light in front of the surface adds: test that before
+            // the lighting and its shadow lookup.
             kivVector L = light->light_vector(P);
-            if (L.norm() == 0.0f) continue;
+            if (L.norm() == 0.0f) {
+                light->lighting(P, N, 0.5f);  // for its message at the light itself
+                continue;
+            }
             const float facing = N * L;
-            if (facing > 0.0f) sum += light->color * (I * facing * static_cast<float>(times));
+            if (!(facing > 0.0f)) continue;
+            const float I = light->lighting(P, N, 0.5f);
+            if (I > 0.0f) sum += light->color * (I * facing * static_cast<float>(times));
         }
         const kivColor& c = model_colors[m];
         rgb_[i * 3 + 0] = sum.r * c.r;
