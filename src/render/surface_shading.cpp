@@ -336,40 +336,75 @@ int surface_layer::build(const hair_camera& cam, int which,
 }
 
 void surface_layer::shade(int which, const model_table& t, const point* band, int row0, int row1) {
-    const float saved_scale = defs.root_scale;
-    const std::size_t first = static_cast<std::size_t>(row0) * cols_;
-    const std::size_t end = static_cast<std::size_t>(row1) * cols_;
-    for (std::size_t i = first; i < end; ++i) {
-        const int m = model_[i];
-        if (m < 0) continue;
-        const point& s = band[i - first];
-        const kivPoint P(s.p[0], s.p[1], s.p[2]);
-        // The normal towards the eye: a surface seen from behind shows that side.
-        kivVector N(s.n[0], s.n[1], s.n[2]);
-        if (N.norm() == 0.0f) continue;
-        if (N * kivVector(P.x, P.y, P.z) > 0.0f) N = -N;
-        defs.root_scale = t.root_scales[m];
-        kivColor sum;
-        for (int l = 0; l < t.lights; ++l) {
-            const int times = t.linked[static_cast<std::size_t>(m) * t.lights + l];
-            if (times == 0) continue;
-            const hair_light* light = lgtdb_get_index(l, which);
-            // Only a light in front of the surface adds: test that before
-            // the lighting and its shadow lookup.
-            kivVector L = light->light_vector(P);
-            if (L.norm() == 0.0f) {
-                light->lighting(P, N, 0.5f);  // for its message at the light itself
-                continue;
-            }
-            const float facing = N * L;
-            if (!(facing > 0.0f)) continue;
-            const float I = light->lighting(P, N, 0.5f);
-            if (I > 0.0f) sum += light->color * (I * facing * static_cast<float>(times));
+    // One row at a time, light by light: the samples a light faces go to
+    // it together, so that their shadow lookups are made side by side.
+    // Each sample still adds its lights in their order.
+    const std::size_t cols = static_cast<std::size_t>(cols_);
+    std::vector<kivPoint> P(cols), bp(cols);
+    std::vector<kivVector> N(cols), bn(cols);
+    std::vector<kivColor> sum(cols);
+    std::vector<float> scale(cols), facing(cols), times(cols), I(cols);
+    std::vector<int> at(cols);
+    for (int row = row0; row < row1; ++row) {
+        const std::size_t first = static_cast<std::size_t>(row) * cols;
+        const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
+        const std::int32_t* models = model_.data() + first;
+        for (std::size_t x = 0; x < cols; ++x) {
+            if (models[x] < 0) continue;
+            const point& s = pts[x];
+            P[x] = kivPoint(s.p[0], s.p[1], s.p[2]);
+            // The normal towards the eye: a surface seen from behind shows that side.
+            // A normal too short to turn into a unit one leaves the sample
+            // unlit: it becomes zero, which gather_lit passes over.
+            N[x] = kivVector(s.n[0], s.n[1], s.n[2]);
+            if (N[x].norm() == 0.0f) N[x] = kivVector(0, 0, 0);
+            if (N[x] * kivVector(P[x].x, P[x].y, P[x].z) > 0.0f) N[x] = -N[x];
+            sum[x] = kivColor();
         }
-        const kivColor& c = t.colors[m];
-        rgb_[i * 3 + 0] = sum.r * c.r;
-        rgb_[i * 3 + 1] = sum.g * c.g;
-        rgb_[i * 3 + 2] = sum.b * c.b;
+        for (int l = 0; l < t.lights; ++l) {
+            const hair_light* light = lgtdb_get_index(l, which);
+            const int n = gather_lit(*light, t, l, models, P.data(), N.data(), bp.data(), bn.data(),
+                                     scale.data(), facing.data(), times.data(), at.data());
+            light->lighting_many(n, bp.data(), bn.data(), scale.data(), 0.5f, I.data());
+            for (int j = 0; j < n; ++j)
+                if (I[j] > 0.0f) sum[at[j]] += light->color * (I[j] * facing[j] * times[j]);
+        }
+        for (std::size_t x = 0; x < cols; ++x) {
+            if (models[x] < 0) continue;
+            const kivColor& c = t.colors[models[x]];
+            float* rgb = &rgb_[(first + x) * 3];
+            rgb[0] = sum[x].r * c.r;
+            rgb[1] = sum[x].g * c.g;
+            rgb[2] = sum[x].b * c.b;
+        }
     }
-    defs.root_scale = saved_scale;
+}
+
+int surface_layer::gather_lit(const hair_light& light, const model_table& t, int l,
+                              const std::int32_t* models, const kivPoint* P, const kivVector* N,
+                              kivPoint* bp, kivVector* bn, float* scale, float* facing,
+                              float* times, int* at) const {
+    int n = 0;
+    for (int x = 0; x < cols_; ++x) {
+        const int m = models[x];
+        if (m < 0 || N[x].sqrd_length() == 0.0f) continue;
+        const int k = t.linked[static_cast<std::size_t>(m) * t.lights + l];
+        if (k == 0) continue;
+        // Only a light in front of the surface adds: test that before the
+        // lighting and its shadow lookup.
+        kivVector L = light.light_vector(P[x]);
+        if (L.norm() == 0.0f) {
+            light.lighting(P[x], N[x], 0.5f);  // for its message at the light itself
+            continue;
+        }
+        const float f = N[x] * L;
+        if (!(f > 0.0f)) continue;
+        bp[n] = P[x];
+        bn[n] = N[x];
+        scale[n] = t.root_scales[m];
+        facing[n] = f;
+        times[n] = static_cast<float>(k);
+        at[n++] = x;
+    }
+    return n;
 }

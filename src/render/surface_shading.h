@@ -26,6 +26,7 @@
 KORVO_EXPORT_BEGIN
 
 class hair_camera;
+struct hair_light;
 
 // The colour of one model's surface.
 struct surface_color {
@@ -97,6 +98,13 @@ class surface_layer {
     // Shades rows row0 ... row1 - 1 from their points, band[0] being the
     // first sample of row0.
     void shade(int which, const model_table& t, const point* band, int row0, int row1);
+    // The samples of one row (models, points P, normals N) that light l of
+    // table t lights and faces, into the b arrays: position, normal, root
+    // scale, facing (cosine to the light), times linked, column. Returns
+    // how many.
+    int gather_lit(const hair_light& light, const model_table& t, int l, const std::int32_t* models,
+                   const kivPoint* P, const kivVector* N, kivPoint* bp, kivVector* bn, float* scale,
+                   float* facing, float* times, int* at) const;
 
     int lines_ = 0;
     int cols_ = 0;

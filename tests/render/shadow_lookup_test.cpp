@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -170,4 +171,88 @@ TEST(ShadowLookup, ARatioOnAKernelBoundaryTakesTheNextKernel) {
     const kivPoint P(0.0f, 0.0f, -3.0f);
     EXPECT_LT(smCalcShadowMultForPoint(&m.e, P, 1.0f), 0.99f);
     EXPECT_NEAR(smCalcShadowMultForPoint(&m.e, P, 1.0f), reference(m.e, P, 1.0), 2e-5);
+}
+
+namespace {
+
+// Seeded points over a map of cols x lines: inside, over the border and off it.
+std::vector<kivPoint> scattered(const lookup_entry& m, int n, std::mt19937& rng) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float cols = static_cast<float>(m.e.params.map.cols);
+    const float lines = static_cast<float>(m.e.params.map.lines);
+    std::vector<kivPoint> P;
+    for (int i = 0; i < n; ++i)
+        P.push_back(over_pixel(m, -6.0f + (cols + 12.0f) * unit(rng),
+                               -6.0f + (lines + 12.0f) * unit(rng), -(9.0f + 2.0f * unit(rng))));
+    return P;
+}
+
+}  // namespace
+
+TEST(ShadowLookup, ManyPointsAtOnceGiveTheBitsOfOneAtATime) {
+    // Kernel sets picked lane-parallel and lane by lane; counts that leave
+    // a few points over after the fours.
+    const int sizes[][2] = {{1, 1}, {3, 7}, {7, 3}, {1, 9}, {5, 15}};
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (const auto& fs : sizes) {
+        lookup_entry m(40, 30, fs[0], fs[1]);
+        fill_random(m, rng);
+        for (int laid_out = 0; laid_out < 2; ++laid_out) {
+            if (laid_out) {
+                ASSERT_TRUE(smMakeWindowWeights(&m.e));
+            }
+            for (int n : {0, 3, 4, 61}) {
+                const std::vector<kivPoint> P = scattered(m, n, rng);
+                std::vector<float> s(n), many(n + 1, -7.0f);
+                for (float& x : s) x = 0.5f + 1.5f * unit(rng);
+                smCalcShadowMultForPoints(&m.e, n, P.data(), s.data(), many.data());
+                EXPECT_EQ(many[n], -7.0f);
+                for (int i = 0; i < n; ++i) {
+                    const float one = smCalcShadowMultForPoint(&m.e, P[i], s[i]);
+                    ASSERT_EQ(std::memcmp(&many[i], &one, sizeof one), 0)
+                        << fs[0] << "/" << fs[1] << " point " << i << " of " << n << ": " << many[i]
+                        << " against " << one;
+                }
+            }
+        }
+    }
+    // Without a map every point is lit.
+    lookup_entry m(8, 8, 3, 3);
+    m.e.params.map.encoding = -1;
+    const std::vector<kivPoint> P = scattered(m, 5, rng);
+    std::vector<float> s(5, 1.0f), out(5, 0.0f);
+    smCalcShadowMultForPoints(&m.e, 5, P.data(), s.data(), out.data());
+    EXPECT_EQ(out, std::vector<float>(5, 1.0f));
+}
+
+TEST(ShadowLookup, ALightLitAtManyPointsGivesTheBitsOfOnePointAtATime) {
+    // A spot light at the origin looking down -z whose cone leaves part of
+    // the map's points dark, shadowed by entry 0; each point with its own
+    // root scale.
+    SettingsGuard guard;
+    lookup_entry m(40, 30, 3, 7);
+    std::mt19937 rng(11);
+    fill_random(m, rng);
+    ASSERT_TRUE(smMakeWindowWeights(&m.e));
+    defs.shadows.entries = &m.e, defs.shadows.count = 1, defs.shadows.use_shadows = 1;
+    hair_light spot;
+    spot.type = LIGHT_SPOT, spot.direction = kivVector(0, 0, -1), spot.cone = 28;
+    spot.penumbra = 5, spot.smap_index = 0;
+    const std::vector<kivPoint> P = scattered(m, 101, rng);
+    std::vector<kivVector> N(P.size(), kivVector(0, 0, 1));
+    std::vector<float> s(P.size()), many(P.size());
+    for (float& x : s) x = 0.5f + 1.5f * std::uniform_real_distribution<float>(0, 1)(rng);
+    spot.lighting_many(static_cast<int>(P.size()), P.data(), N.data(), s.data(), 0.5f, many.data());
+    int dark = 0, shadowed = 0;
+    for (std::size_t i = 0; i < P.size(); ++i) {
+        defs.root_scale = s[i];
+        const float one = spot.lighting(P[i], N[i], 0.5f);
+        ASSERT_EQ(std::memcmp(&many[i], &one, sizeof one), 0) << i << ": " << many[i] << " " << one;
+        dark += one == 0.0f;
+        shadowed += one > 0.0f && one < spot.unshadowed(P[i], N[i]);
+    }
+    EXPECT_GT(dark, 5);
+    EXPECT_GT(shadowed, 5);
+    defs.shadows.entries = nullptr;
 }
