@@ -315,11 +315,13 @@ int surface_layer::build(const hair_camera& cam, int which,
         if (whole_) {
             shade(which, table, points_.data(), 0, lines_);
         } else {
-            // Each band: its points from the triangles that reach it, in the
-            // order they came, then its shading.
+            // Each band of the render region's rows: its points from the
+            // triangles that reach it, in the order they came, then its
+            // shading.
             points_.assign(static_cast<std::size_t>(rows) * cols_, point{});
-            for (int row0 = 0; row0 < lines_; row0 += rows) {
-                const int row1 = std::min(row0 + rows, lines_);
+            const scan::limits lim = scan::limits::window(cols_, lines_);
+            for (int row0 = lim.row_lo(); row0 <= lim.row_hi(); row0 += rows) {
+                const int row1 = std::min(row0 + rows, lim.row_hi() + 1);
                 for (const triangle& t : tris)
                     if (t.box[1] < row1 && t.box[3] >= row0)
                         draw_triangle(t, row0, row1, points_.data());
