@@ -118,8 +118,8 @@ struct surface_layer::triangle {
 
 namespace {
 
-// The triangles of a fan over the near-clipped camera-space polygon c of n
-// corners that land inside a window of cols x lines samples, handed to add.
+// The triangles of a fan over the near-clipped camera-space polygon poly of
+// n corners that land inside a window of cols x lines samples, handed to add.
 template <class Triangle, class Add>
 void project_polygon(const hair_camera& cam, int n, const corner* poly, std::int32_t model,
                      int cols, int lines, Add&& add) {

@@ -3,8 +3,9 @@
 // The geometry z-buffer (geometry_occlusion.h) records only how near the
 // scene's surfaces are and how much of each sample they cover. The surface
 // layer adds what they look like: it scan-converts the visible polygons and
-// NURBS surfaces of the scene once more, keeps per z-buffer sample the
-// nearest surface point with its interpolated normal, and shades it diffuse
+// NURBS surfaces of the scene once more, a band of rows at a time, keeps per
+// z-buffer sample the nearest surface point with its interpolated normal,
+// and shades it diffuse
 // (Lambert) under the scene's lights, each light lighting the models it is
 // linked to, with the lights' falloff, cone and shadow multipliers. The
 // output passes (exr_output.h) put the shaded surface at the geometry's
