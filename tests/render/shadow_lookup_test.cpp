@@ -203,7 +203,9 @@ TEST(ShadowLookup, ManyPointsAtOnceGiveTheBitsOfOneAtATime) {
         lookup_entry m(40, 30, fs[0], fs[1]);
         fill_random(m, rng);
         for (int laid_out = 0; laid_out < 2; ++laid_out) {
-            if (laid_out) ASSERT_TRUE(smMakeWindowWeights(&m.e));
+            if (laid_out) {
+                ASSERT_TRUE(smMakeWindowWeights(&m.e));
+            }
             for (int n : {0, 3, 4, 61}) {
                 scatter(m, n, rng, P, s);
                 std::vector<float> many(n + 1, -7.0f);
