@@ -162,7 +162,7 @@ int to_camera(const hair_camera& cam, int n, const kivPoint* pts, const kivVecto
     }
     if (behind == n) return 0;
     if (behind > 0) return clip_near(n, c, out);
-    std::copy(c, c + n, out);
+    for (int i = 0; i < n; ++i) out[i] = c[i];
     return n;
 }
 
