@@ -241,8 +241,20 @@ float hair_light::calc_spot_light_mult(const kivPoint& origin, const kivPoint& P
     return falloff_mult(mf, d);
 }
 
-float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const {
+float hair_light::before_shadow(const kivPoint& P, const kivVector& N) const {
     if (type == LIGHT_NULL) return 0.0f;
+    if (kivVector(P, position).length() == 0.0f) {
+        std::puts("ERROR: hair_light::lighting vector norm failure");
+        return 0.0f;
+    }
+    return unshadowed(P, N);
+}
+
+float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const {
+    // The light's own multiplier first: where it is zero (outside the cone,
+    // behind the surface) the shadow lookup cannot change the result.
+    const float m = before_shadow(P, N);
+    if (m == 0.0f) return m;
 
     // Shadow multiplier of the light's entry.
     float S = 1.0f;
@@ -255,24 +267,52 @@ float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const
             }
         }
     }
+    return S * m;
+}
 
-    if (kivVector(P, position).length() == 0.0f) {
-        std::puts("ERROR: hair_light::lighting vector norm failure");
-        return 0.0f;
+void hair_light::lighting_many(int n, const kivPoint* P, const kivVector* N,
+                               const float* root_scale, float t, float* out) const {
+    ShadowMapInfo* e =
+        defs.shadows.use_shadows && smap_index != -1 ? shadow_entry(smap_index) : nullptr;
+    if (e == nullptr || e->kind != SHADOW_MAP) {
+        // No map: nothing to gain from taking the points together.
+        for (int i = 0; i < n; ++i) out[i] = lighting(P[i], N[i], t);
+        return;
     }
+    // The points whose multiplier is not zero are looked up together, a
+    // chunk at a time.
+    constexpr int kChunk = 64;
+    kivPoint q[kChunk];
+    float qs[kChunk], S[kChunk];
+    int qi[kChunk];
+    for (int i0 = 0; i0 < n; i0 += kChunk) {
+        const int i1 = std::min(n, i0 + kChunk);
+        int k = 0;
+        for (int i = i0; i < i1; ++i) {
+            out[i] = before_shadow(P[i], N[i]);
+            if (out[i] == 0.0f) continue;
+            q[k] = P[i];
+            qs[k] = root_scale[i];
+            qi[k++] = i;
+        }
+        smCalcShadowMultForPoints(e, k, q, qs, S);
+        for (int j = 0; j < k; ++j) out[qi[j]] = S[j] * out[qi[j]];
+    }
+}
 
+float hair_light::unshadowed(const kivPoint& P, const kivVector& N) const {
     switch (type) {
         case LIGHT_SPOT:
-            return S * calc_spot_light_mult(position, P, N);
+            return calc_spot_light_mult(position, P, N);
         case LIGHT_POINT:
-            return S * falloff_mult(1.0f, P.distance(position));
+            return falloff_mult(1.0f, P.distance(position));
         case LIGHT_INFINITE:
-            return S;
+            return 1.0f;
         case LIGHT_SPOT_AREA: {
             if (!samples || samples_size <= 0) return 0.0f;
             float sum = 0.0f;
             for (int k = 0; k < samples_size; ++k) sum += calc_spot_light_mult(samples[k], P, N);
-            return S * (sum / static_cast<float>(samples_size));
+            return sum / static_cast<float>(samples_size);
         }
         case LIGHT_POINT_AREA: {
             if (!samples || samples_size <= 0) return 0.0f;
@@ -283,7 +323,7 @@ float hair_light::lighting(const kivPoint& P, const kivVector& N, float t) const
                 if (V.norm() == 0.0f || direction * V < 0.0f) continue;
                 sum += falloff_mult(1.0f, samples[k].distance(P)) * std::fabs(V * N);
             }
-            return S * (sum / static_cast<float>(samples_size));
+            return sum / static_cast<float>(samples_size);
         }
         default:
             return 0.0f;

@@ -114,6 +114,15 @@ struct hair_light {
     // light's entry; N is the hair's root normal and t the position along
     // the hair (0 root, 1 tip).
     float lighting(const kivPoint& P, const kivVector& N, float t) const;
+    // The same without the shadow multiplier: cone, falloff and area
+    // samples. lighting() is its product with the shadow multiplier, which
+    // it looks up only where this is not zero.
+    float unshadowed(const kivPoint& P, const kivVector& N) const;
+    // lighting() at n points at once: out[i] = lighting(P[i], N[i], t) as
+    // with defs.root_scale = root_scale[i]. The shadow-map lookups of the
+    // points are made together, which is quicker. Allocates nothing.
+    void lighting_many(int n, const kivPoint* P, const kivVector* N, const float* root_scale,
+                       float t, float* out) const;
     // colour x sin(angle between light vector and T) x I.
     kivColor diffuse(const kivPoint& P, const kivVector& T, float I) const;
     // colour x cos(eye angle - light angle to T)^e x I, black when the
@@ -131,6 +140,9 @@ struct hair_light {
     kivVector light_vector(const kivPoint& P) const;
 
   private:
+    // unshadowed(), or 0 for a null light or a point at the light (with a
+    // message).
+    float before_shadow(const kivPoint& P, const kivVector& N) const;
     // Gives back the name and link references and frees links and samples.
     void release();
     // Every field, pointers included, from o.

@@ -10,6 +10,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
 #include "imagefile/image_file.h"
@@ -108,11 +112,15 @@ inline f4 load4(const float* p) {
 }
 // a in the lanes where m is set, else b.
 inline f4 select(i4 m, f4 a, f4 b) {
-    return reinterpret_cast<f4>((m & reinterpret_cast<i4>(a)) | (~m & reinterpret_cast<i4>(b)));
+    return m ? a : b;
 }
 // std::min lane by lane: b when b < a, else a.
 inline f4 min4(f4 a, f4 b) {
+#if defined(__SSE__)
+    return _mm_min_ps(b, a);  // one instruction: b where b < a, else a (NaN and zeros alike)
+#else
     return select(b < a, b, a);
+#endif
 }
 
 // What one lookup needs besides the map pixels: the point's distance from
@@ -131,6 +139,7 @@ struct filter_point {
     int kernels;      // kernels the pixels choose from: 1 when all take the first
     bool whole_ramp;  // a ramp of length 0: hair in it blocks its whole opacity
 
+    filter_point() = default;
     filter_point(const ShadowMapInfo& e, float dist, float s) {
         const MapParams& p = e.params;
         d = splat(dist);
@@ -173,6 +182,25 @@ struct filter_point {
         dark = (one - w) * lgt + w * obj;
     }
 };
+
+// The weights of four pixels whose kernel is the whole part of kc (the
+// first below 1, the last from it up, the first when it is not a number),
+// from the kernels laid out on window shape ws at w. A few kernels are
+// picked lane-parallel, more one lane at a time.
+inline f4 kernel_weights(const filter_point& fp, const window_shape& ws, const float* w, f4 kc) {
+    const std::size_t stride = ws.kernel_stride();
+    f4 k = load4(w);
+    if (fp.kernels <= 4) {
+        for (int t = 1; t < fp.kernels; ++t)
+            k = select(kc >= splat(static_cast<float>(t)), load4(w + t * stride), k);
+        return k;
+    }
+    kc = select(kc > splat(0.0f), kc, splat(0.0f));
+    kc = select(kc < fp.last, kc, fp.last);
+    const i4 j = __builtin_convertvector(kc, i4);
+    for (int l = 0; l < 4; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
+    return k;
+}
 
 // The kernel-weighted occlusion (S) and darkness (D) of the window of
 // (2R + 1)^2 map pixels centred on (cx, cy). Pixels are worked out four at
@@ -256,24 +284,7 @@ class window_filter {
         D = d;
     }
 
-    // The weights of four pixels whose kernel is the whole part of kc (the
-    // first below 1, the last from it up, the first when it is not a
-    // number), from the laid-out kernels at w. A few kernels are picked
-    // lane-parallel, more one lane at a time.
-    f4 weights(const float* w, f4 kc) const {
-        const std::size_t stride = w_.kernel_stride();
-        f4 k = load4(w);
-        if (fp_.kernels <= 4) {
-            for (int t = 1; t < fp_.kernels; ++t)
-                k = select(kc >= splat(static_cast<float>(t)), load4(w + t * stride), k);
-            return k;
-        }
-        kc = select(kc > splat(0.0f), kc, splat(0.0f));
-        kc = select(kc < fp_.last, kc, fp_.last);
-        const i4 j = __builtin_convertvector(kc, i4);
-        for (int l = 0; l < 4; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
-        return k;
-    }
+    f4 weights(const float* w, f4 kc) const { return kernel_weights(fp_, w_, w, kc); }
 
     const ShadowMap& m_;
     const filter_point& fp_;
@@ -481,36 +492,148 @@ int smCalcProjection(ShadowMapInfo* e, float u, float v, kivVector& rgb) {
     return 1;
 }
 
+namespace {
+
+// Where a lookup reads the map: the point's distance from the light, its
+// map position, and the projector's brightness there.
+struct map_point {
+    float d = 0.0f, sx = 0.0f, sy = 0.0f, B = 1.0f;
+};
+
+map_point locate(ShadowMapInfo* e, const kivPoint& P) {
+    map_point m;
+    const kivPoint L = P * e->matrix;
+    m.d = std::sqrt(L.x * L.x + L.y * L.y + L.z * L.z);
+    if (m.d < 1e-5f) m.d = 0.0f;
+    float u, v;
+    smCalcShadowScreenPoint(e, L, m.sx, m.sy, u, v);
+    kivVector rgb;
+    if (smCalcProjection(e, u, v, rgb)) m.B = 0.299f * rgb.x + 0.587f * rgb.y + 0.144f * rgb.z;
+    return m;
+}
+
+// The multiplier from the filtered occlusion S and darkness D.
+inline float shadow_mult(float S, float D, float B) {
+    S = std::min(S, 1.0f);
+    return (1.0f - S) * B * D + (1.0f - D);
+}
+
+// Whether the window of a point lies wholly on the map, so that its rows
+// are read straight from it; (cx, cy) is then its centre.
+bool window_on_map(const ShadowMap& map, const window_shape& w, const map_point& m, int& cx,
+                   int& cy) {
+    const float reach = static_cast<float>(w.R + 1);
+    if (!(m.sx > -reach && m.sx < static_cast<float>(map.cols) + reach && m.sy > -reach &&
+          m.sy < static_cast<float>(map.lines) + reach))
+        return false;
+    cx = static_cast<int>(m.sx);
+    cy = static_cast<int>(m.sy);
+    return cx - w.R >= 0 && cy - w.R >= 0 && cx - w.R + w.padded <= map.cols &&
+           cy + w.R < map.lines;
+}
+
+// Lane l of four vectors, one from each.
+inline f4 lane(const f4* v, int l) {
+    return f4{v[0][l], v[1][l], v[2][l], v[3][l]};
+}
+
+// Four lookups whose windows lie on the map, side by side: each works out
+// its own pixels four at a time as one lookup does, and lane j of the sums
+// adds point j's terms in the order one lookup adds them.
+#if defined(__x86_64__) && defined(__GNUC__)
+// Where the processor has them, one-instruction blends do the lane selects.
+__attribute__((target_clones("sse4.1", "default")))
+#endif
+void filter_four(const ShadowMap& map, const window_shape& w, const float* weights,
+                 const filter_point* fp, const int* cx, const int* cy, float* S, float* D) {
+    std::size_t at[4];
+    for (int j = 0; j < 4; ++j)
+        at[j] = static_cast<std::size_t>(cy[j] - w.R) * map.cols + (cx[j] - w.R);
+    f4 s = splat(0.0f), d = splat(0.0f);
+    for (int r = 0; r < w.width; ++r) {
+        const float* wrow = weights + static_cast<std::size_t>(r) * w.padded;
+        for (int c = 0; c < w.width; c += 4) {
+            f4 ko[4], kd[4];
+            for (int j = 0; j < 4; ++j) {
+                const std::size_t i = at[j] + static_cast<std::size_t>(r) * map.cols + c;
+                f4 o, dark, kc;
+                fp[j].four(load4(map.maps[SMAP_GEO_DEPTH] + i),
+                           load4(map.maps[SMAP_GEO_COVERAGE] + i),
+                           load4(map.maps[SMAP_HAIR_DEPTH] + i),
+                           load4(map.maps[SMAP_HAIR_OPACITY] + i), o, dark, kc);
+                const f4 k = kernel_weights(fp[j], w, wrow + c, kc);
+                ko[j] = k * o;
+                kd[j] = k * dark;
+            }
+            const int lanes = std::min(4, w.width - c);
+            for (int l = 0; l < lanes; ++l) {
+                s += lane(ko, l);
+                d += lane(kd, l);
+            }
+        }
+    }
+    for (int j = 0; j < 4; ++j) {
+        S[j] = s[j];
+        D[j] = d[j];
+    }
+}
+
+}  // namespace
+
 float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
     const MapParams& p = e->params;
     if (p.map.encoding == -1 || e->kernel_count < 1) return 1.0f;
 
     // The point in the light's space and where it falls on the map.
-    const kivPoint L = P * e->matrix;
-    float d = std::sqrt(L.x * L.x + L.y * L.y + L.z * L.z);
-    if (d < 1e-5f) d = 0.0f;
-    float sx, sy, u, v;
-    smCalcShadowScreenPoint(e, L, sx, sy, u, v);
-    float B = 1.0f;
-    kivVector rgb;
-    if (smCalcProjection(e, u, v, rgb)) B = 0.299f * rgb.x + 0.587f * rgb.y + 0.144f * rgb.z;
+    const map_point m = locate(e, P);
 
     // Filter the occlusion and the darkness over the map pixels around it.
     // A window wholly off the map (or a point with no place on it) reads
     // nothing; the test also keeps the pixel arithmetic within int.
     const window_shape shape(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
-    const filter_point fp(*e, d, s);
+    const filter_point fp(*e, m.d, s);
     window_filter filter(p.map, fp, shape, window_weights(*e, shape));
     const float reach = static_cast<float>(shape.R + 1);
-    if (sx > -reach && sx < static_cast<float>(p.map.cols) + reach && sy > -reach &&
-        sy < static_cast<float>(p.map.lines) + reach) {
-        filter.run(static_cast<int>(sx), static_cast<int>(sy));
+    if (m.sx > -reach && m.sx < static_cast<float>(p.map.cols) + reach && m.sy > -reach &&
+        m.sy < static_cast<float>(p.map.lines) + reach) {
+        filter.run(static_cast<int>(m.sx), static_cast<int>(m.sy));
     } else {
         filter.run_outside();
     }
-    const float S = std::min(filter.S, 1.0f);
-    const float D = filter.D;
-    return (1.0f - S) * B * D + (1.0f - D);
+    return shadow_mult(filter.S, filter.D, m.B);
+}
+
+void smCalcShadowMultForPoints(ShadowMapInfo* e, int n, const kivPoint* P, const float* s,
+                               float* out) {
+    const MapParams& p = e->params;
+    if (p.map.encoding == -1 || e->kernel_count < 1) {
+        std::fill(out, out + std::max(n, 0), 1.0f);
+        return;
+    }
+    const window_shape shape(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
+    const float* weights = window_weights(*e, shape);
+    // Points whose windows lie on the map gather in fours; the others, and
+    // the last few, are looked up one at a time.
+    filter_point fp[4];
+    int cx[4], cy[4], index[4];
+    float B[4], S[4], D[4];
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+        const map_point m = locate(e, P[i]);
+        if (!window_on_map(p.map, shape, m, cx[k], cy[k])) {
+            out[i] = smCalcShadowMultForPoint(e, P[i], s[i]);
+            continue;
+        }
+        fp[k] = filter_point(*e, m.d, s[i]);
+        B[k] = m.B;
+        index[k] = i;
+        if (++k < 4) continue;
+        filter_four(p.map, shape, weights, fp, cx, cy, S, D);
+        for (int j = 0; j < 4; ++j) out[index[j]] = shadow_mult(S[j], D[j], B[j]);
+        k = 0;
+    }
+    for (int j = 0; j < k; ++j)
+        out[index[j]] = smCalcShadowMultForPoint(e, P[index[j]], s[index[j]]);
 }
 
 float smCalcAutoShadeMult(ShadowMapInfo* e, const kivVector& N, float t) {

@@ -114,6 +114,11 @@ int smCalcProjection(ShadowMapInfo* entry, float u, float v, kivVector& rgb);
 // occluders next to the light to obj_filter_size for occluders next to
 // the point, and darkens by lgt_darkness and obj_darkness likewise.
 float smCalcShadowMultForPoint(ShadowMapInfo* entry, const kivPoint& P, float root_scale);
+// The same for n points at once, point i with root scale root_scale[i],
+// into out[i]: the very values of one lookup per point, worked out four
+// points side by side.
+void smCalcShadowMultForPoints(ShadowMapInfo* entry, int n, const kivPoint* P,
+                               const float* root_scale, float* out);
 // The auto-shading multiplier for a hair with root normal N at position t
 // (0 root ... 1 tip) along it: self-shading towards the root times a
 // back-shadow term from the angle between the light's direction and N.

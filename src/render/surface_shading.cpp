@@ -107,9 +107,51 @@ bool surface_layer::same_surface(const point& s, const float* p) {
     return std::fabs(off) <= kSameSurface * s.depth;
 }
 
-void surface_layer::draw_polygon(const hair_camera& cam, int n, const kivPoint* pts,
-                                 const kivVector* nrm, std::int32_t model) {
-    // Camera space; a polygon wholly behind the near plane draws nothing.
+// A triangle as the camera sees it: its corners in z-buffer samples with
+// their camera-space positions and normals, the samples it may touch, and
+// its model.
+struct surface_layer::triangle {
+    surf_vertex v[3];
+    int box[4];  // lowest column and row, highest column and row
+    std::int32_t model;
+};
+
+namespace {
+
+// The triangles of a fan over the near-clipped camera-space polygon poly of
+// n corners that land inside a window of cols x lines samples, handed to add.
+template <class Triangle, class Add>
+void project_polygon(const hair_camera& cam, int n, const corner* poly, std::int32_t model,
+                     int cols, int lines, Add&& add) {
+    const cam_window& w = cam.get_window();
+    for (int k = 1; k + 1 < n; ++k) {
+        const corner* tri[3] = {&poly[0], &poly[k], &poly[k + 1]};
+        Triangle t;
+        t.model = model;
+        bool ok = true;
+        for (int j = 0; j < 3 && ok; ++j) {
+            float px = 0.0f, py = 0.0f;
+            ok = cam.project(tri[j]->p, px, py);
+            t.v[j] = {
+                px - w.lowx,
+                py - w.lowy,
+                {tri[j]->p.x, tri[j]->p.y, tri[j]->p.z, tri[j]->n.x, tri[j]->n.y, tri[j]->n.z}};
+            ok = ok && scan::finite_xy(t.v[j].x, t.v[j].y);
+            const int bx = scan::pixel_floor(t.v[j].x), by = scan::pixel_floor(t.v[j].y);
+            if (j == 0 || bx < t.box[0]) t.box[0] = bx;
+            if (j == 0 || by < t.box[1]) t.box[1] = by;
+            if (j == 0 || bx > t.box[2]) t.box[2] = bx;
+            if (j == 0 || by > t.box[3]) t.box[3] = by;
+        }
+        if (!ok || t.box[2] < 0 || t.box[0] >= cols || t.box[3] < 0 || t.box[1] >= lines) continue;
+        add(t);
+    }
+}
+
+// The corners of a polygon in camera space, clipped to the near plane;
+// 0 for a polygon wholly behind it. out needs room for 8.
+int to_camera(const hair_camera& cam, int n, const kivPoint* pts, const kivVector* nrm,
+              corner* out) {
     const kivMatrix& m = const_cast<hair_camera&>(cam).get_matrix();
     corner c[4];
     int behind = 0;
@@ -118,112 +160,110 @@ void surface_layer::draw_polygon(const hair_camera& cam, int n, const kivPoint* 
         c[i].n = nrm[i] * m;
         if (c[i].p.z > kNear) ++behind;
     }
-    if (behind == n) return;
-    corner clipped[8];
-    const corner* poly = c;
-    if (behind > 0) {
-        n = clip_near(n, c, clipped);
-        poly = clipped;
-    }
-
-    // Fans of triangles: any convex polygon, including a clipped pentagon.
-    const cam_window& w = cam.get_window();
-    const scan::limits lim = scan::limits::window(cols_, lines_);
-    point* const points = points_.data();
-    std::int32_t* const models = model_.data();
-    const int cols = cols_;
-    for (int k = 1; k + 1 < n; ++k) {
-        const corner* tri[3] = {&poly[0], &poly[k], &poly[k + 1]};
-        surf_vertex v[3];
-        int box[4] = {0, 0, 0, 0};
-        bool ok = true;
-        for (int j = 0; j < 3 && ok; ++j) {
-            float px = 0.0f, py = 0.0f;
-            ok = cam.project(tri[j]->p, px, py);
-            v[j] = {px - w.lowx,
-                    py - w.lowy,
-                    {tri[j]->p.x, tri[j]->p.y, tri[j]->p.z, tri[j]->n.x, tri[j]->n.y, tri[j]->n.z}};
-            ok = ok && scan::finite_xy(v[j].x, v[j].y);
-            const int bx = scan::pixel_floor(v[j].x), by = scan::pixel_floor(v[j].y);
-            if (j == 0 || bx < box[0]) box[0] = bx;
-            if (j == 0 || by < box[1]) box[1] = by;
-            if (j == 0 || bx > box[2]) box[2] = bx;
-            if (j == 0 || by > box[3]) box[3] = by;
-        }
-        if (!ok || box[2] < 0 || box[0] >= cols_ || box[3] < 0 || box[1] >= lines_) continue;
-        // Both windings: the chain split takes either.
-        int order[3];
-        scan::sort_by_y(3, v, order);
-        surf_vertex left[4], right[4];
-        int nl = 0, nr = 0;
-        if (!scan::split_chains(3, v, order, false, left, nl, right, nr)) continue;
-        // Each touched sample keeps the nearest surface point; pieces of one
-        // surface at the same depth (polygons meeting inside a sample) are
-        // averaged by their areas, which puts the point back at the centre.
-        scan::fill<6>(
-            box, nl, left, nr, right, lim, 6,
-            [points, models, cols, model](int col, int row, float coverage, const float* p) {
-                if (!(p[2] <= kNear)) return;
-                const float d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-                const std::size_t i = static_cast<std::size_t>(row) * cols + col;
-                point& s = points[i];
-                if (models[i] == model && same_surface(s, p)) {
-                    const float total = s.coverage + coverage;
-                    if (!(total > 0.0f)) return;
-                    const float w0 = s.coverage / total, w1 = coverage / total;
-                    for (int k = 0; k < 3; ++k) {
-                        s.p[k] = s.p[k] * w0 + p[k] * w1;
-                        s.n[k] = s.n[k] * w0 + p[3 + k] * w1;
-                    }
-                    s.depth = std::min(s.depth, d);
-                    s.coverage = total;
-                    return;
-                }
-                if (models[i] >= 0 && !(d < s.depth)) return;
-                s = {d, coverage, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}};
-                models[i] = model;
-            });
-    }
+    if (behind == n) return 0;
+    if (behind > 0) return clip_near(n, c, out);
+    for (int i = 0; i < n; ++i) out[i] = c[i];
+    return n;
 }
 
-int surface_layer::build(const hair_camera& cam, int which,
-                         const std::vector<surface_color>& colors) {
-    clear();
-    const hair_zbuffer* zb = cam.zbuffer();
-    if (zb == nullptr) return 0;
-    const int count = mdldb_capacity(which);
-    const int lights = lgtdb_count();
-    std::vector<kivColor> model_colors(count,
-                                       kivColor(kDefaultGrey, kDefaultGrey, kDefaultGrey, 1));
-    std::vector<unsigned char> linked(static_cast<std::size_t>(count) * lights, 0);
-    std::vector<float> root_scales(count, 1.0f);
-    try {
-        lines_ = zb->lines();
-        cols_ = zb->cols();
-        const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
-        points_.assign(samples, point{});
-        model_.assign(samples, -1);
-    } catch (const std::bad_alloc&) {
-        clear();
-        return 0;
+}  // namespace
+
+void surface_layer::draw_triangle(const triangle& t, int row0, int row1, point* band) {
+    // Both windings: the chain split takes either.
+    surf_vertex v[3] = {t.v[0], t.v[1], t.v[2]};
+    int order[3];
+    scan::sort_by_y(3, v, order);
+    surf_vertex left[4], right[4];
+    int nl = 0, nr = 0;
+    if (!scan::split_chains(3, v, order, false, left, nl, right, nr)) return;
+
+    // The rows of the band, within the render region. The scan conversion
+    // works out every row on its own, so a band's rows come out as they
+    // would in the whole grid.
+    scan::limits lim = scan::limits::window(cols_, lines_);
+    if (!lim.region_on) {
+        lim.region_on = true;
+        lim.region[0] = 0;
+        lim.region[2] = cols_ - 1;
+        lim.region[1] = row0;
+        lim.region[3] = row1 - 1;
+    } else {
+        lim.region[1] = std::max(lim.region[1], row0);
+        lim.region[3] = std::min(lim.region[3], row1 - 1);
     }
 
+    // Each touched sample keeps the nearest surface point; pieces of one
+    // surface at the same depth (polygons meeting inside a sample) are
+    // averaged by their areas, which puts the point back at the centre.
+    std::int32_t* const models = model_.data();
+    const int cols = cols_;
+    const std::int32_t model = t.model;
+    scan::fill<6>(
+        t.box, nl, left, nr, right, lim, 6,
+        [band, models, cols, model, row0](int col, int row, float coverage, const float* p) {
+            if (!(p[2] <= kNear)) return;
+            const float d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+            const std::size_t i = static_cast<std::size_t>(row) * cols + col;
+            point& s = band[static_cast<std::size_t>(row - row0) * cols + col];
+            if (models[i] == model && same_surface(s, p)) {
+                const float total = s.coverage + coverage;
+                if (!(total > 0.0f)) return;
+                const float w0 = s.coverage / total, w1 = coverage / total;
+                for (int k = 0; k < 3; ++k) {
+                    s.p[k] = s.p[k] * w0 + p[k] * w1;
+                    s.n[k] = s.n[k] * w0 + p[3 + k] * w1;
+                }
+                s.depth = std::min(s.depth, d);
+                s.coverage = total;
+                return;
+            }
+            if (models[i] >= 0 && !(d < s.depth)) return;
+            s = {d, coverage, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}};
+            models[i] = model;
+        });
+}
+surface_layer::model_table surface_layer::tables(int which,
+                                                 const std::vector<surface_color>& colors) {
+    model_table t;
+    const int count = mdldb_capacity(which);
+    t.lights = lgtdb_count();
+    t.colors.assign(count, kivColor(kDefaultGrey, kDefaultGrey, kDefaultGrey, 1));
+    t.linked.assign(static_cast<std::size_t>(count) * t.lights, 0);
+    t.root_scales.assign(count, 1.0f);
     for (int i = 0; i < count; ++i) {
-        hair_model* m = mdldb_get_index(i, which);
+        const hair_model* m = mdldb_get_index(i, which);
         if (m == nullptr || !drawn(*m)) continue;
-        // Per model, once: its colour, its lights and its root scale.
         const char* name = m->name_text();
         for (const surface_color& c : colors)
-            if (c.model == name) model_colors[i] = c.color;
-        for (int l = 0; l < lights; ++l) {
+            if (c.model == name) t.colors[i] = c.color;
+        for (int l = 0; l < t.lights; ++l) {
             const hair_light* light = lgtdb_get_index(l, which);
             for (int k = 0; light != nullptr && k < light->link_count; ++k) {
                 if (light->links[k] == nullptr) break;
-                if (std::strcmp(light->links[k]->name, name) == 0) ++linked[i * lights + l];
+                if (std::strcmp(light->links[k]->name, name) == 0) ++t.linked[i * t.lights + l];
             }
         }
-        root_scales[i] = m->root_scale;
+        t.root_scales[i] = m->root_scale;
+    }
+    return t;
+}
 
+void surface_layer::project_models(const hair_camera& cam, int which, std::size_t cap,
+                                   std::vector<triangle>& tris) {
+    // Past cap triangles the whole grid of points costs less than the list.
+    auto add = [&](const triangle& t) {
+        if (whole_) return draw_triangle(t, 0, lines_, points_.data());
+        tris.push_back(t);
+        if (tris.size() <= cap) return;
+        whole_ = true;
+        points_.assign(static_cast<std::size_t>(lines_) * cols_, point{});
+        for (const triangle& u : tris) draw_triangle(u, 0, lines_, points_.data());
+        std::vector<triangle>().swap(tris);
+    };
+    const int count = mdldb_capacity(which);
+    for (int i = 0; i < count; ++i) {
+        hair_model* m = mdldb_get_index(i, which);
+        if (m == nullptr || !drawn(*m)) continue;
         // The polygons: the mesh itself or a tessellation of the surface.
         std::unique_ptr<kivPolygons> tessellation;
         kivPolygons* mesh = m->polygons();
@@ -234,6 +274,7 @@ int surface_layer::build(const hair_camera& cam, int which,
         if (mesh == nullptr) continue;
         kivPoint pts[4];
         kivVector nrm[4];
+        corner poly[8];
         int nb = 0;
         const bool smooth = mesh->get_nb_norms() > 0;
         for (int p = 0; p < mesh->get_nb_polys(); ++p) {
@@ -243,46 +284,129 @@ int surface_layer::build(const hair_camera& cam, int which,
                 const kivVector facet = kivVector(pts[1] - pts[0]) ^ kivVector(pts[2] - pts[0]);
                 for (int k = 0; k < nb; ++k) nrm[k] = facet;
             }
-            draw_polygon(cam, nb, pts, nrm, i);
+            const int n = to_camera(cam, nb, pts, nrm, poly);
+            project_polygon<triangle>(cam, n, poly, i, cols_, lines_, add);
         }
     }
-    shade(which, model_colors, linked, root_scales, lights);
+}
+
+int surface_layer::build(const hair_camera& cam, int which,
+                         const std::vector<surface_color>& colors) {
+    clear();
+    const hair_zbuffer* zb = cam.zbuffer();
+    if (zb == nullptr) return 0;
+    try {
+        const model_table table = tables(which, colors);
+        lines_ = zb->lines();
+        cols_ = zb->cols();
+        const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
+        model_.assign(samples, -1);
+        rgb_.assign(samples * 3, 0.0f);
+
+        // Whole rows per band; no bands when one would hold the grid.
+        const std::size_t per_band = band_samples_ / static_cast<std::size_t>(std::max(cols_, 1));
+        const int rows = band_samples_ == 0 ? lines_
+                                            : static_cast<int>(std::max<std::size_t>(
+                                                  1, std::min<std::size_t>(per_band, lines_)));
+        whole_ = rows >= lines_;
+        if (whole_) points_.assign(samples, point{});
+        std::vector<triangle> tris;
+        project_models(cam, which, samples * sizeof(point) / 2 / sizeof(triangle), tris);
+        if (whole_) {
+            shade(which, table, points_.data(), 0, lines_);
+        } else {
+            // Each band of the render region's rows: its points from the
+            // triangles that reach it, in the order they came, then its
+            // shading.
+            points_.assign(static_cast<std::size_t>(rows) * cols_, point{});
+            const scan::limits lim = scan::limits::window(cols_, lines_);
+            for (int row0 = lim.row_lo(); row0 <= lim.row_hi(); row0 += rows) {
+                const int row1 = std::min(row0 + rows, lim.row_hi() + 1);
+                for (const triangle& t : tris)
+                    if (t.box[1] < row1 && t.box[3] >= row0)
+                        draw_triangle(t, row0, row1, points_.data());
+                shade(which, table, points_.data(), row0, row1);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        clear();
+        return 0;
+    }
     points_.clear();
     points_.shrink_to_fit();
     return 1;
 }
 
-void surface_layer::shade(int which, const std::vector<kivColor>& model_colors,
-                          const std::vector<unsigned char>& linked,
-                          const std::vector<float>& root_scales, int light_count) {
-    rgb_.assign(model_.size() * 3, 0.0f);
-    const float saved_scale = defs.root_scale;
-    for (std::size_t i = 0; i < model_.size(); ++i) {
-        const int m = model_[i];
-        if (m < 0) continue;
-        const point& s = points_[i];
-        const kivPoint P(s.p[0], s.p[1], s.p[2]);
-        // The normal towards the eye: a surface seen from behind shows that side.
-        kivVector N(s.n[0], s.n[1], s.n[2]);
-        if (N.norm() == 0.0f) continue;
-        if (N * kivVector(P.x, P.y, P.z) > 0.0f) N = -N;
-        defs.root_scale = root_scales[m];
-        kivColor sum;
-        for (int l = 0; l < light_count; ++l) {
-            const int times = linked[static_cast<std::size_t>(m) * light_count + l];
-            if (times == 0) continue;
-            const hair_light* light = lgtdb_get_index(l, which);
-            const float I = light->lighting(P, N, 0.5f);
-            if (!(I > 0.0f)) continue;
-            kivVector L = light->light_vector(P);
-            if (L.norm() == 0.0f) continue;
-            const float facing = N * L;
-            if (facing > 0.0f) sum += light->color * (I * facing * static_cast<float>(times));
+void surface_layer::shade(int which, const model_table& t, const point* band, int row0, int row1) {
+    // One row at a time, light by light: the samples a light faces go to
+    // it together, so that their shadow lookups are made side by side.
+    // Each sample still adds its lights in their order.
+    const std::size_t cols = static_cast<std::size_t>(cols_);
+    std::vector<kivPoint> P(cols), bp(cols);
+    std::vector<kivVector> N(cols), bn(cols);
+    std::vector<kivColor> sum(cols);
+    std::vector<float> scale(cols), facing(cols), times(cols), I(cols);
+    std::vector<int> at(cols);
+    for (int row = row0; row < row1; ++row) {
+        const std::size_t first = static_cast<std::size_t>(row) * cols;
+        const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
+        const std::int32_t* models = model_.data() + first;
+        for (std::size_t x = 0; x < cols; ++x) {
+            if (models[x] < 0) continue;
+            const point& s = pts[x];
+            P[x] = kivPoint(s.p[0], s.p[1], s.p[2]);
+            // The normal towards the eye: a surface seen from behind shows that side.
+            // A normal too short to turn into a unit one leaves the sample
+            // unlit: it becomes zero, which gather_lit passes over.
+            N[x] = kivVector(s.n[0], s.n[1], s.n[2]);
+            if (N[x].norm() == 0.0f) N[x] = kivVector(0, 0, 0);
+            if (N[x] * kivVector(P[x].x, P[x].y, P[x].z) > 0.0f) N[x] = -N[x];
+            sum[x] = kivColor();
         }
-        const kivColor& c = model_colors[m];
-        rgb_[i * 3 + 0] = sum.r * c.r;
-        rgb_[i * 3 + 1] = sum.g * c.g;
-        rgb_[i * 3 + 2] = sum.b * c.b;
+        for (int l = 0; l < t.lights; ++l) {
+            const hair_light* light = lgtdb_get_index(l, which);
+            const int n = gather_lit(*light, t, l, models, P.data(), N.data(), bp.data(), bn.data(),
+                                     scale.data(), facing.data(), times.data(), at.data());
+            light->lighting_many(n, bp.data(), bn.data(), scale.data(), 0.5f, I.data());
+            for (int j = 0; j < n; ++j)
+                if (I[j] > 0.0f) sum[at[j]] += light->color * (I[j] * facing[j] * times[j]);
+        }
+        for (std::size_t x = 0; x < cols; ++x) {
+            if (models[x] < 0) continue;
+            const kivColor& c = t.colors[models[x]];
+            float* rgb = &rgb_[(first + x) * 3];
+            rgb[0] = sum[x].r * c.r;
+            rgb[1] = sum[x].g * c.g;
+            rgb[2] = sum[x].b * c.b;
+        }
     }
-    defs.root_scale = saved_scale;
+}
+
+int surface_layer::gather_lit(const hair_light& light, const model_table& t, int l,
+                              const std::int32_t* models, const kivPoint* P, const kivVector* N,
+                              kivPoint* bp, kivVector* bn, float* scale, float* facing,
+                              float* times, int* at) const {
+    int n = 0;
+    for (int x = 0; x < cols_; ++x) {
+        const int m = models[x];
+        if (m < 0 || N[x].sqrd_length() == 0.0f) continue;
+        const int k = t.linked[static_cast<std::size_t>(m) * t.lights + l];
+        if (k == 0) continue;
+        // Only a light in front of the surface adds: test that before the
+        // lighting and its shadow lookup.
+        kivVector L = light.light_vector(P[x]);
+        if (L.norm() == 0.0f) {
+            light.lighting(P[x], N[x], 0.5f);  // for its message at the light itself
+            continue;
+        }
+        const float f = N[x] * L;
+        if (!(f > 0.0f)) continue;
+        bp[n] = P[x];
+        bn[n] = N[x];
+        scale[n] = t.root_scales[m];
+        facing[n] = f;
+        times[n] = static_cast<float>(k);
+        at[n++] = x;
+    }
+    return n;
 }

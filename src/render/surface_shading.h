@@ -3,8 +3,9 @@
 // The geometry z-buffer (geometry_occlusion.h) records only how near the
 // scene's surfaces are and how much of each sample they cover. The surface
 // layer adds what they look like: it scan-converts the visible polygons and
-// NURBS surfaces of the scene once more, keeps per z-buffer sample the
-// nearest surface point with its interpolated normal, and shades it diffuse
+// NURBS surfaces of the scene once more, a band of rows at a time, keeps per
+// z-buffer sample the nearest surface point with its interpolated normal,
+// and shades it diffuse
 // (Lambert) under the scene's lights, each light lighting the models it is
 // linked to, with the lights' falloff, cone and shadow multipliers. The
 // output passes (exr_output.h) put the shaded surface at the geometry's
@@ -26,6 +27,7 @@
 KORVO_EXPORT_BEGIN
 
 class hair_camera;
+struct hair_light;
 
 // The colour of one model's surface.
 struct surface_color {
@@ -61,6 +63,13 @@ class surface_layer {
         return model_[i] < 0 ? nullptr : &rgb_[i * 3];
     }
 
+    // Samples drawn and shaded at a time: the surfaces are drawn and shaded
+    // in bands of whole rows of about this many samples, so that the
+    // nearest points of one band only are held. 0 draws the whole grid at
+    // once. Bands give the same layer as the whole grid.
+    static constexpr std::size_t kBandSamples = std::size_t{1} << 17;
+    void set_band_samples(std::size_t n) { band_samples_ = n; }
+
   private:
     // The nearest surface point of each sample, before shading.
     struct point {
@@ -69,16 +78,40 @@ class surface_layer {
         float p[3];      // camera-space position
         float n[3];      // camera-space normal (not unit)
     };
+    // A projected triangle of a model (surface_shading.cpp).
+    struct triangle;
+    // What shading needs of each model: its colour, its root scale and how
+    // many times each light lights it.
+    struct model_table {
+        std::vector<kivColor> colors;
+        std::vector<unsigned char> linked;  // models x lights
+        std::vector<float> root_scales;
+        int lights = 0;
+    };
     static bool same_surface(const point& s, const float* p);
-    void draw_polygon(const hair_camera& cam, int n, const kivPoint* pts, const kivVector* nrm,
-                      std::int32_t model);
-    void shade(int which, const std::vector<kivColor>& model_colors,
-               const std::vector<unsigned char>& linked, const std::vector<float>& root_scales,
-               int light_count);
+    static model_table tables(int which, const std::vector<surface_color>& colors);
+    // The triangles of every drawn model, in model and polygon order, into
+    // tris; when there are more than cap, everything is drawn into the whole
+    // grid (points_) instead, as it comes, and tris is left empty.
+    void project_models(const hair_camera& cam, int which, std::size_t cap,
+                        std::vector<triangle>& tris);
+    void draw_triangle(const triangle& t, int row0, int row1, point* band);
+    // Shades rows row0 ... row1 - 1 from their points, band[0] being the
+    // first sample of row0.
+    void shade(int which, const model_table& t, const point* band, int row0, int row1);
+    // The samples of one row (models, points P, normals N) that light l of
+    // table t lights and faces, into the b arrays: position, normal, root
+    // scale, facing (cosine to the light), times linked, column. Returns
+    // how many.
+    int gather_lit(const hair_light& light, const model_table& t, int l, const std::int32_t* models,
+                   const kivPoint* P, const kivVector* N, kivPoint* bp, kivVector* bn, float* scale,
+                   float* facing, float* times, int* at) const;
 
     int lines_ = 0;
     int cols_ = 0;
-    std::vector<point> points_;        // lines × cols while drawing
+    std::size_t band_samples_ = kBandSamples;
+    bool whole_ = false;               // drawing into the whole grid
+    std::vector<point> points_;        // the band's (or the grid's) points while drawing
     std::vector<std::int32_t> model_;  // model of each sample, -1 for none
     std::vector<float> rgb_;           // shaded colour, 3 per sample
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -170,4 +171,81 @@ TEST(ShadowLookup, ARatioOnAKernelBoundaryTakesTheNextKernel) {
     const kivPoint P(0.0f, 0.0f, -3.0f);
     EXPECT_LT(smCalcShadowMultForPoint(&m.e, P, 1.0f), 0.99f);
     EXPECT_NEAR(smCalcShadowMultForPoint(&m.e, P, 1.0f), reference(m.e, P, 1.0), 2e-5);
+}
+
+namespace {
+
+// n seeded points over the map (inside, over the border and off it) and
+// root scales for them.
+void scatter(const lookup_entry& m, int n, std::mt19937& rng, std::vector<kivPoint>& P,
+             std::vector<float>& s) {
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    const ShadowMap& map = m.e.params.map;
+    P.clear(), s.clear();
+    for (int i = 0; i < n; ++i) {
+        const float px = -6.0f + (map.cols + 12.0f) * u(rng),
+                    py = -6.0f + (map.lines + 12.0f) * u(rng);
+        P.push_back(over_pixel(m, px, py, -(9.0f + 2.0f * u(rng))));
+        s.push_back(0.5f + 1.5f * u(rng));
+    }
+}
+
+}  // namespace
+
+TEST(ShadowLookup, ManyPointsAtOnceGiveTheBitsOfOneAtATime) {
+    // Kernel sets picked lane-parallel and lane by lane, laid out or not;
+    // counts that leave a few points over after the fours.
+    const int sizes[][2] = {{1, 1}, {3, 7}, {7, 3}, {1, 9}, {5, 15}};
+    std::mt19937 rng(5);
+    std::vector<kivPoint> P;
+    std::vector<float> s;
+    for (const auto& fs : sizes) {
+        lookup_entry m(40, 30, fs[0], fs[1]);
+        fill_random(m, rng);
+        for (int laid_out = 0; laid_out < 2; ++laid_out) {
+            if (laid_out) {
+                ASSERT_TRUE(smMakeWindowWeights(&m.e));
+            }
+            for (int n : {0, 3, 4, 61}) {
+                scatter(m, n, rng, P, s);
+                std::vector<float> many(n + 1, -7.0f);
+                smCalcShadowMultForPoints(&m.e, n, P.data(), s.data(), many.data());
+                EXPECT_EQ(many[n], -7.0f);
+                for (int i = 0; i < n; ++i) {
+                    const float one = smCalcShadowMultForPoint(&m.e, P[i], s[i]);
+                    ASSERT_EQ(std::memcmp(&many[i], &one, sizeof one), 0)
+                        << fs[0] << "/" << fs[1] << " point " << i << " of " << n;
+                }
+            }
+        }
+    }
+}
+
+TEST(ShadowLookup, ALightLitAtManyPointsGivesTheBitsOfOnePointAtATime) {
+    // A spot at the origin looking down -z, shadowed by entry 0, whose cone
+    // leaves some of the points dark.
+    SettingsGuard guard;
+    lookup_entry m(40, 30, 3, 7);
+    std::mt19937 rng(11);
+    fill_random(m, rng);
+    defs.shadows.entries = &m.e, defs.shadows.count = 1, defs.shadows.use_shadows = 1;
+    hair_light spot;
+    spot.type = LIGHT_SPOT, spot.direction = kivVector(0, 0, -1), spot.cone = 28;
+    spot.penumbra = 5, spot.smap_index = 0;
+    std::vector<kivPoint> P;
+    std::vector<float> s, many(101);
+    scatter(m, 101, rng, P, s);
+    const std::vector<kivVector> N(P.size(), kivVector(0, 0, 1));
+    spot.lighting_many(101, P.data(), N.data(), s.data(), 0.5f, many.data());
+    int dark = 0, shadowed = 0;
+    for (int i = 0; i < 101; ++i) {
+        defs.root_scale = s[i];
+        const float one = spot.lighting(P[i], N[i], 0.5f);
+        ASSERT_EQ(std::memcmp(&many[i], &one, sizeof one), 0) << i;
+        dark += one == 0.0f;
+        shadowed += one > 0.0f && one < spot.unshadowed(P[i], N[i]);
+    }
+    EXPECT_GT(dark, 5);
+    EXPECT_GT(shadowed, 5);
+    defs.shadows.entries = nullptr;
 }

@@ -1,0 +1,87 @@
+// The shaded surface layer: bands of rows give the layer of the whole grid.
+#include <cstring>
+
+#include "render/surface_shading.h"
+#include "render_support.h"
+
+namespace {
+
+using render_test::add_light;
+
+class Surfaces : public render_test::RasterTest {
+  protected:
+    // A model of n x n flat quads from corner a (low x, low y) to b, z
+    // changing with y; camera space is world space.
+    static void grid(const char* name, const kivPoint& a, const kivPoint& b, int n) {
+        hair_model* m = mdldb_get_new(0);
+        mdldb_set_type(m, MODEL_POLY, name);
+        kivPolygons* p = m->polygons();
+        p->set_nb_verts((n + 1) * (n + 1));
+        p->set_nb_polys(n * n);
+        for (int v = 0; v < (n + 1) * (n + 1); ++v) {
+            const float s = float(v % (n + 1)) / n, t = float(v / (n + 1)) / n;
+            p->set_vert(
+                v, kivPoint(a.x + (b.x - a.x) * s, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t));
+        }
+        for (int q = 0; q < n * n; ++q) {
+            const int v = q + q / n;
+            p->set_poly(q, kivPoly{4, {v, v + 1, v + n + 2, v + n + 1}, {}, {}});
+        }
+    }
+
+    // Drawn or not and r, g, b of every sample, built with bands of the size.
+    std::vector<float> shade(std::size_t band_samples) {
+        surface_layer s;
+        s.set_band_samples(band_samples);
+        EXPECT_EQ(s.build(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}), 1);
+        std::vector<float> out;
+        for (int i = 0; i < 48 * 64; ++i) {
+            const float* rgb = s.color(i / 64, i % 64);
+            out.insert(out.end(),
+                       {rgb ? 1.0f : 0.0f, rgb ? rgb[0] : 0, rgb ? rgb[1] : 0, rgb ? rgb[2] : 0});
+        }
+        return out;
+    }
+
+    // Every band size gives the bytes of the whole grid, which has lit samples.
+    void expect_bands_match(const char* what) {
+        const std::vector<float> whole = shade(0);
+        int lit = 0;
+        for (std::size_t i = 0; i < whole.size(); i += 4) lit += whole[i + 1] > 0.0f;
+        EXPECT_GT(lit, 100) << what;
+        for (std::size_t band : {64, 7 * 64 + 5, 1000}) {
+            const std::vector<float> got = shade(band);
+            for (std::size_t i = 0; i < got.size(); ++i)
+                ASSERT_EQ(std::memcmp(&got[i], &whole[i], sizeof(float)), 0)
+                    << what << " band " << band << " sample " << i / 4 % 64 << "," << i / 256;
+        }
+    }
+};
+
+TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
+    ASSERT_EQ(mdldb_init(4, 0), 1);
+    // A tilted floor, a card in front of part of it, one behind; a point
+    // light and a spot whose cone leaves part of the floor dark, linked twice.
+    grid("floor", at(-4, 2, -12), at(70, 44, -8), 6);
+    grid("card", at(20, 10, -7), at(40, 30, -7), 1);
+    grid("behind", at(0, 0, -20), at(64, 48, -20), 2);
+    add_light(LIGHT_POINT, kivColor(0.3f, 0.5f, 0.7f), {"floor", "card"})->position =
+        kivPoint(-3, 4, 2);
+    hair_light* spot = add_light(LIGHT_SPOT, kivColor(1, 0.9f, 0.8f), {"floor", "card", "floor"});
+    spot->position = kivPoint(2, 1, 0), spot->direction = kivVector(0, -0.196f, -0.98f);
+    spot->cone = 30, spot->penumbra = 10;
+    expect_bands_match("plain");
+
+    defs.region_on = 1;
+    const int region[4] = {5, 3, 50, 40};
+    std::memcpy(defs.region, region, sizeof region);
+    expect_bands_match("region");
+
+    // More triangles than the grid has room for: the layer stops listing
+    // them part way and draws into the whole grid.
+    defs.region_on = 0;
+    grid("floor", at(-4, -4, -12), at(70, 52, -8), 40);
+    expect_bands_match("fine");
+}
+
+}  // namespace
