@@ -159,13 +159,15 @@ struct hair_zbuffer::layout {
     bool in_front(float z) const { return !geo || z <= zmin; }
 };
 
-hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells)
+hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells,
+                           geometry_sample* geo)
     : lines_(lines),
       cols_(cols),
       list_size_(list_size),
       last_(list_size + 2),
       records_per_chunk_(static_cast<int>(kPixelChunkBytes / (16 * (list_size + 3)))),
       cells_(cells),
+      geo_(geo),
       chunk_list_(nullptr),
       chunk_used_(0),
       chunks_(0) {}
@@ -176,19 +178,26 @@ hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (n > kMaxCells) return nullptr;
     list_size = std::clamp(list_size, 1, kMaxListSize);
     pixel_slot** cells = new (std::nothrow) pixel_slot*[n]();
-    if (cells == nullptr) return nullptr;
-    hair_zbuffer* zb = new (std::nothrow) hair_zbuffer(lines, cols, list_size, cells);
-    if (zb == nullptr) delete[] cells;
+    geometry_sample* geo = new (std::nothrow) geometry_sample[n]();
+    hair_zbuffer* zb = cells != nullptr && geo != nullptr
+                           ? new (std::nothrow) hair_zbuffer(lines, cols, list_size, cells, geo)
+                           : nullptr;
+    if (zb == nullptr) {
+        delete[] cells;
+        delete[] geo;
+    }
     return zb;
 }
 
 hair_zbuffer::~hair_zbuffer() {
     clear();
     delete[] cells_;
+    delete[] geo_;
 }
 
 std::size_t hair_zbuffer::memory_bytes() const {
-    return static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*) +
+    return static_cast<std::size_t>(lines_) * cols_ *
+               (sizeof(pixel_slot*) + sizeof(geometry_sample)) +
            static_cast<std::size_t>(chunks_) * sizeof(chunk);
 }
 
@@ -212,18 +221,21 @@ void hair_zbuffer::clear() {
     }
     chunks_ = 0;
     chunk_used_ = 0;
-    std::memset(cells_, 0, static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*));
+    const std::size_t n = static_cast<std::size_t>(lines_) * cols_;
+    std::memset(cells_, 0, n * sizeof(pixel_slot*));
+    std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
 }
 
 bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
     if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
-    for (int y = row0; y < row1; ++y) {
-        for (int x = 0; x < cols_; ++x) {
-            const pixel_slot* rec = cells_[static_cast<std::size_t>(y) * cols_ + x];
-            if (std::fputc(rec ? 1 : 0, f) == EOF) return false;
-            if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
-        }
+    for (std::size_t k = index(row0, 0), end = index(row1, 0); k < end; ++k) {
+        const pixel_slot* rec = cells_[k];
+        const geometry_sample& g = geo_[k];
+        const int flags = (rec ? kBandRecord : 0) | (g.control != 0 ? kBandGeometry : 0);
+        if (std::fputc(flags, f) == EOF) return false;
+        if ((flags & kBandGeometry) && std::fwrite(&g, sizeof g, 1, f) != 1) return false;
+        if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
     }
     return std::fflush(f) == 0;
 }
@@ -231,19 +243,20 @@ bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
 bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
     if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
-    for (int y = row0; y < row1; ++y) {
-        for (int x = 0; x < cols_; ++x) {
-            pixel_slot*& cell = cells_[static_cast<std::size_t>(y) * cols_ + x];
-            const int flag = std::fgetc(f);
-            if (flag == 0) {
-                // A record of this process is dropped; its chunk keeps it.
-                cell = nullptr;
-                continue;
-            }
-            if (flag != 1) return false;
-            if (cell == nullptr) cell = new_record();
-            if (std::fread(cell, 1, bytes, f) != bytes) return false;
+    for (std::size_t k = index(row0, 0), end = index(row1, 0); k < end; ++k) {
+        const int flags = std::fgetc(f);
+        if (flags < 0 || (flags & ~(kBandRecord | kBandGeometry)) != 0) return false;
+        geometry_sample g = {0.0f, 0};
+        if ((flags & kBandGeometry) && std::fread(&g, sizeof g, 1, f) != 1) return false;
+        geo_[k] = g;
+        pixel_slot*& cell = cells_[k];
+        if (!(flags & kBandRecord)) {
+            // A record of this process is dropped; its chunk keeps it.
+            cell = nullptr;
+            continue;
         }
+        if (cell == nullptr) cell = new_record();
+        if (std::fread(cell, 1, bytes, f) != bytes) return false;
     }
     return true;
 }
@@ -264,6 +277,17 @@ pixel_slot* hair_zbuffer::new_record() {
                       static_cast<std::size_t>(chunk_used_) * record_slots();
     ++chunk_used_;
     std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * record_slots());
+    return rec;
+}
+
+pixel_slot* hair_zbuffer::record_for(pixel_slot*& cell) {
+    pixel_slot* rec = new_record();
+    const geometry_sample& g = geo_[static_cast<std::size_t>(&cell - cells_)];
+    if (g.control != 0) {
+        rec[0].zb.z = rec[0].zb.z2 = g.z;
+        rec[0].zb.control = g.control;
+    }
+    cell = rec;
     return rec;
 }
 
@@ -316,7 +340,7 @@ bool hair_zbuffer::is_visible_blurred(const pixel_slot* rec, float depth,
 
 void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
                             std::uint32_t timeslices) {
-    if (cell == nullptr) cell = new_record();
+    if (cell == nullptr) record_for(cell);
     pixel_slot* rec = cell;
     const pixel_zbuff& s0 = rec[0].zb;
 
@@ -447,6 +471,26 @@ void hair_zbuffer::move_current(pixel_slot* rec) {
 
 void hair_zbuffer::add_geometry(pixel_slot*& cell, float depth, float coverage,
                                 std::uint32_t timeslices) {
+    if (!defs.motion_blur) {
+        // Into the geometry array, and the record's slot 0 when hair was
+        // drawn first; the header bits of the record stay.
+        geometry_sample& g = geo_[static_cast<std::size_t>(&cell - cells_)];
+        if (!g.is_used()) {
+            g.z = depth;
+            g.control = pixel_zbuff::kIsUsed | (1u << 24) | enc(coverage);
+        } else {
+            g.z = std::min(g.z, depth);
+            g.control = (g.control & ~pixel_zbuff::kAreaMask) | enc(dec(g.area()) + coverage);
+        }
+        if (cell != nullptr) {
+            pixel_zbuff& s0 = cell[0].zb;
+            constexpr std::uint32_t mine =
+                pixel_zbuff::kAreaMask | pixel_zbuff::kIsUsed | (0xFu << 24);
+            s0.z = s0.z2 = g.z;
+            s0.control = (s0.control & ~mine) | g.control;
+        }
+        return;
+    }
     if (cell == nullptr) cell = new_record();
     pixel_slot* rec = cell;
     pixel_zbuff& s0 = rec[0].zb;
@@ -794,9 +838,20 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
     return count;
 }
 
-void hair_zbuffer::geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const {
+void hair_zbuffer::geometry_depth(int row, int col, float& depth, float& coverage) const {
     depth = coverage = 0.0f;
-    if (rec == nullptr || !rec[0].zb.is_used()) return;
+    if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return;
+    const std::size_t k = index(row, col);
+    const pixel_slot* rec = cells_[k];
+    if (rec == nullptr) {
+        // No record: the geometry array holds what there is.
+        const geometry_sample& g = geo_[k];
+        if (!g.is_used()) return;
+        depth = g.z;
+        coverage = dec(g.area());
+        return;
+    }
+    if (!rec[0].zb.is_used()) return;
     const pixel_zbuff& s0 = rec[0].zb;
     if (!defs.motion_blur) {
         depth = s0.z;
