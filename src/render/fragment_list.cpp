@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include <sys/mman.h>
 
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
@@ -14,6 +17,24 @@ namespace {
 
 // No z-buffer may hold more cells than this (2 GB of cell pointers).
 constexpr std::size_t kMaxCells = std::size_t(1) << 28;
+
+// --- Pages ----------------------------------------------------------------------
+
+// The size and alignment of a huge page.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+// Memory for the sample arrays and the record chunks: whole huge pages,
+// which the kernel may back with huge pages when asked, so that the
+// per-sample loops, which jump between rows and records, miss the TLB less.
+// Not zeroed; null when the memory is not there.
+void* alloc_pages(std::size_t bytes) {
+    const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(kHugePage, size);
+#ifdef MADV_HUGEPAGE
+    if (p != nullptr) madvise(p, size, MADV_HUGEPAGE);
+#endif
+    return p;
+}
 
 // --- Time slices ----------------------------------------------------------------
 
@@ -140,11 +161,6 @@ void fragment_print(const pixel_hair& h) {
 // ---------------------------------------------------------------------------
 // Records and chunks
 
-struct hair_zbuffer::chunk {
-    chunk* next;
-    alignas(16) unsigned char bytes[kPixelChunkBytes];
-};
-
 // Where the hair part of a record lies.
 struct hair_zbuffer::layout {
     int cur;     // the current-hair slot
@@ -168,37 +184,37 @@ hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cell
       records_per_chunk_(static_cast<int>(kPixelChunkBytes / (16 * (list_size + 3)))),
       cells_(cells),
       geo_(geo),
-      chunk_list_(nullptr),
-      chunk_used_(0),
-      chunks_(0) {}
+      chunk_used_(0) {}
 
 hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (lines <= 0 || cols <= 0) return nullptr;
     const std::size_t n = static_cast<std::size_t>(lines) * static_cast<std::size_t>(cols);
     if (n > kMaxCells) return nullptr;
     list_size = std::clamp(list_size, 1, kMaxListSize);
-    pixel_slot** cells = new (std::nothrow) pixel_slot*[n]();
-    geometry_sample* geo = new (std::nothrow) geometry_sample[n]();
+    auto* cells = static_cast<pixel_slot**>(alloc_pages(n * sizeof(pixel_slot*)));
+    auto* geo = static_cast<geometry_sample*>(alloc_pages(n * sizeof(geometry_sample)));
     hair_zbuffer* zb = cells != nullptr && geo != nullptr
                            ? new (std::nothrow) hair_zbuffer(lines, cols, list_size, cells, geo)
                            : nullptr;
     if (zb == nullptr) {
-        delete[] cells;
-        delete[] geo;
+        std::free(cells);
+        std::free(geo);
+        return nullptr;
     }
+    zb->clear();
     return zb;
 }
 
 hair_zbuffer::~hair_zbuffer() {
     clear();
-    delete[] cells_;
-    delete[] geo_;
+    std::free(cells_);
+    std::free(geo_);
 }
 
 std::size_t hair_zbuffer::memory_bytes() const {
     return static_cast<std::size_t>(lines_) * cols_ *
                (sizeof(pixel_slot*) + sizeof(geometry_sample)) +
-           static_cast<std::size_t>(chunks_) * sizeof(chunk);
+           chunks_.size() * kPixelChunkBytes;
 }
 
 pixel_slot** hair_zbuffer::cell(int row, int col) {
@@ -214,12 +230,8 @@ pixel_slot** hair_zbuffer::cell(int row, int col) {
 }
 
 void hair_zbuffer::clear() {
-    while (chunk_list_ != nullptr) {
-        chunk* next = chunk_list_->next;
-        delete chunk_list_;
-        chunk_list_ = next;
-    }
-    chunks_ = 0;
+    for (void* c : chunks_) std::free(c);
+    chunks_.clear();
     chunk_used_ = 0;
     const std::size_t n = static_cast<std::size_t>(lines_) * cols_;
     std::memset(cells_, 0, n * sizeof(pixel_slot*));
@@ -262,18 +274,16 @@ bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
 }
 
 pixel_slot* hair_zbuffer::new_record() {
-    if (chunk_list_ == nullptr || chunk_used_ == records_per_chunk_) {
-        chunk* c = new (std::nothrow) chunk;
+    if (chunks_.empty() || chunk_used_ == records_per_chunk_) {
+        void* c = alloc_pages(kPixelChunkBytes);
         if (c == nullptr) {
             drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
             throw FurEFailed("Memory failure");
         }
-        c->next = chunk_list_;
-        chunk_list_ = c;
+        chunks_.push_back(c);
         chunk_used_ = 0;
-        ++chunks_;
     }
-    pixel_slot* rec = reinterpret_cast<pixel_slot*>(chunk_list_->bytes) +
+    pixel_slot* rec = static_cast<pixel_slot*>(chunks_.back()) +
                       static_cast<std::size_t>(chunk_used_) * record_slots();
     ++chunk_used_;
     std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * record_slots());

@@ -17,7 +17,7 @@
 // Fragments that do not fit into the list are composited into the front or
 // behind overflow (in front of or behind the geometry of the pixel), so
 // nothing is lost but their individual depth. Records are carved from
-// 4096-byte chunks that are only released all together.
+// chunks of kPixelChunkBytes that are only released all together.
 //
 // Without motion blur a sample's geometry lives in a dense array of 8-byte
 // geometry_samples, one per sample, and a record exists only where hair
@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "foundation/render_settings.h"
 #include "foundation/vector_types.h"
@@ -149,8 +150,8 @@ static_assert(sizeof(pixel_slot) == 16, "a pixel slot is 16 bytes");
 constexpr int kBandRecord = 1;    // the sample's record follows
 constexpr int kBandGeometry = 2;  // its geometry_sample follows (before the record)
 
-// Size of the chunks that pixel records are carved from.
-constexpr std::size_t kPixelChunkBytes = 4096;
+// Size of the chunks that pixel records are carved from: a huge page.
+constexpr std::size_t kPixelChunkBytes = std::size_t(2) << 20;
 // The largest list_size whose slot indices fit the 4-bit fields.
 constexpr int kMaxListSize = 13;
 // Steps an atmosphere resolve can emit: every fragment a record can hold.
@@ -174,7 +175,7 @@ class hair_zbuffer {
     // Bytes held: the cell and geometry arrays and every chunk.
     std::size_t memory_bytes() const;
     // Number of chunks allocated.
-    int chunk_count() const { return chunks_; }
+    int chunk_count() const { return static_cast<int>(chunks_.size()); }
 
     // --- Cells ----------------------------------------------------------------
     // The cell of (row, column), which also becomes the current pixel
@@ -292,7 +293,6 @@ class hair_zbuffer {
   private:
     hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells, geometry_sample* geo);
 
-    struct chunk;
     pixel_slot* new_record();
     // The record of an empty cell (of this z-buffer) as the first hair
     // fragment creates it: slot 0 takes the sample's geometry. Stores it in
@@ -313,13 +313,12 @@ class hair_zbuffer {
     int lines_;
     int cols_;
     int list_size_;
-    int last_;               // L = list_size + 2: the last slot of a record
-    int records_per_chunk_;  // 4096 ÷ (16 × (list_size + 3))
-    pixel_slot** cells_;     // lines × cols, row-major; null is an empty pixel
-    geometry_sample* geo_;   // lines × cols, row-major; geometry without motion blur
-    chunk* chunk_list_;      // newest chunk first
-    int chunk_used_;         // records handed out from the newest chunk
-    int chunks_;
+    int last_;                   // L = list_size + 2: the last slot of a record
+    int records_per_chunk_;      // kPixelChunkBytes ÷ (16 × (list_size + 3))
+    pixel_slot** cells_;         // lines × cols, row-major; null is an empty pixel
+    geometry_sample* geo_;       // lines × cols, row-major; geometry without motion blur
+    std::vector<void*> chunks_;  // every chunk, newest last
+    int chunk_used_;             // records handed out from the newest chunk
 };
 
 // --- Compositing ----------------------------------------------------------------------
