@@ -7,8 +7,6 @@
 #include <cstring>
 #include <new>
 
-#include <sys/mman.h>
-
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
@@ -20,20 +18,13 @@ constexpr std::size_t kMaxCells = std::size_t(1) << 28;
 
 // --- Pages ----------------------------------------------------------------------
 
-// The size and alignment of a huge page.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// The alignment of the sample arrays and the record chunks: a page.
+constexpr std::size_t kPage = 4096;
 
-// Memory for the sample arrays and the record chunks: whole huge pages,
-// which the kernel may back with huge pages when asked, so that the
-// per-sample loops, which jump between rows and records, miss the TLB less.
-// Not zeroed; null when the memory is not there.
+// Memory for the sample arrays and the record chunks, in whole pages. Not
+// zeroed; null when the memory is not there.
 void* alloc_pages(std::size_t bytes) {
-    const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* p = std::aligned_alloc(kHugePage, size);
-#ifdef MADV_HUGEPAGE
-    if (p != nullptr) madvise(p, size, MADV_HUGEPAGE);
-#endif
-    return p;
+    return std::aligned_alloc(kPage, (bytes + kPage - 1) / kPage * kPage);
 }
 
 // --- Time slices ----------------------------------------------------------------
@@ -175,30 +166,32 @@ struct hair_zbuffer::layout {
     bool in_front(float z) const { return !geo || z <= zmin; }
 };
 
-hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells,
-                           geometry_sample* geo)
+hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size)
     : lines_(lines),
       cols_(cols),
       list_size_(list_size),
       last_(list_size + 2),
-      records_per_chunk_(static_cast<int>(kPixelChunkBytes / (16 * (list_size + 3)))),
-      cells_(cells),
-      geo_(geo),
+      tile_cols_(static_cast<std::size_t>(cols + kTileMask) >> kTileShift),
+      tile_lines_(static_cast<std::size_t>(lines + kTileMask) >> kTileShift),
+      records_per_chunk_(
+          static_cast<int>(kPixelChunkBytes / (sizeof(pixel_slot) * (list_size + 3)))),
+      cells_(nullptr),
+      geo_(nullptr),
       chunk_used_(0) {}
 
 hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (lines <= 0 || cols <= 0) return nullptr;
-    const std::size_t n = static_cast<std::size_t>(lines) * static_cast<std::size_t>(cols);
+    const std::size_t n =
+        static_cast<std::size_t>(lines + kTileMask) * static_cast<std::size_t>(cols + kTileMask);
     if (n > kMaxCells) return nullptr;
     list_size = std::clamp(list_size, 1, kMaxListSize);
-    auto* cells = static_cast<pixel_slot**>(alloc_pages(n * sizeof(pixel_slot*)));
-    auto* geo = static_cast<geometry_sample*>(alloc_pages(n * sizeof(geometry_sample)));
-    hair_zbuffer* zb = cells != nullptr && geo != nullptr
-                           ? new (std::nothrow) hair_zbuffer(lines, cols, list_size, cells, geo)
-                           : nullptr;
-    if (zb == nullptr) {
-        std::free(cells);
-        std::free(geo);
+    hair_zbuffer* zb = new (std::nothrow) hair_zbuffer(lines, cols, list_size);
+    if (zb == nullptr) return nullptr;
+    const std::size_t samples = zb->sample_count();
+    zb->cells_ = static_cast<pixel_slot**>(alloc_pages(samples * sizeof(pixel_slot*)));
+    zb->geo_ = static_cast<geometry_sample*>(alloc_pages(samples * sizeof(geometry_sample)));
+    if (zb->cells_ == nullptr || zb->geo_ == nullptr) {
+        delete zb;
         return nullptr;
     }
     zb->clear();
@@ -206,14 +199,17 @@ hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
 }
 
 hair_zbuffer::~hair_zbuffer() {
-    clear();
+    for (void* c : chunks_) std::free(c);
     std::free(cells_);
     std::free(geo_);
 }
 
+std::size_t hair_zbuffer::sample_count() const {
+    return tile_cols_ * tile_lines_ * kTileSamples;
+}
+
 std::size_t hair_zbuffer::memory_bytes() const {
-    return static_cast<std::size_t>(lines_) * cols_ *
-               (sizeof(pixel_slot*) + sizeof(geometry_sample)) +
+    return sample_count() * (sizeof(pixel_slot*) + sizeof(geometry_sample)) +
            chunks_.size() * kPixelChunkBytes;
 }
 
@@ -226,14 +222,14 @@ pixel_slot** hair_zbuffer::cell(int row, int col) {
     }
     defs.pixel_x = col;
     defs.pixel_y = row;
-    return &cells_[k];
+    return &cells_[index(row, col)];
 }
 
 void hair_zbuffer::clear() {
     for (void* c : chunks_) std::free(c);
     chunks_.clear();
     chunk_used_ = 0;
-    const std::size_t n = static_cast<std::size_t>(lines_) * cols_;
+    const std::size_t n = sample_count();
     std::memset(cells_, 0, n * sizeof(pixel_slot*));
     std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
 }
@@ -241,13 +237,16 @@ void hair_zbuffer::clear() {
 bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
     if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
-    for (std::size_t k = index(row0, 0), end = index(row1, 0); k < end; ++k) {
-        const pixel_slot* rec = cells_[k];
-        const geometry_sample& g = geo_[k];
-        const int flags = (rec ? kBandRecord : 0) | (g.control != 0 ? kBandGeometry : 0);
-        if (std::fputc(flags, f) == EOF) return false;
-        if ((flags & kBandGeometry) && std::fwrite(&g, sizeof g, 1, f) != 1) return false;
-        if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
+    for (int y = row0; y < row1; ++y) {
+        for (int x = 0; x < cols_; ++x) {
+            const std::size_t k = index(y, x);
+            const pixel_slot* rec = cells_[k];
+            const geometry_sample& g = geo_[k];
+            const int flags = (rec ? kBandRecord : 0) | (g.control != 0 ? kBandGeometry : 0);
+            if (std::fputc(flags, f) == EOF) return false;
+            if ((flags & kBandGeometry) && std::fwrite(&g, sizeof g, 1, f) != 1) return false;
+            if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
+        }
     }
     return std::fflush(f) == 0;
 }
@@ -255,25 +254,29 @@ bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
 bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
     if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
-    for (std::size_t k = index(row0, 0), end = index(row1, 0); k < end; ++k) {
-        const int flags = std::fgetc(f);
-        if (flags < 0 || (flags & ~(kBandRecord | kBandGeometry)) != 0) return false;
-        geometry_sample g = {0.0f, 0};
-        if ((flags & kBandGeometry) && std::fread(&g, sizeof g, 1, f) != 1) return false;
-        geo_[k] = g;
-        pixel_slot*& cell = cells_[k];
-        if (!(flags & kBandRecord)) {
-            // A record of this process is dropped; its chunk keeps it.
-            cell = nullptr;
-            continue;
+    for (int y = row0; y < row1; ++y) {
+        for (int x = 0; x < cols_; ++x) {
+            const std::size_t k = index(y, x);
+            const int flags = std::fgetc(f);
+            if (flags < 0 || (flags & ~(kBandRecord | kBandGeometry)) != 0) return false;
+            geometry_sample g = {0.0f, 0};
+            if ((flags & kBandGeometry) && std::fread(&g, sizeof g, 1, f) != 1) return false;
+            geo_[k] = g;
+            pixel_slot*& cell = cells_[k];
+            if (!(flags & kBandRecord)) {
+                // A record of this process is dropped; its chunk keeps it.
+                cell = nullptr;
+                continue;
+            }
+            if (cell == nullptr) place_record(cell);
+            if (std::fread(cell, 1, bytes, f) != bytes) return false;
         }
-        if (cell == nullptr) cell = new_record();
-        if (std::fread(cell, 1, bytes, f) != bytes) return false;
     }
     return true;
 }
 
-pixel_slot* hair_zbuffer::new_record() {
+pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
+    const std::size_t slots = static_cast<std::size_t>(record_slots());
     if (chunks_.empty() || chunk_used_ == records_per_chunk_) {
         void* c = alloc_pages(kPixelChunkBytes);
         if (c == nullptr) {
@@ -283,21 +286,21 @@ pixel_slot* hair_zbuffer::new_record() {
         chunks_.push_back(c);
         chunk_used_ = 0;
     }
-    pixel_slot* rec = static_cast<pixel_slot*>(chunks_.back()) +
-                      static_cast<std::size_t>(chunk_used_) * record_slots();
+    pixel_slot* rec =
+        static_cast<pixel_slot*>(chunks_.back()) + static_cast<std::size_t>(chunk_used_) * slots;
     ++chunk_used_;
-    std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * record_slots());
+    std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * slots);
+    cell = rec;
     return rec;
 }
 
 pixel_slot* hair_zbuffer::record_for(pixel_slot*& cell) {
-    pixel_slot* rec = new_record();
+    pixel_slot* rec = place_record(cell);
     const geometry_sample& g = geo_[static_cast<std::size_t>(&cell - cells_)];
     if (g.control != 0) {
         rec[0].zb.z = rec[0].zb.z2 = g.z;
         rec[0].zb.control = g.control;
     }
-    cell = rec;
     return rec;
 }
 
@@ -501,7 +504,7 @@ void hair_zbuffer::add_geometry(pixel_slot*& cell, float depth, float coverage,
         }
         return;
     }
-    if (cell == nullptr) cell = new_record();
+    if (cell == nullptr) place_record(cell);
     pixel_slot* rec = cell;
     pixel_zbuff& s0 = rec[0].zb;
 

@@ -150,8 +150,14 @@ static_assert(sizeof(pixel_slot) == 16, "a pixel slot is 16 bytes");
 constexpr int kBandRecord = 1;    // the sample's record follows
 constexpr int kBandGeometry = 2;  // its geometry_sample follows (before the record)
 
-// Size of the chunks that pixel records are carved from: a huge page.
-constexpr std::size_t kPixelChunkBytes = std::size_t(2) << 20;
+// The side of a tile of samples (see hair_zbuffer::index): 4.
+constexpr int kTileShift = 2;
+constexpr int kTileSide = 1 << kTileShift;
+constexpr int kTileMask = kTileSide - 1;
+constexpr int kTileSamples = kTileSide * kTileSide;
+
+// Size of the chunks that pixel records are carved from.
+constexpr std::size_t kPixelChunkBytes = std::size_t(1) << 20;
 // The largest list_size whose slot indices fit the 4-bit fields.
 constexpr int kMaxListSize = 13;
 // Steps an atmosphere resolve can emit: every fragment a record can hold.
@@ -185,17 +191,22 @@ class hair_zbuffer {
     // The cell of (row, column) for the rasterisers' per-sample loops: no
     // bounds check and no globals written. row and col must lie in the grid.
     pixel_slot*& cell_at(int row, int col) { return cells_[index(row, col)]; }
-    // The index of (row, column) in the row-major sample arrays; row and col
-    // must lie in the grid.
+    // The index of (row, column) in the sample arrays; row and col must lie
+    // in the grid. The arrays hold tiles of kTileSide × kTileSide samples,
+    // row-major inside a tile and tile after tile along the rows, so that
+    // the few samples of neighbouring rows a ribbon covers share cache lines
+    // and pages.
     std::size_t index(int row, int col) const {
-        return static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) +
-               static_cast<std::size_t>(col);
+        const std::size_t tile = static_cast<std::size_t>(row >> kTileShift) * tile_cols_ +
+                                 static_cast<std::size_t>(col >> kTileShift);
+        return (tile << (2 * kTileShift)) +
+               static_cast<std::size_t>(((row & kTileMask) << kTileShift) | (col & kTileMask));
     }
     // The record of (row, column) without side effects; null when the pixel
     // is empty or outside the grid.
     pixel_slot* record(int row, int col) const {
         if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return nullptr;
-        return cells_[static_cast<std::size_t>(row) * cols_ + col];
+        return cells_[index(row, col)];
     }
     // The geometry of (row, column) as the dense array holds it (empty with
     // motion blur); row and col must lie in the grid.
@@ -291,12 +302,16 @@ class hair_zbuffer {
     void print() const;
 
   private:
-    hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells, geometry_sample* geo);
+    hair_zbuffer(int lines, int cols, int list_size);
 
-    pixel_slot* new_record();
-    // The record of an empty cell (of this z-buffer) as the first hair
-    // fragment creates it: slot 0 takes the sample's geometry. Stores it in
-    // cell and returns it; throws as new_record.
+    // The samples of the padded grid: whole tiles.
+    std::size_t sample_count() const;
+    // A new, empty record for an empty cell (of this z-buffer), carved from
+    // the newest chunk. Stores it in cell and returns it; throws FurEFailed
+    // "Memory failure" when a chunk cannot be allocated.
+    pixel_slot* place_record(pixel_slot*& cell);
+    // The record of an empty cell as the first hair fragment creates it:
+    // slot 0 takes the sample's geometry.
     pixel_slot* record_for(pixel_slot*& cell);
     bool is_visible_blurred(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
     // The layout of a record's hair part; inline in fragment_list.cpp, its
@@ -314,9 +329,11 @@ class hair_zbuffer {
     int cols_;
     int list_size_;
     int last_;                   // L = list_size + 2: the last slot of a record
+    std::size_t tile_cols_;      // tiles along a row: cols ÷ kTileSide, rounded up
+    std::size_t tile_lines_;     // rows of tiles: lines ÷ kTileSide, rounded up
     int records_per_chunk_;      // kPixelChunkBytes ÷ (16 × (list_size + 3))
-    pixel_slot** cells_;         // lines × cols, row-major; null is an empty pixel
-    geometry_sample* geo_;       // lines × cols, row-major; geometry without motion blur
+    pixel_slot** cells_;         // per sample (index()): its record; null is an empty pixel
+    geometry_sample* geo_;       // per sample (index()): geometry without motion blur
     std::vector<void*> chunks_;  // every chunk, newest last
     int chunk_used_;             // records handed out from the newest chunk
 };
