@@ -13,7 +13,7 @@
 
 namespace {
 
-// No z-buffer may hold more cells than this (2 GB of cell pointers).
+// No z-buffer may hold more samples than this (4 GB of cells and geometry).
 constexpr std::size_t kMaxCells = std::size_t(1) << 28;
 
 // --- Pages ----------------------------------------------------------------------
