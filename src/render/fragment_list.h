@@ -248,9 +248,10 @@ class hair_zbuffer {
         return is_visible(cells_[k], depth, timeslices);
     }
     // Adds a hair fragment of the current hair (defs.hair_id): coverage ×
-    // colour alpha × the fraction visible through moving geometry. Allocates
-    // the record of an empty cell; throws FurEFailed "Memory failure" when
-    // that fails.
+    // colour alpha × the fraction visible through moving geometry. cell must
+    // be a cell of this z-buffer (cell, cell_at). Allocates the record of an
+    // empty cell, with the sample's geometry (record_for); throws FurEFailed
+    // "Memory failure" when that fails.
     void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
                   std::uint32_t timeslices);
     // Adds geometry coverage; cell must be a cell of this z-buffer (cell,
