@@ -16,17 +16,6 @@ namespace {
 // No z-buffer may hold more samples than this (4 GB of cells and geometry).
 constexpr std::size_t kMaxCells = std::size_t(1) << 28;
 
-// --- Pages ----------------------------------------------------------------------
-
-// The alignment of the sample arrays and the record chunks: a page.
-constexpr std::size_t kPage = 4096;
-
-// Memory for the sample arrays and the record chunks, in whole pages. Not
-// zeroed; null when the memory is not there.
-void* alloc_pages(std::size_t bytes) {
-    return std::aligned_alloc(kPage, (bytes + kPage - 1) / kPage * kPage);
-}
-
 // --- Time slices ----------------------------------------------------------------
 
 int slice_count(std::uint32_t set) {
@@ -188,13 +177,14 @@ hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     hair_zbuffer* zb = new (std::nothrow) hair_zbuffer(lines, cols, list_size);
     if (zb == nullptr) return nullptr;
     const std::size_t samples = zb->sample_count();
-    zb->cells_ = static_cast<pixel_slot**>(alloc_pages(samples * sizeof(pixel_slot*)));
-    zb->geo_ = static_cast<geometry_sample*>(alloc_pages(samples * sizeof(geometry_sample)));
+    // Zeroed by the allocator: large blocks come as fresh pages that are
+    // only touched where a sample is reached.
+    zb->cells_ = static_cast<pixel_slot**>(std::calloc(samples, sizeof(pixel_slot*)));
+    zb->geo_ = static_cast<geometry_sample*>(std::calloc(samples, sizeof(geometry_sample)));
     if (zb->cells_ == nullptr || zb->geo_ == nullptr) {
         delete zb;
         return nullptr;
     }
-    zb->clear();
     return zb;
 }
 
@@ -278,7 +268,7 @@ bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
 pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
     const std::size_t slots = static_cast<std::size_t>(record_slots());
     if (chunks_.empty() || chunk_used_ == records_per_chunk_) {
-        void* c = alloc_pages(kPixelChunkBytes);
+        void* c = std::malloc(kPixelChunkBytes);
         if (c == nullptr) {
             drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
             throw FurEFailed("Memory failure");
