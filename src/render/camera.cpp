@@ -309,8 +309,8 @@ int hair_camera::is_follicle_visible(int segment, const follicle* f, int& state)
               py < static_cast<float>(window.Lines())))
             return false;
         hidden = arr != nullptr &&
-                 !arr->is_visible(arr->record(static_cast<int>(py), static_cast<int>(px)), distance,
-                                  0xFFFFFFFFu);
+                 !arr->is_visible_at(arr->index(static_cast<int>(py), static_cast<int>(px)),
+                                     distance, 0xFFFFFFFFu);
         return true;
     };
 

@@ -35,15 +35,14 @@ bool frame_fits(const hair_camera& cam, const exr_frame& fr, const char* pass) {
 // depth, which shows through the hair in front of it.
 int gather(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
            fragment_contribution* out) {
-    pixel_slot* rec = zb.record(row, col);
-    if (rec == nullptr) return 0;
+    // A sample without a record has no fragments, but may have geometry.
     float front_alpha = 0.0f;
     // out has room for list_size + 3: the fragments and the surface.
-    int n = zb.resolve_contributions(rec, out, zb.list_size() + 2, front_alpha);
+    int n = zb.resolve_contributions(zb.record(row, col), out, zb.list_size() + 2, front_alpha);
     if (surfaces == nullptr) return n;
     const float* rgb = surfaces->color(row, col);
     float depth = 0.0f, coverage = 0.0f;
-    zb.geometry_depth(rec, depth, coverage);
+    zb.geometry_depth(row, col, depth, coverage);
     if (rgb == nullptr || !(coverage > 0.0f)) return n;
     const float a = (1.0f - front_alpha) * std::min(coverage, 1.0f);
     out[n++] = {depth, rgb[0] * a, rgb[1] * a, rgb[2] * a, a};
@@ -63,11 +62,9 @@ kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, int row, 
 
 // The nearest non-zero distance of hair or geometry in one sample, 0 for none.
 float sample_depth(hair_zbuffer& zb, int row, int col) {
-    pixel_slot* rec = zb.record(row, col);
-    if (rec == nullptr) return 0.0f;
     float geo = 0.0f, coverage = 0.0f, hair = 0.0f, alpha = 0.0f;
-    zb.geometry_depth(rec, geo, coverage);
-    zb.resolve_depth(rec, hair, alpha);
+    zb.geometry_depth(row, col, geo, coverage);
+    zb.resolve_depth(zb.record(row, col), hair, alpha);
     if (geo > 0.0f && (hair <= 0.0f || geo < hair)) return geo;
     return hair > 0.0f ? hair : 0.0f;
 }

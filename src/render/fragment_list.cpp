@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -13,7 +14,7 @@
 
 namespace {
 
-// No z-buffer may hold more cells than this (2 GB of cell pointers).
+// No z-buffer may hold more samples than this (4 GB of cells and geometry).
 constexpr std::size_t kMaxCells = std::size_t(1) << 28;
 
 // --- Time slices ----------------------------------------------------------------
@@ -151,11 +152,6 @@ void fragment_print(const pixel_hair& h) {
 // ---------------------------------------------------------------------------
 // Records and chunks
 
-struct hair_zbuffer::chunk {
-    chunk* next;
-    alignas(16) unsigned char bytes[kPixelChunkBytes];
-};
-
 // Where the hair part of a record lies.
 struct hair_zbuffer::layout {
     int cur;     // the current-hair slot
@@ -170,37 +166,52 @@ struct hair_zbuffer::layout {
     bool in_front(float z) const { return !geo || z <= zmin; }
 };
 
-hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells)
+hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size)
     : lines_(lines),
       cols_(cols),
       list_size_(list_size),
       last_(list_size + 2),
-      records_per_chunk_(static_cast<int>(kPixelChunkBytes / (16 * (list_size + 3)))),
-      cells_(cells),
-      chunk_list_(nullptr),
-      chunk_used_(0),
-      chunks_(0) {}
+      tile_cols_(static_cast<std::size_t>(cols + kTileMask) >> kTileShift),
+      tile_lines_(static_cast<std::size_t>(lines + kTileMask) >> kTileShift),
+      records_per_chunk_(
+          static_cast<int>(kPixelChunkBytes / (sizeof(pixel_slot) * (list_size + 3)))),
+      cells_(nullptr),
+      geo_(nullptr),
+      chunk_used_(0) {}
 
 hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (lines <= 0 || cols <= 0) return nullptr;
-    const std::size_t n = static_cast<std::size_t>(lines) * static_cast<std::size_t>(cols);
+    const std::size_t n =
+        static_cast<std::size_t>(lines + kTileMask) * static_cast<std::size_t>(cols + kTileMask);
     if (n > kMaxCells) return nullptr;
     list_size = std::clamp(list_size, 1, kMaxListSize);
-    pixel_slot** cells = new (std::nothrow) pixel_slot*[n]();
-    if (cells == nullptr) return nullptr;
-    hair_zbuffer* zb = new (std::nothrow) hair_zbuffer(lines, cols, list_size, cells);
-    if (zb == nullptr) delete[] cells;
+    hair_zbuffer* zb = new (std::nothrow) hair_zbuffer(lines, cols, list_size);
+    if (zb == nullptr) return nullptr;
+    const std::size_t samples = zb->sample_count();
+    // Zeroed by the allocator: large blocks come as fresh pages that are
+    // only touched where a sample is reached.
+    zb->cells_ = static_cast<pixel_slot**>(std::calloc(samples, sizeof(pixel_slot*)));
+    zb->geo_ = static_cast<geometry_sample*>(std::calloc(samples, sizeof(geometry_sample)));
+    if (zb->cells_ == nullptr || zb->geo_ == nullptr) {
+        delete zb;
+        return nullptr;
+    }
     return zb;
 }
 
 hair_zbuffer::~hair_zbuffer() {
-    clear();
-    delete[] cells_;
+    for (void* c : chunks_) std::free(c);
+    std::free(cells_);
+    std::free(geo_);
+}
+
+std::size_t hair_zbuffer::sample_count() const {
+    return tile_cols_ * tile_lines_ * kTileSamples;
 }
 
 std::size_t hair_zbuffer::memory_bytes() const {
-    return static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*) +
-           static_cast<std::size_t>(chunks_) * sizeof(chunk);
+    return sample_count() * (sizeof(pixel_slot*) + sizeof(geometry_sample)) +
+           chunks_.size() * kPixelChunkBytes;
 }
 
 pixel_slot** hair_zbuffer::cell(int row, int col) {
@@ -212,18 +223,16 @@ pixel_slot** hair_zbuffer::cell(int row, int col) {
     }
     defs.pixel_x = col;
     defs.pixel_y = row;
-    return &cells_[k];
+    return &cells_[index(row, col)];
 }
 
 void hair_zbuffer::clear() {
-    while (chunk_list_ != nullptr) {
-        chunk* next = chunk_list_->next;
-        delete chunk_list_;
-        chunk_list_ = next;
-    }
-    chunks_ = 0;
+    for (void* c : chunks_) std::free(c);
+    chunks_.clear();
     chunk_used_ = 0;
-    std::memset(cells_, 0, static_cast<std::size_t>(lines_) * cols_ * sizeof(pixel_slot*));
+    const std::size_t n = sample_count();
+    std::memset(cells_, 0, n * sizeof(pixel_slot*));
+    std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
 }
 
 bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
@@ -231,8 +240,12 @@ bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
     for (int y = row0; y < row1; ++y) {
         for (int x = 0; x < cols_; ++x) {
-            const pixel_slot* rec = cells_[static_cast<std::size_t>(y) * cols_ + x];
-            if (std::fputc(rec ? 1 : 0, f) == EOF) return false;
+            const std::size_t k = index(y, x);
+            const pixel_slot* rec = cells_[k];
+            const geometry_sample& g = geo_[k];
+            const int flags = (rec ? kBandRecord : 0) | (g.control != 0 ? kBandGeometry : 0);
+            if (std::fputc(flags, f) == EOF) return false;
+            if ((flags & kBandGeometry) && std::fwrite(&g, sizeof g, 1, f) != 1) return false;
             if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
         }
     }
@@ -244,37 +257,51 @@ bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
     for (int y = row0; y < row1; ++y) {
         for (int x = 0; x < cols_; ++x) {
-            pixel_slot*& cell = cells_[static_cast<std::size_t>(y) * cols_ + x];
-            const int flag = std::fgetc(f);
-            if (flag == 0) {
+            const std::size_t k = index(y, x);
+            const int flags = std::fgetc(f);
+            if (flags < 0 || (flags & ~(kBandRecord | kBandGeometry)) != 0) return false;
+            geometry_sample g = {0.0f, 0};
+            if ((flags & kBandGeometry) && std::fread(&g, sizeof g, 1, f) != 1) return false;
+            geo_[k] = g;
+            pixel_slot*& cell = cells_[k];
+            if (!(flags & kBandRecord)) {
                 // A record of this process is dropped; its chunk keeps it.
                 cell = nullptr;
                 continue;
             }
-            if (flag != 1) return false;
-            if (cell == nullptr) cell = new_record();
+            if (cell == nullptr) place_record(cell);
             if (std::fread(cell, 1, bytes, f) != bytes) return false;
         }
     }
     return true;
 }
 
-pixel_slot* hair_zbuffer::new_record() {
-    if (chunk_list_ == nullptr || chunk_used_ == records_per_chunk_) {
-        chunk* c = new (std::nothrow) chunk;
+pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
+    const std::size_t slots = static_cast<std::size_t>(record_slots());
+    if (chunks_.empty() || chunk_used_ == records_per_chunk_) {
+        void* c = std::malloc(kPixelChunkBytes);
         if (c == nullptr) {
             drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
             throw FurEFailed("Memory failure");
         }
-        c->next = chunk_list_;
-        chunk_list_ = c;
+        chunks_.push_back(c);
         chunk_used_ = 0;
-        ++chunks_;
     }
-    pixel_slot* rec = reinterpret_cast<pixel_slot*>(chunk_list_->bytes) +
-                      static_cast<std::size_t>(chunk_used_) * record_slots();
+    pixel_slot* rec =
+        static_cast<pixel_slot*>(chunks_.back()) + static_cast<std::size_t>(chunk_used_) * slots;
     ++chunk_used_;
-    std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * record_slots());
+    std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * slots);
+    cell = rec;
+    return rec;
+}
+
+pixel_slot* hair_zbuffer::record_for(pixel_slot*& cell) {
+    pixel_slot* rec = place_record(cell);
+    const geometry_sample& g = geo_[static_cast<std::size_t>(&cell - cells_)];
+    if (g.control != 0) {
+        rec[0].zb.z = rec[0].zb.z2 = g.z;
+        rec[0].zb.control = g.control;
+    }
     return rec;
 }
 
@@ -327,7 +354,7 @@ bool hair_zbuffer::is_visible_blurred(const pixel_slot* rec, float depth,
 
 void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
                             std::uint32_t timeslices) {
-    if (cell == nullptr) cell = new_record();
+    if (cell == nullptr) record_for(cell);
     pixel_slot* rec = cell;
     const pixel_zbuff& s0 = rec[0].zb;
     // A new hair moves the current one into the list, at the far end of the
@@ -510,7 +537,27 @@ void hair_zbuffer::insert_creating_overflow(pixel_slot* rec, const layout& l, co
 
 void hair_zbuffer::add_geometry(pixel_slot*& cell, float depth, float coverage,
                                 std::uint32_t timeslices) {
-    if (cell == nullptr) cell = new_record();
+    if (!defs.motion_blur) {
+        // Into the geometry array, and the record's slot 0 when hair was
+        // drawn first; the header bits of the record stay.
+        geometry_sample& g = geo_[static_cast<std::size_t>(&cell - cells_)];
+        if (!g.is_used()) {
+            g.z = depth;
+            g.control = pixel_zbuff::kIsUsed | (1u << 24) | enc(coverage);
+        } else {
+            g.z = std::min(g.z, depth);
+            g.control = (g.control & ~pixel_zbuff::kAreaMask) | enc(dec(g.area()) + coverage);
+        }
+        if (cell != nullptr) {
+            pixel_zbuff& s0 = cell[0].zb;
+            constexpr std::uint32_t mine =
+                pixel_zbuff::kAreaMask | pixel_zbuff::kIsUsed | (0xFu << 24);
+            s0.z = s0.z2 = g.z;
+            s0.control = (s0.control & ~mine) | g.control;
+        }
+        return;
+    }
+    if (cell == nullptr) place_record(cell);
     pixel_slot* rec = cell;
     pixel_zbuff& s0 = rec[0].zb;
 
@@ -857,9 +904,20 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
     return count;
 }
 
-void hair_zbuffer::geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const {
+void hair_zbuffer::geometry_depth(int row, int col, float& depth, float& coverage) const {
     depth = coverage = 0.0f;
-    if (rec == nullptr || !rec[0].zb.is_used()) return;
+    if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return;
+    const std::size_t k = index(row, col);
+    const pixel_slot* rec = cells_[k];
+    if (rec == nullptr) {
+        // No record: the geometry array holds what there is.
+        const geometry_sample& g = geo_[k];
+        if (!g.is_used()) return;
+        depth = g.z;
+        coverage = dec(g.area());
+        return;
+    }
+    if (!rec[0].zb.is_used()) return;
     const pixel_zbuff& s0 = rec[0].zb;
     if (!defs.motion_blur) {
         depth = s0.z;

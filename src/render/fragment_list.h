@@ -17,7 +17,14 @@
 // Fragments that do not fit into the list are composited into the front or
 // behind overflow (in front of or behind the geometry of the pixel), so
 // nothing is lost but their individual depth. Records are carved from
-// 4096-byte chunks that are only released all together.
+// chunks of kPixelChunkBytes that are only released all together.
+//
+// Without motion blur a sample's geometry lives in a dense array of 8-byte
+// geometry_samples, one per sample, and a record exists only where hair
+// lands: the first fragment's record copies the geometry into slot 0, and
+// geometry added later updates both. A sample with geometry and no record
+// resolves as a record with geometry and no hair would. Motion-blurred
+// geometry keeps its depth entries in records and leaves the array empty.
 //
 // The rasterisers reach a pixel through hair_zbuffer::cell_at and write with
 // add_hair / add_geometry after asking is_visible; the output passes read
@@ -27,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "foundation/render_settings.h"
 #include "foundation/vector_types.h"
@@ -95,6 +103,25 @@ struct pixel_zbuff {
     void set_bit(std::uint32_t bit, bool on) { control = on ? (control | bit) : (control & ~bit); }
 };
 
+// The geometry of one sample without motion blur, kept in a dense array
+// beside the records so that the visibility test reads no record: what
+// slot 0 of the sample's record holds (z and z2 are equal, no time slices).
+struct geometry_sample {
+    float z;                // nearest distance of the geometry
+    std::uint32_t control;  // pixel_zbuff control bits: area, is_used, nb_zbuff (1); 0 without
+    bool is_used() const { return (control & pixel_zbuff::kIsUsed) != 0; }
+    std::uint16_t area() const {
+        return static_cast<std::uint16_t>(control & pixel_zbuff::kAreaMask);
+    }
+    // Whether the geometry lets a point at depth through: none, nearer than
+    // it, or a sample it covers only partly. A NaN depth behind complete
+    // geometry is hidden, as by the record's test.
+    bool lets_through(float depth) const {
+        return !is_used() || z > depth || (control & pixel_zbuff::kAreaMask) < 65535u;
+    }
+};
+static_assert(sizeof(geometry_sample) == 8, "a geometry sample is 8 bytes");
+
 // A hair fragment; id 0 marks an empty slot.
 struct pixel_hair {
     std::uint16_t r, g, b;  // colour premultiplied by a (16-bit fractions)
@@ -119,8 +146,18 @@ static_assert(sizeof(pixel_slot) == 16, "a pixel slot is 16 bytes");
 
 // --- The z-buffer -----------------------------------------------------------------
 
+// Flags of a sample in a band stream (save_rows, load_rows).
+constexpr int kBandRecord = 1;    // the sample's record follows
+constexpr int kBandGeometry = 2;  // its geometry_sample follows (before the record)
+
+// The side of a tile of samples (see hair_zbuffer::index): 4.
+constexpr int kTileShift = 2;
+constexpr int kTileSide = 1 << kTileShift;
+constexpr int kTileMask = kTileSide - 1;
+constexpr int kTileSamples = kTileSide * kTileSide;
+
 // Size of the chunks that pixel records are carved from.
-constexpr std::size_t kPixelChunkBytes = 4096;
+constexpr std::size_t kPixelChunkBytes = std::size_t(1) << 20;
 // The largest list_size whose slot indices fit the 4-bit fields.
 constexpr int kMaxListSize = 13;
 // Steps an atmosphere resolve can emit: every fragment a record can hold.
@@ -141,10 +178,10 @@ class hair_zbuffer {
     int list_size() const { return list_size_; }
     // Slots per record: list_size + 3.
     int record_slots() const { return list_size_ + 3; }
-    // Bytes held: the cell array and every chunk.
+    // Bytes held: the cell and geometry arrays and every chunk.
     std::size_t memory_bytes() const;
     // Number of chunks allocated.
-    int chunk_count() const { return chunks_; }
+    int chunk_count() const { return static_cast<int>(chunks_.size()); }
 
     // --- Cells ----------------------------------------------------------------
     // The cell of (row, column), which also becomes the current pixel
@@ -153,50 +190,75 @@ class hair_zbuffer {
     pixel_slot** cell(int row, int col);
     // The cell of (row, column) for the rasterisers' per-sample loops: no
     // bounds check and no globals written. row and col must lie in the grid.
-    pixel_slot*& cell_at(int row, int col) {
-        return cells_[static_cast<std::size_t>(row) * cols_ + col];
+    pixel_slot*& cell_at(int row, int col) { return cells_[index(row, col)]; }
+    // The index of (row, column) in the sample arrays; row and col must lie
+    // in the grid. The arrays hold tiles of kTileSide × kTileSide samples,
+    // row-major inside a tile and tile after tile along the rows, so that
+    // the few samples of neighbouring rows a ribbon covers share cache lines
+    // and pages.
+    std::size_t index(int row, int col) const {
+        const std::size_t tile = static_cast<std::size_t>(row >> kTileShift) * tile_cols_ +
+                                 static_cast<std::size_t>(col >> kTileShift);
+        return (tile << (2 * kTileShift)) +
+               static_cast<std::size_t>(((row & kTileMask) << kTileShift) | (col & kTileMask));
     }
     // The record of (row, column) without side effects; null when the pixel
     // is empty or outside the grid.
     pixel_slot* record(int row, int col) const {
         if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return nullptr;
-        return cells_[static_cast<std::size_t>(row) * cols_ + col];
+        return cells_[index(row, col)];
     }
+    // The geometry of (row, column) as the dense array holds it (empty with
+    // motion blur); row and col must lie in the grid.
+    const geometry_sample& geometry_at(int row, int col) const { return geo_[index(row, col)]; }
     // Empties every pixel and releases all chunks.
     void clear();
 
     // --- Bands of rows (worker processes and tiles) -------------------------------
     // A band is rows row0 ... row1 - 1 of the grid, written as a stream: per
-    // row, per column one byte (0 an empty pixel, 1 a record) and for a
-    // record its record_slots() slots as they are in memory. A worker that
+    // row, per column one byte of flags (kBandRecord, kBandGeometry), then
+    // with geometry its geometry_sample and with a record its record_slots()
+    // slots as they are in memory. A worker that
     // drew the hair of a band hands it to the process that resolves the
     // picture this way; the slots hold no pointers, so the copy resolves as
     // the original. False when the rows are outside the grid or writing fails.
     bool save_rows(std::FILE* f, int row0, int row1) const;
     // Reads a band saved by save_rows of a z-buffer with the same columns and
     // list size into the same rows, replacing what they held. False, with the
-    // rows left partly replaced, when the stream is short or a flag is neither
-    // 0 nor 1.
+    // rows left partly replaced, when the stream is short or a flag byte has
+    // other bits.
     bool load_rows(std::FILE* f, int row0, int row1);
 
     // --- Writing (hair and geometry rasterisers) --------------------------------
     // True when a point at depth in the given time slices is not hidden by
     // the pixel's geometry. rec may be null (an empty pixel).
-    // Inline for the common cases (an empty pixel, no motion blur), which
-    // the rasterisers ask for every covered sample.
+    // Inline for the common cases (an empty pixel, no motion blur). Without
+    // motion blur the record holds the geometry only where hair landed:
+    // the rasterisers ask is_visible_at.
     bool is_visible(const pixel_slot* rec, float depth, std::uint32_t timeslices) const {
         if (rec == nullptr || !rec[0].zb.is_used()) return true;
         if (!defs.motion_blur) return rec[0].zb.z > depth || rec[0].zb.area() < 65535;
         return is_visible_blurred(rec, depth, timeslices);
     }
+    // The same for sample k (index()), which the rasterisers ask for every
+    // covered sample: without motion blur one load from the geometry array
+    // and no record touched.
+    bool is_visible_at(std::size_t k, float depth, std::uint32_t timeslices) const {
+        if (!defs.motion_blur) return geo_[k].lets_through(depth);
+        return is_visible(cells_[k], depth, timeslices);
+    }
     // Adds a hair fragment of the current hair (defs.hair_id): coverage ×
-    // colour alpha × the fraction visible through moving geometry. Allocates
-    // the record of an empty cell; throws FurEFailed "Memory failure" when
-    // that fails.
+    // colour alpha × the fraction visible through moving geometry. cell must
+    // be a cell of this z-buffer (cell, cell_at). Allocates the record of an
+    // empty cell, with the sample's geometry (record_for); throws FurEFailed
+    // "Memory failure" when that fails.
     void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
                   std::uint32_t timeslices);
-    // Adds geometry coverage. With motion blur each model (defs.geometry_id)
-    // gets its own depth entry, compressed when the record runs out of slots.
+    // Adds geometry coverage; cell must be a cell of this z-buffer (cell,
+    // cell_at). Without motion blur it goes into the geometry array (and the
+    // record's slot 0 when there is one); with motion blur each model
+    // (defs.geometry_id) gets its own depth entry in the record, compressed
+    // when the record runs out of slots.
     void add_geometry(pixel_slot*& cell, float depth, float coverage, std::uint32_t timeslices);
     // The pass after motion-blurred geometry: sorts and compresses the depth
     // entries (merging them when merge is set) so that the list can take
@@ -221,8 +283,9 @@ class hair_zbuffer {
     // The fragments in depth order as (depth, alpha increase) steps; at most
     // max of them are written. Returns the count.
     int resolve_atmosphere(pixel_slot* rec, float* depths, float* alphas, int max);
-    // Depth and coverage of the pixel's geometry; (0, 0) without.
-    void geometry_depth(const pixel_slot* rec, float& depth, float& coverage) const;
+    // Depth and coverage of the geometry of (row, column); (0, 0) without
+    // or outside the grid.
+    void geometry_depth(int row, int col, float& depth, float& coverage) const;
     // The colour resolve taken apart: for every fragment the resolve
     // composites (list entries and overflows), its depth and what it adds
     // to the resolved premultiplied colour, in the resolve's order (not
@@ -240,10 +303,17 @@ class hair_zbuffer {
     void print() const;
 
   private:
-    hair_zbuffer(int lines, int cols, int list_size, pixel_slot** cells);
+    hair_zbuffer(int lines, int cols, int list_size);
 
-    struct chunk;
-    pixel_slot* new_record();
+    // The samples of the padded grid: whole tiles.
+    std::size_t sample_count() const;
+    // A new, empty record for an empty cell (of this z-buffer), carved from
+    // the newest chunk. Stores it in cell and returns it; throws FurEFailed
+    // "Memory failure" when a chunk cannot be allocated.
+    pixel_slot* place_record(pixel_slot*& cell);
+    // The record of an empty cell as the first hair fragment creates it:
+    // slot 0 takes the sample's geometry.
+    pixel_slot* record_for(pixel_slot*& cell);
     bool is_visible_blurred(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
     // The layout of a record's hair part; inline in fragment_list.cpp, its
     // only user, as every insertion decodes it.
@@ -268,12 +338,14 @@ class hair_zbuffer {
     int lines_;
     int cols_;
     int list_size_;
-    int last_;               // L = list_size + 2: the last slot of a record
-    int records_per_chunk_;  // 4096 ÷ (16 × (list_size + 3))
-    pixel_slot** cells_;     // lines × cols, row-major; null is an empty pixel
-    chunk* chunk_list_;      // newest chunk first
-    int chunk_used_;         // records handed out from the newest chunk
-    int chunks_;
+    int last_;                   // L = list_size + 2: the last slot of a record
+    std::size_t tile_cols_;      // tiles along a row: cols ÷ kTileSide, rounded up
+    std::size_t tile_lines_;     // rows of tiles: lines ÷ kTileSide, rounded up
+    int records_per_chunk_;      // kPixelChunkBytes ÷ (16 × (list_size + 3))
+    pixel_slot** cells_;         // per sample (index()): its record; null is an empty pixel
+    geometry_sample* geo_;       // per sample (index()): geometry without motion blur
+    std::vector<void*> chunks_;  // every chunk, newest last
+    int chunk_used_;             // records handed out from the newest chunk
 };
 
 // --- Compositing ----------------------------------------------------------------------

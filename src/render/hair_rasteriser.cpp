@@ -340,9 +340,11 @@ void hair_camera::do_poly_fill(int* box, int nleft, motion_blur_pnt* left, int n
     scan::fill<5>(box, nleft, l, nright, r, lim, 1,
                   [&zb, timeslices](int col, int row, float coverage, const float* v) {
                       if (!(v[0] > 0.0f)) return;
-                      pixel_slot*& cell = zb.cell_at(row, col);
-                      if (!zb.is_visible(cell, v[0], timeslices)) return;
-                      zb.add_hair(cell, coverage, kivColor(v[1], v[2], v[3], v[4]), v[0],
-                                  timeslices);
+                      // Hidden samples are decided from the geometry array
+                      // alone; only a visible one loads its cell and record.
+                      const std::size_t k = zb.index(row, col);
+                      if (!zb.is_visible_at(k, v[0], timeslices)) return;
+                      zb.add_hair(zb.cell_at(row, col), coverage, kivColor(v[1], v[2], v[3], v[4]),
+                                  v[0], timeslices);
                   });
 }

@@ -155,10 +155,9 @@ void hair_camera::render_z(const char* file) {
 
     // The nearer non-zero one of the geometry and hair depths of a sample.
     auto combined = [this](int y, int x) {
-        pixel_slot* rec = arr->record(y, x);
         float gz, gc, hz, ha;
-        arr->geometry_depth(rec, gz, gc);
-        arr->resolve_depth(rec, hz, ha);
+        arr->geometry_depth(y, x, gz, gc);
+        arr->resolve_depth(arr->record(y, x), hz, ha);
         if (gz == 0.0f) return hz;
         if (hz == 0.0f) return gz;
         return gz < hz ? gz : hz;
@@ -204,7 +203,7 @@ void hair_camera::render_zbuff(const char* file) {
     for (int y = 0; y < arr->lines(); ++y) {
         for (int x = 0; x < arr->cols(); ++x) {
             float d, c;
-            arr->geometry_depth(arr->record(y, x), d, c);
+            arr->geometry_depth(y, x, d, c);
             if (d == 0.0f) continue;
             if (near_z == 0.0f || d < near_z) near_z = d;
             if (far_z == 0.0f || d > far_z) far_z = d;
@@ -224,7 +223,7 @@ void hair_camera::render_zbuff(const char* file) {
             for (int y = r * f; y < r * f + f; ++y) {
                 for (int x = c * f; x < c * f + f; ++x) {
                     float d, cov;
-                    arr->geometry_depth(arr->record(y, x), d, cov);
+                    arr->geometry_depth(y, x, d, cov);
                     coverage += cov;
                     if (d != 0.0f && (nearest == 0.0f || d < nearest)) nearest = d;
                 }
@@ -263,10 +262,10 @@ void hair_camera::render_atm(const char* file) {
             kivColor sum;
             for (int y = r * f; y < r * f + f; ++y) {
                 for (int x = c * f; x < c * f + f; ++x) {
-                    pixel_slot* rec = arr->record(y, x);
                     float gz, gc;
-                    arr->geometry_depth(rec, gz, gc);
-                    const int n = arr->resolve_atmosphere(rec, depths, alphas, kMaxAtmosSteps);
+                    arr->geometry_depth(y, x, gz, gc);
+                    const int n =
+                        arr->resolve_atmosphere(arr->record(y, x), depths, alphas, kMaxAtmosSteps);
                     atmosdb_init_eval(x / u_span, y / v_span);
                     sum += atmosdb_eval(n, depths, alphas, gz, gc);
                 }
@@ -316,7 +315,7 @@ void hair_camera::debug_zbuffer() {
             arr->print_pixel(*cell, y, x);
         }
         float z, area;
-        arr->geometry_depth(*cell, z, area);
+        arr->geometry_depth(y, x, z, area);
         std::printf("Final z = %f, area = %f\n\n", z, area);
     }
     std::printf("\n");

@@ -30,11 +30,10 @@ void depth_bounds(hair_zbuffer& zb, int n, float threshold, float& lo, float& hi
     };
     for (int y = 0; y < n; ++y) {
         for (int x = 0; x < n; ++x) {
-            pixel_slot* rec = zb.record(y, x);
             float g, gc, opacity;
-            zb.geometry_depth(rec, g, gc);
+            zb.geometry_depth(y, x, g, gc);
             take(g);
-            take(zb.resolve_shadow(rec, threshold, opacity));
+            take(zb.resolve_shadow(zb.record(y, x), threshold, opacity));
         }
     }
 }
@@ -107,10 +106,10 @@ void hair_camera::render_shadow_map(const char* file, int debug) {
     // Resolve and write the map row by row.
     for (int y = 0; y < n; ++y) {
         for (int x = 0; x < n; ++x) {
-            pixel_slot* rec = arr->record(y, x);
             float v[SMAP_CHANNELS];
-            arr->geometry_depth(rec, v[SMAP_GEO_DEPTH], v[SMAP_GEO_COVERAGE]);
-            v[SMAP_HAIR_DEPTH] = arr->resolve_shadow(rec, threshold, v[SMAP_HAIR_OPACITY]);
+            arr->geometry_depth(y, x, v[SMAP_GEO_DEPTH], v[SMAP_GEO_COVERAGE]);
+            v[SMAP_HAIR_DEPTH] =
+                arr->resolve_shadow(arr->record(y, x), threshold, v[SMAP_HAIR_OPACITY]);
             for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c][x] = v[c];
             if (debug) debug_pixel(*pbuf, x, v, lo, range);
         }

@@ -157,10 +157,10 @@ TEST_F(Fragments, MovingGeometryHidesOnlyItsSlices) {
     }
     pixel_slot *a = zb->record(0, 0), *b = zb->record(0, 1);
     float gz[2], gc[2];
-    zb->geometry_depth(a, gz[0], gc[0]), zb->geometry_depth(b, gz[1], gc[1]);
+    zb->geometry_depth(0, 0, gz[0], gc[0]), zb->geometry_depth(0, 1, gz[1], gc[1]);
     EXPECT_EQ((Floats{gc[0], gc[1]}), (Floats{1, 0.5f}));  // b: slices 0-15 of 32
     for (pixel_slot* rec : {a, b}) zb->post_mb(rec, true);
-    zb->geometry_depth(b, gz[1], gc[1]);
+    zb->geometry_depth(0, 1, gz[1], gc[1]);
     EXPECT_EQ((Floats{gz[1], gc[1]}), (Floats{5, 0.5f}));
     // At 11 the moving model (10 at slice 0, 12 at slice 31) hides slices
     // 0-15; 20 lies inside the slices of the nearer 10.

@@ -175,7 +175,7 @@ class RasterTest : public SettingsTest {
     // Coverage (or depth) of the geometry in a pixel; coverage over the image.
     float geometry(int row, int col, bool depth = false) {
         float z = 0, cov = 0;
-        zb().geometry_depth(zb().record(row, col), z, cov);
+        zb().geometry_depth(row, col, z, cov);
         return depth ? z : cov;
     }
     float coverage_sum() {

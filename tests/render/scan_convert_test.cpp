@@ -161,8 +161,8 @@ TEST_F(Coverage, CropAndCameraMatrixGiveTheCameraSpacePictureShifted) {
         for (int r = 0; r < z.lines(); ++r)
             for (int c = 0; c < z.cols(); ++c) {
                 float d0, c0, d1, c1;
-                zb().geometry_depth(zb().record(r + ly, c + lx), d0, c0);
-                z.geometry_depth(z.record(r, c), d1, c1);
+                zb().geometry_depth(r + ly, c + lx, d0, c0);
+                z.geometry_depth(r, c, d1, c1);
                 ASSERT_NEAR(c0, c1, 1e-4) << i << " at " << c << "," << r;
                 ASSERT_NEAR(d0, d1, 1e-3) << i << " at " << c << "," << r;
                 ASSERT_NEAR(color(r + ly, c + lx).a, z.resolve_color(z.record(r, c)).a, 1e-4)
