@@ -60,6 +60,18 @@ kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, int row, 
     return sum;
 }
 
+// The sum of the f × f samples of pixel (r, c), which becomes the current
+// pixel (defs.pixel_x, defs.pixel_y) while they are resolved.
+kivColor pixel_color(hair_zbuffer& zb, const surface_layer* surfaces, int r, int c, int f,
+                     fragment_contribution* scratch) {
+    defs.pixel_x = c;
+    defs.pixel_y = r;
+    kivColor sum;
+    for (int y = r * f; y < r * f + f; ++y)
+        for (int x = c * f; x < c * f + f; ++x) sum += sample_color(zb, surfaces, y, x, scratch);
+    return sum;
+}
+
 // The nearest non-zero distance of hair or geometry in one sample, 0 for none.
 float sample_depth(hair_zbuffer& zb, int row, int col) {
     float geo = 0.0f, coverage = 0.0f, hair = 0.0f, alpha = 0.0f;
@@ -105,13 +117,7 @@ void color_rows(hair_zbuffer& zb, const exr_frame& fr, const surface_layer* surf
     for (int Y = Y0; Y < Y1; ++Y) {
         const int r = Y - fr.origin_y;
         for (int X = d.x0; X <= d.x1; ++X) {
-            const int c = X - fr.origin_x;
-            defs.pixel_x = c;
-            defs.pixel_y = r;
-            kivColor sum;
-            for (int y = r * f; y < r * f + f; ++y)
-                for (int x = c * f; x < c * f + f; ++x)
-                    sum += sample_color(zb, surfaces, y, x, scratch);
+            const kivColor sum = pixel_color(zb, surfaces, r, X - fr.origin_x, f, scratch);
             float* p = &rgba[(static_cast<std::size_t>(Y - Y0) * d.cols() + (X - d.x0)) * 4];
             p[0] = sum.r * share;
             p[1] = sum.g * share;
@@ -284,12 +290,7 @@ int render_rgba_rows(hair_camera& cam, const surface_layer* surfaces, int row0, 
     };
     for (int r = row0; r < row1; ++r)
         for (int c = 0; c < cols; ++c) {
-            defs.pixel_x = c;
-            defs.pixel_y = r;
-            kivColor sum;
-            for (int y = r * f; y < r * f + f; ++y)
-                for (int x = c * f; x < c * f + f; ++x)
-                    sum += sample_color(zb, surfaces, y, x, scratch);
+            const kivColor sum = pixel_color(zb, surfaces, r, c, f, scratch);
             unsigned char* p = &rgba[(static_cast<std::size_t>(r - row0) * cols + c) * 4];
             p[0] = to_byte(sum.r * scale);
             p[1] = to_byte(sum.g * scale);
