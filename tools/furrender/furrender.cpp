@@ -355,26 +355,11 @@ struct frame_pass {
     }
 };
 
-// The hair's work by row, as a worker hands it over: the row count, then
-// a number a row.
-bool save_row_work(std::FILE* f, const std::vector<double>& work) {
-    const std::int32_t n = static_cast<std::int32_t>(work.size());
-    return std::fwrite(&n, sizeof n, 1, f) == 1 &&
-           std::fwrite(work.data(), sizeof(double), work.size(), f) == work.size();
-}
-
-bool load_row_work(std::FILE* f, int lines, std::vector<double>& work) {
-    std::int32_t n = 0;
-    if (std::fread(&n, sizeof n, 1, f) != 1 || (n != 0 && n != lines)) return false;
-    work.resize(static_cast<std::size_t>(n));
-    return std::fread(work.data(), sizeof(double), work.size(), f) == work.size();
-}
-
 // The frame's surfaces, geometry and hair on --threads processes. The
 // surfaces are shaded in bands of rows cut by where the surfaces are (from
-// a shading at one sample for 4 x 4 pixels); while the workers shade theirs, this
-// process draws the geometry after its own band and the last worker
-// estimates where the hair is. Then the hair is drawn in bands cut by that
+// a shading at one sample for 4 x 4 pixels); after its own band this
+// process draws the geometry and estimates where the hair is while the
+// workers shade theirs. Then the hair is drawn in bands cut by that
 // estimate. Each worker hands back its rows of the surfaces, then of the
 // z-buffer, or, when every image is resolved pixel by pixel, its resolved
 // pixel rows (the bands then cut on whole pixels).
@@ -386,31 +371,28 @@ void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& pictu
     std::vector<double> hair_work;
     if (o.surfaces) {
         band_work work;
-        work.draw = [&pass](bool first) {
+        work.draw = [&pass, &cam, &hair_work, estimate](bool first) {
             pass.shade_surfaces(first);
             if (!first) return;
             whole_frame whole;
             pass.draw_geometry(true);
+            if (estimate) hair_work = hair_work_by_row(cam);
         };
-        work.save = [&pass, &cam, all, estimate](std::FILE* f, const row_band& b) {
-            if (!pass.surfaces.save_rows(f, b.row0, b.row1)) return false;
-            if (!estimate || b.row1 != all.row1) return true;
-            return save_row_work(f, hair_work_by_row(cam));
+        work.save = [&pass](std::FILE* f, const row_band& b) {
+            return pass.surfaces.save_rows(f, b.row0, b.row1);
         };
-        work.load = [&pass, &hair_work, all, estimate](std::FILE* f, const row_band& b) {
-            if (!pass.surfaces.load_rows(f, b.row0, b.row1)) return false;
-            if (!estimate || b.row1 != all.row1) return true;
-            return load_row_work(f, all.row1, hair_work);
+        work.load = [&pass](std::FILE* f, const row_band& b) {
+            return pass.surfaces.load_rows(f, b.row0, b.row1);
         };
         work.zbuffer_rows = false;
         if (workers > 1 && !o.crop.on)
             work.row_work = surface_work_by_row(cam, o.height, o.width, o.subpixel, pass.colors);
-        // This process draws the geometry in its band as well, at about a
-        // third of the cost of shading the same samples.
-        constexpr double kGeometryShare = 0.3;
+        // This process also draws the geometry and estimates the hair in
+        // its band: on the demo 0.05 s and 0.02 s against 0.6 s of shading.
+        constexpr double kFirstShare = 0.12;
         double surface_total = 0.0;
         for (double w : work.row_work) surface_total += w;
-        work.first_extra = kGeometryShare * surface_total;
+        work.first_extra = kFirstShare * surface_total;
         const std::string error = draw_in_bands(cam, all, workers, o.quiet, work);
         if (!error.empty()) throw run_error{error};
     } else {
