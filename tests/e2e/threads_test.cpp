@@ -79,14 +79,21 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
 }
 
 // The surfaces are shaded in bands cut by an estimate of where they are,
-// the hair drawn in bands cut by where it is: with a crop, a render region
-// and the motion-blurred hair the files stay those of one process.
+// the hair drawn in bands cut by where it is, or both in the same bands: with
+// a crop, a render region and the motion-blurred hair the files stay those
+// of one process.
 TEST(Threads, SurfacesAndHairInUnequalBandsMatchOneProcess) {
     const std::string shaded = scene("shade", "shade", kData + "shade.hair") +
                                "--subpixel 2 --surfaces --surface-color ground=0.4,0.3,0.2 ";
     expect_same_with_threads(shaded + "--out s.exr --deep d.exr", {"s.exr", "d.exr"});
     expect_same_with_threads(shaded + "--crop 4,6,150,100 --region 10,2,140,90 --out c.png",
                              {"c.png"});
+    // One fork for the surfaces and the hair: each process resolves its rows
+    // from the surfaces it shaded; only the first writes the curves.
+    expect_same_with_threads(shaded +
+                                 "--region 10,2,140,90 --near 1 --far 90 --out s.png "
+                                 "--depth z.exr --export-curves h.usda",
+                             {"s.png", "z.exr", "h.usda"});
     expect_same_with_threads(scene("hidden", "nowall") +
                                  "--frames 1-1 --subpixel 2 --surfaces --motion-blur "
                                  "--out b.#.exr --deep d.#.exr",

@@ -8,9 +8,12 @@
 namespace furrender {
 
 // The hair's work by z-buffer row of cam: one hair pass whose sink only
-// projects the points of one hair in eight (the others are not shaped). A hair's point count (its
-// lighting) is spread evenly over the rows between its lowest and highest projected point; a hair
-// with a point behind the camera counts on no row. The sink in place before is put back.
+// projects the points of one hair in eight (the others are not shaped). A
+// hair's points (its lighting) and the samples its ribbon covers are spread
+// evenly over the rows between its lowest and highest projected point, a
+// point or a piece of ribbon hidden by the geometry already in the z-buffer
+// counting for a quarter; a hair with a point behind the camera counts on no
+// row. The sink in place before is put back.
 std::vector<double> hair_work_by_row(hair_camera& cam);
 
 // The surfaces' work by z-buffer row of cam (an image of lines x cols
