@@ -14,6 +14,8 @@
 #include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
+#include "render/camera.h"
+#include "render/hair_poly_queue.h"
 
 // --- hair_poly ---------------------------------------------------------------
 
@@ -579,6 +581,8 @@ int mdldb_hair(hair_camera& cam) {
     const int capacity = mdldb_capacity(0);
     mdldb_hair_progress progress{0, 0, nullptr, 0, 0};
     if (g_progress) count_walk(shadow, progress);
+    // The hair polygons are queued and drawn tile by tile (hair_poly_queue.h).
+    hair_raster::poly_queue queue(cam.zbuffer());
     for (int i = 0; i < capacity; ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;
@@ -599,6 +603,7 @@ int mdldb_hair(hair_camera& cam) {
         }
         mdldb_release_geometry(m);
     }
+    queue.flush();
     if (g_progress) g_progress({progress.models, progress.models, nullptr, total, progress.wanted});
     std::printf("--- rendered %d total hairs\n", total);
     std::fflush(stdout);

@@ -14,6 +14,8 @@
 // every camera's destructor releases them.
 #pragma once
 
+#include <cstdint>
+
 #include "descriptions/hair_records.h"
 #include "foundation/vector_types.h"
 // The camera's class comes from its exported declaration (a forward
@@ -28,8 +30,19 @@ void hair_segment_release();
 // for time sample 0, or for time sample 1 of a motion-blurred hair.
 const follicle* hair_segment_records(int sample = 0);
 
+namespace scan {
+struct limits;
+}
+
 // The steps of zbuff_hair, shared with the motion-blurred hair.
 namespace hair_raster {
+
+// Draws the hair polygon v of n corners (3 or 4, not self-intersecting;
+// box its pixel bounding box) into zb within lim, keeping only the samples
+// of columns col_lo ... col_hi: what zbuff_hair_poly draws there, bit for
+// bit.
+void draw_poly(hair_zbuffer& zb, const int* box, int n, const motion_blur_pnt* v,
+               std::uint32_t timeslices, const scan::limits& lim, int col_lo, int col_hi);
 
 // Makes both work arrays hold at least n segments; false, with the
 // capacity 0, when memory runs out.
