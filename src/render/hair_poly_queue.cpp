@@ -14,8 +14,6 @@ namespace {
 // The open queue; one at a time.
 poly_queue* g_open = nullptr;
 
-constexpr std::size_t kMaxQueued = kQueueBytes / sizeof(queued_poly);
-
 // The tile row or column of a sample row or column.
 inline int tile_of(int sample) {
     return sample >> kQueueTileShift;
@@ -37,7 +35,8 @@ poly_queue* poly_queue::open_on(const hair_zbuffer* zb) {
     return g_open != nullptr && zb != nullptr && g_open->zb_ == zb ? g_open : nullptr;
 }
 
-poly_queue::poly_queue(hair_zbuffer* zb) {
+poly_queue::poly_queue(hair_zbuffer* zb, std::size_t max_bytes)
+    : max_polys_(std::max<std::size_t>(1, max_bytes / sizeof(queued_poly))) {
     if (zb == nullptr || g_open != nullptr) return;
     zb_ = zb;
     g_open = this;
@@ -48,7 +47,7 @@ poly_queue::~poly_queue() {
 }
 
 void poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
-    if (polys_.size() >= kMaxQueued) flush();
+    if (polys_.size() >= max_polys_) flush();
     polys_.emplace_back();
     queued_poly& q = polys_.back();
     for (int k = 0; k < 4; ++k) q.box[k] = box[k];

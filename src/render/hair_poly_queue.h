@@ -55,8 +55,9 @@ class poly_queue {
     // The queue open on zb, or null: what zbuff_hair_poly asks.
     static poly_queue* open_on(const hair_zbuffer* zb);
 
-    // Opens a queue on zb (nothing when zb is null or a queue is open).
-    explicit poly_queue(hair_zbuffer* zb);
+    // Opens a queue on zb (nothing when zb is null or a queue is open) that
+    // holds max_bytes of polygons (at least one) before it draws them.
+    explicit poly_queue(hair_zbuffer* zb, std::size_t max_bytes = kQueueBytes);
     // Closes the queue, dropping what is pending: an exception that leaves
     // the hair pass has failed the picture anyway. Call flush() first.
     ~poly_queue();
@@ -80,6 +81,7 @@ class poly_queue {
     void draw_tile(int tile_row, int tile_col);
 
     hair_zbuffer* zb_ = nullptr;  // null when the queue is not open
+    std::size_t max_polys_ = 1;   // polygons held before a flush
     std::vector<queued_poly> polys_;
     std::vector<std::uint32_t> first_;    // per tile, then the end
     std::vector<std::uint32_t> bin_;      // polygon indices, tile after tile
