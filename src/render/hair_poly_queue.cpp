@@ -1,6 +1,7 @@
 #include "render/hair_poly_queue.h"
 
 #include <algorithm>
+#include <new>
 
 #include "foundation/render_settings.h"
 #include "render/fragment_list.h"
@@ -46,16 +47,24 @@ poly_queue::~poly_queue() {
     if (g_open == this) g_open = nullptr;
 }
 
-void poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
-    if (polys_.size() >= max_polys_) flush();
-    polys_.emplace_back();
-    queued_poly& q = polys_.back();
+bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
+    if (count_ >= max_polys_) flush();
+    if (count_ == blocks_.size() * kQueueBlock) {
+        blocks_.emplace_back(new (std::nothrow) queued_poly[kQueueBlock]);
+        if (blocks_.back() == nullptr) {
+            blocks_.pop_back();
+            flush();
+            if (blocks_.empty()) return false;
+        }
+    }
+    queued_poly& q = at(count_++);
     for (int k = 0; k < 4; ++k) q.box[k] = box[k];
     q.timeslices = timeslices;
     q.hair_id = defs.hair_id;
     q.hair_random = defs.hair_random;
     q.n = n;
     for (int k = 0; k < n; ++k) q.corner[k] = v[k];
+    return true;
 }
 
 void poly_queue::sort_into_tiles() {
@@ -75,14 +84,14 @@ void poly_queue::sort_into_tiles() {
                 f(static_cast<std::size_t>(tr) * tile_cols_ + tc);
     };
     // Count per tile, then the starts, then the indices in queue order.
-    for (const queued_poly& q : polys_) for_tiles(q, [this](std::size_t t) { ++first_[t + 1]; });
+    for (std::size_t i = 0; i < count_; ++i)
+        for_tiles(at(i), [this](std::size_t t) { ++first_[t + 1]; });
     for (std::size_t t = 1; t < first_.size(); ++t) first_[t] += first_[t - 1];
     bin_.resize(first_.back());
     std::vector<std::uint32_t>& next = scratch_;
     next.assign(first_.begin(), first_.end() - 1);
-    for (std::size_t i = 0; i < polys_.size(); ++i)
-        for_tiles(polys_[i],
-                  [&](std::size_t t) { bin_[next[t]++] = static_cast<std::uint32_t>(i); });
+    for (std::size_t i = 0; i < count_; ++i)
+        for_tiles(at(i), [&](std::size_t t) { bin_[next[t]++] = static_cast<std::uint32_t>(i); });
 }
 
 void poly_queue::draw_tile(int tile_row, int tile_col) {
@@ -100,7 +109,7 @@ void poly_queue::draw_tile(int tile_row, int tile_col) {
     const int col_lo = tile_col << kQueueTileShift;
     const int col_hi = col_lo + kQueueTileSide - 1;
     for (std::uint32_t b = first_[t]; b < first_[t + 1]; ++b) {
-        const queued_poly& q = polys_[bin_[b]];
+        const queued_poly& q = at(bin_[b]);
         defs.hair_id = q.hair_id;
         defs.hair_random = q.hair_random;
         draw_poly(*zb_, q.box, q.n, q.corner, q.timeslices, lim, col_lo, col_hi);
@@ -108,7 +117,7 @@ void poly_queue::draw_tile(int tile_row, int tile_col) {
 }
 
 void poly_queue::flush() {
-    if (zb_ == nullptr || polys_.empty()) return;
+    if (zb_ == nullptr || count_ == 0) return;
     const hair_values_guard keep;
     try {
         sort_into_tiles();
@@ -116,10 +125,10 @@ void poly_queue::flush() {
             for (int tc = 0; tc < tile_cols_; ++tc) draw_tile(tr, tc);
     } catch (...) {
         // A failed insertion ("Memory failure"): nothing is drawn twice.
-        polys_.clear();
+        count_ = 0;
         throw;
     }
-    polys_.clear();
+    count_ = 0;
 }
 
 }  // namespace hair_raster

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "descriptions/hair_records.h"
@@ -37,8 +38,11 @@ namespace hair_raster {
 constexpr int kQueueTileShift = 6;
 constexpr int kQueueTileSide = 1 << kQueueTileShift;
 // The most memory the queued polygons take: 64 MiB (about 460 000
-// polygons); a full queue is drawn and emptied.
+// polygons); a full queue is drawn and emptied. The queue grows by blocks
+// of kQueueBlock polygons, kept for the next flush.
 constexpr std::size_t kQueueBytes = std::size_t(64) << 20;
+constexpr int kQueueBlockShift = 12;
+constexpr std::size_t kQueueBlock = std::size_t(1) << kQueueBlockShift;
 
 // One queued screen polygon.
 struct queued_poly {
@@ -65,13 +69,14 @@ class poly_queue {
     poly_queue& operator=(const poly_queue&) = delete;
 
     // Queues polygon v of n corners (3 or 4) with its box; a full queue is
-    // drawn first.
-    void push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices);
+    // drawn first. False when no memory is left for it: the caller draws
+    // it at once (after the queue, which has been drawn).
+    bool push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices);
     // Draws every pending polygon tile by tile and empties the queue;
     // defs.hair_id and defs.hair_random keep their values.
     void flush();
     // Polygons pending.
-    std::size_t pending() const { return polys_.size(); }
+    std::size_t pending() const { return count_; }
 
   private:
     // Sorts the pending polygons into the tiles their clipped boxes touch:
@@ -79,13 +84,15 @@ class poly_queue {
     // queue order.
     void sort_into_tiles();
     void draw_tile(int tile_row, int tile_col);
+    queued_poly& at(std::size_t i) { return blocks_[i >> kQueueBlockShift][i & (kQueueBlock - 1)]; }
 
-    hair_zbuffer* zb_ = nullptr;  // null when the queue is not open
-    std::size_t max_polys_ = 1;   // polygons held before a flush
-    std::vector<queued_poly> polys_;
-    std::vector<std::uint32_t> first_;    // per tile, then the end
-    std::vector<std::uint32_t> bin_;      // polygon indices, tile after tile
-    std::vector<std::uint32_t> scratch_;  // per tile: the next free place in bin_
+    hair_zbuffer* zb_ = nullptr;                          // null when the queue is not open
+    std::size_t max_polys_ = 1;                           // polygons held before a flush
+    std::vector<std::unique_ptr<queued_poly[]>> blocks_;  // the storage, block after block
+    std::size_t count_ = 0;                               // polygons pending
+    std::vector<std::uint32_t> first_;                    // per tile, then the end
+    std::vector<std::uint32_t> bin_;                      // polygon indices, tile after tile
+    std::vector<std::uint32_t> scratch_;                  // per tile: the next free place in bin_
     int tile_cols_ = 0, tile_lines_ = 0;
     int lim_[4] = {0, 0, -1, -1};  // columns and rows that may be written: lo x, lo y, hi x, hi y
 };

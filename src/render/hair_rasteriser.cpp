@@ -357,10 +357,8 @@ void hair_camera::zbuff_hair_poly(int n, motion_blur_pnt* v, unsigned int timesl
     }
 
     // The hair pass queues the polygon and draws it tile by tile later.
-    if (hair_raster::poly_queue* queue = hair_raster::poly_queue::open_on(arr)) {
-        queue->push(box, n, v, timeslices);
-        return;
-    }
+    hair_raster::poly_queue* queue = hair_raster::poly_queue::open_on(arr);
+    if (queue != nullptr && queue->push(box, n, v, timeslices)) return;
     motion_blur_pnt left[4], right[4];
     int nl, nr;
     if (!scan::split_chains(n, v, order, true, left, nl, right, nr)) return;
