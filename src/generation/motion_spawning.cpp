@@ -10,6 +10,8 @@
 #include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
+#include "render/camera.h"
+#include "render/hair_poly_queue.h"
 
 using namespace spawn_detail;
 
@@ -308,6 +310,8 @@ int mdldb_motion_blur_hair_model(hair_model* model0, hair_model* model1, hair_ca
 int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1) {
     const bool shadow = defs.shadows.shadow_pass != 0;
     int total = 0;
+    // The hair polygons are queued and drawn tile by tile (hair_poly_queue.h).
+    hair_raster::poly_queue queue(cam0 != nullptr ? cam0->zbuffer() : nullptr);
     for (int i = 0; i < mdldb_capacity(0); ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;
@@ -321,6 +325,7 @@ int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1) {
         mdldb_release_geometry(m);
         if (m1) mdldb_release_geometry(m1);
     }
+    queue.flush();
     std::printf("--- rendered %d total hairs\n", total);
     std::fflush(stdout);
     return total;
