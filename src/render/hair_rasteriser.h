@@ -1,7 +1,10 @@
 // The hair rasteriser: hair_camera::zbuff_hair turns one shaped hair into
 // camera-facing ribbons, one four-cornered screen polygon per segment, and
 // scan-converts them with exact pixel coverage into the camera's fragment
-// lists (zbuff_hair_poly, do_poly_fill; declared in camera.h).
+// lists (zbuff_hair_poly, do_poly_fill; declared in camera.h). While the
+// hair pass has a polygon queue open on the z-buffer (hair_poly_queue.h),
+// zbuff_hair_poly queues the polygon instead and the queue draws it later
+// through draw_poly.
 //
 // Before zbuff_hair: the camera has its z-buffer (init_zbuffer), the
 // geometry has been z-buffered (geometry_occlusion.h), defs.hair_id holds
