@@ -10,8 +10,6 @@
 #include "generation/spawn_support.h"
 #include "geometry/model_database.h"
 #include "host/random48.h"
-#include "render/camera.h"
-#include "render/hair_poly_queue.h"
 
 using namespace spawn_detail;
 
@@ -310,8 +308,7 @@ int mdldb_motion_blur_hair_model(hair_model* model0, hair_model* model1, hair_ca
 int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1) {
     const bool shadow = defs.shadows.shadow_pass != 0;
     int total = 0;
-    // The hair polygons are queued and drawn tile by tile (hair_poly_queue.h).
-    hair_raster::poly_queue queue(cam0 != nullptr ? cam0->zbuffer() : nullptr);
+    hair_pass_scope pass(cam0);
     for (int i = 0; i < mdldb_capacity(0); ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;
@@ -325,7 +322,7 @@ int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1) {
         mdldb_release_geometry(m);
         if (m1) mdldb_release_geometry(m1);
     }
-    queue.flush();
+    pass.finish();
     std::printf("--- rendered %d total hairs\n", total);
     std::fflush(stdout);
     return total;

@@ -1,9 +1,12 @@
 #include "render/hair_poly_queue.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "foundation/render_settings.h"
+#include "generation/hair_spawning.h"
+#include "render/camera.h"
 #include "render/fragment_list.h"
 #include "render/hair_rasteriser.h"
 #include "render/scan_convert.h"
@@ -29,6 +32,23 @@ struct hair_values_guard {
         defs.hair_random = random;
     }
 };
+
+// The queue of the hair pass under way, which the pass hooks open and
+// close.
+std::unique_ptr<poly_queue> g_pass_queue;
+
+void pass_begin(hair_camera* cam, bool) {
+    if (g_pass_queue == nullptr && cam != nullptr && cam->zbuffer() != nullptr)
+        g_pass_queue.reset(new (std::nothrow) poly_queue(cam->zbuffer()));
+}
+
+void pass_end(hair_camera*, bool finish) {
+    const std::unique_ptr<poly_queue> queue = std::move(g_pass_queue);
+    if (queue != nullptr && finish) queue->flush();
+}
+
+[[maybe_unused]] const bool g_hooks_registered =
+    mdldb_register_hair_pass_hooks(pass_begin, pass_end);
 
 }  // namespace
 

@@ -19,8 +19,9 @@
 //
 // The queue holds at most kQueueBytes of polygons and flushes itself when
 // full. Nothing may read or copy the z-buffer while polygons are pending:
-// the hair pass (mdldb_hair) opens a queue and flushes it before it
-// returns. Only one queue is open at a time.
+// every hair pass (mdldb_hair, mdldb_motion_blur_hair) opens a queue on its
+// camera's z-buffer through the pass hooks this module registers, and
+// flushes it before it returns. Only one queue is open at a time.
 #pragma once
 
 #include <cstddef>
