@@ -219,6 +219,31 @@ bool mdldb_register_default_hair_sink(mdldb_hair_sink sink) {
     return true;
 }
 
+namespace {
+mdldb_hair_pass_hook g_pass_begin = nullptr;
+mdldb_hair_pass_hook g_pass_end = nullptr;
+}  // namespace
+
+bool mdldb_register_hair_pass_hooks(mdldb_hair_pass_hook begin, mdldb_hair_pass_hook end) {
+    g_pass_begin = begin;
+    g_pass_end = end;
+    return true;
+}
+
+hair_pass_scope::hair_pass_scope(hair_camera* cam) : cam_(cam), open_(true) {
+    if (g_pass_begin != nullptr) g_pass_begin(cam_, true);
+}
+
+hair_pass_scope::~hair_pass_scope() {
+    if (open_ && g_pass_end != nullptr) g_pass_end(cam_, false);
+}
+
+void hair_pass_scope::finish() {
+    if (!open_) return;
+    open_ = false;
+    if (g_pass_end != nullptr) g_pass_end(cam_, true);
+}
+
 // --- Shared steps ------------------------------------------------------------
 
 namespace spawn_detail {
@@ -579,6 +604,7 @@ int mdldb_hair(hair_camera& cam) {
     const int capacity = mdldb_capacity(0);
     mdldb_hair_progress progress{0, 0, nullptr, 0, 0};
     if (g_progress) count_walk(shadow, progress);
+    hair_pass_scope pass(&cam);
     for (int i = 0; i < capacity; ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;
@@ -599,6 +625,7 @@ int mdldb_hair(hair_camera& cam) {
         }
         mdldb_release_geometry(m);
     }
+    pass.finish();
     if (g_progress) g_progress({progress.models, progress.models, nullptr, total, progress.wanted});
     std::printf("--- rendered %d total hairs\n", total);
     std::fflush(stdout);

@@ -142,3 +142,26 @@ KORVO_EXPORT_END
 // registers its rasteriser here when the library is loaded; true. Not
 // exported (declared after KORVO_EXPORT_END).
 bool mdldb_register_default_hair_sink(mdldb_hair_sink sink);
+
+// The camera's hooks around a hair pass (mdldb_hair, mdldb_motion_blur_hair),
+// which the render layer registers the same way: begin before the first
+// hair, end after the last, with finish false when an exception leaves the
+// pass. The renderer queues the pass's polygons in between and draws them
+// at the end. Null hooks do nothing; true.
+using mdldb_hair_pass_hook = void (*)(hair_camera* cam, bool finish);
+bool mdldb_register_hair_pass_hooks(mdldb_hair_pass_hook begin, mdldb_hair_pass_hook end);
+
+// A hair pass on cam: calls the begin hook now and the end hook at finish()
+// (finish true), or when the scope is left without it (finish false).
+class hair_pass_scope {
+  public:
+    explicit hair_pass_scope(hair_camera* cam);
+    ~hair_pass_scope();
+    hair_pass_scope(const hair_pass_scope&) = delete;
+    hair_pass_scope& operator=(const hair_pass_scope&) = delete;
+    void finish();
+
+  private:
+    hair_camera* cam_;
+    bool open_;
+};

@@ -308,6 +308,7 @@ int mdldb_motion_blur_hair_model(hair_model* model0, hair_model* model1, hair_ca
 int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1) {
     const bool shadow = defs.shadows.shadow_pass != 0;
     int total = 0;
+    hair_pass_scope pass(cam0);
     for (int i = 0; i < mdldb_capacity(0); ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;
@@ -321,6 +322,7 @@ int mdldb_motion_blur_hair(hair_camera* cam0, hair_camera* cam1) {
         mdldb_release_geometry(m);
         if (m1) mdldb_release_geometry(m1);
     }
+    pass.finish();
     std::printf("--- rendered %d total hairs\n", total);
     std::fflush(stdout);
     return total;

@@ -9,6 +9,7 @@
 #include "foundation/render_settings.h"
 #include "descriptions/hair_records.h"
 #include "render/camera.h"
+#include "render/hair_poly_queue.h"
 #include "render/lighting.h"
 #include "render/ribbon_bounds.h"
 #include "render/scan_convert.h"
@@ -60,6 +61,39 @@ void corner(motion_blur_pnt& c, const kivPoint& p, float side, float ux, float u
 
 int sign_of(float v) {
     return v > 0.0f ? 1 : (v < 0.0f ? -1 : 0);
+}
+
+// Scan-converts the chains of a hair polygon into zb within lim, keeping
+// the samples of columns col_lo ... col_hi.
+void fill_chains(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_pnt* left,
+                 int nright, const motion_blur_pnt* right, std::uint32_t timeslices,
+                 const scan::limits& lim, int col_lo, int col_hi) {
+    if (nleft > 8 || nright > 8) return;
+    scan::vertex<5> l[8], r[8];
+    auto convert = [](const motion_blur_pnt& p, scan::vertex<5>& q) {
+        q.x = p.x;
+        q.y = p.y;
+        q.v[0] = p.z;
+        q.v[1] = p.r;
+        q.v[2] = p.g;
+        q.v[3] = p.b;
+        q.v[4] = p.a;
+    };
+    for (int i = 0; i < nleft; ++i) convert(left[i], l[i]);
+    for (int i = 0; i < nright; ++i) convert(right[i], r[i]);
+
+    // A one-pixel polygon keeps the colour of its first vertex.
+    scan::fill<5>(
+        box, nleft, l, nright, r, lim, 1,
+        [&zb, timeslices, col_lo, col_hi](int col, int row, float coverage, const float* v) {
+            if (col < col_lo || col > col_hi || !(v[0] > 0.0f)) return;
+            // Hidden samples are decided from the geometry array
+            // alone; only a visible one loads its cell and record.
+            const std::size_t k = zb.index(row, col);
+            if (!zb.is_visible_at(k, v[0], timeslices)) return;
+            zb.add_hair(zb.cell_at(row, col), coverage, kivColor(v[1], v[2], v[3], v[4]), v[0],
+                        timeslices);
+        });
 }
 
 }  // namespace
@@ -215,6 +249,16 @@ void ribbon::build(const follicle* seg, int n_seg, int i) {
     }
 }
 
+void draw_poly(hair_zbuffer& zb, const int* box, int n, const motion_blur_pnt* v,
+               std::uint32_t timeslices, const scan::limits& lim, int col_lo, int col_hi) {
+    int order[4];
+    scan::sort_by_y(n, v, order);
+    motion_blur_pnt left[4], right[4];
+    int nl, nr;
+    if (!scan::split_chains(n, v, order, true, left, nl, right, nr)) return;
+    fill_chains(zb, box, nl, left, nr, right, timeslices, lim, col_lo, col_hi);
+}
+
 }  // namespace hair_raster
 
 // ---------------------------------------------------------------------------
@@ -312,6 +356,9 @@ void hair_camera::zbuff_hair_poly(int n, motion_blur_pnt* v, unsigned int timesl
         }
     }
 
+    // The hair pass queues the polygon and draws it tile by tile later.
+    hair_raster::poly_queue* queue = hair_raster::poly_queue::open_on(arr);
+    if (queue != nullptr && queue->push(box, n, v, timeslices)) return;
     motion_blur_pnt left[4], right[4];
     int nl, nr;
     if (!scan::split_chains(n, v, order, true, left, nl, right, nr)) return;
@@ -320,31 +367,7 @@ void hair_camera::zbuff_hair_poly(int n, motion_blur_pnt* v, unsigned int timesl
 
 void hair_camera::do_poly_fill(int* box, int nleft, motion_blur_pnt* left, int nright,
                                motion_blur_pnt* right, unsigned int timeslices) {
-    if (arr == nullptr || nleft > 8 || nright > 8) return;
-    scan::vertex<5> l[8], r[8];
-    auto convert = [](const motion_blur_pnt& p, scan::vertex<5>& q) {
-        q.x = p.x;
-        q.y = p.y;
-        q.v[0] = p.z;
-        q.v[1] = p.r;
-        q.v[2] = p.g;
-        q.v[3] = p.b;
-        q.v[4] = p.a;
-    };
-    for (int i = 0; i < nleft; ++i) convert(left[i], l[i]);
-    for (int i = 0; i < nright; ++i) convert(right[i], r[i]);
-
-    hair_zbuffer& zb = *arr;
-    const scan::limits lim = scan::limits::window(zb.cols(), zb.lines());
-    // A one-pixel polygon keeps the colour of its first vertex.
-    scan::fill<5>(box, nleft, l, nright, r, lim, 1,
-                  [&zb, timeslices](int col, int row, float coverage, const float* v) {
-                      if (!(v[0] > 0.0f)) return;
-                      // Hidden samples are decided from the geometry array
-                      // alone; only a visible one loads its cell and record.
-                      const std::size_t k = zb.index(row, col);
-                      if (!zb.is_visible_at(k, v[0], timeslices)) return;
-                      zb.add_hair(zb.cell_at(row, col), coverage, kivColor(v[1], v[2], v[3], v[4]),
-                                  v[0], timeslices);
-                  });
+    if (arr == nullptr) return;
+    const scan::limits lim = scan::limits::window(arr->cols(), arr->lines());
+    fill_chains(*arr, box, nleft, left, nright, right, timeslices, lim, lim.col_lo(), lim.col_hi());
 }

@@ -1,7 +1,10 @@
 // The hair rasteriser: hair_camera::zbuff_hair turns one shaped hair into
 // camera-facing ribbons, one four-cornered screen polygon per segment, and
 // scan-converts them with exact pixel coverage into the camera's fragment
-// lists (zbuff_hair_poly, do_poly_fill; declared in camera.h).
+// lists (zbuff_hair_poly, do_poly_fill; declared in camera.h). While the
+// hair pass has a polygon queue open on the z-buffer (hair_poly_queue.h),
+// zbuff_hair_poly queues the polygon instead and the queue draws it later
+// through draw_poly.
 //
 // Before zbuff_hair: the camera has its z-buffer (init_zbuffer), the
 // geometry has been z-buffered (geometry_occlusion.h), defs.hair_id holds
@@ -13,6 +16,8 @@
 // capacity, only grow, to exactly the largest segment count seen, and
 // every camera's destructor releases them.
 #pragma once
+
+#include <cstdint>
 
 #include "descriptions/hair_records.h"
 #include "foundation/vector_types.h"
@@ -28,8 +33,19 @@ void hair_segment_release();
 // for time sample 0, or for time sample 1 of a motion-blurred hair.
 const follicle* hair_segment_records(int sample = 0);
 
+namespace scan {
+struct limits;
+}
+
 // The steps of zbuff_hair, shared with the motion-blurred hair.
 namespace hair_raster {
+
+// Draws the hair polygon v of n corners (3 or 4, not self-intersecting;
+// box its pixel bounding box) into zb within lim, keeping only the samples
+// of columns col_lo ... col_hi: what zbuff_hair_poly draws there, bit for
+// bit.
+void draw_poly(hair_zbuffer& zb, const int* box, int n, const motion_blur_pnt* v,
+               std::uint32_t timeslices, const scan::limits& lim, int col_lo, int col_hi);
 
 // Makes both work arrays hold at least n segments; false, with the
 // capacity 0, when memory runs out.

@@ -1,0 +1,101 @@
+// The hair pass's polygon queue: hair polygons drawn tile by tile.
+//
+// A sample receives fragments from hairs drawn far apart in the hair pass,
+// so its record has long left the cache each time. While a queue is open
+// on a z-buffer, hair_camera::zbuff_hair_poly does not draw a polygon but
+// appends it here: its corners, its time slices, its bounding box and the
+// per-hair values the fragment insertion reads from defs (hair_id,
+// hair_random). A flush then draws the queue one tile of kQueueTileSide ×
+// kQueueTileSide samples at a time, every tile taking its polygons in queue
+// order, so that a tile's records stay in cache and are carved in tile
+// order.
+//
+// Every sample still receives the same fragments, with the same values, in
+// the same order as when each polygon is drawn at once: a tile limits the
+// rows of the scan conversion (every row is converted on its own) and
+// filters the columns in the pixel sink (a row's sweep still starts at the
+// polygon's first column, where it would cut the row differently). The
+// result is the same bit for bit.
+//
+// The queue holds at most kQueueBytes of polygons and flushes itself when
+// full. Nothing may read or copy the z-buffer while polygons are pending:
+// every hair pass (mdldb_hair, mdldb_motion_blur_hair) opens a queue on its
+// camera's z-buffer through the pass hooks this module registers, and
+// flushes it before it returns. Only one queue is open at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "descriptions/hair_records.h"
+#include "render/fragment_list.h"
+
+namespace hair_raster {
+
+// The side of a flush's tile in samples: 64 × 64 samples own 512 KiB of
+// 128-byte records, which stay in the second-level cache.
+constexpr int kQueueTileShift = 6;
+constexpr int kQueueTileSide = 1 << kQueueTileShift;
+// The most memory the queued polygons take: 64 MiB (about 460 000
+// polygons); a full queue is drawn and emptied. The queue grows by blocks
+// of kQueueBlock polygons, kept for the next flush.
+constexpr std::size_t kQueueBytes = std::size_t(64) << 20;
+constexpr int kQueueBlockShift = 12;
+constexpr std::size_t kQueueBlock = std::size_t(1) << kQueueBlockShift;
+
+// One queued screen polygon.
+struct queued_poly {
+    std::int32_t box[4];        // pixel bounding box: low x, low y, high x, high y
+    std::uint32_t timeslices;   // time slices the polygon covers
+    std::int32_t hair_id;       // defs.hair_id when it was queued
+    float hair_random;          // defs.hair_random when it was queued
+    std::int32_t n;             // corners: 3 or 4
+    motion_blur_pnt corner[4];  // window-relative corners with depth and colour
+};
+
+class poly_queue {
+  public:
+    // The queue open on zb, or null: what zbuff_hair_poly asks.
+    static poly_queue* open_on(const hair_zbuffer* zb);
+
+    // Opens a queue on zb (nothing when zb is null or a queue is open) that
+    // holds max_bytes of polygons (at least one) before it draws them.
+    explicit poly_queue(hair_zbuffer* zb, std::size_t max_bytes = kQueueBytes);
+    // Closes the queue, dropping what is pending: an exception that leaves
+    // the hair pass has failed the picture anyway. Call flush() first.
+    ~poly_queue();
+    poly_queue(const poly_queue&) = delete;
+    poly_queue& operator=(const poly_queue&) = delete;
+
+    // Queues polygon v of n corners (3 or 4) with its box; a full queue is
+    // drawn first. False when no memory is left for it: the caller draws
+    // it at once (after the queue, which has been drawn).
+    bool push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices);
+    // Draws every pending polygon tile by tile and empties the queue;
+    // defs.hair_id and defs.hair_random keep their values.
+    void flush();
+    // Polygons pending.
+    std::size_t pending() const { return count_; }
+
+  private:
+    // Sorts the pending polygons into the tiles their clipped boxes touch:
+    // tile t's polygons are bin_[first_[t]] ... bin_[first_[t + 1] - 1], in
+    // queue order.
+    void sort_into_tiles();
+    void draw_tile(int tile_row, int tile_col);
+    queued_poly& at(std::size_t i) { return blocks_[i >> kQueueBlockShift][i & (kQueueBlock - 1)]; }
+
+    hair_zbuffer* zb_ = nullptr;                          // null when the queue is not open
+    std::size_t max_polys_ = 1;                           // polygons held before a flush
+    std::vector<std::unique_ptr<queued_poly[]>> blocks_;  // the storage, block after block
+    std::size_t count_ = 0;                               // polygons pending
+    std::vector<std::uint32_t> first_;                    // per tile, then the end
+    std::vector<std::uint32_t> bin_;                      // polygon indices, tile after tile
+    std::vector<std::uint32_t> scratch_;                  // per tile: the next free place in bin_
+    int tile_cols_ = 0, tile_lines_ = 0;
+    int lim_[4] = {0, 0, -1, -1};  // columns and rows that may be written: lo x, lo y, hi x, hi y
+};
+
+}  // namespace hair_raster
