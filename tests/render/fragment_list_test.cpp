@@ -111,36 +111,6 @@ TEST_F(Fragments, ResolvedColourIsTheOverOfTheFragmentsInDepthOrder) {
     }
 }
 
-TEST_F(Fragments, EachMergeModeAgainstHandValues) {
-    // {mode, hair random (mode 1) or exponent (mode 2), front alpha, back
-    //  alpha, total alpha, back colour passed}
-    const float cases[][6] = {
-        {0, 0, 0.5f, 0.5f, 0.75f, 0.25f},   {1, 0.5f, 0.4f, 0.5f, 0.8f, 0.4f},
-        {1, 0.5f, 0.8f, 0.5f, 1.0f, 0.2f},  // limited to (1 − 0.8) ÷ 0.5
-        {1, 3.0f, 0.5f, 0.5f, 0.5f, 0.0f},  // negative transmission
-        {2, 2.0f, 0.5f, 0.4f, 0.8f, 0.3f},  {2, 2.0f, 0.9f, 0.9f, 1.0f, 0.1f},
-        {2, -1.0f, 0.5f, 0.5f, 0.5f, 0.0f}, {3, 0, 0.8f, 0.5f, 1.0f, 0.2f},
-        {3, 0, 0.3f, 0.5f, 0.8f, 0.5f},     {7, 0, 0.3f, 0.5f, 0.3f, 0.0f},
-    };
-    auto hair = [](float r, float g, float a, float z, int id) {
-        return pixel_hair{frac_encode(r), frac_encode(g), 0, frac_encode(a), z, id};
-    };
-    for (int i = 0; i < 10; ++i) {
-        const float* c = cases[i];
-        defs.merge_mode = static_cast<int>(c[0]);
-        defs.hair_random = defs.merge_exponent = c[1];
-        // The front (red) is the destination or the source in turn.
-        const pixel_hair front = hair(c[2], 0, c[2], 1.0f, 1), back = hair(0, c[3], c[3], 2.0f, 2);
-        pixel_hair d = i % 2 ? front : back;
-        fragment_merge(d, i % 2 ? back : front, nullptr);
-        EXPECT_NEAR(frac_decode(d.a), c[4], kTol) << i;
-        EXPECT_NEAR(frac_decode(d.r), c[2], kTol) << i;
-        EXPECT_NEAR(frac_decode(d.g), c[5], kTol) << i;
-        EXPECT_EQ(d.z, 1.0f) << i;
-        EXPECT_EQ(d.id, i % 2 ? 1 : 2) << i;
-    }
-}
-
 TEST_F(Fragments, MovingGeometryHidesOnlyItsSlices) {
     defs.motion_blur = 1;
     auto zb = make_zbuffer(1, 2, 5);
