@@ -117,22 +117,24 @@ void poly_queue::sort_into_tiles() {
 void poly_queue::draw_tile(int tile_row, int tile_col) {
     const std::size_t t = static_cast<std::size_t>(tile_row) * tile_cols_ + tile_col;
     if (first_[t] == first_[t + 1]) return;
-    // Rows through the limits, columns through the sink's filter.
+    // The tile's rows and its last column through the limits; its first
+    // column as the first one measured, the sweep still starting at the
+    // polygon's first column.
+    const int col_lo = tile_col << kQueueTileShift;
     scan::limits lim;
     lim.cols = zb_->cols();
     lim.lines = zb_->lines();
     lim.region_on = true;
     lim.region[0] = lim_[0];
     lim.region[1] = std::max(lim_[1], tile_row << kQueueTileShift);
-    lim.region[2] = lim_[2];
+    lim.region[2] = std::min(lim_[2], col_lo + kQueueTileSide - 1);
     lim.region[3] = std::min(lim_[3], ((tile_row + 1) << kQueueTileShift) - 1);
-    const int col_lo = tile_col << kQueueTileShift;
-    const int col_hi = col_lo + kQueueTileSide - 1;
+    lim.emit_lo = col_lo;
     for (std::uint32_t b = first_[t]; b < first_[t + 1]; ++b) {
         const queued_poly& q = at(bin_[b]);
         defs.hair_id = q.hair_id;
         defs.hair_random = q.hair_random;
-        draw_poly(*zb_, q.box, q.n, q.corner, q.timeslices, lim, col_lo, col_hi);
+        draw_poly(*zb_, q.box, q.n, q.corner, q.timeslices, lim);
     }
 }
 

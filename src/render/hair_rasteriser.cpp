@@ -63,11 +63,10 @@ int sign_of(float v) {
     return v > 0.0f ? 1 : (v < 0.0f ? -1 : 0);
 }
 
-// Scan-converts the chains of a hair polygon into zb within lim, keeping
-// the samples of columns col_lo ... col_hi.
+// Scan-converts the chains of a hair polygon into zb within lim.
 void fill_chains(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_pnt* left,
                  int nright, const motion_blur_pnt* right, std::uint32_t timeslices,
-                 const scan::limits& lim, int col_lo, int col_hi) {
+                 const scan::limits& lim) {
     if (nleft > 8 || nright > 8) return;
     scan::vertex<5> l[8], r[8];
     auto convert = [](const motion_blur_pnt& p, scan::vertex<5>& q) {
@@ -83,17 +82,16 @@ void fill_chains(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_
     for (int i = 0; i < nright; ++i) convert(right[i], r[i]);
 
     // A one-pixel polygon keeps the colour of its first vertex.
-    scan::fill<5>(
-        box, nleft, l, nright, r, lim, 1,
-        [&zb, timeslices, col_lo, col_hi](int col, int row, float coverage, const float* v) {
-            if (col < col_lo || col > col_hi || !(v[0] > 0.0f)) return;
-            // Hidden samples are decided from the geometry array
-            // alone; only a visible one loads its cell and record.
-            const std::size_t k = zb.index(row, col);
-            if (!zb.is_visible_at(k, v[0], timeslices)) return;
-            zb.add_hair(zb.cell_at(row, col), coverage, kivColor(v[1], v[2], v[3], v[4]), v[0],
-                        timeslices);
-        });
+    scan::fill<5>(box, nleft, l, nright, r, lim, 1,
+                  [&zb, timeslices](int col, int row, float coverage, const float* v) {
+                      if (!(v[0] > 0.0f)) return;
+                      // Hidden samples are decided from the geometry array
+                      // alone; only a visible one loads its cell and record.
+                      const std::size_t k = zb.index(row, col);
+                      if (!zb.is_visible_at(k, v[0], timeslices)) return;
+                      zb.add_hair(zb.cell_at(row, col), coverage, kivColor(v[1], v[2], v[3], v[4]),
+                                  v[0], timeslices);
+                  });
 }
 
 }  // namespace
@@ -250,13 +248,13 @@ void ribbon::build(const follicle* seg, int n_seg, int i) {
 }
 
 void draw_poly(hair_zbuffer& zb, const int* box, int n, const motion_blur_pnt* v,
-               std::uint32_t timeslices, const scan::limits& lim, int col_lo, int col_hi) {
+               std::uint32_t timeslices, const scan::limits& lim) {
     int order[4];
     scan::sort_by_y(n, v, order);
     motion_blur_pnt left[4], right[4];
     int nl, nr;
     if (!scan::split_chains(n, v, order, true, left, nl, right, nr)) return;
-    fill_chains(zb, box, nl, left, nr, right, timeslices, lim, col_lo, col_hi);
+    fill_chains(zb, box, nl, left, nr, right, timeslices, lim);
 }
 
 }  // namespace hair_raster
@@ -369,5 +367,5 @@ void hair_camera::do_poly_fill(int* box, int nleft, motion_blur_pnt* left, int n
                                motion_blur_pnt* right, unsigned int timeslices) {
     if (arr == nullptr) return;
     const scan::limits lim = scan::limits::window(arr->cols(), arr->lines());
-    fill_chains(*arr, box, nleft, left, nright, right, timeslices, lim, lim.col_lo(), lim.col_hi());
+    fill_chains(*arr, box, nleft, left, nright, right, timeslices, lim);
 }

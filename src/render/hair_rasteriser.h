@@ -41,11 +41,10 @@ struct limits;
 namespace hair_raster {
 
 // Draws the hair polygon v of n corners (3 or 4, not self-intersecting;
-// box its pixel bounding box) into zb within lim, keeping only the samples
-// of columns col_lo ... col_hi: what zbuff_hair_poly draws there, bit for
-// bit.
+// box its pixel bounding box) into zb within lim (its emit_lo included):
+// what zbuff_hair_poly draws there, bit for bit.
 void draw_poly(hair_zbuffer& zb, const int* box, int n, const motion_blur_pnt* v,
-               std::uint32_t timeslices, const scan::limits& lim, int col_lo, int col_hi);
+               std::uint32_t timeslices, const scan::limits& lim);
 
 // Makes both work arrays hold at least n segments; false, with the
 // capacity 0, when memory runs out.

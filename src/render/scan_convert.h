@@ -39,6 +39,11 @@ struct limits {
     int lines = 0;
     bool region_on = false;
     int region[4] = {0, 0, 0, 0};  // low x, low y, high x, high y
+    // The first column given to the sink. The columns between the window's
+    // (or region's) first column and this one are still cut one after the
+    // other but not measured, so the pixels from here on are cut exactly as
+    // when the whole row is swept: what the hair pass's tiles need.
+    int emit_lo = 0;
 
     // The window extent, limited by the render region of defs when it is on.
     static limits window(int cols, int lines);
@@ -288,7 +293,8 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
     // One pixel: the whole polygon is the piece.
     if (box[0] == box[2] && box[1] == box[3]) {
         const int c = box[0], row = box[1];
-        if (c < lim.col_lo() || c > lim.col_hi() || row < lim.row_lo() || row > lim.row_hi())
+        if (c < lim.col_lo() || c < lim.emit_lo || c > lim.col_hi() || row < lim.row_lo() ||
+            row > lim.row_hi())
             return;
         ring<K> r;
         detail::outline(left, nl, right, nr, r);
@@ -370,7 +376,7 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
                 const vertex<K>& tl = lb[ml - 1];
                 const vertex<K>& tr = rb[mr - 1];
                 const float bw = 1.0f / (br.x - bl.x), tw = 1.0f / (tr.x - tl.x);
-                for (; c <= i1; ++c) {
+                for (c = c > lim.emit_lo ? c : lim.emit_lo; c <= i1; ++c) {
                     const float xc = static_cast<float>(c) + 0.5f;
                     const float tb = (xc - bl.x) * bw, tt = (xc - tl.x) * tw;
                     for (int k = 0; k < K; ++k)
@@ -378,7 +384,14 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
                                             tt * (tr.v[k] - tl.v[k]));
                     sink(c, row, 1.0f, values);
                 }
+                c = i1 + 1;
                 if (c <= c1) cut_at(c);
+                continue;
+            }
+            if (c < lim.emit_lo) {
+                // Cut through, not measured.
+                if (c != c_last) cut_at(c + 1);
+                ++c;
                 continue;
             }
             const float X0 = static_cast<float>(c);
