@@ -279,7 +279,8 @@ bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
 pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
     const std::size_t slots = static_cast<std::size_t>(record_slots());
     if (chunks_.empty() || chunk_used_ == records_per_chunk_) {
-        void* c = std::malloc(kPixelChunkBytes);
+        // Zeroed by the allocator: fresh pages need no second clearing.
+        void* c = std::calloc(1, kPixelChunkBytes);
         if (c == nullptr) {
             drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
             throw FurEFailed("Memory failure");
@@ -290,7 +291,6 @@ pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
     pixel_slot* rec =
         static_cast<pixel_slot*>(chunks_.back()) + static_cast<std::size_t>(chunk_used_) * slots;
     ++chunk_used_;
-    std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * slots);
     cell = rec;
     return rec;
 }
