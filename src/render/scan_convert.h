@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 
 namespace scan {
 
@@ -154,20 +155,77 @@ bool split_chains(int n, const V* v, const int* order, bool strict, V* left, int
 
 namespace detail {
 
+// Four floats that the compiler keeps in one vector register, and four ints
+// for lane masks. Every operation works lane by lane with the IEEE
+// single-precision operation of the scalar code, so a vertex interpolated
+// or summed four values at a time gets the bits of one value at a time.
+typedef float f4 __attribute__((vector_size(16)));
+typedef std::int32_t i4 __attribute__((vector_size(16)));
+
+inline f4 splat(float x) {
+    return f4{x, x, x, x};
+}
+
+// v with lane `lane` replaced by x, in registers: writing one lane through
+// memory would make the next whole-vector read wait for the store.
+inline f4 with_lane(f4 v, int lane, float x) {
+    const i4 lanes = {0, 1, 2, 3};
+    return lanes == lane ? splat(x) : v;
+}
+
+// A vertex as the clipping works on it: x, y and the K values in whole
+// vectors (lane 0 of the first is x, lane 1 y, then the values; lanes after
+// the last value hold zeros), so that a vertex is copied, interpolated and
+// summed with whole-vector moves.
+template <int K>
+struct pvert {
+    static constexpr int kVectors = (K + 2 + 3) / 4;
+    f4 c[kVectors];
+    float x() const { return c[0][0]; }
+    float y() const { return c[0][1]; }
+};
+
+template <int K>
+inline pvert<K> padded(const vertex<K>& q) {
+    float f[pvert<K>::kVectors * 4] = {};
+    f[0] = q.x;
+    f[1] = q.y;
+    for (int k = 0; k < K; ++k) f[k + 2] = q.v[k];
+    pvert<K> r;
+    for (int j = 0; j < pvert<K>::kVectors; ++j)
+        r.c[j] = f4{f[4 * j], f[4 * j + 1], f[4 * j + 2], f[4 * j + 3]};
+    return r;
+}
+
+// The K values of a vertex into out.
+template <int K>
+inline void values_of(const pvert<K>& q, float* out) {
+    for (int k = 0; k < K; ++k) out[k] = q.c[(k + 2) / 4][(k + 2) % 4];
+}
+
+// p + t (q − p), lane by lane.
+template <int K>
+inline pvert<K> lerp(const pvert<K>& p, const pvert<K>& q, float t) {
+    const f4 tv = splat(t);
+    pvert<K> r;
+    for (int j = 0; j < pvert<K>::kVectors; ++j) r.c[j] = p.c[j] + tv * (q.c[j] - p.c[j]);
+    return r;
+}
+
 // A small polygon on the stack; consecutive equal points are kept once.
 template <int K>
 struct ring {
     static constexpr int kMax = 24;
     int n = 0;
-    vertex<K> p[kMax];
+    pvert<K> p[kMax];
 
-    void push(const vertex<K>& q) {
-        if (n > 0 && p[n - 1].x == q.x && p[n - 1].y == q.y) return;
+    void push(const pvert<K>& q) {
+        if (n > 0 && p[n - 1].x() == q.x() && p[n - 1].y() == q.y()) return;
         if (n < kMax) p[n++] = q;
     }
     // Drops closing points equal to the first.
     void close() {
-        while (n > 1 && p[n - 1].x == p[0].x && p[n - 1].y == p[0].y) --n;
+        while (n > 1 && p[n - 1].x() == p[0].x() && p[n - 1].y() == p[0].y()) --n;
     }
 };
 
@@ -176,45 +234,39 @@ struct ring {
 // pixels off screen, and the error then stays proportional to the distance
 // from the end that lies near the window.
 template <int K>
-inline vertex<K> at_y(const vertex<K>& a, const vertex<K>& b, float Y) {
-    const bool from_a = Y - a.y <= b.y - Y;
-    const vertex<K>& p = from_a ? a : b;
-    const vertex<K>& q = from_a ? b : a;
-    const float t = (Y - p.y) / (q.y - p.y);
-    vertex<K> r;
-    r.x = p.x + t * (q.x - p.x);
-    r.y = Y;
-    for (int k = 0; k < K; ++k) r.v[k] = p.v[k] + t * (q.v[k] - p.v[k]);
+inline pvert<K> at_y(const pvert<K>& a, const pvert<K>& b, float Y) {
+    const bool from_a = Y - a.y() <= b.y() - Y;
+    const pvert<K>& p = from_a ? a : b;
+    const pvert<K>& q = from_a ? b : a;
+    pvert<K> r = lerp(p, q, (Y - p.y()) / (q.y() - p.y()));
+    r.c[0] = with_lane(r.c[0], 1, Y);
     return r;
 }
 
 // The point of edge a → b at column boundary X (X strictly between), from
 // the nearer end as well.
 template <int K>
-inline vertex<K> at_x(const vertex<K>& a, const vertex<K>& b, float X) {
-    const bool from_a = std::fabs(X - a.x) <= std::fabs(b.x - X);
-    const vertex<K>& p = from_a ? a : b;
-    const vertex<K>& q = from_a ? b : a;
-    const float t = (X - p.x) / (q.x - p.x);
-    vertex<K> r;
-    r.x = X;
-    r.y = p.y + t * (q.y - p.y);
-    for (int k = 0; k < K; ++k) r.v[k] = p.v[k] + t * (q.v[k] - p.v[k]);
+inline pvert<K> at_x(const pvert<K>& a, const pvert<K>& b, float X) {
+    const bool from_a = std::fabs(X - a.x()) <= std::fabs(b.x() - X);
+    const pvert<K>& p = from_a ? a : b;
+    const pvert<K>& q = from_a ? b : a;
+    pvert<K> r = lerp(p, q, (X - p.x()) / (q.x() - p.x()));
+    r.c[0] = with_lane(r.c[0], 0, X);
     return r;
 }
 
 // The part of a rising chain inside the band Y0 <= Y <= Y1, in order.
 template <int K>
-inline int band(const vertex<K>* c, int n, float Y0, float Y1, vertex<K>* out) {
+inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out) {
     int m = 0;
     for (int j = 0; j < n; ++j) {
         if (j > 0) {
-            const vertex<K>& a = c[j - 1];
-            const vertex<K>& b = c[j];
-            if (a.y < Y0 && b.y > Y0) out[m++] = at_y(a, b, Y0);
-            if (a.y < Y1 && b.y > Y1) out[m++] = at_y(a, b, Y1);
+            const pvert<K>& a = c[j - 1];
+            const pvert<K>& b = c[j];
+            if (a.y() < Y0 && b.y() > Y0) out[m++] = at_y(a, b, Y0);
+            if (a.y() < Y1 && b.y() > Y1) out[m++] = at_y(a, b, Y1);
         }
-        if (c[j].y >= Y0 && c[j].y <= Y1) out[m++] = c[j];
+        if (c[j].y() >= Y0 && c[j].y() <= Y1) out[m++] = c[j];
     }
     return m;
 }
@@ -225,12 +277,12 @@ template <int K>
 inline void split_x(const ring<K>& in, float X, ring<K>& lo, ring<K>& hi) {
     lo.n = hi.n = 0;
     for (int i = 0; i < in.n; ++i) {
-        const vertex<K>& p = in.p[i];
-        const vertex<K>& q = in.p[i + 1 == in.n ? 0 : i + 1];
-        if (p.x <= X) lo.push(p);
-        if (p.x >= X) hi.push(p);
-        if ((p.x < X && q.x > X) || (p.x > X && q.x < X)) {
-            const vertex<K> c = at_x(p, q, X);
+        const pvert<K>& p = in.p[i];
+        const pvert<K>& q = in.p[i + 1 == in.n ? 0 : i + 1];
+        if (p.x() <= X) lo.push(p);
+        if (p.x() >= X) hi.push(p);
+        if ((p.x() < X && q.x() > X) || (p.x() > X && q.x() < X)) {
+            const pvert<K> c = at_x(p, q, X);
             lo.push(c);
             hi.push(c);
         }
@@ -244,9 +296,9 @@ template <int K>
 inline float twice_area(const ring<K>& r, float ox, float oy) {
     float s = 0.0f;
     for (int i = 0; i < r.n; ++i) {
-        const vertex<K>& p = r.p[i];
-        const vertex<K>& q = r.p[i + 1 == r.n ? 0 : i + 1];
-        s += (p.x - ox) * (q.y - oy) - (q.x - ox) * (p.y - oy);
+        const pvert<K>& p = r.p[i];
+        const pvert<K>& q = r.p[i + 1 == r.n ? 0 : i + 1];
+        s += (p.x() - ox) * (q.y() - oy) - (q.x() - ox) * (p.y() - oy);
     }
     return s;
 }
@@ -258,21 +310,123 @@ inline float piece(const ring<K>& r, float ox, float oy, float* avg) {
     float a = 0.5f * std::fabs(twice_area(r, ox, oy));
     if (a > 1.0f) a = 1.0f;
     if (!(a > 0.0f)) return 0.0f;
-    for (int k = 0; k < K; ++k) avg[k] = 0.0f;
+    pvert<K> sum;
+    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] = splat(0.0f);
     for (int i = 0; i < r.n; ++i)
-        for (int k = 0; k < K; ++k) avg[k] += r.p[i].v[k];
-    const float inv = 1.0f / static_cast<float>(r.n);
-    for (int k = 0; k < K; ++k) avg[k] *= inv;
+        for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += r.p[i].c[j];
+    const f4 inv = splat(1.0f / static_cast<float>(r.n));
+    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] *= inv;
+    values_of(sum, avg);
     return a;
 }
 
 // The closed polygon: the right chain rising, the left chain falling.
 template <int K>
-inline void outline(const vertex<K>* left, int nl, const vertex<K>* right, int nr, ring<K>& r) {
+inline void outline(const pvert<K>* left, int nl, const pvert<K>* right, int nr, ring<K>& r) {
     r.n = 0;
     for (int i = 0; i < nr; ++i) r.push(right[i]);
     for (int i = nl - 1; i >= 0; --i) r.push(left[i]);
     r.close();
+}
+
+// Columns c … i1 of a row, covered completely: each unit square's values
+// average its four corners on the strip's bottom (bl → br) and top
+// (tl → tr) edges.
+template <int K, class Sink>
+void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br,
+                  const pvert<K>& tl, const pvert<K>& tr, float* values, Sink& sink) {
+    const float bw = 1.0f / (br.x() - bl.x()), tw = 1.0f / (tr.x() - tl.x());
+    const f4 half = splat(0.5f);
+    for (; c <= i1; ++c) {
+        const float xc = static_cast<float>(c) + 0.5f;
+        const f4 tb = splat((xc - bl.x()) * bw), tt = splat((xc - tl.x()) * tw);
+        pvert<K> m;
+        for (int j = 0; j < pvert<K>::kVectors; ++j)
+            m.c[j] =
+                half * (bl.c[j] + tb * (br.c[j] - bl.c[j]) + tl.c[j] + tt * (tr.c[j] - tl.c[j]));
+        values_of(m, values);
+        sink(c, row, 1.0f, values);
+    }
+}
+
+// The pixels of one row of a polygon whose geometric left and right chains
+// are lc and rc: the strip Y0 <= Y <= Y1 swept left to right and cut at
+// every column boundary.
+template <int K, class Sink>
+void fill_row(int row, const pvert<K>* lc, int nlc, const pvert<K>* rc, int nrc, const limits& lim,
+              float* values, Sink& sink) {
+    const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
+    // The strip of this row: right boundary rising, left boundary falling.
+    pvert<K> lb[12], rb[12];
+    const int ml = band(lc, nlc, Y0, Y1, lb);
+    const int mr = band(rc, nrc, Y0, Y1, rb);
+    if (ml == 0 || mr == 0) return;
+    ring<K> buf[3];
+    ring<K>* rem = &buf[0];    // what is left of the strip right of column c
+    ring<K>* spare = &buf[1];  // receives the next remainder
+    ring<K>& lo = buf[2];      // the piece of the current column
+    for (int i = 0; i < mr; ++i) rem->push(rb[i]);
+    for (int i = ml - 1; i >= 0; --i) rem->push(lb[i]);
+    rem->close();
+    if (rem->n < 3) return;
+    float xmin = rem->p[0].x(), xmax = xmin;
+    for (int i = 1; i < rem->n; ++i) {
+        xmin = rem->p[i].x() < xmin ? rem->p[i].x() : xmin;
+        xmax = rem->p[i].x() > xmax ? rem->p[i].x() : xmax;
+    }
+    const int c_first = pixel_floor(xmin);
+    int c_last = pixel_floor(xmax);
+    if (c_last > c_first && static_cast<float>(c_last) == xmax) --c_last;
+    const int c0 = c_first > lim.col_lo() ? c_first : lim.col_lo();
+    const int c1 = c_last < lim.col_hi() ? c_last : lim.col_hi();
+    if (c0 > c1) return;
+
+    // Columns i0 … i1 lie between the two boundaries over the whole
+    // row height: their pixels are covered completely.
+    int i0 = c1 + 1, i1 = c1;
+    if (lc[0].y() <= Y0 && rc[0].y() <= Y0 && lc[nlc - 1].y() >= Y1 && rc[nrc - 1].y() >= Y1) {
+        float xl = lb[0].x(), xr = rb[0].x();
+        for (int i = 1; i < ml; ++i) xl = lb[i].x() > xl ? lb[i].x() : xl;
+        for (int i = 1; i < mr; ++i) xr = rb[i].x() < xr ? rb[i].x() : xr;
+        const int a = pixel_floor(std::ceil(xl)), b = pixel_floor(xr) - 1;
+        i0 = a > c0 ? a : c0;
+        i1 = b < c1 ? b : c1;
+    }
+
+    // Sweep the columns left to right, cutting off one piece at a time.
+    auto cut_at = [&](int x) {
+        split_x(*rem, static_cast<float>(x), lo, *spare);
+        ring<K>* t = rem;
+        rem = spare;
+        spare = t;
+    };
+    if (c0 > c_first) cut_at(c0);
+    int c = c0;
+    while (c <= c1) {
+        if (c == i0 && i0 <= i1) {
+            fill_covered(row, c > lim.emit_lo ? c : lim.emit_lo, i1, lb[0], rb[0], lb[ml - 1],
+                         rb[mr - 1], values, sink);
+            c = i1 + 1;
+            if (c <= c1) cut_at(c);
+            continue;
+        }
+        if (c < lim.emit_lo) {
+            // Cut through, not measured.
+            if (c != c_last) cut_at(c + 1);
+            ++c;
+            continue;
+        }
+        const float X0 = static_cast<float>(c);
+        float cov;
+        if (c == c_last) {
+            cov = piece(*rem, X0, Y0, values);
+        } else {
+            cut_at(c + 1);
+            cov = piece(lo, X0, Y0, values);
+        }
+        if (cov > 0.0f) sink(c, row, cov, values);
+        ++c;
+    }
 }
 
 }  // namespace detail
@@ -286,9 +440,13 @@ inline void outline(const vertex<K>* left, int nl, const vertex<K>* right, int n
 template <int K, class Sink>
 void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>* right,
           const limits& lim, int keep_first, Sink&& sink) {
+    using detail::pvert;
     using detail::ring;
     if (nl < 2 || nr < 2 || nl > 8 || nr > 8) return;
-    float values[K];
+    float values[K] = {};
+    pvert<K> pl[8], pr[8];
+    for (int i = 0; i < nl; ++i) pl[i] = detail::padded(left[i]);
+    for (int i = 0; i < nr; ++i) pr[i] = detail::padded(right[i]);
 
     // One pixel: the whole polygon is the piece.
     if (box[0] == box[2] && box[1] == box[3]) {
@@ -297,7 +455,7 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
             row > lim.row_hi())
             return;
         ring<K> r;
-        detail::outline(left, nl, right, nr, r);
+        detail::outline(pl, nl, pr, nr, r);
         const float cov = detail::piece(r, static_cast<float>(c), static_cast<float>(row), values);
         if (!(cov > 0.0f)) return;
         for (int k = keep_first; k < K; ++k) values[k] = left[0].v[k];
@@ -307,105 +465,18 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
 
     // Orientation: the chain that is geometrically on the left is "lc".
     ring<K> whole;
-    detail::outline(left, nl, right, nr, whole);
-    const float orient = detail::twice_area(whole, whole.p[0].x, whole.p[0].y);
+    detail::outline(pl, nl, pr, nr, whole);
+    const float orient = detail::twice_area(whole, whole.p[0].x(), whole.p[0].y());
     if (!(orient != 0.0f)) return;
-    const vertex<K>* lc = orient > 0.0f ? left : right;
-    const vertex<K>* rc = orient > 0.0f ? right : left;
+    const pvert<K>* lc = orient > 0.0f ? pl : pr;
+    const pvert<K>* rc = orient > 0.0f ? pr : pl;
     const int nlc = orient > 0.0f ? nl : nr;
     const int nrc = orient > 0.0f ? nr : nl;
 
     const int row_first = box[1] > lim.row_lo() ? box[1] : lim.row_lo();
     const int row_last = box[3] < lim.row_hi() ? box[3] : lim.row_hi();
-    const int col_lo = lim.col_lo(), col_hi = lim.col_hi();
-    vertex<K> lb[12], rb[12];
-    ring<K> buf[3];
-    for (int row = row_first; row <= row_last; ++row) {
-        const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
-        // The strip of this row: right boundary rising, left boundary falling.
-        const int ml = detail::band(lc, nlc, Y0, Y1, lb);
-        const int mr = detail::band(rc, nrc, Y0, Y1, rb);
-        if (ml == 0 || mr == 0) continue;
-        ring<K>* rem = &buf[0];    // what is left of the strip right of column c
-        ring<K>* spare = &buf[1];  // receives the next remainder
-        ring<K>& lo = buf[2];      // the piece of the current column
-        rem->n = 0;
-        for (int i = 0; i < mr; ++i) rem->push(rb[i]);
-        for (int i = ml - 1; i >= 0; --i) rem->push(lb[i]);
-        rem->close();
-        if (rem->n < 3) continue;
-        float xmin = rem->p[0].x, xmax = xmin;
-        for (int i = 1; i < rem->n; ++i) {
-            xmin = rem->p[i].x < xmin ? rem->p[i].x : xmin;
-            xmax = rem->p[i].x > xmax ? rem->p[i].x : xmax;
-        }
-        const int c_first = pixel_floor(xmin);
-        int c_last = pixel_floor(xmax);
-        if (c_last > c_first && static_cast<float>(c_last) == xmax) --c_last;
-        const int c0 = c_first > col_lo ? c_first : col_lo;
-        const int c1 = c_last < col_hi ? c_last : col_hi;
-        if (c0 > c1) continue;
-
-        // Columns i0 … i1 lie between the two boundaries over the whole
-        // row height: their pixels are covered completely.
-        int i0 = c1 + 1, i1 = c1;
-        if (lc[0].y <= Y0 && rc[0].y <= Y0 && lc[nlc - 1].y >= Y1 && rc[nrc - 1].y >= Y1) {
-            float xl = lb[0].x, xr = rb[0].x;
-            for (int i = 1; i < ml; ++i) xl = lb[i].x > xl ? lb[i].x : xl;
-            for (int i = 1; i < mr; ++i) xr = rb[i].x < xr ? rb[i].x : xr;
-            const int a = pixel_floor(std::ceil(xl)), b = pixel_floor(xr) - 1;
-            i0 = a > c0 ? a : c0;
-            i1 = b < c1 ? b : c1;
-        }
-
-        // Sweep the columns left to right, cutting off one piece at a time.
-        auto cut_at = [&](int x) {
-            detail::split_x(*rem, static_cast<float>(x), lo, *spare);
-            ring<K>* t = rem;
-            rem = spare;
-            spare = t;
-        };
-        if (c0 > c_first) cut_at(c0);
-        int c = c0;
-        while (c <= c1) {
-            if (c == i0 && i0 <= i1) {
-                // The unit square; its values average its four corners on
-                // the strip's bottom and top edges.
-                const vertex<K>& bl = lb[0];
-                const vertex<K>& br = rb[0];
-                const vertex<K>& tl = lb[ml - 1];
-                const vertex<K>& tr = rb[mr - 1];
-                const float bw = 1.0f / (br.x - bl.x), tw = 1.0f / (tr.x - tl.x);
-                for (c = c > lim.emit_lo ? c : lim.emit_lo; c <= i1; ++c) {
-                    const float xc = static_cast<float>(c) + 0.5f;
-                    const float tb = (xc - bl.x) * bw, tt = (xc - tl.x) * tw;
-                    for (int k = 0; k < K; ++k)
-                        values[k] = 0.5f * (bl.v[k] + tb * (br.v[k] - bl.v[k]) + tl.v[k] +
-                                            tt * (tr.v[k] - tl.v[k]));
-                    sink(c, row, 1.0f, values);
-                }
-                c = i1 + 1;
-                if (c <= c1) cut_at(c);
-                continue;
-            }
-            if (c < lim.emit_lo) {
-                // Cut through, not measured.
-                if (c != c_last) cut_at(c + 1);
-                ++c;
-                continue;
-            }
-            const float X0 = static_cast<float>(c);
-            float cov;
-            if (c == c_last) {
-                cov = detail::piece(*rem, X0, Y0, values);
-            } else {
-                cut_at(c + 1);
-                cov = detail::piece(lo, X0, Y0, values);
-            }
-            if (cov > 0.0f) sink(c, row, cov, values);
-            ++c;
-        }
-    }
+    for (int row = row_first; row <= row_last; ++row)
+        detail::fill_row(row, lc, nlc, rc, nrc, lim, values, sink);
 }
 
 }  // namespace scan
