@@ -212,6 +212,13 @@ inline pvert<K> lerp(const pvert<K>& p, const pvert<K>& q, float t) {
     return r;
 }
 
+// Whether a and b lie at the same x and y: both lanes compared at once.
+template <int K>
+inline bool same_point(const pvert<K>& a, const pvert<K>& b) {
+    const i4 eq = a.c[0] == b.c[0];
+    return (eq[0] & eq[1]) != 0;
+}
+
 // A small polygon on the stack; consecutive equal points are kept once.
 template <int K>
 struct ring {
@@ -220,7 +227,7 @@ struct ring {
     pvert<K> p[kMax];
 
     void push(const pvert<K>& q) {
-        if (n > 0 && p[n - 1].x() == q.x() && p[n - 1].y() == q.y()) return;
+        if (n > 0 && same_point(p[n - 1], q)) return;
         if (n < kMax) p[n++] = q;
     }
     // Drops closing points equal to the first.
