@@ -30,6 +30,28 @@ int g_count = 0;          // number of lights, shared by both lists
 int g_fill = 0;           // records handed out since the last fresh allocation
 bool g_clamping = false;  // clamp the summed light to 1 (set once, never cleared)
 
+// The cosine of the axis angle above which a spot with this cone and
+// penumbra is surely at full strength: a little above the cosine of the
+// edge of full strength (the cone, or the cone narrowed by a negative
+// penumbra), so that acosf's rounding cannot cross the edge. 2 when the
+// edge is at 0 degrees. The last few spots are remembered.
+double full_strength_cosine(float cone, float penumbra) {
+    struct entry {
+        float cone, penumbra;
+        double cosine;
+    };
+    static entry cache[4];
+    static int used = 0, next = 0;
+    for (int i = 0; i < used; ++i)
+        if (cache[i].cone == cone && cache[i].penumbra == penumbra) return cache[i].cosine;
+    const double edge = penumbra >= 0.0f ? cone : static_cast<double>(cone) + penumbra;
+    const double cosine = edge > 0.0 ? std::cos(std::min(edge, 180.0) / 57.29578) + 1e-5 : 2.0;
+    cache[next] = {cone, penumbra, cosine};
+    next = (next + 1) % 4;
+    used = std::min(used + 1, 4);
+    return cosine;
+}
+
 LightList& list_of(int which) {
     return g_lists[which != 0 ? 1 : 0];
 }
@@ -220,6 +242,9 @@ float hair_light::calc_spot_light_mult(const kivPoint& origin, const kivPoint& P
                                   static_cast<double>(D.sqrd_length()));
     double c = root > 0.0 ? static_cast<double>(D * direction) / root : 0.0;
     c = std::min(1.0, std::max(-1.0, c));
+    // Well inside the cone without a dropoff the angle is not needed.
+    if (dropoff == 0.0f && static_cast<float>(c) >= full_strength_cosine(cone, penumbra))
+        return falloff_mult(1.0f, d);
     const double angle = acosf(static_cast<float>(c)) * 57.29578;
 
     double m = 1.0;

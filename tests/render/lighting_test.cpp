@@ -68,6 +68,46 @@ TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
     }
 }
 
+// Points in every direction around a spot, many near the edges of its
+// cone: the multiplier is that of the cone and penumbra worked out from
+// the angle, bit for bit, whether or not the angle is needed.
+TEST_F(Lights, SpotMultiplierMatchesTheAngleEverywhere) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(-1, 1);
+    hair_light l;
+    l.type = LIGHT_SPOT, l.direction = kivVector(0.3f, -0.2f, -1);
+    const float shapes[][2] = {{20, 5}, {20, -5}, {30, 0}, {0.5f, 0}, {0, 4}, {170, 20}};
+    for (const auto& sh : shapes) {
+        l.cone = sh[0], l.penumbra = sh[1];
+        for (int i = 0; i < 4000; ++i) {
+            // Half the points on the cone's edge of full strength, give or take a little.
+            kivVector D(u(rng), u(rng), u(rng));
+            if (i % 2) {
+                const float a = (sh[1] >= 0 ? sh[0] : sh[0] + sh[1]) * kDeg * (1 + 1e-4f * u(rng));
+                D = kivVector(std::sin(a), 0, -std::cos(a));
+            }
+            const kivPoint P(D.x, D.y, D.z);
+            D.norm();  // as the light measures the way to P
+            const float c = std::min(1.0, std::max(-1.0, double(D * l.direction) /
+                                                             std::sqrt(double(D.sqrd_length()) *
+                                                                       l.direction.sqrd_length())));
+            const double angle = acosf(c) * 57.29578;
+            double m = 1;
+            if (l.penumbra >= 0 && angle >= l.cone + l.penumbra)
+                m = 0;
+            else if (l.penumbra >= 0 && angle > l.cone)
+                m = 1 - (angle - l.cone) / l.penumbra;
+            else if (l.penumbra < 0 && angle >= l.cone)
+                m = 0;
+            else if (l.penumbra < 0 && angle > l.cone + l.penumbra)
+                m = (angle - l.cone) / l.penumbra;
+            ASSERT_EQ(l.calc_spot_light_mult(kivPoint(0, 0, 0), P, kivVector(0, 1, 0)),
+                      static_cast<float>(m))
+                << sh[0] << " " << sh[1] << " " << i;
+        }
+    }
+}
+
 // Light space → world (the light's matrix) → camera (lgtdb_xform's M):
 // positions move, directions turn, area samples go through both.
 TEST_F(Lights, LightsAndAreaSamplesGoToCameraSpace) {
