@@ -39,10 +39,12 @@ namespace hair_raster {
 // 128-byte records, which stay in the second-level cache.
 constexpr int kQueueTileShift = 6;
 constexpr int kQueueTileSide = 1 << kQueueTileShift;
-// The most memory the queued polygons take: 64 MiB (about 460 000
-// polygons); a full queue is drawn and emptied. The queue grows by blocks
-// of kQueueBlock polygons, kept for the next flush.
-constexpr std::size_t kQueueBytes = std::size_t(64) << 20;
+// The most memory the queued polygons take: 16 MiB (about 115 000
+// polygons, part of the demo's hair pass); a full queue is drawn and
+// emptied. More would hold the whole pass but adds to the frame's peak
+// memory and its page faults without drawing faster. The queue grows by
+// blocks of kQueueBlock polygons, kept for the next flush.
+constexpr std::size_t kQueueBytes = std::size_t(16) << 20;
 constexpr int kQueueBlockShift = 12;
 constexpr std::size_t kQueueBlock = std::size_t(1) << kQueueBlockShift;
 
