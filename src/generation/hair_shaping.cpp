@@ -1,6 +1,8 @@
 #include "generation/hair_shaping.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -158,6 +160,27 @@ struct bend_values {
     bool curves = false;                     // curve attractors apply
 };
 
+// The scraggle curve that all hairs share, dnoise3 at (ft, 0, 0). The hairs
+// of a description ask for the same few points (one per segment), so the
+// last ones asked for are kept, keyed by the bits of ft.
+kivVector shared_scraggle(float ft) {
+    struct entry {
+        std::uint32_t bits = 0;
+        bool set = false;
+        kivVector w;
+    };
+    static entry cache[64];
+    std::uint32_t bits;
+    std::memcpy(&bits, &ft, sizeof bits);
+    entry& e = cache[(bits ^ (bits >> 13) ^ (bits >> 23)) & 63];
+    if (!e.set || e.bits != bits) {
+        e.bits = bits;
+        e.set = true;
+        e.w = dnoise3(kivVector(ft, 0.0f, 0.0f));
+    }
+    return e.w;
+}
+
 // One segment's direction: scraggle noise, curl, clump and attractor pulls.
 kivVector segment_direction(const hair_state* hs, const bend_values& b, root_frame& rf,
                             const kivPoint& prev, int i, int count, float seglen) {
@@ -166,7 +189,7 @@ kivVector segment_direction(const hair_state* hs, const bend_values& b, root_fra
 
     // Scraggle noise: a curve shared by all hairs blended with this hair's.
     const float ft = t * b.frequency;
-    const kivVector W1 = dnoise3(kivVector(ft, 0.0f, 0.0f));
+    const kivVector W1 = shared_scraggle(ft);
     const kivVector W2 = dnoise3(kivVector(ft, static_cast<float>(hs->rand[3] * 10000.0), 0.0f));
     kivVector S = W2 * (1.0f - b.correlation) + W1 * b.correlation;
     normalise(S);

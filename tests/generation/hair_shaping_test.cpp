@@ -6,6 +6,7 @@
 #include <random>
 
 #include "descriptions/hair_params.h"
+#include "foundation/noise.h"
 #include "host/korvo_quaternion.h"
 #include "test_support.h"
 
@@ -119,6 +120,41 @@ TEST_F(Shaping, PointCountFollowsSegmentsAndShortHairsAreRefused) {
     EXPECT_EQ(hair_shape_capacity(), 9);
     hp_.segments = hp_scalar(3.0f), hp_.length = hp_scalar(3.9e-5f);
     EXPECT_TRUE(Shape() == nullptr && hair_shape_work_hair(0)->count == 4);
+}
+
+// Scraggle over hairs of different segment counts, frequencies and random
+// numbers, shaped in any order: every step is the growth direction blended
+// with the normalised mix of the shared noise curve at (t f, 0, 0) and the
+// hair's own at (t f, 10000 r, 0).
+TEST_F(Shaping, ScraggleFollowsTheNoiseCurvesWhateverWasShapedBefore) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    hp_.length = hp_scalar(2.0f);
+    for (int i = 0; i < 400; ++i) {
+        hp_.segments = hp_scalar(static_cast<float>(1 + rng() % 8));
+        hp_.scraggle = hp_scalar(0.0f);
+        const kivPoint p0 = Shape()->points[0], p1 = Shape()->points[1];
+        const int count = Shape()->count;
+        const float seglen = 2.0f / static_cast<float>(count - 1);
+        kivVector G(p0, p1);
+        G.norm();
+        const float s = 0.1f + 0.8f * u(rng), c = u(rng), f = 0.5f + 20.0f * (rng() % 6);
+        hp_.scraggle = hp_scalar(s), hp_.correlation = hp_scalar(c), hp_.frequency = hp_scalar(f);
+        hs_.rand[3] = u(rng);
+        const control_hair* h = Shape();
+        ASSERT_TRUE(h && h->count == count);
+        for (int k = 1; k < count; ++k) {
+            const float ft = static_cast<float>(k - 1) / static_cast<float>(count - 1) * f;
+            kivVector S =
+                dnoise3(kivVector(ft, static_cast<float>(hs_.rand[3] * 10000.0), 0)) * (1 - c) +
+                dnoise3(kivVector(ft, 0, 0)) * c;
+            S.norm();
+            kivVector dir = G * (1 - s) + S * s;
+            dir.norm();
+            expect_near(kivVector(h->points[k - 1], h->points[k]), dir * seglen, 1e-5f,
+                        "hair " + std::to_string(i) + " step " + std::to_string(k));
+        }
+    }
 }
 
 // A clump pulls the hair only with clump > 0 and within reach.
