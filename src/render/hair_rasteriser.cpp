@@ -63,35 +63,58 @@ int sign_of(float v) {
     return v > 0.0f ? 1 : (v < 0.0f ? -1 : 0);
 }
 
-// Scan-converts the chains of a hair polygon into zb within lim.
-void fill_chains(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_pnt* left,
+// Whether every corner of a chain is opaque black, the colour of all hair
+// in a shadow map.
+bool all_opaque_black(int n, const motion_blur_pnt* c) {
+    for (int i = 0; i < n; ++i)
+        if (c[i].r != 0.0f || c[i].g != 0.0f || c[i].b != 0.0f || c[i].a != 1.0f) return false;
+    return true;
+}
+
+// Scan-converts the chains of a hair polygon into zb within lim, carrying
+// the values of the first K of depth, r, g, b, a along the edges; the
+// colour of a polygon drawn with K = 1 is opaque black.
+template <int K>
+void fill_values(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_pnt* left,
                  int nright, const motion_blur_pnt* right, std::uint32_t timeslices,
                  const scan::limits& lim) {
-    if (nleft > 8 || nright > 8) return;
-    scan::vertex<5> l[8], r[8];
-    auto convert = [](const motion_blur_pnt& p, scan::vertex<5>& q) {
+    scan::vertex<K> l[8], r[8];
+    auto convert = [](const motion_blur_pnt& p, scan::vertex<K>& q) {
+        const float v[5] = {p.z, p.r, p.g, p.b, p.a};
         q.x = p.x;
         q.y = p.y;
-        q.v[0] = p.z;
-        q.v[1] = p.r;
-        q.v[2] = p.g;
-        q.v[3] = p.b;
-        q.v[4] = p.a;
+        for (int k = 0; k < K; ++k) q.v[k] = v[k];
     };
     for (int i = 0; i < nleft; ++i) convert(left[i], l[i]);
     for (int i = 0; i < nright; ++i) convert(right[i], r[i]);
 
     // A one-pixel polygon keeps the colour of its first vertex.
-    scan::fill<5>(box, nleft, l, nright, r, lim, 1,
+    scan::fill<K>(box, nleft, l, nright, r, lim, 1,
                   [&zb, timeslices](int col, int row, float coverage, const float* v) {
                       if (!(v[0] > 0.0f)) return;
                       // Hidden samples are decided from the geometry array
                       // alone; only a visible one loads its cell and record.
                       const std::size_t k = zb.index(row, col);
                       if (!zb.is_visible_at(k, v[0], timeslices)) return;
-                      zb.add_hair(zb.cell_at(row, col), coverage, kivColor(v[1], v[2], v[3], v[4]),
-                                  v[0], timeslices);
+                      const kivColor c = K == 5 ? kivColor(v[1], v[2], v[3], v[4])
+                                                : kivColor(0.0f, 0.0f, 0.0f, 1.0f);
+                      zb.add_hair(zb.cell_at(row, col), coverage, c, v[0], timeslices);
                   });
+}
+
+// Scan-converts the chains of a hair polygon into zb within lim. Opaque
+// black polygons (every hair of a shadow map) carry their depth alone: the
+// colour averaged over any piece of such a polygon is opaque black to the
+// bit (n ones summed are n, and n × (1 / n) rounds to 1 for the at most 24
+// corners of a piece), so nothing else needs working out.
+void fill_chains(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_pnt* left,
+                 int nright, const motion_blur_pnt* right, std::uint32_t timeslices,
+                 const scan::limits& lim) {
+    if (nleft > 8 || nright > 8) return;
+    if (all_opaque_black(nleft, left) && all_opaque_black(nright, right))
+        fill_values<1>(zb, box, nleft, left, nright, right, timeslices, lim);
+    else
+        fill_values<5>(zb, box, nleft, left, nright, right, timeslices, lim);
 }
 
 }  // namespace
