@@ -91,16 +91,12 @@ TEST_F(Lights, SpotMultiplierMatchesTheAngleEverywhere) {
             const float c = std::min(1.0, std::max(-1.0, double(D * l.direction) /
                                                              std::sqrt(double(D.sqrd_length()) *
                                                                        l.direction.sqrd_length())));
-            const double angle = acosf(c) * 57.29578;
-            double m = 1;
-            if (l.penumbra >= 0 && angle >= l.cone + l.penumbra)
-                m = 0;
-            else if (l.penumbra >= 0 && angle > l.cone)
-                m = 1 - (angle - l.cone) / l.penumbra;
-            else if (l.penumbra < 0 && angle >= l.cone)
-                m = 0;
-            else if (l.penumbra < 0 && angle > l.cone + l.penumbra)
-                m = (angle - l.cone) / l.penumbra;
+            const double angle = acosf(c) * 57.29578, cone = l.cone, pen = l.penumbra;
+            const bool wide = pen >= 0;  // the edges: full strength, then none
+            const double m = angle >= (wide ? l.cone + l.penumbra : cone) ? 0
+                             : angle > (wide ? cone : l.cone + l.penumbra)
+                                 ? (wide ? 1 : 0) - (angle - cone) / pen * (wide ? 1 : -1)
+                                 : 1;
             ASSERT_EQ(l.calc_spot_light_mult(kivPoint(0, 0, 0), P, kivVector(0, 1, 0)),
                       static_cast<float>(m))
                 << sh[0] << " " << sh[1] << " " << i;
