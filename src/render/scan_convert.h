@@ -228,6 +228,10 @@ struct ring {
 
     void push(const pvert<K>& q) {
         if (n > 0 && same_point(p[n - 1], q)) return;
+        push_new(q);
+    }
+    // Adds q, known to differ from the last point.
+    void push_new(const pvert<K>& q) {
         if (n < kMax) p[n++] = q;
     }
     // Drops closing points equal to the first.
@@ -286,8 +290,16 @@ inline void split_x(const ring<K>& in, float X, ring<K>& lo, ring<K>& hi) {
     for (int i = 0; i < in.n; ++i) {
         const pvert<K>& p = in.p[i];
         const pvert<K>& q = in.p[i + 1 == in.n ? 0 : i + 1];
-        if (p.x() <= X) lo.push(p);
-        if (p.x() >= X) hi.push(p);
+        // A vertex off the line follows its neighbour in the polygon (which
+        // differs from it) or a point on the line: it is new.
+        if (p.x() < X) {
+            lo.push_new(p);
+        } else if (p.x() > X) {
+            hi.push_new(p);
+        } else if (p.x() == X) {
+            lo.push(p);
+            hi.push(p);
+        }
         if ((p.x() < X && q.x() > X) || (p.x() > X && q.x() < X)) {
             const pvert<K> c = at_x(p, q, X);
             lo.push(c);
