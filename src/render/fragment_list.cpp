@@ -904,6 +904,22 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
     return count;
 }
 
+bool hair_zbuffer::hides_geometry(int row, int col) {
+    pixel_slot* rec = record(row, col);
+    if (rec == nullptr) return false;
+    move_current(rec);
+    // The front accumulator of resolve_contributions, merged in its order
+    // (the list may hold a NaN depth out of order: no early stop).
+    const layout l = layout_of(rec);
+    pixel_hair front = kEmptyHair;
+    for (int i = 0; i < l.n; ++i) {
+        const pixel_hair& e = rec[l.first + i].hair;
+        if (l.in_front(e.z)) merge_by_depth(front, e);
+    }
+    if (l.front >= 0) merge_by_depth(front, rec[l.front].hair);
+    return dec(front.a) == 1.0f;
+}
+
 void hair_zbuffer::geometry_depth(int row, int col, float& depth, float& coverage) const {
     depth = coverage = 0.0f;
     if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return;
