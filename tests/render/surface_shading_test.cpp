@@ -1,4 +1,5 @@
-// The shaded surface layer: bands of rows give the layer of the whole grid.
+// The shaded surface layer: bands of rows give the layer of the whole grid;
+// the samples the hair hides are left black.
 #include <cstring>
 
 #include "render/surface_shading.h"
@@ -30,10 +31,10 @@ class Surfaces : public render_test::RasterTest {
     }
 
     // Drawn or not and r, g, b of every sample, built with bands of the size.
-    std::vector<float> shade(std::size_t band_samples) {
+    std::vector<float> shade(std::size_t band_samples, bool skip_hidden = false) {
         surface_layer s;
         s.set_band_samples(band_samples);
-        EXPECT_EQ(s.build(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}), 1);
+        EXPECT_EQ(s.build(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}, skip_hidden), 1);
         std::vector<float> out;
         for (int i = 0; i < 48 * 64; ++i) {
             const float* rgb = s.color(i / 64, i % 64);
@@ -82,6 +83,26 @@ TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
     defs.region_on = 0;
     grid("floor", at(-4, -4, -12), at(70, 52, -8), 40);
     expect_bands_match("fine");
+}
+
+// Hair of alpha 1 hides the surface behind it; 0.9999 (a 16-bit alpha of
+// 65528) does not. A hidden sample keeps its model and gets colour 0.
+TEST_F(Surfaces, SamplesTheHairHidesAreLeftBlack) {
+    ASSERT_EQ(mdldb_init(4, 0), 1);
+    grid("floor", at(-4, 2, -12), at(70, 44, -8), 6);
+    add_light(LIGHT_POINT, kivColor(0.3f, 0.5f, 0.7f), {"floor"})->position = kivPoint(-3, 4, 2);
+    const std::vector<float> lit = shade(1000);
+    for (int i = 0; i < 48 * 64; ++i)
+        zb().add_hair(zb().cell_at(i / 64, i % 64), 1.0f, kivColor(1, 1, 1, i % 3 ? 0.9999f : 1.0f),
+                      1.0f, ~0u);
+    const std::vector<float> got = shade(1000, true);
+    int hidden = 0;
+    for (int i = 0; i < 48 * 64; ++i) {
+        hidden += i % 3 == 0 && lit[i * 4 + 1] > 0.0f;
+        for (int k = 0; k < 4; ++k)
+            ASSERT_EQ(got[i * 4 + k], k > 0 && i % 3 == 0 ? 0.0f : lit[i * 4 + k]) << i;
+    }
+    EXPECT_GT(hidden, 300);
 }
 
 }  // namespace
