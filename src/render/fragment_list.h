@@ -303,6 +303,15 @@ class hair_zbuffer {
     // first moves the current hair into the list, which changes no later
     // resolve; it composites only the fragments in front of the geometry.
     bool hides_geometry(int row, int col);
+    // Starts loading the record of (row, column) for a hides_geometry a
+    // little later: a caller walking a row asks a few columns ahead. Nothing
+    // for an empty sample or outside the grid.
+    void prefetch(int row, int col) const {
+        if (const pixel_slot* rec = record(row, col)) {
+            __builtin_prefetch(rec);
+            __builtin_prefetch(reinterpret_cast<const char*>(rec) + 64);
+        }
+    }
 
     // --- Debug prints -----------------------------------------------------------
     // One pixel (nothing for an empty one), and every pixel row by row.

@@ -22,6 +22,9 @@ constexpr float kNear = -1e-5f;
 // Distance from the tangent plane, relative to the depth, below which two
 // pieces of a model in one sample belong to one surface.
 constexpr float kSameSurface = 1e-2f;
+// Columns ahead whose hair records are loaded while a row asks whether
+// hair hides its samples.
+constexpr int kAhead = 16;
 
 // A projected surface vertex: camera-space position and normal.
 using surf_vertex = scan::vertex<6>;
@@ -355,6 +358,7 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
         const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
         const std::int32_t* models = model_.data() + first;
         for (std::size_t x = 0; x < cols; ++x) {
+            if (hiding != nullptr) hiding->prefetch(row, static_cast<int>(x) + kAhead);
             if (models[x] < 0) continue;
             sum[x] = kivColor();
             // A sample the hair hides gets no light: its normal is zero,
