@@ -448,13 +448,14 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
 }
 
 // The frame's surfaces, geometry and hair on --threads processes. A still
-// frame on one process, or whose images are resolved pixel by pixel, takes
-// at most one fork (draw_surfaces_and_hair). Otherwise the surfaces are shaded in bands of
-// rows cut by where the surfaces are (from a shading at one sample for 4 x 4
-// pixels); after its own band this process draws the geometry and estimates
-// where the hair is while the workers shade theirs, and each worker hands
-// back its rows of the surfaces. Then the hair is drawn in bands cut by that
-// estimate.
+// frame with surfaces on one process, or whose images are resolved pixel by
+// pixel, takes at most one fork (draw_surfaces_and_hair). Otherwise (motion
+// blur, passes that read the fragment lists) the surfaces are shaded first,
+// in bands of rows cut by where the surfaces are (from a shading at one
+// sample for 4 x 4 pixels); after its own band this process draws the
+// geometry and estimates where the hair is while the workers shade theirs,
+// and each worker hands back its rows of the surfaces. Then the hair is
+// drawn in bands cut by that estimate.
 void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& picture) {
     hair_camera& cam = pass.cam;
     const int workers = o.threads > 0 ? o.threads : processor_count();
@@ -564,7 +565,7 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         if (!pass.curves->open(curves_path.c_str()))
             throw run_error{"cannot create \"" + curves_path + "\""};
     }
-    if (o.tiles > 1 && !o.motion_blur) {
+    if (o.tiles > 1 && o.surfaces && !o.motion_blur) {
         // A band of the picture: the geometry whole, as in a single run, the
         // band's hair, then the surfaces whole where the hair leaves them
         // visible.
