@@ -7,6 +7,7 @@
 
 namespace {
 
+using render_test::add_fragment;
 using render_test::add_light;
 
 class Surfaces : public render_test::RasterTest {
@@ -77,12 +78,10 @@ TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
     // a hidden sample keeps its model and gets colour 0.
     const std::vector<float> lit = shade(1000);
     for (int i = 0; i < 48 * 64; ++i)
-        zb().add_hair(zb().cell_at(i / 64, i % 64), 1.0f, kivColor(1, 1, 1, i % 3 ? 0.9999f : 1.0f),
-                      1.0f, ~0u);
+        add_fragment(zb(), i / 64, i % 64, 1, 1.0f, kivColor(1, 1, 1, i % 3 ? 0.9999f : 1.0f));
     const std::vector<float> got = shade(1000, true);
     for (std::size_t i = 0; i < got.size(); ++i)
         ASSERT_EQ(got[i], i % 4 && i / 4 % 3 == 0 ? 0.0f : lit[i]) << "sample " << i / 4;
-    zb().clear();
 
     defs.region_on = 1;
     const int region[4] = {5, 3, 50, 40};
