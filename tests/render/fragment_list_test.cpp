@@ -180,8 +180,9 @@ TEST_F(Fragments, DepthShadowAndAtmosphereResolveWithTheGeometryBetween) {
 
 // The query for surfaces hidden by hair is the resolve's front alpha of
 // exactly 1, over records of every fill (overflows on both sides, the
-// current hair not yet moved, equal and NaN depths; near-opaque fragments
-// make both answers common), and the resolves after it are unchanged.
+// current hair not yet moved, equal depths, a last hair at a NaN depth,
+// which the list puts first; near-opaque fragments make both answers
+// common), and the resolves after it are unchanged.
 TEST_F(Fragments, HidesGeometryWhereTheFrontAlphaIsOne) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
@@ -189,11 +190,11 @@ TEST_F(Fragments, HidesGeometryWhereTheFrontAlphaIsOne) {
     for (int i = 0; i < 900; ++i) {
         defs.merge_mode = i % 4;
         auto zb = make_zbuffer(1, 2, 1 + i % 5);  // column 1 is never queried
-        const float gz = 5 + 30 * u(rng), gc = u(rng), spread = i / 4 % 3 ? 1.0f : 2e-4f;
+        const float gz = 5 + 30 * u(rng), gc = u(rng);
         for (int c = 0; c < 2 && i % 3; ++c) add_geometry(*zb, 0, c, gz, gc);
         for (int k = 0; k < i % 9; ++k) {
-            float z = 1 + 39 * u(rng), a = 1 - spread * u(rng);
-            z = i % 7 == 1 && k == 2 ? NAN : i % 2 ? z : std::floor(z / 8);
+            float z = 1 + 39 * u(rng), a = 1 - ((i / 4 + k) % 3 ? 1.0f : 2e-4f) * u(rng);
+            z = i % 5 == 1 && k == i % 9 - 1 ? NAN : i % 2 ? z : std::floor(z / 8);
             for (int c = 0; c < 2; ++c) add_fragment(*zb, 0, c, 1 + k / 2, z, kivColor(0, 1, 0, a));
         }
         const bool hides = zb->hides_geometry(0, 0);
