@@ -928,17 +928,12 @@ bool hair_zbuffer::hides_geometry(int row, int col) {
     if (rec == nullptr) return false;
     move_current(rec);
     // The alpha of resolve_contributions' front accumulator, merged in its
-    // order (the list may hold a NaN depth out of order). Over and the
-    // additive mode keep an opaque accumulator opaque whichever fragment
-    // comes next and from whichever side, so those stop there.
-    const bool stays_opaque = defs.merge_mode == 0 || defs.merge_mode == 3;
+    // order (the list may hold a NaN depth out of order).
     const layout l = layout_of(rec);
     alpha_depth front;
     for (int i = 0; i < l.n; ++i) {
         const pixel_hair& e = rec[l.first + i].hair;
-        if (!l.in_front(e.z)) continue;
-        merge_alpha(front, e);
-        if (stays_opaque && dec(front.a) == 1.0f) return true;
+        if (l.in_front(e.z)) merge_alpha(front, e);
     }
     if (l.front >= 0) merge_alpha(front, rec[l.front].hair);
     return dec(front.a) == 1.0f;
