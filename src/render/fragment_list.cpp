@@ -104,6 +104,25 @@ inline void merge_by_depth(pixel_hair& dst, const pixel_hair& src) {
     dst.z = z;
 }
 
+// What merge_by_depth leaves of its destination's alpha, depth and id,
+// without the colour: the same decoded operands, float sum and
+// quantisation as its alpha lane, so the same 16 bits.
+struct alpha_depth {
+    std::uint16_t a = 0;
+    float z = 0.0f;
+    std::int32_t id = 0;  // 0: empty
+};
+inline void merge_alpha(alpha_depth& dst, const pixel_hair& src) {
+    if (dst.id == 0) {
+        dst = {src.a, src.z, src.id};
+        return;
+    }
+    const bool dst_in_front = dst.z <= src.z;
+    const float fa = dec(dst_in_front ? dst.a : src.a), ba = dec(dst_in_front ? src.a : dst.a);
+    dst.a = enc(fa + ba * merge_transmission(fa, ba));
+    if (!dst_in_front) dst.z = src.z;
+}
+
 // fragment_merge_same_hair; inline for add_hair, whose commonest case it is.
 inline void merge_pieces(pixel_hair& x, const pixel_hair& y) {
     const bool x_in_front = x.z <= y.z;
@@ -925,6 +944,22 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
         out[count++] = c;
     }
     return count;
+}
+
+bool hair_zbuffer::hides_geometry(int row, int col) {
+    pixel_slot* rec = record(row, col);
+    if (rec == nullptr) return false;
+    move_current(rec);
+    // The alpha of resolve_contributions' front accumulator, merged in its
+    // order (the list may hold a NaN depth out of order).
+    const layout l = layout_of(rec);
+    alpha_depth front;
+    for (int i = 0; i < l.n; ++i) {
+        const pixel_hair& e = rec[l.first + i].hair;
+        if (l.in_front(e.z)) merge_alpha(front, e);
+    }
+    if (l.front >= 0) merge_alpha(front, rec[l.front].hair);
+    return dec(front.a) == 1.0f;
 }
 
 void hair_zbuffer::geometry_depth(int row, int col, float& depth, float& coverage) const {

@@ -296,6 +296,22 @@ class hair_zbuffer {
     // count (0 for an empty pixel). max of list_size + 2 is always enough.
     int resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
                               float& front_alpha);
+    // Whether the hair in front of the geometry of (row, column) is opaque:
+    // resolve_contributions would give a front_alpha of exactly 1, so that
+    // a shaded surface at the geometry's depth adds nothing to the sample.
+    // False for an empty sample or outside the grid. Like the resolves it
+    // first moves the current hair into the list, which changes no later
+    // resolve; it composites only the fragments in front of the geometry.
+    bool hides_geometry(int row, int col);
+    // Starts loading the record of (row, column) for a hides_geometry a
+    // little later: a caller walking a row asks a few columns ahead. Nothing
+    // for an empty sample or outside the grid.
+    void prefetch(int row, int col) const {
+        if (const pixel_slot* rec = record(row, col)) {
+            __builtin_prefetch(rec);
+            __builtin_prefetch(reinterpret_cast<const char*>(rec) + 64);
+        }
+    }
 
     // --- Debug prints -----------------------------------------------------------
     // One pixel (nothing for an empty one), and every pixel row by row.

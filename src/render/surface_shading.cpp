@@ -11,6 +11,7 @@
 #include "foundation/render_settings.h"
 #include "geometry/model_database.h"
 #include "render/camera.h"
+#include "render/fragment_list.h"
 #include "render/lighting.h"
 #include "render/scan_convert.h"
 
@@ -21,6 +22,9 @@ constexpr float kNear = -1e-5f;
 // Distance from the tangent plane, relative to the depth, below which two
 // pieces of a model in one sample belong to one surface.
 constexpr float kSameSurface = 1e-2f;
+// Columns ahead whose hair records are loaded while a row asks whether
+// hair hides its samples.
+constexpr int kAhead = 16;
 
 // A projected surface vertex: camera-space position and normal.
 using surf_vertex = scan::vertex<6>;
@@ -291,10 +295,11 @@ void surface_layer::project_models(const hair_camera& cam, int which, std::size_
 }
 
 int surface_layer::build(const hair_camera& cam, int which,
-                         const std::vector<surface_color>& colors) {
+                         const std::vector<surface_color>& colors, bool skip_hidden) {
     clear();
-    const hair_zbuffer* zb = cam.zbuffer();
+    hair_zbuffer* zb = cam.zbuffer();
     if (zb == nullptr) return 0;
+    hair_zbuffer* hiding = skip_hidden ? zb : nullptr;
     try {
         const model_table table = tables(which, colors);
         lines_ = zb->lines();
@@ -313,7 +318,7 @@ int surface_layer::build(const hair_camera& cam, int which,
         std::vector<triangle> tris;
         project_models(cam, which, samples * sizeof(point) / 2 / sizeof(triangle), tris);
         if (whole_) {
-            shade(which, table, points_.data(), 0, lines_);
+            shade(which, table, points_.data(), 0, lines_, hiding);
         } else {
             // Each band of the render region's rows: its points from the
             // triangles that reach it, in the order they came, then its
@@ -325,7 +330,7 @@ int surface_layer::build(const hair_camera& cam, int which,
                 for (const triangle& t : tris)
                     if (t.box[1] < row1 && t.box[3] >= row0)
                         draw_triangle(t, row0, row1, points_.data());
-                shade(which, table, points_.data(), row0, row1);
+                shade(which, table, points_.data(), row0, row1, hiding);
             }
         }
     } catch (const std::bad_alloc&) {
@@ -337,7 +342,8 @@ int surface_layer::build(const hair_camera& cam, int which,
     return 1;
 }
 
-void surface_layer::shade(int which, const model_table& t, const point* band, int row0, int row1) {
+void surface_layer::shade(int which, const model_table& t, const point* band, int row0, int row1,
+                          hair_zbuffer* hiding) {
     // One row at a time, light by light: the samples a light faces go to
     // it together, so that their shadow lookups are made side by side.
     // Each sample still adds its lights in their order.
@@ -352,7 +358,15 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
         const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
         const std::int32_t* models = model_.data() + first;
         for (std::size_t x = 0; x < cols; ++x) {
+            if (hiding != nullptr) hiding->prefetch(row, static_cast<int>(x) + kAhead);
             if (models[x] < 0) continue;
+            sum[x] = kivColor();
+            // A sample the hair hides gets no light: its normal is zero,
+            // which gather_lit passes over.
+            if (hiding != nullptr && hiding->hides_geometry(row, static_cast<int>(x))) {
+                N[x] = kivVector(0, 0, 0);
+                continue;
+            }
             const point& s = pts[x];
             P[x] = kivPoint(s.p[0], s.p[1], s.p[2]);
             // The normal towards the eye: a surface seen from behind shows that side.
@@ -361,7 +375,6 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
             N[x] = kivVector(s.n[0], s.n[1], s.n[2]);
             if (N[x].norm() == 0.0f) N[x] = kivVector(0, 0, 0);
             if (N[x] * kivVector(P[x].x, P[x].y, P[x].z) > 0.0f) N[x] = -N[x];
-            sum[x] = kivColor();
         }
         for (int l = 0; l < t.lights; ++l) {
             const hair_light* light = lgtdb_get_index(l, which);

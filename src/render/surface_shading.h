@@ -11,9 +11,11 @@
 // output passes (exr_output.h) put the shaded surface at the geometry's
 // depth, behind the hair in front of it.
 //
-// Build the layer after the models and lights are in place for the frame
-// and before mdldb_zbuffer, which releases the geometry of models without
-// hair.
+// Build the layer after the models and lights are in place for the frame,
+// while the models still hold their geometry: mdldb_zbuffer releases that
+// of models without hair, the hair pass every model's, unless the frame
+// keeps it (defs.tiles). Built after the hair, the layer can leave out the
+// samples that the hair in front of them hides completely.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,7 @@
 KORVO_EXPORT_BEGIN
 
 class hair_camera;
+class hair_zbuffer;
 struct hair_light;
 
 // The colour of one model's surface.
@@ -42,8 +45,13 @@ class surface_layer {
 
     // Scan-converts and shades the surfaces of model list which as the
     // camera sees them (its z-buffer must exist). colors gives model colours
-    // by name. 1, or 0 when the camera has no z-buffer or memory runs out.
-    int build(const hair_camera& cam, int which, const std::vector<surface_color>& colors);
+    // by name. With skip_hidden, a sample whose surface the hair already in
+    // the z-buffer hides completely (hair_zbuffer::hides_geometry) is not
+    // shaded: it keeps its model and gets colour 0, which adds to the
+    // resolved picture what its shaded colour would have. 1, or 0 when the
+    // camera has no z-buffer or memory runs out.
+    int build(const hair_camera& cam, int which, const std::vector<surface_color>& colors,
+              bool skip_hidden = false);
     // Drops the samples.
     void clear();
     // Rows row0 ... row1 - 1 of a built layer into a stream, and read back
@@ -97,8 +105,9 @@ class surface_layer {
                         std::vector<triangle>& tris);
     void draw_triangle(const triangle& t, int row0, int row1, point* band);
     // Shades rows row0 ... row1 - 1 from their points, band[0] being the
-    // first sample of row0.
-    void shade(int which, const model_table& t, const point* band, int row0, int row1);
+    // first sample of row0; samples that hiding hides are left at 0.
+    void shade(int which, const model_table& t, const point* band, int row0, int row1,
+               hair_zbuffer* hiding);
     // The samples of one row (models, points P, normals N) that light l of
     // table t lights and faces, into the b arrays: position, normal, root
     // scale, facing (cosine to the light), times linked, column. Returns

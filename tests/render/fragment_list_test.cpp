@@ -2,6 +2,8 @@
 // pixels resolved, checked against a double-precision compositing model.
 #include "render/fragment_list.h"
 
+#include <cstring>
+
 #include "render_support.h"
 
 using render_test::add_fragment;
@@ -174,4 +176,33 @@ TEST_F(Fragments, DepthShadowAndAtmosphereResolveWithTheGeometryBetween) {
     EXPECT_NEAR(alphas[0], 0.3f, kTol);
     EXPECT_NEAR(alphas[1], 0.51f * 0.7f, kTol);
     EXPECT_NEAR(alphas[2], 0.51f * (1 - front), kTol);
+}
+
+// The query for surfaces hidden by hair is the resolve's front alpha of
+// exactly 1, over records of every fill (overflows on both sides, the
+// current hair not yet moved, equal depths, a last hair at a NaN depth,
+// which the list puts first; near-opaque fragments make both answers
+// common), and the resolves after it are unchanged.
+TEST_F(Fragments, HidesGeometryWhereTheFrontAlphaIsOne) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    defs.hair_random = 0.6f, defs.merge_exponent = 0.5f;  // modes 1 and 2 not symmetric
+    for (int i = 0; i < 900; ++i) {
+        defs.merge_mode = i % 4;
+        auto zb = make_zbuffer(1, 2, 1 + i % 5);  // column 1 is never queried
+        const float gz = 5 + 30 * u(rng), gc = u(rng);
+        for (int c = 0; c < 2 && i % 3; ++c) add_geometry(*zb, 0, c, gz, gc);
+        for (int k = 0; k < i % 9; ++k) {
+            float z = 1 + 39 * u(rng), a = 1 - ((i / 4 + k) % 3 ? 1.0f : 2e-4f) * u(rng);
+            z = i % 5 == 1 && k == i % 9 - 1 ? NAN : i % 2 ? z : std::floor(z / 8);
+            for (int c = 0; c < 2; ++c) add_fragment(*zb, 0, c, 1 + k / 2, z, kivColor(0, 1, 0, a));
+        }
+        const bool hides = zb->hides_geometry(0, 0);
+        fragment_contribution out[2][kMaxListSize + 2] = {};
+        float front[2];
+        for (int c = 0; c < 2; ++c)
+            zb->resolve_contributions(zb->record(0, c), out[c], kMaxListSize + 2, front[c]);
+        ASSERT_EQ(hides, front[0] == 1.0f) << i;
+        ASSERT_EQ(std::memcmp(out[0], out[1], sizeof out[0]), 0) << i;
+    }
 }

@@ -1,4 +1,5 @@
-// The shaded surface layer: bands of rows give the layer of the whole grid.
+// The shaded surface layer: bands of rows give the layer of the whole grid;
+// the samples the hair hides are left black.
 #include <cstring>
 
 #include "render/surface_shading.h"
@@ -6,6 +7,7 @@
 
 namespace {
 
+using render_test::add_fragment;
 using render_test::add_light;
 
 class Surfaces : public render_test::RasterTest {
@@ -30,10 +32,10 @@ class Surfaces : public render_test::RasterTest {
     }
 
     // Drawn or not and r, g, b of every sample, built with bands of the size.
-    std::vector<float> shade(std::size_t band_samples) {
+    std::vector<float> shade(std::size_t band_samples, bool skip_hidden = false) {
         surface_layer s;
         s.set_band_samples(band_samples);
-        EXPECT_EQ(s.build(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}), 1);
+        EXPECT_EQ(s.build(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}, skip_hidden), 1);
         std::vector<float> out;
         for (int i = 0; i < 48 * 64; ++i) {
             const float* rgb = s.color(i / 64, i % 64);
@@ -71,6 +73,15 @@ TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
     spot->position = kivPoint(2, 1, 0), spot->direction = kivVector(0, -0.196f, -0.98f);
     spot->cone = 30, spot->penumbra = 10;
     expect_bands_match("plain");
+
+    // Hair of alpha 1 hides the surface behind it, 0.9999 (65528) does not:
+    // a hidden sample keeps its model and gets colour 0.
+    const std::vector<float> lit = shade(1000);
+    for (int i = 0; i < 48 * 64; ++i)
+        add_fragment(zb(), i / 64, i % 64, 1, 1.0f, kivColor(1, 1, 1, i % 3 ? 0.9999f : 1.0f));
+    const std::vector<float> got = shade(1000, true);
+    for (std::size_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(got[i], i % 4 && i / 4 % 3 == 0 ? 0.0f : lit[i]) << "sample " << i / 4;
 
     defs.region_on = 1;
     const int region[4] = {5, 3, 50, 40};

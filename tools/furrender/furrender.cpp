@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -305,6 +306,28 @@ void draw_hair(const options& o, hair_camera& cam, const std::function<void(bool
     if (!error.empty()) throw run_error{error};
 }
 
+// While it lives, the geometry z-buffer and the hair pass keep the models'
+// geometry (as the shadow maps' passes do), so that the surfaces can be
+// shaded after the hair; then the current list's geometry is released, as
+// those passes would have done.
+class geometry_kept {
+  public:
+    geometry_kept() : tiles_{defs.tiles[0], defs.tiles[1]} {
+        defs.tiles[0] = 1;
+        defs.tiles[1] = 2;
+    }
+    ~geometry_kept() {
+        defs.tiles[0] = tiles_[0];
+        defs.tiles[1] = tiles_[1];
+        for (int i = 0; i < mdldb_capacity(0); ++i) mdldb_release_geometry(mdldb_get_index(i, 0));
+    }
+    geometry_kept(const geometry_kept&) = delete;
+    geometry_kept& operator=(const geometry_kept&) = delete;
+
+  private:
+    std::int32_t tiles_[2];
+};
+
 // The drawing of a frame, step by step; with --threads every process runs
 // the steps of its band (first: in this process).
 struct frame_pass {
@@ -315,12 +338,14 @@ struct frame_pass {
     progress_display& progress;
     std::unique_ptr<curve_writer> curves;  // --export-curves of a still frame
 
-    // The surfaces are shaded before the geometry z-buffer releases the
-    // geometry of models without hair.
-    void shade_surfaces(bool first) {
+    // The surfaces need the models' geometry: shaded before the geometry
+    // z-buffer, which releases that of models without hair, or after the
+    // hair under a geometry_kept, skipping the samples the hair hides.
+    void shade_surfaces(bool first, bool skip_hidden = false) {
         if (!o.surfaces) return;
         if (first) progress.stage("shading the surfaces");
-        if (!surfaces.build(cam, 0, colors)) throw run_error{"cannot shade the surfaces"};
+        if (!surfaces.build(cam, 0, colors, skip_hidden))
+            throw run_error{"cannot shade the surfaces"};
     }
 
     void draw_geometry(bool first) {
@@ -344,6 +369,18 @@ struct frame_pass {
             curve_recording recording(*curves);
             mdldb_hair(cam);
         }
+    }
+
+    // A still frame's geometry (whole), its hair, then its surfaces where
+    // the hair does not hide them completely.
+    void draw_all(bool first) {
+        geometry_kept keep;
+        {
+            whole_frame whole;
+            draw_geometry(first);
+        }
+        draw_hair(first);
+        shade_surfaces(first, true);
     }
 
     // The curves of a blurred frame are its hairs at shutter open.
@@ -379,22 +416,24 @@ band_work hair_band_work(const options& o, frame_pass& pass, picture_rows& pictu
     return work;
 }
 
-// The surfaces and the hair of a still frame whose images are all resolved
-// pixel by pixel, with one fork: each process shades the surfaces of its
-// band, draws the whole geometry (0.05 s on the demo, cheaper than handing
-// the shaded rows over), then its band's hair, and resolves its pixel rows
-// from its own surfaces. The bands share the sum of both estimates.
+// The surfaces and the hair of a still frame on one process, or on several
+// when its images are all resolved pixel by pixel, with one fork: each
+// process draws the whole geometry (0.05 s on the demo, cheaper than handing
+// shaded rows over), then its band's hair, shades the surfaces of its band
+// that the hair leaves visible, and resolves its pixel rows from its own
+// surfaces. The bands share the sum of both estimates.
 void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& picture,
                             int workers) {
     hair_camera& cam = pass.cam;
-    std::vector<double> row_work = hair_work_by_row(cam);
-    std::vector<double> surface_work;
-    if (!o.crop.on)
+    std::vector<double> row_work, surface_work;
+    if (workers > 1) row_work = hair_work_by_row(cam);
+    if (workers > 1 && !o.crop.on)
         surface_work = surface_work_by_row(cam, o.height, o.width, o.subpixel, pass.colors);
-    // The surfaces' share of the rows' work: on the demo they take 0.7 s of
-    // 3.3, but most of their cost (projecting every triangle) does not
-    // depend on the rows; fitted on the demo's two bands.
-    constexpr double kSurfaceShare = 0.1;
+    // The surfaces' share of the rows' work: on the demo they take about
+    // 0.5 s of 3, most of it (projecting every triangle) not depending on
+    // the rows; fitted on the demo's two bands (0.1 before the samples the
+    // hair hides were left unshaded: 1.40 / 1.25 s, now 1.25 / 1.27 s).
+    constexpr double kSurfaceShare = 0.2;
     double surface_total = 0.0;
     for (double w : surface_work) surface_total += w;
     if (surface_total > 0.0 && row_work.size() == surface_work.size())
@@ -402,33 +441,27 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
             row_work[r] = (1.0 - kSurfaceShare) * row_work[r] +
                           kSurfaceShare * surface_work[r] / surface_total;
     band_work work = hair_band_work(o, pass, picture, std::move(row_work));
-    work.draw = [&pass](bool first) {
-        pass.shade_surfaces(first);
-        {
-            whole_frame whole;
-            pass.draw_geometry(first);
-        }
-        pass.draw_hair(first);
-    };
+    work.draw = [&pass](bool first) { pass.draw_all(first); };
     const std::string error =
         draw_in_bands(cam, {0, cam.zbuffer()->lines()}, workers, o.quiet, work);
     if (!error.empty()) throw run_error{error};
 }
 
 // The frame's surfaces, geometry and hair on --threads processes. A still
-// frame whose images are resolved pixel by pixel takes one fork
-// (draw_surfaces_and_hair). Otherwise the surfaces are shaded in bands of
-// rows cut by where the surfaces are (from a shading at one sample for 4 x 4
-// pixels); after its own band this process draws the geometry and estimates
-// where the hair is while the workers shade theirs, and each worker hands
-// back its rows of the surfaces. Then the hair is drawn in bands cut by that
-// estimate.
+// frame with surfaces on one process, or whose images are resolved pixel by
+// pixel, takes at most one fork (draw_surfaces_and_hair). Otherwise (motion
+// blur, passes that read the fragment lists) the surfaces are shaded first,
+// in bands of rows cut by where the surfaces are (from a shading at one
+// sample for 4 x 4 pixels); after its own band this process draws the
+// geometry and estimates where the hair is while the workers shade theirs,
+// and each worker hands back its rows of the surfaces. Then the hair is
+// drawn in bands cut by that estimate.
 void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& picture) {
     hair_camera& cam = pass.cam;
     const int workers = o.threads > 0 ? o.threads : processor_count();
     const row_band all{0, cam.zbuffer()->lines()};
     const bool estimate = workers > 1 && !o.motion_blur;
-    if (o.surfaces && estimate && picture_in_rows(o))
+    if (o.surfaces && !o.motion_blur && (workers == 1 || picture_in_rows(o)))
         return draw_surfaces_and_hair(o, pass, picture, workers);
     std::vector<double> hair_work;
     if (o.surfaces) {
@@ -532,9 +565,15 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         if (!pass.curves->open(curves_path.c_str()))
             throw run_error{"cannot create \"" + curves_path + "\""};
     }
-    if (o.tiles > 1) {
-        // A band of the picture: the surfaces and the geometry whole, as in
-        // a single run, then the band's hair.
+    if (o.tiles > 1 && o.surfaces && !o.motion_blur) {
+        // A band of the picture: the geometry whole, as in a single run, the
+        // band's hair, then the surfaces whole where the hair leaves them
+        // visible.
+        geometry_kept keep;
+        pass.draw_geometry(true);
+        draw_hair(o, *cam, [&pass](bool first) { pass.draw_hair(first); });
+        pass.shade_surfaces(true, true);
+    } else if (o.tiles > 1) {
         pass.shade_surfaces(true);
         pass.draw_geometry(true);
         draw_hair(o, *cam, [&pass](bool first) { pass.draw_hair(first); });
