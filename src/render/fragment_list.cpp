@@ -850,56 +850,77 @@ int hair_zbuffer::resolve_atmosphere(pixel_slot* rec, float* depths, float* alph
     return count;
 }
 
+namespace {
+
+// One side's accumulator of the contribution resolve: the merged fragments
+// as stored, and decoded, so that every merge decodes the result once and
+// the next merge's growth starts from it.
+struct growing_acc {
+    pixel_hair h = kEmptyHair;
+    frac4::floats v = {0.0f, 0.0f, 0.0f, 0.0f};
+    // Merges e in and returns how much the decoded accumulator grew.
+    frac4::floats add(const pixel_hair& e) {
+        merge_by_depth(h, e);
+        const frac4::floats after = frac4::load(h);
+        const frac4::floats grew = after - v;
+        v = after;
+        return grew;
+    }
+};
+
+}  // namespace
+
 int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
                                         float& front_alpha) {
     front_alpha = 0.0f;
     if (rec == nullptr || max <= 0) return 0;
-    move_current(rec);
-    const layout l = layout_of(rec);
-    pixel_hair front = kEmptyHair, behind = kEmptyHair;
+    layout l = layout_of(rec);
+    // The current hair goes where move_current would put it. While the list
+    // has room that is a plain insertion, which the walk below makes in
+    // passing without writing the record; otherwise it is moved for real.
+    const pixel_hair* pending = &rec[l.cur].hair;
+    if (pending->id == 0) {
+        pending = nullptr;
+    } else if (l.n >= l.cap) {
+        move_current(rec);
+        l = layout_of(rec);
+        pending = nullptr;
+    }
+    const pixel_slot* list = rec + l.first;
+    const int k = pending != nullptr ? insertion_index(list, l.n, pending->z) : l.n + 1;
+
+    growing_acc front, behind;
     int count = 0;
     int behind_first = max;  // behind contributions fill the array from its end
-    // Merges one fragment into an accumulator and records the accumulator's
-    // growth, decoded, as the fragment's contribution.
-    auto add = [&](pixel_hair& acc, const pixel_hair& h, bool is_front) {
-        const float r0 = dec(acc.r), g0 = dec(acc.g), b0 = dec(acc.b), a0 = dec(acc.a);
-        fragment_merge(acc, h, nullptr);
+    // Merges one fragment into its side's accumulator and records the
+    // accumulator's growth as the fragment's contribution.
+    auto add = [&](const pixel_hair& h, bool is_front) {
+        const frac4::floats c = (is_front ? front : behind).add(h);
         if (count >= behind_first) return;
-        const fragment_contribution c = {h.z, dec(acc.r) - r0, dec(acc.g) - g0, dec(acc.b) - b0,
-                                         dec(acc.a) - a0};
-        if (is_front)
-            out[count++] = c;
-        else
-            out[--behind_first] = c;
+        out[is_front ? count++ : --behind_first] = {h.z, c[0], c[1], c[2], c[3]};
     };
-    for (int i = 0; i < l.n; ++i) {
-        const pixel_hair& e = rec[l.first + i].hair;
-        const bool in_front = l.in_front(e.z);
-        add(in_front ? front : behind, e, in_front);
+    auto add_listed = [&](const pixel_hair& h) { add(h, l.in_front(h.z)); };
+    for (int i = 0; i < k && i < l.n; ++i) add_listed(list[i].hair);
+    if (pending != nullptr) {
+        add_listed(*pending);
+        for (int i = k; i < l.n; ++i) add_listed(list[i].hair);
     }
-    if (l.front >= 0) add(front, rec[l.front].hair, true);
-    if (l.behind >= 0) add(behind, rec[l.behind].hair, false);
-    front_alpha = dec(front.a);
+    if (l.front >= 0) add(rec[l.front].hair, true);
+    if (l.behind >= 0) add(rec[l.behind].hair, false);
+    front_alpha = front.v[3];
 
     // What lies behind the geometry reaches the sample through its
     // uncovered part: each channel of the behind contributions is scaled by
     // the share of the behind accumulator that the final merge keeps.
-    float keep[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    if (behind.a != 0) {
-        const float before[4] = {dec(front.r), dec(front.g), dec(front.b), dec(front.a)};
-        const float total[4] = {dec(behind.r), dec(behind.g), dec(behind.b), dec(behind.a)};
-        fragment_merge(front, behind, &rec[0].zb);
-        const float after[4] = {dec(front.r), dec(front.g), dec(front.b), dec(front.a)};
-        for (int c = 0; c < 4; ++c)
-            keep[c] = total[c] > 0.0f ? (after[c] - before[c]) / total[c] : 0.0f;
+    frac4::floats keep = {0.0f, 0.0f, 0.0f, 0.0f};
+    if (behind.h.a != 0) {
+        fragment_merge(front.h, behind.h, &rec[0].zb);
+        const frac4::floats kept = frac4::load(front.h) - front.v;
+        for (int c = 0; c < 4; ++c) keep[c] = behind.v[c] > 0.0f ? kept[c] / behind.v[c] : 0.0f;
     }
     for (int i = behind_first; i < max; ++i) {
-        fragment_contribution c = out[i];
-        c.r *= keep[0];
-        c.g *= keep[1];
-        c.b *= keep[2];
-        c.a *= keep[3];
-        out[count++] = c;
+        const fragment_contribution& c = out[i];
+        out[count++] = {c.z, c.r * keep[0], c.g * keep[1], c.b * keep[2], c.a * keep[3]};
     }
     return count;
 }
