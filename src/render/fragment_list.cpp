@@ -870,24 +870,58 @@ struct growing_acc {
 
 }  // namespace
 
+// What a resolve walks once the current hair is in the list: the list's
+// entries 0 ... k - 1, then the current hair (when it joins the list), then
+// entries k ... m - 1, then the overflows with these values.
+struct hair_zbuffer::moved_view {
+    const pixel_hair* current;  // the current hair where it joins the list, else null
+    int k;                      // its place in the walk
+    int m;                      // list entries walked
+    pixel_hair front, behind;   // the overflows (where the layout has them)
+};
+
+inline bool hair_zbuffer::view_moved(const pixel_slot* rec, const layout& l, moved_view& v) const {
+    const pixel_slot* list = rec + l.first;
+    const pixel_hair& h = rec[l.cur].hair;
+    v.front = l.front >= 0 ? rec[l.front].hair : kEmptyHair;
+    v.behind = l.behind >= 0 ? rec[l.behind].hair : kEmptyHair;
+    v.current = nullptr;
+    v.k = v.m = l.n;
+    if (h.id == 0) return true;
+    // As insert_sorted: a list with room takes h at its place.
+    const int k = insertion_index(list, l.n, h.z);
+    if (l.n < l.cap) {
+        v.current = &h;
+        v.k = k;
+        v.m = l.n;
+        return true;
+    }
+    // A full list hands h, or its last entry, to the overflow of its side.
+    const pixel_hair& leaving = k >= l.cap ? h : list[l.n - 1].hair;
+    const int side = l.in_front(leaving.z) ? l.front : l.behind;
+    if (side < 0) return false;
+    merge_by_depth(side == l.front ? v.front : v.behind, leaving);
+    if (k < l.cap) {
+        v.current = &h;
+        v.k = k;
+        v.m = l.n - 1;
+    }
+    return true;
+}
+
 int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
                                         float& front_alpha) {
     front_alpha = 0.0f;
     if (rec == nullptr || max <= 0) return 0;
+    // The current hair joins the list as move_current would put it, without
+    // writing the record, unless that creates an overflow.
     layout l = layout_of(rec);
-    // The current hair goes where move_current would put it. While the list
-    // has room that is a plain insertion, which the walk below makes in
-    // passing without writing the record; otherwise it is moved for real.
-    const pixel_hair* pending = &rec[l.cur].hair;
-    if (pending->id == 0) {
-        pending = nullptr;
-    } else if (l.n >= l.cap) {
+    moved_view v;
+    if (!view_moved(rec, l, v)) {
         move_current(rec);
         l = layout_of(rec);
-        pending = nullptr;
+        view_moved(rec, l, v);
     }
-    const pixel_slot* list = rec + l.first;
-    const int k = pending != nullptr ? insertion_index(list, l.n, pending->z) : l.n + 1;
 
     growing_acc front, behind;
     int count = 0;
@@ -900,13 +934,12 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
         out[is_front ? count++ : --behind_first] = {h.z, c[0], c[1], c[2], c[3]};
     };
     auto add_listed = [&](const pixel_hair& h) { add(h, l.in_front(h.z)); };
-    for (int i = 0; i < k && i < l.n; ++i) add_listed(list[i].hair);
-    if (pending != nullptr) {
-        add_listed(*pending);
-        for (int i = k; i < l.n; ++i) add_listed(list[i].hair);
-    }
-    if (l.front >= 0) add(rec[l.front].hair, true);
-    if (l.behind >= 0) add(rec[l.behind].hair, false);
+    const pixel_slot* list = rec + l.first;
+    for (int i = 0; i < v.k; ++i) add_listed(list[i].hair);
+    if (v.current != nullptr) add_listed(*v.current);
+    for (int i = v.k; i < v.m; ++i) add_listed(list[i].hair);
+    if (l.front >= 0) add(v.front, true);
+    if (l.behind >= 0) add(v.behind, false);
     front_alpha = front.v[3];
 
     // What lies behind the geometry reaches the sample through its

@@ -320,6 +320,11 @@ class hair_zbuffer {
     struct layout;
     inline layout layout_of(const pixel_slot* rec) const;
     void move_current(pixel_slot* rec);
+    // The list and overflows of rec as move_current would leave them, read
+    // without writing the record; false when the move would create an
+    // overflow (and so change the layout).
+    struct moved_view;
+    inline bool view_moved(const pixel_slot* rec, const layout& l, moved_view& v) const;
     // Puts h into the sorted list of rec, whose layout is l; a full list
     // hands its farthest entry (or h, when h lies behind all of it) to the
     // overflow of its side.
