@@ -89,12 +89,18 @@ kivColor pixel_color(hair_zbuffer& zb, const surface_layer* surfaces, int r, int
                      fragment_contribution* scratch) {
     defs.pixel_x = c;
     defs.pixel_y = r;
+    const std::size_t record_bytes = sizeof(pixel_slot) * zb.record_slots();
     kivColor sum;
     for (int y = r * f; y < r * f + f; ++y)
         for (int x = c * f; x < c * f + f; ++x) {
             // The records of the next pixel lie far apart in the record
             // chunks: start loading them while this one is resolved.
-            if (const pixel_slot* next = zb.record(y, x + f)) __builtin_prefetch(next);
+            if (const pixel_slot* next = zb.record(y, x + f)) {
+                const char* bytes = reinterpret_cast<const char*>(next);
+                __builtin_prefetch(bytes);
+                __builtin_prefetch(bytes + 64);
+                __builtin_prefetch(bytes + record_bytes - 1);
+            }
             sum += sample_color(zb, surfaces, y, x, scratch);
         }
     return sum;
