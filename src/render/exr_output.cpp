@@ -49,6 +49,20 @@ inline void sample_geometry(const hair_zbuffer& zb, const pixel_slot* rec, int r
         used ? frac_decode(static_cast<std::uint16_t>(control & pixel_zbuff::kAreaMask)) : 0.0f;
 }
 
+// The shaded surface of sample (row, col), whose record is rec, as it
+// shows through the hair in front of it (front_alpha): false where no
+// surface was drawn or the geometry does not cover the sample.
+inline bool surface_part(const hair_zbuffer& zb, const pixel_slot* rec, const float* rgb, int row,
+                         int col, float front_alpha, fragment_contribution& out) {
+    if (rgb == nullptr) return false;
+    float depth = 0.0f, coverage = 0.0f;
+    sample_geometry(zb, rec, row, col, depth, coverage);
+    if (!(coverage > 0.0f)) return false;
+    const float a = (1.0f - front_alpha) * std::min(coverage, 1.0f);
+    out = {depth, rgb[0] * a, rgb[1] * a, rgb[2] * a, a};
+    return true;
+}
+
 // What one z-buffer sample holds: its fragments' contributions to the
 // resolved colour, and with surfaces the shaded surface at the geometry's
 // depth, which shows through the hair in front of it.
@@ -59,27 +73,28 @@ int gather(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
     float front_alpha = 0.0f;
     // out has room for list_size + 3: the fragments and the surface.
     int n = zb.resolve_contributions(rec, out, zb.list_size() + 2, front_alpha);
-    if (surfaces == nullptr) return n;
-    const float* rgb = surfaces->color(row, col);
-    if (rgb == nullptr) return n;
-    float depth = 0.0f, coverage = 0.0f;
-    sample_geometry(zb, rec, row, col, depth, coverage);
-    if (!(coverage > 0.0f)) return n;
-    const float a = (1.0f - front_alpha) * std::min(coverage, 1.0f);
-    out[n++] = {depth, rgb[0] * a, rgb[1] * a, rgb[2] * a, a};
+    if (surfaces != nullptr &&
+        surface_part(zb, rec, surfaces->color(row, col), row, col, front_alpha, out[n]))
+        ++n;
     return n;
 }
 
-// The resolved premultiplied colour of one sample: its contributions added
-// in gather's order. A sample with neither a record nor a surface is empty.
+// The resolved premultiplied colour of one sample: gather's contributions
+// added in its order.
 kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
                       fragment_contribution* scratch) {
-    if (surfaces == nullptr) return zb.resolve_color(zb.record(row, col));
-    if (zb.record(row, col) == nullptr && surfaces->color(row, col) == nullptr) return kivColor();
+    pixel_slot* rec = zb.record(row, col);
+    if (surfaces == nullptr) return zb.resolve_color(rec);
     kivColor sum;
-    const int n = gather(zb, surfaces, row, col, scratch);
-    for (int i = 0; i < n; ++i)
-        sum += kivColor(scratch[i].r, scratch[i].g, scratch[i].b, scratch[i].a);
+    float front_alpha = 0.0f;
+    if (rec != nullptr) {
+        const int n = zb.resolve_contributions(rec, scratch, zb.list_size() + 2, front_alpha);
+        for (int i = 0; i < n; ++i)
+            sum += kivColor(scratch[i].r, scratch[i].g, scratch[i].b, scratch[i].a);
+    }
+    fragment_contribution s;
+    if (surface_part(zb, rec, surfaces->color(row, col), row, col, front_alpha, s))
+        sum += kivColor(s.r, s.g, s.b, s.a);
     return sum;
 }
 
