@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,14 +65,10 @@ constexpr pixel_hair kEmptyHair = {0, 0, 0, 0, 0.0f, 0};
 
 namespace {
 
-// The share of the back fragment that shows through the front one, by
-// defs.merge_mode; fa and ba are the two alphas.
-float merge_transmission(float fa, float ba) {
+// merge_transmission in the modes other than 0.
+float merge_transmission_by_mode(float fa, float ba) {
     float t;
     switch (defs.merge_mode) {
-        case 0:
-            t = 1.0f - fa;
-            break;
         case 1:
             t = 1.0f - defs.hair_random * fa;
             if (ba * t + fa > 1.0f) t = (1.0f - fa) / ba;
@@ -88,6 +85,15 @@ float merge_transmission(float fa, float ba) {
     return t < 0.0f ? 0.0f : t;
 }
 
+// The share of the back fragment that shows through the front one, by
+// defs.merge_mode; fa and ba are the two alphas. Mode 0, "over", is the
+// common one and small enough to inline into every merge.
+inline float merge_transmission(float fa, float ba) {
+    if (defs.merge_mode != 0) return merge_transmission_by_mode(fa, ba);
+    const float t = 1.0f - fa;
+    return t < 0.0f ? 0.0f : t;
+}
+
 // fragment_merge without geometry; inline for the insertion's overflows.
 inline void merge_by_depth(pixel_hair& dst, const pixel_hair& src) {
     if (dst.id == 0) {
@@ -97,6 +103,18 @@ inline void merge_by_depth(pixel_hair& dst, const pixel_hair& src) {
     const bool dst_in_front = dst.z <= src.z;
     const frac4::floats f = frac4::load(dst_in_front ? dst : src);
     const frac4::floats b = frac4::load(dst_in_front ? src : dst);
+    const float z = dst_in_front ? dst.z : src.z;
+    frac4::store(dst, f + b * merge_transmission(f[3], b[3]));
+    dst.z = z;
+}
+
+// merge_by_depth of a non-empty dst for a resolve that keeps it decoded in
+// d (frac4::load(dst)): the same result, with one decode fewer.
+inline void merge_decoded(pixel_hair& dst, const frac4::floats& d, const pixel_hair& src) {
+    const bool dst_in_front = dst.z <= src.z;
+    const frac4::floats s = frac4::load(src);
+    const frac4::floats f = dst_in_front ? d : s;
+    const frac4::floats b = dst_in_front ? s : d;
     const float z = dst_in_front ? dst.z : src.z;
     frac4::store(dst, f + b * merge_transmission(f[3], b[3]));
     dst.z = z;
@@ -855,12 +873,17 @@ namespace {
 // One side's accumulator of the contribution resolve: the merged fragments
 // as stored, and decoded, so that every merge decodes the result once and
 // the next merge's growth starts from it.
+static_assert(offsetof(fragment_contribution, a) == offsetof(fragment_contribution, r) + 12,
+              "a contribution's r, g, b and a lie side by side");
 struct growing_acc {
     pixel_hair h = kEmptyHair;
     frac4::floats v = {0.0f, 0.0f, 0.0f, 0.0f};
     // Merges e in and returns how much the decoded accumulator grew.
     frac4::floats add(const pixel_hair& e) {
-        merge_by_depth(h, e);
+        if (h.id == 0)
+            h = e;
+        else
+            merge_decoded(h, v, e);
         const frac4::floats after = frac4::load(h);
         const frac4::floats grew = after - v;
         v = after;
@@ -931,7 +954,9 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
     auto add = [&](const pixel_hair& h, bool is_front) {
         const frac4::floats c = (is_front ? front : behind).add(h);
         if (count >= behind_first) return;
-        out[is_front ? count++ : --behind_first] = {h.z, c[0], c[1], c[2], c[3]};
+        fragment_contribution& o = out[is_front ? count++ : --behind_first];
+        o.z = h.z;
+        std::memcpy(&o.r, &c, sizeof c);  // r, g, b, a in one store
     };
     auto add_listed = [&](const pixel_hair& h) { add(h, l.in_front(h.z)); };
     const pixel_slot* list = rec + l.first;
