@@ -81,9 +81,8 @@ int gather(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
 
 // The resolved premultiplied colour of one sample: gather's contributions
 // added in its order.
-kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
-                      fragment_contribution* scratch) {
-    pixel_slot* rec = zb.record(row, col);
+kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, pixel_slot* rec, int row,
+                      int col, fragment_contribution* scratch) {
     if (surfaces == nullptr) return zb.resolve_color(rec);
     kivColor sum;
     float front_alpha = 0.0f;
@@ -98,25 +97,27 @@ kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, int row, 
     return sum;
 }
 
-// The sum of the f × f samples of pixel (r, c), which becomes the current
-// pixel (defs.pixel_x, defs.pixel_y) while they are resolved.
+// The sum of the f × f samples of pixel (r, c), which must lie in the
+// z-buffer and becomes the current pixel (defs.pixel_x, defs.pixel_y)
+// while they are resolved.
 kivColor pixel_color(hair_zbuffer& zb, const surface_layer* surfaces, int r, int c, int f,
                      fragment_contribution* scratch) {
     defs.pixel_x = c;
     defs.pixel_y = r;
     const std::size_t record_bytes = sizeof(pixel_slot) * zb.record_slots();
+    const bool next_fits = (c + 2) * f <= zb.cols();
     kivColor sum;
     for (int y = r * f; y < r * f + f; ++y)
         for (int x = c * f; x < c * f + f; ++x) {
             // The records of the next pixel lie far apart in the record
             // chunks: start loading them while this one is resolved.
-            if (const pixel_slot* next = zb.record(y, x + f)) {
+            if (const pixel_slot* next = next_fits ? zb.cell_at(y, x + f) : nullptr) {
                 const char* bytes = reinterpret_cast<const char*>(next);
                 __builtin_prefetch(bytes);
                 __builtin_prefetch(bytes + 64);
                 __builtin_prefetch(bytes + record_bytes - 1);
             }
-            sum += sample_color(zb, surfaces, y, x, scratch);
+            sum += sample_color(zb, surfaces, zb.cell_at(y, x), y, x, scratch);
         }
     return sum;
 }
