@@ -870,11 +870,12 @@ int hair_zbuffer::resolve_atmosphere(pixel_slot* rec, float* depths, float* alph
 
 namespace {
 
+static_assert(offsetof(fragment_contribution, a) == offsetof(fragment_contribution, r) + 12,
+              "a contribution's r, g, b and a lie side by side");
+
 // One side's accumulator of the contribution resolve: the merged fragments
 // as stored, and decoded, so that every merge decodes the result once and
 // the next merge's growth starts from it.
-static_assert(offsetof(fragment_contribution, a) == offsetof(fragment_contribution, r) + 12,
-              "a contribution's r, g, b and a lie side by side");
 struct growing_acc {
     pixel_hair h = kEmptyHair;
     frac4::floats v = {0.0f, 0.0f, 0.0f, 0.0f};
