@@ -1,6 +1,7 @@
 // Benchmarks of the fragment lists: a million random hair fragments into a
-// 720 × 486 camera and the resolve of the frame, and the resolve of a full
-// frame whose every pixel holds geometry and overflowing hair.
+// 720 × 486 camera and the resolve of the frame, and the colour and the
+// contribution resolves of a full frame whose every pixel holds geometry
+// and overflowing hair.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -111,10 +112,7 @@ BENCHMARK(BM_MillionFragmentsInHairRuns)->Unit(benchmark::kMillisecond)->Iterati
 
 // Every pixel: half-covering geometry at depth 50 and eight hairs around
 // it, so that the list, both overflows and the geometry take part.
-void BM_ResolveFullFrame(benchmark::State& state) {
-    hair_camera cam;
-    make_camera(cam);
-    hair_zbuffer& zb = *cam.zbuffer();
+void fill_full_frame(hair_zbuffer& zb) {
     Lcg rng{99};
     int id = 1;
     for (int row = 0; row < kLines; ++row) {
@@ -128,6 +126,13 @@ void BM_ResolveFullFrame(benchmark::State& state) {
             }
         }
     }
+}
+
+void BM_ResolveFullFrame(benchmark::State& state) {
+    hair_camera cam;
+    make_camera(cam);
+    hair_zbuffer& zb = *cam.zbuffer();
+    fill_full_frame(zb);
     for (auto _ : state) {
         float sum = 0;
         for (int row = 0; row < kLines; ++row)
@@ -138,6 +143,28 @@ void BM_ResolveFullFrame(benchmark::State& state) {
     state.counters["zbuffer_MiB"] = static_cast<double>(zb.memory_bytes()) / (1024.0 * 1024.0);
 }
 BENCHMARK(BM_ResolveFullFrame)->Unit(benchmark::kMillisecond);
+
+// The same frame taken apart into contributions, as the pictures over
+// shaded surfaces and the deep images resolve it; every pixel's last hair
+// is still the current one, as the hair pass leaves it.
+void BM_ContributionsFullFrame(benchmark::State& state) {
+    hair_camera cam;
+    make_camera(cam);
+    hair_zbuffer& zb = *cam.zbuffer();
+    fill_full_frame(zb);
+    fragment_contribution parts[kMaxListSize + 2];
+    for (auto _ : state) {
+        float sum = 0, front = 0;
+        for (int row = 0; row < kLines; ++row)
+            for (int col = 0; col < kCols; ++col)
+                sum += zb.resolve_contributions(zb.record(row, col), parts, zb.list_size() + 2,
+                                                front) +
+                       front;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * kLines * kCols);
+}
+BENCHMARK(BM_ContributionsFullFrame)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

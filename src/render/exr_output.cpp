@@ -30,45 +30,95 @@ bool frame_fits(const hair_camera& cam, const exr_frame& fr, const char* pass) {
     return ok;
 }
 
+// Depth and coverage of the geometry of sample (row, col) with record rec,
+// as hair_zbuffer::geometry_depth gives them; without motion blur read from
+// the record's first slot or the geometry array, with no second lookup.
+inline void sample_geometry(const hair_zbuffer& zb, const pixel_slot* rec, int row, int col,
+                            float& depth, float& coverage) {
+    if (rec != nullptr && defs.motion_blur) {
+        zb.geometry_depth(row, col, depth, coverage);
+        return;
+    }
+    // Without a record the geometry array holds what there is (nothing
+    // with motion blur); with one, its first slot does.
+    const std::uint32_t control =
+        rec != nullptr ? rec[0].zb.control : zb.geometry_at(row, col).control;
+    const bool used = (control & pixel_zbuff::kIsUsed) != 0;
+    depth = !used ? 0.0f : rec != nullptr ? rec[0].zb.z : zb.geometry_at(row, col).z;
+    coverage =
+        used ? frac_decode(static_cast<std::uint16_t>(control & pixel_zbuff::kAreaMask)) : 0.0f;
+}
+
+// The shaded surface of sample (row, col), whose record is rec, as it
+// shows through the hair in front of it (front_alpha): false where no
+// surface was drawn or the geometry does not cover the sample.
+inline bool surface_part(const hair_zbuffer& zb, const pixel_slot* rec, const float* rgb, int row,
+                         int col, float front_alpha, fragment_contribution& out) {
+    if (rgb == nullptr) return false;
+    float depth = 0.0f, coverage = 0.0f;
+    sample_geometry(zb, rec, row, col, depth, coverage);
+    if (!(coverage > 0.0f)) return false;
+    const float a = (1.0f - front_alpha) * std::min(coverage, 1.0f);
+    out = {depth, rgb[0] * a, rgb[1] * a, rgb[2] * a, a};
+    return true;
+}
+
 // What one z-buffer sample holds: its fragments' contributions to the
 // resolved colour, and with surfaces the shaded surface at the geometry's
 // depth, which shows through the hair in front of it.
 int gather(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
            fragment_contribution* out) {
+    pixel_slot* rec = zb.record(row, col);
     // A sample without a record has no fragments, but may have geometry.
     float front_alpha = 0.0f;
     // out has room for list_size + 3: the fragments and the surface.
-    int n = zb.resolve_contributions(zb.record(row, col), out, zb.list_size() + 2, front_alpha);
-    if (surfaces == nullptr) return n;
-    const float* rgb = surfaces->color(row, col);
-    float depth = 0.0f, coverage = 0.0f;
-    zb.geometry_depth(row, col, depth, coverage);
-    if (rgb == nullptr || !(coverage > 0.0f)) return n;
-    const float a = (1.0f - front_alpha) * std::min(coverage, 1.0f);
-    out[n++] = {depth, rgb[0] * a, rgb[1] * a, rgb[2] * a, a};
+    int n = zb.resolve_contributions(rec, out, zb.list_size() + 2, front_alpha);
+    if (surfaces != nullptr &&
+        surface_part(zb, rec, surfaces->color(row, col), row, col, front_alpha, out[n]))
+        ++n;
     return n;
 }
 
-// The resolved premultiplied colour of one sample.
-kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, int row, int col,
-                      fragment_contribution* scratch) {
-    if (surfaces == nullptr) return zb.resolve_color(zb.record(row, col));
+// The resolved premultiplied colour of one sample: gather's contributions
+// added in its order.
+kivColor sample_color(hair_zbuffer& zb, const surface_layer* surfaces, pixel_slot* rec, int row,
+                      int col, fragment_contribution* scratch) {
+    if (surfaces == nullptr) return zb.resolve_color(rec);
     kivColor sum;
-    const int n = gather(zb, surfaces, row, col, scratch);
-    for (int i = 0; i < n; ++i)
-        sum += kivColor(scratch[i].r, scratch[i].g, scratch[i].b, scratch[i].a);
+    float front_alpha = 0.0f;
+    if (rec != nullptr) {
+        const int n = zb.resolve_contributions(rec, scratch, zb.list_size() + 2, front_alpha);
+        for (int i = 0; i < n; ++i)
+            sum += kivColor(scratch[i].r, scratch[i].g, scratch[i].b, scratch[i].a);
+    }
+    fragment_contribution s;
+    if (surface_part(zb, rec, surfaces->color(row, col), row, col, front_alpha, s))
+        sum += kivColor(s.r, s.g, s.b, s.a);
     return sum;
 }
 
-// The sum of the f × f samples of pixel (r, c), which becomes the current
-// pixel (defs.pixel_x, defs.pixel_y) while they are resolved.
+// The sum of the f × f samples of pixel (r, c), which must lie in the
+// z-buffer and becomes the current pixel (defs.pixel_x, defs.pixel_y)
+// while they are resolved.
 kivColor pixel_color(hair_zbuffer& zb, const surface_layer* surfaces, int r, int c, int f,
                      fragment_contribution* scratch) {
     defs.pixel_x = c;
     defs.pixel_y = r;
+    const std::size_t record_bytes = sizeof(pixel_slot) * zb.record_slots();
+    const bool next_fits = (c + 2) * f <= zb.cols();
     kivColor sum;
     for (int y = r * f; y < r * f + f; ++y)
-        for (int x = c * f; x < c * f + f; ++x) sum += sample_color(zb, surfaces, y, x, scratch);
+        for (int x = c * f; x < c * f + f; ++x) {
+            // The records of the next pixel lie far apart in the record
+            // chunks: start loading them while this one is resolved.
+            if (const pixel_slot* next = next_fits ? zb.cell_at(y, x + f) : nullptr) {
+                const char* bytes = reinterpret_cast<const char*>(next);
+                __builtin_prefetch(bytes);
+                __builtin_prefetch(bytes + 64);
+                __builtin_prefetch(bytes + record_bytes - 1);
+            }
+            sum += sample_color(zb, surfaces, zb.cell_at(y, x), y, x, scratch);
+        }
     return sum;
 }
 

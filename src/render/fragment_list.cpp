@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,14 +67,10 @@ constexpr pixel_hair kEmptyHair = {0, 0, 0, 0, 0.0f, 0};
 
 namespace {
 
-// The share of the back fragment that shows through the front one, by
-// defs.merge_mode; fa and ba are the two alphas.
-float merge_transmission(float fa, float ba) {
+// merge_transmission in the modes other than 0.
+float merge_transmission_by_mode(float fa, float ba) {
     float t;
     switch (defs.merge_mode) {
-        case 0:
-            t = 1.0f - fa;
-            break;
         case 1:
             t = 1.0f - defs.hair_random * fa;
             if (ba * t + fa > 1.0f) t = (1.0f - fa) / ba;
@@ -87,6 +84,15 @@ float merge_transmission(float fa, float ba) {
         default:
             return 0.0f;
     }
+    return t < 0.0f ? 0.0f : t;
+}
+
+// The share of the back fragment that shows through the front one, by
+// defs.merge_mode; fa and ba are the two alphas. Mode 0, "over", is the
+// common one and small enough to inline into every merge.
+inline float merge_transmission(float fa, float ba) {
+    if (defs.merge_mode != 0) return merge_transmission_by_mode(fa, ba);
+    const float t = 1.0f - fa;
     return t < 0.0f ? 0.0f : t;
 }
 
@@ -121,6 +127,18 @@ inline void merge_alpha(alpha_depth& dst, const pixel_hair& src) {
     const float fa = dec(dst_in_front ? dst.a : src.a), ba = dec(dst_in_front ? src.a : dst.a);
     dst.a = enc(fa + ba * merge_transmission(fa, ba));
     if (!dst_in_front) dst.z = src.z;
+}
+
+// merge_by_depth of a non-empty dst for a resolve that keeps it decoded in
+// d (frac4::load(dst)): the same result, with one decode fewer.
+inline void merge_decoded(pixel_hair& dst, const frac4::floats& d, const pixel_hair& src) {
+    const bool dst_in_front = dst.z <= src.z;
+    const frac4::floats s = frac4::load(src);
+    const frac4::floats f = dst_in_front ? d : s;
+    const frac4::floats b = dst_in_front ? s : d;
+    const float z = dst_in_front ? dst.z : src.z;
+    frac4::store(dst, f + b * merge_transmission(f[3], b[3]));
+    dst.z = z;
 }
 
 // fragment_merge_same_hair; inline for add_hair, whose commonest case it is.
@@ -892,56 +910,118 @@ int hair_zbuffer::resolve_atmosphere(pixel_slot* rec, float* depths, float* alph
     return count;
 }
 
+namespace {
+
+static_assert(offsetof(fragment_contribution, a) == offsetof(fragment_contribution, r) + 12,
+              "a contribution's r, g, b and a lie side by side");
+
+// One side's accumulator of the contribution resolve: the merged fragments
+// as stored, and decoded, so that every merge decodes the result once and
+// the next merge's growth starts from it.
+struct growing_acc {
+    pixel_hair h = kEmptyHair;
+    frac4::floats v = {0.0f, 0.0f, 0.0f, 0.0f};
+    // Merges e in and returns how much the decoded accumulator grew.
+    frac4::floats add(const pixel_hair& e) {
+        if (h.id == 0)
+            h = e;
+        else
+            merge_decoded(h, v, e);
+        const frac4::floats after = frac4::load(h);
+        const frac4::floats grew = after - v;
+        v = after;
+        return grew;
+    }
+};
+
+}  // namespace
+
+// What a resolve walks once the current hair is in the list: the list's
+// entries 0 ... k - 1, then the current hair (when it joins the list), then
+// entries k ... m - 1, then the overflows with these values.
+struct hair_zbuffer::moved_view {
+    const pixel_hair* current;  // the current hair where it joins the list, else null
+    int k;                      // its place in the walk
+    int m;                      // list entries walked
+    pixel_hair front, behind;   // the overflows (where the layout has them)
+};
+
+inline bool hair_zbuffer::view_moved(const pixel_slot* rec, const layout& l, moved_view& v) const {
+    const pixel_slot* list = rec + l.first;
+    const pixel_hair& h = rec[l.cur].hair;
+    v.front = l.front >= 0 ? rec[l.front].hair : kEmptyHair;
+    v.behind = l.behind >= 0 ? rec[l.behind].hair : kEmptyHair;
+    v.current = nullptr;
+    v.k = v.m = l.n;
+    if (h.id == 0) return true;
+    // As insert_sorted: a list with room takes h at its place.
+    const int k = insertion_index(list, l.n, h.z);
+    if (l.n < l.cap) {
+        v.current = &h;
+        v.k = k;
+        v.m = l.n;
+        return true;
+    }
+    // A full list hands h, or its last entry, to the overflow of its side.
+    const pixel_hair& leaving = k >= l.cap ? h : list[l.n - 1].hair;
+    const int side = l.in_front(leaving.z) ? l.front : l.behind;
+    if (side < 0) return false;
+    merge_by_depth(side == l.front ? v.front : v.behind, leaving);
+    if (k < l.cap) {
+        v.current = &h;
+        v.k = k;
+        v.m = l.n - 1;
+    }
+    return true;
+}
+
 int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
                                         float& front_alpha) {
     front_alpha = 0.0f;
     if (rec == nullptr || max <= 0) return 0;
-    move_current(rec);
-    const layout l = layout_of(rec);
-    pixel_hair front = kEmptyHair, behind = kEmptyHair;
+    // The current hair joins the list as move_current would put it, without
+    // writing the record, unless that creates an overflow.
+    layout l = layout_of(rec);
+    moved_view v;
+    if (!view_moved(rec, l, v)) {
+        move_current(rec);
+        l = layout_of(rec);
+        view_moved(rec, l, v);
+    }
+
+    growing_acc front, behind;
     int count = 0;
     int behind_first = max;  // behind contributions fill the array from its end
-    // Merges one fragment into an accumulator and records the accumulator's
-    // growth, decoded, as the fragment's contribution.
-    auto add = [&](pixel_hair& acc, const pixel_hair& h, bool is_front) {
-        const float r0 = dec(acc.r), g0 = dec(acc.g), b0 = dec(acc.b), a0 = dec(acc.a);
-        fragment_merge(acc, h, nullptr);
+    // Merges one fragment into its side's accumulator and records the
+    // accumulator's growth as the fragment's contribution.
+    auto add = [&](const pixel_hair& h, bool is_front) {
+        const frac4::floats c = (is_front ? front : behind).add(h);
         if (count >= behind_first) return;
-        const fragment_contribution c = {h.z, dec(acc.r) - r0, dec(acc.g) - g0, dec(acc.b) - b0,
-                                         dec(acc.a) - a0};
-        if (is_front)
-            out[count++] = c;
-        else
-            out[--behind_first] = c;
+        fragment_contribution& o = out[is_front ? count++ : --behind_first];
+        o.z = h.z;
+        std::memcpy(&o.r, &c, sizeof c);  // r, g, b, a in one store
     };
-    for (int i = 0; i < l.n; ++i) {
-        const pixel_hair& e = rec[l.first + i].hair;
-        const bool in_front = l.in_front(e.z);
-        add(in_front ? front : behind, e, in_front);
-    }
-    if (l.front >= 0) add(front, rec[l.front].hair, true);
-    if (l.behind >= 0) add(behind, rec[l.behind].hair, false);
-    front_alpha = dec(front.a);
+    auto add_listed = [&](const pixel_hair& h) { add(h, l.in_front(h.z)); };
+    const pixel_slot* list = rec + l.first;
+    for (int i = 0; i < v.k; ++i) add_listed(list[i].hair);
+    if (v.current != nullptr) add_listed(*v.current);
+    for (int i = v.k; i < v.m; ++i) add_listed(list[i].hair);
+    if (l.front >= 0) add(v.front, true);
+    if (l.behind >= 0) add(v.behind, false);
+    front_alpha = front.v[3];
 
     // What lies behind the geometry reaches the sample through its
     // uncovered part: each channel of the behind contributions is scaled by
     // the share of the behind accumulator that the final merge keeps.
-    float keep[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    if (behind.a != 0) {
-        const float before[4] = {dec(front.r), dec(front.g), dec(front.b), dec(front.a)};
-        const float total[4] = {dec(behind.r), dec(behind.g), dec(behind.b), dec(behind.a)};
-        fragment_merge(front, behind, &rec[0].zb);
-        const float after[4] = {dec(front.r), dec(front.g), dec(front.b), dec(front.a)};
-        for (int c = 0; c < 4; ++c)
-            keep[c] = total[c] > 0.0f ? (after[c] - before[c]) / total[c] : 0.0f;
+    frac4::floats keep = {0.0f, 0.0f, 0.0f, 0.0f};
+    if (behind.h.a != 0) {
+        fragment_merge(front.h, behind.h, &rec[0].zb);
+        const frac4::floats kept = frac4::load(front.h) - front.v;
+        for (int c = 0; c < 4; ++c) keep[c] = behind.v[c] > 0.0f ? kept[c] / behind.v[c] : 0.0f;
     }
     for (int i = behind_first; i < max; ++i) {
-        fragment_contribution c = out[i];
-        c.r *= keep[0];
-        c.g *= keep[1];
-        c.b *= keep[2];
-        c.a *= keep[3];
-        out[count++] = c;
+        const fragment_contribution& c = out[i];
+        out[count++] = {c.z, c.r * keep[0], c.g * keep[1], c.b * keep[2], c.a * keep[3]};
     }
     return count;
 }

@@ -268,8 +268,8 @@ class hair_zbuffer {
     void post_mb_debug(pixel_slot* rec, int row, int col, bool merge);
 
     // --- Resolves (output passes) ---------------------------------------------
-    // Each returns zeros for an empty pixel; all but geometry_depth first
-    // move the current hair into the list.
+    // Each returns zeros for an empty pixel; all but geometry_depth and
+    // resolve_contributions first move the current hair into the list.
     // Premultiplied colour and alpha, front to back with the geometry between.
     kivColor resolve_color(pixel_slot* rec);
     // The same, printing every step.
@@ -294,6 +294,8 @@ class hair_zbuffer {
     // fragments in front of the geometry, which a shaded surface at the
     // geometry's depth shows through. At most max are written; returns the
     // count (0 for an empty pixel). max of list_size + 2 is always enough.
+    // The current hair counts where the move into the list puts it; the
+    // record is left as it is unless that move creates an overflow.
     int resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
                               float& front_alpha);
     // Whether the hair in front of the geometry of (row, column) is opaque:
@@ -336,6 +338,11 @@ class hair_zbuffer {
     struct layout;
     inline layout layout_of(const pixel_slot* rec) const;
     void move_current(pixel_slot* rec);
+    // The list and overflows of rec as move_current would leave them, read
+    // without writing the record; false when the move would create an
+    // overflow (and so change the layout).
+    struct moved_view;
+    inline bool view_moved(const pixel_slot* rec, const layout& l, moved_view& v) const;
     // Puts h into the sorted list of rec, whose layout is l; a full list
     // hands its farthest entry (or h, when h lies behind all of it) to the
     // overflow of its side.

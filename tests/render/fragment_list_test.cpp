@@ -113,6 +113,38 @@ TEST_F(Fragments, ResolvedColourIsTheOverOfTheFragmentsInDepthOrder) {
     }
 }
 
+// The contribution resolve walks a sample's current hair where moving it
+// into the list puts it (a list with room, a full one handing an entry to
+// an existing overflow or creating one): bit for bit the contributions of
+// a twin sample whose hair a colour resolve moved, adding up to its colour.
+TEST_F(Fragments, ContributionsTakeTheCurrentHairWhereItsMovePutsIt) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (int i = 0; i < 4000; ++i) {
+        const int list = 1 + i % 5, n = 1 + i % (list + 5);
+        defs.merge_mode = i % 4 == 3, defs.hair_random = 0.7f;
+        auto zb = make_zbuffer(1, 2, list);
+        const float gz = 10.0f * u(rng), gc = i % 2 ? 1.0f : u(rng);
+        for (int col = 0; col < 2 && i % 3; ++col) add_geometry(*zb, 0, col, gz, gc);
+        for (int k = 0, id = 1; k < n; ++k) {
+            id += rng() % 4 != 0;  // now and then the same hair again
+            const float z = float(rng() % 20) * 0.5f;
+            const kivColor c(u(rng), u(rng), u(rng), u(rng));
+            for (int col = 0; col < 2; ++col) add_fragment(*zb, 0, col, id, z, c);
+        }
+        const kivColor moved = zb->resolve_color(zb->record(0, 1));
+        fragment_contribution got[kMaxListSize + 2], want[kMaxListSize + 2];
+        float front[2];
+        const int m = zb->resolve_contributions(zb->record(0, 0), got, list + 2, front[0]);
+        ASSERT_EQ(m, zb->resolve_contributions(zb->record(0, 1), want, list + 2, front[1])) << i;
+        EXPECT_EQ(0, std::memcmp(got, want, sizeof(got[0]) * m)) << i;
+        EXPECT_EQ(front[0], front[1]) << i;
+        kivColor sum;
+        for (int k = 0; k < m; ++k) sum += kivColor(got[k].r, got[k].g, got[k].b, got[k].a);
+        for (float d : {sum.r - moved.r, sum.b - moved.b, sum.a - moved.a}) EXPECT_NEAR(d, 0, 1e-5);
+    }
+}
+
 TEST_F(Fragments, MovingGeometryHidesOnlyItsSlices) {
     defs.motion_blur = 1;
     auto zb = make_zbuffer(1, 2, 5);
