@@ -298,6 +298,15 @@ bool hair_camera::project(const kivPoint& p, float& x, float& y) const {
     return true;
 }
 
+void hair_camera::prefetch_segment_end(const kivPoint& p) const {
+    const float px = p.x - static_cast<float>(window.lowx);
+    const float py = p.y - static_cast<float>(window.lowy);
+    if (arr == nullptr || !(px > -1.0f && px < static_cast<float>(window.Cols()) && py > -1.0f &&
+                            py < static_cast<float>(window.Lines())))
+        return;
+    arr->prefetch_visibility(arr->index(static_cast<int>(py), static_cast<int>(px)));
+}
+
 int hair_camera::is_follicle_visible(int segment, const follicle* f, int& state) const {
     const int previous = state;
     // Where a point falls: outside the window, or hidden by geometry there.

@@ -193,6 +193,9 @@ class hair_camera {
     // rasterising; state carries what the previous segment's end showed:
     // 0 visible, 1 outside the window, 2 behind the camera, 3 hidden.
     int is_follicle_visible(int segment, const follicle* f, int& state) const;
+    // Starts loading what is_follicle_visible reads of the sample under a
+    // segment end p (in pixels); nothing outside the window.
+    void prefetch_segment_end(const kivPoint& p) const;
 
     // Implemented by the rasterisers.
     void do_poly_fill(int* box, int nleft, motion_blur_pnt* left, int nright,

@@ -247,6 +247,13 @@ class hair_zbuffer {
         if (!defs.motion_blur) return geo_[k].lets_through(depth);
         return is_visible(cells_[k], depth, timeslices);
     }
+    // Starts loading what is_visible_at(k, ...) reads first.
+    void prefetch_visibility(std::size_t k) const {
+        if (defs.motion_blur)
+            __builtin_prefetch(&cells_[k]);
+        else
+            __builtin_prefetch(&geo_[k]);
+    }
     // Adds a hair fragment of the current hair (defs.hair_id): coverage ×
     // colour alpha × the fraction visible through moving geometry. cell must
     // be a cell of this z-buffer (cell, cell_at). Allocates the record of an

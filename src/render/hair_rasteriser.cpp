@@ -313,6 +313,9 @@ void hair_camera::zbuff_hair(control_hair* hair, hair_state* state) {
             return;
         hair_raster::light_segment(seg[i], normal, state, i, n_seg);
         hair_raster::project_segment(*this, seg, i);
+        // The segment test reads the geometry under the end point: start
+        // loading it while the next segments are lit.
+        if (seg[i].zdepth[1] > 0.0f) prefetch_segment_end(seg[i].p2);
     }
 
     // Draw the ribbons; the polygon is built for every segment so that its
