@@ -68,9 +68,9 @@ TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
     }
 }
 
-// Points in every direction around a spot, many near the edges of its
-// cone: the multiplier is that of the cone and penumbra worked out from
-// the angle, bit for bit, whether or not the angle is needed.
+// Points in every direction around a spot, half of them at the edge of its
+// cone of full strength give or take a little: the multiplier is that of
+// the cone and penumbra worked out from the angle, bit for bit.
 TEST_F(Lights, SpotMultiplierMatchesTheAngleEverywhere) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(-1, 1);
@@ -79,26 +79,23 @@ TEST_F(Lights, SpotMultiplierMatchesTheAngleEverywhere) {
     const float shapes[][2] = {{20, 5}, {20, -5}, {30, 0}, {0.5f, 0}, {0, 4}, {170, 20}};
     for (const auto& sh : shapes) {
         l.cone = sh[0], l.penumbra = sh[1];
+        const double cone = l.cone, pen = l.penumbra, inner = pen >= 0 ? cone : l.cone + l.penumbra;
+        const double outer = pen >= 0 ? l.cone + l.penumbra : cone;
         for (int i = 0; i < 4000; ++i) {
-            // Half the points on the cone's edge of full strength, give or take a little.
-            kivVector D(u(rng), u(rng), u(rng));
-            if (i % 2) {
-                const float a = (sh[1] >= 0 ? sh[0] : sh[0] + sh[1]) * kDeg * (1 + 1e-4f * u(rng));
-                D = kivVector(std::sin(a), 0, -std::cos(a));
-            }
+            const float a = static_cast<float>(inner * kDeg) * (1 + 1e-4f * u(rng));
+            kivVector D =
+                i % 2 ? kivVector(std::sin(a), 0, -std::cos(a)) : kivVector(u(rng), u(rng), u(rng));
             const kivPoint P(D.x, D.y, D.z);
             D.norm();  // as the light measures the way to P
-            const float c = std::min(1.0, std::max(-1.0, double(D * l.direction) /
-                                                             std::sqrt(double(D.sqrd_length()) *
-                                                                       l.direction.sqrd_length())));
-            const double angle = acosf(c) * 57.29578, cone = l.cone, pen = l.penumbra;
-            const bool wide = pen >= 0;  // the edges: full strength, then none
-            const double m = angle >= (wide ? l.cone + l.penumbra : cone) ? 0
-                             : angle > (wide ? cone : l.cone + l.penumbra)
-                                 ? (wide ? 1 : 0) - (angle - cone) / pen * (wide ? 1 : -1)
+            const double c = double(D * l.direction) /
+                             std::sqrt(double(D.sqrd_length()) * l.direction.sqrd_length());
+            const double angle =
+                acosf(static_cast<float>(std::min(1.0, std::max(-1.0, c)))) * 57.29578;
+            const double m = angle >= outer ? 0
+                             : angle > inner
+                                 ? (angle - cone) / pen * (pen >= 0 ? -1 : 1) + (pen >= 0 ? 1 : 0)
                                  : 1;
-            ASSERT_EQ(l.calc_spot_light_mult(kivPoint(0, 0, 0), P, kivVector(0, 1, 0)),
-                      static_cast<float>(m))
+            ASSERT_EQ(l.calc_spot_light_mult(kivPoint(0, 0, 0), P, kivVector(0, 1, 0)), float(m))
                 << sh[0] << " " << sh[1] << " " << i;
         }
     }
