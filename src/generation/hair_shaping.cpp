@@ -376,6 +376,23 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
     return hair;
 }
 
+control_hair* hair_shape_replay(hair_state* hs, const kivPoint* points, int count, bool flipped) {
+    const int s = hs->sample ? 1 : 0;
+    hs->sample = s;
+    if (count < 2 || !room_for(s, count)) return nullptr;
+    control_hair* hair = &g_work[s];
+    hair->count = count;
+    // The flip of a negative length comes before the attributes, as in
+    // grow_root.
+    if (flipped) {
+        kivVector& normal = s ? hs->normal_mb : hs->normal;
+        normal = -normal;
+    }
+    fill_appearance(hs, hs->params, hair);
+    for (int i = 0; i < count; ++i) hair->points[i] = points[i];
+    return hair;
+}
+
 bool hair_shape_clump_centre(hair_state* hs, clump_centre& out) {
     const hair_params* hp = hs->params;
     hs->sample = hs->sample ? 1 : 0;

@@ -75,6 +75,12 @@ void axis_rotation(const kivVector& axis, float angle, kivMatrix& m);
 // Beyond HAIR_SHAPE_MAX_SEGMENTS the segment count is clamped.
 control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, float clump_radius);
 
+// The hair of hs as hair_shape made it before, from the points it gave
+// (count of them, at least 2) and whether it negated the sample's normal:
+// the same work record, points and attributes, and the same change to hs,
+// without walking the segments again. Null when the record cannot grow.
+control_hair* hair_shape_replay(hair_state* hs, const kivPoint* points, int count, bool flipped);
+
 // The root (moved by the offset) and growth direction of a clump centre
 // hair growing from the frame of hs; false when that hair would be too
 // short. Nothing is written into the work records.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -380,18 +381,101 @@ bool root_frame(render_walk& w, int f, double r1, double r2) {
     return true;
 }
 
+// --- Shaped hairs kept between passes ------------------------------------------
+
+// A kept hair: where its points are and what it was shaped from.
+struct kept_hair {
+    std::uint64_t key = 0;    // state_key of the state it was shaped from
+    std::uint32_t first = 0;  // its first point in g_kept_points
+    std::uint32_t count = 0;  // its points; 0 when nothing is kept here
+    bool flipped = false;     // shaping negated the sample's normal
+};
+
+bool g_keep = false;            // keeping is on
+bool g_in_walk = false;         // mdldb_hair is walking
+std::size_t g_place = 0;        // hairs of the walk so far
+std::vector<kept_hair> g_kept;  // by place in the walk
+std::vector<kivPoint> g_kept_points;
+long long g_reused = 0;
+
+// Mixes one 64-bit word into a key (a multiply-xorshift step).
+inline std::uint64_t mix(std::uint64_t h, std::uint64_t x) {
+    h ^= x + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    h *= 0xBF58476D1CE4E5B9ull;
+    return h ^ (h >> 31);
+}
+inline std::uint64_t bits(double d) {
+    std::uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+inline std::uint64_t bits(float f) {
+    std::uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+inline std::uint64_t mix(std::uint64_t h, const kivVector& v) {
+    return mix(mix(h, bits(v.x) << 32 | bits(v.y)), bits(v.z));
+}
+
+// Everything of a still hair's state that shaping reads, and the clumps it
+// can follow, as one key.
+std::uint64_t state_key(const hair_state& hs, float root_area, int nclumps) {
+    std::uint64_t h = mix(bits(hs.u), bits(hs.v));
+    for (double r : hs.rand) h = mix(h, bits(r));
+    for (double x : hs.vars) h = mix(h, bits(x));
+    h = mix(h, kivVector(hs.pos));
+    for (const kivVector* v : {&hs.normal, &hs.dir, &hs.dir2}) h = mix(h, *v);
+    h = mix(h, reinterpret_cast<std::uintptr_t>(hs.params));
+    return mix(h, bits(root_area) << 32 | static_cast<std::uint32_t>(nclumps));
+}
+
+// Remembers the hair just shaped at place.
+void keep_hair(std::size_t place, std::uint64_t key, const control_hair& hair, bool flipped) {
+    if (g_kept_points.size() + hair.count > kMaxKeptHairPoints) return;
+    if (place >= g_kept.size()) g_kept.resize(place + 1);
+    kept_hair& k = g_kept[place];
+    k.key = key;
+    k.first = static_cast<std::uint32_t>(g_kept_points.size());
+    k.count = static_cast<std::uint32_t>(hair.count);
+    k.flipped = flipped;
+    g_kept_points.insert(g_kept_points.end(), hair.points, hair.points + hair.count);
+}
+
+// The current hair shaped, or replayed from the hair kept at its place.
+control_hair* shape_or_replay(render_walk& w, std::size_t place, bool children) {
+    const int nclumps = static_cast<int>(w.clumps.size());
+    if (!g_keep || !g_in_walk || children || w.hs.sample != 0)
+        return hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
+    const std::uint64_t key = state_key(w.hs, w.root_area, nclumps);
+    if (place < g_kept.size() && g_kept[place].count > 0 && g_kept[place].key == key) {
+        const kept_hair& k = g_kept[place];
+        ++g_reused;
+        return hair_shape_replay(&w.hs, &g_kept_points[k.first], static_cast<int>(k.count),
+                                 k.flipped);
+    }
+    const kivVector normal = w.hs.normal;
+    control_hair* hair = hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
+    if (hair) {
+        const bool flipped = std::memcmp(&normal, &w.hs.normal, sizeof normal) != 0;
+        keep_hair(place, key, *hair, flipped);
+    }
+    return hair;
+}
+
 // Shapes the current hair and hands it on; a hair due a child hands the
 // child on as well, sprouting from its spawn point.
 void grow_hair(render_walk& w) {
     // A hair the filter leaves out keeps its identity; an assignment with
     // children is never filtered (whether a child grows depends on its shape).
     const bool children = w.sp && w.spawn_factor > 0.0f;
+    const std::size_t place = g_place++;
     if (g_filter && !children && !g_filter(w.hs, defs.hair_id + 1)) {
         ++defs.hair_id;
         return;
     }
     const int nclumps = static_cast<int>(w.clumps.size());
-    control_hair* hair = hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
+    control_hair* hair = shape_or_replay(w, place, children);
     ++defs.hair_id;
     if (!hair) return;
     if (!w.sp || w.spawn_factor <= 0.0f ||
@@ -598,6 +682,17 @@ void count_walk(bool shadow, mdldb_hair_progress& progress) {
 
 }  // namespace
 
+void mdldb_keep_shaped_hairs(bool on) {
+    g_keep = on;
+    g_reused = 0;
+    std::vector<kept_hair>().swap(g_kept);
+    std::vector<kivPoint>().swap(g_kept_points);
+}
+
+long long mdldb_kept_hairs_reused() {
+    return g_reused;
+}
+
 int mdldb_hair(hair_camera& cam) {
     const bool shadow = defs.shadows.shadow_pass != 0;
     int total = 0;
@@ -605,6 +700,12 @@ int mdldb_hair(hair_camera& cam) {
     mdldb_hair_progress progress{0, 0, nullptr, 0, 0};
     if (g_progress) count_walk(shadow, progress);
     hair_pass_scope pass(&cam);
+    // Hairs are kept by their place in this walk.
+    g_in_walk = true;
+    g_place = 0;
+    struct walk_end {
+        ~walk_end() { g_in_walk = false; }
+    } end_of_walk;
     for (int i = 0; i < capacity; ++i) {
         hair_model* m = mdldb_get_index(i, 0);
         if (!m) continue;

@@ -15,6 +15,7 @@
 // the same hairs on every run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/vector_types.h"
@@ -88,6 +89,22 @@ mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
 // previous filter is returned.
 using mdldb_hair_filter = bool (*)(const hair_state& state, int hair_id);
 mdldb_hair_filter mdldb_set_hair_filter(mdldb_hair_filter filter);
+
+// Shaped hairs kept between the passes of a frame. A frame's shadow-map
+// passes and its camera pass walk the same hairs, and shaping them (the
+// segment walk with its noise) is the same work every time. While keeping
+// is on, mdldb_hair remembers every hair it shapes by its place in the walk,
+// with a 64-bit key of the state it was shaped from; a later walk whose hair
+// at that place has the same key takes the remembered points
+// (hair_shape_replay) instead of shaping it again, and comes out the same.
+// Hairs that spawn children are not kept. Keeping stops adding hairs beyond
+// kMaxKeptHairPoints points in all. Turning it off forgets every hair; the
+// host turns it on for the passes of one still frame, whose scene and
+// descriptions stay unchanged meanwhile.
+constexpr std::size_t kMaxKeptHairPoints = std::size_t(1) << 23;
+void mdldb_keep_shaped_hairs(bool on);
+// The hairs taken from the kept ones since keeping was last turned on.
+long long mdldb_kept_hairs_reused();
 
 // ---------------------------------------------------------------------------
 // Progress of the rendering walk, for a caller that shows it: mdldb_hair

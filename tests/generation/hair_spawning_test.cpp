@@ -556,3 +556,53 @@ TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     EXPECT_TRUE(g_asked.empty());
     EXPECT_EQ(g_hairs.size(), 2u * parents);
 }
+
+// Kept hairs replay as shaped: a walk after a filtered one takes the kept
+// hairs (the even ones) and shapes the rest, and every hair, its points and
+// its state (the normal a negative length negates) come out as without
+// keeping. After the geometry moves, the hairs on it are shaped again.
+TEST_F(Spawning, KeptHairsReplayAsShaped) {
+    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
+    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+    hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
+    ASSERT_TRUE(hp_->length.set_noise(7.0f, -0.5f, 1.0f));  // some hairs flip
+    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n");
+    defs.tiles[0] = 2;
+    hair_camera cam;
+    mdldb_set_hair_sink(RecordWithId);
+    const auto walk = [&](mdldb_hair_filter filter) {
+        g_hairs.clear(), g_ids.clear(), g_asked.clear(), g_start = defs.hair_id;
+        const mdldb_hair_filter before = mdldb_set_hair_filter(filter);
+        captured([&] { mdldb_hair(cam); });
+        mdldb_set_hair_filter(before);
+        return g_hairs;
+    };
+    const auto expect_same = [](const std::vector<Hair>& a, const std::vector<Hair>& b) {
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(a[i].points.size(), b[i].points.size()) << i;
+            for (std::size_t p = 0; p < a[i].points.size(); ++p)
+                ASSERT_EQ(kivVector(a[i].points[p]), kivVector(b[i].points[p])) << i;
+            ASSERT_EQ(a[i].state.normal, b[i].state.normal) << i;
+        }
+    };
+    const std::vector<Hair> plain = walk(nullptr);
+    mdldb_keep_shaped_hairs(true);
+    const std::size_t even = walk(EvenHairs).size();
+    EXPECT_EQ(mdldb_kept_hairs_reused(), 0);
+    expect_same(walk(nullptr), plain);
+    EXPECT_TRUE(even > 40 && mdldb_kept_hairs_reused() == (long long)even) << even;
+    int flipped = 0;
+    for (const Hair& h : plain) flipped += h.state.normal.z < 0.0f;
+    EXPECT_TRUE(flipped > 0 && flipped < int(plain.size())) << flipped;
+
+    // The first polygon moves: its hairs are shaped again, the others replayed.
+    kivPolygons* mesh = mdldb_get_index(0, 0)->polygons();
+    mesh->set_vert(0, kivPoint(-0.2f, -0.1f, 0.0f));
+    const long long before = mdldb_kept_hairs_reused();
+    const std::vector<Hair> moved = walk(nullptr);
+    const long long replayed = mdldb_kept_hairs_reused() - before;
+    EXPECT_TRUE(replayed > 0 && replayed < (long long)moved.size()) << replayed;
+    mdldb_keep_shaped_hairs(false);
+    expect_same(walk(nullptr), moved);
+}

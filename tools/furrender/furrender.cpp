@@ -265,6 +265,15 @@ void write_outputs(const options& o, hair_camera& cam, const surface_layer* surf
     defs.image_lines = o.height;
 }
 
+// The hairs shaped in one pass of the frame are replayed in its later
+// passes while this lives, however the frame ends.
+struct kept_hairs {
+    explicit kept_hairs(bool on) { mdldb_keep_shaped_hairs(on); }
+    ~kept_hairs() { mdldb_keep_shaped_hairs(false); }
+    kept_hairs(const kept_hairs&) = delete;
+    kept_hairs& operator=(const kept_hairs&) = delete;
+};
+
 // The frame's shadow maps are released however the frame ends.
 struct frame_shadows {
     ~frame_shadows() { end_shadows(); }
@@ -540,6 +549,9 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
     lgtdb_check_defs(0);
     lgtdb_calc_simple_area_lights(0);
     if (o.motion_blur) read_close_scene(o, frame);
+
+    // A still frame's passes grow the same hairs: each is shaped once.
+    kept_hairs kept(!o.motion_blur);
 
     // Shadow maps from the lights, then set up for the final render.
     frame_shadows shadows;
