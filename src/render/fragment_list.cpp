@@ -234,11 +234,11 @@ hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size)
       last_(list_size + 2),
       tile_cols_(static_cast<std::size_t>(cols + kTileMask) >> kTileShift),
       tile_lines_(static_cast<std::size_t>(lines + kTileMask) >> kTileShift),
-      records_per_chunk_(
-          static_cast<int>(kPixelChunkBytes / (sizeof(pixel_slot) * (list_size + 3)))),
+      small_records_(!defs.motion_blur && list_size >= 3),
       cells_(nullptr),
       geo_(nullptr),
-      chunk_used_(0) {}
+      chunk_used_(0),
+      holes_(nullptr) {}
 
 hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (lines <= 0 || cols <= 0) return nullptr;
@@ -291,6 +291,7 @@ void hair_zbuffer::clear() {
     for (void* c : chunks_) release_chunk(c);
     chunks_.clear();
     chunk_used_ = 0;
+    holes_ = nullptr;
     const std::size_t n = sample_count();
     std::memset(cells_, 0, n * sizeof(pixel_slot*));
     std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
@@ -298,7 +299,9 @@ void hair_zbuffer::clear() {
 
 bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
     if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
+    // A small record is written at full size, its missing slots as zeros.
     const std::size_t bytes = sizeof(pixel_slot) * record_slots();
+    const pixel_slot zeros[kMaxListSize + 3] = {};
     for (int y = row0; y < row1; ++y) {
         for (int x = 0; x < cols_; ++x) {
             const std::size_t k = index(y, x);
@@ -307,7 +310,11 @@ bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
             const int flags = (rec ? kBandRecord : 0) | (g.control != 0 ? kBandGeometry : 0);
             if (std::fputc(flags, f) == EOF) return false;
             if ((flags & kBandGeometry) && std::fwrite(&g, sizeof g, 1, f) != 1) return false;
-            if (rec && std::fwrite(rec, 1, bytes, f) != bytes) return false;
+            if (!rec) continue;
+            const std::size_t held = sizeof(pixel_slot) * slots_of(rec);
+            if (std::fwrite(rec, 1, held, f) != held ||
+                std::fwrite(zeros, 1, bytes - held, f) != bytes - held)
+                return false;
         }
     }
     return std::fflush(f) == 0;
@@ -330,16 +337,21 @@ bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
                 cell = nullptr;
                 continue;
             }
-            if (cell == nullptr) place_record(cell);
-            if (std::fread(cell, 1, bytes, f) != bytes) return false;
+            pixel_slot rec[kMaxListSize + 3];
+            if (std::fread(rec, 1, bytes, f) != bytes) return false;
+            // The record takes the room its content needs.
+            const int need = is_small(rec) ? kSmallSlots : record_slots();
+            if (cell == nullptr || slots_of(cell) < need)
+                cell = need == kSmallSlots ? place_record(cell) : carve(need);
+            std::memcpy(cell, rec, sizeof(pixel_slot) * need);
         }
     }
     return true;
 }
 
-pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
-    const std::size_t slots = static_cast<std::size_t>(record_slots());
-    if (chunks_.empty() || chunk_used_ == records_per_chunk_) {
+pixel_slot* hair_zbuffer::carve(int slots) {
+    const std::size_t bytes = sizeof(pixel_slot) * static_cast<std::size_t>(slots);
+    if (chunks_.empty() || chunk_used_ + bytes > kPixelChunkBytes) {
         void* c = new_chunk();
         if (c == nullptr) {
             drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
@@ -349,9 +361,45 @@ pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
         chunk_used_ = 0;
     }
     pixel_slot* rec =
-        static_cast<pixel_slot*>(chunks_.back()) + static_cast<std::size_t>(chunk_used_) * slots;
-    ++chunk_used_;
+        reinterpret_cast<pixel_slot*>(static_cast<char*>(chunks_.back()) + chunk_used_);
+    chunk_used_ += bytes;
+    return rec;
+}
+
+pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
+    pixel_slot* rec;
+    if (!small_records_) {
+        rec = carve(record_slots());
+    } else if (holes_ != nullptr) {
+        rec = holes_;
+        std::memcpy(&holes_, rec, sizeof holes_);
+        std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * kSmallSlots);
+    } else {
+        rec = carve(kSmallSlots);
+    }
     cell = rec;
+    return rec;
+}
+
+pixel_slot* hair_zbuffer::grow(pixel_slot*& cell) {
+    pixel_slot* small = cell;
+    pixel_slot* rec = carve(record_slots());
+    std::memcpy(static_cast<void*>(rec), small, sizeof(pixel_slot) * kSmallSlots);
+    // The small slots wait for the next small record.
+    std::memcpy(static_cast<void*>(small), &holes_, sizeof holes_);
+    holes_ = small;
+    cell = rec;
+    return rec;
+}
+
+pixel_slot* hair_zbuffer::moved(pixel_slot* rec, pixel_slot* spare) {
+    if (is_small(rec) && rec[0].zb.list_nb() == 2 && rec[1].hair.id != 0) {
+        std::memcpy(static_cast<void*>(spare), rec, sizeof(pixel_slot) * kSmallSlots);
+        std::memset(static_cast<void*>(spare + kSmallSlots), 0,
+                    sizeof(pixel_slot) * static_cast<std::size_t>(record_slots() - kSmallSlots));
+        rec = spare;
+    }
+    move_current(rec);
     return rec;
 }
 
@@ -441,16 +489,21 @@ void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& r
     // The same hair again merges into the current slot; another hair first
     // moves the current one into the sorted list.
     const int nz = s0.nb_zbuff();
-    pixel_hair& current = rec[nz <= 1 ? 1 : std::min(nz, list_size_)].hair;
-    if (current.id != 0) {
-        if (current.id == h.id) {
-            merge_pieces(current, h);
+    pixel_hair* current = &rec[nz <= 1 ? 1 : std::min(nz, list_size_)].hair;
+    if (current->id != 0) {
+        if (current->id == h.id) {
+            merge_pieces(*current, h);
             return;
         }
-        const pixel_hair moving = current;
+        const pixel_hair moving = *current;
+        // A small record whose list has two entries grows to take a third.
+        if (s0.list_nb() == 2 && is_small(rec)) {
+            rec = grow(cell);
+            current = &rec[1].hair;
+        }
         insert_sorted(rec, layout_of(rec), moving);
     }
-    current = h;
+    *current = h;
 }
 
 // ---------------------------------------------------------------------------
@@ -771,7 +824,8 @@ void hair_zbuffer::post_mb_debug(pixel_slot* rec, int row, int col, bool merge) 
 
 pixel_hair hair_zbuffer::composite(pixel_slot* rec, bool debug) {
     if (debug) std::printf("Adding current hair to pixbuff...\n");
-    move_current(rec);
+    pixel_slot spare[kMaxListSize + 3];
+    rec = moved(rec, spare);
     if (debug) std::printf("Starting color calc...\n");
     const layout l = layout_of(rec);
     pixel_hair front = kEmptyHair, behind = kEmptyHair;
@@ -832,7 +886,8 @@ void hair_zbuffer::resolve_depth(pixel_slot* rec, float& depth, float& alpha) {
 float hair_zbuffer::resolve_shadow(pixel_slot* rec, float threshold, float& opacity) {
     opacity = 0.0f;
     if (rec == nullptr) return 0.0f;
-    move_current(rec);
+    pixel_slot spare[kMaxListSize + 3];
+    rec = moved(rec, spare);
     const layout l = layout_of(rec);
     if (l.n == 0) return 0.0f;
 
@@ -881,7 +936,8 @@ float hair_zbuffer::resolve_shadow(pixel_slot* rec, float threshold, float& opac
 
 int hair_zbuffer::resolve_atmosphere(pixel_slot* rec, float* depths, float* alphas, int max) {
     if (rec == nullptr) return 0;
-    move_current(rec);
+    pixel_slot spare[kMaxListSize + 3];
+    rec = moved(rec, spare);
     const layout l = layout_of(rec);
     pixel_hair acc = kEmptyHair;
     float previous = 0.0f;
@@ -1029,7 +1085,8 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
 bool hair_zbuffer::hides_geometry(int row, int col) {
     pixel_slot* rec = record(row, col);
     if (rec == nullptr) return false;
-    move_current(rec);
+    pixel_slot spare[kMaxListSize + 3];
+    rec = moved(rec, spare);
     // The alpha of resolve_contributions' front accumulator, merged in its
     // order (the list may hold a NaN depth out of order).
     const layout l = layout_of(rec);

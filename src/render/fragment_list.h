@@ -19,6 +19,16 @@
 // nothing is lost but their individual depth. Records are carved from
 // chunks of kPixelChunkBytes that are only released all together.
 //
+// Without motion blur and with a list_size of 3 or more, a record starts
+// small: kSmallSlots slots, room for slot 0, the current hair and two list
+// entries, which is all that half the samples of a frame ever hold. The
+// third list entry grows it to the full list_size + 3 slots (add_hair moves
+// it, and the small slots go to the next small record). Whether a record is
+// small is read from its content: list_nb ≤ 2 and no overflow, which a
+// grown record never returns to. A resolve that must move the current hair
+// of a full small record into its list does so on a full-size copy that it
+// does not keep.
+//
 // Without motion blur a sample's geometry lives in a dense array of 8-byte
 // geometry_samples, one per sample, and a record exists only where hair
 // lands: the first fragment's record copies the geometry into slot 0, and
@@ -158,6 +168,8 @@ constexpr int kTileSamples = kTileSide * kTileSide;
 
 // Size of the chunks that pixel records are carved from.
 constexpr std::size_t kPixelChunkBytes = std::size_t(1) << 20;
+// Slots of a small record: slot 0, the current hair and two list entries.
+constexpr int kSmallSlots = 4;
 // The largest list_size whose slot indices fit the 4-bit fields.
 constexpr int kMaxListSize = 13;
 // Steps an atmosphere resolve can emit: every fragment a record can hold.
@@ -176,8 +188,13 @@ class hair_zbuffer {
     int lines() const { return lines_; }
     int cols() const { return cols_; }
     int list_size() const { return list_size_; }
-    // Slots per record: list_size + 3.
+    // Slots of a full record: list_size + 3.
     int record_slots() const { return list_size_ + 3; }
+    // The slots record rec holds: kSmallSlots for a small record,
+    // record_slots() otherwise.
+    int slots_of(const pixel_slot* rec) const {
+        return is_small(rec) ? kSmallSlots : record_slots();
+    }
     // Bytes held: the cell and geometry arrays and every chunk.
     std::size_t memory_bytes() const;
     // Number of chunks allocated.
@@ -332,10 +349,24 @@ class hair_zbuffer {
 
     // The samples of the padded grid: whole tiles.
     std::size_t sample_count() const;
-    // A new, empty record for an empty cell (of this z-buffer), carved from
-    // the newest chunk. Stores it in cell and returns it; throws FurEFailed
-    // "Memory failure" when a chunk cannot be allocated.
+    // A new, empty record for an empty cell (of this z-buffer): small when
+    // the z-buffer's records start small, taken from the slots a grown
+    // record left or carved from the newest chunk. Stores it in cell and
+    // returns it; throws FurEFailed "Memory failure" when a chunk cannot be
+    // allocated.
     pixel_slot* place_record(pixel_slot*& cell);
+    // slots zeroed slots carved from the newest chunk, or a new chunk.
+    pixel_slot* carve(int slots);
+    // Whether rec is a small record (see the top of this file).
+    bool is_small(const pixel_slot* rec) const {
+        constexpr std::uint32_t kOverflows = pixel_zbuff::kOverflowF | pixel_zbuff::kOverflowB;
+        return small_records_ && (rec[0].zb.control & kOverflows) == 0 && rec[0].zb.list_nb() <= 2;
+    }
+    // The small record of cell grown to a full one, which cell then holds.
+    pixel_slot* grow(pixel_slot*& cell);
+    // rec with its current hair moved into the list: rec itself, or for a
+    // small record without room a full copy in spare (record_slots() slots).
+    pixel_slot* moved(pixel_slot* rec, pixel_slot* spare);
     // The record of an empty cell as the first hair fragment creates it:
     // slot 0 takes the sample's geometry.
     pixel_slot* record_for(pixel_slot*& cell);
@@ -371,11 +402,12 @@ class hair_zbuffer {
     int last_;                   // L = list_size + 2: the last slot of a record
     std::size_t tile_cols_;      // tiles along a row: cols ÷ kTileSide, rounded up
     std::size_t tile_lines_;     // rows of tiles: lines ÷ kTileSide, rounded up
-    int records_per_chunk_;      // kPixelChunkBytes ÷ (16 × (list_size + 3))
+    bool small_records_;         // records start small (no motion blur, list_size ≥ 3)
     pixel_slot** cells_;         // per sample (index()): its record; null is an empty pixel
     geometry_sample* geo_;       // per sample (index()): geometry without motion blur
     std::vector<void*> chunks_;  // every chunk, newest last
-    int chunk_used_;             // records handed out from the newest chunk
+    std::size_t chunk_used_;     // bytes handed out from the newest chunk
+    pixel_slot* holes_;  // small slots left by grown records, linked through their first bytes
 };
 
 // --- Compositing ----------------------------------------------------------------------

@@ -54,7 +54,7 @@ TEST_F(HairPolyQueue, TileByTileLeavesEveryRecordAsDrawingAtOnce) {
                 const pixel_slot *ra = a.record(row, col), *rb = b.record(row, col);
                 ASSERT_EQ(ra == nullptr, rb == nullptr) << round << " at " << col << "," << row;
                 records += ra != nullptr;
-                ASSERT_TRUE(ra == nullptr || !std::memcmp(ra, rb, 16 * a.record_slots()))
+                ASSERT_TRUE(ra == nullptr || !std::memcmp(ra, rb, 16 * a.slots_of(ra)))
                     << round << " at " << col << "," << row;
             }
         EXPECT_GT(records, 5000);
