@@ -367,7 +367,8 @@ struct frame_pass {
         }
     }
 
-    // The hair; its curves are written by this process only.
+    // The hair; its curves are written by this process only. No later pass
+    // grows hair: the hairs kept since the shadow maps are let go.
     void draw_hair(bool first) {
         if (o.motion_blur) {
             if (first) progress.stage("growing and drawing the blurred hair");
@@ -378,6 +379,7 @@ struct frame_pass {
             curve_recording recording(*curves);
             mdldb_hair(cam);
         }
+        mdldb_keep_shaped_hairs(false);
     }
 
     // A still frame's geometry (whole), its hair, then its surfaces where
