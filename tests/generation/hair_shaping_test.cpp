@@ -167,3 +167,50 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);
 }
+
+// Frames of any size, lengths of either sign, curl, scraggle, a clump,
+// offsets and widths far from the origin: every point hair_shape gives lies
+// within the reach's radius of its centre, every width within its largest,
+// and on unit frames the radius is the length with a small margin. Curve
+// attractors that may bend the hair leave it unbounded.
+TEST_F(Shaping, ReachHoldsEveryShapedPointAndWidth) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-1.0f, 1.0f);
+    const clump_centre clump{{0.3f, 0.2f, 0.0f}, {0, 0, 1}};
+    kivPoint centre;
+    float radius = 0.0f, width = 0.0f;
+    for (int i = 0; i < 600; ++i) {
+        hs_.sample = i % 2;
+        const float size = i % 3 ? 1.0f : 0.5f + u(rng);
+        kivVector N(c(rng), c(rng), c(rng)), D = N ^ kivVector(c(rng), c(rng), c(rng));
+        N.norm(), D.norm();
+        (hs_.sample ? hs_.normal_mb : hs_.normal) = N * size;
+        (hs_.sample ? hs_.dir_mb : hs_.dir) = D * size;
+        (hs_.sample ? hs_.pos_mb : hs_.pos) = kivPoint(c(rng), c(rng), c(rng)) * 100.0f;
+        hs_.rand[2] = u(rng), hs_.rand[3] = u(rng);
+        const float length = (i % 5 ? 1.0f : -1.0f) * (0.01f + 4.0f * u(rng));
+        hp_.length = hp_scalar(length), hp_.width_scale = 0.5f + u(rng);
+        hp_.segments = hp_scalar(1.0f + 40.0f * u(rng)), hp_.offset = hp_scalar(2.0f * c(rng));
+        hp_.curl_base = hp_scalar(u(rng)), hp_.curl_tip = hp_scalar(u(rng));
+        hp_.scraggle = hp_scalar(u(rng) * (i % 2)), hp_.clump = hp_scalar(u(rng) * (i % 3 == 1));
+        hp_.erectness = hp_scalar(c(rng)), hp_.polar = hp_scalar(u(rng));
+        hp_.width_base = hp_scalar(c(rng)), hp_.width_tip = hp_scalar(2.0f * c(rng));
+        ASSERT_TRUE(hair_shape_reach(hs_, centre, radius, width));
+        const control_hair* h = Shape(&clump, 1, 1e3f);
+        ASSERT_TRUE(h != nullptr);
+        if (size == 1.0f)
+            EXPECT_LT(radius, std::fabs(length) * hp_.width_scale * 1.01f + 1e-3f) << i;
+        for (int k = 0; k < h->count; ++k) {
+            const kivVector d(centre, h->points[k]);
+            ASSERT_LE(d.length(), radius) << "hair " << i << " point " << k;
+            ASSERT_LE(std::fabs(h->vertices[k].width), width) << "hair " << i << " point " << k;
+        }
+    }
+    hair_curveAttract* curves[1] = {nullptr};
+    hair_shape_set_curve_attractors(curves, 1);
+    hp_.attractors = hp_scalar(0.0f);
+    EXPECT_TRUE(hair_shape_reach(hs_, centre, radius, width));
+    hp_.attractors = hp_scalar(0.5f);
+    EXPECT_FALSE(hair_shape_reach(hs_, centre, radius, width));
+    hair_shape_set_curve_attractors(nullptr, 0);
+}

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <random>
 
+#include "descriptions/hair_params.h"
 #include "descriptions/hair_records.h"
+#include "generation/hair_shaping.h"
 #include "render/camera.h"
 #include "render/fragment_list.h"
 #include "render/ribbon_bounds.h"
@@ -105,6 +107,65 @@ TEST(RibbonBounds, MissOnlyWhatLiesOutsideTheWindowAndRegion) {
     behind.add(kivPoint(0.0f, 0.0f, 5.0f), 0.1f);
     EXPECT_FALSE(behind.bounded());
     EXPECT_FALSE(behind.misses_drawn_samples());
+}
+
+// Hairs grown in front of the camera through a description matrix that
+// scales, shears and moves them, with a band of rows as render region: a
+// hair that skips_unshaped_hair refuses is one the rasteriser's own test
+// skips once it is shaped, and the band makes it refuse many.
+TEST(RibbonBounds, UnshapedHairIsSkippedOnlyWhenItsShapeCannotReachTheBand) {
+    small_camera s;
+    ASSERT_TRUE(hair_shape_prepare(12));
+    hair_params hp;
+    hair_state hs;
+    hs.params = &hp;
+    hs.dir2 = {1, 0, 0};
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-1.0f, 1.0f);
+    defs.region_on = 1, defs.region[0] = 0, defs.region[2] = 63;
+    int skipped = 0, reached = 0;
+    for (int i = 0; i < 400; ++i) {
+        hp.matrix = kivMatrix();
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b)
+                hp.matrix[a][b] = a == b ? 0.3f + 2.7f * u(rng) : (b == 2 ? 0.02f : 0.3f) * c(rng);
+        hs.pos =
+            kivPoint(c(rng) * 60.0f / hp.matrix[0][0], c(rng) * 45.0f / hp.matrix[1][1], c(rng));
+        if (i % 3 == 0)  // the description's x runs along the rows
+            for (int b = 0; b < 3; ++b) std::swap(hp.matrix[0][b], hp.matrix[1][b]);
+        hp.matrix[3][2] = -20.0f;
+        // Every other hair is straight along an axis, reaching the cube's
+        // faces; every fourth is short and wide.
+        const bool straight = i % 2 == 0, wide = i % 4 == 1;
+        const int axis = static_cast<int>(rng() % 3);
+        hs.normal = straight ? kivVector(axis == 0, axis == 1, axis == 2) * (u(rng) < 0.5f ? -1 : 1)
+                             : kivVector(c(rng), c(rng), c(rng));
+        hs.dir = hs.normal ^ kivVector(0.6f, 0.0f, 0.8f);
+        hs.normal.norm(), hs.dir.norm();
+        hp.erectness = hp_scalar(straight ? 0.0f : c(rng)), hp.segments = hp_scalar(12.0f);
+        hp.length = hp_scalar(wide ? 0.1f + 0.4f * u(rng) : 0.5f + 4.0f * u(rng));
+        hp.curl_base = hp.curl_tip = hp_scalar(straight ? 0.5f : u(rng));
+        hp.scraggle = hp_scalar(straight ? 0.0f : u(rng)), hp.offset = hp_scalar(c(rng));
+        hp.width_base = hp_scalar(wide ? 4.0f + 6.0f * u(rng) : 0.05f + 0.5f * u(rng));
+        // A band of 8 rows that starts 1 to 8 rows above or below the root.
+        float x = 0.0f, y = 0.0f;
+        ASSERT_TRUE(s.cam.project(hs.pos * hp.matrix, x, y));
+        const int gap = 1 + static_cast<int>(rng() % 8);
+        defs.region[1] = static_cast<int>(y) + (i % 4 < 2 ? gap : -gap - 7);
+        defs.region[3] = defs.region[1] + 7;
+        const bool skip = s.cam.skips_unshaped_hair(hs);
+        // The rasteriser's own test on the shaped hair.
+        control_hair* h = hair_shape(&hs, nullptr, 0, 0.0f);
+        ASSERT_TRUE(h != nullptr);
+        hair_raster::ribbon_bounds box(s.cam);
+        for (int k = 0; k < h->count; ++k)
+            box.add(h->points[k] * hp.matrix * s.cam.get_matrix(), h->vertices[k].width);
+        EXPECT_FALSE(skip && !box.misses_drawn_samples()) << "hair " << i << " refused";
+        skipped += skip, reached += !box.misses_drawn_samples();
+    }
+    hair_shape_release();
+    EXPECT_GT(skipped, 80);
+    EXPECT_GT(reached, 20);
 }
 
 }  // namespace

@@ -137,7 +137,36 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     return error;
 }
 
+// The camera of the innermost hairs_in_reach, the filter it asks first,
+// and the hairs left unshaped.
+hair_camera* g_reach_cam = nullptr;
+mdldb_hair_filter g_reach_next = nullptr;
+long long g_skipped = 0;
+
+bool in_reach(const hair_state& hs, int hair_id) {
+    if (g_reach_next != nullptr && !g_reach_next(hs, hair_id)) return false;
+    if (g_reach_cam == nullptr || !g_reach_cam->skips_unshaped_hair(hs)) return true;
+    ++g_skipped;
+    return false;
+}
+
 }  // namespace
+
+hairs_in_reach::hairs_in_reach(hair_camera& cam)
+    : cam_before_(g_reach_cam), filter_before_(mdldb_set_hair_filter(in_reach)) {
+    // A guard inside another asks the outer one's filter, not itself.
+    if (filter_before_ != in_reach) g_reach_next = filter_before_;
+    g_reach_cam = &cam;
+}
+
+hairs_in_reach::~hairs_in_reach() {
+    g_reach_cam = cam_before_;
+    mdldb_set_hair_filter(filter_before_);
+}
+
+long long hairs_in_reach::skipped() {
+    return g_skipped;
+}
 
 band_times band_processor_times() {
     return g_times;

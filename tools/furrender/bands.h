@@ -21,6 +21,7 @@
 #include "tool_options.h"
 
 class hair_camera;
+struct hair_state;
 
 namespace furrender {
 
@@ -97,6 +98,27 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
                                      double first_extra);
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const band_work& work);
+
+// While it lives, the hair passes on cam shape only the hairs that can
+// reach the samples cam draws (its window within the render region: a
+// band's rows in a banded pass): a hair whose shape cannot reach them, as
+// cam.skips_unshaped_hair bounds it, is one the rasteriser would skip once
+// shaped, so the picture is the same. The filter installed before is asked
+// first, and put back at the end; guards nest.
+class hairs_in_reach {
+  public:
+    explicit hairs_in_reach(hair_camera& cam);
+    ~hairs_in_reach();
+    hairs_in_reach(const hairs_in_reach&) = delete;
+    hairs_in_reach& operator=(const hairs_in_reach&) = delete;
+
+    // Hairs left unshaped by the guards of this process so far.
+    static long long skipped();
+
+  private:
+    hair_camera* cam_before_;
+    bool (*filter_before_)(const hair_state&, int);
+};
 
 // Within a band's pass: the render region of before the pass (the user's,
 // or none) for the guard's lifetime, for what every process must draw whole

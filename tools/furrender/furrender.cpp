@@ -358,12 +358,15 @@ struct frame_pass {
         }
     }
 
-    // The hair; its curves are written by this process only.
+    // The hair; its curves are written by this process only, which then
+    // shapes every hair. Otherwise only the hairs that can reach the
+    // process's band (or the window and region) are shaped.
     void draw_hair(bool first) {
         if (o.motion_blur) {
             if (first) progress.stage("growing and drawing the blurred hair");
             mdldb_motion_blur_hair(&cam, camdb_get(1));
         } else if (!first || !curves) {
+            hairs_in_reach reach(cam);
             mdldb_hair(cam);
         } else {
             curve_recording recording(*curves);
