@@ -76,6 +76,10 @@ bool hair_camera::skips_unshaped_hair(const hair_state& hs) const {
     const kivMatrix& description = hs.params->matrix;
     const kivMatrix& view = matrix;
     const kivPoint centre = c * description * view;
+    // A centre that falls on the samples drawn: the hair may reach them.
+    hair_raster::ribbon_bounds at_centre(*this);
+    at_centre.add(centre, 0.0f);
+    if (!at_centre.misses_drawn_samples()) return false;
     const kivVector ax = kivVector(radius, 0.0f, 0.0f) * description * view;
     const kivVector ay = kivVector(0.0f, radius, 0.0f) * description * view;
     const kivVector az = kivVector(0.0f, 0.0f, radius) * description * view;

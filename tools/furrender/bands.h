@@ -43,6 +43,8 @@ struct band_times {
     int passes = 0;
     // Every band of every pass (band 0 first) since reset_band_times.
     std::vector<std::vector<double>> bands;
+    // The hairs each of those bands left unshaped (hairs_in_reach).
+    std::vector<std::vector<long long>> unshaped;
 };
 band_times band_processor_times();
 void reset_band_times();
@@ -99,9 +101,9 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const band_work& work);
 
-// While it lives, the hair passes on cam shape only the hairs that can
-// reach the samples cam draws (its window within the render region: a
-// band's rows in a banded pass): a hair whose shape cannot reach them, as
+// While it lives, and a render region is on (a band's rows in a banded
+// pass, a tile, --region), the hair passes on cam shape only the hairs that
+// can reach the samples cam draws: a hair whose shape cannot reach them, as
 // cam.skips_unshaped_hair bounds it, is one the rasteriser would skip once
 // shaped, so the picture is the same. The filter installed before is asked
 // first, and put back at the end; guards nest.
@@ -112,12 +114,10 @@ class hairs_in_reach {
     hairs_in_reach(const hairs_in_reach&) = delete;
     hairs_in_reach& operator=(const hairs_in_reach&) = delete;
 
-    // Hairs left unshaped by the guards of this process so far.
-    static long long skipped();
-
   private:
     hair_camera* cam_before_;
     bool (*filter_before_)(const hair_state&, int);
+    bool installed_;
 };
 
 // Within a band's pass: the render region of before the pass (the user's,

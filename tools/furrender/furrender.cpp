@@ -608,6 +608,15 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         }
         std::fprintf(stderr, "furrender: frame %d: processor seconds of its banded passes:%s\n",
                      frame, bands.c_str());
+        // And the hairs each band left unshaped, out of its reach.
+        std::string unshaped;
+        for (const std::vector<long long>& pass_bands : band_processor_times().unshaped) {
+            unshaped += " [";
+            for (long long n : pass_bands) unshaped += " " + std::to_string(n);
+            unshaped += " ]";
+        }
+        std::fprintf(stderr, "furrender: frame %d: hairs its banded passes left unshaped:%s\n",
+                     frame, unshaped.c_str());
     }
     scndb_cleanup();
     return true;
