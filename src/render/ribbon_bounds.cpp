@@ -90,7 +90,6 @@ bool hair_camera::skips_unshaped_hair(const hair_state& hs) const {
         const kivVector d = (k & 1 ? ax : -ax) + (k & 2 ? ay : -ay) + (k & 4 ? az : -az);
         box.add(centre + kivPoint(d), width);
     }
-    if (!box.bounded()) return false;
     box.widen(1.0f);
     return box.misses_drawn_samples();
 }
