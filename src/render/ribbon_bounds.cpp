@@ -77,17 +77,18 @@ bool hair_camera::skips_unshaped_hair(const hair_state& hs) const {
     const kivMatrix& view = matrix;
     const kivPoint centre = c * description * view;
     // A centre that falls on the samples drawn: the hair may reach them.
-    hair_raster::ribbon_bounds at_centre(*this);
-    at_centre.add(centre, 0.0f);
-    if (!at_centre.misses_drawn_samples()) return false;
-    const kivVector ax = kivVector(radius, 0.0f, 0.0f) * description * view;
-    const kivVector ay = kivVector(0.0f, radius, 0.0f) * description * view;
-    const kivVector az = kivVector(0.0f, 0.0f, radius) * description * view;
-    // Its corners; a sample more covers the rounding of the points' own
-    // transforms and projections.
     hair_raster::ribbon_bounds box(*this);
+    box.add(centre, 0.0f);
+    if (!box.misses_drawn_samples()) return false;
+    // The corners (whose box holds the centre's); a sample more covers the
+    // rounding of the points' own transforms and projections.
+    kivVector axis[3];
+    for (int i = 0; i < 3; ++i)
+        axis[i] =
+            kivVector(description[i][0], description[i][1], description[i][2]) * view * radius;
     for (int k = 0; k < 8; ++k) {
-        const kivVector d = (k & 1 ? ax : -ax) + (k & 2 ? ay : -ay) + (k & 4 ? az : -az);
+        const kivVector d = (k & 1 ? axis[0] : -axis[0]) + (k & 2 ? axis[1] : -axis[1]) +
+                            (k & 4 ? axis[2] : -axis[2]);
         box.add(centre + kivPoint(d), width);
     }
     box.widen(1.0f);
