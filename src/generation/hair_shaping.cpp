@@ -376,12 +376,16 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
     return hair;
 }
 
+namespace {
+
 // The factor by which axis_rotation about an axis of squared length a2 can
 // lengthen a vector: 1 for an axis no longer than 1 (a rotation, or one
 // that shortens), else 2 a2 - 1 (along the axis at a half turn).
-static float rotation_stretch(float a2) {
+float rotation_stretch(float a2) {
     return a2 > 1.0f ? 2.0f * a2 - 1.0f : 1.0f;
 }
+
+}  // namespace
 
 bool hair_shape_reach(const hair_state& hs, kivPoint& centre, float& radius, float& max_width) {
     const hair_params* hp = hs.params;
