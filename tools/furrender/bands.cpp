@@ -160,11 +160,13 @@ bool in_reach(const hair_state& hs, int hair_id) {
 }  // namespace
 
 hairs_in_reach::hairs_in_reach(hair_camera& cam) : cam_before_(g_reach_cam) {
-    // Over the whole window few hairs fall outside (a sixth of the demo's),
+    // Over the whole image few hairs fall outside (a sixth of the demo's),
     // and bounding every hair costs about what shaping those would: the
-    // filter is installed only while a render region (a band) is on.
-    filter_before_ = defs.region_on ? mdldb_set_hair_filter(in_reach) : nullptr;
-    installed_ = defs.region_on != 0;
+    // filter is installed only while the samples drawn are part of the
+    // image (a render region: a band, a tile, --region; or a crop).
+    const cam_window& w = cam.get_window();
+    installed_ = defs.region_on || w.Cols() < cam.get_cols() || w.Lines() < cam.get_lines();
+    filter_before_ = installed_ ? mdldb_set_hair_filter(in_reach) : nullptr;
     if (!installed_) return;
     // A guard inside another asks the outer one's filter, not itself.
     if (filter_before_ != in_reach) g_reach_next = filter_before_;

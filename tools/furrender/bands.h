@@ -102,9 +102,10 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const band_work& work);
 
-// While it lives, and a render region is on (a band's rows in a banded
-// pass, a tile, --region), the hair passes on cam shape only the hairs that
-// can reach the samples cam draws: a hair whose shape cannot reach them, as
+// While it lives, and the samples cam draws are part of its image (a
+// render region is on: a band's rows in a banded pass, a tile, --region; or
+// the image is cropped), the hair passes on cam shape only the hairs that
+// can reach those samples: a hair whose shape cannot reach them, as
 // cam.skips_unshaped_hair bounds it, is one the rasteriser would skip once
 // shaped, so the picture is the same. The filter installed before is asked
 // first, and put back at the end; guards nest.
