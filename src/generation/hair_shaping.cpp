@@ -393,6 +393,58 @@ control_hair* hair_shape_replay(hair_state* hs, const kivPoint* points, int coun
     return hair;
 }
 
+namespace {
+
+// The factor by which axis_rotation about an axis of squared length a2 can
+// lengthen a vector: 1 for an axis no longer than 1 (a rotation, or one
+// that shortens), else 2 a2 - 1 (along the axis at a half turn).
+float rotation_stretch(float a2) {
+    return a2 > 1.0f ? 2.0f * a2 - 1.0f : 1.0f;
+}
+
+}  // namespace
+
+bool hair_shape_reach(const hair_state& hs, kivPoint& centre, float& radius, float& max_width) {
+    const hair_params* hp = hs.params;
+    if (hp == nullptr) return false;
+    if (hp->attractors.eval(hs) > 0.0f && !g_curve_sets.empty()) return false;
+    const int s = hs.sample ? 1 : 0;
+
+    // The length and root of grow_root and root_point; a negative length
+    // flips the normal the offset moves along.
+    float length = hp->length.eval(hs) * hp->width_scale;
+    const kivVector& N = s ? hs.normal_mb : hs.normal;
+    const kivVector& D = s ? hs.dir_mb : hs.dir;
+    const kivVector n = length < 0.0f ? -N : N;
+    length = std::fabs(length);
+    const kivPoint& pos = s ? hs.pos_mb : hs.pos;
+    centre = pos + kivPoint(n * hp->offset.eval(hs));
+
+    // Each step is a normalised direction (or one shorter than 1e-5) turned
+    // by the curl about the bending axis B = D x N, itself turned about D and
+    // N: rotations keep lengths when these axes are unit vectors, and can
+    // stretch by rotation_stretch when they are not.
+    const float d2 = D.sqrd_length(), n2 = N.sqrd_length();
+    const float b2 = d2 * n2 * rotation_stretch(d2) * rotation_stretch(d2) * rotation_stretch(n2) *
+                     rotation_stretch(n2);
+    const float reach = length * rotation_stretch(b2);
+
+    // Margins: a relative one for the normalised steps, and one per point
+    // for the rounding of coordinates as large as the root's.
+    const int count = point_count(hp->segments.eval(hs));
+    const float size =
+        std::fmax(std::fmax(std::fabs(centre.x), std::fabs(centre.y)), std::fabs(centre.z)) + reach;
+    radius = reach * 1.001f + static_cast<float>(count + 2) * size * 4e-7f + 1e-6f;
+
+    // The widths of fill_appearance: root and tip, and between them.
+    const float w0 = hp->width_base.eval(hs) * hp->width_scale;
+    const float w1 =
+        (hp->width_tip.defined() ? hp->width_tip : hp->width_base).eval(hs) * hp->width_scale;
+    max_width = std::fmax(std::fabs(w0), std::fabs(w1)) * 1.0001f;
+    return std::isfinite(radius) && std::isfinite(max_width) && std::isfinite(centre.x) &&
+           std::isfinite(centre.y) && std::isfinite(centre.z);
+}
+
 bool hair_shape_clump_centre(hair_state* hs, clump_centre& out) {
     const hair_params* hp = hs->params;
     hs->sample = hs->sample ? 1 : 0;

@@ -81,6 +81,17 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
 // without walking the segments again. Null when the record cannot grow.
 control_hair* hair_shape_replay(hair_state* hs, const kivPoint* points, int count, bool flipped);
 
+// Where the hair of hs can lie once shaped, worked out without shaping it:
+// every point hair_shape would give lies within radius of centre (point 0,
+// the root moved by the offset), and every point's width is at most
+// max_width in magnitude. Margins cover the float rounding of the walk. A
+// hair's steps are each at most one segment long, so its points stay within
+// its length of the root, whatever its curl, scraggle, clump or attractor
+// pulls; curve attractors can replace a step by a pull of any length, so a
+// hair they may bend gives false (unbounded), as does a hair with no
+// description or a non-finite value. hs is not changed.
+bool hair_shape_reach(const hair_state& hs, kivPoint& centre, float& radius, float& max_width);
+
 // The root (moved by the offset) and growth direction of a clump centre
 // hair growing from the frame of hs; false when that hair would be too
 // short. Nothing is written into the work records.

@@ -172,6 +172,16 @@ class hair_camera {
 
     // --- Implemented by the hair rasteriser --------------------------------------------
     void zbuff_hair(control_hair* hair, hair_state* state);
+    // Whether the hair of hs, not yet shaped, is one zbuff_hair would skip
+    // once shaped: the cube its points can lie in (hair_shape_reach), taken
+    // through the description's matrix and the camera's as zbuff_hair takes
+    // the points, has every corner in front of the camera, and their box
+    // (padded with the largest width, and a sample more) misses the samples
+    // drawn. That box holds every inner point's: a projected coordinate less
+    // or plus its padding is a ratio of linear functions of the point, whose
+    // extremes over the cube lie at corners. False when the reach is
+    // unbounded. For a hair filter.
+    bool skips_unshaped_hair(const hair_state& hs) const;
     void zbuff_hair_poly(int n, motion_blur_pnt* v, unsigned int timeslices);
     // --- Implemented by the geometry occlusion ----------------------------------------
     void zbuff_poly(int n, kivPoint* points, bool flag1, bool flag2);

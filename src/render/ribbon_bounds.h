@@ -13,6 +13,9 @@
 // depth |z| in place of the eye distance (never larger), and a sample.
 // Motion-blurred copies lie between the ribbons at the two times, so the
 // points of both times go into one box.
+//
+// Before a hair is shaped, hair_camera::skips_unshaped_hair bounds it the
+// same way by the corners of the cube its points can lie in.
 #pragma once
 
 #include "foundation/vector_types.h"
@@ -30,6 +33,9 @@ class ribbon_bounds {
 
     // Whether a box is known and it misses the samples the fill writes.
     bool misses_drawn_samples() const;
+
+    // Grows a known box by samples on every side.
+    void widen(float samples);
 
     // The box so far, in window-relative samples; valid once a point was
     // added and while bounded.

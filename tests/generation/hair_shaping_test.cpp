@@ -51,11 +51,23 @@ class Shaping : public testing::Test {
         hs_.normal = {0, 0, 1}, hs_.dir = {0, 1, 0}, hs_.dir2 = {1, 0, 0};
     }
     void TearDown() override { hair_shape_release(); }
+    // Shapes the hair after asking for its reach: every point lies within
+    // its radius of its centre, every width within its largest, and on a
+    // unit frame the radius is the length with a small margin.
     control_hair* Shape(const clump_centre* c = nullptr, int n = 0, float r = 0.0f) {
-        return hair_shape(&hs_, c, n, r);
+        EXPECT_TRUE(hair_shape_reach(hs_, o_, radius_, width_));
+        if (hs_.normal.sqrd_length() < 1.0001f)
+            EXPECT_LT(radius_, std::fabs(hp_.length.base * hp_.width_scale) * 1.05f + 1e-3f);
+        control_hair* h = hair_shape(&hs_, c, n, r);
+        for (int k = 0; h && k < h->count; ++k)
+            EXPECT_TRUE(kivVector(o_, h->points[k]).length() <= radius_ &&
+                        std::fabs(h->vertices[k].width) <= width_);
+        return h;
     }
     hair_params hp_;
     hair_state hs_;
+    kivPoint o_;  // the last reach asked for
+    float radius_ = 0.0f, width_ = 0.0f;
 };
 
 }  // namespace
@@ -89,7 +101,8 @@ TEST_F(Shaping, HairFollowsTheModelledGrowthDirectionAndCurl) {
         D3 B, G = growth(d3(N), d3(D), d3(D2), hp_.erectness.base, hp_.roll.base, hp_.polar.base,
                          hp_.orient_var.base, hs_.rand[2], flip, B);
         const float curl = i % 4 ? 0.5f : u(rng);  // a constant curl turns every step about B
-        hp_.curl_base = hp_.curl_tip = hp_scalar(curl);
+        hp_.curl_base = hp_.curl_tip = hp_scalar(curl),
+        hp_.width_tip = hp_scalar(3 * u(rng) - 1.5f);
         const control_hair* h = Shape();
         ASSERT_TRUE(h && h == hair_shape_work_hair(sample));
         expect_near((sample ? hs_.normal_mb : hs_.normal), N * (flip ? -1.0f : 1.0f), 0, "normal");
@@ -166,4 +179,15 @@ TEST_F(Shaping, ClumpCentresAndTheirPull) {
     hp_.clump = hp_scalar(0.2f);
     EXPECT_GT(Shape(&centre, 1, 1.0f)->points[8].x, free_tip.x + 0.1f);
     EXPECT_EQ(Shape(&centre, 1, 0.4f)->points[8].x, free_tip.x);
+}
+
+// Frames longer than a unit stretch a curled step (one segment, the
+// default), still within reach;
+// curve attractors that may bend a hair leave it unbounded.
+TEST_F(Shaping, ReachHoldsStretchedHairsAndCurveAttractorsLeaveItUnbounded) {
+    hs_.normal = {0, 0, 1.5f}, hs_.dir = {0, 1.5f, 0}, hp_.curl_base = hp_scalar(0.8f);
+    EXPECT_GT(kivVector(Shape()->points[1]).length(), 1.5f);
+    hair_curveAttract* curves[1] = {nullptr};
+    hair_shape_set_curve_attractors(curves, 1), hp_.attractors = hp_scalar(0.5f);
+    EXPECT_FALSE(hair_shape_reach(hs_, o_, radius_, width_));
 }

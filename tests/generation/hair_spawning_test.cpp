@@ -313,8 +313,7 @@ TEST_F(Spawning, ExportWritesEachRootAsOneFormattedLine) {
     hp_->spawn_params = names_add("kid");
     hp_->spawn_factor = hp_scalar(1.0f), hp_->segments = hp_scalar(4.0f);
     for (const auto& c : {std::pair<float, int>{0.0f, 1}, {2.5f, 2}, {50.0f, 4}, {2.0f, 2}}) {
-        hp_->spawn_segment = hp_scalar(c.first);
-        g_hairs.clear();
+        hp_->spawn_segment = hp_scalar(c.first), g_hairs.clear();
         std::string out;
         const int n = Run(a, &out);
         EXPECT_NE(out.find(std::to_string(n) + " number of hairs spawned\n"), std::string::npos);
@@ -521,7 +520,7 @@ TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     mdldb_set_hair_sink(RecordWithId);
     std::vector<Hair> runs[2];
     std::vector<int> ids[2];
-    int counts[2] = {0, 0};
+    int counts[2] = {0, 0}, parents = 0;
     for (int k = 0; k < 2; ++k) {
         g_hairs.clear(), g_ids.clear(), g_asked.clear(), g_start = defs.hair_id;
         const mdldb_hair_filter before = mdldb_set_hair_filter(k == 1 ? EvenHairs : nullptr);
@@ -550,7 +549,6 @@ TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     hp_->spawn_params = names_add("kid"), hp_->spawn_factor = hp_scalar(1.0f);
     g_hairs.clear(), g_asked.clear();
     const mdldb_hair_filter before = mdldb_set_hair_filter(EvenHairs);
-    int parents = 0;
     captured([&] { parents = mdldb_hair(cam); });
     mdldb_set_hair_filter(before);
     EXPECT_TRUE(g_asked.empty());

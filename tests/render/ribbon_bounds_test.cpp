@@ -2,40 +2,19 @@
 // writes for a hair lies in the box of its points, and the box decides
 // whether the hair can reach the samples drawn (the window within the
 // render region).
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <random>
-
-#include "descriptions/hair_records.h"
-#include "render/camera.h"
-#include "render/fragment_list.h"
 #include "render/ribbon_bounds.h"
-#include "test_support.h"
+
+#include "generation/hair_shaping.h"
+#include "render_support.h"
 
 namespace {
 
-// A 64 x 48 camera at the origin looking down -z: the camera-space point
-// (x, y, -10) lands on pixel (x + 32, y + 24).
-struct small_camera {
-    SettingsGuard guard;
-    hair_camera cam;
-    small_camera() {
-        cam.set_aperture(64.0f);
-        cam.set_focal(10.0f);
-        cam.set_image_params(48, 64, cam_window(), zcalc());
-        EXPECT_EQ(1, cam.init_zbuffer());
-    }
-};
+// The small camera of RasterTest: the camera-space point (x, y, -10) lands
+// on pixel (x + 32, y + 24).
+class RibbonBounds : public render_test::RasterTest {};
 
-// The camera-space point at depth z that lands on pixel (x, y).
-kivPoint at(float x, float y, float z) {
-    return kivPoint((x - 32.0f) * -z / 10.0f, (y - 24.0f) * -z / 10.0f, z);
-}
-
-TEST(RibbonBounds, HoldEverySampleTheHairDraws) {
-    small_camera s;
-    hair_zbuffer& zb = *s.cam.zbuffer();
+TEST_F(RibbonBounds, HoldEverySampleTheHairDraws) {
+    hair_zbuffer& zb = *cam_.zbuffer();
     std::mt19937 rng(20);
     std::uniform_real_distribution<float> px(-20.0f, 84.0f), step(-12.0f, 12.0f),
         depth(-40.0f, -2.0f), width(0.02f, 4.0f);
@@ -44,7 +23,7 @@ TEST(RibbonBounds, HoldEverySampleTheHairDraws) {
         const int n = 2 + h % 5;
         control_hair hair(n);
         float x = px(rng), y = px(rng) * 0.75f, z = depth(rng);
-        hair_raster::ribbon_bounds box(s.cam);
+        hair_raster::ribbon_bounds box(cam_);
         for (int k = 0; k < n; ++k) {
             hair.points[k] = at(x, y, z);
             // Wide and short ribbons too: their root and tip grow.
@@ -55,30 +34,24 @@ TEST(RibbonBounds, HoldEverySampleTheHairDraws) {
             x += step(rng) * f, y += step(rng) * f, z = std::min(-1.0f, z + step(rng) * 0.2f * f);
         }
         ASSERT_TRUE(box.bounded());
-        zb.clear();
-        hair_state state;
-        s.cam.zbuff_hair(&hair, &state);
+        zb.clear(), draw(hair);
         for (int r = 0; r < zb.lines(); ++r)
             for (int c = 0; c < zb.cols(); ++c) {
                 if (zb.record(r, c) == nullptr) continue;
                 ++drawn;
                 ASSERT_TRUE(c >= std::floor(box.x0()) && c <= std::floor(box.x1()) &&
                             r >= std::floor(box.y0()) && r <= std::floor(box.y1()))
-                    << "hair " << h << " drew sample (" << c << ", " << r << ") outside ("
-                    << box.x0() << ", " << box.y0() << ") - (" << box.x1() << ", " << box.y1()
-                    << ")";
+                    << "hair " << h << " drew sample (" << c << ", " << r << ") outside its box";
             }
     }
     EXPECT_GT(drawn, 1000);  // the hairs did reach the window
 }
 
-TEST(RibbonBounds, MissOnlyWhatLiesOutsideTheWindowAndRegion) {
-    small_camera s;
+TEST_F(RibbonBounds, MissOnlyWhatLiesOutsideTheWindowAndRegion) {
     // A thin hair across pixels (20, 10) to (30, 14).
-    auto bounds = [&s](float x0, float y0, float x1, float y1, float w) {
-        hair_raster::ribbon_bounds b(s.cam);
-        b.add(at(x0, y0, -10.0f), w);
-        b.add(at(x1, y1, -10.0f), w);
+    auto bounds = [this](float x0, float y0, float x1, float y1, float w) {
+        hair_raster::ribbon_bounds b(cam_);
+        b.add(at(x0, y0, -10.0f), w), b.add(at(x1, y1, -10.0f), w);
         return b;
     };
     EXPECT_FALSE(bounds(20, 10, 30, 14, 0.1f).misses_drawn_samples());
@@ -94,17 +67,58 @@ TEST(RibbonBounds, MissOnlyWhatLiesOutsideTheWindowAndRegion) {
     EXPECT_TRUE(bounds(-12, 10, -8, 14, 4.0f).misses_drawn_samples());
 
     // Rows 30 to 40 as render region: the hair lies below it.
-    defs.region_on = 1;
-    defs.region[0] = 0, defs.region[1] = 30, defs.region[2] = 63, defs.region[3] = 40;
+    defs.region_on = 1, defs.region[0] = 0, defs.region[1] = 30, defs.region[2] = 63;
+    defs.region[3] = 40;
     EXPECT_TRUE(bounds(20, 10, 30, 14, 0.1f).misses_drawn_samples());
     EXPECT_FALSE(bounds(20, 10, 30, 29.5f, 0.1f).misses_drawn_samples());
     EXPECT_FALSE(bounds(20, 45, 30, 41.2f, 0.1f).misses_drawn_samples());
     // A point behind the camera leaves the hair unbounded: never skipped.
-    hair_raster::ribbon_bounds behind(s.cam);
-    behind.add(at(20, 10, -10.0f), 0.1f);
-    behind.add(kivPoint(0.0f, 0.0f, 5.0f), 0.1f);
-    EXPECT_FALSE(behind.bounded());
-    EXPECT_FALSE(behind.misses_drawn_samples());
+    hair_raster::ribbon_bounds behind(cam_);
+    behind.add(at(20, 10, -10.0f), 0.1f), behind.add(kivPoint(0.0f, 0.0f, 5.0f), 0.1f);
+    EXPECT_TRUE(!behind.bounded() && !behind.misses_drawn_samples());
+}
+
+// Hairs grown in front of the camera through a description matrix that
+// scales, shears and moves them, with a band of rows as render region: a
+// hair that skips_unshaped_hair refuses is one the rasteriser's own test
+// skips once it is shaped, and the band makes it refuse many.
+TEST_F(RibbonBounds, UnshapedHairIsSkippedOnlyWhenItsShapeCannotReachTheBand) {
+    ASSERT_TRUE(hair_shape_prepare(12));
+    hair_params& hp = *fur_;
+    hair_state hs;
+    hs.params = fur_, hs.dir2 = {1, 0, 0}, hp.segments = hp_scalar(12.0f);
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-1.0f, 1.0f);
+    defs.region_on = 1, defs.region[0] = 0, defs.region[2] = 63;
+    int skipped = 0, reached = 0;
+    for (int i = 0; i < 400; ++i) {
+        for (int k = 0; k < 9; ++k)
+            hp.matrix[k / 3][k % 3] =
+                k % 4 ? (k % 3 == 2 ? 0.02f : 0.3f) * c(rng) : 0.3f + 3 * u(rng);
+        hp.matrix[3][2] = -20.0f;
+        hs.pos = kivPoint(c(rng) * 60 / hp.matrix[0][0], c(rng) * 45 / hp.matrix[1][1], c(rng));
+        hs.normal = kivVector(c(rng), c(rng), c(rng)), hs.normal.norm();
+        hs.dir = hs.normal ^ kivVector(0.6f, 0, 0.8f), hs.dir.norm();
+        // Every other hair is short and wide.
+        hp.length = hp_scalar(i % 2 ? 0.1f + 0.4f * u(rng) : 0.5f + 4.0f * u(rng));
+        hp.width_base = hp_scalar(i % 2 ? 4.0f + 6.0f * u(rng) : 0.05f + 0.5f * u(rng));
+        hp.erectness = hp_scalar(c(rng)), hp.offset = hp_scalar(c(rng));
+        hp.curl_base = hp_scalar(u(rng)), hp.scraggle = hp_scalar(u(rng));
+        // A band of 8 rows that starts 1 to 8 rows below or above the root.
+        float x = 0.0f, y = 0.0f;
+        ASSERT_TRUE(cam_.project(hs.pos * hp.matrix, x, y));
+        const int gap = 1 + static_cast<int>(rng() % 8);
+        defs.region[1] = static_cast<int>(y) + (i % 4 < 2 ? gap : -gap - 7);
+        defs.region[3] = defs.region[1] + 7;
+        const bool skip = cam_.skips_unshaped_hair(hs);
+        control_hair* h = hair_shape(&hs, nullptr, 0, 0.0f);
+        hair_raster::ribbon_bounds box(cam_);
+        for (int k = 0; h && k < h->count; ++k)
+            box.add(h->points[k] * hp.matrix, h->vertices[k].width);
+        EXPECT_FALSE(skip && !box.misses_drawn_samples()) << "hair " << i << " refused";
+        skipped += skip, reached += !box.misses_drawn_samples();
+    }
+    EXPECT_TRUE(skipped > 40 && reached > 100) << skipped << " " << reached;
 }
 
 }  // namespace

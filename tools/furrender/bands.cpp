@@ -32,6 +32,12 @@ namespace {
 
 band_times g_times;
 
+// The camera of the innermost hairs_in_reach, the filter it asks first,
+// and the hairs left unshaped.
+hair_camera* g_reach_cam = nullptr;
+mdldb_hair_filter g_reach_next = nullptr;
+long long g_skipped = 0;
+
 // The render region before the band's pass that runs in this process.
 struct saved_region {
     int on = 0;
@@ -86,18 +92,23 @@ void to_null(int fd) {
     to_null(STDOUT_FILENO);
     if (quiet) to_null(STDERR_FILENO);
     int status = 1;
+    const long long skipped_before = g_skipped;
     try {
         {
             band_region region(*cam.zbuffer(), b);
             work.draw(false);
         }
         // The band's rows, what else the pass hands back, then the worker's
-        // processor time (a forked process starts at none).
+        // processor time (a forked process starts at none) and the hairs it
+        // left unshaped.
         FILE* f = ::fdopen(fd, "wb");
         if (f != nullptr && (!work.zbuffer_rows || cam.zbuffer()->save_rows(f, b.row0, b.row1)) &&
             (!work.save || work.save(f, b))) {
             const double cpu = processor_seconds();
-            if (std::fwrite(&cpu, sizeof cpu, 1, f) == 1) status = 0;
+            const long long skipped = g_skipped - skipped_before;
+            if (std::fwrite(&cpu, sizeof cpu, 1, f) == 1 &&
+                std::fwrite(&skipped, sizeof skipped, 1, f) == 1)
+                status = 0;
         }
         if (f != nullptr) std::fclose(f);
     } catch (...) {
@@ -111,7 +122,8 @@ struct worker {
     pid_t pid = -1;
     int fd = -1;
     row_band band;
-    double cpu = 0.0;  // the processor time it reported
+    double cpu = 0.0;        // the processor time it reported
+    long long unshaped = 0;  // and the hairs it left unshaped
 };
 
 // Reads a worker's band and waits for it. Returns an empty string or why
@@ -121,7 +133,8 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     FILE* f = ::fdopen(w.fd, "rb");
     if (f == nullptr ||
         (work.zbuffer_rows && !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1)) ||
-        (work.load && !work.load(f, w.band)) || std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1)
+        (work.load && !work.load(f, w.band)) || std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1 ||
+        std::fread(&w.unshaped, sizeof w.unshaped, 1, f) != 1)
         error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
                 std::to_string(w.band.row1 - 1) + " handed back an incomplete band";
     if (f != nullptr)
@@ -137,7 +150,34 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     return error;
 }
 
+bool in_reach(const hair_state& hs, int hair_id) {
+    if (g_reach_next != nullptr && !g_reach_next(hs, hair_id)) return false;
+    if (g_reach_cam == nullptr || !g_reach_cam->skips_unshaped_hair(hs)) return true;
+    ++g_skipped;
+    return false;
+}
+
 }  // namespace
+
+hairs_in_reach::hairs_in_reach(hair_camera& cam) : cam_before_(g_reach_cam) {
+    // Over the whole image few hairs fall outside (a sixth of the demo's),
+    // and bounding every hair costs about what shaping those would: the
+    // filter is installed only while the samples drawn are part of the
+    // image (a render region: a band, a tile, --region; or a crop).
+    const cam_window& w = cam.get_window();
+    installed_ = defs.region_on || w.Cols() < cam.get_cols() || w.Lines() < cam.get_lines();
+    filter_before_ = installed_ ? mdldb_set_hair_filter(in_reach) : nullptr;
+    if (!installed_) return;
+    // A guard inside another asks the outer one's filter, not itself.
+    if (filter_before_ != in_reach) g_reach_next = filter_before_;
+    g_reach_cam = &cam;
+}
+
+hairs_in_reach::~hairs_in_reach() {
+    if (!installed_) return;
+    g_reach_cam = cam_before_;
+    mdldb_set_hair_filter(filter_before_);
+}
 
 band_times band_processor_times() {
     return g_times;
@@ -145,6 +185,7 @@ band_times band_processor_times() {
 
 void reset_band_times() {
     g_times.bands.clear();
+    g_times.unshaped.clear();
 }
 
 std::vector<row_band> balanced_bands(int first, int last, int n,
@@ -240,12 +281,14 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     const int n = std::max(1, std::min(workers, (last - 1) / unit - first / unit + 1));
     if (n == 1 && first == 0 && last == zb.lines()) {
         const double before = processor_seconds();
+        const long long skipped_before = g_skipped;
         draw(true);
         const double own = processor_seconds() - before;
         g_times.own += own;
         g_times.longest += own;
         ++g_times.passes;
         g_times.bands.push_back({own});
+        g_times.unshaped.push_back({g_skipped - skipped_before});
         return std::string();
     }
 
@@ -284,6 +327,7 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
 
     // This process draws the first band, then takes in the others'.
     double own = 0.0;
+    const long long skipped_before = g_skipped;
     if (error.empty()) {
         try {
             band_region region(zb, bands[0]);
@@ -305,11 +349,13 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     }
     double longest = own;
     g_times.bands.push_back({own});
+    g_times.unshaped.push_back({g_skipped - skipped_before});
     for (worker& w : started) {
         const std::string e = collect(cam, w, work);
         if (error.empty()) error = e;
         longest = std::max(longest, w.cpu);
         g_times.bands.back().push_back(w.cpu);
+        g_times.unshaped.back().push_back(w.unshaped);
     }
     g_times.own += own;
     g_times.longest += longest;

@@ -3,10 +3,11 @@
 // The library keeps its databases in module-wide tables and draws on one
 // thread, so furrender does not share a z-buffer between threads: once the
 // scene is read, the shadow maps are set up and the geometry is in the
-// z-buffer, it forks worker processes. Every process grows and shapes the
-// whole hair set (each hair's random draws are seeded from its model, face
-// and hair, so a hair comes out the same in every process) but draws only
-// into its band of z-buffer rows, through the render region. Each worker
+// z-buffer, it forks worker processes. Every process grows the whole hair
+// set (each hair's random draws are seeded from its model, face and hair,
+// so a hair comes out the same in every process) but shapes only the hairs
+// that can reach its band (hairs_in_reach) and draws only into its band of
+// z-buffer rows, through the render region. Each worker
 // then hands its band's pixel records to the first process through a pipe
 // (hair_zbuffer::save_rows), which reads them into the same rows of its own
 // z-buffer and resolves every output from there, exactly as one process
@@ -21,6 +22,7 @@
 #include "tool_options.h"
 
 class hair_camera;
+struct hair_state;
 
 namespace furrender {
 
@@ -42,6 +44,8 @@ struct band_times {
     int passes = 0;
     // Every band of every pass (band 0 first) since reset_band_times.
     std::vector<std::vector<double>> bands;
+    // The hairs each of those bands left unshaped (hairs_in_reach).
+    std::vector<std::vector<long long>> unshaped;
 };
 band_times band_processor_times();
 void reset_band_times();
@@ -97,6 +101,26 @@ std::vector<row_band> balanced_bands(int first, int last, int n,
                                      double first_extra);
 std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool quiet_workers,
                           const band_work& work);
+
+// While it lives, and the samples cam draws are part of its image (a
+// render region is on: a band's rows in a banded pass, a tile, --region; or
+// the image is cropped), the hair passes on cam shape only the hairs that
+// can reach those samples: a hair whose shape cannot reach them, as
+// cam.skips_unshaped_hair bounds it, is one the rasteriser would skip once
+// shaped, so the picture is the same. The filter installed before is asked
+// first, and put back at the end; guards nest.
+class hairs_in_reach {
+  public:
+    explicit hairs_in_reach(hair_camera& cam);
+    ~hairs_in_reach();
+    hairs_in_reach(const hairs_in_reach&) = delete;
+    hairs_in_reach& operator=(const hairs_in_reach&) = delete;
+
+  private:
+    hair_camera* cam_before_;
+    bool (*filter_before_)(const hair_state&, int);
+    bool installed_;
+};
 
 // Within a band's pass: the render region of before the pass (the user's,
 // or none) for the guard's lifetime, for what every process must draw whole

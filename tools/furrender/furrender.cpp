@@ -367,13 +367,16 @@ struct frame_pass {
         }
     }
 
-    // The hair; its curves are written by this process only. No later pass
+    // The hair; its curves are written by this process only, which then
+    // shapes every hair. Otherwise only the hairs that can reach the
+    // process's band (or the window and region) are shaped. No later pass
     // grows hair: the hairs kept since the shadow maps are let go.
     void draw_hair(bool first) {
         if (o.motion_blur) {
             if (first) progress.stage("growing and drawing the blurred hair");
             mdldb_motion_blur_hair(&cam, camdb_get(1));
         } else if (!first || !curves) {
+            hairs_in_reach reach(cam);
             mdldb_hair(cam);
         } else {
             curve_recording recording(*curves);
@@ -619,6 +622,15 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         }
         std::fprintf(stderr, "furrender: frame %d: processor seconds of its banded passes:%s\n",
                      frame, bands.c_str());
+        // And the hairs each band left unshaped, out of its reach.
+        std::string unshaped;
+        for (const std::vector<long long>& pass_bands : band_processor_times().unshaped) {
+            unshaped += " [";
+            for (long long n : pass_bands) unshaped += " " + std::to_string(n);
+            unshaped += " ]";
+        }
+        std::fprintf(stderr, "furrender: frame %d: hairs its banded passes left unshaped:%s\n",
+                     frame, unshaped.c_str());
     }
     scndb_cleanup();
     return true;

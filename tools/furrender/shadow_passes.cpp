@@ -71,10 +71,14 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     if (!cam.init_zbuffer())
         return "light \"" + std::string(e.name) + "\": cannot make its shadow camera";
     mdldb_zbuffer(&cam, 0);
-    // The hair of the map is drawn in bands on --threads processes.
-    const std::string drawn = draw_in_bands(cam, {0, cam.zbuffer()->lines()},
-                                            o.threads > 0 ? o.threads : processor_count(), o.quiet,
-                                            [&cam](bool) { mdldb_hair(cam); });
+    // The hair of the map is drawn in bands on --threads processes, each
+    // shaping only the hairs that can reach its band.
+    const std::string drawn =
+        draw_in_bands(cam, {0, cam.zbuffer()->lines()},
+                      o.threads > 0 ? o.threads : processor_count(), o.quiet, [&cam](bool) {
+                          hairs_in_reach reach(cam);
+                          mdldb_hair(cam);
+                      });
     if (!drawn.empty()) return "light \"" + std::string(e.name) + "\": " + drawn;
     std::remove(path.c_str());
     cam.render_shadow_map(path.c_str(), o.shadow_debug ? 1 : 0);
