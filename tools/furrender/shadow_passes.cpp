@@ -14,6 +14,7 @@
 
 #include "korvofur/korvofur.h"
 #include "progress.h"
+#include "shadow_rows.h"
 
 namespace furrender {
 
@@ -71,13 +72,24 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     if (!cam.init_zbuffer())
         return "light \"" + std::string(e.name) + "\": cannot make its shadow camera";
     mdldb_zbuffer(&cam, 0);
-    // The hair of the map is drawn in bands on --threads processes.
-    const std::string drawn = draw_in_bands(cam, {0, cam.zbuffer()->lines()},
-                                            o.threads > 0 ? o.threads : processor_count(), o.quiet,
-                                            [&cam](bool) { mdldb_hair(cam); });
+    // The hair of the map is drawn in bands on --threads processes, each
+    // resolving its rows (the debug picture needs the whole map).
+    shadow_map_rows rows(cam);
+    band_work work = rows.work([&cam](bool) { mdldb_hair(cam); });
+    if (o.shadow_debug) {
+        work.zbuffer_rows = true;
+        work.save = work.load = nullptr;
+        work.finish_first = nullptr;
+    }
+    const std::string drawn =
+        draw_in_bands(cam, {0, cam.zbuffer()->lines()},
+                      o.threads > 0 ? o.threads : processor_count(), o.quiet, work);
     if (!drawn.empty()) return "light \"" + std::string(e.name) + "\": " + drawn;
     std::remove(path.c_str());
-    cam.render_shadow_map(path.c_str(), o.shadow_debug ? 1 : 0);
+    if (o.shadow_debug)
+        cam.render_shadow_map(path.c_str(), 1);
+    else if (!rows.write(path, e.params.map.cone))
+        std::remove(path.c_str());
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
         return std::string();
