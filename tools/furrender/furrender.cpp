@@ -164,28 +164,6 @@ cam_window crop_window(const options& o) {
     return cam_window(o.crop.x0, o.crop.y0, o.crop.x1 + more, o.crop.y1 + more);
 }
 
-// The hair image as an 8-bit PNG, from picture's resolved rows: straight
-// alpha, or flattened over the background colour.
-void write_png(const options& o, picture_rows& picture, const std::string& path) {
-    std::vector<unsigned char>& rgba = picture.rgba8();
-    const std::size_t pixels = rgba.size() / 4;
-    for (std::size_t i = 0; i < pixels; ++i) {
-        unsigned char* p = &rgba[i * 4];
-        const int a = p[3];
-        for (int c = 0; c < 3; ++c) {
-            int v;
-            if (o.has_background)
-                v = p[c] + static_cast<int>((255 - a) * o.background[c] + 0.5f);
-            else
-                v = a == 0 ? 0 : (p[c] * 255 + a / 2) / a;
-            p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);
-        }
-        if (o.has_background) p[3] = 255;
-    }
-    if (!png_write_rgba(path.c_str(), defs.image_cols, defs.image_lines, rgba.data()))
-        throw run_error{"could not write \"" + path + "\""};
-}
-
 // The windows of an OpenEXR file: the whole image, and as data window the
 // crop (whose corner is the z-buffer's first output pixel) or the render
 // region, or their overlap.
@@ -224,7 +202,7 @@ void write_outputs(const options& o, hair_camera& cam, const surface_layer* surf
     if (!o.out.empty()) {
         const std::string path = frame_file_name(o.out, frame);
         if (o.out_kind == image_kind::png) {
-            write_png(o, picture, path);
+            if (!picture.write_png(path)) throw run_error{"could not write \"" + path + "\""};
         } else if (o.out_kind == image_kind::exr) {
             exr_flat_image image;
             image.windows = fr.windows;
