@@ -56,8 +56,20 @@ void debug_pixel(u_char_buf& buf, int x, const float* v, float lo, float range) 
 }
 
 // The four map values of row y's n pixels into rows (each n floats).
+// The records of a row lie scattered over the chunks, in the order the hair
+// was drawn: each is asked for a few pixels ahead of its resolve, so that
+// several loads are on their way at once.
 void resolve_map_row(hair_zbuffer& zb, int y, int n, float threshold, float* const rows[]) {
+    constexpr int kAhead = 8;
+    const std::size_t bytes = sizeof(pixel_slot) * static_cast<std::size_t>(zb.record_slots());
     for (int x = 0; x < n; ++x) {
+        if (x + kAhead < n) {
+            if (const pixel_slot* ahead = zb.record(y, x + kAhead)) {
+                const char* p = reinterpret_cast<const char*>(ahead);
+                for (std::size_t b = 0; b < bytes; b += 64) __builtin_prefetch(p + b);
+                __builtin_prefetch(p + bytes - 1);
+            }
+        }
         float v[SMAP_CHANNELS];
         zb.geometry_depth(y, x, v[SMAP_GEO_DEPTH], v[SMAP_GEO_COVERAGE]);
         v[SMAP_HAIR_DEPTH] = zb.resolve_shadow(zb.record(y, x), threshold, v[SMAP_HAIR_OPACITY]);
