@@ -56,12 +56,18 @@ void debug_pixel(u_char_buf& buf, int x, const float* v, float lo, float range) 
 }
 
 // The four map values of row y's n pixels into rows (each n floats).
-// The records of a row lie scattered over the chunks, in the order the hair
-// was drawn: each is asked for a few pixels ahead of its resolve, so that
-// several loads are on their way at once.
+// Most map pixels hold no hair: their geometry comes straight from the
+// z-buffer's geometry array, as geometry_depth gives it. The records of a
+// row lie scattered over the chunks, in the order the hair was drawn: each
+// is asked for a few pixels ahead of its resolve, so that several loads are
+// on their way at once.
 void resolve_map_row(hair_zbuffer& zb, int y, int n, float threshold, float* const rows[]) {
     constexpr int kAhead = 8;
     const std::size_t bytes = sizeof(pixel_slot) * static_cast<std::size_t>(zb.record_slots());
+    float* const gd = rows[SMAP_GEO_DEPTH];
+    float* const gc = rows[SMAP_GEO_COVERAGE];
+    float* const hd = rows[SMAP_HAIR_DEPTH];
+    float* const ho = rows[SMAP_HAIR_OPACITY];
     for (int x = 0; x < n; ++x) {
         if (x + kAhead < n) {
             if (const pixel_slot* ahead = zb.record(y, x + kAhead)) {
@@ -70,10 +76,17 @@ void resolve_map_row(hair_zbuffer& zb, int y, int n, float threshold, float* con
                 __builtin_prefetch(p + bytes - 1);
             }
         }
-        float v[SMAP_CHANNELS];
-        zb.geometry_depth(y, x, v[SMAP_GEO_DEPTH], v[SMAP_GEO_COVERAGE]);
-        v[SMAP_HAIR_DEPTH] = zb.resolve_shadow(zb.record(y, x), threshold, v[SMAP_HAIR_OPACITY]);
-        for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c][x] = v[c];
+        pixel_slot* rec = zb.record(y, x);
+        if (rec == nullptr) {
+            const geometry_sample& g = zb.geometry_at(y, x);
+            const bool used = g.is_used();
+            gd[x] = used ? g.z : 0.0f;
+            gc[x] = used ? frac_decode(g.area()) : 0.0f;
+            hd[x] = ho[x] = 0.0f;
+            continue;
+        }
+        zb.geometry_depth(y, x, gd[x], gc[x]);
+        hd[x] = zb.resolve_shadow(rec, threshold, ho[x]);
     }
 }
 
