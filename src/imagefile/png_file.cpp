@@ -88,10 +88,11 @@ bool png_write_rgba(const char* path, int width, int height, const unsigned char
 namespace {
 
 // The Paeth predictor from its left (a), upper (b) and upper-left (c) bytes.
-unsigned char paeth(int a, int b, int c) {
+inline int paeth(int a, int b, int c) {
     const int p = a + b - c;
     const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return static_cast<unsigned char>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+    const int bc = pb <= pc ? b : c;
+    return pa <= pb && pa <= pc ? a : bc;
 }
 
 // The sum of the filtered bytes read as signed, the choice's measure.
@@ -109,16 +110,24 @@ void filter_row(const unsigned char* row, const unsigned char* above, std::size_
                 unsigned char* scratch, unsigned char* out) {
     unsigned char* f[5];
     for (int t = 0; t < 5; ++t) f[t] = scratch + t * n;
+    // Each filter in a loop of its own (the compiler runs them on vectors);
+    // the first pixel has no left neighbour.
+    const std::size_t left = n < 4 ? n : 4;
+    std::memcpy(f[0], row, n);
+    std::memcpy(f[1], row, left);
+    for (std::size_t i = 4; i < n; ++i) f[1][i] = static_cast<unsigned char>(row[i] - row[i - 4]);
     const int types = above ? 5 : 2;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int a = i >= 4 ? row[i - 4] : 0;
-        f[0][i] = row[i];
-        f[1][i] = static_cast<unsigned char>(row[i] - a);
-        if (!above) continue;
-        const int b = above[i], c = i >= 4 ? above[i - 4] : 0;
-        f[2][i] = static_cast<unsigned char>(row[i] - b);
-        f[3][i] = static_cast<unsigned char>(row[i] - ((a + b) >> 1));
-        f[4][i] = static_cast<unsigned char>(row[i] - paeth(a, b, c));
+    if (above) {
+        for (std::size_t i = 0; i < n; ++i) f[2][i] = static_cast<unsigned char>(row[i] - above[i]);
+        for (std::size_t i = 0; i < left; ++i)
+            f[3][i] = static_cast<unsigned char>(row[i] - (above[i] >> 1));
+        for (std::size_t i = 4; i < n; ++i)
+            f[3][i] = static_cast<unsigned char>(row[i] - ((row[i - 4] + above[i]) >> 1));
+        for (std::size_t i = 0; i < left; ++i)
+            f[4][i] = static_cast<unsigned char>(row[i] - above[i]);
+        for (std::size_t i = 4; i < n; ++i)
+            f[4][i] =
+                static_cast<unsigned char>(row[i] - paeth(row[i - 4], above[i], above[i - 4]));
     }
     // The first filter of least cost.
     int best = 0;
