@@ -75,12 +75,9 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     // The hair of the map is drawn in bands on --threads processes, each
     // resolving its rows (the debug picture needs the whole map).
     shadow_map_rows rows(cam);
-    band_work work = rows.work([&cam](bool) { mdldb_hair(cam); });
-    if (o.shadow_debug) {
-        work.zbuffer_rows = true;
-        work.save = work.load = nullptr;
-        work.finish_first = nullptr;
-    }
+    const auto hair = [&cam](bool) { mdldb_hair(cam); };
+    band_work work = o.shadow_debug ? band_work{} : rows.work(hair);
+    work.draw = hair;
     const std::string drawn =
         draw_in_bands(cam, {0, cam.zbuffer()->lines()},
                       o.threads > 0 ? o.threads : processor_count(), o.quiet, work);
