@@ -99,7 +99,12 @@ struct library_run {
         curveAttractdb_init();
         if (!assdb_init(hash)) throw run_error{"cannot create the assignment table"};
     }
-    ~library_run() { korvo_tables_done(); }
+    ~library_run() {
+        if (!left_to_exit) korvo_tables_done();
+    }
+    // Set once every frame is written: the tables (and the last frame's
+    // scene) are left to the process's exit.
+    bool left_to_exit = false;
     library_run(const library_run&) = delete;
     library_run& operator=(const library_run&) = delete;
 };
@@ -584,7 +589,9 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         std::fprintf(stderr, "furrender: frame %d: processor seconds of its banded passes:%s\n",
                      frame, bands.c_str());
     }
-    scndb_cleanup();
+    // The last frame's scene and z-buffer go with the process, whose exit
+    // releases its memory at once, faster than freeing it piece by piece.
+    if (frame != o.last_frame) scndb_cleanup();
     return true;
 }
 
@@ -633,6 +640,7 @@ int run(const options& o) {
         std::fprintf(stderr, "furrender: wrote %s\n",
                      o.first_frame == o.last_frame ? frame_file_name(o.out, o.first_frame).c_str()
                                                    : o.out.c_str());
+    lib.left_to_exit = !o.dump;
     return 0;
 }
 
