@@ -192,6 +192,11 @@ class hair_camera {
                                 bool flag2, int level);
     // --- Implemented by the shadow-map pass ---------------------------------------------
     void render_shadow_map(const char* file, int debug);
+    // Resolves the rows row0 ... row1 - 1 of the current shadow map entry
+    // and appends their encoded scanlines, the bytes the map file holds for
+    // them, to out: a band's share of render_shadow_map. False (with a
+    // message) when the camera does not fit the entry.
+    bool encode_shadow_rows(int row0, int row1, std::vector<unsigned char>& out);
 
   protected:
     // Film-plane point to pixels: x = xscale of p.x, y = yscale of p.y.

@@ -154,10 +154,13 @@ bool smWriteHeader(std::FILE* file, int lines, int cols, float cone) {
     return std::fprintf(file, "%d %d 1 %f\n", lines, cols, cone) > 0;
 }
 
-int smEncodeScanline(const float* values, float* buffer, int n, int* count, std::FILE* file) {
-    *count = 0;
-    if (n <= 0) return 1;
-    int out = 0;      // floats written into buffer
+namespace {
+
+// Run-length codes of n values (n >= 1) into buffer; out receives the
+// number of floats. False (with a message) when the codes do not cover
+// exactly n values.
+bool encode_runs(const float* values, float* buffer, int n, int& out) {
+    out = 0;
     int covered = 0;  // values the written codes stand for
     int s = 0, r = 0, k = 1;
     float w = values[0];
@@ -186,12 +189,31 @@ int smEncodeScanline(const float* values, float* buffer, int n, int* count, std:
         if (i < n) w = values[i];
         k = 1;
     }
-    *count = out;
     if (covered != n) {
         std::printf("HEY MAN! data_index != cols. data_index = %d and cols = %d\n", covered, n);
-        return 0;
+        return false;
     }
-    return write_floats(file, buffer, out) ? 1 : 0;
+    return true;
+}
+
+}  // namespace
+
+int smEncodeScanline(const float* values, float* buffer, int n, int* count, std::FILE* file) {
+    *count = 0;
+    if (n <= 0) return 1;
+    if (!encode_runs(values, buffer, n, *count)) return 0;
+    return write_floats(file, buffer, *count) ? 1 : 0;
+}
+
+int smEncodeScanlineBytes(const float* values, float* buffer, int n, int* count,
+                          std::vector<unsigned char>& out) {
+    *count = 0;
+    if (n <= 0) return 1;
+    if (!encode_runs(values, buffer, n, *count)) return 0;
+    const std::size_t at = out.size();
+    out.resize(at + 4 * static_cast<std::size_t>(*count));
+    for (int i = 0; i < *count; ++i) put_be(buffer[i], out.data() + at + 4 * i);
+    return 1;
 }
 
 int smDecodeScanlines(std::FILE* file, float* m0, float* m1, float* m2, float* m3, int lines,

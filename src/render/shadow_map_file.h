@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "descriptions/assign_db.h"
 #include "korvofur/export.h"
@@ -65,6 +66,10 @@ bool smWriteHeader(std::FILE* file, int lines, int cols, float cone);
 // floats. n = 0 writes nothing. 1, or 0 (with a message) when the scan
 // does not cover exactly n values or the write fails.
 int smEncodeScanline(const float* values, float* buffer, int n, int* count, std::FILE* file);
+// The same codes appended to out as the file's bytes, for rows encoded
+// apart from the file (in bands, on other processes) and written later.
+int smEncodeScanlineBytes(const float* values, float* buffer, int n, int* count,
+                          std::vector<unsigned char>& out);
 
 // Decodes lines rows of four encoded scanlines of cols values into m0 ...
 // m3 (each lines x cols floats, row y at y x cols). 1, or 0 when the file

@@ -55,20 +55,90 @@ void debug_pixel(u_char_buf& buf, int x, const float* v, float lo, float range) 
     buf(3, x) = to_byte(v[SMAP_HAIR_OPACITY] * 255.0f);
 }
 
-}  // namespace
+// The four map values of row y's n pixels into rows (each n floats).
+// Most map pixels hold no hair: their geometry comes straight from the
+// z-buffer's geometry array, as geometry_depth gives it. The records of a
+// row lie scattered over the chunks, in the order the hair was drawn: each
+// is asked for a few pixels ahead of its resolve, so that several loads are
+// on their way at once.
+void resolve_map_row(hair_zbuffer& zb, int y, int n, float threshold, float* const rows[]) {
+    constexpr int kAhead = 8;
+    const std::size_t bytes = sizeof(pixel_slot) * static_cast<std::size_t>(zb.record_slots());
+    float* const gd = rows[SMAP_GEO_DEPTH];
+    float* const gc = rows[SMAP_GEO_COVERAGE];
+    float* const hd = rows[SMAP_HAIR_DEPTH];
+    float* const ho = rows[SMAP_HAIR_OPACITY];
+    for (int x = 0; x < n; ++x) {
+        if (x + kAhead < n) {
+            if (const pixel_slot* ahead = zb.record(y, x + kAhead)) {
+                const char* p = reinterpret_cast<const char*>(ahead);
+                for (std::size_t b = 0; b < bytes; b += 64) __builtin_prefetch(p + b);
+                __builtin_prefetch(p + bytes - 1);
+            }
+        }
+        pixel_slot* rec = zb.record(y, x);
+        if (rec == nullptr) {
+            const geometry_sample& g = zb.geometry_at(y, x);
+            const bool used = g.is_used();
+            gd[x] = used ? g.z : 0.0f;
+            gc[x] = used ? frac_decode(g.area()) : 0.0f;
+            hd[x] = ho[x] = 0.0f;
+            continue;
+        }
+        zb.geometry_depth(y, x, gd[x], gc[x]);
+        hd[x] = zb.resolve_shadow(rec, threshold, ho[x]);
+    }
+}
 
-void hair_camera::render_shadow_map(const char* file, int debug) {
+// The current map entry when the camera's z-buffer is its N x N pixels,
+// else null (with a message).
+const ShadowMapInfo* current_map(const hair_zbuffer* zb, const char* caller) {
     const ShadowMapList& list = defs.shadows;
     if (list.entries == nullptr || list.current < 0 || list.current >= list.count) {
-        std::printf("ERROR: render_shadow_map: no current shadow map entry\n");
-        return;
+        std::printf("ERROR: %s: no current shadow map entry\n", caller);
+        return nullptr;
     }
     const ShadowMapInfo& e = list.entries[list.current];
     const int n = e.params.map.lines;
-    if (arr == nullptr || n < 1 || arr->lines() != n || arr->cols() != n) {
-        std::printf("ERROR: render_shadow_map: the camera must be %d x %d pixels\n", n, n);
-        return;
+    if (zb == nullptr || n < 1 || zb->lines() != n || zb->cols() != n) {
+        std::printf("ERROR: %s: the camera must be %d x %d pixels\n", caller, n, n);
+        return nullptr;
     }
+    return &e;
+}
+
+}  // namespace
+
+bool hair_camera::encode_shadow_rows(int row0, int row1, std::vector<unsigned char>& out) {
+    const ShadowMapInfo* e = current_map(arr, "encode_shadow_rows");
+    if (e == nullptr) return false;
+    const int n = e->params.map.lines;
+    if (row0 < 0 || row1 > n || row0 > row1) return false;
+    std::vector<float> values, buffer;
+    try {
+        values.resize(static_cast<std::size_t>(n) * SMAP_CHANNELS);
+        buffer.resize(static_cast<std::size_t>(n) + 1);
+    } catch (const std::bad_alloc&) {
+        std::printf("ERROR: Memory allocation error.\n");
+        return false;
+    }
+    float* const rows[SMAP_CHANNELS] = {values.data(), values.data() + n, values.data() + 2 * n,
+                                        values.data() + 3 * n};
+    for (int y = row0; y < row1; ++y) {
+        resolve_map_row(*arr, y, n, e->params.threshold, rows);
+        for (float* r : rows) {
+            int count = 0;
+            if (!smEncodeScanlineBytes(r, buffer.data(), n, &count, out)) return false;
+        }
+    }
+    return true;
+}
+
+void hair_camera::render_shadow_map(const char* file, int debug) {
+    const ShadowMapInfo* entry = current_map(arr, "render_shadow_map");
+    if (entry == nullptr) return;
+    const ShadowMapInfo& e = *entry;
+    const int n = e.params.map.lines;
     const float threshold = e.params.threshold;
 
     // Four rows of the map and the encoder's buffer.
@@ -105,13 +175,14 @@ void hair_camera::render_shadow_map(const char* file, int debug) {
 
     // Resolve and write the map row by row.
     for (int y = 0; y < n; ++y) {
-        for (int x = 0; x < n; ++x) {
-            float v[SMAP_CHANNELS];
-            arr->geometry_depth(y, x, v[SMAP_GEO_DEPTH], v[SMAP_GEO_COVERAGE]);
-            v[SMAP_HAIR_DEPTH] =
-                arr->resolve_shadow(arr->record(y, x), threshold, v[SMAP_HAIR_OPACITY]);
-            for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c][x] = v[c];
-            if (debug) debug_pixel(*pbuf, x, v, lo, range);
+        float* const row_values[SMAP_CHANNELS] = {rows[0].data(), rows[1].data(), rows[2].data(),
+                                                  rows[3].data()};
+        resolve_map_row(*arr, y, n, threshold, row_values);
+        if (debug) {
+            for (int x = 0; x < n; ++x) {
+                const float v[SMAP_CHANNELS] = {rows[0][x], rows[1][x], rows[2][x], rows[3][x]};
+                debug_pixel(*pbuf, x, v, lo, range);
+            }
         }
         for (auto& r : rows) {
             int count = 0;

@@ -67,6 +67,15 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
                                  "--subpixel 2 --surfaces --out shade.png --background 0.2,0.3,0.4 "
                                  "--shadow-dir maps",
                              {"shade.png", "maps/shade_sun.0001.smap"});
+    // The bands resolve and encode the map's rows; resolved whole for its
+    // debug picture, the map is the same file.
+    const scratch banded, whole;
+    const std::string args =
+        scene("shade", "shade", shade_hair) + "--quiet --shadow-dir m --out s.png";
+    ASSERT_EQ(0, run_in(banded.dir, "furrender", args + " --threads 2").status);
+    ASSERT_EQ(0, run_in(whole.dir, "furrender", args + " --threads 2 --shadow-debug").status);
+    const std::string map = slurp(banded / "m/shade_sun.0001.smap");
+    EXPECT_TRUE(map.size() > 1000 && map == slurp(whole / "m/shade_sun.0001.smap"));
     std::remove(shade_hair.c_str());
     // The fur with a fog, for the atmosphere pass.
     const std::string fogged = temp_path(".hair");

@@ -99,7 +99,12 @@ struct library_run {
         curveAttractdb_init();
         if (!assdb_init(hash)) throw run_error{"cannot create the assignment table"};
     }
-    ~library_run() { korvo_tables_done(); }
+    ~library_run() {
+        if (!left_to_exit) korvo_tables_done();
+    }
+    // Set once every frame is written: the tables (and the last frame's
+    // scene) are left to the process's exit.
+    bool left_to_exit = false;
     library_run(const library_run&) = delete;
     library_run& operator=(const library_run&) = delete;
 };
@@ -164,28 +169,6 @@ cam_window crop_window(const options& o) {
     return cam_window(o.crop.x0, o.crop.y0, o.crop.x1 + more, o.crop.y1 + more);
 }
 
-// The hair image as an 8-bit PNG, from picture's resolved rows: straight
-// alpha, or flattened over the background colour.
-void write_png(const options& o, picture_rows& picture, const std::string& path) {
-    std::vector<unsigned char>& rgba = picture.rgba8();
-    const std::size_t pixels = rgba.size() / 4;
-    for (std::size_t i = 0; i < pixels; ++i) {
-        unsigned char* p = &rgba[i * 4];
-        const int a = p[3];
-        for (int c = 0; c < 3; ++c) {
-            int v;
-            if (o.has_background)
-                v = p[c] + static_cast<int>((255 - a) * o.background[c] + 0.5f);
-            else
-                v = a == 0 ? 0 : (p[c] * 255 + a / 2) / a;
-            p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);
-        }
-        if (o.has_background) p[3] = 255;
-    }
-    if (!png_write_rgba(path.c_str(), defs.image_cols, defs.image_lines, rgba.data()))
-        throw run_error{"could not write \"" + path + "\""};
-}
-
 // The windows of an OpenEXR file: the whole image, and as data window the
 // crop (whose corner is the z-buffer's first output pixel) or the render
 // region, or their overlap.
@@ -224,7 +207,7 @@ void write_outputs(const options& o, hair_camera& cam, const surface_layer* surf
     if (!o.out.empty()) {
         const std::string path = frame_file_name(o.out, frame);
         if (o.out_kind == image_kind::png) {
-            write_png(o, picture, path);
+            if (!picture.write_png(path)) throw run_error{"could not write \"" + path + "\""};
         } else if (o.out_kind == image_kind::exr) {
             exr_flat_image image;
             image.windows = fr.windows;
@@ -632,7 +615,9 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         std::fprintf(stderr, "furrender: frame %d: hairs its banded passes left unshaped:%s\n",
                      frame, unshaped.c_str());
     }
-    scndb_cleanup();
+    // The last frame's scene and z-buffer go with the process, whose exit
+    // releases its memory at once, faster than freeing it piece by piece.
+    if (frame != o.last_frame) scndb_cleanup();
     return true;
 }
 
@@ -681,6 +666,7 @@ int run(const options& o) {
         std::fprintf(stderr, "furrender: wrote %s\n",
                      o.first_frame == o.last_frame ? frame_file_name(o.out, o.first_frame).c_str()
                                                    : o.out.c_str());
+    lib.left_to_exit = !o.dump;
     return 0;
 }
 

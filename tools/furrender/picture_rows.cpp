@@ -34,6 +34,24 @@ struct rows_header {
     std::int32_t count;  // pixel rows
 };
 
+// The PNG picture's pixels from the premultiplied ones: straight alpha, or
+// over the background colour (opaque).
+void final_pixels(unsigned char* rgba, std::size_t pixels, bool over, const float* background) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        unsigned char* p = rgba + i * 4;
+        const int a = p[3];
+        for (int c = 0; c < 3; ++c) {
+            int v;
+            if (over)
+                v = p[c] + static_cast<int>((255 - a) * background[c] + 0.5f);
+            else
+                v = a == 0 ? 0 : (p[c] * 255 + a / 2) / a;
+            p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);
+        }
+        if (over) p[3] = 255;
+    }
+}
+
 }  // namespace
 
 bool is_exr(const std::string& path) {
@@ -57,7 +75,10 @@ picture_rows::picture_rows(const options& o, const exr_frame& fr)
     : factor_(o.subpixel),
       cols_(o.crop.on ? o.crop.x1 - o.crop.x0 + 1 : o.width),
       lines_(o.crop.on ? o.crop.y1 - o.crop.y0 + 1 : o.height),
-      frame_(fr) {
+      frame_(fr),
+      over_background_(o.has_background),
+      background_{o.background[0], o.background[1], o.background[2]},
+      png_(0, 0) {
     const exr_box& d = fr.windows.data;
     auto set = [this](int k, int first, int last, int values) {
         planes_[k].on = true;
@@ -68,7 +89,10 @@ picture_rows::picture_rows(const options& o, const exr_frame& fr)
     };
     const int exr_first = d.y0 - fr.origin_y, exr_last = d.y1 - fr.origin_y + 1;
     const bool exr_out = !o.out.empty() && o.out_kind == image_kind::exr;
-    if (!o.out.empty() && o.out_kind == image_kind::png) set(kRgba8, 0, lines_, cols_ * 4);
+    if (!o.out.empty() && o.out_kind == image_kind::png) {
+        set(kRgba8, 0, lines_, cols_ * 4);
+        png_ = png_pieces(cols_, lines_);
+    }
     if (exr_out) set(kRgba, exr_first, exr_last, d.cols() * 4);
     if ((exr_out && o.has_depth_range) || (!o.depth.empty() && is_exr(o.depth)))
         set(kDepth, exr_first, exr_last, d.cols());
@@ -107,7 +131,10 @@ bool picture_rows::fill(int k, hair_camera& cam, const surface_layer* surfaces, 
     switch (k) {
         case kRgba8: {
             output_size size(cols_, lines_);
-            return render_rgba_rows(cam, surfaces, r0, r1, out) != 0;
+            if (!render_rgba_rows(cam, surfaces, r0, r1, out)) return false;
+            final_pixels(out, static_cast<std::size_t>(r1 - r0) * cols_, over_background_,
+                         background_);
+            return true;
         }
         case kRgba:
             return render_exr_rows(cam, frame_, surfaces, r0 + oy, r1 + oy, values, nullptr) != 0;
@@ -132,6 +159,24 @@ bool picture_rows::save(std::FILE* f, hair_camera& cam, const surface_layer* sur
         if (!fill(k, cam, surfaces, r.row0, r.row1, at) || std::fwrite(&h, sizeof h, 1, f) != 1 ||
             std::fwrite(at, 1, size, f) != size)
             return false;
+        if (k != kRgba8) continue;
+        // The PNG pieces wholly inside the band, compressed here.
+        png_pieces png(png_.width(), png_.height());
+        int p0, p1;
+        if (!compress_pieces(png, r, at, p0, p1) || !png.save(f, p0, p1)) return false;
+    }
+    return true;
+}
+
+bool picture_rows::compress_pieces(png_pieces& png, const korvo_tools::row_band& r,
+                                   const unsigned char* lowest, int& p0, int& p1) const {
+    png.within(r.row0, r.row1, p0, p1);
+    const std::size_t row_bytes = planes_[kRgba8].row_values;
+    for (int p = p0; p < p1; ++p) {
+        int row0, row1;
+        png.rows(p, row0, row1);
+        if (!png.compress(p, lowest + static_cast<std::size_t>(row0 - r.row0) * row_bytes))
+            return false;
     }
     return true;
 }
@@ -144,6 +189,8 @@ bool picture_rows::resolve(hair_camera& cam, const surface_layer* surfaces,
         if (!p.on || r.row0 == r.row1) continue;
         if (!fill(k, cam, surfaces, r.row0, r.row1, p.row(r.row0))) return false;
         std::fill(p.done.begin() + (r.row0 - p.first), p.done.begin() + (r.row1 - p.first), 1);
+        int p0, p1;
+        if (k == kRgba8 && !compress_pieces(png_, r, p.row(r.row0), p0, p1)) return false;
     }
     return true;
 }
@@ -160,6 +207,9 @@ bool picture_rows::load(std::FILE* f, const korvo_tools::row_band& b) {
         const std::size_t size = static_cast<std::size_t>(h.count) * p.row_values * p.value_size();
         if (std::fread(p.row(r.row0), 1, size, f) != size) return false;
         std::fill(p.done.begin() + (r.row0 - p.first), p.done.begin() + (r.row1 - p.first), 1);
+        int p0, p1;
+        png_.within(r.row0, r.row1, p0, p1);
+        if (k == kRgba8 && !png_.load(f, p0, p1)) return false;
     }
     return true;
 }
@@ -181,7 +231,17 @@ bool picture_rows::finish(hair_camera& cam, const surface_layer* surfaces) {
             r = end;
         }
     }
+    // The PNG pieces that no band compressed (those across two bands).
+    for (int k = 0; k < png_.count(); ++k) {
+        int row0, row1;
+        png_.rows(k, row0, row1);
+        if (!png_.compressed(k) && !png_.compress(k, planes_[kRgba8].row(row0))) return false;
+    }
     return true;
+}
+
+bool picture_rows::write_png(const std::string& path) const {
+    return planes_[kRgba8].on && png_.write(path.c_str());
 }
 
 }  // namespace furrender

@@ -7,7 +7,10 @@
 // records: the first process resolves its own band while the workers do
 // theirs, then only copies rows and resolves the rows no band drew. A band
 // must then hold whole pixels: its z-buffer rows are cut on multiples of
-// the sub-pixel factor.
+// the sub-pixel factor. The PNG picture's pixels are made final (straight
+// alpha, or over the background) as their rows are resolved, and each
+// process compresses the PNG pieces (png_pieces) that lie wholly in its
+// band; the first process compresses the pieces that straddle two bands.
 #pragma once
 
 #include <cstdio>
@@ -53,10 +56,11 @@ class picture_rows {
     // fit the z-buffer (with the library's "ERROR:" line).
     bool finish(hair_camera& cam, const surface_layer* surfaces);
 
-    // The finished pictures: the 8-bit one (premultiplied RGBA, row 0 at
-    // the bottom first, the whole output), the OpenEXR picture and depth
-    // (over the data window); empty when not asked for.
-    std::vector<unsigned char>& rgba8() { return planes_[kRgba8].bytes; }
+    // Writes the finished PNG picture to path. False when there is none or
+    // the file cannot be written.
+    bool write_png(const std::string& path) const;
+    // The finished OpenEXR picture and depth (over the data window); empty
+    // when not asked for.
     const std::vector<float>& rgba() const { return planes_[kRgba].floats; }
     const std::vector<float>& depth() const { return planes_[kDepth].floats; }
 
@@ -82,9 +86,17 @@ class picture_rows {
               unsigned char* out) const;
     // The rows of picture k within the pixel rows of band b.
     korvo_tools::row_band rows_of(int k, const korvo_tools::row_band& b) const;
+    // Compresses into png the PNG pieces lying wholly in the pixel rows r
+    // of the 8-bit picture, whose row r.row0 is at lowest. p0 ... p1 - 1
+    // receive the pieces.
+    bool compress_pieces(png_pieces& png, const korvo_tools::row_band& r,
+                         const unsigned char* lowest, int& p0, int& p1) const;
 
     int factor_, cols_, lines_;
     exr_frame frame_;
+    bool over_background_;
+    float background_[3];
+    png_pieces png_;
     plane planes_[kKinds];
 };
 

@@ -14,6 +14,7 @@
 
 #include "korvofur/korvofur.h"
 #include "progress.h"
+#include "shadow_rows.h"
 
 namespace furrender {
 
@@ -72,16 +73,24 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
         return "light \"" + std::string(e.name) + "\": cannot make its shadow camera";
     mdldb_zbuffer(&cam, 0);
     // The hair of the map is drawn in bands on --threads processes, each
-    // shaping only the hairs that can reach its band.
+    // shaping only the hairs that can reach its band and resolving its rows
+    // (the debug picture needs the whole map).
+    shadow_map_rows rows(cam);
+    const auto hair = [&cam](bool) {
+        hairs_in_reach reach(cam);
+        mdldb_hair(cam);
+    };
+    band_work work = o.shadow_debug ? band_work{} : rows.work(hair);
+    work.draw = hair;
     const std::string drawn =
         draw_in_bands(cam, {0, cam.zbuffer()->lines()},
-                      o.threads > 0 ? o.threads : processor_count(), o.quiet, [&cam](bool) {
-                          hairs_in_reach reach(cam);
-                          mdldb_hair(cam);
-                      });
+                      o.threads > 0 ? o.threads : processor_count(), o.quiet, work);
     if (!drawn.empty()) return "light \"" + std::string(e.name) + "\": " + drawn;
     std::remove(path.c_str());
-    cam.render_shadow_map(path.c_str(), o.shadow_debug ? 1 : 0);
+    if (o.shadow_debug)
+        cam.render_shadow_map(path.c_str(), 1);
+    else if (!rows.write(path, e.params.map.cone))
+        std::remove(path.c_str());
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
         return std::string();

@@ -1,0 +1,107 @@
+#include "shadow_rows.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#include "korvofur/korvofur.h"
+
+namespace furrender {
+
+namespace {
+
+// What a worker writes for its band: the rows, then the byte count, then
+// the encoded scanlines.
+struct band_header {
+    std::int32_t row0;   // first row of the band
+    std::int32_t row1;   // one past its last row
+    std::uint64_t size;  // bytes of encoded scanlines that follow
+};
+
+}  // namespace
+
+shadow_map_rows::shadow_map_rows(hair_camera& cam) : cam_(cam), lines_(cam.zbuffer()->lines()) {}
+
+std::size_t shadow_map_rows::most_bytes(const row_band& b) const {
+    // An encoded scanline of n values takes at most n + 1 floats.
+    const std::size_t cols = static_cast<std::size_t>(cam_.zbuffer()->cols());
+    return static_cast<std::size_t>(b.row1 - b.row0) * SMAP_CHANNELS * (cols + 1) * 4;
+}
+
+bool shadow_map_rows::encode(const row_band& b, band& out) {
+    out.rows = b;
+    out.bytes.clear();
+    try {
+        return cam_.encode_shadow_rows(b.row0, b.row1, out.bytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool shadow_map_rows::save(std::FILE* f, const row_band& b) {
+    band mine;
+    if (!encode(b, mine)) return false;
+    const band_header h{b.row0, b.row1, mine.bytes.size()};
+    return std::fwrite(&h, sizeof h, 1, f) == 1 &&
+           std::fwrite(mine.bytes.data(), 1, mine.bytes.size(), f) == mine.bytes.size();
+}
+
+bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
+    band_header h;
+    if (std::fread(&h, sizeof h, 1, f) != 1 || h.row0 != b.row0 || h.row1 != b.row1 ||
+        h.size > most_bytes(b))
+        return false;
+    band theirs;
+    theirs.rows = b;
+    try {
+        theirs.bytes.resize(static_cast<std::size_t>(h.size));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (std::fread(theirs.bytes.data(), 1, theirs.bytes.size(), f) != theirs.bytes.size())
+        return false;
+    bands_.push_back(std::move(theirs));
+    return true;
+}
+
+band_work shadow_map_rows::work(std::function<void(bool first)> draw) {
+    band_work w;
+    w.draw = std::move(draw);
+    w.zbuffer_rows = false;
+    w.save = [this](std::FILE* f, const row_band& b) { return save(f, b); };
+    w.load = [this](std::FILE* f, const row_band& b) { return load(f, b); };
+    w.finish_first = [this](const row_band& b) {
+        bands_.emplace_back();
+        return encode(b, bands_.back());
+    };
+    return w;
+}
+
+bool shadow_map_rows::write(const std::string& path, float cone) {
+    // The rows that no band resolved (all of them on one process).
+    std::sort(bands_.begin(), bands_.end(),
+              [](const band& a, const band& b) { return a.rows.row0 < b.rows.row0; });
+    std::vector<band> gaps;
+    int next = 0;
+    for (const band& b : bands_) {
+        if (b.rows.row0 < next) return false;
+        if (b.rows.row0 > next) gaps.push_back({{next, b.rows.row0}, {}});
+        next = b.rows.row1;
+    }
+    if (next < lines_) gaps.push_back({{next, lines_}, {}});
+    for (band& g : gaps) {
+        if (!encode(g.rows, g)) return false;
+        bands_.push_back(std::move(g));
+    }
+    std::sort(bands_.begin(), bands_.end(),
+              [](const band& a, const band& b) { return a.rows.row0 < b.rows.row0; });
+
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    bool ok = smWriteHeader(out, lines_, cam_.zbuffer()->cols(), cone);
+    for (const band& b : bands_)
+        ok = ok && std::fwrite(b.bytes.data(), 1, b.bytes.size(), out) == b.bytes.size();
+    return std::fclose(out) == 0 && ok;
+}
+
+}  // namespace furrender
