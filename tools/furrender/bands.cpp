@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "korvofur/korvofur.h"
+#include "progress.h"
 
 namespace furrender {
 
@@ -154,6 +155,7 @@ bool in_reach(const hair_state& hs, int hair_id) {
     if (g_reach_next != nullptr && !g_reach_next(hs, hair_id)) return false;
     if (g_reach_cam == nullptr || !g_reach_cam->skips_unshaped_hair(hs)) return true;
     ++g_skipped;
+    progress_display::count_unshaped_hair();
     return false;
 }
 

@@ -26,6 +26,7 @@ struct display_state {
     int model = 0, models = 0;
     std::string model_name;
     long long hairs = 0, wanted = 0;
+    bool counting = false;  // a frame's hairs are being counted
     clock_type::time_point last;
 
     int real_stdout = -1;  // the terminal, while standard output is relayed
@@ -80,9 +81,13 @@ void update(bool force) {
     draw_locked();
 }
 
+void count_hair() {
+    if ((++g.hairs & 255) == 0) update(false);
+}
+
 void counting_sink(hair_camera* cam, control_hair* hair, hair_state* state) {
     cam->zbuff_hair(hair, state);
-    if ((++g.hairs & 255) == 0) update(false);
+    count_hair();
 }
 
 void on_progress(const mdldb_hair_progress& p) {
@@ -93,6 +98,8 @@ void on_progress(const mdldb_hair_progress& p) {
         g.models = p.models;
         g.model_name = p.model_name ? p.model_name : "";
         g.wanted = p.wanted;
+        // Each pass over the hairs (shadow maps, camera) counts from 0.
+        if (p.model == 0 && p.model_name != nullptr) g.hairs = 0;
     }
     update(true);
 }
@@ -163,10 +170,15 @@ void progress_display::begin_frame(int frame) {
         g.model = g.models = 0;
         g.model_name.clear();
         g.hairs = g.wanted = 0;
+        g.counting = true;
     }
     mdldb_set_hair_sink(counting_sink);
     mdldb_set_hair_progress(on_progress);
     update(true);
+}
+
+void progress_display::count_unshaped_hair() {
+    if (g.counting) count_hair();
 }
 
 void progress_display::stage(const std::string& what) {
@@ -180,6 +192,7 @@ void progress_display::stage(const std::string& what) {
 
 void progress_display::end_frame() {
     if (!active_) return;
+    g.counting = false;
     mdldb_set_hair_sink(nullptr);
     mdldb_set_hair_progress(nullptr);
     std::fflush(stdout);

@@ -31,6 +31,10 @@ class progress_display {
     // Erases the line and gives the library its default sink back.
     void end_frame();
 
+    // A hair of the walk that a band's filter left unshaped: it counts as
+    // one drawn, so that the count keeps pace with the walk.
+    static void count_unshaped_hair();
+
   private:
     void start_relay();
     void stop_relay();
