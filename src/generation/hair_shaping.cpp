@@ -156,29 +156,37 @@ struct bend_values {
     float curl_base, curl_tip, scraggle, correlation, frequency, clumpshape, clump;
     float attractors;
     const clump_centre* clump_to = nullptr;  // the clump followed, if any
+    dnoise3_line* own = nullptr;             // the hair's own scraggle line; null: plain dnoise3
     int active = 0;                          // active attractor curves
     bool curves = false;                     // curve attractors apply
 };
 
 // The scraggle curve that all hairs share, dnoise3 at (ft, 0, 0). The hairs
 // of a description ask for the same few points (one per segment), so the
-// last ones asked for are kept, keyed by the bits of ft.
+// last ones asked for are kept, keyed by the bits of ft. A point may sit in
+// either slot of a pair, so two points whose keys share a pair (1/4 and
+// 3/4, say) do not keep evicting each other.
 kivVector shared_scraggle(float ft) {
     struct entry {
         std::uint32_t bits = 0;
         bool set = false;
         kivVector w;
     };
-    static entry cache[64];
+    static entry cache[128];
     std::uint32_t bits;
     std::memcpy(&bits, &ft, sizeof bits);
-    entry& e = cache[(bits ^ (bits >> 13) ^ (bits >> 23)) & 63];
-    if (!e.set || e.bits != bits) {
-        e.bits = bits;
-        e.set = true;
-        e.w = dnoise3(kivVector(ft, 0.0f, 0.0f));
-    }
-    return e.w;
+    // Every bit of the key moves the slot: segment positions such as 1/8 and
+    // 5/8 differ in a few high mantissa bits only.
+    const std::uint32_t slot = ((bits * 0x9E3779B1u) >> 25) & ~1u;
+    entry* pair = &cache[slot];
+    for (int k = 0; k < 2; ++k)
+        if (pair[k].set && pair[k].bits == bits) return pair[k].w;
+    // The newer point goes first; the one it displaces moves to the second slot.
+    pair[1] = pair[0];
+    pair[0].bits = bits;
+    pair[0].set = true;
+    pair[0].w = dnoise3(kivVector(ft, 0.0f, 0.0f));
+    return pair[0].w;
 }
 
 // One segment's direction: scraggle noise, curl, clump and attractor pulls.
@@ -190,7 +198,9 @@ kivVector segment_direction(const hair_state* hs, const bend_values& b, root_fra
     // Scraggle noise: a curve shared by all hairs blended with this hair's.
     const float ft = t * b.frequency;
     const kivVector W1 = shared_scraggle(ft);
-    const kivVector W2 = dnoise3(kivVector(ft, static_cast<float>(hs->rand[3] * 10000.0), 0.0f));
+    const kivVector W2 =
+        b.own ? b.own->at(ft)
+              : dnoise3(kivVector(ft, static_cast<float>(hs->rand[3] * 10000.0), 0.0f));
     kivVector S = W2 * (1.0f - b.correlation) + W1 * b.correlation;
     normalise(S);
     dir = dir * (1.0f - b.scraggle) + S * b.scraggle;
@@ -362,7 +372,9 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
                                       *hs, pts[0], rf.length, g_curve_work) > 0;
     }
 
-    // 15-16. The segment walk.
+    // 15-16. The segment walk. The hair's scraggle noise lies on one line.
+    dnoise3_line own(static_cast<float>(hs->rand[3] * 10000.0), 0.0f);
+    b.own = &own;
     const float seglen = rf.length / static_cast<float>(rf.count - 1);
     for (int i = 1; i < rf.count; ++i) {
         const kivVector dir = segment_direction(hs, b, rf, pts[i - 1], i, rf.count, seglen);
