@@ -1,5 +1,6 @@
 #include "generation/hair_shaping.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -33,6 +34,9 @@ std::vector<hair_curveAttract*> g_curve_sets;
 // every hair; their storage is kept, so they allocate only while growing.
 hair_curveAttract_work g_curve_work;
 KorvoPointArray g_remembered;
+
+// The clump centres of the assignment being haired, in a grid.
+clump_index g_clumps;
 
 // Makes the work hair of sample s hold at least n points. The record grows
 // (with fresh arrays) when a description asks for more segments than were
@@ -287,6 +291,7 @@ void hair_shape_release() {
     std::vector<hair_curveAttract_curve>().swap(g_curve_work.curves);
     g_curve_work.type = -1;
     g_remembered = KorvoPointArray();
+    g_clumps = clump_index();
 }
 
 control_hair* hair_shape_work_hair(int sample) {
@@ -361,7 +366,8 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
                                         g_active, g_active_capacity);
     }
     if (n > 0 && b.clump * 5.0f != 0.0f) {
-        const int k = hair_shape_select_clump(pts[0], centres, n, clump_radius);
+        g_clumps.hold(centres, n);
+        const int k = g_clumps.nearest(pts[0], clump_radius);
         if (k >= 0) b.clump_to = &centres[k];
     }
     g_curve_work.reset();
@@ -413,6 +419,150 @@ int hair_shape_select_clump(const kivPoint& root, const clump_centre* centres, i
             best = i;
             best_d2 = d2;
         }
+    }
+    return best;
+}
+
+// --- Clump index -------------------------------------------------------------
+
+namespace {
+
+// Fewer centres than this are searched one by one.
+constexpr int kGridFrom = 16;
+// Relative and absolute slack of the stopping bound: far larger than the
+// rounding of a float squared distance, so that a centre the search stops
+// before is surely farther than the best one found.
+constexpr double kSlack = 1e-4;
+constexpr double kTiny = 1e-30;
+
+inline double coord(const kivPoint& p, int k) {
+    return k == 0 ? p.x : k == 1 ? p.y : p.z;
+}
+
+}  // namespace
+
+bool clump_index::hold(const clump_centre* centres, int n) {
+    n = centres ? std::max(n, 0) : 0;
+    if (static_cast<std::size_t>(n) == centres_.size() &&
+        (n == 0 ||
+         std::memcmp(centres, centres_.data(), static_cast<std::size_t>(n) * sizeof *centres) == 0))
+        return false;
+    centres_.assign(centres, centres + n);
+    grid_ = false;
+    start_.clear();
+    order_.clear();
+
+    // The bounds of the roots; a coordinate that is not finite, or too few
+    // centres, leave the one-by-one search.
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) lo[k] = hi[k] = n > 0 ? coord(centres[0].root, k) : 0.0;
+    for (const clump_centre& c : centres_) {
+        for (int k = 0; k < 3; ++k) {
+            const double v = coord(c.root, k);
+            if (!std::isfinite(v)) return true;
+            lo[k] = std::min(lo[k], v);
+            hi[k] = std::max(hi[k], v);
+        }
+    }
+    if (n < kGridFrom) return true;
+
+    // Centres grow on surfaces: about sqrt(n / 8) cells along the longest
+    // side puts a few in each cell that a surface crosses; at most 4n cells.
+    double extent = 0.0, reach = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        extent = std::max(extent, hi[k] - lo[k]);
+        reach = std::max({reach, std::fabs(lo[k]), std::fabs(hi[k])});
+    }
+    const int m = std::max(1, static_cast<int>(std::min(std::sqrt(n / 8.0), std::cbrt(4.0 * n))));
+    const double cell = extent / m;
+    // Cells far smaller than the coordinates would be placed with rounding
+    // errors that the stopping bound does not allow for.
+    if (!(cell > 1e-12) || reach / cell > 1e8) return true;
+    std::size_t cells = 1;
+    for (int k = 0; k < 3; ++k) {
+        lo_[k] = lo[k];
+        dim_[k] = std::min(m, static_cast<int>((hi[k] - lo[k]) / cell) + 1);
+        cells *= static_cast<std::size_t>(dim_[k]);
+    }
+    cell_ = cell;
+
+    // Counting sort of the indices by cell, ascending within each cell.
+    std::vector<int> cell_of(static_cast<std::size_t>(n));
+    start_.assign(cells + 1, 0);
+    for (int i = 0; i < n; ++i) {
+        int at[3];
+        for (int k = 0; k < 3; ++k) {
+            const double t = (coord(centres_[i].root, k) - lo_[k]) / cell_;
+            at[k] = static_cast<int>(std::min(std::max(t, 0.0), dim_[k] - 1.0));
+        }
+        cell_of[i] = (at[2] * dim_[1] + at[1]) * dim_[0] + at[0];
+        ++start_[cell_of[i] + 1];
+    }
+    for (std::size_t c = 0; c < cells; ++c) start_[c + 1] += start_[c];
+    order_.resize(static_cast<std::size_t>(n));
+    std::vector<int> fill(start_.begin(), start_.end() - 1);
+    for (int i = 0; i < n; ++i) order_[fill[cell_of[i]]++] = i;
+    grid_ = true;
+    return true;
+}
+
+// Centre i against the best so far, with the plain search's tests; an
+// equally near centre wins when its index is lower.
+void clump_index::consider(int i, const kivPoint& root, float radius, int& best,
+                           float& best_d2) const {
+    const kivPoint d = centres_[i].root - root;
+    if (std::fabs(d.x) > radius || std::fabs(d.y) > radius || std::fabs(d.z) > radius) return;
+    const float d2 = d.x * d.x + d.y * d.y + d.z * d.z;
+    if (d2 > radius * radius) return;
+    if (best < 0 || d2 < best_d2 || (d2 == best_d2 && i < best)) {
+        best = i;
+        best_d2 = d2;
+    }
+}
+
+void clump_index::search_ring(int r, const int* at, const kivPoint& root, float radius, int& best,
+                              float& best_d2) const {
+    const int z0 = std::max(at[2] - r, 0), z1 = std::min(at[2] + r, dim_[2] - 1);
+    const int y0 = std::max(at[1] - r, 0), y1 = std::min(at[1] + r, dim_[1] - 1);
+    for (int z = z0; z <= z1; ++z) {
+        for (int y = y0; y <= y1; ++y) {
+            // Inside the ring's faces in z and y only its two x ends belong to it.
+            const bool face = z == at[2] - r || z == at[2] + r || y == at[1] - r || y == at[1] + r;
+            const int step = face || r == 0 ? 1 : 2 * r;
+            for (int x = at[0] - r; x <= at[0] + r; x += step) {
+                if (x < 0 || x >= dim_[0]) continue;
+                const int c = (z * dim_[1] + y) * dim_[0] + x;
+                for (int e = start_[c]; e < start_[c + 1]; ++e)
+                    consider(order_[e], root, radius, best, best_d2);
+            }
+        }
+    }
+}
+
+int clump_index::nearest(const kivPoint& root, float radius) const {
+    const int n = static_cast<int>(centres_.size());
+    if (!grid_ || !std::isfinite(root.x) || !std::isfinite(root.y) || !std::isfinite(root.z))
+        return hair_shape_select_clump(root, centres_.data(), n, radius);
+    int at[3];
+    for (int k = 0; k < 3; ++k) {
+        const double t = (coord(root, k) - lo_[k]) / cell_;
+        at[k] = static_cast<int>(std::min(std::max(t, 0.0), dim_[k] - 1.0));
+    }
+    // Rings of cells outwards until every centre left lies farther than the
+    // best one (or than the radius, when no centre is within it yet). A
+    // NaN radius bounds nothing.
+    const float r2 = radius * radius;
+    int best = -1;
+    float best_d2 = 0.0f;
+    for (int r = 0;; ++r) {
+        search_ring(r, at, root, radius, best, best_d2);
+        bool all = true;
+        for (int k = 0; k < 3; ++k) all = all && at[k] - r <= 0 && at[k] + r >= dim_[k] - 1;
+        if (all) break;
+        // A cell of a later ring is at least r cells from the root.
+        const double gap = r * cell_, lower = gap * gap * (1.0 - kSlack);
+        const double bound = best >= 0 ? best_d2 : r2;
+        if (!(best < 0 && radius != radius) && lower > bound * (1.0 + kSlack) + kTiny) break;
     }
     return best;
 }
