@@ -158,8 +158,11 @@ constexpr double kOffset[3][3] = {
 }  // namespace
 
 dnoise3_line::dnoise3_line(float y, float z) {
+    const NoiseTables& n = tables();
     for (int s = 0; s < 3; ++s) {
         component& k = k_[s];
+        k.perm = n.set[s].perm;
+        k.grad = n.set[s].grad[0];
         // The same sums as dnoise3's (y - 2.64 is y + -2.64 exactly).
         k.px0 = kOffset[s][0];
         k.py = y + kOffset[s][1];
@@ -171,23 +174,23 @@ dnoise3_line::dnoise3_line(float y, float z) {
     }
 }
 
-// eval() of table set `set` at (px, py, pz) with the y and z lattice of k:
+// eval() of k's table set at (px, py, pz) with the y and z lattice of k:
 // the same products and sums in the same order, those that do not depend
 // on x taken from the corners of the cell.
-double dnoise3_line::eval(int set, component& k, double px) {
-    const NoiseTable& t = tables().set[set];
+double dnoise3_line::eval(component& k, double px) {
     const Axis ax = lattice(px);
     if (ax.b0 != k.cell) {
         // The corners of a new cell: gradient rows as eval() indexes them.
-        const int i = t.perm[ax.b0];
-        const int j = t.perm[ax.b1];
-        const int row[4] = {t.perm[i + k.ay.b0], t.perm[j + k.ay.b0], t.perm[i + k.ay.b1],
-                            t.perm[j + k.ay.b1]};
+        const int* perm = k.perm;
+        const int i = perm[ax.b0];
+        const int j = perm[ax.b1];
+        const int row[4] = {perm[i + k.ay.b0], perm[j + k.ay.b0], perm[i + k.ay.b1],
+                            perm[j + k.ay.b1]};
         for (int layer = 0; layer < 2; ++layer) {
             const int bz = layer ? k.az.b1 : k.az.b0;
             const double rz = layer ? k.az.r1 : k.az.r0;
             for (int q = 0; q < 4; ++q) {
-                const float* g = t.grad[row[q] + bz];
+                const float* g = k.grad + 3 * (row[q] + bz);
                 const double ry = q < 2 ? k.ay.r0 : k.ay.r1;
                 k.c[layer * 4 + q] = {g[0], ry * g[1], rz * g[2]};
             }
@@ -217,6 +220,6 @@ double dnoise3_line::eval(int set, component& k, double px) {
 kivVector dnoise3_line::at(float x) {
     kivVector w;
     float* out[3] = {&w.x, &w.y, &w.z};
-    for (int s = 0; s < 3; ++s) *out[s] = static_cast<float>(eval(s, k_[s], x + k_[s].px0));
+    for (int s = 0; s < 3; ++s) *out[s] = static_cast<float>(eval(k_[s], x + k_[s].px0));
     return w;
 }

@@ -25,7 +25,7 @@ kivVector dnoise3(const kivVector& p);
 // line is made and at(x) is dnoise3(kivVector(x, y, z)) bit for bit. The
 // lattice work of y and z is done once, and the gradient terms of the last
 // lattice cell of x are kept, so points of one line that share a cell
-// cost a third of a dnoise3. Holds no pointers into the tables; copyable.
+// cost a third of a dnoise3. Copyable.
 class dnoise3_line {
   public:
     dnoise3_line(float y, float z);
@@ -46,6 +46,8 @@ class dnoise3_line {
     };
     // One component (table set) of the vector.
     struct component {
+        const int* perm;     // the table set's permutation
+        const float* grad;   // and its gradients, three floats each
         double px0, py, pz;  // the offsets added to x, and y and z offset
         axis ay, az;
         double sy, sz;  // the y and z weights of the cell's upper corners
@@ -54,7 +56,7 @@ class dnoise3_line {
     };
     component k_[3];
 
-    static double eval(int set, component& k, double px);
+    static double eval(component& k, double px);
 };
 
 KORVO_EXPORT_END

@@ -68,6 +68,27 @@ inline void normalise(kivVector& v) {
     v.norm();
 }
 
+// Whether v comes out of a turn through angle 0 as it went in: every term
+// that the matrix adds to a component is then a zero, which leaves a
+// finite non-zero component as it is. (A zero component could take the
+// sign of those zeros and an infinite one give a NaN: those take the matrix.)
+inline bool unturned(const kivVector& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && v.x != 0.0f &&
+           v.y != 0.0f && v.z != 0.0f;
+}
+
+// v and w times the matrix of axis_rotation(axis, angle), skipping the
+// matrix when it cannot change them (most hairs neither roll nor curl).
+void turn_both(const kivVector& axis, float angle, kivVector& v, kivVector& w) {
+    if (angle == 0.0f && std::isfinite(axis.x) && std::isfinite(axis.y) && std::isfinite(axis.z) &&
+        unturned(v) && unturned(w))
+        return;
+    kivMatrix M;
+    axis_rotation(axis, angle, M);
+    v = v * M;
+    w = w * M;
+}
+
 // --- Root frame ----------------------------------------------------------------
 
 // What the walk of a hair starts from: its point count, length, growth
@@ -118,10 +139,7 @@ bool grow_root(hair_state* hs, const hair_params* hp, root_frame& rf) {
     kivVector G = N * M;
 
     // Roll about the surface direction.
-    M = kivMatrix();
-    axis_rotation(D, static_cast<float>((0.5 - hp->roll.eval(*hs)) * kPi), M);
-    B = B * M;
-    G = G * M;
+    turn_both(D, static_cast<float>((0.5 - hp->roll.eval(*hs)) * kPi), B, G);
 
     // Polar turn about the normal, mirrored on left-handed frames and on
     // flipped hairs.
@@ -212,10 +230,7 @@ kivVector segment_direction(const hair_state* hs, const bend_values& b, root_fra
 
     // Curl: turns this step and every later one about the bending axis.
     const float c = b.curl_base + (b.curl_tip - b.curl_base) * (3.0f * t * t - 2.0f * t * t * t);
-    kivMatrix M;
-    axis_rotation(rf.B, static_cast<float>(((c - 0.5) * 2.0 * kPi) / (count - 1)), M);
-    dir = dir * M;
-    rf.G = rf.G * M;
+    turn_both(rf.B, static_cast<float>(((c - 0.5) * 2.0 * kPi) / (count - 1)), dir, rf.G);
 
     const float s = static_cast<float>(i) * seglen;
     // Clump pull towards the centre hair at the same distance.
