@@ -73,27 +73,26 @@ void surface_layer::clear() {
     points_.clear();
     points_.shrink_to_fit();
     model_.clear();
-    rgb_.clear();
+    rgb_.reset();
+    rgb_size_ = 0;
 }
 
 bool surface_layer::save_rows(std::FILE* f, int row0, int row1) const {
-    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
-        rgb_.size() != model_.size() * 3)
+    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 || rgb_size_ != model_.size() * 3)
         return false;
     const std::size_t first = static_cast<std::size_t>(row0) * cols_;
     const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
     return std::fwrite(model_.data() + first, sizeof(std::int32_t), n, f) == n &&
-           std::fwrite(rgb_.data() + first * 3, sizeof(float), n * 3, f) == n * 3;
+           std::fwrite(rgb_.get() + first * 3, sizeof(float), n * 3, f) == n * 3;
 }
 
 bool surface_layer::load_rows(std::FILE* f, int row0, int row1) {
-    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
-        rgb_.size() != model_.size() * 3)
+    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 || rgb_size_ != model_.size() * 3)
         return false;
     const std::size_t first = static_cast<std::size_t>(row0) * cols_;
     const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
     if (std::fread(model_.data() + first, sizeof(std::int32_t), n, f) != n ||
-        std::fread(rgb_.data() + first * 3, sizeof(float), n * 3, f) != n * 3)
+        std::fread(rgb_.get() + first * 3, sizeof(float), n * 3, f) != n * 3)
         return false;
     for (std::size_t i = first; i < first + n; ++i)
         if (model_[i] < -1) return false;
@@ -306,7 +305,9 @@ int surface_layer::build(const hair_camera& cam, int which,
         cols_ = zb->cols();
         const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
         model_.assign(samples, -1);
-        rgb_.assign(samples * 3, 0.0f);
+        rgb_.reset(static_cast<float*>(std::calloc(samples * 3, sizeof(float))));
+        if (rgb_ == nullptr && samples > 0) throw std::bad_alloc();
+        rgb_size_ = samples * 3;
 
         // Whole rows per band; no bands when one would hold the grid.
         const std::size_t per_band = band_samples_ / static_cast<std::size_t>(std::max(cols_, 1));

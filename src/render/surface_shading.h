@@ -20,6 +20,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -122,7 +124,14 @@ class surface_layer {
     bool whole_ = false;               // drawing into the whole grid
     std::vector<point> points_;        // the band's (or the grid's) points while drawing
     std::vector<std::int32_t> model_;  // model of each sample, -1 for none
-    std::vector<float> rgb_;           // shaded colour, 3 per sample
+    // The shaded colours, 3 per sample, zero where nothing was shaded. The
+    // block comes zeroed from calloc, so that the pages of rows without
+    // surfaces are never touched (a frame's worth is tens of megabytes).
+    struct free_block {
+        void operator()(float* p) const { std::free(p); }
+    };
+    std::unique_ptr<float[], free_block> rgb_;
+    std::size_t rgb_size_ = 0;  // floats in rgb_
 };
 
 KORVO_EXPORT_END
