@@ -1,5 +1,7 @@
 #include "render/lighting.h"
 
+#include <cstring>
+
 #include "render_support.h"
 
 namespace {
@@ -209,4 +211,34 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     EXPECT_EQ(entries[0].params.angle * 100 + entries[1].params.angle, 3045.0f);
     EXPECT_NEAR(entries[0].proj_scale, 0.5f / std::tan(30 * kDeg), 1e-5);
     EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
+}
+
+// Light model 2 gives each light's own diffuse() and specular(), bit for
+// bit: spot, point and infinite lights, points near the light and far.
+TEST_F(Lights, ModelTwoIsTheLightsOwnDiffuseAndSpecular) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const auto bits = [](const kivColor& c) {
+        std::vector<std::uint32_t> b(4);
+        std::memcpy(b.data(), &c, sizeof(float) * 4);
+        return b;
+    };
+    for (int type : {LIGHT_SPOT, LIGHT_POINT, LIGHT_INFINITE}) {
+        hair_light* l = render_test::add_light(type, kivColor(1, 0.5f, 0.25f));
+        l->position = kivPoint(1, 2, -3), l->direction = kivVector(0.6f, -0.8f, 0), l->cone = 70;
+        for (int i = 0; i < 400; ++i) {
+            kivVector T(u(rng), u(rng), u(rng));
+            T.norm();
+            const float reach = i % 4 == 0 ? 2e-5f : 6.0f;
+            const kivPoint P = l->position + kivPoint(u(rng), u(rng), u(rng)) * reach;
+            const std::vector<kivColor> out = Light(P, T, 2);
+            const float I = l->lighting(P, kivVector(0, 1, 0), 0.5f);
+            kivColor d = l->diffuse(P, T, I),
+                     s = l->specular(P, T, I, hs_.params->sharpness.eval(hs_));
+            if (!(I > 0.0f) || std::isnan(d.r + d.g + d.b + s.r + s.g + s.b)) d = s = kivColor();
+            ASSERT_EQ(bits(out[0]), bits(d)) << type << " " << i;
+            ASSERT_EQ(bits(out[1]), bits(s)) << type << " " << i;
+        }
+        lgtdb_cleanup();
+    }
 }
