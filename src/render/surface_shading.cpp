@@ -310,6 +310,14 @@ int surface_layer::build(const hair_camera& cam, int which,
         rgb_.reset(static_cast<float*>(std::calloc(samples * 3, sizeof(float))));
         if ((model_ == nullptr || rgb_ == nullptr) && samples > 0) throw std::bad_alloc();
         samples_ = samples;
+        // The rows of the render region get their model pages written once
+        // now: the scan conversion reads a sample before writing it, and a
+        // page first read would be mapped twice. Other rows stay untouched.
+        const scan::limits region = scan::limits::window(cols_, lines_);
+        if (region.row_lo() <= region.row_hi())
+            std::memset(model_.get() + static_cast<std::size_t>(region.row_lo()) * cols_, 0,
+                        static_cast<std::size_t>(region.row_hi() - region.row_lo() + 1) * cols_ *
+                            sizeof(std::int32_t));
 
         // Whole rows per band; no bands when one would hold the grid.
         const std::size_t per_band = band_samples_ / static_cast<std::size_t>(std::max(cols_, 1));
