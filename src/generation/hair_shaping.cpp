@@ -381,8 +381,15 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
                                         g_active, g_active_capacity);
     }
     if (n > 0 && b.clump * 5.0f != 0.0f) {
-        g_clumps.hold(centres, n);
-        const int k = g_clumps.nearest(pts[0], clump_radius);
+        int k;
+        try {
+            g_clumps.hold(centres, n);
+            k = g_clumps.nearest(pts[0], clump_radius);
+        } catch (const std::bad_alloc&) {
+            // No room for the grid: the plain search gives the same centre.
+            g_clumps = clump_index();
+            k = hair_shape_select_clump(pts[0], centres, n, clump_radius);
+        }
         if (k >= 0) b.clump_to = &centres[k];
     }
     g_curve_work.reset();
