@@ -186,8 +186,8 @@ struct bend_values {
 // The scraggle curve that all hairs share, dnoise3 at (ft, 0, 0). The hairs
 // of a description ask for the same few points (one per segment), so the
 // last ones asked for are kept, keyed by the bits of ft. A point may sit in
-// either slot of a pair, so two points whose keys share a pair (1/4 and
-// 3/4, say) do not keep evicting each other.
+// either slot of a pair, so that two points whose keys fall on one pair do
+// not keep evicting each other.
 kivVector shared_scraggle(float ft) {
     struct entry {
         std::uint32_t bits = 0;

@@ -100,7 +100,7 @@ class clump_index {
     int nearest(const kivPoint& root, float radius) const;
 
   private:
-    // The cells that ring r around cell (cx, cy, cz) covers, searched.
+    // Searches the cells of ring r (Chebyshev distance r) around cell at.
     void search_ring(int r, const int* at, const kivPoint& root, float radius, int& best,
                      float& best_d2) const;
     void consider(int i, const kivPoint& root, float radius, int& best, float& best_d2) const;
