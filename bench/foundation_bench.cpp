@@ -38,6 +38,30 @@ void BM_Dnoise3(benchmark::State& state) {
 }
 BENCHMARK(BM_Dnoise3);
 
+// A hair's scraggle: 8 points along one line of the lattice at a random y
+// (z = 0), as dnoise3 one point at a time and as a dnoise3_line.
+void HairLines(benchmark::State& state, bool line) {
+    const std::vector<kivVector> points = RandomPoints(1024);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const float y = points[i++ & 1023].y * 100.0f;
+        dnoise3_line l(y, 0.0f);
+        for (int k = 0; k < 8; ++k) {
+            const float x = static_cast<float>(k) / 8.0f;
+            benchmark::DoNotOptimize(line ? l.at(x) : dnoise3(kivVector(x, y, 0.0f)));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 8);
+}
+void BM_Dnoise3AlongHair(benchmark::State& state) {
+    HairLines(state, false);
+}
+void BM_Dnoise3LineAlongHair(benchmark::State& state) {
+    HairLines(state, true);
+}
+BENCHMARK(BM_Dnoise3AlongHair);
+BENCHMARK(BM_Dnoise3LineAlongHair);
+
 // A table of 10000 names in 10000 buckets, looked up by names that are
 // present (hit) or absent (miss).
 void NamesFind(benchmark::State& state, const char* prefix) {

@@ -64,10 +64,7 @@ const NoiseTables& tables() {
 [[maybe_unused]] const NoiseTables& g_loadTimeTables = tables();
 
 // Lattice cell and offsets of one coordinate.
-struct Axis {
-    int b0, b1;
-    double r0, r1;
-};
+using Axis = dnoise3_line::axis;
 
 inline Axis lattice(double p) {
     const double t = p + 10000.0;
@@ -148,4 +145,81 @@ kivVector dnoise3(const kivVector& p) {
     return kivVector(static_cast<float>(eval(n.set[0], p.x + 0.1234, p.y + 0.434343, p.z + 0.555)),
                      static_cast<float>(eval(n.set[1], p.x + 0.34555, p.y - 2.64, p.z + 0.1)),
                      static_cast<float>(eval(n.set[2], p.x + 0.4321, p.y + 0.777, p.z + 0.41412)));
+}
+
+// --- Along a line ------------------------------------------------------------
+
+namespace {
+
+// The offsets dnoise3 adds to (x, y, z) for each of its components.
+constexpr double kOffset[3][3] = {
+    {0.1234, 0.434343, 0.555}, {0.34555, -2.64, 0.1}, {0.4321, 0.777, 0.41412}};
+
+}  // namespace
+
+dnoise3_line::dnoise3_line(float y, float z) {
+    const NoiseTables& n = tables();
+    for (int s = 0; s < 3; ++s) {
+        component& k = k_[s];
+        k.perm = n.set[s].perm;
+        k.grad = n.set[s].grad[0];
+        // The same sums as dnoise3's (y - 2.64 is y + -2.64 exactly).
+        k.px0 = kOffset[s][0];
+        k.py = y + kOffset[s][1];
+        k.pz = z + kOffset[s][2];
+        k.ay = lattice(k.py);
+        k.az = lattice(k.pz);
+        k.sy = s_curve(k.ay.r0);
+        k.sz = s_curve(k.az.r0);
+    }
+}
+
+// eval() of k's table set at (px, py, pz) with the y and z lattice of k:
+// the same products and sums in the same order, those that do not depend
+// on x taken from the corners of the cell.
+double dnoise3_line::eval(component& k, double px) {
+    const Axis ax = lattice(px);
+    if (ax.b0 != k.cell) {
+        // The corners of a new cell: gradient rows as eval() indexes them.
+        const int* perm = k.perm;
+        const int i = perm[ax.b0];
+        const int j = perm[ax.b1];
+        const int row[4] = {perm[i + k.ay.b0], perm[j + k.ay.b0], perm[i + k.ay.b1],
+                            perm[j + k.ay.b1]};
+        for (int layer = 0; layer < 2; ++layer) {
+            const int bz = layer ? k.az.b1 : k.az.b0;
+            const double rz = layer ? k.az.r1 : k.az.r0;
+            for (int q = 0; q < 4; ++q) {
+                const float* g = k.grad + 3 * (row[q] + bz);
+                const double ry = q < 2 ? k.ay.r0 : k.ay.r1;
+                k.c[layer * 4 + q] = {g[0], ry * g[1], rz * g[2]};
+            }
+        }
+        k.cell = ax.b0;
+    }
+    const double sx = s_curve(ax.r0);
+    const corner* c = k.c;
+    // at() is rx * gx + ry * gy + rz * gz, summed left to right.
+    auto at = [&](int q, double rx) { return rx * c[q].gx + c[q].ty + c[q].tz; };
+
+    double u = at(0, ax.r0), v = at(1, ax.r1);
+    double a = u + sx * (v - u);
+    u = at(2, ax.r0), v = at(3, ax.r1);
+    double b = u + sx * (v - u);
+    const double lo = a + k.sy * (b - a);
+
+    u = at(4, ax.r0), v = at(5, ax.r1);
+    a = u + sx * (v - u);
+    u = at(6, ax.r0), v = at(7, ax.r1);
+    b = u + sx * (v - u);
+    const double hi = a + k.sy * (b - a);
+
+    return (lo + k.sz * (hi - lo)) * 1.5;
+}
+
+kivVector dnoise3_line::at(float x) {
+    kivVector w;
+    float* out[3] = {&w.x, &w.y, &w.z};
+    for (int s = 0; s < 3; ++s) *out[s] = static_cast<float>(eval(k_[s], x + k_[s].px0));
+    return w;
 }

@@ -1,5 +1,6 @@
 #include "generation/hair_shaping.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -34,6 +35,9 @@ std::vector<hair_curveAttract*> g_curve_sets;
 hair_curveAttract_work g_curve_work;
 KorvoPointArray g_remembered;
 
+// The clump centres of the assignment being haired, in a grid.
+clump_index g_clumps;
+
 // Makes the work hair of sample s hold at least n points. The record grows
 // (with fresh arrays) when a description asks for more segments than were
 // prepared, so that no hair is ever cut short; only the record of that
@@ -62,6 +66,27 @@ bool active_room(int n) {
 // Normalises v when it is at least 1e-5 long; a shorter vector is kept.
 inline void normalise(kivVector& v) {
     v.norm();
+}
+
+// Whether v comes out of a turn through angle 0 as it went in: every term
+// that the matrix adds to a component is then a zero, which leaves a
+// finite non-zero component as it is. (A zero component could take the
+// sign of those zeros and an infinite one give a NaN: those take the matrix.)
+inline bool unturned(const kivVector& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && v.x != 0.0f &&
+           v.y != 0.0f && v.z != 0.0f;
+}
+
+// v and w times the matrix of axis_rotation(axis, angle), skipping the
+// matrix when it cannot change them (most hairs neither roll nor curl).
+void turn_both(const kivVector& axis, float angle, kivVector& v, kivVector& w) {
+    if (angle == 0.0f && std::isfinite(axis.x) && std::isfinite(axis.y) && std::isfinite(axis.z) &&
+        unturned(v) && unturned(w))
+        return;
+    kivMatrix M;
+    axis_rotation(axis, angle, M);
+    v = v * M;
+    w = w * M;
 }
 
 // --- Root frame ----------------------------------------------------------------
@@ -114,10 +139,7 @@ bool grow_root(hair_state* hs, const hair_params* hp, root_frame& rf) {
     kivVector G = N * M;
 
     // Roll about the surface direction.
-    M = kivMatrix();
-    axis_rotation(D, static_cast<float>((0.5 - hp->roll.eval(*hs)) * kPi), M);
-    B = B * M;
-    G = G * M;
+    turn_both(D, static_cast<float>((0.5 - hp->roll.eval(*hs)) * kPi), B, G);
 
     // Polar turn about the normal, mirrored on left-handed frames and on
     // flipped hairs.
@@ -156,29 +178,37 @@ struct bend_values {
     float curl_base, curl_tip, scraggle, correlation, frequency, clumpshape, clump;
     float attractors;
     const clump_centre* clump_to = nullptr;  // the clump followed, if any
+    dnoise3_line* own = nullptr;             // the hair's own scraggle line; null: plain dnoise3
     int active = 0;                          // active attractor curves
     bool curves = false;                     // curve attractors apply
 };
 
 // The scraggle curve that all hairs share, dnoise3 at (ft, 0, 0). The hairs
 // of a description ask for the same few points (one per segment), so the
-// last ones asked for are kept, keyed by the bits of ft.
+// last ones asked for are kept, keyed by the bits of ft. A point may sit in
+// either slot of a pair, so that two points whose keys fall on one pair do
+// not keep evicting each other.
 kivVector shared_scraggle(float ft) {
     struct entry {
         std::uint32_t bits = 0;
         bool set = false;
         kivVector w;
     };
-    static entry cache[64];
+    static entry cache[128];
     std::uint32_t bits;
     std::memcpy(&bits, &ft, sizeof bits);
-    entry& e = cache[(bits ^ (bits >> 13) ^ (bits >> 23)) & 63];
-    if (!e.set || e.bits != bits) {
-        e.bits = bits;
-        e.set = true;
-        e.w = dnoise3(kivVector(ft, 0.0f, 0.0f));
-    }
-    return e.w;
+    // Every bit of the key moves the slot: segment positions such as 1/8 and
+    // 5/8 differ in a few high mantissa bits only.
+    const std::uint32_t slot = ((bits * 0x9E3779B1u) >> 25) & ~1u;
+    entry* pair = &cache[slot];
+    for (int k = 0; k < 2; ++k)
+        if (pair[k].set && pair[k].bits == bits) return pair[k].w;
+    // The newer point goes first; the one it displaces moves to the second slot.
+    pair[1] = pair[0];
+    pair[0].bits = bits;
+    pair[0].set = true;
+    pair[0].w = dnoise3(kivVector(ft, 0.0f, 0.0f));
+    return pair[0].w;
 }
 
 // One segment's direction: scraggle noise, curl, clump and attractor pulls.
@@ -190,7 +220,9 @@ kivVector segment_direction(const hair_state* hs, const bend_values& b, root_fra
     // Scraggle noise: a curve shared by all hairs blended with this hair's.
     const float ft = t * b.frequency;
     const kivVector W1 = shared_scraggle(ft);
-    const kivVector W2 = dnoise3(kivVector(ft, static_cast<float>(hs->rand[3] * 10000.0), 0.0f));
+    const kivVector W2 =
+        b.own ? b.own->at(ft)
+              : dnoise3(kivVector(ft, static_cast<float>(hs->rand[3] * 10000.0), 0.0f));
     kivVector S = W2 * (1.0f - b.correlation) + W1 * b.correlation;
     normalise(S);
     dir = dir * (1.0f - b.scraggle) + S * b.scraggle;
@@ -198,10 +230,7 @@ kivVector segment_direction(const hair_state* hs, const bend_values& b, root_fra
 
     // Curl: turns this step and every later one about the bending axis.
     const float c = b.curl_base + (b.curl_tip - b.curl_base) * (3.0f * t * t - 2.0f * t * t * t);
-    kivMatrix M;
-    axis_rotation(rf.B, static_cast<float>(((c - 0.5) * 2.0 * kPi) / (count - 1)), M);
-    dir = dir * M;
-    rf.G = rf.G * M;
+    turn_both(rf.B, static_cast<float>(((c - 0.5) * 2.0 * kPi) / (count - 1)), dir, rf.G);
 
     const float s = static_cast<float>(i) * seglen;
     // Clump pull towards the centre hair at the same distance.
@@ -277,6 +306,7 @@ void hair_shape_release() {
     std::vector<hair_curveAttract_curve>().swap(g_curve_work.curves);
     g_curve_work.type = -1;
     g_remembered = KorvoPointArray();
+    g_clumps = clump_index();
 }
 
 control_hair* hair_shape_work_hair(int sample) {
@@ -351,7 +381,15 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
                                         g_active, g_active_capacity);
     }
     if (n > 0 && b.clump * 5.0f != 0.0f) {
-        const int k = hair_shape_select_clump(pts[0], centres, n, clump_radius);
+        int k;
+        try {
+            g_clumps.hold(centres, n);
+            k = g_clumps.nearest(pts[0], clump_radius);
+        } catch (const std::bad_alloc&) {
+            // No room for the grid: the plain search gives the same centre.
+            g_clumps = clump_index();
+            k = hair_shape_select_clump(pts[0], centres, n, clump_radius);
+        }
         if (k >= 0) b.clump_to = &centres[k];
     }
     g_curve_work.reset();
@@ -362,7 +400,9 @@ control_hair* hair_shape(hair_state* hs, const clump_centre* centres, int n, flo
                                       *hs, pts[0], rf.length, g_curve_work) > 0;
     }
 
-    // 15-16. The segment walk.
+    // 15-16. The segment walk. The hair's scraggle noise lies on one line.
+    dnoise3_line own(static_cast<float>(hs->rand[3] * 10000.0), 0.0f);
+    b.own = &own;
     const float seglen = rf.length / static_cast<float>(rf.count - 1);
     for (int i = 1; i < rf.count; ++i) {
         const kivVector dir = segment_direction(hs, b, rf, pts[i - 1], i, rf.count, seglen);
@@ -470,6 +510,150 @@ int hair_shape_select_clump(const kivPoint& root, const clump_centre* centres, i
             best = i;
             best_d2 = d2;
         }
+    }
+    return best;
+}
+
+// --- Clump index -------------------------------------------------------------
+
+namespace {
+
+// Fewer centres than this are searched one by one.
+constexpr int kGridFrom = 16;
+// Relative and absolute slack of the stopping bound: far larger than the
+// rounding of a float squared distance, so that a centre the search stops
+// before is surely farther than the best one found.
+constexpr double kSlack = 1e-4;
+constexpr double kTiny = 1e-30;
+
+inline double coord(const kivPoint& p, int k) {
+    return k == 0 ? p.x : k == 1 ? p.y : p.z;
+}
+
+}  // namespace
+
+bool clump_index::hold(const clump_centre* centres, int n) {
+    n = centres ? std::max(n, 0) : 0;
+    if (static_cast<std::size_t>(n) == centres_.size() &&
+        (n == 0 ||
+         std::memcmp(centres, centres_.data(), static_cast<std::size_t>(n) * sizeof *centres) == 0))
+        return false;
+    centres_.assign(centres, centres + n);
+    grid_ = false;
+    start_.clear();
+    order_.clear();
+
+    // The bounds of the roots; a coordinate that is not finite, or too few
+    // centres, leave the one-by-one search.
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) lo[k] = hi[k] = n > 0 ? coord(centres[0].root, k) : 0.0;
+    for (const clump_centre& c : centres_) {
+        for (int k = 0; k < 3; ++k) {
+            const double v = coord(c.root, k);
+            if (!std::isfinite(v)) return true;
+            lo[k] = std::min(lo[k], v);
+            hi[k] = std::max(hi[k], v);
+        }
+    }
+    if (n < kGridFrom) return true;
+
+    // Centres grow on surfaces: about sqrt(n / 8) cells along the longest
+    // side puts a few in each cell that a surface crosses; at most 4n cells.
+    double extent = 0.0, reach = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        extent = std::max(extent, hi[k] - lo[k]);
+        reach = std::max({reach, std::fabs(lo[k]), std::fabs(hi[k])});
+    }
+    const int m = std::max(1, static_cast<int>(std::min(std::sqrt(n / 8.0), std::cbrt(4.0 * n))));
+    const double cell = extent / m;
+    // Cells far smaller than the coordinates would be placed with rounding
+    // errors that the stopping bound does not allow for.
+    if (!(cell > 1e-12) || reach / cell > 1e8) return true;
+    std::size_t cells = 1;
+    for (int k = 0; k < 3; ++k) {
+        lo_[k] = lo[k];
+        dim_[k] = std::min(m, static_cast<int>((hi[k] - lo[k]) / cell) + 1);
+        cells *= static_cast<std::size_t>(dim_[k]);
+    }
+    cell_ = cell;
+
+    // Counting sort of the indices by cell, ascending within each cell.
+    std::vector<int> cell_of(static_cast<std::size_t>(n));
+    start_.assign(cells + 1, 0);
+    for (int i = 0; i < n; ++i) {
+        int at[3];
+        for (int k = 0; k < 3; ++k) {
+            const double t = (coord(centres_[i].root, k) - lo_[k]) / cell_;
+            at[k] = static_cast<int>(std::min(std::max(t, 0.0), dim_[k] - 1.0));
+        }
+        cell_of[i] = (at[2] * dim_[1] + at[1]) * dim_[0] + at[0];
+        ++start_[cell_of[i] + 1];
+    }
+    for (std::size_t c = 0; c < cells; ++c) start_[c + 1] += start_[c];
+    order_.resize(static_cast<std::size_t>(n));
+    std::vector<int> fill(start_.begin(), start_.end() - 1);
+    for (int i = 0; i < n; ++i) order_[fill[cell_of[i]]++] = i;
+    grid_ = true;
+    return true;
+}
+
+// Centre i against the best so far, with the plain search's tests; an
+// equally near centre wins when its index is lower.
+void clump_index::consider(int i, const kivPoint& root, float radius, int& best,
+                           float& best_d2) const {
+    const kivPoint d = centres_[i].root - root;
+    if (std::fabs(d.x) > radius || std::fabs(d.y) > radius || std::fabs(d.z) > radius) return;
+    const float d2 = d.x * d.x + d.y * d.y + d.z * d.z;
+    if (d2 > radius * radius) return;
+    if (best < 0 || d2 < best_d2 || (d2 == best_d2 && i < best)) {
+        best = i;
+        best_d2 = d2;
+    }
+}
+
+void clump_index::search_ring(int r, const int* at, const kivPoint& root, float radius, int& best,
+                              float& best_d2) const {
+    const int z0 = std::max(at[2] - r, 0), z1 = std::min(at[2] + r, dim_[2] - 1);
+    const int y0 = std::max(at[1] - r, 0), y1 = std::min(at[1] + r, dim_[1] - 1);
+    for (int z = z0; z <= z1; ++z) {
+        for (int y = y0; y <= y1; ++y) {
+            // Inside the ring's faces in z and y only its two x ends belong to it.
+            const bool face = z == at[2] - r || z == at[2] + r || y == at[1] - r || y == at[1] + r;
+            const int step = face || r == 0 ? 1 : 2 * r;
+            for (int x = at[0] - r; x <= at[0] + r; x += step) {
+                if (x < 0 || x >= dim_[0]) continue;
+                const int c = (z * dim_[1] + y) * dim_[0] + x;
+                for (int e = start_[c]; e < start_[c + 1]; ++e)
+                    consider(order_[e], root, radius, best, best_d2);
+            }
+        }
+    }
+}
+
+int clump_index::nearest(const kivPoint& root, float radius) const {
+    const int n = static_cast<int>(centres_.size());
+    if (!grid_ || !std::isfinite(root.x) || !std::isfinite(root.y) || !std::isfinite(root.z))
+        return hair_shape_select_clump(root, centres_.data(), n, radius);
+    int at[3];
+    for (int k = 0; k < 3; ++k) {
+        const double t = (coord(root, k) - lo_[k]) / cell_;
+        at[k] = static_cast<int>(std::min(std::max(t, 0.0), dim_[k] - 1.0));
+    }
+    // Rings of cells outwards until every centre left lies farther than the
+    // best one (or than the radius, when no centre is within it yet). A
+    // NaN radius bounds nothing.
+    const float r2 = radius * radius;
+    int best = -1;
+    float best_d2 = 0.0f;
+    for (int r = 0;; ++r) {
+        search_ring(r, at, root, radius, best, best_d2);
+        bool all = true;
+        for (int k = 0; k < 3; ++k) all = all && at[k] - r <= 0 && at[k] + r >= dim_[k] - 1;
+        if (all) break;
+        // A cell of a later ring is at least r cells from the root.
+        const double gap = r * cell_, lower = gap * gap * (1.0 - kSlack);
+        const double bound = best >= 0 ? best_d2 : r2;
+        if (!(best < 0 && radius != radius) && lower > bound * (1.0 + kSlack) + kTiny) break;
     }
     return best;
 }

@@ -15,6 +15,8 @@
 // that sample is shaped.
 #pragma once
 
+#include <vector>
+
 #include "foundation/matrix.h"
 #include "foundation/vector_types.h"
 #include "descriptions/hair_records.h"
@@ -101,5 +103,32 @@ bool hair_shape_clump_centre(hair_state* hs, clump_centre& out);
 // (in each axis and in distance; the first of equally near centres wins),
 // or -1 when none is.
 int hair_shape_select_clump(const kivPoint& root, const clump_centre* centres, int n, float radius);
+
+// The clump centres of an assignment sorted into a grid of cells, so that
+// the centre nearest to a root is found among the cells around it rather
+// than by trying them all: nearest() is hair_shape_select_clump over the
+// centres held, index for index. hair_shape keeps one and hands it every
+// hair's centres; it is rebuilt only when they differ from those it holds.
+class clump_index {
+  public:
+    // Holds a copy of centres[0 ... n - 1]; nothing is done (false) when it
+    // already holds exactly these.
+    bool hold(const clump_centre* centres, int n);
+    int nearest(const kivPoint& root, float radius) const;
+
+  private:
+    // Searches the cells of ring r (Chebyshev distance r) around cell at.
+    void search_ring(int r, const int* at, const kivPoint& root, float radius, int& best,
+                     float& best_d2) const;
+    void consider(int i, const kivPoint& root, float radius, int& best, float& best_d2) const;
+
+    std::vector<clump_centre> centres_;
+    bool grid_ = false;         // false: every centre is tried, as in the plain search
+    double lo_[3] = {0, 0, 0};  // the corner of cell (0, 0, 0)
+    double cell_ = 1.0;         // the edge of a cell
+    int dim_[3] = {1, 1, 1};    // cells along each axis
+    std::vector<int> start_;    // first entry of each cell in order_, and the end
+    std::vector<int> order_;    // centre indices, cell by cell, ascending in a cell
+};
 
 KORVO_EXPORT_END

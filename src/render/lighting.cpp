@@ -600,6 +600,53 @@ void report_nan_light(const hair_light& l) {
                 l.name && l.name->name ? l.name->name : "noname");
 }
 
+// diffuse(P, T, I) into d and specular(P, T, I, e) into s, bit for bit and
+// with their messages in the same order, taking the light vector to unit
+// length once and the sine of its angle to the tangent once for both
+// (specular's cosine to the light is diffuse's: the same products summed in
+// the same order).
+void diffuse_and_specular(const hair_light& l, const kivPoint& P, const kivVector& T, float I,
+                          float e, kivColor& d, kivColor& s) {
+    const kivVector L0 = l.light_vector(P);
+    const float length = std::sqrt(L0.sqrd_length());
+    // L0 over its length, as norm() and operator/ both make it.
+    const float inv = static_cast<float>(1.0 / static_cast<double>(length));
+    const kivVector L(L0.x * inv, L0.y * inv, L0.z * inv);
+
+    // Diffuse: norm() leaves a vector shorter than 1e-5 (double) alone.
+    bool have_sine = false;
+    float sine = 0.0f;
+    d = kivColor();
+    if (l.type == LIGHT_POINT_AREA) {
+        d = l.color * I;
+    } else if (length < 1e-5) {
+        std::puts("ERROR: hair_light::diffuse vector norm failure");
+    } else {
+        sine = std::sin(std::acos(clamp_unit(L * T)));
+        have_sine = true;
+        d = l.color * (sine * I);
+    }
+
+    // Specular, with its own test of the length (1e-5 in float).
+    s = kivColor();
+    static const char* const failure = "ERROR: hair_light::specular vector norm failure";
+    if (length < 1e-5f) {
+        std::puts(failure);
+        return;
+    }
+    kivVector E = -kivVector(P);
+    if (E.norm() == 0.0f) {
+        std::puts(failure);
+        return;
+    }
+    const float cl = T * L;
+    const float ce = -(T * E);
+    if (!((cl >= 0.0f && ce >= 0.0f) || (cl <= 0.0f && ce <= 0.0f))) return;
+    if (!have_sine) sine = std::sin(std::acos(clamp_unit(cl)));
+    const float base = std::sin(std::acos(clamp_unit(ce))) * sine + ce * cl;
+    s = l.color * (powf(base, e) * I);
+}
+
 }  // namespace
 
 void lgtdb_calc_hair_lighting(const kivPoint& P, const kivVector& T, const kivVector& N,
@@ -628,8 +675,12 @@ void lgtdb_calc_hair_lighting(const kivPoint& P, const kivVector& T, const kivVe
             }
             if (I <= 0.0f) continue;
             kivColor d, s;
-            if (mode == 1 || mode == 2) d = l.diffuse(P, T, I);
-            if (mode == 2 || mode == 3) s = l.specular(P, T, I, e);
+            if (mode == 2) {
+                diffuse_and_specular(l, P, T, I, e, d, s);
+            } else {
+                if (mode == 1) d = l.diffuse(P, T, I);
+                if (mode == 3) s = l.specular(P, T, I, e);
+            }
             if (has_nan(d) || has_nan(s)) {
                 report_nan_light(l);
                 continue;

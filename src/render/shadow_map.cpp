@@ -636,6 +636,34 @@ void smCalcShadowMultForPoints(ShadowMapInfo* e, int n, const kivPoint* P, const
         out[index[j]] = smCalcShadowMultForPoint(e, P[index[j]], s[index[j]]);
 }
 
+namespace {
+
+// The back-shadow factor at c (0 facing away from the light, 1 towards it)
+// for a step of factor b and darkness dark. The segments of a hair share
+// its normal and so ask for the same value: the last one is kept, keyed by
+// the bits of its arguments.
+float back_shadow(float c, float b, float dark) {
+    static struct {
+        std::uint32_t key[3];
+        bool set = false;
+        float value;
+    } last;
+    std::uint32_t key[3];
+    std::memcpy(&key[0], &c, sizeof c);
+    std::memcpy(&key[1], &b, sizeof b);
+    std::memcpy(&key[2], &dark, sizeof dark);
+    if (last.set && std::memcmp(key, last.key, sizeof key) == 0) return last.value;
+    const float p =
+        c < 0.5f ? std::pow(std::fabs(c), b) * b : 1.0f - std::pow(std::fabs(1.0f - c), b) * b;
+    const float g = 2.0f * p * p * p - 3.0f * p * p + 1.0f;
+    std::memcpy(last.key, key, sizeof key);
+    last.set = true;
+    last.value = (1.0f - dark) * (1.0f - g) + g;
+    return last.value;
+}
+
+}  // namespace
+
 float smCalcAutoShadeMult(ShadowMapInfo* e, const kivVector& N, float t) {
     const AutoParams& a = e->auto_params;
 
@@ -653,10 +681,5 @@ float smCalcAutoShadeMult(ShadowMapInfo* e, const kivVector& N, float t) {
     // Back shadow: a smooth step over the angle between the light's
     // direction and the normal.
     const float LN = e->light ? e->light->direction.dot(N) : -1.0f;
-    const float c = LN * 0.5f + 0.5f;
-    const float b = a.back_shadow_factor;
-    const float p =
-        c < 0.5f ? std::pow(std::fabs(c), b) * b : 1.0f - std::pow(std::fabs(1.0f - c), b) * b;
-    const float g = 2.0f * p * p * p - 3.0f * p * p + 1.0f;
-    return ((1.0f - a.back_shadow_darkness) * (1.0f - g) + g) * f;
+    return back_shadow(LN * 0.5f + 0.5f, a.back_shadow_factor, a.back_shadow_darkness) * f;
 }

@@ -72,31 +72,32 @@ void surface_layer::clear() {
     lines_ = cols_ = 0;
     points_.clear();
     points_.shrink_to_fit();
-    model_.clear();
-    rgb_.clear();
+    model_.reset();
+    rgb_.reset();
+    samples_ = 0;
 }
 
 bool surface_layer::save_rows(std::FILE* f, int row0, int row1) const {
     if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
-        rgb_.size() != model_.size() * 3)
+        samples_ != static_cast<std::size_t>(lines_) * cols_)
         return false;
     const std::size_t first = static_cast<std::size_t>(row0) * cols_;
     const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
-    return std::fwrite(model_.data() + first, sizeof(std::int32_t), n, f) == n &&
-           std::fwrite(rgb_.data() + first * 3, sizeof(float), n * 3, f) == n * 3;
+    return std::fwrite(model_.get() + first, sizeof(std::int32_t), n, f) == n &&
+           std::fwrite(rgb_.get() + first * 3, sizeof(float), n * 3, f) == n * 3;
 }
 
 bool surface_layer::load_rows(std::FILE* f, int row0, int row1) {
     if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
-        rgb_.size() != model_.size() * 3)
+        samples_ != static_cast<std::size_t>(lines_) * cols_)
         return false;
     const std::size_t first = static_cast<std::size_t>(row0) * cols_;
     const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
-    if (std::fread(model_.data() + first, sizeof(std::int32_t), n, f) != n ||
-        std::fread(rgb_.data() + first * 3, sizeof(float), n * 3, f) != n * 3)
+    if (std::fread(model_.get() + first, sizeof(std::int32_t), n, f) != n ||
+        std::fread(rgb_.get() + first * 3, sizeof(float), n * 3, f) != n * 3)
         return false;
     for (std::size_t i = first; i < first + n; ++i)
-        if (model_[i] < -1) return false;
+        if (model_[i] < 0) return false;
     return true;
 }
 
@@ -199,9 +200,9 @@ void surface_layer::draw_triangle(const triangle& t, int row0, int row1, point* 
     // Each touched sample keeps the nearest surface point; pieces of one
     // surface at the same depth (polygons meeting inside a sample) are
     // averaged by their areas, which puts the point back at the centre.
-    std::int32_t* const models = model_.data();
+    std::int32_t* const models = model_.get();
     const int cols = cols_;
-    const std::int32_t model = t.model;
+    const std::int32_t model = t.model + 1;  // as stored
     scan::fill<6>(
         t.box, nl, left, nr, right, lim, 6,
         [band, models, cols, model, row0](int col, int row, float coverage, const float* p) {
@@ -221,7 +222,7 @@ void surface_layer::draw_triangle(const triangle& t, int row0, int row1, point* 
                 s.coverage = total;
                 return;
             }
-            if (models[i] >= 0 && !(d < s.depth)) return;
+            if (models[i] != 0 && !(d < s.depth)) return;
             s = {d, coverage, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}};
             models[i] = model;
         });
@@ -305,8 +306,18 @@ int surface_layer::build(const hair_camera& cam, int which,
         lines_ = zb->lines();
         cols_ = zb->cols();
         const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
-        model_.assign(samples, -1);
-        rgb_.assign(samples * 3, 0.0f);
+        model_.reset(static_cast<std::int32_t*>(std::calloc(samples, sizeof(std::int32_t))));
+        rgb_.reset(static_cast<float*>(std::calloc(samples * 3, sizeof(float))));
+        if ((model_ == nullptr || rgb_ == nullptr) && samples > 0) throw std::bad_alloc();
+        samples_ = samples;
+        // The rows of the render region get their model pages written once
+        // now: the scan conversion reads a sample before writing it, and a
+        // page first read would be mapped twice. Other rows stay untouched.
+        const scan::limits region = scan::limits::window(cols_, lines_);
+        if (region.row_lo() <= region.row_hi())
+            std::memset(model_.get() + static_cast<std::size_t>(region.row_lo()) * cols_, 0,
+                        static_cast<std::size_t>(region.row_hi() - region.row_lo() + 1) * cols_ *
+                            sizeof(std::int32_t));
 
         // Whole rows per band; no bands when one would hold the grid.
         const std::size_t per_band = band_samples_ / static_cast<std::size_t>(std::max(cols_, 1));
@@ -356,10 +367,10 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
     for (int row = row0; row < row1; ++row) {
         const std::size_t first = static_cast<std::size_t>(row) * cols;
         const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
-        const std::int32_t* models = model_.data() + first;
+        const std::int32_t* models = model_.get() + first;
         for (std::size_t x = 0; x < cols; ++x) {
             if (hiding != nullptr) hiding->prefetch(row, static_cast<int>(x) + kAhead);
-            if (models[x] < 0) continue;
+            if (models[x] == 0) continue;
             sum[x] = kivColor();
             // A sample the hair hides gets no light: its normal is zero,
             // which gather_lit passes over.
@@ -385,8 +396,8 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
                 if (I[j] > 0.0f) sum[at[j]] += light->color * (I[j] * facing[j] * times[j]);
         }
         for (std::size_t x = 0; x < cols; ++x) {
-            if (models[x] < 0) continue;
-            const kivColor& c = t.colors[models[x]];
+            if (models[x] == 0) continue;
+            const kivColor& c = t.colors[models[x] - 1];
             float* rgb = &rgb_[(first + x) * 3];
             rgb[0] = sum[x].r * c.r;
             rgb[1] = sum[x].g * c.g;
@@ -401,7 +412,7 @@ int surface_layer::gather_lit(const hair_light& light, const model_table& t, int
                               float* times, int* at) const {
     int n = 0;
     for (int x = 0; x < cols_; ++x) {
-        const int m = models[x];
+        const int m = models[x] - 1;
         if (m < 0 || N[x].sqrd_length() == 0.0f) continue;
         const int k = t.linked[static_cast<std::size_t>(m) * t.lights + l];
         if (k == 0) continue;

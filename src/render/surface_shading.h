@@ -20,6 +20,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,7 +59,8 @@ class surface_layer {
     // Rows row0 ... row1 - 1 of a built layer into a stream, and read back
     // into the same rows of a layer of the same size: a process that shaded
     // a band of rows hands them over this way. False when the rows are
-    // outside the grid, the stream fails or is short, or a model is below -1.
+    // outside the grid, the stream fails or is short, or a sample names a
+    // model below -1.
     bool save_rows(std::FILE* f, int row0, int row1) const;
     bool load_rows(std::FILE* f, int row0, int row1);
 
@@ -68,7 +71,7 @@ class surface_layer {
     const float* color(int row, int col) const {
         if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return nullptr;
         const std::size_t i = static_cast<std::size_t>(row) * cols_ + col;
-        return model_[i] < 0 ? nullptr : &rgb_[i * 3];
+        return model_[i] == 0 ? nullptr : &rgb_[i * 3];
     }
 
     // Samples drawn and shaded at a time: the surfaces are drawn and shaded
@@ -108,7 +111,7 @@ class surface_layer {
     // first sample of row0; samples that hiding hides are left at 0.
     void shade(int which, const model_table& t, const point* band, int row0, int row1,
                hair_zbuffer* hiding);
-    // The samples of one row (models, points P, normals N) that light l of
+    // The samples of one row (models + 1 as stored, points P, normals N) that light l of
     // table t lights and faces, into the b arrays: position, normal, root
     // scale, facing (cosine to the light), times linked, column. Returns
     // how many.
@@ -119,10 +122,19 @@ class surface_layer {
     int lines_ = 0;
     int cols_ = 0;
     std::size_t band_samples_ = kBandSamples;
-    bool whole_ = false;               // drawing into the whole grid
-    std::vector<point> points_;        // the band's (or the grid's) points while drawing
-    std::vector<std::int32_t> model_;  // model of each sample, -1 for none
-    std::vector<float> rgb_;           // shaded colour, 3 per sample
+    bool whole_ = false;         // drawing into the whole grid
+    std::vector<point> points_;  // the band's (or the grid's) points while drawing
+    // Per sample its model + 1 (0 for none) and its shaded colour (3
+    // floats, zero where nothing was shaded). Both blocks come zeroed from
+    // calloc, so that the pages of rows that no surface reaches, or that
+    // another process shades, are never touched (a frame's worth is tens of
+    // megabytes).
+    struct free_block {
+        void operator()(void* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::int32_t[], free_block> model_;
+    std::unique_ptr<float[], free_block> rgb_;
+    std::size_t samples_ = 0;  // samples in both blocks
 };
 
 KORVO_EXPORT_END

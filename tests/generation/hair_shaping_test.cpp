@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "descriptions/hair_params.h"
 #include "foundation/noise.h"
@@ -190,4 +191,56 @@ TEST_F(Shaping, ReachHoldsStretchedHairsAndCurveAttractorsLeaveItUnbounded) {
     hair_curveAttract* curves[1] = {nullptr};
     hair_shape_set_curve_attractors(curves, 1), hp_.attractors = hp_scalar(0.5f);
     EXPECT_FALSE(hair_shape_reach(hs_, o_, radius_, width_));
+}
+
+// The grid of clump centres answers as the plain search does, index for
+// index: centres on a sphere, on a plane, on a lattice (roots halfway
+// between two give exact ties, which go to the lower index), repeated, in
+// a few tight clusters far apart, far out, or with a coordinate that is
+// not finite; roots near, inside and far outside them; radii from none to
+// all-reaching, negative and NaN. A changed set of the same size is picked up.
+TEST(ClumpIndex, NearestIsThePlainSearchIndexForIndex) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const float nan = std::nanf(""), inf = INFINITY;
+    const float radii[] = {0.0f, 0.01f, 0.1f, 0.4f, 3.0f, 1e30f, -1.0f, nan};
+    clump_index index;
+    for (int set = 0; set < 80; ++set) {
+        const int kind = set % 5, n = set % 7 == 0 ? 9 : 40 + 37 * (set / 2 % 11);
+        const float scale = set % 6 == 5 ? 1e5f : 1.0f, shift = set % 4 == 3 ? -2e3f : 0.0f;
+        const kivPoint lump[3] = {{u(rng), u(rng), u(rng)}, {u(rng), 0, 0}, {0, u(rng), 0}};
+        std::vector<clump_centre> c(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            kivPoint p(u(rng), u(rng), u(rng));
+            if (kind == 0) {
+                kivVector v(p.x, p.y, p.z + 1e-3f);
+                v.norm();
+                p = kivPoint(v);
+            }
+            if (kind == 1) p.y = 0.25f;
+            if (kind == 2) p = kivPoint(std::round(p.x * 4), std::round(p.y * 4), 0) * 0.125f;
+            if (kind == 3 && i > 0 && i % 3 == 0) p = c[static_cast<std::size_t>(i / 2)].root;
+            if (kind == 4) p = lump[i % 3] * 4.0f + p * 0.01f;
+            c[static_cast<std::size_t>(i)].root = p * scale + kivPoint(shift, 0, shift);
+        }
+        if (set % 13 == 12) c[static_cast<std::size_t>(n / 2)].root.z = set % 2 ? nan : inf;
+        EXPECT_TRUE(index.hold(c.data(), n)) << set;
+        ASSERT_FALSE(index.hold(c.data(), n)) << "the same centres again " << set;
+        for (int q = 0; q < 300; ++q) {
+            const float out = q % 10 == 9 ? 40.0f : q % 10 == 8 ? 1.3f : 1.0f;
+            kivPoint root =
+                kivPoint(u(rng), u(rng), u(rng)) * (out * scale) + kivPoint(shift, 0, shift);
+            if (q % 17 == 0) root = c[static_cast<std::size_t>(q % n)].root;
+            if (kind == 2 && q % 3 == 1)
+                root = c[static_cast<std::size_t>(q % n)].root + kivPoint(0.0625f * scale, 0, 0);
+            if (kind == 4 && q % 2 == 0)  // around a lump, out to a few cells
+                root = (lump[q % 3] * 4.0f + kivPoint(u(rng), u(rng), u(rng)) * (0.4f * (q % 9))) *
+                           scale +
+                       kivPoint(shift, 0, shift);
+            const float radius = radii[q % 8] * scale;
+            ASSERT_EQ(hair_shape_select_clump(root, c.data(), n, radius),
+                      index.nearest(root, radius))
+                << "set " << set << " root " << q << " radius " << radius;
+        }
+    }
 }

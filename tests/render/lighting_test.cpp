@@ -1,5 +1,7 @@
 #include "render/lighting.h"
 
+#include <cstring>
+
 #include "render_support.h"
 
 namespace {
@@ -209,4 +211,26 @@ TEST_F(Lights, ShadowMatricesTakePointsIntoTheLightsSpace) {
     EXPECT_EQ(entries[0].params.angle * 100 + entries[1].params.angle, 3045.0f);
     EXPECT_NEAR(entries[0].proj_scale, 0.5f / std::tan(30 * kDeg), 1e-5);
     EXPECT_TRUE(entries[0].light == key && entries[1].light == key);
+}
+
+// Light model 2 gives each light's own diffuse() and specular(), bit for
+// bit: spot, point and infinite lights, points near the light and far.
+TEST_F(Lights, ModelTwoIsTheLightsOwnDiffuseAndSpecular) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int type : {LIGHT_SPOT, LIGHT_POINT, LIGHT_INFINITE}) {
+        hair_light* l = render_test::add_light(type, kivColor(1, 0.5f, 0.25f));
+        l->position = kivPoint(1, 2, -3), l->direction = kivVector(0.6f, -0.8f, 0), l->cone = 70;
+        for (int i = 0; i < 400; ++i) {
+            kivVector T(u(rng), u(rng), u(rng));
+            T.norm();
+            const kivPoint P = l->position + kivPoint(u(rng), u(rng), u(rng)) * (i % 4 ? 6 : 2e-5f);
+            const float I = l->lighting(P, kivVector(0, 1, 0), 0.5f), e = fur_->sharpness.eval(hs_);
+            kivColor want[2] = {l->diffuse(P, T, I), l->specular(P, T, I, e)};
+            if (!(I > 0.0f) || std::isnan(want[0].r + want[0].g + want[1].r + want[1].g))
+                want[0] = want[1] = kivColor();
+            ASSERT_EQ(std::memcmp(Light(P, T, 2).data(), want, sizeof want), 0) << type << " " << i;
+        }
+        lgtdb_cleanup();
+    }
 }

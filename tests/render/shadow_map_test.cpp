@@ -110,6 +110,11 @@ TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     e.auto_params.back_shadow_darkness = 0.8f;
     EXPECT_NEAR(smCalcAutoShadeMult(&e, away, 1.0f), 0.2f, 1e-6f);
     EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.2f * 0.5f + 0.5f, 1e-6f);
+    // The same normal under another darkness, then another factor.
+    e.auto_params.back_shadow_darkness = 0.4f;
+    EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.6f * 0.5f + 0.5f, 1e-6f);
+    e.auto_params.back_shadow_factor = 3.0f;  // p = 1 - 3/8, g = 2p^3 - 3p^2 + 1
+    EXPECT_NEAR(smCalcAutoShadeMult(&e, side, 1.0f), 0.6f * (1 - 0.31640625f) + 0.31640625f, 1e-6f);
 }
 
 // Light space onto a map of 9 lines × 12 columns seen with a 90 degree
