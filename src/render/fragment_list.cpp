@@ -1085,17 +1085,25 @@ int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* 
 bool hair_zbuffer::hides_geometry(int row, int col) {
     pixel_slot* rec = record(row, col);
     if (rec == nullptr) return false;
-    pixel_slot spare[kMaxListSize + 3];
-    rec = moved(rec, spare);
     // The alpha of resolve_contributions' front accumulator, merged in its
-    // order (the list may hold a NaN depth out of order).
-    const layout l = layout_of(rec);
-    alpha_depth front;
-    for (int i = 0; i < l.n; ++i) {
-        const pixel_hair& e = rec[l.first + i].hair;
-        if (l.in_front(e.z)) merge_alpha(front, e);
+    // order (the list may hold a NaN depth out of order) and, as there, with
+    // the current hair where its move puts it, without writing the record.
+    layout l = layout_of(rec);
+    moved_view v;
+    if (!view_moved(rec, l, v)) {
+        move_current(rec);
+        l = layout_of(rec);
+        view_moved(rec, l, v);
     }
-    if (l.front >= 0) merge_alpha(front, rec[l.front].hair);
+    alpha_depth front;
+    const pixel_slot* list = rec + l.first;
+    auto add = [&](const pixel_hair& e) {
+        if (l.in_front(e.z)) merge_alpha(front, e);
+    };
+    for (int i = 0; i < v.k; ++i) add(list[i].hair);
+    if (v.current != nullptr) add(*v.current);
+    for (int i = v.k; i < v.m; ++i) add(list[i].hair);
+    if (l.front >= 0) merge_alpha(front, v.front);
     return dec(front.a) == 1.0f;
 }
 

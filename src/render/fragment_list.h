@@ -325,9 +325,10 @@ class hair_zbuffer {
     // Whether the hair in front of the geometry of (row, column) is opaque:
     // resolve_contributions would give a front_alpha of exactly 1, so that
     // a shaded surface at the geometry's depth adds nothing to the sample.
-    // False for an empty sample or outside the grid. Like the resolves it
-    // first moves the current hair into the list, which changes no later
-    // resolve; it composites only the fragments in front of the geometry.
+    // False for an empty sample or outside the grid. Like
+    // resolve_contributions it counts the current hair where its move puts
+    // it, leaving the record as it is unless that move creates an overflow,
+    // and it composites only the fragments in front of the geometry.
     bool hides_geometry(int row, int col);
     // Starts loading the record of (row, column) for a hides_geometry a
     // little later: a caller walking a row asks a few columns ahead. Nothing
