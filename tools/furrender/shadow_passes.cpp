@@ -15,6 +15,7 @@
 #include "korvofur/korvofur.h"
 #include "progress.h"
 #include "shadow_rows.h"
+#include "work_estimate.h"
 
 namespace furrender {
 
@@ -82,9 +83,11 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     };
     band_work work = o.shadow_debug ? band_work{} : rows.work(hair);
     work.draw = hair;
+    // The bands are cut by where the models with hair lie on the map.
+    const int workers = o.threads > 0 ? o.threads : processor_count();
+    if (workers > 1) work.row_work = hair_models_by_row(cam);
     const std::string drawn =
-        draw_in_bands(cam, {0, cam.zbuffer()->lines()},
-                      o.threads > 0 ? o.threads : processor_count(), o.quiet, work);
+        draw_in_bands(cam, {0, cam.zbuffer()->lines()}, workers, o.quiet, work);
     if (!drawn.empty()) return "light \"" + std::string(e.name) + "\": " + drawn;
     std::remove(path.c_str());
     if (o.shadow_debug)

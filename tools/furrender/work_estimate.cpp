@@ -133,6 +133,89 @@ std::vector<double> hair_work_by_row(hair_camera& cam) {
     return work;
 }
 
+namespace {
+
+// The hairs the assignments of model m ask for in this pass.
+double model_hairs(const hair_model& m, bool shadow) {
+    if (m.name == nullptr || m.type == MODEL_NULL || assdb_get_exclude(m.name, shadow ? 1 : 0))
+        return 0.0;
+    int n = 0;
+    hair_params** list = nullptr;
+    assdb_get_model_hair(m.name, &n, &list);
+    double hairs = 0.0;
+    for (int k = 0; k < n; ++k) {
+        const hair_params* hp = list[k];
+        if (hp == nullptr || !hp->visibility || !(shadow ? hp->casts_shadows : hp->prim_visibility))
+            continue;
+        const double h = assdb_get_density_mult(m.name, hp->name) * hp->density.eval_const();
+        if (h > 0.0 && std::isfinite(h)) hairs += h;
+    }
+    return hairs;
+}
+
+// The rows (window-relative, unclamped) that the world points of model m
+// span on cam's screen; false when one lies behind cam or m has none.
+bool model_rows(hair_camera& cam, const hair_model& m, float& y0, float& y1) {
+    const float low = static_cast<float>(cam.get_window().lowy);
+    bool ok = true, any = false;
+    auto add = [&](kivPoint p) {
+        p.post_mult(cam.get_matrix());
+        float x = 0.0f, y = 0.0f;
+        if (!cam.project(p, x, y) || !std::isfinite(y)) {
+            ok = false;
+            return;
+        }
+        y -= low;
+        y0 = any ? std::min(y0, y) : y;
+        y1 = any ? std::max(y1, y) : y;
+        any = true;
+    };
+    if (const kivPolygons* mesh = m.polygons()) {
+        for (int i = 0; ok && i < mesh->get_nb_verts(); ++i) add(mesh->verts[i]);
+    } else if (const kivNurbSurface* s = m.nurbs()) {
+        const int n = s->nb_uverts * s->nb_vverts;
+        for (int i = 0; ok && s->cvs != nullptr && i < n; ++i) {
+            const kivPoint4& c = s->cvs[i];
+            if (!(c.w != 0.0f)) ok = false;
+            if (ok) add(kivPoint(c.x / c.w, c.y / c.w, c.z / c.w));
+        }
+    } else if (const hair_datapoints* d = m.datapoints()) {
+        for (int i = 0; ok && d->positions != nullptr && i < d->count; ++i) add(d->positions[i]);
+    }
+    return ok && any;
+}
+
+}  // namespace
+
+std::vector<double> hair_models_by_row(hair_camera& cam) {
+    const hair_zbuffer* zb = cam.zbuffer();
+    if (zb == nullptr || zb->lines() < 1) return {};
+    const bool shadow = defs.shadows.shadow_pass != 0;
+    const int lines = zb->lines();
+    std::vector<double> diff(static_cast<std::size_t>(lines) + 1, 0.0);
+    double total = 0.0;
+    for (int i = 0; i < mdldb_capacity(0); ++i) {
+        const hair_model* m = mdldb_get_index(i, 0);
+        const double hairs = m != nullptr ? model_hairs(*m, shadow) : 0.0;
+        if (!(hairs > 0.0)) continue;
+        float y0 = 0.0f, y1 = static_cast<float>(lines - 1);
+        if (!model_rows(cam, *m, y0, y1)) y0 = 0.0f, y1 = static_cast<float>(lines - 1);
+        const int r0 = static_cast<int>(std::clamp(std::floor(y0), 0.0f, float(lines - 1)));
+        const int r1 = static_cast<int>(std::clamp(std::floor(y1), 0.0f, float(lines - 1)));
+        if (r0 > r1) continue;
+        diff[static_cast<std::size_t>(r0)] += hairs / (r1 - r0 + 1);
+        diff[static_cast<std::size_t>(r1) + 1] -= hairs / (r1 - r0 + 1);
+        total += hairs;
+    }
+    if (!(total > 0.0)) return {};
+    constexpr double kEven = 0.75;
+    std::vector<double> work(static_cast<std::size_t>(lines), 0.0);
+    double run = 0.0;
+    for (std::size_t r = 0; r < work.size(); ++r)
+        work[r] = kEven / lines + (1.0 - kEven) * (run += diff[r]) / total;
+    return work;
+}
+
 std::vector<double> surface_work_by_row(const hair_camera& cam, int lines, int cols, int factor,
                                         const std::vector<surface_color>& colors) {
     const hair_zbuffer* zb = cam.zbuffer();

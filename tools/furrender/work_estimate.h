@@ -16,6 +16,14 @@ namespace furrender {
 // row. The sink in place before is put back.
 std::vector<double> hair_work_by_row(hair_camera& cam);
 
+// The hair's work by z-buffer row of cam without growing a hair, for a pass
+// whose bands must be cut before any hair is known (the shadow maps'): each
+// model with hair spreads the hairs its assignments ask for (those the pass
+// draws) evenly over the rows that its points (vertices, control points)
+// span on cam's screen, over all rows when a point lies behind cam; half
+// the work is spread evenly over the rows. Empty when no model has hair.
+std::vector<double> hair_models_by_row(hair_camera& cam);
+
 // The surfaces' work by z-buffer row of cam (an image of lines x cols
 // pixels without a crop, factor samples a pixel side): the surfaces shaded
 // once at one sample for 4 x 4 pixels, a row's work being the samples of
