@@ -193,8 +193,15 @@ mdldb_hair_sink g_default_sink = nullptr;
 mdldb_hair_sink g_sink = nullptr;
 mdldb_hair_progress_fn g_progress = nullptr;
 mdldb_hair_filter g_filter = nullptr;
+int g_sampling = 1;
 
 }  // namespace
+
+int mdldb_set_hair_sampling(int n) {
+    const int previous = g_sampling;
+    g_sampling = n > 1 ? n : 1;
+    return previous;
+}
 
 mdldb_hair_filter mdldb_set_hair_filter(mdldb_hair_filter filter) {
     const mdldb_hair_filter previous = g_filter;
@@ -501,6 +508,16 @@ void grow_hair(render_walk& w) {
     w.hs.params = w.hp;
 }
 
+// Whether a sampled walk skips the current hair: it takes its identity and
+// its place in the walk, and is not placed.
+bool skipped_by_sampling(const render_walk& w) {
+    if (g_sampling <= 1 || (w.sp && w.spawn_factor > 0.0f)) return false;
+    if ((defs.hair_id + 1) % g_sampling == 0) return false;
+    ++defs.hair_id;
+    ++g_place;
+    return true;
+}
+
 // Draws the hairs of face f until count are accepted (or the equalizer
 // gives up on the face). Returns the number accepted.
 int draw_face(render_walk& w, int f, int count) {
@@ -543,7 +560,7 @@ int draw_face(render_walk& w, int f, int count) {
         }
         // 6-7. The root frame, the shape, the renderer.
         ++w.generated;
-        if (!root_frame(w, f, r1, r2)) continue;
+        if (skipped_by_sampling(w) || !root_frame(w, f, r1, r2)) continue;
         grow_hair(w);
     }
     return accepted;

@@ -90,6 +90,18 @@ mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
 using mdldb_hair_filter = bool (*)(const hair_state& state, int hair_id);
 mdldb_hair_filter mdldb_set_hair_filter(mdldb_hair_filter filter);
 
+// Sampling of the rendering walk, for estimates: with n > 1, mdldb_hair
+// places, shapes and hands on only the hairs whose identity is a multiple
+// of n. The others keep their random draws and take an identity (whether
+// or not their surface would have placed them) but are not even placed,
+// which the filter, asked with the placed hair, cannot save. A skipped hair
+// counts as one place of the walk for the kept hairs (a hair its surface
+// would not have placed shifts the later places, whose keys then differ:
+// they are shaped again). Assignments whose hairs spawn
+// children are walked whole. 1 (the default) walks every hair; the
+// previous value is returned.
+int mdldb_set_hair_sampling(int n);
+
 // Shaped hairs kept between the passes of a frame. A frame's shadow-map
 // passes and its camera pass walk the same hairs, and shaping them (the
 // segment walk with its noise) is the same work every time. While keeping

@@ -19,12 +19,10 @@ struct gathering {
 };
 gathering* g_gathering = nullptr;
 
-// One hair in kSampled is shaped and projected: the estimate is a share of
-// the whole, and every hair shaped costs as much as in the real pass.
+// One hair in kSampled is placed, shaped and projected: the estimate is a
+// share of the whole, and every hair shaped costs as much as in the real
+// pass.
 constexpr int kSampled = 8;
-bool sampled_hair(const hair_state&, int hair_id) {
-    return hair_id % kSampled == 0;
-}
 
 // A hair sample hidden by the geometry costs the rasteriser its visibility
 // test only: it counts for this much of a visible one.
@@ -96,10 +94,10 @@ std::vector<double> hair_work_by_row(hair_camera& cam) {
     defs.tiles[1] = 2;
     g_gathering = &g;
     const mdldb_hair_sink before = mdldb_set_hair_sink(project_hair);
-    const mdldb_hair_filter filter_before = mdldb_set_hair_filter(sampled_hair);
+    const int sampling_before = mdldb_set_hair_sampling(kSampled);
     auto restore = [&] {
         mdldb_set_hair_sink(before);
-        mdldb_set_hair_filter(filter_before);
+        mdldb_set_hair_sampling(sampling_before);
         g_gathering = nullptr;
         defs.tiles[0] = tiles[0];
         defs.tiles[1] = tiles[1];
