@@ -65,12 +65,46 @@ bool read_floats(std::FILE* file, float* v, int n) {
     throw FurEFailed("Bytes mis-matched in SHADOW rle buffer.");
 }
 
+// The encoded scanlines read through a buffer of their own: a decode takes
+// one or two values at a time, which through stdio would cost a locked call
+// each. Unread bytes are handed back to the stream at the end.
+class value_reader {
+  public:
+    explicit value_reader(std::FILE* file) : file_(file) {}
+    ~value_reader() {
+        if (end_ > pos_) std::fseek(file_, -static_cast<long>(end_ - pos_), SEEK_CUR);
+    }
+    value_reader(const value_reader&) = delete;
+    value_reader& operator=(const value_reader&) = delete;
+    // n big-endian floats into v; false when the stream ends first.
+    bool read(float* v, long long n) {
+        for (long long i = 0; i < n; ++i) {
+            if (end_ - pos_ < 4 && !refill()) return false;
+            v[i] = get_be(buf_ + pos_);
+            pos_ += 4;
+        }
+        return true;
+    }
+
+  private:
+    bool refill() {
+        const std::size_t keep = end_ - pos_;
+        std::memmove(buf_, buf_ + pos_, keep);
+        pos_ = 0;
+        end_ = keep + std::fread(buf_ + keep, 1, sizeof buf_ - keep, file_);
+        return end_ >= 4;
+    }
+    std::FILE* file_;
+    unsigned char buf_[1 << 16];
+    std::size_t pos_ = 0, end_ = 0;
+};
+
 // Decodes one scanline of n values into out.
-int decode_scanline(std::FILE* file, float* out, int n) {
+int decode_scanline(value_reader& file, float* out, int n) {
     int filled = 0;
     while (filled < n) {
         float c;
-        if (!read_floats(file, &c, 1)) return 0;
+        if (!file.read(&c, 1)) return 0;
         // A count beyond the scanline (or not a number) can only overrun it.
         if (!(c > -static_cast<float>(n) - 1.0f && c < static_cast<float>(n) + 1.0f)) {
             // Counts far beyond any scanline (or NaN) are reported as -1.
@@ -83,9 +117,9 @@ int decode_scanline(std::FILE* file, float* out, int n) {
         if (filled + want > n) mismatch(n, filled + want);
         if (count >= 0) {
             float v;
-            if (!read_floats(file, &v, 1)) return 0;
+            if (!file.read(&v, 1)) return 0;
             for (long long i = 0; i < want; ++i) out[filled + i] = v;
-        } else if (!read_floats(file, out + filled, static_cast<int>(want))) {
+        } else if (!file.read(out + filled, want)) {
             return 0;
         }
         filled += static_cast<int>(want);
@@ -219,9 +253,10 @@ int smEncodeScanlineBytes(const float* values, float* buffer, int n, int* count,
 int smDecodeScanlines(std::FILE* file, float* m0, float* m1, float* m2, float* m3, int lines,
                       int cols) {
     float* maps[SMAP_CHANNELS] = {m0, m1, m2, m3};
+    value_reader reader(file);
     for (int y = 0; y < lines; ++y) {
         for (float* m : maps) {
-            if (!decode_scanline(file, m + static_cast<std::size_t>(y) * cols, cols)) return 0;
+            if (!decode_scanline(reader, m + static_cast<std::size_t>(y) * cols, cols)) return 0;
         }
     }
     return 1;
