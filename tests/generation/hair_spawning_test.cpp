@@ -507,8 +507,9 @@ void RecordWithId(hair_camera*, control_hair* h, hair_state* s) {
 
 // A filtered walk shapes only the hairs the filter keeps, and those come out
 // as in the whole walk, with their numbers: the filter is asked about every
-// hair (by the number it gets) and the others keep their draws. Hairs that
-// spawn children are never filtered.
+// hair (by the number it gets) and the others keep their draws; a walk
+// sampled by numbers gives the same hairs. Hairs that spawn children are
+// never filtered.
 TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
     hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
@@ -544,6 +545,21 @@ TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
         ++j;
     }
     EXPECT_EQ(j, ids[1].size());
+    // A walk sampled by numbers hands on the whole walk's hairs of even
+    // numbers (counted from the start of the run), with their numbers.
+    g_hairs.clear(), g_ids.clear(), g_start = defs.hair_id;
+    EXPECT_EQ(mdldb_set_hair_sampling(2), 1);
+    captured([&] { EXPECT_EQ(mdldb_hair(cam), counts[0]); });
+    EXPECT_EQ(mdldb_set_hair_sampling(1), 2);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < ids[0].size(); ++i) {
+        if ((g_start + ids[0][i]) % 2 != 0) continue;
+        ASSERT_TRUE(n < g_ids.size() && g_ids[n] == ids[0][i] &&
+                    kivVector(g_hairs[n].points.back()) == kivVector(runs[0][i].points.back()))
+            << i;
+        ++n;
+    }
+    EXPECT_TRUE(n == g_ids.size() && n > 20) << n;
     // With children to spawn, every hair grows and the filter is not asked.
     hair_params_list_add(names_add("kid"));
     hp_->spawn_params = names_add("kid"), hp_->spawn_factor = hp_scalar(1.0f);

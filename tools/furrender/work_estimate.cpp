@@ -206,6 +206,9 @@ std::vector<double> hair_models_by_row(hair_camera& cam) {
         total += hairs;
     }
     if (!(total > 0.0)) return {};
+    // Hairs differ in length and cost (the demo's ball hair against its
+    // grass): most of the work is spread evenly (fitted on the demo's two
+    // shadow bands, 0.226 / 0.184 s with equal rows, 0.207 / 0.204 s now).
     constexpr double kEven = 0.75;
     std::vector<double> work(static_cast<std::size_t>(lines), 0.0);
     double run = 0.0;

@@ -20,8 +20,9 @@ std::vector<double> hair_work_by_row(hair_camera& cam);
 // whose bands must be cut before any hair is known (the shadow maps'): each
 // model with hair spreads the hairs its assignments ask for (those the pass
 // draws) evenly over the rows that its points (vertices, control points)
-// span on cam's screen, over all rows when a point lies behind cam; half
-// the work is spread evenly over the rows. Empty when no model has hair.
+// span on cam's screen, over all rows when a point lies behind cam; three
+// quarters of the work are spread evenly over the rows. Empty when no model
+// has hair.
 std::vector<double> hair_models_by_row(hair_camera& cam);
 
 // The surfaces' work by z-buffer row of cam (an image of lines x cols
