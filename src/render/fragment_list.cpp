@@ -1031,19 +1031,24 @@ inline bool hair_zbuffer::view_moved(const pixel_slot* rec, const layout& l, mov
     return true;
 }
 
+inline hair_zbuffer::layout hair_zbuffer::view_after_move(pixel_slot* rec, moved_view& v) {
+    layout l = layout_of(rec);
+    if (!view_moved(rec, l, v)) {
+        move_current(rec);
+        l = layout_of(rec);
+        view_moved(rec, l, v);
+    }
+    return l;
+}
+
 int hair_zbuffer::resolve_contributions(pixel_slot* rec, fragment_contribution* out, int max,
                                         float& front_alpha) {
     front_alpha = 0.0f;
     if (rec == nullptr || max <= 0) return 0;
     // The current hair joins the list as move_current would put it, without
     // writing the record, unless that creates an overflow.
-    layout l = layout_of(rec);
     moved_view v;
-    if (!view_moved(rec, l, v)) {
-        move_current(rec);
-        l = layout_of(rec);
-        view_moved(rec, l, v);
-    }
+    const layout l = view_after_move(rec, v);
 
     growing_acc front, behind;
     int count = 0;
@@ -1088,13 +1093,8 @@ bool hair_zbuffer::hides_geometry(int row, int col) {
     // The alpha of resolve_contributions' front accumulator, merged in its
     // order (the list may hold a NaN depth out of order) and, as there, with
     // the current hair where its move puts it, without writing the record.
-    layout l = layout_of(rec);
     moved_view v;
-    if (!view_moved(rec, l, v)) {
-        move_current(rec);
-        l = layout_of(rec);
-        view_moved(rec, l, v);
-    }
+    const layout l = view_after_move(rec, v);
     alpha_depth front;
     const pixel_slot* list = rec + l.first;
     auto add = [&](const pixel_hair& e) {

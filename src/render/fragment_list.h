@@ -382,6 +382,10 @@ class hair_zbuffer {
     // overflow (and so change the layout).
     struct moved_view;
     inline bool view_moved(const pixel_slot* rec, const layout& l, moved_view& v) const;
+    // The layout of rec and, in v, the view of its list once the current
+    // hair is moved: the record is left as it is unless the move creates an
+    // overflow, which is then made for real.
+    inline layout view_after_move(pixel_slot* rec, moved_view& v);
     // Puts h into the sorted list of rec, whose layout is l; a full list
     // hands its farthest entry (or h, when h lies behind all of it) to the
     // overflow of its side.
