@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -51,9 +52,48 @@ std::string check_lights(int frame) {
     return std::string();
 }
 
+// While it lives, defs holds the final render's settings (those of before
+// the map passes) where a map pass changes them.
+class final_render_settings {
+  public:
+    explicit final_render_settings(const defaults& before) : during_(defs) {
+        defs.subpixel_factor = before.subpixel_factor;
+        defs.region_on = before.region_on;
+        std::copy(before.region, before.region + 4, defs.region);
+        defs.shadows.shadow_pass = 0;
+    }
+    ~final_render_settings() {
+        defs.subpixel_factor = during_.subpixel_factor;
+        defs.region_on = during_.region_on;
+        std::copy(during_.region, during_.region + 4, defs.region);
+        defs.shadows.shadow_pass = during_.shadows.shadow_pass;
+    }
+    final_render_settings(const final_render_settings&) = delete;
+    final_render_settings& operator=(const final_render_settings&) = delete;
+
+  private:
+    const defaults during_;
+};
+
+// The first band of a map's pass also runs the final render's prework,
+// after its own rows, when there is one left to do.
+void add_prework(band_work& work, camera_prework* prework, const defaults& before) {
+    if (prework == nullptr || prework->done || !prework->run) return;
+    work.first_extra = prework->share;
+    const std::function<bool(const row_band&)> rows = work.finish_first;
+    work.finish_first = [rows, prework, &before](const row_band& b) {
+        if (rows && !rows(b)) return false;
+        final_render_settings final_settings(before);
+        prework->run();
+        prework->done = true;
+        return true;
+    };
+}
+
 // The map of entry k of defs.shadows, rendered by a square camera at its
-// light into path.
-std::string render_map(int k, const options& o, const hair_camera& view, const std::string& path) {
+// light into path. before holds the settings of the final render.
+std::string render_map(int k, const options& o, const hair_camera& view, const std::string& path,
+                       const defaults& before, camera_prework* prework) {
     ShadowMapInfo& e = defs.shadows.entries[k];
     defs.shadows.current = k;
     const int n = e.params.map.lines;
@@ -86,6 +126,7 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     // The bands are cut by where the models with hair lie on the map.
     const int workers = o.threads > 0 ? o.threads : processor_count();
     if (workers > 1) work.row_work = hair_models_by_row(cam);
+    if (workers > 1 && !o.shadow_debug) add_prework(work, prework, before);
     const std::string drawn =
         draw_in_bands(cam, {0, cam.zbuffer()->lines()}, workers, o.quiet, work);
     if (!drawn.empty()) return "light \"" + std::string(e.name) + "\": " + drawn;
@@ -103,7 +144,7 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
 
 // The creation passes of every shadow-mapped light of the frame.
 std::string make_maps(const options& o, shadow_folder& folder, const hair_camera& view, int frame,
-                      progress_display& progress) {
+                      progress_display& progress, camera_prework* prework) {
     ShadowMapList& list = defs.shadows;
     list.shadow_pass = 1;
     list.use_shadows = 0;
@@ -121,7 +162,7 @@ std::string make_maps(const options& o, shadow_folder& folder, const hair_camera
             progress.stage(std::string("shadow map of ") + list.entries[k].name);
             const auto start = std::chrono::steady_clock::now();
             folder.written(path);
-            error = render_map(k, o, view, path);
+            error = render_map(k, o, view, path, saved, prework);
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             if (error.empty() && o.verbose)
                 std::fprintf(stderr, "furrender: frame %d: shadow map of light \"%s\" in %.3f s\n",
@@ -173,10 +214,11 @@ std::string shadow_folder::base(const std::string& scene) const {
 }
 
 std::string prepare_shadows(const options& o, shadow_folder& folder, hair_camera& camera, int frame,
-                            progress_display& progress) {
+                            progress_display& progress, camera_prework* prework) {
     if (o.no_shadows) return std::string();
     std::string error = check_lights(frame);
-    if (error.empty() && !o.reuse_shadows) error = make_maps(o, folder, camera, frame, progress);
+    if (error.empty() && !o.reuse_shadows)
+        error = make_maps(o, folder, camera, frame, progress, prework);
     if (!error.empty()) return error;
 
     // The final render reads the maps; lights without one are auto-shaded.

@@ -3,6 +3,7 @@
 // the maps set up for the final render.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,12 +39,26 @@ class shadow_folder {
     std::vector<std::string> written_;
 };
 
+// Work of the final render that this process does in its band of the first
+// map drawn in bands, while the workers draw theirs: what needs neither the
+// maps nor the final render's bands (the camera's geometry z-buffer, the
+// estimate of where its hair lies). run is called at most once, with the
+// final render's settings in defs (sub-pixel factor, render region, no
+// shadow pass); done tells whether it was. share is its work against the
+// map pass's, whose rows weigh 1 in all: the first band gets that much less
+// of the map.
+struct camera_prework {
+    std::function<void()> run;
+    double share = 0.0;
+    bool done = false;
+};
+
 // Step 4 of a frame: checks the shadow lights against the scene, renders
 // the maps (unless --reuse-shadows) and sets them up for the final render
 // through camera. Returns an empty string, or the reason it failed.
 // Without --no-shadows, end_shadows must follow the final render.
 std::string prepare_shadows(const options& o, shadow_folder& folder, hair_camera& camera, int frame,
-                            progress_display& progress);
+                            progress_display& progress, camera_prework* prework = nullptr);
 // Releases the maps of the frame and clears the shadow state.
 void end_shadows();
 
