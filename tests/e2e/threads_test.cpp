@@ -76,6 +76,18 @@ TEST(Threads, MotionBlurShadowsSurfacesAndFogMatchOneProcess) {
     ASSERT_EQ(0, run_in(whole.dir, "furrender", args + " --threads 2 --shadow-debug").status);
     const std::string map = slurp(banded / "m/shade_sun.0001.smap");
     EXPECT_TRUE(map.size() > 1000 && map == slurp(whole / "m/shade_sun.0001.smap"));
+    // A plate that casts no shadow still hides hair from the camera: the
+    // camera's geometry, drawn in the first band of the map's pass, is drawn
+    // under the final render's settings, not the map's.
+    std::string kiv = slurp(kData + "shade.0001.kiv");
+    kiv.insert(kiv.find("    nb_vertices", kiv.find("\"plate\"")), "    casts_shadows false\n");
+    const std::string plate = temp_path("_plate");
+    std::ofstream(plate + ".0001.kiv") << kiv;
+    expect_same_with_threads("--hair " + shade_hair + " --assign " + kData +
+                                 "shade.assign --scene " + plate +
+                                 " --size 160x120 --subpixel 2 --surfaces --out p.png",
+                             {"p.png"});
+    std::remove((plate + ".0001.kiv").c_str());
     std::remove(shade_hair.c_str());
     // The fur with a fog, for the atmosphere pass.
     const std::string fogged = temp_path(".hair");
