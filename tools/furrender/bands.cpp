@@ -127,8 +127,24 @@ struct worker {
     long long unshaped = 0;  // and the hairs it left unshaped
 };
 
-// Reads a worker's band and waits for it. Returns an empty string or why
-// it failed.
+// Workers that had handed back their whole band but were still exiting: a
+// process's exit gives back its memory page by page (about 12 ms for a band
+// of the demo's hair), which the first process need not wait for. A band
+// read to its end is a worker's success (its processor time comes last,
+// after every check), so they are reaped only before the next fork.
+std::vector<pid_t> g_exiting;
+
+void reap_exiting() {
+    for (const pid_t pid : g_exiting) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    g_exiting.clear();
+}
+
+// Reads a worker's band and waits for it, unless it handed back its whole
+// band and is still exiting. Returns an empty string or why it failed.
 std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     std::string error;
     FILE* f = ::fdopen(w.fd, "rb");
@@ -143,7 +159,12 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     else
         ::close(w.fd);
     int status = 0;
-    while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t done;
+    while ((done = ::waitpid(w.pid, &status, error.empty() ? WNOHANG : 0)) < 0 && errno == EINTR) {
+    }
+    if (done == 0) {
+        g_exiting.push_back(w.pid);
+        return error;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
@@ -299,6 +320,7 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
 
     // Start the workers of bands 1 ... n - 1; what is buffered is written
     // once, before the fork.
+    reap_exiting();
     std::fflush(stdout);
     std::fflush(stderr);
     std::vector<worker> started;
