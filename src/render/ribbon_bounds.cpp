@@ -1,6 +1,7 @@
 #include "render/ribbon_bounds.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "descriptions/hair_params.h"
 #include "generation/hair_shaping.h"
@@ -72,25 +73,74 @@ bool hair_camera::skips_unshaped_hair(const hair_state& hs) const {
     kivPoint c;
     float radius = 0.0f, width = 0.0f;
     if (hs.params == nullptr || !hair_shape_reach(hs, c, radius, width)) return false;
-    // The cube's centre and half edges in camera space.
-    const kivMatrix& description = hs.params->matrix;
-    const kivMatrix& view = matrix;
-    const kivPoint centre = c * description * view;
-    // A centre that falls on the samples drawn: the hair may reach them.
-    hair_raster::ribbon_bounds box(*this);
-    box.add(centre, 0.0f);
-    if (!box.misses_drawn_samples()) return false;
+    return unshaped_hair_bound(*this).skips(*hs.params, c, radius, width);
+}
+
+unshaped_hair_bound::unshaped_hair_bound(const hair_camera& cam)
+    : drawn_(cam.zbuffer() != nullptr),
+      focal_(cam.get_focal()),
+      scale_(cam.get_pixel_scale() * 0.5f),
+      lx_(static_cast<float>(cam.get_window().lowx)),
+      ly_(static_cast<float>(cam.get_window().lowy)),
+      xscale_(cam.get_xscale()),
+      yscale_(cam.get_yscale()),
+      view_(cam.get_matrix()) {
+    const hair_zbuffer* zb = cam.zbuffer();
+    const scan::limits lim =
+        drawn_ ? scan::limits::window(zb->cols(), zb->lines()) : scan::limits();
+    col_lo_ = lim.col_lo(), col_hi_ = lim.col_hi();
+    row_lo_ = lim.row_lo(), row_hi_ = lim.row_hi();
+}
+
+// ribbon_bounds::add, inline: the same operations in the same order.
+bool unshaped_hair_bound::add(const kivPoint& p, float width, box& b, bool first) const {
+    if (!(p.z <= hair_raster::kNear)) return false;
+    const kivPoint film = p * (-focal_ / p.z);
+    const float x = xscale_.n_to_r(film.x) - lx_, y = yscale_.n_to_r(film.y) - ly_;
+    const float reach = 3.0f * std::fabs(width) / -p.z * scale_ + 1.0f;
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(reach)) return false;
+    const float ax = x - reach, ay = y - reach, bx = x + reach, by = y + reach;
+    if (first) {
+        b = {ax, ay, bx, by};
+        return true;
+    }
+    b.x0 = ax < b.x0 ? ax : b.x0;
+    b.y0 = ay < b.y0 ? ay : b.y0;
+    b.x1 = bx > b.x1 ? bx : b.x1;
+    b.y1 = by > b.y1 ? by : b.y1;
+    return true;
+}
+
+bool unshaped_hair_bound::misses(const box& b) const {
+    return scan::pixel_floor(b.x1) < col_lo_ || scan::pixel_floor(b.x0) > col_hi_ ||
+           scan::pixel_floor(b.y1) < row_lo_ || scan::pixel_floor(b.y0) > row_hi_;
+}
+
+bool unshaped_hair_bound::skips(const hair_params& hp, const kivPoint& c, float radius,
+                                float width) {
+    if (!drawn_) return false;
+    // The cube's centre in camera space; one that falls on the samples
+    // drawn: the hair may reach them.
+    const kivMatrix& description = hp.matrix;
+    const kivPoint centre = c * description * view_;
+    box b;
+    if (!add(centre, 0.0f, b, true) || !misses(b)) return false;
+    // The description's axes through the camera, taken again for another
+    // description.
+    if (&hp != hp_ || std::memcmp(&description, &description_, sizeof description) != 0) {
+        for (int i = 0; i < 3; ++i)
+            axis_[i] = kivVector(description[i][0], description[i][1], description[i][2]) * view_;
+        hp_ = &hp;
+        description_ = description;
+    }
     // The corners (whose box holds the centre's); a sample more covers the
     // rounding of the points' own transforms and projections.
-    kivVector axis[3];
-    for (int i = 0; i < 3; ++i)
-        axis[i] =
-            kivVector(description[i][0], description[i][1], description[i][2]) * view * radius;
+    const kivVector axis[3] = {axis_[0] * radius, axis_[1] * radius, axis_[2] * radius};
     for (int k = 0; k < 8; ++k) {
         const kivVector d = (k & 1 ? axis[0] : -axis[0]) + (k & 2 ? axis[1] : -axis[1]) +
                             (k & 4 ? axis[2] : -axis[2]);
-        box.add(centre + kivPoint(d), width);
+        if (!add(centre + kivPoint(d), width, b, false)) return false;
     }
-    box.widen(1.0f);
-    return box.misses_drawn_samples();
+    b.x0 -= 1.0f, b.y0 -= 1.0f, b.x1 += 1.0f, b.y1 += 1.0f;
+    return misses(b);
 }

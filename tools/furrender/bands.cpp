@@ -33,9 +33,9 @@ namespace {
 
 band_times g_times;
 
-// The camera of the innermost hairs_in_reach, the filter it asks first,
+// The bound of the innermost hairs_in_reach, the filter it asks first,
 // and the hairs left unshaped.
-hair_camera* g_reach_cam = nullptr;
+unshaped_hair_bound* g_reach_bound = nullptr;
 mdldb_hair_filter g_reach_next = nullptr;
 long long g_skipped = 0;
 
@@ -153,7 +153,12 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
 
 bool in_reach(const hair_state& hs, int hair_id) {
     if (g_reach_next != nullptr && !g_reach_next(hs, hair_id)) return false;
-    if (g_reach_cam == nullptr || !g_reach_cam->skips_unshaped_hair(hs)) return true;
+    kivPoint centre;
+    float radius = 0.0f, width = 0.0f;
+    if (g_reach_bound == nullptr || hs.params == nullptr ||
+        !hair_shape_reach(hs, centre, radius, width) ||
+        !g_reach_bound->skips(*hs.params, centre, radius, width))
+        return true;
     ++g_skipped;
     progress_display::count_unshaped_hair();
     return false;
@@ -161,7 +166,7 @@ bool in_reach(const hair_state& hs, int hair_id) {
 
 }  // namespace
 
-hairs_in_reach::hairs_in_reach(hair_camera& cam) : cam_before_(g_reach_cam) {
+hairs_in_reach::hairs_in_reach(hair_camera& cam) : bound_(cam), bound_before_(g_reach_bound) {
     // Over the whole image few hairs fall outside (a sixth of the demo's),
     // and bounding every hair costs about what shaping those would: the
     // filter is installed only while the samples drawn are part of the
@@ -172,12 +177,12 @@ hairs_in_reach::hairs_in_reach(hair_camera& cam) : cam_before_(g_reach_cam) {
     if (!installed_) return;
     // A guard inside another asks the outer one's filter, not itself.
     if (filter_before_ != in_reach) g_reach_next = filter_before_;
-    g_reach_cam = &cam;
+    g_reach_bound = &bound_;
 }
 
 hairs_in_reach::~hairs_in_reach() {
     if (!installed_) return;
-    g_reach_cam = cam_before_;
+    g_reach_bound = bound_before_;
     mdldb_set_hair_filter(filter_before_);
 }
 

@@ -19,10 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "korvofur/korvofur.h"
 #include "tool_options.h"
-
-class hair_camera;
-struct hair_state;
 
 namespace furrender {
 
@@ -117,7 +115,8 @@ class hairs_in_reach {
     hairs_in_reach& operator=(const hairs_in_reach&) = delete;
 
   private:
-    hair_camera* cam_before_;
+    unshaped_hair_bound bound_;
+    unshaped_hair_bound* bound_before_;
     bool (*filter_before_)(const hair_state&, int);
     bool installed_;
 };
