@@ -257,9 +257,9 @@ void hair_camera_set_work_release(void (*release)());
 // reach (hair_shape_reach): made for a camera, it takes the camera's
 // matrix and the samples drawn (the window within the render region) as
 // they are then, and keeps the description's axes through the camera's
-// matrix for the last description met (a pass meets the hairs description
-// by description; a description whose matrix changed is taken again). The
-// test is the camera's, step for step: it refuses the same hairs.
+// matrix for the last description matrix met (a pass meets the hairs
+// description by description). The test is the camera's, step for step:
+// it refuses the same hairs.
 class unshaped_hair_bound {
   public:
     explicit unshaped_hair_bound(const hair_camera& cam);
@@ -279,15 +279,15 @@ class unshaped_hair_bound {
     // Whether b misses the samples drawn.
     bool misses(const box& b) const;
 
-    bool drawn_;                       // the camera has a z-buffer
-    int col_lo_, col_hi_;              // the samples drawn, window-relative
-    int row_lo_, row_hi_;              //
-    float focal_, scale_, lx_, ly_;    // projection; half the pixel scale; window corner
-    kivFscale xscale_, yscale_;        // film plane to pixels
-    kivMatrix view_;                   // world to camera
-    const hair_params* hp_ = nullptr;  // the description of axis_
-    kivMatrix description_;            // its matrix when axis_ was made
-    kivVector axis_[3];                // its rows through view_
+    bool drawn_;                     // the camera has a z-buffer
+    int col_lo_, col_hi_;            // the columns drawn, window-relative
+    int row_lo_, row_hi_;            // the rows drawn
+    float focal_, scale_, lx_, ly_;  // projection; half the pixel scale; window corner
+    kivFscale xscale_, yscale_;      // film plane to pixels
+    kivMatrix view_;                 // world to camera
+    bool has_axes_ = false;          // axis_ was made
+    kivMatrix description_;          // from this description matrix
+    kivVector axis_[3];              // its rows through view_
 };
 
 // The sub-pixel factor of defs, at least 1.

@@ -126,12 +126,12 @@ bool unshaped_hair_bound::skips(const hair_params& hp, const kivPoint& c, float 
     box b;
     if (!add(centre, 0.0f, b, true) || !misses(b)) return false;
     // The description's axes through the camera, taken again for another
-    // description.
-    if (&hp != hp_ || std::memcmp(&description, &description_, sizeof description) != 0) {
+    // matrix.
+    if (!has_axes_ || std::memcmp(&description, &description_, sizeof description) != 0) {
         for (int i = 0; i < 3; ++i)
             axis_[i] = kivVector(description[i][0], description[i][1], description[i][2]) * view_;
-        hp_ = &hp;
         description_ = description;
+        has_axes_ = true;
     }
     // The corners (whose box holds the centre's); a sample more covers the
     // rounding of the points' own transforms and projections.

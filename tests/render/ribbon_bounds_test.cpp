@@ -121,4 +121,37 @@ TEST_F(RibbonBounds, UnshapedHairIsSkippedOnlyWhenItsShapeCannotReachTheBand) {
     EXPECT_TRUE(skipped > 40 && reached > 100) << skipped << " " << reached;
 }
 
+// One bound made for a band's pass refuses, hair by hair, what the
+// camera's own test refuses, while the hairs alternate between two
+// descriptions whose matrices change now and then.
+TEST_F(RibbonBounds, PassBoundRefusesWhatTheCameraRefuses) {
+    ASSERT_TRUE(hair_shape_prepare(12));
+    hair_params* descriptions[2] = {fur_, hair_params_list_add(names_add("other"))};
+    defs.region_on = 1, defs.region[0] = 0, defs.region[1] = 20, defs.region[2] = 63;
+    defs.region[3] = 27;
+    unshaped_hair_bound bound(cam_);
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-1.0f, 1.0f);
+    hair_state hs;
+    hs.dir2 = {1, 0, 0};
+    int skipped = 0;
+    for (int i = 0; i < 400; ++i) {
+        hair_params& hp = *descriptions[i % 3 == 0];
+        for (int k = 0; k < 9 && i % 7 < 2; ++k)
+            hp.matrix[k / 3][k % 3] = k % 4 ? 0.2f * c(rng) : 0.5f + 2 * u(rng);
+        hp.matrix[3][2] = -20.0f;
+        hs.params = &hp, hs.pos = kivPoint(c(rng) * 30, c(rng) * 25, c(rng));
+        hs.normal = kivVector(c(rng), c(rng), c(rng)), hs.normal.norm();
+        hs.dir = hs.normal ^ kivVector(0.6f, 0, 0.8f), hs.dir.norm();
+        hp.length = hp_scalar(0.2f + 3.0f * u(rng)), hp.width_base = hp_scalar(0.5f * u(rng));
+        kivPoint centre;
+        float radius = 0.0f, width = 0.0f;
+        ASSERT_TRUE(hair_shape_reach(hs, centre, radius, width));
+        const bool skip = bound.skips(hp, centre, radius, width);
+        ASSERT_EQ(skip, cam_.skips_unshaped_hair(hs)) << "hair " << i;
+        skipped += skip;
+    }
+    EXPECT_TRUE(skipped > 80 && skipped < 320) << skipped;
+}
+
 }  // namespace
