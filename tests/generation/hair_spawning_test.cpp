@@ -618,3 +618,83 @@ TEST_F(Spawning, KeptHairsReplayAsShaped) {
     mdldb_keep_shaped_hairs(false);
     expect_same(walk(nullptr), moved);
 }
+
+namespace {
+
+// A reach filter that keeps the hairs whose reach is centred left of
+// x = 0.55 and counts the others.
+int g_refused = 0;
+bool LeftOf(const hair_params&, const kivPoint& centre, float, float) {
+    g_refused += centre.x < 0.55f ? 0 : 1;
+    return centre.x < 0.55f;
+}
+
+}  // namespace
+
+// Kept reaches skip, before their root frame, exactly the hairs the reach
+// filter refuses once grown: with keeping on, walks hand on the hairs of a
+// walk that grows them all whose reach (their root: no offset) lies left of
+// the line, with their numbers, a later walk skipping every refused hair on
+// its kept reach. A moved face, or hairs shifted to other places, are
+// bounded again; turning keeping off lets the reaches go.
+TEST_F(Spawning, KeptReachesSkipOnlyWhatTheReachFilterRefuses) {
+    hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
+    ASSERT_TRUE(hp_->length.set_noise(7.0f, -0.5f, 1.0f));
+    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n"), Points("d", 2);
+    defs.tiles[0] = 2;
+    hair_camera cam;
+    mdldb_set_hair_sink(RecordWithId);
+    struct Walk {
+        std::vector<Hair> hairs;
+        std::vector<int> ids;
+        int refused;
+        long long skipped;
+    };
+    const auto walk = [&](mdldb_hair_reach_filter filter) {
+        g_hairs.clear(), g_ids.clear(), g_refused = 0, g_start = defs.hair_id;
+        const long long skipped = mdldb_kept_reaches_skipped();
+        const mdldb_hair_reach_filter before = mdldb_set_hair_reach_filter(filter);
+        captured([&] { mdldb_hair(cam); });
+        mdldb_set_hair_reach_filter(before);
+        return Walk{g_hairs, g_ids, g_refused, mdldb_kept_reaches_skipped() - skipped};
+    };
+    // The hairs of a filtered walk are those of the whole walk left of the line.
+    const auto expect_left = [&](const Walk& a) {
+        const Walk all = walk(nullptr);
+        std::size_t j = 0;
+        for (std::size_t i = 0; i < all.ids.size(); ++i) {
+            if (!(all.hairs[i].points[0].x < 0.55f)) continue;
+            ASSERT_TRUE(j < a.ids.size() && a.ids[j] == all.ids[i] &&
+                        !std::memcmp(a.hairs[j].points.data(), all.hairs[i].points.data(),
+                                     all.hairs[i].points.size() * sizeof(kivPoint)))
+                << i;
+            ++j;
+        }
+        EXPECT_TRUE(j == a.ids.size() && a.ids.size() + a.refused == all.ids.size());
+    };
+    mdldb_keep_shaped_hairs(true);
+    const Walk first = walk(LeftOf), second = walk(LeftOf);
+    EXPECT_TRUE(first.refused > 100 && first.ids.size() > 100 && first.skipped == 0);
+    EXPECT_EQ(mdldb_kept_reaches(), (long long)(first.ids.size() + first.refused));
+    expect_left(first), expect_left(second);
+    EXPECT_EQ(second.skipped, first.refused);
+
+    // The first polygon and the surface move right, beyond the line.
+    for (int i = 0; i < 4; ++i)
+        mdldb_get_index(0, 0)->polygons()->set_vert(
+            i, kivPoint(0.6f + 0.5f * (i == 1 || i == 2), 1.0f * (i > 1), 0.0f));
+    for (int i = 0; i < 16; ++i)
+        mdldb_get_index(1, 0)->nurbs()->set_vert(
+            i, kivPoint4(0.6f + (i % 4) / 3.0f, (i / 4) / 3.0f, 0, 1));
+    const Walk moved = walk(LeftOf);
+    expect_left(moved);
+    EXPECT_TRUE(moved.skipped > 0 && moved.skipped < moved.refused) << moved.skipped;
+    // Fewer hairs on the mesh: the later ones come at other places.
+    hp_->density = hp_scalar(150.0f);
+    expect_left(walk(LeftOf));
+    mdldb_keep_shaped_hairs(false);
+    EXPECT_EQ(mdldb_kept_reaches(), 0);
+    mdldb_keep_shaped_hairs(true);
+    EXPECT_EQ(walk(LeftOf).skipped, 0);
+    mdldb_keep_shaped_hairs(false);
+}

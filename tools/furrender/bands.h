@@ -104,9 +104,12 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
 // render region is on: a band's rows in a banded pass, a tile, --region; or
 // the image is cropped), the hair passes on cam shape only the hairs that
 // can reach those samples: a hair whose shape cannot reach them, as
-// cam.skips_unshaped_hair bounds it, is one the rasteriser would skip once
-// shaped, so the picture is the same. The filter installed before is asked
-// first, and put back at the end; guards nest.
+// cam.skips_unshaped_hair bounds it (the walk's reach filter, with an
+// unshaped_hair_bound made with the guard), is one the rasteriser would
+// skip once shaped, so the picture is the same. While the walk keeps its
+// hairs, a later pass skips such a hair on its kept reach before growing
+// it. The reach filter installed before is put back at the end; guards
+// nest, the innermost bounding.
 class hairs_in_reach {
   public:
     explicit hairs_in_reach(hair_camera& cam);
@@ -117,7 +120,7 @@ class hairs_in_reach {
   private:
     unshaped_hair_bound bound_;
     unshaped_hair_bound* bound_before_;
-    bool (*filter_before_)(const hair_state&, int);
+    mdldb_hair_reach_filter filter_before_ = nullptr;
     bool installed_;
 };
 
