@@ -276,6 +276,8 @@ class unshaped_hair_bound {
     // Adds a camera-space point padded for width to b (first: b is set);
     // false when the point leaves the hair unbounded.
     bool add(const kivPoint& p, float width, box& b, bool first) const;
+    // Adds the cube's eight corners, centre ± each axis, padded for width.
+    bool add_corners(const kivPoint& centre, const kivVector* axis, float width, box& b) const;
     // Whether b misses the samples drawn.
     bool misses(const box& b) const;
 

@@ -1,7 +1,12 @@
 #include "render/ribbon_bounds.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "descriptions/hair_params.h"
 #include "generation/hair_shaping.h"
@@ -136,11 +141,83 @@ bool unshaped_hair_bound::skips(const hair_params& hp, const kivPoint& c, float 
     // The corners (whose box holds the centre's); a sample more covers the
     // rounding of the points' own transforms and projections.
     const kivVector axis[3] = {axis_[0] * radius, axis_[1] * radius, axis_[2] * radius};
+    if (!add_corners(centre, axis, width, b)) return false;
+    b.x0 -= 1.0f, b.y0 -= 1.0f, b.x1 += 1.0f, b.y1 += 1.0f;
+    return misses(b);
+}
+
+#if defined(__SSE2__)
+
+// Four corners at a time: lane k of the low half holds corner k, of the
+// high half corner k + 4. Every operation is add's, in its order, and SSE
+// rounds lane by lane as the scalar operations do, so the box is add's
+// (its lows and highs over finite values do not depend on their order).
+bool unshaped_hair_bound::add_corners(const kivPoint& centre, const kivVector* axis, float width,
+                                      box& b) const {
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    // The signs of the first axis (bit 0 of k) and the second (bit 1).
+    const __m128 s0 = _mm_castsi128_ps(_mm_set_epi32(0, INT_MIN, 0, INT_MIN));
+    const __m128 s1 = _mm_castsi128_ps(_mm_set_epi32(0, 0, INT_MIN, INT_MIN));
+    __m128 p[2][3];  // [half][x, y, z]
+    const float kivVector::*coord[3] = {&kivVector::x, &kivVector::y, &kivVector::z};
+    const float c[3] = {centre.x, centre.y, centre.z};
+    for (int i = 0; i < 3; ++i) {
+        const float a0 = axis[0].*coord[i], a1 = axis[1].*coord[i], a2 = axis[2].*coord[i];
+        const __m128 d =
+            _mm_add_ps(_mm_xor_ps(_mm_set1_ps(a0), s0), _mm_xor_ps(_mm_set1_ps(a1), s1));
+        p[0][i] = _mm_add_ps(_mm_set1_ps(c[i]), _mm_add_ps(d, _mm_set1_ps(-a2)));
+        p[1][i] = _mm_add_ps(_mm_set1_ps(c[i]), _mm_add_ps(d, _mm_set1_ps(a2)));
+    }
+    const __m128 infinity = _mm_set1_ps(INFINITY);
+    const auto finite = [&](__m128 v) { return _mm_cmplt_ps(_mm_andnot_ps(sign, v), infinity); };
+    __m128 lo_x = infinity, lo_y = infinity, hi_x = _mm_xor_ps(infinity, sign), hi_y = hi_x;
+    for (const auto& q : p) {
+        const __m128 k = _mm_div_ps(_mm_set1_ps(-focal_), q[2]);
+        const __m128 x = _mm_sub_ps(
+            _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(q[0], k), _mm_set1_ps(xscale_.nlow)),
+                                  _mm_set1_ps(xscale_.scale)),
+                       _mm_set1_ps(xscale_.rlow)),
+            _mm_set1_ps(lx_));
+        const __m128 y = _mm_sub_ps(
+            _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(q[1], k), _mm_set1_ps(yscale_.nlow)),
+                                  _mm_set1_ps(yscale_.scale)),
+                       _mm_set1_ps(yscale_.rlow)),
+            _mm_set1_ps(ly_));
+        const __m128 reach = _mm_add_ps(
+            _mm_mul_ps(_mm_div_ps(_mm_set1_ps(3.0f * std::fabs(width)), _mm_xor_ps(q[2], sign)),
+                       _mm_set1_ps(scale_)),
+            _mm_set1_ps(1.0f));
+        const __m128 ok =
+            _mm_and_ps(_mm_and_ps(_mm_cmple_ps(q[2], _mm_set1_ps(hair_raster::kNear)), finite(x)),
+                       _mm_and_ps(finite(y), finite(reach)));
+        if (_mm_movemask_ps(ok) != 0xF) return false;
+        lo_x = _mm_min_ps(lo_x, _mm_sub_ps(x, reach));
+        lo_y = _mm_min_ps(lo_y, _mm_sub_ps(y, reach));
+        hi_x = _mm_max_ps(hi_x, _mm_add_ps(x, reach));
+        hi_y = _mm_max_ps(hi_y, _mm_add_ps(y, reach));
+    }
+    float v[4][4];
+    _mm_storeu_ps(v[0], lo_x), _mm_storeu_ps(v[1], lo_y);
+    _mm_storeu_ps(v[2], hi_x), _mm_storeu_ps(v[3], hi_y);
+    for (int k = 0; k < 4; ++k) {
+        b.x0 = v[0][k] < b.x0 ? v[0][k] : b.x0;
+        b.y0 = v[1][k] < b.y0 ? v[1][k] : b.y0;
+        b.x1 = v[2][k] > b.x1 ? v[2][k] : b.x1;
+        b.y1 = v[3][k] > b.y1 ? v[3][k] : b.y1;
+    }
+    return true;
+}
+
+#else
+
+bool unshaped_hair_bound::add_corners(const kivPoint& centre, const kivVector* axis, float width,
+                                      box& b) const {
     for (int k = 0; k < 8; ++k) {
         const kivVector d = (k & 1 ? axis[0] : -axis[0]) + (k & 2 ? axis[1] : -axis[1]) +
                             (k & 4 ? axis[2] : -axis[2]);
         if (!add(centre + kivPoint(d), width, b, false)) return false;
     }
-    b.x0 -= 1.0f, b.y0 -= 1.0f, b.x1 += 1.0f, b.y1 += 1.0f;
-    return misses(b);
+    return true;
 }
+
+#endif
