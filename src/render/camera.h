@@ -282,8 +282,8 @@ class unshaped_hair_bound {
     bool misses(const box& b) const;
 
     bool drawn_;                     // the camera has a z-buffer
-    int col_lo_, col_hi_;            // the columns drawn, window-relative
-    int row_lo_, row_hi_;            // the rows drawn
+    float col_lo_, col_end_;         // the columns drawn, window-relative: lo ... end - 1
+    float row_lo_, row_end_;         // the rows drawn
     float focal_, scale_, lx_, ly_;  // projection; half the pixel scale; window corner
     kivFscale xscale_, yscale_;      // film plane to pixels
     kivMatrix view_;                 // world to camera

@@ -93,8 +93,9 @@ unshaped_hair_bound::unshaped_hair_bound(const hair_camera& cam)
     const hair_zbuffer* zb = cam.zbuffer();
     const scan::limits lim =
         drawn_ ? scan::limits::window(zb->cols(), zb->lines()) : scan::limits();
-    col_lo_ = lim.col_lo(), col_hi_ = lim.col_hi();
-    row_lo_ = lim.row_lo(), row_hi_ = lim.row_hi();
+    // ⌊x⌋ < lo exactly when x < lo, and ⌊x⌋ > hi when x ≥ hi + 1 (finite x).
+    col_lo_ = static_cast<float>(lim.col_lo()), col_end_ = static_cast<float>(lim.col_hi() + 1);
+    row_lo_ = static_cast<float>(lim.row_lo()), row_end_ = static_cast<float>(lim.row_hi() + 1);
 }
 
 // ribbon_bounds::add, inline: the same operations in the same order.
@@ -116,9 +117,10 @@ bool unshaped_hair_bound::add(const kivPoint& p, float width, box& b, bool first
     return true;
 }
 
+// ribbon_bounds::misses_drawn_samples without the rounding down: the box
+// holds finite values only.
 bool unshaped_hair_bound::misses(const box& b) const {
-    return scan::pixel_floor(b.x1) < col_lo_ || scan::pixel_floor(b.x0) > col_hi_ ||
-           scan::pixel_floor(b.y1) < row_lo_ || scan::pixel_floor(b.y0) > row_hi_;
+    return b.x1 < col_lo_ || b.x0 >= col_end_ || b.y1 < row_lo_ || b.y0 >= row_end_;
 }
 
 bool unshaped_hair_bound::skips(const hair_params& hp, const kivPoint& c, float radius,
