@@ -365,6 +365,7 @@ struct render_walk {
     float spawn_factor = 0.0f;
     float root_area = 0.0f;
     std::vector<clump_centre> clumps;
+    std::uint64_t clumps_key = 0;  // their key, for the kept hairs
 
     // The hair being made.
     hair_state hs;
@@ -452,15 +453,22 @@ inline std::uint64_t mix(std::uint64_t h, const kivVector& v) {
 }
 
 // Everything of a still hair's state that shaping reads, and the clumps it
-// can follow, as one key.
-std::uint64_t state_key(const hair_state& hs, float root_area, int nclumps) {
+// can follow (clumps_key), as one key.
+std::uint64_t state_key(const hair_state& hs, float root_area, std::uint64_t clumps_key) {
     std::uint64_t h = mix(bits(hs.u), bits(hs.v));
     for (double r : hs.rand) h = mix(h, bits(r));
     for (double x : hs.vars) h = mix(h, bits(x));
     h = mix(h, kivVector(hs.pos));
     for (const kivVector* v : {&hs.normal, &hs.dir, &hs.dir2}) h = mix(h, *v);
     h = mix(h, reinterpret_cast<std::uintptr_t>(hs.params));
-    return mix(h, bits(root_area) << 32 | static_cast<std::uint32_t>(nclumps));
+    return mix(mix(h, bits(root_area)), clumps_key);
+}
+
+// The key of the assignment's clump centres, which move with its model.
+std::uint64_t key_of_clumps(const std::vector<clump_centre>& clumps) {
+    std::uint64_t h = clumps.size();
+    for (const clump_centre& c : clumps) h = mix(mix(h, kivVector(c.root)), c.direction);
+    return h;
 }
 
 // --- Reaches kept between passes ---------------------------------------------
@@ -586,7 +594,7 @@ control_hair* shape_or_replay(render_walk& w, std::size_t place, bool children) 
     const int nclumps = static_cast<int>(w.clumps.size());
     if (!g_keep || !g_in_walk || children || w.hs.sample != 0 || (!g_keep_adding && g_kept.empty()))
         return hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
-    const std::uint64_t key = state_key(w.hs, w.root_area, nclumps);
+    const std::uint64_t key = state_key(w.hs, w.root_area, w.clumps_key);
     if (place < g_kept.size() && g_kept[place].count > 0 && g_kept[place].key == key) {
         const kept_hair& k = g_kept[place];
         ++g_reused;
@@ -739,6 +747,7 @@ void place_assignment(render_walk& w, hair_params* hp) {
     const int wanted = safe_count(total);
     w.root_area = clump_radius(w.model);
     build_clump_centres(w.model, hp, w.hs, w.poly, w.clumps);
+    if (g_keep) w.clumps_key = key_of_clumps(w.clumps);
     w.hs.params = hp;
     korvo_host::srand48(0);
 

@@ -132,10 +132,10 @@ int mdldb_set_hair_sampling(int n);
 // at that place has the same key takes the remembered points
 // (hair_shape_replay) instead of shaping it again, and comes out the same.
 // Hairs that spawn children are not kept. Keeping stops adding hairs beyond
-// kMaxKeptHairPoints points in all. Turning it off forgets every hair; the
-// host turns it on for the passes of one still frame, whose scene and
-// descriptions stay unchanged meanwhile.
-// Kept reaches (28 bytes each) stop at the place kMaxKeptReaches.
+// kMaxKeptHairPoints points in all; reaches (28 bytes each, see the reach
+// filter) are kept up to the place kMaxKeptReaches. Turning it off forgets
+// every hair and reach; the host turns it on for the passes of one still
+// frame, whose scene and descriptions stay unchanged meanwhile.
 constexpr std::size_t kMaxKeptHairPoints = std::size_t(1) << 23;
 constexpr std::size_t kMaxKeptReaches = std::size_t(1) << 21;
 void mdldb_keep_shaped_hairs(bool on);
