@@ -3,11 +3,13 @@
 // The library keeps its databases in module-wide tables and draws on one
 // thread, so furrender does not share a z-buffer between threads: once the
 // scene is read, the shadow maps are set up and the geometry is in the
-// z-buffer, it forks worker processes. Every process grows the whole hair
+// z-buffer, it forks worker processes. Every process walks the whole hair
 // set (each hair's random draws are seeded from its model, face and hair,
 // so a hair comes out the same in every process) but shapes only the hairs
-// that can reach its band (hairs_in_reach) and draws only into its band of
-// z-buffer rows, through the render region. Each worker
+// that can reach its band (hairs_in_reach; in the camera pass, whose
+// reaches the shadow map's pass kept, it does not even grow the others)
+// and draws only into its band of z-buffer rows, through the render
+// region. Each worker
 // then hands its band's pixel records to the first process through a pipe
 // (hair_zbuffer::save_rows), which reads them into the same rows of its own
 // z-buffer and resolves every output from there, exactly as one process
