@@ -126,13 +126,12 @@ TEST_F(RibbonBounds, UnshapedHairIsSkippedOnlyWhenItsShapeCannotReachTheBand) {
 // the hairs alternate between two descriptions whose matrices change now
 // and then.
 TEST_F(RibbonBounds, PassBoundRefusesWhatThePointByPointTestRefuses) {
-    ASSERT_TRUE(hair_shape_prepare(12));
     hair_params* descriptions[2] = {fur_, hair_params_list_add(names_add("other"))};
     defs.region_on = 1, defs.region[0] = 0, defs.region[1] = 36, defs.region[2] = 63;
     defs.region[3] = 43;
-    // Hairs whose centre misses the band but corners reach it; whose cube
-    // crosses the camera plane.
-    int near = 0, crossing = 0;
+    // Hairs refused; whose centre misses the band but corners reach it;
+    // whose cube crosses the camera plane.
+    int skipped = 0, near = 0, crossing = 0;
     // The centre's box, then the corners' (a sample more), as ribbon_bounds takes them.
     const auto refused = [&](const kivMatrix& m, const kivPoint& c, float radius, float w) {
         const kivPoint centre = c * m * cam_.get_matrix();
@@ -148,31 +147,28 @@ TEST_F(RibbonBounds, PassBoundRefusesWhatThePointByPointTestRefuses) {
             box.add(centre + kivPoint(d), w);
         }
         box.widen(1.0f);
-        crossing += !box.bounded();
-        near -= box.misses_drawn_samples();
-        return box.misses_drawn_samples();
+        const bool missed = box.misses_drawn_samples();
+        crossing += !box.bounded(), near -= missed, skipped += missed;
+        return missed;
     };
     unshaped_hair_bound bound(cam_);
     std::mt19937 rng(4);
     std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-1.0f, 1.0f);
     hair_state hs;
-    hs.dir2 = {1, 0, 0};
-    int skipped = 0;
     for (int i = 0; i < 400; ++i) {
         hair_params& hp = *descriptions[i % 3 == 0];
         for (int k = 0; k < 9 && i % 7 < 2; ++k)
             hp.matrix[k / 3][k % 3] = k % 4 ? 0.2f * c(rng) : 0.5f + 2 * u(rng);
         hp.matrix[3][2] = i % 11 ? -6.0f : -1.5f;  // some hairs cross the camera plane
-        hs.params = &hp, hs.pos = kivPoint(c(rng) * 12, c(rng) * 10, c(rng));
+        hs.params = &hp, hs.pos = kivPoint(c(rng) * 12, c(rng) * 10, c(rng)), hs.dir2 = {1, 0, 0};
         hs.normal = kivVector(c(rng), c(rng), c(rng)), hs.normal.norm();
         hs.dir = hs.normal ^ kivVector(0.6f, 0, 0.8f), hs.dir.norm();
         hp.length = hp_scalar(0.2f + 3.0f * u(rng)), hp.width_base = hp_scalar(0.5f * u(rng));
         kivPoint centre;
         float radius = 0.0f, width = 0.0f;
         ASSERT_TRUE(hair_shape_reach(hs, centre, radius, width));
-        const bool skip = bound.skips(hp, centre, radius, width);
-        ASSERT_EQ(skip, refused(hp.matrix, centre, radius, width)) << "hair " << i;
-        skipped += skip;
+        ASSERT_EQ(bound.skips(hp, centre, radius, width), refused(hp.matrix, centre, radius, width))
+            << "hair " << i;
     }
     EXPECT_TRUE(skipped > 80 && skipped < 320 && near > 40 && crossing > 20)
         << skipped << " " << near << " " << crossing;
