@@ -128,8 +128,9 @@ int mdldb_set_hair_sampling(int n);
 // passes and its camera pass walk the same hairs, and shaping them (the
 // segment walk with its noise) is the same work every time. While keeping
 // is on, mdldb_hair remembers every hair it shapes by its place in the walk,
-// with a 64-bit key of the state it was shaped from; a later walk whose hair
-// at that place has the same key takes the remembered points
+// with a 64-bit key of the state it was shaped from and of the clump
+// centres it could follow; a later walk whose hair at that place has the
+// same key takes the remembered points
 // (hair_shape_replay) instead of shaping it again, and comes out the same.
 // Hairs that spawn children are not kept. Keeping stops adding hairs beyond
 // kMaxKeptHairPoints points in all; reaches (28 bytes each, see the reach
