@@ -193,9 +193,16 @@ mdldb_hair_sink g_default_sink = nullptr;
 mdldb_hair_sink g_sink = nullptr;
 mdldb_hair_progress_fn g_progress = nullptr;
 mdldb_hair_filter g_filter = nullptr;
+mdldb_hair_reach_filter g_reach_filter = nullptr;
 int g_sampling = 1;
 
 }  // namespace
+
+mdldb_hair_reach_filter mdldb_set_hair_reach_filter(mdldb_hair_reach_filter filter) {
+    const mdldb_hair_reach_filter previous = g_reach_filter;
+    g_reach_filter = filter;
+    return previous;
+}
 
 int mdldb_set_hair_sampling(int n) {
     const int previous = g_sampling;
@@ -358,11 +365,19 @@ struct render_walk {
     float spawn_factor = 0.0f;
     float root_area = 0.0f;
     std::vector<clump_centre> clumps;
+    std::uint64_t clumps_key = 0;  // their key, for the kept hairs
 
     // The hair being made.
     hair_state hs;
     hair_poly poly;
     kivVector frame[4];
+
+    // Kept reaches: the key of the surface (a NURBS model's), of the face,
+    // and of the hair; whether the face's hairs are keyed, and whether the
+    // current hair's reach is keyed, or was asked about already.
+    std::uint64_t surface_key = 0, face_key = 0, hair_key = 0;
+    bool face_keyed = false, vars_keyed = false;
+    enum class reach { unkeyed, keyed, passed } hair_reach = reach::unkeyed;
 
     // Tallies of the model.
     int generated = 0, accepted = 0, bald = 0, spawned = 0;
@@ -399,11 +414,23 @@ struct kept_hair {
 };
 
 bool g_keep = false;            // keeping is on
+bool g_keep_adding = false;     // and adds hairs and reaches
 bool g_in_walk = false;         // mdldb_hair is walking
 std::size_t g_place = 0;        // hairs of the walk so far
 std::vector<kept_hair> g_kept;  // by place in the walk
 std::vector<kivPoint> g_kept_points;
 long long g_reused = 0;
+
+// A kept reach: the key of the hair (0: none kept at this place), its
+// halves apart so that the record packs into 28 bytes, and hair_shape_reach's
+// result, radius −1 when the reach was unbounded.
+struct kept_reach {
+    std::uint32_t key_lo = 0, key_hi = 0;
+    kivPoint centre;
+    float radius = 0.0f, width = 0.0f;
+};
+std::vector<kept_reach> g_reaches;  // by place in the walk
+long long g_reaches_kept = 0, g_reaches_skipped = 0;
 
 // Mixes one 64-bit word into a key (a multiply-xorshift step).
 inline std::uint64_t mix(std::uint64_t h, std::uint64_t x) {
@@ -426,20 +453,133 @@ inline std::uint64_t mix(std::uint64_t h, const kivVector& v) {
 }
 
 // Everything of a still hair's state that shaping reads, and the clumps it
-// can follow, as one key.
-std::uint64_t state_key(const hair_state& hs, float root_area, int nclumps) {
+// can follow (clumps_key), as one key.
+std::uint64_t state_key(const hair_state& hs, float root_area, std::uint64_t clumps_key) {
     std::uint64_t h = mix(bits(hs.u), bits(hs.v));
     for (double r : hs.rand) h = mix(h, bits(r));
     for (double x : hs.vars) h = mix(h, bits(x));
     h = mix(h, kivVector(hs.pos));
     for (const kivVector* v : {&hs.normal, &hs.dir, &hs.dir2}) h = mix(h, *v);
     h = mix(h, reinterpret_cast<std::uintptr_t>(hs.params));
-    return mix(h, bits(root_area) << 32 | static_cast<std::uint32_t>(nclumps));
+    return mix(mix(h, bits(root_area)), clumps_key);
+}
+
+// The key of the assignment's clump centres, which move with its model.
+std::uint64_t key_of_clumps(const std::vector<clump_centre>& clumps) {
+    std::uint64_t h = clumps.size();
+    for (const clump_centre& c : clumps) h = mix(mix(h, kivVector(c.root)), c.direction);
+    return h;
+}
+
+// --- Reaches kept between passes ---------------------------------------------
+
+// Whether the walk's hairs may be skipped on a reach: a reach filter is
+// asked and the assignment spawns no children.
+inline bool reach_filtered(const render_walk& w) {
+    return g_reach_filter != nullptr && !(w.sp && w.spawn_factor > 0.0f);
+}
+
+// The key of a NURBS surface: counts, orders, closure, domain and control
+// points (a surface moves by its control points).
+std::uint64_t surface_key(const kivNurbSurface& s) {
+    float us = 0.0f, ul = 0.0f, vs = 0.0f, vl = 0.0f;
+    s.get_domain(us, ul, vs, vl);
+    std::uint64_t h =
+        mix(std::uint64_t(std::uint32_t(s.nb_uverts)) << 32 | std::uint32_t(s.nb_vverts),
+            std::uint64_t(std::uint32_t(s.uorder)) << 32 | std::uint32_t(s.vorder));
+    h = mix(mix(h, bits(us) << 32 | bits(ul)), bits(vs) << 32 | bits(vl));
+    h = mix(h, std::uint64_t(std::uint16_t(s.uclosed)) << 16 | std::uint16_t(s.vclosed));
+    kivNurbSurface& surface = const_cast<kivNurbSurface&>(s);  // points_lookup is not const
+    for (int j = 0; j < s.nb_vverts; ++j)
+        for (int i = 0; i < s.nb_uverts; ++i)
+            if (const kivPoint4* p = surface.points_lookup(i, j))
+                h = mix(mix(h, bits(p->x) << 32 | bits(p->y)), bits(p->z) << 32 | bits(p->w));
+    return h;
+}
+
+// Keys the hairs of face f of the walk's current assignment: the
+// description (its width scale too), the model and the face's geometry.
+// A face whose root frame prints per hair is not keyed.
+void key_face(render_walk& w, int f) {
+    w.face_keyed = g_keep && g_in_walk && (g_keep_adding || !g_reaches.empty()) &&
+                   reach_filtered(w) && !(w.mesh && !w.poly.v_dir_ok);
+    if (!w.face_keyed) return;
+    // The hair's variables count when the description defines any.
+    w.vars_keyed = false;
+    for (const auto& v : w.hp->var) w.vars_keyed = w.vars_keyed || v.defined();
+    std::uint64_t h = mix(reinterpret_cast<std::uintptr_t>(w.hp), bits(w.hp->width_scale));
+    h = mix(mix(h, reinterpret_cast<std::uintptr_t>(w.model)), static_cast<std::uint64_t>(f));
+    if (w.mesh) {
+        const hair_poly& p = w.poly;
+        h = mix(h, static_cast<std::uint64_t>(p.nb_points));
+        for (int i = 0; i < p.nb_points; ++i)
+            h = mix(mix(mix(h, kivVector(p.points[i])), p.normals[i]), kivVector(p.uvs[i]));
+    } else if (w.nurb) {
+        h = mix(h, w.surface_key);
+    } else {
+        h = mix(mix(mix(h, kivVector(w.points->positions[f])), w.points->normals[f]),
+                w.points->directions[f]);
+    }
+    w.face_key = h;
+}
+
+// Whether the current hair's kept reach lets the walk skip it before its
+// root frame: it then takes its identity and its place, as a hair the
+// filters refuse. Otherwise the hair's reach is keyed for grow_hair, or
+// already passed the filter.
+bool skipped_by_kept_reach(render_walk& w, double r1, double r2) {
+    w.hair_reach = render_walk::reach::unkeyed;
+    if (!w.face_keyed || !reach_filtered(w)) return false;
+    // Each step is one-to-one in h, so hairs that differ in one draw
+    // always differ in key; the last mixes the bits.
+    const auto step = [](std::uint64_t h, double x) {
+        h = (h ^ bits(x)) * 0x9E3779B97F4A7C15ull;
+        return h << 31 | h >> 33;
+    };
+    std::uint64_t h = step(step(w.face_key, r1), r2);
+    for (double r : w.hs.rand) h = step(h, r);
+    if (w.vars_keyed)
+        for (double x : w.hs.vars) h = step(h, x);
+    w.hair_key = mix(h, 0) | 1;  // never 0, which marks an empty place
+    w.hair_reach = render_walk::reach::keyed;
+    if (g_place >= g_reaches.size()) return false;
+    const kept_reach& k = g_reaches[g_place];
+    if (k.key_lo != static_cast<std::uint32_t>(w.hair_key) ||
+        k.key_hi != static_cast<std::uint32_t>(w.hair_key >> 32))
+        return false;
+    // An unbounded reach grows the hair.
+    w.hair_reach = render_walk::reach::passed;
+    if (k.radius < 0.0f || g_reach_filter(*w.hp, k.centre, k.radius, k.width)) return false;
+    ++g_reaches_skipped;
+    ++defs.hair_id;
+    ++g_place;
+    return true;
+}
+
+// Whether the current hair, at place, may reach what is drawn: its reach
+// bounded (and kept when keyed) and asked about, unless that was done
+// before its root frame.
+bool within_reach(render_walk& w, std::size_t place) {
+    if (!reach_filtered(w) || w.hair_reach == render_walk::reach::passed) return true;
+    kivPoint centre;
+    float radius = 0.0f, width = 0.0f;
+    const bool bounded = hair_shape_reach(w.hs, centre, radius, width);
+    if (w.hair_reach == render_walk::reach::keyed && g_keep_adding && place < kMaxKeptReaches) {
+        if (place >= g_reaches.size()) g_reaches.resize(place + 1);
+        kept_reach& k = g_reaches[place];
+        if (k.key_lo == 0 && k.key_hi == 0) ++g_reaches_kept;
+        k.key_lo = static_cast<std::uint32_t>(w.hair_key);
+        k.key_hi = static_cast<std::uint32_t>(w.hair_key >> 32);
+        k.centre = centre;
+        k.radius = bounded ? radius : -1.0f;
+        k.width = width;
+    }
+    return !bounded || g_reach_filter(*w.hp, centre, radius, width);
 }
 
 // Remembers the hair just shaped at place.
 void keep_hair(std::size_t place, std::uint64_t key, const control_hair& hair, bool flipped) {
-    if (g_kept_points.size() + hair.count > kMaxKeptHairPoints) return;
+    if (!g_keep_adding || g_kept_points.size() + hair.count > kMaxKeptHairPoints) return;
     if (place >= g_kept.size()) g_kept.resize(place + 1);
     kept_hair& k = g_kept[place];
     k.key = key;
@@ -452,9 +592,9 @@ void keep_hair(std::size_t place, std::uint64_t key, const control_hair& hair, b
 // The current hair shaped, or replayed from the hair kept at its place.
 control_hair* shape_or_replay(render_walk& w, std::size_t place, bool children) {
     const int nclumps = static_cast<int>(w.clumps.size());
-    if (!g_keep || !g_in_walk || children || w.hs.sample != 0)
+    if (!g_keep || !g_in_walk || children || w.hs.sample != 0 || (!g_keep_adding && g_kept.empty()))
         return hair_shape(&w.hs, w.clumps.data(), nclumps, w.root_area);
-    const std::uint64_t key = state_key(w.hs, w.root_area, nclumps);
+    const std::uint64_t key = state_key(w.hs, w.root_area, w.clumps_key);
     if (place < g_kept.size() && g_kept[place].count > 0 && g_kept[place].key == key) {
         const kept_hair& k = g_kept[place];
         ++g_reused;
@@ -477,7 +617,7 @@ void grow_hair(render_walk& w) {
     // children is never filtered (whether a child grows depends on its shape).
     const bool children = w.sp && w.spawn_factor > 0.0f;
     const std::size_t place = g_place++;
-    if (g_filter && !children && !g_filter(w.hs, defs.hair_id + 1)) {
+    if (!children && ((g_filter && !g_filter(w.hs, defs.hair_id + 1)) || !within_reach(w, place))) {
         ++defs.hair_id;
         return;
     }
@@ -560,7 +700,8 @@ int draw_face(render_walk& w, int f, int count) {
         }
         // 6-7. The root frame, the shape, the renderer.
         ++w.generated;
-        if (skipped_by_sampling(w) || !root_frame(w, f, r1, r2)) continue;
+        if (skipped_by_sampling(w) || skipped_by_kept_reach(w, r1, r2) || !root_frame(w, f, r1, r2))
+            continue;
         grow_hair(w);
     }
     return accepted;
@@ -579,6 +720,7 @@ int place_pass(render_walk& w, double total) {
             if (!w.faces_counted) ++(w.poly.nb_points == 4 ? w.quads : w.nonquads);
         }
         w.sp = spawn_description(w.hp, w.model->root_scale, w.spawn_factor);
+        key_face(w, f);
         int count;
         if (w.mesh) {
             count = hair_poly_count(w.poly, total / w.uv_area);
@@ -605,6 +747,7 @@ void place_assignment(render_walk& w, hair_params* hp) {
     const int wanted = safe_count(total);
     w.root_area = clump_radius(w.model);
     build_clump_centres(w.model, hp, w.hs, w.poly, w.clumps);
+    if (g_keep) w.clumps_key = key_of_clumps(w.clumps);
     w.hs.params = hp;
     korvo_host::srand48(0);
 
@@ -651,6 +794,7 @@ int mdldb_hair_model(hair_model* model, hair_camera* cam, int n, hair_params** l
     } else {
         w.faces = w.points ? w.points->count : 1;
     }
+    if (w.nurb && g_keep && g_in_walk && g_reach_filter) w.surface_key = surface_key(*w.nurb);
     korvo_host::srand48(0);
     for (int i = 0; i < n; ++i) {
         // Faces are counted in the first pass of the first assignment only;
@@ -701,13 +845,28 @@ void count_walk(bool shadow, mdldb_hair_progress& progress) {
 
 void mdldb_keep_shaped_hairs(bool on) {
     g_keep = on;
+    g_keep_adding = on;
     g_reused = 0;
     std::vector<kept_hair>().swap(g_kept);
     std::vector<kivPoint>().swap(g_kept_points);
+    std::vector<kept_reach>().swap(g_reaches);
+    g_reaches_kept = g_reaches_skipped = 0;
 }
 
 long long mdldb_kept_hairs_reused() {
     return g_reused;
+}
+
+void mdldb_keep_no_more_hairs() {
+    g_keep_adding = false;
+}
+
+long long mdldb_kept_reaches() {
+    return g_reaches_kept;
+}
+
+long long mdldb_kept_reaches_skipped() {
+    return g_reaches_skipped;
 }
 
 int mdldb_hair(hair_camera& cam) {

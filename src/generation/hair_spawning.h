@@ -90,6 +90,28 @@ mdldb_hair_sink mdldb_set_hair_sink(mdldb_hair_sink sink);
 using mdldb_hair_filter = bool (*)(const hair_state& state, int hair_id);
 mdldb_hair_filter mdldb_set_hair_filter(mdldb_hair_filter filter);
 
+// The reach filter, for a caller that can bound what a hair may reach: it
+// is asked about a hair with the hair's reach (hair_shape_reach: centre,
+// radius and largest width, in the space of its description hp) and says
+// whether the hair may reach what is drawn. While one is installed,
+// mdldb_hair bounds every hair the hair filter lets through, before
+// shaping it, and treats a hair the reach filter refuses as the hair
+// filter's refused ones (neither shaped nor handed on; draws, identity and
+// place kept). A hair without a bounded reach grows. Assignments whose
+// hairs spawn children are not filtered. While keeping is on (below), every
+// reach is kept too, by the hair's place in the walk and a key of what the
+// hair grows from: its description, its model, its face and the face's
+// geometry (a polygon's corners; a surface's control points, counts and
+// orders; a data point's frame), its random draws and variables. A later
+// walk whose hair at that place has the same key asks the filter with the
+// kept reach before it even finds the hair's root frame, and skips a
+// refused hair from there, as a sampled walk does (the hair filter is then
+// not asked about it). Null (the default) bounds nothing; the previous
+// filter is returned.
+using mdldb_hair_reach_filter = bool (*)(const hair_params& hp, const kivPoint& centre,
+                                         float radius, float width);
+mdldb_hair_reach_filter mdldb_set_hair_reach_filter(mdldb_hair_reach_filter filter);
+
 // Sampling of the rendering walk, for estimates: with n > 1, mdldb_hair
 // places, shapes and hands on only the hairs whose identity is a multiple
 // of n. The others keep their random draws and take an identity (whether
@@ -106,17 +128,27 @@ int mdldb_set_hair_sampling(int n);
 // passes and its camera pass walk the same hairs, and shaping them (the
 // segment walk with its noise) is the same work every time. While keeping
 // is on, mdldb_hair remembers every hair it shapes by its place in the walk,
-// with a 64-bit key of the state it was shaped from; a later walk whose hair
-// at that place has the same key takes the remembered points
+// with a 64-bit key of the state it was shaped from and of the clump
+// centres it could follow; a later walk whose hair at that place has the
+// same key takes the remembered points
 // (hair_shape_replay) instead of shaping it again, and comes out the same.
 // Hairs that spawn children are not kept. Keeping stops adding hairs beyond
-// kMaxKeptHairPoints points in all. Turning it off forgets every hair; the
-// host turns it on for the passes of one still frame, whose scene and
-// descriptions stay unchanged meanwhile.
+// kMaxKeptHairPoints points in all; reaches (28 bytes each, see the reach
+// filter) are kept up to the place kMaxKeptReaches. Turning it off forgets
+// every hair and reach; the host turns it on for the passes of one still
+// frame, whose scene and descriptions stay unchanged meanwhile.
 constexpr std::size_t kMaxKeptHairPoints = std::size_t(1) << 23;
+constexpr std::size_t kMaxKeptReaches = std::size_t(1) << 21;
 void mdldb_keep_shaped_hairs(bool on);
+// Keeping goes on with the hairs and reaches kept so far but adds no more,
+// until it is next turned on or off: for a process that ends with its pass.
+void mdldb_keep_no_more_hairs();
 // The hairs taken from the kept ones since keeping was last turned on.
 long long mdldb_kept_hairs_reused();
+// Since keeping was last turned on: the reaches kept, and the hairs a kept
+// reach let a later walk skip before their root frame.
+long long mdldb_kept_reaches();
+long long mdldb_kept_reaches_skipped();
 
 // ---------------------------------------------------------------------------
 // Progress of the rendering walk, for a caller that shows it: mdldb_hair

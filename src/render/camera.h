@@ -27,6 +27,7 @@ KORVO_EXPORT_BEGIN
 
 struct control_hair;
 struct follicle;
+struct hair_params;
 struct hair_state;
 struct motion_blur_pnt;
 
@@ -96,6 +97,7 @@ class hair_camera {
     void set_frustum(float left, float right, float bottom, float top);
     void set_matrix(const kivMatrix& m);
     kivMatrix& get_matrix() { return matrix; }
+    const kivMatrix& get_matrix() const { return matrix; }
     // A shadow-map camera for a light cone of angle degrees: aperture 1,
     // fov twice the angle, flags exactly aperture and fov.
     void set_shadow_params(float angle);
@@ -250,6 +252,45 @@ class hair_camera {
 // camera's destructor releases; the rasteriser installs the function that
 // does it (null installs nothing).
 void hair_camera_set_work_release(void (*release)());
+
+// hair_camera::skips_unshaped_hair for the hairs of a pass, from their
+// reach (hair_shape_reach): made for a camera, it takes the camera's
+// matrix and the samples drawn (the window within the render region) as
+// they are then, and keeps the description's axes through the camera's
+// matrix for the last description matrix met (a pass meets the hairs
+// description by description). The test is the camera's, step for step:
+// it refuses the same hairs.
+class unshaped_hair_bound {
+  public:
+    explicit unshaped_hair_bound(const hair_camera& cam);
+    // Whether a hair of description hp whose reach, in hp's space, is the
+    // cube of half edge radius about centre, with widths up to width,
+    // misses the samples drawn.
+    bool skips(const hair_params& hp, const kivPoint& centre, float radius, float width);
+
+  private:
+    // The box of window-relative samples so far.
+    struct box {
+        float x0, y0, x1, y1;
+    };
+    // Adds a camera-space point padded for width to b (first: b is set);
+    // false when the point leaves the hair unbounded.
+    bool add(const kivPoint& p, float width, box& b, bool first) const;
+    // Adds the cube's eight corners, centre ± each axis, padded for width.
+    bool add_corners(const kivPoint& centre, const kivVector* axis, float width, box& b) const;
+    // Whether b misses the samples drawn.
+    bool misses(const box& b) const;
+
+    bool drawn_;                     // the camera has a z-buffer
+    float col_lo_, col_end_;         // the columns drawn, window-relative: lo ... end - 1
+    float row_lo_, row_end_;         // the rows drawn
+    float focal_, scale_, lx_, ly_;  // projection; half the pixel scale; window corner
+    kivFscale xscale_, yscale_;      // film plane to pixels
+    kivMatrix view_;                 // world to camera
+    bool has_axes_ = false;          // axis_ was made
+    kivMatrix description_;          // from this description matrix
+    kivVector axis_[3];              // its rows through view_
+};
 
 // The sub-pixel factor of defs, at least 1.
 int camera_subpixel_factor();

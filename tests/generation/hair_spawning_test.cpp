@@ -571,50 +571,104 @@ TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     EXPECT_EQ(g_hairs.size(), 2u * parents);
 }
 
+namespace {
+
+// A reach filter that keeps the hairs whose reach is centred left of
+// x = 0.55 and counts the others.
+int g_refused = 0;
+bool LeftOf(const hair_params&, const kivPoint& centre, float, float) {
+    g_refused += centre.x < 0.55f ? 0 : 1;
+    return centre.x < 0.55f;
+}
+
+}  // namespace
+
 // Kept hairs replay as shaped: a walk after a filtered one takes the kept
-// hairs (the even ones) and shapes the rest, and every hair, its points and
-// its state (the normal a negative length negates) come out as without
-// keeping. After the geometry moves, the hairs on it are shaped again.
-TEST_F(Spawning, KeptHairsReplayAsShaped) {
+// hairs (the even ones) and shapes the rest, every hair, its points and its
+// state (the normal a negative length negates) coming out as without
+// keeping. Kept reaches skip, before their root frame, exactly the hairs
+// the reach filter refuses once grown: walks with it hand on the hairs of
+// the whole walk whose reach (their root: no offset) lies left of the line,
+// with their numbers, a later one skipping every refused hair on its kept
+// reach. Hairs on moved geometry, or shifted to other places, are shaped
+// and bounded again; turning keeping off lets hairs and reaches go.
+TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
     hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
     hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
     hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
     ASSERT_TRUE(hp_->length.set_noise(7.0f, -0.5f, 1.0f));  // some hairs flip
-    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n");
+    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n"), Points("d", 2);
     defs.tiles[0] = 2;
     hair_camera cam;
     mdldb_set_hair_sink(RecordWithId);
-    const auto walk = [&](mdldb_hair_filter filter) {
-        g_hairs.clear(), g_ids.clear(), g_asked.clear(), g_start = defs.hair_id;
+    struct Walk {
+        std::vector<Hair> hairs;
+        std::vector<int> ids;
+        int refused;
+        long long skipped;
+    };
+    const auto walk = [&](mdldb_hair_filter filter, mdldb_hair_reach_filter reach) {
+        g_hairs.clear(), g_ids.clear(), g_refused = 0, g_start = defs.hair_id;
+        const long long skipped = mdldb_kept_reaches_skipped();
         const mdldb_hair_filter before = mdldb_set_hair_filter(filter);
+        const mdldb_hair_reach_filter reach_before = mdldb_set_hair_reach_filter(reach);
         captured([&] { mdldb_hair(cam); });
-        mdldb_set_hair_filter(before);
-        return g_hairs;
+        mdldb_set_hair_filter(before), mdldb_set_hair_reach_filter(reach_before);
+        return Walk{g_hairs, g_ids, g_refused, mdldb_kept_reaches_skipped() - skipped};
     };
-    const auto expect_same = [](const std::vector<Hair>& a, const std::vector<Hair>& b) {
-        ASSERT_EQ(a.size(), b.size());
-        for (std::size_t i = 0; i < a.size(); ++i)
-            ASSERT_TRUE(a[i].points.size() == b[i].points.size() &&
-                        !std::memcmp(a[i].points.data(), b[i].points.data(),
-                                     a[i].points.size() * sizeof(kivPoint)) &&
-                        a[i].state.normal == b[i].state.normal)
+    // The hairs of walk a are those of walk all whose root lies left of
+    // line, with their numbers; a refused the others.
+    const auto expect_left = [&](const Walk& a, const Walk& all, float line = 0.55f) {
+        std::size_t j = 0;
+        for (std::size_t i = 0; i < all.ids.size(); ++i) {
+            if (!(all.hairs[i].points[0].x < line)) continue;
+            ASSERT_TRUE(j < a.ids.size() && a.ids[j] == all.ids[i]) << i;
+            const Hair &h = a.hairs[j++], &g = all.hairs[i];
+            ASSERT_TRUE(
+                h.points.size() == g.points.size() && h.state.normal == g.state.normal &&
+                !std::memcmp(h.points.data(), g.points.data(), g.points.size() * sizeof(kivPoint)))
                 << i;
+        }
+        EXPECT_TRUE(j == a.ids.size() && a.ids.size() + a.refused == all.ids.size());
     };
-    const std::vector<Hair> plain = walk(nullptr);
+    const Walk plain = walk(nullptr, nullptr);
     mdldb_keep_shaped_hairs(true);
-    const std::size_t even = walk(EvenHairs).size();
-    expect_same(walk(nullptr), plain);
+    const std::size_t even = walk(EvenHairs, nullptr).ids.size();
+    expect_left(walk(nullptr, nullptr), plain, INFINITY);
     EXPECT_TRUE(even > 40 && mdldb_kept_hairs_reused() == (long long)even) << even;
-    const auto flipped = std::count_if(plain.begin(), plain.end(),
+    const auto flipped = std::count_if(plain.hairs.begin(), plain.hairs.end(),
                                        [](const Hair& h) { return h.state.normal.z < 0.0f; });
-    EXPECT_TRUE(flipped > 0 && flipped < long(plain.size())) << flipped;
+    EXPECT_TRUE(flipped > 0 && flipped < long(plain.ids.size())) << flipped;
+    const Walk first = walk(nullptr, LeftOf), second = walk(nullptr, LeftOf);
+    EXPECT_TRUE(first.refused > 100 && first.ids.size() > 100 && first.skipped == 0 &&
+                mdldb_kept_reaches() == (long long)plain.ids.size() &&
+                second.skipped == first.refused);
+    expect_left(first, plain), expect_left(second, plain);
 
-    // The first polygon moves: its hairs are shaped again, the others replayed.
-    mdldb_get_index(0, 0)->polygons()->set_vert(0, kivPoint(-0.2f, -0.1f, 0.0f));
+    // The first polygon and the surface move right, across the line: their
+    // hairs are shaped and bounded again, the others replayed.
+    for (int i = 0; i < 4; ++i)
+        mdldb_get_index(0, 0)->polygons()->set_vert(
+            i, kivPoint(0.3f + 0.5f * (i == 1 || i == 2), 1.0f * (i > 1), 0.0f));
+    for (int i = 0; i < 16; ++i)
+        mdldb_get_index(1, 0)->nurbs()->set_vert(
+            i, kivPoint4(0.3f + (i % 4) / 3.0f, (i / 4) / 3.0f, 0, 1));
     const long long before = mdldb_kept_hairs_reused();
-    const std::vector<Hair> moved = walk(nullptr);
-    const long long replayed = mdldb_kept_hairs_reused() - before;
-    EXPECT_TRUE(replayed > 0 && replayed < (long long)moved.size()) << replayed;
+    const Walk moved = walk(nullptr, nullptr);
+    EXPECT_TRUE(mdldb_kept_hairs_reused() > before &&
+                mdldb_kept_hairs_reused() - before < (long long)moved.ids.size());
+    const Walk left = walk(nullptr, LeftOf);
+    expect_left(left, moved);
+    EXPECT_TRUE(left.skipped > 0 && left.skipped < left.refused) << left.skipped;
+    // Fewer hairs on the mesh: the later ones come at other places.
+    hp_->density = hp_scalar(150.0f);
+    const Walk fewer = walk(nullptr, nullptr);
+    expect_left(walk(nullptr, LeftOf), fewer);
+    hp_->density = hp_scalar(200.0f);
     mdldb_keep_shaped_hairs(false);
-    expect_same(walk(nullptr), moved);
+    EXPECT_EQ(mdldb_kept_reaches(), 0);
+    expect_left(walk(nullptr, nullptr), moved, INFINITY);
+    mdldb_keep_shaped_hairs(true);
+    EXPECT_EQ(walk(nullptr, LeftOf).skipped, 0);
+    mdldb_keep_shaped_hairs(false);
 }

@@ -121,4 +121,57 @@ TEST_F(RibbonBounds, UnshapedHairIsSkippedOnlyWhenItsShapeCannotReachTheBand) {
     EXPECT_TRUE(skipped > 40 && reached > 100) << skipped << " " << reached;
 }
 
+// One bound made for a band's pass refuses, hair by hair, what the
+// camera's test refuses, taken point by point through ribbon_bounds, while
+// the hairs alternate between two descriptions whose matrices change now
+// and then.
+TEST_F(RibbonBounds, PassBoundRefusesWhatThePointByPointTestRefuses) {
+    hair_params* descriptions[2] = {fur_, hair_params_list_add(names_add("other"))};
+    defs.region_on = 1, defs.region[0] = 0, defs.region[1] = 36, defs.region[2] = 63;
+    defs.region[3] = 43;
+    // Hairs refused; whose centre misses the band but corners reach it;
+    // whose cube crosses the camera plane.
+    int skipped = 0, near = 0, crossing = 0;
+    // The centre's box, then the corners' (a sample more), as ribbon_bounds takes them.
+    const auto refused = [&](const kivMatrix& m, const kivPoint& c, float radius, float w) {
+        const kivPoint centre = c * m * cam_.get_matrix();
+        hair_raster::ribbon_bounds box(cam_);
+        box.add(centre, 0.0f);
+        if (!box.misses_drawn_samples()) return false;
+        ++near;
+        for (int k = 0; k < 8; ++k) {
+            kivVector d;
+            for (int i = 0; i < 3; ++i)
+                d = d + kivVector(m[i][0], m[i][1], m[i][2]) * cam_.get_matrix() * radius *
+                            ((k >> i & 1) ? 1.0f : -1.0f);
+            box.add(centre + kivPoint(d), w);
+        }
+        box.widen(1.0f);
+        const bool missed = box.misses_drawn_samples();
+        crossing += !box.bounded(), near -= missed, skipped += missed;
+        return missed;
+    };
+    unshaped_hair_bound bound(cam_);
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), c(-1.0f, 1.0f);
+    hair_state hs;
+    for (int i = 0; i < 400; ++i) {
+        hair_params& hp = *descriptions[i % 3 == 0];
+        for (int k = 0; k < 9 && i % 7 < 2; ++k)
+            hp.matrix[k / 3][k % 3] = k % 4 ? 0.2f * c(rng) : 0.5f + 2 * u(rng);
+        hp.matrix[3][2] = i % 11 ? -6.0f : -1.5f;  // some hairs cross the camera plane
+        hs.params = &hp, hs.pos = kivPoint(c(rng) * 12, c(rng) * 10, c(rng)), hs.dir2 = {1, 0, 0};
+        hs.normal = kivVector(c(rng), c(rng), c(rng)), hs.normal.norm();
+        hs.dir = hs.normal ^ kivVector(0.6f, 0, 0.8f), hs.dir.norm();
+        hp.length = hp_scalar(0.2f + 3.0f * u(rng)), hp.width_base = hp_scalar(0.5f * u(rng));
+        kivPoint centre;
+        float radius = 0.0f, width = 0.0f;
+        ASSERT_TRUE(hair_shape_reach(hs, centre, radius, width));
+        ASSERT_EQ(bound.skips(hp, centre, radius, width), refused(hp.matrix, centre, radius, width))
+            << "hair " << i;
+    }
+    EXPECT_TRUE(skipped > 80 && skipped < 320 && near > 40 && crossing > 20)
+        << skipped << " " << near << " " << crossing;
+}
+
 }  // namespace

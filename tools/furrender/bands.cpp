@@ -33,10 +33,8 @@ namespace {
 
 band_times g_times;
 
-// The camera of the innermost hairs_in_reach, the filter it asks first,
-// and the hairs left unshaped.
-hair_camera* g_reach_cam = nullptr;
-mdldb_hair_filter g_reach_next = nullptr;
+// The bound of the innermost hairs_in_reach and the hairs left unshaped.
+unshaped_hair_bound* g_reach_bound = nullptr;
 long long g_skipped = 0;
 
 // The render region before the band's pass that runs in this process.
@@ -92,6 +90,8 @@ void to_null(int fd) {
                              const band_work& work) {
     to_null(STDOUT_FILENO);
     if (quiet) to_null(STDERR_FILENO);
+    // What the worker would keep of its hairs dies with it.
+    mdldb_keep_no_more_hairs();
     int status = 1;
     const long long skipped_before = g_skipped;
     try {
@@ -172,9 +172,8 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     return error;
 }
 
-bool in_reach(const hair_state& hs, int hair_id) {
-    if (g_reach_next != nullptr && !g_reach_next(hs, hair_id)) return false;
-    if (g_reach_cam == nullptr || !g_reach_cam->skips_unshaped_hair(hs)) return true;
+bool in_reach(const hair_params& hp, const kivPoint& centre, float radius, float width) {
+    if (g_reach_bound == nullptr || !g_reach_bound->skips(hp, centre, radius, width)) return true;
     ++g_skipped;
     progress_display::count_unshaped_hair();
     return false;
@@ -182,24 +181,23 @@ bool in_reach(const hair_state& hs, int hair_id) {
 
 }  // namespace
 
-hairs_in_reach::hairs_in_reach(hair_camera& cam) : cam_before_(g_reach_cam) {
+hairs_in_reach::hairs_in_reach(hair_camera& cam) : bound_(cam), bound_before_(g_reach_bound) {
     // Over the whole image few hairs fall outside (a sixth of the demo's),
     // and bounding every hair costs about what shaping those would: the
     // filter is installed only while the samples drawn are part of the
     // image (a render region: a band, a tile, --region; or a crop).
     const cam_window& w = cam.get_window();
     installed_ = defs.region_on || w.Cols() < cam.get_cols() || w.Lines() < cam.get_lines();
-    filter_before_ = installed_ ? mdldb_set_hair_filter(in_reach) : nullptr;
     if (!installed_) return;
-    // A guard inside another asks the outer one's filter, not itself.
-    if (filter_before_ != in_reach) g_reach_next = filter_before_;
-    g_reach_cam = &cam;
+    // A guard inside another bounds by its own camera.
+    filter_before_ = mdldb_set_hair_reach_filter(in_reach);
+    g_reach_bound = &bound_;
 }
 
 hairs_in_reach::~hairs_in_reach() {
     if (!installed_) return;
-    g_reach_cam = cam_before_;
-    mdldb_set_hair_filter(filter_before_);
+    g_reach_bound = bound_before_;
+    mdldb_set_hair_reach_filter(filter_before_);
 }
 
 band_times band_processor_times() {

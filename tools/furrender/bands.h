@@ -3,11 +3,13 @@
 // The library keeps its databases in module-wide tables and draws on one
 // thread, so furrender does not share a z-buffer between threads: once the
 // scene is read, the shadow maps are set up and the geometry is in the
-// z-buffer, it forks worker processes. Every process grows the whole hair
+// z-buffer, it forks worker processes. Every process walks the whole hair
 // set (each hair's random draws are seeded from its model, face and hair,
 // so a hair comes out the same in every process) but shapes only the hairs
-// that can reach its band (hairs_in_reach) and draws only into its band of
-// z-buffer rows, through the render region. Each worker
+// that can reach its band (hairs_in_reach; in the camera pass, whose
+// reaches the shadow map's pass kept, it does not even grow the others)
+// and draws only into its band of z-buffer rows, through the render
+// region. Each worker
 // then hands its band's pixel records to the first process through a pipe
 // (hair_zbuffer::save_rows), which reads them into the same rows of its own
 // z-buffer and resolves every output from there, exactly as one process
@@ -19,10 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "korvofur/korvofur.h"
 #include "tool_options.h"
-
-class hair_camera;
-struct hair_state;
 
 namespace furrender {
 
@@ -106,9 +106,12 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
 // render region is on: a band's rows in a banded pass, a tile, --region; or
 // the image is cropped), the hair passes on cam shape only the hairs that
 // can reach those samples: a hair whose shape cannot reach them, as
-// cam.skips_unshaped_hair bounds it, is one the rasteriser would skip once
-// shaped, so the picture is the same. The filter installed before is asked
-// first, and put back at the end; guards nest.
+// cam.skips_unshaped_hair bounds it (the walk's reach filter, with an
+// unshaped_hair_bound made with the guard), is one the rasteriser would
+// skip once shaped, so the picture is the same. While the walk keeps its
+// hairs, a later pass skips such a hair on its kept reach before growing
+// it. The reach filter installed before is put back at the end; guards
+// nest, the innermost bounding.
 class hairs_in_reach {
   public:
     explicit hairs_in_reach(hair_camera& cam);
@@ -117,8 +120,9 @@ class hairs_in_reach {
     hairs_in_reach& operator=(const hairs_in_reach&) = delete;
 
   private:
-    hair_camera* cam_before_;
-    bool (*filter_before_)(const hair_state&, int);
+    unshaped_hair_bound bound_;
+    unshaped_hair_bound* bound_before_;
+    mdldb_hair_reach_filter filter_before_ = nullptr;
     bool installed_;
 };
 
