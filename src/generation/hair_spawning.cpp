@@ -851,6 +851,16 @@ void mdldb_keep_shaped_hairs(bool on) {
     std::vector<kivPoint>().swap(g_kept_points);
     std::vector<kept_reach>().swap(g_reaches);
     g_reaches_kept = g_reaches_skipped = 0;
+    if (!on) return;
+    // Address space only: the pages are touched as hairs are kept. A hair
+    // has at least two points, so no more than half as many hairs are kept.
+    try {
+        g_kept_points.reserve(kMaxKeptHairPoints);
+        g_kept.reserve(kMaxKeptHairPoints / 2);
+        g_reaches.reserve(kMaxKeptReaches);
+    } catch (const std::bad_alloc&) {
+        g_keep = g_keep_adding = false;
+    }
 }
 
 long long mdldb_kept_hairs_reused() {

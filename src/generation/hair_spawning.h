@@ -133,12 +133,16 @@ int mdldb_set_hair_sampling(int n);
 // same key takes the remembered points
 // (hair_shape_replay) instead of shaping it again, and comes out the same.
 // Hairs that spawn children are not kept. Keeping stops adding hairs beyond
-// kMaxKeptHairPoints points in all; reaches (28 bytes each, see the reach
-// filter) are kept up to the place kMaxKeptReaches. Turning it off forgets
-// every hair and reach; the host turns it on for the passes of one still
-// frame, whose scene and descriptions stay unchanged meanwhile.
-constexpr std::size_t kMaxKeptHairPoints = std::size_t(1) << 23;
-constexpr std::size_t kMaxKeptReaches = std::size_t(1) << 21;
+// kMaxKeptHairPoints points in all (12 MB: the demo's 118 000 hairs take
+// 462 000; a denser frame keeps its first hairs and shapes the others
+// again, so that memory stays about flat in the hair count); reaches (28
+// bytes each, see the reach filter) are kept up to the place
+// kMaxKeptReaches. The room for both is reserved when keeping is turned
+// on, so that growing never copies them. Turning it off forgets every hair
+// and reach; the host turns it on for the passes of one still frame, whose
+// scene and descriptions stay unchanged meanwhile.
+constexpr std::size_t kMaxKeptHairPoints = std::size_t(1) << 20;
+constexpr std::size_t kMaxKeptReaches = std::size_t(1) << 19;
 void mdldb_keep_shaped_hairs(bool on);
 // Keeping goes on with the hairs and reaches kept so far but adds no more,
 // until it is next turned on or off: for a process that ends with its pass.
