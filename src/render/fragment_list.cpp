@@ -238,7 +238,8 @@ hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size)
       cells_(nullptr),
       geo_(nullptr),
       chunk_used_(0),
-      holes_(nullptr) {}
+      holes_(nullptr),
+      pairs_(nullptr) {}
 
 hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (lines <= 0 || cols <= 0) return nullptr;
@@ -291,7 +292,7 @@ void hair_zbuffer::clear() {
     for (void* c : chunks_) release_chunk(c);
     chunks_.clear();
     chunk_used_ = 0;
-    holes_ = nullptr;
+    holes_ = pairs_ = nullptr;
     const std::size_t n = sample_count();
     std::memset(cells_, 0, n * sizeof(pixel_slot*));
     std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
@@ -366,13 +367,35 @@ pixel_slot* hair_zbuffer::carve(int slots) {
     return rec;
 }
 
+namespace {
+
+// The first of a list of free slot runs linked through their first bytes,
+// taken off the list.
+pixel_slot* pop_free(pixel_slot*& list) {
+    pixel_slot* run = list;
+    std::memcpy(&list, run, sizeof list);
+    return run;
+}
+
+void push_free(pixel_slot*& list, pixel_slot* run) {
+    std::memcpy(static_cast<void*>(run), &list, sizeof list);
+    list = run;
+}
+
+}  // namespace
+
 pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
     pixel_slot* rec;
     if (!small_records_) {
         rec = carve(record_slots());
-    } else if (holes_ != nullptr) {
-        rec = holes_;
-        std::memcpy(&holes_, rec, sizeof holes_);
+    } else if (holes_ != nullptr || pairs_ != nullptr) {
+        // A hole, or half of a pair whose other half becomes one.
+        if (holes_ == nullptr) {
+            rec = pop_free(pairs_);
+            push_free(holes_, rec + kSmallSlots);
+        } else {
+            rec = pop_free(holes_);
+        }
         std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * kSmallSlots);
     } else {
         rec = carve(kSmallSlots);
@@ -383,11 +406,23 @@ pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
 
 pixel_slot* hair_zbuffer::grow(pixel_slot*& cell) {
     pixel_slot* small = cell;
-    pixel_slot* rec = carve(record_slots());
+    pixel_slot* rec;
+    if (pairs_ != nullptr) {
+        rec = pop_free(pairs_);
+        std::memset(static_cast<void*>(rec + kSmallSlots), 0, sizeof(pixel_slot) * kSmallSlots);
+    } else {
+        rec = carve(record_slots());
+    }
     std::memcpy(static_cast<void*>(rec), small, sizeof(pixel_slot) * kSmallSlots);
-    // The small slots wait for the next small record.
-    std::memcpy(static_cast<void*>(small), &holes_, sizeof holes_);
-    holes_ = small;
+    // The small slots wait for the next small record; next to the last
+    // hole they make a pair, room for a full record of 2 × kSmallSlots.
+    if (record_slots() == 2 * kSmallSlots && holes_ != nullptr &&
+        (small + kSmallSlots == holes_ || holes_ + kSmallSlots == small)) {
+        pixel_slot* other = pop_free(holes_);
+        push_free(pairs_, small + kSmallSlots == other ? small : other);
+    } else {
+        push_free(holes_, small);
+    }
     cell = rec;
     return rec;
 }

@@ -413,6 +413,9 @@ class hair_zbuffer {
     std::vector<void*> chunks_;  // every chunk, newest last
     std::size_t chunk_used_;     // bytes handed out from the newest chunk
     pixel_slot* holes_;  // small slots left by grown records, linked through their first bytes
+    // Two holes side by side, linked likewise: room for a full record of
+    // 2 × kSmallSlots slots, or a small one and a hole.
+    pixel_slot* pairs_;
 };
 
 // --- Compositing ----------------------------------------------------------------------

@@ -280,3 +280,18 @@ TEST_F(Fragments, SmallRecordsResolveAsFullOnes) {
     }
     EXPECT_TRUE(slots[1] < slots[0] * 3 / 4 && slots[2] == slots[1]) << slots[1];
 }
+
+// Records grown in the order they were made leave their small slots side by
+// side: each two of them take a later full record, which holds what a fresh
+// one would: 256 × 256 samples of 3 list entries take 9 chunks, not 12.
+TEST_F(Fragments, SmallSlotsSideBySideTakeFullRecords) {
+    auto zb = make_zbuffer(256, 256, 5);
+    for (int id = 1; id <= 4; ++id)
+        for (int k = 0; k < 256 * 256; ++k)
+            add_fragment(*zb, k / 256, k % 256, id, 1.0f + id, kivColor(0.1f, 0.2f, 0.3f, 0.5f));
+    const pixel_slot* first = zb->record(0, 0);
+    ASSERT_EQ(zb->slots_of(first), 8);
+    for (int k = 1; k < 256 * 256; ++k)
+        ASSERT_EQ(std::memcmp(zb->record(k / 256, k % 256), first, 8 * sizeof(pixel_slot)), 0) << k;
+    EXPECT_EQ(zb->chunk_count(), 9);
+}
