@@ -67,12 +67,9 @@ TEST_F(HairPolyQueue, TileByTileLeavesEveryRecordAsDrawingAtOnce) {
 // A flush gives back the blocks that hold no pending polygon: a full queue
 // keeps them all, the pass's last flush only those it draws.
 TEST_F(HairPolyQueue, AFlushKeepsOnlyTheBlocksItDraws) {
-    hair_camera cam;
-    cam.set_aperture(200.0f), cam.set_focal(10.0f);
-    cam.set_image_params(150, 200, cam_window(), zcalc());
-    ASSERT_EQ(cam.init_zbuffer(), 1);
+    const auto zb = render_test::make_zbuffer(150, 200);
     const std::size_t block = hair_raster::kQueueBlock;
-    hair_raster::poly_queue queue(cam.zbuffer(), sizeof(hair_raster::queued_poly) * 3 * block);
+    hair_raster::poly_queue queue(zb.get(), sizeof(hair_raster::queued_poly) * 3 * block);
     motion_blur_pnt v[3];
     v[0].z = v[1].z = v[2].z = 5, v[1].x = v[2].x = v[2].y = 3;
     const int box[4] = {0, 0, 3, 3};
