@@ -20,11 +20,11 @@
 // chunks of kPixelChunkBytes that are only released all together.
 //
 // Without motion blur and with a list_size of 3 or more, a record starts
-// small: kSmallSlots slots, room for slot 0, the current hair and two list
-// entries, which is all that half the samples of a frame ever hold. The
-// third list entry grows it to the full list_size + 3 slots (add_hair moves
-// it, and the small slots go to the next small record). Whether a record is
-// small is read from its content: list_nb ≤ 2 and no overflow, which a
+// small: kSmallSlots slots (slot 0, the current hair, two list entries: all
+// that half the samples of a frame ever hold). The third list entry grows
+// it to list_size + 3 slots (add_hair moves it; the small slots go to the
+// next small record, or two freed side by side to a full record of 8 slots).
+// Whether a record is small is read from its content: list_nb ≤ 2 and no overflow, which a
 // grown record never returns to. A resolve that must move the current hair
 // of a full small record into its list does so on a full-size copy that it
 // does not keep.
