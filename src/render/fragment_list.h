@@ -23,7 +23,7 @@
 // small: kSmallSlots slots (slot 0, the current hair, two list entries: all
 // that half the samples of a frame ever hold). The third list entry grows
 // it to list_size + 3 slots (add_hair moves it; the small slots go to the
-// next small record, or two freed side by side to a full record of 8 slots).
+// next small record, a record before them growing in place, or two side by side to a full one).
 // Whether a record is small is read from its content: list_nb ≤ 2 and no overflow, which a
 // grown record never returns to. A resolve that must move the current hair
 // of a full small record into its list does so on a full-size copy that it
