@@ -207,6 +207,11 @@ struct hair_zbuffer::layout {
 
 namespace {
 
+constexpr std::size_t kSmallBytes = sizeof(pixel_slot) * kSmallSlots;
+// The control bits of a hole's slot 0, which no record's slot 0 holds (its
+// list_nb is at most kMaxListSize).
+constexpr std::uint32_t kHoleMark = 0xFFFFFFFFu;
+
 // A chunk of records straight from the system, zeroed, with all its pages
 // mapped at once: records fill a chunk from its start, and one call that
 // maps 256 pages costs far less than 256 page faults. Null when no memory
@@ -238,7 +243,8 @@ hair_zbuffer::hair_zbuffer(int lines, int cols, int list_size)
       cells_(nullptr),
       geo_(nullptr),
       chunk_used_(0),
-      holes_(nullptr) {}
+      holes_(nullptr),
+      pairs_(nullptr) {}
 
 hair_zbuffer* hair_zbuffer::create(int lines, int cols, int list_size) {
     if (lines <= 0 || cols <= 0) return nullptr;
@@ -291,7 +297,7 @@ void hair_zbuffer::clear() {
     for (void* c : chunks_) release_chunk(c);
     chunks_.clear();
     chunk_used_ = 0;
-    holes_ = nullptr;
+    holes_ = pairs_ = nullptr;
     const std::size_t n = sample_count();
     std::memset(cells_, 0, n * sizeof(pixel_slot*));
     std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
@@ -351,7 +357,9 @@ bool hair_zbuffer::load_rows(std::FILE* f, int row0, int row1) {
 
 pixel_slot* hair_zbuffer::carve(int slots) {
     const std::size_t bytes = sizeof(pixel_slot) * static_cast<std::size_t>(slots);
-    if (chunks_.empty() || chunk_used_ + bytes > kPixelChunkBytes) {
+    // The last small record's worth of a chunk is never handed out: the
+    // slots after any record lie in its chunk (grow looks for a hole there).
+    if (chunks_.empty() || chunk_used_ + bytes > kPixelChunkBytes - kSmallBytes) {
         void* c = new_chunk();
         if (c == nullptr) {
             drv_display_mem_usage("MEMORY AT TIME OF FAILURE\n");
@@ -366,13 +374,73 @@ pixel_slot* hair_zbuffer::carve(int slots) {
     return rec;
 }
 
+namespace {
+
+// The first of a list of free slot runs linked through their first bytes,
+// taken off the list.
+pixel_slot* pop_free(pixel_slot*& list) {
+    pixel_slot* run = list;
+    std::memcpy(&list, run, sizeof list);
+    return run;
+}
+
+void push_free(pixel_slot*& list, pixel_slot* run) {
+    std::memcpy(static_cast<void*>(run), &list, sizeof list);
+    list = run;
+}
+
+// Holes are linked both ways (the next one in slot 0's first bytes, the
+// one before in slot 1's) and marked, so that one can leave the list from
+// anywhere: a record grows in place over the hole right after it.
+pixel_slot* hole_link(const pixel_slot* h, int k) {
+    pixel_slot* p;
+    std::memcpy(&p, &h[k], sizeof p);
+    return p;
+}
+
+void set_hole_link(pixel_slot* h, int k, pixel_slot* p) {
+    std::memcpy(static_cast<void*>(&h[k]), &p, sizeof p);
+}
+
+bool is_hole(const pixel_slot* h) {
+    return h[0].zb.control == kHoleMark;
+}
+
+void push_hole(pixel_slot*& holes, pixel_slot* h) {
+    set_hole_link(h, 0, holes);
+    set_hole_link(h, 1, nullptr);
+    h[0].zb.control = kHoleMark;
+    if (holes != nullptr) set_hole_link(holes, 1, h);
+    holes = h;
+}
+
+// Takes hole h off the list; its mark goes.
+void unlink_hole(pixel_slot*& holes, pixel_slot* h) {
+    pixel_slot* next = hole_link(h, 0);
+    pixel_slot* prev = hole_link(h, 1);
+    if (prev != nullptr)
+        set_hole_link(prev, 0, next);
+    else
+        holes = next;
+    if (next != nullptr) set_hole_link(next, 1, prev);
+    h[0].zb.control = 0;
+}
+
+}  // namespace
+
 pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
     pixel_slot* rec;
     if (!small_records_) {
         rec = carve(record_slots());
-    } else if (holes_ != nullptr) {
-        rec = holes_;
-        std::memcpy(&holes_, rec, sizeof holes_);
+    } else if (holes_ != nullptr || pairs_ != nullptr) {
+        // A hole, or half of a pair whose other half becomes one.
+        if (holes_ == nullptr) {
+            rec = pop_free(pairs_);
+            push_hole(holes_, rec + kSmallSlots);
+        } else {
+            rec = holes_;
+            unlink_hole(holes_, rec);
+        }
         std::memset(static_cast<void*>(rec), 0, sizeof(pixel_slot) * kSmallSlots);
     } else {
         rec = carve(kSmallSlots);
@@ -383,11 +451,31 @@ pixel_slot* hair_zbuffer::place_record(pixel_slot*& cell) {
 
 pixel_slot* hair_zbuffer::grow(pixel_slot*& cell) {
     pixel_slot* small = cell;
-    pixel_slot* rec = carve(record_slots());
+    const bool pairs = record_slots() == 2 * kSmallSlots;
+    if (pairs && is_hole(small + kSmallSlots)) {
+        // The hole right after the record: it grows where it is.
+        unlink_hole(holes_, small + kSmallSlots);
+        std::memset(static_cast<void*>(small + kSmallSlots), 0, kSmallBytes);
+        return small;
+    }
+    pixel_slot* rec;
+    if (pairs_ != nullptr) {
+        rec = pop_free(pairs_);
+        std::memset(static_cast<void*>(rec + kSmallSlots), 0, sizeof(pixel_slot) * kSmallSlots);
+    } else {
+        rec = carve(record_slots());
+    }
     std::memcpy(static_cast<void*>(rec), small, sizeof(pixel_slot) * kSmallSlots);
-    // The small slots wait for the next small record.
-    std::memcpy(static_cast<void*>(small), &holes_, sizeof holes_);
-    holes_ = small;
+    // The small slots wait for the next small record; next to the last
+    // hole they make a pair, room for a full record of 2 × kSmallSlots.
+    if (pairs && holes_ != nullptr &&
+        (small + kSmallSlots == holes_ || holes_ + kSmallSlots == small)) {
+        pixel_slot* other = holes_;
+        unlink_hole(holes_, other);
+        push_free(pairs_, small + kSmallSlots == other ? small : other);
+    } else {
+        push_hole(holes_, small);
+    }
     cell = rec;
     return rec;
 }

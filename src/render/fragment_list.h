@@ -20,11 +20,11 @@
 // chunks of kPixelChunkBytes that are only released all together.
 //
 // Without motion blur and with a list_size of 3 or more, a record starts
-// small: kSmallSlots slots, room for slot 0, the current hair and two list
-// entries, which is all that half the samples of a frame ever hold. The
-// third list entry grows it to the full list_size + 3 slots (add_hair moves
-// it, and the small slots go to the next small record). Whether a record is
-// small is read from its content: list_nb ≤ 2 and no overflow, which a
+// small: kSmallSlots slots (slot 0, the current hair, two list entries: all
+// that half the samples of a frame ever hold). The third list entry grows
+// it to list_size + 3 slots (add_hair moves it; the small slots go to the
+// next small record, a record before them growing in place, or two side by side to a full one).
+// Whether a record is small is read from its content: list_nb ≤ 2 and no overflow, which a
 // grown record never returns to. A resolve that must move the current hair
 // of a full small record into its list does so on a full-size copy that it
 // does not keep.
@@ -413,6 +413,9 @@ class hair_zbuffer {
     std::vector<void*> chunks_;  // every chunk, newest last
     std::size_t chunk_used_;     // bytes handed out from the newest chunk
     pixel_slot* holes_;  // small slots left by grown records, linked through their first bytes
+    // Two holes side by side, linked likewise: room for a full record of
+    // 2 × kSmallSlots slots, or a small one and a hole.
+    pixel_slot* pairs_;
 };
 
 // --- Compositing ----------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "render/hair_poly_queue.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -21,6 +23,22 @@ poly_queue* g_open = nullptr;
 // The tile row or column of a sample row or column.
 inline int tile_of(int sample) {
     return sample >> kQueueTileShift;
+}
+
+constexpr std::size_t kBlockBytes = sizeof(queued_poly) * kQueueBlock;
+static_assert(sizeof(queued_poly) == 128, "a queued polygon is two cache lines");
+
+// A block of polygons straight from the system, with all its pages mapped
+// at once (it is filled from its start right away); null when no memory is
+// left.
+queued_poly* map_block() {
+#ifdef MAP_POPULATE
+    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE;
+#else
+    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS;
+#endif
+    void* b = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, kFlags, -1, 0);
+    return b == MAP_FAILED ? nullptr : static_cast<queued_poly*>(b);
 }
 
 // Restores the per-hair values of defs after a flush.
@@ -52,6 +70,20 @@ void pass_end(hair_camera*, bool finish) {
 
 }  // namespace
 
+void poly_queue::unmap_block::operator()(queued_poly* p) const {
+    munmap(p, kBlockBytes);
+}
+
+void poly_queue::box_of(const queued_poly& q, int* box) {
+    for (int i = 0; i < q.n; ++i) {
+        const int px = scan::pixel_floor(q.corner[i].x), py = scan::pixel_floor(q.corner[i].y);
+        if (i == 0 || px < box[0]) box[0] = px;
+        if (i == 0 || py < box[1]) box[1] = py;
+        if (i == 0 || px > box[2]) box[2] = px;
+        if (i == 0 || py > box[3]) box[3] = py;
+    }
+}
+
 poly_queue* poly_queue::open_on(const hair_zbuffer* zb) {
     return g_open != nullptr && zb != nullptr && g_open->zb_ == zb ? g_open : nullptr;
 }
@@ -67,10 +99,10 @@ poly_queue::~poly_queue() {
     if (g_open == this) g_open = nullptr;
 }
 
-bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
+bool poly_queue::push(const int*, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
     if (count_ >= max_polys_) flush();
     if (count_ == blocks_.size() * kQueueBlock) {
-        blocks_.emplace_back(new (std::nothrow) queued_poly[kQueueBlock]);
+        blocks_.emplace_back(map_block());
         if (blocks_.back() == nullptr) {
             blocks_.pop_back();
             flush();
@@ -78,7 +110,6 @@ bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint
         }
     }
     queued_poly& q = at(count_++);
-    for (int k = 0; k < 4; ++k) q.box[k] = box[k];
     q.timeslices = timeslices;
     q.hair_id = defs.hair_id;
     q.hair_random = defs.hair_random;
@@ -96,8 +127,10 @@ void poly_queue::sort_into_tiles() {
 
     // Calls f(tile) for every tile the clipped box of polygon q touches.
     auto for_tiles = [this](const queued_poly& q, auto&& f) {
-        const int c0 = std::max(q.box[0], lim_[0]), c1 = std::min(q.box[2], lim_[2]);
-        const int r0 = std::max(q.box[1], lim_[1]), r1 = std::min(q.box[3], lim_[3]);
+        int box[4];
+        box_of(q, box);
+        const int c0 = std::max(box[0], lim_[0]), c1 = std::min(box[2], lim_[2]);
+        const int r0 = std::max(box[1], lim_[1]), r1 = std::min(box[3], lim_[3]);
         if (c0 > c1 || r0 > r1) return;
         for (int tr = tile_of(r0); tr <= tile_of(r1); ++tr)
             for (int tc = tile_of(c0); tc <= tile_of(c1); ++tc)
@@ -134,12 +167,17 @@ void poly_queue::draw_tile(int tile_row, int tile_col) {
         const queued_poly& q = at(bin_[b]);
         defs.hair_id = q.hair_id;
         defs.hair_random = q.hair_random;
-        draw_poly(*zb_, q.box, q.n, q.corner, q.timeslices, lim);
+        int box[4];
+        box_of(q, box);
+        draw_poly(*zb_, box, q.n, q.corner, q.timeslices, lim);
     }
 }
 
 void poly_queue::flush() {
     if (zb_ == nullptr || count_ == 0) return;
+    // The blocks past the pending polygons hold an earlier flush's: given
+    // back before this flush carves records.
+    blocks_.resize((count_ + kQueueBlock - 1) / kQueueBlock);
     const hair_values_guard keep;
     try {
         sort_into_tiles();

@@ -19,8 +19,12 @@
 // result is the same bit for bit.
 //
 // The queue holds at most kQueueBytes of polygons and flushes itself when
-// full. Nothing may read or copy the z-buffer while polygons are pending:
-// every hair pass (mdldb_hair, mdldb_motion_blur_hair) opens a queue on its
+// full. Its blocks are mapped from the system, and a flush gives back those
+// holding no pending polygon: the pass's last flush, the one that carves
+// the frame's last records, keeps only the blocks it draws.
+//
+// Nothing may read or copy the z-buffer while polygons are pending: every
+// hair pass (mdldb_hair, mdldb_motion_blur_hair) opens a queue on its
 // camera's z-buffer through the pass hooks this module registers, and
 // flushes it before it returns. Only one queue is open at a time.
 #pragma once
@@ -39,18 +43,20 @@ namespace hair_raster {
 // 128-byte records, which stay in the second-level cache.
 constexpr int kQueueTileShift = 6;
 constexpr int kQueueTileSide = 1 << kQueueTileShift;
-// The most memory the queued polygons take: 16 MiB (about 115 000
-// polygons, part of the demo's hair pass); a full queue is drawn and
-// emptied. More would hold the whole pass but adds to the frame's peak
-// memory and its page faults without drawing faster. The queue grows by
-// blocks of kQueueBlock polygons, kept for the next flush.
+// The most memory the queued polygons take: 16 MiB (131 072 polygons,
+// part of the demo's hair pass); a full queue is drawn and emptied. More
+// would hold the whole pass but adds to the frame's peak memory and its
+// page faults without drawing faster; 4 MiB drew the demo about 2 %
+// slower. The queue grows by blocks of kQueueBlock polygons, kept for the
+// next flush.
 constexpr std::size_t kQueueBytes = std::size_t(16) << 20;
 constexpr int kQueueBlockShift = 12;
 constexpr std::size_t kQueueBlock = std::size_t(1) << kQueueBlockShift;
 
-// One queued screen polygon.
+// One queued screen polygon, 128 bytes. Its pixel bounding box is not
+// stored: box_of works it out again from the corners, as the rasteriser
+// did before queuing it.
 struct queued_poly {
-    std::int32_t box[4];        // pixel bounding box: low x, low y, high x, high y
     std::uint32_t timeslices;   // time slices the polygon covers
     std::int32_t hair_id;       // defs.hair_id when it was queued
     float hair_random;          // defs.hair_random when it was queued
@@ -72,8 +78,9 @@ class poly_queue {
     poly_queue(const poly_queue&) = delete;
     poly_queue& operator=(const poly_queue&) = delete;
 
-    // Queues polygon v of n corners (3 or 4) with its box; a full queue is
-    // drawn first. False when no memory is left for it: the caller draws
+    // Queues polygon v of n corners (3 or 4), whose pixel bounding box is
+    // box (the floors of the corners' x and y, as box_of finds it again); a
+    // full queue is drawn first. False when no memory is left for it: the caller draws
     // it at once (after the queue, which has been drawn).
     bool push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices);
     // Draws every pending polygon tile by tile and empties the queue;
@@ -81,6 +88,10 @@ class poly_queue {
     void flush();
     // Polygons pending.
     std::size_t pending() const { return count_; }
+    // Blocks of kQueueBlock polygons held.
+    std::size_t blocks() const { return blocks_.size(); }
+    // The pixel bounding box of q: low x, low y, high x, high y.
+    static void box_of(const queued_poly& q, int* box);
 
   private:
     // Sorts the pending polygons into the tiles their clipped boxes touch:
@@ -90,13 +101,19 @@ class poly_queue {
     void draw_tile(int tile_row, int tile_col);
     queued_poly& at(std::size_t i) { return blocks_[i >> kQueueBlockShift][i & (kQueueBlock - 1)]; }
 
-    hair_zbuffer* zb_ = nullptr;                          // null when the queue is not open
-    std::size_t max_polys_ = 1;                           // polygons held before a flush
-    std::vector<std::unique_ptr<queued_poly[]>> blocks_;  // the storage, block after block
-    std::size_t count_ = 0;                               // polygons pending
-    std::vector<std::uint32_t> first_;                    // per tile, then the end
-    std::vector<std::uint32_t> bin_;                      // polygon indices, tile after tile
-    std::vector<std::uint32_t> scratch_;                  // per tile: the next free place in bin_
+    // A block mapped from the system, unmapped when dropped.
+    struct unmap_block {
+        void operator()(queued_poly* p) const;
+    };
+    using block = std::unique_ptr<queued_poly[], unmap_block>;
+
+    hair_zbuffer* zb_ = nullptr;          // null when the queue is not open
+    std::size_t max_polys_ = 1;           // polygons held before a flush
+    std::vector<block> blocks_;           // the storage, block after block
+    std::size_t count_ = 0;               // polygons pending
+    std::vector<std::uint32_t> first_;    // per tile, then the end
+    std::vector<std::uint32_t> bin_;      // polygon indices, tile after tile
+    std::vector<std::uint32_t> scratch_;  // per tile: the next free place in bin_
     int tile_cols_ = 0, tile_lines_ = 0;
     int lim_[4] = {0, 0, -1, -1};  // columns and rows that may be written: lo x, lo y, hi x, hi y
 };

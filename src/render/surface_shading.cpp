@@ -69,7 +69,7 @@ bool drawn(const hair_model& m) {
 }  // namespace
 
 void surface_layer::clear() {
-    lines_ = cols_ = 0;
+    lines_ = cols_ = first_row_ = held_rows_ = 0;
     points_.clear();
     points_.shrink_to_fit();
     model_.reset();
@@ -78,8 +78,7 @@ void surface_layer::clear() {
 }
 
 bool surface_layer::save_rows(std::FILE* f, int row0, int row1) const {
-    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
-        samples_ != static_cast<std::size_t>(lines_) * cols_)
+    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 || held_rows_ != lines_)
         return false;
     const std::size_t first = static_cast<std::size_t>(row0) * cols_;
     const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
@@ -88,8 +87,7 @@ bool surface_layer::save_rows(std::FILE* f, int row0, int row1) const {
 }
 
 bool surface_layer::load_rows(std::FILE* f, int row0, int row1) {
-    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 ||
-        samples_ != static_cast<std::size_t>(lines_) * cols_)
+    if (f == nullptr || row0 < 0 || row1 > lines_ || row0 > row1 || held_rows_ != lines_)
         return false;
     const std::size_t first = static_cast<std::size_t>(row0) * cols_;
     const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols_;
@@ -201,14 +199,14 @@ void surface_layer::draw_triangle(const triangle& t, int row0, int row1, point* 
     // surface at the same depth (polygons meeting inside a sample) are
     // averaged by their areas, which puts the point back at the centre.
     std::int32_t* const models = model_.get();
-    const int cols = cols_;
+    const int cols = cols_, held0 = first_row_;
     const std::int32_t model = t.model + 1;  // as stored
     scan::fill<6>(
         t.box, nl, left, nr, right, lim, 6,
-        [band, models, cols, model, row0](int col, int row, float coverage, const float* p) {
+        [band, models, cols, model, row0, held0](int col, int row, float coverage, const float* p) {
             if (!(p[2] <= kNear)) return;
             const float d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-            const std::size_t i = static_cast<std::size_t>(row) * cols + col;
+            const std::size_t i = static_cast<std::size_t>(row - held0) * cols + col;
             point& s = band[static_cast<std::size_t>(row - row0) * cols + col];
             if (models[i] == model && same_surface(s, p)) {
                 const float total = s.coverage + coverage;
@@ -261,6 +259,7 @@ void surface_layer::project_models(const hair_camera& cam, int which, std::size_
         tris.push_back(t);
         if (tris.size() <= cap) return;
         whole_ = true;
+        if (held_rows_ < lines_) hold_rows(0, lines_);
         points_.assign(static_cast<std::size_t>(lines_) * cols_, point{});
         for (const triangle& u : tris) draw_triangle(u, 0, lines_, points_.data());
         std::vector<triangle>().swap(tris);
@@ -295,8 +294,50 @@ void surface_layer::project_models(const hair_camera& cam, int which, std::size_
     }
 }
 
+void surface_layer::hold_rows(int first, int rows) {
+    const std::size_t samples = static_cast<std::size_t>(rows) * cols_;
+    first_row_ = first;
+    held_rows_ = rows;
+    if (model_ != nullptr && samples <= samples_) {
+        // A band after the first: its models start at none. Its colours are
+        // all written by its shading before anything reads them.
+        std::memset(model_.get(), 0, samples * sizeof(std::int32_t));
+        return;
+    }
+    model_.reset();
+    rgb_.reset();
+    samples_ = 0;
+    model_.reset(static_cast<std::int32_t*>(std::calloc(samples, sizeof(std::int32_t))));
+    rgb_.reset(static_cast<float*>(std::calloc(samples * 3, sizeof(float))));
+    if ((model_ == nullptr || rgb_ == nullptr) && samples > 0) throw std::bad_alloc();
+    samples_ = samples;
+    // The rows of the render region get their model pages written once
+    // now: the scan conversion reads a sample before writing it, and a
+    // page first read would be mapped twice. Other rows stay untouched.
+    const scan::limits region = scan::limits::window(cols_, lines_);
+    const int lo = std::max(region.row_lo(), first);
+    const int hi = std::min(region.row_hi(), first + rows - 1);
+    if (lo <= hi)
+        std::memset(model_.get() + static_cast<std::size_t>(lo - first) * cols_, 0,
+                    static_cast<std::size_t>(hi - lo + 1) * cols_ * sizeof(std::int32_t));
+}
+
 int surface_layer::build(const hair_camera& cam, int which,
                          const std::vector<surface_color>& colors, bool skip_hidden) {
+    return build_bands(cam, which, colors, skip_hidden, 1, nullptr);
+}
+
+int surface_layer::build_rows(const hair_camera& cam, int which,
+                              const std::vector<surface_color>& colors, bool skip_hidden, int unit,
+                              const std::function<bool(int, int)>& rows) {
+    const int ok = build_bands(cam, which, colors, skip_hidden, std::max(unit, 1), &rows);
+    clear();
+    return ok;
+}
+
+int surface_layer::build_bands(const hair_camera& cam, int which,
+                               const std::vector<surface_color>& colors, bool skip_hidden, int unit,
+                               const std::function<bool(int, int)>* rows_done) {
     clear();
     hair_zbuffer* zb = cam.zbuffer();
     if (zb == nullptr) return 0;
@@ -306,42 +347,38 @@ int surface_layer::build(const hair_camera& cam, int which,
         lines_ = zb->lines();
         cols_ = zb->cols();
         const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
-        model_.reset(static_cast<std::int32_t*>(std::calloc(samples, sizeof(std::int32_t))));
-        rgb_.reset(static_cast<float*>(std::calloc(samples * 3, sizeof(float))));
-        if ((model_ == nullptr || rgb_ == nullptr) && samples > 0) throw std::bad_alloc();
-        samples_ = samples;
-        // The rows of the render region get their model pages written once
-        // now: the scan conversion reads a sample before writing it, and a
-        // page first read would be mapped twice. Other rows stay untouched.
-        const scan::limits region = scan::limits::window(cols_, lines_);
-        if (region.row_lo() <= region.row_hi())
-            std::memset(model_.get() + static_cast<std::size_t>(region.row_lo()) * cols_, 0,
-                        static_cast<std::size_t>(region.row_hi() - region.row_lo() + 1) * cols_ *
-                            sizeof(std::int32_t));
 
-        // Whole rows per band; no bands when one would hold the grid.
+        // Whole rows per band (a multiple of unit when the blocks follow the
+        // bands); no bands when one would hold the grid.
         const std::size_t per_band = band_samples_ / static_cast<std::size_t>(std::max(cols_, 1));
-        const int rows = band_samples_ == 0 ? lines_
-                                            : static_cast<int>(std::max<std::size_t>(
-                                                  1, std::min<std::size_t>(per_band, lines_)));
+        int rows = band_samples_ == 0 ? lines_
+                                      : static_cast<int>(std::max<std::size_t>(
+                                            1, std::min<std::size_t>(per_band, lines_)));
+        if (rows_done != nullptr) rows = std::max(unit, rows / unit * unit);
         whole_ = rows >= lines_;
+        hold_rows(0, rows_done == nullptr || whole_ ? lines_ : rows);
         if (whole_) points_.assign(samples, point{});
         std::vector<triangle> tris;
         project_models(cam, which, samples * sizeof(point) / 2 / sizeof(triangle), tris);
+        const scan::limits lim = scan::limits::window(cols_, lines_);
         if (whole_) {
             shade(which, table, points_.data(), 0, lines_, hiding);
+            if (rows_done != nullptr && lim.row_lo() <= lim.row_hi() && !(*rows_done)(0, lines_))
+                return 0;
         } else {
-            // Each band of the render region's rows: its points from the
-            // triangles that reach it, in the order they came, then its
-            // shading.
+            // Each band of the render region's rows (from a whole pixel on):
+            // its points from the triangles that reach it, in the order they
+            // came, then its shading.
             points_.assign(static_cast<std::size_t>(rows) * cols_, point{});
-            const scan::limits lim = scan::limits::window(cols_, lines_);
-            for (int row0 = lim.row_lo(); row0 <= lim.row_hi(); row0 += rows) {
-                const int row1 = std::min(row0 + rows, lim.row_hi() + 1);
+            const int end = std::min(lines_, (lim.row_hi() + unit) / unit * unit);
+            for (int row0 = lim.row_lo() / unit * unit; row0 < end; row0 += rows) {
+                const int row1 = std::min(row0 + rows, end);
+                if (rows_done != nullptr) hold_rows(row0, row1 - row0);
                 for (const triangle& t : tris)
                     if (t.box[1] < row1 && t.box[3] >= row0)
                         draw_triangle(t, row0, row1, points_.data());
                 shade(which, table, points_.data(), row0, row1, hiding);
+                if (rows_done != nullptr && !(*rows_done)(row0, row1)) return 0;
             }
         }
     } catch (const std::bad_alloc&) {
@@ -365,7 +402,7 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
     std::vector<float> scale(cols), facing(cols), times(cols), I(cols);
     std::vector<int> at(cols);
     for (int row = row0; row < row1; ++row) {
-        const std::size_t first = static_cast<std::size_t>(row) * cols;
+        const std::size_t first = static_cast<std::size_t>(row - first_row_) * cols;
         const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
         const std::int32_t* models = model_.get() + first;
         for (std::size_t x = 0; x < cols; ++x) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +55,18 @@ class surface_layer {
     // camera has no z-buffer or memory runs out.
     int build(const hair_camera& cam, int which, const std::vector<surface_color>& colors,
               bool skip_hidden = false);
+    // Like build, but the layer holds one band of rows at a time: the
+    // render region's rows are shaded band after band (each a multiple of
+    // unit rows, so that whole pixels of unit × unit samples lie in one
+    // band, and about band_samples samples), and rows(row0, row1) is called
+    // while the layer holds rows row0 ... row1 - 1, which the next band
+    // replaces; color() answers for those rows only. A frame whose pixels
+    // are resolved right away needs a band's worth of samples, not the
+    // grid's. Each band's samples come out as build shades them. False
+    // from rows stops the build, which then returns 0; afterwards the layer
+    // is empty.
+    int build_rows(const hair_camera& cam, int which, const std::vector<surface_color>& colors,
+                   bool skip_hidden, int unit, const std::function<bool(int, int)>& rows);
     // Drops the samples.
     void clear();
     // Rows row0 ... row1 - 1 of a built layer into a stream, and read back
@@ -67,9 +80,10 @@ class surface_layer {
     int lines() const { return lines_; }
     int cols() const { return cols_; }
     // The shaded colour (r, g, b) of z-buffer sample (row, col), null where
-    // no surface was drawn or outside the grid.
+    // no surface was drawn, outside the grid or outside the rows held.
     const float* color(int row, int col) const {
-        if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return nullptr;
+        row -= first_row_;
+        if (row < 0 || col < 0 || row >= held_rows_ || col >= cols_) return nullptr;
         const std::size_t i = static_cast<std::size_t>(row) * cols_ + col;
         return model_[i] == 0 ? nullptr : &rgb_[i * 3];
     }
@@ -106,6 +120,13 @@ class surface_layer {
     // grid (points_) instead, as it comes, and tris is left empty.
     void project_models(const hair_camera& cam, int which, std::size_t cap,
                         std::vector<triangle>& tris);
+    // The model and colour blocks for rows first ... first + rows - 1 (the
+    // model rows of the render region zeroed); throws std::bad_alloc.
+    void hold_rows(int first, int rows);
+    // build and build_rows: with rows, the blocks hold one band at a time
+    // (bands of a multiple of unit rows) and rows is called after each.
+    int build_bands(const hair_camera& cam, int which, const std::vector<surface_color>& colors,
+                    bool skip_hidden, int unit, const std::function<bool(int, int)>* rows);
     void draw_triangle(const triangle& t, int row0, int row1, point* band);
     // Shades rows row0 ... row1 - 1 from their points, band[0] being the
     // first sample of row0; samples that hiding hides are left at 0.
@@ -121,6 +142,8 @@ class surface_layer {
 
     int lines_ = 0;
     int cols_ = 0;
+    int first_row_ = 0;  // the first row the blocks hold
+    int held_rows_ = 0;  // rows the blocks hold: the grid's, or a band's
     std::size_t band_samples_ = kBandSamples;
     bool whole_ = false;         // drawing into the whole grid
     std::vector<point> points_;  // the band's (or the grid's) points while drawing
@@ -134,7 +157,7 @@ class surface_layer {
     };
     std::unique_ptr<std::int32_t[], free_block> model_;
     std::unique_ptr<float[], free_block> rgb_;
-    std::size_t samples_ = 0;  // samples in both blocks
+    std::size_t samples_ = 0;  // samples both blocks have room for (at least held_rows_ × cols_)
 };
 
 KORVO_EXPORT_END

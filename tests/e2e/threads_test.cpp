@@ -142,6 +142,24 @@ TEST(Threads, PicturesResolvedInBandsMatchOneProcess) {
                              {"b.1.png"});
 }
 
+// A picture resolved as its surfaces are shaded, a band of rows at a time
+// (a frame of several bands, odd sub-pixels, a region), is the picture
+// resolved from the whole layer, which a deep image makes every process keep.
+TEST(Threads, SurfacesShadedBandByBandGiveTheWholeLayersPicture) {
+    const std::string args = scene("shade", "shade", kData + "shade.hair") +
+                             "--size 400x300 --subpixel 3 --surfaces --region 7,11,390,280 "
+                             "--surface-color ground=0.4,0.3,0.2 --quiet --out s.png";
+    const scratch whole;
+    ASSERT_EQ(0, run_in(whole.dir, "furrender", args + " --deep d.exr").status);
+    const std::string picture = slurp(whole / "s.png");
+    EXPECT_GT(picture.size(), 20000u);
+    for (const char* threads : {"1", "2"}) {
+        const scratch banded;
+        ASSERT_EQ(0, run_in(banded.dir, "furrender", args + " --threads " + threads).status);
+        EXPECT_TRUE(slurp(banded / "s.png") == picture) << "--threads " << threads;
+    }
+}
+
 TEST(Threads, BadCountsAreRefused) {
     const scratch d;
     const std::string& dir = d.dir;

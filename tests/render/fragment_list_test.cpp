@@ -280,3 +280,37 @@ TEST_F(Fragments, SmallRecordsResolveAsFullOnes) {
     }
     EXPECT_TRUE(slots[1] < slots[0] * 3 / 4 && slots[2] == slots[1]) << slots[1];
 }
+
+// Records grown in the order they were made leave their small slots side by
+// side: each two of them take a later full record. Grown the other way, or
+// the even samples first, every other record (but at a chunk's end) grows
+// where it is, over the hole its neighbour left, wherever that hole is in
+// the list. Records made last (the last row) take the holes left. Every
+// record holds what a fresh one would; 255 × 256 samples of 3 list entries
+// take 8 chunks, not 12.
+TEST_F(Fragments, SmallSlotsSideBySideTakeFullRecords) {
+    const int n = 255 * 256;
+    for (int order = 0; order < 3; ++order) {
+        auto zb = make_zbuffer(256, 256, 5);
+        std::vector<const pixel_slot*> small(n);
+        auto add = [&](int k, int id) {
+            add_fragment(*zb, k / 256, k % 256, id, 1.0f + id, kivColor(0.1f, 0.2f, 0.3f, 0.5f));
+        };
+        for (int id = 1; id <= 3; ++id)
+            for (int k = 0; k < n; ++k) add(k, id);
+        for (int k = 0; k < n; ++k) small[k] = zb->record(k / 256, k % 256);
+        for (int i = 0; i < n; ++i)
+            add(order == 0 ? i : order == 1 ? n - 1 - i : 2 * i % n + 2 * i / n, 4);
+        for (int k = n; k < n + 256; ++k) add(k, 1);
+        const pixel_slot* first = zb->record(0, 0);
+        ASSERT_EQ(zb->slots_of(first), 8);
+        int stayed = 0;
+        for (int k = 0; k < n; ++k) {
+            const pixel_slot* rec = zb->record(k / 256, k % 256);
+            ASSERT_EQ(std::memcmp(rec, first, 8 * sizeof(pixel_slot)), 0) << order << " " << k;
+            stayed += rec == small[k];
+        }
+        EXPECT_TRUE(order ? stayed > n / 2 - 8 : stayed == 0) << order << " " << stayed;
+        EXPECT_EQ(zb->chunk_count(), 8) << order;
+    }
+}

@@ -63,3 +63,18 @@ TEST_F(HairPolyQueue, TileByTileLeavesEveryRecordAsDrawingAtOnce) {
         EXPECT_EQ(coverage, 1.0f) << "the wall covers the middle";
     }
 }
+
+// A flush gives back the blocks that hold no pending polygon: a full queue
+// keeps them all, the pass's last flush only those it draws.
+TEST_F(HairPolyQueue, AFlushKeepsOnlyTheBlocksItDraws) {
+    const auto zb = render_test::make_zbuffer(150, 200);
+    const std::size_t block = hair_raster::kQueueBlock;
+    hair_raster::poly_queue queue(zb.get(), sizeof(hair_raster::queued_poly) * 3 * block);
+    motion_blur_pnt v[3];
+    v[0].z = v[1].z = v[2].z = 5, v[1].x = v[2].x = v[2].y = 3;
+    const int box[4] = {0, 0, 3, 3};
+    for (std::size_t i = 0; i < 3 * block + block / 2; ++i) ASSERT_TRUE(queue.push(box, 3, v, ~0u));
+    EXPECT_TRUE(queue.pending() == block / 2 && queue.blocks() == 3);
+    queue.flush();
+    EXPECT_TRUE(queue.pending() == 0 && queue.blocks() == 1);
+}

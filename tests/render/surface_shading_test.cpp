@@ -1,5 +1,6 @@
 // The shaded surface layer: bands of rows give the layer of the whole grid;
 // the samples the hair hides are left black.
+#include <algorithm>
 #include <cstring>
 
 #include "render/surface_shading.h"
@@ -56,6 +57,28 @@ class Surfaces : public render_test::RasterTest {
             for (std::size_t i = 0; i < got.size(); ++i)
                 ASSERT_EQ(std::memcmp(&got[i], &whole[i], sizeof(float)), 0)
                     << what << " band " << band << " sample " << i / 4 % 64 << "," << i / 256;
+        }
+        // Held a band at a time, the layer answers for the band's rows only,
+        // as the whole grid; the bands hold whole units and cover the rows.
+        const int lo = defs.region_on ? defs.region[1] : 0,
+                  hi = defs.region_on ? defs.region[3] + 1 : 48;
+        for (int unit : {2, 3}) {
+            surface_layer s;
+            s.set_band_samples(1000);
+            int next = lo / unit * unit;
+            auto band = [&](int row0, int row1) {
+                EXPECT_TRUE(row0 == next && row0 % unit == 0 && (row1 % unit == 0 || row1 == 48));
+                for (int i = 0, r = 0; i < 48 * 64; r = ++i / 64) {
+                    const float* rgb = s.color(r, i % 64);
+                    const bool held = r >= row0 && r < row1 && whole[i * 4] == 1.0f;
+                    EXPECT_TRUE(held ? rgb && !std::memcmp(rgb, &whole[i * 4 + 1], 12) : !rgb) << i;
+                }
+                return (next = row1) > 0;
+            };
+            EXPECT_EQ(
+                s.build_rows(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}, false, unit, band),
+                1);
+            EXPECT_EQ(next, std::min(48, (hi + unit - 1) / unit * unit)) << what;
         }
     }
 };

@@ -337,12 +337,21 @@ struct frame_pass {
 
     // The surfaces need the models' geometry: shaded before the geometry
     // z-buffer, which releases that of models without hair, or after the
-    // hair under a geometry_kept, skipping the samples the hair hides.
-    void shade_surfaces(bool first, bool skip_hidden = false) {
+    // hair under a geometry_kept, skipping the samples the hair hides. With
+    // picture, the surfaces are shaded a band of rows at a time and each
+    // band's pixels resolved into it at once, so that the layer holds one
+    // band only.
+    void shade_surfaces(bool first, bool skip_hidden = false, picture_rows* picture = nullptr) {
         if (!o.surfaces) return;
         if (first) progress.stage("shading the surfaces");
-        if (!surfaces.build(cam, 0, colors, skip_hidden))
-            throw run_error{"cannot shade the surfaces"};
+        const bool ok =
+            picture == nullptr
+                ? surfaces.build(cam, 0, colors, skip_hidden)
+                : surfaces.build_rows(
+                      cam, 0, colors, skip_hidden, o.subpixel, [this, picture](int row0, int row1) {
+                          return picture->resolve_rows(cam, &surfaces, {row0, row1});
+                      });
+        if (!ok) throw run_error{"cannot shade the surfaces"};
     }
 
     void draw_geometry(bool first) {
@@ -374,15 +383,16 @@ struct frame_pass {
     }
 
     // A still frame's geometry (whole), its hair, then its surfaces where
-    // the hair does not hide them completely.
-    void draw_all(bool first) {
+    // the hair does not hide them completely (with picture, band by band,
+    // resolving each band's pixels).
+    void draw_all(bool first, picture_rows* picture) {
         geometry_kept keep;
         if (!geometry_drawn) {
             whole_frame whole;
             draw_geometry(first);
         }
         draw_hair(first);
-        shade_surfaces(first, true);
+        shade_surfaces(first, true, picture);
     }
 
     // The estimate of where the hair lies, by z-buffer row, unless done.
@@ -436,7 +446,8 @@ band_work hair_band_work(const options& o, frame_pass& pass, picture_rows& pictu
 // process draws the whole geometry (0.05 s on the demo, cheaper than handing
 // shaded rows over), then its band's hair, shades the surfaces of its band
 // that the hair leaves visible, and resolves its pixel rows from its own
-// surfaces. The bands share the sum of both estimates.
+// surfaces, band of rows by band of rows (the layer holds one band). The
+// bands share the sum of both estimates.
 void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& picture,
                             int workers) {
     hair_camera& cam = pass.cam;
@@ -455,7 +466,10 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
             row_work[r] = (1.0 - kSurfaceShare) * row_work[r] +
                           kSurfaceShare * surface_work[r] / surface_total;
     band_work work = hair_band_work(o, pass, picture, std::move(row_work));
-    work.draw = [&pass](bool first) { pass.draw_all(first); };
+    // When every image is resolved pixel by pixel, each process resolves
+    // its pixels as its surfaces are shaded, a band of rows at a time.
+    picture_rows* in_rows = picture_in_rows(o) ? &picture : nullptr;
+    work.draw = [&pass, in_rows](bool first) { pass.draw_all(first, in_rows); };
     const std::string error =
         draw_in_bands(cam, {0, cam.zbuffer()->lines()}, workers, o.quiet, work);
     if (!error.empty()) throw run_error{error};

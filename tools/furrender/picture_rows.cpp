@@ -101,11 +101,12 @@ picture_rows::picture_rows(const options& o, const exr_frame& fr)
 unsigned char* picture_rows::plane::row(int r) {
     const std::size_t rows = static_cast<std::size_t>(last - first);
     if (done.empty()) {
-        // The picture's memory, on first use.
+        // The picture's memory, on first use; its pages are touched as its
+        // rows are resolved or read.
         if (is_float)
-            floats.assign(rows * row_values, 0.0f);
+            floats.resize(rows * row_values);
         else
-            bytes.assign(rows * row_values, 0);
+            bytes.resize(rows * row_values);
         done.assign(rows, 0);
     }
     const std::size_t at = static_cast<std::size_t>(r - first) * row_values;
@@ -143,22 +144,47 @@ bool picture_rows::fill(int k, hair_camera& cam, const surface_layer* surfaces, 
     }
 }
 
+bool picture_rows::fill_missing(int k, hair_camera& cam, const surface_layer* surfaces,
+                                const korvo_tools::row_band& r) {
+    plane& p = planes_[k];
+    if (!p.on || r.row0 >= r.row1) return true;
+    p.row(r.row0);  // the memory, when no row came yet
+    // Each run of rows not resolved yet, resolved here.
+    for (int at = r.row0; at < r.row1;) {
+        if (p.done[static_cast<std::size_t>(at - p.first)]) {
+            ++at;
+            continue;
+        }
+        int end = at;
+        while (end < r.row1 && !p.done[static_cast<std::size_t>(end - p.first)]) ++end;
+        if (!fill(k, cam, surfaces, at, end, p.row(at))) return false;
+        std::fill(p.done.begin() + (at - p.first), p.done.begin() + (end - p.first), 1);
+        at = end;
+    }
+    return true;
+}
+
+bool picture_rows::resolve_rows(hair_camera& cam, const surface_layer* surfaces,
+                                const korvo_tools::row_band& b) {
+    for (int k = 0; k < kKinds; ++k)
+        if (!fill_missing(k, cam, surfaces, rows_of(k, b))) return false;
+    return true;
+}
+
 bool picture_rows::save(std::FILE* f, hair_camera& cam, const surface_layer* surfaces,
-                        const korvo_tools::row_band& b) const {
-    // The rows of each picture in turn, in float storage (what the byte
-    // picture needs rounded up).
-    std::vector<float> rows;
+                        const korvo_tools::row_band& b) {
+    if (!resolve_rows(cam, surfaces, b)) return false;
+    // The rows of each picture in turn, as they are stored.
     for (int k = 0; k < kKinds; ++k) {
-        const plane& p = planes_[k];
+        plane& p = planes_[k];
         if (!p.on) continue;
         const korvo_tools::row_band r = rows_of(k, b);
         const rows_header h = {r.row0, r.row1 - r.row0};
         const std::size_t size = static_cast<std::size_t>(h.count) * p.row_values * p.value_size();
-        rows.resize((size + sizeof(float) - 1) / sizeof(float));
-        unsigned char* at = reinterpret_cast<unsigned char*>(rows.data());
-        if (!fill(k, cam, surfaces, r.row0, r.row1, at) || std::fwrite(&h, sizeof h, 1, f) != 1 ||
-            std::fwrite(at, 1, size, f) != size)
-            return false;
+        if (std::fwrite(&h, sizeof h, 1, f) != 1) return false;
+        if (h.count == 0) continue;
+        const unsigned char* at = p.row(r.row0);
+        if (std::fwrite(at, 1, size, f) != size) return false;
         if (k != kRgba8) continue;
         // The PNG pieces wholly inside the band, compressed here.
         png_pieces png(png_.width(), png_.height());
@@ -183,16 +209,11 @@ bool picture_rows::compress_pieces(png_pieces& png, const korvo_tools::row_band&
 
 bool picture_rows::resolve(hair_camera& cam, const surface_layer* surfaces,
                            const korvo_tools::row_band& b) {
-    for (int k = 0; k < kKinds; ++k) {
-        plane& p = planes_[k];
-        const korvo_tools::row_band r = rows_of(k, b);
-        if (!p.on || r.row0 == r.row1) continue;
-        if (!fill(k, cam, surfaces, r.row0, r.row1, p.row(r.row0))) return false;
-        std::fill(p.done.begin() + (r.row0 - p.first), p.done.begin() + (r.row1 - p.first), 1);
-        int p0, p1;
-        if (k == kRgba8 && !compress_pieces(png_, r, p.row(r.row0), p0, p1)) return false;
-    }
-    return true;
+    if (!resolve_rows(cam, surfaces, b)) return false;
+    plane& p = planes_[kRgba8];
+    const korvo_tools::row_band r = rows_of(kRgba8, b);
+    int p0, p1;
+    return !p.on || r.row0 == r.row1 || compress_pieces(png_, r, p.row(r.row0), p0, p1);
 }
 
 bool picture_rows::load(std::FILE* f, const korvo_tools::row_band& b) {
@@ -215,22 +236,8 @@ bool picture_rows::load(std::FILE* f, const korvo_tools::row_band& b) {
 }
 
 bool picture_rows::finish(hair_camera& cam, const surface_layer* surfaces) {
-    for (int k = 0; k < kKinds; ++k) {
-        plane& p = planes_[k];
-        if (!p.on || p.first == p.last) continue;
-        p.row(p.first);  // the memory, when no row came yet
-        // Each run of rows not resolved yet, resolved here.
-        for (int r = p.first; r < p.last;) {
-            if (p.done[static_cast<std::size_t>(r - p.first)]) {
-                ++r;
-                continue;
-            }
-            int end = r;
-            while (end < p.last && !p.done[static_cast<std::size_t>(end - p.first)]) ++end;
-            if (!fill(k, cam, surfaces, r, end, p.row(r))) return false;
-            r = end;
-        }
-    }
+    for (int k = 0; k < kKinds; ++k)
+        if (!fill_missing(k, cam, surfaces, {planes_[k].first, planes_[k].last})) return false;
     // The PNG pieces that no band compressed (those across two bands).
     for (int k = 0; k < png_.count(); ++k) {
         int row0, row1;

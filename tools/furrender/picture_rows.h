@@ -14,7 +14,10 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "korvofur/korvofur.h"
@@ -31,6 +34,30 @@ bool is_exr(const std::string& path);
 // afterwards (deep image, IFF and RLA passes, fragment counts) and no tile.
 bool picture_in_rows(const options& o);
 
+// An allocator whose new elements are left uninitialised: every row of a
+// picture is written before it is read, and a worker writes only its
+// band's rows, so the pages of the other rows are never touched.
+template <class T>
+struct uninitialised : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = uninitialised<U>;
+    };
+    uninitialised() = default;
+    template <class U>
+    uninitialised(const uninitialised<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... A>
+    void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+template <class T>
+using picture_vector = std::vector<T, uninitialised<T>>;
+
 class picture_rows {
   public:
     // The pictures o asks for, of f x f samples a pixel; fr the windows of
@@ -41,12 +68,20 @@ class picture_rows {
     // of their samples, when the bands are cut on whole pixels).
     korvo_tools::row_band pixel_rows(const korvo_tools::row_band& b) const;
 
-    // In a worker: resolves the rows of its band of every picture from
-    // cam's z-buffer (and the surfaces, when given) and writes them to f.
+    // Resolves the rows of every picture within band b that are not
+    // resolved yet, from cam's z-buffer (and the surfaces, when given),
+    // compressing nothing: a process whose surfaces are shaded a band of
+    // rows at a time (surface_layer::build_rows) resolves each band's
+    // pixels while the layer holds it. b must hold whole pixels.
+    bool resolve_rows(hair_camera& cam, const surface_layer* surfaces,
+                      const korvo_tools::row_band& b);
+    // In a worker: resolves the rows of its band of every picture not
+    // resolved yet and writes them to f, with the PNG pieces lying wholly
+    // in the band compressed.
     bool save(std::FILE* f, hair_camera& cam, const surface_layer* surfaces,
-              const korvo_tools::row_band& b) const;
+              const korvo_tools::row_band& b);
     // In the first process, within its band's work: resolves the rows of
-    // its own band b.
+    // its own band b not resolved yet and compresses its PNG pieces.
     bool resolve(hair_camera& cam, const surface_layer* surfaces, const korvo_tools::row_band& b);
     // In the first process: reads what save wrote for band b. False when it
     // is not that band's rows.
@@ -61,8 +96,8 @@ class picture_rows {
     bool write_png(const std::string& path) const;
     // The finished OpenEXR picture and depth (over the data window); empty
     // when not asked for.
-    const std::vector<float>& rgba() const { return planes_[kRgba].floats; }
-    const std::vector<float>& depth() const { return planes_[kDepth].floats; }
+    const picture_vector<float>& rgba() const { return planes_[kRgba].floats; }
+    const picture_vector<float>& depth() const { return planes_[kDepth].floats; }
 
   private:
     enum kind { kRgba8, kRgba, kDepth, kKinds };
@@ -73,8 +108,8 @@ class picture_rows {
         bool is_float = false;  // floats (kRgba, kDepth), else bytes
         int first = 0, last = 0;
         std::size_t row_values = 0;
-        std::vector<unsigned char> bytes;  // kRgba8
-        std::vector<float> floats;         // kRgba, kDepth
+        picture_vector<unsigned char> bytes;  // kRgba8
+        picture_vector<float> floats;         // kRgba, kDepth
         std::vector<char> done;
         std::size_t value_size() const { return is_float ? sizeof(float) : 1; }
         unsigned char* row(int r);
@@ -84,6 +119,10 @@ class picture_rows {
     // into out.
     bool fill(int k, hair_camera& cam, const surface_layer* surfaces, int r0, int r1,
               unsigned char* out) const;
+    // Resolves the rows of picture k within r that are not resolved yet,
+    // run by run.
+    bool fill_missing(int k, hair_camera& cam, const surface_layer* surfaces,
+                      const korvo_tools::row_band& r);
     // The rows of picture k within the pixel rows of band b.
     korvo_tools::row_band rows_of(int k, const korvo_tools::row_band& b) const;
     // Compresses into png the PNG pieces lying wholly in the pixel rows r
