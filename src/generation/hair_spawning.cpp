@@ -413,9 +413,11 @@ struct kept_hair {
     bool flipped = false;     // shaping negated the sample's normal
 };
 
-bool g_keep = false;            // keeping is on
-bool g_keep_adding = false;     // and adds hairs and reaches
-bool g_in_walk = false;         // mdldb_hair is walking
+bool g_keep = false;                 // keeping is on
+bool g_keep_adding = false;          // and adds hairs and reaches
+bool g_in_walk = false;              // mdldb_hair is walking
+bool g_keep_until_walk_end = false;  // keeping ends with the next walk
+mdldb_walk_end_fn g_walk_end = nullptr;
 std::size_t g_place = 0;        // hairs of the walk so far
 std::vector<kept_hair> g_kept;  // by place in the walk
 std::vector<kivPoint> g_kept_points;
@@ -844,6 +846,7 @@ void count_walk(bool shadow, mdldb_hair_progress& progress) {
 }  // namespace
 
 void mdldb_keep_shaped_hairs(bool on) {
+    g_keep_until_walk_end = false;
     g_keep = on;
     g_keep_adding = on;
     g_reused = 0;
@@ -871,6 +874,28 @@ void mdldb_keep_no_more_hairs() {
     g_keep_adding = false;
 }
 
+namespace {
+
+// The walk is over; what is kept goes when it was kept until now.
+void end_walk() {
+    g_in_walk = false;
+    if (!g_keep_until_walk_end) return;
+    g_keep_until_walk_end = false;
+    mdldb_keep_shaped_hairs(false);
+}
+
+}  // namespace
+
+mdldb_walk_end_fn mdldb_set_walk_end(mdldb_walk_end_fn fn) {
+    const mdldb_walk_end_fn previous = g_walk_end;
+    g_walk_end = fn;
+    return previous;
+}
+
+void mdldb_keep_until_walk_end() {
+    g_keep_until_walk_end = true;
+}
+
 long long mdldb_kept_reaches() {
     return g_reaches_kept;
 }
@@ -890,7 +915,7 @@ int mdldb_hair(hair_camera& cam) {
     g_in_walk = true;
     g_place = 0;
     struct walk_end {
-        ~walk_end() { g_in_walk = false; }
+        ~walk_end() { end_walk(); }
     } end_of_walk;
     for (int i = 0; i < capacity; ++i) {
         hair_model* m = mdldb_get_index(i, 0);
@@ -912,6 +937,9 @@ int mdldb_hair(hair_camera& cam) {
         }
         mdldb_release_geometry(m);
     }
+    // The walk ends before the pass draws what it queued.
+    end_walk();
+    if (g_walk_end) g_walk_end();
     pass.finish();
     if (g_progress) g_progress({progress.models, progress.models, nullptr, total, progress.wanted});
     std::printf("--- rendered %d total hairs\n", total);

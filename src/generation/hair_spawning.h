@@ -147,6 +147,15 @@ void mdldb_keep_shaped_hairs(bool on);
 // Keeping goes on with the hairs and reaches kept so far but adds no more,
 // until it is next turned on or off: for a process that ends with its pass.
 void mdldb_keep_no_more_hairs();
+// The next walk is the last to use what is kept: keeping is turned off as
+// that walk ends, before its pass draws the polygons it queued, so that the
+// kept hairs are not held at the pass's peak.
+void mdldb_keep_until_walk_end();
+// Called as a walk of mdldb_hair ends, before its pass draws the polygons
+// it queued (every hair is lit by then), so that what only the walk needed
+// can go before the pass's peak of memory. Returns the previous one.
+using mdldb_walk_end_fn = void (*)();
+mdldb_walk_end_fn mdldb_set_walk_end(mdldb_walk_end_fn fn);
 // The hairs taken from the kept ones since keeping was last turned on.
 long long mdldb_kept_hairs_reused();
 // Since keeping was last turned on: the reaches kept, and the hairs a kept

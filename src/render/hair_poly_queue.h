@@ -43,13 +43,14 @@ namespace hair_raster {
 // 128-byte records, which stay in the second-level cache.
 constexpr int kQueueTileShift = 6;
 constexpr int kQueueTileSide = 1 << kQueueTileShift;
-// The most memory the queued polygons take: 16 MiB (131 072 polygons,
-// part of the demo's hair pass); a full queue is drawn and emptied. More
-// would hold the whole pass but adds to the frame's peak memory and its
-// page faults without drawing faster; 4 MiB drew the demo about 2 %
-// slower. The queue grows by blocks of kQueueBlock polygons, kept for the
+// The most memory the queued polygons take: 8 MiB (65 536 polygons of 128
+// bytes, part of the demo's hair pass); a full queue is drawn and emptied.
+// More would hold more of the pass but adds to the frame's peak memory
+// (16 MiB: 8 MB more at the 1280 x 720 x 4 frame's peak, the end of the
+// camera pass's walk) without drawing clearly faster; 4 MiB drew the demo
+// about 2 % slower. The queue grows by blocks of kQueueBlock polygons, kept for the
 // next flush.
-constexpr std::size_t kQueueBytes = std::size_t(16) << 20;
+constexpr std::size_t kQueueBytes = std::size_t(8) << 20;
 constexpr int kQueueBlockShift = 12;
 constexpr std::size_t kQueueBlock = std::size_t(1) << kQueueBlockShift;
 

@@ -668,7 +668,16 @@ TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
     mdldb_keep_shaped_hairs(false);
     EXPECT_EQ(mdldb_kept_reaches(), 0);
     expect_left(walk(nullptr, nullptr), moved, INFINITY);
+    // Kept until a walk ends: the reaches are there when a walk ends, and
+    // gone when that walk ends, which still draws its hairs right.
+    static long long at_end = -1;
+    const mdldb_walk_end_fn end_before = mdldb_set_walk_end([] { at_end = mdldb_kept_reaches(); });
     mdldb_keep_shaped_hairs(true);
+    walk(nullptr, LeftOf);
+    EXPECT_GT(at_end, 0);
+    mdldb_keep_until_walk_end();
+    expect_left(walk(nullptr, LeftOf), moved);
+    EXPECT_EQ(at_end, 0);
     EXPECT_EQ(walk(nullptr, LeftOf).skipped, 0);
-    mdldb_keep_shaped_hairs(false);
+    mdldb_set_walk_end(end_before);
 }

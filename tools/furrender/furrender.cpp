@@ -4,6 +4,9 @@
 // file, the transformations, the geometry z-buffer, hair generation and
 // rasterisation, and the images the user asked for.
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,6 +260,34 @@ struct kept_hairs {
     kept_hairs& operator=(const kept_hairs&) = delete;
 };
 
+// While it lives, and on is set, the frame's shadow maps are released as
+// the hair pass's walk ends: its hair is lit, and without surfaces to shade
+// nothing lights again, so the maps need not be held while the pass draws
+// its queued polygons, when the frame's memory peaks.
+class shadows_until_walk_end {
+  public:
+    explicit shadows_until_walk_end(bool on)
+        : on_(on), before_(on ? mdldb_set_walk_end(release) : nullptr) {}
+    ~shadows_until_walk_end() {
+        if (on_) mdldb_set_walk_end(before_);
+    }
+    shadows_until_walk_end(const shadows_until_walk_end&) = delete;
+    shadows_until_walk_end& operator=(const shadows_until_walk_end&) = delete;
+
+  private:
+    // The maps' planes come from the heap, whose freed pages the allocator
+    // keeps unless asked to give them back.
+    static void release() {
+        end_shadows();
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
+
+    bool on_;
+    mdldb_walk_end_fn before_;
+};
+
 // The frame's shadow maps are released however the frame ends.
 struct frame_shadows {
     ~frame_shadows() { end_shadows(); }
@@ -374,9 +405,13 @@ struct frame_pass {
             mdldb_motion_blur_hair(&cam, camdb_get(1));
         } else if (!first || !curves) {
             hairs_in_reach reach(cam);
+            shadows_until_walk_end shadows(!o.surfaces);
+            mdldb_keep_until_walk_end();
             mdldb_hair(cam);
         } else {
             curve_recording recording(*curves);
+            shadows_until_walk_end shadows(!o.surfaces);
+            mdldb_keep_until_walk_end();
             mdldb_hair(cam);
         }
         mdldb_keep_shaped_hairs(false);
