@@ -125,10 +125,9 @@ void poly_queue::sort_into_tiles() {
     tile_lines_ = tile_of(zb_->lines() - 1) + 1;
     first_.assign(static_cast<std::size_t>(tile_cols_) * tile_lines_ + 1, 0);
 
-    // Calls f(tile) for every tile the clipped box of polygon q touches.
-    auto for_tiles = [this](const queued_poly& q, auto&& f) {
-        int box[4];
-        box_of(q, box);
+    // Calls f(tile) for every tile the clipped box of polygon i touches.
+    auto for_tiles = [this](std::size_t i, auto&& f) {
+        const std::int32_t* box = boxes_[i].data();
         const int c0 = std::max(box[0], lim_[0]), c1 = std::min(box[2], lim_[2]);
         const int r0 = std::max(box[1], lim_[1]), r1 = std::min(box[3], lim_[3]);
         if (c0 > c1 || r0 > r1) return;
@@ -136,15 +135,18 @@ void poly_queue::sort_into_tiles() {
             for (int tc = tile_of(c0); tc <= tile_of(c1); ++tc)
                 f(static_cast<std::size_t>(tr) * tile_cols_ + tc);
     };
-    // Count per tile, then the starts, then the indices in queue order.
+    // The boxes; the count per tile, then the starts, then the indices in
+    // queue order.
+    boxes_.resize(count_);
+    for (std::size_t i = 0; i < count_; ++i) box_of(at(i), boxes_[i].data());
     for (std::size_t i = 0; i < count_; ++i)
-        for_tiles(at(i), [this](std::size_t t) { ++first_[t + 1]; });
+        for_tiles(i, [this](std::size_t t) { ++first_[t + 1]; });
     for (std::size_t t = 1; t < first_.size(); ++t) first_[t] += first_[t - 1];
     bin_.resize(first_.back());
     std::vector<std::uint32_t>& next = scratch_;
     next.assign(first_.begin(), first_.end() - 1);
     for (std::size_t i = 0; i < count_; ++i)
-        for_tiles(at(i), [&](std::size_t t) { bin_[next[t]++] = static_cast<std::uint32_t>(i); });
+        for_tiles(i, [&](std::size_t t) { bin_[next[t]++] = static_cast<std::uint32_t>(i); });
 }
 
 void poly_queue::draw_tile(int tile_row, int tile_col) {
@@ -167,9 +169,7 @@ void poly_queue::draw_tile(int tile_row, int tile_col) {
         const queued_poly& q = at(bin_[b]);
         defs.hair_id = q.hair_id;
         defs.hair_random = q.hair_random;
-        int box[4];
-        box_of(q, box);
-        draw_poly(*zb_, box, q.n, q.corner, q.timeslices, lim);
+        draw_poly(*zb_, boxes_[bin_[b]].data(), q.n, q.corner, q.timeslices, lim);
     }
 }
 
@@ -189,6 +189,7 @@ void poly_queue::flush() {
         throw;
     }
     count_ = 0;
+    std::vector<std::array<std::int32_t, 4>>().swap(boxes_);
 }
 
 }  // namespace hair_raster

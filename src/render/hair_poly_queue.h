@@ -29,6 +29,7 @@
 // flushes it before it returns. Only one queue is open at a time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -56,7 +57,8 @@ constexpr std::size_t kQueueBlock = std::size_t(1) << kQueueBlockShift;
 
 // One queued screen polygon, 128 bytes. Its pixel bounding box is not
 // stored: box_of works it out again from the corners, as the rasteriser
-// did before queuing it.
+// did before queuing it, once a flush into boxes_ (which, 16 bytes a
+// polygon, exists only while a flush draws).
 struct queued_poly {
     std::uint32_t timeslices;   // time slices the polygon covers
     std::int32_t hair_id;       // defs.hair_id when it was queued
@@ -115,6 +117,8 @@ class poly_queue {
     std::vector<std::uint32_t> first_;    // per tile, then the end
     std::vector<std::uint32_t> bin_;      // polygon indices, tile after tile
     std::vector<std::uint32_t> scratch_;  // per tile: the next free place in bin_
+    // The pending polygons' boxes, worked out once a flush (box_of).
+    std::vector<std::array<std::int32_t, 4>> boxes_;
     int tile_cols_ = 0, tile_lines_ = 0;
     int lim_[4] = {0, 0, -1, -1};  // columns and rows that may be written: lo x, lo y, hi x, hi y
 };
