@@ -1,0 +1,61 @@
+#!/bin/sh
+# The speed-up of two processes over one, on a shared machine: the demo at
+# 640 x 480 with 16 samples a pixel (sub-pixel 4, shaded surfaces) drawn by
+# one process and at once by two, by each build in turn, ROUNDS times. The
+# load of other work changes slowly, so the two runs of a pair share most of
+# it: the median of the pairs' ratios is steadier than a ratio of means.
+# Prints per build the median ratio by the longest path (furrender
+# --verbose 1) and by wall time, each pair's ratio, and the fastest runs.
+#
+#   bench/threads_pairs.sh ROUNDS BUILD...
+#
+# A build directory holds bin/furrender and lib/.
+set -eu
+
+[ $# -ge 2 ] || { echo "usage: $0 ROUNDS BUILD..." >&2; exit 2; }
+rounds=$1
+shift
+for b in "$@"; do
+    [ -x "$b/bin/furrender" ] || { echo "threads_pairs: $b/bin/furrender is not built" >&2; exit 1; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+i=0
+while [ "$i" -lt "$rounds" ]; do
+    i=$((i + 1))
+    for b in "$@"; do
+        for t in 1 2; do
+            start=$(date +%s.%N)
+            path=$(LD_LIBRARY_PATH=$b/lib "$b/bin/furrender" \
+                --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
+                --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 4 --backface \
+                --background 0.1,0.11,0.13 --surfaces --surface-color ball=0.45,0.3,0.2 \
+                --surface-color ground=0.42,0.33,0.22 --threads "$t" --verbose 1 --quiet \
+                --out "$work/out.png" 2>&1 | sed -n 's/.*longest path \([0-9.]*\) s.*/\1/p')
+            end=$(date +%s.%N)
+            echo "$b $t $path $start $end" >> "$work/runs"
+        done
+    done
+done
+
+awk '
+    { wall = $5 - $4
+      if ($2 == 1) { p1[$1] = $3; w1[$1] = wall; next }
+      n[$1]++; k = n[$1]
+      pr[$1, k] = p1[$1] / $3; wr[$1, k] = w1[$1] / wall
+      if (!($1 in best1) || p1[$1] < best1[$1]) best1[$1] = p1[$1]
+      if (!($1 in best2) || $3 < best2[$1]) best2[$1] = $3 }
+    function median(a, b, m,    v, i, j, t) {
+        for (i = 1; i <= m; i++) v[i] = a[b, i]
+        for (i = 2; i <= m; i++)
+            for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+        return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2 }
+    END {
+        for (b in n) {
+            line = ""
+            for (k = 1; k <= n[b]; k++) line = line sprintf(" %.2f", pr[b, k])
+            printf "%s: pairs %d, ratio by the longest path %.3f (median; each:%s), by wall %.3f; fastest one / two processes %.3f / %.3f s\n",
+                   b, n[b], median(pr, b, n[b]), line, median(wr, b, n[b]), best1[b], best2[b]
+        }
+    }' "$work/runs"
