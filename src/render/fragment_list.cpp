@@ -8,12 +8,11 @@
 #include <cstring>
 #include <new>
 
-#include <sys/mman.h>
-
 #include "foundation/fur_exception.h"
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
 #include "render/fragment_fractions.h"
+#include "render/mapped_pages.h"
 
 namespace {
 
@@ -213,21 +212,14 @@ constexpr std::size_t kSmallBytes = sizeof(pixel_slot) * kSmallSlots;
 constexpr std::uint32_t kHoleMark = 0xFFFFFFFFu;
 
 // A chunk of records straight from the system, zeroed, with all its pages
-// mapped at once: records fill a chunk from its start, and one call that
-// maps 256 pages costs far less than 256 page faults. Null when no memory
+// mapped at once (records fill a chunk from its start). Null when no memory
 // is left.
 void* new_chunk() {
-#ifdef MAP_POPULATE
-    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE;
-#else
-    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS;
-#endif
-    void* c = mmap(nullptr, kPixelChunkBytes, PROT_READ | PROT_WRITE, kFlags, -1, 0);
-    return c == MAP_FAILED ? nullptr : c;
+    return render_pages::map_populated(kPixelChunkBytes);
 }
 
 void release_chunk(void* c) {
-    munmap(c, kPixelChunkBytes);
+    render_pages::unmap(c, kPixelChunkBytes);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "render/hair_poly_queue.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -11,6 +9,7 @@
 #include "render/camera.h"
 #include "render/fragment_list.h"
 #include "render/hair_rasteriser.h"
+#include "render/mapped_pages.h"
 #include "render/scan_convert.h"
 
 namespace hair_raster {
@@ -32,13 +31,7 @@ static_assert(sizeof(queued_poly) == 128, "a queued polygon is two cache lines")
 // at once (it is filled from its start right away); null when no memory is
 // left.
 queued_poly* map_block() {
-#ifdef MAP_POPULATE
-    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE;
-#else
-    constexpr int kFlags = MAP_PRIVATE | MAP_ANONYMOUS;
-#endif
-    void* b = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, kFlags, -1, 0);
-    return b == MAP_FAILED ? nullptr : static_cast<queued_poly*>(b);
+    return static_cast<queued_poly*>(render_pages::map_populated(kBlockBytes));
 }
 
 // Restores the per-hair values of defs after a flush.
@@ -71,7 +64,7 @@ void pass_end(hair_camera*, bool finish) {
 }  // namespace
 
 void poly_queue::unmap_block::operator()(queued_poly* p) const {
-    munmap(p, kBlockBytes);
+    render_pages::unmap(p, kBlockBytes);
 }
 
 void poly_queue::box_of(const queued_poly& q, int* box) {
