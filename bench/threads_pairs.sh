@@ -5,7 +5,8 @@
 # load of other work changes slowly, so the two runs of a pair share most of
 # it: the median of the pairs' ratios is steadier than a ratio of means.
 # Prints per build the median ratio by the longest path (furrender
-# --verbose 1) and by wall time, each pair's ratio, and the fastest runs.
+# --verbose 1) and its quartiles, the median by wall time, each pair's
+# ratio, and the fastest runs of one and two processes with their ratio.
 #
 #   bench/threads_pairs.sh ROUNDS BUILD...
 #
@@ -46,16 +47,20 @@ awk '
       pr[$1, k] = p1[$1] / $3; wr[$1, k] = w1[$1] / wall
       if (!($1 in best1) || p1[$1] < best1[$1]) best1[$1] = p1[$1]
       if (!($1 in best2) || $3 < best2[$1]) best2[$1] = $3 }
-    function median(a, b, m,    v, i, j, t) {
+    # The q-quantile of a[b, 1 ... m], interpolated between the sorted values.
+    function quantile(a, b, m, q,    v, i, j, t, x, lo) {
         for (i = 1; i <= m; i++) v[i] = a[b, i]
         for (i = 2; i <= m; i++)
             for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
-        return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2 }
+        x = 1 + q * (m - 1); lo = int(x)
+        return lo >= m ? v[m] : v[lo] + (x - lo) * (v[lo + 1] - v[lo]) }
     END {
         for (b in n) {
             line = ""
             for (k = 1; k <= n[b]; k++) line = line sprintf(" %.2f", pr[b, k])
-            printf "%s: pairs %d, ratio by the longest path %.3f (median; each:%s), by wall %.3f; fastest one / two processes %.3f / %.3f s\n",
-                   b, n[b], median(pr, b, n[b]), line, median(wr, b, n[b]), best1[b], best2[b]
+            printf "%s: pairs %d, ratio by the longest path %.3f (median; quartiles %.3f / %.3f; each:%s), by wall %.3f; fastest one / two processes %.3f / %.3f s (ratio %.3f)\n",
+                   b, n[b], quantile(pr, b, n[b], 0.5), quantile(pr, b, n[b], 0.25),
+                   quantile(pr, b, n[b], 0.75), line, quantile(wr, b, n[b], 0.5), best1[b], best2[b],
+                   best1[b] / best2[b]
         }
     }' "$work/runs"
