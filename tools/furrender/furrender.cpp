@@ -599,8 +599,9 @@ camera_prework final_render_prework(const options& o, frame_pass& pass) {
     };
     // On the demo the geometry and the estimates take about 0.055 s against
     // the map pass's 0.4 s over its two bands. 0.09 left the first band
-    // about 0.01 s longer (the medians of three sets of 30 runs: 0.0095 …
-    // 0.0135 s); 0.10 gave +0.004, +0.002 and −0.0065 s in three more.
+    // about 0.011 s longer (the medians of four sets of 30 runs, 0.0095 …
+    // 0.0135 s), 0.10 by 0.0024 s (−0.0065 … 0.010 s in four), 0.12 shorter
+    // by 0.016 s (one set).
     prework.share = 0.10;
     return prework;
 }
