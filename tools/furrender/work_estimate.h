@@ -9,11 +9,13 @@ namespace furrender {
 
 // The hair's work by z-buffer row of cam: one hair pass whose sink only
 // projects the points of one hair in eight (the others are not shaped). A
-// hair's points (its lighting) and the samples its ribbon covers are spread
-// evenly over the rows between its lowest and highest projected point, a
+// hair's points (its lighting) are spread evenly over the rows between its
+// lowest and highest projected point; the samples each segment's ribbon
+// covers go to the 32 x 32-sample cell under its middle, where they cost
+// more the more fragments the cell's samples hold (up to full lists). A
 // point or a piece of ribbon hidden by the geometry already in the z-buffer
-// counting for a quarter; a hair with a point behind the camera counts on no
-// row. The sink in place before is put back.
+// counts for a quarter; a hair with a point behind the camera counts
+// nowhere. The sink in place before is put back.
 std::vector<double> hair_work_by_row(hair_camera& cam);
 
 // The hair's work by z-buffer row of cam without growing a hair, for a pass
