@@ -14,7 +14,8 @@
 # serial work plus the longest band of every banded pass, as furrender
 # --verbose reports it) and the speed-up it gives over one process, hairs
 # and covered sample-fragments (from one --count-fragments run) per second
-# of wall time, and the peak memory of the first process.
+# of wall time, and the peak memory of the first process; then the hair
+# alone (no surfaces) on 1 and 2 processes.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -108,14 +109,16 @@ echo "furrender, rolling ball frame 2 at 640 x 480, sub-pixel 2"
 run_rolling still
 run_rolling blurred --motion-blur --close-scene examples/rolling/rolling_close
 
-# The demo at sub-pixel 4 on N processes: name, N, more options.
+# The demo at sub-pixel 4 on N processes: name, N, more options; with the
+# surfaces shaded unless surfaces is empty.
+surfaces="--surfaces --surface-color ball=0.45,0.3,0.2 --surface-color ground=0.42,0.33,0.22"
 demo4() {
     name=$1 threads=$2
     shift 2
+    # shellcheck disable=SC2086 # the surface options are words
     /usr/bin/time -v "$renderer" --hair examples/demo/demo.hair --assign examples/demo/demo.assign \
         --scene examples/demo/demo --frame 1 --size 640x480 --subpixel 4 --backface \
-        --background 0.1,0.11,0.13 --surfaces --surface-color ball=0.45,0.3,0.2 \
-        --surface-color ground=0.42,0.33,0.22 --threads "$threads" --out "$work/$name.png" "$@" \
+        --background 0.1,0.11,0.13 $surfaces --threads "$threads" --out "$work/$name.png" "$@" \
         > "$work/$name.out" 2> "$work/$name.time"
 }
 
@@ -149,3 +152,14 @@ one_path=$(awk '/longest path/ { for (i = 1; i <= NF; i++) if ($i == "path") pri
 run_threads threads-2 2
 [ "$cores" -gt 2 ] && run_threads threads-$cores "$cores"
 cmp -s "$work/threads-1.png" "$work/threads-2.png" || echo "threads-2  picture differs from one process"
+
+# The hair alone, as a fur layer for compositing is rendered: its bands are
+# cut by the hair's estimate only.
+echo "furrender, the same without the surfaces (the hair alone)"
+surfaces=
+one_path=
+run_threads hair-1 1
+one_path=$(awk '/longest path/ { for (i = 1; i <= NF; i++) if ($i == "path") print $(i + 1) }' \
+    "$work/hair-1.time")
+run_threads hair-2 2
+cmp -s "$work/hair-1.png" "$work/hair-2.png" || echo "hair-2     picture differs from one process"
