@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -597,12 +598,21 @@ camera_prework final_render_prework(const options& o, frame_pass& pass) {
         pass.hair_work = hair_work_by_row(pass.cam);
         if (pass.o.surfaces) pass.surface_work = pass.estimate_surfaces();
     };
-    // On the demo the geometry and the estimates take about 0.055 s against
-    // the map pass's 0.4 s over its two bands. 0.09 left the first band
-    // about 0.011 s longer (the medians of four sets of 30 runs, 0.0095 …
-    // 0.0135 s), 0.10 by 0.0024 s (−0.0065 … 0.010 s in four), 0.12 shorter
-    // by 0.016 s (one set).
-    prework.share = 0.10;
+    // Its share of the map pass: the estimates' grows with the hairs as the
+    // map pass does, the geometry's with the camera's samples. On the demo
+    // at 640 x 480 x 16 samples the whole is 0.10 of the map pass (0.09
+    // left the first band about 0.011 s longer, the medians of four sets of
+    // 30 runs; 0.10 by 0.0024 s; 0.12 shorter by 0.016 s); with 0.10 at
+    // 4 samples a pixel the first band was 0.05 s shorter, at 1280 x 720 x 4
+    // 0.02 s shorter.
+    constexpr double kEstimates = 0.02, kGeometry = 0.08;
+    constexpr double kDemoSamples = 640.0 * 480.0 * 16.0, kDemoHairs = 118002.0;
+    const hair_zbuffer* zb = pass.cam.zbuffer();
+    const double samples = zb != nullptr ? double(zb->lines()) * zb->cols() : 0.0;
+    const double hairs = hairs_asked(true);
+    const double geometry =
+        hairs > 0.0 ? kGeometry * samples / kDemoSamples * kDemoHairs / hairs : 0.0;
+    prework.share = std::min(0.5, kEstimates + (std::isfinite(geometry) ? geometry : 0.0));
     return prework;
 }
 

@@ -242,6 +242,13 @@ bool model_rows(hair_camera& cam, const hair_model& m, float& y0, float& y1) {
 
 }  // namespace
 
+double hairs_asked(bool shadow) {
+    double hairs = 0.0;
+    for (int i = 0; i < mdldb_capacity(0); ++i)
+        if (const hair_model* m = mdldb_get_index(i, 0)) hairs += model_hairs(*m, shadow);
+    return hairs;
+}
+
 std::vector<double> hair_models_by_row(hair_camera& cam) {
     const hair_zbuffer* zb = cam.zbuffer();
     if (zb == nullptr || zb->lines() < 1) return {};

@@ -27,6 +27,12 @@ std::vector<double> hair_work_by_row(hair_camera& cam);
 // has hair.
 std::vector<double> hair_models_by_row(hair_camera& cam);
 
+// The hairs the assignments of the scene's models ask for in a pass (the
+// shadow maps' with shadow, whose descriptions must cast shadows; else the
+// camera's, whose must be seen by it): density times the model's density
+// multiplier, summed.
+double hairs_asked(bool shadow);
+
 // The surfaces' work by z-buffer row of cam (an image of lines x cols
 // pixels without a crop, factor samples a pixel side): the surfaces shaded
 // once at one sample for 4 x 4 pixels, a row's work being the samples of
