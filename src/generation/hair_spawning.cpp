@@ -415,6 +415,7 @@ struct kept_hair {
 
 bool g_keep = false;                 // keeping is on
 bool g_keep_adding = false;          // and adds hairs and reaches
+bool g_keep_reaches = true;          // and reaches as well as hairs
 bool g_in_walk = false;              // mdldb_hair is walking
 bool g_keep_until_walk_end = false;  // keeping ends with the next walk
 mdldb_walk_end_fn g_walk_end = nullptr;
@@ -503,8 +504,9 @@ std::uint64_t surface_key(const kivNurbSurface& s) {
 // description (its width scale too), the model and the face's geometry.
 // A face whose root frame prints per hair is not keyed.
 void key_face(render_walk& w, int f) {
-    w.face_keyed = g_keep && g_in_walk && (g_keep_adding || !g_reaches.empty()) &&
-                   reach_filtered(w) && !(w.mesh && !w.poly.v_dir_ok);
+    w.face_keyed = g_keep && g_in_walk &&
+                   ((g_keep_adding && g_keep_reaches) || !g_reaches.empty()) && reach_filtered(w) &&
+                   !(w.mesh && !w.poly.v_dir_ok);
     if (!w.face_keyed) return;
     // The hair's variables count when the description defines any.
     w.vars_keyed = false;
@@ -566,7 +568,8 @@ bool within_reach(render_walk& w, std::size_t place) {
     kivPoint centre;
     float radius = 0.0f, width = 0.0f;
     const bool bounded = hair_shape_reach(w.hs, centre, radius, width);
-    if (w.hair_reach == render_walk::reach::keyed && g_keep_adding && place < kMaxKeptReaches) {
+    if (w.hair_reach == render_walk::reach::keyed && g_keep_adding && g_keep_reaches &&
+        place < kMaxKeptReaches) {
         if (place >= g_reaches.size()) g_reaches.resize(place + 1);
         kept_reach& k = g_reaches[place];
         if (k.key_lo == 0 && k.key_hi == 0) ++g_reaches_kept;
@@ -849,6 +852,7 @@ void mdldb_keep_shaped_hairs(bool on) {
     g_keep_until_walk_end = false;
     g_keep = on;
     g_keep_adding = on;
+    g_keep_reaches = true;
     g_reused = 0;
     std::vector<kept_hair>().swap(g_kept);
     std::vector<kivPoint>().swap(g_kept_points);
@@ -870,8 +874,110 @@ long long mdldb_kept_hairs_reused() {
     return g_reused;
 }
 
+// --- Kept hairs handed between processes --------------------------------------
+
+namespace {
+
+// The stream of kept hairs, as this build lays them out in memory (it goes
+// from a process to the process it was forked from): a header, the hairs'
+// records by place, then the points of every hair in the records' order.
+struct kept_stream_header {
+    std::uint32_t magic;  // kKeptStreamMagic
+    std::uint32_t hairs;  // records that follow, at most kMaxKeptHairPoints / 2
+    std::uint64_t
+        points;  // points after the records (their counts summed), at most kMaxKeptHairPoints
+};
+struct kept_stream_hair {
+    std::uint64_t key;      // the state key it was shaped from
+    std::uint32_t place;    // its place in the walk
+    std::uint32_t count;    // its points (kivPoint), at least 1
+    std::uint32_t flipped;  // 1 when shaping negated the normal, else 0
+    std::uint32_t unused;   // 0
+};
+constexpr std::uint32_t kKeptStreamMagic = 0x4B48524Bu;  // "KRHK"
+
+}  // namespace
+
+std::size_t mdldb_kept_hair_points() {
+    return g_kept_points.size();
+}
+
+bool mdldb_save_kept_hairs(std::FILE* f, std::size_t since) {
+    // The records of the hairs kept since the mark; their points follow one
+    // another from the mark unless a place was kept twice.
+    std::vector<kept_stream_hair> records;
+    std::size_t next = since;
+    bool in_order = true;
+    for (std::size_t place = 0; place < g_kept.size(); ++place) {
+        const kept_hair& k = g_kept[place];
+        if (k.count == 0 || k.first < since) continue;
+        records.push_back(
+            {k.key, static_cast<std::uint32_t>(place), k.count, k.flipped ? 1u : 0u, 0});
+        in_order = in_order && k.first == next;
+        next += k.count;
+    }
+    const kept_stream_header h{kKeptStreamMagic, static_cast<std::uint32_t>(records.size()),
+                               next - since};
+    if (std::fwrite(&h, sizeof h, 1, f) != 1 ||
+        (!records.empty() && std::fwrite(records.data(), sizeof(kept_stream_hair), records.size(),
+                                         f) != records.size()))
+        return false;
+    if (h.points == 0) return true;
+    if (in_order)
+        return std::fwrite(g_kept_points.data() + since, sizeof(kivPoint), h.points, f) == h.points;
+    for (const kept_stream_hair& r : records) {
+        const kept_hair& k = g_kept[r.place];
+        if (std::fwrite(&g_kept_points[k.first], sizeof(kivPoint), k.count, f) != k.count)
+            return false;
+    }
+    return true;
+}
+
+bool mdldb_load_kept_hairs(std::FILE* f) {
+    kept_stream_header h{};
+    if (std::fread(&h, sizeof h, 1, f) != 1 || h.magic != kKeptStreamMagic ||
+        h.hairs > kMaxKeptHairPoints / 2 || h.points > kMaxKeptHairPoints)
+        return false;
+    std::vector<kept_stream_hair> records(h.hairs);
+    if (h.hairs > 0 && std::fread(records.data(), sizeof(kept_stream_hair), h.hairs, f) != h.hairs)
+        return false;
+    // Every hair lies within this process's last walk, which walked the same hairs.
+    std::uint64_t points = 0;
+    for (const kept_stream_hair& r : records) {
+        if (r.count == 0 || r.count > kMaxKeptHairPoints || r.flipped > 1 || r.place >= g_place)
+            return false;
+        points += r.count;
+    }
+    if (points != h.points) return false;
+    std::vector<kivPoint> block(static_cast<std::size_t>(h.points));
+    if (!block.empty() &&
+        std::fread(block.data(), sizeof(kivPoint), block.size(), f) != block.size())
+        return false;
+    // The hairs whose place this process keeps none of, while it adds hairs.
+    std::size_t at = 0;
+    for (const kept_stream_hair& r : records) {
+        const std::size_t first = at;
+        at += r.count;
+        if (!g_keep || !g_keep_adding || g_kept_points.size() + r.count > kMaxKeptHairPoints ||
+            (r.place < g_kept.size() && g_kept[r.place].count > 0))
+            continue;
+        if (r.place >= g_kept.size()) g_kept.resize(std::size_t(r.place) + 1);
+        kept_hair& k = g_kept[r.place];
+        k.key = r.key;
+        k.first = static_cast<std::uint32_t>(g_kept_points.size());
+        k.count = r.count;
+        k.flipped = r.flipped != 0;
+        g_kept_points.insert(g_kept_points.end(), block.begin() + first, block.begin() + at);
+    }
+    return true;
+}
+
 void mdldb_keep_no_more_hairs() {
     g_keep_adding = false;
+}
+
+void mdldb_keep_no_more_reaches() {
+    g_keep_reaches = false;
 }
 
 namespace {

@@ -15,6 +15,8 @@
 // the same hairs on every run.
 #pragma once
 
+#include <cstdio>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -147,6 +149,10 @@ void mdldb_keep_shaped_hairs(bool on);
 // Keeping goes on with the hairs and reaches kept so far but adds no more,
 // until it is next turned on or off: for a process that ends with its pass.
 void mdldb_keep_no_more_hairs();
+// Keeping goes on adding hairs but no more reaches, until it is next turned
+// on or off: for a process that hands back its hairs (mdldb_save_kept_hairs)
+// but not its reaches.
+void mdldb_keep_no_more_reaches();
 // The next walk is the last to use what is kept: keeping is turned off as
 // that walk ends, before its pass draws the polygons it queued, so that the
 // kept hairs are not held at the pass's peak.
@@ -156,6 +162,20 @@ void mdldb_keep_until_walk_end();
 // can go before the pass's peak of memory. Returns the previous one.
 using mdldb_walk_end_fn = void (*)();
 mdldb_walk_end_fn mdldb_set_walk_end(mdldb_walk_end_fn fn);
+// Kept hairs handed between the processes of one frame's pass: a process
+// that drew a band of the pass writes the hairs it kept after the mark
+// (mdldb_kept_hair_points when it was forked), and the process that forks
+// the next pass's workers adds those whose place it keeps none of, so that
+// the next pass replays them instead of shaping them again. Both must have
+// walked the same hairs (the same scene, descriptions and settings but the
+// region). load adds hairs only while keeping adds them, up to
+// kMaxKeptHairPoints; it returns false on a stream that is short or not
+// such a stream, whose sizes pass those caps or disagree, or that places a
+// hair beyond this process's last walk, adding nothing then. The stream is
+// described in hair_spawning.cpp.
+std::size_t mdldb_kept_hair_points();
+bool mdldb_save_kept_hairs(std::FILE* f, std::size_t since);
+bool mdldb_load_kept_hairs(std::FILE* f);
 // The hairs taken from the kept ones since keeping was last turned on.
 long long mdldb_kept_hairs_reused();
 // Since keeping was last turned on: the reaches kept, and the hairs a kept

@@ -681,3 +681,122 @@ TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
     EXPECT_EQ(walk(nullptr, LeftOf).skipped, 0);
     mdldb_set_walk_end(end_before);
 }
+
+namespace {
+
+bool OddHairs(const hair_state& s, int id) {
+    return !EvenHairs(s, id);
+}
+
+// A stream of kept hairs as a worker writes one: the header (points_said
+// points, else count), then one hair at place with count points of which
+// written_points are written, its key and flag.
+std::FILE* KeptStream(std::uint32_t magic, std::uint32_t hairs, std::uint32_t place,
+                      std::uint32_t count, std::uint32_t written_points,
+                      std::uint64_t points_said = ~0ull) {
+    std::FILE* f = std::tmpfile();
+    const std::uint32_t header[2] = {magic, hairs};
+    const std::uint64_t points = points_said == ~0ull ? count : points_said;
+    const std::uint64_t key = 1;
+    const std::uint32_t rest[4] = {place, count, 0, 0};
+    std::fwrite(header, sizeof header, 1, f);
+    std::fwrite(&points, sizeof points, 1, f);
+    std::fwrite(&key, sizeof key, 1, f);
+    std::fwrite(rest, sizeof rest, 1, f);
+    const kivPoint p(0.25f, 0.5f, 0.0f);
+    for (std::uint32_t i = 0; i < written_points; ++i) std::fwrite(&p, sizeof p, 1, f);
+    std::rewind(f);
+    return f;
+}
+
+}  // namespace
+
+// Kept hairs handed from one process to another replay there as shaped: a
+// walk that keeps the even hairs (and no reaches) writes them, a walk that
+// keeps the odd ones takes them in, and its next walk takes every hair from
+// the kept ones, each as a walk without keeping shapes it. A hair the
+// process keeps already is not replaced; a short stream, another stream, a
+// hair without points or placed past the walk, points that do not add up
+// or pass the cap are refused, and nothing kept goes wrong.
+TEST_F(Spawning, KeptHairsHandedOverReplayAsShaped) {
+    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
+    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+    hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
+    ASSERT_TRUE(hp_->length.set_noise(7.0f, -0.5f, 1.0f));  // some hairs flip
+    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n"), Points("d", 2);
+    defs.tiles[0] = 2;
+    hair_camera cam;
+    mdldb_set_hair_sink(RecordWithId);
+    const auto walk = [&](mdldb_hair_filter filter) {
+        g_hairs.clear(), g_ids.clear(), g_start = defs.hair_id;
+        const mdldb_hair_filter before = mdldb_set_hair_filter(filter);
+        captured([&] { mdldb_hair(cam); });
+        mdldb_set_hair_filter(before);
+        return g_hairs;
+    };
+    const auto expect_plain = [](const std::vector<Hair>& a, const std::vector<Hair>& plain) {
+        ASSERT_EQ(a.size(), plain.size());
+        for (std::size_t i = 0; i < a.size(); ++i)
+            ASSERT_TRUE(a[i].points.size() == plain[i].points.size() &&
+                        a[i].state.normal == plain[i].state.normal &&
+                        !std::memcmp(a[i].points.data(), plain[i].points.data(),
+                                     a[i].points.size() * sizeof(kivPoint)))
+                << i;
+    };
+    const std::vector<Hair> plain = walk(nullptr);
+    ASSERT_GT(plain.size(), 100u);
+
+    // The worker keeps and writes the even hairs; the first process keeps
+    // the odd ones and takes in the even.
+    mdldb_keep_shaped_hairs(true);
+    mdldb_keep_no_more_reaches();
+    walk(EvenHairs);
+    EXPECT_EQ(mdldb_kept_reaches(), 0);
+    std::FILE* even = std::tmpfile();
+    ASSERT_TRUE(mdldb_save_kept_hairs(even, 0));
+    std::rewind(even);
+    mdldb_keep_shaped_hairs(true);
+    walk(OddHairs);
+    ASSERT_TRUE(mdldb_load_kept_hairs(even));
+    std::fclose(even);
+    expect_plain(walk(nullptr), plain);
+    EXPECT_EQ(mdldb_kept_hairs_reused(), (long long)plain.size());
+
+    // Every hair written again with its first point moved: taken in, no
+    // kept hair changes.
+    std::FILE* all = std::tmpfile();
+    ASSERT_TRUE(mdldb_save_kept_hairs(all, 0));
+    const float moved = 9.0f;
+    std::fseek(all, 16 + 24 * static_cast<long>(plain.size()), SEEK_SET);
+    std::fwrite(&moved, sizeof moved, 1, all);
+    std::rewind(all);
+    EXPECT_TRUE(mdldb_load_kept_hairs(all));
+    std::fclose(all);
+    expect_plain(walk(nullptr), plain);
+
+    // Refused: cut short, another stream, no points, past the walk (which
+    // would otherwise make room for four billion places), points that do
+    // not add up or pass the cap.
+    const std::uint32_t magic = 0x4B48524Bu, places = static_cast<std::uint32_t>(plain.size());
+    for (std::FILE* bad : {KeptStream(magic, 2, 0, 3, 3), KeptStream(magic, 1, 0, 3, 2),
+                           KeptStream(magic + 1, 1, 0, 3, 3), KeptStream(magic, 1, 0, 0, 0),
+                           KeptStream(magic, 1, places, 3, 3), KeptStream(magic, 1, ~0u, 3, 3),
+                           KeptStream(magic, 1, 0, 3, 3, 4), KeptStream(magic, 1, 0, 3, 3, 2),
+                           KeptStream(magic, 1, 0, 3, 3, kMaxKeptHairPoints + 1)}) {
+        EXPECT_FALSE(mdldb_load_kept_hairs(bad));
+        std::fclose(bad);
+    }
+    // A good one-hair stream for a place kept already changes nothing.
+    std::FILE* one = KeptStream(magic, 1, places - 1, 3, 3);
+    EXPECT_TRUE(mdldb_load_kept_hairs(one));
+    std::fclose(one);
+    // Nothing kept since the mark: an empty stream, taken as such.
+    std::FILE* none = std::tmpfile();
+    ASSERT_TRUE(mdldb_save_kept_hairs(none, mdldb_kept_hair_points()));
+    EXPECT_EQ(std::ftell(none), 16);
+    std::rewind(none);
+    EXPECT_TRUE(mdldb_load_kept_hairs(none));
+    std::fclose(none);
+    expect_plain(walk(nullptr), plain);
+    mdldb_keep_shaped_hairs(false);
+}

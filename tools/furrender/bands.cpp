@@ -90,8 +90,11 @@ void to_null(int fd) {
                              const band_work& work) {
     to_null(STDOUT_FILENO);
     if (quiet) to_null(STDERR_FILENO);
-    // What the worker would keep of its hairs dies with it.
-    mdldb_keep_no_more_hairs();
+    // What the worker would keep of its hairs dies with it, unless it hands
+    // them back; its reaches die with it.
+    if (!work.kept_hairs) mdldb_keep_no_more_hairs();
+    mdldb_keep_no_more_reaches();
+    const std::size_t kept_before = mdldb_kept_hair_points();
     int status = 1;
     const long long skipped_before = g_skipped;
     try {
@@ -104,7 +107,8 @@ void to_null(int fd) {
         // left unshaped.
         FILE* f = ::fdopen(fd, "wb");
         if (f != nullptr && (!work.zbuffer_rows || cam.zbuffer()->save_rows(f, b.row0, b.row1)) &&
-            (!work.save || work.save(f, b))) {
+            (!work.save || work.save(f, b)) &&
+            (!work.kept_hairs || mdldb_save_kept_hairs(f, kept_before))) {
             const double cpu = processor_seconds();
             const long long skipped = g_skipped - skipped_before;
             if (std::fwrite(&cpu, sizeof cpu, 1, f) == 1 &&
@@ -150,7 +154,8 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     FILE* f = ::fdopen(w.fd, "rb");
     if (f == nullptr ||
         (work.zbuffer_rows && !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1)) ||
-        (work.load && !work.load(f, w.band)) || std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1 ||
+        (work.load && !work.load(f, w.band)) || (work.kept_hairs && !mdldb_load_kept_hairs(f)) ||
+        std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1 ||
         std::fread(&w.unshaped, sizeof w.unshaped, 1, f) != 1)
         error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
                 std::to_string(w.band.row1 - 1) + " handed back an incomplete band";

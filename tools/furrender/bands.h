@@ -85,6 +85,9 @@ struct band_work {
     double first_extra = 0.0;
     bool zbuffer_rows = true;
     int row_unit = 1;
+    // A worker keeps the hairs it shapes and hands them back last
+    // (mdldb_save_kept_hairs), for the passes that this process forks next.
+    bool kept_hairs = false;
 };
 
 // n bands of the rows first ... last - 1 (n at most their number), each of

@@ -494,7 +494,7 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
     // quarter to the hair's instructions (20.5 against 15.3 G); fitted on
     // its two bands (cut at row 788 of 1920: 10.29 / 10.17 G; at row 792
     // 10.36 / 10.11 G).
-    constexpr double kSurfaceShare = 0.25;
+    constexpr double kSurfaceShare = 0.26;
     double surface_total = 0.0;
     for (double w : surface_work) surface_total += w;
     if (surface_total > 0.0 && row_work.size() == surface_work.size())
@@ -605,7 +605,7 @@ camera_prework final_render_prework(const options& o, frame_pass& pass) {
     // 30 runs; 0.10 by 0.0024 s; 0.12 shorter by 0.016 s); with 0.10 at
     // 4 samples a pixel the first band was 0.05 s shorter, at 1280 x 720 x 4
     // 0.02 s shorter.
-    constexpr double kEstimates = 0.02, kGeometry = 0.08;
+    constexpr double kEstimates = 0.012, kGeometry = 0.08;
     constexpr double kDemoSamples = 640.0 * 480.0 * 16.0, kDemoHairs = 118002.0;
     const hair_zbuffer* zb = pass.cam.zbuffer();
     const double samples = zb != nullptr ? double(zb->lines()) * zb->cols() : 0.0;

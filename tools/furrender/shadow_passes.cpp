@@ -123,6 +123,10 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     };
     band_work work = o.shadow_debug ? band_work{} : rows.work(hair);
     work.draw = hair;
+    // The hairs a worker shapes in its band come back to this process, so
+    // that the final render's processes, forked from it, need not shape
+    // them again.
+    work.kept_hairs = true;
     // The bands are cut by where the models with hair lie on the map.
     const int workers = o.threads > 0 ? o.threads : processor_count();
     if (workers > 1) work.row_work = hair_models_by_row(cam);
