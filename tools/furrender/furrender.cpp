@@ -492,8 +492,8 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
     if (workers > 1) surface_work = pass.estimate_surfaces();
     // The surfaces' share of the rows' work: on the demo they add about a
     // quarter to the hair's instructions (20.5 against 15.3 G); fitted on
-    // its two bands (cut at row 788 of 1920: 10.29 / 10.17 G; at row 792
-    // 10.36 / 10.11 G).
+    // its two bands' instructions (with the map workers' hairs handed back:
+    // 12.32 / 12.33 G for the longest paths, the cut at row 784 of 1920).
     constexpr double kSurfaceShare = 0.26;
     double surface_total = 0.0;
     for (double w : surface_work) surface_total += w;
@@ -604,7 +604,8 @@ camera_prework final_render_prework(const options& o, frame_pass& pass) {
     // left the first band about 0.011 s longer, the medians of four sets of
     // 30 runs; 0.10 by 0.0024 s; 0.12 shorter by 0.016 s); with 0.10 at
     // 4 samples a pixel the first band was 0.05 s shorter, at 1280 x 720 x 4
-    // 0.02 s shorter.
+    // 0.02 s shorter. The worker's keeping of the hairs it hands back (53 M
+    // instructions of its 2.3 G on the demo) takes 0.008 off the estimates'.
     constexpr double kEstimates = 0.012, kGeometry = 0.08;
     constexpr double kDemoSamples = 640.0 * 480.0 * 16.0, kDemoHairs = 118002.0;
     const hair_zbuffer* zb = pass.cam.zbuffer();
