@@ -598,22 +598,26 @@ camera_prework final_render_prework(const options& o, frame_pass& pass) {
         pass.hair_work = hair_work_by_row(pass.cam);
         if (pass.o.surfaces) pass.surface_work = pass.estimate_surfaces();
     };
-    // Its share of the map pass: the estimates' grows with the hairs as the
-    // map pass does, the geometry's with the camera's samples. On the demo
-    // at 640 x 480 x 16 samples the whole is 0.10 of the map pass (0.09
-    // left the first band about 0.011 s longer, the medians of four sets of
-    // 30 runs; 0.10 by 0.0024 s; 0.12 shorter by 0.016 s); with 0.10 at
-    // 4 samples a pixel the first band was 0.05 s shorter, at 1280 x 720 x 4
-    // 0.02 s shorter. The worker's keeping of the hairs it hands back (53 M
-    // instructions of its 2.3 G on the demo) takes 0.008 off the estimates'.
-    constexpr double kEstimates = 0.012, kGeometry = 0.08;
+    // Its share of the map pass: the geometry's grows with the camera's
+    // samples over the hairs the map pass draws. The hair estimate grows
+    // with the hairs as the map pass does, and takes about as long as the
+    // worker's keeping of the hairs it hands back; the surfaces' estimate
+    // adds 0.01. On the demo at 640 x 480 x 16 samples, before the hairs
+    // were handed back, 0.10 left the first band 0.0024 s longer (0.09 by
+    // 0.011 s, the medians of four sets of 30 runs); at 4 samples a pixel it
+    // was then 0.06 s shorter, at 1280 x 720 x 4 0.02 s shorter. Now, in
+    // the medians of 20 runs, the hair alone's first band is 0.0015 s
+    // shorter (0.015 s at 0.092), with surfaces 0.006 s shorter (0.008 s
+    // longer at 0.08, 0.003 … 0.013 s shorter at 0.092).
+    constexpr double kGeometry = 0.08, kSurfaceEstimate = 0.01;
     constexpr double kDemoSamples = 640.0 * 480.0 * 16.0, kDemoHairs = 118002.0;
     const hair_zbuffer* zb = pass.cam.zbuffer();
     const double samples = zb != nullptr ? double(zb->lines()) * zb->cols() : 0.0;
     const double hairs = hairs_asked(true);
     const double geometry =
         hairs > 0.0 ? kGeometry * samples / kDemoSamples * kDemoHairs / hairs : 0.0;
-    prework.share = std::min(0.5, kEstimates + (std::isfinite(geometry) ? geometry : 0.0));
+    prework.share = std::min(
+        0.5, (std::isfinite(geometry) ? geometry : 0.0) + (o.surfaces ? kSurfaceEstimate : 0.0));
     return prework;
 }
 
