@@ -128,6 +128,19 @@ class Spawning : public testing::Test {
             m->datapoints()->set_point(i, {float(i), 0, 0}, {0, 0, 1}, {0, 1, 0});
         return m;
     }
+    // Curly, clumped hair with noisy lengths (some negative: their normals
+    // flip) on a mesh, a plane and points, in tiles (models keep their
+    // geometry after their hair). False when the noise cannot be set.
+    bool CurlyScene() {
+        hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f);
+        hp_->clump = hp_scalar(0.3f), hp_->clumpfrequency = hp_scalar(50.0f);
+        hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
+        hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
+        if (!hp_->length.set_noise(7.0f, -0.5f, 1.0f)) return false;
+        Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n"), Points("d", 2);
+        defs.tiles[0] = 2;
+        return true;
+    }
     // Runs the rendering worker on m; the printed text goes to out.
     static int Run(hair_model* m, std::string* out = nullptr) {
         int n = 0, r = 0;
@@ -593,12 +606,7 @@ bool LeftOf(const hair_params&, const kivPoint& centre, float, float) {
 // reach. Hairs on moved geometry, or shifted to other places, are shaped
 // and bounded again; turning keeping off lets hairs and reaches go.
 TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
-    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
-    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
-    hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
-    ASSERT_TRUE(hp_->length.set_noise(7.0f, -0.5f, 1.0f));  // some hairs flip
-    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n"), Points("d", 2);
-    defs.tiles[0] = 2;
+    ASSERT_TRUE(CurlyScene());
     hair_camera cam;
     mdldb_set_hair_sink(RecordWithId);
     struct Walk {
@@ -719,12 +727,7 @@ std::FILE* KeptStream(std::uint32_t magic, std::uint32_t hairs, std::uint32_t pl
 // hair without points or placed past the walk, points that do not add up
 // or pass the cap are refused, and nothing kept goes wrong.
 TEST_F(Spawning, KeptHairsHandedOverReplayAsShaped) {
-    hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
-    hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
-    hp_->density = hp_scalar(200.0f), hp_->segments = hp_scalar(4.0f);
-    ASSERT_TRUE(hp_->length.set_noise(7.0f, -0.5f, 1.0f));  // some hairs flip
-    Mesh("p", {{0, 0, 0.5f, 1}, {0.5f, 0, 1, 1}}), Plane("n"), Points("d", 2);
-    defs.tiles[0] = 2;
+    ASSERT_TRUE(CurlyScene());
     hair_camera cam;
     mdldb_set_hair_sink(RecordWithId);
     const auto walk = [&](mdldb_hair_filter filter) {
