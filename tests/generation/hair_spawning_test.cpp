@@ -523,6 +523,16 @@ void RecordWithId(hair_camera*, control_hair* h, hair_state* s) {
 // hair (by the number it gets) and the others keep their draws; a walk
 // sampled by numbers gives the same hairs. Hairs that spawn children are
 // never filtered.
+namespace {
+
+// Whether two hairs have the same points, bit for bit, and normal.
+bool SameHair(const Hair& a, const Hair& b) {
+    return a.points.size() == b.points.size() && a.state.normal == b.state.normal &&
+           !std::memcmp(a.points.data(), b.points.data(), a.points.size() * sizeof(kivPoint));
+}
+
+}  // namespace
+
 TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     hp_->scraggle = hp_scalar(0.5f), hp_->curl_tip = hp_scalar(0.8f), hp_->clump = hp_scalar(0.3f);
     hp_->clumpfrequency = hp_scalar(50.0f), hp_->usamples = hp_->vsamples = hp_scalar(6.0f);
@@ -551,10 +561,8 @@ TEST_F(Spawning, FilteredHairsKeepTheOthersShapesAndNumbers) {
     std::size_t j = 0;
     for (std::size_t i = 0; i < ids[0].size(); ++i) {
         if (ids[0][i] % 2 != 0) continue;
-        ASSERT_TRUE(j < ids[1].size() && ids[1][j] == ids[0][i]) << i;
-        ASSERT_EQ(runs[1][j].points.size(), runs[0][i].points.size());
-        for (std::size_t p = 0; p < runs[0][i].points.size(); ++p)
-            ASSERT_EQ(kivVector(runs[1][j].points[p]), kivVector(runs[0][i].points[p])) << i;
+        ASSERT_TRUE(j < ids[1].size() && ids[1][j] == ids[0][i] && SameHair(runs[1][j], runs[0][i]))
+            << i;
         ++j;
     }
     EXPECT_EQ(j, ids[1].size());
@@ -594,6 +602,29 @@ bool LeftOf(const hair_params&, const kivPoint& centre, float, float) {
     return centre.x < 0.55f;
 }
 
+bool OddHairs(const hair_state& s, int id) {
+    return !EvenHairs(s, id);
+}
+
+// A stream of kept hairs as a worker writes one: the header (points_said
+// points, else count), then one hair at place with count points of which
+// written_points are written, its key and flag.
+std::FILE* KeptStream(std::uint32_t magic, std::uint32_t hairs, std::uint32_t place,
+                      std::uint32_t count, std::uint32_t written_points,
+                      std::uint64_t points_said = ~0ull) {
+    std::FILE* f = std::tmpfile();
+    const struct {
+        std::uint32_t magic, hairs;
+        std::uint64_t points, key;
+        std::uint32_t place, count, flipped, unused;
+    } head{magic, hairs, points_said == ~0ull ? count : points_said, 1, place, count, 0, 0};
+    std::fwrite(&head, sizeof head, 1, f);
+    const kivPoint p(0.25f, 0.5f, 0.0f);
+    for (std::uint32_t i = 0; i < written_points; ++i) std::fwrite(&p, sizeof p, 1, f);
+    std::rewind(f);
+    return f;
+}
+
 }  // namespace
 
 // Kept hairs replay as shaped: a walk after a filtered one takes the kept
@@ -631,11 +662,7 @@ TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
         for (std::size_t i = 0; i < all.ids.size(); ++i) {
             if (!(all.hairs[i].points[0].x < line)) continue;
             ASSERT_TRUE(j < a.ids.size() && a.ids[j] == all.ids[i]) << i;
-            const Hair &h = a.hairs[j++], &g = all.hairs[i];
-            ASSERT_TRUE(
-                h.points.size() == g.points.size() && h.state.normal == g.state.normal &&
-                !std::memcmp(h.points.data(), g.points.data(), g.points.size() * sizeof(kivPoint)))
-                << i;
+            ASSERT_TRUE(SameHair(a.hairs[j++], all.hairs[i])) << i;
         }
         EXPECT_TRUE(j == a.ids.size() && a.ids.size() + a.refused == all.ids.size());
     };
@@ -688,99 +715,27 @@ TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
     EXPECT_EQ(at_end, 0);
     EXPECT_EQ(walk(nullptr, LeftOf).skipped, 0);
     mdldb_set_walk_end(end_before);
-}
 
-namespace {
-
-bool OddHairs(const hair_state& s, int id) {
-    return !EvenHairs(s, id);
-}
-
-// A stream of kept hairs as a worker writes one: the header (points_said
-// points, else count), then one hair at place with count points of which
-// written_points are written, its key and flag.
-std::FILE* KeptStream(std::uint32_t magic, std::uint32_t hairs, std::uint32_t place,
-                      std::uint32_t count, std::uint32_t written_points,
-                      std::uint64_t points_said = ~0ull) {
-    std::FILE* f = std::tmpfile();
-    const std::uint32_t header[2] = {magic, hairs};
-    const std::uint64_t points = points_said == ~0ull ? count : points_said;
-    const std::uint64_t key = 1;
-    const std::uint32_t rest[4] = {place, count, 0, 0};
-    std::fwrite(header, sizeof header, 1, f);
-    std::fwrite(&points, sizeof points, 1, f);
-    std::fwrite(&key, sizeof key, 1, f);
-    std::fwrite(rest, sizeof rest, 1, f);
-    const kivPoint p(0.25f, 0.5f, 0.0f);
-    for (std::uint32_t i = 0; i < written_points; ++i) std::fwrite(&p, sizeof p, 1, f);
-    std::rewind(f);
-    return f;
-}
-
-}  // namespace
-
-// Kept hairs handed from one process to another replay there as shaped: a
-// walk that keeps the even hairs (and no reaches) writes them, a walk that
-// keeps the odd ones takes them in, and its next walk takes every hair from
-// the kept ones, each as a walk without keeping shapes it. A hair the
-// process keeps already is not replaced; a short stream, another stream, a
-// hair without points or placed past the walk, points that do not add up
-// or pass the cap are refused, and nothing kept goes wrong.
-TEST_F(Spawning, KeptHairsHandedOverReplayAsShaped) {
-    ASSERT_TRUE(CurlyScene());
-    hair_camera cam;
-    mdldb_set_hair_sink(RecordWithId);
-    const auto walk = [&](mdldb_hair_filter filter) {
-        g_hairs.clear(), g_ids.clear(), g_start = defs.hair_id;
-        const mdldb_hair_filter before = mdldb_set_hair_filter(filter);
-        captured([&] { mdldb_hair(cam); });
-        mdldb_set_hair_filter(before);
-        return g_hairs;
-    };
-    const auto expect_plain = [](const std::vector<Hair>& a, const std::vector<Hair>& plain) {
-        ASSERT_EQ(a.size(), plain.size());
-        for (std::size_t i = 0; i < a.size(); ++i)
-            ASSERT_TRUE(a[i].points.size() == plain[i].points.size() &&
-                        a[i].state.normal == plain[i].state.normal &&
-                        !std::memcmp(a[i].points.data(), plain[i].points.data(),
-                                     a[i].points.size() * sizeof(kivPoint)))
-                << i;
-    };
-    const std::vector<Hair> plain = walk(nullptr);
-    ASSERT_GT(plain.size(), 100u);
-
-    // The worker keeps and writes the even hairs; the first process keeps
-    // the odd ones and takes in the even.
+    // Handed to another process: a walk keeping the even hairs (and no
+    // reaches) writes them, one keeping the odd takes them in, and its next
+    // walk replays every hair.
     mdldb_keep_shaped_hairs(true);
     mdldb_keep_no_more_reaches();
-    walk(EvenHairs);
+    walk(EvenHairs, nullptr);
     EXPECT_EQ(mdldb_kept_reaches(), 0);
-    std::FILE* even = std::tmpfile();
-    ASSERT_TRUE(mdldb_save_kept_hairs(even, 0));
-    std::rewind(even);
+    std::FILE* evens = std::tmpfile();
+    ASSERT_TRUE(mdldb_save_kept_hairs(evens, 0));
+    std::rewind(evens);
     mdldb_keep_shaped_hairs(true);
-    walk(OddHairs);
-    ASSERT_TRUE(mdldb_load_kept_hairs(even));
-    std::fclose(even);
-    expect_plain(walk(nullptr), plain);
-    EXPECT_EQ(mdldb_kept_hairs_reused(), (long long)plain.size());
-
-    // Every hair written again with its first point moved: taken in, no
-    // kept hair changes.
-    std::FILE* all = std::tmpfile();
-    ASSERT_TRUE(mdldb_save_kept_hairs(all, 0));
-    const float moved = 9.0f;
-    std::fseek(all, 16 + 24 * static_cast<long>(plain.size()), SEEK_SET);
-    std::fwrite(&moved, sizeof moved, 1, all);
-    std::rewind(all);
-    EXPECT_TRUE(mdldb_load_kept_hairs(all));
-    std::fclose(all);
-    expect_plain(walk(nullptr), plain);
-
+    walk(OddHairs, nullptr);
+    ASSERT_TRUE(mdldb_load_kept_hairs(evens));
+    std::fclose(evens);
+    expect_left(walk(nullptr, nullptr), moved, INFINITY);
+    EXPECT_EQ(mdldb_kept_hairs_reused(), (long long)moved.ids.size());
     // Refused: cut short, another stream, no points, past the walk (which
     // would otherwise make room for four billion places), points that do
     // not add up or pass the cap.
-    const std::uint32_t magic = 0x4B48524Bu, places = static_cast<std::uint32_t>(plain.size());
+    const std::uint32_t magic = 0x4B48524Bu, places = static_cast<std::uint32_t>(moved.ids.size());
     for (std::FILE* bad : {KeptStream(magic, 2, 0, 3, 3), KeptStream(magic, 1, 0, 3, 2),
                            KeptStream(magic + 1, 1, 0, 3, 3), KeptStream(magic, 1, 0, 0, 0),
                            KeptStream(magic, 1, places, 3, 3), KeptStream(magic, 1, ~0u, 3, 3),
@@ -789,17 +744,17 @@ TEST_F(Spawning, KeptHairsHandedOverReplayAsShaped) {
         EXPECT_FALSE(mdldb_load_kept_hairs(bad));
         std::fclose(bad);
     }
-    // A good one-hair stream for a place kept already changes nothing.
+    // Taken but changing nothing: a good stream for a place kept already,
+    // and one with no hair kept since the mark.
     std::FILE* one = KeptStream(magic, 1, places - 1, 3, 3);
     EXPECT_TRUE(mdldb_load_kept_hairs(one));
     std::fclose(one);
-    // Nothing kept since the mark: an empty stream, taken as such.
     std::FILE* none = std::tmpfile();
     ASSERT_TRUE(mdldb_save_kept_hairs(none, mdldb_kept_hair_points()));
     EXPECT_EQ(std::ftell(none), 16);
     std::rewind(none);
     EXPECT_TRUE(mdldb_load_kept_hairs(none));
     std::fclose(none);
-    expect_plain(walk(nullptr), plain);
+    expect_left(walk(nullptr, nullptr), moved, INFINITY);
     mdldb_keep_shaped_hairs(false);
 }
