@@ -15,10 +15,9 @@
 // the same hairs on every run.
 #pragma once
 
-#include <cstdio>
-
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "foundation/vector_types.h"
 #include "descriptions/hair_records.h"
