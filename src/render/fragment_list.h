@@ -208,6 +208,8 @@ class hair_zbuffer {
     // The cell of (row, column) for the rasterisers' per-sample loops: no
     // bounds check and no globals written. row and col must lie in the grid.
     pixel_slot*& cell_at(int row, int col) { return cells_[index(row, col)]; }
+    // The cell of sample k (index()).
+    pixel_slot*& cell_at_index(std::size_t k) { return cells_[k]; }
     // The index of (row, column) in the sample arrays; row and col must lie
     // in the grid. The arrays hold tiles of kTileSide × kTileSide samples,
     // row-major inside a tile and tile after tile along the rows, so that
@@ -335,6 +337,16 @@ class hair_zbuffer {
     // for an empty sample or outside the grid.
     void prefetch(int row, int col) const {
         if (const pixel_slot* rec = record(row, col)) {
+            __builtin_prefetch(rec);
+            __builtin_prefetch(reinterpret_cast<const char*>(rec) + 64);
+        }
+    }
+    // The same for the sample right of (row, col), whose index is k: the
+    // next sample of its tile, or the first of the next tile.
+    void prefetch_right(std::size_t k, int row, int col) const {
+        if (col + 1 >= cols_) return;
+        const std::size_t n = ((col + 1) & kTileMask) != 0 ? k + 1 : index(row, col + 1);
+        if (const pixel_slot* rec = cells_[n]) {
             __builtin_prefetch(rec);
             __builtin_prefetch(reinterpret_cast<const char*>(rec) + 64);
         }

@@ -99,8 +99,8 @@ void fill_values(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_
                       const kivColor c = K == 5 ? kivColor(v[1], v[2], v[3], v[4])
                                                 : kivColor(0.0f, 0.0f, 0.0f, 1.0f);
                       // The next column's record is likely next.
-                      zb.prefetch(row, col + 1);
-                      zb.add_hair(zb.cell_at(row, col), coverage, c, v[0], timeslices);
+                      zb.prefetch_right(k, row, col);
+                      zb.add_hair(zb.cell_at_index(k), coverage, c, v[0], timeslices);
                   });
 }
 

@@ -23,6 +23,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 namespace scan {
 
@@ -266,11 +267,13 @@ inline pvert<K> at_x(const pvert<K>& a, const pvert<K>& b, float X) {
     return r;
 }
 
-// The part of a rising chain inside the band Y0 <= Y <= Y1, in order.
+// The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
+// chain is read from vertex js, the last one below Y0 (or its first), and
+// js moves on to the last one below Y1, where the next band starts.
 template <int K>
-inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out) {
+inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, int& js) {
     int m = 0;
-    for (int j = 0; j < n; ++j) {
+    for (int j = js; j < n; ++j) {
         if (j > 0) {
             const pvert<K>& a = c[j - 1];
             const pvert<K>& b = c[j];
@@ -278,36 +281,148 @@ inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out) {
             if (a.y() < Y1 && b.y() > Y1) out[m++] = at_y(a, b, Y1);
         }
         if (c[j].y() >= Y0 && c[j].y() <= Y1) out[m++] = c[j];
+        // Beyond Y1 no edge reaches into the band.
+        if (c[j].y() > Y1) break;
     }
+    while (js + 1 < n && c[js + 1].y() < Y1) ++js;
     return m;
 }
 
-// Splits a polygon at the vertical line X into the parts left and right
-// of it; a vertex on the line belongs to both.
+// A strip's lower or upper side, left to right (x never falls): its
+// points, and the area between the side and the row's bottom Y0 from its
+// first point to each of them.
 template <int K>
-inline void split_x(const ring<K>& in, float X, ring<K>& lo, ring<K>& hi) {
-    lo.n = hi.n = 0;
-    for (int i = 0; i < in.n; ++i) {
-        const pvert<K>& p = in.p[i];
-        const pvert<K>& q = in.p[i + 1 == in.n ? 0 : i + 1];
-        // A vertex off the line follows its neighbour in the polygon (which
-        // differs from it) or a point on the line: it is new.
-        if (p.x() < X) {
-            lo.push_new(p);
-        } else if (p.x() > X) {
-            hi.push_new(p);
-        } else if (p.x() == X) {
-            lo.push(p);
-            hi.push(p);
-        }
-        if ((p.x() < X && q.x() > X) || (p.x() > X && q.x() < X)) {
-            const pvert<K> c = at_x(p, q, X);
-            lo.push(c);
-            hi.push(c);
-        }
+struct side {
+    static constexpr int kMax = 24;
+    int m = 0;
+    const pvert<K>* p[kMax];
+    float area[kMax];
+
+    void add(const pvert<K>* q, float Y0) {
+        if (m > 0 && same_point(*p[m - 1], *q)) return;
+        if (m == kMax) return;
+        area[m] = m == 0 ? 0.0f : area[m - 1] + trapezoid(*p[m - 1], *q, Y0);
+        p[m++] = q;
     }
-    lo.close();
-    hi.close();
+    // The area between edge a → b and the height Y0.
+    static float trapezoid(const pvert<K>& a, const pvert<K>& b, float Y0) {
+        return 0.5f * (b.x() - a.x()) * ((a.y() - Y0) + (b.y() - Y0));
+    }
+};
+
+// The strip's sides from its left boundary lb and right boundary rb (both
+// rising): the lower side runs from the left boundary's lowest leftmost
+// point down to its foot, across the bottom and up the right boundary to
+// its lowest rightmost point; the upper side from the left boundary's
+// highest leftmost point up to its top, across and down to the right
+// boundary's highest rightmost point.
+template <int K>
+inline void sides_of(const pvert<K>* lb, int ml, const pvert<K>* rb, int mr, float Y0,
+                     side<K>& lower, side<K>& upper) {
+    int l_lo = 0, l_hi = 0, r_lo = 0, r_hi = 0;
+    for (int i = 1; i < ml; ++i) {
+        if (lb[i].x() < lb[l_lo].x()) l_lo = i;
+        if (lb[i].x() <= lb[l_hi].x()) l_hi = i;
+    }
+    for (int i = 1; i < mr; ++i) {
+        if (rb[i].x() > rb[r_lo].x()) r_lo = i;
+        if (rb[i].x() >= rb[r_hi].x()) r_hi = i;
+    }
+    lower.m = upper.m = 0;
+    for (int i = l_lo; i >= 0; --i) lower.add(&lb[i], Y0);
+    for (int i = 0; i <= r_lo; ++i) lower.add(&rb[i], Y0);
+    for (int i = l_hi; i < ml; ++i) upper.add(&lb[i], Y0);
+    for (int i = mr - 1; i >= r_hi; --i) upper.add(&rb[i], Y0);
+}
+
+// Where a vertical line x = X meets a side: the point (a vertex on the
+// line, the side's end when X lies beyond it, or the crossing of the edge
+// that spans X), the last vertex before it and the first after it, and
+// the area under the side up to it.
+template <int K>
+struct cut {
+    pvert<K> at;
+    int before, after;
+    float area;
+};
+
+// The cut of side s at X; k is the edge to start looking from, and moves
+// on (the columns are cut left to right).
+template <int K>
+inline void cut_side(const side<K>& s, float X, float Y0, int& k, cut<K>& out) {
+    if (!(X > s.p[0]->x())) {
+        out.at = *s.p[0];
+        out.before = -1;
+        out.after = 1;
+        out.area = 0.0f;
+        return;
+    }
+    if (!(X < s.p[s.m - 1]->x())) {
+        out.at = *s.p[s.m - 1];
+        out.before = s.m - 2;
+        out.after = s.m;
+        out.area = s.area[s.m - 1];
+        return;
+    }
+    while (k + 2 < s.m && !(s.p[k + 1]->x() >= X)) ++k;
+    const pvert<K>& a = *s.p[k];
+    const pvert<K>& b = *s.p[k + 1];
+    out.before = k;
+    if (b.x() == X) {
+        out.at = b;
+        out.after = k + 2;
+        out.area = s.area[k + 1];
+    } else {
+        out.at = at_x(a, b, X);
+        out.after = k + 1;
+        out.area = s.area[k] + side<K>::trapezoid(a, out.at, Y0);
+    }
+}
+
+// Both sides cut at one column boundary: the cut points, their sum (a
+// point where the sides meet counted once) and the strip's area left of X.
+template <int K>
+struct boundary {
+    cut<K> lo, up;
+    pvert<K> sum;
+    int count;
+    float area;
+};
+
+template <int K>
+inline void cut_boundary(const side<K>& lower, const side<K>& upper, float X, float Y0, int& kl,
+                         int& ku, boundary<K>& b) {
+    cut_side(lower, X, Y0, kl, b.lo);
+    cut_side(upper, X, Y0, ku, b.up);
+    b.sum = b.lo.at;
+    b.count = 1;
+    if (!same_point(b.lo.at, b.up.at)) {
+        for (int j = 0; j < pvert<K>::kVectors; ++j) b.sum.c[j] += b.up.at.c[j];
+        b.count = 2;
+    }
+    b.area = b.up.area - b.lo.area;
+}
+
+// The piece of the strip between the boundaries b0 and b1: its area (at
+// most 1) and the average of its vertices (the cut points and the sides'
+// vertices between them).
+template <int K>
+inline float column_piece(const side<K>& lower, const side<K>& upper, const boundary<K>& b0,
+                          const boundary<K>& b1, float* avg) {
+    float a = b1.area - b0.area;
+    if (a > 1.0f) a = 1.0f;
+    if (!(a > 0.0f)) return 0.0f;
+    pvert<K> sum = b0.sum;
+    int n = b0.count + b1.count;
+    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += b1.sum.c[j];
+    for (int i = b0.lo.after; i <= b1.lo.before; ++i, ++n)
+        for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += lower.p[i]->c[j];
+    for (int i = b0.up.after; i <= b1.up.before; ++i, ++n)
+        for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += upper.p[i]->c[j];
+    const f4 inv = splat(1.0f / static_cast<float>(n));
+    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] *= inv;
+    values_of(sum, avg);
+    return a;
 }
 
 // Twice the signed area, with coordinates taken relative to (ox, oy).
@@ -372,27 +487,19 @@ void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br
 // are lc and rc: the strip Y0 <= Y <= Y1 swept left to right and cut at
 // every column boundary.
 template <int K, class Sink>
-void fill_row(int row, const pvert<K>* lc, int nlc, const pvert<K>* rc, int nrc, const limits& lim,
+void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc, int nrc, int& jr,
+              const limits& lim,
               float* values, Sink& sink) {
     const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
     // The strip of this row: right boundary rising, left boundary falling.
     pvert<K> lb[12], rb[12];
-    const int ml = band(lc, nlc, Y0, Y1, lb);
-    const int mr = band(rc, nrc, Y0, Y1, rb);
+    const int ml = band(lc, nlc, Y0, Y1, lb, jl);
+    const int mr = band(rc, nrc, Y0, Y1, rb, jr);
     if (ml == 0 || mr == 0) return;
-    ring<K> buf[3];
-    ring<K>* rem = &buf[0];    // what is left of the strip right of column c
-    ring<K>* spare = &buf[1];  // receives the next remainder
-    ring<K>& lo = buf[2];      // the piece of the current column
-    for (int i = 0; i < mr; ++i) rem->push(rb[i]);
-    for (int i = ml - 1; i >= 0; --i) rem->push(lb[i]);
-    rem->close();
-    if (rem->n < 3) return;
-    float xmin = rem->p[0].x(), xmax = xmin;
-    for (int i = 1; i < rem->n; ++i) {
-        xmin = rem->p[i].x() < xmin ? rem->p[i].x() : xmin;
-        xmax = rem->p[i].x() > xmax ? rem->p[i].x() : xmax;
-    }
+    side<K> lower, upper;
+    sides_of(lb, ml, rb, mr, Y0, lower, upper);
+    if (lower.m < 2 || upper.m < 2) return;
+    const float xmin = lower.p[0]->x(), xmax = lower.p[lower.m - 1]->x();
     const int c_first = pixel_floor(xmin);
     int c_last = pixel_floor(xmax);
     if (c_last > c_first && static_cast<float>(c_last) == xmax) --c_last;
@@ -412,38 +519,30 @@ void fill_row(int row, const pvert<K>* lc, int nlc, const pvert<K>* rc, int nrc,
         i1 = b < c1 ? b : c1;
     }
 
-    // Sweep the columns left to right, cutting off one piece at a time.
-    auto cut_at = [&](int x) {
-        split_x(*rem, static_cast<float>(x), lo, *spare);
-        ring<K>* t = rem;
-        rem = spare;
-        spare = t;
-    };
-    if (c0 > c_first) cut_at(c0);
-    int c = c0;
+    // Each column's piece lies between the cuts of the strip's sides at its
+    // two boundaries; a column's right boundary is the next one's left, so
+    // neighbouring pieces share their cut points exactly, and a column is
+    // cut the same wherever the sweep starts.
+    int kl = 0, ku = 0;
+    boundary<K> bounds[2];
+    boundary<K>* b0 = &bounds[0];
+    boundary<K>* b1 = &bounds[1];
+    int c = c0 > lim.emit_lo ? c0 : lim.emit_lo;
+    bool left_cut = false;  // b0 holds the cuts at column c
     while (c <= c1) {
-        if (c == i0 && i0 <= i1) {
-            fill_covered(row, c > lim.emit_lo ? c : lim.emit_lo, i1, lb[0], rb[0], lb[ml - 1],
-                         rb[mr - 1], values, sink);
+        if (c >= i0 && c <= i1) {
+            fill_covered(row, c, i1, lb[0], rb[0], lb[ml - 1], rb[mr - 1], values, sink);
             c = i1 + 1;
-            if (c <= c1) cut_at(c);
-            continue;
-        }
-        if (c < lim.emit_lo) {
-            // Cut through, not measured.
-            if (c != c_last) cut_at(c + 1);
-            ++c;
+            left_cut = false;
             continue;
         }
         const float X0 = static_cast<float>(c);
-        float cov;
-        if (c == c_last) {
-            cov = piece(*rem, X0, Y0, values);
-        } else {
-            cut_at(c + 1);
-            cov = piece(lo, X0, Y0, values);
-        }
+        if (!left_cut) cut_boundary(lower, upper, X0, Y0, kl, ku, *b0);
+        cut_boundary(lower, upper, X0 + 1.0f, Y0, kl, ku, *b1);
+        const float cov = column_piece(lower, upper, *b0, *b1, values);
         if (cov > 0.0f) sink(c, row, cov, values);
+        std::swap(b0, b1);
+        left_cut = true;
         ++c;
     }
 }
@@ -494,8 +593,9 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
 
     const int row_first = box[1] > lim.row_lo() ? box[1] : lim.row_lo();
     const int row_last = box[3] < lim.row_hi() ? box[3] : lim.row_hi();
+    int jl = 0, jr = 0;  // where each chain's next band starts
     for (int row = row_first; row <= row_last; ++row)
-        detail::fill_row(row, lc, nlc, rc, nrc, lim, values, sink);
+        detail::fill_row(row, lc, nlc, jl, rc, nrc, jr, lim, values, sink);
 }
 
 }  // namespace scan
