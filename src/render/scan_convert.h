@@ -267,24 +267,41 @@ inline pvert<K> at_x(const pvert<K>& a, const pvert<K>& b, float X) {
     return r;
 }
 
-// The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
-// chain is read from vertex js, the last one below Y0 (or its first), and
-// js moves on to the last one below Y1, where the next band starts.
+// Where the rows have left a rising chain: the last vertex below the next
+// row's bottom (or the first), and the last row's crossing of its top, which
+// the next row's bottom shares.
 template <int K>
-inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, int& js) {
+struct chain_walk {
+    int js = 0;
+    int edge = -1;  // the crossing's edge (c[edge - 1] → c[edge]), -1 none
+    float y = 0.0f;
+    pvert<K> at;
+};
+
+// The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
+// chain is read from vertex w.js, the last one below Y0 (or its first), and
+// w moves on to the last one below Y1, where the next band starts.
+template <int K>
+inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, chain_walk<K>& w) {
     int m = 0;
-    for (int j = js; j < n; ++j) {
+    for (int j = w.js; j < n; ++j) {
         if (j > 0) {
             const pvert<K>& a = c[j - 1];
             const pvert<K>& b = c[j];
-            if (a.y() < Y0 && b.y() > Y0) out[m++] = at_y(a, b, Y0);
-            if (a.y() < Y1 && b.y() > Y1) out[m++] = at_y(a, b, Y1);
+            if (a.y() < Y0 && b.y() > Y0)
+                out[m++] = w.edge == j && w.y == Y0 ? w.at : at_y(a, b, Y0);
+            if (a.y() < Y1 && b.y() > Y1) {
+                out[m] = at_y(a, b, Y1);
+                w.edge = j;
+                w.y = Y1;
+                w.at = out[m++];
+            }
         }
         if (c[j].y() >= Y0 && c[j].y() <= Y1) out[m++] = c[j];
         // Beyond Y1 no edge reaches into the band.
         if (c[j].y() > Y1) break;
     }
-    while (js + 1 < n && c[js + 1].y() < Y1) ++js;
+    while (w.js + 1 < n && c[w.js + 1].y() < Y1) ++w.js;
     return m;
 }
 
@@ -487,7 +504,8 @@ void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br
 // are lc and rc: the strip Y0 <= Y <= Y1 swept left to right and cut at
 // every column boundary.
 template <int K, class Sink>
-void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc, int nrc, int& jr,
+void fill_row(int row, const pvert<K>* lc, int nlc, chain_walk<K>& jl, const pvert<K>* rc, int nrc,
+              chain_walk<K>& jr,
               const limits& lim,
               float* values, Sink& sink) {
     const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
@@ -514,9 +532,12 @@ void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc,
         float xl = lb[0].x(), xr = rb[0].x();
         for (int i = 1; i < ml; ++i) xl = lb[i].x() > xl ? lb[i].x() : xl;
         for (int i = 1; i < mr; ++i) xr = rb[i].x() < xr ? rb[i].x() : xr;
-        const int a = pixel_floor(std::ceil(xl)), b = pixel_floor(xr) - 1;
-        i0 = a > c0 ? a : c0;
-        i1 = b < c1 ? b : c1;
+        // A column covered completely needs a pixel's width between them.
+        if (xr - xl >= 1.0f) {
+            const int a = pixel_floor(std::ceil(xl)), b = pixel_floor(xr) - 1;
+            i0 = a > c0 ? a : c0;
+            i1 = b < c1 ? b : c1;
+        }
     }
 
     // Each column's piece lies between the cuts of the strip's sides at its
@@ -593,7 +614,7 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
 
     const int row_first = box[1] > lim.row_lo() ? box[1] : lim.row_lo();
     const int row_last = box[3] < lim.row_hi() ? box[3] : lim.row_hi();
-    int jl = 0, jr = 0;  // where each chain's next band starts
+    detail::chain_walk<K> jl, jr;  // where each chain's next band starts
     for (int row = row_first; row <= row_last; ++row)
         detail::fill_row(row, lc, nlc, jl, rc, nrc, jr, lim, values, sink);
 }
