@@ -145,9 +145,8 @@ void poly_queue::sort_into_tiles() {
 void poly_queue::draw_tile(int tile_row, int tile_col) {
     const std::size_t t = static_cast<std::size_t>(tile_row) * tile_cols_ + tile_col;
     if (first_[t] == first_[t + 1]) return;
-    // The tile's rows and its last column through the limits; its first
-    // column as the first one measured, the sweep still starting at the
-    // polygon's first column.
+    // The tile's rows and its last column through the limits, its first
+    // column as the first one given to the sink.
     const int col_lo = tile_col << kQueueTileShift;
     scan::limits lim;
     lim.cols = zb_->cols();

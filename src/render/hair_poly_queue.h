@@ -12,11 +12,8 @@
 //
 // Every sample still receives the same fragments, with the same values, in
 // the same order as when each polygon is drawn at once: a tile limits the
-// rows and the last column of the scan conversion (every row is converted
-// on its own and swept from the left), and names its first column as the
-// first one measured (a row's sweep still cuts from the polygon's first
-// column, where it would cut the row differently otherwise). The
-// result is the same bit for bit.
+// rows and the columns of the scan conversion (every pixel's piece is cut
+// from its row and its column alone). The result is the same bit for bit.
 //
 // The queue holds at most kQueueBytes of polygons and flushes itself when
 // full. Its blocks are mapped from the system, and a flush gives back those

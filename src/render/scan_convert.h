@@ -8,13 +8,18 @@
 // camera-space position for geometry), interpolated linearly along edges.
 //
 // How it works: every row y is cut out of the polygon as the strip
-// y <= Y <= y + 1 (the chains clipped to the band, one rising, one falling);
-// the strip is then swept left to right and split at every column boundary,
-// so each pixel piece shares its cut points exactly with its neighbours and
-// the pieces tile the polygon without gaps or overlaps: the coverages of a
-// polygon sum to its area up to float rounding. Columns that the strip
-// covers completely (between the two boundaries over the whole row height)
-// skip the clipping and get a coverage of exactly 1.
+// y <= Y <= y + 1 (the chains clipped to the band, one rising, one falling).
+// The strip is convex: its lower and its upper side run left to right, and
+// a column's piece is what lies between the two sides' cuts at x and at
+// x + 1. Its area is the difference of the strip's area left of the two
+// cuts (running sums of the trapezoids under each side) and its vertices
+// are the cut points and the sides' vertices between them, so each piece
+// shares its cut points exactly with its neighbours and the pieces tile the
+// polygon without gaps or overlaps: the coverages of a polygon sum to its
+// area up to float rounding. A piece depends on its column alone, not on
+// where a sweep starts. Columns that the strip covers completely (between
+// the two boundaries over the whole row height) skip the cutting and get a
+// coverage of exactly 1.
 //
 // Everything lives in fixed-size arrays on the stack: a polygon costs no
 // allocation. The pixel sink is a template parameter so that the per-pixel
@@ -41,10 +46,9 @@ struct limits {
     int lines = 0;
     bool region_on = false;
     int region[4] = {0, 0, 0, 0};  // low x, low y, high x, high y
-    // The first column given to the sink. The columns between the window's
-    // (or region's) first column and this one are still cut one after the
-    // other but not measured, so the pixels from here on are cut exactly as
-    // when the whole row is swept: what the hair pass's tiles need.
+    // The first column given to the sink; those before it are not cut at
+    // all (a column's piece does not depend on them): a tile of the hair
+    // pass starts here.
     int emit_lo = 0;
 
     // The window extent, limited by the render region of defs when it is on.
@@ -505,9 +509,7 @@ void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br
 // every column boundary.
 template <int K, class Sink>
 void fill_row(int row, const pvert<K>* lc, int nlc, chain_walk<K>& jl, const pvert<K>* rc, int nrc,
-              chain_walk<K>& jr,
-              const limits& lim,
-              float* values, Sink& sink) {
+              chain_walk<K>& jr, const limits& lim, float* values, Sink& sink) {
     const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
     // The strip of this row: right boundary rising, left boundary falling.
     pvert<K> lb[12], rb[12];

@@ -3,6 +3,7 @@
 // the double-precision reference of render_support.h, with the render
 // region and the crop window at their edges.
 #include "render_support.h"
+#include "render/scan_convert.h"
 
 using render_test::pixel_area;
 using render_test::pt;
@@ -122,6 +123,78 @@ TEST_F(Coverage, ZigzagAndSubPixelHairPolygons) {
     // colour of its first vertex.
     draw_both({{5.2, 6.1}, {5.8, 6.3}, {5.4, 6.9}});
     EXPECT_NEAR(hair_[6 * 64 + 5].r, 0.25f * 0.22f, 2.0 / 65535);  // area 0.22
+}
+
+// The polygon p cut to pixel (col, row) by the pixel's four edges in
+// turn, in double precision; points closer than 1e-9 kept once.
+std::vector<pt> cut_to_pixel(std::vector<pt> p, int col, int row) {
+    const double lo[2] = {double(col), double(row)};
+    for (int e = 0; e < 4; ++e) {
+        const int axis = e % 2;
+        const double bound = lo[axis] + (e >= 2 ? 1.0 : 0.0), sign = e >= 2 ? -1.0 : 1.0;
+        auto inside = [&](const pt& q) { return sign * ((axis ? q.y : q.x) - bound) >= 0; };
+        std::vector<pt> out;
+        for (size_t i = 0; i < p.size(); ++i) {
+            const pt a = p[i], b = p[(i + 1) % p.size()];
+            if (inside(a)) out.push_back(a);
+            if (inside(a) != inside(b)) {
+                const double t =
+                    (bound - (axis ? a.y : a.x)) / ((axis ? b.y : b.x) - (axis ? a.y : a.x));
+                out.push_back(
+                    {axis ? a.x + t * (b.x - a.x) : bound, axis ? bound : a.y + t * (b.y - a.y)});
+            }
+        }
+        p.clear();
+        for (const pt& q : out)
+            if (p.empty() || std::hypot(q.x - p.back().x, q.y - p.back().y) > 1e-9) p.push_back(q);
+        while (p.size() > 1 && std::hypot(p.back().x - p[0].x, p.back().y - p[0].y) <= 1e-9)
+            p.pop_back();
+    }
+    return p;
+}
+
+// Every pixel a polygon covers receives the average of its cut polygon's
+// vertices: with the vertices' own positions as the values carried, that
+// average is a point the reference clipper finds too, wherever the
+// polygon's vertices and edges fall (inside a pixel, on its lines).
+TEST(ScanConvert, PiecesCarryTheAverageOfTheirCutPolygonsVertices) {
+    std::mt19937 rng(4711);
+    const scan::limits lim = [] {
+        scan::limits l;
+        l.cols = 64;
+        l.lines = 48;
+        return l;
+    }();
+    int pieces = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::vector<pt> p = random_polygon(rng, i % 6);
+        const int n = static_cast<int>(p.size());
+        scan::vertex<2> v[4], left[4], right[4];
+        int box[4] = {1 << 30, 1 << 30, -(1 << 30), -(1 << 30)};
+        for (int k = 0; k < n; ++k) {
+            v[k].x = float(p[k].x), v[k].y = float(p[k].y);
+            v[k].v[0] = v[k].x, v[k].v[1] = v[k].y;
+            box[0] = std::min(box[0], scan::pixel_floor(v[k].x));
+            box[1] = std::min(box[1], scan::pixel_floor(v[k].y));
+            box[2] = std::max(box[2], scan::pixel_floor(v[k].x));
+            box[3] = std::max(box[3], scan::pixel_floor(v[k].y));
+        }
+        int order[4], nl = 0, nr = 0;
+        scan::sort_by_y(n, v, order);
+        ASSERT_TRUE(scan::split_chains(n, v, order, false, left, nl, right, nr)) << i;
+        scan::fill<2>(box, nl, left, nr, right, lim, 2,
+                      [&](int col, int row, float coverage, const float* avg) {
+                          const std::vector<pt> q = cut_to_pixel(p, col, row);
+                          ASSERT_GE(q.size(), 3u) << i << " at " << col << "," << row;
+                          double x = 0, y = 0;
+                          for (const pt& a : q) x += a.x / q.size(), y += a.y / q.size();
+                          ASSERT_NEAR(avg[0], x, 2e-4) << i << " at " << col << "," << row;
+                          ASSERT_NEAR(avg[1], y, 2e-4) << i << " at " << col << "," << row;
+                          ASSERT_NEAR(coverage, std::min(1.0, pixel_area(p, col, row)), 1e-4);
+                          ++pieces;
+                      });
+    }
+    EXPECT_GT(pieces, 5000);
 }
 
 // A crop window makes image pixel (x, y) the z-buffer's (x − lowx, y − lowy),
