@@ -490,11 +490,11 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
     std::vector<double> row_work, surface_work;
     if (workers > 1) row_work = pass.estimate_hair();
     if (workers > 1) surface_work = pass.estimate_surfaces();
-    // The surfaces' share of the rows' work: on the demo they add about a
-    // quarter to the hair's instructions (20.5 against 15.3 G); fitted on
-    // its two bands' instructions (with the map workers' hairs handed back:
-    // 12.32 / 12.33 G for the longest paths, the cut at row 784 of 1920).
-    constexpr double kSurfaceShare = 0.26;
+    // The surfaces' share of the rows' work, fitted on the demo's two bands'
+    // instructions: 11.03 / 11.02 G for the longest paths (0.26 before the
+    // hair's scan conversion took a quarter less, and left the first band
+    // 0.5 G longer).
+    constexpr double kSurfaceShare = 0.32;
     double surface_total = 0.0;
     for (double w : surface_work) surface_total += w;
     if (surface_total > 0.0 && row_work.size() == surface_work.size())
