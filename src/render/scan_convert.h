@@ -271,41 +271,24 @@ inline pvert<K> at_x(const pvert<K>& a, const pvert<K>& b, float X) {
     return r;
 }
 
-// Where the rows have left a rising chain: the last vertex below the next
-// row's bottom (or the first), and the last row's crossing of its top, which
-// the next row's bottom shares.
-template <int K>
-struct chain_walk {
-    int js = 0;
-    int edge = -1;  // the crossing's edge (c[edge - 1] → c[edge]), -1 none
-    float y = 0.0f;
-    pvert<K> at;
-};
-
 // The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
-// chain is read from vertex w.js, the last one below Y0 (or its first), and
-// w moves on to the last one below Y1, where the next band starts.
+// chain is read from vertex js, the last one below Y0 (or its first), and
+// js moves on to the last one below Y1, where the next band starts.
 template <int K>
-inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, chain_walk<K>& w) {
+inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, int& js) {
     int m = 0;
-    for (int j = w.js; j < n; ++j) {
+    for (int j = js; j < n; ++j) {
         if (j > 0) {
             const pvert<K>& a = c[j - 1];
             const pvert<K>& b = c[j];
-            if (a.y() < Y0 && b.y() > Y0)
-                out[m++] = w.edge == j && w.y == Y0 ? w.at : at_y(a, b, Y0);
-            if (a.y() < Y1 && b.y() > Y1) {
-                out[m] = at_y(a, b, Y1);
-                w.edge = j;
-                w.y = Y1;
-                w.at = out[m++];
-            }
+            if (a.y() < Y0 && b.y() > Y0) out[m++] = at_y(a, b, Y0);
+            if (a.y() < Y1 && b.y() > Y1) out[m++] = at_y(a, b, Y1);
         }
         if (c[j].y() >= Y0 && c[j].y() <= Y1) out[m++] = c[j];
         // Beyond Y1 no edge reaches into the band.
         if (c[j].y() > Y1) break;
     }
-    while (w.js + 1 < n && c[w.js + 1].y() < Y1) ++w.js;
+    while (js + 1 < n && c[js + 1].y() < Y1) ++js;
     return m;
 }
 
@@ -505,13 +488,13 @@ void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br
 }
 
 // The pixels of one row of a polygon whose geometric left and right chains
-// are lc and rc: the strip Y0 <= Y <= Y1 swept left to right and cut at
-// every column boundary.
+// are lc and rc: the strip Y0 <= Y <= Y1 cut at every column boundary;
+// jl and jr are where the chains' bands start (band).
 template <int K, class Sink>
-void fill_row(int row, const pvert<K>* lc, int nlc, chain_walk<K>& jl, const pvert<K>* rc, int nrc,
-              chain_walk<K>& jr, const limits& lim, float* values, Sink& sink) {
+void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc, int nrc, int& jr,
+              const limits& lim, float* values, Sink& sink) {
     const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
-    // The strip of this row: right boundary rising, left boundary falling.
+    // The strip of this row: its left and right boundaries, both rising.
     pvert<K> lb[12], rb[12];
     const int ml = band(lc, nlc, Y0, Y1, lb, jl);
     const int mr = band(rc, nrc, Y0, Y1, rb, jr);
@@ -616,7 +599,7 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
 
     const int row_first = box[1] > lim.row_lo() ? box[1] : lim.row_lo();
     const int row_last = box[3] < lim.row_hi() ? box[3] : lim.row_hi();
-    detail::chain_walk<K> jl, jr;  // where each chain's next band starts
+    int jl = 0, jr = 0;  // where each chain's next band starts
     for (int row = row_first; row <= row_last; ++row)
         detail::fill_row(row, lc, nlc, jl, rc, nrc, jr, lim, values, sink);
 }
