@@ -73,13 +73,13 @@ inline float kernel_weight(const ShadowMapKernel& kernel, int dy, int dx) {
 }
 
 // The shape of the lookup window: 2R + 1 map pixels across, rows padded
-// to whole groups of four.
+// to whole groups of eight (the widest lane vector below).
 struct window_shape {
     int R = 0;
     int width = 1;   // 2R + 1
-    int padded = 4;  // width rounded up to a multiple of 4
+    int padded = 8;  // width rounded up to a multiple of 8
     explicit window_shape(int radius)
-        : R(radius), width(2 * radius + 1), padded((2 * radius + 1 + 3) & ~3) {}
+        : R(radius), width(2 * radius + 1), padded((2 * radius + 1 + 7) & ~7) {}
     std::size_t kernel_stride() const { return static_cast<std::size_t>(width) * padded; }
 };
 
@@ -95,140 +95,197 @@ void lay_out_kernels(const ShadowMapInfo& e, const window_shape& w, float* out) 
     }
 }
 
-// Four floats, or four ints, that the compiler keeps in one vector
-// register (SSE on x86-64, NEON on ARM). Each operation works lane by lane
-// with the IEEE single-precision operation of the scalar code, so four map
-// pixels filtered at once give the bits of one pixel at a time.
+// Lane vectors that the compiler keeps in one register: four floats (SSE on
+// x86-64, NEON on ARM) or, where the processor has AVX2, eight, with int
+// vectors of the same lanes for masks. Each operation works lane by lane
+// with the IEEE single-precision operation of the scalar code, so map
+// pixels filtered several at once give the bits of one pixel at a time,
+// whatever the width.
 typedef float f4 __attribute__((vector_size(16)));
 typedef std::int32_t i4 __attribute__((vector_size(16)));
+typedef float f8 __attribute__((vector_size(32)));
+typedef std::int32_t i8 __attribute__((vector_size(32)));
 
-inline f4 splat(float x) {
-    return f4{x, x, x, x};
+template <class V>
+struct lanes;
+template <>
+struct lanes<f4> {
+    using mask = i4;
+    static constexpr int n = 4;
+};
+template <>
+struct lanes<f8> {
+    using mask = i8;
+    static constexpr int n = 8;
+};
+
+// The per-pixel helpers are always inlined, so that in a function built
+// for AVX2 they are built for it too; no eight-float vector ever crosses a
+// call, and the warning about passing one without AVX does not apply.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+#define KORVO_LANES inline __attribute__((always_inline))
+
+// x in every lane (x − 0 is x to the bit).
+template <class V>
+KORVO_LANES V splat(float x) {
+    return x - V{};
 }
-inline f4 load4(const float* p) {
-    f4 v;
+template <class V>
+KORVO_LANES V load(const float* p) {
+    V v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-// a in the lanes where m is set, else b.
-inline f4 select(i4 m, f4 a, f4 b) {
-    return m ? a : b;
-}
 // std::min lane by lane: b when b < a, else a.
-inline f4 min4(f4 a, f4 b) {
-#if defined(__SSE__)
-    return _mm_min_ps(b, a);  // one instruction: b where b < a, else a (NaN and zeros alike)
-#else
-    return select(b < a, b, a);
-#endif
+template <class V>
+KORVO_LANES V vmin(V a, V b) {
+    return b < a ? b : a;
 }
+#if defined(__SSE__)
+template <>
+KORVO_LANES f4 vmin(f4 a, f4 b) {
+    return _mm_min_ps(b, a);  // one instruction: b where b < a, else a (NaN and zeros alike)
+}
+#endif
+
+// A value in the eight lanes of the widest vector, read as a vector of
+// any width (a load rather than a broadcast in the per-pixel loops).
+struct lanes8 {
+    alignas(32) float v[8];
+    lanes8() = default;
+    explicit lanes8(float x) {
+        for (float& l : v) l = x;
+    }
+    template <class V>
+    KORVO_LANES V get() const {
+        return load<V>(v);
+    }
+};
 
 // What one lookup needs besides the map pixels: the point's distance from
-// the light, the depth limits of the occluders and the darkness blend, in
-// every lane. Filled once per lookup so the per-pixel work only reads it.
+// the light, the depth limits of the occluders and the darkness blend.
+// Filled once per lookup so the per-pixel work only reads it.
 struct filter_point {
-    f4 d;             // distance of the point from the light
-    f4 geo_limit;     // geometry nearer than this occludes
-    f4 high_limit;    // hair nearer than this occludes fully
-    f4 low_limit;     // hair between the two limits occludes partly
-    f4 span;          // length of that ramp
-    f4 lgt;           // darkness of occluders at the light
-    f4 obj;           // darkness of occluders at the point
-    f4 count;         // number of kernels
-    f4 last;          // index of the last kernel
-    int kernels;      // kernels the pixels choose from: 1 when all take the first
-    bool whole_ramp;  // a ramp of length 0: hair in it blocks its whole opacity
+    lanes8 d;           // distance of the point from the light
+    lanes8 geo_limit;   // geometry nearer than this occludes
+    lanes8 high_limit;  // hair nearer than this occludes fully
+    lanes8 low_limit;   // hair between the two limits occludes partly
+    lanes8 span;        // length of that ramp
+    lanes8 lgt;         // darkness of occluders at the light
+    lanes8 obj;         // darkness of occluders at the point
+    lanes8 count;       // number of kernels
+    lanes8 last;        // index of the last kernel
+    int kernels;        // kernels the pixels choose from: 1 when all take the first
+    bool whole_ramp;    // a ramp of length 0: hair in it blocks its whole opacity
 
     filter_point() = default;
     filter_point(const ShadowMapInfo& e, float dist, float s) {
         const MapParams& p = e.params;
-        d = splat(dist);
-        geo_limit = splat(dist - s * p.geo_epsilon);
-        high_limit = splat(dist - s * p.high_hair_epsilon);
-        low_limit = splat(dist - s * p.low_hair_epsilon);
         const float ramp = s * p.high_hair_epsilon - s * p.low_hair_epsilon;
-        span = splat(ramp);
+        d = lanes8(dist);
+        geo_limit = lanes8(dist - s * p.geo_epsilon);
+        high_limit = lanes8(dist - s * p.high_hair_epsilon);
+        low_limit = lanes8(dist - s * p.low_hair_epsilon);
+        span = lanes8(ramp);
         whole_ramp = ramp == 0.0f;
-        lgt = splat(p.lgt_darkness);
-        obj = splat(p.obj_darkness);
-        count = splat(static_cast<float>(e.kernel_count));
-        last = splat(static_cast<float>(e.kernel_count - 1));
+        lgt = lanes8(p.lgt_darkness);
+        obj = lanes8(p.obj_darkness);
+        count = lanes8(static_cast<float>(e.kernel_count));
+        last = lanes8(static_cast<float>(e.kernel_count - 1));
         kernels = p.lgt_filter_size / 2 == p.obj_filter_size / 2 ? 1 : e.kernel_count;
     }
 
-    // For four map pixels (g, gc, h, ho): the occlusion o, the darkness
-    // term dark and kc, count x w, of which the kernel is the whole part.
-    void four(f4 g, f4 gc, f4 h, f4 ho, f4& o, f4& dark, f4& kc) const {
-        const f4 zero = splat(0.0f), one = splat(1.0f);
-        const i4 g0 = g == zero, h0 = h == zero;
+    // For a vector of map pixels (g, gc, h, ho): the occlusion o, the
+    // darkness term dark and kc, count x w, of which the kernel is the
+    // whole part.
+    template <class V>
+    KORVO_LANES void pixels(V g, V gc, V h, V ho, V& o, V& dark, V& kc) const {
+        using M = typename lanes<V>::mask;
+        const V zero = V{}, one = splat<V>(1.0f);
+        const M g0 = g == zero, h0 = h == zero;
 
         // How far along the way to the light the nearest occluder lies (0
         // at the light, 1 at the point; 0 without occluders).
-        const f4 nearest = select(g0, h, select(h0, g, min4(g, h)));
-        const f4 q = select(g0 & h0, zero, nearest / d);
-        const f4 w = min4(q, one);
+        const V nearest = g0 ? h : (h0 ? g : vmin(g, h));
+        const V q = (g0 & h0) ? zero : nearest / d.get<V>();
+        const V w = vmin(q, one);
 
-        kc = count * w;
+        kc = count.get<V>() * w;
 
         // Geometry blocks its coverage; hair in front of the high bias its
         // opacity, hair on the ramp between the biases part of it.
-        f4 occ = select(~g0 & (g < geo_limit), gc, zero);
-        const i4 in_front = h < high_limit;
-        const i4 full = ~h0 & in_front;
-        const i4 part = ~h0 & ~in_front & (h < low_limit);
-        const f4 ramp = whole_ramp ? ho : ho * (low_limit - h) / span;
-        occ = select(full, occ + ho, select(part, occ + ramp, occ));
-        o = min4(occ, one);
-        dark = (one - w) * lgt + w * obj;
+        V occ = (~g0 & (g < geo_limit.get<V>())) ? gc : zero;
+        const M in_front = h < high_limit.get<V>();
+        const M full = ~h0 & in_front;
+        const M part = ~h0 & ~in_front & (h < low_limit.get<V>());
+        const V ramp = whole_ramp ? ho : ho * (low_limit.get<V>() - h) / span.get<V>();
+        occ = full ? occ + ho : (part ? occ + ramp : occ);
+        o = vmin(occ, one);
+        dark = (one - w) * lgt.get<V>() + w * obj.get<V>();
     }
 };
 
-// The weights of four pixels whose kernel is the whole part of kc (the
-// first below 1, the last from it up, the first when it is not a number),
-// from the kernels laid out on window shape ws at w. A few kernels are
-// picked lane-parallel, more one lane at a time.
-inline f4 kernel_weights(const filter_point& fp, const window_shape& ws, const float* w, f4 kc) {
+// 0 ... 3 in every lane of eight.
+alignas(32) constexpr float kWholeNumbers[4][8] = {{0, 0, 0, 0, 0, 0, 0, 0},
+                                                   {1, 1, 1, 1, 1, 1, 1, 1},
+                                                   {2, 2, 2, 2, 2, 2, 2, 2},
+                                                   {3, 3, 3, 3, 3, 3, 3, 3}};
+
+// The weights of a vector of pixels whose kernel is the whole part of kc
+// (the first below 1, the last from it up, the first when it is not a
+// number), from the kernels laid out on window shape ws at w. A few
+// kernels are picked lane-parallel, more one lane at a time.
+template <class V>
+KORVO_LANES V kernel_weights(const filter_point& fp, const window_shape& ws, const float* w, V kc) {
+    using M = typename lanes<V>::mask;
     const std::size_t stride = ws.kernel_stride();
-    f4 k = load4(w);
+    V k = load<V>(w);
     if (fp.kernels <= 4) {
         for (int t = 1; t < fp.kernels; ++t)
-            k = select(kc >= splat(static_cast<float>(t)), load4(w + t * stride), k);
+            k = kc >= load<V>(kWholeNumbers[t]) ? load<V>(w + t * stride) : k;
         return k;
     }
-    kc = select(kc > splat(0.0f), kc, splat(0.0f));
-    kc = select(kc < fp.last, kc, fp.last);
-    const i4 j = __builtin_convertvector(kc, i4);
-    for (int l = 0; l < 4; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
+    kc = kc > V{} ? kc : V{};
+    kc = kc < fp.last.get<V>() ? kc : fp.last.get<V>();
+    const M j = __builtin_convertvector(kc, M);
+    for (int l = 0; l < lanes<V>::n; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
     return k;
+}
+
+// Column sums to a window's sum: the columns c ... c + n − 1 of the
+// window (lanes of acc) added to sum one by one from the left.
+template <class V>
+KORVO_LANES void add_columns(float& sum, V acc, int n) {
+    for (int l = 0; l < n; ++l) sum += acc[l];
 }
 
 // The kernel-weighted occlusion (S) and darkness (D) of the window of
 // (2R + 1)^2 map pixels centred on (cx, cy). Pixels are worked out four at
-// a time and added one by one in rows from the bottom and columns from the
-// left, the order that the sums are defined in. Pixels outside the map
-// hold zeros.
+// a time; each column of the window is summed from the bottom row up, and
+// the column sums are added from the left. Pixels outside the map hold
+// zeros.
 class window_filter {
   public:
+    // The column sums of groups of four columns: enough for the widest window.
+    static constexpr int kGroups = (kShadowMaxFilterSize + 3) / 4;
+
     window_filter(const ShadowMap& map, const filter_point& fp, const window_shape& shape,
                   const float* weights)
-        : m_(map), fp_(fp), w_(shape), weights_(weights) {}
+        : m_(map), fp_(fp), w_(shape), weights_(weights) {
+        for (int c = 0; c < w_.width; c += 4) s_[c / 4] = d_[c / 4] = f4{};
+    }
 
+    // The window of a point near the map's edge: its rows copied with
+    // zeros off the map (filter_on_map reads a window wholly on the map).
     void run(int cx, int cy) {
-        const int R = w_.R;
-        const int x0 = cx - R, y0 = cy - R;
-        // Whole groups of four columns read straight from the map when they
-        // all lie on it; otherwise each row is copied with zeros around.
-        const bool inside = x0 >= 0 && y0 >= 0 && x0 + w_.padded <= m_.cols && cy + R < m_.lines;
         for (int r = 0; r < w_.width; ++r) {
             const float* rows[SMAP_CHANNELS];
-            if (inside) {
-                const std::size_t at = static_cast<std::size_t>(y0 + r) * m_.cols + x0;
-                for (int c = 0; c < SMAP_CHANNELS; ++c) rows[c] = m_.maps[c] + at;
-            } else {
-                copy_row(y0 + r, x0, rows);
-            }
+            copy_row(cy - w_.R + r, cx - w_.R, rows);
             filter_row(r, rows);
         }
+        finish();
     }
 
     // A window wholly off the map.
@@ -236,6 +293,7 @@ class window_filter {
         const float* rows[SMAP_CHANNELS];
         copy_row(-1, 0, rows);
         for (int r = 0; r < w_.width; ++r) filter_row(r, rows);
+        finish();
     }
 
     float S = 0.0f, D = 0.0f;
@@ -263,33 +321,33 @@ class window_filter {
         return buf;
     }
 
-    // Row r of the window: four pixels at a time, then the sums in order.
+    // Row r of the window into the column sums, four pixels at a time.
     void filter_row(int r, const float* const rows[SMAP_CHANNELS]) {
         const float* wrow = weights_ + static_cast<std::size_t>(r) * w_.padded;
-        float s = S, d = D;
         for (int c = 0; c < w_.width; c += 4) {
             f4 o, dark, kc;
-            fp_.four(load4(rows[SMAP_GEO_DEPTH] + c), load4(rows[SMAP_GEO_COVERAGE] + c),
-                     load4(rows[SMAP_HAIR_DEPTH] + c), load4(rows[SMAP_HAIR_OPACITY] + c), o, dark,
-                     kc);
-            const f4 k = weights(wrow + c, kc);
-            const f4 ko = k * o, kd = k * dark;
-            const int lanes = std::min(4, w_.width - c);
-            for (int l = 0; l < lanes; ++l) {
-                s += ko[l];
-                d += kd[l];
-            }
+            fp_.pixels(load<f4>(rows[SMAP_GEO_DEPTH] + c), load<f4>(rows[SMAP_GEO_COVERAGE] + c),
+                       load<f4>(rows[SMAP_HAIR_DEPTH] + c), load<f4>(rows[SMAP_HAIR_OPACITY] + c),
+                       o, dark, kc);
+            const f4 k = kernel_weights(fp_, w_, wrow + c, kc);
+            s_[c / 4] += k * o;
+            d_[c / 4] += k * dark;
         }
-        S = s;
-        D = d;
     }
 
-    f4 weights(const float* w, f4 kc) const { return kernel_weights(fp_, w_, w, kc); }
+    // The column sums added from the left.
+    void finish() {
+        for (int c = 0; c < w_.width; c += 4) {
+            add_columns(S, s_[c / 4], std::min(4, w_.width - c));
+            add_columns(D, d_[c / 4], std::min(4, w_.width - c));
+        }
+    }
 
     const ShadowMap& m_;
     const filter_point& fp_;
     const window_shape& w_;
     const float* weights_;
+    f4 s_[kGroups], d_[kGroups];  // column sums, four columns each
 };
 
 // The entry's kernels on the window of radius R: those laid out at set-up,
@@ -532,50 +590,93 @@ bool window_on_map(const ShadowMap& map, const window_shape& w, const map_point&
            cy + w.R < map.lines;
 }
 
-// Lane l of four vectors, one from each.
-inline f4 lane(const f4* v, int l) {
-    return f4{v[0][l], v[1][l], v[2][l], v[3][l]};
-}
-
-// Four lookups whose windows lie on the map, side by side: each works out
-// its own pixels four at a time as one lookup does, and lane j of the sums
-// adds point j's terms in the order one lookup adds them.
-#if defined(__x86_64__) && defined(__GNUC__)
-// Where the processor has them, one-instruction blends do the lane selects.
-__attribute__((target_clones("sse4.1", "default")))
-#endif
-void filter_four(const ShadowMap& map, const window_shape& w, const float* weights,
-                 const filter_point* fp, const int* cx, const int* cy, float* S, float* D) {
-    std::size_t at[4];
-    for (int j = 0; j < 4; ++j)
-        at[j] = static_cast<std::size_t>(cy[j] - w.R) * map.cols + (cx[j] - w.R);
-    f4 s = splat(0.0f), d = splat(0.0f);
-    for (int r = 0; r < w.width; ++r) {
-        const float* wrow = weights + static_cast<std::size_t>(r) * w.padded;
-        for (int c = 0; c < w.width; c += 4) {
-            f4 ko[4], kd[4];
-            for (int j = 0; j < 4; ++j) {
+// P lookups whose windows lie on the map (at[j]: where point j's window
+// starts), side by side, with vectors of V: each column sum of each point
+// gets the bits that four columns at a time give it.
+template <class V, int P>
+KORVO_LANES void filter_lanes(const ShadowMap& map, const window_shape& w, const float* weights,
+                              const filter_point* fp, const std::size_t* at, float* S, float* D) {
+    constexpr int N = lanes<V>::n;
+    for (int j = 0; j < P; ++j) S[j] = D[j] = 0.0f;
+    for (int c = 0; c < w.width; c += N) {
+        V s[P] = {}, d[P] = {};
+        for (int r = 0; r < w.width; ++r) {
+            const float* wrow = weights + static_cast<std::size_t>(r) * w.padded + c;
+            for (int j = 0; j < P; ++j) {
                 const std::size_t i = at[j] + static_cast<std::size_t>(r) * map.cols + c;
-                f4 o, dark, kc;
-                fp[j].four(load4(map.maps[SMAP_GEO_DEPTH] + i),
-                           load4(map.maps[SMAP_GEO_COVERAGE] + i),
-                           load4(map.maps[SMAP_HAIR_DEPTH] + i),
-                           load4(map.maps[SMAP_HAIR_OPACITY] + i), o, dark, kc);
-                const f4 k = kernel_weights(fp[j], w, wrow + c, kc);
-                ko[j] = k * o;
-                kd[j] = k * dark;
-            }
-            const int lanes = std::min(4, w.width - c);
-            for (int l = 0; l < lanes; ++l) {
-                s += lane(ko, l);
-                d += lane(kd, l);
+                V o, dark, kc;
+                fp[j].pixels(load<V>(map.maps[SMAP_GEO_DEPTH] + i),
+                             load<V>(map.maps[SMAP_GEO_COVERAGE] + i),
+                             load<V>(map.maps[SMAP_HAIR_DEPTH] + i),
+                             load<V>(map.maps[SMAP_HAIR_OPACITY] + i), o, dark, kc);
+                const V k = kernel_weights(fp[j], w, wrow, kc);
+                s[j] += k * o;
+                d[j] += k * dark;
             }
         }
+        const int n = std::min(N, w.width - c);
+        for (int j = 0; j < P; ++j) {
+            add_columns(S[j], s[j], n);
+            add_columns(D[j], d[j], n);
+        }
     }
-    for (int j = 0; j < 4; ++j) {
-        S[j] = s[j];
-        D[j] = d[j];
+}
+
+// The lookups by four lanes and, where the processor has AVX2, by eight.
+// With four lanes, one-instruction blends do the selects where the
+// processor has them.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KORVO_FILTER_BY_4 __attribute__((target_clones("sse4.1", "default")))
+#define KORVO_FILTER_BY_8 __attribute__((target("avx2")))
+#define KORVO_HAVE_BY_8 1
+#else
+#define KORVO_FILTER_BY_4
+#define KORVO_HAVE_BY_8 0
+#endif
+
+KORVO_FILTER_BY_4 void filter_four_by_4(const ShadowMap& map, const window_shape& w,
+                                        const float* weights, const filter_point* fp,
+                                        const std::size_t* at, float* S, float* D) {
+    filter_lanes<f4, 4>(map, w, weights, fp, at, S, D);
+}
+KORVO_FILTER_BY_4 void filter_one_by_4(const ShadowMap& map, const window_shape& w,
+                                       const float* weights, const filter_point* fp,
+                                       const std::size_t* at, float* S, float* D) {
+    filter_lanes<f4, 1>(map, w, weights, fp, at, S, D);
+}
+#if KORVO_HAVE_BY_8
+KORVO_FILTER_BY_8 void filter_four_by_8(const ShadowMap& map, const window_shape& w,
+                                        const float* weights, const filter_point* fp,
+                                        const std::size_t* at, float* S, float* D) {
+    filter_lanes<f8, 4>(map, w, weights, fp, at, S, D);
+}
+KORVO_FILTER_BY_8 void filter_one_by_8(const ShadowMap& map, const window_shape& w,
+                                       const float* weights, const filter_point* fp,
+                                       const std::size_t* at, float* S, float* D) {
+    filter_lanes<f8, 1>(map, w, weights, fp, at, S, D);
+}
+#endif
+
+// Whether the lookups use eight lanes (smLookupLanes).
+#if KORVO_HAVE_BY_8
+bool g_by_8 = __builtin_cpu_supports("avx2");
+#else
+constexpr bool g_by_8 = false;
+#endif
+
+// n (1 or 4) lookups whose windows lie on the map, centred on (cx[j], cy[j]).
+void filter_on_map(int n, const ShadowMap& map, const window_shape& w, const float* weights,
+                   const filter_point* fp, const int* cx, const int* cy, float* S, float* D) {
+    std::size_t at[4];
+    for (int j = 0; j < n; ++j)
+        at[j] = static_cast<std::size_t>(cy[j] - w.R) * map.cols + (cx[j] - w.R);
+#if KORVO_HAVE_BY_8
+    if (g_by_8) {
+        (n == 4 ? filter_four_by_8 : filter_one_by_8)(map, w, weights, fp, at, S, D);
+        return;
     }
+#endif
+    (n == 4 ? filter_four_by_4 : filter_one_by_4)(map, w, weights, fp, at, S, D);
 }
 
 }  // namespace
@@ -592,7 +693,14 @@ float smCalcShadowMultForPoint(ShadowMapInfo* e, const kivPoint& P, float s) {
     // nothing; the test also keeps the pixel arithmetic within int.
     const window_shape shape(std::max(p.lgt_filter_size / 2, p.obj_filter_size / 2));
     const filter_point fp(*e, m.d, s);
-    window_filter filter(p.map, fp, shape, window_weights(*e, shape));
+    const float* weights = window_weights(*e, shape);
+    int cx, cy;
+    if (window_on_map(p.map, shape, m, cx, cy)) {
+        float S, D;
+        filter_on_map(1, p.map, shape, weights, &fp, &cx, &cy, &S, &D);
+        return shadow_mult(S, D, m.B);
+    }
+    window_filter filter(p.map, fp, shape, weights);
     const float reach = static_cast<float>(shape.R + 1);
     if (m.sx > -reach && m.sx < static_cast<float>(p.map.cols) + reach && m.sy > -reach &&
         m.sy < static_cast<float>(p.map.lines) + reach) {
@@ -628,7 +736,7 @@ void smCalcShadowMultForPoints(ShadowMapInfo* e, int n, const kivPoint* P, const
         B[k] = m.B;
         index[k] = i;
         if (++k < 4) continue;
-        filter_four(p.map, shape, weights, fp, cx, cy, S, D);
+        filter_on_map(4, p.map, shape, weights, fp, cx, cy, S, D);
         for (int j = 0; j < 4; ++j) out[index[j]] = shadow_mult(S[j], D[j], B[j]);
         k = 0;
     }
@@ -663,6 +771,15 @@ float back_shadow(float c, float b, float dark) {
 }
 
 }  // namespace
+
+int smLookupLanes(int limit) {
+#if KORVO_HAVE_BY_8
+    g_by_8 = limit >= 8 && __builtin_cpu_supports("avx2");
+#else
+    (void)limit;
+#endif
+    return g_by_8 ? 8 : 4;
+}
 
 float smCalcAutoShadeMult(ShadowMapInfo* e, const kivVector& N, float t) {
     const AutoParams& a = e->auto_params;

@@ -119,6 +119,11 @@ float smCalcShadowMultForPoint(ShadowMapInfo* entry, const kivPoint& P, float ro
 // points side by side.
 void smCalcShadowMultForPoints(ShadowMapInfo* entry, int n, const kivPoint* P,
                                const float* root_scale, float* out);
+// The width of the lookups' vectors: eight floats where the processor has
+// AVX2 and limit is 8 or more, else four; returns the width now in use. A
+// width of eight is the default. The multipliers are the same to the bit
+// at either width, so that the machines of a farm agree.
+int smLookupLanes(int limit);
 // The auto-shading multiplier for a hair with root normal N at position t
 // (0 root ... 1 tip) along it: self-shading towards the root times a
 // back-shadow term from the angle between the light's direction and N.

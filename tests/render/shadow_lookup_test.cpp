@@ -194,7 +194,9 @@ void scatter(const lookup_entry& m, int n, std::mt19937& rng, std::vector<kivPoi
 
 TEST(ShadowLookup, ManyPointsAtOnceGiveTheBitsOfOneAtATime) {
     // Kernel sets picked lane-parallel and lane by lane, laid out or not;
-    // counts that leave a few points over after the fours.
+    // counts that leave a few points over after the fours. The points, many
+    // at a time or one, at eight lanes where the processor has them, give
+    // the bits of one at a time at four lanes.
     const int sizes[][2] = {{1, 1}, {3, 7}, {7, 3}, {1, 9}, {5, 15}};
     std::mt19937 rng(5);
     std::vector<kivPoint> P;
@@ -208,12 +210,17 @@ TEST(ShadowLookup, ManyPointsAtOnceGiveTheBitsOfOneAtATime) {
             }
             for (int n : {0, 3, 4, 61}) {
                 scatter(m, n, rng, P, s);
-                std::vector<float> many(n + 1, -7.0f);
+                std::vector<float> one(n), many(n + 1, -7.0f), wide(n);
+                ASSERT_EQ(smLookupLanes(4), 4);
+                for (int i = 0; i < n; ++i) one[i] = smCalcShadowMultForPoint(&m.e, P[i], s[i]);
+                smLookupLanes(8);
                 smCalcShadowMultForPoints(&m.e, n, P.data(), s.data(), many.data());
+                for (int i = 0; i < n; ++i) wide[i] = smCalcShadowMultForPoint(&m.e, P[i], s[i]);
                 EXPECT_EQ(many[n], -7.0f);
                 for (int i = 0; i < n; ++i) {
-                    const float one = smCalcShadowMultForPoint(&m.e, P[i], s[i]);
-                    ASSERT_EQ(std::memcmp(&many[i], &one, sizeof one), 0)
+                    ASSERT_EQ(std::memcmp(&many[i], &one[i], sizeof one[i]), 0)
+                        << fs[0] << "/" << fs[1] << " point " << i << " of " << n;
+                    ASSERT_EQ(std::memcmp(&wide[i], &one[i], sizeof one[i]), 0)
                         << fs[0] << "/" << fs[1] << " point " << i << " of " << n;
                 }
             }
