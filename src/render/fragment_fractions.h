@@ -4,11 +4,14 @@
 //
 // The results are bit for bit those of frac_decode and frac_encode applied
 // to each lane: decoding divides by 65535 in float (one correctly rounded
-// division per lane, as the scalar one), and encoding widens to double,
-// multiplies by 65535 and truncates, with the same two cut-offs (above
-// 0.9999 is 65535; zero, negative and NaN are 0). Callers combine lanes
-// with separate multiplies and adds, as the scalar code does; the build
-// does not fuse them.
+// division per lane, as the scalar one). Encoding has the same two
+// cut-offs (above 0.9999 is 65535; zero, negative and NaN are 0) and in
+// between the floor of 65535 f, found in float without rounding: with
+// A = 65536 f (exact) = n + φ, n its whole part and φ its fraction (both
+// exact), 65535 f = A − f is n + (φ − f), whose floor is n when φ ≥ f and
+// n − 1 when φ < f (f < 1). Callers combine lanes with separate
+// multiplies and adds, as the scalar code does; the build does not fuse
+// them.
 #pragma once
 
 #include <cstddef>
@@ -39,23 +42,27 @@ inline floats load(const pixel_hair& h) {
     return _mm_or_ps(_mm_and_ps(one, _mm_set1_ps(1.0f)), _mm_andnot_ps(one, f));
 }
 
-// Two lanes in double, encoded into the low two 32-bit lanes.
-inline __m128i encode_pair(__m128d d) {
-    const __m128d full = _mm_set1_pd(65535.0);
-    const __m128d above = _mm_cmpgt_pd(d, _mm_set1_pd(0.9999));
-    __m128d m = _mm_or_pd(_mm_and_pd(above, full), _mm_andnot_pd(above, _mm_mul_pd(d, full)));
-    m = _mm_and_pd(m, _mm_cmpgt_pd(d, _mm_setzero_pd()));  // false for NaN too
-    return _mm_cvttpd_epi32(m);
+// The largest float not above 0.9999 (0.9999f itself, 0.99989998340...).
+constexpr float kBelowFull = 0x1.fff2e4p-1f;
+static_assert(kBelowFull <= 0.9999 && kBelowFull + 0x1p-24 > 0.9999, "the float below the cut-off");
+
+// Four lanes encoded into 32-bit lanes.
+inline __m128i encode(__m128 f) {
+    const __m128 A = _mm_mul_ps(f, _mm_set1_ps(65536.0f));
+    const __m128i n = _mm_cvttps_epi32(A);
+    const __m128 frac = _mm_sub_ps(A, _mm_cvtepi32_ps(n));
+    // n − 1 where the fraction is below f (the compare's mask is −1).
+    __m128i m = _mm_add_epi32(n, _mm_castps_si128(_mm_cmplt_ps(frac, f)));
+    const __m128i full = _mm_castps_si128(_mm_cmpgt_ps(f, _mm_set1_ps(kBelowFull)));
+    m = _mm_or_si128(_mm_and_si128(full, _mm_set1_epi32(65535)), _mm_andnot_si128(full, m));
+    return _mm_and_si128(m, _mm_castps_si128(_mm_cmpgt_ps(f, _mm_setzero_ps())));  // NaN too
 }
 
 inline void store(pixel_hair& h, floats f) {
-    const __m128 v = f;
-    const __m128i lo = encode_pair(_mm_cvtps_pd(v));
-    const __m128i hi = encode_pair(_mm_cvtps_pd(_mm_movehl_ps(v, v)));
     // 0 ... 65535 in 32 bits to 16 bits: shift into the signed range for
     // the saturating pack (which then leaves them alone), and back.
     const __m128i bias = _mm_set1_epi32(32768);
-    const __m128i s = _mm_sub_epi32(_mm_unpacklo_epi64(lo, hi), bias);
+    const __m128i s = _mm_sub_epi32(encode(f), bias);
     const __m128i p = _mm_xor_si128(_mm_packs_epi32(s, s), _mm_set1_epi16(-32768));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(&h), p);
 }

@@ -1,7 +1,10 @@
 // Fragment insertion: the four-lane merges against the scalar merges they
 // replaced, and where a hair goes in the list.
 #include <cstring>
+#include <limits>
+#include <vector>
 
+#include "render/fragment_fractions.h"
 #include "render_support.h"
 
 namespace {
@@ -61,6 +64,30 @@ TEST_F(FragmentInsert, MergesAreBitForBitTheScalarMerges) {
         fragment_merge_same_hair(got[1], y);
         const pixel_hair want[2] = {scalar_merge(x, y, g), scalar_same_hair(x, y)};
         bad += std::memcmp(got, want, sizeof got) != 0;
+    }
+    EXPECT_EQ(bad, 0);
+}
+
+// The four-lane encoding against the scalar one at the floats next to
+// every step k / 65535, next to the cut-off at 0.9999, and at the odd ones.
+TEST(Fraction, FourLaneEncodingIsTheScalarEncoding) {
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> f = {-0.0f, -1.0f, inf, -inf, std::nanf(""), 1e-45f, 1.0f, 2.0f};
+    for (int k = 0; k <= 65536; ++k) {
+        const float at = k < 65536 ? k / 65535.0f : 0.9999f;
+        float up = at, down = at;
+        for (int i = 0; i < 3;
+             ++i, up = std::nextafter(up, 2.0f), down = std::nextafter(down, -1.0f))
+            f.insert(f.end(), {up, down});
+    }
+    f.resize((f.size() + 3) & ~std::size_t(3), 0.5f);
+    int bad = 0;
+    for (std::size_t i = 0; i < f.size(); i += 4) {
+        pixel_hair h{};
+        frac4::store(h, frac4::floats{f[i], f[i + 1], f[i + 2], f[i + 3]});
+        const std::uint16_t want[4] = {frac_encode(f[i]), frac_encode(f[i + 1]),
+                                       frac_encode(f[i + 2]), frac_encode(f[i + 3])};
+        bad += std::memcmp(&h, want, sizeof want) != 0;
     }
     EXPECT_EQ(bad, 0);
 }
