@@ -66,6 +66,13 @@ float clamp_unit(float c) {
     return c < -1.0f ? -1.0f : (c > 1.0f ? 1.0f : c);
 }
 
+// The sine of the angle (0 ... 180 degrees) whose cosine is c, clamped to
+// [-1, 1]: sqrt(1 − c²), without working out the angle.
+float sine_of_cosine(float c) {
+    c = clamp_unit(c);
+    return std::sqrt(1.0f - c * c);
+}
+
 bool is_area(int type) {
     return type == LIGHT_SPOT_AREA || type == LIGHT_POINT_AREA;
 }
@@ -379,8 +386,7 @@ kivColor hair_light::diffuse(const kivPoint& P, const kivVector& T, float I) con
         std::puts("ERROR: hair_light::diffuse vector norm failure");
         return kivColor();
     }
-    const float c = clamp_unit(L * T);
-    return color * (std::sin(std::acos(c)) * I);
+    return color * (sine_of_cosine(L * T) * I);
 }
 
 kivColor hair_light::specular(const kivPoint& P, const kivVector& T, float I, float e) const {
@@ -400,8 +406,7 @@ kivColor hair_light::specular(const kivPoint& P, const kivVector& T, float I, fl
     const float cl = T * L;
     const float ce = -(T * E);
     if (!((cl >= 0.0f && ce >= 0.0f) || (cl <= 0.0f && ce <= 0.0f))) return kivColor();
-    const float base =
-        std::sin(std::acos(clamp_unit(ce))) * std::sin(std::acos(clamp_unit(cl))) + ce * cl;
+    const float base = sine_of_cosine(ce) * sine_of_cosine(cl) + ce * cl;
     return color * (powf(base, e) * I);
 }
 
@@ -622,7 +627,7 @@ void diffuse_and_specular(const hair_light& l, const kivPoint& P, const kivVecto
     } else if (length < 1e-5) {
         std::puts("ERROR: hair_light::diffuse vector norm failure");
     } else {
-        sine = std::sin(std::acos(clamp_unit(L * T)));
+        sine = sine_of_cosine(L * T);
         have_sine = true;
         d = l.color * (sine * I);
     }
@@ -642,8 +647,8 @@ void diffuse_and_specular(const hair_light& l, const kivPoint& P, const kivVecto
     const float cl = T * L;
     const float ce = -(T * E);
     if (!((cl >= 0.0f && ce >= 0.0f) || (cl <= 0.0f && ce <= 0.0f))) return;
-    if (!have_sine) sine = std::sin(std::acos(clamp_unit(cl)));
-    const float base = std::sin(std::acos(clamp_unit(ce))) * sine + ce * cl;
+    if (!have_sine) sine = sine_of_cosine(cl);
+    const float base = sine_of_cosine(ce) * sine + ce * cl;
     s = l.color * (powf(base, e) * I);
 }
 
