@@ -22,6 +22,13 @@ constexpr float kNear = -1e-5f;
 // Distance from the tangent plane, relative to the depth, below which two
 // pieces of a model in one sample belong to one surface.
 constexpr float kSameSurface = 1e-2f;
+// The state of a sample while a band is shaded.
+constexpr unsigned char kHidden = 1;  // the hair hides it: its colour is 0
+constexpr unsigned char kLit = 2;     // lit for its surface in its pixel
+
+// The least squared cosine between the normals of two samples of a pixel
+// that share their lighting (about 25 degrees).
+constexpr float kSameNormal = 0.82f;
 // Columns ahead whose hair records are loaded while a row asks whether
 // hair hides its samples.
 constexpr int kAhead = 16;
@@ -108,6 +115,20 @@ bool surface_layer::same_surface(const point& s, const float* p) {
     const float off =
         ((p[0] - s.p[0]) * s.n[0] + (p[1] - s.p[1]) * s.n[1] + (p[2] - s.p[2]) * s.n[2]) / nn;
     return std::fabs(off) <= kSameSurface * s.depth;
+}
+
+// Whether two samples' points lie on one surface of a model: b within
+// kSameSurface × a's depth of a's tangent plane, and their normals within
+// about 25 degrees (compared squared, without roots).
+bool surface_layer::one_surface(const point& a, const point& b) {
+    const float ab = a.n[0] * b.n[0] + a.n[1] * b.n[1] + a.n[2] * b.n[2];
+    const float aa = a.n[0] * a.n[0] + a.n[1] * a.n[1] + a.n[2] * a.n[2];
+    const float bb = b.n[0] * b.n[0] + b.n[1] * b.n[1] + b.n[2] * b.n[2];
+    if (!(ab > 0.0f && ab * ab >= kSameNormal * aa * bb)) return false;
+    const float off =
+        (b.p[0] - a.p[0]) * a.n[0] + (b.p[1] - a.p[1]) * a.n[1] + (b.p[2] - a.p[2]) * a.n[2];
+    const float most = kSameSurface * a.depth;
+    return off * off <= most * most * aa;
 }
 
 // A triangle as the camera sees it: its corners in z-buffer samples with
@@ -323,8 +344,8 @@ void surface_layer::hold_rows(int first, int rows) {
 }
 
 int surface_layer::build(const hair_camera& cam, int which,
-                         const std::vector<surface_color>& colors, bool skip_hidden) {
-    return build_bands(cam, which, colors, skip_hidden, 1, nullptr);
+                         const std::vector<surface_color>& colors, bool skip_hidden, int unit) {
+    return build_bands(cam, which, colors, skip_hidden, std::max(unit, 1), nullptr);
 }
 
 int surface_layer::build_rows(const hair_camera& cam, int which,
@@ -348,13 +369,13 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
         cols_ = zb->cols();
         const std::size_t samples = static_cast<std::size_t>(lines_) * cols_;
 
-        // Whole rows per band (a multiple of unit when the blocks follow the
-        // bands); no bands when one would hold the grid.
+        // Whole pixels' rows per band (a multiple of unit); no bands when
+        // one would hold the grid.
         const std::size_t per_band = band_samples_ / static_cast<std::size_t>(std::max(cols_, 1));
         int rows = band_samples_ == 0 ? lines_
                                       : static_cast<int>(std::max<std::size_t>(
                                             1, std::min<std::size_t>(per_band, lines_)));
-        if (rows_done != nullptr) rows = std::max(unit, rows / unit * unit);
+        rows = std::max(unit, rows / unit * unit);
         whole_ = rows >= lines_;
         hold_rows(0, rows_done == nullptr || whole_ ? lines_ : rows);
         if (whole_) points_.assign(samples, point{});
@@ -362,7 +383,7 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
         project_models(cam, which, samples * sizeof(point) / 2 / sizeof(triangle), tris);
         const scan::limits lim = scan::limits::window(cols_, lines_);
         if (whole_) {
-            shade(which, table, points_.data(), 0, lines_, hiding);
+            shade(which, table, points_.data(), 0, lines_, unit, hiding);
             if (rows_done != nullptr && lim.row_lo() <= lim.row_hi() && !(*rows_done)(0, lines_))
                 return 0;
         } else {
@@ -377,7 +398,7 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
                 for (const triangle& t : tris)
                     if (t.box[1] < row1 && t.box[3] >= row0)
                         draw_triangle(t, row0, row1, points_.data());
-                shade(which, table, points_.data(), row0, row1, hiding);
+                shade(which, table, points_.data(), row0, row1, unit, hiding);
                 if (rows_done != nullptr && !(*rows_done)(row0, row1)) return 0;
             }
         }
@@ -390,8 +411,78 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
     return 1;
 }
 
+void surface_layer::pick_lit(const point* band, int row0, int row1, int unit, hair_zbuffer* hiding,
+                             std::vector<std::int32_t>& from,
+                             std::vector<unsigned char>& state) const {
+    const std::size_t cols = static_cast<std::size_t>(cols_);
+    const std::int32_t* models = model_.get() + static_cast<std::size_t>(row0 - first_row_) * cols;
+    const std::size_t n = static_cast<std::size_t>(row1 - row0) * cols;
+    from.assign(n, -1);
+    for (std::size_t i = 0; i < n; ++i)
+        if (models[i] != 0) from[i] = static_cast<std::int32_t>(i);
+
+    // A pixel's samples from its centre out (in row order at equal
+    // distance); each joins the first one of its surface, whatever the hair
+    // hides, so that the colours do not depend on the hair.
+    if (unit > 1) {
+        // Each position as its row and column in the pixel and its offset
+        // in the band, sorted by distance from the centre.
+        struct place {
+            int row, col, away;
+            std::size_t offset;
+        };
+        std::vector<place> order;
+        for (int r = 0; r < unit; ++r) {
+            for (int c = 0; c < unit; ++c) {
+                const int dr = 2 * r - (unit - 1), dc = 2 * c - (unit - 1);
+                order.push_back({r, c, dr * dr + dc * dc, static_cast<std::size_t>(r) * cols + c});
+            }
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [](const place& a, const place& b) { return a.away < b.away; });
+        std::vector<std::int32_t> first;
+        for (int pr = row0; pr < row1; pr += unit) {
+            const std::size_t line = static_cast<std::size_t>(pr - row0) * cols;
+            for (int pc = 0; pc < cols_; pc += unit) {
+                first.clear();
+                for (const place& k : order) {
+                    if (pr + k.row >= row1 || pc + k.col >= cols_) continue;
+                    const std::size_t i = line + k.offset + static_cast<std::size_t>(pc);
+                    if (from[i] < 0) continue;
+                    for (const std::int32_t j : first) {
+                        if (models[j] == models[i] && one_surface(band[j], band[i])) {
+                            from[i] = j;
+                            break;
+                        }
+                    }
+                    if (from[i] == static_cast<std::int32_t>(i)) first.push_back(from[i]);
+                }
+            }
+        }
+    }
+
+    // The samples the hair hides, and the first samples lit: those with a
+    // sample of their surface in view.
+    state.assign(n, 0);
+    for (int row = row0; row < row1; ++row) {
+        for (int x = 0; x < cols_; ++x) {
+            if (hiding != nullptr) hiding->prefetch(row, x + kAhead);
+            const std::size_t i = static_cast<std::size_t>(row - row0) * cols + x;
+            if (from[i] < 0) continue;
+            if (hiding != nullptr && hiding->hides_geometry(row, x))
+                state[i] |= kHidden;
+            else
+                state[static_cast<std::size_t>(from[i])] |= kLit;
+        }
+    }
+}
+
 void surface_layer::shade(int which, const model_table& t, const point* band, int row0, int row1,
-                          hair_zbuffer* hiding) {
+                          int unit, hair_zbuffer* hiding) {
+    std::vector<std::int32_t> from;
+    std::vector<unsigned char> state;
+    pick_lit(band, row0, row1, unit, hiding, from, state);
+
     // One row at a time, light by light: the samples a light faces go to
     // it together, so that their shadow lookups are made side by side.
     // Each sample still adds its lights in their order.
@@ -403,15 +494,15 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
     std::vector<int> at(cols);
     for (int row = row0; row < row1; ++row) {
         const std::size_t first = static_cast<std::size_t>(row - first_row_) * cols;
-        const point* pts = band + static_cast<std::size_t>(row - row0) * cols;
+        const std::size_t in_band = static_cast<std::size_t>(row - row0) * cols;
+        const point* pts = band + in_band;
         const std::int32_t* models = model_.get() + first;
         for (std::size_t x = 0; x < cols; ++x) {
-            if (hiding != nullptr) hiding->prefetch(row, static_cast<int>(x) + kAhead);
             if (models[x] == 0) continue;
             sum[x] = kivColor();
-            // A sample the hair hides gets no light: its normal is zero,
-            // which gather_lit passes over.
-            if (hiding != nullptr && hiding->hides_geometry(row, static_cast<int>(x))) {
+            // A sample that is not lit gets no light here: its normal is
+            // zero, which gather_lit passes over.
+            if (!(state[in_band + x] & kLit)) {
                 N[x] = kivVector(0, 0, 0);
                 continue;
             }
@@ -441,6 +532,16 @@ void surface_layer::shade(int which, const model_table& t, const point* band, in
             rgb[2] = sum[x].b * c.b;
         }
     }
+
+    // The other samples of a surface in a pixel take the colour of its
+    // first; then the hidden ones become 0.
+    float* rgb = rgb_.get() + static_cast<std::size_t>(row0 - first_row_) * cols * 3;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        const std::int32_t j = from[i];
+        if (j >= 0 && j != static_cast<std::int32_t>(i)) std::memcpy(&rgb[i * 3], &rgb[j * 3], 12);
+    }
+    for (std::size_t i = 0; i < from.size(); ++i)
+        if (state[i] & kHidden) std::memset(&rgb[i * 3], 0, 12);
 }
 
 int surface_layer::gather_lit(const hair_light& light, const model_table& t, int l,

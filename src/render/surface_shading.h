@@ -51,10 +51,16 @@ class surface_layer {
     // by name. With skip_hidden, a sample whose surface the hair already in
     // the z-buffer hides completely (hair_zbuffer::hides_geometry) is not
     // shaded: it keeps its model and gets colour 0, which adds to the
-    // resolved picture what its shaded colour would have. 1, or 0 when the
-    // camera has no z-buffer or memory runs out.
+    // resolved picture what its shaded colour would have. A pixel of
+    // unit × unit samples (aligned on the grid) is shaded once per surface
+    // it shows, as renderers shade: the sample of that surface nearest the
+    // pixel's centre is lit, and the pixel's other samples on the same
+    // surface (same model, near its tangent plane, similar normal) take its
+    // colour; coverage and depth stay those of each sample. A unit of 1
+    // lights every sample. 1, or 0 when the camera has no z-buffer or
+    // memory runs out.
     int build(const hair_camera& cam, int which, const std::vector<surface_color>& colors,
-              bool skip_hidden = false);
+              bool skip_hidden = false, int unit = 1);
     // Like build, but the layer holds one band of rows at a time: the
     // render region's rows are shaded band after band (each a multiple of
     // unit rows, so that whole pixels of unit × unit samples lie in one
@@ -114,6 +120,7 @@ class surface_layer {
         int lights = 0;
     };
     static bool same_surface(const point& s, const float* p);
+    static bool one_surface(const point& a, const point& b);
     static model_table tables(int which, const std::vector<surface_color>& colors);
     // The triangles of every drawn model, in model and polygon order, into
     // tris; when there are more than cap, everything is drawn into the whole
@@ -128,10 +135,18 @@ class surface_layer {
     int build_bands(const hair_camera& cam, int which, const std::vector<surface_color>& colors,
                     bool skip_hidden, int unit, const std::function<bool(int, int)>* rows);
     void draw_triangle(const triangle& t, int row0, int row1, point* band);
-    // Shades rows row0 ... row1 - 1 from their points, band[0] being the
-    // first sample of row0; samples that hiding hides are left at 0.
-    void shade(int which, const model_table& t, const point* band, int row0, int row1,
+    // Shades rows row0 ... row1 - 1 (whole pixels of unit rows) from their
+    // points, band[0] being the first sample of row0; samples that hiding
+    // hides are left at 0.
+    void shade(int which, const model_table& t, const point* band, int row0, int row1, int unit,
                hair_zbuffer* hiding);
+    // For each sample of those rows (an index into band), in from the
+    // sample whose colour it takes: the first of its surface in its pixel
+    // (itself, or -1 where no surface is drawn); in state whether hiding
+    // hides it (kHidden) and whether it is lit (kLit: a first sample with a
+    // sample of its surface in view).
+    void pick_lit(const point* band, int row0, int row1, int unit, hair_zbuffer* hiding,
+                  std::vector<std::int32_t>& from, std::vector<unsigned char>& state) const;
     // The samples of one row (models + 1 as stored, points P, normals N) that light l of
     // table t lights and faces, into the b arrays: position, normal, root
     // scale, facing (cosine to the light), times linked, column. Returns

@@ -1,5 +1,6 @@
 // The shaded surface layer: bands of rows give the layer of the whole grid;
-// the samples the hair hides are left black.
+// the samples the hair hides are left black; a pixel is lit once for each
+// surface it shows.
 #include <algorithm>
 #include <cstring>
 
@@ -32,11 +33,12 @@ class Surfaces : public render_test::RasterTest {
         }
     }
 
-    // Drawn or not and r, g, b of every sample, built with bands of the size.
-    std::vector<float> shade(std::size_t band_samples, bool skip_hidden = false) {
+    // Drawn or not and r, g, b of every sample, built with bands of the size
+    // and pixels of unit x unit samples.
+    std::vector<float> shade(std::size_t band_samples, bool skip_hidden = false, int unit = 1) {
         surface_layer s;
         s.set_band_samples(band_samples);
-        EXPECT_EQ(s.build(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}, skip_hidden), 1);
+        EXPECT_EQ(s.build(cam_, 0, colors_, skip_hidden, unit), 1);
         std::vector<float> out;
         for (int i = 0; i < 48 * 64; ++i) {
             const float* rgb = s.color(i / 64, i % 64);
@@ -46,23 +48,28 @@ class Surfaces : public render_test::RasterTest {
         return out;
     }
 
-    // Every band size gives the bytes of the whole grid, which has lit samples.
+    // Every band size gives the bytes of the whole grid, which has lit
+    // samples, for every size of pixel.
     void expect_bands_match(const char* what) {
-        const std::vector<float> whole = shade(0);
+        for (int unit : {1, 2, 3}) expect_bands_match(what, unit);
+    }
+    void expect_bands_match(const char* what, int unit) {
+        const std::vector<float> whole = shade(0, false, unit);
         int lit = 0;
         for (std::size_t i = 0; i < whole.size(); i += 4) lit += whole[i + 1] > 0.0f;
         EXPECT_GT(lit, 100) << what;
         for (std::size_t band : {64, 7 * 64 + 5, 1000}) {
-            const std::vector<float> got = shade(band);
+            const std::vector<float> got = shade(band, false, unit);
             for (std::size_t i = 0; i < got.size(); ++i)
                 ASSERT_EQ(std::memcmp(&got[i], &whole[i], sizeof(float)), 0)
-                    << what << " band " << band << " sample " << i / 4 % 64 << "," << i / 256;
+                    << what << " band " << band << " unit " << unit << " sample " << i / 4 % 64
+                    << "," << i / 256;
         }
         // Held a band at a time, the layer answers for the band's rows only,
         // as the whole grid; the bands hold whole units and cover the rows.
         const int lo = defs.region_on ? defs.region[1] : 0,
                   hi = defs.region_on ? defs.region[3] + 1 : 48;
-        for (int unit : {2, 3}) {
+        if (unit > 1) {
             surface_layer s;
             s.set_band_samples(1000);
             int next = lo / unit * unit;
@@ -75,12 +82,12 @@ class Surfaces : public render_test::RasterTest {
                 }
                 return (next = row1) > 0;
             };
-            EXPECT_EQ(
-                s.build_rows(cam_, 0, {{"floor", kivColor(0.4f, 0.3f, 0.2f)}}, false, unit, band),
-                1);
+            EXPECT_EQ(s.build_rows(cam_, 0, colors_, false, unit, band), 1);
             EXPECT_EQ(next, std::min(48, (hi + unit - 1) / unit * unit)) << what;
         }
     }
+
+    std::vector<surface_color> colors_ = {{"floor", kivColor(0.4f, 0.3f, 0.2f)}};
 };
 
 TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
@@ -98,13 +105,18 @@ TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
     expect_bands_match("plain");
 
     // Hair of alpha 1 hides the surface behind it, 0.9999 (65528) does not:
-    // a hidden sample keeps its model and gets colour 0.
-    const std::vector<float> lit = shade(1000);
+    // a hidden sample keeps its model and gets colour 0, and the others keep
+    // theirs, in pixels of any size.
+    std::vector<float> lit[3];
+    for (int unit = 1; unit <= 3; ++unit) lit[unit - 1] = shade(1000, false, unit);
     for (int i = 0; i < 48 * 64; ++i)
         add_fragment(zb(), i / 64, i % 64, 1, 1.0f, kivColor(1, 1, 1, i % 3 ? 0.9999f : 1.0f));
-    const std::vector<float> got = shade(1000, true);
-    for (std::size_t i = 0; i < got.size(); ++i)
-        ASSERT_EQ(got[i], i % 4 && i / 4 % 3 == 0 ? 0.0f : lit[i]) << "sample " << i / 4;
+    for (int unit = 1; unit <= 3; ++unit) {
+        const std::vector<float> got = shade(1000, true, unit);
+        for (std::size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i], i % 4 && i / 4 % 3 == 0 ? 0.0f : lit[unit - 1][i])
+                << "sample " << i / 4 << " unit " << unit;
+    }
 
     defs.region_on = 1;
     const int region[4] = {5, 3, 50, 40};
@@ -116,6 +128,59 @@ TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
     defs.region_on = 0;
     grid("floor", at(-4, -4, -12), at(70, 52, -8), 40);
     expect_bands_match("fine");
+}
+
+// In pixels of 2 x 2 and 3 x 3 samples, every sample takes the colour that a
+// sample of its pixel on its surface gets lit alone, and the samples of a
+// pixel on the flat floor alone share one. The floor is red, the card in
+// front of it green, and the two faces of the step (one model) blue, the
+// far face from column 55 on; their edges cross pixels.
+TEST_F(Surfaces, APixelIsLitOncePerSurfaceItShows) {
+    ASSERT_EQ(mdldb_init(4, 0), 1);
+    grid("floor", at(-4, 2, -12), at(70, 44, -8), 6);
+    grid("card", at(21, 11, -7), at(41, 31, -7), 1);
+    hair_model* step = mdldb_get_new(0);
+    mdldb_set_type(step, MODEL_POLY, "step");
+    kivPolygons* p = step->polygons();
+    p->set_nb_verts(8);
+    p->set_nb_polys(2);
+    const kivPoint v[] = {at(45, 29, -6), at(55, 29, -6), at(55, 41, -6), at(45, 41, -6),
+                          at(55, 29, -9), at(70, 29, -9), at(70, 41, -9), at(55, 41, -9)};
+    for (int i = 0; i < 8; ++i) p->set_vert(i, v[i]);
+    p->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {}, {}});
+    p->set_poly(1, kivPoly{4, {4, 5, 6, 7}, {}, {}});
+    colors_ = {
+        {"floor", kivColor(1, 0, 0)}, {"card", kivColor(0, 1, 0)}, {"step", kivColor(0, 0, 1)}};
+    add_light(LIGHT_POINT, kivColor(1, 1, 1), {"floor", "card", "step"})->position = at(30, 20, -2);
+    const std::vector<float> alone = shade(0);
+    auto surface = [&](int i) {
+        const float* c = &alone[i * 4 + 1];
+        return c[0] > 0 ? 0 : c[1] > 0 ? 1 : c[2] > 0 ? 2 + (i % 64 >= 55) : -1;
+    };
+    for (int unit : {2, 3}) {
+        const std::vector<float> got = shade(0, false, unit);
+        int shared = 0;
+        for (int pr = 0; pr < 48; pr += unit) {
+            for (int pc = 0; pc < 64; pc += unit) {
+                std::vector<int> px;
+                for (int r = pr; r < std::min(pr + unit, 48); ++r)
+                    for (int c = pc; c < std::min(pc + unit, 64); ++c) px.push_back(r * 64 + c);
+                bool floor_only = true, same = true;
+                for (int i : px) {
+                    bool found = surface(i) < 0;
+                    for (int j : px)
+                        found = found || (surface(j) == surface(i) &&
+                                          !std::memcmp(&got[i * 4], &alone[j * 4], 16));
+                    ASSERT_TRUE(found) << "unit " << unit << " sample " << i % 64 << "," << i / 64;
+                    floor_only = floor_only && surface(i) == 0;
+                    same = same && !std::memcmp(&got[i * 4], &got[px[0] * 4], 16);
+                }
+                shared += floor_only && same;
+                EXPECT_TRUE(!floor_only || same) << "unit " << unit << " pixel " << pc << "," << pr;
+            }
+        }
+        EXPECT_GT(shared, 100) << unit;
+    }
 }
 
 }  // namespace

@@ -378,7 +378,7 @@ struct frame_pass {
         if (first) progress.stage("shading the surfaces");
         const bool ok =
             picture == nullptr
-                ? surfaces.build(cam, 0, colors, skip_hidden)
+                ? surfaces.build(cam, 0, colors, skip_hidden, o.subpixel)
                 : surfaces.build_rows(
                       cam, 0, colors, skip_hidden, o.subpixel, [this, picture](int row0, int row1) {
                           return picture->resolve_rows(cam, &surfaces, {row0, row1});
@@ -462,6 +462,8 @@ band_work hair_band_work(const options& o, frame_pass& pass, picture_rows& pictu
     band_work work;
     work.draw = [&pass](bool first) { pass.draw_hair(first); };
     work.row_work = std::move(row_work);
+    // Surfaces are shaded by whole pixels: no band cuts through one.
+    if (o.surfaces) work.row_unit = o.subpixel;
     if (!picture_in_rows(o)) return work;
     hair_camera& cam = pass.cam;
     const surface_layer* surfaces = o.surfaces ? &pass.surfaces : nullptr;
@@ -544,6 +546,7 @@ void draw_frame_in_bands(const options& o, frame_pass& pass, picture_rows& pictu
             return pass.surfaces.load_rows(f, b.row0, b.row1);
         };
         work.zbuffer_rows = false;
+        work.row_unit = o.subpixel;  // surfaces are shaded by whole pixels
         if (workers > 1 && !o.crop.on)
             work.row_work = surface_work_by_row(cam, o.height, o.width, o.subpixel, pass.colors);
         // This process also draws the geometry and estimates the hair in
