@@ -493,10 +493,10 @@ void draw_surfaces_and_hair(const options& o, frame_pass& pass, picture_rows& pi
     if (workers > 1) row_work = pass.estimate_hair();
     if (workers > 1) surface_work = pass.estimate_surfaces();
     // The surfaces' share of the rows' work, fitted on the demo's two bands'
-    // instructions: 11.03 / 11.02 G for the longest paths (0.26 before the
-    // hair's scan conversion took a quarter less, and left the first band
-    // 0.5 G longer).
-    constexpr double kSurfaceShare = 0.32;
+    // instructions: 7.21 / 7.23 G for the camera pass's bands (0.32 before
+    // the surfaces were lit once a pixel, which left the second band 1.9 G
+    // longer; 0.26 before the hair's scan conversion took a quarter less).
+    constexpr double kSurfaceShare = 0.10;
     double surface_total = 0.0;
     for (double w : surface_work) surface_total += w;
     if (surface_total > 0.0 && row_work.size() == surface_work.size())
