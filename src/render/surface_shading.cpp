@@ -479,10 +479,26 @@ void surface_layer::pick_lit(const point* band, int row0, int row1, int unit, ha
 
 void surface_layer::shade(int which, const model_table& t, const point* band, int row0, int row1,
                           int unit, hair_zbuffer* hiding) {
+    // Whole pixels' rows of about a band's samples at a time, so that the
+    // choice of the samples lit takes a band's room, not the grid's.
+    const std::size_t cols = static_cast<std::size_t>(std::max(cols_, 1));
+    const std::size_t most = band_samples_ != 0 ? band_samples_ : kBandSamples;
+    const int chunk = std::max(unit, static_cast<int>(std::min<std::size_t>(
+                                         most / cols, static_cast<std::size_t>(lines_))) /
+                                         unit * unit);
     std::vector<std::int32_t> from;
     std::vector<unsigned char> state;
-    pick_lit(band, row0, row1, unit, hiding, from, state);
+    for (int r0 = row0; r0 < row1; r0 += chunk) {
+        const int r1 = std::min(row1, r0 + chunk);
+        const point* rows = band + static_cast<std::size_t>(r0 - row0) * cols;
+        pick_lit(rows, r0, r1, unit, hiding, from, state);
+        shade_rows(which, t, rows, r0, r1, from, state);
+    }
+}
 
+void surface_layer::shade_rows(int which, const model_table& t, const point* band, int row0,
+                               int row1, const std::vector<std::int32_t>& from,
+                               const std::vector<unsigned char>& state) {
     // One row at a time, light by light: the samples a light faces go to
     // it together, so that their shadow lookups are made side by side.
     // Each sample still adds its lights in their order.

@@ -147,6 +147,10 @@ class surface_layer {
     // sample of its surface in view).
     void pick_lit(const point* band, int row0, int row1, int unit, hair_zbuffer* hiding,
                   std::vector<std::int32_t>& from, std::vector<unsigned char>& state) const;
+    // shade's work on rows whose samples pick_lit has sorted into from and
+    // state.
+    void shade_rows(int which, const model_table& t, const point* band, int row0, int row1,
+                    const std::vector<std::int32_t>& from, const std::vector<unsigned char>& state);
     // The samples of one row (models + 1 as stored, points P, normals N) that light l of
     // table t lights and faces, into the b arrays: position, normal, root
     // scale, facing (cosine to the light), times linked, column. Returns
