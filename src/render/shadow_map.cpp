@@ -659,7 +659,11 @@ KORVO_FILTER_BY_8 void filter_one_by_8(const ShadowMap& map, const window_shape&
 
 // Whether the lookups use eight lanes (smLookupLanes).
 #if KORVO_HAVE_BY_8
-bool g_by_8 = __builtin_cpu_supports("avx2");
+bool has_avx2() {
+    __builtin_cpu_init();  // static initialisers may run before the library's own
+    return __builtin_cpu_supports("avx2");
+}
+bool g_by_8 = has_avx2();
 #else
 constexpr bool g_by_8 = false;
 #endif
@@ -774,7 +778,7 @@ float back_shadow(float c, float b, float dark) {
 
 int smLookupLanes(int limit) {
 #if KORVO_HAVE_BY_8
-    g_by_8 = limit >= 8 && __builtin_cpu_supports("avx2");
+    g_by_8 = limit >= 8 && has_avx2();
 #else
     (void)limit;
 #endif
