@@ -140,12 +140,12 @@ KORVO_LANES V load(const float* p) {
 }
 // std::min lane by lane: b when b < a, else a.
 template <class V>
-KORVO_LANES V vmin(V a, V b) {
+KORVO_LANES V vmin(const V& a, const V& b) {
     return b < a ? b : a;
 }
 #if defined(__SSE__)
 template <>
-KORVO_LANES f4 vmin(f4 a, f4 b) {
+KORVO_LANES f4 vmin(const f4& a, const f4& b) {
     return _mm_min_ps(b, a);  // one instruction: b where b < a, else a (NaN and zeros alike)
 }
 #endif
@@ -201,7 +201,8 @@ struct filter_point {
     // darkness term dark and kc, count x w, of which the kernel is the
     // whole part.
     template <class V>
-    KORVO_LANES void pixels(V g, V gc, V h, V ho, V& o, V& dark, V& kc) const {
+    KORVO_LANES void pixels(const V& g, const V& gc, const V& h, const V& ho, V& o, V& dark,
+                            V& kc) const {
         using M = typename lanes<V>::mask;
         const V zero = V{}, one = splat<V>(1.0f);
         const M g0 = g == zero, h0 = h == zero;
@@ -238,7 +239,8 @@ alignas(32) constexpr float kWholeNumbers[4][8] = {{0, 0, 0, 0, 0, 0, 0, 0},
 // number), from the kernels laid out on window shape ws at w. A few
 // kernels are picked lane-parallel, more one lane at a time.
 template <class V>
-KORVO_LANES V kernel_weights(const filter_point& fp, const window_shape& ws, const float* w, V kc) {
+KORVO_LANES V kernel_weights(const filter_point& fp, const window_shape& ws, const float* w,
+                             const V& kc) {
     using M = typename lanes<V>::mask;
     const std::size_t stride = ws.kernel_stride();
     V k = load<V>(w);
@@ -247,9 +249,9 @@ KORVO_LANES V kernel_weights(const filter_point& fp, const window_shape& ws, con
             k = kc >= load<V>(kWholeNumbers[t]) ? load<V>(w + t * stride) : k;
         return k;
     }
-    kc = kc > V{} ? kc : V{};
-    kc = kc < fp.last.get<V>() ? kc : fp.last.get<V>();
-    const M j = __builtin_convertvector(kc, M);
+    V c = kc > V{} ? kc : V{};
+    c = c < fp.last.get<V>() ? c : fp.last.get<V>();
+    const M j = __builtin_convertvector(c, M);
     for (int l = 0; l < lanes<V>::n; ++l) k[l] = w[static_cast<std::size_t>(j[l]) * stride + l];
     return k;
 }
@@ -257,7 +259,7 @@ KORVO_LANES V kernel_weights(const filter_point& fp, const window_shape& ws, con
 // Column sums to a window's sum: the columns c ... c + n − 1 of the
 // window (lanes of acc) added to sum one by one from the left.
 template <class V>
-KORVO_LANES void add_columns(float& sum, V acc, int n) {
+KORVO_LANES void add_columns(float& sum, const V& acc, int n) {
     for (int l = 0; l < n; ++l) sum += acc[l];
 }
 
