@@ -636,26 +636,23 @@ KORVO_LANES void filter_lanes(const ShadowMap& map, const window_shape& w, const
 #define KORVO_HAVE_BY_8 0
 #endif
 
-KORVO_FILTER_BY_4 void filter_four_by_4(const ShadowMap& map, const window_shape& w,
-                                        const float* weights, const filter_point* fp,
-                                        const std::size_t* at, float* S, float* D) {
-    filter_lanes<f4, 4>(map, w, weights, fp, at, S, D);
-}
-KORVO_FILTER_BY_4 void filter_one_by_4(const ShadowMap& map, const window_shape& w,
-                                       const float* weights, const filter_point* fp,
-                                       const std::size_t* at, float* S, float* D) {
-    filter_lanes<f4, 1>(map, w, weights, fp, at, S, D);
+// n (1 or 4) lookups at once, by four lanes and by eight.
+KORVO_FILTER_BY_4 void filter_by_4(int n, const ShadowMap& map, const window_shape& w,
+                                   const float* weights, const filter_point* fp,
+                                   const std::size_t* at, float* S, float* D) {
+    if (n == 4)
+        filter_lanes<f4, 4>(map, w, weights, fp, at, S, D);
+    else
+        filter_lanes<f4, 1>(map, w, weights, fp, at, S, D);
 }
 #if KORVO_HAVE_BY_8
-KORVO_FILTER_BY_8 void filter_four_by_8(const ShadowMap& map, const window_shape& w,
-                                        const float* weights, const filter_point* fp,
-                                        const std::size_t* at, float* S, float* D) {
-    filter_lanes<f8, 4>(map, w, weights, fp, at, S, D);
-}
-KORVO_FILTER_BY_8 void filter_one_by_8(const ShadowMap& map, const window_shape& w,
-                                       const float* weights, const filter_point* fp,
-                                       const std::size_t* at, float* S, float* D) {
-    filter_lanes<f8, 1>(map, w, weights, fp, at, S, D);
+KORVO_FILTER_BY_8 void filter_by_8(int n, const ShadowMap& map, const window_shape& w,
+                                   const float* weights, const filter_point* fp,
+                                   const std::size_t* at, float* S, float* D) {
+    if (n == 4)
+        filter_lanes<f8, 4>(map, w, weights, fp, at, S, D);
+    else
+        filter_lanes<f8, 1>(map, w, weights, fp, at, S, D);
 }
 #endif
 
@@ -678,11 +675,11 @@ void filter_on_map(int n, const ShadowMap& map, const window_shape& w, const flo
         at[j] = static_cast<std::size_t>(cy[j] - w.R) * map.cols + (cx[j] - w.R);
 #if KORVO_HAVE_BY_8
     if (g_by_8) {
-        (n == 4 ? filter_four_by_8 : filter_one_by_8)(map, w, weights, fp, at, S, D);
+        filter_by_8(n, map, w, weights, fp, at, S, D);
         return;
     }
 #endif
-    (n == 4 ? filter_four_by_4 : filter_one_by_4)(map, w, weights, fp, at, S, D);
+    filter_by_4(n, map, w, weights, fp, at, S, D);
 }
 
 }  // namespace
