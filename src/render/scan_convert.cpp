@@ -1,8 +1,24 @@
 #include "render/scan_convert.h"
 
 #include "foundation/render_settings.h"
+#include "foundation/vector_lanes.h"
 
 namespace scan {
+
+namespace {
+
+int g_lanes = simd::cpu_has_avx2() ? 8 : 4;
+
+}  // namespace
+
+int use_lanes(int limit) {
+    g_lanes = limit >= 8 && simd::cpu_has_avx2() ? 8 : 4;
+    return g_lanes;
+}
+
+int lanes() {
+    return g_lanes;
+}
 
 limits limits::window(int cols, int lines) {
     limits l;

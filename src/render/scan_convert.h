@@ -23,12 +23,18 @@
 //
 // Everything lives in fixed-size arrays on the stack: a polygon costs no
 // allocation. The pixel sink is a template parameter so that the per-pixel
-// call inlines.
+// call inlines. A vertex is held in lane vectors of four floats, or of eight
+// in a function built for AVX2; the helpers are always inlined so that such
+// a function builds the whole fill for it, and the pixels get the same bits
+// at either width.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
+
+#include "foundation/vector_lanes.h"
 
 namespace scan {
 
@@ -59,6 +65,14 @@ struct limits {
     int row_lo() const { return region_on && region[1] > 0 ? region[1] : 0; }
     int row_hi() const { return region_on && region[3] < lines - 1 ? region[3] : lines - 1; }
 };
+
+// The width of the vectors the hair, geometry and surface fills hold their
+// vertices in: eight floats where the processor has AVX2 and limit is 8 or
+// more, else four; returns the width now in use. Eight is the default where
+// it exists. The pixels are the same to the bit at either width.
+int use_lanes(int limit);
+// The width in use.
+int lanes();
 
 // ⌊f⌋ as an int, clamped to ±2^30 so that far-away vertices cannot
 // overflow (NaN gives the low bound).
@@ -160,87 +174,72 @@ bool split_chains(int n, const V* v, const int* order, bool strict, V* left, int
 
 namespace detail {
 
-// Four floats that the compiler keeps in one vector register, and four ints
-// for lane masks. Every operation works lane by lane with the IEEE
-// single-precision operation of the scalar code, so a vertex interpolated
-// or summed four values at a time gets the bits of one value at a time.
-typedef float f4 __attribute__((vector_size(16)));
-typedef std::int32_t i4 __attribute__((vector_size(16)));
-
-inline f4 splat(float x) {
-    return f4{x, x, x, x};
-}
-
-// v with lane `lane` replaced by x, in registers: writing one lane through
-// memory would make the next whole-vector read wait for the store.
-inline f4 with_lane(f4 v, int lane, float x) {
-    const i4 lanes = {0, 1, 2, 3};
-    return lanes == lane ? splat(x) : v;
-}
+using simd::splat;
+using simd::with_lane;
 
 // A vertex as the clipping works on it: x, y and the K values in whole
 // vectors (lane 0 of the first is x, lane 1 y, then the values; lanes after
 // the last value hold zeros), so that a vertex is copied, interpolated and
 // summed with whole-vector moves.
-template <int K>
+template <int K, int W>
 struct pvert {
-    static constexpr int kVectors = (K + 2 + 3) / 4;
-    f4 c[kVectors];
-    float x() const { return c[0][0]; }
-    float y() const { return c[0][1]; }
+    using V = simd::floats<W>;
+    static constexpr int kVectors = (K + 2 + W - 1) / W;
+    V c[kVectors];
+    KORVO_LANES float x() const { return c[0][0]; }
+    KORVO_LANES float y() const { return c[0][1]; }
 };
 
-template <int K>
-inline pvert<K> padded(const vertex<K>& q) {
-    float f[pvert<K>::kVectors * 4] = {};
+template <int K, int W>
+KORVO_LANES pvert<K, W> padded(const vertex<K>& q) {
+    float f[pvert<K, W>::kVectors * W] = {};
     f[0] = q.x;
     f[1] = q.y;
     for (int k = 0; k < K; ++k) f[k + 2] = q.v[k];
-    pvert<K> r;
-    for (int j = 0; j < pvert<K>::kVectors; ++j)
-        r.c[j] = f4{f[4 * j], f[4 * j + 1], f[4 * j + 2], f[4 * j + 3]};
+    pvert<K, W> r;
+    for (int j = 0; j < pvert<K, W>::kVectors; ++j) std::memcpy(&r.c[j], f + W * j, sizeof r.c[j]);
     return r;
 }
 
 // The K values of a vertex into out.
-template <int K>
-inline void values_of(const pvert<K>& q, float* out) {
-    for (int k = 0; k < K; ++k) out[k] = q.c[(k + 2) / 4][(k + 2) % 4];
+template <int K, int W>
+KORVO_LANES void values_of(const pvert<K, W>& q, float* out) {
+    for (int k = 0; k < K; ++k) out[k] = q.c[(k + 2) / W][(k + 2) % W];
 }
 
 // p + t (q − p), lane by lane.
-template <int K>
-inline pvert<K> lerp(const pvert<K>& p, const pvert<K>& q, float t) {
-    const f4 tv = splat(t);
-    pvert<K> r;
-    for (int j = 0; j < pvert<K>::kVectors; ++j) r.c[j] = p.c[j] + tv * (q.c[j] - p.c[j]);
+template <int K, int W>
+KORVO_LANES pvert<K, W> lerp(const pvert<K, W>& p, const pvert<K, W>& q, float t) {
+    const auto tv = splat<typename pvert<K, W>::V>(t);
+    pvert<K, W> r;
+    for (int j = 0; j < pvert<K, W>::kVectors; ++j) r.c[j] = p.c[j] + tv * (q.c[j] - p.c[j]);
     return r;
 }
 
 // Whether a and b lie at the same x and y: both lanes compared at once.
-template <int K>
-inline bool same_point(const pvert<K>& a, const pvert<K>& b) {
-    const i4 eq = a.c[0] == b.c[0];
+template <int K, int W>
+KORVO_LANES bool same_point(const pvert<K, W>& a, const pvert<K, W>& b) {
+    const auto eq = a.c[0] == b.c[0];
     return (eq[0] & eq[1]) != 0;
 }
 
 // A small polygon on the stack; consecutive equal points are kept once.
-template <int K>
+template <int K, int W>
 struct ring {
     static constexpr int kMax = 24;
     int n = 0;
-    pvert<K> p[kMax];
+    pvert<K, W> p[kMax];
 
-    void push(const pvert<K>& q) {
+    KORVO_LANES void push(const pvert<K, W>& q) {
         if (n > 0 && same_point(p[n - 1], q)) return;
         push_new(q);
     }
     // Adds q, known to differ from the last point.
-    void push_new(const pvert<K>& q) {
+    KORVO_LANES void push_new(const pvert<K, W>& q) {
         if (n < kMax) p[n++] = q;
     }
     // Drops closing points equal to the first.
-    void close() {
+    KORVO_LANES void close() {
         while (n > 1 && p[n - 1].x() == p[0].x() && p[n - 1].y() == p[0].y()) --n;
     }
 };
@@ -249,24 +248,24 @@ struct ring {
 // the nearer end: edges clipped at the near plane can reach millions of
 // pixels off screen, and the error then stays proportional to the distance
 // from the end that lies near the window.
-template <int K>
-inline pvert<K> at_y(const pvert<K>& a, const pvert<K>& b, float Y) {
+template <int K, int W>
+KORVO_LANES pvert<K, W> at_y(const pvert<K, W>& a, const pvert<K, W>& b, float Y) {
     const bool from_a = Y - a.y() <= b.y() - Y;
-    const pvert<K>& p = from_a ? a : b;
-    const pvert<K>& q = from_a ? b : a;
-    pvert<K> r = lerp(p, q, (Y - p.y()) / (q.y() - p.y()));
+    const pvert<K, W>& p = from_a ? a : b;
+    const pvert<K, W>& q = from_a ? b : a;
+    pvert<K, W> r = lerp(p, q, (Y - p.y()) / (q.y() - p.y()));
     r.c[0] = with_lane(r.c[0], 1, Y);
     return r;
 }
 
 // The point of edge a → b at column boundary X (X strictly between), from
 // the nearer end as well.
-template <int K>
-inline pvert<K> at_x(const pvert<K>& a, const pvert<K>& b, float X) {
+template <int K, int W>
+KORVO_LANES pvert<K, W> at_x(const pvert<K, W>& a, const pvert<K, W>& b, float X) {
     const bool from_a = std::fabs(X - a.x()) <= std::fabs(b.x() - X);
-    const pvert<K>& p = from_a ? a : b;
-    const pvert<K>& q = from_a ? b : a;
-    pvert<K> r = lerp(p, q, (X - p.x()) / (q.x() - p.x()));
+    const pvert<K, W>& p = from_a ? a : b;
+    const pvert<K, W>& q = from_a ? b : a;
+    pvert<K, W> r = lerp(p, q, (X - p.x()) / (q.x() - p.x()));
     r.c[0] = with_lane(r.c[0], 0, X);
     return r;
 }
@@ -274,13 +273,13 @@ inline pvert<K> at_x(const pvert<K>& a, const pvert<K>& b, float X) {
 // The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
 // chain is read from vertex js, the last one below Y0 (or its first), and
 // js moves on to the last one below Y1, where the next band starts.
-template <int K>
-inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, int& js) {
+template <int K, int W>
+KORVO_LANES int band(const pvert<K, W>* c, int n, float Y0, float Y1, pvert<K, W>* out, int& js) {
     int m = 0;
     for (int j = js; j < n; ++j) {
         if (j > 0) {
-            const pvert<K>& a = c[j - 1];
-            const pvert<K>& b = c[j];
+            const pvert<K, W>& a = c[j - 1];
+            const pvert<K, W>& b = c[j];
             if (a.y() < Y0 && b.y() > Y0) out[m++] = at_y(a, b, Y0);
             if (a.y() < Y1 && b.y() > Y1) out[m++] = at_y(a, b, Y1);
         }
@@ -295,21 +294,21 @@ inline int band(const pvert<K>* c, int n, float Y0, float Y1, pvert<K>* out, int
 // A strip's lower or upper side, left to right (x never falls): its
 // points, and the area between the side and the row's bottom Y0 from its
 // first point to each of them.
-template <int K>
+template <int K, int W>
 struct side {
     static constexpr int kMax = 24;
     int m = 0;
-    const pvert<K>* p[kMax];
+    const pvert<K, W>* p[kMax];
     float area[kMax];
 
-    void add(const pvert<K>* q, float Y0) {
+    KORVO_LANES void add(const pvert<K, W>* q, float Y0) {
         if (m > 0 && same_point(*p[m - 1], *q)) return;
         if (m == kMax) return;
         area[m] = m == 0 ? 0.0f : area[m - 1] + trapezoid(*p[m - 1], *q, Y0);
         p[m++] = q;
     }
     // The area between edge a → b and the height Y0.
-    static float trapezoid(const pvert<K>& a, const pvert<K>& b, float Y0) {
+    KORVO_LANES static float trapezoid(const pvert<K, W>& a, const pvert<K, W>& b, float Y0) {
         return 0.5f * (b.x() - a.x()) * ((a.y() - Y0) + (b.y() - Y0));
     }
 };
@@ -320,9 +319,9 @@ struct side {
 // its lowest rightmost point; the upper side from the left boundary's
 // highest leftmost point up to its top, across and down to the right
 // boundary's highest rightmost point.
-template <int K>
-inline void sides_of(const pvert<K>* lb, int ml, const pvert<K>* rb, int mr, float Y0,
-                     side<K>& lower, side<K>& upper) {
+template <int K, int W>
+KORVO_LANES void sides_of(const pvert<K, W>* lb, int ml, const pvert<K, W>* rb, int mr, float Y0,
+                          side<K, W>& lower, side<K, W>& upper) {
     int l_lo = 0, l_hi = 0, r_lo = 0, r_hi = 0;
     for (int i = 1; i < ml; ++i) {
         if (lb[i].x() < lb[l_lo].x()) l_lo = i;
@@ -343,17 +342,17 @@ inline void sides_of(const pvert<K>* lb, int ml, const pvert<K>* rb, int mr, flo
 // line, the side's end when X lies beyond it, or the crossing of the edge
 // that spans X), the last vertex before it and the first after it, and
 // the area under the side up to it.
-template <int K>
+template <int K, int W>
 struct cut {
-    pvert<K> at;
+    pvert<K, W> at;
     int before, after;
     float area;
 };
 
 // The cut of side s at X; k is the edge to start looking from, and moves
 // on (the columns are cut left to right).
-template <int K>
-inline void cut_side(const side<K>& s, float X, float Y0, int& k, cut<K>& out) {
+template <int K, int W>
+KORVO_LANES void cut_side(const side<K, W>& s, float X, float Y0, int& k, cut<K, W>& out) {
     if (!(X > s.p[0]->x())) {
         out.at = *s.p[0];
         out.before = -1;
@@ -369,8 +368,8 @@ inline void cut_side(const side<K>& s, float X, float Y0, int& k, cut<K>& out) {
         return;
     }
     while (k + 2 < s.m && !(s.p[k + 1]->x() >= X)) ++k;
-    const pvert<K>& a = *s.p[k];
-    const pvert<K>& b = *s.p[k + 1];
+    const pvert<K, W>& a = *s.p[k];
+    const pvert<K, W>& b = *s.p[k + 1];
     out.before = k;
     if (b.x() == X) {
         out.at = b;
@@ -379,29 +378,29 @@ inline void cut_side(const side<K>& s, float X, float Y0, int& k, cut<K>& out) {
     } else {
         out.at = at_x(a, b, X);
         out.after = k + 1;
-        out.area = s.area[k] + side<K>::trapezoid(a, out.at, Y0);
+        out.area = s.area[k] + side<K, W>::trapezoid(a, out.at, Y0);
     }
 }
 
 // Both sides cut at one column boundary: the cut points, their sum (a
 // point where the sides meet counted once) and the strip's area left of X.
-template <int K>
+template <int K, int W>
 struct boundary {
-    cut<K> lo, up;
-    pvert<K> sum;
+    cut<K, W> lo, up;
+    pvert<K, W> sum;
     int count;
     float area;
 };
 
-template <int K>
-inline void cut_boundary(const side<K>& lower, const side<K>& upper, float X, float Y0, int& kl,
-                         int& ku, boundary<K>& b) {
+template <int K, int W>
+KORVO_LANES void cut_boundary(const side<K, W>& lower, const side<K, W>& upper, float X, float Y0,
+                              int& kl, int& ku, boundary<K, W>& b) {
     cut_side(lower, X, Y0, kl, b.lo);
     cut_side(upper, X, Y0, ku, b.up);
     b.sum = b.lo.at;
     b.count = 1;
     if (!same_point(b.lo.at, b.up.at)) {
-        for (int j = 0; j < pvert<K>::kVectors; ++j) b.sum.c[j] += b.up.at.c[j];
+        for (int j = 0; j < pvert<K, W>::kVectors; ++j) b.sum.c[j] += b.up.at.c[j];
         b.count = 2;
     }
     b.area = b.up.area - b.lo.area;
@@ -410,57 +409,58 @@ inline void cut_boundary(const side<K>& lower, const side<K>& upper, float X, fl
 // The piece of the strip between the boundaries b0 and b1: its area (at
 // most 1) and the average of its vertices (the cut points and the sides'
 // vertices between them).
-template <int K>
-inline float column_piece(const side<K>& lower, const side<K>& upper, const boundary<K>& b0,
-                          const boundary<K>& b1, float* avg) {
+template <int K, int W>
+KORVO_LANES float column_piece(const side<K, W>& lower, const side<K, W>& upper,
+                               const boundary<K, W>& b0, const boundary<K, W>& b1, float* avg) {
     float a = b1.area - b0.area;
     if (a > 1.0f) a = 1.0f;
     if (!(a > 0.0f)) return 0.0f;
-    pvert<K> sum = b0.sum;
+    pvert<K, W> sum = b0.sum;
     int n = b0.count + b1.count;
-    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += b1.sum.c[j];
+    for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] += b1.sum.c[j];
     for (int i = b0.lo.after; i <= b1.lo.before; ++i, ++n)
-        for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += lower.p[i]->c[j];
+        for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] += lower.p[i]->c[j];
     for (int i = b0.up.after; i <= b1.up.before; ++i, ++n)
-        for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += upper.p[i]->c[j];
-    const f4 inv = splat(1.0f / static_cast<float>(n));
-    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] *= inv;
+        for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] += upper.p[i]->c[j];
+    const auto inv = splat<typename pvert<K, W>::V>(1.0f / static_cast<float>(n));
+    for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] *= inv;
     values_of(sum, avg);
     return a;
 }
 
 // Twice the signed area, with coordinates taken relative to (ox, oy).
-template <int K>
-inline float twice_area(const ring<K>& r, float ox, float oy) {
+template <int K, int W>
+KORVO_LANES float twice_area(const ring<K, W>& r, float ox, float oy) {
     float s = 0.0f;
     for (int i = 0; i < r.n; ++i) {
-        const pvert<K>& p = r.p[i];
-        const pvert<K>& q = r.p[i + 1 == r.n ? 0 : i + 1];
+        const pvert<K, W>& p = r.p[i];
+        const pvert<K, W>& q = r.p[i + 1 == r.n ? 0 : i + 1];
         s += (p.x() - ox) * (q.y() - oy) - (q.x() - ox) * (p.y() - oy);
     }
     return s;
 }
 
 // The area of a piece (at most 1) and the average of its vertex values.
-template <int K>
-inline float piece(const ring<K>& r, float ox, float oy, float* avg) {
+template <int K, int W>
+KORVO_LANES float piece(const ring<K, W>& r, float ox, float oy, float* avg) {
     if (r.n < 3) return 0.0f;
     float a = 0.5f * std::fabs(twice_area(r, ox, oy));
     if (a > 1.0f) a = 1.0f;
     if (!(a > 0.0f)) return 0.0f;
-    pvert<K> sum;
-    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] = splat(0.0f);
+    pvert<K, W> sum;
+    for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] = typename pvert<K, W>::V{};
     for (int i = 0; i < r.n; ++i)
-        for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] += r.p[i].c[j];
-    const f4 inv = splat(1.0f / static_cast<float>(r.n));
-    for (int j = 0; j < pvert<K>::kVectors; ++j) sum.c[j] *= inv;
+        for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] += r.p[i].c[j];
+    const auto inv = splat<typename pvert<K, W>::V>(1.0f / static_cast<float>(r.n));
+    for (int j = 0; j < pvert<K, W>::kVectors; ++j) sum.c[j] *= inv;
     values_of(sum, avg);
     return a;
 }
 
 // The closed polygon: the right chain rising, the left chain falling.
-template <int K>
-inline void outline(const pvert<K>* left, int nl, const pvert<K>* right, int nr, ring<K>& r) {
+template <int K, int W>
+KORVO_LANES void outline(const pvert<K, W>* left, int nl, const pvert<K, W>* right, int nr,
+                         ring<K, W>& r) {
     r.n = 0;
     for (int i = 0; i < nr; ++i) r.push(right[i]);
     for (int i = nl - 1; i >= 0; --i) r.push(left[i]);
@@ -470,16 +470,18 @@ inline void outline(const pvert<K>* left, int nl, const pvert<K>* right, int nr,
 // Columns c … i1 of a row, covered completely: each unit square's values
 // average its four corners on the strip's bottom (bl → br) and top
 // (tl → tr) edges.
-template <int K, class Sink>
-void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br,
-                  const pvert<K>& tl, const pvert<K>& tr, float* values, Sink& sink) {
+template <int K, int W, class Sink>
+KORVO_LANES void fill_covered(int row, int c, int i1, const pvert<K, W>& bl, const pvert<K, W>& br,
+                              const pvert<K, W>& tl, const pvert<K, W>& tr, float* values,
+                              Sink& sink) {
     const float bw = 1.0f / (br.x() - bl.x()), tw = 1.0f / (tr.x() - tl.x());
-    const f4 half = splat(0.5f);
+    using V = typename pvert<K, W>::V;
+    const V half = splat<V>(0.5f);
     for (; c <= i1; ++c) {
         const float xc = static_cast<float>(c) + 0.5f;
-        const f4 tb = splat((xc - bl.x()) * bw), tt = splat((xc - tl.x()) * tw);
-        pvert<K> m;
-        for (int j = 0; j < pvert<K>::kVectors; ++j)
+        const V tb = splat<V>((xc - bl.x()) * bw), tt = splat<V>((xc - tl.x()) * tw);
+        pvert<K, W> m;
+        for (int j = 0; j < pvert<K, W>::kVectors; ++j)
             m.c[j] =
                 half * (bl.c[j] + tb * (br.c[j] - bl.c[j]) + tl.c[j] + tt * (tr.c[j] - tl.c[j]));
         values_of(m, values);
@@ -490,16 +492,16 @@ void fill_covered(int row, int c, int i1, const pvert<K>& bl, const pvert<K>& br
 // The pixels of one row of a polygon whose geometric left and right chains
 // are lc and rc: the strip Y0 <= Y <= Y1 cut at every column boundary;
 // jl and jr are where the chains' bands start (band).
-template <int K, class Sink>
-void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc, int nrc, int& jr,
-              const limits& lim, float* values, Sink& sink) {
+template <int K, int W, class Sink>
+KORVO_LANES void fill_row(int row, const pvert<K, W>* lc, int nlc, int& jl, const pvert<K, W>* rc,
+                          int nrc, int& jr, const limits& lim, float* values, Sink& sink) {
     const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
     // The strip of this row: its left and right boundaries, both rising.
-    pvert<K> lb[12], rb[12];
+    pvert<K, W> lb[12], rb[12];
     const int ml = band(lc, nlc, Y0, Y1, lb, jl);
     const int mr = band(rc, nrc, Y0, Y1, rb, jr);
     if (ml == 0 || mr == 0) return;
-    side<K> lower, upper;
+    side<K, W> lower, upper;
     sides_of(lb, ml, rb, mr, Y0, lower, upper);
     if (lower.m < 2 || upper.m < 2) return;
     const float xmin = lower.p[0]->x(), xmax = lower.p[lower.m - 1]->x();
@@ -530,9 +532,9 @@ void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc,
     // neighbouring pieces share their cut points exactly, and a column is
     // cut the same wherever the sweep starts.
     int kl = 0, ku = 0;
-    boundary<K> bounds[2];
-    boundary<K>* b0 = &bounds[0];
-    boundary<K>* b1 = &bounds[1];
+    boundary<K, W> bounds[2];
+    boundary<K, W>* b0 = &bounds[0];
+    boundary<K, W>* b1 = &bounds[1];
     int c = c0 > lim.emit_lo ? c0 : lim.emit_lo;
     bool left_cut = false;  // b0 holds the cuts at column c
     while (c <= c1) {
@@ -560,17 +562,18 @@ void fill_row(int row, const pvert<K>* lc, int nlc, int& jl, const pvert<K>* rc,
 // with a positive coverage: sink(column, row, coverage, values), values
 // being the K averages. A polygon whose box is one pixel is written as one
 // piece; its values from index keep_first on are those of the left
-// chain's first vertex rather than averages (K for none).
-template <int K, class Sink>
-void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>* right,
-          const limits& lim, int keep_first, Sink&& sink) {
-    using detail::pvert;
-    using detail::ring;
+// chain's first vertex rather than averages (K for none). W is the width
+// of the vectors a vertex is held in: 4, or 8 within a KORVO_BY_8 function.
+template <int K, int W = 4, class Sink>
+KORVO_LANES void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>* right,
+                      const limits& lim, int keep_first, Sink&& sink) {
+    using pvert = detail::pvert<K, W>;
+    using ring = detail::ring<K, W>;
     if (nl < 2 || nr < 2 || nl > 8 || nr > 8) return;
     float values[K] = {};
-    pvert<K> pl[8], pr[8];
-    for (int i = 0; i < nl; ++i) pl[i] = detail::padded(left[i]);
-    for (int i = 0; i < nr; ++i) pr[i] = detail::padded(right[i]);
+    pvert pl[8], pr[8];
+    for (int i = 0; i < nl; ++i) pl[i] = detail::padded<K, W>(left[i]);
+    for (int i = 0; i < nr; ++i) pr[i] = detail::padded<K, W>(right[i]);
 
     // One pixel: the whole polygon is the piece.
     if (box[0] == box[2] && box[1] == box[3]) {
@@ -578,7 +581,7 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
         if (c < lim.col_lo() || c < lim.emit_lo || c > lim.col_hi() || row < lim.row_lo() ||
             row > lim.row_hi())
             return;
-        ring<K> r;
+        ring r;
         detail::outline(pl, nl, pr, nr, r);
         const float cov = detail::piece(r, static_cast<float>(c), static_cast<float>(row), values);
         if (!(cov > 0.0f)) return;
@@ -588,12 +591,12 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
     }
 
     // Orientation: the chain that is geometrically on the left is "lc".
-    ring<K> whole;
+    ring whole;
     detail::outline(pl, nl, pr, nr, whole);
     const float orient = detail::twice_area(whole, whole.p[0].x(), whole.p[0].y());
     if (!(orient != 0.0f)) return;
-    const pvert<K>* lc = orient > 0.0f ? pl : pr;
-    const pvert<K>* rc = orient > 0.0f ? pr : pl;
+    const pvert* lc = orient > 0.0f ? pl : pr;
+    const pvert* rc = orient > 0.0f ? pr : pl;
     const int nlc = orient > 0.0f ? nl : nr;
     const int nrc = orient > 0.0f ? nr : nl;
 
@@ -602,6 +605,30 @@ void fill(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>
     int jl = 0, jr = 0;  // where each chain's next band starts
     for (int row = row_first; row <= row_last; ++row)
         detail::fill_row(row, lc, nlc, jl, rc, nrc, jr, lim, values, sink);
+}
+
+// fill with the widest vectors in use (lanes()): where that is eight, the
+// whole fill, the sink included, is built for AVX2, and a vertex of more
+// than four floats takes one eight-lane vector instead of two. The pixels
+// are the same to the bit either way.
+#if KORVO_HAVE_BY_8
+template <int K, class Sink>
+KORVO_BY_8 void fill_by_8(const int* box, int nl, const vertex<K>* left, int nr,
+                          const vertex<K>* right, const limits& lim, int keep_first, Sink& sink) {
+    constexpr int kWidth = K + 2 > 4 ? 8 : 4;
+    fill<K, kWidth>(box, nl, left, nr, right, lim, keep_first, sink);
+}
+#endif
+template <int K, class Sink>
+void fill_widest(const int* box, int nl, const vertex<K>* left, int nr, const vertex<K>* right,
+                 const limits& lim, int keep_first, Sink&& sink) {
+#if KORVO_HAVE_BY_8
+    if (lanes() == 8) {
+        fill_by_8<K>(box, nl, left, nr, right, lim, keep_first, sink);
+        return;
+    }
+#endif
+    fill<K, 4>(box, nl, left, nr, right, lim, keep_first, sink);
 }
 
 }  // namespace scan

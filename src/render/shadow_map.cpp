@@ -16,6 +16,7 @@
 
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
+#include "foundation/vector_lanes.h"
 #include "imagefile/image_file.h"
 #include "render/camera.h"
 #include "render/lighting.h"
@@ -95,43 +96,11 @@ void lay_out_kernels(const ShadowMapInfo& e, const window_shape& w, float* out) 
     }
 }
 
-// Lane vectors that the compiler keeps in one register: four floats (SSE on
-// x86-64, NEON on ARM) or, where the processor has AVX2, eight, with int
-// vectors of the same lanes for masks. Each operation works lane by lane
-// with the IEEE single-precision operation of the scalar code, so map
-// pixels filtered several at once give the bits of one pixel at a time,
-// whatever the width.
-typedef float f4 __attribute__((vector_size(16)));
-typedef std::int32_t i4 __attribute__((vector_size(16)));
-typedef float f8 __attribute__((vector_size(32)));
-typedef std::int32_t i8 __attribute__((vector_size(32)));
+using simd::f4;
+using simd::f8;
+using simd::lanes;
+using simd::splat;
 
-template <class V>
-struct lanes;
-template <>
-struct lanes<f4> {
-    using mask = i4;
-    static constexpr int n = 4;
-};
-template <>
-struct lanes<f8> {
-    using mask = i8;
-    static constexpr int n = 8;
-};
-
-// The per-pixel helpers are always inlined, so that in a function built
-// for AVX2 they are built for it too; no eight-float vector ever crosses a
-// call, and the warning about passing one without AVX does not apply.
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-#define KORVO_LANES inline __attribute__((always_inline))
-
-// x in every lane (x − 0 is x to the bit).
-template <class V>
-KORVO_LANES V splat(float x) {
-    return x - V{};
-}
 template <class V>
 KORVO_LANES V load(const float* p) {
     V v;
@@ -627,13 +596,10 @@ KORVO_LANES void filter_lanes(const ShadowMap& map, const window_shape& w, const
 // The lookups by four lanes and, where the processor has AVX2, by eight.
 // With four lanes, one-instruction blends do the selects where the
 // processor has them.
-#if defined(__x86_64__) && defined(__GNUC__)
+#if KORVO_HAVE_BY_8
 #define KORVO_FILTER_BY_4 __attribute__((target_clones("sse4.1", "default")))
-#define KORVO_FILTER_BY_8 __attribute__((target("avx2")))
-#define KORVO_HAVE_BY_8 1
 #else
 #define KORVO_FILTER_BY_4
-#define KORVO_HAVE_BY_8 0
 #endif
 
 // n (1 or 4) lookups at once, by four lanes and by eight.
@@ -646,9 +612,9 @@ KORVO_FILTER_BY_4 void filter_by_4(int n, const ShadowMap& map, const window_sha
         filter_lanes<f4, 1>(map, w, weights, fp, at, S, D);
 }
 #if KORVO_HAVE_BY_8
-KORVO_FILTER_BY_8 void filter_by_8(int n, const ShadowMap& map, const window_shape& w,
-                                   const float* weights, const filter_point* fp,
-                                   const std::size_t* at, float* S, float* D) {
+KORVO_BY_8 void filter_by_8(int n, const ShadowMap& map, const window_shape& w,
+                            const float* weights, const filter_point* fp, const std::size_t* at,
+                            float* S, float* D) {
     if (n == 4)
         filter_lanes<f8, 4>(map, w, weights, fp, at, S, D);
     else
@@ -658,11 +624,7 @@ KORVO_FILTER_BY_8 void filter_by_8(int n, const ShadowMap& map, const window_sha
 
 // Whether the lookups use eight lanes (smLookupLanes).
 #if KORVO_HAVE_BY_8
-bool has_avx2() {
-    __builtin_cpu_init();  // static initialisers may run before the library's own
-    return __builtin_cpu_supports("avx2");
-}
-bool g_by_8 = has_avx2();
+bool g_by_8 = simd::cpu_has_avx2();
 #else
 constexpr bool g_by_8 = false;
 #endif
@@ -777,7 +739,7 @@ float back_shadow(float c, float b, float dark) {
 
 int smLookupLanes(int limit) {
 #if KORVO_HAVE_BY_8
-    g_by_8 = limit >= 8 && has_avx2();
+    g_by_8 = limit >= 8 && simd::cpu_has_avx2();
 #else
     (void)limit;
 #endif

@@ -2,6 +2,9 @@
 // entry points (zbuff_hair_poly for hair, zbuff_poly for geometry), against
 // the double-precision reference of render_support.h, with the render
 // region and the crop window at their edges.
+#include <cstdint>
+#include <cstring>
+
 #include "render_support.h"
 #include "render/scan_convert.h"
 
@@ -195,6 +198,61 @@ TEST(ScanConvert, PiecesCarryTheAverageOfTheirCutPolygonsVertices) {
                       });
     }
     EXPECT_GT(pieces, 5000);
+}
+
+// The pieces of random polygons with K random values per vertex, as
+// fill_widest gives them: column, row, coverage and values, as raw bits.
+template <int K>
+std::vector<std::uint32_t> widest_pieces(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> value(-3.0f, 40.0f);
+    scan::limits lim;
+    lim.cols = 64;
+    lim.lines = 48;
+    std::vector<std::uint32_t> out;
+    for (int i = 0; i < 300; ++i) {
+        const std::vector<pt> p = random_polygon(rng, i % 6);
+        const int n = static_cast<int>(p.size());
+        scan::vertex<K> v[4], left[4], right[4];
+        int box[4] = {1 << 30, 1 << 30, -(1 << 30), -(1 << 30)};
+        for (int k = 0; k < n; ++k) {
+            v[k].x = float(p[k].x), v[k].y = float(p[k].y);
+            for (float& x : v[k].v) x = value(rng);
+            box[0] = std::min(box[0], scan::pixel_floor(v[k].x));
+            box[1] = std::min(box[1], scan::pixel_floor(v[k].y));
+            box[2] = std::max(box[2], scan::pixel_floor(v[k].x));
+            box[3] = std::max(box[3], scan::pixel_floor(v[k].y));
+        }
+        int order[4], nl = 0, nr = 0;
+        scan::sort_by_y(n, v, order);
+        if (!scan::split_chains(n, v, order, false, left, nl, right, nr)) continue;
+        scan::fill_widest<K>(box, nl, left, nr, right, lim, K,
+                             [&](int col, int row, float coverage, const float* avg) {
+                                 std::uint32_t bits[K + 1];
+                                 std::memcpy(bits, &coverage, 4);
+                                 std::memcpy(bits + 1, avg, 4 * K);
+                                 out.insert(out.end(), {std::uint32_t(col), std::uint32_t(row)});
+                                 out.insert(out.end(), bits, bits + K + 1);
+                             });
+    }
+    return out;
+}
+
+// Vertices held in eight lanes (where the processor has AVX2) give the
+// pieces of four lanes to the bit, for the hair's five values, the
+// geometry's three and the surfaces' six.
+TEST(ScanConvert, EightLanesGiveTheBitsOfFour) {
+    const bool avx2 = __builtin_cpu_supports("avx2");
+    ASSERT_EQ(scan::use_lanes(4), 4);
+    const std::vector<std::uint32_t> four[3] = {widest_pieces<5>(7), widest_pieces<3>(8),
+                                                widest_pieces<6>(9)};
+    ASSERT_EQ(scan::use_lanes(8), avx2 ? 8 : 4);
+    const std::vector<std::uint32_t> eight[3] = {widest_pieces<5>(7), widest_pieces<3>(8),
+                                                 widest_pieces<6>(9)};
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_GT(four[k].size(), 20000u) << k;
+        EXPECT_TRUE(four[k] == eight[k]) << k;
+    }
 }
 
 // A crop window makes image pixel (x, y) the z-buffer's (x − lowx, y − lowy),
