@@ -23,7 +23,7 @@ constexpr float kNear = -1e-5f;
 // pieces of a model in one sample belong to one surface.
 constexpr float kSameSurface = 1e-2f;
 // The state of a sample while a band is shaded.
-constexpr unsigned char kHidden = 1;  // the hair hides it: its colour is 0
+constexpr unsigned char kHidden = 1;  // the hair hides it: its colour becomes 0
 constexpr unsigned char kLit = 2;     // lit for its surface in its pixel
 
 // The least squared cosine between the normals of two samples of a pixel
@@ -461,18 +461,26 @@ void surface_layer::pick_lit(const point* band, int row0, int row1, int unit, ha
         }
     }
 
-    // The samples the hair hides, and the first samples lit: those with a
-    // sample of their surface in view.
+    // The first samples lit: those with a sample of their surface in view.
+    // Once a surface is lit in a pixel, its other samples are not asked
+    // whether the hair hides them: a hidden sample adds nothing to the
+    // picture whatever its colour. Those asked and hidden before become 0.
     state.assign(n, 0);
     for (int row = row0; row < row1; ++row) {
         for (int x = 0; x < cols_; ++x) {
-            if (hiding != nullptr) hiding->prefetch(row, x + kAhead);
             const std::size_t i = static_cast<std::size_t>(row - row0) * cols + x;
+            // Start loading the hair of a sample ahead that will be asked.
+            const std::size_t ahead = i + kAhead;
+            if (hiding != nullptr && x + kAhead < cols_ && from[ahead] >= 0 &&
+                !(state[static_cast<std::size_t>(from[ahead])] & kLit))
+                hiding->prefetch(row, x + kAhead);
             if (from[i] < 0) continue;
+            unsigned char& first = state[static_cast<std::size_t>(from[i])];
+            if (first & kLit) continue;
             if (hiding != nullptr && hiding->hides_geometry(row, x))
                 state[i] |= kHidden;
             else
-                state[static_cast<std::size_t>(from[i])] |= kLit;
+                first |= kLit;
         }
     }
 }

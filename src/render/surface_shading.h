@@ -48,10 +48,12 @@ class surface_layer {
 
     // Scan-converts and shades the surfaces of model list which as the
     // camera sees them (its z-buffer must exist). colors gives model colours
-    // by name. With skip_hidden, a sample whose surface the hair already in
-    // the z-buffer hides completely (hair_zbuffer::hides_geometry) is not
-    // shaded: it keeps its model and gets colour 0, which adds to the
-    // resolved picture what its shaded colour would have. A pixel of
+    // by name. With skip_hidden, a surface whose samples in a pixel the hair
+    // already in the z-buffer hides completely (hair_zbuffer::hides_geometry)
+    // is not shaded there: its samples keep their model and get colour 0,
+    // which adds to the resolved picture what their shaded colour would
+    // have. A hidden sample of a surface shaded in its pixel may get 0 or
+    // the surface's colour; it adds nothing either way. A pixel of
     // unit × unit samples (aligned on the grid) is shaded once per surface
     // it shows, as renderers shade: the sample of that surface nearest the
     // pixel's centre is lit, and the pixel's other samples on the same
@@ -142,9 +144,9 @@ class surface_layer {
                hair_zbuffer* hiding);
     // For each sample of those rows (an index into band), in from the
     // sample whose colour it takes: the first of its surface in its pixel
-    // (itself, or -1 where no surface is drawn); in state whether hiding
-    // hides it (kHidden) and whether it is lit (kLit: a first sample with a
-    // sample of its surface in view).
+    // (itself, or -1 where no surface is drawn); in state whether it is lit
+    // (kLit: a first sample with a sample of its surface in view) and
+    // whether hiding hides it (kHidden; asked only until its surface is lit).
     void pick_lit(const point* band, int row0, int row1, int unit, hair_zbuffer* hiding,
                   std::vector<std::int32_t>& from, std::vector<unsigned char>& state) const;
     // shade's work on rows whose samples pick_lit has sorted into from and
