@@ -66,10 +66,10 @@ struct limits {
     int row_hi() const { return region_on && region[3] < lines - 1 ? region[3] : lines - 1; }
 };
 
-// The width of the vectors the hair, geometry and surface fills hold their
-// vertices in: eight floats where the processor has AVX2 and limit is 8 or
-// more, else four; returns the width now in use. Eight is the default where
-// it exists. The pixels are the same to the bit at either width.
+// The width of the vectors fill_widest (the hair's fill) holds vertices in:
+// eight floats where the processor has AVX2 and limit is 8 or more, else
+// four; returns the width now in use. Eight is the default where it
+// exists. The pixels are the same to the bit at either width.
 int use_lanes(int limit);
 // The width in use.
 int lanes();
