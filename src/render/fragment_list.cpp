@@ -496,6 +496,19 @@ pixel_slot* hair_zbuffer::record_for(pixel_slot*& cell) {
 inline hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
     const pixel_zbuff& s0 = rec[0].zb;
     layout l;
+    l.geo = s0.is_used();
+    l.zmin = l.geo ? std::min(s0.z, s0.z2) : 0.0f;
+    // Most records: at most one depth entry and no overflow.
+    constexpr std::uint32_t kPlain =
+        (0xEu << 24) | pixel_zbuff::kOverflowF | pixel_zbuff::kOverflowB;
+    if ((s0.control & kPlain) == 0) {
+        l.cur = 1;
+        l.first = 2;
+        l.cap = list_size_;
+        l.n = std::min(s0.list_nb(), list_size_);
+        l.front = l.behind = -1;
+        return l;
+    }
     const int nz = std::min(s0.nb_zbuff(), list_size_);
     const bool has_f = s0.overflow_f(), has_b = s0.overflow_b();
     l.cur = nz <= 1 ? 1 : nz;
@@ -504,8 +517,6 @@ inline hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const
     l.n = std::min(s0.list_nb(), l.cap);
     l.front = has_f ? (has_b ? last_ - 1 : last_) : -1;
     l.behind = has_b ? last_ : -1;
-    l.geo = s0.is_used();
-    l.zmin = l.geo ? std::min(s0.z, s0.z2) : 0.0f;
     return l;
 }
 
