@@ -11,6 +11,7 @@
 
 #include "foundation/render_settings.h"
 #include "render/camera.h"
+#include "render/fragment_insert.h"
 
 namespace {
 

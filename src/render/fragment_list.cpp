@@ -140,7 +140,7 @@ inline void merge_decoded(pixel_hair& dst, const frac4::floats& d, const pixel_h
     dst.z = z;
 }
 
-// fragment_merge_same_hair; inline for add_hair, whose commonest case it is.
+// fragment_merge_same_hair.
 inline void merge_pieces(pixel_hair& x, const pixel_hair& y) {
     const bool x_in_front = x.z <= y.z;
     const frac4::floats f = frac4::load(x_in_front ? x : y);
@@ -189,20 +189,6 @@ void fragment_print(const pixel_hair& h) {
 
 // ---------------------------------------------------------------------------
 // Records and chunks
-
-// Where the hair part of a record lies.
-struct hair_zbuffer::layout {
-    int cur;     // the current-hair slot
-    int first;   // the first list slot
-    int n;       // list entries
-    int cap;     // list capacity
-    int front;   // slot of the front overflow, -1 without
-    int behind;  // slot of the behind overflow, -1 without
-    bool geo;    // slot 0 holds geometry
-    float zmin;  // nearest distance of the geometry
-    // Whether a fragment at depth z belongs in front of the geometry.
-    bool in_front(float z) const { return !geo || z <= zmin; }
-};
 
 namespace {
 
@@ -493,33 +479,6 @@ pixel_slot* hair_zbuffer::record_for(pixel_slot*& cell) {
     return rec;
 }
 
-inline hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
-    const pixel_zbuff& s0 = rec[0].zb;
-    layout l;
-    l.geo = s0.is_used();
-    l.zmin = l.geo ? std::min(s0.z, s0.z2) : 0.0f;
-    // Most records: at most one depth entry and no overflow.
-    constexpr std::uint32_t kPlain =
-        (0xEu << 24) | pixel_zbuff::kOverflowF | pixel_zbuff::kOverflowB;
-    if ((s0.control & kPlain) == 0) {
-        l.cur = 1;
-        l.first = 2;
-        l.cap = list_size_;
-        l.n = std::min(s0.list_nb(), list_size_);
-        l.front = l.behind = -1;
-        return l;
-    }
-    const int nz = std::min(s0.nb_zbuff(), list_size_);
-    const bool has_f = s0.overflow_f(), has_b = s0.overflow_b();
-    l.cur = nz <= 1 ? 1 : nz;
-    l.first = l.cur + 1;
-    l.cap = std::max(0, list_size_ - (has_f && has_b ? 1 : 0) - (nz > 1 ? nz - 1 : 0));
-    l.n = std::min(s0.list_nb(), l.cap);
-    l.front = has_f ? (has_b ? last_ - 1 : last_) : -1;
-    l.behind = has_b ? last_ : -1;
-    return l;
-}
-
 // ---------------------------------------------------------------------------
 // Occlusion and fragment construction
 
@@ -551,50 +510,14 @@ bool hair_zbuffer::is_visible_blurred(const pixel_slot* rec, float depth,
     return slice_count(blocked_slices(rec, last_, depth, timeslices)) < n;
 }
 
-void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
-                            std::uint32_t timeslices) {
-    if (cell == nullptr) record_for(cell);
-    pixel_slot* rec = cell;
+float hair_zbuffer::blurred_share(const pixel_slot* rec, float depth,
+                                  std::uint32_t timeslices) const {
     const pixel_zbuff& s0 = rec[0].zb;
-    // A new hair moves the current one into the list, at the far end of the
-    // record: start loading it while the fragment is being made.
-    __builtin_prefetch(reinterpret_cast<const char*>(rec) + 64);
-    __builtin_prefetch(reinterpret_cast<const char*>(rec + last_) + 15);
-
-    // The fraction of the fragment that moving geometry leaves visible.
-    float v = 1.0f;
-    if (defs.motion_blur && s0.is_used() && (depth > s0.z || depth > s0.z2)) {
-        const int n = slice_count(timeslices);
-        if (n > 0) {
-            const int blocked = slice_count(blocked_slices(rec, last_, depth, timeslices));
-            v = std::max(0.0f, 1.0f - static_cast<float>(blocked) / static_cast<float>(n));
-        }
-    }
-    const float a = coverage * rgba.a * v;
-    const frac4::floats colour = {rgba.r, rgba.g, rgba.b, 1.0f};
-    pixel_hair h;
-    frac4::store(h, colour * a);
-    h.z = depth;
-    h.id = defs.hair_id;
-
-    // The same hair again merges into the current slot; another hair first
-    // moves the current one into the sorted list.
-    const int nz = s0.nb_zbuff();
-    pixel_hair* current = &rec[nz <= 1 ? 1 : std::min(nz, list_size_)].hair;
-    if (current->id != 0) {
-        if (current->id == h.id) {
-            merge_pieces(*current, h);
-            return;
-        }
-        const pixel_hair moving = *current;
-        // A small record whose list has two entries grows to take a third.
-        if (s0.list_nb() == 2 && is_small(rec)) {
-            rec = grow(cell);
-            current = &rec[1].hair;
-        }
-        insert_sorted(rec, layout_of(rec), moving);
-    }
-    *current = h;
+    if (!defs.motion_blur || !s0.is_used() || !(depth > s0.z || depth > s0.z2)) return 1.0f;
+    const int n = slice_count(timeslices);
+    if (n <= 0) return 1.0f;
+    const int blocked = slice_count(blocked_slices(rec, last_, depth, timeslices));
+    return std::max(0.0f, 1.0f - static_cast<float>(blocked) / static_cast<float>(n));
 }
 
 // ---------------------------------------------------------------------------

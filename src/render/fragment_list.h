@@ -41,6 +41,7 @@
 // the pixels with the resolve functions.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -277,9 +278,11 @@ class hair_zbuffer {
     // colour alpha × the fraction visible through moving geometry. cell must
     // be a cell of this z-buffer (cell, cell_at). Allocates the record of an
     // empty cell, with the sample's geometry (record_for); throws FurEFailed
-    // "Memory failure" when that fails.
-    void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
-                  std::uint32_t timeslices);
+    // "Memory failure" when that fails. Inline, for the hair fill's
+    // per-sample sink: defined in render/fragment_insert.h, which its
+    // callers include.
+    inline void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
+                         std::uint32_t timeslices);
     // Adds geometry coverage; cell must be a cell of this z-buffer (cell,
     // cell_at). Without motion blur it goes into the geometry array (and the
     // record's slot 0 when there is one); with motion blur each model
@@ -384,10 +387,24 @@ class hair_zbuffer {
     // slot 0 takes the sample's geometry.
     pixel_slot* record_for(pixel_slot*& cell);
     bool is_visible_blurred(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
-    // The layout of a record's hair part; inline in fragment_list.cpp, its
-    // only user, as every insertion decodes it.
-    struct layout;
+    // Where the hair part of a record lies.
+    struct layout {
+        int cur;     // the current-hair slot
+        int first;   // the first list slot
+        int n;       // list entries
+        int cap;     // list capacity
+        int front;   // slot of the front overflow, -1 without
+        int behind;  // slot of the behind overflow, -1 without
+        bool geo;    // slot 0 holds geometry
+        float zmin;  // nearest distance of the geometry
+        // Whether a fragment at depth z belongs in front of the geometry.
+        bool in_front(float z) const { return !geo || z <= zmin; }
+    };
+    // The layout of rec's hair part; inline, as every insertion decodes it.
     inline layout layout_of(const pixel_slot* rec) const;
+    // The fraction of a fragment at depth, in time slices timeslices, that
+    // the moving geometry of rec leaves visible (1 without motion blur).
+    float blurred_share(const pixel_slot* rec, float depth, std::uint32_t timeslices) const;
     void move_current(pixel_slot* rec);
     // The list and overflows of rec as move_current would leave them, read
     // without writing the record; false when the move would create an
@@ -447,3 +464,33 @@ void fragment_merge_same_hair(pixel_hair& x, const pixel_hair& y);
 void fragment_print(const pixel_hair& h);
 
 KORVO_EXPORT_END
+
+// ---------------------------------------------------------------------------
+// Inline members
+
+inline hair_zbuffer::layout hair_zbuffer::layout_of(const pixel_slot* rec) const {
+    const pixel_zbuff& s0 = rec[0].zb;
+    layout l;
+    l.geo = s0.is_used();
+    l.zmin = l.geo ? std::min(s0.z, s0.z2) : 0.0f;
+    // Most records: at most one depth entry and no overflow.
+    constexpr std::uint32_t kPlain =
+        (0xEu << 24) | pixel_zbuff::kOverflowF | pixel_zbuff::kOverflowB;
+    if ((s0.control & kPlain) == 0) {
+        l.cur = 1;
+        l.first = 2;
+        l.cap = list_size_;
+        l.n = std::min(s0.list_nb(), list_size_);
+        l.front = l.behind = -1;
+        return l;
+    }
+    const int nz = std::min(s0.nb_zbuff(), list_size_);
+    const bool has_f = s0.overflow_f(), has_b = s0.overflow_b();
+    l.cur = nz <= 1 ? 1 : nz;
+    l.first = l.cur + 1;
+    l.cap = std::max(0, list_size_ - (has_f && has_b ? 1 : 0) - (nz > 1 ? nz - 1 : 0));
+    l.n = std::min(s0.list_nb(), l.cap);
+    l.front = has_f ? (has_b ? last_ - 1 : last_) : -1;
+    l.behind = has_b ? last_ : -1;
+    return l;
+}

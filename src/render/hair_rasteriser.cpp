@@ -9,6 +9,7 @@
 #include "foundation/render_settings.h"
 #include "descriptions/hair_records.h"
 #include "render/camera.h"
+#include "render/fragment_insert.h"
 #include "render/hair_poly_queue.h"
 #include "render/lighting.h"
 #include "render/ribbon_bounds.h"
