@@ -11,7 +11,6 @@
 
 #include "foundation/render_settings.h"
 #include "render/camera.h"
-#include "render/fragment_insert.h"
 
 namespace {
 

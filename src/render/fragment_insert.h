@@ -1,7 +1,8 @@
-// A hair fragment into its sample's record: hair_zbuffer::add_hair, inline
-// so that the hair fill's per-sample sink makes no call for the fragment
-// itself, only for what a record rarely needs (a new record, growing one,
-// sorting the hair it replaces into the list, motion blur).
+// A hair fragment into its sample's record: hair_zbuffer::add_hair_inline,
+// the body of add_hair, inline so that the hair fill's per-sample sink makes
+// no call for the fragment itself, only for what a record rarely needs (a
+// new record, growing one, sorting the hair it replaces into the list,
+// motion blur).
 #pragma once
 
 #include <algorithm>
@@ -11,8 +12,8 @@
 #include "render/fragment_fractions.h"
 #include "render/fragment_list.h"
 
-inline void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba,
-                                   float depth, std::uint32_t timeslices) {
+inline void hair_zbuffer::add_hair_inline(pixel_slot*& cell, float coverage, const kivColor& rgba,
+                                          float depth, std::uint32_t timeslices) {
     if (cell == nullptr) record_for(cell);
     pixel_slot* rec = cell;
     const pixel_zbuff& s0 = rec[0].zb;

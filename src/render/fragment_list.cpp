@@ -12,6 +12,7 @@
 #include "foundation/messages.h"
 #include "foundation/render_settings.h"
 #include "render/fragment_fractions.h"
+#include "render/fragment_insert.h"
 #include "render/mapped_pages.h"
 
 namespace {
@@ -508,6 +509,11 @@ bool hair_zbuffer::is_visible_blurred(const pixel_slot* rec, float depth,
                                       std::uint32_t timeslices) const {
     const int n = slice_count(timeslices);
     return slice_count(blocked_slices(rec, last_, depth, timeslices)) < n;
+}
+
+void hair_zbuffer::add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
+                            std::uint32_t timeslices) {
+    add_hair_inline(cell, coverage, rgba, depth, timeslices);
 }
 
 float hair_zbuffer::blurred_share(const pixel_slot* rec, float depth,

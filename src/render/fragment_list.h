@@ -278,11 +278,14 @@ class hair_zbuffer {
     // colour alpha × the fraction visible through moving geometry. cell must
     // be a cell of this z-buffer (cell, cell_at). Allocates the record of an
     // empty cell, with the sample's geometry (record_for); throws FurEFailed
-    // "Memory failure" when that fails. Inline, for the hair fill's
-    // per-sample sink: defined in render/fragment_insert.h, which its
-    // callers include.
-    inline void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
-                         std::uint32_t timeslices);
+    // "Memory failure" when that fails.
+    void add_hair(pixel_slot*& cell, float coverage, const kivColor& rgba, float depth,
+                  std::uint32_t timeslices);
+    // add_hair inline, for the library's hair fill, whose per-sample sink
+    // then calls out only for what a record rarely needs (defined in the
+    // library's own render/fragment_insert.h).
+    inline void add_hair_inline(pixel_slot*& cell, float coverage, const kivColor& rgba,
+                                float depth, std::uint32_t timeslices);
     // Adds geometry coverage; cell must be a cell of this z-buffer (cell,
     // cell_at). Without motion blur it goes into the geometry array (and the
     // record's slot 0 when there is one); with motion blur each model

@@ -90,20 +90,20 @@ void fill_values(hair_zbuffer& zb, const int* box, int nleft, const motion_blur_
     for (int i = 0; i < nright; ++i) convert(right[i], r[i]);
 
     // A one-pixel polygon keeps the colour of its first vertex.
-    scan::fill_widest<K>(box, nleft, l, nright, r, lim, 1,
-                         [&zb, timeslices](int col, int row, float coverage, const float* v)
-                             KORVO_LANES_LAMBDA {
-                                 if (!(v[0] > 0.0f)) return;
-                                 // Hidden samples are decided from the geometry array alone;
-                                 // only a visible one loads its cell and record.
-                                 const std::size_t k = zb.index(row, col);
-                                 if (!zb.is_visible_at(k, v[0], timeslices)) return;
-                                 const kivColor c = K == 5 ? kivColor(v[1], v[2], v[3], v[4])
-                                                           : kivColor(0.0f, 0.0f, 0.0f, 1.0f);
-                                 // The next column's record is likely next.
-                                 zb.prefetch_right(k, row, col);
-                                 zb.add_hair(zb.cell_at_index(k), coverage, c, v[0], timeslices);
-                             });
+    scan::fill_widest<K>(
+        box, nleft, l, nright, r, lim, 1,
+        [&zb, timeslices](int col, int row, float coverage, const float* v) KORVO_LANES_LAMBDA {
+            if (!(v[0] > 0.0f)) return;
+            // Hidden samples are decided from the geometry array alone;
+            // only a visible one loads its cell and record.
+            const std::size_t k = zb.index(row, col);
+            if (!zb.is_visible_at(k, v[0], timeslices)) return;
+            const kivColor c =
+                K == 5 ? kivColor(v[1], v[2], v[3], v[4]) : kivColor(0.0f, 0.0f, 0.0f, 1.0f);
+            // The next column's record is likely next.
+            zb.prefetch_right(k, row, col);
+            zb.add_hair_inline(zb.cell_at_index(k), coverage, c, v[0], timeslices);
+        });
 }
 
 // Scan-converts the chains of a hair polygon into zb within lim. Opaque

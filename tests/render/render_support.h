@@ -23,7 +23,6 @@
 #include "geometry/model_database.h"
 #include "render/camera.h"
 #include "render/fragment_list.h"
-#include "render/fragment_insert.h"
 #include "render/lighting.h"
 #include "render/shadow_map.h"
 #include "test_support.h"
