@@ -156,6 +156,25 @@ std::vector<pt> cut_to_pixel(std::vector<pt> p, int col, int row) {
     return p;
 }
 
+// p as the scan converter takes it: the box of its pixels and its two
+// chains, vertex k carrying values set(v[k]); false when degenerate.
+template <int K, class Set>
+bool chains_of(const std::vector<pt>& p, Set set, int* box, scan::vertex<K>* left, int& nl,
+               scan::vertex<K>* right, int& nr) {
+    const int n = static_cast<int>(p.size());
+    scan::vertex<K> v[4];
+    int order[4];
+    for (int k = 0; k < n; ++k) {
+        v[k].x = float(p[k].x), v[k].y = float(p[k].y);
+        set(v[k]);
+        const int x = scan::pixel_floor(v[k].x), y = scan::pixel_floor(v[k].y);
+        box[0] = k ? std::min(box[0], x) : x, box[1] = k ? std::min(box[1], y) : y;
+        box[2] = k ? std::max(box[2], x) : x, box[3] = k ? std::max(box[3], y) : y;
+    }
+    scan::sort_by_y(n, v, order);
+    return scan::split_chains(n, v, order, false, left, nl, right, nr);
+}
+
 // Every pixel a polygon covers receives the average of its cut polygon's
 // vertices: with the vertices' own positions as the values carried, that
 // average is a point the reference clipper finds too, wherever the
@@ -171,20 +190,10 @@ TEST(ScanConvert, PiecesCarryTheAverageOfTheirCutPolygonsVertices) {
     int pieces = 0;
     for (int i = 0; i < 300; ++i) {
         const std::vector<pt> p = random_polygon(rng, i % 6);
-        const int n = static_cast<int>(p.size());
-        scan::vertex<2> v[4], left[4], right[4];
-        int box[4] = {1 << 30, 1 << 30, -(1 << 30), -(1 << 30)};
-        for (int k = 0; k < n; ++k) {
-            v[k].x = float(p[k].x), v[k].y = float(p[k].y);
-            v[k].v[0] = v[k].x, v[k].v[1] = v[k].y;
-            box[0] = std::min(box[0], scan::pixel_floor(v[k].x));
-            box[1] = std::min(box[1], scan::pixel_floor(v[k].y));
-            box[2] = std::max(box[2], scan::pixel_floor(v[k].x));
-            box[3] = std::max(box[3], scan::pixel_floor(v[k].y));
-        }
-        int order[4], nl = 0, nr = 0;
-        scan::sort_by_y(n, v, order);
-        ASSERT_TRUE(scan::split_chains(n, v, order, false, left, nl, right, nr)) << i;
+        scan::vertex<2> left[4], right[4];
+        int box[4] = {}, nl = 0, nr = 0;
+        auto own_position = [](scan::vertex<2>& q) { q.v[0] = q.x, q.v[1] = q.y; };
+        ASSERT_TRUE(chains_of(p, own_position, box, left, nl, right, nr)) << i;
         scan::fill<2>(box, nl, left, nr, right, lim, 2,
                       [&](int col, int row, float coverage, const float* avg) {
                           const std::vector<pt> q = cut_to_pixel(p, col, row);
@@ -212,20 +221,12 @@ std::vector<std::uint32_t> widest_pieces(std::uint32_t seed) {
     std::vector<std::uint32_t> out;
     for (int i = 0; i < 300; ++i) {
         const std::vector<pt> p = random_polygon(rng, i % 6);
-        const int n = static_cast<int>(p.size());
-        scan::vertex<K> v[4], left[4], right[4];
-        int box[4] = {1 << 30, 1 << 30, -(1 << 30), -(1 << 30)};
-        for (int k = 0; k < n; ++k) {
-            v[k].x = float(p[k].x), v[k].y = float(p[k].y);
-            for (float& x : v[k].v) x = value(rng);
-            box[0] = std::min(box[0], scan::pixel_floor(v[k].x));
-            box[1] = std::min(box[1], scan::pixel_floor(v[k].y));
-            box[2] = std::max(box[2], scan::pixel_floor(v[k].x));
-            box[3] = std::max(box[3], scan::pixel_floor(v[k].y));
-        }
-        int order[4], nl = 0, nr = 0;
-        scan::sort_by_y(n, v, order);
-        if (!scan::split_chains(n, v, order, false, left, nl, right, nr)) continue;
+        scan::vertex<K> left[4], right[4];
+        int box[4] = {}, nl = 0, nr = 0;
+        auto random_values = [&](scan::vertex<K>& q) {
+            for (float& x : q.v) x = value(rng);
+        };
+        if (!chains_of(p, random_values, box, left, nl, right, nr)) continue;
         scan::fill_widest<K>(box, nl, left, nr, right, lim, K,
                              [&](int col, int row, float coverage, const float* avg) {
                                  std::uint32_t bits[K + 1];
