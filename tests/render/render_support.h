@@ -25,6 +25,7 @@
 #include "render/fragment_list.h"
 #include "render/lighting.h"
 #include "render/shadow_map.h"
+#include "render/shadow_map_file.h"
 #include "test_support.h"
 
 namespace render_test {
@@ -115,6 +116,43 @@ inline double signed_area(const std::vector<pt>& p) {
     }
     return 0.5 * s;
 }
+
+// --- A hand-made shadow map entry ---------------------------------------------------
+// An entry over a cols × lines map, all channels 0, seen from a light at the
+// origin looking down −z with a 90 degree view (proj_scale 0.5, identity
+// matrix); its kernels run from the light's filter size to the object's.
+struct map_entry {
+    ShadowMapInfo e;
+    std::vector<float> maps[SMAP_CHANNELS];
+
+    map_entry(int cols, int lines, int lgt_filter, int obj_filter) {
+        init_mapparams(&e.params);
+        e.kind = SHADOW_MAP;
+        e.params.lgt_filter_size = lgt_filter, e.params.obj_filter_size = obj_filter;
+        e.params.map.cols = cols, e.params.map.lines = lines, e.params.map.encoding = 0;
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            maps[c].assign(static_cast<std::size_t>(cols) * lines, 0.0f);
+            e.params.map.maps[c] = maps[c].data();
+        }
+        e.proj_scale = 0.5f;
+        e.xscale = kivFscale(0.0f, static_cast<float>(cols), -0.5f, 0.5f);
+        e.yscale = kivFscale(0.0f, static_cast<float>(lines), -0.5f, 0.5f);
+        e.kernel_count = std::abs(obj_filter - lgt_filter) / 2 + 1;
+        e.kernels = new ShadowMapKernel[e.kernel_count];
+        for (int j = 0; j < e.kernel_count; ++j)
+            smMakeKernel(e.kernels[j], lgt_filter + (obj_filter >= lgt_filter ? 2 : -2) * j);
+    }
+    ~map_entry() {
+        for (int j = 0; j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
+        delete[] e.kernels;
+        delete[] e.window_weights;
+    }
+    // Every pixel gets these four values.
+    void fill(float g, float gc, float h, float ho) {
+        const float v[SMAP_CHANNELS] = {g, gc, h, ho};
+        for (int c = 0; c < SMAP_CHANNELS; ++c) maps[c].assign(maps[c].size(), v[c]);
+    }
+};
 
 // --- A small camera ------------------------------------------------------------------
 // 64 × 48 pixels at the origin looking down −z: the camera-space point

@@ -2,47 +2,19 @@
 // seeded random maps and points: kernel sizes, windows over the map border
 // and off it, occluders from next to the light to behind the point (the
 // darkness blend and the kernel choice), and points with no place on the map.
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
-#include <vector>
 
 #include "korvofur/korvofur.h"
-#include "test_support.h"
+#include "render_support.h"
 
 namespace {
 
-// A hand-made entry over a cols x lines map, seen from a light at the
-// origin looking down -z with proj_scale 0.5 (identity matrix).
-struct lookup_entry {
-    ShadowMapInfo e;
-    std::vector<float> maps[SMAP_CHANNELS];
-
-    lookup_entry(int cols, int lines, int lgt_filter, int obj_filter) {
-        init_mapparams(&e.params);
-        e.kind = SHADOW_MAP;
-        e.params.lgt_filter_size = lgt_filter, e.params.obj_filter_size = obj_filter;
+// Maps of the light's darkness 0.7 and the object's 0.35.
+struct lookup_entry : render_test::map_entry {
+    lookup_entry(int cols, int lines, int lgt_filter, int obj_filter)
+        : map_entry(cols, lines, lgt_filter, obj_filter) {
         e.params.lgt_darkness = 0.7f, e.params.obj_darkness = 0.35f;
-        e.params.map.cols = cols, e.params.map.lines = lines, e.params.map.encoding = 0;
-        for (int c = 0; c < SMAP_CHANNELS; ++c) {
-            maps[c].assign(static_cast<std::size_t>(cols) * lines, 0.0f);
-            e.params.map.maps[c] = maps[c].data();
-        }
-        e.proj_scale = 0.5f;
-        e.xscale = kivFscale(0.0f, static_cast<float>(cols), -0.5f, 0.5f);
-        e.yscale = kivFscale(0.0f, static_cast<float>(lines), -0.5f, 0.5f);
-        e.kernel_count = std::abs(obj_filter - lgt_filter) / 2 + 1;
-        e.kernels = new ShadowMapKernel[e.kernel_count];
-        for (int j = 0; j < e.kernel_count; ++j)
-            smMakeKernel(e.kernels[j], lgt_filter + (obj_filter >= lgt_filter ? 2 : -2) * j);
-    }
-    ~lookup_entry() {
-        for (int j = 0; j < e.kernel_count; ++j) delete[] e.kernels[j].weights;
-        delete[] e.kernels;
-        delete[] e.window_weights;
     }
 };
 

@@ -13,78 +13,39 @@
 
 namespace {
 
-// An entry over a 9 x 9 map seen by a light with a 90 degree view: the
-// point (0, 0, -10) of light space falls on the centre pixel (4, 4).
-struct hand_made_entry {
-    ShadowMapInfo e;
-    std::vector<float> maps[SMAP_CHANNELS];
-
-    hand_made_entry() {
-        init_mapparams(&e.params);
-        e.kind = SHADOW_MAP;
-        e.params.lgt_filter_size = e.params.obj_filter_size = 3;
-        e.params.map.lines = e.params.map.cols = 9;
-        e.params.map.encoding = 1;
-        for (int c = 0; c < SMAP_CHANNELS; ++c) {
-            maps[c].assign(81, 0.0f);
-            e.params.map.maps[c] = maps[c].data();
-        }
-        e.proj_scale = 0.5f;
-        e.xscale = e.yscale = kivFscale(0.0f, 9.0f, -0.5f, 0.5f);
-        e.kernel_count = 1;
-        e.kernels = new ShadowMapKernel[1];
-        smMakeKernel(e.kernels[0], 3);
-    }
-    ~hand_made_entry() {
-        delete[] e.kernels[0].weights;
-        delete[] e.kernels;
-    }
-    // Every pixel gets these four values.
-    void fill(float g, float gc, float h, float ho) {
-        for (int i = 0; i < 81; ++i) {
-            maps[SMAP_GEO_DEPTH][i] = g;
-            maps[SMAP_GEO_COVERAGE][i] = gc;
-            maps[SMAP_HAIR_DEPTH][i] = h;
-            maps[SMAP_HAIR_OPACITY][i] = ho;
-        }
-    }
-    float at(float root_scale = 1.0f) {
-        return smCalcShadowMultForPoint(&e, kivPoint(0.0f, 0.0f, -10.0f), root_scale);
-    }
-};
+// The multiplier of the point (0, 0, -10) of light space, which falls on
+// the centre pixel (4, 4) of m's 9 x 9 map.
+float centre(render_test::map_entry& m, float root_scale = 1.0f) {
+    return smCalcShadowMultForPoint(&m.e, kivPoint(0.0f, 0.0f, -10.0f), root_scale);
+}
 
 }  // namespace
 
 TEST(ShadowLookup, OccludersDarkenAsTheBiasesAndDarknessSay) {
-    hand_made_entry m;
-    const MapParams& p = m.e.params;
-    EXPECT_EQ(m.at(), 1.0f) << "no depths";
-
-    // Hair halfway along the self-shadow ramp blocks half its opacity; the
-    // ramp scales with the root scale.
-    m.fill(0, 0, 10.0f - (p.low_hair_epsilon + p.high_hair_epsilon) / 2, 1.0f);
-    EXPECT_NEAR(m.at(), 0.5f, 1e-5f);
-    m.fill(0, 0, 10.0f - 2.0f * (p.low_hair_epsilon + p.high_hair_epsilon) / 2, 0.8f);
-    EXPECT_NEAR(m.at(2.0f), 1.0f - 0.4f, 1e-5f);
-    m.fill(0, 0, 10.0f - 1.15f, 1.0f);
-    EXPECT_NEAR(m.at(2.0f), 1.0f - (1.15f - 0.6f) / (4.0f - 0.6f), 1e-5f);
-    m.fill(0, 0, 10.0f - 0.2f, 1.0f);
-    EXPECT_EQ(m.at(), 1.0f) << "hair closer than low_hair_epsilon";
-
-    // Geometry blocks its coverage unless it lies within geo_epsilon.
-    m.fill(5.0f, 0.25f, 0, 0);
-    EXPECT_NEAR(m.at(), 0.75f, 1e-5f);
-    m.fill(10.0f - 0.4f, 1.0f, 0, 0);
-    EXPECT_EQ(m.at(), 1.0f);
-    m.fill(5.0f, 1.0f, 4.0f, 1.0f);
-    EXPECT_NEAR(m.at(), 0.0f, 1e-5f) << "occlusion is at most 1";
-
-    // Fully blocked, the darkness blends from the light's to the object's
-    // by where the occluder lies: here a tenth of the way.
-    m.e.params.lgt_darkness = 0.6f;
-    m.e.params.obj_darkness = 0.2f;
-    m.fill(0, 0, 1.0f, 1.0f);
-    EXPECT_NEAR(m.at(), 1.0f - (0.9f * 0.6f + 0.1f * 0.2f), 1e-5f);
+    // Hair from low_hair_epsilon (0.3) to high_hair_epsilon (2) before the
+    // point, times the root scale, blocks none to all of its opacity;
+    // geometry blocks its coverage unless it lies within geo_epsilon (0.5).
+    // Fully blocked, the darkness blends from the light's to the object's by
+    // where the occluder lies (last: a tenth of the way). {geometry depth,
+    // coverage, hair depth, opacity, root scale, darkness of the light and
+    // of the object, multiplier}
+    const float cases[][8] = {
+        {0, 0, 0, 0, 1, 1, 1, 1},               // no depths
+        {0, 0, 8.85f, 1, 1, 1, 1, 0.5f},        // halfway along the ramp
+        {0, 0, 7.7f, 0.8f, 2, 1, 1, 1 - 0.4f},  // the ramp scales with the root scale
+        {0, 0, 8.85f, 1, 2, 1, 1, 1 - 0.55f / 3.4f},
+        {0, 0, 9.8f, 1, 1, 1, 1, 1},  // closer than low_hair_epsilon
+        {5, 0.25f, 0, 0, 1, 1, 1, 0.75f},
+        {9.6f, 1, 0, 0, 1, 1, 1, 1},  // within geo_epsilon
+        {5, 1, 4, 1, 1, 1, 1, 0},     // occlusion is at most 1
+        {0, 0, 1, 1, 1, 0.6f, 0.2f, 1 - (0.9f * 0.6f + 0.1f * 0.2f)},
+    };
+    for (const auto& c : cases) {
+        render_test::map_entry m(9, 9, 3, 3);
+        m.fill(c[0], c[1], c[2], c[3]);
+        m.e.params.lgt_darkness = c[5], m.e.params.obj_darkness = c[6];
+        EXPECT_NEAR(centre(m, c[4]), c[7], c[7] == 1 ? 0.0f : 1e-5f) << &c - cases;
+    }
 }
 
 TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
@@ -120,9 +81,7 @@ TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
 // Light space onto a map of 9 lines × 12 columns seen with a 90 degree
 // view: x ÷ −z and y ÷ −z of −1 … 1 span the columns and the lines.
 TEST(ShadowLookup, LightSpacePointsLandOnTheirMapPixels) {
-    hand_made_entry m;
-    m.e.params.map.cols = 12;
-    m.e.xscale = kivFscale(0.0f, 12.0f, -0.5f, 0.5f);
+    render_test::map_entry m(12, 9, 3, 3);
     const float points[][5] = {{0, 0, -4, 6, 4.5f},
                                {2, 0, -4, 9, 4.5f},
                                {0, -3, -6, 6, 2.25f},
