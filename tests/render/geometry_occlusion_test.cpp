@@ -12,14 +12,8 @@ namespace {
 class Occlusion : public render_test::RasterTest {
   protected:
     // A double-sided model of one polygon (world space is camera space).
-    static hair_model* poly_model(const char* name, std::vector<kivPoint> pts, int which = 0) {
-        hair_model* m = mdldb_get_new(which);
-        mdldb_set_type(m, MODEL_POLY, name);
-        const int n = static_cast<int>(pts.size());
-        m->polygons()->set_nb_verts(n);
-        for (int i = 0; i < n; ++i) m->polygons()->set_vert(i, pts[i]);
-        m->polygons()->set_nb_polys(1);
-        m->polygons()->set_poly(0, kivPoly{n, {0, 1, 2, 3}, {}, {}});
+    static hair_model* face(const char* name, const std::vector<kivPoint>& pts) {
+        hair_model* m = poly_model(name, pts, {{static_cast<int>(pts.size()), {0, 1, 2, 3}}});
         m->zbuffer_flag1 = true;
         return m;
     }
@@ -75,9 +69,9 @@ TEST_F(Occlusion, ModelWalkHonoursExclusionsPassFlagsAndConcaveQuads) {
         // and unseen by the camera (which no hair makes up for); a quad
         // given in concave order (its lowest and second-lowest corners
         // opposite each other).
-        hair_model* excluded = poly_model("excluded", {at(2, 2), at(2, 40), at(12, 40), at(12, 2)});
-        hair_model* furry = poly_model("furry", {at(50, 2), at(50, 40), at(60, 40), at(60, 2)});
-        poly_model("dart", {at(10, 10), at(20, 25), at(12, 12), at(5, 25)});
+        hair_model* excluded = face("excluded", {at(2, 2), at(2, 40), at(12, 40), at(12, 2)});
+        hair_model* furry = face("furry", {at(50, 2), at(50, 40), at(60, 40), at(60, 2)});
+        face("dart", {at(10, 10), at(20, 25), at(12, 12), at(5, 25)});
         furry->polygons()->set_casts_shadows(false);
         furry->polygons()->set_prim_visibility(shadow);
         assdb_exclude_hair_render(excluded->name), assdb_exclude_smap_render(excluded->name);
@@ -98,7 +92,7 @@ TEST_F(Occlusion, ModelsAreWrittenInCameraSpace) {
     ::mkdir(dir.c_str(), 0755);
     defs.output_dir = dir.c_str(), defs.frame = 3;
     ASSERT_EQ(mdldb_init(2, 0), 1);
-    poly_model("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    face("tri", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     ASSERT_EQ(mdldb_set_type(mdldb_get_new(0), MODEL_DPNT, "dots"), 1);
     cam_.set_matrix(kivMatrix(0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, -5, 1));  // (z, y, −x − 5)
     EXPECT_EQ(captured([&] { mdldb_output_obj(&cam_, 0); }), "");

@@ -204,6 +204,19 @@ class RasterTest : public SettingsTest {
         }
     }
 
+    // A model of polygons through pts (world space is camera space).
+    static hair_model* poly_model(const char* name, const std::vector<kivPoint>& pts,
+                                  const std::vector<kivPoly>& polys) {
+        hair_model* m = mdldb_get_new(0);
+        mdldb_set_type(m, MODEL_POLY, name);
+        kivPolygons* p = m->polygons();
+        p->set_nb_verts(static_cast<int>(pts.size()));
+        p->set_nb_polys(static_cast<int>(polys.size()));
+        for (size_t i = 0; i < pts.size(); ++i) p->set_vert(static_cast<int>(i), pts[i]);
+        for (size_t i = 0; i < polys.size(); ++i) p->set_poly(static_cast<int>(i), polys[i]);
+        return m;
+    }
+
     hair_zbuffer& zb() { return *cam_.zbuffer(); }
     // The camera-space point at depth −z that lands on pixel (x, y).
     static kivPoint at(float x, float y, float z = -10) {

@@ -17,20 +17,17 @@ class Surfaces : public render_test::RasterTest {
     // A model of n x n flat quads from corner a (low x, low y) to b, z
     // changing with y; camera space is world space.
     static void grid(const char* name, const kivPoint& a, const kivPoint& b, int n) {
-        hair_model* m = mdldb_get_new(0);
-        mdldb_set_type(m, MODEL_POLY, name);
-        kivPolygons* p = m->polygons();
-        p->set_nb_verts((n + 1) * (n + 1));
-        p->set_nb_polys(n * n);
+        std::vector<kivPoint> pts;
+        std::vector<kivPoly> quads;
         for (int v = 0; v < (n + 1) * (n + 1); ++v) {
             const float s = float(v % (n + 1)) / n, t = float(v / (n + 1)) / n;
-            p->set_vert(
-                v, kivPoint(a.x + (b.x - a.x) * s, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t));
+            pts.push_back({a.x + (b.x - a.x) * s, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t});
         }
         for (int q = 0; q < n * n; ++q) {
             const int v = q + q / n;
-            p->set_poly(q, kivPoly{4, {v, v + 1, v + n + 2, v + n + 1}, {}, {}});
+            quads.push_back({4, {v, v + 1, v + n + 2, v + n + 1}});
         }
+        poly_model(name, pts, quads);
     }
 
     // Drawn or not and r, g, b of every sample, built with bands of the size
@@ -153,16 +150,10 @@ TEST_F(Surfaces, APixelIsLitOncePerSurfaceItShows) {
     ASSERT_EQ(mdldb_init(4, 0), 1);
     grid("floor", at(-4, 2, -12), at(70, 44, -8), 6);
     grid("card", at(21, 11, -7), at(41, 31, -7), 1);
-    hair_model* step = mdldb_get_new(0);
-    mdldb_set_type(step, MODEL_POLY, "step");
-    kivPolygons* p = step->polygons();
-    p->set_nb_verts(8);
-    p->set_nb_polys(2);
-    const kivPoint v[] = {at(45, 29, -6), at(55, 29, -6), at(55, 41, -6), at(45, 41, -6),
-                          at(55, 29, -9), at(70, 29, -9), at(70, 41, -9), at(55, 41, -9)};
-    for (int i = 0; i < 8; ++i) p->set_vert(i, v[i]);
-    p->set_poly(0, kivPoly{4, {0, 1, 2, 3}, {}, {}});
-    p->set_poly(1, kivPoly{4, {4, 5, 6, 7}, {}, {}});
+    poly_model("step",
+               {at(45, 29, -6), at(55, 29, -6), at(55, 41, -6), at(45, 41, -6), at(55, 29, -9),
+                at(70, 29, -9), at(70, 41, -9), at(55, 41, -9)},
+               {{4, {0, 1, 2, 3}}, {4, {4, 5, 6, 7}}});
     colors_ = {
         {"floor", kivColor(1, 0, 0)}, {"card", kivColor(0, 1, 0)}, {"step", kivColor(0, 0, 1)}};
     add_light(LIGHT_POINT, kivColor(1, 1, 1), {"floor", "card", "step"})->position = at(30, 20, -2);
