@@ -82,24 +82,20 @@ void fill_random(lookup_entry& m, std::mt19937& rng) {
     }
 }
 
-// A light-space point over map pixel (px, py) at distance about 10.
-kivPoint over_pixel(const lookup_entry& m, float px, float py, float z) {
-    const float cols = static_cast<float>(m.e.params.map.cols);
-    const float lines = static_cast<float>(m.e.params.map.lines);
-    return kivPoint((px / cols - 0.5f) * -z / 0.5f, (py / lines - 0.5f) * -z / 0.5f, z);
-}
-
-// n seeded points over the map (inside, over its border rows and columns,
-// and a few pixels off it) and root scales for them.
+// n seeded light-space points over the map at distance about 10 (inside,
+// over its border rows and columns, and a few pixels off it) and root
+// scales for them.
 void scatter(const lookup_entry& m, int n, std::mt19937& rng, std::vector<kivPoint>& P,
              std::vector<float>& s) {
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
     const ShadowMap& map = m.e.params.map;
     P.clear(), s.clear();
     for (int i = 0; i < n; ++i) {
-        const float px = -6.0f + (map.cols + 12.0f) * u(rng),
-                    py = -6.0f + (map.lines + 12.0f) * u(rng);
-        P.push_back(over_pixel(m, px, py, -(9.0f + 2.0f * u(rng))));
+        // Where on the map, from its middle as a fraction of its size.
+        const float x = (-6.0f + (map.cols + 12.0f) * u(rng)) / map.cols - 0.5f,
+                    y = (-6.0f + (map.lines + 12.0f) * u(rng)) / map.lines - 0.5f,
+                    z = -(9.0f + 2.0f * u(rng));
+        P.push_back(kivPoint(x * -z / 0.5f, y * -z / 0.5f, z));
         s.push_back(0.5f + 1.5f * u(rng));
     }
 }
@@ -203,5 +199,4 @@ TEST(ShadowLookup, ALightLitAtManyPointsGivesTheBitsOfOnePointAtATime) {
     }
     EXPECT_GT(dark, 5);
     EXPECT_GT(shadowed, 5);
-    defs.shadows.entries = nullptr;
 }
