@@ -48,30 +48,24 @@ TEST_F(RibbonBounds, HoldEverySampleTheHairDraws) {
 }
 
 TEST_F(RibbonBounds, MissOnlyWhatLiesOutsideTheWindowAndRegion) {
-    // A thin hair across pixels (20, 10) to (30, 14).
-    auto bounds = [this](float x0, float y0, float x1, float y1, float w) {
+    // {x0, y0, x1, y1, width, region on, missed}: a thin hair across pixels
+    // (20, 10) to (30, 14), and beyond the window on each side; just off the
+    // window, where a ribbon 4 pixels wide reaches into it, a thin one does
+    // not, nor does the wide one further off; with rows 30 to 40 as render
+    // region, the first hair below it and two reaching into it.
+    const float cases[][7] = {{20, 10, 30, 14, 0.1f, 0, 0},   {-30, 10, -20, 14, 0.1f, 0, 1},
+                              {70, 10, 80, 14, 0.1f, 0, 1},   {20, -20, 30, -10, 0.1f, 0, 1},
+                              {20, 50, 30, 60, 0.1f, 0, 1},   {-9, 10, -4, 14, 4, 0, 0},
+                              {-9, 10, -4, 14, 0.1f, 0, 1},   {-12, 10, -8, 14, 4, 0, 1},
+                              {20, 10, 30, 14, 0.1f, 1, 1},   {20, 10, 30, 29.5f, 0.1f, 1, 0},
+                              {20, 45, 30, 41.2f, 0.1f, 1, 0}};
+    defs.region[0] = 0, defs.region[1] = 30, defs.region[2] = 63, defs.region[3] = 40;
+    for (const auto& c : cases) {
+        defs.region_on = c[5] != 0;
         hair_raster::ribbon_bounds b(cam_);
-        b.add(at(x0, y0, -10.0f), w), b.add(at(x1, y1, -10.0f), w);
-        return b;
-    };
-    EXPECT_FALSE(bounds(20, 10, 30, 14, 0.1f).misses_drawn_samples());
-    // Beyond the window on any side.
-    EXPECT_TRUE(bounds(-30, 10, -20, 14, 0.1f).misses_drawn_samples());
-    EXPECT_TRUE(bounds(70, 10, 80, 14, 0.1f).misses_drawn_samples());
-    EXPECT_TRUE(bounds(20, -20, 30, -10, 0.1f).misses_drawn_samples());
-    EXPECT_TRUE(bounds(20, 50, 30, 60, 0.1f).misses_drawn_samples());
-    // Just off the window: a ribbon 4 pixels wide reaches into it, a thin
-    // one does not, nor does the wide one further off.
-    EXPECT_FALSE(bounds(-9, 10, -4, 14, 4.0f).misses_drawn_samples());
-    EXPECT_TRUE(bounds(-9, 10, -4, 14, 0.1f).misses_drawn_samples());
-    EXPECT_TRUE(bounds(-12, 10, -8, 14, 4.0f).misses_drawn_samples());
-
-    // Rows 30 to 40 as render region: the hair lies below it.
-    defs.region_on = 1, defs.region[0] = 0, defs.region[1] = 30, defs.region[2] = 63;
-    defs.region[3] = 40;
-    EXPECT_TRUE(bounds(20, 10, 30, 14, 0.1f).misses_drawn_samples());
-    EXPECT_FALSE(bounds(20, 10, 30, 29.5f, 0.1f).misses_drawn_samples());
-    EXPECT_FALSE(bounds(20, 45, 30, 41.2f, 0.1f).misses_drawn_samples());
+        b.add(at(c[0], c[1]), c[4]), b.add(at(c[2], c[3]), c[4]);
+        EXPECT_EQ(b.misses_drawn_samples(), c[6] != 0) << &c - cases;
+    }
     // A point behind the camera leaves the hair unbounded: never skipped.
     hair_raster::ribbon_bounds behind(cam_);
     behind.add(at(20, 10, -10.0f), 0.1f), behind.add(kivPoint(0.0f, 0.0f, 5.0f), 0.1f);
