@@ -52,9 +52,8 @@ TEST_F(HairPolyQueue, TileByTileLeavesEveryRecordAsDrawingAtOnce) {
         for (int row = 0; row < 150; ++row)
             for (int col = 0; col < 200; ++col) {
                 const pixel_slot *ra = a.record(row, col), *rb = b.record(row, col);
-                ASSERT_EQ(ra == nullptr, rb == nullptr) << round << " at " << col << "," << row;
                 records += ra != nullptr;
-                ASSERT_TRUE(ra == nullptr || !std::memcmp(ra, rb, 16 * a.slots_of(ra)))
+                ASSERT_TRUE(ra == rb || (ra && rb && !std::memcmp(ra, rb, 16 * a.slots_of(ra))))
                     << round << " at " << col << "," << row;
             }
         EXPECT_GT(records, 5000);
