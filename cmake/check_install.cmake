@@ -25,6 +25,13 @@ foreach(file include/korvofur/render/scan_convert.h include/korvofur/imagefile/i
     message(FATAL_ERROR "private header installed: ${file}")
   endif()
 endforeach()
+# The x86-64-v3 copy of the library goes where the loader looks for it.
+if(KORVO_HWCAPS)
+  file(GLOB_RECURSE v3 ${prefix}/*/glibc-hwcaps/x86-64-v3/libkorvofur.so.0)
+  if(NOT v3)
+    message(FATAL_ERROR "not installed: glibc-hwcaps/x86-64-v3/libkorvofur.so.0")
+  endif()
+endif()
 file(GLOB_RECURSE pc ${prefix}/*/korvofur.pc)
 if(NOT pc)
   message(FATAL_ERROR "no pkg-config file installed")

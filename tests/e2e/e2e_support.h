@@ -34,12 +34,14 @@ struct run_result {
 };
 
 // Runs a tool of the build inside dir (made if need be), so that output
-// names are relative to it, with what it prints kept.
-inline run_result run_in(const std::string& dir, const std::string& tool, const std::string& args) {
+// names are relative to it, with what it prints kept; a launcher (the
+// dynamic loader with its options, say) may run the tool.
+inline run_result run_in(const std::string& dir, const std::string& tool, const std::string& args,
+                         const std::string& launcher = "") {
     ::mkdir(dir.c_str(), 0755);
     const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-    const int s = std::system(("cd '" + dir + "' && " + KORVO_BIN_DIR + "/" + tool + " " + args +
-                               " >" + out + " 2>" + err)
+    const int s = std::system(("cd '" + dir + "' && " + launcher + " " + KORVO_BIN_DIR + "/" +
+                               tool + " " + args + " >" + out + " 2>" + err)
                                   .c_str());
     run_result r{WIFEXITED(s) ? WEXITSTATUS(s) : -1, slurp(out), slurp(err)};
     std::remove(out.c_str()), std::remove(err.c_str());

@@ -160,6 +160,46 @@ TEST(Threads, SurfacesShadedBandByBandGiveTheWholeLayersPicture) {
     }
 }
 
+// Where the processor has x86-64 level 3, the loader picks the library's
+// copy built for it; the plain copy, which the loader takes when told to
+// look no higher than level 2, gives the same bytes.
+TEST(Processors, TheLevel3LibraryGivesThePlainLibrarysBytes) {
+    const std::string loader = "/lib64/ld-linux-x86-64.so.2";
+    const std::string plain = loader + " --glibc-hwcaps-mask x86-64-v2";
+    if (!std::filesystem::exists(loader)) GTEST_SKIP() << "no " << loader;
+    const scratch d;
+    const std::string picked = run_in(d.dir, "furrender", "", loader + " --list").out;
+    if (picked.find("/glibc-hwcaps/x86-64-v3/libkorvofur.so") == std::string::npos)
+        GTEST_SKIP() << "the level 3 library is not built or not usable here:\n" << picked;
+    const std::string fallback = run_in(d.dir, "furrender", "", plain + " --list").out;
+    ASSERT_NE(std::string::npos, fallback.find("/lib/libkorvofur.so.0 (")) << fallback;
+    ASSERT_EQ(std::string::npos, fallback.find("glibc-hwcaps")) << fallback;
+
+    const std::string shade = scene("shade", "shade", kData + "shade.hair");
+    const struct {
+        std::string args;
+        std::vector<std::string> files;
+    } cases[] = {
+        {scene("ball") + "--subpixel 3 --out h.png --depth z.exr --deep d.exr --zbuff z.rla",
+         {"h.png", "z.exr", "d.exr", "z.rla"}},
+        {shade + "--subpixel 2 --surfaces --shadow-dir m --out s.exr --threads 2",
+         {"s.exr", "m/shade_sun.0001.smap"}},
+        {scene("hidden", "nowall") + "--frames 1-1 --subpixel 2 --motion-blur --surfaces " +
+             "--out b.#.png --depth z.#.iff",
+         {"b.1.png", "z.1.iff"}},
+    };
+    for (const auto& c : cases) {
+        const scratch level3, baseline;
+        ASSERT_EQ(0, run_in(level3.dir, "furrender", c.args + " --quiet").status) << c.args;
+        ASSERT_EQ(0, run_in(baseline.dir, "furrender", c.args + " --quiet", plain).status);
+        for (const std::string& f : c.files) {
+            const std::string bytes = slurp(level3 / f);
+            EXPECT_GT(bytes.size(), 500u) << f;
+            EXPECT_TRUE(bytes == slurp(baseline / f)) << f << ": " << c.args;
+        }
+    }
+}
+
 TEST(Threads, BadCountsAreRefused) {
     const scratch d;
     const std::string& dir = d.dir;
