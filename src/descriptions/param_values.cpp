@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -168,7 +169,18 @@ void print_op(std::uint8_t op) {
 inline float ramp(int frame, int s, int e, float a, float b) {
     if (frame <= s) return a;
     if (frame >= e) return b;
-    return a + static_cast<float>(frame - s) / static_cast<float>(e - s) * (b - a);
+    // Frames far apart differ by more than an int holds.
+    const long long since = static_cast<long long>(frame) - s, span = static_cast<long long>(e) - s;
+    return a + static_cast<float>(since) / static_cast<float>(span) * (b - a);
+}
+
+// A frame number (or a variable's index) from a file or a variable,
+// truncated; beyond the range of an int it saturates (NaN gives 0).
+inline int frame_of(double f) {
+    if (!(f == f)) return 0;
+    if (f >= 2147483647.0) return std::numeric_limits<int>::max();
+    if (f <= -2147483648.0) return std::numeric_limits<int>::min();
+    return static_cast<int>(f);
 }
 
 float scalar_term(const hp_scalar& t, const hair_state& hs) {
@@ -187,8 +199,8 @@ float scalar_term(const hp_scalar& t, const hair_state& hs) {
             return static_cast<float>(t.base + t.delta * 0.5 * (n + 1.0));
         }
         case HP_LINSTEP: {
-            const int s = (t.flags & HP_VAR_START) ? static_cast<int>(var_value(hs, t.i0)) : t.i0;
-            const int e = (t.flags & HP_VAR_END) ? static_cast<int>(var_value(hs, t.i1)) : t.i1;
+            const int s = (t.flags & HP_VAR_START) ? frame_of(var_value(hs, t.i0)) : t.i0;
+            const int e = (t.flags & HP_VAR_END) ? frame_of(var_value(hs, t.i1)) : t.i1;
             const float a = (t.flags & HP_VAR_FROM)
                                 ? static_cast<float>(var_value(hs, static_cast<long>(t.base)))
                                 : t.base;
@@ -200,10 +212,12 @@ float scalar_term(const hp_scalar& t, const hair_state& hs) {
         case HP_IMAGESTEP: {
             // Brighter image values start the ramp earlier.
             const float l = tmap_lookup_chan(t.name, t.channel, hs.u, hs.v);
-            const int t0 = static_cast<int>(static_cast<double>(t.i1 - t.i0) * (1.0 - l) + t.i0);
-            if (frame <= t0) return t.base;
-            if (frame > t0 + static_cast<int>(t.aux)) return t.base + t.delta;
-            return t.base + static_cast<float>(frame - t0) / t.aux * t.delta;
+            const int t0 = frame_of(
+                (static_cast<double>(t.i1) - t.i0) * (1.0 - static_cast<double>(l)) + t.i0);
+            const long long since = static_cast<long long>(frame) - t0;
+            if (since <= 0) return t.base;
+            if (since > static_cast<long long>(t.aux)) return t.base + t.delta;
+            return t.base + static_cast<float>(since) / t.aux * t.delta;
         }
         case HP_VAR:
             return static_cast<float>(var_value(hs, t.i0));
@@ -566,11 +580,11 @@ bool hp_scalar::set_linstep(float s, float e, float a, float b, unsigned var_fla
     var_flags &= HP_VAR_START | HP_VAR_END | HP_VAR_FROM | HP_VAR_TO;
     const float args[4] = {s, e, a, b};
     for (int i = 0; i < 4; ++i)
-        if ((var_flags & (1u << i)) && !var_index_ok(static_cast<int>(args[i]))) return false;
+        if ((var_flags & (1u << i)) && !var_index_ok(frame_of(args[i]))) return false;
     set_unnamed(HP_LINSTEP);
     flags = static_cast<std::uint8_t>((flags & ~0x0Fu) | var_flags);
-    i0 = static_cast<std::int32_t>(s);
-    i1 = static_cast<std::int32_t>(e);
+    i0 = frame_of(s);
+    i1 = frame_of(e);
     base = a;
     // A variable end value keeps its index here; otherwise base + delta = b.
     delta = (var_flags & HP_VAR_TO) ? b : b - a;

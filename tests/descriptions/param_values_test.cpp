@@ -1,5 +1,6 @@
 #include "descriptions/param_values.h"
 
+#include <climits>
 #include <cmath>
 #include <sstream>
 #include <tuple>
@@ -102,6 +103,14 @@ TEST_F(ParamValues, LinstepOverFramesWithAndWithoutVariables) {
     // Only the start value from a variable: the end value stays 8.
     ASSERT_TRUE(from.set_linstep(0, 10, 3, 8, HP_VAR_FROM));
     EXPECT_EQ((std::vector<float>{2, 5, 8}), overFrames(from, {0, 5, 10}));
+    // Frames beyond an int saturate, and the ramp between them holds no
+    // overflow; a start frame from a variable of 1e12 lies after every frame.
+    hp_scalar far, late;
+    ASSERT_TRUE(far.set_linstep(-3e9f, 3e9f, 0, 1));
+    EXPECT_EQ((std::vector<float>{0.5f}), overFrames(far, {0}));
+    hs_.vars[5] = 1e12;
+    ASSERT_TRUE(late.set_linstep(5, 10, 2, 7, HP_VAR_START));
+    EXPECT_EQ((std::vector<float>{2, 2}), overFrames(late, {0, 2000000000}));
     EXPECT_EQ(expected_text("linstep_vars.printed"), captured([&] {
                   EXPECT_FALSE(bad.set_linstep(0, 10, 12, 1, HP_VAR_FROM) || bad.set_var(10) ||
                                bad.set_var(-1) || bad.defined());
@@ -120,6 +129,10 @@ TEST_F(ParamValues, ImagestepStartFrames) {
         ASSERT_TRUE(s.set_imagestep(name.c_str(), "r", 0, 100, 10, 0, 1));
         EXPECT_EQ(values, overFrames(s, frames)) << name;
     }
+    // Start and end a whole int range apart, a ramp as long: no overflow.
+    hp_scalar wide;
+    ASSERT_TRUE(wide.set_imagestep("0.tex", "r", INT_MIN, INT_MAX, INT_MAX, 0, 1));
+    EXPECT_EQ((std::vector<float>{0, 0}), overFrames(wide, {0, INT_MAX}));
 }
 
 // Noise reads (f u, f v, f r) for scalars and (f u, f v, 0) for colours.
