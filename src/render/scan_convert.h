@@ -270,11 +270,34 @@ KORVO_LANES pvert<K, W> at_x(const pvert<K, W>& a, const pvert<K, W>& b, float X
     return r;
 }
 
-// The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
-// chain is read from vertex js, the last one below Y0 (or its first), and
-// js moves on to the last one below Y1, where the next band starts.
+// Where a chain's walk through the rows stands: js, the last vertex below
+// the next row's bottom (or the first vertex), and the last crossing worked
+// out at a row's top, which the next row's bottom reuses (at_y of the same
+// edge and height, so the same bits as working it out again).
 template <int K, int W>
-KORVO_LANES int band(const pvert<K, W>* c, int n, float Y0, float Y1, pvert<K, W>* out, int& js) {
+struct chain_walk {
+    int js = 0;
+    int edge = -1;  // the edge js → js + 1 that the crossing lies on, -1 for none
+    float y = 0.0f;
+    pvert<K, W> at{};
+};
+
+// The part of a rising chain inside the band Y0 <= Y <= Y1, in order. The
+// chain is read from vertex w.js, the last one below Y0 (or its first),
+// and w.js moves on to the last one below Y1, where the next band starts.
+template <int K, int W>
+KORVO_LANES int band(const pvert<K, W>* c, int n, float Y0, float Y1, pvert<K, W>* out,
+                     chain_walk<K, W>& w) {
+    int& js = w.js;
+    // Most rows: one edge spans the whole band.
+    if (js + 1 < n && c[js].y() < Y0 && c[js + 1].y() > Y1) {
+        out[0] = w.edge == js && w.y == Y0 ? w.at : at_y(c[js], c[js + 1], Y0);
+        out[1] = at_y(c[js], c[js + 1], Y1);
+        w.edge = js;
+        w.y = Y1;
+        w.at = out[1];
+        return 2;
+    }
     int m = 0;
     for (int j = js; j < n; ++j) {
         if (j > 0) {
@@ -322,6 +345,20 @@ struct side {
 template <int K, int W>
 KORVO_LANES void sides_of(const pvert<K, W>* lb, int ml, const pvert<K, W>* rb, int mr, float Y0,
                           side<K, W>& lower, side<K, W>& upper) {
+    lower.m = upper.m = 0;
+    // Most rows: each boundary is one edge from Y0 to Y1; the same points
+    // in the same order as below.
+    if (ml == 2 && mr == 2) {
+        if (lb[1].x() < lb[0].x()) lower.add(&lb[1], Y0);
+        lower.add(&lb[0], Y0);
+        lower.add(&rb[0], Y0);
+        if (rb[1].x() > rb[0].x()) lower.add(&rb[1], Y0);
+        if (!(lb[1].x() <= lb[0].x())) upper.add(&lb[0], Y0);
+        upper.add(&lb[1], Y0);
+        upper.add(&rb[1], Y0);
+        if (!(rb[1].x() >= rb[0].x())) upper.add(&rb[0], Y0);
+        return;
+    }
     int l_lo = 0, l_hi = 0, r_lo = 0, r_hi = 0;
     for (int i = 1; i < ml; ++i) {
         if (lb[i].x() < lb[l_lo].x()) l_lo = i;
@@ -331,7 +368,6 @@ KORVO_LANES void sides_of(const pvert<K, W>* lb, int ml, const pvert<K, W>* rb, 
         if (rb[i].x() > rb[r_lo].x()) r_lo = i;
         if (rb[i].x() >= rb[r_hi].x()) r_hi = i;
     }
-    lower.m = upper.m = 0;
     for (int i = l_lo; i >= 0; --i) lower.add(&lb[i], Y0);
     for (int i = 0; i <= r_lo; ++i) lower.add(&rb[i], Y0);
     for (int i = l_hi; i < ml; ++i) upper.add(&lb[i], Y0);
@@ -493,8 +529,9 @@ KORVO_LANES void fill_covered(int row, int c, int i1, const pvert<K, W>& bl, con
 // are lc and rc: the strip Y0 <= Y <= Y1 cut at every column boundary;
 // jl and jr are where the chains' bands start (band).
 template <int K, int W, class Sink>
-KORVO_LANES void fill_row(int row, const pvert<K, W>* lc, int nlc, int& jl, const pvert<K, W>* rc,
-                          int nrc, int& jr, const limits& lim, float* values, Sink& sink) {
+KORVO_LANES void fill_row(int row, const pvert<K, W>* lc, int nlc, chain_walk<K, W>& jl,
+                          const pvert<K, W>* rc, int nrc, chain_walk<K, W>& jr, const limits& lim,
+                          float* values, Sink& sink) {
     const float Y0 = static_cast<float>(row), Y1 = Y0 + 1.0f;
     // The strip of this row: its left and right boundaries, both rising.
     pvert<K, W> lb[12], rb[12];
@@ -602,7 +639,7 @@ KORVO_LANES void fill(const int* box, int nl, const vertex<K>* left, int nr, con
 
     const int row_first = box[1] > lim.row_lo() ? box[1] : lim.row_lo();
     const int row_last = box[3] < lim.row_hi() ? box[3] : lim.row_hi();
-    int jl = 0, jr = 0;  // where each chain's next band starts
+    detail::chain_walk<K, W> jl, jr;  // where each chain's next band starts
     for (int row = row_first; row <= row_last; ++row)
         detail::fill_row(row, lc, nlc, jl, rc, nrc, jr, lim, values, sink);
 }
