@@ -68,13 +68,7 @@ void poly_queue::unmap_block::operator()(queued_poly* p) const {
 }
 
 void poly_queue::box_of(const queued_poly& q, int* box) {
-    for (int i = 0; i < q.n; ++i) {
-        const int px = scan::pixel_floor(q.corner[i].x), py = scan::pixel_floor(q.corner[i].y);
-        if (i == 0 || px < box[0]) box[0] = px;
-        if (i == 0 || py < box[1]) box[1] = py;
-        if (i == 0 || px > box[2]) box[2] = px;
-        if (i == 0 || py > box[3]) box[3] = py;
-    }
+    scan::pixel_box(q.n, q.corner, box);
 }
 
 poly_queue* poly_queue::open_on(const hair_zbuffer* zb) {

@@ -339,17 +339,13 @@ void hair_camera::zbuff_hair_poly(int n, motion_blur_pnt* v, unsigned int timesl
     if (arr == nullptr || v == nullptr || n < 3 || n > 4) return;
 
     // Bounding box and nearest test.
-    int box[4];
     float zmax = v[0].z;
     for (int i = 0; i < n; ++i) {
         if (!scan::finite_xy(v[i].x, v[i].y) || !std::isfinite(v[i].z)) return;
-        const int px = scan::pixel_floor(v[i].x), py = scan::pixel_floor(v[i].y);
-        if (i == 0 || px < box[0]) box[0] = px;
-        if (i == 0 || py < box[1]) box[1] = py;
-        if (i == 0 || px > box[2]) box[2] = px;
-        if (i == 0 || py > box[3]) box[3] = py;
-        if (v[i].z > zmax) zmax = v[i].z;
+        zmax = v[i].z > zmax ? v[i].z : zmax;
     }
+    int box[4];
+    scan::pixel_box(n, v, box);
     if (box[2] < 0 || box[0] > window.Cols() - 1 || box[3] < 0 || box[1] > window.Lines() - 1)
         return;
     if (!(zmax > 0.0f)) return;

@@ -388,13 +388,7 @@ void hair_camera::zbuff_motion_blur_poly(int n, kivPoint* p0, kivPoint* p1, hair
                 std::reverse(c, c + kc);  // both ends face the eye: drawn anyway
             }
             int box[4];
-            for (int i = 0; i < kc; ++i) {
-                const int px = scan::pixel_floor(c[i].x), py = scan::pixel_floor(c[i].y);
-                if (i == 0 || px < box[0]) box[0] = px;
-                if (i == 0 || py < box[1]) box[1] = py;
-                if (i == 0 || px > box[2]) box[2] = px;
-                if (i == 0 || py > box[3]) box[3] = py;
-            }
+            scan::pixel_box(kc, c, box);
             ysort_and_draw(kc, c, box, timeslice_mask(j, copies));
         }
         return true;

@@ -83,6 +83,20 @@ inline int pixel_floor(float f) {
     const int i = static_cast<int>(f);
     return static_cast<float>(i) > f ? i - 1 : i;
 }
+// box = the smallest and largest pixel_floor of the x and y of n >= 1
+// points (min x, min y, max x, max y), without a branch per point.
+template <class V>
+void pixel_box(int n, const V* v, int* box) {
+    box[0] = box[2] = pixel_floor(v[0].x);
+    box[1] = box[3] = pixel_floor(v[0].y);
+    for (int i = 1; i < n; ++i) {
+        const int px = pixel_floor(v[i].x), py = pixel_floor(v[i].y);
+        box[0] = px < box[0] ? px : box[0];
+        box[1] = py < box[1] ? py : box[1];
+        box[2] = px > box[2] ? px : box[2];
+        box[3] = py > box[3] ? py : box[3];
+    }
+}
 // Whether every coordinate of a vertex is finite.
 inline bool finite_xy(float x, float y) {
     return std::isfinite(x) && std::isfinite(y);
