@@ -204,16 +204,26 @@ class RasterTest : public SettingsTest {
         }
     }
 
+    // A polygon of a test model: its corner count and vertex indices.
+    struct face {
+        int n;
+        int verts[4];
+    };
     // A model of polygons through pts (world space is camera space).
     static hair_model* poly_model(const char* name, const std::vector<kivPoint>& pts,
-                                  const std::vector<kivPoly>& polys) {
+                                  const std::vector<face>& faces) {
         hair_model* m = mdldb_get_new(0);
         mdldb_set_type(m, MODEL_POLY, name);
         kivPolygons* p = m->polygons();
         p->set_nb_verts(static_cast<int>(pts.size()));
-        p->set_nb_polys(static_cast<int>(polys.size()));
+        p->set_nb_polys(static_cast<int>(faces.size()));
         for (size_t i = 0; i < pts.size(); ++i) p->set_vert(static_cast<int>(i), pts[i]);
-        for (size_t i = 0; i < polys.size(); ++i) p->set_poly(static_cast<int>(i), polys[i]);
+        for (size_t i = 0; i < faces.size(); ++i) {
+            kivPoly q{};
+            q.nb_verts = faces[i].n;
+            for (int k = 0; k < 4; ++k) q.verts[k] = faces[i].verts[k];
+            p->set_poly(static_cast<int>(i), q);
+        }
         return m;
     }
 

@@ -18,7 +18,7 @@ class Surfaces : public render_test::RasterTest {
     // changing with y; camera space is world space.
     static void grid(const char* name, const kivPoint& a, const kivPoint& b, int n) {
         std::vector<kivPoint> pts;
-        std::vector<kivPoly> quads;
+        std::vector<face> quads;
         for (int v = 0; v < (n + 1) * (n + 1); ++v) {
             const float s = float(v % (n + 1)) / n, t = float(v / (n + 1)) / n;
             pts.push_back({a.x + (b.x - a.x) * s, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t});
