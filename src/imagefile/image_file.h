@@ -147,14 +147,14 @@ class rx_rla {
   private:
     void release();
 
-    kivImage* image_;    // the RLA image (owned, shared by copies)
-    int64_t reserved0_;  // zero
-    int depth_;          // 1 when the image has the depth channel
-    int reserved1_;      // zero
-    int mattes_;         // matte channels (from the file header when read)
-    int bits_;           // bits per channel
-    float gamma_;        // gamma
-    int* shares_;        // how many objects share the image
+    kivImage* image_;                     // the RLA image (owned, shared by copies)
+    [[maybe_unused]] int64_t reserved0_;  // zero
+    int depth_;                           // 1 when the image has the depth channel
+    [[maybe_unused]] int reserved1_;      // zero
+    int mattes_;                          // matte channels (from the file header when read)
+    int bits_;                            // bits per channel
+    float gamma_;                         // gamma
+    int* shares_;                         // how many objects share the image
 };
 
 KORVO_EXPORT_END

@@ -359,7 +359,7 @@ namespace {
 // taken off the list.
 pixel_slot* pop_free(pixel_slot*& list) {
     pixel_slot* run = list;
-    std::memcpy(&list, run, sizeof list);
+    std::memcpy(&list, static_cast<const void*>(run), sizeof list);
     return run;
 }
 

@@ -304,7 +304,7 @@ KORVO_LANES int band(const pvert<K, W>* c, int n, float Y0, float Y1, pvert<K, W
                      chain_walk<K, W>& w) {
     int& js = w.js;
     // Most rows: one edge spans the whole band.
-    if (js + 1 < n && (c[js].y() < Y0) & (c[js + 1].y() > Y1)) {
+    if (js + 1 < n && (int(c[js].y() < Y0) & int(c[js + 1].y() > Y1))) {
         out[0] = w.edge == js && w.y == Y0 ? w.at : at_y(c[js], c[js + 1], Y0);
         out[1] = at_y(c[js], c[js + 1], Y1);
         w.edge = js;
@@ -568,7 +568,9 @@ KORVO_LANES void fill_row(int row, const pvert<K, W>* lc, int nlc, chain_walk<K,
     int i0 = c1 + 1, i1 = c1;
     // (One test of the four comparisons: only a polygon's first and last
     // rows fail it.)
-    if ((lc[0].y() <= Y0) & (rc[0].y() <= Y0) & (lc[nlc - 1].y() >= Y1) & (rc[nrc - 1].y() >= Y1)) {
+    const int spanned = int(lc[0].y() <= Y0) & int(rc[0].y() <= Y0) & int(lc[nlc - 1].y() >= Y1) &
+                        int(rc[nrc - 1].y() >= Y1);
+    if (spanned) {
         float xl = lb[0].x(), xr = rb[0].x();
         for (int i = 1; i < ml; ++i) xl = lb[i].x() > xl ? lb[i].x() : xl;
         for (int i = 1; i < mr; ++i) xr = rb[i].x() < xr ? rb[i].x() : xr;
