@@ -593,38 +593,41 @@ KORVO_LANES void filter_lanes(const ShadowMap& map, const window_shape& w, const
     }
 }
 
-// The lookups by four lanes and, where the processor has AVX2, by eight.
-// With four lanes, one-instruction blends do the selects where the
-// processor has them.
-#if KORVO_HAVE_BY_8
-#define KORVO_FILTER_BY_4 __attribute__((target_clones("sse4.1", "default")))
-#else
-#define KORVO_FILTER_BY_4
-#endif
-
-// n (1 or 4) lookups at once, by four lanes and by eight.
-KORVO_FILTER_BY_4 void filter_by_4(int n, const ShadowMap& map, const window_shape& w,
-                                   const float* weights, const filter_point* fp,
-                                   const std::size_t* at, float* S, float* D) {
+// n (1 or 4) lookups at once, by four lanes and, where the processor has
+// AVX2, by eight. With four lanes, one-instruction blends do the selects
+// where the processor has SSE 4.1. The choice is made once, by hand rather
+// than through compiler-made clones: their resolver runs while the library
+// is being relocated, before an instrumented build's counters exist.
+template <class V>
+KORVO_LANES void filter_n(int n, const ShadowMap& map, const window_shape& w, const float* weights,
+                          const filter_point* fp, const std::size_t* at, float* S, float* D) {
     if (n == 4)
-        filter_lanes<f4, 4>(map, w, weights, fp, at, S, D);
+        filter_lanes<V, 4>(map, w, weights, fp, at, S, D);
     else
-        filter_lanes<f4, 1>(map, w, weights, fp, at, S, D);
+        filter_lanes<V, 1>(map, w, weights, fp, at, S, D);
+}
+void filter_by_4(int n, const ShadowMap& map, const window_shape& w, const float* weights,
+                 const filter_point* fp, const std::size_t* at, float* S, float* D) {
+    filter_n<f4>(n, map, w, weights, fp, at, S, D);
 }
 #if KORVO_HAVE_BY_8
+__attribute__((target("sse4.1"))) void filter_by_4_blend(
+    int n, const ShadowMap& map, const window_shape& w, const float* weights,
+    const filter_point* fp, const std::size_t* at, float* S, float* D) {
+    filter_n<f4>(n, map, w, weights, fp, at, S, D);
+}
 KORVO_BY_8 void filter_by_8(int n, const ShadowMap& map, const window_shape& w,
                             const float* weights, const filter_point* fp, const std::size_t* at,
                             float* S, float* D) {
-    if (n == 4)
-        filter_lanes<f8, 4>(map, w, weights, fp, at, S, D);
-    else
-        filter_lanes<f8, 1>(map, w, weights, fp, at, S, D);
+    filter_n<f8>(n, map, w, weights, fp, at, S, D);
 }
 #endif
 
-// Whether the lookups use eight lanes (smLookupLanes).
+// Whether the lookups use eight lanes (smLookupLanes), and whether four
+// lanes may blend.
 #if KORVO_HAVE_BY_8
 bool g_by_8 = simd::cpu_has_avx2();
+const bool g_blend = __builtin_cpu_supports("sse4.1");
 #else
 constexpr bool g_by_8 = false;
 #endif
@@ -638,6 +641,10 @@ void filter_on_map(int n, const ShadowMap& map, const window_shape& w, const flo
 #if KORVO_HAVE_BY_8
     if (g_by_8) {
         filter_by_8(n, map, w, weights, fp, at, S, D);
+        return;
+    }
+    if (g_blend) {
+        filter_by_4_blend(n, map, w, weights, fp, at, S, D);
         return;
     }
 #endif
