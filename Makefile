@@ -2,6 +2,8 @@
 # they first install what the build needs (as root) or say what to install.
 
 BUILD      ?= build
+PGO_BUILD  ?= build-pgo
+PGO        ?= 1
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
@@ -33,8 +35,20 @@ deps:
 	  fi; \
 	fi
 
+# The Release build's library is optimised with the branch and call counts
+# of an instrumented copy (in PGO_BUILD) rendering the example scenes; it
+# renders the same pixels, faster. PGO=0 builds it without.
+PGO_DIR := $(abspath $(PGO_BUILD))/profile
 build: deps
-	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+ifeq ($(PGO),1)
+	cmake -S . -B $(PGO_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKORVO_PGO=generate \
+	      -DKORVO_PGO_DIR=$(PGO_DIR) -DKORVO_BUILD_TESTS=OFF -DKORVO_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(PGO_BUILD) -j $(JOBS) --target pgo_train
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKORVO_PGO=use \
+	      -DKORVO_PGO_DIR=$(PGO_DIR) >/dev/null
+else
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKORVO_PGO= >/dev/null
+endif
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: test-release test-asan
@@ -80,4 +94,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) out
+	rm -rf $(BUILD) $(PGO_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) out
