@@ -49,3 +49,10 @@ foreach(copy picked plain)
     endif()
   endforeach()
 endforeach()
+
+# Every object of a loaded instrumented library writes its counts at exit;
+# none means the renders ran another library.
+file(GLOB counts ${PROFILE_DIR}/*.gcda)
+if(NOT counts)
+  message(FATAL_ERROR "the profile renders left no counts in ${PROFILE_DIR}")
+endif()
