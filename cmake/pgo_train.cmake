@@ -1,7 +1,8 @@
 # The renders an instrumented library counts its branches and calls on
 # (KORVO_PGO=generate, target pgo_train): each example scene, small, on one
-# process, through the copy of the library the dynamic loader picks and
-# again through the plain copy, so that both copies get their counts.
+# process (the demo also on two), through the copy of the library the
+# dynamic loader picks and again through the plain copy, so that both
+# copies get their counts.
 # Old counts are removed first: counts of an older library would be merged
 # with the new ones. The scenes name their textures from the source folder,
 # so the renders run there and write under WORK_DIR.
@@ -32,6 +33,9 @@ set(rolling --hair ${ex}/rolling/rolling.hair --assign ${ex}/rolling/rolling.ass
 set(render_rolling ${rolling} --out ${out}/rolling.rla)
 set(render_blurred ${rolling} --size 80x60 --motion-blur --close-scene
     ${ex}/rolling/rolling_close --out ${out}/blurred.iff)
+# The demo again on two processes, for the first process's band of each
+# pass (a worker ends without writing counts).
+set(render_bands ${render_demo} --threads 2)
 set(render_comb --hair ${ex}/comb/comb.hair --assign ${ex}/comb/comb.assign
     --scene ${ex}/comb/comb --frame 1 --out ${out}/comb.png)
 
@@ -41,7 +45,7 @@ foreach(copy picked plain)
     # A preloaded library of the same name stands for the one furrender needs.
     set(env ${CMAKE_COMMAND} -E env LD_PRELOAD=${PLAIN_LIBRARY})
   endif()
-  foreach(name demo meadow rolling blurred comb)
+  foreach(name demo bands meadow rolling blurred comb)
     execute_process(COMMAND ${env} ${FURRENDER} ${small} ${render_${name}}
                     WORKING_DIRECTORY ${SOURCE_DIR} RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
