@@ -85,6 +85,11 @@ inline bool cpu_has_avx2() {
     __builtin_cpu_init();  // static initialisers may run before the library's own
     return __builtin_cpu_supports("avx2");
 }
+// Whether this processor runs SSE 4.1 (its one-instruction blends).
+inline bool cpu_has_sse41() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse4.1");
+}
 }  // namespace simd
 #else
 #define KORVO_HAVE_BY_8 0

@@ -627,7 +627,7 @@ KORVO_BY_8 void filter_by_8(int n, const ShadowMap& map, const window_shape& w,
 // lanes may blend.
 #if KORVO_HAVE_BY_8
 bool g_by_8 = simd::cpu_has_avx2();
-const bool g_blend = __builtin_cpu_supports("sse4.1");
+const bool g_blend = simd::cpu_has_sse41();
 #else
 constexpr bool g_by_8 = false;
 #endif
