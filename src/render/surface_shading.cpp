@@ -383,9 +383,14 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
         project_models(cam, which, samples * sizeof(point) / 2 / sizeof(triangle), tris);
         const scan::limits lim = scan::limits::window(cols_, lines_);
         if (whole_) {
-            shade(which, table, points_.data(), 0, lines_, unit, hiding);
-            if (rows_done != nullptr && lim.row_lo() <= lim.row_hi() && !(*rows_done)(0, lines_))
-                return 0;
+            // The render region's rows, from a whole pixel on.
+            const int row0 = lim.row_lo() / unit * unit;
+            const int row1 = std::min(lines_, (lim.row_hi() + unit) / unit * unit);
+            if (row0 < row1) {
+                shade(which, table, points_.data() + static_cast<std::size_t>(row0) * cols_, row0,
+                      row1, unit, hiding);
+                if (rows_done != nullptr && !(*rows_done)(row0, row1)) return 0;
+            }
         } else {
             // Each band of the render region's rows (from a whole pixel on):
             // its points from the triangles that reach it, in the order they

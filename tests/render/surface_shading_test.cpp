@@ -133,6 +133,9 @@ TEST_F(Surfaces, BandsOfRowsGiveTheWholeGrid) {
     defs.region_on = 0;
     grid("floor", at(-4, -4, -12), at(70, 52, -8), 40);
     expect_bands_match("fine");
+    // And within a region, whose rows alone are shaded and handed on.
+    defs.region_on = 1;
+    expect_bands_match("fine, region");
 }
 
 // In pixels of 2 x 2 and 3 x 3 samples, every sample takes the colour that a
