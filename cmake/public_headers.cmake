@@ -20,7 +20,7 @@ set(KORVO_PUBLIC_HEADERS
   generation/curve_attractors.h generation/curve_export.h generation/motion_spawning.h
   render/fragment_list.h render/camera.h render/geometry_occlusion.h render/atmosphere.h
   render/model_output.h render/lighting.h render/shadow_map.h render/shadow_map_file.h
-  render/surface_shading.h render/exr_output.h
+  render/surface_shading.h render/exr_output.h render/shared_rows.h
   readers/hair_file.h readers/scene_db.h readers/assign_file.h readers/guide_curves.h
   maptools/equalizer.h maptools/direction_map.h
   hostlink/process.h)

@@ -71,6 +71,7 @@
 #include "render/shadow_map_file.h"
 #include "render/surface_shading.h"
 #include "render/exr_output.h"
+#include "render/shared_rows.h"
 
 // Readers: the hair description, scene and assignment files; guide curves
 #include "readers/hair_file.h"

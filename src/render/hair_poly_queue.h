@@ -20,6 +20,12 @@
 // holding no pending polygon: the pass's last flush, the one that carves
 // the frame's last records, keeps only the blocks it draws.
 //
+// While the camera passes share zones of rows with another process
+// (mdldb_share_rows), the queue draws its flushes on the rows the process
+// owns only and keeps a copy of every polygon that reaches a zone, in queue
+// order; the pass ends with those held, and the process takes the zone's
+// units and draws them from the copies afterwards (draw_unit).
+//
 // Nothing may read or copy the z-buffer while polygons are pending: every
 // hair pass (mdldb_hair, mdldb_motion_blur_hair) opens a queue on its
 // camera's z-buffer through the pass hooks this module registers, and
@@ -34,6 +40,7 @@
 
 #include "descriptions/hair_records.h"
 #include "render/fragment_list.h"
+#include "render/shared_rows.h"
 
 namespace hair_raster {
 
@@ -70,54 +77,105 @@ class poly_queue {
     static poly_queue* open_on(const hair_zbuffer* zb);
 
     // Opens a queue on zb (nothing when zb is null or a queue is open) that
-    // holds max_bytes of polygons (at least one) before it draws them.
-    explicit poly_queue(hair_zbuffer* zb, std::size_t max_bytes = kQueueBytes);
+    // holds max_bytes of polygons (at least one) before it draws them, and
+    // holds back the polygons of the zones it shares (mdldb_share_rows)
+    // until finish(), up to zone_bytes a zone.
+    explicit poly_queue(hair_zbuffer* zb, std::size_t max_bytes = kQueueBytes,
+                        std::size_t zone_bytes = kSharedRowsBytes);
     // Closes the queue, dropping what is pending: an exception that leaves
-    // the hair pass has failed the picture anyway. Call flush() first.
+    // the hair pass has failed the picture anyway. Call finish() first.
     ~poly_queue();
     poly_queue(const poly_queue&) = delete;
     poly_queue& operator=(const poly_queue&) = delete;
 
     // Queues polygon v of n corners (3 or 4), whose pixel bounding box is
     // box (the floors of the corners' x and y, as box_of finds it again); a
-    // full queue is drawn first. False when no memory is left for it: the caller draws
-    // it at once (after the queue, which has been drawn).
+    // full queue is drawn first. False when no memory is left for it: the
+    // caller draws it at once (after the queue, which has been drawn). With
+    // shared zones it is always taken.
     bool push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices);
-    // Draws every pending polygon tile by tile and empties the queue;
-    // defs.hair_id and defs.hair_random keep their values.
+    // Draws every pending polygon of the rows this process owns tile by
+    // tile and empties the queue; defs.hair_id and defs.hair_random keep
+    // their values.
     void flush();
+    // The end of the pass: flush(), and the queue is no longer open. True
+    // when it holds the polygons of shared zones for draw_unit.
+    bool finish();
+    // Takes and draws the next unit of a shared zone left to this process
+    // (zone after zone), giving its rows row0 ... row1 - 1; false when
+    // none is left.
+    bool draw_unit(int* row0, int* row1);
     // Polygons pending.
-    std::size_t pending() const { return count_; }
+    std::size_t pending() const { return main_.count; }
+    // The rows this process owns: its band's, then with the units taken.
+    void owned_rows(int& lo, int& hi) const {
+        lo = own_lo_;
+        hi = own_hi_;
+    }
     // Blocks of kQueueBlock polygons held.
-    std::size_t blocks() const { return blocks_.size(); }
+    std::size_t blocks() const { return main_.blocks.size(); }
     // The pixel bounding box of q: low x, low y, high x, high y.
     static void box_of(const queued_poly& q, int* box);
 
   private:
-    // Sorts the pending polygons into the tiles their clipped boxes touch:
-    // tile t's polygons are bin_[first_[t]] ... bin_[first_[t + 1] - 1], in
-    // queue order.
-    void sort_into_tiles();
-    void draw_tile(int tile_row, int tile_col);
-    queued_poly& at(std::size_t i) { return blocks_[i >> kQueueBlockShift][i & (kQueueBlock - 1)]; }
-
     // A block mapped from the system, unmapped when dropped.
     struct unmap_block {
         void operator()(queued_poly* p) const;
     };
     using block = std::unique_ptr<queued_poly[], unmap_block>;
 
+    // Polygons in queue order, block after block.
+    struct store {
+        std::vector<block> blocks;
+        std::size_t count = 0;
+        queued_poly& at(std::size_t i) {
+            return blocks[i >> kQueueBlockShift][i & (kQueueBlock - 1)];
+        }
+        // Appends a polygon; false when no memory is left for it.
+        bool push(int n, const motion_blur_pnt* v, std::uint32_t timeslices);
+    };
+    // A zone shared with another process and its held polygons.
+    struct zone {
+        shared_rows rows;
+        store held;
+        std::size_t max_polys = 0;
+        int units = 0;
+        int taken = 0;         // units this process drew
+        bool settled = false;  // no more units to take
+    };
+    // The grid a flush draws: tile rows of `height` rows from row `origin`
+    // and tile columns of kQueueTileSide samples, within the rows
+    // row_lo ... row_hi.
+    struct grid {
+        int origin = 0, height = kQueueTileSide;
+        int row_lo = 0, row_hi = -1;
+    };
+
+    // Sorts the polygons of s into the tiles of g their clipped boxes
+    // touch: tile t's polygons are bin_[first_[t]] ... bin_[first_[t + 1]
+    // - 1], in queue order.
+    void sort_into_tiles(store& s, const grid& g);
+    void draw_tile(store& s, const grid& g, int tile_row, int tile_col);
+    // Takes and draws z's next unit, not past limit (shared_rows_claim);
+    // -1 when none is left, and z is settled: its units taken join the
+    // rows owned.
+    int take_unit(zone& z, int limit);
+    // Takes and draws z's units up to limit.
+    void settle(zone& z, int limit);
+
     hair_zbuffer* zb_ = nullptr;          // null when the queue is not open
     std::size_t max_polys_ = 1;           // polygons held before a flush
-    std::vector<block> blocks_;           // the storage, block after block
-    std::size_t count_ = 0;               // polygons pending
+    store main_;                          // the polygons of the rows owned
+    std::vector<zone> zones_;             // the shared zones
     std::vector<std::uint32_t> first_;    // per tile, then the end
     std::vector<std::uint32_t> bin_;      // polygon indices, tile after tile
     std::vector<std::uint32_t> scratch_;  // per tile: the next free place in bin_
     // The pending polygons' boxes, worked out once a flush (box_of).
     std::vector<std::array<std::int32_t, 4>> boxes_;
     int tile_cols_ = 0, tile_lines_ = 0;
-    int lim_[4] = {0, 0, -1, -1};  // columns and rows that may be written: lo x, lo y, hi x, hi y
+    int lim_[4] = {0, 0, -1, -1};   // columns and rows that may be written: lo x, lo y, hi x, hi y
+    int own_lo_ = 0, own_hi_ = -1;  // the rows owned, within lim_
+    const zone* sorted_ = nullptr;  // the zone whose tiles first_ and bin_ hold
 };
 
 }  // namespace hair_raster

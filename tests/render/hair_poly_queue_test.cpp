@@ -1,8 +1,13 @@
 // The hair pass's polygon queue: polygons drawn tile by tile leave every
 // record of the z-buffer bit for bit as drawing each polygon at once does.
+#include <array>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "render/hair_poly_queue.h"
+#include "render/shared_rows.h"
 #include "render_support.h"
 
 class HairPolyQueue : public render_test::SettingsTest {};
@@ -76,4 +81,125 @@ TEST_F(HairPolyQueue, AFlushKeepsOnlyTheBlocksItDraws) {
     EXPECT_TRUE(queue.pending() == block / 2 && queue.blocks() == 3);
     queue.flush();
     EXPECT_TRUE(queue.pending() == 0 && queue.blocks() == 1);
+}
+
+// Two processes sharing a zone, run one after the other on two z-buffers:
+// each queues every polygon under its band's region (its band and the
+// zone), then they take the zone's units in a random order. The rows each
+// drew hold the records of one z-buffer drawn at once, the other rows none,
+// and the rows drawn meet. Also when the zone's polygons outgrow their
+// memory and each process settles the zone at the cut in mid-pass.
+TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
+    std::mt19937 rng(21);
+    auto r = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
+    std::vector<std::array<motion_blur_pnt, 4>> polys;
+    for (int h = 0; h < 300; ++h) {
+        std::array<motion_blur_pnt, 4> v;
+        v[0].x = r(-10, 210), v[0].y = r(-10, 160), v[0].z = r(2, 9);
+        v[1].x = v[0].x + r(-30, 30), v[1].y = v[0].y + r(-30, 30), v[1].z = r(2, 9);
+        v[2] = v[1], v[3] = v[0];
+        v[2].x += 2, v[2].y += 1, v[3].x += 2, v[3].y += 1;
+        for (motion_blur_pnt& c : v) c.set_color(kivColor(r(0, 1), r(0, 1), r(0, 1), r(0.1f, 1)));
+        polys.push_back(v);
+    }
+    auto draw_all = [&](hair_camera& cam) {
+        for (std::size_t i = 0; i < polys.size(); ++i) {
+            defs.hair_id = static_cast<int>(i) + 2, defs.hair_random = 0.25f;
+            cam.zbuff_hair_poly(4, polys[i].data(), ~0u);
+        }
+    };
+    for (const std::size_t zone_bytes : {kSharedRowsBytes, sizeof(hair_raster::queued_poly) * 7}) {
+        hair_camera cams[3];  // one at once, then the processes above and below the zone
+        for (hair_camera& cam : cams) {
+            cam.set_aperture(200.0f), cam.set_focal(10.0f);
+            cam.set_image_params(150, 200, cam_window(), zcalc());
+            ASSERT_EQ(cam.init_zbuffer(), 1);
+        }
+        defs.region_on = 0;
+        draw_all(cams[0]);
+        shared_row_claims claims;
+        shared_rows zone;
+        zone.row0 = 60, zone.row1 = 101, zone.unit = 8, zone.cut = 84, zone.claims = &claims;
+        shared_rows_reset(claims, shared_rows_units(zone));
+        std::unique_ptr<hair_raster::poly_queue> queues[2];
+        for (int k = 0; k < 2; ++k) {
+            zone.above = k == 0;
+            ASSERT_TRUE(mdldb_share_rows(&zone, 1));
+            defs.region_on = 1, defs.region[0] = 0, defs.region[2] = 199;
+            defs.region[1] = k == 0 ? 0 : zone.row0, defs.region[3] = k == 0 ? zone.row1 - 1 : 149;
+            queues[k].reset(new hair_raster::poly_queue(cams[k + 1].zbuffer(), 4096, zone_bytes));
+            draw_all(cams[k + 1]);
+            EXPECT_TRUE(queues[k]->finish());
+        }
+        for (bool more[2] = {true, true}; more[0] || more[1];) {
+            const int k = more[0] && more[1] ? static_cast<int>(rng() % 2) : (more[0] ? 0 : 1);
+            int r0 = 0, r1 = 0;
+            more[k] = queues[k]->draw_unit(&r0, &r1);
+        }
+        int drawn[2][2];
+        for (int k = 0; k < 2; ++k) {
+            queues[k]->owned_rows(drawn[k][0], drawn[k][1]);
+            ++drawn[k][1];
+        }
+        EXPECT_TRUE(drawn[0][0] == 0 && drawn[1][1] == 150);
+        EXPECT_EQ(drawn[0][1], drawn[1][0]) << "the processes meet";
+        if (zone_bytes < kSharedRowsBytes) {
+            EXPECT_EQ(drawn[0][1], 84) << "settled at the cut";
+        }
+        const hair_zbuffer& one = *cams[0].zbuffer();
+        for (int row = 0; row < 150; ++row)
+            for (int k = 0; k < 2; ++k) {
+                const bool mine = row >= drawn[k][0] && row < drawn[k][1];
+                const hair_zbuffer& zb = *cams[k + 1].zbuffer();
+                for (int col = 0; col < 200; ++col) {
+                    const pixel_slot *ra = one.record(row, col), *rb = zb.record(row, col);
+                    ASSERT_TRUE(mine ? ra == rb ||
+                                           (ra && rb && !std::memcmp(ra, rb, 16 * one.slots_of(ra)))
+                                     : rb == nullptr)
+                        << zone_bytes << ": process " << k << " at " << col << "," << row;
+                }
+            }
+        mdldb_share_rows(nullptr, 0);
+    }
+}
+
+// The claims on a zone's units from both sides at once: every unit goes
+// to one side, the side above takes them from the top, the one below from
+// the bottom, and a limit stops a side at the cut.
+TEST(SharedRows, BothSidesTakeEveryUnitOnce) {
+    shared_row_claims claims;
+    shared_rows z;
+    z.row0 = 10, z.row1 = 10 + 16 * 500 - 3, z.unit = 16, z.claims = &claims;
+    const int units = shared_rows_units(z);
+    ASSERT_EQ(units, 500);
+    for (int round = 0; round < 20; ++round) {
+        shared_rows_reset(claims, units);
+        std::vector<int> taken[2];
+        auto take = [&](int k) {
+            shared_rows mine = z;
+            mine.above = k == 0;
+            for (int u; (u = shared_rows_claim(mine, k == 0 ? units : 0)) >= 0;)
+                taken[k].push_back(u);
+        };
+        std::thread above(take, 0), below(take, 1);
+        above.join(), below.join();
+        ASSERT_EQ(taken[0].size() + taken[1].size(), static_cast<std::size_t>(units));
+        for (std::size_t i = 0; i < taken[0].size(); ++i)
+            ASSERT_EQ(taken[0][i], static_cast<int>(i));
+        for (std::size_t i = 0; i < taken[1].size(); ++i)
+            ASSERT_EQ(taken[1][i], units - 1 - static_cast<int>(i));
+    }
+    // Limits: the side above stops before unit 7, the one below at unit 7.
+    shared_rows_reset(claims, units);
+    z.above = true;
+    int n = 0;
+    while (shared_rows_claim(z, 7) >= 0) ++n;
+    EXPECT_EQ(n, 7);
+    z.above = false;
+    n = 0;
+    while (shared_rows_claim(z, 7) >= 0) ++n;
+    EXPECT_EQ(n, units - 7);
+    z.unit = 0;
+    EXPECT_EQ(shared_rows_units(z), 0);
+    EXPECT_FALSE(mdldb_share_rows(&z, 1)) << "a zone without units is refused";
 }

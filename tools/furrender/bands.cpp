@@ -1,15 +1,19 @@
 #include "bands.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "korvofur/korvofur.h"
@@ -84,10 +88,173 @@ void to_null(int fd) {
     ::close(null_fd);
 }
 
-// A worker: draws its band and writes the band's records into the pipe.
-// Never returns; exits 0 when the band was handed over.
-[[noreturn]] void run_worker(hair_camera& cam, const row_band& b, int fd, bool quiet,
-                             const band_work& work) {
+// The zones that the bands of a pass share at their cuts, and the claims
+// on their units in memory every process maps (made before the fork).
+class band_zones {
+  public:
+    // The zones of bands cut from row_work (rows alike when it is empty):
+    // about kShare of a band's work on each side of every cut, in units of
+    // about 16 rows (whole multiples of row_unit), leaving each band at
+    // least half its rows of its own. None when the memory cannot be had.
+    band_zones(const std::vector<row_band>& bands, const std::vector<double>& row_work,
+               int row_unit);
+    ~band_zones() {
+        if (claims_ != nullptr) ::munmap(claims_, bytes_);
+    }
+    bool on() const { return claims_ != nullptr; }
+    band_zones(const band_zones&) = delete;
+    band_zones& operator=(const band_zones&) = delete;
+
+    // The rows band k's process walks: its band and its zones.
+    row_band walk(int k) const;
+    // Band k less its zones.
+    row_band own(int k) const;
+    // The zones band k's process shares: the one above its band, then the
+    // one below it (either may be missing).
+    std::vector<shared_rows> of(int k) const;
+
+  private:
+    static constexpr double kShare = 0.08;
+    std::vector<row_band> bands_;
+    std::vector<shared_rows> zones_;  // between band k and k + 1, as band k sees it
+    shared_row_claims* claims_ = nullptr;
+    std::size_t bytes_ = 0;
+};
+
+band_zones::band_zones(const std::vector<row_band>& bands, const std::vector<double>& row_work,
+                       int row_unit)
+    : bands_(bands) {
+    const std::size_t cuts = bands.size() > 1 ? bands.size() - 1 : 0;
+    if (cuts == 0) return;
+    bytes_ = sizeof(shared_row_claims) * cuts;
+    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return;
+    claims_ = static_cast<shared_row_claims*>(p);
+    auto work = [&row_work](int row) {
+        if (row_work.empty()) return 1.0;
+        const double w = row >= 0 && static_cast<std::size_t>(row) < row_work.size()
+                             ? row_work[static_cast<std::size_t>(row)]
+                             : 0.0;
+        return w > 0.0 ? w : 0.0;
+    };
+    double total = 0.0;
+    for (int r = bands.front().row0; r < bands.back().row1; ++r) total += work(r);
+    const double goal = kShare * total / static_cast<double>(bands.size());
+    const int unit = row_unit * ((16 + row_unit - 1) / row_unit);
+    // The work of rows a ... b - 1.
+    auto sum = [&work](int a, int b) {
+        double t = 0.0;
+        for (int r = a; r < b; ++r) t += work(r);
+        return t;
+    };
+    for (std::size_t k = 0; k < cuts; ++k) {
+        const row_band& up = bands[k];
+        const row_band& down = bands[k + 1];
+        const int cut = up.row1;
+        int row0 = cut, row1 = cut;
+        for (double w = 0.0; w < goal && row0 - unit >= up.row0 + (up.row1 - up.row0) / 2;)
+            w += sum(row0 - unit, row0), row0 -= unit;
+        for (double w = 0.0; w < goal && row1 + unit <= down.row1 - (down.row1 - down.row0) / 2;)
+            w += sum(row1, row1 + unit), row1 += unit;
+        shared_rows z;
+        z.row0 = row0;
+        z.row1 = row1;
+        z.unit = unit;
+        z.cut = cut;
+        z.above = true;
+        z.claims = ::new (static_cast<void*>(claims_ + k)) shared_row_claims;
+        shared_rows_reset(*z.claims, shared_rows_units(z));
+        zones_.push_back(z);
+    }
+}
+
+row_band band_zones::walk(int k) const {
+    row_band b = bands_[static_cast<std::size_t>(k)];
+    if (zones_.empty()) return b;
+    if (k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row0;
+    if (static_cast<std::size_t>(k) < zones_.size())
+        b.row1 = zones_[static_cast<std::size_t>(k)].row1;
+    return b;
+}
+
+row_band band_zones::own(int k) const {
+    row_band b = bands_[static_cast<std::size_t>(k)];
+    if (zones_.empty()) return b;
+    if (k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row1;
+    if (static_cast<std::size_t>(k) < zones_.size())
+        b.row1 = zones_[static_cast<std::size_t>(k)].row0;
+    return b;
+}
+
+std::vector<shared_rows> band_zones::of(int k) const {
+    std::vector<shared_rows> mine;
+    if (zones_.empty()) return mine;
+    if (k > 0 && shared_rows_units(zones_[static_cast<std::size_t>(k) - 1]) > 0) {
+        mine.push_back(zones_[static_cast<std::size_t>(k) - 1]);
+        mine.back().above = false;
+    }
+    if (static_cast<std::size_t>(k) < zones_.size() &&
+        shared_rows_units(zones_[static_cast<std::size_t>(k)]) > 0)
+        mine.push_back(zones_[static_cast<std::size_t>(k)]);
+    return mine;
+}
+
+// The band of this process in a pass with shared zones: its zones while
+// the pass draws, and the rows it drew once settled.
+struct shared_band {
+    bool active = false;
+    bool settled = false;
+    int above = -1, below = -1;  // the zones above and below the band, as installed
+    row_band rows;               // its own rows, then the rows it drew
+};
+shared_band g_shared;
+
+// Installs band k's zones for its pass (nothing without zones) and takes
+// them down at the end.
+class band_share {
+  public:
+    band_share(const band_zones* zones, int k) {
+        if (zones == nullptr) return;
+        const std::vector<shared_rows> mine = zones->of(k);
+        if (mine.empty() || !mdldb_share_rows(mine.data(), static_cast<int>(mine.size()))) return;
+        g_shared = shared_band();
+        g_shared.active = true;
+        g_shared.rows = zones->own(k);
+        for (std::size_t i = 0; i < mine.size(); ++i)
+            (mine[i].above ? g_shared.below : g_shared.above) = static_cast<int>(i);
+    }
+    ~band_share() {
+        if (!g_shared.active) return;
+        mdldb_share_rows(nullptr, 0);
+        g_shared = shared_band();
+    }
+    band_share(const band_share&) = delete;
+    band_share& operator=(const band_share&) = delete;
+    // The rows drawn (settling them), or b without zones.
+    row_band rows(const row_band& b) const {
+        if (!g_shared.active) return b;
+        settle_shared_band();
+        return g_shared.rows;
+    }
+};
+
+// A file in memory for a worker's band (or -1): the worker writes its band
+// there rather than into the pipe, so that a worker done before the first
+// process never waits on a full pipe, and the first process reads it at
+// the speed of memory. The pipe's end is then the sign that it is whole.
+int band_file() {
+#ifdef MFD_CLOEXEC
+    return ::memfd_create("furrender-band", MFD_CLOEXEC);
+#else
+    return -1;
+#endif
+}
+
+// A worker: draws its band and writes the band's records into its file (or
+// the pipe fd when it has none), then closes the pipe. Never returns;
+// exits 0 when the band was handed over.
+[[noreturn]] void run_worker(hair_camera& cam, const row_band& band, int fd, int file, bool quiet,
+                             const band_work& work, const band_zones* zones, int k) {
     to_null(STDOUT_FILENO);
     if (quiet) to_null(STDERR_FILENO);
     // What the worker would keep of its hairs dies with it, unless it hands
@@ -98,15 +265,20 @@ void to_null(int fd) {
     int status = 1;
     const long long skipped_before = g_skipped;
     try {
+        row_band b = band;
         {
-            band_region region(*cam.zbuffer(), b);
+            band_region region(*cam.zbuffer(), zones ? zones->walk(k) : band);
+            const band_share share(zones, k);
             work.draw(false);
+            b = share.rows(band);
         }
-        // The band's rows, what else the pass hands back, then the worker's
-        // processor time (a forked process starts at none) and the hairs it
-        // left unshaped.
-        FILE* f = ::fdopen(fd, "wb");
-        if (f != nullptr && (!work.zbuffer_rows || cam.zbuffer()->save_rows(f, b.row0, b.row1)) &&
+        // The rows drawn (with shared zones), the band's rows, what else the
+        // pass hands back, then the worker's processor time (a forked
+        // process starts at none) and the hairs it left unshaped.
+        FILE* f = ::fdopen(file >= 0 ? file : fd, "wb");
+        const std::int32_t rows[2] = {b.row0, b.row1};
+        if (f != nullptr && (zones == nullptr || std::fwrite(rows, sizeof rows, 1, f) == 1) &&
+            (!work.zbuffer_rows || cam.zbuffer()->save_rows(f, b.row0, b.row1)) &&
             (!work.save || work.save(f, b)) &&
             (!work.kept_hairs || mdldb_save_kept_hairs(f, kept_before))) {
             const double cpu = processor_seconds();
@@ -115,18 +287,22 @@ void to_null(int fd) {
                 std::fwrite(&skipped, sizeof skipped, 1, f) == 1)
                 status = 0;
         }
-        if (f != nullptr) std::fclose(f);
+        if (f != nullptr && std::fclose(f) != 0) status = 1;
     } catch (...) {
         status = 1;
     }
+    ::close(fd);
     std::fflush(stderr);
     ::_exit(status);
 }
 
 struct worker {
     pid_t pid = -1;
-    int fd = -1;
+    int fd = -1;    // the pipe's end
+    int file = -1;  // the file of its band, or -1 when it writes into the pipe
     row_band band;
+    row_band walk;           // the rows it may draw: its band and zones
+    bool shared = false;     // it hands back the rows it drew first
     double cpu = 0.0;        // the processor time it reported
     long long unshaped = 0;  // and the hairs it left unshaped
 };
@@ -151,14 +327,32 @@ void reap_exiting() {
 // band and is still exiting. Returns an empty string or why it failed.
 std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     std::string error;
-    FILE* f = ::fdopen(w.fd, "rb");
-    if (f == nullptr ||
-        (work.zbuffer_rows && !cam.zbuffer()->load_rows(f, w.band.row0, w.band.row1)) ||
-        (work.load && !work.load(f, w.band)) || (work.kept_hairs && !mdldb_load_kept_hairs(f)) ||
+    if (w.file >= 0) {
+        // The band is whole once the worker has closed the pipe.
+        for (char c;;) {
+            const ssize_t got = ::read(w.fd, &c, 1);
+            if (got == 0 || (got < 0 && errno != EINTR)) break;
+        }
+        ::close(w.fd);
+        w.fd = w.file;
+        w.file = -1;
+        if (::lseek(w.fd, 0, SEEK_SET) != 0) error = "cannot read a worker's band";
+    }
+    FILE* f = error.empty() ? ::fdopen(w.fd, "rb") : nullptr;
+    std::int32_t rows[2] = {w.band.row0, w.band.row1};
+    if (f != nullptr && w.shared &&
+        (std::fread(rows, sizeof rows, 1, f) != 1 || rows[0] < w.walk.row0 ||
+         rows[1] > w.walk.row1 || rows[0] > rows[1]))
+        rows[0] = rows[1] = -1;
+    const row_band b{rows[0], rows[1]};
+    if (f == nullptr || b.row0 < 0 ||
+        (work.zbuffer_rows && !cam.zbuffer()->load_rows(f, b.row0, b.row1)) ||
+        (work.load && !work.load(f, b)) || (work.kept_hairs && !mdldb_load_kept_hairs(f)) ||
         std::fread(&w.cpu, sizeof w.cpu, 1, f) != 1 ||
         std::fread(&w.unshaped, sizeof w.unshaped, 1, f) != 1)
         error = "a worker process drawing rows " + std::to_string(w.band.row0) + " to " +
                 std::to_string(w.band.row1 - 1) + " handed back an incomplete band";
+    w.band = b;
     if (f != nullptr)
         std::fclose(f);
     else
@@ -205,6 +399,32 @@ hairs_in_reach::~hairs_in_reach() {
     mdldb_set_hair_reach_filter(filter_before_);
 }
 
+void settle_shared_band() {
+    if (!g_shared.active || g_shared.settled) return;
+    g_shared.settled = true;
+    int r0 = 0, r1 = 0;
+    if (g_shared.above >= 0 && mdldb_shared_rows_drawn(g_shared.above, &r0, &r1) && r1 > r0)
+        g_shared.rows.row0 = r0;
+    if (g_shared.below >= 0 && mdldb_shared_rows_drawn(g_shared.below, &r0, &r1) && r1 > r0)
+        g_shared.rows.row1 = r1;
+    defs.region[1] = g_shared.rows.row0;
+    defs.region[3] = g_shared.rows.row1 - 1;
+}
+
+void finish_shared_band(const std::function<void()>& finish) {
+    if (!g_shared.active || g_shared.settled) return finish();
+    // finish() on rows r0 ... r1 - 1 as the region's rows, when there are any.
+    auto finish_rows = [&finish](int r0, int r1) {
+        if (r0 >= r1) return;
+        defs.region[1] = r0;
+        defs.region[3] = r1 - 1;
+        finish();
+    };
+    finish_rows(g_shared.rows.row0, g_shared.rows.row1);
+    for (int r0 = 0, r1 = 0; mdldb_draw_shared_unit(&r0, &r1);) finish_rows(r0, r1);
+    settle_shared_band();
+}
+
 band_times band_processor_times() {
     return g_times;
 }
@@ -212,6 +432,7 @@ band_times band_processor_times() {
 void reset_band_times() {
     g_times.bands.clear();
     g_times.unshaped.clear();
+    g_times.rows.clear();
 }
 
 std::vector<row_band> balanced_bands(int first, int last, int n,
@@ -315,11 +536,17 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         ++g_times.passes;
         g_times.bands.push_back({own});
         g_times.unshaped.push_back({g_skipped - skipped_before});
+        g_times.rows.push_back({{first, last}});
         return std::string();
     }
 
     const std::vector<row_band> bands =
         balanced_bands(first, last, n, work.row_work, unit, work.first_extra);
+    std::unique_ptr<band_zones> shared;
+    if (work.shared_zones && bands.size() > 1) {
+        shared.reset(new band_zones(bands, work.row_work, unit));
+        if (!shared->on()) shared.reset();
+    }
 
     // Start the workers of bands 1 ... n - 1; what is buffered is written
     // once, before the fork.
@@ -336,15 +563,22 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         }
         worker w;
         w.band = bands[k];
+        w.walk = shared ? shared->walk(k) : w.band;
+        w.shared = shared != nullptr;
+        w.file = band_file();
         w.pid = ::fork();
         if (w.pid == 0) {
             ::close(fds[0]);
-            for (const worker& o : started) ::close(o.fd);
-            run_worker(cam, w.band, fds[1], quiet_workers, work);
+            for (const worker& o : started) {
+                ::close(o.fd);
+                if (o.file >= 0) ::close(o.file);
+            }
+            run_worker(cam, w.band, fds[1], w.file, quiet_workers, work, shared.get(), k);
         }
         ::close(fds[1]);
         if (w.pid < 0) {
             ::close(fds[0]);
+            if (w.file >= 0) ::close(w.file);
             error = "cannot start a worker process";
             break;
         }
@@ -355,19 +589,24 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     // This process draws the first band, then takes in the others'.
     double own = 0.0;
     const long long skipped_before = g_skipped;
+    row_band mine = bands[0];
     if (error.empty()) {
         try {
-            band_region region(zb, bands[0]);
+            band_region region(zb, shared ? shared->walk(0) : bands[0]);
+            const band_share share(shared.get(), 0);
             const double before = processor_seconds();
             draw(true);
-            if (work.finish_first && !work.finish_first(bands[0]))
-                error = "cannot finish the rows " + std::to_string(bands[0].row0) + " to " +
-                        std::to_string(bands[0].row1 - 1);
+            mine = share.rows(bands[0]);
+            if (work.finish_first && !work.finish_first(mine))
+                error = "cannot finish the rows " + std::to_string(mine.row0) + " to " +
+                        std::to_string(mine.row1 - 1);
             own = processor_seconds() - before;
         } catch (...) {
-            // The workers end on their closed pipes; none is left behind.
+            // The workers are stopped; none is left behind.
             for (worker& w : started) {
+                ::kill(w.pid, SIGKILL);
                 ::close(w.fd);
+                if (w.file >= 0) ::close(w.file);
                 int status = 0;
                 ::waitpid(w.pid, &status, 0);
             }
@@ -377,9 +616,20 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     double longest = own;
     g_times.bands.push_back({own});
     g_times.unshaped.push_back({g_skipped - skipped_before});
+    // With shared zones the rows drawn must meet band after band.
+    int next = mine.row1;
     for (worker& w : started) {
         const std::string e = collect(cam, w, work);
         if (error.empty()) error = e;
+        if (error.empty() && w.band.row0 != next)
+            error = "the rows drawn by the processes do not meet at row " + std::to_string(next);
+        next = w.band.row1;
+    }
+    if (error.empty() && !started.empty() && next != bands.back().row1)
+        error = "the rows drawn by the processes do not meet at row " + std::to_string(next);
+    g_times.rows.push_back({mine});
+    for (worker& w : started) {
+        g_times.rows.back().push_back(w.band);
         longest = std::max(longest, w.cpu);
         g_times.bands.back().push_back(w.cpu);
         g_times.unshaped.back().push_back(w.unshaped);

@@ -46,6 +46,9 @@ struct band_times {
     std::vector<std::vector<double>> bands;
     // The hairs each of those bands left unshaped (hairs_in_reach).
     std::vector<std::vector<long long>> unshaped;
+    // The z-buffer rows each of those bands drew in the end (with shared
+    // zones, its band and the units it took).
+    std::vector<std::vector<row_band>> rows;
 };
 band_times band_processor_times();
 void reset_band_times();
@@ -88,7 +91,25 @@ struct band_work {
     // A worker keeps the hairs it shapes and hands them back last
     // (mdldb_save_kept_hairs), for the passes that this process forks next.
     bool kept_hairs = false;
+    // The neighbouring bands of a hair pass share a zone of rows around
+    // their cut (mdldb_share_rows), whose units go to whichever process
+    // gets there first: draw must end its hair pass with
+    // settle_shared_band, and save, load and finish_first take the rows
+    // each process drew in the end.
+    bool shared_zones = false;
 };
+
+// Within a band's pass with shared zones, once its hair is drawn: takes
+// and draws the units left to this process and narrows the render region
+// to the rows it drew (its band and those units). Nothing otherwise, or
+// when called again.
+void settle_shared_band();
+// Within a band's pass, once its hair is drawn: finish() (which works on
+// the render region's rows: shading, resolving) runs on the band's own
+// rows, then on each unit of the shared zones as this process takes and
+// draws it, so that the process that finishes its band first takes more. The region ends as
+// settle_shared_band leaves it. Without shared zones, finish() runs once on the region.
+void finish_shared_band(const std::function<void()>& finish);
 
 // n bands of the rows first ... last - 1 (n at most their number), each of
 // at least one row, cut where first_extra plus the running sum of

@@ -428,7 +428,7 @@ struct frame_pass {
             draw_geometry(first);
         }
         draw_hair(first);
-        shade_surfaces(first, true, picture);
+        finish_shared_band([&] { shade_surfaces(first, true, picture); });
     }
 
     // The estimate of where the hair lies, by z-buffer row, unless done.
@@ -462,11 +462,22 @@ band_work hair_band_work(const options& o, frame_pass& pass, picture_rows& pictu
     band_work work;
     work.draw = [&pass](bool first) { pass.draw_hair(first); };
     work.row_work = std::move(row_work);
+    // The bands share the rows around their cuts, which go to whichever
+    // process gets there first.
+    work.shared_zones = true;
     // Surfaces are shaded by whole pixels: no band cuts through one.
     if (o.surfaces) work.row_unit = o.subpixel;
     if (!picture_in_rows(o)) return work;
     hair_camera& cam = pass.cam;
     const surface_layer* surfaces = o.surfaces ? &pass.surfaces : nullptr;
+    // A band's own pixel rows are resolved before it takes shared rows.
+    work.draw = [&pass, &picture, &cam, surfaces](bool first) {
+        pass.draw_hair(first);
+        finish_shared_band([&] {
+            if (!picture.resolve_rows(cam, surfaces, {defs.region[1], defs.region[3] + 1}))
+                throw run_error{"cannot resolve the rows of a band"};
+        });
+    };
     work.zbuffer_rows = false;
     work.row_unit = o.subpixel;
     work.save = [&picture, &cam, surfaces](std::FILE* f, const row_band& b) {
@@ -732,6 +743,16 @@ bool render_frame(const options& o, int frame, shadow_folder& folder, progress_d
         }
         std::fprintf(stderr, "furrender: frame %d: hairs its banded passes left unshaped:%s\n",
                      frame, unshaped.c_str());
+        // And the z-buffer rows each band drew.
+        std::string rows;
+        for (const std::vector<row_band>& pass_bands : band_processor_times().rows) {
+            rows += " [";
+            for (const row_band& b : pass_bands)
+                rows += " " + std::to_string(b.row0) + "-" + std::to_string(b.row1 - 1);
+            rows += " ]";
+        }
+        std::fprintf(stderr, "furrender: frame %d: z-buffer rows its banded passes drew:%s\n",
+                     frame, rows.c_str());
     }
     // The last frame's scene and z-buffer go with the process, whose exit
     // releases its memory at once, faster than freeing it piece by piece.
