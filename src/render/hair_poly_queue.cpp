@@ -76,13 +76,6 @@ void pass_end(hair_camera*, bool finish) {
 [[maybe_unused]] const bool g_hooks_registered =
     mdldb_register_hair_pass_hooks(pass_begin, pass_end);
 
-// The unit of zone z at its cut: when a zone is settled early, the process
-// above takes the units before it, the one below the rest.
-int cut_unit(const shared_rows& z, int units) {
-    const int u = (z.cut - z.row0) / z.unit;
-    return u < 0 ? 0 : (u > units ? units : u);
-}
-
 // The rows of zone z that `taken` units cover, from its side (the last
 // unit, at the bottom, may be short).
 std::array<int, 2> rows_taken(const shared_rows& z, int taken) {
@@ -117,23 +110,31 @@ poly_queue::poly_queue(hair_zbuffer* zb, std::size_t max_bytes, std::size_t zone
     lim_[0] = lim.col_lo(), lim_[1] = lim.row_lo(), lim_[2] = lim.col_hi(), lim_[3] = lim.row_hi();
     own_lo_ = lim_[1];
     own_hi_ = lim_[3];
-    // A zone at the bottom of the region (this band above it) or at its
-    // top is not the process's own until it takes its units.
+    // A zone at the bottom of the region (this band above it) is not the
+    // process's own until it takes its units; one above the band lies
+    // outside the region.
     for (const shared_rows& r : g_zones) {
         zone z;
         z.rows = r;
         z.units = shared_rows_units(r);
-        z.max_polys = std::max<std::size_t>(1, zone_bytes / sizeof(queued_poly));
-        if (r.above)
-            own_hi_ = std::min(own_hi_, r.row0 - 1);
-        else
-            own_lo_ = std::max(own_lo_, r.row1);
+        z.copies.flat = static_cast<queued_poly*>(r.polys);
+        z.room = std::min(r.poly_bytes, zone_bytes) / sizeof(queued_poly);
+        if (r.above) own_hi_ = std::min(own_hi_, r.row0 - 1);
         zones_.push_back(std::move(z));
     }
 }
 
 poly_queue::~poly_queue() {
     if (g_open == this) g_open = nullptr;
+}
+
+// q as polygon v of n corners with the current hair's values.
+static void fill(queued_poly& q, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
+    q.timeslices = timeslices;
+    q.hair_id = defs.hair_id;
+    q.hair_random = defs.hair_random;
+    q.n = n;
+    for (int k = 0; k < n; ++k) q.corner[k] = v[k];
 }
 
 bool poly_queue::store::push(int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
@@ -144,12 +145,7 @@ bool poly_queue::store::push(int n, const motion_blur_pnt* v, std::uint32_t time
             return false;
         }
     }
-    queued_poly& q = at(count++);
-    q.timeslices = timeslices;
-    q.hair_id = defs.hair_id;
-    q.hair_random = defs.hair_random;
-    q.n = n;
-    for (int k = 0; k < n; ++k) q.corner[k] = v[k];
+    fill(at(count++), n, v, timeslices);
     return true;
 }
 
@@ -160,12 +156,17 @@ bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint
         flush();
         return main_.push(n, v, timeslices);
     }
-    // A copy for every zone it reaches that is not settled; a zone whose
-    // copies outgrow their memory is settled now.
+    // A copy for every zone below the band that it reaches; when the
+    // copies outgrow their memory, this process takes the whole zone now.
     for (zone& z : zones_) {
-        if (z.settled || box[3] < z.rows.row0 || box[1] >= z.rows.row1) continue;
-        if (z.held.count >= z.max_polys || !z.held.push(n, v, timeslices))
-            settle(z, cut_unit(z.rows, z.units));
+        if (z.settled || !z.rows.above || box[3] < z.rows.row0 || box[1] >= z.rows.row1) continue;
+        if (z.copies.count < z.room) {
+            fill(z.copies.at(z.copies.count++), n, v, timeslices);
+            continue;
+        }
+        z.rows.claims->state.store(kZoneTaken, std::memory_order_release);
+        z.ready = true;
+        settle(z, z.units);
     }
     if (box[3] < own_lo_ || box[1] > own_hi_) return true;
     if (main_.count >= max_polys_) flush();
@@ -262,11 +263,18 @@ void poly_queue::flush() {
 
 int poly_queue::take_unit(zone& z, int limit) {
     if (z.settled) return -1;
-    const int u = shared_rows_claim(z.rows, limit);
+    // The process below takes units only once the copies are complete.
+    if (!z.ready && !z.rows.above &&
+        z.rows.claims->state.load(std::memory_order_acquire) == kZoneCopied) {
+        z.copies.count =
+            std::min<std::size_t>(z.room, z.rows.claims->count.load(std::memory_order_acquire));
+        z.ready = true;
+    }
+    const int u = z.ready ? shared_rows_claim(z.rows, limit) : -1;
     if (u < 0) {
         // Settled: the units taken join the rows owned.
         z.settled = true;
-        z.held = store();
+        z.copies.count = 0;
         sorted_ = nullptr;
         std::vector<std::array<std::int32_t, 4>>().swap(boxes_);
         const std::array<int, 2> taken = rows_taken(z.rows, z.taken);
@@ -281,13 +289,13 @@ int poly_queue::take_unit(zone& z, int limit) {
     grid g;
     g.origin = z.rows.row0;
     g.height = z.rows.unit;
-    g.row_lo = std::max(lim_[1], z.rows.row0);
-    g.row_hi = std::min(lim_[3], z.rows.row1 - 1);
-    if (sorted_ != &z) sort_into_tiles(z.held, g);
+    g.row_lo = z.rows.row0;
+    g.row_hi = z.rows.row1 - 1;
+    if (sorted_ != &z) sort_into_tiles(z.copies, g);
     sorted_ = &z;
     const hair_values_guard keep;
     if (u < tile_lines_)
-        for (int tc = 0; tc < tile_cols_; ++tc) draw_tile(z.held, g, u, tc);
+        for (int tc = 0; tc < tile_cols_; ++tc) draw_tile(z.copies, g, u, tc);
     return u;
 }
 
@@ -304,6 +312,13 @@ bool poly_queue::finish() {
     if (zb_ == nullptr) return false;
     flush();
     if (g_open == this) g_open = nullptr;
+    // The copies are complete: the process below may take units too.
+    for (zone& z : zones_) {
+        if (!z.rows.above || z.settled) continue;
+        z.rows.claims->count.store(z.copies.count, std::memory_order_release);
+        z.rows.claims->state.store(kZoneCopied, std::memory_order_release);
+        z.ready = true;
+    }
     g_taken.assign(zones_.size(), zone_taken());
     return !zones_.empty();
 }
@@ -350,8 +365,8 @@ bool mdldb_share_rows(const shared_rows* zones, int n) {
     if (n > 2) return false;
     for (int k = 0; k < n; ++k) {
         const shared_rows& z = zones[k];
-        if (z.claims == nullptr || shared_rows_units(z) == 0 || z.row0 < 0 || z.cut < z.row0 ||
-            z.cut > z.row1) {
+        if (z.claims == nullptr || shared_rows_units(z) == 0 || z.row0 < 0 || z.polys == nullptr ||
+            z.poly_bytes < sizeof(hair_raster::queued_poly)) {
             g_zones.clear();
             return false;
         }
@@ -368,12 +383,11 @@ bool mdldb_shared_rows_drawn(int k, int* row0, int* row1) {
     mdldb_draw_shared_rows();
     const std::size_t i = static_cast<std::size_t>(k);
     const shared_rows& z = g_zones[i];
-    // A zone no pass settled: nothing of it was queued (no hair pass ran,
-    // or its polygons were drawn at once over the whole region), so the
-    // units left are taken as they are.
+    // A zone no pass settled: no hair pass ran, so nothing was queued; the
+    // process above takes the units left as they are, the one below none.
     if (!g_taken[i].settled) {
-        const int limit = z.above ? shared_rows_units(z) : 0;
-        while (shared_rows_claim(z, limit) >= 0) ++g_taken[i].units;
+        if (z.above)
+            while (shared_rows_claim(z, shared_rows_units(z)) >= 0) ++g_taken[i].units;
         g_taken[i].settled = true;
     }
     const std::array<int, 2> rows = hair_raster::rows_taken(z, g_taken[i].units);

@@ -22,9 +22,10 @@
 //
 // While the camera passes share zones of rows with another process
 // (mdldb_share_rows), the queue draws its flushes on the rows the process
-// owns only and keeps a copy of every polygon that reaches a zone, in queue
-// order; the pass ends with those held, and the process takes the zone's
-// units and draws them from the copies afterwards (draw_unit).
+// owns only, and the process whose band lies above a zone copies every
+// polygon that reaches it, in queue order, into memory both processes map;
+// after the pass each process takes the zone's units and draws them from
+// the copies (draw_unit).
 //
 // Nothing may read or copy the z-buffer while polygons are pending: every
 // hair pass (mdldb_hair, mdldb_motion_blur_hair) opens a queue on its
@@ -78,8 +79,8 @@ class poly_queue {
 
     // Opens a queue on zb (nothing when zb is null or a queue is open) that
     // holds max_bytes of polygons (at least one) before it draws them, and
-    // holds back the polygons of the zones it shares (mdldb_share_rows)
-    // until finish(), up to zone_bytes a zone.
+    // shares the zones of mdldb_share_rows, their copies taking at most
+    // zone_bytes of their memory.
     explicit poly_queue(hair_zbuffer* zb, std::size_t max_bytes = kQueueBytes,
                         std::size_t zone_bytes = kSharedRowsBytes);
     // Closes the queue, dropping what is pending: an exception that leaves
@@ -98,8 +99,9 @@ class poly_queue {
     // tile and empties the queue; defs.hair_id and defs.hair_random keep
     // their values.
     void flush();
-    // The end of the pass: flush(), and the queue is no longer open. True
-    // when it holds the polygons of shared zones for draw_unit.
+    // The end of the pass: flush(), and the queue is no longer open; the
+    // copies it made of zones' polygons are complete. True when it shares
+    // zones, for draw_unit.
     bool finish();
     // Takes and draws the next unit of a shared zone left to this process
     // (zone after zone), giving its rows row0 ... row1 - 1; false when
@@ -124,24 +126,29 @@ class poly_queue {
     };
     using block = std::unique_ptr<queued_poly[], unmap_block>;
 
-    // Polygons in queue order, block after block.
+    // Polygons in queue order, block after block, or in one array that
+    // another process may read (flat: a zone's copies).
     struct store {
         std::vector<block> blocks;
         std::size_t count = 0;
+        queued_poly* flat = nullptr;
         queued_poly& at(std::size_t i) {
-            return blocks[i >> kQueueBlockShift][i & (kQueueBlock - 1)];
+            return flat != nullptr ? flat[i] : blocks[i >> kQueueBlockShift][i & (kQueueBlock - 1)];
         }
-        // Appends a polygon; false when no memory is left for it.
+        // Appends a polygon to the blocks; false when no memory is left.
         bool push(int n, const motion_blur_pnt* v, std::uint32_t timeslices);
     };
-    // A zone shared with another process and its held polygons.
+    // A zone shared with another process: the copies of its polygons
+    // (made here when this process's band lies above it, else read once
+    // the other process has made them all).
     struct zone {
         shared_rows rows;
-        store held;
-        std::size_t max_polys = 0;
+        store copies;
+        std::size_t room = 0;  // polygons the copies' memory holds
         int units = 0;
         int taken = 0;         // units this process drew
         bool settled = false;  // no more units to take
+        bool ready = false;    // the copies can be read
     };
     // The grid a flush draws: tile rows of `height` rows from row `origin`
     // and tile columns of kQueueTileSide samples, within the rows

@@ -12,6 +12,8 @@ std::uint64_t pack(std::uint32_t top, std::uint32_t bottom) {
 
 void shared_rows_reset(shared_row_claims& c, int units) {
     c.word.store(pack(0, units > 0 ? static_cast<std::uint32_t>(units) : 0u));
+    c.count.store(0);
+    c.state.store(kZoneWalking);
 }
 
 int shared_rows_units(const shared_rows& z) {

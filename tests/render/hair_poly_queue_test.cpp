@@ -84,11 +84,13 @@ TEST_F(HairPolyQueue, AFlushKeepsOnlyTheBlocksItDraws) {
 }
 
 // Two processes sharing a zone, run one after the other on two z-buffers:
-// each queues every polygon under its band's region (its band and the
-// zone), then they take the zone's units in a random order. The rows each
-// drew hold the records of one z-buffer drawn at once, the other rows none,
-// and the rows drawn meet. Also when the zone's polygons outgrow their
-// memory and each process settles the zone at the cut in mid-pass.
+// the one above walks its band and the zone, copying the zone's polygons;
+// the one below walks its band only; then they take the zone's units in a
+// random order. The rows each drew hold the records of one z-buffer drawn
+// at once, the other rows none, and the rows drawn meet. Also when the
+// copies outgrow their memory (the process above takes the whole zone in
+// mid-pass) and when the process below asks before the copies are
+// complete (it takes none).
 TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
     std::mt19937 rng(21);
     auto r = [&](float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); };
@@ -108,7 +110,8 @@ TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
             cam.zbuff_hair_poly(4, polys[i].data(), ~0u);
         }
     };
-    for (const std::size_t zone_bytes : {kSharedRowsBytes, sizeof(hair_raster::queued_poly) * 7}) {
+    enum { kTaken, kOverflow, kBelowFirst };
+    for (int run : {kTaken, kOverflow, kBelowFirst}) {
         hair_camera cams[3];  // one at once, then the processes above and below the zone
         for (hair_camera& cam : cams) {
             cam.set_aperture(200.0f), cam.set_focal(10.0f);
@@ -118,20 +121,26 @@ TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
         defs.region_on = 0;
         draw_all(cams[0]);
         shared_row_claims claims;
+        std::vector<hair_raster::queued_poly> copies(1000);
         shared_rows zone;
-        zone.row0 = 60, zone.row1 = 101, zone.unit = 8, zone.cut = 84, zone.claims = &claims;
+        zone.row0 = 60, zone.row1 = 101, zone.unit = 8, zone.claims = &claims;
+        zone.polys = copies.data(), zone.poly_bytes = copies.size() * sizeof copies[0];
         shared_rows_reset(claims, shared_rows_units(zone));
+        const std::size_t room = sizeof(hair_raster::queued_poly) * (run == kOverflow ? 7 : 1000);
         std::unique_ptr<hair_raster::poly_queue> queues[2];
-        for (int k = 0; k < 2; ++k) {
+        bool more[2] = {true, true};
+        for (int k : {run == kBelowFirst ? 1 : 0, run == kBelowFirst ? 0 : 1}) {
             zone.above = k == 0;
             ASSERT_TRUE(mdldb_share_rows(&zone, 1));
             defs.region_on = 1, defs.region[0] = 0, defs.region[2] = 199;
-            defs.region[1] = k == 0 ? 0 : zone.row0, defs.region[3] = k == 0 ? zone.row1 - 1 : 149;
-            queues[k].reset(new hair_raster::poly_queue(cams[k + 1].zbuffer(), 4096, zone_bytes));
+            defs.region[1] = k == 0 ? 0 : zone.row1, defs.region[3] = k == 0 ? zone.row1 - 1 : 149;
+            queues[k].reset(new hair_raster::poly_queue(cams[k + 1].zbuffer(), 4096, room));
             draw_all(cams[k + 1]);
             EXPECT_TRUE(queues[k]->finish());
+            int r0 = 0, r1 = 0;
+            if (run == kBelowFirst && k == 1) more[1] = queues[1]->draw_unit(&r0, &r1);
         }
-        for (bool more[2] = {true, true}; more[0] || more[1];) {
+        while (more[0] || more[1]) {
             const int k = more[0] && more[1] ? static_cast<int>(rng() % 2) : (more[0] ? 0 : 1);
             int r0 = 0, r1 = 0;
             more[k] = queues[k]->draw_unit(&r0, &r1);
@@ -143,8 +152,8 @@ TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
         }
         EXPECT_TRUE(drawn[0][0] == 0 && drawn[1][1] == 150);
         EXPECT_EQ(drawn[0][1], drawn[1][0]) << "the processes meet";
-        if (zone_bytes < kSharedRowsBytes) {
-            EXPECT_EQ(drawn[0][1], 84) << "settled at the cut";
+        if (run != kTaken) {
+            EXPECT_EQ(drawn[0][1], zone.row1) << run << ": the process above takes the zone";
         }
         const hair_zbuffer& one = *cams[0].zbuffer();
         for (int row = 0; row < 150; ++row)
@@ -156,7 +165,7 @@ TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
                     ASSERT_TRUE(mine ? ra == rb ||
                                            (ra && rb && !std::memcmp(ra, rb, 16 * one.slots_of(ra)))
                                      : rb == nullptr)
-                        << zone_bytes << ": process " << k << " at " << col << "," << row;
+                        << run << ": process " << k << " at " << col << "," << row;
                 }
             }
         mdldb_share_rows(nullptr, 0);
@@ -199,7 +208,13 @@ TEST(SharedRows, BothSidesTakeEveryUnitOnce) {
     n = 0;
     while (shared_rows_claim(z, 7) >= 0) ++n;
     EXPECT_EQ(n, units - 7);
-    z.unit = 0;
+    std::vector<char> memory(256);
+    z.polys = memory.data(), z.poly_bytes = memory.size();
+    EXPECT_TRUE(mdldb_share_rows(&z, 1));
+    z.poly_bytes = 64;
+    EXPECT_FALSE(mdldb_share_rows(&z, 1)) << "a zone without room for a copy is refused";
+    z.poly_bytes = memory.size(), z.unit = 0;
     EXPECT_EQ(shared_rows_units(z), 0);
     EXPECT_FALSE(mdldb_share_rows(&z, 1)) << "a zone without units is refused";
+    mdldb_share_rows(nullptr, 0);
 }

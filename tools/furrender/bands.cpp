@@ -95,18 +95,20 @@ class band_zones {
     // The zones of bands cut from row_work (rows alike when it is empty):
     // about kShare of a band's work on each side of every cut, in units of
     // about 16 rows (whole multiples of row_unit), leaving each band at
-    // least half its rows of its own. None when the memory cannot be had.
+    // least half its rows of its own, each with kSharedRowsBytes of address
+    // space for its copies (pages taken as they are written). None when the
+    // memory cannot be had.
     band_zones(const std::vector<row_band>& bands, const std::vector<double>& row_work,
                int row_unit);
-    ~band_zones() {
-        if (claims_ != nullptr) ::munmap(claims_, bytes_);
-    }
+    ~band_zones() { release(); }
     bool on() const { return claims_ != nullptr; }
     band_zones(const band_zones&) = delete;
     band_zones& operator=(const band_zones&) = delete;
 
-    // The rows band k's process walks: its band and its zones.
+    // The rows band k's process walks: its band and the zone below it.
     row_band walk(int k) const;
+    // The rows it may draw in the end: its band and both zones.
+    row_band reach(int k) const;
     // Band k less its zones.
     row_band own(int k) const;
     // The zones band k's process shares: the one above its band, then the
@@ -114,12 +116,22 @@ class band_zones {
     std::vector<shared_rows> of(int k) const;
 
   private:
-    static constexpr double kShare = 0.08;
+    void release();
+
+    static constexpr double kShare = 0.06;
     std::vector<row_band> bands_;
     std::vector<shared_rows> zones_;  // between band k and k + 1, as band k sees it
     shared_row_claims* claims_ = nullptr;
     std::size_t bytes_ = 0;
 };
+
+void band_zones::release() {
+    for (const shared_rows& z : zones_)
+        if (z.polys != nullptr) ::munmap(z.polys, z.poly_bytes);
+    zones_.clear();
+    if (claims_ != nullptr) ::munmap(claims_, bytes_);
+    claims_ = nullptr;
+}
 
 band_zones::band_zones(const std::vector<row_band>& bands, const std::vector<double>& row_work,
                        int row_unit)
@@ -160,15 +172,28 @@ band_zones::band_zones(const std::vector<row_band>& bands, const std::vector<dou
         z.row0 = row0;
         z.row1 = row1;
         z.unit = unit;
-        z.cut = cut;
         z.above = true;
         z.claims = ::new (static_cast<void*>(claims_ + k)) shared_row_claims;
         shared_rows_reset(*z.claims, shared_rows_units(z));
+        void* polys = ::mmap(nullptr, kSharedRowsBytes, PROT_READ | PROT_WRITE,
+                             MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (polys == MAP_FAILED) {
+            release();
+            return;
+        }
+        z.polys = polys;
+        z.poly_bytes = kSharedRowsBytes;
         zones_.push_back(z);
     }
 }
 
 row_band band_zones::walk(int k) const {
+    row_band b = reach(k);
+    if (!zones_.empty() && k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row1;
+    return b;
+}
+
+row_band band_zones::reach(int k) const {
     row_band b = bands_[static_cast<std::size_t>(k)];
     if (zones_.empty()) return b;
     if (k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row0;
@@ -301,7 +326,7 @@ struct worker {
     int fd = -1;    // the pipe's end
     int file = -1;  // the file of its band, or -1 when it writes into the pipe
     row_band band;
-    row_band walk;           // the rows it may draw: its band and zones
+    row_band reach;          // the rows it may draw: its band and zones
     bool shared = false;     // it hands back the rows it drew first
     double cpu = 0.0;        // the processor time it reported
     long long unshaped = 0;  // and the hairs it left unshaped
@@ -341,8 +366,8 @@ std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     FILE* f = error.empty() ? ::fdopen(w.fd, "rb") : nullptr;
     std::int32_t rows[2] = {w.band.row0, w.band.row1};
     if (f != nullptr && w.shared &&
-        (std::fread(rows, sizeof rows, 1, f) != 1 || rows[0] < w.walk.row0 ||
-         rows[1] > w.walk.row1 || rows[0] > rows[1]))
+        (std::fread(rows, sizeof rows, 1, f) != 1 || rows[0] < w.reach.row0 ||
+         rows[1] > w.reach.row1 || rows[0] > rows[1]))
         rows[0] = rows[1] = -1;
     const row_band b{rows[0], rows[1]};
     if (f == nullptr || b.row0 < 0 ||
@@ -563,7 +588,7 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         }
         worker w;
         w.band = bands[k];
-        w.walk = shared ? shared->walk(k) : w.band;
+        w.reach = shared ? shared->reach(k) : w.band;
         w.shared = shared != nullptr;
         w.file = band_file();
         w.pid = ::fork();
