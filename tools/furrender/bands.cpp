@@ -106,16 +106,19 @@ class band_zones {
     band_zones& operator=(const band_zones&) = delete;
 
     // The rows band k's process walks: its band and the zone below it.
-    row_band walk(int k) const;
+    row_band walk(int k) const { return band(k, false, true); }
     // The rows it may draw in the end: its band and both zones.
-    row_band reach(int k) const;
+    row_band reach(int k) const { return band(k, true, true); }
     // Band k less its zones.
-    row_band own(int k) const;
+    row_band own(int k) const { return band(k, false, false); }
     // The zones band k's process shares: the one above its band, then the
     // one below it (either may be missing).
     std::vector<shared_rows> of(int k) const;
 
   private:
+    // Band k with the zone above it and the one below it taken in or left
+    // out.
+    row_band band(int k, bool above, bool below) const;
     void release();
 
     static constexpr double kShare = 0.06;
@@ -187,27 +190,12 @@ band_zones::band_zones(const std::vector<row_band>& bands, const std::vector<dou
     }
 }
 
-row_band band_zones::walk(int k) const {
-    row_band b = reach(k);
-    if (!zones_.empty() && k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row1;
-    return b;
-}
-
-row_band band_zones::reach(int k) const {
-    row_band b = bands_[static_cast<std::size_t>(k)];
+row_band band_zones::band(int k, bool above, bool below) const {
+    const std::size_t i = static_cast<std::size_t>(k);
+    row_band b = bands_[i];
     if (zones_.empty()) return b;
-    if (k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row0;
-    if (static_cast<std::size_t>(k) < zones_.size())
-        b.row1 = zones_[static_cast<std::size_t>(k)].row1;
-    return b;
-}
-
-row_band band_zones::own(int k) const {
-    row_band b = bands_[static_cast<std::size_t>(k)];
-    if (zones_.empty()) return b;
-    if (k > 0) b.row0 = zones_[static_cast<std::size_t>(k) - 1].row1;
-    if (static_cast<std::size_t>(k) < zones_.size())
-        b.row1 = zones_[static_cast<std::size_t>(k)].row0;
+    if (k > 0) b.row0 = above ? zones_[i - 1].row0 : zones_[i - 1].row1;
+    if (i < zones_.size()) b.row1 = below ? zones_[i].row1 : zones_[i].row0;
     return b;
 }
 
@@ -313,10 +301,10 @@ int band_file() {
                 status = 0;
         }
         if (f != nullptr && std::fclose(f) != 0) status = 1;
+        if (f == nullptr || file >= 0) ::close(fd);
     } catch (...) {
         status = 1;
     }
-    ::close(fd);
     std::fflush(stderr);
     ::_exit(status);
 }
