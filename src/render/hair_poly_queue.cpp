@@ -152,6 +152,12 @@ bool poly_queue::store::push(int n, const motion_blur_pnt* v, std::uint32_t time
 bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint32_t timeslices) {
     if (zones_.empty()) {
         if (main_.count >= max_polys_) flush();
+        if (main_.count < main_.blocks.size() * kQueueBlock) {
+            fill(main_.blocks[main_.count >> kQueueBlockShift][main_.count & (kQueueBlock - 1)], n,
+                 v, timeslices);
+            ++main_.count;
+            return true;
+        }
         if (main_.push(n, v, timeslices)) return true;
         flush();
         return main_.push(n, v, timeslices);
@@ -185,18 +191,27 @@ bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint
 }
 
 void poly_queue::sort_into_tiles(store& s, const grid& g) {
+    // A flush's tiles by a shift, a zone's units by a division.
+    if (g.origin == 0 && g.height == kQueueTileSide)
+        bin_tiles(s, g, [](int row) { return tile_of(row); });
+    else
+        bin_tiles(s, g, [&g](int row) { return (row - g.origin) / g.height; });
+}
+
+template <class TileRow>
+void poly_queue::bin_tiles(store& s, const grid& g, TileRow tile_row) {
     tile_cols_ = tile_of(zb_->cols() - 1) + 1;
-    tile_lines_ = g.row_hi >= g.row_lo ? (g.row_hi - g.origin) / g.height + 1 : 0;
+    tile_lines_ = g.row_hi >= g.row_lo ? tile_row(g.row_hi) + 1 : 0;
     first_.assign(static_cast<std::size_t>(tile_cols_) * tile_lines_ + 1, 0);
 
     // Calls f(tile) for every tile the clipped box of polygon i touches.
-    auto for_tiles = [this, &g](std::size_t i, auto&& f) {
+    auto for_tiles = [this, &g, tile_row](std::size_t i, auto&& f) {
         const std::int32_t* box = boxes_[i].data();
         const int c0 = std::max(box[0], lim_[0]), c1 = std::min(box[2], lim_[2]);
         const int r0 = std::max(box[1], g.row_lo), r1 = std::min(box[3], g.row_hi);
         if (c0 > c1 || r0 > r1) return;
-        const int tr1 = (r1 - g.origin) / g.height;
-        for (int tr = (r0 - g.origin) / g.height; tr <= tr1; ++tr)
+        const int tr1 = tile_row(r1);
+        for (int tr = tile_row(r0); tr <= tr1; ++tr)
             for (int tc = tile_of(c0); tc <= tile_of(c1); ++tc)
                 f(static_cast<std::size_t>(tr) * tile_cols_ + tc);
     };

@@ -162,6 +162,8 @@ class poly_queue {
     // touch: tile t's polygons are bin_[first_[t]] ... bin_[first_[t + 1]
     // - 1], in queue order.
     void sort_into_tiles(store& s, const grid& g);
+    template <class TileRow>
+    void bin_tiles(store& s, const grid& g, TileRow tile_row);
     void draw_tile(store& s, const grid& g, int tile_row, int tile_col);
     // Takes and draws z's next unit, not past limit (shared_rows_claim);
     // -1 when none is left, and z is settled: its units taken join the

@@ -251,22 +251,9 @@ class band_share {
     }
 };
 
-// A file in memory for a worker's band (or -1): the worker writes its band
-// there rather than into the pipe, so that a worker done before the first
-// process never waits on a full pipe, and the first process reads it at
-// the speed of memory. The pipe's end is then the sign that it is whole.
-int band_file() {
-#ifdef MFD_CLOEXEC
-    return ::memfd_create("furrender-band", MFD_CLOEXEC);
-#else
-    return -1;
-#endif
-}
-
-// A worker: draws its band and writes the band's records into its file (or
-// the pipe fd when it has none), then closes the pipe. Never returns;
-// exits 0 when the band was handed over.
-[[noreturn]] void run_worker(hair_camera& cam, const row_band& band, int fd, int file, bool quiet,
+// A worker: draws its band and writes the band's records into the pipe.
+// Never returns; exits 0 when the band was handed over.
+[[noreturn]] void run_worker(hair_camera& cam, const row_band& band, int fd, bool quiet,
                              const band_work& work, const band_zones* zones, int k) {
     to_null(STDOUT_FILENO);
     if (quiet) to_null(STDERR_FILENO);
@@ -288,7 +275,7 @@ int band_file() {
         // The rows drawn (with shared zones), the band's rows, what else the
         // pass hands back, then the worker's processor time (a forked
         // process starts at none) and the hairs it left unshaped.
-        FILE* f = ::fdopen(file >= 0 ? file : fd, "wb");
+        FILE* f = ::fdopen(fd, "wb");
         const std::int32_t rows[2] = {b.row0, b.row1};
         if (f != nullptr && (zones == nullptr || std::fwrite(rows, sizeof rows, 1, f) == 1) &&
             (!work.zbuffer_rows || cam.zbuffer()->save_rows(f, b.row0, b.row1)) &&
@@ -300,8 +287,7 @@ int band_file() {
                 std::fwrite(&skipped, sizeof skipped, 1, f) == 1)
                 status = 0;
         }
-        if (f != nullptr && std::fclose(f) != 0) status = 1;
-        if (f == nullptr || file >= 0) ::close(fd);
+        if (f != nullptr) std::fclose(f);
     } catch (...) {
         status = 1;
     }
@@ -311,8 +297,7 @@ int band_file() {
 
 struct worker {
     pid_t pid = -1;
-    int fd = -1;    // the pipe's end
-    int file = -1;  // the file of its band, or -1 when it writes into the pipe
+    int fd = -1;
     row_band band;
     row_band reach;          // the rows it may draw: its band and zones
     bool shared = false;     // it hands back the rows it drew first
@@ -340,18 +325,7 @@ void reap_exiting() {
 // band and is still exiting. Returns an empty string or why it failed.
 std::string collect(hair_camera& cam, worker& w, const band_work& work) {
     std::string error;
-    if (w.file >= 0) {
-        // The band is whole once the worker has closed the pipe.
-        for (char c;;) {
-            const ssize_t got = ::read(w.fd, &c, 1);
-            if (got == 0 || (got < 0 && errno != EINTR)) break;
-        }
-        ::close(w.fd);
-        w.fd = w.file;
-        w.file = -1;
-        if (::lseek(w.fd, 0, SEEK_SET) != 0) error = "cannot read a worker's band";
-    }
-    FILE* f = error.empty() ? ::fdopen(w.fd, "rb") : nullptr;
+    FILE* f = ::fdopen(w.fd, "rb");
     std::int32_t rows[2] = {w.band.row0, w.band.row1};
     if (f != nullptr && w.shared &&
         (std::fread(rows, sizeof rows, 1, f) != 1 || rows[0] < w.reach.row0 ||
@@ -578,20 +552,15 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         w.band = bands[k];
         w.reach = shared ? shared->reach(k) : w.band;
         w.shared = shared != nullptr;
-        w.file = band_file();
         w.pid = ::fork();
         if (w.pid == 0) {
             ::close(fds[0]);
-            for (const worker& o : started) {
-                ::close(o.fd);
-                if (o.file >= 0) ::close(o.file);
-            }
-            run_worker(cam, w.band, fds[1], w.file, quiet_workers, work, shared.get(), k);
+            for (const worker& o : started) ::close(o.fd);
+            run_worker(cam, w.band, fds[1], quiet_workers, work, shared.get(), k);
         }
         ::close(fds[1]);
         if (w.pid < 0) {
             ::close(fds[0]);
-            if (w.file >= 0) ::close(w.file);
             error = "cannot start a worker process";
             break;
         }
@@ -619,7 +588,6 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
             for (worker& w : started) {
                 ::kill(w.pid, SIGKILL);
                 ::close(w.fd);
-                if (w.file >= 0) ::close(w.file);
                 int status = 0;
                 ::waitpid(w.pid, &status, 0);
             }
