@@ -352,14 +352,20 @@ int surface_layer::build_rows(const hair_camera& cam, int which,
                               const std::vector<surface_color>& colors, bool skip_hidden, int unit,
                               const std::function<bool(int, int)>& rows) {
     const int ok = build_bands(cam, which, colors, skip_hidden, std::max(unit, 1), &rows);
-    clear();
+    // A band's blocks are kept for the next call (a process of --threads
+    // shades its rows a few at a time), the whole grid's are not.
+    if (whole_ || !ok)
+        clear();
+    else
+        lines_ = cols_ = first_row_ = held_rows_ = 0;
     return ok;
 }
 
 int surface_layer::build_bands(const hair_camera& cam, int which,
                                const std::vector<surface_color>& colors, bool skip_hidden, int unit,
                                const std::function<bool(int, int)>* rows_done) {
-    clear();
+    // The blocks a band held last time are used again.
+    lines_ = cols_ = first_row_ = held_rows_ = 0;
     hair_zbuffer* zb = cam.zbuffer();
     if (zb == nullptr) return 0;
     hair_zbuffer* hiding = skip_hidden ? zb : nullptr;
@@ -376,28 +382,29 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
                                       : static_cast<int>(std::max<std::size_t>(
                                             1, std::min<std::size_t>(per_band, lines_)));
         rows = std::max(unit, rows / unit * unit);
+        // No band longer than the render region's rows (whole pixels).
+        const scan::limits lim = scan::limits::window(cols_, lines_);
+        const int first = lim.row_lo() / unit * unit;
+        const int end = std::min(lines_, (lim.row_hi() + unit) / unit * unit);
+        if (rows_done != nullptr && end > first) rows = std::min(rows, end - first);
         whole_ = rows >= lines_;
         hold_rows(0, rows_done == nullptr || whole_ ? lines_ : rows);
         if (whole_) points_.assign(samples, point{});
         std::vector<triangle> tris;
         project_models(cam, which, samples * sizeof(point) / 2 / sizeof(triangle), tris);
-        const scan::limits lim = scan::limits::window(cols_, lines_);
         if (whole_) {
             // The render region's rows, from a whole pixel on.
-            const int row0 = lim.row_lo() / unit * unit;
-            const int row1 = std::min(lines_, (lim.row_hi() + unit) / unit * unit);
-            if (row0 < row1) {
-                shade(which, table, points_.data() + static_cast<std::size_t>(row0) * cols_, row0,
-                      row1, unit, hiding);
-                if (rows_done != nullptr && !(*rows_done)(row0, row1)) return 0;
+            if (first < end) {
+                shade(which, table, points_.data() + static_cast<std::size_t>(first) * cols_, first,
+                      end, unit, hiding);
+                if (rows_done != nullptr && !(*rows_done)(first, end)) return 0;
             }
         } else {
             // Each band of the render region's rows (from a whole pixel on):
             // its points from the triangles that reach it, in the order they
             // came, then its shading.
             points_.assign(static_cast<std::size_t>(rows) * cols_, point{});
-            const int end = std::min(lines_, (lim.row_hi() + unit) / unit * unit);
-            for (int row0 = lim.row_lo() / unit * unit; row0 < end; row0 += rows) {
+            for (int row0 = first; row0 < end; row0 += rows) {
                 const int row1 = std::min(row0 + rows, end);
                 if (rows_done != nullptr) hold_rows(row0, row1 - row0);
                 for (const triangle& t : tris)
@@ -412,7 +419,7 @@ int surface_layer::build_bands(const hair_camera& cam, int which,
         return 0;
     }
     points_.clear();
-    points_.shrink_to_fit();
+    if (whole_) points_.shrink_to_fit();
     return 1;
 }
 
