@@ -116,7 +116,6 @@ poly_queue::poly_queue(hair_zbuffer* zb, std::size_t max_bytes, std::size_t zone
     for (const shared_rows& r : g_zones) {
         zone z;
         z.rows = r;
-        z.units = shared_rows_units(r);
         z.copies.flat = static_cast<queued_poly*>(r.polys);
         z.room = std::min(r.poly_bytes, zone_bytes) / sizeof(queued_poly);
         if (r.above) own_hi_ = std::min(own_hi_, r.row0 - 1);
@@ -172,7 +171,7 @@ bool poly_queue::push(const int* box, int n, const motion_blur_pnt* v, std::uint
         }
         z.rows.claims->state.store(kZoneTaken, std::memory_order_release);
         z.ready = true;
-        settle(z, z.units);
+        settle(z);
     }
     if (box[3] < own_lo_ || box[1] > own_hi_) return true;
     if (main_.count >= max_polys_) flush();
@@ -276,7 +275,7 @@ void poly_queue::flush() {
     std::vector<std::array<std::int32_t, 4>>().swap(boxes_);
 }
 
-int poly_queue::take_unit(zone& z, int limit) {
+int poly_queue::take_unit(zone& z) {
     if (z.settled) return -1;
     // The process below takes units only once the copies are complete.
     if (!z.ready && !z.rows.above &&
@@ -285,7 +284,7 @@ int poly_queue::take_unit(zone& z, int limit) {
             std::min<std::size_t>(z.room, z.rows.claims->count.load(std::memory_order_acquire));
         z.ready = true;
     }
-    const int u = z.ready ? shared_rows_claim(z.rows, limit) : -1;
+    const int u = z.ready ? shared_rows_claim(z.rows) : -1;
     if (u < 0) {
         // Settled: the units taken join the rows owned.
         z.settled = true;
@@ -314,12 +313,12 @@ int poly_queue::take_unit(zone& z, int limit) {
     return u;
 }
 
-void poly_queue::settle(zone& z, int limit) {
+void poly_queue::settle(zone& z) {
     // The rows owned grow by the units taken: what is pending for the rows
     // owned so far is drawn first.
     flush();
     sorted_ = nullptr;
-    while (take_unit(z, limit) >= 0) {
+    while (take_unit(z) >= 0) {
     }
 }
 
@@ -341,7 +340,7 @@ bool poly_queue::finish() {
 bool poly_queue::draw_unit(int* row0, int* row1) {
     for (std::size_t k = 0; zb_ != nullptr && k < zones_.size(); ++k) {
         zone& z = zones_[k];
-        const int u = take_unit(z, z.rows.above ? z.units : 0);
+        const int u = take_unit(z);
         if (k < g_taken.size()) g_taken[k] = {z.settled, z.taken};
         if (u < 0) continue;
         *row0 = z.rows.row0 + u * z.rows.unit;
@@ -402,7 +401,7 @@ bool mdldb_shared_rows_drawn(int k, int* row0, int* row1) {
     // process above takes the units left as they are, the one below none.
     if (!g_taken[i].settled) {
         if (z.above)
-            while (shared_rows_claim(z, shared_rows_units(z)) >= 0) ++g_taken[i].units;
+            while (shared_rows_claim(z) >= 0) ++g_taken[i].units;
         g_taken[i].settled = true;
     }
     const std::array<int, 2> rows = hair_raster::rows_taken(z, g_taken[i].units);

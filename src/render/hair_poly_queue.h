@@ -145,7 +145,6 @@ class poly_queue {
         shared_rows rows;
         store copies;
         std::size_t room = 0;  // polygons the copies' memory holds
-        int units = 0;
         int taken = 0;         // units this process drew
         bool settled = false;  // no more units to take
         bool ready = false;    // the copies can be read
@@ -165,12 +164,12 @@ class poly_queue {
     template <class TileRow>
     void bin_tiles(store& s, const grid& g, TileRow tile_row);
     void draw_tile(store& s, const grid& g, int tile_row, int tile_col);
-    // Takes and draws z's next unit, not past limit (shared_rows_claim);
+    // Takes and draws z's next unit (shared_rows_claim);
     // -1 when none is left, and z is settled: its units taken join the
     // rows owned.
-    int take_unit(zone& z, int limit);
-    // Takes and draws z's units up to limit.
-    void settle(zone& z, int limit);
+    int take_unit(zone& z);
+    // Takes and draws every unit of z left to this process.
+    void settle(zone& z);
 
     hair_zbuffer* zb_ = nullptr;          // null when the queue is not open
     std::size_t max_polys_ = 1;           // polygons held before a flush

@@ -21,24 +21,15 @@ int shared_rows_units(const shared_rows& z) {
     return static_cast<int>((static_cast<long long>(z.row1) - z.row0 + z.unit - 1) / z.unit);
 }
 
-int shared_rows_claim(const shared_rows& z, int limit) {
+int shared_rows_claim(const shared_rows& z) {
     if (z.claims == nullptr) return -1;
     std::uint64_t now = z.claims->word.load();
     for (;;) {
         const std::uint32_t top = static_cast<std::uint32_t>(now & kLow);
         const std::uint32_t bottom = static_cast<std::uint32_t>(now >> 32);
         if (top >= bottom) return -1;
-        std::uint64_t next;
-        int unit;
-        if (z.above) {
-            if (limit <= 0 || top >= static_cast<std::uint32_t>(limit)) return -1;
-            unit = static_cast<int>(top);
-            next = pack(top + 1, bottom);
-        } else {
-            if (limit >= 0 && bottom <= static_cast<std::uint32_t>(limit)) return -1;
-            unit = static_cast<int>(bottom - 1);
-            next = pack(top, bottom - 1);
-        }
-        if (z.claims->word.compare_exchange_weak(now, next)) return unit;
+        const std::uint32_t unit = z.above ? top : bottom - 1;
+        const std::uint64_t next = z.above ? pack(top + 1, bottom) : pack(top, bottom - 1);
+        if (z.claims->word.compare_exchange_weak(now, next)) return static_cast<int>(unit);
     }
 }

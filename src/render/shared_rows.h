@@ -74,10 +74,9 @@ constexpr std::size_t kSharedRowsBytes = std::size_t(64) << 20;
 void shared_rows_reset(shared_row_claims& c, int units);
 // The zone's units: ceil((row1 - row0) / unit), 0 when empty or malformed.
 int shared_rows_units(const shared_rows& z);
-// Takes the next unit for this process's side of z, not past the unit
-// `limit` (units limit ... for the process below, 0 ... limit - 1 for the
-// one above); -1 when none is left to it.
-int shared_rows_claim(const shared_rows& z, int limit);
+// Takes the next unit for this process's side of z (from the top when
+// above, else from the bottom); -1 when none is left.
+int shared_rows_claim(const shared_rows& z);
 
 // The zones (at most two: one below the band, one above it) that the
 // camera passes to come share, until called with n = 0. False, sharing

@@ -174,7 +174,7 @@ TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
 
 // The claims on a zone's units from both sides at once: every unit goes
 // to one side, the side above takes them from the top, the one below from
-// the bottom, and a limit stops a side at the cut.
+// the bottom; malformed zones are refused.
 TEST(SharedRows, BothSidesTakeEveryUnitOnce) {
     shared_row_claims claims;
     shared_rows z;
@@ -187,8 +187,7 @@ TEST(SharedRows, BothSidesTakeEveryUnitOnce) {
         auto take = [&](int k) {
             shared_rows mine = z;
             mine.above = k == 0;
-            for (int u; (u = shared_rows_claim(mine, k == 0 ? units : 0)) >= 0;)
-                taken[k].push_back(u);
+            for (int u; (u = shared_rows_claim(mine)) >= 0;) taken[k].push_back(u);
         };
         std::thread above(take, 0), below(take, 1);
         above.join(), below.join();
@@ -198,16 +197,6 @@ TEST(SharedRows, BothSidesTakeEveryUnitOnce) {
         for (std::size_t i = 0; i < taken[1].size(); ++i)
             ASSERT_EQ(taken[1][i], units - 1 - static_cast<int>(i));
     }
-    // Limits: the side above stops before unit 7, the one below at unit 7.
-    shared_rows_reset(claims, units);
-    z.above = true;
-    int n = 0;
-    while (shared_rows_claim(z, 7) >= 0) ++n;
-    EXPECT_EQ(n, 7);
-    z.above = false;
-    n = 0;
-    while (shared_rows_claim(z, 7) >= 0) ++n;
-    EXPECT_EQ(n, units - 7);
     std::vector<char> memory(256);
     z.polys = memory.data(), z.poly_bytes = memory.size();
     EXPECT_TRUE(mdldb_share_rows(&z, 1));
