@@ -2,9 +2,11 @@
 // scanlines, and the reader that refuses damaged files before allocating.
 #include "render/shadow_map_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "foundation/fur_exception.h"
 
@@ -173,11 +175,68 @@ bool read_raw(std::FILE* file, ShadowMap* map) {
     return true;
 }
 
+// A map in memory waiting for the smOpen of its path, and the planes that
+// an open map took from one, which go back to their owner.
+struct provided_map {
+    std::string path;
+    int lines, cols;
+    float cone;
+    float* planes[SMAP_CHANNELS];
+    smap_plane_release release;
+};
+struct foreign_plane {
+    float* plane;
+    std::size_t floats;
+    smap_plane_release release;
+};
+std::vector<provided_map> g_provided;
+std::vector<foreign_plane> g_foreign;
+
+void release_planes(const provided_map& m) {
+    const std::size_t floats = static_cast<std::size_t>(m.lines) * m.cols;
+    for (float* p : m.planes) m.release(p, floats);
+}
+
 void free_maps(ShadowMap* map) {
     for (float*& m : map->maps) {
-        delete[] m;
+        const auto f = std::find_if(g_foreign.begin(), g_foreign.end(),
+                                    [m](const foreign_plane& p) { return p.plane == m; });
+        if (m != nullptr && f != g_foreign.end()) {
+            f->release(f->plane, f->floats);
+            g_foreign.erase(f);
+        } else {
+            delete[] m;
+        }
         m = nullptr;
     }
+}
+
+// The cone as a map file's header gives it back: written with "%f", read
+// with "%f".
+float cone_as_written(float cone) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(cone));
+    float back = 0.0f;
+    return std::sscanf(text, "%f", &back) == 1 ? back : 0.0f;
+}
+
+// Opens map from the map provided for path, if there is one.
+bool take_provided(const char* path, ShadowMap* map) {
+    const auto m = std::find_if(g_provided.begin(), g_provided.end(),
+                                [path](const provided_map& p) { return p.path == path; });
+    if (m == g_provided.end()) return false;
+    smClose(map);
+    const std::size_t floats = static_cast<std::size_t>(m->lines) * m->cols;
+    for (int c = 0; c < SMAP_CHANNELS; ++c) {
+        map->maps[c] = m->planes[c];
+        g_foreign.push_back({m->planes[c], floats, m->release});
+    }
+    map->lines = m->lines;
+    map->cols = m->cols;
+    map->cone = cone_as_written(m->cone);
+    map->encoding = 1;
+    g_provided.erase(m);
+    return true;
 }
 
 }  // namespace
@@ -267,6 +326,7 @@ int smOpen(const char* path, ShadowMap* map) {
         std::printf("***** Shadow map structure is NULL.\n");
         return 0;
     }
+    if (path != nullptr && take_provided(path, map)) return 1;
     std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) {
         map->encoding = -1;
@@ -321,4 +381,29 @@ int smClose(ShadowMap* map) {
     free_maps(map);
     map->encoding = -1;
     return 1;
+}
+
+int smProvideMap(const char* path, int lines, int cols, float cone,
+                 float* const planes[SMAP_CHANNELS], smap_plane_release release) {
+    if (path == nullptr || planes == nullptr || release == nullptr || lines < 1 || cols < 1 ||
+        lines > kSmapMaxSide || cols > kSmapMaxSide ||
+        static_cast<long long>(lines) * cols > kSmapMaxPixels)
+        return 0;
+    for (int c = 0; c < SMAP_CHANNELS; ++c)
+        if (planes[c] == nullptr) return 0;
+    provided_map m{path, lines, cols, cone, {}, release};
+    std::copy(planes, planes + SMAP_CHANNELS, m.planes);
+    for (provided_map& p : g_provided) {
+        if (p.path != m.path) continue;
+        release_planes(p);
+        p = m;
+        return 1;
+    }
+    g_provided.push_back(m);
+    return 1;
+}
+
+void smForgetProvidedMaps() {
+    for (const provided_map& m : g_provided) release_planes(m);
+    g_provided.clear();
 }

@@ -24,6 +24,7 @@
 // against the bytes the file holds before it allocates anything.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -85,5 +86,21 @@ int smDecodeScanlines(std::FILE* file, float* m0, float* m1, float* m2, float* m
 int smOpen(const char* path, ShadowMap* map);
 // Frees the four maps of an open map and marks it closed. Always 1.
 int smClose(ShadowMap* map);
+
+// Hands back one plane of a provided map, of floats values.
+using smap_plane_release = void (*)(float* plane, std::size_t floats);
+
+// A map already in memory for the file just written at path: planes hold
+// the four maps of lines x cols floats exactly as smOpen would decode them
+// from the file, and cone is the cone written in its header. The next
+// smOpen of path takes the planes instead of reading the file (the map's
+// cone is then the header's, as the file's text gives it back), and
+// smClose hands each plane to release. 1, or 0 when path is null or the
+// sizes are out of range (nothing is taken). A later map for the same path
+// releases the one it replaces.
+int smProvideMap(const char* path, int lines, int cols, float cone,
+                 float* const planes[SMAP_CHANNELS], smap_plane_release release);
+// Releases the provided maps that no smOpen took.
+void smForgetProvidedMaps();
 
 KORVO_EXPORT_END

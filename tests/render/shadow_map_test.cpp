@@ -3,6 +3,8 @@
 // and damaged files.
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -181,6 +183,83 @@ TEST(SmapFile, RandomMapsRoundTripAndStayWithinTheBuffer) {
             EXPECT_EQ(std::vector<float>(map.maps[c], map.maps[c] + lines * cols), maps[c]) << c;
         EXPECT_TRUE(smClose(&map) == 1 && map.encoding == -1 && map.maps[0] == nullptr);
     }
+    std::remove(path.c_str());
+}
+
+namespace {
+
+// The planes a provided map hands back, with their sizes.
+std::vector<std::pair<float*, std::size_t>> g_released;
+void release_plane(float* plane, std::size_t floats) {
+    g_released.push_back({plane, floats});
+    delete[] plane;
+}
+
+}  // namespace
+
+TEST(SmapFile, AProvidedMapOpensAsItsFileWould) {
+    const std::string path = temp_path(".smap");
+    const int lines = 3, cols = 5;
+    const float cone = 0.1234567f;  // the header's "%f" keeps six decimals
+    std::vector<float> values(lines * cols);
+    for (int i = 0; i < lines * cols; ++i) values[i] = 0.25f * static_cast<float>(i % 4);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_TRUE(smWriteHeader(f, lines, cols, cone));
+    std::vector<float> buffer(cols + 1);
+    for (int y = 0; y < lines; ++y)
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            int count = 0;
+            ASSERT_EQ(smEncodeScanline(&values[y * cols], buffer.data(), cols, &count, f), 1);
+        }
+    std::fclose(f);
+    const auto planes = [&] {
+        std::array<float*, SMAP_CHANNELS> p;
+        for (float*& m : p) m = new float[lines * cols], std::copy(values.begin(), values.end(), m);
+        return p;
+    };
+
+    // The first open takes the planes themselves, the second reads the file:
+    // the same sizes, cone and values.
+    g_released.clear();
+    const std::array<float*, SMAP_CHANNELS> mine = planes();
+    ASSERT_EQ(smProvideMap(path.c_str(), lines, cols, cone, mine.data(), release_plane), 1);
+    ShadowMap provided = closed_map(), read = closed_map();
+    ASSERT_EQ(smOpen(path.c_str(), &provided), 1);
+    ASSERT_EQ(smOpen(path.c_str(), &read), 1);
+    EXPECT_TRUE(std::equal(mine.begin(), mine.end(), provided.maps));
+    EXPECT_TRUE(provided.lines == read.lines && provided.cols == read.cols &&
+                provided.encoding == read.encoding && provided.cone == read.cone);
+    EXPECT_NE(provided.cone, cone);
+    for (int c = 0; c < SMAP_CHANNELS; ++c)
+        EXPECT_TRUE(std::equal(read.maps[c], read.maps[c] + lines * cols, provided.maps[c]));
+    // Closing gives the planes back once each; the file's maps are its own.
+    smClose(&read);
+    EXPECT_TRUE(g_released.empty());
+    smClose(&provided);
+    ASSERT_EQ(g_released.size(), 4u);
+    for (int c = 0; c < SMAP_CHANNELS; ++c)
+        EXPECT_EQ(g_released[c], std::make_pair(mine[c], std::size_t(lines * cols)));
+
+    // A second map for the path replaces the first, and the maps no open
+    // took are let go.
+    g_released.clear();
+    const std::array<float*, SMAP_CHANNELS> first = planes(), second = planes();
+    ASSERT_EQ(smProvideMap(path.c_str(), lines, cols, cone, first.data(), release_plane), 1);
+    ASSERT_EQ(smProvideMap(path.c_str(), lines, cols, cone, second.data(), release_plane), 1);
+    ASSERT_EQ(g_released.size(), 4u);
+    EXPECT_EQ(g_released[0].first, first[0]);
+    smForgetProvidedMaps();
+    ASSERT_EQ(g_released.size(), 8u);
+    EXPECT_EQ(g_released[4].first, second[0]);
+    ASSERT_EQ(smOpen(path.c_str(), &read), 1);
+    smClose(&read);
+    EXPECT_EQ(g_released.size(), 8u) << "the file was read";
+
+    // Sizes out of range take nothing.
+    EXPECT_EQ(smProvideMap(path.c_str(), kSmapMaxSide + 1, 1, cone, mine.data(), release_plane), 0);
+    EXPECT_EQ(smProvideMap(nullptr, lines, cols, cone, mine.data(), release_plane), 0);
+    EXPECT_EQ(g_released.size(), 8u);
     std::remove(path.c_str());
 }
 

@@ -223,14 +223,20 @@ std::string prepare_shadows(const options& o, shadow_folder& folder, hair_camera
     std::string error = check_lights(frame);
     if (error.empty() && !o.reuse_shadows)
         error = make_maps(o, folder, camera, frame, progress, prework);
-    if (!error.empty()) return error;
+    if (!error.empty()) {
+        smForgetProvidedMaps();
+        return error;
+    }
 
     // The final render reads the maps; lights without one are auto-shaded.
     // The use-shadows flag is set first: it makes the entries' matrices
     // start from camera space, where lighting looks points up.
     const std::string base = folder.base(o.scene);
+    // The maps just made are taken from memory, not read back.
     defs.shadows.use_shadows = 1;
-    if (!smSetUpToUse(&defs.shadows, base.c_str(), frame, camera)) {
+    const bool set_up = smSetUpToUse(&defs.shadows, base.c_str(), frame, camera);
+    smForgetProvidedMaps();
+    if (!set_up) {
         // The entry that failed is the map entry left unopened.
         std::string what = "cannot set up the shadow maps of frame " + std::to_string(frame);
         for (int i = 0; i < defs.shadows.count; ++i) {

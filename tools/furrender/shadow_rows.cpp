@@ -1,7 +1,12 @@
 #include "shadow_rows.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <iterator>
 #include <new>
 
 #include "korvofur/korvofur.h"
@@ -18,9 +23,34 @@ struct band_header {
     std::uint64_t size;  // bytes of encoded scanlines that follow
 };
 
+// A plane of the decoded map: shared, so that what a worker decodes is
+// seen by the first process.
+float* map_plane(std::size_t floats) {
+    void* p = mmap(nullptr, floats * sizeof(float), PROT_READ | PROT_WRITE,
+                   MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<float*>(p);
+}
+
+void unmap_plane(float* plane, std::size_t floats) {
+    if (plane != nullptr) munmap(plane, floats * sizeof(float));
+}
+
 }  // namespace
 
-shadow_map_rows::shadow_map_rows(hair_camera& cam) : cam_(cam), lines_(cam.zbuffer()->lines()) {}
+shadow_map_rows::shadow_map_rows(hair_camera& cam) : cam_(cam), lines_(cam.zbuffer()->lines()) {
+    const std::size_t floats =
+        static_cast<std::size_t>(lines_) * static_cast<std::size_t>(cam.zbuffer()->cols());
+    for (float*& p : planes_) p = map_plane(floats);
+    if (std::find(std::begin(planes_), std::end(planes_), nullptr) != std::end(planes_)) {
+        for (float*& p : planes_) unmap_plane(p, floats), p = nullptr;
+    }
+}
+
+shadow_map_rows::~shadow_map_rows() {
+    const std::size_t floats =
+        static_cast<std::size_t>(lines_) * static_cast<std::size_t>(cam_.zbuffer()->cols());
+    for (float* p : planes_) unmap_plane(p, floats);
+}
 
 std::size_t shadow_map_rows::most_bytes(const row_band& b) const {
     // An encoded scanline of n values takes at most n + 1 floats.
@@ -32,10 +62,28 @@ bool shadow_map_rows::encode(const row_band& b, band& out) {
     out.rows = b;
     out.bytes.clear();
     try {
-        return cam_.encode_shadow_rows(b.row0, b.row1, out.bytes);
+        return cam_.encode_shadow_rows(b.row0, b.row1, out.bytes) && decode(out);
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool shadow_map_rows::decode(const band& b) {
+    if (planes_[0] == nullptr || b.rows.row1 <= b.rows.row0) return true;
+    std::FILE* f = fmemopen(const_cast<unsigned char*>(b.bytes.data()), b.bytes.size(), "rb");
+    if (f == nullptr) return false;
+    const std::size_t at =
+        static_cast<std::size_t>(b.rows.row0) * static_cast<std::size_t>(cam_.zbuffer()->cols());
+    bool ok = false;
+    try {
+        ok = smDecodeScanlines(f, planes_[0] + at, planes_[1] + at, planes_[2] + at,
+                               planes_[3] + at, b.rows.row1 - b.rows.row0,
+                               cam_.zbuffer()->cols()) != 0;
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    std::fclose(f);
+    return ok;
 }
 
 bool shadow_map_rows::save(std::FILE* f, const row_band& b) {
@@ -101,7 +149,12 @@ bool shadow_map_rows::write(const std::string& path, float cone) {
     bool ok = smWriteHeader(out, lines_, cam_.zbuffer()->cols(), cone);
     for (const band& b : bands_)
         ok = ok && std::fwrite(b.bytes.data(), 1, b.bytes.size(), out) == b.bytes.size();
-    return std::fclose(out) == 0 && ok;
+    if (std::fclose(out) != 0 || !ok) return false;
+    // Every row is decoded: the final render takes the planes.
+    if (planes_[0] != nullptr &&
+        smProvideMap(path.c_str(), lines_, cam_.zbuffer()->cols(), cone, planes_, unmap_plane))
+        std::fill(std::begin(planes_), std::end(planes_), nullptr);
+    return true;
 }
 
 }  // namespace furrender

@@ -6,6 +6,11 @@
 // its pixel records, and the first process, once it has every band, writes
 // the header and the bands in row order. The file is the one
 // hair_camera::render_shadow_map writes.
+//
+// Each process also decodes the scanlines it encoded into four planes of
+// memory that every process shares, so that the final render takes the
+// whole map from there (smProvideMap) instead of reading the file back and
+// decoding it on one process once the bands are done.
 #pragma once
 
 #include <cstdio>
@@ -14,6 +19,7 @@
 #include <vector>
 
 #include "bands.h"
+#include "korvofur/korvofur.h"
 
 class hair_camera;
 
@@ -23,14 +29,17 @@ class shadow_map_rows {
   public:
     // The map of the current shadow entry, drawn by cam (N x N pixels).
     explicit shadow_map_rows(hair_camera& cam);
+    ~shadow_map_rows();
+    shadow_map_rows(const shadow_map_rows&) = delete;
+    shadow_map_rows& operator=(const shadow_map_rows&) = delete;
 
     // The banded pass that runs draw(first) and resolves the band's rows
     // in the process that drew them.
     band_work work(std::function<void(bool first)> draw);
 
     // Resolves the rows no band resolved, then writes the map file at
-    // path with the given cone. False when a row cannot be encoded or the
-    // file cannot be written.
+    // path with the given cone and provides the decoded map for path.
+    // False when a row cannot be encoded or the file cannot be written.
     bool write(const std::string& path, float cone);
 
   private:
@@ -41,13 +50,18 @@ class shadow_map_rows {
     };
     // The largest number of bytes the rows of b can take encoded.
     std::size_t most_bytes(const row_band& b) const;
+    // Encodes the rows of b into out and decodes them into the planes.
     bool encode(const row_band& b, band& out);
+    bool decode(const band& b);
     bool save(std::FILE* f, const row_band& b);
     bool load(std::FILE* f, const row_band& b);
 
     hair_camera& cam_;
     int lines_;
     std::vector<band> bands_;
+    // The decoded map, shared with the band processes (all null when it
+    // could not be mapped: the file is then read back).
+    float* planes_[SMAP_CHANNELS] = {};
 };
 
 }  // namespace furrender
