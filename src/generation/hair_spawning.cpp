@@ -1,5 +1,6 @@
 #include "generation/hair_spawning.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -933,6 +934,41 @@ bool mdldb_save_kept_hairs(std::FILE* f, std::size_t since) {
     return true;
 }
 
+namespace {
+
+// The points of records (points in all) read straight after the kept
+// points, then the hairs whose place this process keeps already squeezed
+// out: no block of their own to fault in and copy from. Adds nothing when
+// the stream is short.
+bool load_kept_points_in_place(std::FILE* f, const std::vector<kept_stream_hair>& records,
+                               std::size_t points) {
+    const std::size_t base = g_kept_points.size();
+    g_kept_points.resize(base + points);
+    if (points > 0 && std::fread(&g_kept_points[base], sizeof(kivPoint), points, f) != points) {
+        g_kept_points.resize(base);
+        return false;
+    }
+    std::size_t from = base, to = base;
+    for (const kept_stream_hair& r : records) {
+        const std::size_t first = from;
+        from += r.count;
+        if (r.place < g_kept.size() && g_kept[r.place].count > 0) continue;
+        if (to != first)
+            std::copy(&g_kept_points[first], &g_kept_points[first] + r.count, &g_kept_points[to]);
+        if (r.place >= g_kept.size()) g_kept.resize(std::size_t(r.place) + 1);
+        kept_hair& k = g_kept[r.place];
+        k.key = r.key;
+        k.first = static_cast<std::uint32_t>(to);
+        k.count = r.count;
+        k.flipped = r.flipped != 0;
+        to += r.count;
+    }
+    g_kept_points.resize(to);
+    return true;
+}
+
+}  // namespace
+
 bool mdldb_load_kept_hairs(std::FILE* f) {
     kept_stream_header h{};
     if (std::fread(&h, sizeof h, 1, f) != 1 || h.magic != kKeptStreamMagic ||
@@ -949,6 +985,8 @@ bool mdldb_load_kept_hairs(std::FILE* f) {
         points += r.count;
     }
     if (points != h.points) return false;
+    if (g_keep && g_keep_adding && g_kept_points.size() + h.points <= kMaxKeptHairPoints)
+        return load_kept_points_in_place(f, records, static_cast<std::size_t>(h.points));
     std::vector<kivPoint> block(static_cast<std::size_t>(h.points));
     if (!block.empty() &&
         std::fread(block.data(), sizeof(kivPoint), block.size(), f) != block.size())

@@ -732,6 +732,17 @@ TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
     std::fclose(evens);
     expect_left(walk(nullptr, nullptr), moved, INFINITY);
     EXPECT_EQ(mdldb_kept_hairs_reused(), (long long)moved.ids.size());
+    // Every hair, taken in by a walk that kept the odd ones: the even ones
+    // are added between the odd ones' points, which stay.
+    std::FILE* all = std::tmpfile();
+    ASSERT_TRUE(mdldb_save_kept_hairs(all, 0));
+    std::rewind(all);
+    mdldb_keep_shaped_hairs(true);
+    walk(OddHairs, nullptr);
+    ASSERT_TRUE(mdldb_load_kept_hairs(all));
+    std::fclose(all);
+    expect_left(walk(nullptr, nullptr), moved, INFINITY);
+    EXPECT_EQ(mdldb_kept_hairs_reused(), (long long)moved.ids.size());
     // Refused: cut short, another stream, no points, past the walk (which
     // would otherwise make room for four billion places), points that do
     // not add up or pass the cap.
@@ -747,7 +758,9 @@ TEST_F(Spawning, KeptHairsAndReachesReplayAsGrown) {
     // Taken but changing nothing: a good stream for a place kept already,
     // and one with no hair kept since the mark.
     std::FILE* one = KeptStream(magic, 1, places - 1, 3, 3);
+    const std::size_t kept = mdldb_kept_hair_points();
     EXPECT_TRUE(mdldb_load_kept_hairs(one));
+    EXPECT_EQ(mdldb_kept_hair_points(), kept);
     std::fclose(one);
     std::FILE* none = std::tmpfile();
     ASSERT_TRUE(mdldb_save_kept_hairs(none, mdldb_kept_hair_points()));

@@ -76,9 +76,9 @@ bool shadow_map_rows::decode(const band& b) {
         static_cast<std::size_t>(b.rows.row0) * static_cast<std::size_t>(cam_.zbuffer()->cols());
     bool ok = false;
     try {
-        ok = smDecodeScanlines(f, planes_[0] + at, planes_[1] + at, planes_[2] + at,
-                               planes_[3] + at, b.rows.row1 - b.rows.row0,
-                               cam_.zbuffer()->cols()) != 0;
+        ok =
+            smDecodeScanlines(f, planes_[0] + at, planes_[1] + at, planes_[2] + at, planes_[3] + at,
+                              b.rows.row1 - b.rows.row0, cam_.zbuffer()->cols()) != 0;
     } catch (const std::exception&) {
         ok = false;
     }
