@@ -199,6 +199,11 @@ class hair_camera {
     // them, to out: a band's share of render_shadow_map. False (with a
     // message) when the camera does not fit the entry.
     bool encode_shadow_rows(int row0, int row1, std::vector<unsigned char>& out);
+    // The same rows resolved into maps (the four maps of the current entry,
+    // N x N floats each, row y at y x N) as the map file gives them back
+    // (smRunLengthValues), for a map that is never written. False (with a
+    // message) as encode_shadow_rows.
+    bool resolve_shadow_rows(int row0, int row1, float* const maps[4]);
 
   protected:
     // Film-plane point to pixels: x = xscale of p.x, y = yscale of p.y.

@@ -309,6 +309,16 @@ int smEncodeScanlineBytes(const float* values, float* buffer, int n, int* count,
     return 1;
 }
 
+void smRunLengthValues(float* values, int n) {
+    // The runs of encode_runs: each ends at the first value unequal to its first.
+    int start = 0;
+    for (int i = 1; i <= n; ++i) {
+        if (i < n && values[i] == values[start]) continue;
+        if (i - start >= 3) std::fill(values + start + 1, values + i, values[start]);
+        start = i;
+    }
+}
+
 int smDecodeScanlines(std::FILE* file, float* m0, float* m1, float* m2, float* m3, int lines,
                       int cols) {
     float* maps[SMAP_CHANNELS] = {m0, m1, m2, m3};

@@ -72,6 +72,12 @@ int smEncodeScanline(const float* values, float* buffer, int n, int* count, std:
 int smEncodeScanlineBytes(const float* values, float* buffer, int n, int* count,
                           std::vector<unsigned char>& out);
 
+// The values that n values read back as from their run-length codes: in a
+// run of three or more values equal to its first (+0 and -0 compare equal,
+// a NaN equals nothing), every value becomes the first. For a map kept in
+// memory that must hold what its file would.
+void smRunLengthValues(float* values, int n);
+
 // Decodes lines rows of four encoded scanlines of cols values into m0 ...
 // m3 (each lines x cols floats, row y at y x cols). 1, or 0 when the file
 // ends early. Counts that do not come to exactly cols values print how

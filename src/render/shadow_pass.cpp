@@ -134,6 +134,20 @@ bool hair_camera::encode_shadow_rows(int row0, int row1, std::vector<unsigned ch
     return true;
 }
 
+bool hair_camera::resolve_shadow_rows(int row0, int row1, float* const maps[4]) {
+    const ShadowMapInfo* e = current_map(arr, "resolve_shadow_rows");
+    if (e == nullptr) return false;
+    const int n = e->params.map.lines;
+    if (row0 < 0 || row1 > n || row0 > row1) return false;
+    for (int y = row0; y < row1; ++y) {
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(n);
+        float* const rows[SMAP_CHANNELS] = {maps[0] + at, maps[1] + at, maps[2] + at, maps[3] + at};
+        resolve_map_row(*arr, y, n, e->params.threshold, rows);
+        for (float* r : rows) smRunLengthValues(r, n);
+    }
+    return true;
+}
+
 void hair_camera::render_shadow_map(const char* file, int debug) {
     const ShadowMapInfo* entry = current_map(arr, "render_shadow_map");
     if (entry == nullptr) return;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <limits>
+#include <random>
 
 #include "korvofur/korvofur.h"
 #include "render/shadow_map_file.h"
@@ -184,6 +186,38 @@ TEST(SmapFile, RandomMapsRoundTripAndStayWithinTheBuffer) {
         EXPECT_TRUE(smClose(&map) == 1 && map.encoding == -1 && map.maps[0] == nullptr);
     }
     std::remove(path.c_str());
+}
+
+TEST(SmapFile, RunLengthValuesAreWhatTheCodesGiveBack) {
+    // Runs of one value broken by its negation, zeros of either sign and
+    // NaNs: the codes keep a run's first value, and a NaN ends a run.
+    std::mt19937 rng(23);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float pool[] = {0.0f, -0.0f, 1.5f, -1.5f, nan, 2.0f};
+    for (int trial = 0; trial < 200; ++trial) {
+        const int n = 1 + static_cast<int>(rng() % 40);
+        std::vector<float> values(n);
+        float run = pool[rng() % 6];
+        for (float& v : values) {
+            if (rng() % 5 == 0) run = pool[rng() % 6];
+            v = rng() % 4 == 0 ? -run : run;
+        }
+        std::FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        std::vector<float> buffer(n + 1), back[SMAP_CHANNELS];
+        for (auto& b : back) b.resize(n);
+        for (int c = 0; c < SMAP_CHANNELS; ++c) {
+            int count = 0;
+            ASSERT_EQ(smEncodeScanline(values.data(), buffer.data(), n, &count, f), 1);
+        }
+        std::rewind(f);
+        ASSERT_EQ(smDecodeScanlines(f, back[0].data(), back[1].data(), back[2].data(),
+                                    back[3].data(), 1, n),
+                  1);
+        std::fclose(f);
+        smRunLengthValues(values.data(), n);
+        EXPECT_EQ(std::memcmp(values.data(), back[0].data(), n * sizeof(float)), 0) << trial;
+    }
 }
 
 namespace {

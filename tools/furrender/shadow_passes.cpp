@@ -93,7 +93,7 @@ void add_prework(band_work& work, camera_prework* prework, const defaults& befor
 // The map of entry k of defs.shadows, rendered by a square camera at its
 // light into path. before holds the settings of the final render.
 std::string render_map(int k, const options& o, const hair_camera& view, const std::string& path,
-                       const defaults& before, camera_prework* prework) {
+                       bool file, const defaults& before, camera_prework* prework) {
     ShadowMapInfo& e = defs.shadows.entries[k];
     defs.shadows.current = k;
     const int n = e.params.map.lines;
@@ -116,7 +116,7 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
     // The hair of the map is drawn in bands on --threads processes, each
     // shaping only the hairs that can reach its band and resolving its rows
     // (the debug picture needs the whole map).
-    shadow_map_rows rows(cam);
+    shadow_map_rows rows(cam, file);
     const auto hair = [&cam](bool) {
         hairs_in_reach reach(cam);
         mdldb_hair(cam);
@@ -139,6 +139,8 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
         cam.render_shadow_map(path.c_str(), 1);
     else if (!rows.write(path, e.params.map.cone))
         std::remove(path.c_str());
+    else if (!rows.writes_file())
+        return std::string();
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
         return std::string();
@@ -166,7 +168,7 @@ std::string make_maps(const options& o, shadow_folder& folder, const hair_camera
             progress.stage(std::string("shadow map of ") + list.entries[k].name);
             const auto start = std::chrono::steady_clock::now();
             folder.written(path);
-            error = render_map(k, o, view, path, saved, prework);
+            error = render_map(k, o, view, path, !folder.temporary(), saved, prework);
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             if (error.empty() && o.verbose)
                 std::fprintf(stderr, "furrender: frame %d: shadow map of light \"%s\" in %.3f s\n",

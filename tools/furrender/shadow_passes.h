@@ -32,6 +32,9 @@ class shadow_folder {
     std::string base(const std::string& scene) const;
     // A map written into the folder (removed with a temporary folder).
     void written(const std::string& path) { written_.push_back(path); }
+    // Whether the folder goes at the end of the run, so that no one reads
+    // its maps as files.
+    bool temporary() const { return temporary_; }
 
   private:
     std::string dir_;

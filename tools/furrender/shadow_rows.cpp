@@ -37,12 +37,14 @@ void unmap_plane(float* plane, std::size_t floats) {
 
 }  // namespace
 
-shadow_map_rows::shadow_map_rows(hair_camera& cam) : cam_(cam), lines_(cam.zbuffer()->lines()) {
+shadow_map_rows::shadow_map_rows(hair_camera& cam, bool file)
+    : cam_(cam), lines_(cam.zbuffer()->lines()), file_(file) {
     const std::size_t floats =
         static_cast<std::size_t>(lines_) * static_cast<std::size_t>(cam.zbuffer()->cols());
     for (float*& p : planes_) p = map_plane(floats);
     if (std::find(std::begin(planes_), std::end(planes_), nullptr) != std::end(planes_)) {
         for (float*& p : planes_) unmap_plane(p, floats), p = nullptr;
+        file_ = true;
     }
 }
 
@@ -62,6 +64,7 @@ bool shadow_map_rows::encode(const row_band& b, band& out) {
     out.rows = b;
     out.bytes.clear();
     try {
+        if (!file_) return cam_.resolve_shadow_rows(b.row0, b.row1, planes_);
         return cam_.encode_shadow_rows(b.row0, b.row1, out.bytes) && decode(out);
     } catch (const std::bad_alloc&) {
         return false;
@@ -144,6 +147,13 @@ bool shadow_map_rows::write(const std::string& path, float cone) {
     std::sort(bands_.begin(), bands_.end(),
               [](const band& a, const band& b) { return a.rows.row0 < b.rows.row0; });
 
+    if (!file_) {
+        // The planes are the whole map; the final render takes them.
+        if (!smProvideMap(path.c_str(), lines_, cam_.zbuffer()->cols(), cone, planes_, unmap_plane))
+            return false;
+        std::fill(std::begin(planes_), std::end(planes_), nullptr);
+        return true;
+    }
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
     bool ok = smWriteHeader(out, lines_, cam_.zbuffer()->cols(), cone);

@@ -10,7 +10,10 @@
 // Each process also decodes the scanlines it encoded into four planes of
 // memory that every process shares, so that the final render takes the
 // whole map from there (smProvideMap) instead of reading the file back and
-// decoding it on one process once the bands are done.
+// decoding it on one process once the bands are done. A map that no one
+// reads as a file (one in a temporary folder) is not encoded at all: the
+// bands resolve their rows straight into the planes, as the file would
+// give them back, and no file is written.
 #pragma once
 
 #include <cstdio>
@@ -27,8 +30,9 @@ namespace furrender {
 
 class shadow_map_rows {
   public:
-    // The map of the current shadow entry, drawn by cam (N x N pixels).
-    explicit shadow_map_rows(hair_camera& cam);
+    // The map of the current shadow entry, drawn by cam (N x N pixels);
+    // with file false, only its file's path is wanted, not the file.
+    shadow_map_rows(hair_camera& cam, bool file);
     ~shadow_map_rows();
     shadow_map_rows(const shadow_map_rows&) = delete;
     shadow_map_rows& operator=(const shadow_map_rows&) = delete;
@@ -38,19 +42,23 @@ class shadow_map_rows {
     band_work work(std::function<void(bool first)> draw);
 
     // Resolves the rows no band resolved, then writes the map file at
-    // path with the given cone and provides the decoded map for path.
-    // False when a row cannot be encoded or the file cannot be written.
+    // path with the given cone (unless no file is wanted) and provides the
+    // decoded map for path. False when a row cannot be resolved or the file
+    // cannot be written.
     bool write(const std::string& path, float cone);
+    // Whether write writes the file.
+    bool writes_file() const { return file_; }
 
   private:
-    // The encoded scanlines of rows first ... last - 1.
+    // The encoded scanlines of rows first ... last - 1 (none without a file).
     struct band {
         row_band rows;
         std::vector<unsigned char> bytes;
     };
     // The largest number of bytes the rows of b can take encoded.
     std::size_t most_bytes(const row_band& b) const;
-    // Encodes the rows of b into out and decodes them into the planes.
+    // Encodes the rows of b into out and decodes them into the planes, or
+    // without a file resolves them into the planes.
     bool encode(const row_band& b, band& out);
     bool decode(const band& b);
     bool save(std::FILE* f, const row_band& b);
@@ -62,6 +70,7 @@ class shadow_map_rows {
     // The decoded map, shared with the band processes (all null when it
     // could not be mapped: the file is then read back).
     float* planes_[SMAP_CHANNELS] = {};
+    bool file_;  // the file is written (always when the planes failed)
 };
 
 }  // namespace furrender
