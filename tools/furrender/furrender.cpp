@@ -822,9 +822,10 @@ void silence_stdout() {
 // holds (the last frame's z-buffer, its tables) goes with the process at
 // once: its exit hands the memory back faster than the destructors of the
 // library's tables, which free it block by block. Under the address
-// sanitizer the exit runs as usual, for its leak check.
+// sanitizer the exit runs as usual, for its leak check, and so it does
+// with a library that writes its profile counts at exit.
 [[noreturn]] void leave(int status) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(KORVO_COUNTS_AT_EXIT)
     std::exit(status);
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)

@@ -52,7 +52,7 @@ const option_entry kOptions[] = {
     {"atmos", "FILE", "atmosphere image (RLA; needs a fog in the hair file)"},
     {"near", "Z", "near end of the depth range of an .rla image; with .exr adds Z"},
     {"far", "Z", "far end of it (default: the scene camera's clip)"},
-    {"shadow-dir", "DIR", "where shadow maps go (default: a temporary folder)"},
+    {"shadow-dir", "DIR", "shadow map files go to DIR (default: maps kept in memory)"},
     {"reuse-shadows", nullptr, "use the maps already in --shadow-dir"},
     {"no-shadows", nullptr, "render without shadow maps and auto-shading"},
     {"shadow-debug", nullptr, "also write each map's picture (shadowmap_LIGHT.N.rla)"},
