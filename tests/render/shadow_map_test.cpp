@@ -223,8 +223,10 @@ TEST(SmapFile, AProvidedMapOpensAsItsFileWould) {
     std::fclose(f);
     const auto planes = [&] {
         std::array<float*, SMAP_CHANNELS> p;
-        for (float*& m : p)
-            m = new float[n * n], std::copy(row, row + n, m), std::copy(m, m + 3 * n, m + n);
+        for (float*& m : p) {
+            m = new float[n * n];
+            for (int i = 0; i < n * n; ++i) m[i] = row[i % n];
+        }
         return p;
     };
     // The first open takes the planes themselves, the second reads the file
