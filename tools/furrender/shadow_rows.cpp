@@ -94,7 +94,8 @@ bool shadow_map_rows::save(std::FILE* f, const row_band& b) {
     if (!encode(b, mine)) return false;
     const band_header h{b.row0, b.row1, mine.bytes.size()};
     return std::fwrite(&h, sizeof h, 1, f) == 1 &&
-           std::fwrite(mine.bytes.data(), 1, mine.bytes.size(), f) == mine.bytes.size();
+           (mine.bytes.empty() ||
+            std::fwrite(mine.bytes.data(), 1, mine.bytes.size(), f) == mine.bytes.size());
 }
 
 bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
@@ -109,7 +110,8 @@ bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (std::fread(theirs.bytes.data(), 1, theirs.bytes.size(), f) != theirs.bytes.size())
+    if (!theirs.bytes.empty() &&
+        std::fread(theirs.bytes.data(), 1, theirs.bytes.size(), f) != theirs.bytes.size())
         return false;
     bands_.push_back(std::move(theirs));
     return true;
@@ -158,7 +160,8 @@ bool shadow_map_rows::write(const std::string& path, float cone) {
     if (out == nullptr) return false;
     bool ok = smWriteHeader(out, lines_, cam_.zbuffer()->cols(), cone);
     for (const band& b : bands_)
-        ok = ok && std::fwrite(b.bytes.data(), 1, b.bytes.size(), out) == b.bytes.size();
+        ok = ok && (b.bytes.empty() ||
+                    std::fwrite(b.bytes.data(), 1, b.bytes.size(), out) == b.bytes.size());
     if (std::fclose(out) != 0 || !ok) return false;
     // Every row is decoded: the final render takes the planes.
     if (planes_[0] != nullptr &&
