@@ -429,6 +429,9 @@ struct frame_pass {
         }
         draw_hair(first);
         finish_shared_band([&] { shade_surfaces(first, true, picture); });
+        // Shaded band by band, the layer kept its blocks from one band to
+        // the next; once every band is resolved they go.
+        if (picture != nullptr) surfaces.clear();
     }
 
     // The estimate of where the hair lies, by z-buffer row, unless done.
