@@ -39,19 +39,27 @@ void unmap_plane(float* plane, std::size_t floats) {
 
 shadow_map_rows::shadow_map_rows(hair_camera& cam, bool file)
     : cam_(cam), lines_(cam.zbuffer()->lines()), file_(file) {
-    const std::size_t floats =
-        static_cast<std::size_t>(lines_) * static_cast<std::size_t>(cam.zbuffer()->cols());
-    for (float*& p : planes_) p = map_plane(floats);
+    for (float*& p : planes_) p = map_plane(plane_floats());
     if (std::find(std::begin(planes_), std::end(planes_), nullptr) != std::end(planes_)) {
-        for (float*& p : planes_) unmap_plane(p, floats), p = nullptr;
+        for (float*& p : planes_) unmap_plane(p, plane_floats()), p = nullptr;
         file_ = true;
     }
 }
 
 shadow_map_rows::~shadow_map_rows() {
-    const std::size_t floats =
-        static_cast<std::size_t>(lines_) * static_cast<std::size_t>(cam_.zbuffer()->cols());
-    for (float* p : planes_) unmap_plane(p, floats);
+    for (float* p : planes_) unmap_plane(p, plane_floats());
+}
+
+std::size_t shadow_map_rows::plane_floats() const {
+    return static_cast<std::size_t>(lines_) * static_cast<std::size_t>(cam_.zbuffer()->cols());
+}
+
+bool shadow_map_rows::hand_over(const std::string& path, float cone) {
+    if (planes_[0] == nullptr ||
+        !smProvideMap(path.c_str(), lines_, cam_.zbuffer()->cols(), cone, planes_, unmap_plane))
+        return false;
+    std::fill(std::begin(planes_), std::end(planes_), nullptr);
+    return true;
 }
 
 std::size_t shadow_map_rows::most_bytes(const row_band& b) const {
@@ -149,13 +157,8 @@ bool shadow_map_rows::write(const std::string& path, float cone) {
     std::sort(bands_.begin(), bands_.end(),
               [](const band& a, const band& b) { return a.rows.row0 < b.rows.row0; });
 
-    if (!file_) {
-        // The planes are the whole map; the final render takes them.
-        if (!smProvideMap(path.c_str(), lines_, cam_.zbuffer()->cols(), cone, planes_, unmap_plane))
-            return false;
-        std::fill(std::begin(planes_), std::end(planes_), nullptr);
-        return true;
-    }
+    // Without a file the planes are the whole map; the final render takes them.
+    if (!file_) return hand_over(path, cone);
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
     bool ok = smWriteHeader(out, lines_, cam_.zbuffer()->cols(), cone);
@@ -163,10 +166,9 @@ bool shadow_map_rows::write(const std::string& path, float cone) {
         ok = ok && (b.bytes.empty() ||
                     std::fwrite(b.bytes.data(), 1, b.bytes.size(), out) == b.bytes.size());
     if (std::fclose(out) != 0 || !ok) return false;
-    // Every row is decoded: the final render takes the planes.
-    if (planes_[0] != nullptr &&
-        smProvideMap(path.c_str(), lines_, cam_.zbuffer()->cols(), cone, planes_, unmap_plane))
-        std::fill(std::begin(planes_), std::end(planes_), nullptr);
+    // Every row is decoded: the final render takes the planes (else it
+    // reads the file back).
+    hand_over(path, cone);
     return true;
 }
 

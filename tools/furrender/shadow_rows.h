@@ -61,6 +61,11 @@ class shadow_map_rows {
     // without a file resolves them into the planes.
     bool encode(const row_band& b, band& out);
     bool decode(const band& b);
+    // Floats in a plane: the map's pixels.
+    std::size_t plane_floats() const;
+    // Provides the planes for path (smProvideMap), which then no longer
+    // belong to this object. False when there are none or they are refused.
+    bool hand_over(const std::string& path, float cone);
     bool save(std::FILE* f, const row_band& b);
     bool load(std::FILE* f, const row_band& b);
 
