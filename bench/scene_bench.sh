@@ -15,7 +15,9 @@
 # --verbose reports it) and the speed-up it gives over one process, hairs
 # and covered sample-fragments (from one --count-fragments run) per second
 # of wall time, and the peak memory of the first process; then the hair
-# alone (no surfaces) on 1 and 2 processes.
+# alone (no surfaces) on 1 and 2 processes. Before those, the machine's
+# memory copy and arithmetic rates alone and two at once (bench/host_bench),
+# since two processes sharing the memory bus bound the speed-up.
 #
 #   bench/scene_bench.sh [build directory]     (default: build)
 set -eu
@@ -142,6 +144,25 @@ run_threads() {
                    rss / 1024
         }' "$work/$name.out" "$work/$name.time"
 }
+
+# The machine's memory copy and arithmetic, alone and two at once: the
+# renderer waits mostly on memory, so where two copies slow each other the
+# bands of two processes do too.
+host_rate() {
+    "$build/bin/host_bench" --benchmark_filter="$1" --benchmark_min_time=1 \
+        --benchmark_format=csv 2> /dev/null |
+        awk -F, '/BM_/ { print ($6 != "" ? $6 / 1e9 : $7 / 1e6) }'
+}
+if [ -x "$build/bin/host_bench" ]; then
+    for kind in MemoryCopy Compute; do
+        alone=$(host_rate "$kind")
+        pair=$( (host_rate "$kind" & host_rate "$kind"; wait) | tr '\n' ' ')
+        echo "$kind $alone $pair" | awk '{
+            unit = $1 == "MemoryCopy" ? "GB/s" : "M steps/s"
+            printf "host %-10s %8.2f %s alone, %.2f and %.2f %s two at once (each x%.2f)\n",
+                   $1, $2, unit, $3, $4, unit, ($3 + $4) / 2 / $2 }'
+    done
+fi
 
 cores=$(nproc 2>/dev/null || echo 1)
 echo "furrender, demo at 640 x 480, sub-pixel 4, with surfaces, by processes (of $cores);"
