@@ -157,7 +157,7 @@ if [ -x "$build/bin/host_bench" ]; then
     for kind in MemoryCopy Compute; do
         alone=$(host_rate "$kind")
         pair=$( (host_rate "$kind" & host_rate "$kind"; wait) | tr '\n' ' ')
-        echo "$kind $alone $pair" | awk '{
+        echo "$kind $alone $pair" | awk 'NF == 4 && $2 > 0 {
             unit = $1 == "MemoryCopy" ? "GB/s" : "M steps/s"
             printf "host %-10s %8.2f %s alone, %.2f and %.2f %s two at once (each x%.2f)\n",
                    $1, $2, unit, $3, $4, unit, ($3 + $4) / 2 / $2 }'
