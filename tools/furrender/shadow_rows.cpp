@@ -8,6 +8,7 @@
 #include <exception>
 #include <iterator>
 #include <new>
+#include <vector>
 
 #include "korvofur/korvofur.h"
 
@@ -33,6 +34,14 @@ float* map_plane(std::size_t floats) {
 
 void unmap_plane(float* plane, std::size_t floats) {
     if (plane != nullptr) munmap(plane, floats * sizeof(float));
+}
+
+// Writes or reads a block of bytes whole; an empty one passes no pointer.
+bool write_all(std::FILE* f, const std::vector<unsigned char>& bytes) {
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+}
+bool read_all(std::FILE* f, std::vector<unsigned char>& bytes) {
+    return bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
 }
 
 }  // namespace
@@ -101,9 +110,7 @@ bool shadow_map_rows::save(std::FILE* f, const row_band& b) {
     band mine;
     if (!encode(b, mine)) return false;
     const band_header h{b.row0, b.row1, mine.bytes.size()};
-    return std::fwrite(&h, sizeof h, 1, f) == 1 &&
-           (mine.bytes.empty() ||
-            std::fwrite(mine.bytes.data(), 1, mine.bytes.size(), f) == mine.bytes.size());
+    return std::fwrite(&h, sizeof h, 1, f) == 1 && write_all(f, mine.bytes);
 }
 
 bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
@@ -118,9 +125,7 @@ bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!theirs.bytes.empty() &&
-        std::fread(theirs.bytes.data(), 1, theirs.bytes.size(), f) != theirs.bytes.size())
-        return false;
+    if (!read_all(f, theirs.bytes)) return false;
     bands_.push_back(std::move(theirs));
     return true;
 }
@@ -162,9 +167,7 @@ bool shadow_map_rows::write(const std::string& path, float cone) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
     bool ok = smWriteHeader(out, lines_, cam_.zbuffer()->cols(), cone);
-    for (const band& b : bands_)
-        ok = ok && (b.bytes.empty() ||
-                    std::fwrite(b.bytes.data(), 1, b.bytes.size(), out) == b.bytes.size());
+    for (const band& b : bands_) ok = ok && write_all(out, b.bytes);
     if (std::fclose(out) != 0 || !ok) return false;
     // Every row is decoded: the final render takes the planes (else it
     // reads the file back).
