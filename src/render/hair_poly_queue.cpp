@@ -53,6 +53,12 @@ struct zone_taken {
 };
 std::vector<shared_rows> g_zones;
 std::vector<zone_taken> g_taken;
+// The z-buffer whose passes share the zones (any when null).
+const hair_zbuffer* g_zones_zb = nullptr;
+
+bool zones_of(const hair_zbuffer* zb) {
+    return g_zones_zb == nullptr || g_zones_zb == zb;
+}
 
 // The queue of the hair pass under way, which the pass hooks open and
 // close, and the one that holds the polygons of the zones of the last
@@ -61,10 +67,14 @@ std::unique_ptr<poly_queue> g_pass_queue;
 std::unique_ptr<poly_queue> g_held;
 
 void pass_begin(hair_camera* cam, bool) {
-    mdldb_draw_shared_rows();
-    g_taken.assign(g_zones.size(), zone_taken());
-    if (g_pass_queue == nullptr && cam != nullptr && cam->zbuffer() != nullptr)
-        g_pass_queue.reset(new (std::nothrow) poly_queue(cam->zbuffer()));
+    hair_zbuffer* zb = cam != nullptr ? cam->zbuffer() : nullptr;
+    // A pass on another z-buffer leaves the zones' units where they are.
+    if (zones_of(zb)) {
+        mdldb_draw_shared_rows();
+        g_taken.assign(g_zones.size(), zone_taken());
+    }
+    if (g_pass_queue == nullptr && zb != nullptr)
+        g_pass_queue.reset(new (std::nothrow) poly_queue(zb));
 }
 
 void pass_end(hair_camera*, bool finish) {
@@ -112,7 +122,8 @@ poly_queue::poly_queue(hair_zbuffer* zb, std::size_t max_bytes, std::size_t zone
     own_hi_ = lim_[3];
     // A zone at the bottom of the region (this band above it) is not the
     // process's own until it takes its units; one above the band lies
-    // outside the region.
+    // outside the region. A pass on another z-buffer shares none.
+    if (!zones_of(zb)) return;
     for (const shared_rows& r : g_zones) {
         zone z;
         z.rows = r;
@@ -333,7 +344,7 @@ bool poly_queue::finish() {
         z.rows.claims->state.store(kZoneCopied, std::memory_order_release);
         z.ready = true;
     }
-    g_taken.assign(zones_.size(), zone_taken());
+    if (zones_of(zb_)) g_taken.assign(zones_.size(), zone_taken());
     return !zones_.empty();
 }
 
@@ -369,12 +380,13 @@ void mdldb_draw_shared_rows() {
     }
 }
 
-bool mdldb_share_rows(const shared_rows* zones, int n) {
+bool mdldb_share_rows(const shared_rows* zones, int n, const hair_zbuffer* zb) {
     using hair_raster::g_taken;
     using hair_raster::g_zones;
     hair_raster::g_held.reset();
     g_zones.clear();
     g_taken.clear();
+    hair_raster::g_zones_zb = zb;
     if (n <= 0 || zones == nullptr) return n == 0;
     if (n > 2) return false;
     for (int k = 0; k < n; ++k) {

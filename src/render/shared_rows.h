@@ -31,6 +31,8 @@
 
 #include "korvofur/export.h"
 
+class hair_zbuffer;
+
 KORVO_EXPORT_BEGIN
 
 // The shared state of a zone: the claims on its units (the next unit from
@@ -79,10 +81,13 @@ int shared_rows_units(const shared_rows& z);
 int shared_rows_claim(const shared_rows& z);
 
 // The zones (at most two: one below the band, one above it) that the
-// camera passes to come share, until called with n = 0. False, sharing
+// hair passes to come on the z-buffer zb share (those on any z-buffer when
+// zb is null), until called with n = 0. A hair pass on another z-buffer
+// (the final render's estimate between a map's hair and its shared units)
+// neither copies into the zones nor draws their units. False, sharing
 // nothing, when a zone is malformed (no units, no claims, no memory for a
 // polygon's copy).
-bool mdldb_share_rows(const shared_rows* zones, int n);
+bool mdldb_share_rows(const shared_rows* zones, int n, const hair_zbuffer* zb = nullptr);
 // Takes and draws the next unit of the last hair pass's zones left to this
 // process, giving its rows row0 ... row1 - 1 (either may be null); false
 // when none is left. Nothing may read a zone's rows of the z-buffer before

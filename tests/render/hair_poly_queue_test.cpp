@@ -172,6 +172,41 @@ TEST_F(HairPolyQueue, SharedZonesGiveEachRowTheRecordsOfOneProcess) {
     }
 }
 
+// Zones shared for one z-buffer's passes: a queue on another z-buffer (the
+// final render's estimate between a map's hair and its units) copies
+// nothing into them and marks nothing; the queue on their own z-buffer
+// copies the polygons that reach them.
+TEST_F(HairPolyQueue, SharedZonesBelongToTheirZBuffer) {
+    hair_camera cams[2];
+    for (hair_camera& cam : cams) {
+        cam.set_aperture(200.0f), cam.set_focal(10.0f);
+        cam.set_image_params(150, 200, cam_window(), zcalc());
+        ASSERT_EQ(cam.init_zbuffer(), 1);
+    }
+    motion_blur_pnt v[4];
+    v[0].x = 20, v[0].y = 40, v[1].x = 180, v[1].y = 120, v[2] = v[1], v[3] = v[0];
+    v[2].x += 3, v[3].x += 3;
+    for (motion_blur_pnt& c : v) c.z = 5, c.set_color(kivColor(1, 0.5f, 0.25f, 1));
+    shared_row_claims claims;
+    std::vector<hair_raster::queued_poly> copies(16);
+    shared_rows zone;
+    zone.row0 = 60, zone.row1 = 101, zone.unit = 8, zone.claims = &claims, zone.above = true;
+    zone.polys = copies.data(), zone.poly_bytes = copies.size() * sizeof copies[0];
+    shared_rows_reset(claims, shared_rows_units(zone));
+    ASSERT_TRUE(mdldb_share_rows(&zone, 1, cams[0].zbuffer()));
+    defs.region_on = 1, defs.region[0] = 0, defs.region[1] = 0;
+    defs.region[2] = 199, defs.region[3] = zone.row1 - 1;
+    for (int k : {1, 0}) {
+        hair_raster::poly_queue queue(cams[k].zbuffer());
+        cams[k].zbuff_hair_poly(4, v, ~0u);
+        EXPECT_EQ(queue.finish(), k == 0) << "queue on z-buffer " << k;
+        EXPECT_EQ(claims.state.load(), k == 0 ? kZoneCopied : kZoneWalking);
+        EXPECT_EQ(claims.count.load(), k == 0 ? 1u : 0u);
+    }
+    defs.region_on = 0;
+    mdldb_share_rows(nullptr, 0);
+}
+
 // The claims on a zone's units from both sides at once: every unit goes
 // to one side, the side above takes them from the top, the one below from
 // the bottom; malformed zones are refused.
