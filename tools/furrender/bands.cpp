@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "korvofur/korvofur.h"
@@ -93,13 +95,13 @@ void to_null(int fd) {
 class band_zones {
   public:
     // The zones of bands cut from row_work (rows alike when it is empty):
-    // about kShare of a band's work on each side of every cut, in units of
-    // about 16 rows (whole multiples of row_unit), leaving each band at
+    // about `share` of a band's work on each side of every cut, in units of
+    // about unit_rows rows (whole multiples of row_unit), leaving each band at
     // least half its rows of its own, each with kSharedRowsBytes of address
     // space for its copies (pages taken as they are written). None when the
     // memory cannot be had.
     band_zones(const std::vector<row_band>& bands, const std::vector<double>& row_work,
-               int row_unit);
+               int row_unit, double share, int unit_rows);
     ~band_zones() { release(); }
     bool on() const { return claims_ != nullptr; }
     band_zones(const band_zones&) = delete;
@@ -121,7 +123,6 @@ class band_zones {
     row_band band(int k, bool above, bool below) const;
     void release();
 
-    static constexpr double kShare = 0.06;
     std::vector<row_band> bands_;
     std::vector<shared_rows> zones_;  // between band k and k + 1, as band k sees it
     shared_row_claims* claims_ = nullptr;
@@ -137,7 +138,7 @@ void band_zones::release() {
 }
 
 band_zones::band_zones(const std::vector<row_band>& bands, const std::vector<double>& row_work,
-                       int row_unit)
+                       int row_unit, double share, int unit_rows)
     : bands_(bands) {
     const std::size_t cuts = bands.size() > 1 ? bands.size() - 1 : 0;
     if (cuts == 0) return;
@@ -154,8 +155,8 @@ band_zones::band_zones(const std::vector<row_band>& bands, const std::vector<dou
     };
     double total = 0.0;
     for (int r = bands.front().row0; r < bands.back().row1; ++r) total += work(r);
-    const double goal = kShare * total / static_cast<double>(bands.size());
-    const int unit = row_unit * ((16 + row_unit - 1) / row_unit);
+    const double goal = share * total / static_cast<double>(bands.size());
+    const int unit = row_unit * ((std::max(1, unit_rows) + row_unit - 1) / row_unit);
     // The work of rows a ... b - 1.
     auto sum = [&work](int a, int b) {
         double t = 0.0;
@@ -217,27 +218,52 @@ std::vector<shared_rows> band_zones::of(int k) const {
 struct shared_band {
     bool active = false;
     bool settled = false;
-    int above = -1, below = -1;  // the zones above and below the band, as installed
-    row_band rows;               // its own rows, then the rows it drew
+    int above = -1, below = -1;              // the zones above and below the band, as installed
+    row_band rows;                           // its own rows, then the rows it drew
+    shared_row_claims* walks = nullptr;      // the zone below, which this process walks
+    shared_row_claims* waits_for = nullptr;  // the zone above, when the pass waits for it
 };
 shared_band g_shared;
+
+// Before this process takes units: the zone it walks is marked walked when
+// no hair pass did (one that did marked it), so that the process below
+// waits no longer; with zones_wait, the zone above is waited for until the
+// process above has walked it.
+void ready_for_units() {
+    if (g_shared.walks != nullptr) {
+        std::uint32_t walking = kZoneWalking;
+        g_shared.walks->state.compare_exchange_strong(walking, kZoneTaken);
+    }
+    if (g_shared.waits_for == nullptr) return;
+    while (g_shared.waits_for->state.load(std::memory_order_acquire) == kZoneWalking)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    g_shared.waits_for = nullptr;
+}
 
 // Installs band k's zones for its pass (nothing without zones) and takes
 // them down at the end.
 class band_share {
   public:
-    band_share(const band_zones* zones, int k) {
+    band_share(const band_zones* zones, int k, const hair_zbuffer* zb, bool wait) {
         if (zones == nullptr) return;
         const std::vector<shared_rows> mine = zones->of(k);
-        if (mine.empty() || !mdldb_share_rows(mine.data(), static_cast<int>(mine.size()))) return;
+        if (mine.empty() || !mdldb_share_rows(mine.data(), static_cast<int>(mine.size()), zb))
+            return;
         g_shared = shared_band();
         g_shared.active = true;
         g_shared.rows = zones->own(k);
-        for (std::size_t i = 0; i < mine.size(); ++i)
+        for (std::size_t i = 0; i < mine.size(); ++i) {
             (mine[i].above ? g_shared.below : g_shared.above) = static_cast<int>(i);
+            if (mine[i].above)
+                g_shared.walks = mine[i].claims;
+            else if (wait)
+                g_shared.waits_for = mine[i].claims;
+        }
     }
     ~band_share() {
         if (!g_shared.active) return;
+        g_shared.waits_for = nullptr;
+        ready_for_units();
         mdldb_share_rows(nullptr, 0);
         g_shared = shared_band();
     }
@@ -268,7 +294,7 @@ class band_share {
         row_band b = band;
         {
             band_region region(*cam.zbuffer(), zones ? zones->walk(k) : band);
-            const band_share share(zones, k);
+            const band_share share(zones, k, cam.zbuffer(), work.zones_wait);
             work.draw(false);
             b = share.rows(band);
         }
@@ -304,6 +330,9 @@ struct worker {
     double cpu = 0.0;        // the processor time it reported
     long long unshaped = 0;  // and the hairs it left unshaped
 };
+
+// The size asked for a worker's pipe (the system's largest by default).
+constexpr int kPipeBytes = 1 << 20;
 
 // Workers that had handed back their whole band but were still exiting: a
 // process's exit gives back its memory page by page (about 12 ms for a band
@@ -388,6 +417,7 @@ hairs_in_reach::~hairs_in_reach() {
 
 void settle_shared_band() {
     if (!g_shared.active || g_shared.settled) return;
+    ready_for_units();
     g_shared.settled = true;
     int r0 = 0, r1 = 0;
     if (g_shared.above >= 0 && mdldb_shared_rows_drawn(g_shared.above, &r0, &r1) && r1 > r0)
@@ -408,6 +438,7 @@ void finish_shared_band(const std::function<void()>& finish) {
         finish();
     };
     finish_rows(g_shared.rows.row0, g_shared.rows.row1);
+    ready_for_units();
     for (int r0 = 0, r1 = 0; mdldb_draw_shared_unit(&r0, &r1);) finish_rows(r0, r1);
     settle_shared_band();
 }
@@ -531,7 +562,8 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
         balanced_bands(first, last, n, work.row_work, unit, work.first_extra);
     std::unique_ptr<band_zones> shared;
     if (work.shared_zones && bands.size() > 1) {
-        shared.reset(new band_zones(bands, work.row_work, unit));
+        shared.reset(
+            new band_zones(bands, work.row_work, unit, work.zone_share, work.zone_unit_rows));
         if (!shared->on()) shared.reset();
     }
 
@@ -565,6 +597,9 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
             break;
         }
         w.fd = fds[0];
+        // Room for a worker's last writes (its kept hairs, its rows), so
+        // that it hands them over in fewer turns.
+        ::fcntl(w.fd, F_SETPIPE_SZ, kPipeBytes);
         started.push_back(w);
     }
 
@@ -575,7 +610,7 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     if (error.empty()) {
         try {
             band_region region(zb, shared ? shared->walk(0) : bands[0]);
-            const band_share share(shared.get(), 0);
+            const band_share share(shared.get(), 0, &zb, work.zones_wait);
             const double before = processor_seconds();
             draw(true);
             mine = share.rows(bands[0]);
@@ -599,8 +634,13 @@ std::string draw_in_bands(hair_camera& cam, row_band rows, int workers, bool qui
     g_times.unshaped.push_back({g_skipped - skipped_before});
     // With shared zones the rows drawn must meet band after band.
     int next = mine.row1;
-    for (worker& w : started) {
+    for (std::size_t i = 0; i < started.size(); ++i) {
+        worker& w = started[i];
         const std::string e = collect(cam, w, work);
+        // The frame fails: the workers after it, which may wait for its
+        // zone, are stopped.
+        if (!e.empty())
+            for (std::size_t j = i + 1; j < started.size(); ++j) ::kill(started[j].pid, SIGKILL);
         if (error.empty()) error = e;
         if (error.empty() && w.band.row0 != next)
             error = "the rows drawn by the processes do not meet at row " + std::to_string(next);

@@ -97,6 +97,18 @@ struct band_work {
     // settle_shared_band, and save, load and finish_first take the rows
     // each process drew in the end.
     bool shared_zones = false;
+    // With shared zones: the share of a band's estimated work that a zone
+    // takes on each side of a cut, and the rows of its units (rounded up
+    // to a multiple of row_unit): the processes finish at most about a
+    // unit's work apart.
+    double zone_share = 0.06;
+    int zone_unit_rows = 16;
+    // With shared zones: the process below a zone waits, before it takes
+    // units, until the process above has walked the zone, where it would
+    // otherwise take none and leave them all to that process, however late
+    // it gets to them. A worker that fails then stops the workers after it,
+    // which may be waiting for its zone.
+    bool zones_wait = false;
 };
 
 // Within a band's pass with shared zones, once its hair is drawn: takes

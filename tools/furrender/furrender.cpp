@@ -466,8 +466,11 @@ band_work hair_band_work(const options& o, frame_pass& pass, picture_rows& pictu
     work.draw = [&pass](bool first) { pass.draw_hair(first); };
     work.row_work = std::move(row_work);
     // The bands share the rows around their cuts, which go to whichever
-    // process gets there first.
+    // process gets there first; one that finishes its band before the
+    // process above has walked the zone waits for it rather than leave
+    // the zone to it.
     work.shared_zones = true;
+    work.zones_wait = true;
     // Surfaces are shaded by whole pixels: no band cuts through one.
     if (o.surfaces) work.row_unit = o.subpixel;
     if (!picture_in_rows(o)) return work;

@@ -75,18 +75,23 @@ class final_render_settings {
     const defaults during_;
 };
 
-// The first band of a map's pass also runs the final render's prework,
-// after its own rows, when there is one left to do.
-void add_prework(band_work& work, camera_prework* prework, const defaults& before) {
-    if (prework == nullptr || prework->done || !prework->run) return;
-    work.first_extra = prework->share;
-    const std::function<bool(const row_band&)> rows = work.finish_first;
-    work.finish_first = [rows, prework, &before](const row_band& b) {
-        if (rows && !rows(b)) return false;
+// The share of a band's work that each zone of a map's pass with the final
+// render's prework takes on either side of a cut: the prework's time
+// varies from machine to machine and from run to run far more than the
+// hair's (much of it first touches the geometry z-buffer's pages).
+constexpr double kPreworkZoneShare = 0.2;
+// The rows of their units: the map's hair gathers in few rows, where 16 of
+// them can take 30 ms to draw.
+constexpr int kPreworkZoneUnitRows = 4;
+
+// The final render's prework, as the first band of a map's pass runs it
+// once its own rows are resolved.
+std::function<void()> prework_step(camera_prework* prework, const defaults& before) {
+    return [prework, &before] {
+        if (prework->done) return;
         final_render_settings final_settings(before);
         prework->run();
         prework->done = true;
-        return true;
     };
 }
 
@@ -121,16 +126,32 @@ std::string render_map(int k, const options& o, const hair_camera& view, const s
         hairs_in_reach reach(cam);
         mdldb_hair(cam);
     };
-    band_work work = o.shadow_debug ? band_work{} : rows.work(hair);
-    work.draw = hair;
+    // With several processes, the first band also runs the final render's
+    // prework, when one is left to do, once its own rows are resolved: its
+    // band gets that much less of the map's work, and the bands share
+    // zones of rows at their cuts, whose units the others take while it
+    // runs the prework, however long that takes on the machine.
+    const int workers = o.threads > 0 ? o.threads : processor_count();
+    camera_prework* const pre =
+        workers > 1 && !o.shadow_debug && prework != nullptr && !prework->done && prework->run
+            ? prework
+            : nullptr;
+    band_work work =
+        o.shadow_debug ? band_work{} : rows.work(hair, pre ? prework_step(pre, before) : nullptr);
+    if (o.shadow_debug) work.draw = hair;
+    if (pre != nullptr) {
+        work.first_extra = pre->share;
+        work.shared_zones = true;
+        work.zone_share = kPreworkZoneShare;
+        work.zone_unit_rows = kPreworkZoneUnitRows;
+        work.zones_wait = true;
+    }
     // The hairs a worker shapes in its band come back to this process, so
     // that the final render's processes, forked from it, need not shape
     // them again.
     work.kept_hairs = true;
     // The bands are cut by where the models with hair lie on the map.
-    const int workers = o.threads > 0 ? o.threads : processor_count();
     if (workers > 1) work.row_work = hair_models_by_row(cam);
-    if (workers > 1 && !o.shadow_debug) add_prework(work, prework, before);
     const std::string drawn =
         draw_in_bands(cam, {0, cam.zbuffer()->lines()}, workers, o.quiet, work);
     if (!drawn.empty()) return "light \"" + std::string(e.name) + "\": " + drawn;

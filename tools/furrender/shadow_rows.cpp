@@ -88,6 +88,24 @@ bool shadow_map_rows::encode(const row_band& b, band& out) {
     }
 }
 
+bool shadow_map_rows::encode_rest(const row_band& b) {
+    std::sort(bands_.begin(), bands_.end(),
+              [](const band& x, const band& y) { return x.rows.row0 < y.rows.row0; });
+    std::vector<row_band> rest;
+    int next = b.row0;
+    for (const band& have : bands_) {
+        if (have.rows.row1 <= next || have.rows.row0 >= b.row1) continue;
+        if (have.rows.row0 > next) rest.push_back({next, have.rows.row0});
+        next = std::max(next, have.rows.row1);
+    }
+    if (next < b.row1) rest.push_back({next, b.row1});
+    for (const row_band& r : rest) {
+        bands_.emplace_back();
+        if (!encode(r, bands_.back())) return false;
+    }
+    return true;
+}
+
 bool shadow_map_rows::decode(const band& b) {
     if (planes_[0] == nullptr || b.rows.row1 <= b.rows.row0) return true;
     std::FILE* f = fmemopen(const_cast<unsigned char*>(b.bytes.data()), b.bytes.size(), "rb");
@@ -107,10 +125,23 @@ bool shadow_map_rows::decode(const band& b) {
 }
 
 bool shadow_map_rows::save(std::FILE* f, const row_band& b) {
-    band mine;
-    if (!encode(b, mine)) return false;
-    const band_header h{b.row0, b.row1, mine.bytes.size()};
-    return std::fwrite(&h, sizeof h, 1, f) == 1 && write_all(f, mine.bytes);
+    // The band's rows: those resolved as they were drawn, then the rest,
+    // written in row order as one band.
+    if (failed_ || !encode_rest(b)) return false;
+    std::sort(bands_.begin(), bands_.end(),
+              [](const band& x, const band& y) { return x.rows.row0 < y.rows.row0; });
+    std::uint64_t size = 0;
+    int next = b.row0;
+    for (const band& mine : bands_) {
+        if (mine.rows.row0 != next) return false;
+        next = mine.rows.row1;
+        size += mine.bytes.size();
+    }
+    const band_header h{b.row0, b.row1, size};
+    if (next != b.row1 || std::fwrite(&h, sizeof h, 1, f) != 1) return false;
+    for (const band& mine : bands_)
+        if (!write_all(f, mine.bytes)) return false;
+    return true;
 }
 
 bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
@@ -130,16 +161,26 @@ bool shadow_map_rows::load(std::FILE* f, const row_band& b) {
     return true;
 }
 
-band_work shadow_map_rows::work(std::function<void(bool first)> draw) {
+band_work shadow_map_rows::work(std::function<void(bool first)> draw,
+                                std::function<void()> after_first_rows) {
     band_work w;
-    w.draw = std::move(draw);
+    w.draw = [this, draw, after_first_rows](bool first) {
+        draw(first);
+        // One process over the whole map resolves it at the end (write).
+        if (!defs.region_on) return;
+        bool own = true;
+        finish_shared_band([&] {
+            bands_.emplace_back();
+            if (!failed_ && !encode({defs.region[1], defs.region[3] + 1}, bands_.back()))
+                failed_ = true;
+            if (own && first && after_first_rows) after_first_rows();
+            own = false;
+        });
+    };
     w.zbuffer_rows = false;
     w.save = [this](std::FILE* f, const row_band& b) { return save(f, b); };
     w.load = [this](std::FILE* f, const row_band& b) { return load(f, b); };
-    w.finish_first = [this](const row_band& b) {
-        bands_.emplace_back();
-        return encode(b, bands_.back());
-    };
+    w.finish_first = [this](const row_band& b) { return !failed_ && encode_rest(b); };
     return w;
 }
 

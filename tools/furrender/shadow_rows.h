@@ -38,8 +38,12 @@ class shadow_map_rows {
     shadow_map_rows& operator=(const shadow_map_rows&) = delete;
 
     // The banded pass that runs draw(first) and resolves the band's rows
-    // in the process that drew them.
-    band_work work(std::function<void(bool first)> draw);
+    // in the process that drew them: its own rows as soon as its hair is
+    // drawn, then, with shared zones, each unit it takes. after_first_rows,
+    // when given, runs in the first process once its own rows are
+    // resolved, before it takes units.
+    band_work work(std::function<void(bool first)> draw,
+                   std::function<void()> after_first_rows = nullptr);
 
     // Resolves the rows no band resolved, then writes the map file at
     // path with the given cone (unless no file is wanted) and provides the
@@ -60,6 +64,9 @@ class shadow_map_rows {
     // Encodes the rows of b into out and decodes them into the planes, or
     // without a file resolves them into the planes.
     bool encode(const row_band& b, band& out);
+    // Encodes the rows of b that no band of this process holds yet, each
+    // run of them into a band of its own.
+    bool encode_rest(const row_band& b);
     bool decode(const band& b);
     // Floats in a plane: the map's pixels.
     std::size_t plane_floats() const;
@@ -72,6 +79,7 @@ class shadow_map_rows {
     hair_camera& cam_;
     int lines_;
     std::vector<band> bands_;
+    bool failed_ = false;  // a band's rows could not be resolved during the pass
     // The decoded map, shared with the band processes (all null when it
     // could not be mapped: the file is then read back).
     float* planes_[SMAP_CHANNELS] = {};
