@@ -168,6 +168,23 @@ bool picture_rows::resolve_rows(hair_camera& cam, const surface_layer* surfaces,
                                 const korvo_tools::row_band& b) {
     for (int k = 0; k < kKinds; ++k)
         if (!fill_missing(k, cam, surfaces, rows_of(k, b))) return false;
+    return compress_completed(rows_of(kRgba8, b));
+}
+
+bool picture_rows::compress_completed(const korvo_tools::row_band& r) {
+    plane& p = planes_[kRgba8];
+    if (!p.on || r.row0 >= r.row1) return true;
+    const auto done = [&p](int row) {
+        return p.done[static_cast<std::size_t>(row - p.first)] != 0;
+    };
+    for (int k = 0; k < png_.count(); ++k) {
+        int row0, row1;
+        png_.rows(k, row0, row1);
+        if (row1 <= r.row0 || row0 >= r.row1 || png_.compressed(k)) continue;
+        bool whole = true;
+        for (int row = row0; row < row1 && whole; ++row) whole = done(row);
+        if (whole && !png_.compress(k, p.row(row0))) return false;
+    }
     return true;
 }
 
@@ -183,37 +200,20 @@ bool picture_rows::save(std::FILE* f, hair_camera& cam, const surface_layer* sur
         const std::size_t size = static_cast<std::size_t>(h.count) * p.row_values * p.value_size();
         if (std::fwrite(&h, sizeof h, 1, f) != 1) return false;
         if (h.count == 0) continue;
-        const unsigned char* at = p.row(r.row0);
-        if (std::fwrite(at, 1, size, f) != size) return false;
+        if (std::fwrite(p.row(r.row0), 1, size, f) != size) return false;
         if (k != kRgba8) continue;
-        // The PNG pieces wholly inside the band, compressed here.
-        png_pieces png(png_.width(), png_.height());
+        // The PNG pieces wholly inside the band, compressed as their rows
+        // were resolved.
         int p0, p1;
-        if (!compress_pieces(png, r, at, p0, p1) || !png.save(f, p0, p1)) return false;
-    }
-    return true;
-}
-
-bool picture_rows::compress_pieces(png_pieces& png, const korvo_tools::row_band& r,
-                                   const unsigned char* lowest, int& p0, int& p1) const {
-    png.within(r.row0, r.row1, p0, p1);
-    const std::size_t row_bytes = planes_[kRgba8].row_values;
-    for (int p = p0; p < p1; ++p) {
-        int row0, row1;
-        png.rows(p, row0, row1);
-        if (!png.compress(p, lowest + static_cast<std::size_t>(row0 - r.row0) * row_bytes))
-            return false;
+        png_.within(r.row0, r.row1, p0, p1);
+        if (!png_.save(f, p0, p1)) return false;
     }
     return true;
 }
 
 bool picture_rows::resolve(hair_camera& cam, const surface_layer* surfaces,
                            const korvo_tools::row_band& b) {
-    if (!resolve_rows(cam, surfaces, b)) return false;
-    plane& p = planes_[kRgba8];
-    const korvo_tools::row_band r = rows_of(kRgba8, b);
-    int p0, p1;
-    return !p.on || r.row0 == r.row1 || compress_pieces(png_, r, p.row(r.row0), p0, p1);
+    return resolve_rows(cam, surfaces, b);
 }
 
 bool picture_rows::load(std::FILE* f, const korvo_tools::row_band& b) {

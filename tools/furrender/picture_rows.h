@@ -10,7 +10,8 @@
 // the sub-pixel factor. The PNG picture's pixels are made final (straight
 // alpha, or over the background) as their rows are resolved, and each
 // process compresses the PNG pieces (png_pieces) that lie wholly in its
-// band; the first process compresses the pieces that straddle two bands.
+// band as soon as their rows are resolved, within the work the processes
+// share; the first process compresses the pieces that straddle two bands.
 #pragma once
 
 #include <cstdio>
@@ -69,10 +70,13 @@ class picture_rows {
     korvo_tools::row_band pixel_rows(const korvo_tools::row_band& b) const;
 
     // Resolves the rows of every picture within band b that are not
-    // resolved yet, from cam's z-buffer (and the surfaces, when given),
-    // compressing nothing: a process whose surfaces are shaded a band of
-    // rows at a time (surface_layer::build_rows) resolves each band's
-    // pixels while the layer holds it. b must hold whole pixels.
+    // resolved yet, from cam's z-buffer (and the surfaces, when given), and
+    // compresses the PNG pieces whose rows are then all resolved: a process
+    // whose surfaces are shaded a band of rows at a time
+    // (surface_layer::build_rows) resolves each band's pixels while the
+    // layer holds it, and one that takes shared rows unit by unit
+    // compresses its pieces before it hands them over. b must hold whole
+    // pixels.
     bool resolve_rows(hair_camera& cam, const surface_layer* surfaces,
                       const korvo_tools::row_band& b);
     // In a worker: resolves the rows of its band of every picture not
@@ -81,7 +85,7 @@ class picture_rows {
     bool save(std::FILE* f, hair_camera& cam, const surface_layer* surfaces,
               const korvo_tools::row_band& b);
     // In the first process, within its band's work: resolves the rows of
-    // its own band b not resolved yet and compresses its PNG pieces.
+    // its own band b not resolved yet (resolve_rows).
     bool resolve(hair_camera& cam, const surface_layer* surfaces, const korvo_tools::row_band& b);
     // In the first process: reads what save wrote for band b. False when it
     // is not that band's rows.
@@ -125,11 +129,9 @@ class picture_rows {
                       const korvo_tools::row_band& r);
     // The rows of picture k within the pixel rows of band b.
     korvo_tools::row_band rows_of(int k, const korvo_tools::row_band& b) const;
-    // Compresses into png the PNG pieces lying wholly in the pixel rows r
-    // of the 8-bit picture, whose row r.row0 is at lowest. p0 ... p1 - 1
-    // receive the pieces.
-    bool compress_pieces(png_pieces& png, const korvo_tools::row_band& r,
-                         const unsigned char* lowest, int& p0, int& p1) const;
+    // Compresses the PNG pieces not compressed yet that reach the pixel
+    // rows r and whose rows are all resolved.
+    bool compress_completed(const korvo_tools::row_band& r);
 
     int factor_, cols_, lines_;
     exr_frame frame_;
