@@ -88,9 +88,13 @@ bool shadow_map_rows::encode(const row_band& b, band& out) {
     }
 }
 
-bool shadow_map_rows::encode_rest(const row_band& b) {
+void shadow_map_rows::sort_bands() {
     std::sort(bands_.begin(), bands_.end(),
               [](const band& x, const band& y) { return x.rows.row0 < y.rows.row0; });
+}
+
+bool shadow_map_rows::encode_rest(const row_band& b) {
+    sort_bands();
     std::vector<row_band> rest;
     int next = b.row0;
     for (const band& have : bands_) {
@@ -103,7 +107,19 @@ bool shadow_map_rows::encode_rest(const row_band& b) {
         bands_.emplace_back();
         if (!encode(r, bands_.back())) return false;
     }
+    sort_bands();
     return true;
+}
+
+bool shadow_map_rows::covers(const row_band& b, std::uint64_t& size) const {
+    size = 0;
+    int next = b.row0;
+    for (const band& mine : bands_) {
+        if (mine.rows.row0 != next) return false;
+        next = mine.rows.row1;
+        size += mine.bytes.size();
+    }
+    return next == b.row1;
 }
 
 bool shadow_map_rows::decode(const band& b) {
@@ -127,18 +143,10 @@ bool shadow_map_rows::decode(const band& b) {
 bool shadow_map_rows::save(std::FILE* f, const row_band& b) {
     // The band's rows: those resolved as they were drawn, then the rest,
     // written in row order as one band.
-    if (failed_ || !encode_rest(b)) return false;
-    std::sort(bands_.begin(), bands_.end(),
-              [](const band& x, const band& y) { return x.rows.row0 < y.rows.row0; });
     std::uint64_t size = 0;
-    int next = b.row0;
-    for (const band& mine : bands_) {
-        if (mine.rows.row0 != next) return false;
-        next = mine.rows.row1;
-        size += mine.bytes.size();
-    }
+    if (failed_ || !encode_rest(b) || !covers(b, size)) return false;
     const band_header h{b.row0, b.row1, size};
-    if (next != b.row1 || std::fwrite(&h, sizeof h, 1, f) != 1) return false;
+    if (std::fwrite(&h, sizeof h, 1, f) != 1) return false;
     for (const band& mine : bands_)
         if (!write_all(f, mine.bytes)) return false;
     return true;
@@ -185,23 +193,10 @@ band_work shadow_map_rows::work(std::function<void(bool first)> draw,
 }
 
 bool shadow_map_rows::write(const std::string& path, float cone) {
-    // The rows that no band resolved (all of them on one process).
-    std::sort(bands_.begin(), bands_.end(),
-              [](const band& a, const band& b) { return a.rows.row0 < b.rows.row0; });
-    std::vector<band> gaps;
-    int next = 0;
-    for (const band& b : bands_) {
-        if (b.rows.row0 < next) return false;
-        if (b.rows.row0 > next) gaps.push_back({{next, b.rows.row0}, {}});
-        next = b.rows.row1;
-    }
-    if (next < lines_) gaps.push_back({{next, lines_}, {}});
-    for (band& g : gaps) {
-        if (!encode(g.rows, g)) return false;
-        bands_.push_back(std::move(g));
-    }
-    std::sort(bands_.begin(), bands_.end(),
-              [](const band& a, const band& b) { return a.rows.row0 < b.rows.row0; });
+    // The rows that no band resolved (all of them on one process); the
+    // bands must then cover the map once.
+    std::uint64_t size = 0;
+    if (!encode_rest({0, lines_}) || !covers({0, lines_}, size)) return false;
 
     // Without a file the planes are the whole map; the final render takes them.
     if (!file_) return hand_over(path, cone);

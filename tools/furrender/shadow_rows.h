@@ -16,6 +16,7 @@
 // give them back, and no file is written.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -65,8 +66,12 @@ class shadow_map_rows {
     // without a file resolves them into the planes.
     bool encode(const row_band& b, band& out);
     // Encodes the rows of b that no band of this process holds yet, each
-    // run of them into a band of its own.
+    // run of them into a band of its own; the bands are left in row order.
     bool encode_rest(const row_band& b);
+    void sort_bands();
+    // Whether the bands, in row order, cover the rows of b once each; size
+    // receives their bytes.
+    bool covers(const row_band& b, std::uint64_t& size) const;
     bool decode(const band& b);
     // Floats in a plane: the map's pixels.
     std::size_t plane_floats() const;
