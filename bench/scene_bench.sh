@@ -174,6 +174,24 @@ run_threads threads-2 2
 [ "$cores" -gt 2 ] && run_threads threads-$cores "$cores"
 cmp -s "$work/threads-1.png" "$work/threads-2.png" || echo "threads-2  picture differs from one process"
 
+# Two one-process renders at once: twice one render's wall time over the
+# later of theirs is the most any split of the frame over two processes
+# could gain on this machine now (no work added, none serial).
+if [ "$cores" -ge 2 ]; then
+    demo4 both-a 1 &
+    demo4 both-b 1
+    wait
+    awk '
+'"$time_rules"'
+        FNR == 1 { file++ }
+        /Elapsed \(wall clock\)/ { w[file] = wall }
+        END {
+            both = w[2] > w[3] ? w[2] : w[3]
+            printf "two at once  two one-process renders %7.2f s wall (x%.2f: the most two processes could gain)\n",
+                   both, (both > 0 ? 2 * w[1] / both : 0)
+        }' "$work/threads-1.time" "$work/both-a.time" "$work/both-b.time"
+fi
+
 # The hair alone, as a fur layer for compositing is rendered: its bands are
 # cut by the hair's estimate only.
 echo "furrender, the same without the surfaces (the hair alone)"
