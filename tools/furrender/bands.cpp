@@ -335,19 +335,28 @@ struct worker {
 constexpr int kPipeBytes = 1 << 20;
 
 // Workers that had handed back their whole band but were still exiting: a
-// process's exit gives back its memory page by page (about 12 ms for a band
-// of the demo's hair), which the first process need not wait for. A band
-// read to its end is a worker's success (its processor time comes last,
-// after every check), so they are reaped only before the next fork.
+// process's exit gives back its memory page by page (about 4 ms for a
+// band of the demo's shadow map, 12 ms for one of its hair), which the
+// first process need not wait for. A band read to its end is a worker's
+// success (its processor time comes last, after every check). Before the
+// next fork those that are gone are reaped and the others left to exit
+// beside the next pass; only when more than kMaxExiting are still exiting
+// is the oldest waited for, so that a long run of frames leaves few.
 std::vector<pid_t> g_exiting;
+constexpr std::size_t kMaxExiting = 64;
 
 void reap_exiting() {
-    for (const pid_t pid : g_exiting) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < g_exiting.size(); ++i) {
+        const bool wait = g_exiting.size() - i > kMaxExiting;
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t done;
+        while ((done = ::waitpid(g_exiting[i], &status, wait ? 0 : WNOHANG)) < 0 &&
+               errno == EINTR) {
         }
+        if (done == 0) g_exiting[kept++] = g_exiting[i];
     }
-    g_exiting.clear();
+    g_exiting.resize(kept);
 }
 
 // Reads a worker's band and waits for it, unless it handed back its whole
