@@ -282,6 +282,34 @@ void hair_zbuffer::clear() {
     std::memset(static_cast<void*>(geo_), 0, n * sizeof(geometry_sample));
 }
 
+namespace {
+
+// Takes the page of p for writing without changing it: an atomic or of
+// nothing, whose write access maps a fresh page at once.
+inline void touch_for_writing(std::uint32_t* p) {
+    __atomic_fetch_or(p, 0u, __ATOMIC_RELAXED);
+}
+
+}  // namespace
+
+void hair_zbuffer::prepare_for_writing(const int* box, bool geometry) {
+    constexpr std::uintptr_t kPage = 4096;
+    const int c0 = std::max(box[0], 0), c1 = std::min(box[2], cols_ - 1);
+    const int r0 = std::max(box[1], 0), r1 = std::min(box[3], lines_ - 1);
+    if (c0 > c1 || r0 > r1) return;
+    char* const base = geometry ? reinterpret_cast<char*>(geo_) : reinterpret_cast<char*>(cells_);
+    const std::size_t size = geometry ? sizeof(geometry_sample) : sizeof(pixel_slot*);
+    // A row of tiles holds the box's samples from its first tile's first
+    // sample to its last tile's last one, contiguous.
+    for (int r = r0 & ~kTileMask; r <= r1; r += kTileSide) {
+        char* const from = base + index(r, c0 & ~kTileMask) * size;
+        char* const to = base + (index(r | kTileMask, c1 | kTileMask) + 1) * size;
+        for (char* p = from; p < to;
+             p = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) | (kPage - 1)) + 1))
+            touch_for_writing(reinterpret_cast<std::uint32_t*>(p));
+    }
+}
+
 bool hair_zbuffer::save_rows(std::FILE* f, int row0, int row1) const {
     if (row0 < 0 || row1 > lines_ || row0 > row1) return false;
     // A small record is written at full size, its missing slots as zeros.
@@ -672,7 +700,9 @@ void hair_zbuffer::add_geometry(pixel_slot*& cell, float depth, float coverage,
                                 std::uint32_t timeslices) {
     if (!defs.motion_blur) {
         // Into the geometry array, and the record's slot 0 when hair was
-        // drawn first; the header bits of the record stay.
+        // drawn first; the header bits of the record stay. Before any
+        // record is made the cell is not read, so that geometry drawn first
+        // leaves the cell array's pages untouched.
         geometry_sample& g = geo_[static_cast<std::size_t>(&cell - cells_)];
         if (!g.is_used()) {
             g.z = depth;
@@ -681,7 +711,7 @@ void hair_zbuffer::add_geometry(pixel_slot*& cell, float depth, float coverage,
             g.z = std::min(g.z, depth);
             g.control = (g.control & ~pixel_zbuff::kAreaMask) | enc(dec(g.area()) + coverage);
         }
-        if (cell != nullptr) {
+        if (!chunks_.empty() && cell != nullptr) {
             pixel_zbuff& s0 = cell[0].zb;
             constexpr std::uint32_t mine =
                 pixel_zbuff::kAreaMask | pixel_zbuff::kIsUsed | (0xFu << 24);
@@ -1131,7 +1161,9 @@ void hair_zbuffer::geometry_depth(int row, int col, float& depth, float& coverag
     depth = coverage = 0.0f;
     if (row < 0 || col < 0 || row >= lines_ || col >= cols_) return;
     const std::size_t k = index(row, col);
-    const pixel_slot* rec = cells_[k];
+    // Before any record is made the cell array is left unread (see
+    // add_geometry).
+    const pixel_slot* rec = chunks_.empty() ? nullptr : cells_[k];
     if (rec == nullptr) {
         // No record: the geometry array holds what there is.
         const geometry_sample& g = geo_[k];

@@ -233,6 +233,13 @@ class hair_zbuffer {
     const geometry_sample& geometry_at(int row, int col) const { return geo_[index(row, col)]; }
     // Empties every pixel and releases all chunks.
     void clear();
+    // Maps for writing the pages of the geometry array (geometry) or of the
+    // cell array under the box {col0, row0, col1, row1} (clipped to the
+    // grid) before they are read: a page of either array is first read when
+    // it is written (its depth compared, its record looked up), and a page
+    // read first maps the system's page of zeros and faults a second time
+    // when written. Changes no value.
+    void prepare_for_writing(const int* box, bool geometry);
 
     // --- Bands of rows (worker processes and tiles) -------------------------------
     // A band is rows row0 ... row1 - 1 of the grid, written as a stream: per

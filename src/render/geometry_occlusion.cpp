@@ -323,6 +323,8 @@ void hair_camera::do_poly_z_fill(int* box, int nleft, void* left, int nright, vo
     if (arr == nullptr || left == nullptr || right == nullptr) return;
     hair_zbuffer& zb = *arr;
     const scan::limits lim = scan::limits::window(zb.cols(), zb.lines());
+    // Still geometry goes into the dense geometry array, read then written.
+    if (!defs.motion_blur) zb.prepare_for_writing(box, true);
     scan::fill<3>(box, nleft, static_cast<const geom_vertex*>(left), nright,
                   static_cast<const geom_vertex*>(right), lim, 3,
                   [&zb, timeslices](int col, int row, float coverage, const float* p) {

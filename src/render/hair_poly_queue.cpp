@@ -255,6 +255,21 @@ void poly_queue::draw_tile(store& s, const grid& g, int tile_row, int tile_col) 
     lim.region[2] = std::min(lim_[2], col_lo + kQueueTileSide - 1);
     lim.region[3] = std::min(g.row_hi, row_lo + g.height - 1);
     lim.emit_lo = col_lo;
+    // The cells under the tile's polygons are looked up, then written where
+    // a record is made.
+    int area[4] = {lim.region[2], lim.region[3], lim.region[0], lim.region[1]};
+    for (std::uint32_t b = first_[t]; b < first_[t + 1]; ++b) {
+        const std::array<std::int32_t, 4>& box = boxes_[bin_[b]];
+        area[0] = std::min(area[0], box[0]);
+        area[1] = std::min(area[1], box[1]);
+        area[2] = std::max(area[2], box[2]);
+        area[3] = std::max(area[3], box[3]);
+    }
+    area[0] = std::max(area[0], std::max(lim.region[0], col_lo));
+    area[1] = std::max(area[1], lim.region[1]);
+    area[2] = std::min(area[2], lim.region[2]);
+    area[3] = std::min(area[3], lim.region[3]);
+    zb_->prepare_for_writing(area, false);
     for (std::uint32_t b = first_[t]; b < first_[t + 1]; ++b) {
         const queued_poly& q = s.at(bin_[b]);
         defs.hair_id = q.hair_id;
