@@ -66,25 +66,6 @@ TEST_F(Fragments, CellsOutsideTheGridAreRefused) {
     EXPECT_EQ(zb->record(3, 9), nullptr);
 }
 
-TEST_F(Fragments, PiecesOfOneHairMergeInTheCurrentSlot) {
-    // First piece red, second green; then the expected alpha, red and green.
-    const float cases[][7] = {
-        {0.6f, 5, 0.7f, 6, 1.0f, 0.6f, 0.4f},  // overfill: the far piece × 0.4 ÷ 0.7
-        {0.4f, 8, 0.3f, 3, 0.7f, 0.4f, 0.3f},  // they fit: the sum
-        {1.0f, 2, 0.5f, 3, 1.0f, 1.0f, 0.0f},  // an opaque near piece hides the rest
-    };
-    for (const auto& c : cases) {
-        auto zb = make_zbuffer(1, 1);
-        add_fragment(*zb, 0, 0, 9, c[1], kivColor(1, 0, 0, c[0]));
-        add_fragment(*zb, 0, 0, 9, c[3], kivColor(0, 1, 0, c[2]));
-        const kivColor got = zb->resolve_color(zb->record(0, 0));
-        for (float v : {got.r - c[5], got.g - c[6], got.a - c[4]}) EXPECT_NEAR(v, 0, kTol) << c[0];
-        float depth, alpha;
-        zb->resolve_depth(zb->record(0, 0), depth, alpha);
-        EXPECT_EQ(depth, std::min(c[1], c[3])) << "the nearer piece's depth";
-    }
-}
-
 // Fragments that fit the list keep their depths: the resolve is the exact
 // over of the model, with geometry between. Beyond the list they go into
 // the overflows, in front of the geometry or behind it, and nothing of
@@ -297,68 +278,4 @@ TEST_F(Fragments, SmallSlotsSideBySideTakeFullRecords) {
         EXPECT_TRUE(order ? stayed > n / 2 - 8 : stayed == 0) << order << " " << stayed;
         EXPECT_EQ(zb->chunk_count(), 8) << order;
     }
-}
-
-// A frame's order: geometry first (no record yet, the cell array left
-// unread), then hair, then geometry again over samples with records. Three
-// z-buffers take the same writes: one plain, one with the pages of random
-// boxes (some outside the grid, some empty) prepared for writing before
-// every write, and one whose geometry and hair are written sample by
-// sample. Every resolve agrees bit for bit, and a sample's geometry reads
-// the same from its record as from the geometry array.
-TEST_F(Fragments, PagesPreparedForWritingAndGeometryFirstChangeNoSample) {
-    constexpr int kLines = 37, kCols = 53;
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    auto plain = make_zbuffer(kLines, kCols, 4), prepared = make_zbuffer(kLines, kCols, 4),
-         by_sample = make_zbuffer(kLines, kCols, 4);
-    struct write {
-        int pass, row, col, id;
-        float z, c;
-        kivColor col_;
-    };
-    std::vector<write> writes;
-    for (int pass = 0; pass < 3; ++pass)
-        for (int k = 0; k < kLines * kCols; ++k)
-            if (u(rng) < (pass == 1 ? 0.6f : 0.4f))
-                writes.push_back({pass, k / kCols, k % kCols, 1 + k, 10 * u(rng), u(rng),
-                                  kivColor(u(rng), u(rng), u(rng), u(rng))});
-    auto apply = [](hair_zbuffer& zb, const write& w) {
-        if (w.pass == 1)
-            add_fragment(zb, w.row, w.col, w.id, w.z, w.col_);
-        else
-            add_geometry(zb, w.row, w.col, w.z, w.c);
-    };
-    for (const write& w : writes) {
-        apply(*plain, w);
-        const int box[4] = {int(rng() % 70) - 8, int(rng() % 50) - 6, int(rng() % 70) - 8,
-                            int(rng() % 50) - 6};
-        prepared->prepare_for_writing(box, (rng() & 1) != 0);
-        apply(*prepared, w);
-    }
-    std::stable_sort(writes.begin(), writes.end(), [](const write& a, const write& b) {
-        return a.row * kCols + a.col < b.row * kCols + b.col;
-    });
-    for (const write& w : writes) apply(*by_sample, w);
-
-    int records = 0;
-    for (int r = 0; r < kLines; ++r)
-        for (int c = 0; c < kCols; ++c) {
-            float got[3][8] = {};
-            for (int t = 0; t < 3; ++t) {
-                hair_zbuffer& zb = *(t == 0 ? plain : t == 1 ? prepared : by_sample);
-                const kivColor col = zb.resolve_color(zb.record(r, c));
-                std::memcpy(got[t], &col, sizeof col);
-                zb.geometry_depth(r, c, got[t][4], got[t][5]);
-                const geometry_sample& g = zb.geometry_at(r, c);
-                got[t][6] = g.is_used() ? g.z : 0.0f;
-                got[t][7] = g.is_used() ? frac_decode(g.area()) : 0.0f;
-                EXPECT_EQ(got[t][4], got[t][6]) << t << " " << r << " " << c;
-                EXPECT_EQ(got[t][5], got[t][7]) << t << " " << r << " " << c;
-            }
-            records += plain->record(r, c) != nullptr;
-            ASSERT_EQ(std::memcmp(got[0], got[1], sizeof got[0]), 0) << r << " " << c;
-            ASSERT_EQ(std::memcmp(got[0], got[2], sizeof got[0]), 0) << r << " " << c;
-        }
-    EXPECT_GT(records, kLines * kCols / 2);
 }

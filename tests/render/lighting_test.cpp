@@ -45,13 +45,11 @@ std::vector<double> mul(const std::vector<double>& p, const kivMatrix& m, double
 }  // namespace
 
 TEST_F(Lights, SpotConePenumbraDropoffAndFalloff) {
-    // A spot at the origin looking down −z with a cone of 20, points at 5
-    // units at the edges of the cone and the penumbra (outside or inside);
-    // the last has the dropoff 0.6 × cos(2 × 22 × 22 ÷ 1260)².
+    // A spot at the origin looking down −z with a cone of 20, a point at 5
+    // units in the penumbra, without and with the dropoff 0.6 × cos(2 × 22
+    // × 22 ÷ 1260)² (the cone and penumbra everywhere: the test below).
     // {penumbra, dropoff, angle, multiplier}
-    const float cases[][4] = {{5, 0, 22, 0.6f},      {5, 0, 25, 0},  {5, 0, 20, 1},
-                              {-5, 0, 17, 0.6f},     {-5, 0, 15, 1}, {-5, 0, 20, 0},
-                              {5, 2, 22, 0.3102845f}};
+    const float cases[][4] = {{5, 0, 22, 0.6f}, {5, 2, 22, 0.3102845f}};
     hair_light l;
     l.type = LIGHT_SPOT, l.direction = kivVector(0, 0, -1), l.cone = 20;
     for (const auto& c : cases) {

@@ -15,43 +15,6 @@
 #include "render/shadow_map_file.h"
 #include "render_support.h"
 
-namespace {
-
-// The multiplier of the point (0, 0, -10) of light space, which falls on
-// the centre pixel (4, 4) of m's 9 x 9 map.
-float centre(render_test::map_entry& m, float root_scale = 1.0f) {
-    return smCalcShadowMultForPoint(&m.e, kivPoint(0.0f, 0.0f, -10.0f), root_scale);
-}
-
-}  // namespace
-
-TEST(ShadowLookup, OccludersDarkenAsTheBiasesAndDarknessSay) {
-    // Hair from low_hair_epsilon (0.3) to high_hair_epsilon (2) before the
-    // point, times the root scale, blocks none to all of its opacity;
-    // geometry blocks its coverage unless it lies within geo_epsilon (0.5).
-    // Fully blocked, the darkness blends from the light's to the object's by
-    // where the occluder lies (last: a tenth of the way). {geometry depth,
-    // coverage, hair depth, opacity, root scale, darkness of the light and
-    // of the object, multiplier}
-    const float cases[][8] = {
-        {0, 0, 0, 0, 1, 1, 1, 1},               // no depths
-        {0, 0, 8.85f, 1, 1, 1, 1, 0.5f},        // halfway along the ramp
-        {0, 0, 7.7f, 0.8f, 2, 1, 1, 1 - 0.4f},  // the ramp scales with the root scale
-        {0, 0, 8.85f, 1, 2, 1, 1, 1 - 0.55f / 3.4f},
-        {0, 0, 9.8f, 1, 1, 1, 1, 1},  // closer than low_hair_epsilon
-        {5, 0.25f, 0, 0, 1, 1, 1, 0.75f},
-        {9.6f, 1, 0, 0, 1, 1, 1, 1},  // within geo_epsilon
-        {5, 1, 4, 1, 1, 1, 1, 0},     // occlusion is at most 1
-        {0, 0, 1, 1, 1, 0.6f, 0.2f, 1 - (0.9f * 0.6f + 0.1f * 0.2f)},
-    };
-    for (const auto& c : cases) {
-        render_test::map_entry m(9, 9, 3, 3);
-        m.fill(c[0], c[1], c[2], c[3]);
-        m.e.params.lgt_darkness = c[5], m.e.params.obj_darkness = c[6];
-        EXPECT_NEAR(centre(m, c[4]), c[7], c[7] == 1 ? 0.0f : 1e-5f) << &c - cases;
-    }
-}
-
 TEST(AutoShade, RootTipAndLightAngleFollowTheirCurves) {
     ShadowMapInfo e;
     init_autoparams(&e.auto_params);  // self_shade 0.5, darkness 1, factor 2, back darkness 1
