@@ -68,6 +68,7 @@ class shadow_map_rows {
     // Encodes the rows of b that no band of this process holds yet, each
     // run of them into a band of its own; the bands are left in row order.
     bool encode_rest(const row_band& b);
+    // Puts the bands in row order.
     void sort_bands();
     // Whether the bands, in row order, cover the rows of b once each; size
     // receives their bytes.
